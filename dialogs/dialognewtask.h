@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDialog>
+
+namespace Ui {
+class DialogNewTask;
+}
+
+class DialogNewTask : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit DialogNewTask(QWidget* parent = nullptr);
+    ~DialogNewTask() override;
+
+    QString taskName() const;
+    QString webAddress() const;
+    QString grabText() const;
+    int frequency() const;
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private slots:
+    void on_pushButtonOk_clicked();
+    void on_pushButtonCancel_clicked();
+
+private:
+    Ui::DialogNewTask* ui;
+};

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QNetworkRequest>
+#include <QString>
+#include <QUrl>
+
+class QNetworkReply;
+
+// What one download gave: the body, where redirections led, and whether it succeeded.
+struct FetchedPage
+{
+    bool ok = false;
+    QByteArray body;
+    QUrl url;      // the address of the page that was read (after redirections)
+    QString error; // empty when ok
+};
+Q_DECLARE_METATYPE(FetchedPage)
+
+// Bounds and helpers shared by every download of a task's page.
+namespace PageFetch {
+constexpr int DefaultTransferTimeoutMs = 30000;
+constexpr qint64 MaxBodyBytes = 32LL * 1024 * 1024;
+constexpr int MaxRedirects = 5;
+
+// The transfer timeout given to each new request; tests lower it.
+int transferTimeout();
+void setTransferTimeout(int ms);
+// The largest body accepted; tests lower it.
+qint64 maxBodyBytes();
+void setMaxBodyBytes(qint64 bytes);
+
+// A GET request for the address with the timeout and redirection policy set.
+QNetworkRequest makeRequest(const QString& address);
+// Aborts the reply as soon as its body grows past maxBodyBytes().
+void guardBody(QNetworkReply* reply);
+// Reads the finished reply. A network failure, a timeout or an oversized body gives ok == false
+// and an empty body; an HTTP error status keeps its body (it is scanned like any page) but is
+// not ok.
+FetchedPage takePage(QNetworkReply* reply);
+// Decodes the body by the character set the page declares (byte-order mark or meta tag),
+// ISO 8859-1 when it declares none.
+QString decode(const QByteArray& body);
+} // namespace PageFetch

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+enum ResultState
+{
+    StateNew = 0,
+    StateRead = 1
+};
+
+// One watched page: where it is, what a link's text must contain, how often it is checked, and the
+// links found so far.
+class Task : public QObject
+{
+    Q_OBJECT
+
+public:
+    // One found link. Records are shared between the task's lists, the main window and background
+    // checks; the shared pointer frees a record once the last list lets go of it.
+    struct TaskResult
+    {
+        int taskId = 0;
+        QDate date = QDate::currentDate();
+        QString text;
+        QString link;
+        int state = StateNew;
+    };
+    using ResultPtr = QSharedPointer<TaskResult>;
+    using ResultList = QList<ResultPtr>;
+    using LinkTexts = QHash<QString, QString>;
+
+    Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency);
+    ~Task() override;
+
+    int taskId() const { return m_taskId; }
+    QString name() const { return m_name; }
+    QString address() const { return m_address; }
+    QString grabText() const { return m_grabText; }
+    int frequency() const { return m_frequency; }
+
+    QString taskDateText() const;
+    void setTaskDate(const QString& text);
+    QString lastUpdateText() const;
+    void setLastUpdate(const QString& text);
+    QDate taskDate() const { return m_taskDate; }
+    QDateTime lastUpdate() const { return m_lastUpdate; }
+
+    ResultList results() const { return m_results; }
+    void setResults(const ResultList& list);
+    void appendResults(const ResultList& list);
+    void clearResults();
+    void setResultState(int index, int state);
+    void removeResult(int index);
+    ResultList updateResults() const { return m_updateResults; }
+    LinkTexts knownLinks() const { return m_knownLinks; }
+
+    // Full fetch: rebuilds results from the page. Returns true when the page was downloaded; on a
+    // failed download results hold whatever the (empty or error) page gave.
+    bool fetchAllResults();
+    // Update check on the GUI thread; returns hasNew. updateResults holds the new records.
+    bool checkForUpdates();
+    // Starts an update check on a worker thread; returns whether updateResults holds records of the
+    // latest finished update check.
+    bool startBackgroundCheck();
+
+    // The pieces both kinds of check share, usable from tests and benchmarks.
+    // Every link of the page whose text contains the keyword, as new records dated today.
+    ResultList scanResults(const QString& page, const QUrl& base) const;
+    // Compares the page's matching links with results: a stored link whose text changed and that
+    // knownLinks does not hold yet is reported once. Extends knownLinks as it goes.
+    ResultList compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks) const;
+
+public slots:
+    void setUpdateResults(const Task::ResultList& list);
+
+private slots:
+    void requestFinished(QNetworkReply* reply);
+    void replyFinished(QNetworkReply* reply);
+
+private:
+    int m_taskId;
+    QDateTime m_lastUpdate;
+    QDate m_taskDate;
+    QString m_name;
+    QString m_address;
+    QString m_grabText;
+    int m_frequency;
+    bool m_replyDone = false;
+    bool m_requestDone = false;
+    bool m_hasNew = false;
+    bool m_fetchOk = false;
+    LinkTexts m_knownLinks;
+    QNetworkAccessManager* m_manager = nullptr;
+    ResultList m_results;
+    ResultList m_updateResults;
+};
+
+Q_DECLARE_METATYPE(Task::ResultList)

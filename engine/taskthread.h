@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "pagefetch.h"
+#include "task.h"
+
+#include <QPointer>
+#include <QThread>
+
+class QNetworkAccessManager;
+
+// One background update check: the download runs on the worker thread, the comparison on the
+// thread that owns this object (the GUI thread).
+class TaskThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit TaskThread(QObject* parent = nullptr);
+    ~TaskThread() override;
+
+    void setTask(Task* task);
+    void setKnownLinks(const Task::LinkTexts& links);
+
+    // Background checks whose worker thread has not ended yet.
+    static int runningCount();
+    // Aborts every running download and waits for the worker threads; used at shut-down.
+    static void shutdownAll();
+
+signals:
+    void updateFinished(const Task::ResultList& results);
+    // Internal: the worker thread hands the downloaded page to this object's thread.
+    void pageFetched(const FetchedPage& page);
+
+public slots:
+    void replyFinished(const FetchedPage& page);
+
+protected:
+    void run() override;
+
+private:
+    void checkTask();
+
+    QNetworkAccessManager* manager = nullptr;
+    Task::LinkTexts knownLinks;
+    QPointer<Task> task;
+    Task::ResultList updateResults;
+    QString address; // copied on the GUI thread, so the worker never reads the task
+};

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "task.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+// The one owner of the SQLite connection to task.db and the only place that issues SQL.
+// Every write returns false when it did not reach the file; lastError() then says why.
+class TaskDatabase
+{
+public:
+    explicit TaskDatabase(const QString& fileName = QStringLiteral("task.db"));
+    ~TaskDatabase();
+    TaskDatabase(const TaskDatabase&) = delete;
+    TaskDatabase& operator=(const TaskDatabase&) = delete;
+
+    // False when the file could not be opened as a database (the message box has been shown).
+    bool isOpen() const { return m_open; }
+    QString lastError() const { return m_lastError; }
+
+    bool createConnection();
+    void createTables();
+
+    // Every stored task with its results, newest result first; the caller owns the tasks.
+    QList<Task*> loadTasks();
+    bool taskExists(const Task* task);
+    bool resultExists(const Task::TaskResult& result);
+
+    bool insertTask(const Task* task);
+    bool insertResults(const Task::ResultList& results);
+    bool updateLastUpdate(const Task* task);
+    bool updateResultState(const Task::TaskResult& result, int state);
+    bool removeTask(const Task* task);
+    bool removeTaskResults(int taskId);
+    bool removeResult(const Task::TaskResult& result);
+    bool removeAllTasks();
+    bool removeOldResults(int days);
+
+private:
+    QString m_fileName;
+    QSqlDatabase db;
+    QString m_connectionName;
+    bool m_open = false;
+    QString m_lastError;
+};
