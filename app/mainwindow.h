@@ -4,6 +4,8 @@
 #include "task.h"
 #include "taskdatabase.h"
 
+#include <QHash>
+#include <QIcon>
 #include <QList>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -27,6 +29,12 @@ public:
 
     // False when task.db could not be opened; the program must then end without showing the window.
     bool databaseOk() const { return db.isOpen(); }
+    // A check frequency as shown in the property table: 2(Day), 3(Hour), 90(Minute).
+    static QString frequencyText(int seconds);
+    // The tasks in the order of the task list's rows.
+    QList<Task*> taskList() const { return tasks; }
+    // The item data role under which every results-table cell keeps its result's position in the list.
+    static constexpr int ResultIndexRole = Qt::UserRole + 1;
 
 signals:
     void stateIconChanged(QTableWidgetItem* item);
@@ -77,6 +85,11 @@ private:
     Task* selectedTask() const;
     int nextTaskId() const;
     void reportStorageFailure(const QString& what);
+    void showBalloon(const QString& title, const QString& text);
+    void fillResultRow(int row, int index, const Task::TaskResult& result, const QIcon& stateIcon);
+    static QIcon stateIcon(int state);
+    int resultIndexOfRow(int row) const;
+    Task::ResultList takeOver(Task* task, const Task::ResultList& delivered);
 
     Ui::MainWindow* ui;
     QSystemTrayIcon* trayIcon = nullptr;
@@ -89,4 +102,6 @@ private:
     TaskDatabase db;
     QList<Task*> tasks;
     Task::ResultList latestResults;
+    // The delivered list last taken over per task, so a list is never taken twice.
+    QHash<const Task*, Task::ResultList> takenOver;
 };

@@ -1,0 +1,316 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Creating tasks, update-all, reset, periodic checks and the tray, driven through the real window against a
+// loopback server.
+#include "appfixture.h"
+#include "mainwindow.h"
+#include "pagefetch.h"
+#include "taskthread.h"
+#include "testserver.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTableWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+QByteArray page(const QList<QPair<QString, QString>>& links)
+{
+    QByteArray html = "<html><body>\n";
+    for (const auto& link : links)
+        html += "<a href=\"" + link.first.toUtf8() + "\">" + link.second.toUtf8() + "</a>\n";
+    return html + "</body></html>\n";
+}
+
+struct NewTaskInput
+{
+    QString name;
+    QString address;
+    QString keyword;
+    int number = 1;
+    int unit = 1;
+};
+
+// Fills the new-task dialog once it shows and presses Ok.
+void fillNextNewTaskDialog(const NewTaskInput& input)
+{
+    QTimer::singleShot(0, [input] {
+        QTRY_VERIFY(QApplication::activeModalWidget());
+        QWidget* dialog = QApplication::activeModalWidget();
+        dialog->findChild<QLineEdit*>("lineEditTaskName")->setText(input.name);
+        dialog->findChild<QLineEdit*>("lineEditWebaddress")->setText(input.address);
+        dialog->findChild<QLineEdit*>("lineEditGrabtext")->setText(input.keyword);
+        dialog->findChild<QSpinBox*>("spinBoxFrequencyNum")->setValue(input.number);
+        dialog->findChild<QComboBox*>("comboBoxFrequencyUnit")->setCurrentIndex(input.unit);
+        dialog->findChild<QPushButton*>("pushButtonOk")->click();
+    });
+}
+} // namespace
+
+class TestMainWindowChecks : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+
+private:
+    void createThroughDialog(MainWindow& window, const NewTaskInput& input)
+    {
+        fillNextNewTaskDialog(input);
+        window.findChild<QAction*>("action_New_Task")->trigger();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        PageFetch::setTransferTimeout(2000);
+    }
+
+    void cleanup() { QTRY_COMPARE(TaskThread::runningCount(), 0); }
+
+    void createTask()
+    {
+        AppFixture fixture;
+        server.setPage("/create.html", page({{"/a1", "Qt one"}, {"b/2", "qt two"}, {"/x", "other"}, {"/a1", "Qt one"}}));
+        MainWindow window;
+        const QString address = server.url("/create.html").toString();
+        createThroughDialog(window, {"News", address + "/", "qt", 2, 0});
+
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Task News created!"));
+        QVERIFY(window.isEnabled());
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(tree->currentItem()->text(0), QStringLiteral("News"));
+        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        QCOMPARE(results->rowCount(), 3);
+
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.column("SELECT address FROM tasks"), QStringList{address});
+        QCOMPARE(file.column("SELECT frequency FROM tasks"), QStringList{"172800"});
+        QCOMPARE(file.column("SELECT task_id FROM tasks"), QStringList{"0"});
+        const QString base = server.url("/").toString();
+        QCOMPARE(file.column("SELECT link FROM results ORDER BY id"),
+                 (QStringList{base + "a1", base + "b/2", base + "a1"}));
+        QCOMPARE(file.column("SELECT text FROM results ORDER BY id"), (QStringList{"Qt one", "qt two", "Qt one"}));
+    }
+
+    void duplicateTaskIsRefused()
+    {
+        AppFixture fixture;
+        server.setPage("/dup.html", page({{"/a1", "qt one"}}));
+        MainWindow window;
+        const QString address = server.url("/dup.html").toString();
+        createThroughDialog(window, {"First", address, "qt"});
+        ModalAnswer answer;
+        answer.answerNext(QMessageBox::Ok);
+        createThroughDialog(window, {"Second name", address, "qt"});
+        QTRY_VERIFY(answer.seen);
+        QCOMPARE(answer.title, QStringLiteral("New Task"));
+        QCOMPARE(answer.text, QStringLiteral("This task already exists!"));
+        QCOMPARE(window.taskList().size(), 1);
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.count("tasks"), 1);
+    }
+
+    void newTaskIdsNeverCollide()
+    {
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            for (int id = 0; id < 3; ++id)
+                file.addTask(id, QString("T%1").arg(id), server.url(QString("/t%1").arg(id)).toString(), "k");
+        }
+        server.setPage("/ids.html", page({}));
+        MainWindow window;
+        createThroughDialog(window, {"Fourth", server.url("/ids.html").toString(), "k"});
+        QCOMPARE(window.taskList().last()->taskId(), 3);
+
+        // Remove the first task: three remain with ids 1, 2, 3, and the count (3) is taken.
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        tree->setCurrentItem(tree->topLevelItem(0));
+        window.findChild<QAction*>("action_Remove_Task")->trigger();
+        createThroughDialog(window, {"Fifth", server.url("/ids.html").toString(), "other"});
+        QCOMPARE(window.taskList().last()->taskId(), 4);
+    }
+
+    void resetRebuildsOneTask()
+    {
+        AppFixture fixture;
+        server.setPage("/r1.html", page({{"/new1", "qt fresh"}, {"/new2", "qt second"}}));
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "One", server.url("/r1.html").toString(), "qt");
+            file.addTask(1, "Two", server.url("/r2.html").toString(), "qt");
+            file.addResult(0, "01/01/2009", "qt old", "http://old/1");
+            file.addResult(1, "01/01/2009", "qt other task", "http://old/2");
+        }
+        MainWindow window;
+        ModalAnswer answer;
+        answer.answerNext(QMessageBox::Yes);
+        window.findChild<QAction*>("actionReset_Results")->trigger();
+        QVERIFY(answer.seen);
+        QCOMPARE(answer.title, QStringLiteral("Reset Results"));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Reset results finished!"));
+        QVERIFY(window.isEnabled());
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 0 ORDER BY id"),
+                 (QStringList{"qt fresh", "qt second"}));
+        QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 1"), QStringList{"qt other task"});
+        QCOMPARE(window.taskList().at(0)->results().size(), 2);
+        QCOMPARE(window.findChild<QTableWidget*>("tableWidget")->rowCount(), 2);
+    }
+
+    void resetKeepsResultsWhenThePageCannotBeFetched()
+    {
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "Gone", server.url("/missing.html").toString(), "qt");
+            file.addResult(0, "01/01/2009", "qt kept", "http://old/1");
+        }
+        MainWindow window;
+        ModalAnswer answer;
+        answer.answerNext(QMessageBox::Yes);
+        window.findChild<QAction*>("actionReset_Results")->trigger();
+        QVERIFY(window.statusBar()->currentMessage().startsWith(QStringLiteral("Reset failed")));
+        QCOMPARE(window.taskList().at(0)->results().size(), 1);
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.column("SELECT text FROM results"), QStringList{"qt kept"});
+    }
+
+    void resetCancelledDoesNothing()
+    {
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "One", server.url("/r1.html").toString(), "qt");
+            file.addResult(0, "01/01/2009", "qt old", "http://old/1");
+        }
+        server.setPage("/r1.html", page({{"/new1", "qt fresh"}}));
+        MainWindow window;
+        ModalAnswer answer;
+        answer.answerNext(QMessageBox::Cancel);
+        window.findChild<QAction*>("actionReset_Results")->trigger();
+        QVERIFY(answer.seen);
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.column("SELECT text FROM results"), QStringList{"qt old"});
+    }
+
+    void updateAll_data()
+    {
+        QTest::addColumn<bool>("changed");
+        QTest::addRow("nothing new") << false;
+        QTest::addRow("one of three changed") << true;
+    }
+
+    void updateAll()
+    {
+        QFETCH(bool, changed);
+        AppFixture fixture;
+        const QString base = server.url("/").toString();
+        {
+            DbFile file(fixture.path("task.db"));
+            for (int id = 0; id < 3; ++id) {
+                const QString path = QString("/u%1.html").arg(id);
+                file.addTask(id, QString("U%1").arg(id), server.url(path).toString(), "qt");
+                file.addResult(id, "01/01/2009", "qt item", base + QString("item%1").arg(id));
+                const bool differs = changed && id == 1;
+                server.setPage(path, page({{QString("/item%1").arg(id), differs ? "qt item v2" : "qt item"},
+                                           {QString("/unknown%1").arg(id), "qt never stored"}}));
+            }
+        }
+        MainWindow window;
+        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        QVERIFY(window.isEnabled());
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.count("results"), changed ? 4 : 3);
+        QCOMPARE(window.taskList().at(1)->results().size(), changed ? 2 : 1);
+        if (changed) {
+            QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 1 ORDER BY id"),
+                     (QStringList{"qt item", "qt item v2"}));
+        }
+        // Taken over once: the next due check does not append the same records again.
+        Task* task = window.taskList().at(1);
+        task->setLastUpdate(QDateTime::currentDateTime().addDays(-1).toString(Qt::ISODate));
+        window.checkTask();
+        QTRY_COMPARE(TaskThread::runningCount(), 0);
+        QCOMPARE(task->results().size(), changed ? 2 : 1);
+        QCOMPARE(file.count("results"), changed ? 4 : 3);
+    }
+
+    void periodicCheck()
+    {
+        AppFixture fixture;
+        const QString base = server.url("/").toString();
+        const QDateTime past = QDateTime::currentDateTime().addSecs(-7200);
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "Due", server.url("/p.html").toString(), "qt", 600, past.toString(Qt::ISODate));
+            file.addTask(1, "Later", server.url("/q.html").toString(), "qt", 86400,
+                         QDateTime::currentDateTime().toString(Qt::ISODate));
+            file.addResult(0, "01/01/2009", "qt item", base + "item");
+            file.addResult(1, "01/01/2009", "qt item", base + "qitem");
+        }
+        server.setPage("/p.html", page({{"/item", "qt item changed"}}));
+        server.setPage("/q.html", page({{"/qitem", "qt item changed"}}));
+        MainWindow window;
+        Task* due = window.taskList().at(0);
+        Task* later = window.taskList().at(1);
+        const QString laterUpdate = later->lastUpdateText();
+
+        // First due check: starts a background check, nothing delivered yet, two periods added.
+        window.checkTask();
+        QCOMPARE(due->lastUpdateText(), past.addSecs(1200).toString(Qt::ISODate));
+        QCOMPARE(later->lastUpdateText(), laterUpdate);
+        QCOMPARE(due->results().size(), 1);
+        DbFile file(fixture.path("task.db"));
+        const QDateTime stored = QDateTime::fromString(
+            file.column("SELECT last_update FROM tasks WHERE task_id = 0").value(0), Qt::ISODate);
+        QVERIFY(qAbs(stored.secsTo(QDateTime::currentDateTime())) < 5);
+        QTRY_COMPARE(due->updateResults().size(), 1);
+        QCOMPARE(later->updateResults().size(), 0);
+
+        // Next due check takes the delivered result over.
+        due->setLastUpdate(past.toString(Qt::ISODate));
+        window.checkTask();
+        QCOMPARE(due->results().size(), 2);
+        QCOMPARE(due->results().last()->text, QStringLiteral("qt item changed"));
+        QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 0 ORDER BY id"),
+                 (QStringList{"qt item", "qt item changed"}));
+        QCOMPARE(window.findChild<QTableWidget*>("tableWidget")->rowCount(), 2);
+        QTRY_COMPARE(TaskThread::runningCount(), 0);
+    }
+
+    void trayHidesAndRestores()
+    {
+        AppFixture fixture;
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY(window.isHidden());
+        window.trayIconActivated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(window.isHidden());
+        window.trayIconActivated(QSystemTrayIcon::Trigger);
+        QVERIFY(window.isVisible());
+        QVERIFY(!(window.windowState() & Qt::WindowMinimized));
+
+        window.showMaximized();
+        window.setWindowState(window.windowState() | Qt::WindowMinimized);
+        QTRY_VERIFY(window.isHidden());
+        window.trayMessageClicked();
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.windowState(), Qt::WindowMaximized);
+        window.close();
+    }
+};
+
+QTEST_MAIN(TestMainWindowChecks)
+#include "tst_mainwindow_checks.moc"

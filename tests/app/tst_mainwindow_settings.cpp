@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Window state between runs, the options through the Options command, the log-on entry, the about box and
+// the two web pages.
+#include "appfixture.h"
+#include "appsettings.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTest>
+#include <QToolBar>
+
+namespace {
+QSettings settings()
+{
+    return QSettings(AppSettings::Organization, AppSettings::Application);
+}
+
+struct OptionsInput
+{
+    bool autoRun = false;
+    bool autoDelete = false;
+    int days = 14;
+    bool accept = true;
+};
+
+void answerNextOptionsDialog(const OptionsInput& input)
+{
+    QTimer::singleShot(0, [input] {
+        QTRY_VERIFY(QApplication::activeModalWidget());
+        QWidget* dialog = QApplication::activeModalWidget();
+        dialog->findChild<QCheckBox*>("checkBoxAutorun")->setChecked(input.autoRun);
+        dialog->findChild<QCheckBox*>("checkBoxAutoDelete")->setChecked(input.autoDelete);
+        dialog->findChild<QSpinBox*>("spinBoxDays")->setValue(input.days);
+        dialog->findChild<QPushButton*>(input.accept ? "pushButtonOk" : "pushButtonCancel")->click();
+    });
+}
+} // namespace
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+class TestMainWindowSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartDefaults()
+    {
+        AppFixture fixture;
+        MainWindow window;
+        QCOMPARE(window.size(), QSize(800, 600));
+        QCOMPARE(window.pos(), QPoint(0, 0));
+        QVERIFY(!window.findChild<QToolBar*>("mainToolBar")->isHidden());
+        QVERIFY(!settings().contains("options/is_auto_run"));
+    }
+
+    void windowStateSurvivesRestart()
+    {
+        AppFixture fixture;
+        QByteArray splitter;
+        QByteArray splitter2;
+        {
+            MainWindow window;
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            window.resize(700, 500);
+            window.move(40, 30);
+            window.findChild<QToolBar*>("mainToolBar")->hide();
+            auto* left = window.findChild<QSplitter*>("splitter");
+            auto* right = window.findChild<QSplitter*>("splitter_2");
+            left->setSizes({120, 300});
+            right->setSizes({400, 0});
+            splitter = left->saveState();
+            splitter2 = right->saveState();
+            window.close();
+        }
+        QCOMPARE(settings().value("mainwindow/size").toSize(), QSize(700, 500));
+        {
+            MainWindow window;
+            QCOMPARE(window.size(), QSize(700, 500));
+            QCOMPARE(window.pos(), QPoint(40, 30));
+            QVERIFY(window.findChild<QToolBar*>("mainToolBar")->isHidden());
+            QCOMPARE(window.findChild<QSplitter*>("splitter")->saveState(), splitter);
+            QCOMPARE(window.findChild<QSplitter*>("splitter_2")->saveState(), splitter2);
+            window.showMaximized();
+            window.close();
+        }
+        QVERIFY(settings().value("mainwindow/maximized").toBool());
+        MainWindow window;
+        QVERIFY(window.isMaximized());
+        window.close();
+    }
+
+    void optionsCancelWritesNothing()
+    {
+        AppFixture fixture;
+        MainWindow window;
+        answerNextOptionsDialog({true, true, 20, false});
+        window.findChild<QAction*>("action_Options")->trigger();
+        QVERIFY(!settings().contains("options/is_auto_run"));
+        QVERIFY(!settings().contains("options/delete_days"));
+        QVERIFY(!QFile::exists(AutoStart::entryPath()));
+    }
+
+    void optionsAcceptedWriteKeysAndLogOnEntry()
+    {
+        AppFixture fixture;
+        MainWindow window;
+        answerNextOptionsDialog({true, true, 20, true});
+        window.findChild<QAction*>("action_Options")->trigger();
+        QCOMPARE(settings().value("options/is_auto_run").toBool(), true);
+        QCOMPARE(settings().value("options/is_auto_delete").toBool(), true);
+        QCOMPARE(settings().value("options/delete_days").toInt(), 20);
+        QVERIFY(AutoStart::entryPath().startsWith(fixture.configDir));
+        QFile entry(AutoStart::entryPath());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
+        QVERIFY(text.contains(QStringLiteral("Name=Vantrel Monitor")));
+        QVERIFY(text.contains(QStringLiteral("Exec=\"") + QCoreApplication::applicationFilePath() + '"'));
+        entry.close();
+
+        answerNextOptionsDialog({false, true, 20, true});
+        window.findChild<QAction*>("action_Options")->trigger();
+        QVERIFY(!QFile::exists(AutoStart::entryPath()));
+        QCOMPARE(settings().value("options/is_auto_run").toBool(), false);
+    }
+
+    void startUpDeletionUsesStoredDaysUnclamped()
+    {
+        AppFixture fixture;
+        const QDate today = QDate::currentDate();
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "T", "http://127.0.0.1:1/", "k");
+            file.addResult(0, today.addDays(-5).toString("MM/dd/yyyy"), "five days", "http://a/5");
+            file.addResult(0, today.addDays(-3).toString("MM/dd/yyyy"), "three days", "http://a/3");
+            file.addResult(0, today.toString("MM/dd/yyyy"), "today", "http://a/0");
+        }
+        settings().setValue("options/is_auto_delete", true);
+        settings().setValue("options/delete_days", 3);
+        settings().sync();
+        {
+            MainWindow window;
+            QCOMPARE(window.taskList().at(0)->results().size(), 2);
+            DbFile file(fixture.path("task.db"));
+            QCOMPARE(file.column("SELECT text FROM results ORDER BY id"), (QStringList{"three days", "today"}));
+
+            // The dialog shows the stored 3 as 7, its smallest value.
+            QTimer::singleShot(0, [] {
+                QTRY_VERIFY(QApplication::activeModalWidget());
+                QWidget* dialog = QApplication::activeModalWidget();
+                QCOMPARE(dialog->findChild<QSpinBox*>("spinBoxDays")->value(), 7);
+                dialog->findChild<QPushButton*>("pushButtonOk")->click();
+            });
+            window.findChild<QAction*>("action_Options")->trigger();
+        }
+        QCOMPARE(settings().value("options/delete_days").toInt(), 7);
+    }
+
+    void helpAndHomepageOpenTheMakersPages()
+    {
+        AppFixture fixture;
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("http", &catcher, "open");
+        MainWindow window;
+        window.findChild<QAction*>("actionHelp")->trigger();
+        window.findChild<QAction*>("actionHelp")->trigger();
+        window.findChild<QAction*>("actionHomepage")->trigger();
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(catcher.urls.size(), 3);
+        QCOMPARE(catcher.urls.at(0), catcher.urls.at(1));
+        QCOMPARE(catcher.urls.at(0).path(), QStringLiteral("/Vantrel_monitor.html"));
+        QCOMPARE(catcher.urls.at(2).path(), QStringLiteral("/index.html"));
+        QCOMPARE(catcher.urls.at(0).host(), catcher.urls.at(2).host());
+    }
+
+    void aboutBoxIsFixedSize()
+    {
+        AppFixture fixture;
+        MainWindow window;
+        QSize shown;
+        bool fixed = false;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QWidget* dialog = QApplication::activeModalWidget();
+            shown = dialog->size();
+            fixed = dialog->minimumSize() == dialog->maximumSize();
+            dialog->close();
+        });
+        window.findChild<QAction*>("actionAbout")->trigger();
+        QCOMPARE(shown, QSize(359, 244));
+        QVERIFY(fixed);
+    }
+};
+
+QTEST_MAIN(TestMainWindowSettings)
+#include "tst_mainwindow_settings.moc"

@@ -1,0 +1,330 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Task list, property table, results table, read marking and the removal commands, over a real task.db.
+#include "appfixture.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+QStringList rowTexts(QTableWidget* table, int column)
+{
+    QStringList out;
+    for (int row = 0; row < table->rowCount(); ++row)
+        out << (table->item(row, column) ? table->item(row, column)->text() : QString());
+    return out;
+}
+
+// Closes the next popup menu once it shows.
+void closeNextPopup()
+{
+    QTimer::singleShot(50, [] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+    });
+}
+} // namespace
+
+class TestMainWindowViews : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Two tasks; the first has three results stored in this order: Jan 2009, Dec 2008, Jun 2009.
+    static void writeTwoTasks(const AppFixture& fixture)
+    {
+        DbFile file(fixture.path(QStringLiteral("task.db")));
+        file.addTask(0, QStringLiteral("News"), QStringLiteral("http://127.0.0.1:1/news.html"), QStringLiteral("qt"),
+                     5400, QStringLiteral("2009-01-01T10:00:00"), QStringLiteral("03/15/2010"));
+        file.addTask(1, QStringLiteral("Blog"), QStringLiteral("http://127.0.0.1:1/blog.html"), QStringLiteral("cpp"),
+                     86400);
+        file.addResult(0, QStringLiteral("01/02/2009"), QStringLiteral("qt january"), QStringLiteral("http://a/1"));
+        file.addResult(0, QStringLiteral("12/30/2008"), QStringLiteral("qt december"), QStringLiteral("http://a/2"));
+        file.addResult(0, QStringLiteral("06/15/2009"), QStringLiteral("qt june"), QStringLiteral("http://a/3"));
+        file.addResult(1, QStringLiteral("06/15/2009"), QStringLiteral("cpp post"), QStringLiteral("http://b/1"));
+    }
+
+    static void clickRow(QTableWidget* table, int row, int column)
+    {
+        const QRect rect = table->visualItemRect(table->item(row, column));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+private slots:
+    void emptyDatabase()
+    {
+        AppFixture fixture;
+        MainWindow window;
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
+        QCOMPARE(tree->topLevelItemCount(), 0);
+        QVERIFY(!tree->currentItem());
+        QCOMPARE(info->rowCount(), 4);
+        QVERIFY(info->horizontalHeader()->isVisible());
+        QCOMPARE(info->horizontalHeaderItem(0)->text(), QStringLiteral("Property"));
+        QCOMPARE(info->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
+        for (int row = 0; row < 4; ++row)
+            QVERIFY(!info->item(row, 0) && !info->item(row, 1));
+    }
+
+    void startupShowsFirstTask()
+    {
+        AppFixture fixture;
+        writeTwoTasks(fixture);
+        MainWindow window;
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
+        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(tree->topLevelItem(1)->text(0), QStringLiteral("Blog"));
+        QCOMPARE(tree->currentItem(), tree->topLevelItem(0));
+        QCOMPARE(rowTexts(info, 0), (QStringList{"Date", "Keyword", "Url", "Frequency"}));
+        QCOMPARE(rowTexts(info, 1),
+                 (QStringList{"03/15/2010", "qt", "http://127.0.0.1:1/news.html", "90(Minute)"}));
+        QCOMPARE(results->rowCount(), 3);
+        // Descending text sort: 12/30/2008 lands above 06/15/2009 and 01/02/2009.
+        QCOMPARE(rowTexts(results, 0), (QStringList{"12/30/2008", "06/15/2009", "01/02/2009"}));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 3"));
+
+        tree->setCurrentItem(tree->topLevelItem(1));
+        QCOMPARE(rowTexts(info, 1).at(3), QStringLiteral("1(Day)"));
+        QCOMPARE(rowTexts(results, 2), (QStringList{"cpp post"}));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 1"));
+    }
+
+    void frequencyText_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("minute") << 60 << "1(Minute)";
+        QTest::addRow("hour") << 3600 << "1(Hour)";
+        QTest::addRow("day") << 86400 << "1(Day)";
+        QTest::addRow("two days") << 172800 << "2(Day)";
+        QTest::addRow("90 minutes") << 5400 << "90(Minute)";
+        QTest::addRow("zero") << 0 << "0(Day)";
+        QTest::addRow("not whole minutes") << 90 << "0";
+        QTest::addRow("negative hours") << -7200 << "-2(Hour)";
+    }
+
+    void frequencyText()
+    {
+        QFETCH(int, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(MainWindow::frequencyText(seconds), text);
+    }
+
+    void stateIcons()
+    {
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path(QStringLiteral("task.db")));
+            file.addTask(0, "T", "http://127.0.0.1:1/", "k");
+            file.addResult(0, "01/01/2009", "new one", "http://a/1", 0);
+            file.addResult(0, "01/02/2009", "read one", "http://a/2", 1);
+            file.addResult(0, "01/03/2009", "odd one", "http://a/3", 7);
+        }
+        MainWindow window;
+        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        QCOMPARE(results->rowCount(), 3);
+        for (int row = 0; row < 3; ++row) {
+            const QString text = results->item(row, 2)->text();
+            const bool hasIcon = !results->item(row, 1)->icon().isNull();
+            QVERIFY2(hasIcon == (text != QStringLiteral("odd one")), qPrintable(text));
+        }
+    }
+
+    void clickMarksTheShownResultRead()
+    {
+        AppFixture fixture;
+        writeTwoTasks(fixture);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        QCOMPARE(results->item(0, 2)->text(), QStringLiteral("qt december"));
+        clickRow(results, 0, 3);
+
+        // In memory: only December is read (the list is newest first: June, December, January).
+        const Task::ResultList list = window.taskList().at(0)->results();
+        QCOMPARE(list.at(1)->text, QStringLiteral("qt december"));
+        QCOMPARE(list.at(0)->state, int(StateNew));
+        QCOMPARE(list.at(1)->state, int(StateRead));
+        QCOMPARE(list.at(2)->state, int(StateNew));
+        DbFile file(fixture.path(QStringLiteral("task.db")));
+        QCOMPARE(file.column("SELECT text FROM results WHERE result_state = 1"), (QStringList{"qt december"}));
+        window.close();
+    }
+
+    void removeResultFromSortedTable()
+    {
+        AppFixture fixture;
+        writeTwoTasks(fixture);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* remove = window.findChild<QAction*>("actionRemove_Result");
+        results->setFocus();
+        QTRY_VERIFY(results->hasFocus());
+        results->setCurrentCell(1, 2); // June, list position 0
+        QCOMPARE(results->item(1, 2)->text(), QStringLiteral("qt june"));
+        remove->trigger();
+
+        QCOMPARE(rowTexts(results, 2), (QStringList{"qt december", "qt january"}));
+        Task* task = window.taskList().at(0);
+        QCOMPARE(task->results().size(), 2);
+        DbFile file(fixture.path(QStringLiteral("task.db")));
+        QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 0 ORDER BY id"),
+                 (QStringList{"qt january", "qt december"}));
+
+        // The remaining rows still act on their own results.
+        clickRow(results, 1, 2);
+        QCOMPARE(file.column("SELECT text FROM results WHERE result_state = 1"), (QStringList{"qt january"}));
+        QCOMPARE(task->results().at(1)->text, QStringLiteral("qt january"));
+        QCOMPARE(task->results().at(1)->state, int(StateRead));
+        QCOMPARE(task->results().at(0)->state, int(StateNew));
+
+        // Without the focus on the table the command does nothing.
+        window.findChild<QTreeWidget*>("treeWidgetTaskList")->setFocus();
+        QTRY_VERIFY(!results->hasFocus());
+        results->setCurrentCell(0, 0);
+        remove->trigger();
+        QCOMPARE(results->rowCount(), 2);
+        window.close();
+    }
+
+    void removeTask()
+    {
+        AppFixture fixture;
+        writeTwoTasks(fixture);
+        MainWindow window;
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
+        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        window.findChild<QAction*>("action_Remove_Task")->trigger();
+
+        // The neighbour becomes current and the views show it, not the removed task.
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(window.taskList().size(), 1);
+        QCOMPARE(window.taskList().at(0)->name(), QStringLiteral("Blog"));
+        QCOMPARE(info->item(1, 1)->text(), QStringLiteral("cpp"));
+        QCOMPARE(rowTexts(results, 2), (QStringList{"cpp post"}));
+        {
+            DbFile file(fixture.path(QStringLiteral("task.db")));
+            QCOMPARE(file.column("SELECT name FROM tasks"), (QStringList{"Blog"}));
+            QCOMPARE(file.column("SELECT text FROM results"), (QStringList{"cpp post"}));
+        }
+
+        window.findChild<QAction*>("action_Remove_Task")->trigger();
+        QCOMPARE(tree->topLevelItemCount(), 0);
+        QCOMPARE(results->rowCount(), 0);
+        QVERIFY(!info->item(1, 1));
+
+        ModalAnswer answer;
+        answer.answerNext(QMessageBox::Ok);
+        window.findChild<QAction*>("action_Remove_Task")->trigger();
+        QVERIFY(answer.seen);
+        QCOMPARE(answer.title, QStringLiteral("No Task Selected"));
+        QCOMPARE(answer.text, QStringLiteral("Please select a task first"));
+    }
+
+    void removeAllTasks_data()
+    {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<bool>("removed");
+        QTest::addRow("yes") << int(QMessageBox::Yes) << true;
+        QTest::addRow("no") << int(QMessageBox::No) << false;
+    }
+
+    void removeAllTasks()
+    {
+        QFETCH(int, button);
+        QFETCH(bool, removed);
+        AppFixture fixture;
+        writeTwoTasks(fixture);
+        MainWindow window;
+        ModalAnswer answer;
+        answer.answerNext(QMessageBox::StandardButton(button));
+        window.findChild<QAction*>("actionRemove_All_Tasks")->trigger();
+        QVERIFY(answer.seen);
+        QCOMPARE(answer.title, QStringLiteral("Remove All Tasks"));
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
+        DbFile file(fixture.path(QStringLiteral("task.db")));
+        QCOMPARE(tree->topLevelItemCount(), removed ? 0 : 2);
+        QCOMPARE(window.taskList().size(), removed ? 0 : 2);
+        QCOMPARE(file.count("tasks"), removed ? 0 : 2);
+        QCOMPARE(file.count("results"), removed ? 0 : 4);
+        QCOMPARE(info->rowCount(), 4);
+        if (removed)
+            QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("All tasks removed!"));
+    }
+
+    void removeAllResultsNeedsTheTaskListFocus()
+    {
+        AppFixture fixture;
+        writeTwoTasks(fixture);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* removeAll = window.findChild<QAction*>("actionRemove_All_Results");
+
+        results->setFocus();
+        QTRY_VERIFY(results->hasFocus());
+        removeAll->trigger();
+        QCOMPARE(results->rowCount(), 3);
+
+        tree->setFocus();
+        QTRY_VERIFY(tree->hasFocus());
+        removeAll->trigger();
+        QCOMPARE(results->rowCount(), 0);
+        QCOMPARE(results->horizontalHeaderItem(2)->text(), QStringLiteral("Text"));
+        QVERIFY(window.taskList().at(0)->results().isEmpty());
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("All results removed from task News!"));
+        DbFile file(fixture.path(QStringLiteral("task.db")));
+        QCOMPARE(file.column("SELECT text FROM results"), (QStringList{"cpp post"}));
+        window.close();
+    }
+
+    void contextMenuEnablesFirstActionOnItemsOnly()
+    {
+        AppFixture fixture;
+        writeTwoTasks(fixture);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* removeTask = window.findChild<QAction*>("action_Remove_Task");
+        const QPoint empty(5, tree->viewport()->height() - 5);
+        const QPoint onItem = tree->visualItemRect(tree->topLevelItem(0)).center();
+
+        closeNextPopup();
+        QMetaObject::invokeMethod(&window, "on_treeWidgetTaskList_customContextMenuRequested", Q_ARG(QPoint, empty));
+        QVERIFY(!removeTask->isEnabled());
+        // The shared action stays disabled in the main menu until a menu opens on an item.
+        removeTask->trigger();
+        QCOMPARE(tree->topLevelItemCount(), 2);
+
+        closeNextPopup();
+        QMetaObject::invokeMethod(&window, "on_treeWidgetTaskList_customContextMenuRequested", Q_ARG(QPoint, onItem));
+        QVERIFY(removeTask->isEnabled());
+
+        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* removeResult = window.findChild<QAction*>("actionRemove_Result");
+        closeNextPopup();
+        QMetaObject::invokeMethod(&window, "on_tableWidget_customContextMenuRequested",
+                                  Q_ARG(QPoint, QPoint(5, results->viewport()->height() - 5)));
+        QVERIFY(!removeResult->isEnabled());
+        window.close();
+    }
+};
+
+QTEST_MAIN(TestMainWindowViews)
+#include "tst_mainwindow_views.moc"

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Starts the program in an empty folder under a virtual X server, creates a task by keyboard alone for a
+# page served on loopback, checks task.db, changes the page, updates with Ctrl+U, quits with Ctrl+Q, and
+# starts again to see the task loaded.
+# Usage: e2e_keyboard.sh PROGRAM SERVEDIR
+set -euo pipefail
+program=$(realpath "$1")
+servedir=$(realpath "$2")
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+mkdir -p "$work/site" "$work/run" "$work/config"
+export XDG_CONFIG_HOME="$work/config"
+
+write_page() {
+    cat > "$work/site/news.html" <<HTML
+<html><body>
+<a href="/story/1">Qt $1 released</a>
+<a href="story/2.html">Qt tools</a>
+<a href="/other">Weather</a>
+</body></html>
+HTML
+}
+write_page "6.4"
+"$servedir" "$work/site" > "$work/port" &
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+port=$(head -1 "$work/port")
+address="http://127.0.0.1:$port/news.html"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+results() { sqlite3 "$work/run/task.db" "SELECT count(*) FROM results" 2>/dev/null || echo 0; }
+wait_for() { # seconds, command...
+    local limit=$1; shift
+    for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+
+session() {
+    cd "$work/run"
+    QT_LOGGING_RULES="vantrel.debug=true" "$program" > "$work/out1.log" 2>&1 &
+    local app=$!
+    wait_for 20 xdotool search --name '^Vantrel Monitor$' >/dev/null || fail "no main window"
+    local win; win=$(xdotool search --name '^Vantrel Monitor$' | head -1)
+    xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+    sleep 0.5
+    xdotool key --clearmodifiers ctrl+n
+    wait_for 10 xdotool search --name '^New Task$' >/dev/null || fail "no New Task dialog"
+    sleep 0.3
+    xdotool type --delay 20 "Qt news"
+    xdotool key Tab
+    xdotool type --delay 20 "$address"
+    xdotool key Tab
+    xdotool type --delay 20 "qt"
+    xdotool key Return
+    wait_for 20 bash -c "[ \"\$(sqlite3 '$work/run/task.db' 'SELECT count(*) FROM results' 2>/dev/null)\" = 2 ]" \
+        || fail "task.db does not hold the two results (has $(results))"
+    [ "$(sqlite3 "$work/run/task.db" 'SELECT name, grabtext, frequency FROM tasks')" = "Qt news|qt|3600" ] \
+        || fail "task row: $(sqlite3 "$work/run/task.db" 'SELECT * FROM tasks')"
+    sqlite3 "$work/run/task.db" 'SELECT link FROM results ORDER BY id' | grep -qx "http://127.0.0.1:$port/story/2.html" \
+        || fail "relative link not resolved"
+
+    write_page "6.5"
+    sleep 0.3
+    xdotool key --clearmodifiers ctrl+u
+    wait_for 20 bash -c "[ \"\$(sqlite3 '$work/run/task.db' 'SELECT count(*) FROM results' 2>/dev/null)\" = 3 ]" \
+        || fail "the changed link was not stored after Ctrl+U (has $(results))"
+    sqlite3 "$work/run/task.db" "SELECT text FROM results" | grep -qx "Qt 6.5 released" || fail "new text missing"
+
+    xdotool key --clearmodifiers ctrl+q
+    local status=0
+    wait "$app" || status=$?
+    [ "$status" -eq 0 ] || fail "exit status $status after Ctrl+Q"
+}
+
+second_start() {
+    cd "$work/run"
+    QT_LOGGING_RULES="vantrel.debug=true" "$program" > "$work/out2.log" 2>&1 &
+    local app=$!
+    wait_for 20 xdotool search --name '^Vantrel Monitor$' >/dev/null || fail "no main window on the second start"
+    wait_for 10 grep -q "tasks loaded: 1" "$work/out2.log" || fail "the task was not loaded again"
+    local win; win=$(xdotool search --name '^Vantrel Monitor$' | head -1)
+    xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+    xdotool key --clearmodifiers ctrl+q
+    local status=0
+    wait "$app" || status=$?
+    [ "$status" -eq 0 ] || fail "exit status $status on the second run"
+}
+
+export -f session second_start fail results wait_for write_page
+export work program address port
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c session
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c second_start
+echo "e2e: 1 passed, 0 failed"
