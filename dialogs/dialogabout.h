@@ -19,5 +19,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Puts the running Qt version into the information page.
+    void showQtVersion();
+
     Ui::DialogAbout* ui;
 };

@@ -1,14 +1,96 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PLACEHOLDER: to be written.
 #include "dialognewtask.h"
 #include "ui_dialognewtask.h"
 
-DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::DialogNewTask) { ui->setupUi(this); }
-DialogNewTask::~DialogNewTask() { delete ui; }
-void DialogNewTask::changeEvent(QEvent* event) { QDialog::changeEvent(event); }
-QString DialogNewTask::taskName() const { return {}; }
-QString DialogNewTask::webAddress() const { return {}; }
-QString DialogNewTask::grabText() const { return {}; }
-int DialogNewTask::frequency() const { return 0; }
-void DialogNewTask::on_pushButtonOk_clicked() {}
-void DialogNewTask::on_pushButtonCancel_clicked() {}
+#include <QMessageBox>
+#include <QUrl>
+
+#include <iterator>
+
+namespace {
+// Seconds per unit, in the order of the items of comboBoxFrequencyUnit: Day, Hour, Minute.
+constexpr int SecondsPerUnit[] = {86400, 3600, 60};
+constexpr int UnitHour = 1;
+} // namespace
+
+DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::DialogNewTask)
+{
+    ui->setupUi(this);
+    ui->comboBoxFrequencyUnit->setCurrentIndex(UnitHour);
+}
+
+DialogNewTask::~DialogNewTask()
+{
+    delete ui;
+}
+
+void DialogNewTask::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+}
+
+QString DialogNewTask::taskName() const
+{
+    return ui->lineEditTaskName->text().simplified();
+}
+
+QString DialogNewTask::webAddress() const
+{
+    QString address = ui->lineEditWebaddress->text();
+    address.remove(QLatin1Char(' '));
+    if (address.endsWith(QLatin1Char('/')))
+        address.chop(1);
+    return address;
+}
+
+QString DialogNewTask::grabText() const
+{
+    return ui->lineEditGrabtext->text().simplified();
+}
+
+int DialogNewTask::frequency() const
+{
+    const int unit = ui->comboBoxFrequencyUnit->currentIndex();
+    if (unit < 0 || unit >= int(std::size(SecondsPerUnit)))
+        return -1;
+    return ui->spinBoxFrequencyNum->value() * SecondsPerUnit[unit];
+}
+
+void DialogNewTask::on_pushButtonOk_clicked()
+{
+    // The emptiness tests look at the texts as typed: a field of spaces only passes.
+    if (ui->lineEditTaskName->text().isEmpty()) {
+        QMessageBox::information(this, tr("Task name"), tr("Please enter the <b>Task name</b> first!"),
+                                 QMessageBox::Ok);
+        return;
+    }
+    if (ui->lineEditWebaddress->text().isEmpty()) {
+        QMessageBox::information(this, tr("Web address"), tr("Please enter the <b>Web address</b> first!"),
+                                 QMessageBox::Ok);
+        return;
+    }
+    if (ui->lineEditGrabtext->text().isEmpty()) {
+        QMessageBox::information(this, tr("Grab text"), tr("Please enter the <b>Detect keyword</b> first!"),
+                                 QMessageBox::Ok);
+        return;
+    }
+    // Both schemes are taken literally (case-sensitive); most pages today are served over https.
+    const QString address = webAddress();
+    const bool knownScheme =
+        address.startsWith(QLatin1String("http://")) || address.startsWith(QLatin1String("https://"));
+    if (!QUrl(address).isValid() || !knownScheme) {
+        QMessageBox::information(this, tr("Invalid Web Address"),
+                                 tr("Please enter a <b>Valid Url</b> like "
+                                    "'<b>http://www.example.com/news.html</b>', do not forget '<b>http://</b>'!"),
+                                 QMessageBox::Ok);
+        return;
+    }
+    accept();
+}
+
+void DialogNewTask::on_pushButtonCancel_clicked()
+{
+    reject();
+}

@@ -1,13 +1,57 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PLACEHOLDER: to be written.
 #include "dialogoption.h"
 #include "ui_dialogoption.h"
 
-DialogOption::DialogOption(QWidget* parent) : QDialog(parent), ui(new Ui::DialogOption) { ui->setupUi(this); }
-DialogOption::~DialogOption() { delete ui; }
-void DialogOption::changeEvent(QEvent* event) { QDialog::changeEvent(event); }
-bool DialogOption::isAutoRun() const { return false; }
-bool DialogOption::isAutoDelete() const { return false; }
-int DialogOption::deleteDays() const { return 14; }
-void DialogOption::on_pushButtonOk_clicked() {}
-void DialogOption::on_pushButtonCancel_clicked() {}
+#include "appsettings.h"
+
+#include <QSettings>
+
+DialogOption::DialogOption(QWidget* parent) : QDialog(parent), ui(new Ui::DialogOption)
+{
+    ui->setupUi(this);
+
+    // The spin box clamps a day count edited outside the program to 7..31.
+    QSettings settings(AppSettings::Organization, AppSettings::Application);
+    settings.beginGroup(QStringLiteral("options"));
+    ui->checkBoxAutoDelete->setChecked(settings.value(QStringLiteral("is_auto_delete"), false).toBool());
+    ui->checkBoxAutorun->setChecked(settings.value(QStringLiteral("is_auto_run"), false).toBool());
+    ui->spinBoxDays->setValue(settings.value(QStringLiteral("delete_days"), 14).toInt());
+    settings.endGroup();
+}
+
+DialogOption::~DialogOption()
+{
+    delete ui;
+}
+
+void DialogOption::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+}
+
+bool DialogOption::isAutoRun() const
+{
+    return ui->checkBoxAutorun->isChecked();
+}
+
+bool DialogOption::isAutoDelete() const
+{
+    return ui->checkBoxAutoDelete->isChecked();
+}
+
+int DialogOption::deleteDays() const
+{
+    return ui->spinBoxDays->value();
+}
+
+void DialogOption::on_pushButtonOk_clicked()
+{
+    accept();
+}
+
+void DialogOption::on_pushButtonCancel_clicked()
+{
+    reject();
+}

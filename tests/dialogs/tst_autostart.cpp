@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "appsettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Reads a desktop entry the way a session manager does: the keys of [Desktop Entry], string
+// escapes undone, and the Exec= line split into arguments by the quoting rules of the spec.
+namespace {
+QMap<QString, QString> readEntry(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QMap<QString, QString> keys;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    if (lines.value(0) != "[Desktop Entry]")
+        return {};
+    for (const QString& line : lines.mid(1)) {
+        const int eq = line.indexOf('=');
+        if (eq > 0)
+            keys.insert(line.left(eq), line.mid(eq + 1));
+    }
+    return keys;
+}
+
+QString unescapeString(const QString& value)
+{
+    QString out;
+    for (int i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        const QChar next = value[++i];
+        out += next == 'n'   ? QChar('\n')
+               : next == 't' ? QChar('\t')
+               : next == 'r' ? QChar('\r')
+               : next == 's' ? QChar(' ')
+                             : next;
+    }
+    return out;
+}
+
+QStringList execArguments(const QString& exec)
+{
+    const QString value = unescapeString(exec);
+    QStringList args;
+    QString current;
+    bool quoted = false, inArg = false;
+    for (int i = 0; i < value.size(); ++i) {
+        const QChar c = value[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < value.size())
+                current += value[++i];
+            else if (c == '"')
+                quoted = false;
+            else if (c == '%' && i + 1 < value.size() && value[i + 1] == '%')
+                current += value[++i];
+            else
+                current += c;
+        } else if (c == '"') {
+            quoted = inArg = true;
+        } else if (c == ' ') {
+            if (inArg)
+                args << current;
+            current.clear();
+            inArg = false;
+        } else {
+            current += c;
+            inArg = true;
+        }
+    }
+    if (inArg)
+        args << current;
+    return args;
+}
+} // namespace
+
+class TestAutoStart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void install_data();
+    void install();
+    void installReplacesTheEntry();
+    void removeTouchesNothingElse();
+    void installFailsWhenTheFolderCannotBeMade();
+
+private:
+    QString folder() const { return config.path() + "/autostart"; }
+
+    QTemporaryDir config;
+};
+
+void TestAutoStart::initTestCase()
+{
+    QVERIFY(config.isValid());
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QCOMPARE(AutoStart::entryPath(), folder() + "/vantrel-monitor.desktop");
+}
+
+void TestAutoStart::init()
+{
+    QFile::remove(folder());
+    QDir(folder()).removeRecursively();
+}
+
+void TestAutoStart::install_data()
+{
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("exec"); // the Exec= value as written
+
+    QTest::addRow("plain") << "/usr/bin/vantrel-monitor"
+                           << "\"/usr/bin/vantrel-monitor\"";
+    QTest::addRow("blank") << "/home/u/My Apps/vm"
+                           << "\"/home/u/My Apps/vm\"";
+    QTest::addRow("quote") << "/opt/a\"b/vm"
+                           << "\"/opt/a\\\\\"b/vm\"";
+    QTest::addRow("dollar and backtick") << "/opt/$HOME/`x`/vm"
+                                         << "\"/opt/\\\\$HOME/\\\\`x\\\\`/vm\"";
+    QTest::addRow("backslash") << "/opt/a\\b/vm"
+                               << "\"/opt/a\\\\\\\\b/vm\"";
+    QTest::addRow("percent") << "/opt/100%u/vm"
+                             << "\"/opt/100%%u/vm\"";
+    QTest::addRow("newline") << "/opt/a\nb/vm"
+                             << "\"/opt/a\\nb/vm\"";
+}
+
+void TestAutoStart::install()
+{
+    QFETCH(QString, executable);
+    QFETCH(QString, exec);
+
+    QCOMPARE(AutoStart::command(executable), exec);
+    QVERIFY(AutoStart::install(executable));
+    const auto keys = readEntry(AutoStart::entryPath());
+    QCOMPARE(keys.value("Type"), QString("Application"));
+    QCOMPARE(keys.value("Name"), QString("Vantrel Monitor"));
+    QCOMPARE(keys.value("Icon"), QString("vantrel-monitor"));
+    QCOMPARE(keys.value("X-GNOME-Autostart-enabled"), QString("true"));
+    QCOMPARE(keys.value("Exec"), exec);
+    QCOMPARE(execArguments(keys.value("Exec")), QStringList{executable});
+
+    QVERIFY(AutoStart::remove());
+    QVERIFY(!QFile::exists(AutoStart::entryPath()));
+}
+
+void TestAutoStart::installReplacesTheEntry()
+{
+    QVERIFY(AutoStart::install("/old/vm"));
+    QVERIFY(AutoStart::install("/new/vm"));
+    QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList{"vantrel-monitor.desktop"});
+    QCOMPARE(execArguments(readEntry(AutoStart::entryPath()).value("Exec")), QStringList{"/new/vm"});
+}
+
+void TestAutoStart::removeTouchesNothingElse()
+{
+    QVERIFY(QDir().mkpath(folder()));
+    QFile other(folder() + "/other.desktop");
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write("[Desktop Entry]\nName=Other\n");
+    other.close();
+
+    QVERIFY2(AutoStart::remove(), "removing an absent entry is not a failure");
+    QVERIFY(AutoStart::install("/usr/bin/vantrel-monitor"));
+    QVERIFY(AutoStart::remove());
+    QVERIFY(AutoStart::remove());
+    QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"other.desktop"});
+    QVERIFY(other.open(QIODevice::ReadOnly));
+    QCOMPARE(other.readAll(), QByteArray("[Desktop Entry]\nName=Other\n"));
+}
+
+void TestAutoStart::installFailsWhenTheFolderCannotBeMade()
+{
+    // A file where the autostart folder should be: nothing can be written below it.
+    QFile blocker(folder());
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QVERIFY(!AutoStart::install("/usr/bin/vantrel-monitor"));
+    QVERIFY(QFileInfo(folder()).isFile());
+}
+
+QTEST_MAIN(TestAutoStart)
+#include "tst_autostart.moc"

@@ -1,0 +1,279 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dialognewtask.h"
+#include "messageboxcatcher.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QtTest>
+
+class TestDialogNewTask : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void initialState();
+    void validation_data();
+    void validation();
+    void cancelRejects();
+    void accessors_data();
+    void accessors();
+    void frequency_data();
+    void frequency();
+    void spinBoxWraps();
+    void languageChangeRestoresTexts();
+
+private:
+    static void fill(DialogNewTask& dialog, const QString& name, const QString& address, const QString& keyword)
+    {
+        dialog.findChild<QLineEdit*>("lineEditTaskName")->setText(name);
+        dialog.findChild<QLineEdit*>("lineEditWebaddress")->setText(address);
+        dialog.findChild<QLineEdit*>("lineEditGrabtext")->setText(keyword);
+    }
+};
+
+void TestDialogNewTask::cleanup()
+{
+    QVERIFY2(QApplication::topLevelWidgets().isEmpty(), "a window was left over");
+}
+
+void TestDialogNewTask::initialState()
+{
+    DialogNewTask dialog;
+    QCOMPARE(dialog.windowTitle(), QString("New Task"));
+    QCOMPARE(dialog.size(), QSize(516, 164));
+    for (const char* name : {"lineEditTaskName", "lineEditWebaddress", "lineEditGrabtext"})
+        QVERIFY2(dialog.findChild<QLineEdit*>(name)->text().isEmpty(), name);
+
+    auto* spin = dialog.findChild<QSpinBox*>("spinBoxFrequencyNum");
+    QCOMPARE(spin->value(), 1);
+    QCOMPARE(spin->minimum(), 1);
+    QCOMPARE(spin->maximum(), 31);
+
+    auto* unit = dialog.findChild<QComboBox*>("comboBoxFrequencyUnit");
+    QStringList items;
+    for (int i = 0; i < unit->count(); ++i)
+        items << unit->itemText(i);
+    QCOMPARE(items, QStringList({"Day", "Hour", "Minute"}));
+    QCOMPARE(unit->currentText(), QString("Hour"));
+    QCOMPARE(dialog.frequency(), 3600);
+}
+
+void TestDialogNewTask::validation_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("title"); // of the one message shown; empty when the dialog is accepted
+
+    const QString web = "http://www.example.org/news";
+    QTest::addRow("all empty") << ""
+                               << ""
+                               << ""
+                               << "Task name";
+    QTest::addRow("no name") << "" << web << "k"
+                             << "Task name";
+    QTest::addRow("no address, no keyword") << "n"
+                                            << ""
+                                            << ""
+                                            << "Web address";
+    QTest::addRow("no keyword") << "n" << web << ""
+                                << "Grab text";
+    QTest::addRow("empty fields before a bad address") << "n"
+                                                       << "bad"
+                                                       << ""
+                                                       << "Grab text";
+    QTest::addRow("name of spaces") << "   " << web << "k"
+                                    << "";
+    QTest::addRow("keyword of spaces") << "n" << web << "   "
+                                       << "";
+    QTest::addRow("address of spaces") << "n"
+                                       << "   "
+                                       << "k"
+                                       << "Invalid Web Address";
+    QTest::addRow("http") << "n" << web << "k"
+                          << "";
+    QTest::addRow("https") << "n"
+                           << "https://www.example.org/news/"
+                           << "k"
+                           << "";
+    QTest::addRow("port and query") << "n"
+                                    << "http://127.0.0.1:8080/a?b=c"
+                                    << "k"
+                                    << "";
+    QTest::addRow("space inside the scheme") << "n"
+                                             << "ht tp://example.org"
+                                             << "k"
+                                             << "";
+    QTest::addRow("scheme in capitals") << "n"
+                                        << "HTTP://www.example.org"
+                                        << "k"
+                                        << "Invalid Web Address";
+    QTest::addRow("https capitalised") << "n"
+                                       << "Https://www.example.org"
+                                       << "k"
+                                       << "Invalid Web Address";
+    QTest::addRow("no scheme") << "n"
+                               << "www.example.org"
+                               << "k"
+                               << "Invalid Web Address";
+    QTest::addRow("ftp") << "n"
+                         << "ftp://example.org/x"
+                         << "k"
+                         << "Invalid Web Address";
+    QTest::addRow("one slash") << "n"
+                               << "https:/example.org"
+                               << "k"
+                               << "Invalid Web Address";
+    QTest::addRow("invalid url") << "n"
+                                 << "http://[::1"
+                                 << "k"
+                                 << "Invalid Web Address";
+}
+
+void TestDialogNewTask::validation()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, address);
+    QFETCH(QString, keyword);
+    QFETCH(QString, title);
+
+    const QHash<QString, QString> texts = {
+        {"Task name", "Please enter the <b>Task name</b> first!"},
+        {"Web address", "Please enter the <b>Web address</b> first!"},
+        {"Grab text", "Please enter the <b>Detect keyword</b> first!"},
+        {"Invalid Web Address", "Please enter a <b>Valid Url</b> like '<b>http://www.example.com/news.html</b>', "
+                                "do not forget '<b>http://</b>'!"}};
+
+    DialogNewTask dialog;
+    fill(dialog, name, address, keyword);
+    dialog.show();
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    MessageBoxCatcher catcher;
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+
+    if (title.isEmpty()) {
+        QVERIFY2(catcher.boxes.isEmpty(), qPrintable("unexpected message: " + catcher.boxes.value(0).title));
+        QCOMPARE(accepted.count(), 1);
+        QVERIFY(!dialog.isVisible());
+        return;
+    }
+    QCOMPARE(catcher.boxes.size(), 1);
+    const MessageBoxCatcher::Box box = catcher.boxes.first();
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, texts.value(title));
+    QCOMPARE(box.parent, &dialog);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(accepted.count(), 0);
+    QVERIFY2(dialog.isVisible(), "a refused entry must leave the dialog open");
+    QCOMPARE(dialog.findChild<QLineEdit*>("lineEditWebaddress")->text(), address);
+    dialog.close();
+}
+
+void TestDialogNewTask::cancelRejects()
+{
+    DialogNewTask dialog;
+    fill(dialog, "n", "not an address", "");
+    dialog.show();
+    QSignalSpy rejected(&dialog, &QDialog::rejected);
+    MessageBoxCatcher catcher;
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonCancel"), Qt::LeftButton);
+    QCOMPARE(rejected.count(), 1);
+    QVERIFY(catcher.boxes.isEmpty());
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestDialogNewTask::accessors_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("address");    // webAddress()
+    QTest::addColumn<QString>("simplified"); // taskName() and grabText()
+
+    QTest::addRow("plain") << "http://a.org/x"
+                           << "http://a.org/x"
+                           << "http://a.org/x";
+    QTest::addRow("trailing slash") << "http://a.org/"
+                                    << "http://a.org"
+                                    << "http://a.org/";
+    QTest::addRow("two trailing slashes and a space") << "http://a .org//"
+                                                      << "http://a.org/"
+                                                      << "http://a .org//";
+    QTest::addRow("space after the slash") << " http://a.org/ "
+                                           << "http://a.org"
+                                           << "http://a.org/";
+    QTest::addRow("tab is not a space") << "http://a.org/\t"
+                                        << "http://a.org/\t"
+                                        << "http://a.org/";
+    QTest::addRow("slash only") << "/"
+                                << ""
+                                << "/";
+    QTest::addRow("inner blanks") << "  my \t  news  "
+                                  << "my\tnews"
+                                  << "my news";
+}
+
+void TestDialogNewTask::accessors()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, address);
+    QFETCH(QString, simplified);
+
+    DialogNewTask dialog;
+    fill(dialog, typed, typed, typed);
+    QCOMPARE(dialog.webAddress(), address);
+    QCOMPARE(dialog.taskName(), simplified);
+    QCOMPARE(dialog.grabText(), simplified);
+}
+
+void TestDialogNewTask::frequency_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<int>("seconds");
+
+    QTest::addRow("1 Hour") << 1 << 1 << 3600;
+    QTest::addRow("2 Day") << 2 << 0 << 172800;
+    QTest::addRow("31 Minute") << 31 << 2 << 1860;
+    QTest::addRow("31 Day") << 31 << 0 << 2678400;
+    QTest::addRow("1 Minute") << 1 << 2 << 60;
+    QTest::addRow("no unit") << 5 << -1 << -1;
+}
+
+void TestDialogNewTask::frequency()
+{
+    QFETCH(int, number);
+    QFETCH(int, unit);
+    QFETCH(int, seconds);
+
+    DialogNewTask dialog;
+    dialog.findChild<QSpinBox*>("spinBoxFrequencyNum")->setValue(number);
+    dialog.findChild<QComboBox*>("comboBoxFrequencyUnit")->setCurrentIndex(unit);
+    QCOMPARE(dialog.frequency(), seconds);
+}
+
+void TestDialogNewTask::spinBoxWraps()
+{
+    DialogNewTask dialog;
+    auto* spin = dialog.findChild<QSpinBox*>("spinBoxFrequencyNum");
+    QTest::keyClick(spin, Qt::Key_Down);
+    QCOMPARE(spin->value(), 31);
+    QTest::keyClick(spin, Qt::Key_Up);
+    QCOMPARE(spin->value(), 1);
+}
+
+void TestDialogNewTask::languageChangeRestoresTexts()
+{
+    DialogNewTask dialog;
+    dialog.setWindowTitle("x");
+    dialog.findChild<QPushButton*>("pushButtonOk")->setText("x");
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(&dialog, &change);
+    QCOMPARE(dialog.windowTitle(), QString("New Task"));
+    QCOMPARE(dialog.findChild<QPushButton*>("pushButtonOk")->text(), QString("Ok"));
+}
+
+QTEST_MAIN(TestDialogNewTask)
+#include "tst_dialognewtask.moc"

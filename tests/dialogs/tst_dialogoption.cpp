@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "appsettings.h"
+#include "dialogoption.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestDialogOption : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void shownValues_data();
+    void shownValues();
+    void okAcceptsWithTheShownValues();
+    void cancelWritesNothing();
+    void tabOrder();
+
+private:
+    static QMap<QString, QVariant> stored()
+    {
+        QSettings settings(AppSettings::Organization, AppSettings::Application);
+        QMap<QString, QVariant> values;
+        for (const QString& key : settings.allKeys())
+            values.insert(key, settings.value(key));
+        return values;
+    }
+
+    QTemporaryDir config;
+};
+
+void TestDialogOption::initTestCase()
+{
+    // Keep the user's real settings out of reach: every QSettings below lives in a temporary folder.
+    QVERIFY(config.isValid());
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const QString file = QSettings(AppSettings::Organization, AppSettings::Application).fileName();
+    QVERIFY2(file.startsWith(config.path()), qPrintable(file));
+}
+
+void TestDialogOption::init()
+{
+    QSettings(AppSettings::Organization, AppSettings::Application).clear();
+}
+
+void TestDialogOption::shownValues_data()
+{
+    QTest::addColumn<QVariant>("autoDelete"); // stored values; an invalid QVariant leaves the key out
+    QTest::addColumn<QVariant>("autoRun");
+    QTest::addColumn<QVariant>("days");
+    QTest::addColumn<bool>("shownAutoDelete");
+    QTest::addColumn<bool>("shownAutoRun");
+    QTest::addColumn<int>("shownDays");
+
+    QTest::addRow("first start") << QVariant() << QVariant() << QVariant() << false << false << 14;
+    QTest::addRow("both on") << QVariant(true) << QVariant(true) << QVariant(20) << true << true << 20;
+    QTest::addRow("delete only") << QVariant(true) << QVariant(false) << QVariant(31) << true << false << 31;
+    QTest::addRow("run only") << QVariant(false) << QVariant(true) << QVariant(7) << false << true << 7;
+    QTest::addRow("3 days shown as 7") << QVariant(true) << QVariant() << QVariant(3) << true << false << 7;
+    QTest::addRow("45 days shown as 31") << QVariant() << QVariant() << QVariant(45) << false << false << 31;
+}
+
+void TestDialogOption::shownValues()
+{
+    QFETCH(QVariant, autoDelete);
+    QFETCH(QVariant, autoRun);
+    QFETCH(QVariant, days);
+    QFETCH(bool, shownAutoDelete);
+    QFETCH(bool, shownAutoRun);
+    QFETCH(int, shownDays);
+
+    {
+        QSettings settings(AppSettings::Organization, AppSettings::Application);
+        settings.beginGroup("options");
+        if (autoDelete.isValid())
+            settings.setValue("is_auto_delete", autoDelete);
+        if (autoRun.isValid())
+            settings.setValue("is_auto_run", autoRun);
+        if (days.isValid())
+            settings.setValue("delete_days", days);
+    }
+
+    DialogOption dialog;
+    QCOMPARE(dialog.findChild<QCheckBox*>("checkBoxAutoDelete")->isChecked(), shownAutoDelete);
+    QCOMPARE(dialog.findChild<QCheckBox*>("checkBoxAutorun")->isChecked(), shownAutoRun);
+    QCOMPARE(dialog.findChild<QSpinBox*>("spinBoxDays")->value(), shownDays);
+    QCOMPARE(dialog.isAutoDelete(), shownAutoDelete);
+    QCOMPARE(dialog.isAutoRun(), shownAutoRun);
+    QCOMPARE(dialog.deleteDays(), shownDays);
+}
+
+void TestDialogOption::okAcceptsWithTheShownValues()
+{
+    DialogOption dialog;
+    dialog.show();
+    dialog.findChild<QCheckBox*>("checkBoxAutorun")->click();
+    dialog.findChild<QSpinBox*>("spinBoxDays")->setValue(21);
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(dialog.isAutoRun());
+    QVERIFY(!dialog.isAutoDelete());
+    QCOMPARE(dialog.deleteDays(), 21);
+    QVERIFY2(stored().isEmpty(), "the dialog itself never writes the settings");
+}
+
+void TestDialogOption::cancelWritesNothing()
+{
+    {
+        QSettings settings(AppSettings::Organization, AppSettings::Application);
+        settings.setValue("options/is_auto_run", true);
+        settings.setValue("options/delete_days", 9);
+    }
+    const auto before = stored();
+
+    DialogOption dialog;
+    dialog.show();
+    dialog.findChild<QCheckBox*>("checkBoxAutorun")->click();
+    dialog.findChild<QCheckBox*>("checkBoxAutoDelete")->click();
+    dialog.findChild<QSpinBox*>("spinBoxDays")->setValue(30);
+    QSignalSpy rejected(&dialog, &QDialog::rejected);
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonCancel"), Qt::LeftButton);
+    QCOMPARE(rejected.count(), 1);
+    QCOMPARE(stored(), before);
+}
+
+void TestDialogOption::tabOrder()
+{
+    DialogOption dialog;
+    const QStringList expected = {"checkBoxAutorun",  "checkBoxAutoDelete", "spinBoxDays",
+                                  "pushButtonCancel", "pushButtonOk",       "tabWidget"};
+    // Walk the focus chain from the first field; a stop inside a compound widget (the tab bar of the
+    // tab widget) counts as that widget.
+    QStringList order;
+    QWidget* widget = dialog.findChild<QWidget*>(expected.first());
+    for (int step = 0; widget && step < 50 && order.size() < expected.size(); ++step) {
+        if (widget->focusPolicy() & Qt::TabFocus) {
+            QWidget* named = widget;
+            while (named && named != &dialog && !expected.contains(named->objectName()))
+                named = named->parentWidget();
+            if (named && named != &dialog && order.value(order.size() - 1) != named->objectName())
+                order << named->objectName();
+        }
+        widget = widget->nextInFocusChain();
+    }
+    QCOMPARE(order, expected);
+}
+
+QTEST_MAIN(TestDialogOption)
+#include "tst_dialogoption.moc"
