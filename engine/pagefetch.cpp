@@ -1,11 +1,105 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PLACEHOLDER: to be written.
 #include "pagefetch.h"
-int PageFetch::transferTimeout() { return DefaultTransferTimeoutMs; }
-void PageFetch::setTransferTimeout(int) {}
-qint64 PageFetch::maxBodyBytes() { return MaxBodyBytes; }
-void PageFetch::setMaxBodyBytes(qint64) {}
-QNetworkRequest PageFetch::makeRequest(const QString& address) { return QNetworkRequest(QUrl(address)); }
-void PageFetch::guardBody(QNetworkReply*) {}
-FetchedPage PageFetch::takePage(QNetworkReply*) { return {}; }
-QString PageFetch::decode(const QByteArray&) { return {}; }
+
+#include <QNetworkReply>
+#include <QTextCodec>
+#include <QTimer>
+
+#include <atomic>
+
+namespace {
+std::atomic<int> g_transferTimeout{PageFetch::DefaultTransferTimeoutMs};
+std::atomic<qint64> g_maxBodyBytes{PageFetch::MaxBodyBytes};
+
+// Set on a reply that guardBody() aborted, with the reason.
+const char* const AbortReasonProperty = "vantrel_abort_reason";
+
+void abortWith(QNetworkReply* reply, const QString& reason)
+{
+    if (reply->isFinished())
+        return;
+    reply->setProperty(AbortReasonProperty, reason);
+    reply->abort();
+}
+} // namespace
+
+int PageFetch::transferTimeout()
+{
+    return g_transferTimeout.load();
+}
+
+void PageFetch::setTransferTimeout(int ms)
+{
+    g_transferTimeout.store(ms);
+}
+
+qint64 PageFetch::maxBodyBytes()
+{
+    return g_maxBodyBytes.load();
+}
+
+void PageFetch::setMaxBodyBytes(qint64 bytes)
+{
+    g_maxBodyBytes.store(bytes);
+}
+
+QNetworkRequest PageFetch::makeRequest(const QString& address)
+{
+    QNetworkRequest request{QUrl(address)};
+    request.setTransferTimeout(transferTimeout());
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(MaxRedirects);
+    return request;
+}
+
+void PageFetch::guardBody(QNetworkReply* reply)
+{
+    const qint64 limit = maxBodyBytes();
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, limit](qint64 received, qint64 total) {
+        if (received > limit || total > limit)
+            abortWith(reply, QStringLiteral("body larger than %1 bytes").arg(limit));
+    });
+    // The transfer timeout only fires after a pause in the traffic; a server that keeps sending a
+    // byte now and then would hold the download open for ever. This bounds the whole download.
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply,
+                     [reply] { abortWith(reply, QStringLiteral("download took too long")); });
+    deadline->start(transferTimeout());
+}
+
+FetchedPage PageFetch::takePage(QNetworkReply* reply)
+{
+    FetchedPage page;
+    page.url = reply->url();
+    const QString abortReason = reply->property(AbortReasonProperty).toString();
+    if (!abortReason.isEmpty()) {
+        page.error = abortReason;
+        return page;
+    }
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
+    const QNetworkReply::NetworkError error = reply->error();
+    // Errors below ProxyConnectionRefusedError are failures of the connection itself (refused,
+    // closed, timed out, cancelled, too many or unsafe redirections): nothing trustworthy arrived.
+    const bool transportFailed =
+        error != QNetworkReply::NoError && (error < QNetworkReply::ProxyConnectionRefusedError || status == 0);
+    if (transportFailed) {
+        page.error = reply->errorString();
+        return page;
+    }
+    page.body = reply->readAll();
+    page.ok = error == QNetworkReply::NoError && status >= 200 && status < 300;
+    if (!page.ok)
+        page.error =
+            error != QNetworkReply::NoError ? reply->errorString() : QStringLiteral("HTTP status %1").arg(status);
+    return page;
+}
+
+QString PageFetch::decode(const QByteArray& body)
+{
+    // codecForHtml looks for a byte-order mark, then a charset in a meta tag, and falls back to
+    // ISO 8859-1.
+    QTextCodec* codec = QTextCodec::codecForHtml(body, QTextCodec::codecForName("ISO-8859-1"));
+    return codec->toUnicode(body);
+}

@@ -1,15 +1,211 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PLACEHOLDER: to be written.
 #include "testserver.h"
-TestServer::TestServer(QObject* parent) : QObject(parent) {}
+
+#include <QHostAddress>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+const char* const RequestProperty = "testserver_request";
+const char* const AnsweredProperty = "testserver_answered";
+constexpr qint64 EndlessChunk = 16 * 1024;
+constexpr qint64 EndlessBacklog = 64 * 1024;
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+} // namespace
+
+TestServer::TestServer(QObject* parent) : QObject(parent)
+{
+    connect(&server, &QTcpServer::newConnection, this, &TestServer::onNewConnection);
+}
+
 TestServer::~TestServer() = default;
-bool TestServer::listen() { return false; }
-quint16 TestServer::port() const { return 0; }
-QUrl TestServer::url(const QString&) const { return {}; }
-void TestServer::setResponse(const QString&, const Response&) {}
-void TestServer::setPage(const QString&, const QByteArray&, const QByteArray&) {}
-void TestServer::setRedirect(const QString&, const QByteArray&, int) {}
-void TestServer::setStatus(const QString&, int, const QByteArray&) {}
-int TestServer::hits(const QString&) const { return 0; }
-int TestServer::openConnections() const { return 0; }
-void TestServer::onNewConnection() {}
+
+bool TestServer::listen()
+{
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return false;
+    QMutexLocker lock(&mutex);
+    listenPort = server.serverPort();
+    return true;
+}
+
+quint16 TestServer::port() const
+{
+    QMutexLocker lock(&mutex);
+    return listenPort;
+}
+
+QUrl TestServer::url(const QString& path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
+}
+
+void TestServer::setResponse(const QString& path, const Response& response)
+{
+    QMutexLocker lock(&mutex);
+    responses.insert(path, response);
+}
+
+void TestServer::setPage(const QString& path, const QByteArray& body, const QByteArray& contentType)
+{
+    Response response;
+    response.body = body;
+    response.contentType = contentType;
+    setResponse(path, response);
+}
+
+void TestServer::setRedirect(const QString& path, const QByteArray& location, int status)
+{
+    Response response;
+    response.status = status;
+    response.location = location;
+    setResponse(path, response);
+}
+
+void TestServer::setStatus(const QString& path, int status, const QByteArray& body)
+{
+    Response response;
+    response.status = status;
+    response.body = body;
+    setResponse(path, response);
+}
+
+int TestServer::hits(const QString& path) const
+{
+    QMutexLocker lock(&mutex);
+    return hitCounts.value(path);
+}
+
+int TestServer::openConnections() const
+{
+    QMutexLocker lock(&mutex);
+    return open;
+}
+
+void TestServer::onNewConnection()
+{
+    while (QTcpSocket* socket = server.nextPendingConnection()) {
+        socket->setParent(this);
+        {
+            QMutexLocker lock(&mutex);
+            ++open;
+        }
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QObject::destroyed, this, [this] {
+            QMutexLocker lock(&mutex);
+            --open;
+        });
+        onReadyRead(socket);
+    }
+}
+
+void TestServer::onReadyRead(QTcpSocket* socket)
+{
+    if (socket->property(AnsweredProperty).toBool()) {
+        socket->readAll(); // one request per connection; anything after it is ignored
+        return;
+    }
+    QByteArray request = socket->property(RequestProperty).toByteArray() + socket->readAll();
+    const qsizetype headerEnd = request.indexOf("\r\n\r\n");
+    if (headerEnd < 0) {
+        socket->setProperty(RequestProperty, request);
+        return;
+    }
+    socket->setProperty(RequestProperty, QVariant());
+    socket->setProperty(AnsweredProperty, true);
+
+    // Request line: METHOD SP PATH SP VERSION
+    const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
+    QString path = requestLine.size() > 1 ? QString::fromLatin1(requestLine.at(1)) : QString();
+    Response response;
+    {
+        QMutexLocker lock(&mutex);
+        ++hitCounts[path];
+        const auto it = responses.constFind(path);
+        if (it != responses.constEnd()) {
+            response = *it;
+        } else {
+            response.status = 404;
+            response.body.clear();
+        }
+    }
+    if (response.never)
+        return;
+    if (response.delayMs > 0) {
+        QPointer<QTcpSocket> guard(socket);
+        QTimer::singleShot(response.delayMs, socket, [this, guard, response] {
+            if (guard)
+                answer(guard, response);
+        });
+        return;
+    }
+    answer(socket, response);
+}
+
+void TestServer::answer(QTcpSocket* socket, const Response& response)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
+    if (!response.contentType.isEmpty())
+        head += "Content-Type: " + response.contentType + "\r\n";
+    if (!response.location.isEmpty())
+        head += "Location: " + response.location + "\r\n";
+    if (response.endless) {
+        // No length: the body ends only when the client gives up.
+        head += "Connection: close\r\n\r\n";
+        socket->write(head);
+        if (response.dripMs > 0) {
+            auto* drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x"); });
+            drip->start(response.dripMs);
+        } else {
+            connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] { feedEndless(socket); });
+            feedEndless(socket);
+        }
+        return;
+    }
+    head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    socket->write(head);
+    if (response.closeMidBody) {
+        socket->write(response.body.left(response.body.size() / 2));
+        socket->flush();
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->write(response.body);
+    socket->disconnectFromHost(); // closes once everything is written
+}
+
+void TestServer::feedEndless(QTcpSocket* socket)
+{
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    while (socket->bytesToWrite() < EndlessBacklog)
+        socket->write(QByteArray(EndlessChunk, 'x'));
+}

@@ -3,13 +3,17 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QTcpServer>
 #include <QUrl>
 
+class QTcpSocket;
+
 // A small HTTP/1.1 server on 127.0.0.1 for tests: every path answers exactly as the test sets it up.
 // Unknown paths answer 404 with an empty body. The server lives on the thread it was created on
-// (or moved to); its settings may be changed from that thread only.
+// (or moved to, before or after listen()); responses and hit counts are guarded by a mutex, so a
+// test may set pages and read hits from another thread while the server runs on its own.
 class TestServer : public QObject
 {
     Q_OBJECT
@@ -20,16 +24,18 @@ public:
         int status = 200;
         QByteArray contentType = "text/html";
         QByteArray body;
-        QByteArray location;   // for redirections
-        int delayMs = 0;       // answer late
-        bool never = false;    // accept, read the request, never answer
-        bool endless = false;  // headers, then body bytes for ever (no length)
+        QByteArray location;       // for redirections
+        int delayMs = 0;           // answer late
+        bool never = false;        // accept, read the request, never answer
+        bool endless = false;      // headers, then body bytes for ever (no length)
         bool closeMidBody = false; // announce the body's length, send half of it, close
+        int dripMs = 0;            // with endless: one byte every dripMs instead of as fast as possible
     };
 
     explicit TestServer(QObject* parent = nullptr);
     ~TestServer() override;
 
+    // Listens on 127.0.0.1 at a free port. Call it on the server's thread (or before moving it).
     bool listen();
     quint16 port() const;
     QUrl url(const QString& path) const; // http://127.0.0.1:PORT + path
@@ -43,9 +49,16 @@ public:
 
 private:
     void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const Response& response);
+    void feedEndless(QTcpSocket* socket);
 
-    QTcpServer server;
+    QTcpServer server{this}; // a child, so moveToThread() takes it along
+    mutable QMutex mutex;
     QHash<QString, Response> responses;
     QHash<QString, int> hitCounts;
+    quint16 listenPort = 0;
     int open = 0;
 };
+
+Q_DECLARE_METATYPE(TestServer::Response)

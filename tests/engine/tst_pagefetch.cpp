@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "pagefetch.h"
+#include "testserver.h"
+
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+#include <QTextCodec>
+
+class TestPageFetch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void fetch_data();
+    void fetch();
+    void wholeDownloadIsBounded();
+    void requestSettings();
+    void decode_data();
+    void decode();
+
+private:
+    FetchedPage get(const QUrl& url);
+
+    TestServer server;
+};
+
+void TestPageFetch::initTestCase()
+{
+    QVERIFY(server.listen());
+}
+
+void TestPageFetch::cleanup()
+{
+    PageFetch::setTransferTimeout(PageFetch::DefaultTransferTimeoutMs);
+    PageFetch::setMaxBodyBytes(PageFetch::MaxBodyBytes);
+}
+
+FetchedPage TestPageFetch::get(const QUrl& url)
+{
+    QNetworkAccessManager manager;
+    QNetworkReply* reply = manager.get(PageFetch::makeRequest(url.toString()));
+    PageFetch::guardBody(reply);
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    if (!reply->isFinished() && !finished.wait(20000))
+        return {};
+    FetchedPage page = PageFetch::takePage(reply);
+    delete reply;
+    return page;
+}
+
+static quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+void TestPageFetch::fetch_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<TestServer::Response>("response");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("finalPath");
+
+    TestServer::Response page;
+    page.body = "<a href=\"/x\">x</a>";
+    QTest::addRow("ordinary page") << "/page" << page << true << page.body << "/page";
+
+    TestServer::Response notFound;
+    notFound.status = 404;
+    notFound.body = "<a href=\"/gone\">Gone</a>";
+    QTest::addRow("404 keeps its body") << "/missing" << notFound << false << notFound.body << "/missing";
+
+    TestServer::Response serverError = notFound;
+    serverError.status = 500;
+    serverError.body = "oops";
+    QTest::addRow("500 keeps its body") << "/broken" << serverError << false << serverError.body << "/broken";
+
+    TestServer::Response redirect;
+    redirect.status = 302;
+    redirect.location = "/target/index.html";
+    QTest::addRow("302 followed") << "/moved" << redirect << true << QByteArray("target page") << "/target/index.html";
+
+    TestServer::Response loop;
+    loop.status = 302;
+    loop.location = "/loop";
+    QTest::addRow("redirect loop") << "/loop" << loop << false << QByteArray() << "";
+
+    TestServer::Response endless;
+    endless.endless = true;
+    QTest::addRow("endless body") << "/endless" << endless << false << QByteArray() << "";
+
+    TestServer::Response never;
+    never.never = true;
+    QTest::addRow("never answers") << "/never" << never << false << QByteArray() << "";
+
+    TestServer::Response cut;
+    cut.body = QByteArray(4000, 'a');
+    cut.closeMidBody = true;
+    QTest::addRow("closed mid-body") << "/cut" << cut << false << QByteArray() << "";
+
+    TestServer::Response empty;
+    QTest::addRow("empty page") << "/empty" << empty << true << QByteArray() << "/empty";
+}
+
+void TestPageFetch::fetch()
+{
+    QFETCH(QString, path);
+    QFETCH(TestServer::Response, response);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, finalPath);
+
+    server.setResponse(path, response);
+    server.setPage("/target/index.html", "target page");
+    PageFetch::setTransferTimeout(1500);
+    PageFetch::setMaxBodyBytes(256 * 1024);
+
+    QElapsedTimer clock;
+    clock.start();
+    const FetchedPage page = get(server.url(path));
+    QVERIFY2(clock.elapsed() < 15000, "the download must end by itself");
+    QCOMPARE(page.ok, ok);
+    QCOMPARE(page.body, body);
+    QCOMPARE(page.error.isEmpty(), ok);
+    if (!finalPath.isEmpty())
+        QCOMPARE(page.url, server.url(finalPath));
+}
+
+void TestPageFetch::wholeDownloadIsBounded()
+{
+    // One byte every 50 ms never trips the transfer timeout (an inactivity timeout), but the whole
+    // download must still end.
+    TestServer::Response drip;
+    drip.endless = true;
+    drip.dripMs = 50;
+    server.setResponse("/drip", drip);
+    PageFetch::setTransferTimeout(600);
+
+    QElapsedTimer clock;
+    clock.start();
+    const FetchedPage page = get(server.url("/drip"));
+    QVERIFY(!page.ok);
+    QVERIFY(page.body.isEmpty());
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+
+    // A refused connection fails at once, without a body.
+    const FetchedPage refused = get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort())));
+    QVERIFY(!refused.ok);
+    QVERIFY(refused.body.isEmpty());
+}
+
+void TestPageFetch::requestSettings()
+{
+    PageFetch::setTransferTimeout(1234);
+    const QNetworkRequest request = PageFetch::makeRequest("http://127.0.0.1:1/a?b=c");
+    QCOMPARE(request.url(), QUrl("http://127.0.0.1:1/a?b=c"));
+    QCOMPARE(request.transferTimeout(), 1234);
+    QCOMPARE(request.maximumRedirectsAllowed(), PageFetch::MaxRedirects);
+    QCOMPARE(request.attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
+             int(QNetworkRequest::NoLessSafeRedirectPolicy));
+}
+
+void TestPageFetch::decode_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+
+    const QString euro = QStringLiteral("Preis 5 \u20ac \u201cneu\u201d");
+    QTest::addRow("windows-1252")
+        << QTextCodec::codecForName("windows-1252")->fromUnicode("<meta charset=\"windows-1252\">" + euro)
+        << QString("<meta charset=\"windows-1252\">" + euro);
+    const QString chinese = QStringLiteral("\u65b0\u95fb\u516c\u544a");
+    const QString gbHead = QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">");
+    QTest::addRow("gb2312") << QTextCodec::codecForName("GBK")->fromUnicode(gbHead + chinese)
+                            << QString(gbHead + chinese);
+    QTest::addRow("utf-8 with BOM") << QByteArray("\xEF\xBB\xBF") + QString(chinese).toUtf8() << chinese;
+    QTest::addRow("utf-8 meta") << ("<meta charset=utf-8>" + euro).toUtf8() << QString("<meta charset=utf-8>" + euro);
+    QTest::addRow("nothing declared is latin-1") << QByteArray("caf\xe9 \x80") << QStringLiteral("caf\u00e9 \u0080");
+    QTest::addRow("empty") << QByteArray() << QString();
+}
+
+void TestPageFetch::decode()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(PageFetch::decode(bytes), text);
+}
+
+QTEST_GUILESS_MAIN(TestPageFetch)
+#include "tst_pagefetch.moc"
