@@ -4,13 +4,13 @@
 # starts again to see the task loaded.
 # Usage: e2e_keyboard.sh PROGRAM SERVEDIR
 set -euo pipefail
-program=$(realpath "$1")
-servedir=$(realpath "$2")
-work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
-mkdir -p "$work/site" "$work/run" "$work/config"
-export XDG_CONFIG_HOME="$work/config"
-
+fail() { echo "FAIL: $*" >&2; exit 1; }
+results() { sqlite3 "$work/run/task.db" "SELECT count(*) FROM results" 2>/dev/null || echo 0; }
+wait_for() { # seconds, command...
+    local limit=$1; shift
+    for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
 write_page() {
     cat > "$work/site/news.html" <<HTML
 <html><body>
@@ -20,19 +20,26 @@ write_page() {
 </body></html>
 HTML
 }
+
+if [ "${1:-}" = "--phase" ]; then
+    # Inside the virtual X server: run one phase with the environment the outer part exported.
+    phase=$2
+else
+    program=$(realpath "$1")
+    servedir=$(realpath "$2")
+    work=$(mktemp -d)
+    trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+    mkdir -p "$work/site" "$work/run" "$work/config"
+    export XDG_CONFIG_HOME="$work/config"
+fi
+
+if [ -z "${phase:-}" ]; then
 write_page "6.4"
 "$servedir" "$work/site" > "$work/port" &
 for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 port=$(head -1 "$work/port")
 address="http://127.0.0.1:$port/news.html"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-results() { sqlite3 "$work/run/task.db" "SELECT count(*) FROM results" 2>/dev/null || echo 0; }
-wait_for() { # seconds, command...
-    local limit=$1; shift
-    for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
+fi
 
 session() {
     cd "$work/run"
@@ -85,8 +92,11 @@ second_start() {
     [ "$status" -eq 0 ] || fail "exit status $status on the second run"
 }
 
-export -f session second_start fail results wait_for write_page
+if [ -n "${phase:-}" ]; then
+    "$phase"
+    exit 0
+fi
 export work program address port
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c session
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c second_start
+xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --phase session
+xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --phase second_start
 echo "e2e: 1 passed, 0 failed"
