@@ -96,6 +96,11 @@ FetchedPage PageFetch::takePage(QNetworkReply* reply)
     return page;
 }
 
+QUrl PageFetch::baseOf(const FetchedPage& page, const QString& address)
+{
+    return page.url.isEmpty() ? QUrl(address) : page.url;
+}
+
 QString PageFetch::decode(const QByteArray& body)
 {
     // codecForHtml looks for a byte-order mark, then a charset in a meta tag, and falls back to

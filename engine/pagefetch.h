@@ -40,6 +40,9 @@ void guardBody(QNetworkReply* reply);
 // and an empty body; an HTTP error status keeps its body (it is scanned like any page) but is
 // not ok.
 FetchedPage takePage(QNetworkReply* reply);
+// The address the page's links are relative to: where the download ended, or the requested
+// address when the reply carries none.
+QUrl baseOf(const FetchedPage& page, const QString& address);
 // Decodes the body by the character set the page declares (byte-order mark or meta tag),
 // ISO 8859-1 when it declares none.
 QString decode(const QByteArray& body);

@@ -1,26 +1,215 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PLACEHOLDER: to be written.
 #include "task.h"
+
+#include "linkscanner.h"
+#include "pagefetch.h"
+#include "taskthread.h"
+#include "tools.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+
+Q_LOGGING_CATEGORY(lcVantrelEngine, "vantrel")
+
+namespace {
+const QString DateFormat = QStringLiteral("MM/dd/yyyy");
+
+bool textMatches(QStringView text, const QString& keyword)
+{
+    return text.contains(keyword, Qt::CaseInsensitive);
+}
+} // namespace
+
 Task::Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency)
     : m_taskId(taskId), m_lastUpdate(QDateTime::currentDateTime()), m_taskDate(QDate::currentDate()), m_name(name),
       m_address(address), m_grabText(grabText), m_frequency(frequency)
 {
 }
+
+// Background checks hold the task through a QPointer and never own it, so nothing is to be done
+// for them here; the network manager is a child and goes with the task.
 Task::~Task() = default;
-QString Task::taskDateText() const { return m_taskDate.toString(QStringLiteral("MM/dd/yyyy")); }
-void Task::setTaskDate(const QString& text) { m_taskDate = QDate::fromString(text, QStringLiteral("MM/dd/yyyy")); }
-QString Task::lastUpdateText() const { return m_lastUpdate.toString(Qt::ISODate); }
-void Task::setLastUpdate(const QString& text) { m_lastUpdate = QDateTime::fromString(text, Qt::ISODate); }
-void Task::setResults(const ResultList& list) { m_results = list; }
-void Task::appendResults(const ResultList& list) { m_results += list; }
-void Task::clearResults() { m_results.clear(); }
-void Task::setResultState(int, int) {}
-void Task::removeResult(int) {}
-bool Task::fetchAllResults() { return false; }
-bool Task::checkForUpdates() { return false; }
-bool Task::startBackgroundCheck() { return false; }
-Task::ResultList Task::scanResults(const QString&, const QUrl&) const { return {}; }
-Task::ResultList Task::compareWithResults(const QString&, const QUrl&, LinkTexts&) const { return {}; }
-void Task::setUpdateResults(const Task::ResultList&) {}
-void Task::requestFinished(QNetworkReply*) {}
-void Task::replyFinished(QNetworkReply*) {}
+
+QString Task::taskDateText() const
+{
+    return m_taskDate.toString(DateFormat);
+}
+
+void Task::setTaskDate(const QString& text)
+{
+    m_taskDate = QDate::fromString(text, DateFormat);
+}
+
+QString Task::lastUpdateText() const
+{
+    return m_lastUpdate.toString(Qt::ISODate);
+}
+
+void Task::setLastUpdate(const QString& text)
+{
+    m_lastUpdate = QDateTime::fromString(text, Qt::ISODate);
+}
+
+void Task::setResults(const ResultList& list)
+{
+    m_results = list;
+}
+
+void Task::appendResults(const ResultList& list)
+{
+    m_results += list;
+}
+
+void Task::clearResults()
+{
+    m_results.clear();
+}
+
+void Task::setResultState(int index, int state)
+{
+    if (index < 0 || index >= m_results.size())
+        return;
+    m_results.at(index)->state = state;
+}
+
+void Task::removeResult(int index)
+{
+    if (index < 0 || index >= m_results.size())
+        return;
+    m_results.removeAt(index);
+    qCDebug(lcVantrelEngine).nospace().noquote() << "remove " << index;
+    // A removed result may be found again by a later check; forget what was seen so it is judged afresh.
+    m_knownLinks.clear();
+}
+
+bool Task::runRequest(void (Task::*slot)(QNetworkReply*), bool Task::*done, QNetworkAccessManager** keep)
+{
+    auto* manager = new QNetworkAccessManager(this);
+    if (keep) {
+        // Only the latest full fetch's manager is kept; an older one would pile up over weeks.
+        if (*keep)
+            (*keep)->deleteLater();
+        *keep = manager;
+    }
+    QNetworkReply* reply = manager->get(PageFetch::makeRequest(m_address));
+    PageFetch::guardBody(reply);
+    connect(manager, &QNetworkAccessManager::finished, this, slot);
+
+    // The reply always finishes: guardBody() aborts it at the latest after the transfer timeout.
+    // Slots that run during the wait may destroy the task; then nothing of it may be touched.
+    QPointer<Task> self(this);
+    while (self && !(this->*done))
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    if (!self)
+        return false;
+    if (keep && *keep == manager)
+        *keep = nullptr;
+    manager->deleteLater(); // takes the reply with it
+    return true;
+}
+
+bool Task::fetchAllResults()
+{
+    m_requestDone = false;
+    m_fetchOk = false;
+    if (!runRequest(&Task::requestFinished, &Task::m_requestDone, &m_manager))
+        return false;
+    return m_fetchOk;
+}
+
+bool Task::checkForUpdates()
+{
+    m_hasNew = false;
+    m_replyDone = false;
+    if (!runRequest(&Task::replyFinished, &Task::m_replyDone, nullptr))
+        return false;
+    qCDebug(lcVantrelEngine).nospace().noquote() << "has new ?111111111: " << (m_hasNew ? "true" : "false");
+    return m_hasNew;
+}
+
+bool Task::startBackgroundCheck()
+{
+    auto* thread = new TaskThread;
+    thread->setTask(this);
+    thread->setKnownLinks(m_knownLinks);
+    connect(thread, &TaskThread::updateFinished, this, &Task::setUpdateResults);
+    // The thread object lives on this thread; once its worker has ended nothing uses it again.
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start(QThread::LowestPriority);
+    return !m_updateResults.isEmpty();
+}
+
+Task::ResultList Task::scanResults(const QString& page, const QUrl& base) const
+{
+    ResultList found;
+    LinkScanner::scan(page, [&](const LinkScanner::Match& match) {
+        if (!textMatches(match.text, m_grabText))
+            return;
+        auto record = ResultPtr::create();
+        record->taskId = m_taskId;
+        record->text = match.text.toString();
+        record->link = Tools::absoluteLink(base, match.href);
+        found.append(record);
+    });
+    return found;
+}
+
+Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks) const
+{
+    // Keyed by the link as a browser would follow it, so a stored result meets its link on the page
+    // however the page writes it. A later link with the same address replaces the earlier text.
+    LinkTexts found;
+    LinkScanner::scan(page, [&](const LinkScanner::Match& match) {
+        if (textMatches(match.text, m_grabText))
+            found.insert(Tools::absoluteLink(base, match.href), match.text.toString());
+    });
+
+    ResultList fresh;
+    for (const ResultPtr& stored : m_results) {
+        const auto it = found.constFind(stored->link);
+        if (it == found.constEnd())
+            continue;
+        if (*it == stored->text) {
+            knownLinks.insert(it.key(), *it);
+        } else if (!knownLinks.contains(it.key())) {
+            auto record = ResultPtr::create();
+            record->taskId = m_taskId;
+            record->text = *it;
+            record->link = it.key();
+            knownLinks.insert(it.key(), *it);
+            fresh.append(record);
+        }
+    }
+    return fresh;
+}
+
+void Task::setUpdateResults(const Task::ResultList& list)
+{
+    m_updateResults.clear();
+    if (list.isEmpty())
+        return;
+    m_updateResults = list;
+    for (const ResultPtr& record : list)
+        m_knownLinks.insert(record->link, record->text);
+}
+
+void Task::requestFinished(QNetworkReply* reply)
+{
+    const FetchedPage page = PageFetch::takePage(reply);
+    reply->deleteLater();
+    m_results = scanResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address));
+    m_fetchOk = page.ok;
+    m_requestDone = true;
+}
+
+void Task::replyFinished(QNetworkReply* reply)
+{
+    const FetchedPage page = PageFetch::takePage(reply);
+    reply->deleteLater();
+    m_updateResults =
+        compareWithResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address), m_knownLinks);
+    m_hasNew = !m_updateResults.isEmpty();
+    m_replyDone = true;
+}

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
@@ -12,6 +13,9 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+
+// Diagnostic lines of the engine; QT_LOGGING_RULES="vantrel.debug=false" switches them off.
+Q_DECLARE_LOGGING_CATEGORY(lcVantrelEngine)
 
 enum ResultState
 {
@@ -89,6 +93,10 @@ private slots:
     void replyFinished(QNetworkReply* reply);
 
 private:
+    // Sends the GET request with a new manager (kept in *keep when given), waits until the slot has
+    // set the flag, releases the manager. False when the task was destroyed during the wait.
+    bool runRequest(void (Task::*slot)(QNetworkReply*), bool Task::*done, QNetworkAccessManager** keep);
+
     int m_taskId;
     QDateTime m_lastUpdate;
     QDate m_taskDate;

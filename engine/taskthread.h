@@ -24,6 +24,8 @@ public:
 
     // Background checks whose worker thread has not ended yet.
     static int runningCount();
+    // TaskThread objects that exist (running or waiting for their deferred deletion).
+    static int instanceCount();
     // Aborts every running download and waits for the worker threads; used at shut-down.
     static void shutdownAll();
 

@@ -1,0 +1,477 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "pagefetch.h"
+#include "task.h"
+#include "testserver.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTest>
+#include <QTextCodec>
+
+#include <memory>
+
+namespace {
+using Link = QPair<QString, QString>; // link (or href), text
+using Links = QList<Link>;
+
+// A page with one anchor per entry, written exactly as given.
+QByteArray anchors(const Links& links)
+{
+    QString page = QStringLiteral("<html><body>\n");
+    for (const Link& link : links)
+        page += QStringLiteral("<p><a href=%1>%2</a></p>\n").arg(link.first, link.second);
+    return page.toUtf8() + "</body></html>\n";
+}
+
+Task::ResultList records(const Links& links)
+{
+    Task::ResultList list;
+    for (const Link& link : links) {
+        auto record = Task::ResultPtr::create();
+        record->taskId = 7;
+        record->link = link.first;
+        record->text = link.second;
+        list.append(record);
+    }
+    return list;
+}
+
+Links linksOf(const Task::ResultList& list)
+{
+    Links links;
+    for (const Task::ResultPtr& record : list)
+        links.append({record->link, record->text});
+    return links;
+}
+
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+} // namespace
+
+class TestTask : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void dates_data();
+    void dates();
+    void resultIndexes_data();
+    void resultIndexes();
+    void listsShareRecords();
+
+    void linkForms_data();
+    void linkForms();
+    void keywordFilter_data();
+    void keywordFilter();
+    void encodings_data();
+    void encodings();
+    void fetchOutcomes_data();
+    void fetchOutcomes();
+
+    void compare_data();
+    void compare();
+    void checkForUpdatesReportsOnce();
+    void checkForUpdatesAfterFailedDownload();
+    void deliveries_data();
+    void deliveries();
+
+private:
+    QString origin() const { return server.url(QString()).toString(); }
+
+    TestServer server;
+};
+
+void TestTask::initTestCase()
+{
+    QVERIFY(server.listen());
+}
+
+void TestTask::cleanup()
+{
+    PageFetch::setTransferTimeout(PageFetch::DefaultTransferTimeoutMs);
+    PageFetch::setMaxBodyBytes(PageFetch::MaxBodyBytes);
+}
+
+void TestTask::dates_data()
+{
+    QTest::addColumn<QString>("taskDate");
+    QTest::addColumn<QDate>("expectedDate");
+    QTest::addColumn<QString>("lastUpdate");
+    QTest::addColumn<QDateTime>("expectedUpdate");
+
+    QTest::addRow("stored forms") << "07/01/2009" << QDate(2009, 7, 1) << "2009-07-01T13:45:10"
+                                  << QDateTime(QDate(2009, 7, 1), QTime(13, 45, 10));
+    QTest::addRow("other forms are invalid") << "2009-07-01" << QDate() << "07/01/2009 13:45" << QDateTime();
+    QTest::addRow("empty") << "" << QDate() << "" << QDateTime();
+}
+
+void TestTask::dates()
+{
+    QFETCH(QString, taskDate);
+    QFETCH(QDate, expectedDate);
+    QFETCH(QString, lastUpdate);
+    QFETCH(QDateTime, expectedUpdate);
+
+    Task task(1, "n", "http://127.0.0.1/", "k", 60);
+    QCOMPARE(task.taskDate(), QDate::currentDate());
+    task.setTaskDate(taskDate);
+    task.setLastUpdate(lastUpdate);
+    QCOMPARE(task.taskDate(), expectedDate);
+    QCOMPARE(task.lastUpdate(), expectedUpdate);
+    if (expectedDate.isValid()) {
+        QCOMPARE(task.taskDateText(), taskDate);
+        QCOMPARE(task.lastUpdateText(), lastUpdate);
+    }
+}
+
+void TestTask::resultIndexes_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("valid");
+
+    QTest::addRow("-1") << -1 << false;
+    QTest::addRow("first") << 0 << true;
+    QTest::addRow("last") << 2 << true;
+    QTest::addRow("count") << 3 << false;
+    QTest::addRow("far out") << 1000 << false;
+}
+
+void TestTask::resultIndexes()
+{
+    QFETCH(int, index);
+    QFETCH(bool, valid);
+
+    Task task(1, "n", "http://127.0.0.1/", "k", 60);
+    const Task::ResultList stored = records({{"http://h/a", "A"}, {"http://h/b", "B"}, {"http://h/c", "C"}});
+    task.setResults(stored);
+    task.setUpdateResults(records({{"http://h/b", "B2"}})); // puts the link into knownLinks
+    QCOMPARE(task.knownLinks().size(), 1);
+
+    task.setResultState(index, StateRead);
+    for (int i = 0; i < stored.size(); ++i)
+        QCOMPARE(stored.at(i)->state, i == index && valid ? int(StateRead) : int(StateNew));
+
+    task.removeResult(index);
+    Task::ResultList expected = stored;
+    if (valid)
+        expected.removeAt(index);
+    QCOMPARE(task.results(), expected);
+    // A removed result empties knownLinks, so changes are judged afresh; an ignored index does not.
+    QCOMPARE(task.knownLinks().isEmpty(), valid);
+}
+
+void TestTask::listsShareRecords()
+{
+    Task task(1, "n", "http://127.0.0.1/", "k", 60);
+    const Task::ResultList first = records({{"http://h/a", "A"}});
+    const Task::ResultList more = records({{"http://h/b", "B"}, {"http://h/a", "A"}});
+    task.setResults(first);
+    task.appendResults({});
+    QCOMPARE(task.results(), first);
+    task.appendResults(more);
+    QCOMPARE(task.results(), first + more);
+
+    // The record outlives every list that let go of it as long as one holder remains.
+    QWeakPointer<Task::TaskResult> weak = first.first();
+    task.setUpdateResults(first);
+    task.clearResults();
+    QVERIFY(!weak.isNull());
+    task.setUpdateResults({});
+    QVERIFY(task.updateResults().isEmpty());
+    QVERIFY(!weak.isNull()); // still held by `first`
+}
+
+void TestTask::linkForms_data()
+{
+    QTest::addColumn<QString>("href");
+    QTest::addColumn<QString>("link"); // %1 stands for http://127.0.0.1:PORT
+
+    QTest::addRow("absolute path") << "/news/1.html"
+                                   << "%1/news/1.html";
+    QTest::addRow("relative") << "news/1.html"
+                              << "%1/news/news/1.html";
+    QTest::addRow("relative, double quotes") << "\"2.html\""
+                                             << "%1/news/2.html";
+    QTest::addRow("single quotes") << "'/s'"
+                                   << "%1/s";
+    QTest::addRow("further attributes, unquoted") << "/a target=_blank"
+                                                  << "%1/a";
+    QTest::addRow("further attributes, quoted") << " \"/b\" class=\"c\" "
+                                                << "%1/b";
+    QTest::addRow("&amp; in the query") << "\"/q?a=1&amp;b=2\""
+                                        << "%1/q?a=1&b=2";
+    QTest::addRow("other host, quoted") << "\"http://other.example/x\""
+                                        << "http://other.example/x";
+    QTest::addRow("other host, unquoted") << "http://other.example/y"
+                                          << "http://other.example/y";
+    QTest::addRow("https") << "\"https://secure.example/x\""
+                           << "https://secure.example/x";
+    QTest::addRow("non-default port") << "\"http://other.example:8081/p\""
+                                      << "http://other.example:8081/p";
+    QTest::addRow("empty quotes") << "\"\""
+                                  << "%1/news/index.html";
+    QTest::addRow("parent folder") << "../up.html"
+                                   << "%1/up.html";
+}
+
+void TestTask::linkForms()
+{
+    QFETCH(QString, href);
+    QFETCH(QString, link);
+
+    server.setPage("/news/index.html", anchors({{href, "Item"}}));
+    Task task(3, "n", server.url("/news/index.html").toString(), "item", 60);
+    QVERIFY(task.fetchAllResults());
+    const Task::ResultList results = task.results();
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results.first()->link, link.replace("%1", origin()));
+    QCOMPARE(results.first()->text, QStringLiteral("Item"));
+    QCOMPARE(results.first()->taskId, 3);
+    QCOMPARE(results.first()->state, int(StateNew));
+    QCOMPARE(results.first()->date, QDate::currentDate());
+}
+
+void TestTask::keywordFilter_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QStringList>("texts");
+
+    QTest::addRow("case-insensitive") << "news" << QStringList{"Latest News", "news digest", "NEWS"};
+    QTest::addRow("empty keyword matches all")
+        << "" << QStringList{"Latest News", "Weather", "news digest", "NEWS", " padded  text "};
+    QTest::addRow("text kept exactly") << "padded" << QStringList{" padded  text "};
+    QTest::addRow("nothing") << "sports" << QStringList{};
+}
+
+void TestTask::keywordFilter()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QStringList, texts);
+
+    const QByteArray page = "<a href=/1>Latest News</a> <a href=/2>Weather</a>\n"
+                            "<a href=/3>Item <b>news</b></a> <A HREF=/4>news</A> <a href=/5>news digest</a>"
+                            "<a href='/6'>NEWS</a><a href=/7> padded  text </a>";
+    Task task(1, "n", "http://127.0.0.1/", keyword, 60);
+    QStringList found;
+    for (const Task::ResultPtr& record : task.scanResults(QString::fromUtf8(page), QUrl("http://127.0.0.1/")))
+        found << record->text;
+    QCOMPARE(found, texts);
+}
+
+void TestTask::encodings_data()
+{
+    QTest::addColumn<QByteArray>("codec");
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QString>("text");
+
+    QTest::addRow("windows-1252")
+        << QByteArray("windows-1252")
+        << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">")
+        << QStringLiteral("Caf\u00e9 \u20ac5 \u201cneu\u201d");
+    QTest::addRow("gb2312") << QByteArray("GBK")
+                            << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">")
+                            << QStringLiteral("\u65b0\u95fb \u516c\u544a");
+    QTest::addRow("utf-8 with BOM") << QByteArray("UTF-8") << QByteArray("\xEF\xBB\xBF")
+                                    << QStringLiteral("\u65b0\u95fb Caf\u00e9 \u20ac");
+    QTest::addRow("nothing declared") << QByteArray("ISO-8859-1") << QByteArray()
+                                      << QStringLiteral("Caf\u00e9 cr\u00e8me");
+}
+
+void TestTask::encodings()
+{
+    QFETCH(QByteArray, codec);
+    QFETCH(QByteArray, head);
+    QFETCH(QString, text);
+
+    const QString keyword = text.left(2).toUpper();
+    const QByteArray page = head + QTextCodec::codecForName(codec)->fromUnicode(
+                                       QStringLiteral("<a href=\"/x\">%1</a><a href=\"/y\">other</a>").arg(text));
+    server.setPage("/encoded", page);
+    Task task(1, "n", server.url("/encoded").toString(), keyword, 60);
+    QVERIFY(task.fetchAllResults());
+    QCOMPARE(linksOf(task.results()), Links({{origin() + "/x", text}}));
+}
+
+void TestTask::fetchOutcomes_data()
+{
+    QTest::addColumn<TestServer::Response>("response");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<Links>("results"); // %1 stands for http://127.0.0.1:PORT
+
+    TestServer::Response redirect;
+    redirect.status = 302;
+    redirect.location = "/moved/here.html";
+    QTest::addRow("302, links resolved where it led")
+        << redirect << true << Links{{"%1/moved/a.html", "Item A"}, {"%1/b", "Item B"}};
+    TestServer::Response loop;
+    loop.status = 301;
+    loop.location = "/start";
+    QTest::addRow("redirect loop") << loop << false << Links{};
+    TestServer::Response notFound;
+    notFound.status = 404;
+    notFound.body = "<a href=\"/home\">Item home</a>";
+    QTest::addRow("404 page is scanned") << notFound << false << Links{{"%1/home", "Item home"}};
+    TestServer::Response never;
+    never.never = true;
+    QTest::addRow("never answers") << never << false << Links{};
+    TestServer::Response endless;
+    endless.endless = true;
+    QTest::addRow("endless body") << endless << false << Links{};
+    TestServer::Response cut;
+    cut.body = anchors({{"/c", "Item C"}, {"/d", "Item D"}});
+    cut.closeMidBody = true;
+    QTest::addRow("closed mid-body") << cut << false << Links{};
+}
+
+void TestTask::fetchOutcomes()
+{
+    QFETCH(TestServer::Response, response);
+    QFETCH(bool, ok);
+    QFETCH(Links, results);
+
+    PageFetch::setTransferTimeout(300);
+    PageFetch::setMaxBodyBytes(64 * 1024);
+    server.setResponse("/start", response);
+    server.setPage("/moved/here.html", anchors({{"a.html", "Item A"}, {"\"/b\"", "Item B"}, {"/z", "zzz"}}));
+
+    Task task(1, "n", server.url("/start").toString(), "item", 60);
+    task.setResults(records({{"http://h/old", "old item"}}));
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(task.fetchAllResults(), ok);
+    QVERIFY2(clock.elapsed() < 10000, "the wait must end by itself");
+    for (Link& link : results)
+        link.first.replace("%1", origin());
+    QCOMPARE(linksOf(task.results()), results);
+}
+
+void TestTask::compare_data()
+{
+    QTest::addColumn<Links>("stored");
+    QTest::addColumn<Links>("page"); // href, text
+    QTest::addColumn<Links>("known");
+    QTest::addColumn<Links>("reported");
+    QTest::addColumn<Links>("knownAfter");
+
+    const QString a = "http://h/news/a.html";
+    const QString b = "http://h/news/b.html";
+    QTest::addRow("changed text reported") << Links{{a, "Item old"}} << Links{{"a.html", "Item new"}} << Links{}
+                                           << Links{{a, "Item new"}} << Links{{a, "Item new"}};
+    QTest::addRow("unchanged text becomes known")
+        << Links{{a, "Item"}} << Links{{"\"/news/a.html\"", "Item"}} << Links{} << Links{} << Links{{a, "Item"}};
+    QTest::addRow("known link not reported again") << Links{{a, "Item old"}} << Links{{a, "Item newer"}}
+                                                   << Links{{a, "Item new"}} << Links{} << Links{{a, "Item new"}};
+    QTest::addRow("link not stored is not reported")
+        << Links{{a, "Item"}} << Links{{"b.html", "Item B"}} << Links{} << Links{} << Links{};
+    QTest::addRow("duplicates, other text first") << Links{{a, "Item old"}, {a, "Item"}} << Links{{"a.html", "Item"}}
+                                                  << Links{} << Links{{a, "Item"}} << Links{{a, "Item"}};
+    QTest::addRow("duplicates, current text first")
+        << Links{{a, "Item"}, {a, "Item old"}} << Links{{"a.html", "Item"}} << Links{} << Links{} << Links{{a, "Item"}};
+    QTest::addRow("later link of the page wins")
+        << Links{{a, "Item one"}} << Links{{"a.html", "Item one"}, {"/news/a.html", "Item two"}} << Links{}
+        << Links{{a, "Item two"}} << Links{{a, "Item two"}};
+    QTest::addRow("keyword decides what is seen")
+        << Links{{a, "Item old"}, {b, "Item b"}} << Links{{"a.html", "Other"}, {"b.html", "Item b2"}} << Links{}
+        << Links{{b, "Item b2"}} << Links{{b, "Item b2"}};
+    QTest::addRow("two changes, in stored order")
+        << Links{{b, "Item b"}, {a, "Item a"}} << Links{{"a.html", "Item a2"}, {"b.html", "Item b2"}} << Links{}
+        << Links{{b, "Item b2"}, {a, "Item a2"}} << Links{{a, "Item a2"}, {b, "Item b2"}};
+}
+
+void TestTask::compare()
+{
+    QFETCH(Links, stored);
+    QFETCH(Links, page);
+    QFETCH(Links, known);
+    QFETCH(Links, reported);
+    QFETCH(Links, knownAfter);
+
+    Task task(9, "n", "http://h/news/index.html", "item", 60);
+    task.setResults(records(stored));
+    Task::LinkTexts knownLinks;
+    for (const Link& link : known)
+        knownLinks.insert(link.first, link.second);
+
+    const Task::ResultList fresh =
+        task.compareWithResults(QString::fromUtf8(anchors(page)), QUrl("http://h/news/index.html"), knownLinks);
+    QCOMPARE(linksOf(fresh), reported);
+    for (const Task::ResultPtr& record : fresh) {
+        QCOMPARE(record->taskId, 9);
+        QCOMPARE(record->state, int(StateNew));
+        QCOMPARE(record->date, QDate::currentDate());
+    }
+    Task::LinkTexts expectedKnown;
+    for (const Link& link : knownAfter)
+        expectedKnown.insert(link.first, link.second);
+    QCOMPARE(knownLinks, expectedKnown);
+    QCOMPARE(linksOf(task.results()), stored); // the comparison never changes the stored results
+}
+
+void TestTask::checkForUpdatesReportsOnce()
+{
+    server.setPage("/updates/index.html", anchors({{"\"a.html\"", "Item new"}, {"/other", "Item other"}}));
+    const QString address = server.url("/updates/index.html").toString();
+    const QString a = origin() + "/updates/a.html";
+    Task task(1, "n", address, "item", 60);
+    task.setResults(records({{a, "Item old"}, {origin() + "/gone", "Item gone"}}));
+
+    QVERIFY(task.checkForUpdates());
+    QCOMPARE(linksOf(task.updateResults()), Links({{a, "Item new"}}));
+    QCOMPARE(task.knownLinks().value(a), QStringLiteral("Item new"));
+
+    // Reported once: the second check finds the same change and stays silent.
+    QVERIFY(!task.checkForUpdates());
+    QVERIFY(task.updateResults().isEmpty());
+
+    // Removing a result forgets what was seen, so the change is reported again.
+    task.removeResult(1);
+    QVERIFY(task.knownLinks().isEmpty());
+    QVERIFY(task.checkForUpdates());
+    QCOMPARE(linksOf(task.updateResults()), Links({{a, "Item new"}}));
+    QCOMPARE(server.hits("/updates/index.html"), 3);
+}
+
+void TestTask::checkForUpdatesAfterFailedDownload()
+{
+    Task task(1, "n", QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort()), "item", 60);
+    task.setResults(records({{"http://h/a", "Item"}}));
+    task.setUpdateResults(records({{"http://h/a", "Item 2"}}));
+    QVERIFY(!task.checkForUpdates());
+    QVERIFY(task.updateResults().isEmpty());
+    QVERIFY(!task.fetchAllResults());
+    QVERIFY(task.results().isEmpty());
+}
+
+void TestTask::deliveries_data()
+{
+    QTest::addColumn<Links>("delivered");
+    QTest::addColumn<int>("knownCount");
+
+    QTest::addRow("empty delivery") << Links{} << 1;
+    QTest::addRow("one record") << Links{{"http://h/b", "B"}} << 2;
+    QTest::addRow("same link twice, last text kept") << Links{{"http://h/a", "A2"}, {"http://h/a", "A3"}} << 1;
+}
+
+void TestTask::deliveries()
+{
+    QFETCH(Links, delivered);
+    QFETCH(int, knownCount);
+
+    Task task(1, "n", "http://h/", "", 60);
+    task.setUpdateResults(records({{"http://h/a", "A"}}));
+    task.setUpdateResults(records(delivered));
+    QCOMPARE(linksOf(task.updateResults()), delivered);
+    QCOMPARE(task.knownLinks().size(), knownCount);
+    for (const Link& link : delivered)
+        QCOMPARE(task.knownLinks().value(link.first), delivered.last().second);
+}
+
+QTEST_GUILESS_MAIN(TestTask)
+#include "tst_task.moc"

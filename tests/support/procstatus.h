@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QtGlobal>
+
+// Figures of this process from /proc/self/status (Linux); -1 when unavailable.
+namespace ProcStatus {
+int threads();
+qint64 residentKb(); // VmRSS
+} // namespace ProcStatus
