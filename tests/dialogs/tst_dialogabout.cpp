@@ -17,7 +17,6 @@ private slots:
     void logoAndVersion();
     void informationPage();
     void okAccepts();
-    void escapeRejects();
 };
 
 void TestDialogAbout::fixedSize()
@@ -70,15 +69,6 @@ void TestDialogAbout::okAccepts()
     QTest::mouseClick(dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok), Qt::LeftButton);
     QCOMPARE(accepted.count(), 1);
     QVERIFY(!dialog.isVisible());
-}
-
-void TestDialogAbout::escapeRejects()
-{
-    DialogAbout dialog;
-    dialog.show();
-    QSignalSpy rejected(&dialog, &QDialog::rejected);
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    QCOMPARE(rejected.count(), 1);
 }
 
 QTEST_MAIN(TestDialogAbout)

@@ -24,7 +24,6 @@ private slots:
     void frequency_data();
     void frequency();
     void spinBoxWraps();
-    void languageChangeRestoresTexts();
 
 private:
     static void fill(DialogNewTask& dialog, const QString& name, const QString& address, const QString& keyword)
@@ -262,17 +261,6 @@ void TestDialogNewTask::spinBoxWraps()
     QCOMPARE(spin->value(), 31);
     QTest::keyClick(spin, Qt::Key_Up);
     QCOMPARE(spin->value(), 1);
-}
-
-void TestDialogNewTask::languageChangeRestoresTexts()
-{
-    DialogNewTask dialog;
-    dialog.setWindowTitle("x");
-    dialog.findChild<QPushButton*>("pushButtonOk")->setText("x");
-    QEvent change(QEvent::LanguageChange);
-    QCoreApplication::sendEvent(&dialog, &change);
-    QCOMPARE(dialog.windowTitle(), QString("New Task"));
-    QCOMPARE(dialog.findChild<QPushButton*>("pushButtonOk")->text(), QString("Ok"));
 }
 
 QTEST_MAIN(TestDialogNewTask)
