@@ -540,7 +540,7 @@ void MainWindow::on_actionReset_Results_triggered()
     const Task::ResultList previous = task->results();
     setDisabled(true);
     DialogProgress dialog(this);
-    dialog.setMessage(tr("Resetting <b>%1</b> results right now...").arg(task->name()));
+    dialog.setMessage(tr("Resetting <b>%1</b> results right now...").arg(task->name().toHtmlEscaped()));
     dialog.show();
 
     QString message = tr("Reset results finished!");
