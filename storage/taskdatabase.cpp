@@ -1,19 +1,577 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PLACEHOLDER: to be written.
 #include "taskdatabase.h"
-TaskDatabase::TaskDatabase(const QString& fileName) : m_fileName(fileName) {}
-TaskDatabase::~TaskDatabase() = default;
-bool TaskDatabase::createConnection() { return false; }
-void TaskDatabase::createTables() {}
-QList<Task*> TaskDatabase::loadTasks() { return {}; }
-bool TaskDatabase::taskExists(const Task*) { return false; }
-bool TaskDatabase::resultExists(const Task::TaskResult&) { return false; }
-bool TaskDatabase::insertTask(const Task*) { return false; }
-bool TaskDatabase::insertResults(const Task::ResultList&) { return false; }
-bool TaskDatabase::updateLastUpdate(const Task*) { return false; }
-bool TaskDatabase::updateResultState(const Task::TaskResult&, int) { return false; }
-bool TaskDatabase::removeTask(const Task*) { return false; }
-bool TaskDatabase::removeTaskResults(int) { return false; }
-bool TaskDatabase::removeResult(const Task::TaskResult&) { return false; }
-bool TaskDatabase::removeAllTasks() { return false; }
-bool TaskDatabase::removeOldResults(int) { return false; }
+
+#include <QApplication>
+#include <QAtomicInt>
+#include <QFileInfo>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcVantrel, "vantrel")
+
+const QString kDateFormat = QStringLiteral("MM/dd/yyyy");
+
+// The file format: these two statements, to the character, are what every task.db holds.
+const QString kCreateTasks =
+    QStringLiteral("CREATE TABLE IF NOT EXISTS tasks(id INTEGER PRIMARY KEY AUTOINCREMENT, task_id INTEGER, "
+                   "task_date TEXT, last_update TEXT, name TEXT, grabtext TEXT, frequency INTEGER, address TEXT)");
+const QString kCreateResults =
+    QStringLiteral("CREATE TABLE IF NOT EXISTS results(id INTEGER PRIMARY KEY AUTOINCREMENT, result_date TEXT, "
+                   "taskid INTEGER, text TEXT, link TEXT, result_state INTEGER)");
+// Plain one-column indexes: additive, and readable by every SQLite 3 that can read the tables.
+const QString kIndexes[] = {
+    QStringLiteral("CREATE INDEX IF NOT EXISTS results_taskid ON results(taskid)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS results_link ON results(link)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS results_result_date ON results(result_date)"),
+};
+
+const QString kInsertTask =
+    QStringLiteral("INSERT INTO tasks(task_id, task_date, last_update, name, grabtext, frequency, address) "
+                   "VALUES(:task_id, :task_date, :last_update, :name, :grabtext, :frequency, :address)");
+const QString kInsertResult = QStringLiteral("INSERT INTO results(taskid, result_date, text, link, result_state) "
+                                             "VALUES(:taskid, :result_date, :text, :link, :result_state)");
+
+// Short, so a file locked by another program fails the operation instead of hanging the window.
+const QString kConnectOptions = QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000");
+
+// SQLite primary result codes that get a message of their own.
+enum SqliteCode
+{
+    SqliteBusy = 5,
+    SqliteLocked = 6,
+    SqliteReadOnly = 8,
+    SqliteFull = 13,
+    SqliteNotADatabase = 26
+};
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("TaskDatabase", text);
+}
+
+// Qt binds a null QString as SQL NULL; the file holds empty texts as ''.
+QString sqlText(const QString& text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+void bindResult(QSqlQuery& query, const Task::TaskResult& result)
+{
+    query.bindValue(QStringLiteral(":taskid"), result.taskId);
+    query.bindValue(QStringLiteral(":result_date"), sqlText(result.date.toString(kDateFormat)));
+    query.bindValue(QStringLiteral(":result_state"), result.state);
+    query.bindValue(QStringLiteral(":text"), sqlText(result.text));
+    query.bindValue(QStringLiteral(":link"), sqlText(result.link));
+}
+
+// A result dated `date` is old when date + days lies before today. Julian day numbers keep huge day
+// counts from overflowing into an invalid date (which would count as old); an unparsable date is old.
+bool isOld(const QDate& date, int days, const QDate& today)
+{
+    if (!date.isValid())
+        return true;
+    return date.toJulianDay() + qint64(days) < today.toJulianDay();
+}
+
+// Every open TaskDatabase has its own connection; the first one takes Qt's default name.
+QString freeConnectionName()
+{
+    const QString defaultName = QLatin1String(QSqlDatabase::defaultConnection);
+    if (!QSqlDatabase::contains(defaultName))
+        return defaultName;
+    static QAtomicInt counter;
+    QString name;
+    do {
+        name = QStringLiteral("vantrel-taskdb-%1").arg(counter.fetchAndAddRelaxed(1));
+    } while (QSqlDatabase::contains(name));
+    return name;
+}
+
+void showOpenFailure()
+{
+    // A box needs a widget application; tools running on QCoreApplication get the log line only.
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    QMessageBox::critical(nullptr, tr("Cannot open database"),
+                          tr("Unable to establish a database connection.\n"
+                             "This program needs SQLite support. \n\n"
+                             "Click Cancel to exit."),
+                          QMessageBox::Cancel);
+}
+
+// Runs the statements of one operation as a whole: rolled back unless commit() succeeds.
+class Transaction
+{
+public:
+    explicit Transaction(QSqlDatabase& db) : m_db(db), m_active(db.transaction()) {}
+    ~Transaction()
+    {
+        if (m_active)
+            m_db.rollback();
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    bool active() const { return m_active; }
+    bool commit()
+    {
+        if (!m_db.commit())
+            return false;
+        m_active = false;
+        return true;
+    }
+
+private:
+    QSqlDatabase& m_db;
+    bool m_active;
+};
+
+} // namespace
+
+TaskDatabase::TaskDatabase(const QString& fileName) : TaskDatabase(fileName, OpenMode::ReadWrite) {}
+
+TaskDatabase::TaskDatabase(const QString& fileName, OpenMode mode) : m_fileName(fileName), m_mode(mode)
+{
+    if (createConnection())
+        createTables();
+}
+
+TaskDatabase::~TaskDatabase()
+{
+    if (m_connectionName.isEmpty())
+        return;
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool TaskDatabase::createConnection()
+{
+    if (!m_connectionName.isEmpty())
+        return m_open;
+    m_connectionName = freeConnectionName();
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    db.setDatabaseName(m_fileName);
+    db.setConnectOptions(m_mode == OpenMode::ReadOnly ? kConnectOptions + QStringLiteral(";QSQLITE_OPEN_READONLY")
+                                                      : kConnectOptions);
+    m_open = db.open();
+    if (m_open) {
+        // SQLite opens any file lazily; the first real statement tells whether it is a database.
+        QSqlQuery probe(db);
+        m_open = probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        if (!m_open)
+            fail(probe.lastError());
+    } else {
+        fail(db.lastError());
+    }
+    if (!m_open) {
+        qCDebug(lcVantrel) << "cannot open" << m_fileName << ":" << m_lastError;
+        db.close();
+        showOpenFailure();
+    }
+    return m_open;
+}
+
+void TaskDatabase::createTables()
+{
+    // A failure here is not fatal: the operations that need a missing table report it.
+    QSqlQuery query(db);
+    if (!query.exec(kCreateTasks) || !query.exec(kCreateResults)) {
+        fail(query.lastError());
+        return;
+    }
+    for (const QString& statement : kIndexes) {
+        if (!query.exec(statement))
+            qCDebug(lcVantrel) << "index not created:" << query.lastError().text();
+    }
+}
+
+QList<Task*> TaskDatabase::loadTasks()
+{
+    QList<Task*> tasks;
+    if (!ensureOpen())
+        return tasks;
+    QSqlQuery taskQuery(db);
+    taskQuery.setForwardOnly(true);
+    QSqlQuery resultQuery(db);
+    resultQuery.setForwardOnly(true);
+    if (!prepare(taskQuery, QStringLiteral("SELECT * FROM tasks")) || !run(taskQuery))
+        return tasks;
+    // Without a results table the tasks still load, with empty result lists.
+    const bool haveResults =
+        prepare(resultQuery, QStringLiteral("SELECT * FROM results ORDER BY id DESC")) && run(resultQuery);
+
+    // The results of every stored task id, newest first, collected in one pass over the table.
+    QHash<int, Task::ResultList> resultsById;
+    while (taskQuery.next()) {
+        const int taskId = taskQuery.value(1).toInt();
+        auto* task = new Task(taskId, taskQuery.value(4).toString(), taskQuery.value(7).toString(),
+                              taskQuery.value(5).toString(), taskQuery.value(6).toInt());
+        task->setTaskDate(taskQuery.value(2).toString());
+        task->setLastUpdate(taskQuery.value(3).toString());
+        tasks.append(task);
+        resultsById.insert(taskId, {});
+    }
+    while (haveResults && resultQuery.next()) {
+        const int taskId = resultQuery.value(2).toInt();
+        const auto bucket = resultsById.find(taskId);
+        if (bucket == resultsById.end())
+            continue; // an orphan: no task carries its id, it stays in the file unloaded
+        bucket->append(Task::ResultPtr::create(Task::TaskResult{
+            taskId, QDate::fromString(resultQuery.value(1).toString(), kDateFormat), resultQuery.value(3).toString(),
+            resultQuery.value(4).toString(), resultQuery.value(5).toInt()}));
+    }
+
+    // Tasks that share an id each get records of their own.
+    QSet<int> handedOut;
+    for (Task* task : std::as_const(tasks)) {
+        const Task::ResultList& found = resultsById[task->taskId()];
+        if (!handedOut.contains(task->taskId())) {
+            handedOut.insert(task->taskId());
+            task->setResults(found);
+            continue;
+        }
+        Task::ResultList copies;
+        copies.reserve(found.size());
+        for (const Task::ResultPtr& result : found)
+            copies.append(Task::ResultPtr::create(*result));
+        task->setResults(copies);
+    }
+    return tasks;
+}
+
+bool TaskDatabase::taskExists(const Task* task)
+{
+    return task && storedTask(*task).value_or(false);
+}
+
+bool TaskDatabase::resultExists(const Task::TaskResult& result)
+{
+    return storedResult(result).value_or(false);
+}
+
+std::optional<bool> TaskDatabase::storedTask(const Task& task)
+{
+    if (!ensureOpen())
+        return std::nullopt;
+    // SQL narrows the rows down by address; the match itself is the exact comparison of the texts
+    // read back, where a NULL reads as an empty text.
+    const QString address = task.address();
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    const QString statement = address.isEmpty()
+                                  ? QStringLiteral("SELECT * FROM tasks WHERE address = '' OR address IS NULL")
+                                  : QStringLiteral("SELECT * FROM tasks WHERE address = ?");
+    if (!prepare(query, statement))
+        return std::nullopt;
+    if (!address.isEmpty())
+        query.addBindValue(address);
+    if (!run(query))
+        return std::nullopt;
+    while (query.next()) {
+        const QString grabText = query.value(5).toString();
+        const QString storedAddress = query.value(7).toString();
+        if (grabText == task.grabText() && storedAddress == address)
+            return true;
+        qCDebug(lcVantrel) << "select query is" << query.value(0).toLongLong() << grabText << storedAddress;
+    }
+    return false;
+}
+
+std::optional<bool> TaskDatabase::storedResult(const Task::TaskResult& result)
+{
+    if (!ensureOpen())
+        return std::nullopt;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    const QString statement = result.link.isEmpty()
+                                  ? QStringLiteral("SELECT text, link FROM results WHERE link = '' OR link IS NULL")
+                                  : QStringLiteral("SELECT text, link FROM results WHERE link = ?");
+    if (!prepare(query, statement))
+        return std::nullopt;
+    if (!result.link.isEmpty())
+        query.addBindValue(result.link);
+    if (!run(query))
+        return std::nullopt;
+    while (query.next()) {
+        if (query.value(0).toString() == result.text && query.value(1).toString() == result.link)
+            return true;
+    }
+    return false;
+}
+
+std::optional<bool> TaskDatabase::storedTaskId(int taskId)
+{
+    // Rows whose task_id is not a plain int are handed to the same conversion a full read uses.
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!prepare(query, QStringLiteral("SELECT task_id FROM tasks WHERE task_id = ? OR typeof(task_id) <> 'integer' "
+                                       "OR task_id NOT BETWEEN -2147483648 AND 2147483647")))
+        return std::nullopt;
+    query.addBindValue(taskId);
+    if (!run(query))
+        return std::nullopt;
+    while (query.next()) {
+        if (query.value(0).toInt() == taskId)
+            return true;
+    }
+    return false;
+}
+
+bool TaskDatabase::insertTask(const Task* task)
+{
+    if (!task)
+        return succeed();
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(db.lastError());
+    const std::optional<bool> exists = storedTask(*task);
+    if (!exists)
+        return false;
+    if (*exists)
+        return succeed(); // the same keyword on the same page is stored already: nothing is written
+
+    QSqlQuery insert(db);
+    if (!prepare(insert, kInsertTask))
+        return false;
+    insert.bindValue(QStringLiteral(":task_id"), task->taskId());
+    insert.bindValue(QStringLiteral(":task_date"), sqlText(task->taskDateText()));
+    insert.bindValue(QStringLiteral(":last_update"), sqlText(task->lastUpdateText()));
+    insert.bindValue(QStringLiteral(":name"), sqlText(task->name()));
+    insert.bindValue(QStringLiteral(":grabtext"), sqlText(task->grabText()));
+    insert.bindValue(QStringLiteral(":frequency"), task->frequency());
+    insert.bindValue(QStringLiteral(":address"), sqlText(task->address()));
+    if (!run(insert))
+        return false;
+
+    // A new task keeps every result it found, even those stored under another task.
+    QSqlQuery insertResult(db);
+    if (!prepare(insertResult, kInsertResult))
+        return false;
+    for (const Task::ResultPtr& result : task->results()) {
+        if (!result)
+            continue;
+        bindResult(insertResult, *result);
+        if (!run(insertResult))
+            return false;
+    }
+    insert.finish();
+    insertResult.finish();
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::insertResults(const Task::ResultList& results)
+{
+    if (results.isEmpty())
+        return succeed();
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(db.lastError());
+    QSqlQuery insert(db);
+    if (!prepare(insert, kInsertResult))
+        return false;
+    for (const Task::ResultPtr& result : results) {
+        if (!result)
+            continue;
+        // A link with the same text is stored once, whichever task found it first.
+        const std::optional<bool> exists = storedResult(*result);
+        if (!exists)
+            return false;
+        if (*exists)
+            continue;
+        bindResult(insert, *result);
+        if (!run(insert))
+            return false;
+    }
+    insert.finish();
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::updateLastUpdate(const Task* task)
+{
+    if (!task)
+        return succeed();
+    // The moment of the call, not the task's in-memory lastUpdate.
+    return runStatement(QStringLiteral("UPDATE tasks SET last_update = ? WHERE task_id = ?"),
+                        {sqlText(QDateTime::currentDateTime().toString(Qt::ISODate)), task->taskId()});
+}
+
+bool TaskDatabase::updateResultState(const Task::TaskResult& result, int state)
+{
+    return runStatement(QStringLiteral("UPDATE results SET result_state =? WHERE taskid =? AND text=? AND link=?"),
+                        {state, result.taskId, sqlText(result.text), sqlText(result.link)});
+}
+
+bool TaskDatabase::removeTask(const Task* task)
+{
+    if (!task)
+        return succeed();
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(db.lastError());
+    const std::optional<bool> stored = storedTaskId(task->taskId());
+    if (!stored)
+        return false;
+    if (!*stored)
+        return succeed(); // not stored: its id's results, if any, stay
+
+    // Every task row with this id goes, and with them every result carrying it.
+    QSqlQuery removeRows(db);
+    if (!prepare(removeRows, QStringLiteral("DELETE FROM tasks WHERE task_id = :id")))
+        return false;
+    removeRows.bindValue(QStringLiteral(":id"), task->taskId());
+    if (!run(removeRows))
+        return false;
+    QSqlQuery removeResults(db);
+    if (!prepare(removeResults, QStringLiteral("DELETE FROM results WHERE taskid = :id")))
+        return false;
+    removeResults.bindValue(QStringLiteral(":id"), task->taskId());
+    if (!run(removeResults))
+        return false;
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::removeTaskResults(int taskId)
+{
+    return runStatement(QStringLiteral("DELETE FROM results WHERE taskid =?"), {taskId});
+}
+
+bool TaskDatabase::removeResult(const Task::TaskResult& result)
+{
+    return runStatement(QStringLiteral("DELETE FROM results WHERE taskid =? AND text=? AND link=?"),
+                        {result.taskId, sqlText(result.text), sqlText(result.link)});
+}
+
+bool TaskDatabase::removeAllTasks()
+{
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(db.lastError());
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("DELETE FROM tasks")) || !query.exec(QStringLiteral("DELETE FROM results")))
+        return fail(query.lastError());
+    query.finish();
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::removeOldResults(int days)
+{
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(db.lastError());
+
+    // Deletion goes by date text, so each distinct text is judged once.
+    const QDate today = QDate::currentDate();
+    QStringList oldDates;
+    {
+        QSqlQuery dates(db);
+        dates.setForwardOnly(true);
+        if (!prepare(dates, QStringLiteral("SELECT DISTINCT result_date FROM results")) || !run(dates))
+            return false;
+        while (dates.next()) {
+            // A NULL date reads as an empty text, but no "result_date = text" matches it: it stays.
+            if (dates.value(0).isNull())
+                continue;
+            const QString dateText = dates.value(0).toString();
+            const QDate date = QDate::fromString(dateText, kDateFormat);
+            qCDebug(lcVantrel) << "date is" << date.toString();
+            if (isOld(date, days, today))
+                oldDates.append(dateText);
+        }
+    }
+
+    QSqlQuery remove(db);
+    if (!prepare(remove, QStringLiteral("DELETE FROM results WHERE result_date = :date")))
+        return false;
+    for (const QString& dateText : std::as_const(oldDates)) {
+        remove.bindValue(QStringLiteral(":date"), sqlText(dateText));
+        if (!run(remove))
+            return false;
+    }
+    remove.finish();
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::ensureOpen()
+{
+    if (m_open)
+        return true;
+    m_lastError = tr("%1 is not open").arg(QFileInfo(m_fileName).fileName());
+    return false;
+}
+
+bool TaskDatabase::prepare(QSqlQuery& query, const QString& statement)
+{
+    return query.prepare(statement) || fail(query.lastError());
+}
+
+bool TaskDatabase::run(QSqlQuery& query)
+{
+    return query.exec() || fail(query.lastError());
+}
+
+bool TaskDatabase::runStatement(const QString& statement, const QVariantList& values)
+{
+    if (!ensureOpen())
+        return false;
+    QSqlQuery query(db);
+    if (!prepare(query, statement))
+        return false;
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    return run(query) && succeed();
+}
+
+bool TaskDatabase::fail(const QSqlError& error)
+{
+    m_lastError = describe(error);
+    qCDebug(lcVantrel) << "storage statement failed:" << error.text();
+    return false;
+}
+
+bool TaskDatabase::succeed()
+{
+    m_lastError.clear();
+    return true;
+}
+
+QString TaskDatabase::describe(const QSqlError& error) const
+{
+    const QString name = QFileInfo(m_fileName).fileName();
+    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    int code = error.nativeErrorCode().toInt() & 0xff;
+    // Some driver paths (transactions) leave the code out; SQLite's own wording still tells.
+    if (code == 0 && detail.contains(QLatin1String("database is locked")))
+        code = SqliteBusy;
+    else if (code == 0 && detail.contains(QLatin1String("readonly database")))
+        code = SqliteReadOnly;
+    switch (code) {
+    case SqliteBusy:
+    case SqliteLocked:
+        return tr("%1 is locked by another program").arg(name);
+    case SqliteReadOnly:
+        return tr("%1 is read-only").arg(name);
+    case SqliteFull:
+        return tr("The disk holding %1 is full").arg(name);
+    case SqliteNotADatabase:
+        return tr("%1 is not a database").arg(name);
+    default:
+        return tr("%1: %2").arg(name, detail);
+    }
+}

@@ -6,13 +6,28 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
+
+#include <optional>
+
+class QSqlError;
+class QSqlQuery;
 
 // The one owner of the SQLite connection to task.db and the only place that issues SQL.
 // Every write returns false when it did not reach the file; lastError() then says why.
 class TaskDatabase
 {
 public:
+    // ReadOnly opens the file without ever writing to it (for inspecting a file, and for tests of
+    // how writes fail on a file that cannot be written).
+    enum class OpenMode
+    {
+        ReadWrite,
+        ReadOnly
+    };
+
     explicit TaskDatabase(const QString& fileName = QStringLiteral("task.db"));
+    TaskDatabase(const QString& fileName, OpenMode mode);
     ~TaskDatabase();
     TaskDatabase(const TaskDatabase&) = delete;
     TaskDatabase& operator=(const TaskDatabase&) = delete;
@@ -40,7 +55,21 @@ public:
     bool removeOldResults(int days);
 
 private:
+    // Rows matched in SQL, compared again in C++; empty when the lookup itself failed.
+    std::optional<bool> storedTask(const Task& task);
+    std::optional<bool> storedResult(const Task::TaskResult& result);
+    std::optional<bool> storedTaskId(int taskId);
+
+    bool ensureOpen();
+    bool prepare(QSqlQuery& query, const QString& statement);
+    bool run(QSqlQuery& query);
+    bool runStatement(const QString& statement, const QVariantList& values);
+    bool fail(const QSqlError& error);
+    bool succeed();
+    QString describe(const QSqlError& error) const;
+
     QString m_fileName;
+    OpenMode m_mode = OpenMode::ReadWrite;
     QSqlDatabase db;
     QString m_connectionName;
     bool m_open = false;

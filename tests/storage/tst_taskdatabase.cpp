@@ -1,0 +1,669 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "taskdatabase.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <climits>
+#include <memory>
+#include <optional>
+#include <tuple>
+
+namespace {
+
+const QString kTasksSql = QStringLiteral(
+    "CREATE TABLE tasks(id INTEGER PRIMARY KEY AUTOINCREMENT, task_id INTEGER, task_date TEXT, last_update TEXT, "
+    "name TEXT, grabtext TEXT, frequency INTEGER, address TEXT)");
+const QString kResultsSql = QStringLiteral("CREATE TABLE results(id INTEGER PRIMARY KEY AUTOINCREMENT, result_date "
+                                           "TEXT, taskid INTEGER, text TEXT, link TEXT, result_state INTEGER)");
+
+// A second connection of its own, for writing files by hand and looking into them.
+class RawDb
+{
+public:
+    explicit RawDb(const QString& path)
+    {
+        static int counter = 0;
+        m_name = QStringLiteral("raw-%1").arg(++counter);
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        db.open();
+    }
+    ~RawDb() { QSqlDatabase::removeDatabase(m_name); }
+
+    bool exec(const QString& sql, const QVariantList& values = {})
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name));
+        query.prepare(sql);
+        for (const QVariant& value : values)
+            query.addBindValue(value);
+        const bool ok = query.exec();
+        if (!ok)
+            qWarning() << sql << query.lastError().text();
+        return ok;
+    }
+    QList<QVariantList> rows(const QString& sql)
+    {
+        QList<QVariantList> out;
+        QSqlQuery query(QSqlDatabase::database(m_name));
+        query.exec(sql);
+        while (query.next()) {
+            QVariantList row;
+            for (int i = 0; i < query.record().count(); ++i)
+                row << query.value(i);
+            out << row;
+        }
+        return out;
+    }
+    int count(const QString& table)
+    {
+        return rows(QStringLiteral("SELECT count(*) FROM ") + table).value(0).value(0).toInt();
+    }
+    void createTables()
+    {
+        exec(kTasksSql);
+        exec(kResultsSql);
+    }
+    bool addTask(const QVariant& taskId, const QVariant& grabText, const QVariant& address,
+                 const QVariant& taskDate = QStringLiteral("03/15/2010"))
+    {
+        return exec(QStringLiteral("INSERT INTO tasks(task_id, task_date, last_update, name, grabtext, frequency, "
+                                   "address) VALUES(?, ?, '2010-03-15T08:05:09', 'Name', ?, 3600, ?)"),
+                    {taskId, taskDate, grabText, address});
+    }
+    bool addResult(const QVariant& taskId, const QVariant& text, const QVariant& link,
+                   const QVariant& date = QStringLiteral("03/14/2010"), int state = 0)
+    {
+        return exec(QStringLiteral("INSERT INTO results(result_date, taskid, text, link, result_state) "
+                                   "VALUES(?, ?, ?, ?, ?)"),
+                    {date, taskId, text, link, state});
+    }
+
+private:
+    QString m_name;
+};
+
+Task::ResultPtr result(int taskId, const QString& text, const QString& link, QDate date = QDate(2010, 3, 14))
+{
+    return Task::ResultPtr::create(Task::TaskResult{taskId, date, text, link, StateNew});
+}
+
+std::unique_ptr<Task> task(int taskId, const QString& grabText, const QString& address,
+                           const Task::ResultList& results = {})
+{
+    auto made = std::make_unique<Task>(taskId, QStringLiteral("Name"), address, grabText, 3600);
+    made->setResults(results);
+    return made;
+}
+
+// The fixture the write operations act on: one task with one old result, so every write changes the file.
+void writeFixture(RawDb& raw)
+{
+    raw.createTables();
+    raw.addTask(1, "kw", "http://a/");
+    raw.addResult(1, "t", "l", "01/01/2000");
+}
+
+// Runs one write operation by name against the fixture.
+bool runWrite(TaskDatabase& db, const QString& op)
+{
+    const auto stored = result(1, "t", "l");
+    const auto t1 = task(1, "kw", "http://a/");
+    if (op == "insertTask")
+        return db.insertTask(task(2, "kw", "http://b/", {result(2, "n", "m")}).get());
+    if (op == "insertResults")
+        return db.insertResults({result(1, "n", "k"), result(1, "n", "m")});
+    if (op == "updateLastUpdate")
+        return db.updateLastUpdate(t1.get());
+    if (op == "updateResultState")
+        return db.updateResultState(*stored, StateRead);
+    if (op == "removeTask")
+        return db.removeTask(t1.get());
+    if (op == "removeTaskResults")
+        return db.removeTaskResults(1);
+    if (op == "removeResult")
+        return db.removeResult(*stored);
+    if (op == "removeAllTasks")
+        return db.removeAllTasks();
+    if (op == "removeOldResults")
+        return db.removeOldResults(14);
+    qFatal("unknown operation");
+}
+
+void addWriteRows()
+{
+    QTest::addColumn<QString>("op");
+    for (const char* op : {"insertTask", "insertResults", "updateLastUpdate", "updateResultState", "removeTask",
+                           "removeTaskResults", "removeResult", "removeAllTasks", "removeOldResults"})
+        QTest::newRow(op) << QString::fromLatin1(op);
+}
+
+} // namespace
+
+class TestTaskDatabase : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString path() const { return m_dir->filePath(QStringLiteral("task.db")); }
+    QList<QVariantList> snapshot()
+    {
+        RawDb raw(path());
+        return raw.rows("SELECT * FROM tasks ORDER BY id") + raw.rows("SELECT * FROM results ORDER BY id");
+    }
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+    void cleanup()
+    {
+        QVERIFY2(QSqlDatabase::connectionNames().isEmpty(), "a connection outlived its database object");
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    void createsExactSchemaAndKeepsRows()
+    {
+        {
+            TaskDatabase db(path());
+            QVERIFY(db.isOpen());
+            QVERIFY(db.insertTask(task(7, "kw", "http://a/", {result(7, "t", "l")}).get()));
+        }
+        TaskDatabase again(path()); // tables exist: nothing is replaced
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT sql FROM sqlite_master WHERE name = 'tasks'").value(0).value(0).toString(),
+                 kTasksSql);
+        QCOMPARE(raw.rows("SELECT sql FROM sqlite_master WHERE name = 'results'").value(0).value(0).toString(),
+                 kResultsSql);
+        QCOMPARE(raw.count("tasks"), 1);
+        QCOMPARE(raw.count("results"), 1);
+    }
+
+    void loadsHandWrittenFile()
+    {
+        {
+            RawDb raw(path());
+            raw.createTables();
+            raw.addTask(1, "linux", "http://a/");
+            raw.addTask(2, "kw", "http://b/", "2010-03-15");
+            raw.addTask(1, "other", "http://c/");
+            raw.addTask(3, "none", "http://d/");
+            raw.exec("UPDATE tasks SET last_update = 'garbage' WHERE task_id = 2");
+            raw.addResult(1, "a", "l1", "03/14/2010", 1);
+            raw.addResult(9, "orphan", "l9");
+            raw.addResult(2, "b", "l2", "13/45/2010");
+            raw.addResult(1, QVariant(), "l3");
+            raw.addResult(1, "c", "l4", "03/15/2010");
+        }
+        TaskDatabase db(path());
+        const QList<Task*> loaded = db.loadTasks();
+        const auto cleanup = qScopeGuard([&] { qDeleteAll(loaded); });
+        QCOMPARE(loaded.size(), 4);
+        const Task* first = loaded[0];
+        QCOMPARE(first->taskId(), 1);
+        QCOMPARE(first->grabText(), QStringLiteral("linux"));
+        QCOMPARE(first->address(), QStringLiteral("http://a/"));
+        QCOMPARE(first->name(), QStringLiteral("Name"));
+        QCOMPARE(first->frequency(), 3600);
+        QCOMPARE(first->taskDate(), QDate(2010, 3, 15));
+        QCOMPARE(first->lastUpdate(), QDateTime(QDate(2010, 3, 15), QTime(8, 5, 9)));
+
+        // Newest first; a NULL text reads as empty.
+        const Task::ResultList results = first->results();
+        QCOMPARE(results.size(), 3);
+        QCOMPARE(results[0]->link, QStringLiteral("l4"));
+        QCOMPARE(results[0]->date, QDate(2010, 3, 15));
+        QCOMPARE(results[1]->text, QString());
+        QCOMPARE(results[2]->text, QStringLiteral("a"));
+        QCOMPARE(results[2]->state, int(StateRead));
+        QCOMPARE(results[2]->taskId, 1);
+
+        // Bad date texts load as invalid dates, the rows all the same.
+        QVERIFY(!loaded[1]->taskDate().isValid());
+        QVERIFY(!loaded[1]->lastUpdate().isValid());
+        QCOMPARE(loaded[1]->results().size(), 1);
+        QVERIFY(!loaded[1]->results()[0]->date.isValid());
+
+        // The second task with id 1 gets copies of its own.
+        const Task::ResultList copies = loaded[2]->results();
+        QCOMPARE(copies.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(copies[i] != results[i]);
+            QCOMPARE(copies[i]->link, results[i]->link);
+        }
+        QVERIFY(loaded[3]->results().isEmpty());
+        RawDb raw(path());
+        QCOMPARE(raw.count("results WHERE text = 'orphan'"), 1);
+    }
+
+    void taskExists_data()
+    {
+        QTest::addColumn<QVariant>("storedGrab");
+        QTest::addColumn<QVariant>("storedAddress");
+        QTest::addColumn<QString>("grabText");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("same") << QVariant("kw") << QVariant("http://a/") << "kw"
+                              << "http://a/" << true;
+        QTest::newRow("other address") << QVariant("kw") << QVariant("http://a/") << "kw"
+                                       << "http://b/" << false;
+        QTest::newRow("other keyword") << QVariant("kw") << QVariant("http://a/") << "k"
+                                       << "http://a/" << false;
+        QTest::newRow("keyword case") << QVariant("kw") << QVariant("http://a/") << "KW"
+                                      << "http://a/" << false;
+        QTest::newRow("address blank") << QVariant("kw") << QVariant("http://a/") << "kw"
+                                       << "http://a/ " << false;
+        QTest::newRow("null address") << QVariant("kw") << QVariant() << "kw"
+                                      << "" << true;
+        QTest::newRow("null keyword") << QVariant() << QVariant("http://a/") << ""
+                                      << "http://a/" << true;
+        QTest::newRow("empty is not null") << QVariant("") << QVariant() << ""
+                                           << "x" << false;
+    }
+    void taskExists()
+    {
+        QFETCH(QVariant, storedGrab);
+        QFETCH(QVariant, storedAddress);
+        QFETCH(QString, grabText);
+        QFETCH(QString, address);
+        QFETCH(bool, expected);
+        {
+            RawDb raw(path());
+            raw.createTables();
+            QVERIFY(raw.addTask(1, storedGrab, storedAddress));
+        }
+        TaskDatabase db(path());
+        QCOMPARE(db.taskExists(task(5, grabText, address).get()), expected);
+    }
+
+    void resultExists_data()
+    {
+        QTest::addColumn<QVariant>("storedText");
+        QTest::addColumn<QVariant>("storedLink");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("same, other task") << QVariant("t") << QVariant("http://l/") << "t"
+                                          << "http://l/" << true;
+        QTest::newRow("text case") << QVariant("t") << QVariant("http://l/") << "T"
+                                   << "http://l/" << false;
+        QTest::newRow("other link") << QVariant("t") << QVariant("http://l/") << "t"
+                                    << "http://l/x" << false;
+        QTest::newRow("text blank") << QVariant("t ") << QVariant("http://l/") << "t"
+                                    << "http://l/" << false;
+        QTest::newRow("null text") << QVariant() << QVariant("http://l/") << ""
+                                   << "http://l/" << true;
+        QTest::newRow("null link") << QVariant("t") << QVariant() << "t"
+                                   << "" << true;
+        QTest::newRow("empty link") << QVariant("t") << QVariant("") << "t"
+                                    << "" << true;
+    }
+    void resultExists()
+    {
+        QFETCH(QVariant, storedText);
+        QFETCH(QVariant, storedLink);
+        QFETCH(QString, text);
+        QFETCH(QString, link);
+        QFETCH(bool, expected);
+        {
+            RawDb raw(path());
+            raw.createTables();
+            QVERIFY(raw.addResult(3, storedText, storedLink));
+        }
+        TaskDatabase db(path());
+        QCOMPARE(db.resultExists(*result(8, text, link)), expected);
+    }
+
+    void insertTaskWritesDescribedFormat()
+    {
+        TaskDatabase db(path());
+        auto created = std::make_unique<Task>(4, QString(), QStringLiteral("http://a/"), QStringLiteral("kw"), 60);
+        created->setTaskDate(QStringLiteral("03/05/2010"));
+        created->setLastUpdate(QStringLiteral("2010-03-15T08:05:09"));
+        created->setResults({result(4, "x", "l"), result(4, "x", "l"), result(4, QString(), "m", QDate())});
+        QVERIFY(db.insertResults({result(1, "x", "l")}));
+        QVERIFY(db.insertTask(created.get())); // all three, though "x"/"l" is stored already
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT task_id, task_date, last_update, name, typeof(name), grabtext, frequency, address "
+                          "FROM tasks"),
+                 (QList<QVariantList>{{4, "03/05/2010", "2010-03-15T08:05:09", "", "text", "kw", 60, "http://a/"}}));
+        QCOMPARE(raw.rows("SELECT result_date, taskid, text, typeof(text), link, result_state FROM results "
+                          "WHERE taskid = 4 ORDER BY id"),
+                 (QList<QVariantList>{{"03/14/2010", 4, "x", "text", "l", 0},
+                                      {"03/14/2010", 4, "x", "text", "l", 0},
+                                      {"", 4, "", "text", "m", 0}}));
+
+        // The same keyword on the same page again writes nothing, not even the results.
+        created->setResults({result(4, "new", "new")});
+        QVERIFY(db.insertTask(created.get()));
+        QCOMPARE(raw.count("tasks"), 1);
+        QCOMPARE(raw.count("results"), 4);
+    }
+
+    void insertResultsSkipsStored()
+    {
+        TaskDatabase db(path());
+        QVERIFY(db.insertResults({}));
+        QVERIFY(db.insertResults({result(1, "a", "l1")}));
+        QVERIFY(
+            db.insertResults({result(2, "a", "l1"), result(2, "b", "l2"), result(2, "b", "l2"), result(2, "a", "l3")}));
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT taskid, text, link FROM results ORDER BY id"),
+                 (QList<QVariantList>{{1, "a", "l1"}, {2, "b", "l2"}, {2, "a", "l3"}}));
+    }
+
+    void exactRowOperations_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QList<QVariantList>>("expected");
+        QTest::newRow("updateResultState")
+            << "update"
+            << QList<QVariantList>{
+                   {1, "t", "l", 1}, {1, "t", "l", 1}, {2, "t", "l", 0}, {1, "T", "l", 0}, {1, "t", "L", 0}};
+        QTest::newRow("removeResult") << "remove"
+                                      << QList<QVariantList>{{2, "t", "l", 0}, {1, "T", "l", 0}, {1, "t", "L", 0}};
+        QTest::newRow("removeTaskResults") << "removeTaskResults" << QList<QVariantList>{{2, "t", "l", 0}};
+    }
+    void exactRowOperations()
+    {
+        QFETCH(QString, op);
+        QFETCH(QList<QVariantList>, expected);
+        {
+            RawDb raw(path());
+            raw.createTables();
+            for (const auto& [id, text, link] :
+                 {std::tuple(1, "t", "l"), std::tuple(1, "t", "l"), std::tuple(2, "t", "l"), std::tuple(1, "T", "l"),
+                  std::tuple(1, "t", "L")})
+                raw.addResult(id, text, link);
+        }
+        TaskDatabase db(path());
+        const auto target = result(1, "t", "l");
+        if (op == "update")
+            QVERIFY(db.updateResultState(*target, StateRead));
+        else if (op == "remove")
+            QVERIFY(db.removeResult(*target));
+        else
+            QVERIFY(db.removeTaskResults(1));
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT taskid, text, link, result_state FROM results ORDER BY id"), expected);
+    }
+
+    void removeTask_data()
+    {
+        QTest::addColumn<int>("taskId");
+        QTest::addColumn<int>("tasksLeft");
+        QTest::addColumn<int>("resultsLeft");
+        QTest::newRow("not stored: its results stay") << 9 << 3 << 5;
+        QTest::newRow("every row with the id") << 1 << 1 << 3;
+        QTest::newRow("single row") << 2 << 2 << 4;
+    }
+    void removeTask()
+    {
+        QFETCH(int, taskId);
+        QFETCH(int, tasksLeft);
+        QFETCH(int, resultsLeft);
+        {
+            RawDb raw(path());
+            raw.createTables();
+            raw.addTask(1, "a", "http://a/");
+            raw.addTask(1, "b", "http://b/");
+            raw.addTask(2, "c", "http://c/");
+            for (int id : {1, 1, 2, 9, 9})
+                raw.addResult(id, "t", "l");
+        }
+        TaskDatabase db(path());
+        QVERIFY(db.removeTask(task(taskId, "x", "http://x/").get()));
+        RawDb raw(path());
+        QCOMPARE(raw.count("tasks"), tasksLeft);
+        QCOMPARE(raw.count("results"), resultsLeft);
+    }
+
+    void removeAllTasksKeepsIdCounters()
+    {
+        TaskDatabase db(path());
+        QVERIFY(db.insertTask(task(1, "kw", "http://a/", {result(1, "t", "l")}).get()));
+        QVERIFY(db.removeAllTasks());
+        RawDb raw(path());
+        QCOMPARE(raw.count("tasks") + raw.count("results"), 0);
+        QVERIFY(db.insertTask(task(1, "kw", "http://a/", {result(1, "t", "l")}).get()));
+        QCOMPARE(raw.rows("SELECT id FROM tasks").value(0).value(0).toInt(), 2);
+        QCOMPARE(raw.rows("SELECT id FROM results").value(0).value(0).toInt(), 2);
+    }
+
+    void removeOldResults_data()
+    {
+        const QDate today = QDate::currentDate();
+        const auto text = [](const QDate& date) { return QVariant(date.toString("MM/dd/yyyy")); };
+        QTest::addColumn<QVariant>("date");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("one day past the limit") << text(today.addDays(-15)) << 14 << true;
+        QTest::newRow("exactly the limit") << text(today.addDays(-14)) << 14 << false;
+        QTest::newRow("today") << text(today) << 14 << false;
+        QTest::newRow("future") << text(today.addDays(3)) << 0 << false;
+        QTest::newRow("yesterday, zero days") << text(today.addDays(-1)) << 0 << true;
+        QTest::newRow("unparsable") << QVariant("2010-03-15") << 14 << true;
+        QTest::newRow("empty text") << QVariant("") << 14 << true;
+        QTest::newRow("null") << QVariant() << 14 << false;
+        QTest::newRow("huge day count") << QVariant("01/01/1900") << INT_MAX << false;
+    }
+    void removeOldResults()
+    {
+        QFETCH(QVariant, date);
+        QFETCH(int, days);
+        QFETCH(bool, removed);
+        const QString todayText = QDate::currentDate().toString("MM/dd/yyyy");
+        {
+            RawDb raw(path());
+            raw.createTables();
+            raw.addResult(1, "a", "l", date); // every row with the text goes, whatever its task
+            raw.addResult(2, "b", "m", date);
+            raw.addResult(1, "c", "n", todayText);
+        }
+        TaskDatabase db(path());
+        QVERIFY(db.removeOldResults(days));
+        RawDb raw(path());
+        QCOMPARE(raw.count("results"), removed ? 1 : 3);
+    }
+
+    void updateLastUpdateWritesNow()
+    {
+        {
+            RawDb raw(path());
+            raw.createTables();
+            raw.addTask(1, "kw", "http://a/");
+        }
+        TaskDatabase db(path());
+        QVERIFY(db.updateLastUpdate(task(5, "kw", "http://a/").get()));
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT last_update FROM tasks").value(0).value(0).toString(), "2010-03-15T08:05:09");
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        QVERIFY(db.updateLastUpdate(task(1, "other", "http://b/").get()));
+        const QString written = raw.rows("SELECT last_update FROM tasks").value(0).value(0).toString();
+        QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$").match(written).hasMatch(),
+                 qPrintable(written));
+        QVERIFY(QDateTime::fromString(written, Qt::ISODate) >= before.addMSecs(-before.time().msec()));
+        QVERIFY(QDateTime::fromString(written, Qt::ISODate) <= QDateTime::currentDateTime());
+    }
+
+    void hostileTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("quotes") << QStringLiteral("O'Brien said \"hi\"");
+        QTest::newRow("injection") << QStringLiteral("'; DROP TABLE tasks; --");
+        QTest::newRow("scripts") << QStringLiteral("新闻 أخبار Новости 🎉");
+        QTest::newRow("10000 characters") << QString(10000, QChar(u'x'));
+        QTest::newRow("placeholders") << QStringLiteral(":name ? :link");
+    }
+    void hostileTexts()
+    {
+        QFETCH(QString, text);
+        TaskDatabase db(path());
+        const auto created = task(3, text, text, {result(3, text, text)});
+        QVERIFY(db.insertTask(created.get()));
+        QVERIFY(db.taskExists(created.get()));
+        QVERIFY(db.resultExists(*result(1, text, text)));
+        const QList<Task*> loaded = db.loadTasks();
+        const auto cleanup = qScopeGuard([&] { qDeleteAll(loaded); });
+        QCOMPARE(loaded.size(), 1);
+        QCOMPARE(loaded[0]->grabText(), text);
+        QCOMPARE(loaded[0]->address(), text);
+        QCOMPARE(loaded[0]->results().value(0)->link, text);
+        QVERIFY(db.removeResult(*result(3, text, text)));
+        QVERIFY(!db.resultExists(*result(3, text, text)));
+    }
+
+    void readOnlyFile_data() { addWriteRows(); }
+    void readOnlyFile()
+    {
+        QFETCH(QString, op);
+        {
+            RawDb raw(path());
+            writeFixture(raw);
+        }
+        TaskDatabase full(path()); // creates the indexes, so the read-only open finds the file complete
+        const QList<QVariantList> before = snapshot();
+        TaskDatabase db(path(), TaskDatabase::OpenMode::ReadOnly);
+        QVERIFY(db.isOpen());
+        QVERIFY(!runWrite(db, op));
+        QCOMPARE(db.lastError(), QStringLiteral("task.db is read-only"));
+        QCOMPARE(snapshot(), before);
+        QVERIFY(db.insertResults({})); // nothing to do is no failure
+        QVERIFY(db.insertTask(task(1, "kw", "http://a/").get()));
+        QVERIFY(db.lastError().isEmpty());
+    }
+
+    void lockedFile_data() { addWriteRows(); }
+    void lockedFile()
+    {
+        QFETCH(QString, op);
+        {
+            RawDb raw(path());
+            writeFixture(raw);
+        }
+        TaskDatabase db(path());
+        const QList<QVariantList> before = snapshot();
+        {
+            RawDb other(path());
+            QVERIFY(other.exec("BEGIN EXCLUSIVE"));
+            QVERIFY(!runWrite(db, op));
+            QCOMPARE(db.lastError(), QStringLiteral("task.db is locked by another program"));
+            other.exec("ROLLBACK");
+        }
+        QCOMPARE(snapshot(), before);
+        QVERIFY(runWrite(db, op)); // released: the same operation goes through
+        QVERIFY(snapshot() != before);
+    }
+
+    void failedStatementRollsBack_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QString>("trigger");
+        const QString refuseInsert = "BEFORE INSERT ON results WHEN NEW.link = 'm'";
+        const QString refuseDelete = "BEFORE DELETE ON results";
+        QTest::newRow("insertTask") << "insertTask" << refuseInsert;
+        QTest::newRow("insertResults") << "insertResults" << refuseInsert;
+        QTest::newRow("removeTask") << "removeTask" << refuseDelete;
+        QTest::newRow("removeAllTasks") << "removeAllTasks" << refuseDelete;
+        QTest::newRow("removeOldResults") << "removeOldResults"
+                                          << "BEFORE DELETE ON results WHEN OLD.text = 'u'";
+    }
+    void failedStatementRollsBack()
+    {
+        QFETCH(QString, op);
+        QFETCH(QString, trigger);
+        {
+            RawDb raw(path());
+            writeFixture(raw);
+            raw.addResult(1, "u", "u", "01/02/2000"); // a second old date, refused
+            QVERIFY(raw.exec("CREATE TRIGGER refuse " + trigger + " BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        }
+        TaskDatabase db(path());
+        const QList<QVariantList> before = snapshot();
+        QVERIFY(!runWrite(db, op));
+        QVERIFY2(db.lastError().contains("refused"), qPrintable(db.lastError()));
+        QCOMPARE(snapshot(), before);
+    }
+
+    void failedOpenShowsBox_data()
+    {
+        QTest::addColumn<QString>("relativePath");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("missing directory") << "missing/task.db" << QByteArray() << false;
+        QTest::newRow("not a database") << "task.db" << QByteArray("not a database\n").repeated(300) << false;
+        QTest::newRow("empty file") << "task.db" << QByteArray("") << true;
+    }
+    void failedOpenShowsBox()
+    {
+        QFETCH(QString, relativePath);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, opens);
+        const QString file = m_dir->filePath(relativePath);
+        if (!relativePath.contains('/')) {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(content);
+        }
+        QStringList seen;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            seen << box->windowTitle() << box->text() << QString::number(box->standardButtons().toInt())
+                 << QString::number(int(box->icon())) << QString::number(box->parentWidget() != nullptr)
+                 << QString::number(box->defaultButton() != nullptr);
+            box->button(QMessageBox::Cancel)->click();
+        });
+        closer.start(10);
+        std::optional<TaskDatabase> db(std::in_place, file);
+        closer.stop();
+        QCOMPARE(db->isOpen(), opens);
+        if (opens) {
+            QVERIFY(seen.isEmpty());
+            return;
+        }
+        QCOMPARE(seen, (QStringList{"Cannot open database",
+                                    "Unable to establish a database connection.\nThis program needs SQLite support. "
+                                    "\n\nClick Cancel to exit.",
+                                    QString::number(int(QMessageBox::Cancel)),
+                                    QString::number(int(QMessageBox::Critical)), "0", "0"}));
+        QVERIFY(db->loadTasks().isEmpty());
+        QVERIFY(!db->insertResults({result(1, "a", "b")}));
+        QVERIFY(!db->lastError().isEmpty());
+        db.reset();
+        QCOMPARE(QFile::exists(file), !content.isNull());
+        if (!content.isNull()) {
+            QFile in(file);
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            QCOMPARE(in.readAll(), content); // the foreign file is left as it was
+        }
+    }
+
+    void separateFilesSideBySide()
+    {
+        const QString other = m_dir->filePath(QStringLiteral("other.db"));
+        TaskDatabase first(path());
+        TaskDatabase second(other);
+        QVERIFY(first.isOpen() && second.isOpen());
+        QVERIFY(second.insertTask(task(1, "kw", "http://a/").get()));
+        QVERIFY(!first.taskExists(task(1, "kw", "http://a/").get()));
+        QVERIFY(second.taskExists(task(1, "kw", "http://a/").get()));
+    }
+};
+
+QTEST_MAIN(TestTaskDatabase)
+#include "tst_taskdatabase.moc"
