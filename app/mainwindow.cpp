@@ -38,6 +38,35 @@ int checkInterval()
     return ok && ms > 0 ? ms : CheckIntervalMs;
 }
 
+// Seconds the check clock moves ahead after every check run. VANTREL_TEST_TIME_WARP_S lets long-run tests
+// make tasks fall due without waiting for real minutes; it is 0 otherwise.
+int timeWarpSeconds()
+{
+    return qMax(0, qEnvironmentVariableIntValue("VANTREL_TEST_TIME_WARP_S"));
+}
+
+// Settings values written by hand or by another program may be anything; what does not read as the
+// expected type gives the default, as a missing value does.
+bool readBool(const QSettings& settings, const QString& key, bool fallback)
+{
+    const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    const QString text = value.toString().trimmed().toLower();
+    if (text == QStringLiteral("true") || text == QStringLiteral("1"))
+        return true;
+    if (text == QStringLiteral("false") || text == QStringLiteral("0"))
+        return false;
+    return fallback;
+}
+
+int readDays(const QSettings& settings, const QString& key, int fallback)
+{
+    bool ok = false;
+    const int days = settings.value(key).toInt(&ok);
+    return ok && days >= 0 ? days : fallback;
+}
+
 QString resultKey(const Task::TaskResult& result)
 {
     return result.link + QChar(0) + result.text;
@@ -159,13 +188,16 @@ void MainWindow::readSettings()
 {
     QSettings settings(AppSettings::Organization, AppSettings::Application);
     settings.beginGroup(QStringLiteral("mainwindow"));
-    if (settings.value(QStringLiteral("maximized"), false).toBool()) {
+    if (readBool(settings, QStringLiteral("maximized"), false)) {
         showMaximized();
     } else {
-        resize(settings.value(QStringLiteral("size"), QSize(800, 600)).toSize());
+        QSize size = settings.value(QStringLiteral("size"), QSize(800, 600)).toSize();
+        if (!size.isValid() || size.isEmpty())
+            size = QSize(800, 600);
+        resize(size);
         move(settings.value(QStringLiteral("pos"), QPoint(0, 0)).toPoint());
     }
-    ui->mainToolBar->setVisible(settings.value(QStringLiteral("toolbar"), true).toBool());
+    ui->mainToolBar->setVisible(readBool(settings, QStringLiteral("toolbar"), true));
     ui->splitter->restoreState(settings.value(QStringLiteral("splitter")).toByteArray());
     ui->splitter_2->restoreState(settings.value(QStringLiteral("splitter2")).toByteArray());
     settings.endGroup();
@@ -207,8 +239,8 @@ void MainWindow::readOptions()
 {
     QSettings settings(AppSettings::Organization, AppSettings::Application);
     settings.beginGroup(QStringLiteral("options"));
-    if (settings.value(QStringLiteral("is_auto_delete"), false).toBool()) {
-        const int days = settings.value(QStringLiteral("delete_days"), 14).toInt();
+    if (readBool(settings, QStringLiteral("is_auto_delete"), false)) {
+        const int days = readDays(settings, QStringLiteral("delete_days"), 14);
         if (!db.removeOldResults(days))
             reportStorageFailure(tr("delete the old results"));
     }
@@ -238,7 +270,7 @@ void MainWindow::updateAutoRun()
 {
     QSettings settings(AppSettings::Organization, AppSettings::Application);
     settings.beginGroup(QStringLiteral("options"));
-    const bool autoRun = settings.value(QStringLiteral("is_auto_run"), false).toBool();
+    const bool autoRun = readBool(settings, QStringLiteral("is_auto_run"), false);
     settings.endGroup();
     const bool ok = autoRun ? AutoStart::install(QCoreApplication::applicationFilePath()) : AutoStart::remove();
     if (!ok)
@@ -463,12 +495,13 @@ void MainWindow::checkTask()
     qCDebug(lcVantrel) << "timer test";
     checkTimer->stop();
 
+    const QDateTime now = QDateTime::currentDateTime().addSecs(clockOffset);
     const QList<Task*> snapshot = tasks;
     for (Task* task : snapshot) {
         bool found = false;
         QDateTime due = QDateTime::fromString(task->lastUpdateText(), Qt::ISODate).addSecs(task->frequency());
         // An unreadable last-update time counts as due.
-        if (due.isValid() && QDateTime::currentDateTime() < due)
+        if (due.isValid() && now < due)
             continue;
 
         if (task->startBackgroundCheck()) {
@@ -489,6 +522,7 @@ void MainWindow::checkTask()
         if (found)
             showBalloon(tr("New Results"), tr("There are new results now."));
     }
+    clockOffset += timeWarpSeconds();
     checkTimer->start(checkInterval());
 }
 
@@ -655,6 +689,12 @@ void MainWindow::on_action_Remove_Task_triggered()
     takenOver.remove(task);
     delete ui->treeWidgetTaskList->takeTopLevelItem(index);
     delete task;
+    // The neighbour that became current is selected too, and both views show it (or nothing when the list
+    // is empty now).
+    if (QTreeWidgetItem* now = ui->treeWidgetTaskList->currentItem())
+        now->setSelected(true);
+    showTaskResults();
+    showTaskProperties();
     statusBar()->clearMessage();
 }
 

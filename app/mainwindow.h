@@ -104,4 +104,5 @@ private:
     Task::ResultList latestResults;
     // The delivered list last taken over per task, so a list is never taken twice.
     QHash<const Task*, Task::ResultList> takenOver;
+    qint64 clockOffset = 0; // seconds; moved on only by the test-only time warp
 };

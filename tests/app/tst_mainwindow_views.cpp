@@ -65,7 +65,7 @@ private slots:
         QCOMPARE(tree->topLevelItemCount(), 0);
         QVERIFY(!tree->currentItem());
         QCOMPARE(info->rowCount(), 4);
-        QVERIFY(info->horizontalHeader()->isVisible());
+        QVERIFY(!info->horizontalHeader()->isHidden());
         QCOMPARE(info->horizontalHeaderItem(0)->text(), QStringLiteral("Property"));
         QCOMPARE(info->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
         for (int row = 0; row < 4; ++row)

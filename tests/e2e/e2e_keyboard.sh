@@ -11,6 +11,8 @@ wait_for() { # seconds, command...
     for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
     return 1
 }
+# Without a window manager nothing gives the window the focus back after a popup closes.
+focus() { xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"; sleep 0.2; }
 write_page() {
     cat > "$work/site/news.html" <<HTML
 <html><body>
@@ -47,7 +49,7 @@ session() {
     local app=$!
     wait_for 20 xdotool search --name '^Vantrel Monitor$' >/dev/null || fail "no main window"
     local win; win=$(xdotool search --name '^Vantrel Monitor$' | head -1)
-    xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+    focus "$win"
     sleep 0.5
     xdotool key --clearmodifiers ctrl+n
     wait_for 10 xdotool search --name '^New Task$' >/dev/null || fail "no New Task dialog"
@@ -67,11 +69,13 @@ session() {
 
     write_page "6.5"
     sleep 0.3
+    focus "$win"
     xdotool key --clearmodifiers ctrl+u
     wait_for 20 bash -c "[ \"\$(sqlite3 '$work/run/task.db' 'SELECT count(*) FROM results' 2>/dev/null)\" = 3 ]" \
         || fail "the changed link was not stored after Ctrl+U (has $(results))"
     sqlite3 "$work/run/task.db" "SELECT text FROM results" | grep -qx "Qt 6.5 released" || fail "new text missing"
 
+    focus "$win"
     xdotool key --clearmodifiers ctrl+q
     local status=0
     wait "$app" || status=$?
@@ -85,7 +89,7 @@ second_start() {
     wait_for 20 xdotool search --name '^Vantrel Monitor$' >/dev/null || fail "no main window on the second start"
     wait_for 10 grep -q "tasks loaded: 1" "$work/out2.log" || fail "the task was not loaded again"
     local win; win=$(xdotool search --name '^Vantrel Monitor$' | head -1)
-    xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+    focus "$win"
     xdotool key --clearmodifiers ctrl+q
     local status=0
     wait "$app" || status=$?
