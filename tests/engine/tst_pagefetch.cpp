@@ -168,6 +168,12 @@ void TestPageFetch::requestSettings()
     QCOMPARE(request.maximumRedirectsAllowed(), PageFetch::MaxRedirects);
     QCOMPARE(request.attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
              int(QNetworkRequest::NoLessSafeRedirectPolicy));
+
+    // No setting may leave a download unbounded.
+    PageFetch::setTransferTimeout(0);
+    QCOMPARE(PageFetch::makeRequest("http://127.0.0.1:1/").transferTimeout(), PageFetch::DefaultTransferTimeoutMs);
+    PageFetch::setMaxBodyBytes(-1);
+    QCOMPARE(PageFetch::maxBodyBytes(), PageFetch::MaxBodyBytes);
 }
 
 void TestPageFetch::decode_data()
