@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pagefetch.h"
+#include "resultlinks.h"
 #include "testserver.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 #include <QTextCodec>
 
@@ -52,15 +52,6 @@ FetchedPage TestPageFetch::get(const QUrl& url)
     FetchedPage page = PageFetch::takePage(reply);
     delete reply;
     return page;
-}
-
-static quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }
 
 void TestPageFetch::fetch_data()
@@ -154,7 +145,7 @@ void TestPageFetch::wholeDownloadIsBounded()
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
 
     // A refused connection fails at once, without a body.
-    const FetchedPage refused = get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort())));
+    const FetchedPage refused = get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(ResultLinks::closedPort())));
     QVERIFY(!refused.ok);
     QVERIFY(refused.body.isEmpty());
 }
