@@ -17,16 +17,23 @@ public:
         rx.setMinimal(true);
     }
 
+    // Calls onMatch(start, capture 1, capture 2) for every match, in page order.
+    template <typename F> void scan(const QString& page, F onMatch)
+    {
+        int pos = 0;
+        while ((pos = rx.indexIn(page, pos)) != -1) {
+            onMatch(pos, rx.cap(1), rx.cap(2));
+            ++pos;
+        }
+    }
+
     // Every match as "start|length of capture 1|capture 1|capture 2" (the length keeps a '|' inside a
     // capture from making two different matches read the same).
     QStringList describe(const QString& page)
     {
         QStringList found;
-        int pos = 0;
-        while ((pos = rx.indexIn(page, pos)) != -1) {
-            found.append(line(pos, rx.cap(1), rx.cap(2)));
-            ++pos;
-        }
+        scan(page,
+             [&found](int start, const QString& href, const QString& text) { found.append(line(start, href, text)); });
         return found;
     }
 

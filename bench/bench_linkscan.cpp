@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Link scan speed: the linear scanner against the minimal-matching QRegExp it replaces, on a realistic
+// large page and on hostile pages. Run: bench_linkscan [--full]
+//   --full  also runs QRegExp on the full-size hostile pages (about a minute or more in all).
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#include "linkscanner.h"
+#include "linkscanoracle.h"
+#include "tools.h"
+
+namespace {
+// Best of `runs` timings of `work`, in milliseconds.
+double bestMs(int runs, const std::function<void()>& work)
+{
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        best = std::min(best, double(timer.nsecsElapsed()) / 1e6);
+    }
+    return best;
+}
+
+// Both sides hand every match with its two captures to the caller, as the link check needs them.
+struct Tally
+{
+    qsizetype links = 0;
+    qsizetype captured = 0; // characters in the captures, so that they are really looked at
+};
+
+Tally scannerTally(const QString& page)
+{
+    Tally tally;
+    LinkScanner::scan(page, [&tally](const LinkScanner::Match& m) {
+        ++tally.links;
+        tally.captured += m.href.size() + m.text.size();
+    });
+    return tally;
+}
+
+Tally regexpTally(LinkScanOracle& oracle, const QString& page)
+{
+    Tally tally;
+    oracle.scan(page, [&tally](int, const QString& href, const QString& text) {
+        ++tally.links;
+        tally.captured += href.size() + text.size();
+    });
+    return tally;
+}
+
+// A news index of about 4 M characters: 50,000 list items with a link each, in varied forms, among
+// ordinary markup.
+QString realisticPage()
+{
+    QString page;
+    page.reserve(4200000);
+    page += "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>News</title></head><body><ul>\n";
+    static const char* const forms[] = {R"(<a href="/news/%1.html" class="headline">)", R"(<a href='archive/%1.html'>)",
+                                        R"(<a class="c" href="https://other.example/s?id=%1&amp;r=i" target="_blank">)",
+                                        R"(<a href=/plain/%1 rel=nofollow>)"};
+    for (int i = 0; i < 50000; ++i) {
+        page += "<li>";
+        page += QString::fromLatin1(forms[i % 4]).arg(i);
+        page += QStringLiteral("Story %1 news</a>").arg(i);
+        if (i % 10 == 0)
+            page += " <a href=\"/tag\"><img src=\"t.png\" alt=\"tag\"></a>"; // markup inside: no match
+        if (i % 25 == 0)
+            page += "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor.</p>";
+        page += "</li>\n";
+    }
+    page += "</ul></body></html>\n";
+    return page;
+}
+
+struct Hostile
+{
+    const char* name;
+    qsizetype fullSize;
+    std::function<QString(qsizetype)> make; // a page of about the given size in characters
+};
+
+const Hostile hostile[] = {
+    {"href= repeated", 100000, [](qsizetype n) { return QStringLiteral("href=").repeated(n / 5); }},
+    {"href= then blanks", 100000, [](qsizetype n) { return "href=" + QString(n, u' '); }},
+    {"href= runs, one far </a> without >", 100000,
+     [](qsizetype n) { return QStringLiteral("href=").repeated(n / 5) + "</a>"; }},
+    {"href=> <b> repeated", 100000, [](qsizetype n) { return QStringLiteral("href=> <b>").repeated(n / 10); }},
+    {"no '<' at all", 1000000, [](qsizetype n) { return QStringLiteral("some text href=x> more ").repeated(n / 23); }},
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const bool full = app.arguments().contains(QStringLiteral("--full"));
+    LinkScanOracle oracle;
+
+    const QString page = realisticPage();
+    const double mb = double(page.size()) / 1e6;
+    Tally scanned;
+    const double scanMs = bestMs(20, [&] { scanned = scannerTally(page); });
+    const double regexpMs = bestMs(3, [&] { regexpTally(oracle, page); });
+    const bool same = LinkScanOracle::describe(LinkScanner::matches(page)) == oracle.describe(page);
+    std::printf("Realistic page: %.2f M characters, %lld links matched (%s QRegExp)\n", mb, qlonglong(scanned.links),
+                same ? "same as" : "DIFFERENT FROM");
+    std::printf("  scanner  %8.2f ms  %8.1f MB/s (M characters/s)\n", scanMs, mb / scanMs * 1000);
+    std::printf("  QRegExp  %8.2f ms  %8.1f MB/s\n", regexpMs, mb / regexpMs * 1000);
+    std::printf("  scanner is %.1fx faster than QRegExp\n", regexpMs / scanMs);
+
+    const QList<LinkScanner::Match> found = LinkScanner::matches(page);
+    const QUrl base(QStringLiteral("http://news.example:8080/news/index.html"));
+    qsizetype formedSize = 0;
+    const double formMs = bestMs(5, [&] {
+        for (const LinkScanner::Match& m : found)
+            formedSize += Tools::absoluteLink(base, m.href).size();
+    });
+    std::printf("  absoluteLink on all %lld links: %.2f ms (%.2f us a link)\n\n", qlonglong(found.size()), formMs,
+                formMs * 1000 / double(found.size()));
+
+    const qsizetype scaled[] = {5000, 10000, 20000};
+    for (const Hostile& h : hostile) {
+        const QString big = h.make(h.fullSize);
+        const double bigMs = bestMs(5, [&] { scannerTally(big); });
+        std::printf("Hostile \"%s\", %lld characters: scanner %.3f ms\n", h.name, qlonglong(big.size()), bigMs);
+        double previous = 0;
+        for (qsizetype n : scaled) {
+            const QString small = h.make(n);
+            const double ms = bestMs(1, [&] { regexpTally(oracle, small); });
+            const double smallScan = bestMs(5, [&] { scannerTally(small); });
+            std::printf("  %6lld characters: QRegExp %10.2f ms, scanner %.3f ms", qlonglong(small.size()), ms,
+                        smallScan);
+            if (previous > 0)
+                std::printf(", QRegExp grew %.1fx for 2x the size", ms / previous);
+            std::printf("\n");
+            previous = ms;
+        }
+        if (full) {
+            const double ms = bestMs(1, [&] { regexpTally(oracle, big); });
+            std::printf("  full size: QRegExp %.1f ms, %.0fx the scanner\n", ms, ms / bigMs);
+        }
+    }
+    return same ? 0 : 1;
+}
