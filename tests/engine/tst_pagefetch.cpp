@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextCodec>
+#include <QThread>
 
 class TestPageFetch : public QObject
 {
@@ -21,6 +22,7 @@ private slots:
     void fetch();
     void wholeDownloadIsBounded();
     void requestSettings();
+    void serverOnItsOwnThread();
     void decode_data();
     void decode();
 
@@ -165,6 +167,27 @@ void TestPageFetch::requestSettings()
     QCOMPARE(PageFetch::makeRequest("http://127.0.0.1:1/").transferTimeout(), PageFetch::DefaultTransferTimeoutMs);
     PageFetch::setMaxBodyBytes(-1);
     QCOMPARE(PageFetch::maxBodyBytes(), PageFetch::MaxBodyBytes);
+}
+
+void TestPageFetch::serverOnItsOwnThread()
+{
+    QThread thread;
+    auto* remote = new TestServer;
+    remote->setPage("/own", "served from another thread");
+    remote->moveToThread(&thread);
+    connect(&thread, &QThread::finished, remote, &QObject::deleteLater);
+    thread.start();
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        remote, [&] { listening = remote->listen(); }, Qt::BlockingQueuedConnection);
+    QVERIFY(listening);
+
+    const FetchedPage page = get(remote->url("/own"));
+    QVERIFY(page.ok);
+    QCOMPARE(page.body, QByteArray("served from another thread"));
+    QCOMPARE(remote->hits("/own"), 1);
+    thread.quit();
+    QVERIFY(thread.wait(10000));
 }
 
 void TestPageFetch::decode_data()
