@@ -30,7 +30,8 @@ int PageFetch::transferTimeout()
 
 void PageFetch::setTransferTimeout(int ms)
 {
-    g_transferTimeout.store(ms);
+    // Zero would mean "no timeout" to Qt; every download must stay bounded.
+    g_transferTimeout.store(ms > 0 ? ms : DefaultTransferTimeoutMs);
 }
 
 qint64 PageFetch::maxBodyBytes()
@@ -40,7 +41,7 @@ qint64 PageFetch::maxBodyBytes()
 
 void PageFetch::setMaxBodyBytes(qint64 bytes)
 {
-    g_maxBodyBytes.store(bytes);
+    g_maxBodyBytes.store(bytes > 0 ? bytes : MaxBodyBytes);
 }
 
 QNetworkRequest PageFetch::makeRequest(const QString& address)

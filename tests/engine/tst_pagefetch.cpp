@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pagefetch.h"
+#include "resultlinks.h"
 #include "testserver.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 #include <QTextCodec>
+#include <QThread>
 
 class TestPageFetch : public QObject
 {
@@ -21,6 +22,7 @@ private slots:
     void fetch();
     void wholeDownloadIsBounded();
     void requestSettings();
+    void serverOnItsOwnThread();
     void decode_data();
     void decode();
 
@@ -52,15 +54,6 @@ FetchedPage TestPageFetch::get(const QUrl& url)
     FetchedPage page = PageFetch::takePage(reply);
     delete reply;
     return page;
-}
-
-static quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }
 
 void TestPageFetch::fetch_data()
@@ -154,7 +147,7 @@ void TestPageFetch::wholeDownloadIsBounded()
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
 
     // A refused connection fails at once, without a body.
-    const FetchedPage refused = get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort())));
+    const FetchedPage refused = get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(ResultLinks::closedPort())));
     QVERIFY(!refused.ok);
     QVERIFY(refused.body.isEmpty());
 }
@@ -168,6 +161,33 @@ void TestPageFetch::requestSettings()
     QCOMPARE(request.maximumRedirectsAllowed(), PageFetch::MaxRedirects);
     QCOMPARE(request.attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
              int(QNetworkRequest::NoLessSafeRedirectPolicy));
+
+    // No setting may leave a download unbounded.
+    PageFetch::setTransferTimeout(0);
+    QCOMPARE(PageFetch::makeRequest("http://127.0.0.1:1/").transferTimeout(), PageFetch::DefaultTransferTimeoutMs);
+    PageFetch::setMaxBodyBytes(-1);
+    QCOMPARE(PageFetch::maxBodyBytes(), PageFetch::MaxBodyBytes);
+}
+
+void TestPageFetch::serverOnItsOwnThread()
+{
+    QThread thread;
+    auto* remote = new TestServer;
+    remote->setPage("/own", "served from another thread");
+    remote->moveToThread(&thread);
+    connect(&thread, &QThread::finished, remote, &QObject::deleteLater);
+    thread.start();
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        remote, [&] { listening = remote->listen(); }, Qt::BlockingQueuedConnection);
+    QVERIFY(listening);
+
+    const FetchedPage page = get(remote->url("/own"));
+    QVERIFY(page.ok);
+    QCOMPARE(page.body, QByteArray("served from another thread"));
+    QCOMPARE(remote->hits("/own"), 1);
+    thread.quit();
+    QVERIFY(thread.wait(10000));
 }
 
 void TestPageFetch::decode_data()

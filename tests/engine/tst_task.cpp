@@ -1,56 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pagefetch.h"
+#include "resultlinks.h"
 #include "task.h"
+#include "taskthread.h"
 #include "testserver.h"
 
 #include <QElapsedTimer>
-#include <QTcpServer>
 #include <QTest>
 #include <QTextCodec>
 
 #include <memory>
 
-namespace {
-using Link = QPair<QString, QString>; // link (or href), text
-using Links = QList<Link>;
-
-// A page with one anchor per entry, written exactly as given.
-QByteArray anchors(const Links& links)
-{
-    QString page = QStringLiteral("<html><body>\n");
-    for (const Link& link : links)
-        page += QStringLiteral("<p><a href=%1>%2</a></p>\n").arg(link.first, link.second);
-    return page.toUtf8() + "</body></html>\n";
-}
-
-Task::ResultList records(const Links& links)
-{
-    Task::ResultList list;
-    for (const Link& link : links) {
-        auto record = Task::ResultPtr::create();
-        record->taskId = 7;
-        record->link = link.first;
-        record->text = link.second;
-        list.append(record);
-    }
-    return list;
-}
-
-Links linksOf(const Task::ResultList& list)
-{
-    Links links;
-    for (const Task::ResultPtr& record : list)
-        links.append({record->link, record->text});
-    return links;
-}
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-} // namespace
+using namespace ResultLinks;
 
 class TestTask : public QObject
 {
@@ -78,7 +39,8 @@ private slots:
     void compare_data();
     void compare();
     void checkForUpdatesReportsOnce();
-    void checkForUpdatesAfterFailedDownload();
+    void failedDownloads_data();
+    void failedDownloads();
     void deliveries_data();
     void deliveries();
 
@@ -438,11 +400,36 @@ void TestTask::checkForUpdatesReportsOnce()
     QCOMPARE(server.hits("/updates/index.html"), 3);
 }
 
-void TestTask::checkForUpdatesAfterFailedDownload()
+void TestTask::failedDownloads_data()
 {
-    Task task(1, "n", QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort()), "item", 60);
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("background");
+
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort());
+    for (bool background : {false, true}) {
+        const char* mode = background ? "background" : "synchronous";
+        QTest::addRow("refused, %s", mode) << refused << background;
+        QTest::addRow("not an address, %s", mode) << "no address at all" << background;
+        QTest::addRow("empty, %s", mode) << "" << background;
+        QTest::addRow("unknown scheme, %s", mode) << "gopher://127.0.0.1/" << background;
+    }
+}
+
+void TestTask::failedDownloads()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, background);
+
+    Task task(1, "n", address, "item", 60);
     task.setResults(records({{"http://h/a", "Item"}}));
     task.setUpdateResults(records({{"http://h/a", "Item 2"}}));
+    if (background) {
+        // The failed check delivers an empty list, which empties updateResults.
+        QVERIFY(task.startBackgroundCheck());
+        QTRY_VERIFY_WITH_TIMEOUT(task.updateResults().isEmpty(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(TaskThread::instanceCount(), 0, 10000);
+        return;
+    }
     QVERIFY(!task.checkForUpdates());
     QVERIFY(task.updateResults().isEmpty());
     QVERIFY(!task.fetchAllResults());
