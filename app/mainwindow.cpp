@@ -496,6 +496,7 @@ void MainWindow::checkTask()
     checkTimer->stop();
 
     const QDateTime now = QDateTime::currentDateTime().addSecs(clockOffset);
+    bool anyFound = false;
     const QList<Task*> snapshot = tasks;
     for (Task* task : snapshot) {
         bool found = false;
@@ -509,8 +510,8 @@ void MainWindow::checkTask()
             if (!fresh.isEmpty()) {
                 latestResults = fresh;
                 qCDebug(lcVantrel) << "in check task->fectchRe";
-                showTaskResults();
                 found = true;
+                anyFound = true;
             }
         }
 
@@ -522,6 +523,9 @@ void MainWindow::checkTask()
         if (found)
             showBalloon(tr("New Results"), tr("There are new results now."));
     }
+    // The table shows the selected task only: one refill after the run shows the same as one per task.
+    if (anyFound)
+        showTaskResults();
     clockOffset += timeWarpSeconds();
     checkTimer->start(checkInterval());
 }
@@ -540,13 +544,14 @@ void MainWindow::on_actionUpdate_Tasks_triggered()
     for (Task* task : snapshot) {
         if (!task->checkForUpdates())
             continue;
-        if (!takeOver(task, task->updateResults()).isEmpty()) {
-            showTaskResults();
+        if (!takeOver(task, task->updateResults()).isEmpty())
             anyNew = true;
-        }
         qCDebug(lcVantrel) << "in task-fecth updatetask";
     }
 
+    // Refilled once for all tasks: the table shows the selected task only.
+    if (anyNew)
+        showTaskResults();
     dialog.close();
     setDisabled(false);
     statusBar()->showMessage(tr("Update for all tasks finished!"));

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Update Tasks Now over 200 tasks whose pages (75 KB, 1,000 links each) all changed since the last check,
+// served on loopback, through the real main window: total time and peak resident memory. The reference in
+// the same run is the bare download of the same 200 pages, one after the other.
+#include "benchdb.h"
+#include "mainwindow.h"
+#include "procstatus.h"
+#include "testserver.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+constexpr int Tasks = 200;
+constexpr int Links = 1000;
+
+QString linkPath(int task, int link)
+{
+    return QStringLiteral("/t%1/story/%2.html").arg(task).arg(link);
+}
+
+QString text(int task, int link, int version)
+{
+    return QStringLiteral("Item %1 of page %2, version %3").arg(link).arg(task).arg(version);
+}
+
+QByteArray page(int task, int version)
+{
+    QByteArray html = "<html><head><meta charset=\"utf-8\"><title>Page</title></head><body>\n";
+    for (int link = 0; link < Links; ++link) {
+        html += "<li><a href=\"" + linkPath(task, link).toUtf8() + "\" class=\"story\">" +
+                text(task, link, version).toUtf8() + "</a></li>\n";
+    }
+    return html + "</body></html>\n";
+}
+
+qint64 peakKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_LOGGING_RULES", "vantrel.debug=false");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+
+    QThread serverThread;
+    serverThread.start();
+    auto* server = new TestServer;
+    server->listen();
+    qint64 pageBytes = 0;
+    for (int t = 0; t < Tasks; ++t) {
+        const QByteArray body = page(t, 2);
+        pageBytes = body.size();
+        server->setPage(QStringLiteral("/t%1/news.html").arg(t), body);
+    }
+    server->moveToThread(&serverThread);
+
+    QTemporaryDir folder;
+    writeBenchDb(
+        QDir(folder.path()).filePath(QStringLiteral("task.db")), Tasks, [](int) { return Links; },
+        [server](int t, int r) { return server->url(linkPath(t, r)).toString(); },
+        [](int t, int r) { return text(t, r, 1); },
+        [server](int t) { return server->url(QStringLiteral("/t%1/news.html").arg(t)).toString(); });
+    QDir::setCurrent(folder.path());
+
+    // Reference: the same 200 pages downloaded one after the other, nothing else.
+    QElapsedTimer timer;
+    timer.start();
+    {
+        QNetworkAccessManager manager;
+        for (int t = 0; t < Tasks; ++t) {
+            QNetworkReply* reply = manager.get(QNetworkRequest(server->url(QStringLiteral("/t%1/news.html").arg(t))));
+            QEventLoop loop;
+            QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+            loop.exec();
+            reply->readAll();
+            reply->deleteLater();
+        }
+    }
+    const double downloadMs = timer.nsecsElapsed() / 1e6;
+
+    MainWindow window;
+    const qint64 before = ProcStatus::residentKb();
+    timer.start();
+    window.findChild<QAction*>(QStringLiteral("actionUpdate_Tasks"))->trigger();
+    const double updateMs = timer.nsecsElapsed() / 1e6;
+    qint64 found = 0;
+    for (const Task* task : window.taskList())
+        found += task->results().size() - Links;
+
+    std::printf("pages: %d x %lld bytes, %d links each, every link's text changed\n", Tasks, pageBytes, Links);
+    std::printf("update-all: %.0f ms, %lld new results stored, status \"%s\"\n", updateMs, found,
+                qPrintable(window.statusBar()->currentMessage()));
+    std::printf("reference, bare downloads of the same pages: %.0f ms (update-all is %.1fx that)\n", downloadMs,
+                updateMs / downloadMs);
+    std::printf("resident memory: %lld kB before update-all, peak (VmHWM) %lld kB\n", before, peakKb());
+
+    QMetaObject::invokeMethod(server, &QObject::deleteLater);
+    serverThread.quit();
+    serverThread.wait();
+    return 0;
+}
