@@ -49,11 +49,6 @@ enum SqliteCode
     SqliteNotADatabase = 26
 };
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("TaskDatabase", text);
-}
-
 // Qt binds a null QString as SQL NULL; the file holds empty texts as ''.
 QString sqlText(const QString& text)
 {
@@ -69,8 +64,7 @@ void bindResult(QSqlQuery& query, const Task::TaskResult& result)
     query.bindValue(QStringLiteral(":link"), sqlText(result.link));
 }
 
-// A result dated `date` is old when date + days lies before today. Julian day numbers keep huge day
-// counts from overflowing into an invalid date (which would count as old); an unparsable date is old.
+// A result dated `date` is old when date + days lies before today; an unparsable date counts as old.
 bool isOld(const QDate& date, int days, const QDate& today)
 {
     if (!date.isValid())
@@ -97,10 +91,10 @@ void showOpenFailure()
     // A box needs a widget application; tools running on QCoreApplication get the log line only.
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return;
-    QMessageBox::critical(nullptr, tr("Cannot open database"),
-                          tr("Unable to establish a database connection.\n"
-                             "This program needs SQLite support. \n\n"
-                             "Click Cancel to exit."),
+    QMessageBox::critical(nullptr, TaskDatabase::tr("Cannot open database"),
+                          TaskDatabase::tr("Unable to establish a database connection.\n"
+                                           "This program needs SQLite support. \n\n"
+                                           "Click Cancel to exit."),
                           QMessageBox::Cancel);
 }
 
