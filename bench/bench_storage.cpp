@@ -19,10 +19,11 @@
 namespace {
 
 const QString kDateFormat = QStringLiteral("MM/dd/yyyy");
-const int kDateSpan = 100;    // results are spread over the last 100 days
-const int kKeepDays = 95;     // removeOldResults deletes the oldest 4 of them
-const int kInserts = 1000;    // new results stored by one insertResults
-const int kExistsCalls = 200; // resultExists calls averaged
+const int kDateSpan = 100;       // results are spread over the last 100 days
+const int kKeepDays = 95;        // removeOldResults deletes the oldest 4 of them
+const int kInserts = 1000;       // new results stored by one insertResults
+const int kExistsCalls = 2000;   // resultExists calls averaged
+const int kRefExistsCalls = 200; // the same for the reference, whose calls scan the whole table
 
 struct Figures
 {
@@ -123,11 +124,11 @@ Task::ResultList newResults(int tasks, int base)
 }
 
 // Probes: half stored results (spread over the table), half unknown links.
-Task::ResultList probes(int tasks, int results)
+Task::ResultList probes(int tasks, int results, int calls)
 {
     Task::ResultList list;
-    for (int i = 0; i < kExistsCalls; ++i) {
-        const int n = int(qint64(i) * results / kExistsCalls);
+    for (int i = 0; i < calls; ++i) {
+        const int n = int(qint64(i) * results / calls);
         const int taskId = n % tasks + 1;
         const bool stored = i % 2 == 0;
         list << Task::ResultPtr::create(
@@ -152,7 +153,7 @@ Figures measureCurrent(const QString& path, int tasks, int results)
             f.loadedResults += task->results().size();
         qDeleteAll(loaded);
     }
-    const Task::ResultList probe = probes(tasks, results);
+    const Task::ResultList probe = probes(tasks, results, kExistsCalls);
     int found = 0;
     f.exists = millis([&] {
                    for (const Task::ResultPtr& r : probe)
@@ -279,7 +280,7 @@ Figures measureReference(const QString& path, int tasks, int results)
     for (Task* task : loaded)
         f.loadedResults += task->results().size();
     qDeleteAll(loaded);
-    const Task::ResultList probe = probes(tasks, results);
+    const Task::ResultList probe = probes(tasks, results, kRefExistsCalls);
     f.exists = millis([&] {
                    for (const Task::ResultPtr& r : probe)
                        refResultExists(c.db, *r);
