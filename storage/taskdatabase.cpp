@@ -28,7 +28,6 @@ const QString kCreateResults =
 const QString kIndexes[] = {
     QStringLiteral("CREATE INDEX IF NOT EXISTS results_taskid ON results(taskid)"),
     QStringLiteral("CREATE INDEX IF NOT EXISTS results_link ON results(link)"),
-    QStringLiteral("CREATE INDEX IF NOT EXISTS results_result_date ON results(result_date)"),
 };
 
 const QString kInsertTask =
@@ -50,11 +49,6 @@ enum SqliteCode
     SqliteNotADatabase = 26
 };
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("TaskDatabase", text);
-}
-
 // Qt binds a null QString as SQL NULL; the file holds empty texts as ''.
 QString sqlText(const QString& text)
 {
@@ -70,8 +64,7 @@ void bindResult(QSqlQuery& query, const Task::TaskResult& result)
     query.bindValue(QStringLiteral(":link"), sqlText(result.link));
 }
 
-// A result dated `date` is old when date + days lies before today. Julian day numbers keep huge day
-// counts from overflowing into an invalid date (which would count as old); an unparsable date is old.
+// A result dated `date` is old when date + days lies before today; an unparsable date counts as old.
 bool isOld(const QDate& date, int days, const QDate& today)
 {
     if (!date.isValid())
@@ -98,10 +91,10 @@ void showOpenFailure()
     // A box needs a widget application; tools running on QCoreApplication get the log line only.
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return;
-    QMessageBox::critical(nullptr, tr("Cannot open database"),
-                          tr("Unable to establish a database connection.\n"
-                             "This program needs SQLite support. \n\n"
-                             "Click Cancel to exit."),
+    QMessageBox::critical(nullptr, TaskDatabase::tr("Cannot open database"),
+                          TaskDatabase::tr("Unable to establish a database connection.\n"
+                                           "This program needs SQLite support. \n\n"
+                                           "Click Cancel to exit."),
                           QMessageBox::Cancel);
 }
 
@@ -218,14 +211,20 @@ QList<Task*> TaskDatabase::loadTasks()
         tasks.append(task);
         resultsById.insert(taskId, {});
     }
+    // Parsing a date text is the dearest step per row, and a file holds few distinct dates.
+    QHash<QString, QDate> parsedDates;
     while (haveResults && resultQuery.next()) {
         const int taskId = resultQuery.value(2).toInt();
         const auto bucket = resultsById.find(taskId);
         if (bucket == resultsById.end())
             continue; // an orphan: no task carries its id, it stays in the file unloaded
-        bucket->append(Task::ResultPtr::create(Task::TaskResult{
-            taskId, QDate::fromString(resultQuery.value(1).toString(), kDateFormat), resultQuery.value(3).toString(),
-            resultQuery.value(4).toString(), resultQuery.value(5).toInt()}));
+        const QString dateText = resultQuery.value(1).toString();
+        auto parsed = parsedDates.constFind(dateText);
+        if (parsed == parsedDates.constEnd())
+            parsed = parsedDates.insert(dateText, QDate::fromString(dateText, kDateFormat));
+        bucket->append(
+            Task::ResultPtr::create(Task::TaskResult{taskId, *parsed, resultQuery.value(3).toString(),
+                                                     resultQuery.value(4).toString(), resultQuery.value(5).toInt()}));
     }
 
     // Tasks that share an id each get records of their own.
@@ -496,15 +495,22 @@ bool TaskDatabase::removeOldResults(int days)
         }
     }
 
-    QSqlQuery remove(db);
-    if (!prepare(remove, QStringLiteral("DELETE FROM results WHERE result_date = :date")))
-        return false;
-    for (const QString& dateText : std::as_const(oldDates)) {
-        remove.bindValue(QStringLiteral(":date"), sqlText(dateText));
+    // One pass over the table per chunk of dates (no index on the date: it would slow every insert for
+    // the sake of a deletion that runs once at start-up). 500 stays below every SQLite's variable limit.
+    const int chunk = 500;
+    for (int from = 0; from < oldDates.size(); from += chunk) {
+        const QStringList dates = oldDates.mid(from, chunk);
+        QStringList marks;
+        for (int i = 0; i < dates.size(); ++i)
+            marks << QStringLiteral("?");
+        QSqlQuery remove(db);
+        if (!prepare(remove, QStringLiteral("DELETE FROM results WHERE result_date IN (%1)").arg(marks.join(u','))))
+            return false;
+        for (const QString& dateText : dates)
+            remove.addBindValue(sqlText(dateText));
         if (!run(remove))
             return false;
     }
-    remove.finish();
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
 

@@ -3,6 +3,7 @@
 
 #include "task.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -17,6 +18,8 @@ class QSqlQuery;
 // Every write returns false when it did not reach the file; lastError() then says why.
 class TaskDatabase
 {
+    Q_DECLARE_TR_FUNCTIONS(TaskDatabase)
+
 public:
     // ReadOnly opens the file without ever writing to it (for inspecting a file, and for tests of
     // how writes fail on a file that cannot be written).

@@ -478,6 +478,24 @@ private slots:
         QCOMPARE(raw.count("results"), removed ? 1 : 3);
     }
 
+    void removeOldResultsManyDates()
+    {
+        const QDate today = QDate::currentDate();
+        {
+            RawDb raw(path());
+            raw.createTables();
+            raw.exec("BEGIN");
+            for (int age = 1; age <= 1201; ++age)
+                raw.addResult(1, "t", "l", today.addDays(-age).toString("MM/dd/yyyy"));
+            raw.addResult(1, "t", "l", today.toString("MM/dd/yyyy"));
+            raw.exec("COMMIT");
+        }
+        TaskDatabase db(path());
+        QVERIFY(db.removeOldResults(0));
+        RawDb raw(path());
+        QCOMPARE(raw.count("results"), 1);
+    }
+
     void updateLastUpdateWritesNow()
     {
         {
