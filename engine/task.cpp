@@ -106,7 +106,9 @@ bool Task::runRequest(void (Task::*slot)(QNetworkReply*), bool Task::*done, QNet
         return false;
     if (keep && *keep == manager)
         *keep = nullptr;
-    manager->deleteLater(); // takes the reply with it
+    // Deleted at once, not later: the wait above runs nested in whatever called it (update-all loops over
+    // every task inside one slot), and deferred deletions would pile up there until it returns.
+    delete manager; // takes the reply with it
     return true;
 }
 
