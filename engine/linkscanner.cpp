@@ -1,15 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "linkscanner.h"
 
-// A minimal-matching QRegExp of  href=\s*([^<]* ?) *\s*>([^<]* ?)</a>  matches at an occurrence of
-// "href=" exactly when the first '<' after it begins "</a>" and at least one '>' stands between;
-// capture 1 then runs up to the last such '>', capture 2 from there to the "</a>". Each occurrence is
-// judged on its own, overlapping ones included.
-//
-// Linear time: the occurrences come in increasing order, so the first '<' after each of them is found
-// by a cursor that only moves forward, and the last '>' before that '<' is looked for once per '<',
-// between the occurrence that first reached it and it (a later occurrence before the same '<' only
-// checks that this '>' stands after it). The stretches looked at never overlap.
 namespace {
 // Position of the next "href=" at or after from, or -1. Looks for its '=' with the vectorised
 // single-character search and checks the four characters before it, which on a page is faster than
@@ -27,6 +18,15 @@ qsizetype nextHref(QStringView page, qsizetype from)
 }
 } // namespace
 
+// A minimal-matching QRegExp of  href=\s*([^<]* ?) *\s*>([^<]* ?)</a>  matches at an occurrence of
+// "href=" exactly when the first '<' after it begins "</a>" and at least one '>' stands between;
+// capture 1 then runs up to the last such '>', capture 2 from there to the "</a>". Each occurrence is
+// judged on its own, overlapping ones included.
+//
+// Linear time: the occurrences come in increasing order, so the first '<' after each of them is found
+// by a cursor that only moves forward, and the last '>' before that '<' is looked for once per '<',
+// between the occurrence that first reached it and it (a later occurrence before the same '<' only
+// checks that this '>' stands after it). The stretches looked at never overlap.
 void LinkScanner::scan(QStringView page, const std::function<void(const Match&)>& onMatch)
 {
     static constexpr QStringView hrefTag = u"href=";
