@@ -636,6 +636,9 @@ void MainWindow::createTask(int id, const QString& name, const QString& address,
         return;
     auto task = std::make_unique<Task>(id, name, address, grabText, frequency);
     if (db.taskExists(task.get())) {
+        // The progress popup grabs the input while it shows; the question must get it instead.
+        for (DialogProgress* progress : findChildren<DialogProgress*>())
+            progress->hide();
         QMessageBox::information(this, tr("New Task"), tr("This task already exists!"), QMessageBox::Ok);
         return;
     }

@@ -51,26 +51,11 @@ QByteArray page(int task, int version)
     return html + "</body></html>\n";
 }
 
-qint64 peakKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    qputenv("QT_LOGGING_RULES", "vantrel.debug=false");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    BenchEnvironment environment;
     QApplication app(argc, argv);
     if (QCoreApplication::arguments().contains(QStringLiteral("--heavy")))
         matching = Links;
@@ -126,7 +111,7 @@ int main(int argc, char* argv[])
                 qPrintable(window.statusBar()->currentMessage()));
     std::printf("reference, bare downloads of the same pages: %.0f ms (update-all is %.1fx that)\n", downloadMs,
                 updateMs / downloadMs);
-    std::printf("resident memory: %lld kB before update-all, peak (VmHWM) %lld kB\n", before, peakKb());
+    std::printf("resident memory: %lld kB before update-all, peak (VmHWM) %lld kB\n", before, ProcStatus::peakResidentKb());
 
     QMetaObject::invokeMethod(server, &QObject::deleteLater);
     serverThread.quit();

@@ -33,11 +33,7 @@ double startUp(const QString& folder, int* taskCount)
 
 int main(int argc, char* argv[])
 {
-    qputenv("QT_LOGGING_RULES", "vantrel.debug=false");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    BenchEnvironment environment;
     QApplication app(argc, argv);
     QTemporaryDir emptyDir;
     QTemporaryDir bigDir;

@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QTemporaryDir>
 #include <QVariant>
 
 // Writes a task.db of the given size in one transaction, through a connection of its own.
@@ -56,3 +57,17 @@ void writeBenchDb(const QString& path, int tasks, Count resultsOf, Link linkOf, 
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench-writer"));
 }
+
+// Set up before the application object: no diagnostic lines, the offscreen platform unless another is
+// asked for, and settings in a folder of their own so the user's are never touched.
+struct BenchEnvironment
+{
+    QTemporaryDir config;
+    BenchEnvironment()
+    {
+        qputenv("QT_LOGGING_RULES", "vantrel.debug=false");
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    }
+};

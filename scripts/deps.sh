@@ -5,7 +5,7 @@ packages=(
     g++ cmake make pkg-config
     qt6-base-dev libqt6sql6-sqlite qt6-5compat-dev libgl-dev qt6-qpa-plugins
     libbenchmark-dev
-    xvfb xauth xdotool x11-utils imagemagick sqlite3
+    xvfb xauth xdotool x11-utils imagemagick sqlite3 fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do

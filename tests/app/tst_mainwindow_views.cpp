@@ -49,6 +49,12 @@ private:
         file.addResult(1, QStringLiteral("06/15/2009"), QStringLiteral("cpp post"), QStringLiteral("http://b/1"));
     }
 
+    static bool showAndWait(MainWindow& window)
+    {
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    }
+
     static void clickRow(QTableWidget* table, int row, int column)
     {
         const QRect rect = table->visualItemRect(table->item(row, column));
@@ -143,8 +149,7 @@ private slots:
         AppFixture fixture;
         writeTwoTasks(fixture);
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(showAndWait(window));
         auto* results = window.findChild<QTableWidget*>("tableWidget");
         QCOMPARE(results->item(0, 2)->text(), QStringLiteral("qt december"));
         clickRow(results, 0, 3);
@@ -165,8 +170,7 @@ private slots:
         AppFixture fixture;
         writeTwoTasks(fixture);
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(showAndWait(window));
         auto* results = window.findChild<QTableWidget*>("tableWidget");
         auto* remove = window.findChild<QAction*>("actionRemove_Result");
         results->setFocus();
@@ -270,8 +274,7 @@ private slots:
         AppFixture fixture;
         writeTwoTasks(fixture);
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(showAndWait(window));
         auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
         auto* results = window.findChild<QTableWidget*>("tableWidget");
         auto* removeAll = window.findChild<QAction*>("actionRemove_All_Results");
@@ -298,8 +301,7 @@ private slots:
         AppFixture fixture;
         writeTwoTasks(fixture);
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(showAndWait(window));
         auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
         auto* removeTask = window.findChild<QAction*>("action_Remove_Task");
         const QPoint empty(5, tree->viewport()->height() - 5);

@@ -7,7 +7,7 @@
 #include <QtTest>
 
 // Reads a desktop entry the way a session manager does: the keys of [Desktop Entry], string
-// escapes undone, and the Exec= line split into arguments by the quoting rules of the spec.
+// escapes undone, and the Exec= line split into arguments by the Desktop Entry quoting rules.
 namespace {
 QMap<QString, QString> readEntry(const QString& path)
 {

@@ -31,3 +31,8 @@ qint64 ProcStatus::residentKb()
 {
     return statusField("VmRSS");
 }
+
+qint64 ProcStatus::peakResidentKb()
+{
+    return statusField("VmHWM");
+}

@@ -6,5 +6,6 @@
 // Figures of this process from /proc/self/status (Linux); -1 when unavailable.
 namespace ProcStatus {
 int threads();
-qint64 residentKb(); // VmRSS
+qint64 residentKb();     // VmRSS
+qint64 peakResidentKb(); // VmHWM
 } // namespace ProcStatus
