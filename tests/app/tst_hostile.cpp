@@ -538,6 +538,9 @@ private slots:
             QWidget* dialog = QApplication::activeModalWidget();
             opened = dialog->objectName() == QStringLiteral("DialogOption");
             days = dialog->findChild<QSpinBox*>("spinBoxDays")->value();
+            qInfo("options dialog: delete %s, %d days, run at log-on %s",
+                  dialog->findChild<QCheckBox*>("checkBoxAutoDelete")->isChecked() ? "on" : "off", days,
+                  dialog->findChild<QCheckBox*>("checkBoxAutorun")->isChecked() ? "on" : "off");
             dialog->findChild<QPushButton*>("pushButtonCancel")->click();
         });
         window.findChild<QAction*>("action_Options")->trigger();
