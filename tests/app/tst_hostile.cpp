@@ -151,6 +151,7 @@ class TestHostile : public QObject
         TestServer::Response endless;
         endless.endless = true;
         QTest::addRow("endless body") << endless << LoweredLimit << false << QStringList();
+        QTest::addRow("endless body, default limit") << endless << qint64(0) << false << QStringList();
         TestServer::Response drip;
         drip.endless = true;
         drip.dripMs = 20;
