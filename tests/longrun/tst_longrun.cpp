@@ -80,6 +80,19 @@ void print(const char* when, const Figures& f)
     std::fflush(stdout);
 }
 
+// Every result in memory as "task id|text|link|state", sorted.
+QStringList rowsInMemory(const QList<Task*>& tasks)
+{
+    QStringList rows;
+    for (const Task* task : tasks) {
+        for (const Task::ResultPtr& result : task->results())
+            rows
+                << QStringLiteral("%1|%2|%3|%4").arg(result->taskId).arg(result->text, result->link).arg(result->state);
+    }
+    rows.sort();
+    return rows;
+}
+
 // (task id, text, link) of every result held more than once in memory.
 QStringList duplicatesInMemory(const QList<Task*>& tasks)
 {
@@ -176,6 +189,8 @@ private slots:
         int marked = 0;
         int removed = 0;
         int updateAlls = 0;
+        int peakThreads = 0;
+        int peakRunning = 0;
         const auto resultsInMemory = [&] {
             int count = 0;
             for (const Task* task : tasks)
@@ -194,6 +209,8 @@ private slots:
         // Connected after the window's own checkTask, so it sees each run once that run is over.
         connect(checkTimer, &QTimer::timeout, this, [&] {
             ++figures.runs;
+            peakThreads = qMax(peakThreads, ProcStatus::threads());
+            peakRunning = qMax(peakRunning, TaskThread::runningCount());
             // A task whose last-update time moved on was due: it started one background check.
             for (const Task* task : tasks) {
                 const QString text = task->lastUpdateText();
@@ -253,6 +270,8 @@ private slots:
                     "update-all %d times; page requests served %d (= %d background + %d update-all)\n",
                     end.runs, static_cast<long long>(elapsedMs), version - 1, marked, removed, updateAlls, requests,
                     end.started, updateAlls * TaskCount);
+        std::printf("peak while running (sampled after each run): threads %d, TaskThread::runningCount %d\n",
+                    peakThreads, peakRunning);
         std::printf("VmRSS growth after warm-up: %lld kB (limit %lld kB)\n",
                     static_cast<long long>(end.rssKb - warm.rssKb), static_cast<long long>(RssGrowthLimitKb));
         std::fflush(stdout);
@@ -265,6 +284,12 @@ private slots:
         // the file.
         QVERIFY(end.inMemory > TaskCount * LinksPerPage);
         QCOMPARE(end.inFile, end.inMemory);
+        // Memory and file hold the same results with the same read states.
+        QStringList rowsInFile = DbFile(fixture.path(QStringLiteral("task.db")))
+                                     .column(QStringLiteral("SELECT taskid || '|' || text || '|' || link || '|' || "
+                                                            "result_state FROM results"));
+        rowsInFile.sort();
+        QCOMPARE(rowsInMemory(tasks), rowsInFile);
 
         const QStringList memoryDuplicates = duplicatesInMemory(tasks);
         QVERIFY2(memoryDuplicates.isEmpty(), qPrintable(memoryDuplicates.join(QLatin1Char('\n'))));
