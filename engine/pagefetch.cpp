@@ -56,9 +56,21 @@ QNetworkRequest PageFetch::makeRequest(const QString& address)
 void PageFetch::guardBody(QNetworkReply* reply)
 {
     const qint64 limit = maxBodyBytes();
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, limit](qint64 received, qint64 total) {
-        if (received > limit || total > limit)
-            abortWith(reply, QStringLiteral("body larger than %1 bytes").arg(limit));
+    const QString tooLarge = QStringLiteral("body larger than %1 bytes").arg(limit);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply, limit, tooLarge](qint64 received, qint64 total) {
+                         if (received > limit || total > limit)
+                             abortWith(reply, tooLarge);
+                     });
+    // Qt holds downloadProgress back for the first 100 ms of a reply, and a fast server delivers a whole
+    // body in less: the announced length and every arriving chunk are checked as well.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, limit, tooLarge] {
+        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > limit)
+            abortWith(reply, tooLarge);
+    });
+    QObject::connect(reply, &QIODevice::readyRead, reply, [reply, limit, tooLarge] {
+        if (reply->bytesAvailable() > limit)
+            abortWith(reply, tooLarge);
     });
     // The transfer timeout only fires after a pause in the traffic; a server that keeps sending a
     // byte now and then would hold the download open for ever. This bounds the whole download.
