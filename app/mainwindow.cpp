@@ -9,12 +9,15 @@
 #include "dialogprogress.h"
 #include "logging.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDateTime>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSet>
@@ -27,6 +30,7 @@ namespace {
 constexpr int CheckIntervalMs = 60000;
 constexpr int BalloonMs = 1000;
 constexpr int HideDelayMs = 250;
+constexpr int SharedStrokeMs = 1000;
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
 const QString DateFormat = QStringLiteral("MM/dd/yyyy");
 
@@ -45,28 +49,6 @@ int timeWarpSeconds()
     return qMax(0, qEnvironmentVariableIntValue("VANTREL_TEST_TIME_WARP_S"));
 }
 
-// Settings values written by hand or by another program may be anything; what does not read as the
-// expected type gives the default, as a missing value does.
-bool readBool(const QSettings& settings, const QString& key, bool fallback)
-{
-    const QVariant value = settings.value(key);
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    const QString text = value.toString().trimmed().toLower();
-    if (text == QStringLiteral("true") || text == QStringLiteral("1"))
-        return true;
-    if (text == QStringLiteral("false") || text == QStringLiteral("0"))
-        return false;
-    return fallback;
-}
-
-int readDays(const QSettings& settings, const QString& key, int fallback)
-{
-    bool ok = false;
-    const int days = settings.value(key).toInt(&ok);
-    return ok && days >= 0 ? days : fallback;
-}
-
 QString resultKey(const Task::TaskResult& result)
 {
     return result.link + QChar(0) + result.text;
@@ -80,6 +62,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
         return;
 
     ui->setupUi(this);
+    setUpSharedStroke();
     createActions();
     createTrayIcon();
     ui->webView->setVisible(false);
@@ -118,6 +101,57 @@ QString MainWindow::frequencyText(int seconds)
     if (seconds % 60 == 0)
         return QString::number(seconds / 60) + QStringLiteral("(Minute)");
     return QStringLiteral("0");
+}
+
+// ---- the stroke Remove Task and Reset Results share ----
+
+void MainWindow::setUpSharedStroke()
+{
+    // Remove Task is Ctrl+R, Reset Results Ctrl+R, Ctrl+R. Left to Qt, the first stroke would run Remove Task
+    // at once: Reset could never be reached by keyboard, and reaching for it would remove two tasks without a
+    // question. The window tells them apart itself: a second stroke within a second means Reset, none means
+    // Remove Task, any other key means neither. The menus still show both shortcuts.
+    ui->action_Remove_Task->setShortcutContext(Qt::WidgetShortcut);
+    ui->actionReset_Results->setShortcutContext(Qt::WidgetShortcut);
+    strokeTimer = new QTimer(this);
+    strokeTimer->setSingleShot(true);
+    strokeTimer->setInterval(SharedStrokeMs);
+    connect(strokeTimer, &QTimer::timeout, this, [this] {
+        if (ui->action_Remove_Task->isEnabled())
+            ui->action_Remove_Task->trigger();
+    });
+    qApp->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Keys are seen before the focused view takes them, so that any key ends a started stroke.
+    if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this && handleSharedStroke(static_cast<QKeyEvent*>(event)))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::handleSharedStroke(QKeyEvent* event)
+{
+    if (QKeySequence(event->keyCombination()) == ui->action_Remove_Task->shortcut()) {
+        if (!event->isAutoRepeat()) {
+            if (strokeTimer->isActive()) {
+                strokeTimer->stop();
+                if (ui->actionReset_Results->isEnabled())
+                    ui->actionReset_Results->trigger();
+            } else {
+                strokeTimer->start();
+            }
+        }
+        return true;
+    }
+    const int key = event->key();
+    if (key != Qt::Key_Control && key != Qt::Key_Shift && key != Qt::Key_Alt && key != Qt::Key_Meta)
+        strokeTimer->stop();
+    return false;
 }
 
 // ---- tray ----
@@ -188,16 +222,21 @@ void MainWindow::readSettings()
 {
     QSettings settings(AppSettings::Organization, AppSettings::Application);
     settings.beginGroup(QStringLiteral("mainwindow"));
-    if (readBool(settings, QStringLiteral("maximized"), false)) {
+    if (AppSettings::readBool(settings, QStringLiteral("maximized"), false)) {
         showMaximized();
     } else {
         QSize size = settings.value(QStringLiteral("size"), QSize(800, 600)).toSize();
         if (!size.isValid() || size.isEmpty())
             size = QSize(800, 600);
         resize(size);
-        move(settings.value(QStringLiteral("pos"), QPoint(0, 0)).toPoint());
+        // A position on no screen (another monitor set-up, or a hand-edited file) would put the window out
+        // of sight; it then opens where it opens on a first start.
+        QPoint position = settings.value(QStringLiteral("pos"), QPoint(0, 0)).toPoint();
+        if (!QGuiApplication::screenAt(position))
+            position = QPoint(0, 0);
+        move(position);
     }
-    ui->mainToolBar->setVisible(readBool(settings, QStringLiteral("toolbar"), true));
+    ui->mainToolBar->setVisible(AppSettings::readBool(settings, QStringLiteral("toolbar"), true));
     ui->splitter->restoreState(settings.value(QStringLiteral("splitter")).toByteArray());
     ui->splitter_2->restoreState(settings.value(QStringLiteral("splitter2")).toByteArray());
     settings.endGroup();
@@ -239,8 +278,8 @@ void MainWindow::readOptions()
 {
     QSettings settings(AppSettings::Organization, AppSettings::Application);
     settings.beginGroup(QStringLiteral("options"));
-    if (readBool(settings, QStringLiteral("is_auto_delete"), false)) {
-        const int days = readDays(settings, QStringLiteral("delete_days"), 14);
+    if (AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), false)) {
+        const int days = AppSettings::readDays(settings, QStringLiteral("delete_days"), 14);
         if (!db.removeOldResults(days))
             reportStorageFailure(tr("delete the old results"));
     }
@@ -270,7 +309,7 @@ void MainWindow::updateAutoRun()
 {
     QSettings settings(AppSettings::Organization, AppSettings::Application);
     settings.beginGroup(QStringLiteral("options"));
-    const bool autoRun = readBool(settings, QStringLiteral("is_auto_run"), false);
+    const bool autoRun = AppSettings::readBool(settings, QStringLiteral("is_auto_run"), false);
     settings.endGroup();
     const bool ok = autoRun ? AutoStart::install(QCoreApplication::applicationFilePath()) : AutoStart::remove();
     if (!ok)
@@ -482,9 +521,15 @@ Task::ResultList MainWindow::takeOver(Task* task, const Task::ResultList& delive
     }
     if (fresh.isEmpty())
         return {};
+    // Stored first: what did not reach task.db is not shown as found. The list stays untaken, so the
+    // task's next due check tries again.
+    if (!db.insertResults(fresh)) {
+        takenOver.remove(task);
+        storageFailure = tr("Could not store the new results of %1: %2").arg(task->name(), db.lastError());
+        statusBar()->showMessage(storageFailure);
+        return {};
+    }
     task->appendResults(fresh);
-    if (!db.insertResults(fresh))
-        reportStorageFailure(tr("store the new results of %1").arg(task->name()));
     return fresh;
 }
 
@@ -535,6 +580,7 @@ void MainWindow::on_actionUpdate_Tasks_triggered()
     if (tasks.isEmpty())
         return;
     bool anyNew = false;
+    storageFailure.clear();
     setDisabled(true);
     DialogProgress dialog(this);
     dialog.setMessage(tr("Updating all tasks right now..."));
@@ -554,7 +600,8 @@ void MainWindow::on_actionUpdate_Tasks_triggered()
         showTaskResults();
     dialog.close();
     setDisabled(false);
-    statusBar()->showMessage(tr("Update for all tasks finished!"));
+    // A result that could not be stored is not passed off as a finished update.
+    statusBar()->showMessage(storageFailure.isEmpty() ? tr("Update for all tasks finished!") : storageFailure);
     if (anyNew)
         showBalloon(tr("New Results"), tr("There are new results for tasks now."));
     else
@@ -584,10 +631,15 @@ void MainWindow::on_actionReset_Results_triggered()
 
     QString message = tr("Reset results finished!");
     if (task->fetchAllResults()) {
-        if (!db.removeTaskResults(task->taskId()) || !db.insertResults(task->results()))
-            message = tr("Reset results of %1 could not be saved: %2").arg(task->name(), db.lastError());
-        takenOver.remove(task);
-        qCDebug(lcVantrel) << "ok";
+        // Old rows out and new rows in as one change: a failed write leaves the old results, in the file
+        // and in memory.
+        if (db.replaceTaskResults(task->taskId(), task->results())) {
+            takenOver.remove(task);
+            qCDebug(lcVantrel) << "ok";
+        } else {
+            task->setResults(previous);
+            message = tr("Could not save the reset results of %1: %2").arg(task->name(), db.lastError());
+        }
     } else {
         task->setResults(previous);
         message = tr("Reset failed: %1 could not be downloaded. The results were kept.").arg(task->address());

@@ -11,6 +11,7 @@
 #include <QSystemTrayIcon>
 
 class QAction;
+class QKeyEvent;
 class QMenu;
 class QTableWidgetItem;
 class QTimer;
@@ -72,8 +73,11 @@ private slots:
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void setUpSharedStroke();
+    bool handleSharedStroke(QKeyEvent* event);
     void createActions();
     void createTrayIcon();
     void readSettings();
@@ -99,10 +103,12 @@ private:
     QAction* updateNowAction = nullptr;
     QMenu* trayIconMenu = nullptr;
     QTimer* checkTimer = nullptr;
+    QTimer* strokeTimer = nullptr; // pending first stroke of Ctrl+R / Ctrl+R, Ctrl+R
     TaskDatabase db;
     QList<Task*> tasks;
     Task::ResultList latestResults;
     // The delivered list last taken over per task, so a list is never taken twice.
     QHash<const Task*, Task::ResultList> takenOver;
     qint64 clockOffset = 0; // seconds; moved on only by the test-only time warp
+    QString storageFailure;  // the last failed store of new results, for update-all's final message
 };

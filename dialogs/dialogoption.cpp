@@ -13,9 +13,10 @@ DialogOption::DialogOption(QWidget* parent) : QDialog(parent), ui(new Ui::Dialog
     // The spin box clamps a day count edited outside the program to 7..31.
     QSettings settings(AppSettings::Organization, AppSettings::Application);
     settings.beginGroup(QStringLiteral("options"));
-    ui->checkBoxAutoDelete->setChecked(settings.value(QStringLiteral("is_auto_delete"), false).toBool());
-    ui->checkBoxAutorun->setChecked(settings.value(QStringLiteral("is_auto_run"), false).toBool());
-    ui->spinBoxDays->setValue(settings.value(QStringLiteral("delete_days"), 14).toInt());
+    // Values that do not read as what they should be show as the defaults, as start-up reads them.
+    ui->checkBoxAutoDelete->setChecked(AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), false));
+    ui->checkBoxAutorun->setChecked(AppSettings::readBool(settings, QStringLiteral("is_auto_run"), false));
+    ui->spinBoxDays->setValue(AppSettings::readDays(settings, QStringLiteral("delete_days"), 14));
     settings.endGroup();
 }
 

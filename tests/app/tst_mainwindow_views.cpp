@@ -237,6 +237,41 @@ private slots:
         QCOMPARE(answer.text, QStringLiteral("Please select a task first"));
     }
 
+    void sharedStrokeTellsRemoveTaskFromReset()
+    {
+        AppFixture fixture;
+        writeTwoTasks(fixture);
+        MainWindow window;
+        QVERIFY(showAndWait(window));
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        tree->setFocus();
+        QTRY_VERIFY(tree->hasFocus());
+
+        // Ctrl+R, Ctrl+R asks the Reset question and removes nothing.
+        ModalAnswer answer;
+        answer.answerNext(QMessageBox::Cancel);
+        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(answer.seen);
+        QCOMPARE(answer.title, QStringLiteral("Reset Results"));
+        QTest::qWait(1300);
+        QCOMPARE(tree->topLevelItemCount(), 2);
+
+        // Ctrl+R followed by another key does neither.
+        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(tree, Qt::Key_Down);
+        QTest::qWait(1300);
+        QCOMPARE(tree->topLevelItemCount(), 2);
+
+        // Ctrl+R alone removes the selected task once no second stroke came.
+        tree->setCurrentItem(tree->topLevelItem(0));
+        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QTRY_COMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(window.taskList().at(0)->name(), QStringLiteral("Blog"));
+        window.close();
+    }
+
     void removeAllTasks_data()
     {
         QTest::addColumn<int>("button");
