@@ -376,6 +376,33 @@ bool TaskDatabase::insertResults(const Task::ResultList& results)
     Transaction transaction(db);
     if (!transaction.active())
         return fail(db.lastError());
+    if (!insertNewResults(results))
+        return false;
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& results)
+{
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(db.lastError());
+    {
+        QSqlQuery remove(db);
+        if (!prepare(remove, QStringLiteral("DELETE FROM results WHERE taskid = :id")))
+            return false;
+        remove.bindValue(QStringLiteral(":id"), taskId);
+        if (!run(remove))
+            return false;
+    }
+    if (!insertNewResults(results))
+        return false;
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::insertNewResults(const Task::ResultList& results)
+{
     QSqlQuery insert(db);
     if (!prepare(insert, kInsertResult))
         return false;
@@ -393,7 +420,7 @@ bool TaskDatabase::insertResults(const Task::ResultList& results)
             return false;
     }
     insert.finish();
-    return transaction.commit() ? succeed() : fail(db.lastError());
+    return true;
 }
 
 bool TaskDatabase::updateLastUpdate(const Task* task)
