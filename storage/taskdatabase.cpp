@@ -388,17 +388,18 @@ bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& result
     Transaction transaction(db);
     if (!transaction.active())
         return fail(db.lastError());
-    {
-        QSqlQuery remove(db);
-        if (!prepare(remove, QStringLiteral("DELETE FROM results WHERE taskid = :id")))
-            return false;
-        remove.bindValue(QStringLiteral(":id"), taskId);
-        if (!run(remove))
-            return false;
-    }
-    if (!insertNewResults(results))
+    if (!deleteResultsOf(taskId) || !insertNewResults(results))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::deleteResultsOf(int taskId)
+{
+    QSqlQuery remove(db);
+    if (!prepare(remove, QStringLiteral("DELETE FROM results WHERE taskid = :id")))
+        return false;
+    remove.bindValue(QStringLiteral(":id"), taskId);
+    return run(remove);
 }
 
 bool TaskDatabase::insertNewResults(const Task::ResultList& results)
@@ -460,11 +461,7 @@ bool TaskDatabase::removeTask(const Task* task)
     removeRows.bindValue(QStringLiteral(":id"), task->taskId());
     if (!run(removeRows))
         return false;
-    QSqlQuery removeResults(db);
-    if (!prepare(removeResults, QStringLiteral("DELETE FROM results WHERE taskid = :id")))
-        return false;
-    removeResults.bindValue(QStringLiteral(":id"), task->taskId());
-    if (!run(removeResults))
+    if (!deleteResultsOf(task->taskId()))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }

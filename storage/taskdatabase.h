@@ -66,7 +66,9 @@ private:
     std::optional<bool> storedResult(const Task::TaskResult& result);
     std::optional<bool> storedTaskId(int taskId);
 
-    // Inserts the records inside the caller's transaction, skipping a link with the same text stored already.
+    // Both run inside the caller's transaction. The first deletes every result carrying the task id; the
+    // second inserts the records, skipping a link with the same text stored already.
+    bool deleteResultsOf(int taskId);
     bool insertNewResults(const Task::ResultList& results);
 
     bool ensureOpen();
