@@ -20,6 +20,33 @@ bool textMatches(QStringView text, const QString& keyword)
 {
     return text.contains(keyword, Qt::CaseInsensitive);
 }
+
+// Every "href=" starts a match of its own, so a run like "href=href=...href=x>text</a>" yields one match per
+// "href=", each with an address running to the end of the run: forming their links would cost time and memory
+// growing with the square of the run. A real anchor holds one "href=", sometimes two ("data-href="), and no
+// page address is anywhere near 64 Ki characters, so the matches beyond these bounds are skipped.
+constexpr int MaxMatchesPerAnchor = 4;          // matches ending at the same "</a>"
+constexpr qsizetype MaxHrefLength = 64 * 1024;  // characters of the address part
+constexpr int MaxMatchingLinksPerPage = 100000; // against pages of millions of tiny anchors
+
+// Calls fn(match) for the matches of the page whose text contains the keyword, within the bounds above.
+template <typename Fn> void forEachMatchingLink(QStringView page, const QString& keyword, Fn fn)
+{
+    const QChar* anchorEnd = nullptr; // where the text of the previous match ends
+    int inAnchor = 0;
+    int matching = 0;
+    LinkScanner::scan(page, [&](const LinkScanner::Match& match) {
+        // Matches ending at the same "</a>" come one after another, so the previous end tells them apart.
+        const QChar* end = match.text.data() + match.text.size();
+        inAnchor = end == anchorEnd ? inAnchor + 1 : 1;
+        anchorEnd = end;
+        if (inAnchor > MaxMatchesPerAnchor || match.href.size() > MaxHrefLength ||
+            matching >= MaxMatchingLinksPerPage || !textMatches(match.text, keyword))
+            return;
+        ++matching;
+        fn(match);
+    });
+}
 } // namespace
 
 Task::Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency)
@@ -146,9 +173,7 @@ bool Task::startBackgroundCheck()
 Task::ResultList Task::scanResults(const QString& page, const QUrl& base) const
 {
     ResultList found;
-    LinkScanner::scan(page, [&](const LinkScanner::Match& match) {
-        if (!textMatches(match.text, m_grabText))
-            return;
+    forEachMatchingLink(page, m_grabText, [&](const LinkScanner::Match& match) {
         auto record = ResultPtr::create();
         record->taskId = m_taskId;
         record->text = match.text.toString();
@@ -163,9 +188,8 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
     // Keyed by the link as a browser would follow it, so a stored result meets its link on the page
     // however the page writes it. A later link with the same address replaces the earlier text.
     LinkTexts found;
-    LinkScanner::scan(page, [&](const LinkScanner::Match& match) {
-        if (textMatches(match.text, m_grabText))
-            found.insert(Tools::absoluteLink(base, match.href), match.text.toString());
+    forEachMatchingLink(page, m_grabText, [&](const LinkScanner::Match& match) {
+        found.insert(Tools::absoluteLink(base, match.href), match.text.toString());
     });
 
     ResultList fresh;

@@ -78,7 +78,9 @@ public:
     // latest finished update check.
     bool startBackgroundCheck();
 
-    // The pieces both kinds of check share, usable from tests and benchmarks.
+    // The pieces both kinds of check share, usable from tests and benchmarks. Both look at most at 4 links
+    // ending at the same "</a>", none whose address is longer than 64 Ki characters, and at most 100,000
+    // matching links of a page, so a hostile page cannot make their work grow beyond its size.
     // Every link of the page whose text contains the keyword, as new records dated today.
     ResultList scanResults(const QString& page, const QUrl& base) const;
     // Compares the page's matching links with results: a stored link whose text changed and that

@@ -376,6 +376,34 @@ bool TaskDatabase::insertResults(const Task::ResultList& results)
     Transaction transaction(db);
     if (!transaction.active())
         return fail(db.lastError());
+    if (!insertNewResults(results))
+        return false;
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& results)
+{
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(db.lastError());
+    if (!deleteResultsOf(taskId) || !insertNewResults(results))
+        return false;
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::deleteResultsOf(int taskId)
+{
+    QSqlQuery remove(db);
+    if (!prepare(remove, QStringLiteral("DELETE FROM results WHERE taskid = :id")))
+        return false;
+    remove.bindValue(QStringLiteral(":id"), taskId);
+    return run(remove);
+}
+
+bool TaskDatabase::insertNewResults(const Task::ResultList& results)
+{
     QSqlQuery insert(db);
     if (!prepare(insert, kInsertResult))
         return false;
@@ -393,7 +421,7 @@ bool TaskDatabase::insertResults(const Task::ResultList& results)
             return false;
     }
     insert.finish();
-    return transaction.commit() ? succeed() : fail(db.lastError());
+    return true;
 }
 
 bool TaskDatabase::updateLastUpdate(const Task* task)
@@ -433,11 +461,7 @@ bool TaskDatabase::removeTask(const Task* task)
     removeRows.bindValue(QStringLiteral(":id"), task->taskId());
     if (!run(removeRows))
         return false;
-    QSqlQuery removeResults(db);
-    if (!prepare(removeResults, QStringLiteral("DELETE FROM results WHERE taskid = :id")))
-        return false;
-    removeResults.bindValue(QStringLiteral(":id"), task->taskId());
-    if (!run(removeResults))
+    if (!deleteResultsOf(task->taskId()))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }

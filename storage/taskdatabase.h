@@ -49,6 +49,9 @@ public:
 
     bool insertTask(const Task* task);
     bool insertResults(const Task::ResultList& results);
+    // In one transaction: every result of the task id goes, then the records are inserted as insertResults
+    // does. On a failure nothing changes.
+    bool replaceTaskResults(int taskId, const Task::ResultList& results);
     bool updateLastUpdate(const Task* task);
     bool updateResultState(const Task::TaskResult& result, int state);
     bool removeTask(const Task* task);
@@ -62,6 +65,11 @@ private:
     std::optional<bool> storedTask(const Task& task);
     std::optional<bool> storedResult(const Task::TaskResult& result);
     std::optional<bool> storedTaskId(int taskId);
+
+    // Both run inside the caller's transaction. The first deletes every result carrying the task id; the
+    // second inserts the records, skipping a link with the same text stored already.
+    bool deleteResultsOf(int taskId);
+    bool insertNewResults(const Task::ResultList& results);
 
     bool ensureOpen();
     bool prepare(QSqlQuery& query, const QString& statement);

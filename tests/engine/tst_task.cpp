@@ -35,9 +35,12 @@ private slots:
     void encodings();
     void fetchOutcomes_data();
     void fetchOutcomes();
+    void boundedMatches_data();
+    void boundedMatches();
 
     void compare_data();
     void compare();
+    void compareBounded();
     void checkForUpdatesReportsOnce();
     void failedDownloads_data();
     void failedDownloads();
@@ -45,6 +48,8 @@ private slots:
     void deliveries();
 
 private:
+    static QString tinyAnchors(int count, const QString& text);
+
     QString origin() const { return server.url(QString()).toString(); }
 
     TestServer server;
@@ -314,6 +319,68 @@ void TestTask::fetchOutcomes()
     QCOMPARE(linksOf(task.results()), results);
 }
 
+// `count` anchors "<a href=N>text</a>", N counting from 0.
+QString TestTask::tinyAnchors(int count, const QString& text)
+{
+    QString page;
+    page.reserve(count * (16 + text.size()));
+    for (int i = 0; i < count; ++i)
+        page += QStringLiteral("<a href=%1>%2</a>").arg(i).arg(text);
+    return page;
+}
+
+void TestTask::boundedMatches_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("links"); // the expected links, in page order
+
+    // Match i of a run of n "href=" has the address "href=" x (n - 1 - i) + "x"; the first four are kept.
+    const auto runLinks = [](int n) {
+        QStringList links;
+        for (int i = 0; i < 4; ++i)
+            links << "http://h/" + QStringLiteral("href=").repeated(n - 1 - i) + "x";
+        return links;
+    };
+    const QString run20k = QStringLiteral("href=").repeated(4000) + "x>Item</a>";
+    QTest::addRow("20 KB href= run: 4 matches of the anchor") << run20k << runLinks(4000);
+    QTest::addRow("100 KB href= run: the 4 kept are too long")
+        << QStringLiteral("href=").repeated(20000) + "x>Item</a>" << QStringList();
+    QTest::addRow("the next anchor counts afresh")
+        << run20k + "<a href=/next>Item next</a>" << runLinks(4000) + QStringList{"http://h/next"};
+    QTest::addRow("data-href and href") << R"(<a data-href="a" href="b">Item</a>)"
+                                        << QStringList{"http://h/a", "http://h/b"};
+    QTest::addRow("address of 64 Ki characters")
+        << "<a href=" + QString(64 * 1024, u'p') + ">Item</a>" << QStringList{"http://h/" + QString(64 * 1024, u'p')};
+    QTest::addRow("address of 64 Ki + 1 characters")
+        << "<a href=" + QString(64 * 1024 + 1, u'p') + ">Item</a><a href=/after>Item</a>"
+        << QStringList{"http://h/after"};
+
+    QStringList first100k;
+    for (int i = 0; i < 100000; ++i)
+        first100k << "http://h/" + QString::number(i);
+    QTest::addRow("100,001 matching anchors") << tinyAnchors(100001, "Item") << first100k;
+    QTest::addRow("only matching links count")
+        << tinyAnchors(100001, "other") + "<a href=/last>Item</a>" << QStringList{"http://h/last"};
+}
+
+void TestTask::boundedMatches()
+{
+    QFETCH(QString, page);
+    QFETCH(QStringList, links);
+
+    Task task(1, "n", "http://h/", "item", 60);
+    QStringList found;
+    qsizetype linkCharacters = 0;
+    for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/"))) {
+        found << record->link;
+        linkCharacters += record->link.size();
+    }
+    // Without the bounds the links of a run of "href=" add up to the square of its length.
+    QVERIFY2(linkCharacters <= 4 * page.size(), qPrintable(QString::number(linkCharacters)));
+    QCOMPARE(found.size(), links.size());
+    QCOMPARE(found, links);
+}
+
 void TestTask::compare_data()
 {
     QTest::addColumn<Links>("stored");
@@ -374,6 +441,18 @@ void TestTask::compare()
         expectedKnown.insert(link.first, link.second);
     QCOMPARE(knownLinks, expectedKnown);
     QCOMPARE(linksOf(task.results()), stored); // the comparison never changes the stored results
+}
+
+// The comparison sees the same bounded links as a full fetch: the 100,001st matching link is ignored.
+void TestTask::compareBounded()
+{
+    Task task(1, "n", "http://h/", "item", 60);
+    task.setResults(records({{"http://h/99999", "Item old"}, {"http://h/100000", "Item old"}}));
+    Task::LinkTexts knownLinks;
+    const Task::ResultList fresh =
+        task.compareWithResults(tinyAnchors(100001, "Item new"), QUrl("http://h/"), knownLinks);
+    QCOMPARE(linksOf(fresh), Links({{"http://h/99999", "Item new"}}));
+    QCOMPARE(knownLinks.keys(), QStringList{"http://h/99999"});
 }
 
 void TestTask::checkForUpdatesReportsOnce()

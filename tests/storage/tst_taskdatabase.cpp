@@ -122,6 +122,8 @@ bool runWrite(TaskDatabase& db, const QString& op)
         return db.insertTask(task(2, "kw", "http://b/", {result(2, "n", "m")}).get());
     if (op == "insertResults")
         return db.insertResults({result(1, "n", "k"), result(1, "n", "m")});
+    if (op == "replaceTaskResults")
+        return db.replaceTaskResults(1, {result(1, "n", "k"), result(1, "n", "m")});
     if (op == "updateLastUpdate")
         return db.updateLastUpdate(t1.get());
     if (op == "updateResultState")
@@ -142,8 +144,8 @@ bool runWrite(TaskDatabase& db, const QString& op)
 void addWriteRows()
 {
     QTest::addColumn<QString>("op");
-    for (const char* op : {"insertTask", "insertResults", "updateLastUpdate", "updateResultState", "removeTask",
-                           "removeTaskResults", "removeResult", "removeAllTasks", "removeOldResults"})
+    for (const char* op : {"insertTask", "insertResults", "replaceTaskResults", "updateLastUpdate", "updateResultState",
+                           "removeTask", "removeTaskResults", "removeResult", "removeAllTasks", "removeOldResults"})
         QTest::newRow(op) << QString::fromLatin1(op);
 }
 
@@ -400,6 +402,50 @@ private slots:
         QCOMPARE(raw.rows("SELECT taskid, text, link, result_state FROM results ORDER BY id"), expected);
     }
 
+    void replaceTaskResults_data()
+    {
+        using Row = std::tuple<int, QString, QString>; // taskid, text, link
+        QTest::addColumn<QList<Row>>("stored");
+        QTest::addColumn<QList<Row>>("replacement");
+        QTest::addColumn<QList<Row>>("expected"); // in row order
+        const QList<Row> mixed{{1, "a", "x"}, {2, "b", "y"}, {1, "c", "z"}};
+        QTest::newRow("only the task's rows") << mixed << QList<Row>{{1, "n", "k"}, {1, "o", "z"}}
+                                              << QList<Row>{{2, "b", "y"}, {1, "n", "k"}, {1, "o", "z"}};
+        QTest::newRow("stored under another task: skipped")
+            << mixed << QList<Row>{{1, "b", "y"}, {1, "n", "k"}} << QList<Row>{{2, "b", "y"}, {1, "n", "k"}};
+        QTest::newRow("the task's own rows are stored again")
+            << mixed << QList<Row>{{1, "c", "z"}} << QList<Row>{{2, "b", "y"}, {1, "c", "z"}};
+        QTest::newRow("same link and text twice: stored once")
+            << mixed << QList<Row>{{1, "n", "k"}, {1, "n", "k"}} << QList<Row>{{2, "b", "y"}, {1, "n", "k"}};
+        QTest::newRow("empty list clears the task") << mixed << QList<Row>{} << QList<Row>{{2, "b", "y"}};
+        QTest::newRow("task without rows")
+            << QList<Row>{{2, "b", "y"}} << QList<Row>{{1, "n", "k"}} << QList<Row>{{2, "b", "y"}, {1, "n", "k"}};
+    }
+    void replaceTaskResults()
+    {
+        using Row = std::tuple<int, QString, QString>;
+        QFETCH(QList<Row>, stored);
+        QFETCH(QList<Row>, replacement);
+        QFETCH(QList<Row>, expected);
+        {
+            RawDb raw(path());
+            raw.createTables();
+            for (const auto& [id, text, link] : stored)
+                raw.addResult(id, text, link);
+        }
+        Task::ResultList results{nullptr}; // an empty slot is passed over
+        for (const auto& [id, text, link] : replacement)
+            results << result(id, text, link);
+        TaskDatabase db(path());
+        QVERIFY(db.replaceTaskResults(1, results));
+        QVERIFY(db.lastError().isEmpty());
+        QList<QVariantList> rows;
+        for (const auto& [id, text, link] : expected)
+            rows << QVariantList{id, text, link};
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT taskid, text, link FROM results ORDER BY id"), rows);
+    }
+
     void removeTask_data()
     {
         QTest::addColumn<int>("taskId");
@@ -593,6 +639,8 @@ private slots:
         const QString refuseDelete = "BEFORE DELETE ON results";
         QTest::newRow("insertTask") << "insertTask" << refuseInsert;
         QTest::newRow("insertResults") << "insertResults" << refuseInsert;
+        QTest::newRow("replaceTaskResults, insert refused after the delete") << "replaceTaskResults" << refuseInsert;
+        QTest::newRow("replaceTaskResults, delete refused") << "replaceTaskResults" << refuseDelete;
         QTest::newRow("removeTask") << "removeTask" << refuseDelete;
         QTest::newRow("removeAllTasks") << "removeAllTasks" << refuseDelete;
         QTest::newRow("removeOldResults") << "removeOldResults"
