@@ -374,8 +374,7 @@ void MainWindow::showTaskProperties()
         return;
     const QStringList labels{QStringLiteral("Date"), QStringLiteral("Keyword"), QStringLiteral("Url"),
                              QStringLiteral("Frequency")};
-    const QStringList values{task->taskDateText(), task->grabText(), task->address(),
-                             frequencyText(task->frequency())};
+    const QStringList values{task->taskDateText(), task->grabText(), task->address(), frequencyText(task->frequency())};
     for (int row = 0; row < labels.size(); ++row) {
         table->setItem(row, 0, new QTableWidgetItem(labels.at(row)));
         table->setItem(row, 1, new QTableWidgetItem(values.at(row)));
@@ -563,7 +562,8 @@ void MainWindow::checkTask()
         task->setLastUpdate(due.addSecs(task->frequency()).toString(Qt::ISODate));
         if (!db.updateLastUpdate(task))
             reportStorageFailure(tr("store the check time of %1").arg(task->name()));
-        qCDebug(lcVantrel).noquote() << "time is out " << '"' + task->name() + '"' << '"' + task->lastUpdateText() + '"';
+        qCDebug(lcVantrel).noquote() << "time is out " << '"' + task->name() + '"'
+                                     << '"' + task->lastUpdateText() + '"';
 
         if (found)
             showBalloon(tr("New Results"), tr("There are new results now."));
@@ -681,8 +681,7 @@ void MainWindow::on_action_New_Task_triggered()
     progress.close();
 }
 
-void MainWindow::createTask(int id, const QString& name, const QString& address, const QString& grabText,
-                            int frequency)
+void MainWindow::createTask(int id, const QString& name, const QString& address, const QString& grabText, int frequency)
 {
     if (address.isEmpty() || grabText.isEmpty())
         return;

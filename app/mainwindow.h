@@ -110,5 +110,5 @@ private:
     // The delivered list last taken over per task, so a list is never taken twice.
     QHash<const Task*, Task::ResultList> takenOver;
     qint64 clockOffset = 0; // seconds; moved on only by the test-only time warp
-    QString storageFailure;  // the last failed store of new results, for update-all's final message
+    QString storageFailure; // the last failed store of new results, for update-all's final message
 };

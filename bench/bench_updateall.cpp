@@ -45,8 +45,8 @@ QByteArray page(int task, int version)
 {
     QByteArray html = "<html><head><meta charset=\"utf-8\"><title>Page</title></head><body>\n";
     for (int link = 0; link < Links; ++link) {
-        html += "<li><a href=\"" + linkPath(task, link).toUtf8() + "\">" +
-                text(task, link, version).toUtf8() + "</a></li>\n";
+        html += "<li><a href=\"" + linkPath(task, link).toUtf8() + "\">" + text(task, link, version).toUtf8() +
+                "</a></li>\n";
     }
     return html + "</body></html>\n";
 }
@@ -111,7 +111,8 @@ int main(int argc, char* argv[])
                 qPrintable(window.statusBar()->currentMessage()));
     std::printf("reference, bare downloads of the same pages: %.0f ms (update-all is %.1fx that)\n", downloadMs,
                 updateMs / downloadMs);
-    std::printf("resident memory: %lld kB before update-all, peak (VmHWM) %lld kB\n", before, ProcStatus::peakResidentKb());
+    std::printf("resident memory: %lld kB before update-all, peak (VmHWM) %lld kB\n", before,
+                ProcStatus::peakResidentKb());
 
     QMetaObject::invokeMethod(server, &QObject::deleteLater);
     serverThread.quit();

@@ -4,13 +4,13 @@
 #include <QDate>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <functional>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QTemporaryDir>
 #include <QVariant>
+#include <functional>
 
 // Writes a task.db of the given size in one transaction, through a connection of its own.
 // resultsOf(task) gives each task's number of results; linkOf / textOf their link and text.
@@ -24,8 +24,9 @@ void writeBenchDb(const QString& path, int tasks, Count resultsOf, Link linkOf, 
         db.setDatabaseName(path);
         db.open();
         QSqlQuery query(db);
-        query.exec(QStringLiteral("CREATE TABLE tasks(id INTEGER PRIMARY KEY AUTOINCREMENT, task_id INTEGER, task_date "
-                                  "TEXT, last_update TEXT, name TEXT, grabtext TEXT, frequency INTEGER, address TEXT)"));
+        query.exec(
+            QStringLiteral("CREATE TABLE tasks(id INTEGER PRIMARY KEY AUTOINCREMENT, task_id INTEGER, task_date "
+                           "TEXT, last_update TEXT, name TEXT, grabtext TEXT, frequency INTEGER, address TEXT)"));
         query.exec(QStringLiteral("CREATE TABLE results(id INTEGER PRIMARY KEY AUTOINCREMENT, result_date TEXT, "
                                   "taskid INTEGER, text TEXT, link TEXT, result_state INTEGER)"));
         db.transaction();

@@ -77,7 +77,8 @@ private slots:
     void createTask()
     {
         AppFixture fixture;
-        server.setPage("/create.html", page({{"/a1", "Qt one"}, {"b/2", "qt two"}, {"/x", "other"}, {"/a1", "Qt one"}}));
+        server.setPage("/create.html",
+                       page({{"/a1", "Qt one"}, {"b/2", "qt two"}, {"/x", "other"}, {"/a1", "Qt one"}}));
         MainWindow window;
         const QString address = server.url("/create.html").toString();
         createThroughDialog(window, {"News", address + "/", "qt", 2, 0});
@@ -271,8 +272,8 @@ private slots:
         QCOMPARE(later->lastUpdateText(), laterUpdate);
         QCOMPARE(due->results().size(), 1);
         DbFile file(fixture.path("task.db"));
-        const QDateTime stored = QDateTime::fromString(
-            file.column("SELECT last_update FROM tasks WHERE task_id = 0").value(0), Qt::ISODate);
+        const QDateTime stored =
+            QDateTime::fromString(file.column("SELECT last_update FROM tasks WHERE task_id = 0").value(0), Qt::ISODate);
         QVERIFY(qAbs(stored.secsTo(QDateTime::currentDateTime())) < 5);
         QTRY_COMPARE(due->updateResults().size(), 1);
         QCOMPARE(later->updateResults().size(), 0);

@@ -92,9 +92,9 @@ private slots:
         AppFixture fixture;
         MainWindow window;
         QMenuBar* bar = window.menuBar();
-        QCOMPARE(texts(bar->actions()), (QStringList{QStringLiteral("&File"), QStringLiteral("&Edit"),
-                                                     QStringLiteral("&View"), QStringLiteral("&Tools"),
-                                                     QStringLiteral("&Help")}));
+        QCOMPARE(texts(bar->actions()),
+                 (QStringList{QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("&View"),
+                              QStringLiteral("&Tools"), QStringLiteral("&Help")}));
         const auto menu = [&](const char* name) { return texts(window.findChild<QMenu*>(name)->actions()); };
         QCOMPARE(menu("menu_File"), (QStringList{"&New Task", "&Remove Task", "Remove All Tasks", "-",
                                                  "&Update Tasks Now", "-", "&Quit"}));
@@ -115,19 +115,45 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shortcut");
         QTest::addColumn<bool>("hasIcon");
-        QTest::addRow("new task") << "action_New_Task" << "&New Task" << "Ctrl+N" << true;
-        QTest::addRow("remove task") << "action_Remove_Task" << "&Remove Task" << "Ctrl+R" << true;
-        QTest::addRow("remove all tasks") << "actionRemove_All_Tasks" << "Remove All Tasks" << "" << false;
-        QTest::addRow("update") << "actionUpdate_Tasks" << "&Update Tasks Now" << "Ctrl+U" << true;
-        QTest::addRow("quit") << "actionQuit" << "&Quit" << "Ctrl+Q" << false;
-        QTest::addRow("remove result") << "actionRemove_Result" << "Remove Result" << "Ctrl+D" << false;
-        QTest::addRow("remove all results") << "actionRemove_All_Results" << "Remove All Results" << "" << false;
-        QTest::addRow("reset") << "actionReset_Results" << "Rese&t Results" << "Ctrl+R, Ctrl+R" << false;
-        QTest::addRow("grid") << "actionShow_grid" << "Show Grid" << "" << false;
-        QTest::addRow("options") << "action_Options" << "&Options" << "Ctrl+K" << true;
-        QTest::addRow("help") << "actionHelp" << "Online-Help" << "F1" << true;
-        QTest::addRow("about") << "actionAbout" << "&About" << "" << true;
-        QTest::addRow("homepage") << "actionHomepage" << "Homepage" << "" << true;
+        QTest::addRow("new task") << "action_New_Task"
+                                  << "&New Task"
+                                  << "Ctrl+N" << true;
+        QTest::addRow("remove task") << "action_Remove_Task"
+                                     << "&Remove Task"
+                                     << "Ctrl+R" << true;
+        QTest::addRow("remove all tasks") << "actionRemove_All_Tasks"
+                                          << "Remove All Tasks"
+                                          << "" << false;
+        QTest::addRow("update") << "actionUpdate_Tasks"
+                                << "&Update Tasks Now"
+                                << "Ctrl+U" << true;
+        QTest::addRow("quit") << "actionQuit"
+                              << "&Quit"
+                              << "Ctrl+Q" << false;
+        QTest::addRow("remove result") << "actionRemove_Result"
+                                       << "Remove Result"
+                                       << "Ctrl+D" << false;
+        QTest::addRow("remove all results") << "actionRemove_All_Results"
+                                            << "Remove All Results"
+                                            << "" << false;
+        QTest::addRow("reset") << "actionReset_Results"
+                               << "Rese&t Results"
+                               << "Ctrl+R, Ctrl+R" << false;
+        QTest::addRow("grid") << "actionShow_grid"
+                              << "Show Grid"
+                              << "" << false;
+        QTest::addRow("options") << "action_Options"
+                                 << "&Options"
+                                 << "Ctrl+K" << true;
+        QTest::addRow("help") << "actionHelp"
+                              << "Online-Help"
+                              << "F1" << true;
+        QTest::addRow("about") << "actionAbout"
+                               << "&About"
+                               << "" << true;
+        QTest::addRow("homepage") << "actionHomepage"
+                                  << "Homepage"
+                                  << "" << true;
     }
 
     void actions()

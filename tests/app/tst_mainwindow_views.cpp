@@ -90,8 +90,7 @@ private slots:
         QCOMPARE(tree->topLevelItem(1)->text(0), QStringLiteral("Blog"));
         QCOMPARE(tree->currentItem(), tree->topLevelItem(0));
         QCOMPARE(rowTexts(info, 0), (QStringList{"Date", "Keyword", "Url", "Frequency"}));
-        QCOMPARE(rowTexts(info, 1),
-                 (QStringList{"03/15/2010", "qt", "http://127.0.0.1:1/news.html", "90(Minute)"}));
+        QCOMPARE(rowTexts(info, 1), (QStringList{"03/15/2010", "qt", "http://127.0.0.1:1/news.html", "90(Minute)"}));
         QCOMPARE(results->rowCount(), 3);
         // Descending text sort: 12/30/2008 lands above 06/15/2009 and 01/02/2009.
         QCOMPARE(rowTexts(results, 0), (QStringList{"12/30/2008", "06/15/2009", "01/02/2009"}));

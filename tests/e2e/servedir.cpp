@@ -30,7 +30,8 @@ int main(int argc, char* argv[])
                 if (!socket->canReadLine())
                     return;
                 const QList<QByteArray> request = socket->readLine().split(' ');
-                const QString name = request.size() > 1 ? QString::fromUtf8(request.at(1)).section('?', 0, 0) : QString();
+                const QString name =
+                    request.size() > 1 ? QString::fromUtf8(request.at(1)).section('?', 0, 0) : QString();
                 QFile file(root.filePath(name.mid(1)));
                 const bool found = !name.contains(QStringLiteral("..")) && file.open(QIODevice::ReadOnly);
                 const QByteArray body = found ? file.readAll() : QByteArray("not found");
