@@ -432,7 +432,6 @@ void MainWindow::showTaskResults()
     // Filling thousands of rows repaints and re-sorts nothing until the table is complete.
     table->setUpdatesEnabled(false);
     const QIcon icons[] = {stateIcon(StateNew), stateIcon(StateRead)};
-    table->setRowCount(0);
     for (int i = 0; i < results.size(); ++i) {
         const Task::TaskResult& result = *results.at(i);
         const QIcon icon = result.state == StateNew || result.state == StateRead ? icons[result.state] : QIcon();
@@ -748,12 +747,15 @@ void MainWindow::on_action_Remove_Task_triggered()
     takenOver.remove(task);
     delete ui->treeWidgetTaskList->takeTopLevelItem(index);
     delete task;
-    // The neighbour that became current is selected too, and both views show it (or nothing when the list
-    // is empty now).
-    if (QTreeWidgetItem* now = ui->treeWidgetTaskList->currentItem())
+    // The neighbour that became current is selected too, which refills both views for it through the
+    // selection signal; without a neighbour (or one already selected) the views are refilled here.
+    QTreeWidgetItem* now = ui->treeWidgetTaskList->currentItem();
+    if (now && !now->isSelected()) {
         now->setSelected(true);
-    showTaskResults();
-    showTaskProperties();
+    } else {
+        showTaskResults();
+        showTaskProperties();
+    }
     statusBar()->clearMessage();
 }
 

@@ -28,6 +28,12 @@ void closeNextPopup()
             popup->close();
     });
 }
+// Sets the keyboard focus and waits until the widget has it.
+bool focusOn(QWidget* widget)
+{
+    widget->setFocus();
+    return QTest::qWaitFor([widget] { return widget->hasFocus(); });
+}
 } // namespace
 
 class TestMainWindowViews : public QObject
@@ -172,8 +178,7 @@ private slots:
         QVERIFY(showAndWait(window));
         auto* results = window.findChild<QTableWidget*>("tableWidget");
         auto* remove = window.findChild<QAction*>("actionRemove_Result");
-        results->setFocus();
-        QTRY_VERIFY(results->hasFocus());
+        QVERIFY(focusOn(results));
         results->setCurrentCell(1, 2); // June, list position 0
         QCOMPARE(results->item(1, 2)->text(), QStringLiteral("qt june"));
         remove->trigger();
@@ -243,8 +248,7 @@ private slots:
         MainWindow window;
         QVERIFY(showAndWait(window));
         auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
-        tree->setFocus();
-        QTRY_VERIFY(tree->hasFocus());
+        QVERIFY(focusOn(tree));
 
         // Ctrl+R, Ctrl+R asks the Reset question and removes nothing.
         ModalAnswer answer;
@@ -313,13 +317,11 @@ private slots:
         auto* results = window.findChild<QTableWidget*>("tableWidget");
         auto* removeAll = window.findChild<QAction*>("actionRemove_All_Results");
 
-        results->setFocus();
-        QTRY_VERIFY(results->hasFocus());
+        QVERIFY(focusOn(results));
         removeAll->trigger();
         QCOMPARE(results->rowCount(), 3);
 
-        tree->setFocus();
-        QTRY_VERIFY(tree->hasFocus());
+        QVERIFY(focusOn(tree));
         removeAll->trigger();
         QCOMPARE(results->rowCount(), 0);
         QCOMPARE(results->horizontalHeaderItem(2)->text(), QStringLiteral("Text"));
