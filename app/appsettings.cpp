@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "appsettings.h"
+#include "app/appsettings.h"
 
 #include <QSettings>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mainwindow.h"
-#include "taskthread.h"
+#include "app/mainwindow.h"
+#include "engine/taskthread.h"
 
 #include <QApplication>
 

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "appsettings.h"
-#include "dialogabout.h"
-#include "dialognewtask.h"
-#include "dialogoption.h"
-#include "dialogprogress.h"
-#include "logging.h"
+#include "app/appsettings.h"
+#include "dialogs/dialogabout.h"
+#include "dialogs/dialognewtask.h"
+#include "dialogs/dialogoption.h"
+#include "dialogs/dialogprogress.h"
+#include "engine/logging.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -58,8 +58,14 @@ QString resultKey(const Task::TaskResult& result)
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     // db was constructed with the other members; without a database there is nothing to show.
-    if (!db.isOpen())
+    if (!db.isOpen()) {
+        QMessageBox::critical(nullptr, tr("Cannot open database"),
+                              tr("Unable to establish a database connection.\n"
+                                 "This program needs SQLite support. \n\n"
+                                 "Click Cancel to exit."),
+                              QMessageBox::Cancel);
         return;
+    }
 
     ui->setupUi(this);
     setUpSharedStroke();

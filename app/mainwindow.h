@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "task.h"
-#include "taskdatabase.h"
+#include "engine/task.h"
+#include "storage/taskdatabase.h"
 
 #include <QHash>
 #include <QIcon>

@@ -3,10 +3,10 @@
 // count and resident memory at the start, after the first 100 checks and at the end: a program
 // that checks its tasks for weeks must come back to the same figures after every batch.
 // Usage: bench_backgroundchecks [checks=1000] [batch=50]
-#include "procstatus.h"
-#include "task.h"
-#include "taskthread.h"
-#include "testserver.h"
+#include "tests/support/procstatus.h"
+#include "engine/task.h"
+#include "engine/taskthread.h"
+#include "tests/support/testserver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

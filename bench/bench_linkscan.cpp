@@ -17,9 +17,9 @@
 #include <cstring>
 #include <functional>
 
-#include "linkscanner.h"
-#include "linkscanoracle.h"
-#include "tools.h"
+#include "engine/linkscanner.h"
+#include "tests/engine/linkscanoracle.h"
+#include "engine/tools.h"
 
 namespace {
 // Best of `runs` timings of `work`, in milliseconds.

@@ -4,7 +4,7 @@
 // task while loading, one autocommitted statement at a time).
 //
 // Usage: bench_storage [tasks results]   (default 1000 200000; the reference runs at a tenth of that)
-#include "taskdatabase.h"
+#include "storage/taskdatabase.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

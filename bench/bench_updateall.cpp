@@ -5,10 +5,10 @@
 //
 // By default 50 links of each page carry the keyword, are stored as results and have a new text on the page
 // (10,000 new results). With --heavy every one of the 1,000 links does (200,000 new results).
-#include "benchdb.h"
-#include "mainwindow.h"
-#include "procstatus.h"
-#include "testserver.h"
+#include "bench/benchdb.h"
+#include "app/mainwindow.h"
+#include "tests/support/procstatus.h"
+#include "tests/support/testserver.h"
 
 #include <QAction>
 #include <QApplication>

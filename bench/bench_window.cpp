@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of the main window until it is shown, with an empty task.db and with 1,000 tasks and 200,000
 // results, and the refill of the results table when a task with 5,000 results is selected.
-#include "benchdb.h"
-#include "mainwindow.h"
+#include "bench/benchdb.h"
+#include "app/mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -56,7 +56,8 @@ int main(int argc, char* argv[])
     QDir::setCurrent(bigDir.path());
     MainWindow window;
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        qWarning("the window was not exposed");
     auto* tree = window.findChild<QTreeWidget*>(QStringLiteral("treeWidgetTaskList"));
     auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
     QElapsedTimer timer;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialogabout.h"
+#include "dialogs/dialogabout.h"
 #include "ui_dialogabout.h"
 
 DialogAbout::DialogAbout(QWidget* parent) : QDialog(parent), ui(new Ui::DialogAbout)

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialognewtask.h"
+#include "dialogs/dialognewtask.h"
 #include "ui_dialognewtask.h"
 
 #include <QMessageBox>

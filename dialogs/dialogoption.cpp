@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialogoption.h"
+#include "dialogs/dialogoption.h"
 #include "ui_dialogoption.h"
 
-#include "appsettings.h"
+#include "app/appsettings.h"
 
 #include <QSettings>
 

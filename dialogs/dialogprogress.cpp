@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialogprogress.h"
+#include "dialogs/dialogprogress.h"
 #include "ui_dialogprogress.h"
 
 DialogProgress::DialogProgress(QWidget* parent) : QDialog(parent), ui(new Ui::DialogProgress)

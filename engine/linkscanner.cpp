@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "linkscanner.h"
+#include "engine/linkscanner.h"
 
 namespace {
 // Position of the next "href=" at or after from, or -1. Looks for its '=' with the vectorised

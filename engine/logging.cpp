@@ -1,4 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "logging.h"
+#include "engine/logging.h"
 
 Q_LOGGING_CATEGORY(lcVantrel, "vantrel")

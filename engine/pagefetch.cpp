@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "pagefetch.h"
+#include "engine/pagefetch.h"
 
 #include <QNetworkReply>
 #include <QTextCodec>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "task.h"
+#include "engine/task.h"
 
-#include "linkscanner.h"
-#include "pagefetch.h"
-#include "taskthread.h"
-#include "tools.h"
+#include "engine/linkscanner.h"
+#include "engine/pagefetch.h"
+#include "engine/taskthread.h"
+#include "engine/tools.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>

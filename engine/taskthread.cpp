@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "taskthread.h"
+#include "engine/taskthread.h"
 
 #include <QMutex>
 #include <QMutexLocker>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "pagefetch.h"
-#include "task.h"
+#include "engine/pagefetch.h"
+#include "engine/task.h"
 
 #include <QPointer>
 #include <QThread>

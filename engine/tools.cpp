@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools.h"
+#include "engine/tools.h"
 
 #include <QStringList>
 

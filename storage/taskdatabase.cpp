@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "taskdatabase.h"
+#include "storage/taskdatabase.h"
 
-#include <QApplication>
 #include <QAtomicInt>
 #include <QFileInfo>
 #include <QHash>
 #include <QLoggingCategory>
-#include <QMessageBox>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -86,18 +84,6 @@ QString freeConnectionName()
     return name;
 }
 
-void showOpenFailure()
-{
-    // A box needs a widget application; tools running on QCoreApplication get the log line only.
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return;
-    QMessageBox::critical(nullptr, TaskDatabase::tr("Cannot open database"),
-                          TaskDatabase::tr("Unable to establish a database connection.\n"
-                                           "This program needs SQLite support. \n\n"
-                                           "Click Cancel to exit."),
-                          QMessageBox::Cancel);
-}
-
 // Runs the statements of one operation as a whole: rolled back unless commit() succeeds.
 class Transaction
 {
@@ -166,7 +152,6 @@ bool TaskDatabase::createConnection()
     if (!m_open) {
         qCDebug(lcVantrel) << "cannot open" << m_fileName << ":" << m_lastError;
         db.close();
-        showOpenFailure();
     }
     return m_open;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "task.h"
+#include "engine/task.h"
 
 #include <QCoreApplication>
 #include <QList>
@@ -35,7 +35,7 @@ public:
     TaskDatabase(const TaskDatabase&) = delete;
     TaskDatabase& operator=(const TaskDatabase&) = delete;
 
-    // False when the file could not be opened as a database (the message box has been shown).
+    // False when the file could not be opened as a database; the caller tells the user.
     bool isOpen() const { return m_open; }
     QString lastError() const { return m_lastError; }
 

@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "appsettings.h"
+#include "app/appsettings.h"
 
 #include <functional>
 

@@ -2,12 +2,12 @@
 // Hostile input through the real window: pages that are huge, pathological, binary, wrongly declared, cut
 // off or never answered; a task.db that is no database or cannot be written; a settings file full of
 // garbage. Each must end in a clear message or a quiet, correct outcome, never a crash, a hang or a lost row.
-#include "appfixture.h"
-#include "mainwindow.h"
-#include "pagefetch.h"
-#include "taskdatabase.h"
-#include "taskthread.h"
-#include "testserver.h"
+#include "tests/app/appfixture.h"
+#include "app/mainwindow.h"
+#include "engine/pagefetch.h"
+#include "storage/taskdatabase.h"
+#include "engine/taskthread.h"
+#include "tests/support/testserver.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Creating tasks, update-all, reset, periodic checks and the tray, driven through the real window against a
 // loopback server.
-#include "appfixture.h"
-#include "mainwindow.h"
-#include "pagefetch.h"
-#include "taskthread.h"
-#include "testserver.h"
+#include "tests/app/appfixture.h"
+#include "app/mainwindow.h"
+#include "engine/pagefetch.h"
+#include "engine/taskthread.h"
+#include "tests/support/testserver.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's fixed interface: widgets, menus, toolbar, actions, first-start geometry.
-#include "appfixture.h"
-#include "mainwindow.h"
+#include "tests/app/appfixture.h"
+#include "app/mainwindow.h"
 
 #include <QAction>
 #include <QHeaderView>

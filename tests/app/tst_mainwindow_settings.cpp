@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Window state between runs, the options through the Options command, the log-on entry, the about box and
 // the two web pages.
-#include "appfixture.h"
-#include "appsettings.h"
-#include "mainwindow.h"
+#include "tests/app/appfixture.h"
+#include "app/appsettings.h"
+#include "app/mainwindow.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Task list, property table, results table, read marking and the removal commands, over a real task.db.
-#include "appfixture.h"
-#include "mainwindow.h"
+#include "tests/app/appfixture.h"
+#include "app/mainwindow.h"
 
 #include <QAction>
 #include <QHeaderView>

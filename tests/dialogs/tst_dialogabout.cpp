@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialogabout.h"
+#include "dialogs/dialogabout.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

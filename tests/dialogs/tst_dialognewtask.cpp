@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialognewtask.h"
-#include "messageboxcatcher.h"
+#include "dialogs/dialognewtask.h"
+#include "tests/dialogs/messageboxcatcher.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "appsettings.h"
-#include "dialogoption.h"
+#include "app/appsettings.h"
+#include "dialogs/dialogoption.h"
 
 #include <QCheckBox>
 #include <QPushButton>

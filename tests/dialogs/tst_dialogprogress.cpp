@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialogprogress.h"
+#include "dialogs/dialogprogress.h"
 
 #include <QLabel>
 #include <QProgressBar>

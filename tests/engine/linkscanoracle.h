@@ -7,7 +7,7 @@
 #include <QRegExp>
 #include <QStringList>
 
-#include "linkscanner.h"
+#include "engine/linkscanner.h"
 
 class LinkScanOracle
 {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "task.h"
+#include "engine/task.h"
 
 #include <QHostAddress>
 #include <QPair>

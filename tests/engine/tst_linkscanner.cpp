@@ -2,8 +2,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include "linkscanner.h"
-#include "linkscanoracle.h"
+#include "engine/linkscanner.h"
+#include "tests/engine/linkscanoracle.h"
 
 class TestLinkScanner : public QObject
 {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "pagefetch.h"
-#include "resultlinks.h"
-#include "testserver.h"
+#include "engine/pagefetch.h"
+#include "tests/engine/resultlinks.h"
+#include "tests/support/testserver.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "pagefetch.h"
-#include "resultlinks.h"
-#include "task.h"
-#include "taskthread.h"
-#include "testserver.h"
+#include "engine/pagefetch.h"
+#include "tests/engine/resultlinks.h"
+#include "engine/task.h"
+#include "engine/taskthread.h"
+#include "tests/support/testserver.h"
 
 #include <QElapsedTimer>
 #include <QTest>

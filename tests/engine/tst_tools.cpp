@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QtTest>
 
-#include "tools.h"
+#include "engine/tools.h"
 
 class TestTools : public QObject
 {

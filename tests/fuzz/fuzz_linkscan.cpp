@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "linkscanner.h"
-#include "linkscanoracle.h"
-#include "tools.h"
+#include "engine/linkscanner.h"
+#include "tests/engine/linkscanoracle.h"
+#include "engine/tools.h"
 
 namespace {
 // Every high surrogate followed by a low one, every low one preceded by a high one.

@@ -4,11 +4,11 @@
 // removes results and updates all tasks now and then. Prints runs, checks, results, threads and memory at
 // the start, after 100 runs and at the end, and asserts that nothing is stored twice and that threads and
 // memory come back.
-#include "appfixture.h"
-#include "mainwindow.h"
-#include "procstatus.h"
-#include "taskthread.h"
-#include "testserver.h"
+#include "tests/app/appfixture.h"
+#include "app/mainwindow.h"
+#include "tests/support/procstatus.h"
+#include "engine/taskthread.h"
+#include "tests/support/testserver.h"
 
 #include <QAction>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "taskdatabase.h"
+#include "storage/taskdatabase.h"
 
 #include <QApplication>
 #include <QFile>
@@ -698,15 +698,10 @@ private slots:
         std::optional<TaskDatabase> db(std::in_place, file);
         closer.stop();
         QCOMPARE(db->isOpen(), opens);
-        if (opens) {
-            QVERIFY(seen.isEmpty());
+        // Storage never shows a box: the window that owns the database tells the user.
+        QVERIFY2(seen.isEmpty(), qPrintable(seen.join(QLatin1Char('|'))));
+        if (opens)
             return;
-        }
-        QCOMPARE(seen, (QStringList{"Cannot open database",
-                                    "Unable to establish a database connection.\nThis program needs SQLite support. "
-                                    "\n\nClick Cancel to exit.",
-                                    QString::number(int(QMessageBox::Cancel)),
-                                    QString::number(int(QMessageBox::Critical)), "0", "0"}));
         QVERIFY(db->loadTasks().isEmpty());
         QVERIFY(!db->insertResults({result(1, "a", "b")}));
         QVERIFY(!db->lastError().isEmpty());

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "procstatus.h"
+#include "tests/support/procstatus.h"
 
 #include <QFile>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "testserver.h"
+#include "tests/support/testserver.h"
 
 #include <QHostAddress>
 #include <QMutexLocker>
