@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -23,36 +24,22 @@
 #include <QSet>
 #include <QSettings>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 
 namespace {
-constexpr int CheckIntervalMs = 60000;
+bool isModifier(int key)
+{
+    return key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt || key == Qt::Key_Meta;
+}
+
 constexpr int BalloonMs = 1000;
 constexpr int HideDelayMs = 250;
 constexpr int SharedStrokeMs = 1000;
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
 const QString DateFormat = QStringLiteral("MM/dd/yyyy");
 
-// The check timer's interval. VANTREL_CHECK_INTERVAL_MS shortens it for long-run tests only.
-int checkInterval()
-{
-    bool ok = false;
-    const int ms = qEnvironmentVariableIntValue("VANTREL_CHECK_INTERVAL_MS", &ok);
-    return ok && ms > 0 ? ms : CheckIntervalMs;
-}
-
-// Seconds the check clock moves ahead after every check run. VANTREL_TEST_TIME_WARP_S lets long-run tests
-// make tasks fall due without waiting for real minutes; it is 0 otherwise.
-int timeWarpSeconds()
-{
-    return qMax(0, qEnvironmentVariableIntValue("VANTREL_TEST_TIME_WARP_S"));
-}
-
-QString resultKey(const Task::TaskResult& result)
-{
-    return result.link + QChar(0) + result.text;
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -86,16 +73,32 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     showTaskResults();
     showTaskProperties();
 
+    connect(&core, &TaskChecker::storageFailed, this,
+            [this](const QString& message) { statusBar()->showMessage(message); });
+    connect(&core, &TaskChecker::checkStateChanged, this, &MainWindow::markCheckState);
+
     checkTimer = new QTimer(this);
     connect(checkTimer, &QTimer::timeout, this, &MainWindow::checkTask);
-    checkTimer->start(checkInterval());
+    checkTimer->start(checkIntervalMs);
 }
 
 MainWindow::~MainWindow()
 {
+    // The tasks go with the checking core, which aborts their downloads first.
+    qApp->removeEventFilter(this);
     delete ui;
-    // Background checks hold the tasks through guarded pointers, so deleting them here is safe.
-    qDeleteAll(tasks);
+}
+
+void MainWindow::setCheckInterval(int ms)
+{
+    checkIntervalMs = qMax(1, ms);
+    if (checkTimer && checkTimer->isActive())
+        checkTimer->start(checkIntervalMs);
+}
+
+bool MainWindow::commandRunning() const
+{
+    return core.isAborting() || const_cast<TaskChecker&>(core).guard().isBusy();
 }
 
 QString MainWindow::frequencyText(int seconds)
@@ -116,48 +119,90 @@ void MainWindow::setUpSharedStroke()
     // Remove Task is Ctrl+R, Reset Results Ctrl+R, Ctrl+R. Left to Qt, the first stroke would run Remove Task
     // at once: Reset could never be reached by keyboard, and reaching for it would remove two tasks without a
     // question. The window tells them apart itself: a second stroke within a second means Reset, none means
-    // Remove Task, any other key means neither. The menus still show both shortcuts.
+    // Remove Task of the task selected at the first stroke, any other input means neither. The menus still
+    // show both shortcuts.
     ui->action_Remove_Task->setShortcutContext(Qt::WidgetShortcut);
     ui->actionReset_Results->setShortcutContext(Qt::WidgetShortcut);
     strokeTimer = new QTimer(this);
     strokeTimer->setSingleShot(true);
     strokeTimer->setInterval(SharedStrokeMs);
     connect(strokeTimer, &QTimer::timeout, this, [this] {
-        if (ui->action_Remove_Task->isEnabled())
-            ui->action_Remove_Task->trigger();
+        Task* task = pendingRemoval;
+        pendingRemoval = nullptr;
+        // Never inside a running command; a task removed meanwhile is not looked for again.
+        if (task && !commandRunning() && ui->action_Remove_Task->isEnabled())
+            removeTask(task);
     });
+    // Any command, from a menu, the toolbar, a shortcut or the tray, ends a started stroke.
+    for (QAction* action : findChildren<QAction*>()) {
+        if (action != ui->action_Remove_Task && action != ui->actionReset_Results)
+            connect(action, &QAction::triggered, this, &MainWindow::cancelPendingRemoval);
+    }
     qApp->installEventFilter(this);
+}
+
+void MainWindow::cancelPendingRemoval()
+{
+    strokeTimer->stop();
+    pendingRemoval = nullptr;
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    // Keys are seen before the focused view takes them, so that any key ends a started stroke.
-    if (event->type() == QEvent::KeyPress) {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget && widget->window() == this && handleSharedStroke(static_cast<QKeyEvent*>(event)))
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        // Quit works at any time, also while a command waits with the window disabled.
+        if (commandRunning() && QKeySequence(key->keyCombination()) == ui->actionQuit->shortcut()) {
+            close();
             return true;
+        }
+        // Keys are seen before the focused view takes them, so that any key ends a started stroke.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this && handleSharedStroke(key))
+            return true;
+        if (strokeTimer->isActive() && !isModifier(key->key()))
+            cancelPendingRemoval();
+        break;
+    }
+    case QEvent::ShortcutOverride:
+        // A shortcut's key never arrives as a key press; it ends a started stroke here.
+        if (strokeTimer->isActive()) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!isModifier(key->key()) && QKeySequence(key->keyCombination()) != ui->action_Remove_Task->shortcut())
+                cancelPendingRemoval();
+        }
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        cancelPendingRemoval();
+        break;
+    case QEvent::Show:
+        // A dialog opening ends it too.
+        if (strokeTimer->isActive() && qobject_cast<QDialog*>(watched))
+            cancelPendingRemoval();
+        break;
+    default:
+        break;
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 bool MainWindow::handleSharedStroke(QKeyEvent* event)
 {
-    if (QKeySequence(event->keyCombination()) == ui->action_Remove_Task->shortcut()) {
-        if (!event->isAutoRepeat()) {
-            if (strokeTimer->isActive()) {
-                strokeTimer->stop();
-                if (ui->actionReset_Results->isEnabled())
-                    ui->actionReset_Results->trigger();
-            } else {
-                strokeTimer->start();
-            }
+    if (QKeySequence(event->keyCombination()) != ui->action_Remove_Task->shortcut())
+        return false;
+    if (!event->isAutoRepeat()) {
+        if (strokeTimer->isActive()) {
+            cancelPendingRemoval();
+            if (ui->actionReset_Results->isEnabled())
+                ui->actionReset_Results->trigger();
+        } else if (!commandRunning()) {
+            pendingRemoval = selectedTask();
+            strokeTimer->start();
         }
-        return true;
     }
-    const int key = event->key();
-    if (key != Qt::Key_Control && key != Qt::Key_Shift && key != Qt::Key_Alt && key != Qt::Key_Meta)
-        strokeTimer->stop();
-    return false;
+    return true;
 }
 
 // ---- tray ----
@@ -257,7 +302,8 @@ void MainWindow::writeSettings()
     settings.setValue(QStringLiteral("maximized"), isMaximized());
     settings.setValue(QStringLiteral("splitter"), ui->splitter->saveState());
     settings.setValue(QStringLiteral("splitter2"), ui->splitter_2->saveState());
-    settings.setValue(QStringLiteral("toolbar"), ui->mainToolBar->isVisible());
+    // The user's choice, not whether the window happens to be visible (it may be hidden in the tray).
+    settings.setValue(QStringLiteral("toolbar"), !ui->mainToolBar->isHidden());
     settings.endGroup();
 }
 
@@ -265,6 +311,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (db.isOpen())
         writeSettings();
+    // Quitting ends every wait at once: downloads are aborted and the waiting command returns.
+    core.abortWaits();
     event->accept();
 }
 
@@ -346,17 +394,18 @@ Task* MainWindow::selectedTask() const
 {
     QTreeWidgetItem* current = ui->treeWidgetTaskList->currentItem();
     const int row = current ? ui->treeWidgetTaskList->indexOfTopLevelItem(current) : -1;
+    const QList<Task*>& tasks = core.tasks();
     return row >= 0 && row < tasks.size() ? tasks.at(row) : nullptr;
 }
 
 void MainWindow::loadTaskList()
 {
-    const QList<Task*> loaded = db.loadTasks();
-    if (loaded.isEmpty())
+    core.loadTasks();
+    const QList<Task*>& tasks = core.tasks();
+    if (tasks.isEmpty())
         return;
-    tasks = loaded;
     qCDebug(lcVantrel) << "tasks loaded:" << tasks.size();
-    for (const Task* task : std::as_const(tasks)) {
+    for (const Task* task : tasks) {
         auto* item = new QTreeWidgetItem(ui->treeWidgetTaskList);
         item->setText(0, task->name());
     }
@@ -501,113 +550,55 @@ void MainWindow::changeStateIcon(QTableWidgetItem* item)
 
 // ---- periodic checks, update-all, reset ----
 
-Task::ResultList MainWindow::takeOver(Task* task, const Task::ResultList& delivered)
-{
-    // A delivered list is taken once: the same list seen again (nothing newer has replaced it) gives
-    // nothing, and records whose link and text the task already holds are left out, so an update
-    // found twice (by update-all and by a background check that overlapped it) is not appended twice.
-    if (delivered.isEmpty() || takenOver.value(task) == delivered)
-        return {};
-    takenOver.insert(task, delivered);
-
-    QSet<QString> known;
-    const Task::ResultList results = task->results();
-    known.reserve(results.size());
-    for (const Task::ResultPtr& result : results)
-        known.insert(resultKey(*result));
-    Task::ResultList fresh;
-    for (const Task::ResultPtr& result : delivered) {
-        const QString key = resultKey(*result);
-        if (known.contains(key))
-            continue;
-        known.insert(key);
-        fresh.append(result);
-    }
-    if (fresh.isEmpty())
-        return {};
-    // Stored first: what did not reach task.db is not shown as found. The list stays untaken, so the
-    // task's next due check tries again.
-    if (!db.insertResults(fresh)) {
-        takenOver.remove(task);
-        storageFailure = tr("Could not store the new results of %1: %2").arg(task->name(), db.lastError());
-        statusBar()->showMessage(storageFailure);
-        return {};
-    }
-    task->appendResults(fresh);
-    return fresh;
-}
-
 void MainWindow::checkTask()
 {
-    if (tasks.isEmpty())
+    if (core.tasks().isEmpty())
         return;
     qCDebug(lcVantrel) << "timer test";
     checkTimer->stop();
-
-    const QDateTime now = QDateTime::currentDateTime().addSecs(clockOffset);
-    bool anyFound = false;
-    const QList<Task*> snapshot = tasks;
-    for (Task* task : snapshot) {
-        bool found = false;
-        QDateTime due = QDateTime::fromString(task->lastUpdateText(), Qt::ISODate).addSecs(task->frequency());
-        // An unreadable last-update time counts as due.
-        if (due.isValid() && now < due)
-            continue;
-
-        if (task->startBackgroundCheck()) {
-            const Task::ResultList fresh = takeOver(task, task->updateResults());
-            if (!fresh.isEmpty()) {
-                latestResults = fresh;
-                qCDebug(lcVantrel) << "in check task->fectchRe";
-                found = true;
-                anyFound = true;
-            }
-        }
-
-        task->setLastUpdate(due.addSecs(task->frequency()).toString(Qt::ISODate));
-        if (!db.updateLastUpdate(task))
-            reportStorageFailure(tr("store the check time of %1").arg(task->name()));
-        qCDebug(lcVantrel).noquote() << "time is out " << '"' + task->name() + '"'
-                                     << '"' + task->lastUpdateText() + '"';
-
-        if (found)
-            showBalloon(tr("New Results"), tr("There are new results now."));
+    const TaskChecker::DueRun run = core.checkDueTasks();
+    if (!run.found.isEmpty())
+        latestResults = run.latest;
+    for (int i = 0; i < run.found.size(); ++i) {
+        qCDebug(lcVantrel) << "in check task->fectchRe";
+        showBalloon(tr("New Results"), tr("There are new results now."));
     }
     // The table shows the selected task only: one refill after the run shows the same as one per task.
-    if (anyFound)
+    if (!run.found.isEmpty())
         showTaskResults();
-    clockOffset += timeWarpSeconds();
-    checkTimer->start(checkInterval());
+    checkTimer->start(checkIntervalMs);
 }
 
 void MainWindow::on_actionUpdate_Tasks_triggered()
 {
-    if (tasks.isEmpty())
+    if (core.tasks().isEmpty() || commandRunning())
         return;
-    bool anyNew = false;
-    storageFailure.clear();
     setDisabled(true);
     DialogProgress dialog(this);
     dialog.setMessage(tr("Updating all tasks right now..."));
     dialog.show();
 
-    const QList<Task*> snapshot = tasks;
-    for (Task* task : snapshot) {
-        if (!task->checkForUpdates())
-            continue;
-        if (!takeOver(task, task->updateResults()).isEmpty())
-            anyNew = true;
-        qCDebug(lcVantrel) << "in task-fecth updatetask";
-    }
-
+    const TaskChecker::UpdateRun run = core.updateAll();
+    if (run.aborted || !run.ran)
+        return; // quitting, or another command ran: nothing to report
     // Refilled once for all tasks: the table shows the selected task only.
-    if (anyNew)
+    if (run.anyNew)
         showTaskResults();
     dialog.close();
     setDisabled(false);
-    // A result that could not be stored is not passed off as a finished update.
-    statusBar()->showMessage(storageFailure.isEmpty() ? tr("Update for all tasks finished!") : storageFailure);
-    if (anyNew)
+    // A result that could not be stored, or a page that could not be read, is not passed off as a
+    // finished update.
+    QString message = tr("Update for all tasks finished!");
+    if (!run.storageFailure.isEmpty())
+        message = run.storageFailure;
+    else if (core.hasUnstored())
+        message = core.lastError();
+    else if (run.failedPages > 0)
+        message = run.failedPages == 1
+                      ? tr("Update for all tasks finished! 1 page could not be downloaded.")
+                      : tr("Update for all tasks finished! %1 pages could not be downloaded.").arg(run.failedPages);
+    statusBar()->showMessage(message);
+    if (run.anyNew)
         showBalloon(tr("New Results"), tr("There are new results for tasks now."));
     else
         showBalloon(tr("No New Results"), tr("There are not new results now."));
@@ -615,40 +606,36 @@ void MainWindow::on_actionUpdate_Tasks_triggered()
 
 void MainWindow::on_actionReset_Results_triggered()
 {
+    if (commandRunning())
+        return;
     const auto answer = QMessageBox::information(
         this, tr("Reset Results"),
         tr("<b>Reset Results</b> will remove all the results in the task and reinitialize the task results back "
            "to original.\nClick <b>\"Yes\"</b> to reset results, or click <b>\"Cancel\"</b> to cancel it"),
         QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel);
-    if (answer != QMessageBox::Yes)
+    if (answer != QMessageBox::Yes || commandRunning())
         return;
     Task* task = selectedTask();
     if (!task)
         return;
 
-    // The page is fetched before anything is deleted: when it cannot be downloaded the old results stay,
-    // in memory and in task.db, instead of being replaced by nothing.
-    const Task::ResultList previous = task->results();
     setDisabled(true);
     DialogProgress dialog(this);
     dialog.setMessage(tr("Resetting <b>%1</b> results right now...").arg(task->name().toHtmlEscaped()));
     dialog.show();
+    const QString name = task->name();
+    const QString address = task->address();
+    const TaskChecker::Outcome outcome = core.resetResults(task);
+    if (outcome == TaskChecker::Outcome::Aborted || outcome == TaskChecker::Outcome::Dropped)
+        return;
 
     QString message = tr("Reset results finished!");
-    if (task->fetchAllResults()) {
-        // Old rows out and new rows in as one change: a failed write leaves the old results, in the file
-        // and in memory.
-        if (db.replaceTaskResults(task->taskId(), task->results())) {
-            takenOver.remove(task);
-            qCDebug(lcVantrel) << "ok";
-        } else {
-            task->setResults(previous);
-            message = tr("Could not save the reset results of %1: %2").arg(task->name(), db.lastError());
-        }
-    } else {
-        task->setResults(previous);
-        message = tr("Reset failed: %1 could not be downloaded. The results were kept.").arg(task->address());
-    }
+    if (outcome == TaskChecker::Outcome::StoreFailed)
+        message = tr("Could not save the reset results of %1: %2").arg(name, core.lastError());
+    else if (outcome == TaskChecker::Outcome::FetchFailed)
+        message = tr("Reset failed: %1 could not be downloaded. The results were kept.").arg(address);
+    else if (outcome == TaskChecker::Outcome::TaskGone)
+        message = tr("Reset failed: task %1 was removed.").arg(name);
     showTaskResults();
 
     dialog.close();
@@ -658,60 +645,69 @@ void MainWindow::on_actionReset_Results_triggered()
 
 // ---- creating tasks ----
 
-int MainWindow::nextTaskId() const
-{
-    // The number of listed tasks, unless a remaining task already carries that id (possible after a
-    // removal); then one more than the largest id, so the results of two tasks never mix.
-    const int count = ui->treeWidgetTaskList->topLevelItemCount();
-    int largest = -1;
-    bool taken = false;
-    for (const Task* task : tasks) {
-        largest = qMax(largest, task->taskId());
-        taken = taken || task->taskId() == count;
-    }
-    return taken ? largest + 1 : count;
-}
-
 void MainWindow::on_action_New_Task_triggered()
 {
-    DialogNewTask dialog(this);
-    if (dialog.exec() != QDialog::Accepted)
+    if (commandRunning())
         return;
-    const int id = nextTaskId();
+    DialogNewTask dialog(this);
+    if (dialog.exec() != QDialog::Accepted || commandRunning())
+        return;
     DialogProgress progress(this);
     progress.show();
     setDisabled(true);
-    createTask(id, dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency());
+    createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency());
+    if (core.isAborting())
+        return;
     setDisabled(false);
     progress.close();
 }
 
-void MainWindow::createTask(int id, const QString& name, const QString& address, const QString& grabText, int frequency)
+void MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency)
 {
-    if (address.isEmpty() || grabText.isEmpty())
-        return;
-    auto task = std::make_unique<Task>(id, name, address, grabText, frequency);
-    if (db.taskExists(task.get())) {
+    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency);
+    switch (created.outcome) {
+    case TaskChecker::Outcome::Exists:
         // The progress popup grabs the input while it shows; the question must get it instead.
         for (DialogProgress* progress : findChildren<DialogProgress*>())
             progress->hide();
         QMessageBox::information(this, tr("New Task"), tr("This task already exists!"), QMessageBox::Ok);
         return;
-    }
-    task->fetchAllResults();
-
-    // Stored first: a task that did not reach task.db is not shown as if it had.
-    if (!db.insertTask(task.get())) {
-        reportStorageFailure(tr("store task %1").arg(name));
+    case TaskChecker::Outcome::StoreFailed:
+        statusBar()->showMessage(tr("Could not %1: %2").arg(tr("store task %1").arg(name), core.lastError()));
+        return;
+    case TaskChecker::Outcome::Done:
+    case TaskChecker::Outcome::FetchFailed:
+        break;
+    default:
         return;
     }
-    Task* created = task.release();
-    tasks.append(created);
     auto* item = new QTreeWidgetItem(ui->treeWidgetTaskList);
     item->setText(0, name);
+    markCheckState(created.task);
     ui->treeWidgetTaskList->setCurrentItem(item);
-    appendTaskRow(created);
-    statusBar()->showMessage(tr("Task %1 created!").arg(name));
+    appendTaskRow(created.task);
+    if (created.outcome == TaskChecker::Outcome::FetchFailed)
+        statusBar()->showMessage(tr("Task %1 created, but its page could not be downloaded (%2). Use Reset Results "
+                                    "when it is reachable.")
+                                     .arg(name, created.failureReason));
+    else
+        statusBar()->showMessage(tr("Task %1 created!").arg(name));
+}
+
+void MainWindow::markCheckState(Task* task)
+{
+    const int row = int(core.tasks().indexOf(task));
+    QTreeWidgetItem* item = row >= 0 ? ui->treeWidgetTaskList->topLevelItem(row) : nullptr;
+    if (!item)
+        return;
+    const QString failure = core.checkFailure(task);
+    if (failure.isEmpty()) {
+        item->setIcon(0, QIcon());
+        item->setToolTip(0, QString());
+    } else {
+        item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        item->setToolTip(0, tr("The last check failed: %1").arg(failure));
+    }
 }
 
 // ---- removing ----
@@ -736,23 +732,29 @@ void MainWindow::on_tableWidget_customContextMenuRequested(const QPoint& pos)
 
 void MainWindow::on_action_Remove_Task_triggered()
 {
-    QTreeWidgetItem* current = ui->treeWidgetTaskList->currentItem();
-    const int index = current ? ui->treeWidgetTaskList->indexOfTopLevelItem(current) : -1;
-    if (index < 0 || index >= tasks.size()) {
+    if (commandRunning())
+        return;
+    Task* task = selectedTask();
+    if (!task) {
         QMessageBox::information(this, tr("No Task Selected"), tr("Please select a task first"), QMessageBox::Ok);
         return;
     }
-    Task* task = tasks.at(index);
-    if (!db.removeTask(task)) {
-        reportStorageFailure(tr("remove task %1").arg(task->name()));
+    removeTask(task);
+}
+
+void MainWindow::removeTask(Task* task)
+{
+    const int index = int(core.tasks().indexOf(task));
+    if (index < 0)
+        return;
+    const QString name = task->name();
+    if (!core.removeTask(task)) {
+        statusBar()->showMessage(tr("Could not %1: %2").arg(tr("remove task %1").arg(name), core.lastError()));
         return;
     }
-    // The task leaves the list before its row leaves the tree: taking the row out selects a neighbour,
+    // The task has left the list before its row leaves the tree: taking the row out selects a neighbour,
     // and the views then refill from the list, which must already match the tree.
-    tasks.removeAt(index);
-    takenOver.remove(task);
     delete ui->treeWidgetTaskList->takeTopLevelItem(index);
-    delete task;
     // The neighbour that became current is selected too, which refills both views for it through the
     // selection signal; without a neighbour (or one already selected) the views are refilled here.
     QTreeWidgetItem* now = ui->treeWidgetTaskList->currentItem();
@@ -767,31 +769,27 @@ void MainWindow::on_action_Remove_Task_triggered()
 
 void MainWindow::on_actionRemove_All_Tasks_triggered()
 {
-    if (tasks.isEmpty())
+    if (core.tasks().isEmpty() || commandRunning())
         return;
     const auto answer = QMessageBox::information(
         this, tr("Remove All Tasks"),
         tr("All the tasks and results will be delete forever.\nDo you want to remove all tasks?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    if (answer != QMessageBox::Yes || commandRunning())
         return;
-    if (!db.removeAllTasks()) {
-        reportStorageFailure(tr("remove all tasks"));
+    if (!core.removeAllTasks()) {
+        statusBar()->showMessage(tr("Could not %1: %2").arg(tr("remove all tasks"), core.lastError()));
         return;
     }
-    const QList<Task*> removed = tasks;
-    tasks.clear();
-    takenOver.clear();
     ui->treeWidgetTaskList->clear();
     ui->tableWidgetTaskInfo->clearContents();
     ui->tableWidget->setRowCount(0);
-    qDeleteAll(removed);
     statusBar()->showMessage(tr("All tasks removed!"));
 }
 
 void MainWindow::on_actionRemove_Result_triggered()
 {
-    if (tasks.isEmpty() || !ui->tableWidget->hasFocus())
+    if (core.tasks().isEmpty() || !ui->tableWidget->hasFocus() || commandRunning())
         return;
     Task* task = selectedTask();
     const int row = ui->tableWidget->currentRow();
@@ -821,7 +819,7 @@ void MainWindow::on_actionRemove_Result_triggered()
 
 void MainWindow::on_actionRemove_All_Results_triggered()
 {
-    if (tasks.isEmpty() || !ui->treeWidgetTaskList->hasFocus())
+    if (core.tasks().isEmpty() || !ui->treeWidgetTaskList->hasFocus() || commandRunning())
         return;
     Task* task = selectedTask();
     if (!task)

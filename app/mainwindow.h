@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/taskchecker.h"
 #include "engine/task.h"
 #include "storage/taskdatabase.h"
 
@@ -8,6 +9,7 @@
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 class QAction;
@@ -33,7 +35,11 @@ public:
     // A check frequency as shown in the property table: 2(Day), 3(Hour), 90(Minute).
     static QString frequencyText(int seconds);
     // The tasks in the order of the task list's rows.
-    QList<Task*> taskList() const { return tasks; }
+    QList<Task*> taskList() const { return core.tasks(); }
+    // The checking core the window hands its work to.
+    TaskChecker& checker() { return core; }
+    // How often the check timer runs (60 s); long-run tests shorten it.
+    void setCheckInterval(int ms);
     // The item data role under which every results-table cell keeps its result's position in the list.
     static constexpr int ResultIndexRole = Qt::UserRole + 1;
 
@@ -78,6 +84,10 @@ protected:
 private:
     void setUpSharedStroke();
     bool handleSharedStroke(QKeyEvent* event);
+    void cancelPendingRemoval();
+    void removeTask(Task* task);
+    void markCheckState(Task* task);
+    bool commandRunning() const;
     void createActions();
     void createTrayIcon();
     void readSettings();
@@ -85,15 +95,13 @@ private:
     void readOptions();
     void updateAutoRun();
     void loadTaskList();
-    void createTask(int id, const QString& name, const QString& address, const QString& grabText, int frequency);
+    void createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
     Task* selectedTask() const;
-    int nextTaskId() const;
     void reportStorageFailure(const QString& what);
     void showBalloon(const QString& title, const QString& text);
     void fillResultRow(int row, int index, const Task::TaskResult& result, const QIcon& stateIcon);
     static QIcon stateIcon(int state);
     int resultIndexOfRow(int row) const;
-    Task::ResultList takeOver(Task* task, const Task::ResultList& delivered);
 
     Ui::MainWindow* ui;
     QSystemTrayIcon* trayIcon = nullptr;
@@ -104,11 +112,9 @@ private:
     QMenu* trayIconMenu = nullptr;
     QTimer* checkTimer = nullptr;
     QTimer* strokeTimer = nullptr; // pending first stroke of Ctrl+R / Ctrl+R, Ctrl+R
+    QPointer<Task> pendingRemoval; // the task selected when that stroke was pressed
+    int checkIntervalMs = 60000;
     TaskDatabase db;
-    QList<Task*> tasks;
+    TaskChecker core{db};
     Task::ResultList latestResults;
-    // The delivered list last taken over per task, so a list is never taken twice.
-    QHash<const Task*, Task::ResultList> takenOver;
-    qint64 clockOffset = 0; // seconds; moved on only by the test-only time warp
-    QString storageFailure; // the last failed store of new results, for update-all's final message
 };

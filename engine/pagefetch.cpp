@@ -92,6 +92,7 @@ FetchedPage PageFetch::takePage(QNetworkReply* reply)
     }
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
+    page.status = status;
     const QNetworkReply::NetworkError error = reply->error();
     // Errors below ProxyConnectionRefusedError are failures of the connection itself (refused,
     // closed, timed out, cancelled, too many or unsafe redirections): nothing trustworthy arrived.

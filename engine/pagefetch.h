@@ -16,6 +16,7 @@ struct FetchedPage
     QByteArray body;
     QUrl url;      // the address of the page that was read (after redirections)
     QString error; // empty when ok
+    int status = 0; // the HTTP status, 0 when no answer came
 };
 Q_DECLARE_METATYPE(FetchedPage)
 

@@ -239,3 +239,21 @@ void Task::replyFinished(QNetworkReply* reply)
     m_hasNew = !m_updateResults.isEmpty();
     m_replyDone = true;
 }
+
+Task::ResultList Task::resultsOfPage(const FetchedPage& page) const
+{
+    return scanResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address));
+}
+
+bool Task::takeUpdatePage(const FetchedPage& page)
+{
+    m_updateResults =
+        compareWithResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address), m_knownLinks);
+    m_hasNew = !m_updateResults.isEmpty();
+    return m_hasNew;
+}
+
+void Task::takeBackgroundPage(const FetchedPage& page, LinkTexts knownLinks)
+{
+    setUpdateResults(compareWithResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address), knownLinks));
+}

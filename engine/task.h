@@ -13,6 +13,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+struct FetchedPage;
 
 // Diagnostic lines of the engine; QT_LOGGING_RULES="vantrel.debug=false" switches them off.
 Q_DECLARE_LOGGING_CATEGORY(lcVantrelEngine)
@@ -86,6 +87,15 @@ public:
     // Compares the page's matching links with results: a stored link whose text changed and that
     // knownLinks does not hold yet is reported once. Extends knownLinks as it goes.
     ResultList compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks) const;
+
+    // The same work on a page downloaded elsewhere (many pages at once through one PageFetcher).
+    // Every link of the page whose text contains the keyword; the task is not changed.
+    ResultList resultsOfPage(const FetchedPage& page) const;
+    // An update check on the GUI thread: updateResults and knownLinks as checkForUpdates leaves them.
+    bool takeUpdatePage(const FetchedPage& page);
+    // A background check: compares with the knownLinks copied when it started and delivers the
+    // records through setUpdateResults.
+    void takeBackgroundPage(const FetchedPage& page, LinkTexts knownLinks);
 
 public slots:
     void setUpdateResults(const Task::ResultList& list);

@@ -45,9 +45,9 @@ TestServer::TestServer(QObject* parent) : QObject(parent)
 
 TestServer::~TestServer() = default;
 
-bool TestServer::listen()
+bool TestServer::listen(const QHostAddress& address)
 {
-    if (!server.listen(QHostAddress::LocalHost, 0))
+    if (!server.listen(address, 0))
         return false;
     QMutexLocker lock(&mutex);
     listenPort = server.serverPort();
@@ -137,7 +137,8 @@ void TestServer::onReadyRead(QTcpSocket* socket)
         socket->setProperty(RequestProperty, request);
         return;
     }
-    socket->setProperty(RequestProperty, QVariant());
+    // A kept-alive connection may carry the next request behind this one.
+    socket->setProperty(RequestProperty, keepAlive ? QVariant(request.mid(headerEnd + 4)) : QVariant());
     socket->setProperty(AnsweredProperty, true);
 
     // Request line: METHOD SP PATH SP VERSION
@@ -190,6 +191,14 @@ void TestServer::answer(QTcpSocket* socket, const Response& response)
         return;
     }
     head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    if (keepAlive && !response.closeMidBody) {
+        head += "Connection: keep-alive\r\n\r\n";
+        socket->write(head + response.body);
+        socket->setProperty(AnsweredProperty, false);
+        if (!socket->property(RequestProperty).toByteArray().isEmpty() || socket->bytesAvailable() > 0)
+            onReadyRead(socket);
+        return;
+    }
     head += "Connection: close\r\n\r\n";
     socket->write(head);
     if (response.closeMidBody) {

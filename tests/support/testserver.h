@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QMutex>
 #include <QObject>
 #include <QTcpServer>
@@ -35,8 +36,13 @@ public:
     explicit TestServer(QObject* parent = nullptr);
     ~TestServer() override;
 
-    // Listens on 127.0.0.1 at a free port. Call it on the server's thread (or before moving it).
-    bool listen();
+    // Listens on 127.0.0.1 (or the given address, such as QHostAddress::Any so that every loopback address
+    // 127.0.0.1 to 127.0.0.20 reaches it as a host of its own) at a free port. Call it on the server's thread
+    // (or before moving it).
+    bool listen(const QHostAddress& address = QHostAddress::LocalHost);
+    // Keeps a connection open after an answer with a length, for the client's next request on it, as real
+    // servers do; by default every answer closes its connection. Set it before listen().
+    void setKeepAlive(bool on) { keepAlive = on; }
     quint16 port() const;
     QUrl url(const QString& path) const; // http://127.0.0.1:PORT + path
 
@@ -59,6 +65,7 @@ private:
     QHash<QString, int> hitCounts;
     quint16 listenPort = 0;
     int open = 0;
+    bool keepAlive = false;
 };
 
 Q_DECLARE_METATYPE(TestServer::Response)

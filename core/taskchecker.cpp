@@ -1,0 +1,378 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/taskchecker.h"
+
+#include "engine/logging.h"
+#include "storage/taskdatabase.h"
+
+#include <QEventLoop>
+#include <QSet>
+
+#include <optional>
+
+namespace {
+QString resultKey(const Task::TaskResult& result)
+{
+    return result.link + QChar(0) + result.text;
+}
+} // namespace
+
+QString failureReason(const FetchedPage& page)
+{
+    if (page.status >= 300)
+        return QStringLiteral("HTTP %1").arg(page.status);
+    return page.error.isEmpty() ? QStringLiteral("no answer") : page.error;
+}
+
+TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent) : QObject(parent), m_db(db) {}
+
+TaskChecker::~TaskChecker()
+{
+    // No download may call back into a task that is gone.
+    m_fetcher.abortAll();
+    qDeleteAll(m_tasks);
+}
+
+void TaskChecker::setClock(const Clock* clock)
+{
+    m_clock = clock;
+}
+
+QDateTime TaskChecker::now() const
+{
+    return (m_clock ? m_clock : &m_systemClock)->now();
+}
+
+bool TaskChecker::contains(const Task* task) const
+{
+    return task && m_tasks.contains(task);
+}
+
+void TaskChecker::loadTasks()
+{
+    m_tasks += m_db.loadTasks();
+}
+
+int TaskChecker::nextTaskId() const
+{
+    // The number of tasks, unless a remaining task already carries that id (possible after a removal);
+    // then one more than the largest id. Storing the task makes the id unique in the file as well.
+    const int count = int(m_tasks.size());
+    int largest = -1;
+    bool taken = false;
+    for (const Task* task : m_tasks) {
+        largest = qMax(largest, task->taskId());
+        taken = taken || task->taskId() == count;
+    }
+    return taken ? largest + 1 : count;
+}
+
+// ---- taking results over ----
+
+Task::ResultList TaskChecker::takeOver(Task* task, const Task::ResultList& delivered, bool store)
+{
+    // A delivered list is taken once: the same list seen again (nothing newer has replaced it) gives
+    // nothing, and records whose link and text the task already holds are left out, so an update found
+    // twice (by update-all and by a background check that overlapped it) is not appended twice. What an
+    // earlier take-over could not store comes first.
+    Task::ResultList candidates = m_unstored.take(task);
+    if (!delivered.isEmpty() && m_takenOver.value(task) != delivered) {
+        m_takenOver.insert(task, delivered);
+        candidates += delivered;
+    }
+    if (candidates.isEmpty())
+        return {};
+
+    QSet<QString> known;
+    const Task::ResultList results = task->results();
+    known.reserve(results.size() + candidates.size());
+    for (const Task::ResultPtr& result : results)
+        known.insert(resultKey(*result));
+    Task::ResultList fresh;
+    for (const Task::ResultPtr& result : std::as_const(candidates)) {
+        const QString key = resultKey(*result);
+        if (known.contains(key))
+            continue;
+        known.insert(key);
+        fresh.append(result);
+    }
+    if (fresh.isEmpty() || !store)
+        return fresh;
+    // Stored first: what did not reach task.db is not shown as found, and is kept for the next try.
+    if (!m_db.insertResults(fresh)) {
+        m_unstored.insert(task, fresh);
+        m_lastError = tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError());
+        return {};
+    }
+    task->appendResults(fresh);
+    return fresh;
+}
+
+// ---- periodic checks ----
+
+bool TaskChecker::startBackgroundCheck(Task* task)
+{
+    const bool holds = !task->updateResults().isEmpty();
+    QPointer<Task> guarded(task);
+    // The task is the context: a task removed meanwhile gets no delivery.
+    m_fetcher.fetch(task->address(), task, [this, guarded, known = task->knownLinks()](const FetchedPage& page) {
+        if (!guarded)
+            return;
+        noteFetch(guarded, page);
+        guarded->takeBackgroundPage(page, known);
+    });
+    return holds;
+}
+
+TaskChecker::DueRun TaskChecker::checkDueTasks()
+{
+    DueRun run;
+    const QDateTime now = this->now();
+    const QList<Task*> snapshot = m_tasks;
+    for (Task* task : snapshot) {
+        const QDateTime due = QDateTime::fromString(task->lastUpdateText(), Qt::ISODate).addSecs(task->frequency());
+        // An unreadable last-update time counts as due.
+        if (due.isValid() && now < due)
+            continue;
+
+        const bool delivered = startBackgroundCheck(task);
+        if (delivered || m_unstored.contains(task)) {
+            const Task::ResultList fresh = takeOver(task, task->updateResults(), true);
+            if (!fresh.isEmpty()) {
+                run.found.append(task);
+                run.latest = fresh;
+            } else if (m_unstored.contains(task))
+                emit storageFailed(m_lastError);
+        }
+
+        task->setLastUpdate(due.addSecs(task->frequency()).toString(Qt::ISODate));
+        if (!m_db.updateLastUpdate(task))
+            emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_db.lastError()));
+        qCDebug(lcVantrel).noquote() << "time is out " << '"' + task->name() + '"'
+                                     << '"' + task->lastUpdateText() + '"';
+    }
+    return run;
+}
+
+void TaskChecker::noteFetch(Task* task, const FetchedPage& page)
+{
+    const bool failedBefore = m_failures.contains(task);
+    if (page.ok) {
+        m_failures.remove(task);
+        if (failedBefore)
+            emit checkStateChanged(task);
+        return;
+    }
+    m_failures.insert(task, PageFailure{failureReason(page)});
+    emit checkStateChanged(task);
+}
+
+// ---- commands that wait ----
+
+bool TaskChecker::wait(const std::function<bool()>& done)
+{
+    while (!m_aborting && !done()) {
+        QEventLoop loop;
+        m_waits.append(&loop);
+        loop.exec();
+        m_waits.removeOne(&loop);
+    }
+    return !m_aborting;
+}
+
+void TaskChecker::wake()
+{
+    for (QEventLoop* loop : std::as_const(m_waits))
+        loop->quit();
+}
+
+void TaskChecker::abortWaits()
+{
+    m_aborting = true;
+    m_fetcher.abortAll();
+    wake();
+}
+
+TaskChecker::UpdateRun TaskChecker::updateAll()
+{
+    UpdateRun run;
+    if (m_tasks.isEmpty())
+        return run;
+    CommandGuard::Scope command(m_guard);
+    if (!command)
+        return run;
+    run.ran = true;
+
+    // Every page is requested at once; each is compared as it arrives and its body released, so memory
+    // does not grow with the number of pages. Deliveries for a task removed meanwhile are dropped.
+    const QList<Task*> snapshot = m_tasks;
+    QHash<const Task*, bool> hasNew;
+    int pending = int(snapshot.size());
+    for (Task* task : snapshot) {
+        QPointer<Task> guarded(task);
+        m_fetcher.fetch(task->address(), this, [this, guarded, &pending, &run, &hasNew](const FetchedPage& page) {
+            --pending;
+            if (guarded && contains(guarded)) {
+                noteFetch(guarded, page);
+                if (!page.ok)
+                    ++run.failedPages;
+                hasNew.insert(guarded, guarded->takeUpdatePage(page));
+            }
+            if (pending == 0)
+                wake();
+        });
+    }
+    if (!wait([&pending] { return pending == 0; })) {
+        run.aborted = true;
+        return run;
+    }
+
+    // Taken over task by task in the list's order, stored in one transaction.
+    QList<QPair<Task*, Task::ResultList>> taken;
+    Task::ResultList all;
+    for (Task* task : std::as_const(m_tasks)) {
+        const bool found = hasNew.value(task, false);
+        if (!found && !m_unstored.contains(task))
+            continue;
+        const Task::ResultList fresh = takeOver(task, found ? task->updateResults() : Task::ResultList(), false);
+        if (fresh.isEmpty())
+            continue;
+        taken.append({task, fresh});
+        all += fresh;
+    }
+    if (all.isEmpty())
+        return run;
+    if (!m_db.insertResults(all)) {
+        QStringList names;
+        for (const auto& [task, fresh] : std::as_const(taken)) {
+            m_unstored.insert(task, fresh);
+            names.append(task->name());
+        }
+        m_lastError =
+            tr("Could not store the new results of %1: %2").arg(names.join(QStringLiteral(", ")), m_db.lastError());
+        run.storageFailure = m_lastError;
+        return run;
+    }
+    for (const auto& [task, fresh] : std::as_const(taken))
+        task->appendResults(fresh);
+    run.anyNew = true;
+    return run;
+}
+
+TaskChecker::Outcome TaskChecker::resetResults(Task* task)
+{
+    CommandGuard::Scope command(m_guard);
+    if (!command)
+        return Outcome::Dropped;
+    if (!contains(task))
+        return Outcome::TaskGone;
+
+    // The page is fetched before anything changes: when it cannot be downloaded, or the file refuses
+    // the change, the old results stay, in memory and in task.db.
+    QPointer<Task> guarded(task);
+    std::optional<FetchedPage> fetched;
+    m_fetcher.fetch(task->address(), this, [this, &fetched](const FetchedPage& page) {
+        fetched = page;
+        wake();
+    });
+    if (!wait([&fetched] { return fetched.has_value(); }))
+        return Outcome::Aborted;
+    if (!guarded || !contains(guarded))
+        return Outcome::TaskGone;
+    noteFetch(task, *fetched);
+    if (!fetched->ok)
+        return Outcome::FetchFailed;
+
+    const Task::ResultList results = task->resultsOfPage(*fetched);
+    fetched.reset();
+    if (!m_db.replaceTaskResults(task->taskId(), results)) {
+        m_lastError = m_db.lastError();
+        return Outcome::StoreFailed;
+    }
+    task->setResults(results);
+    // What a background check delivered before the reset belongs to the old results.
+    m_takenOver.insert(task, task->updateResults());
+    m_unstored.remove(task);
+    return Outcome::Done;
+}
+
+TaskChecker::Created TaskChecker::createTask(const QString& name, const QString& address, const QString& grabText,
+                                             int frequency)
+{
+    Created created;
+    CommandGuard::Scope command(m_guard);
+    if (!command || address.isEmpty() || grabText.isEmpty()) {
+        created.outcome = Outcome::Dropped;
+        return created;
+    }
+    auto task = std::make_unique<Task>(nextTaskId(), name, address, grabText, frequency);
+    if (m_db.taskExists(task.get())) {
+        created.outcome = Outcome::Exists;
+        return created;
+    }
+
+    std::optional<FetchedPage> fetched;
+    m_fetcher.fetch(address, this, [this, &fetched](const FetchedPage& page) {
+        fetched = page;
+        wake();
+    });
+    if (!wait([&fetched] { return fetched.has_value(); })) {
+        created.outcome = Outcome::Aborted;
+        return created;
+    }
+    // A page that could not be downloaded still gives the task (with what its error page holds), so
+    // the user can reset it once the page is reachable.
+    task->setResults(task->resultsOfPage(*fetched));
+
+    // Stored first: a task that did not reach task.db is not listed as if it had.
+    if (!m_db.insertTask(task.get())) {
+        m_lastError = m_db.lastError();
+        created.outcome = Outcome::StoreFailed;
+        return created;
+    }
+    created.task = task.release();
+    m_tasks.append(created.task);
+    noteFetch(created.task, *fetched);
+    if (!fetched->ok) {
+        created.outcome = Outcome::FetchFailed;
+        created.failureReason = failureReason(*fetched);
+    }
+    return created;
+}
+
+// ---- removing ----
+
+void TaskChecker::forget(const Task* task)
+{
+    m_takenOver.remove(task);
+    m_unstored.remove(task);
+    m_failures.remove(task);
+}
+
+bool TaskChecker::removeTask(Task* task)
+{
+    if (!contains(task))
+        return false;
+    if (!m_db.removeTask(task)) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
+    m_tasks.removeOne(task);
+    forget(task);
+    delete task;
+    return true;
+}
+
+bool TaskChecker::removeAllTasks()
+{
+    if (!m_db.removeAllTasks()) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
+    const QList<Task*> removed = m_tasks;
+    m_tasks.clear();
+    m_takenOver.clear();
+    m_unstored.clear();
+    m_failures.clear();
+    qDeleteAll(removed);
+    return true;
+}

@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/clock.h"
+#include "core/commandguard.h"
+#include "engine/pagefetcher.h"
+#include "engine/task.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+class QEventLoop;
+class TaskDatabase;
+
+// The tasks and everything done with them that needs no window: which tasks fall due, the background
+// checks, update-all, reset and creation with their waits, taking delivered results over and storing
+// them. The window shows what it reports; tests drive it without a window.
+//
+// Every wait runs the event loop (the periodic checks and their deliveries go on meanwhile) and holds
+// guard(), so no other waiting command starts inside it. A task removed during a wait is never touched
+// after it. Findings count as seen only once stored: what could not be stored is kept and stored first
+// by the task's next take-over.
+class TaskChecker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Why a check of a task's page gave nothing, for the task list and the status bar.
+    struct PageFailure
+    {
+        QString reason; // "HTTP 404", "Connection refused", ...
+    };
+    struct DueRun
+    {
+        QList<Task*> found;      // tasks whose new results were taken over, in list order
+        Task::ResultList latest; // the new results of the last of them
+    };
+    struct UpdateRun
+    {
+        bool ran = false;     // false: dropped, another command was running or no task exists
+        bool aborted = false; // ended by abortWaits()
+        bool anyNew = false;
+        int failedPages = 0;    // pages that could not be downloaded
+        QString storageFailure; // set when new results could not be stored
+    };
+    enum class Outcome
+    {
+        Done,
+        Dropped,     // another command was running
+        Aborted,     // ended by abortWaits()
+        TaskGone,    // the task was removed during the wait
+        FetchFailed, // the page could not be downloaded
+        StoreFailed, // task.db refused the change; lastError() says why
+        Exists       // creation: a task with this address and keyword is stored already
+    };
+    struct Created
+    {
+        Outcome outcome = Outcome::Done;
+        Task* task = nullptr;  // the new task (Done or FetchFailed: created with what the page gave)
+        QString failureReason; // why its page could not be downloaded
+    };
+
+    explicit TaskChecker(TaskDatabase& db, QObject* parent = nullptr);
+    ~TaskChecker() override;
+
+    // Not owned; the system clock when none is set.
+    void setClock(const Clock* clock);
+    QDateTime now() const;
+    CommandGuard& guard() { return m_guard; }
+    PageFetcher& fetcher() { return m_fetcher; }
+    QString lastError() const { return m_lastError; }
+
+    const QList<Task*>& tasks() const { return m_tasks; }
+    bool contains(const Task* task) const;
+    void loadTasks();
+
+    // The periodic check run: every task whose last update plus its frequency has passed starts a
+    // background check and has the results its previous one delivered taken over.
+    DueRun checkDueTasks();
+    // Checks every task now, all pages at once, and takes the new results over in list order.
+    UpdateRun updateAll();
+    // Rebuilds the task's results from a fresh download; on any failure the old ones stay.
+    Outcome resetResults(Task* task);
+    // Downloads the new task's page, stores the task with its results and appends it to the list.
+    Created createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    // The id the described count rule gives a new task: the number of tasks, unless a task has it.
+    int nextTaskId() const;
+
+    bool removeTask(Task* task);
+    bool removeAllTasks();
+
+    // Ends every wait at once (the program is quitting): downloads are aborted, nothing more is stored.
+    void abortWaits();
+    bool isAborting() const { return m_aborting; }
+
+    // Why the task's last check failed; empty when it succeeded (or never ran).
+    QString checkFailure(const Task* task) const { return m_failures.value(task).reason; }
+    // Whether findings of any task are waiting to be stored.
+    bool hasUnstored() const { return !m_unstored.isEmpty(); }
+
+signals:
+    // A periodic take-over could not store what it found (it is kept for the next one).
+    void storageFailed(const QString& message);
+    // A task's last check failed or succeeded again (see checkFailure).
+    void checkStateChanged(Task* task);
+
+private:
+    Task::ResultList takeOver(Task* task, const Task::ResultList& delivered, bool store);
+    bool startBackgroundCheck(Task* task);
+    void noteFetch(Task* task, const FetchedPage& page);
+    void forget(const Task* task);
+    // Runs the event loop until done() holds or abortWaits() is called; false when aborted.
+    bool wait(const std::function<bool()>& done);
+    void wake();
+
+    TaskDatabase& m_db;
+    const Clock* m_clock = nullptr;
+    Clock m_systemClock;
+    CommandGuard m_guard;
+    PageFetcher m_fetcher;
+    QList<Task*> m_tasks;
+    // The delivered list last taken over per task, so a list is never taken twice.
+    QHash<const Task*, Task::ResultList> m_takenOver;
+    // Findings that could not be stored yet, per task.
+    QHash<const Task*, Task::ResultList> m_unstored;
+    QHash<const Task*, PageFailure> m_failures;
+    QList<QEventLoop*> m_waits;
+    bool m_aborting = false;
+    QString m_lastError;
+};
+
+// Why a download failed, in a few words: "HTTP 404", or what the network layer said.
+QString failureReason(const FetchedPage& page);

@@ -1,0 +1,339 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The checking core without a window: when tasks fall due, taking delivered results over once, the id of a
+// new task, update-all, reset and creation with their waits, a task removed while its page is in flight,
+// the guard against overlapping commands, and findings kept until task.db takes them.
+#include "core/taskchecker.h"
+#include "storage/taskdatabase.h"
+#include "tests/app/appfixture.h"
+#include "tests/support/testserver.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+struct TestClock : Clock
+{
+    QDateTime at = QDateTime::currentDateTime();
+    QDateTime now() const override { return at; }
+};
+
+QByteArray page(const QStringList& texts)
+{
+    QByteArray html = "<html><body>\n";
+    for (int i = 0; i < texts.size(); ++i)
+        html += "<a href=\"/l" + QByteArray::number(i) + "\">" + texts.at(i).toUtf8() + "</a>\n";
+    return html + "</body></html>";
+}
+
+QStringList texts(const Task::ResultList& results)
+{
+    QStringList out;
+    for (const Task::ResultPtr& result : results)
+        out << result->text;
+    return out;
+}
+} // namespace
+
+class TestTaskChecker : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+
+    // A stored task whose one result "qt 1" is at link /l0 of its page.
+    void storeTask(DbFile& file, int id, const QString& name, const QString& path,
+                   const QString& lastUpdate = QStringLiteral("2009-01-01T10:00:00"))
+    {
+        file.addTask(id, name, server.url(path).toString(), QStringLiteral("qt"), 3600, lastUpdate);
+        file.addResult(id, QStringLiteral("01/01/2009"), QStringLiteral("qt 1"),
+                       server.url(path).resolved(QUrl("/l0")).toString());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        PageFetch::setTransferTimeout(3000);
+    }
+
+    void dueRule_data()
+    {
+        QTest::addColumn<int>("secondsSinceUpdate");
+        QTest::addColumn<QString>("lastUpdate"); // overrides the offset when set
+        QTest::addColumn<bool>("due");
+        QTest::addRow("just checked") << 10 << QString() << false;
+        QTest::addRow("one second short") << 3599 << QString() << false;
+        QTest::addRow("frequency passed") << 3600 << QString() << true;
+        QTest::addRow("long overdue") << 86400 << QString() << true;
+        QTest::addRow("unreadable time") << 0 << QStringLiteral("not a time") << true;
+    }
+    void dueRule()
+    {
+        QFETCH(int, secondsSinceUpdate);
+        QFETCH(QString, lastUpdate);
+        QFETCH(bool, due);
+        AppFixture fixture;
+        TestClock clock;
+        const QString path = QStringLiteral("/due/%1").arg(QTest::currentDataTag());
+        server.setPage(path, page({"qt 1"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", path,
+                      lastUpdate.isEmpty() ? clock.at.addSecs(-secondsSinceUpdate).toString(Qt::ISODate) : lastUpdate);
+        }
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.setClock(&clock);
+        checker.loadTasks();
+        const QString before = checker.tasks().at(0)->lastUpdateText();
+        checker.checkDueTasks();
+        QCOMPARE(checker.fetcher().running() + checker.fetcher().queued(), due ? 1 : 0);
+        if (lastUpdate.isEmpty()) // a readable time moves on when the task was due
+            QCOMPARE(checker.tasks().at(0)->lastUpdateText() != before, due);
+        QTRY_COMPARE(checker.fetcher().running(), 0);
+    }
+
+    // A background check's list is taken over at the task's next due run, stored once, and never again.
+    void takeOverOnce()
+    {
+        AppFixture fixture;
+        TestClock clock;
+        server.setPage("/once", page({"qt 2"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", "/once");
+        }
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.setClock(&clock);
+        checker.loadTasks();
+        Task* task = checker.tasks().at(0);
+        QVERIFY(checker.checkDueTasks().found.isEmpty());
+        QTRY_COMPARE(texts(task->updateResults()), QStringList{"qt 2"});
+
+        for (int run = 0; run < 3; ++run) {
+            clock.at = clock.at.addSecs(3 * 3600);
+            const TaskChecker::DueRun due = checker.checkDueTasks();
+            QCOMPARE(due.found, run == 0 ? QList<Task*>{task} : QList<Task*>{});
+            QTRY_COMPARE(checker.fetcher().running(), 0);
+        }
+        QCOMPARE(texts(task->results()), (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
+                 (QStringList{"qt 1", "qt 2"}));
+    }
+
+    void nextTaskId_data()
+    {
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addColumn<int>("next");
+        QTest::addRow("none") << QList<int>{} << 0;
+        QTest::addRow("in order") << QList<int>{0, 1, 2} << 3;
+        QTest::addRow("count free after a removal") << QList<int>{0, 2} << 2 + 1;
+        QTest::addRow("count taken") << QList<int>{2, 5} << 6;
+        QTest::addRow("count free") << QList<int>{5, 7} << 2;
+    }
+    void nextTaskId()
+    {
+        QFETCH(QList<int>, ids);
+        QFETCH(int, next);
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            for (int id : ids)
+                file.addTask(id, QString::number(id), QStringLiteral("http://h/%1").arg(id), "qt");
+        }
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.loadTasks();
+        QCOMPARE(checker.nextTaskId(), next);
+    }
+
+    // Pages answer in another order than the list's; results are still taken over in the list's order, a
+    // page that fails is counted, and everything new is in task.db afterwards.
+    void updateAllOrderAndFailures()
+    {
+        AppFixture fixture;
+        TestServer::Response slow;
+        slow.body = page({"qt 2 slow"});
+        slow.delayMs = 300;
+        server.setResponse("/order/slow", slow);
+        server.setPage("/order/fast", page({"qt 2 fast"}));
+        server.setStatus("/order/gone", 404, page({"qt 2 error"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "Slow", "/order/slow");
+            storeTask(file, 1, "Fast", "/order/fast");
+            storeTask(file, 2, "Gone", "/order/gone");
+        }
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.loadTasks();
+        const TaskChecker::UpdateRun run = checker.updateAll();
+        QVERIFY(run.ran && run.anyNew && !run.aborted);
+        QCOMPARE(run.failedPages, 1);
+        QVERIFY(run.storageFailure.isEmpty());
+        QCOMPARE(checker.checkFailure(checker.tasks().at(2)), QStringLiteral("HTTP 404"));
+        QVERIFY(checker.checkFailure(checker.tasks().at(0)).isEmpty());
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results WHERE id > 3 ORDER BY id"),
+                 (QStringList{"qt 2 slow", "qt 2 fast", "qt 2 error"}));
+
+        // The next successful check clears the mark.
+        server.setPage("/order/gone", page({"qt 2 error"}));
+        checker.updateAll();
+        QVERIFY(checker.checkFailure(checker.tasks().at(2)).isEmpty());
+    }
+
+    // While update-all waits, the same or another waiting command is dropped, and a task removed meanwhile
+    // is skipped: its delivery is never touched, the others are taken over.
+    void overlapDuringUpdateAll()
+    {
+        AppFixture fixture;
+        TestServer::Response slow;
+        slow.body = page({"qt 2"});
+        slow.delayMs = 400;
+        server.setResponse("/overlap/a", slow);
+        server.setResponse("/overlap/b", slow);
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", "/overlap/a");
+            storeTask(file, 1, "B", "/overlap/b");
+        }
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.loadTasks();
+        Task* b = checker.tasks().at(1);
+        bool innerRan = true;
+        TaskChecker::Outcome innerReset = TaskChecker::Outcome::Done;
+        TaskChecker::Outcome innerCreate = TaskChecker::Outcome::Done;
+        QTimer::singleShot(100, this, [&] {
+            innerRan = checker.updateAll().ran;
+            innerReset = checker.resetResults(b);
+            innerCreate = checker.createTask("C", server.url("/overlap/a").toString(), "qt", 3600).outcome;
+            QVERIFY(checker.removeTask(b));
+        });
+        const TaskChecker::UpdateRun run = checker.updateAll();
+        QVERIFY(run.ran);
+        QVERIFY(!innerRan);
+        QCOMPARE(innerReset, TaskChecker::Outcome::Dropped);
+        QCOMPARE(innerCreate, TaskChecker::Outcome::Dropped);
+        QCOMPARE(checker.tasks().size(), 1);
+        QCOMPARE(texts(checker.tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT taskid FROM results ORDER BY id"),
+                 (QStringList{"0", "0"}));
+    }
+
+    // Reset: a page that cannot be read keeps the old results; a task removed during the wait is left alone;
+    // a periodic take-over during a failed reset stays in memory and in task.db alike.
+    void reset()
+    {
+        AppFixture fixture;
+        TestClock clock;
+        server.setPage("/reset/ok", page({"qt new 1", "qt new 2"}));
+        TestServer::Response late;
+        late.status = 500;
+        late.delayMs = 300;
+        server.setResponse("/reset/fails", late);
+        server.setPage("/reset/bg", page({"qt 2"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "Ok", "/reset/ok");
+            storeTask(file, 1, "Fails", "/reset/fails");
+        }
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.setClock(&clock);
+        checker.loadTasks();
+        Task* ok = checker.tasks().at(0);
+        Task* fails = checker.tasks().at(1);
+
+        QCOMPARE(checker.resetResults(ok), TaskChecker::Outcome::Done);
+        QCOMPARE(texts(ok->results()), (QStringList{"qt new 1", "qt new 2"}));
+
+        // A background delivery for the failing task is waiting; its due run comes during the reset.
+        server.setPage("/reset/fails-bg", page({"qt 2"}));
+        fails->setUpdateResults({[&] {
+            auto record = Task::ResultPtr::create();
+            record->taskId = 1;
+            record->text = QStringLiteral("qt 2");
+            record->link = server.url("/l0").toString();
+            return record;
+        }()});
+        ok->setLastUpdate(clock.at.addSecs(3600).toString(Qt::ISODate)); // only "Fails" falls due
+        QTimer::singleShot(100, this, [&] { checker.checkDueTasks(); });
+        QCOMPARE(checker.resetResults(fails), TaskChecker::Outcome::FetchFailed);
+        QCOMPARE(texts(fails->results()), (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results WHERE taskid = 1 ORDER BY id"),
+                 (QStringList{"qt 1", "qt 2"}));
+
+        QTimer::singleShot(100, this, [&] { QVERIFY(checker.removeTask(fails)); });
+        QCOMPARE(checker.resetResults(fails), TaskChecker::Outcome::TaskGone);
+        QTRY_COMPARE(checker.fetcher().running(), 0);
+    }
+
+    // task.db locked by another program: what update-all found is kept, reported, and stored by the next
+    // check once the lock is gone; nothing claims success meanwhile.
+    void findingsKeptUntilStored()
+    {
+        AppFixture fixture;
+        TestClock clock;
+        server.setPage("/locked", page({"qt 2"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", "/locked", clock.at.toString(Qt::ISODate));
+        }
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.setClock(&clock);
+        checker.loadTasks();
+        {
+            DbFile other(fixture.path("task.db"));
+            QVERIFY(other.exec("BEGIN EXCLUSIVE"));
+            const TaskChecker::UpdateRun run = checker.updateAll();
+            QVERIFY(run.storageFailure.startsWith("Could not store the new results of A: "));
+            QVERIFY(checker.hasUnstored());
+            QCOMPARE(texts(checker.tasks().at(0)->results()), QStringList{"qt 1"});
+            // A second update-all finds nothing new on the page, but still cannot store.
+            QVERIFY(!checker.updateAll().storageFailure.isEmpty());
+            other.exec("ROLLBACK");
+        }
+        // The periodic check stores them, with no new page needed.
+        QSignalSpy failures(&checker, &TaskChecker::storageFailed);
+        clock.at = clock.at.addSecs(3600);
+        const TaskChecker::DueRun due = checker.checkDueTasks();
+        QCOMPARE(due.found.size(), 1);
+        QVERIFY(!checker.hasUnstored());
+        QCOMPARE(failures.count(), 0);
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
+                 (QStringList{"qt 1", "qt 2"}));
+        QTRY_COMPARE(checker.fetcher().running(), 0);
+    }
+
+    // Creation: the page's failure is reported with the task; quitting ends a wait on a silent page at once.
+    void createAndAbort()
+    {
+        AppFixture fixture;
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        const TaskChecker::Created missing =
+            checker.createTask("Missing", server.url("/create/none").toString(), "qt", 60);
+        QCOMPARE(missing.outcome, TaskChecker::Outcome::FetchFailed);
+        QCOMPARE(missing.failureReason, QStringLiteral("HTTP 404"));
+        QCOMPARE(checker.tasks().size(), 1);
+        QCOMPARE(checker.createTask("Again", server.url("/create/none").toString(), "qt", 60).outcome,
+                 TaskChecker::Outcome::Exists);
+
+        TestServer::Response silent;
+        silent.never = true;
+        server.setResponse("/create/silent", silent);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QTimer::singleShot(100, this, [&] { checker.abortWaits(); });
+        QCOMPARE(checker.createTask("Silent", server.url("/create/silent").toString(), "qt", 60).outcome,
+                 TaskChecker::Outcome::Aborted);
+        QVERIFY2(elapsed.elapsed() < 2000, "the wait did not end when asked to");
+        QCOMPARE(checker.tasks().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTaskChecker)
+#include "tst_taskchecker.moc"
