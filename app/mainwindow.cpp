@@ -135,7 +135,7 @@ void MainWindow::setUpSharedStroke()
     });
     // Any command, from a menu, the toolbar, a shortcut or the tray, ends a started stroke.
     for (QAction* action : findChildren<QAction*>()) {
-        if (action != ui->action_Remove_Task && action != ui->actionReset_Results)
+        if (action != ui->action_Remove_Task)
             connect(action, &QAction::triggered, this, &MainWindow::cancelPendingRemoval);
     }
     qApp->installEventFilter(this);

@@ -1,31 +1,39 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Update Tasks Now over 200 tasks whose pages (75 KB, 1,000 links each) all changed since the last check,
-// served on loopback, through the real main window: total time and peak resident memory. The reference in
-// the same run is the bare download of the same 200 pages, one after the other.
+// Update Tasks Now over 200 tasks whose pages (75 KB, 1,000 links, 334 with the keyword, all stored) each changed
+// one link's text, served on loopback as the web answers: over 20 hosts (127.0.0.1 to 127.0.0.20) after 0.2 s,
+// and from one host at once. Each way runs in a process of its own so one's peak memory does not hide the
+// other's: the program's update-all (all pages at once through one network manager) and the sequential way
+// (one page after another, a network manager and a nested wait each). Prints time, idle and peak resident
+// memory, and whether both left the same rows in task.db. Then 200 tasks falling due at once: the time until
+// every background check has delivered and the peak thread count, against one thread per check.
 //
-// By default 50 links of each page carry the keyword, are stored as results and have a new text on the page
-// (10,000 new results). With --heavy every one of the 1,000 links does (200,000 new results).
-#include "bench/benchdb.h"
+// bench_updateall [--tasks N]
 #include "app/mainwindow.h"
+#include "bench/benchdb.h"
+#include "engine/taskthread.h"
+#include "storage/taskdatabase.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QProcess>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 
 namespace {
-constexpr int Tasks = 200;
 constexpr int Links = 1000;
-int matching = 50; // links of a page whose text carries the keyword "item"
+constexpr int Hosts = 20;
+constexpr int DelayMs = 200;
+
+bool hasKeyword(int link)
+{
+    return link % 3 == 0; // 334 of 1,000
+}
 
 QString linkPath(int task, int link)
 {
@@ -35,20 +43,130 @@ QString linkPath(int task, int link)
 QString text(int task, int link, int version)
 {
     return QStringLiteral("%1 %2 of page %3, v%4")
-        .arg(link < matching ? QStringLiteral("Item") : QStringLiteral("Story"))
+        .arg(hasKeyword(link) ? QStringLiteral("Item") : QStringLiteral("Story"))
         .arg(link)
         .arg(task)
-        .arg(version);
+        .arg(link == 0 ? version : 1); // the one link whose text changes
 }
 
 QByteArray page(int task, int version)
 {
     QByteArray html = "<html><head><meta charset=\"utf-8\"><title>Page</title></head><body>\n";
-    for (int link = 0; link < Links; ++link) {
+    for (int link = 0; link < Links; ++link)
         html += "<li><a href=\"" + linkPath(task, link).toUtf8() + "\">" + text(task, link, version).toUtf8() +
                 "</a></li>\n";
-    }
     return html + "</body></html>\n";
+}
+
+QString host(bool spread, int task)
+{
+    return spread ? QStringLiteral("127.0.0.%1").arg(1 + task % Hosts) : QStringLiteral("127.0.0.1");
+}
+
+QString pagePath(bool delayed, int task)
+{
+    return QStringLiteral("/%1/t%2/news.html").arg(delayed ? "late" : "now").arg(task);
+}
+
+void waitUntil(const std::function<bool()>& done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+// ---- the child processes ----
+
+int runUpdateAll(bool sequential)
+{
+    MainWindow window;
+    const qint64 idleKb = ProcStatus::residentKb();
+    int peakThreads = ProcStatus::threads();
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] { peakThreads = qMax(peakThreads, ProcStatus::threads()); });
+    sampler.start(5);
+    QElapsedTimer timer;
+    timer.start();
+    QString status;
+    if (sequential) {
+        // One page after another, each through a manager of its own and a nested wait, stored task by task.
+        TaskDatabase db;
+        for (Task* task : window.taskList()) {
+            if (task->checkForUpdates() && db.insertResults(task->updateResults()))
+                task->appendResults(task->updateResults());
+        }
+        status = QStringLiteral("Update for all tasks finished!");
+    } else {
+        window.findChild<QAction*>(QStringLiteral("actionUpdate_Tasks"))->trigger();
+        status = window.statusBar()->currentMessage();
+    }
+    const double ms = timer.nsecsElapsed() / 1e6;
+    std::printf("%.0f %lld %lld %d %s\n", ms, static_cast<long long>(idleKb),
+                static_cast<long long>(ProcStatus::peakResidentKb()), peakThreads, qPrintable(status));
+    return 0;
+}
+
+int runDue(bool threadPerCheck)
+{
+    MainWindow window;
+    struct Later : Clock
+    {
+        QDateTime now() const override { return QDateTime::currentDateTime().addDays(1); }
+    } later;
+    window.checker().setClock(&later);
+    int peakThreads = ProcStatus::threads();
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] { peakThreads = qMax(peakThreads, ProcStatus::threads()); });
+    sampler.start(5);
+    const QList<Task*> tasks = window.taskList();
+    QElapsedTimer timer;
+    timer.start();
+    if (threadPerCheck) {
+        for (Task* task : tasks)
+            task->startBackgroundCheck(); // a worker thread and a network manager each
+    } else {
+        window.checkTask();
+    }
+    waitUntil([&] {
+        for (const Task* task : tasks) {
+            if (task->updateResults().isEmpty())
+                return false;
+        }
+        return true;
+    });
+    std::printf("%.0f %d\n", timer.nsecsElapsed() / 1e6, peakThreads);
+    TaskThread::shutdownAll();
+    return 0;
+}
+
+// ---- the parent ----
+
+QStringList rowsOf(const QString& path)
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("compare"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(QStringLiteral("SELECT taskid, text, link, result_state, result_date FROM results"), db);
+        while (query.next())
+            rows << QStringList{query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
+                                query.value(3).toString(), query.value(4).toString()}
+                        .join(QLatin1Char('|'));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("compare"));
+    rows.sort();
+    return rows;
+}
+
+QStringList runChild(const QStringList& arguments, const QString& folder)
+{
+    QProcess child;
+    child.setWorkingDirectory(folder);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    child.waitForFinished(600000);
+    return QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
 }
 
 } // namespace
@@ -57,62 +175,97 @@ int main(int argc, char* argv[])
 {
     BenchEnvironment environment;
     QApplication app(argc, argv);
-    if (QCoreApplication::arguments().contains(QStringLiteral("--heavy")))
-        matching = Links;
+    const QStringList args = QCoreApplication::arguments();
+    const int childAt = int(args.indexOf(QStringLiteral("--child")));
+    if (childAt > 0) {
+        const QString way = args.value(childAt + 1);
+        if (way == u"sequential" || way == u"concurrent")
+            return runUpdateAll(way == u"sequential");
+        return runDue(way == u"due-threads");
+    }
+    const int tasksAt = int(args.indexOf(QStringLiteral("--tasks")));
+    const int tasks = tasksAt > 0 ? args.value(tasksAt + 1).toInt() : 200;
 
+    // The server answers every loopback address and keeps connections alive, as web servers do.
     QThread serverThread;
     serverThread.start();
     auto* server = new TestServer;
-    server->listen();
+    server->setKeepAlive(true);
+    if (!server->listen(QHostAddress::Any)) {
+        std::fprintf(stderr, "the page server could not listen\n");
+        return 1;
+    }
     qint64 pageBytes = 0;
-    for (int t = 0; t < Tasks; ++t) {
+    for (int t = 0; t < tasks; ++t) {
         const QByteArray body = page(t, 2);
         pageBytes = body.size();
-        server->setPage(QStringLiteral("/t%1/news.html").arg(t), body);
+        TestServer::Response late;
+        late.body = body;
+        late.delayMs = DelayMs;
+        server->setResponse(pagePath(true, t), late);
+        server->setPage(pagePath(false, t), body);
     }
     server->moveToThread(&serverThread);
+    const quint16 port = server->port();
+    int stored = 0;
+    for (int link = 0; link < Links; ++link)
+        stored += hasKeyword(link) ? 1 : 0;
+    std::printf("%d tasks; pages of %lld bytes, %d links, %d with the keyword, all stored, one changed each\n",
+                tasks, static_cast<long long>(pageBytes), Links, stored);
 
-    QTemporaryDir folder;
-    writeBenchDb(
-        QDir(folder.path()).filePath(QStringLiteral("task.db")), Tasks, [](int) { return matching; },
-        [server](int t, int r) { return server->url(linkPath(t, r)).toString(); },
-        [](int t, int r) { return text(t, r, 1); },
-        [server](int t) { return server->url(QStringLiteral("/t%1/news.html").arg(t)).toString(); });
-    QDir::setCurrent(folder.path());
+    QTemporaryDir work;
+    const auto prepare = [&](const QString& name, bool spread, bool delayed) {
+        const QString folder = QDir(work.path()).filePath(name);
+        QDir().mkpath(folder);
+        writeBenchDb(
+            QDir(folder).filePath(QStringLiteral("task.db")), tasks, [stored](int) { return stored; },
+            [&](int t, int r) {
+                return QStringLiteral("http://%1:%2%3").arg(host(spread, t)).arg(port).arg(linkPath(t, r * 3));
+            },
+            [](int t, int r) { return text(t, r * 3, 1); },
+            [&](int t) {
+                return QStringLiteral("http://%1:%2%3").arg(host(spread, t)).arg(port).arg(pagePath(delayed, t));
+            });
+        return folder;
+    };
 
-    // Reference: the same 200 pages downloaded one after the other, nothing else.
-    QElapsedTimer timer;
-    timer.start();
+    struct Scenario
     {
-        QNetworkAccessManager manager;
-        for (int t = 0; t < Tasks; ++t) {
-            QNetworkReply* reply = manager.get(QNetworkRequest(server->url(QStringLiteral("/t%1/news.html").arg(t))));
-            QEventLoop loop;
-            QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-            loop.exec();
-            reply->readAll();
-            reply->deleteLater();
+        const char* title;
+        bool spread;
+        bool delayed;
+    };
+    const Scenario scenarios[] = {{"20 hosts, answer after 0.2 s", true, true}, {"one host, answer at once", false, false}};
+    for (const Scenario& scenario : scenarios) {
+        std::printf("\n== update-all, %s\n", scenario.title);
+        QStringList rows[2];
+        double ms[2] = {0, 0};
+        const char* names[2] = {"sequential", "concurrent"};
+        for (int way = 0; way < 2; ++way) {
+            const QString folder = prepare(QStringLiteral("%1-%2").arg(scenario.title).arg(way), scenario.spread,
+                                           scenario.delayed);
+            const QStringList out = runChild({QStringLiteral("--child"), QString::fromLatin1(names[way])}, folder);
+            ms[way] = out.value(0).toDouble();
+            std::printf("%-10s %7.0f ms   idle RSS %6.1f MB   peak RSS %6.1f MB (+%.1f MB)   threads %3d   \"%s\"\n",
+                        names[way], ms[way], out.value(1).toDouble() / 1024, out.value(2).toDouble() / 1024,
+                        (out.value(2).toDouble() - out.value(1).toDouble()) / 1024, out.value(3).toInt(),
+                        qPrintable(out.mid(4).join(QLatin1Char(' '))));
+            rows[way] = rowsOf(QDir(folder).filePath(QStringLiteral("task.db")));
         }
+        std::printf("concurrent / sequential: %.3f (%.1fx faster); task.db rows %lld, new %lld, identical: %s\n",
+                    ms[1] / ms[0], ms[0] / ms[1], static_cast<long long>(rows[1].size()),
+                    static_cast<long long>(rows[1].size() - qsizetype(tasks) * stored),
+                    rows[0] == rows[1] ? "yes" : "NO");
     }
-    const double downloadMs = timer.nsecsElapsed() / 1e6;
 
-    MainWindow window;
-    const qint64 before = ProcStatus::residentKb();
-    timer.start();
-    window.findChild<QAction*>(QStringLiteral("actionUpdate_Tasks"))->trigger();
-    const double updateMs = timer.nsecsElapsed() / 1e6;
-    qint64 found = 0;
-    for (const Task* task : window.taskList())
-        found += task->results().size() - matching;
-
-    std::printf("pages: %d x %lld bytes, %d links each, %d of them stored and changed\n", Tasks, pageBytes, Links,
-                matching);
-    std::printf("update-all: %.0f ms, %lld new results stored, status \"%s\"\n", updateMs, found,
-                qPrintable(window.statusBar()->currentMessage()));
-    std::printf("reference, bare downloads of the same pages: %.0f ms (update-all is %.1fx that)\n", downloadMs,
-                updateMs / downloadMs);
-    std::printf("resident memory: %lld kB before update-all, peak (VmHWM) %lld kB\n", before,
-                ProcStatus::peakResidentKb());
+    std::printf("\n== %d tasks falling due at once, 20 hosts, answer after 0.2 s\n", tasks);
+    const QString dueFolder = prepare(QStringLiteral("due"), true, true);
+    for (const char* way : {"due-threads", "due-pool"}) {
+        const QStringList out = runChild({QStringLiteral("--child"), QString::fromLatin1(way)}, dueFolder);
+        std::printf("%-12s every check delivered after %6.0f ms, peak threads %d\n",
+                    way == QLatin1String("due-threads") ? "thread each" : "one manager", out.value(0).toDouble(),
+                    out.value(1).toInt());
+    }
 
     QMetaObject::invokeMethod(server, &QObject::deleteLater);
     serverThread.quit();

@@ -112,14 +112,22 @@ Task::ResultList TaskChecker::takeOver(Task* task, const Task::ResultList& deliv
 bool TaskChecker::startBackgroundCheck(Task* task)
 {
     const bool holds = !task->updateResults().isEmpty();
+    if (m_checking.contains(task))
+        return holds;
+    m_checking.insert(task);
+    ++m_backgroundStarted;
     QPointer<Task> guarded(task);
     // The task is the context: a task removed meanwhile gets no delivery.
-    m_fetcher.fetch(task->address(), task, [this, guarded, known = task->knownLinks()](const FetchedPage& page) {
-        if (!guarded)
-            return;
-        noteFetch(guarded, page);
-        guarded->takeBackgroundPage(page, known);
-    });
+    m_fetcher.fetch(
+        task->address(), task,
+        [this, guarded, known = task->knownLinks()](const FetchedPage& page) {
+            if (!guarded)
+                return;
+            m_checking.remove(guarded);
+            noteFetch(guarded, page);
+            guarded->takeBackgroundPage(page, known);
+        },
+        PageFetcher::Priority::Background);
     return holds;
 }
 
@@ -346,6 +354,7 @@ void TaskChecker::forget(const Task* task)
     m_takenOver.remove(task);
     m_unstored.remove(task);
     m_failures.remove(task);
+    m_checking.remove(task);
 }
 
 bool TaskChecker::removeTask(Task* task)
@@ -373,6 +382,7 @@ bool TaskChecker::removeAllTasks()
     m_takenOver.clear();
     m_unstored.clear();
     m_failures.clear();
+    m_checking.clear();
     qDeleteAll(removed);
     return true;
 }

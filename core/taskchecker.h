@@ -11,6 +11,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 class QEventLoop;
 class TaskDatabase;
@@ -98,6 +99,9 @@ public:
 
     // Why the task's last check failed; empty when it succeeded (or never ran).
     QString checkFailure(const Task* task) const { return m_failures.value(task).reason; }
+    // Background checks that sent a request. A task whose previous check has not answered yet is not
+    // checked again at the same time.
+    int backgroundChecksStarted() const { return m_backgroundStarted; }
     // Whether findings of any task are waiting to be stored.
     bool hasUnstored() const { return !m_unstored.isEmpty(); }
 
@@ -127,6 +131,8 @@ private:
     // Findings that could not be stored yet, per task.
     QHash<const Task*, Task::ResultList> m_unstored;
     QHash<const Task*, PageFailure> m_failures;
+    QSet<const Task*> m_checking; // background checks waiting for their page
+    int m_backgroundStarted = 0;
     QList<QEventLoop*> m_waits;
     bool m_aborting = false;
     QString m_lastError;

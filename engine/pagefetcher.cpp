@@ -26,7 +26,7 @@ void PageFetcher::setMaxInFlight(int requests)
     pump();
 }
 
-quint64 PageFetcher::fetch(const QString& address, QObject* context, Callback done)
+quint64 PageFetcher::fetch(const QString& address, QObject* context, Callback done, Priority priority)
 {
     Job job;
     job.ticket = m_nextTicket++;
@@ -34,10 +34,17 @@ quint64 PageFetcher::fetch(const QString& address, QObject* context, Callback do
     job.host = hostOf(address);
     job.context = context;
     job.done = std::move(done);
+    job.priority = priority;
     if (!m_waiting.contains(job.host))
         m_hosts.append(job.host);
     const quint64 ticket = job.ticket;
-    m_waiting[job.host].append(std::move(job));
+    QList<Job>& jobs = m_waiting[job.host];
+    qsizetype at = jobs.size();
+    if (priority == Priority::Waited) {
+        while (at > 0 && jobs.at(at - 1).priority == Priority::Background)
+            --at;
+    }
+    jobs.insert(at, std::move(job));
     ++m_queued;
     pump();
     return ticket;

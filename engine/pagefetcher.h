@@ -28,13 +28,19 @@ public:
     static constexpr int DefaultMaxInFlight = 64;
     static constexpr int MaxPerHost = 6;
     using Callback = std::function<void(const FetchedPage&)>;
+    // A download the user waits for goes before background ones still waiting for the same host.
+    enum class Priority
+    {
+        Background,
+        Waited
+    };
 
     explicit PageFetcher(QObject* parent = nullptr);
     ~PageFetcher() override;
 
     // Queues a download of the address. done runs on this object's thread once it has finished (bounded
     // by PageFetch's timeout and size limit), unless context has been destroyed or the ticket cancelled.
-    quint64 fetch(const QString& address, QObject* context, Callback done);
+    quint64 fetch(const QString& address, QObject* context, Callback done, Priority priority = Priority::Waited);
     void cancel(quint64 ticket);
     // Drops every queued download and aborts the running ones; no callback runs for any of them.
     void abortAll();
@@ -54,6 +60,7 @@ private:
         QString host;
         QPointer<QObject> context;
         Callback done;
+        Priority priority = Priority::Waited;
     };
 
     void pump();

@@ -281,8 +281,12 @@ private slots:
                     static_cast<long long>(end.rssKb - warm.rssKb), static_cast<long long>(RssGrowthLimitKb));
         std::fflush(stdout);
 
-        // The counts agree with what the server saw: every check started reached it, none more.
-        QCOMPARE(requests, end.started + updateAlls * TaskCount);
+        // The counts agree with what the server saw: every check started reached it, none more. A task still
+        // waiting for its previous page when it fell due again was not checked twice at once.
+        const int sent = window.checker().backgroundChecksStarted();
+        std::printf("background checks sent %d of %d due\n", sent, end.started);
+        QVERIFY(sent <= end.started);
+        QCOMPARE(requests, sent + updateAlls * TaskCount);
         QVERIFY(end.started >= Runs * TaskCount / 2 - TaskCount);
         QVERIFY(removed > 0);
         // Results came in (each removal lets a task report its changed links again) and every one reached

@@ -1,0 +1,334 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Commands that overlap, driven as a user would (keys, clicks, the tray menu) against pages that answer
+// late, and writes that fail: nothing crashes, the right task (or none) is removed, nothing found is lost,
+// and memory and task.db agree afterwards.
+#include "app/mainwindow.h"
+#include "engine/pagefetch.h"
+#include "tests/app/appfixture.h"
+#include "tests/support/testserver.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
+
+namespace {
+constexpr int LateMs = 400;
+constexpr int StrokeWaitMs = 1500; // longer than the second the shared stroke waits for
+
+QByteArray page(const QString& text)
+{
+    return "<html><body><a href=\"/l0\">" + text.toUtf8() + "</a></body></html>";
+}
+
+QStringList names(const QList<Task*>& tasks)
+{
+    QStringList out;
+    for (const Task* task : tasks)
+        out << task->name();
+    return out;
+}
+
+QAction* trayAction(MainWindow& window, const QString& text)
+{
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+} // namespace
+
+class TestOverlaps : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+
+    // Tasks A, B, C whose pages answer late, each with the stored result "qt 1" and "qt 2" on its page.
+    void storeThreeTasks(const AppFixture& fixture)
+    {
+        DbFile file(fixture.path("task.db"));
+        for (int i = 0; i < 3; ++i) {
+            const QString name = QString(QChar('A' + i));
+            const QString path = QStringLiteral("/late/") + name;
+            TestServer::Response late;
+            late.body = page(QStringLiteral("qt 2 of ") + name);
+            late.delayMs = LateMs;
+            server.setResponse(path, late);
+            file.addTask(i, name, server.url(path).toString(), "qt");
+            file.addResult(i, "01/01/2009", "qt 1 of " + name, server.url("/l0").toString());
+        }
+    }
+
+    QTreeWidget* showWindow(MainWindow& window, int selectRow)
+    {
+        window.show();
+        if (!QTest::qWaitForWindowActive(&window))
+            return nullptr;
+        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        tree->setCurrentItem(tree->topLevelItem(selectRow));
+        tree->setFocus();
+        return tree;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        PageFetch::setTransferTimeout(3000);
+    }
+
+    // Ctrl+R followed within the second by another command: the removal is cancelled, and a command that
+    // waits for pages never works on a task freed during its wait.
+    void strokeThenCommand_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::addRow("Ctrl+U") << "ctrl+u";
+        QTest::addRow("toolbar Update") << "toolbar";
+        QTest::addRow("Edit, Reset Results, Yes") << "reset";
+        QTest::addRow("Ctrl+K, the options dialog") << "ctrl+k";
+        QTest::addRow("click on another task") << "click";
+    }
+    void strokeThenCommand()
+    {
+        QFETCH(QString, then);
+        AppFixture fixture;
+        storeThreeTasks(fixture);
+        MainWindow window;
+        QTreeWidget* tree = showWindow(window, then == "click" ? 0 : 2);
+        QVERIFY(tree);
+
+        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+        if (then == "ctrl+u") {
+            QTest::keyClick(tree, Qt::Key_U, Qt::ControlModifier);
+        } else if (then == "toolbar") {
+            auto* toolbar = window.findChild<QToolBar*>("mainToolBar");
+            QWidget* button = toolbar->widgetForAction(window.findChild<QAction*>("actionUpdate_Tasks"));
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else if (then == "reset") {
+            ModalAnswer yes;
+            yes.answerNext(QMessageBox::Yes);
+            window.findChild<QAction*>("actionReset_Results")->trigger();
+            QVERIFY(yes.seen);
+        } else if (then == "ctrl+k") {
+            QTimer::singleShot(StrokeWaitMs, [] {
+                if (QWidget* dialog = QApplication::activeModalWidget())
+                    dialog->close();
+            });
+            QTest::keyClick(tree, Qt::Key_K, Qt::ControlModifier);
+        } else {
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                              tree->visualItemRect(tree->topLevelItem(2)).center());
+        }
+        QTest::qWait(StrokeWaitMs);
+        QTRY_VERIFY(window.isEnabled());
+        QCOMPARE(names(window.taskList()), (QStringList{"A", "B", "C"}));
+        QCOMPARE(DbFile(fixture.path("task.db")).count("tasks"), 3);
+    }
+
+    // The pending removal takes the task selected when Ctrl+R was pressed, whatever is selected when it fires.
+    void strokeRemovesTheTaskOfThePress()
+    {
+        AppFixture fixture;
+        storeThreeTasks(fixture);
+        MainWindow window;
+        QTreeWidget* tree = showWindow(window, 0);
+        QVERIFY(tree);
+        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+        tree->setCurrentItem(tree->topLevelItem(2)); // not user input: the program moved the selection
+        QTRY_COMPARE(names(window.taskList()), (QStringList{"B", "C"}));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks ORDER BY task_id"),
+                 (QStringList{"B", "C"}));
+    }
+
+    // The tray's Update Now arriving during update-all's wait (as a D-Bus tray menu delivers it, not as input)
+    // is dropped: the window stays disabled until the first run ends, and each page is fetched once.
+    void trayUpdateDuringUpdateAll()
+    {
+        AppFixture fixture;
+        storeThreeTasks(fixture);
+        MainWindow window;
+        QVERIFY(showWindow(window, 0));
+        QAction* trayUpdate = trayAction(window, "&Update Now");
+        QVERIFY(trayUpdate);
+        const int hitsBefore = server.hits("/late/A");
+        bool disabledAfterInner = false;
+        QTimer::singleShot(LateMs / 4, this, [&] {
+            trayUpdate->trigger();
+            disabledAfterInner = !window.isEnabled();
+        });
+        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        QVERIFY(disabledAfterInner);
+        QVERIFY(window.isEnabled());
+        QCOMPARE(server.hits("/late/A"), hitsBefore + 1);
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
+        QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 6);
+    }
+
+    // The tray's Quit during update-all's wait ends the wait and the program at once.
+    void quitDuringUpdateAll()
+    {
+        AppFixture fixture;
+        storeThreeTasks(fixture);
+        TestServer::Response silent;
+        silent.never = true;
+        server.setResponse("/late/B", silent);
+        MainWindow window;
+        QVERIFY(showWindow(window, 0));
+        QTimer::singleShot(LateMs / 4, this, [&] { trayAction(window, "&Quit")->trigger(); });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        QVERIFY2(elapsed.elapsed() < 2000, "quitting did not end the wait");
+        QVERIFY(!window.isVisible());
+    }
+
+    // Quit from the tray while the window is hidden stores the toolbar as the user left it.
+    void quitFromTrayWhileHidden_data()
+    {
+        QTest::addColumn<bool>("toolbarShown");
+        QTest::addRow("toolbar shown") << true;
+        QTest::addRow("toolbar hidden by the user") << false;
+    }
+    void quitFromTrayWhileHidden()
+    {
+        QFETCH(bool, toolbarShown);
+        AppFixture fixture;
+        {
+            MainWindow window;
+            QVERIFY(showWindow(window, 0));
+            window.findChild<QToolBar*>("mainToolBar")->setVisible(toolbarShown);
+            window.hide();
+            trayAction(window, "&Quit")->trigger();
+        }
+        QSettings settings(AppSettings::Organization, AppSettings::Application);
+        QCOMPARE(settings.value("mainwindow/toolbar").toBool(), toolbarShown);
+    }
+
+    // A periodic check takes new results over while a reset waits for a page that then fails: memory and
+    // task.db hold the same results afterwards.
+    void periodicCheckDuringFailedReset()
+    {
+        AppFixture fixture;
+        server.setPage("/reset/bg", page("qt 2"));
+        TestServer::Response failing;
+        failing.status = 500;
+        failing.delayMs = LateMs;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", server.url("/reset/bg").toString(), "qt");
+            file.addResult(0, "01/01/2009", "qt 1", server.url("/l0").toString());
+        }
+        MainWindow window;
+        QVERIFY(showWindow(window, 0));
+        // A first due run starts a background check that finds "qt 2"; the page then starts failing late.
+        window.checkTask();
+        QTRY_VERIFY(!window.taskList().at(0)->updateResults().isEmpty());
+        server.setResponse("/reset/bg", failing);
+        window.taskList().at(0)->setLastUpdate("2009-01-01T10:00:00");
+        QTimer::singleShot(LateMs / 4, &window, &MainWindow::checkTask);
+        ModalAnswer yes;
+        yes.answerNext(QMessageBox::Yes);
+        window.findChild<QAction*>("actionReset_Results")->trigger();
+        QVERIFY(window.statusBar()->currentMessage().startsWith("Reset failed"));
+        QStringList inMemory;
+        for (const auto& result : window.taskList().at(0)->results())
+            inMemory << result->text;
+        inMemory.sort();
+        QCOMPARE(inMemory, (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY text"), inMemory);
+    }
+
+    // Another program adds a task to task.db after the window loaded its list: the window's new task gets an
+    // id of its own, and removing it leaves the other program's task and results alone.
+    void secondWriterIds()
+    {
+        AppFixture fixture;
+        server.setPage("/ids", page("qt alpha"));
+        MainWindow window;
+        QVERIFY(showWindow(window, 0));
+        {
+            DbFile other(fixture.path("task.db"));
+            other.addTask(0, "beta", "http://elsewhere/", "qt");
+            other.addResult(0, "01/01/2009", "qt beta", "http://elsewhere/1");
+        }
+        QTimer::singleShot(0, [this] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QWidget* dialog = QApplication::activeModalWidget();
+            dialog->findChild<QLineEdit*>("lineEditTaskName")->setText("alpha");
+            dialog->findChild<QLineEdit*>("lineEditWebaddress")->setText(server.url("/ids").toString());
+            dialog->findChild<QLineEdit*>("lineEditGrabtext")->setText("qt");
+            dialog->findChild<QPushButton*>("pushButtonOk")->click();
+        });
+        window.findChild<QAction*>("action_New_Task")->trigger();
+        QCOMPARE(names(window.taskList()), QStringList{"alpha"});
+        QVERIFY(window.taskList().at(0)->taskId() != 0);
+        window.findChild<QAction*>("action_Remove_Task")->trigger();
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.column("SELECT name FROM tasks"), QStringList{"beta"});
+        QCOMPARE(file.column("SELECT text FROM results"), QStringList{"qt beta"});
+    }
+
+    // task.db locked by another program during update-all: the new results are reported as not stored, no
+    // later message claims success until they are, and the next update-all stores them.
+    void lockedFileKeepsFindings()
+    {
+        AppFixture fixture;
+        server.setPage("/locked", page("qt 2"));
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", server.url("/locked").toString(), "qt");
+            file.addResult(0, "01/01/2009", "qt 1", server.url("/l0").toString());
+        }
+        MainWindow window;
+        QVERIFY(showWindow(window, 0));
+        QAction* update = window.findChild<QAction*>("actionUpdate_Tasks");
+        {
+            DbFile other(fixture.path("task.db"));
+            QVERIFY(other.exec("BEGIN EXCLUSIVE"));
+            update->trigger();
+            QVERIFY2(window.statusBar()->currentMessage().startsWith("Could not store the new results of A"),
+                     qPrintable(window.statusBar()->currentMessage()));
+            update->trigger();
+            QVERIFY2(window.statusBar()->currentMessage().startsWith("Could not store the new results of A"),
+                     qPrintable(window.statusBar()->currentMessage()));
+            other.exec("ROLLBACK");
+        }
+        update->trigger();
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
+                 (QStringList{"qt 1", "qt 2"}));
+    }
+
+    // Two tasks on one page hold the same link and text: a changed text is stored for each of them.
+    void sameLinkInTwoTasks()
+    {
+        AppFixture fixture;
+        server.setPage("/shared", page("qt release 2"));
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "Qt", server.url("/shared").toString(), "qt");
+            file.addTask(1, "Releases", server.url("/shared").toString(), "release");
+            for (int id : {0, 1})
+                file.addResult(id, "01/01/2009", "qt release 1", server.url("/l0").toString());
+        }
+        {
+            MainWindow window;
+            QVERIFY(showWindow(window, 0));
+            window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+            QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
+        }
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT taskid FROM results WHERE text = 'qt release 2' "
+                                                        "ORDER BY taskid"),
+                 (QStringList{"0", "1"}));
+    }
+};
+
+QTEST_MAIN(TestOverlaps)
+#include "tst_overlaps.moc"
