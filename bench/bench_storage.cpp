@@ -3,6 +3,9 @@
 // the whole-table way of doing them (full "SELECT *" scans per call, one walk over all results per
 // task while loading, one autocommitted statement at a time).
 //
+// Then stores what one update-all takes over (200 tasks, each 1 new result and 10 newly seen links) in one
+// storeChanges, next to one insertResults call per task, the way the results were stored one task at a time.
+//
 // Usage: bench_storage [tasks results]   (default 1000 200000; the reference runs at a tenth of that)
 #include "storage/taskdatabase.h"
 
@@ -302,6 +305,59 @@ int countRows(const QString& path, const QString& table)
     return q.value(0).toInt();
 }
 
+const int kBatchTasks = 200;
+const int kBatchSeen = 10;
+
+// One update-all's findings; `way` keeps the links of each measured way apart.
+QList<TaskChange> batchChanges(int way)
+{
+    QList<TaskChange> changes;
+    for (int t = 1; t <= kBatchTasks; ++t) {
+        TaskChange change{t, {}, {}, {}};
+        const QString link = linkFor(t, 1000000 + way);
+        change.results << Task::ResultPtr::create(
+            Task::TaskResult{t, QDate::currentDate(), QStringLiteral("Fresh item %1").arg(way), link, StateNew});
+        for (int n = 0; n < kBatchSeen; ++n)
+            change.seenAdded << link + QStringLiteral("#%1").arg(n);
+        changes << change;
+    }
+    return changes;
+}
+
+struct BatchFigures
+{
+    double separateInserts = 0; // 200 insertResults, results only
+    double separateChanges = 0; // 200 storeChanges, one per task
+    double oneBatch = 0;        // one storeChanges
+};
+
+BatchFigures measureBatch(const QString& path)
+{
+    BatchFigures f;
+    TaskDatabase db(path);
+    const auto must = [&db](bool ok) {
+        if (!ok)
+            qFatal("store failed: %s", qPrintable(db.lastError()));
+    };
+    const QList<TaskChange> first = batchChanges(1);
+    f.separateInserts = millis([&] {
+        for (const TaskChange& change : first)
+            must(db.insertResults(change.results));
+    });
+    const QList<TaskChange> second = batchChanges(2);
+    f.separateChanges = millis([&] {
+        for (const TaskChange& change : second)
+            must(db.storeChanges({change}));
+    });
+    const QList<TaskChange> third = batchChanges(3);
+    f.oneBatch = millis([&] { must(db.storeChanges(third)); });
+    for (int t = 1; t <= kBatchTasks; ++t) {
+        if (db.seenLinks(t).value_or(QSet<QString>()).size() != 2 * kBatchSeen)
+            qFatal("seen links of task %d not stored", t);
+    }
+    return f;
+}
+
 void row(const char* name, double ref, double small, double large)
 {
     std::printf("%-22s %12.3f %12.3f %9.1fx %12.3f %9.2fx\n", name, ref, small, ref / small, large, large / small);
@@ -352,5 +408,13 @@ int main(int argc, char** argv)
                 smallResults, tasks, results, double(results) / smallResults);
     std::printf("goals at large: loadTasks < 1500 ms (%s), 1000 inserts < 300 ms (%s)\n",
                 big.load < 1500 ? "met" : "MISSED", big.insert < 300 ? "met" : "MISSED");
+
+    const BatchFigures batch = measureBatch(large);
+    std::printf("\nstoring %d tasks' findings (1 result + %d seen links each) at large, ms:\n", kBatchTasks,
+                kBatchSeen);
+    std::printf("  %-44s %10.1f\n", "insertResults per task (results only)", batch.separateInserts);
+    std::printf("  %-44s %10.1f\n", "storeChanges per task", batch.separateChanges);
+    std::printf("  %-44s %10.1f  (%.0fx faster than insertResults per task)\n", "one storeChanges", batch.oneBatch,
+                batch.separateInserts / batch.oneBatch);
     return 0;
 }

@@ -17,6 +17,7 @@ DialogOption::DialogOption(QWidget* parent) : QDialog(parent), ui(new Ui::Dialog
     ui->checkBoxAutoDelete->setChecked(AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), false));
     ui->checkBoxAutorun->setChecked(AppSettings::readBool(settings, QStringLiteral("is_auto_run"), false));
     ui->spinBoxDays->setValue(AppSettings::readDays(settings, QStringLiteral("delete_days"), 14));
+    ui->checkBoxReportNewLinks->setChecked(AppSettings::readBool(settings, QStringLiteral("report_new_links"), false));
     settings.endGroup();
 }
 
@@ -45,6 +46,11 @@ bool DialogOption::isAutoDelete() const
 int DialogOption::deleteDays() const
 {
     return ui->spinBoxDays->value();
+}
+
+bool DialogOption::isReportNewLinks() const
+{
+    return ui->checkBoxReportNewLinks->isChecked();
 }
 
 void DialogOption::on_pushButtonOk_clicked()

@@ -18,6 +18,7 @@ public:
     bool isAutoRun() const;
     bool isAutoDelete() const;
     int deleteDays() const;
+    bool isReportNewLinks() const;
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -55,6 +55,12 @@ Task::Task(int taskId, const QString& name, const QString& address, const QStrin
 {
 }
 
+// The id is chosen when the task is stored, from what the file holds at that moment.
+void Task::setTaskId(int id)
+{
+    m_taskId = id;
+}
+
 // Background checks hold the task through a QPointer and never own it, so nothing is to be done
 // for them here; the network manager is a child and goes with the task.
 Task::~Task() = default;

@@ -49,6 +49,7 @@ public:
     ~Task() override;
 
     int taskId() const { return m_taskId; }
+    void setTaskId(int id);
     QString name() const { return m_name; }
     QString address() const { return m_address; }
     QString grabText() const { return m_grabText; }

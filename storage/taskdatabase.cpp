@@ -9,6 +9,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
+#include <climits>
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcVantrel, "vantrel")
@@ -26,6 +29,12 @@ const QString kCreateResults =
 const QString kIndexes[] = {
     QStringLiteral("CREATE INDEX IF NOT EXISTS results_taskid ON results(taskid)"),
     QStringLiteral("CREATE INDEX IF NOT EXISTS results_link ON results(link)"),
+};
+// The links each task's page showed at its last check. A table of its own, unknown to the two above, so
+// every copy of the program still reads the file; the unique index makes a task's links a set.
+const QString kCreateSeenLinks[] = {
+    QStringLiteral("CREATE TABLE IF NOT EXISTS seen_links(taskid INTEGER, link TEXT)"),
+    QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS seen_links_task_link ON seen_links(taskid, link)"),
 };
 
 const QString kInsertTask =
@@ -53,9 +62,9 @@ QString sqlText(const QString& text)
     return text.isNull() ? QStringLiteral("") : text;
 }
 
-void bindResult(QSqlQuery& query, const Task::TaskResult& result)
+void bindResult(QSqlQuery& query, const Task::TaskResult& result, int taskId)
 {
-    query.bindValue(QStringLiteral(":taskid"), result.taskId);
+    query.bindValue(QStringLiteral(":taskid"), taskId);
     query.bindValue(QStringLiteral(":result_date"), sqlText(result.date.toString(kDateFormat)));
     query.bindValue(QStringLiteral(":result_state"), result.state);
     query.bindValue(QStringLiteral(":text"), sqlText(result.text));
@@ -84,11 +93,18 @@ QString freeConnectionName()
     return name;
 }
 
-// Runs the statements of one operation as a whole: rolled back unless commit() succeeds.
+// Runs the statements of one operation as a whole: rolled back unless commit() succeeds. It takes the
+// write lock at once, so what it reads stays true until it writes, whatever another connection does.
 class Transaction
 {
 public:
-    explicit Transaction(QSqlDatabase& db) : m_db(db), m_active(db.transaction()) {}
+    explicit Transaction(QSqlDatabase& db) : m_db(db)
+    {
+        QSqlQuery begin(db);
+        m_active = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        if (!m_active)
+            m_error = begin.lastError();
+    }
     ~Transaction()
     {
         if (m_active)
@@ -98,6 +114,7 @@ public:
     Transaction& operator=(const Transaction&) = delete;
 
     bool active() const { return m_active; }
+    QSqlError error() const { return m_error; }
     bool commit()
     {
         if (!m_db.commit())
@@ -108,7 +125,8 @@ public:
 
 private:
     QSqlDatabase& m_db;
-    bool m_active;
+    bool m_active = false;
+    QSqlError m_error;
 };
 
 } // namespace
@@ -167,6 +185,11 @@ void TaskDatabase::createTables()
     for (const QString& statement : kIndexes) {
         if (!query.exec(statement))
             qCDebug(lcVantrel) << "index not created:" << query.lastError().text();
+    }
+    // Without it (a file that cannot be written) the seen-link operations fail and say so.
+    for (const QString& statement : kCreateSeenLinks) {
+        if (!query.exec(statement))
+            qCDebug(lcVantrel) << "seen links table not created:" << query.lastError().text();
     }
 }
 
@@ -274,17 +297,19 @@ std::optional<bool> TaskDatabase::storedResult(const Task::TaskResult& result)
         return std::nullopt;
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    const QString statement = result.link.isEmpty()
-                                  ? QStringLiteral("SELECT text, link FROM results WHERE link = '' OR link IS NULL")
-                                  : QStringLiteral("SELECT text, link FROM results WHERE link = ?");
+    const QString statement =
+        result.link.isEmpty() ? QStringLiteral("SELECT text, link, taskid FROM results WHERE link = '' OR link IS NULL")
+                              : QStringLiteral("SELECT text, link, taskid FROM results WHERE link = ?");
     if (!prepare(query, statement))
         return std::nullopt;
     if (!result.link.isEmpty())
         query.addBindValue(result.link);
     if (!run(query))
         return std::nullopt;
+    // The task is compared as loading reads it, so a row counts for the task it is loaded into.
     while (query.next()) {
-        if (query.value(0).toString() == result.text && query.value(1).toString() == result.link)
+        if (query.value(0).toString() == result.text && query.value(1).toString() == result.link &&
+            query.value(2).toInt() == result.taskId)
             return true;
     }
     return false;
@@ -308,7 +333,31 @@ std::optional<bool> TaskDatabase::storedTaskId(int taskId)
     return false;
 }
 
-bool TaskDatabase::insertTask(const Task* task)
+std::optional<int> TaskDatabase::freeTaskId(int preferred)
+{
+    // Every id in use, read the way loading reads it (a NULL or a text counts as what toInt() makes of it).
+    QSet<int> used;
+    for (const QString& statement : {QStringLiteral("SELECT DISTINCT task_id FROM tasks"),
+                                     QStringLiteral("SELECT DISTINCT taskid FROM results")}) {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!prepare(query, statement) || !run(query))
+            return std::nullopt;
+        while (query.next())
+            used.insert(query.value(0).toInt());
+    }
+    if (!used.contains(preferred))
+        return preferred;
+    const int largest = *std::max_element(used.cbegin(), used.cend());
+    if (largest < INT_MAX)
+        return largest + 1;
+    int id = 0; // the largest id is taken: the lowest free one instead
+    while (used.contains(id))
+        ++id;
+    return id;
+}
+
+bool TaskDatabase::insertTask(Task* task, const QStringList& seenLinks)
 {
     if (!task)
         return succeed();
@@ -316,17 +365,21 @@ bool TaskDatabase::insertTask(const Task* task)
         return false;
     Transaction transaction(db);
     if (!transaction.active())
-        return fail(db.lastError());
+        return fail(transaction.error());
     const std::optional<bool> exists = storedTask(*task);
     if (!exists)
         return false;
     if (*exists)
         return succeed(); // the same keyword on the same page is stored already: nothing is written
+    const std::optional<int> chosen = freeTaskId(task->taskId());
+    if (!chosen)
+        return false;
+    const int taskId = *chosen;
 
     QSqlQuery insert(db);
     if (!prepare(insert, kInsertTask))
         return false;
-    insert.bindValue(QStringLiteral(":task_id"), task->taskId());
+    insert.bindValue(QStringLiteral(":task_id"), taskId);
     insert.bindValue(QStringLiteral(":task_date"), sqlText(task->taskDateText()));
     insert.bindValue(QStringLiteral(":last_update"), sqlText(task->lastUpdateText()));
     insert.bindValue(QStringLiteral(":name"), sqlText(task->name()));
@@ -343,25 +396,46 @@ bool TaskDatabase::insertTask(const Task* task)
     for (const Task::ResultPtr& result : task->results()) {
         if (!result)
             continue;
-        bindResult(insertResult, *result);
+        bindResult(insertResult, *result, taskId);
         if (!run(insertResult))
             return false;
     }
+    // Rows an older copy of the program left under the id belong to a task that is gone.
+    if (!deleteSeenLinksOf(taskId) || !writeSeenChanges({TaskChange{taskId, {}, seenLinks, {}}}))
+        return false;
     insert.finish();
     insertResult.finish();
-    return transaction.commit() ? succeed() : fail(db.lastError());
+    if (!transaction.commit())
+        return fail(db.lastError());
+    task->setTaskId(taskId);
+    for (const Task::ResultPtr& result : task->results()) {
+        if (result)
+            result->taskId = taskId;
+    }
+    return succeed();
 }
 
 bool TaskDatabase::insertResults(const Task::ResultList& results)
 {
-    if (results.isEmpty())
+    return storeChanges({TaskChange{0, results, {}, {}}});
+}
+
+bool TaskDatabase::storeChanges(const QList<TaskChange>& changes)
+{
+    Task::ResultList results;
+    bool seenChanged = false;
+    for (const TaskChange& change : changes) {
+        results += change.results;
+        seenChanged = seenChanged || !change.seenAdded.isEmpty() || !change.seenRemoved.isEmpty();
+    }
+    if (results.isEmpty() && !seenChanged)
         return succeed();
     if (!ensureOpen())
         return false;
     Transaction transaction(db);
     if (!transaction.active())
-        return fail(db.lastError());
-    if (!insertNewResults(results))
+        return fail(transaction.error());
+    if (!insertNewResults(results) || (seenChanged && !writeSeenChanges(changes)))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
@@ -372,8 +446,35 @@ bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& result
         return false;
     Transaction transaction(db);
     if (!transaction.active())
-        return fail(db.lastError());
+        return fail(transaction.error());
     if (!deleteResultsOf(taskId) || !insertNewResults(results))
+        return false;
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& results, const QStringList& seenLinks)
+{
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(transaction.error());
+    if (!deleteResultsOf(taskId) || !insertNewResults(results))
+        return false;
+    const std::optional<QSet<QString>> stored = readSeenLinks(taskId);
+    if (!stored)
+        return false;
+    TaskChange change{taskId, {}, {}, {}};
+    const QSet<QString> wanted(seenLinks.cbegin(), seenLinks.cend());
+    for (const QString& link : seenLinks) {
+        if (!stored->contains(link))
+            change.seenAdded.append(link);
+    }
+    for (const QString& link : *stored) {
+        if (!wanted.contains(link))
+            change.seenRemoved.append(link);
+    }
+    if (!writeSeenChanges({change}))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
@@ -401,12 +502,87 @@ bool TaskDatabase::insertNewResults(const Task::ResultList& results)
             return false;
         if (*exists)
             continue;
-        bindResult(insert, *result);
+        bindResult(insert, *result, result->taskId);
         if (!run(insert))
             return false;
     }
     insert.finish();
     return true;
+}
+
+std::optional<QSet<QString>> TaskDatabase::readSeenLinks(int taskId)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!prepare(query, QStringLiteral("SELECT link FROM seen_links WHERE taskid = ?")))
+        return std::nullopt;
+    query.addBindValue(taskId);
+    if (!run(query))
+        return std::nullopt;
+    QSet<QString> links;
+    while (query.next())
+        links.insert(query.value(0).toString());
+    return links;
+}
+
+bool TaskDatabase::deleteSeenLinksOf(int taskId)
+{
+    QSqlQuery remove(db);
+    if (!prepare(remove, QStringLiteral("DELETE FROM seen_links WHERE taskid = ?")))
+        return false;
+    remove.addBindValue(taskId);
+    return run(remove);
+}
+
+bool TaskDatabase::writeSeenChanges(const QList<TaskChange>& changes)
+{
+    QSqlQuery add(db);
+    QSqlQuery remove(db);
+    if (!prepare(add, QStringLiteral("INSERT OR IGNORE INTO seen_links(taskid, link) VALUES(?, ?)")) ||
+        !prepare(remove, QStringLiteral("DELETE FROM seen_links WHERE taskid = ? AND link = ?")))
+        return false;
+    for (const TaskChange& change : changes) {
+        for (const QString& link : change.seenRemoved) {
+            remove.addBindValue(change.taskId);
+            remove.addBindValue(sqlText(link));
+            if (!run(remove))
+                return false;
+        }
+        for (const QString& link : change.seenAdded) {
+            add.addBindValue(change.taskId);
+            add.addBindValue(sqlText(link));
+            if (!run(add))
+                return false;
+        }
+    }
+    return true;
+}
+
+std::optional<QSet<QString>> TaskDatabase::seenLinks(int taskId)
+{
+    if (!ensureOpen())
+        return std::nullopt;
+    std::optional<QSet<QString>> links = readSeenLinks(taskId);
+    if (links)
+        succeed();
+    return links;
+}
+
+bool TaskDatabase::hasSeenLinks(int taskId)
+{
+    if (!ensureOpen())
+        return false;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!prepare(query, QStringLiteral("SELECT 1 FROM seen_links WHERE taskid = ? LIMIT 1")))
+        return false;
+    query.addBindValue(taskId);
+    return run(query) && succeed() && query.next();
+}
+
+bool TaskDatabase::removeAllSeenLinks()
+{
+    return runStatement(QStringLiteral("DELETE FROM seen_links"), {});
 }
 
 bool TaskDatabase::updateLastUpdate(const Task* task)
@@ -432,7 +608,7 @@ bool TaskDatabase::removeTask(const Task* task)
         return false;
     Transaction transaction(db);
     if (!transaction.active())
-        return fail(db.lastError());
+        return fail(transaction.error());
     const std::optional<bool> stored = storedTaskId(task->taskId());
     if (!stored)
         return false;
@@ -446,7 +622,7 @@ bool TaskDatabase::removeTask(const Task* task)
     removeRows.bindValue(QStringLiteral(":id"), task->taskId());
     if (!run(removeRows))
         return false;
-    if (!deleteResultsOf(task->taskId()))
+    if (!deleteResultsOf(task->taskId()) || !deleteSeenLinksOf(task->taskId()))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
@@ -468,9 +644,10 @@ bool TaskDatabase::removeAllTasks()
         return false;
     Transaction transaction(db);
     if (!transaction.active())
-        return fail(db.lastError());
+        return fail(transaction.error());
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("DELETE FROM tasks")) || !query.exec(QStringLiteral("DELETE FROM results")))
+    if (!query.exec(QStringLiteral("DELETE FROM tasks")) || !query.exec(QStringLiteral("DELETE FROM results")) ||
+        !query.exec(QStringLiteral("DELETE FROM seen_links")))
         return fail(query.lastError());
     query.finish();
     return transaction.commit() ? succeed() : fail(db.lastError());
@@ -482,7 +659,7 @@ bool TaskDatabase::removeOldResults(int days)
         return false;
     Transaction transaction(db);
     if (!transaction.active())
-        return fail(db.lastError());
+        return fail(transaction.error());
 
     // Deletion goes by date text, so each distinct text is judged once.
     const QDate today = QDate::currentDate();

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/seenlinks.h"
 #include "engine/task.h"
 
 #include <QCoreApplication>
 #include <QList>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <optional>
@@ -45,13 +48,25 @@ public:
     // Every stored task with its results, newest result first; the caller owns the tasks.
     QList<Task*> loadTasks();
     bool taskExists(const Task* task);
+    // Whether the result's own task holds a row with the same text and link.
     bool resultExists(const Task::TaskResult& result);
 
-    bool insertTask(const Task* task);
+    // Stores a new task with all its results and the links its page showed. The id is chosen inside the
+    // transaction, from the file: the task's own id when no task row and no leftover result carries it,
+    // else one more than the largest id of either table. Seen-link rows left under that id are replaced.
+    // After the commit the task and its records carry the chosen id. A task with the same keyword and
+    // address stored already is no failure: nothing is written and nothing renumbered.
+    bool insertTask(Task* task, const QStringList& seenLinks = {});
+    // Stores the records a task does not hold yet (see resultExists); all or nothing.
     bool insertResults(const Task::ResultList& results);
     // In one transaction: every result of the task id goes, then the records are inserted as insertResults
-    // does. On a failure nothing changes.
+    // does. The seen links are left as they are. On a failure nothing changes.
     bool replaceTaskResults(int taskId, const Task::ResultList& results);
+    // The same, and the task's seen links become exactly seenLinks (only the difference is written).
+    bool replaceTaskResults(int taskId, const Task::ResultList& results, const QStringList& seenLinks);
+    // The findings of many checks in one transaction, all or nothing: each change's new results as
+    // insertResults stores them, and its seen-link differences.
+    bool storeChanges(const QList<TaskChange>& changes);
     bool updateLastUpdate(const Task* task);
     bool updateResultState(const Task::TaskResult& result, int state);
     bool removeTask(const Task* task);
@@ -60,16 +75,29 @@ public:
     bool removeAllTasks();
     bool removeOldResults(int days);
 
+    // The links recorded as seen at the task's last check: nullopt when they could not be read, an empty
+    // set when none are recorded.
+    std::optional<QSet<QString>> seenLinks(int taskId);
+    // False also when the lookup failed.
+    bool hasSeenLinks(int taskId);
+    // Forgets every recorded link, so that every task starts afresh at its next check.
+    bool removeAllSeenLinks();
+
 private:
     // Rows matched in SQL, compared again in C++; empty when the lookup itself failed.
     std::optional<bool> storedTask(const Task& task);
     std::optional<bool> storedResult(const Task::TaskResult& result);
     std::optional<bool> storedTaskId(int taskId);
+    std::optional<int> freeTaskId(int preferred);
 
     // Both run inside the caller's transaction. The first deletes every result carrying the task id; the
     // second inserts the records, skipping a link with the same text stored already.
     bool deleteResultsOf(int taskId);
     bool insertNewResults(const Task::ResultList& results);
+    // Seen-link rows, inside the caller's transaction as well.
+    std::optional<QSet<QString>> readSeenLinks(int taskId);
+    bool deleteSeenLinksOf(int taskId);
+    bool writeSeenChanges(const QList<TaskChange>& changes);
 
     bool ensureOpen();
     bool prepare(QSqlQuery& query, const QString& statement);

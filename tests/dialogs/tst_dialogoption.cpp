@@ -55,16 +55,23 @@ void TestDialogOption::shownValues_data()
     QTest::addColumn<QVariant>("autoDelete"); // stored values; an invalid QVariant leaves the key out
     QTest::addColumn<QVariant>("autoRun");
     QTest::addColumn<QVariant>("days");
+    QTest::addColumn<QVariant>("reportNewLinks");
     QTest::addColumn<bool>("shownAutoDelete");
     QTest::addColumn<bool>("shownAutoRun");
     QTest::addColumn<int>("shownDays");
+    QTest::addColumn<bool>("shownReportNewLinks");
 
-    QTest::addRow("first start") << QVariant() << QVariant() << QVariant() << false << false << 14;
-    QTest::addRow("both on") << QVariant(true) << QVariant(true) << QVariant(20) << true << true << 20;
-    QTest::addRow("delete only") << QVariant(true) << QVariant(false) << QVariant(31) << true << false << 31;
-    QTest::addRow("run only") << QVariant(false) << QVariant(true) << QVariant(7) << false << true << 7;
-    QTest::addRow("3 days shown as 7") << QVariant(true) << QVariant() << QVariant(3) << true << false << 7;
-    QTest::addRow("45 days shown as 31") << QVariant() << QVariant() << QVariant(45) << false << false << 31;
+    const QVariant none;
+    QTest::addRow("first start") << none << none << none << none << false << false << 14 << false;
+    QTest::addRow("both on") << QVariant(true) << QVariant(true) << QVariant(20) << none << true << true << 20 << false;
+    QTest::addRow("delete only") << QVariant(true) << QVariant(false) << QVariant(31) << QVariant(false) << true
+                                 << false << 31 << false;
+    QTest::addRow("run only") << QVariant(false) << QVariant(true) << QVariant(7) << none << false << true << 7
+                              << false;
+    QTest::addRow("3 days shown as 7") << QVariant(true) << none << QVariant(3) << none << true << false << 7 << false;
+    QTest::addRow("45 days shown as 31") << none << none << QVariant(45) << none << false << false << 31 << false;
+    QTest::addRow("new links only") << none << none << none << QVariant(true) << false << false << 14 << true;
+    QTest::addRow("new links unreadable") << none << none << none << QVariant("often") << false << false << 14 << false;
 }
 
 void TestDialogOption::shownValues()
@@ -72,9 +79,11 @@ void TestDialogOption::shownValues()
     QFETCH(QVariant, autoDelete);
     QFETCH(QVariant, autoRun);
     QFETCH(QVariant, days);
+    QFETCH(QVariant, reportNewLinks);
     QFETCH(bool, shownAutoDelete);
     QFETCH(bool, shownAutoRun);
     QFETCH(int, shownDays);
+    QFETCH(bool, shownReportNewLinks);
 
     {
         QSettings settings(AppSettings::Organization, AppSettings::Application);
@@ -85,6 +94,8 @@ void TestDialogOption::shownValues()
             settings.setValue("is_auto_run", autoRun);
         if (days.isValid())
             settings.setValue("delete_days", days);
+        if (reportNewLinks.isValid())
+            settings.setValue("report_new_links", reportNewLinks);
     }
 
     DialogOption dialog;
@@ -94,6 +105,8 @@ void TestDialogOption::shownValues()
     QCOMPARE(dialog.isAutoDelete(), shownAutoDelete);
     QCOMPARE(dialog.isAutoRun(), shownAutoRun);
     QCOMPARE(dialog.deleteDays(), shownDays);
+    QCOMPARE(dialog.findChild<QCheckBox*>("checkBoxReportNewLinks")->isChecked(), shownReportNewLinks);
+    QCOMPARE(dialog.isReportNewLinks(), shownReportNewLinks);
 }
 
 void TestDialogOption::okAcceptsWithTheShownValues()
@@ -102,6 +115,7 @@ void TestDialogOption::okAcceptsWithTheShownValues()
     dialog.show();
     dialog.findChild<QCheckBox*>("checkBoxAutorun")->click();
     dialog.findChild<QSpinBox*>("spinBoxDays")->setValue(21);
+    QTest::mouseClick(dialog.findChild<QCheckBox*>("checkBoxReportNewLinks"), Qt::LeftButton);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
     QCOMPARE(accepted.count(), 1);
@@ -109,6 +123,7 @@ void TestDialogOption::okAcceptsWithTheShownValues()
     QVERIFY(dialog.isAutoRun());
     QVERIFY(!dialog.isAutoDelete());
     QCOMPARE(dialog.deleteDays(), 21);
+    QVERIFY(dialog.isReportNewLinks());
     QVERIFY2(stored().isEmpty(), "the dialog itself never writes the settings");
 }
 
@@ -126,6 +141,7 @@ void TestDialogOption::cancelWritesNothing()
     dialog.findChild<QCheckBox*>("checkBoxAutorun")->click();
     dialog.findChild<QCheckBox*>("checkBoxAutoDelete")->click();
     dialog.findChild<QSpinBox*>("spinBoxDays")->setValue(30);
+    dialog.findChild<QCheckBox*>("checkBoxReportNewLinks")->click();
     QSignalSpy rejected(&dialog, &QDialog::rejected);
     QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonCancel"), Qt::LeftButton);
     QCOMPARE(rejected.count(), 1);
@@ -135,7 +151,7 @@ void TestDialogOption::cancelWritesNothing()
 void TestDialogOption::tabOrder()
 {
     DialogOption dialog;
-    const QStringList expected = {"checkBoxAutorun",  "checkBoxAutoDelete", "spinBoxDays",
+    const QStringList expected = {"checkBoxAutorun",  "checkBoxAutoDelete", "spinBoxDays", "checkBoxReportNewLinks",
                                   "pushButtonCancel", "pushButtonOk",       "tabWidget"};
     // Walk the focus chain from the first field; a stop inside a compound widget (the tab bar of the
     // tab widget) counts as that widget.

@@ -105,12 +105,15 @@ std::unique_ptr<Task> task(int taskId, const QString& grabText, const QString& a
     return made;
 }
 
-// The fixture the write operations act on: one task with one old result, so every write changes the file.
+// The fixture the write operations act on: one task with one old result and one seen link, so every write
+// changes the file.
 void writeFixture(RawDb& raw)
 {
     raw.createTables();
+    raw.exec("CREATE TABLE seen_links(taskid INTEGER, link TEXT)");
     raw.addTask(1, "kw", "http://a/");
     raw.addResult(1, "t", "l", "01/01/2000");
+    raw.exec("INSERT INTO seen_links VALUES(1, 'l')");
 }
 
 // Runs one write operation by name against the fixture.
@@ -124,6 +127,12 @@ bool runWrite(TaskDatabase& db, const QString& op)
         return db.insertResults({result(1, "n", "k"), result(1, "n", "m")});
     if (op == "replaceTaskResults")
         return db.replaceTaskResults(1, {result(1, "n", "k"), result(1, "n", "m")});
+    if (op == "replaceTaskResults with seen links")
+        return db.replaceTaskResults(1, {result(1, "n", "k")}, {"k", "m"});
+    if (op == "storeChanges")
+        return db.storeChanges({{1, {result(1, "n", "k")}, {}, {}}, {1, {result(1, "n", "m")}, {"m"}, {"l"}}});
+    if (op == "removeAllSeenLinks")
+        return db.removeAllSeenLinks();
     if (op == "updateLastUpdate")
         return db.updateLastUpdate(t1.get());
     if (op == "updateResultState")
@@ -144,8 +153,9 @@ bool runWrite(TaskDatabase& db, const QString& op)
 void addWriteRows()
 {
     QTest::addColumn<QString>("op");
-    for (const char* op : {"insertTask", "insertResults", "replaceTaskResults", "updateLastUpdate", "updateResultState",
-                           "removeTask", "removeTaskResults", "removeResult", "removeAllTasks", "removeOldResults"})
+    for (const char* op : {"insertTask", "insertResults", "replaceTaskResults", "replaceTaskResults with seen links",
+                           "storeChanges", "updateLastUpdate", "updateResultState", "removeTask", "removeTaskResults",
+                           "removeResult", "removeAllTasks", "removeOldResults", "removeAllSeenLinks"})
         QTest::newRow(op) << QString::fromLatin1(op);
 }
 
@@ -160,7 +170,8 @@ private:
     QList<QVariantList> snapshot()
     {
         RawDb raw(path());
-        return raw.rows("SELECT * FROM tasks ORDER BY id") + raw.rows("SELECT * FROM results ORDER BY id");
+        return raw.rows("SELECT * FROM tasks ORDER BY id") + raw.rows("SELECT * FROM results ORDER BY id") +
+               raw.rows("SELECT * FROM seen_links ORDER BY taskid, link");
     }
     std::unique_ptr<QTemporaryDir> m_dir;
 
@@ -191,6 +202,7 @@ private slots:
                  kResultsSql);
         QCOMPARE(raw.count("tasks"), 1);
         QCOMPARE(raw.count("results"), 1);
+        QCOMPARE(raw.count("sqlite_master WHERE name = 'seen_links'"), 1);
     }
 
     void loadsHandWrittenFile()
@@ -297,8 +309,8 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("link");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("same, other task") << QVariant("t") << QVariant("http://l/") << "t"
-                                          << "http://l/" << true;
+        QTest::newRow("same") << QVariant("t") << QVariant("http://l/") << "t"
+                              << "http://l/" << true;
         QTest::newRow("text case") << QVariant("t") << QVariant("http://l/") << "T"
                                    << "http://l/" << false;
         QTest::newRow("other link") << QVariant("t") << QVariant("http://l/") << "t"
@@ -325,7 +337,8 @@ private slots:
             QVERIFY(raw.addResult(3, storedText, storedLink));
         }
         TaskDatabase db(path());
-        QCOMPARE(db.resultExists(*result(8, text, link)), expected);
+        QCOMPARE(db.resultExists(*result(3, text, link)), expected);
+        QVERIFY(!db.resultExists(*result(8, text, link))); // another task's row is not this task's
     }
 
     void insertTaskWritesDescribedFormat()
@@ -354,7 +367,7 @@ private slots:
         QCOMPARE(raw.count("results"), 4);
     }
 
-    void insertResultsSkipsStored()
+    void insertResultsSkipsTheTasksOwnRows()
     {
         TaskDatabase db(path());
         QVERIFY(db.insertResults({}));
@@ -363,7 +376,7 @@ private slots:
             db.insertResults({result(2, "a", "l1"), result(2, "b", "l2"), result(2, "b", "l2"), result(2, "a", "l3")}));
         RawDb raw(path());
         QCOMPARE(raw.rows("SELECT taskid, text, link FROM results ORDER BY id"),
-                 (QList<QVariantList>{{1, "a", "l1"}, {2, "b", "l2"}, {2, "a", "l3"}}));
+                 (QList<QVariantList>{{1, "a", "l1"}, {2, "a", "l1"}, {2, "b", "l2"}, {2, "a", "l3"}}));
     }
 
     void exactRowOperations_data()
@@ -411,8 +424,9 @@ private slots:
         const QList<Row> mixed{{1, "a", "x"}, {2, "b", "y"}, {1, "c", "z"}};
         QTest::newRow("only the task's rows") << mixed << QList<Row>{{1, "n", "k"}, {1, "o", "z"}}
                                               << QList<Row>{{2, "b", "y"}, {1, "n", "k"}, {1, "o", "z"}};
-        QTest::newRow("stored under another task: skipped")
-            << mixed << QList<Row>{{1, "b", "y"}, {1, "n", "k"}} << QList<Row>{{2, "b", "y"}, {1, "n", "k"}};
+        QTest::newRow("stored under another task: stored for this one too")
+            << mixed << QList<Row>{{1, "b", "y"}, {1, "n", "k"}}
+            << QList<Row>{{2, "b", "y"}, {1, "b", "y"}, {1, "n", "k"}};
         QTest::newRow("the task's own rows are stored again")
             << mixed << QList<Row>{{1, "c", "z"}} << QList<Row>{{2, "b", "y"}, {1, "c", "z"}};
         QTest::newRow("same link and text twice: stored once")
@@ -578,7 +592,7 @@ private slots:
         const auto created = task(3, text, text, {result(3, text, text)});
         QVERIFY(db.insertTask(created.get()));
         QVERIFY(db.taskExists(created.get()));
-        QVERIFY(db.resultExists(*result(1, text, text)));
+        QVERIFY(db.resultExists(*result(3, text, text)));
         const QList<Task*> loaded = db.loadTasks();
         const auto cleanup = qScopeGuard([&] { qDeleteAll(loaded); });
         QCOMPARE(loaded.size(), 1);
@@ -641,6 +655,11 @@ private slots:
         QTest::newRow("insertResults") << "insertResults" << refuseInsert;
         QTest::newRow("replaceTaskResults, insert refused after the delete") << "replaceTaskResults" << refuseInsert;
         QTest::newRow("replaceTaskResults, delete refused") << "replaceTaskResults" << refuseDelete;
+        QTest::newRow("storeChanges, result refused") << "storeChanges" << refuseInsert;
+        QTest::newRow("storeChanges, seen link refused after the results") << "storeChanges"
+                                                                           << "BEFORE INSERT ON seen_links";
+        QTest::newRow("replaceTaskResults with seen links, seen link refused") << "replaceTaskResults with seen links"
+                                                                               << "BEFORE DELETE ON seen_links";
         QTest::newRow("removeTask") << "removeTask" << refuseDelete;
         QTest::newRow("removeAllTasks") << "removeAllTasks" << refuseDelete;
         QTest::newRow("removeOldResults") << "removeOldResults"
@@ -712,6 +731,142 @@ private slots:
             QVERIFY(in.open(QIODevice::ReadOnly));
             QCOMPARE(in.readAll(), content); // the foreign file is left as it was
         }
+    }
+
+    void newTaskId_data()
+    {
+        QTest::addColumn<QList<int>>("taskIds");
+        QTest::addColumn<QList<int>>("orphanIds"); // results whose task is gone
+        QTest::addColumn<int>("preferred");
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("free: kept") << QList<int>{0, 1} << QList<int>{} << 2 << 2;
+        QTest::newRow("free gap: kept") << QList<int>{0, 2} << QList<int>{} << 1 << 1;
+        QTest::newRow("taken by a task") << QList<int>{0, 1, 2} << QList<int>{} << 1 << 3;
+        QTest::newRow("taken by a leftover result") << QList<int>{0} << QList<int>{5} << 5 << 6;
+        QTest::newRow("largest in the results") << QList<int>{0, 1} << QList<int>{9} << 1 << 10;
+        QTest::newRow("largest possible taken") << QList<int>{INT_MAX, 0} << QList<int>{} << 0 << 1;
+    }
+    void newTaskId()
+    {
+        QFETCH(QList<int>, taskIds);
+        QFETCH(QList<int>, orphanIds);
+        QFETCH(int, preferred);
+        QFETCH(int, chosen);
+        {
+            RawDb raw(path());
+            raw.createTables();
+            for (int id : taskIds)
+                raw.addTask(id, "kw", QStringLiteral("http://%1/").arg(id));
+            for (int id : orphanIds)
+                raw.addResult(id, "t", "l");
+        }
+        TaskDatabase db(path());
+        RawDb raw(path());
+        raw.exec("INSERT INTO seen_links VALUES(?, 'left over')", {chosen});
+        const auto created = task(preferred, "kw", "http://new/", {result(preferred, "n", "k")});
+        QVERIFY(db.insertTask(created.get(), {"k", "m"}));
+        QCOMPARE(created->taskId(), chosen);
+        QCOMPARE(created->results().value(0)->taskId, chosen);
+        QCOMPARE(raw.rows("SELECT task_id FROM tasks WHERE address = 'http://new/'"), QList<QVariantList>{{chosen}});
+        QCOMPARE(raw.rows("SELECT taskid FROM results WHERE link = 'k'"), QList<QVariantList>{{chosen}});
+        QCOMPARE(db.seenLinks(chosen), (QSet<QString>{"k", "m"}));
+    }
+
+    void secondWriterBetweenCountAndInsert()
+    {
+        TaskDatabase window(path());
+        TaskDatabase other(path());
+        const int counted = 0; // the window's count rule on its empty list
+        const auto alpha = task(counted, "a", "http://a/", {result(counted, "A", "la")});
+        const auto beta = task(0, "b", "http://b/", {result(0, "B", "lb")});
+        QVERIFY(other.insertTask(beta.get()));
+        QVERIFY(window.insertTask(alpha.get()));
+        QCOMPARE(beta->taskId(), 0);
+        QCOMPARE(alpha->taskId(), 1);
+        QVERIFY(window.removeTask(alpha.get()));
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT task_id, grabtext FROM tasks"), (QList<QVariantList>{{0, "b"}}));
+        QCOMPARE(raw.rows("SELECT taskid, text FROM results"), (QList<QVariantList>{{0, "B"}}));
+    }
+
+    void seenLinkRows_data()
+    {
+        // Rows as "rowid:taskid:link": an unchanged row keeps its rowid, so only differences were written.
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList start{"1:1:a", "2:1:b", "3:2:a", "4:5:z"};
+        QTest::newRow("storeChanges") << "storeChanges" << QStringList{"2:1:b", "5:1:c", "4:5:z"};
+        QTest::newRow("replaceTaskResults with seen links")
+            << "replaceSeen" << QStringList{"2:1:b", "5:1:c", "3:2:a", "4:5:z"};
+        QTest::newRow("replaceTaskResults") << "replace" << start;
+        QTest::newRow("removeTaskResults") << "removeTaskResults" << start;
+        QTest::newRow("removeTask") << "removeTask" << QStringList{"3:2:a", "4:5:z"};
+        QTest::newRow("removeAllTasks") << "removeAllTasks" << QStringList{};
+        QTest::newRow("removeAllSeenLinks") << "removeAllSeenLinks" << QStringList{};
+        QTest::newRow("insertTask over leftover rows")
+            << "insertTask" << QStringList{"1:1:a", "2:1:b", "3:2:a", "4:5:n"};
+    }
+    void seenLinkRows()
+    {
+        QFETCH(QString, op);
+        QFETCH(QStringList, expected);
+        {
+            RawDb raw(path());
+            raw.createTables();
+            raw.addTask(1, "kw", "http://a/");
+            raw.addTask(2, "kw", "http://b/");
+            raw.exec("CREATE TABLE seen_links(taskid INTEGER, link TEXT)");
+            raw.exec("INSERT INTO seen_links VALUES(1, 'a'), (1, 'b'), (2, 'a'), (5, 'z')");
+        }
+        TaskDatabase db(path());
+        bool ok = false;
+        if (op == "storeChanges") // adding a seen link again and removing an unknown one are no failures
+            ok = db.storeChanges({{1, {}, {"c", "b"}, {"a", "x"}}, {2, {}, {}, {"a"}}});
+        else if (op == "replaceSeen")
+            ok = db.replaceTaskResults(1, {}, {"b", "c"});
+        else if (op == "replace")
+            ok = db.replaceTaskResults(1, {});
+        else if (op == "removeTaskResults")
+            ok = db.removeTaskResults(1);
+        else if (op == "removeTask")
+            ok = db.removeTask(task(1, "x", "http://x/").get());
+        else if (op == "removeAllTasks")
+            ok = db.removeAllTasks();
+        else if (op == "removeAllSeenLinks")
+            ok = db.removeAllSeenLinks();
+        else
+            ok = db.insertTask(task(5, "kw", "http://new/").get(), {"n"});
+        QVERIFY2(ok, qPrintable(db.lastError()));
+
+        RawDb raw(path());
+        QStringList rows;
+        QHash<int, QSet<QString>> byTask;
+        for (const QVariantList& row : raw.rows("SELECT rowid, taskid, link FROM seen_links ORDER BY taskid, link")) {
+            rows << QStringLiteral("%1:%2:%3").arg(row[0].toInt()).arg(row[1].toInt()).arg(row[2].toString());
+            byTask[row[1].toInt()].insert(row[2].toString());
+        }
+        QCOMPARE(rows, expected);
+        for (int id : {1, 2, 5}) {
+            QCOMPARE(db.seenLinks(id), std::optional(byTask.value(id)));
+            QCOMPARE(db.hasSeenLinks(id), byTask.contains(id));
+        }
+    }
+
+    void seenLinksUnreadable()
+    {
+        {
+            RawDb raw(path()); // a file written before seen links were kept, opened where it cannot be changed
+            raw.createTables();
+            raw.addTask(1, "kw", "http://a/");
+        }
+        TaskDatabase db(path(), TaskDatabase::OpenMode::ReadOnly);
+        QVERIFY(db.isOpen());
+        QCOMPARE(db.seenLinks(1), std::nullopt);
+        QVERIFY(!db.lastError().isEmpty());
+        QVERIFY(!db.hasSeenLinks(1));
+        const QList<Task*> loaded = db.loadTasks();
+        QCOMPARE(loaded.size(), 1);
+        qDeleteAll(loaded);
     }
 
     void separateFilesSideBySide()
