@@ -4,9 +4,9 @@ set(CPACK_PACKAGE_NAME vantrel-monitor)
 set(CPACK_PACKAGE_VENDOR "Orrimbel Studio")
 set(CPACK_PACKAGE_CONTACT "Orrimbel Studio <vantrel@orrimbel-studio.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "watches web pages for links whose text contains a keyword")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Vantrel Monitor keeps, for each task, the links of a web page whose text contains a keyword,\n"
-    "checks the page again in the background whenever the task falls due and announces new results.")
+set(CPACK_PACKAGE_DESCRIPTION "Vantrel Monitor keeps, for each task, the links of a web page whose text \
+contains a keyword, checks the page again in the background whenever the task falls due and announces new \
+results.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
