@@ -18,8 +18,7 @@ QString AutoStart::entryPath()
 QString AutoStart::command(const QString& executablePath)
 {
     // Desktop Entry quoting: inside double quotes ", `, $ and \ take a backslash, and % is a field
-    // code unless doubled. The whole value is then escaped as a string value, which doubles every
-    // backslash once more and writes control characters as \n, \t, \r.
+    // code unless doubled. The whole value is then escaped as a string value.
     QString quoted;
     quoted.reserve(executablePath.size() + 8);
     for (const QChar c : executablePath) {
@@ -30,9 +29,18 @@ QString AutoStart::command(const QString& executablePath)
         quoted += c;
     }
 
-    QString value = QStringLiteral("\"");
-    for (const QChar c : quoted) {
-        if (c == QLatin1Char('\\'))
+    return stringValue(QLatin1Char('"') + quoted + QLatin1Char('"'));
+}
+
+QString AutoStart::stringValue(const QString& text)
+{
+    QString value;
+    value.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        // Readers drop blanks at the start of a value; \s keeps a leading one.
+        if (c == QLatin1Char(' ') && value.isEmpty())
+            value += QLatin1String("\\s");
+        else if (c == QLatin1Char('\\'))
             value += QLatin1String("\\\\");
         else if (c == QLatin1Char('\n'))
             value += QLatin1String("\\n");
@@ -43,11 +51,10 @@ QString AutoStart::command(const QString& executablePath)
         else
             value += c;
     }
-    value += QLatin1Char('"');
     return value;
 }
 
-bool AutoStart::install(const QString& executablePath)
+bool AutoStart::install(const QString& executablePath, const QString& workingFolder)
 {
     const QString path = entryPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
@@ -57,9 +64,10 @@ bool AutoStart::install(const QString& executablePath)
                                          "Type=Application\n"
                                          "Name=Vantrel Monitor\n"
                                          "Exec=%1\n"
+                                         "Path=%2\n"
                                          "Icon=vantrel-monitor\n"
                                          "X-GNOME-Autostart-enabled=true\n")
-                              .arg(command(executablePath));
+                              .arg(command(executablePath), stringValue(workingFolder));
 
     // Written to a temporary file and renamed, so a failed write never leaves half an entry behind.
     QSaveFile file(path);

@@ -3,13 +3,17 @@
 #include "ui_mainwindow.h"
 
 #include "app/appsettings.h"
+#include "app/desktopnotifier.h"
+#include "app/resultlink.h"
 #include "dialogs/dialogabout.h"
+#include "dialogs/dialoghelp.h"
 #include "dialogs/dialognewtask.h"
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
 #include "engine/logging.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
@@ -17,6 +21,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -217,6 +222,18 @@ void MainWindow::createActions()
     connect(updateNowAction, &QAction::triggered, this, &MainWindow::on_actionUpdate_Tasks_triggered);
     quitAction = new QAction(tr("&Quit"), this);
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
+
+    // The results table's link commands. Ctrl+C belongs to the table, where it copies the selected
+    // result's link instead of the one cell Qt would copy.
+    openLinkAction = new QAction(tr("Open Link"), this);
+    openLinkAction->setObjectName(QStringLiteral("actionOpen_Link"));
+    connect(openLinkAction, &QAction::triggered, this, &MainWindow::openCurrentLink);
+    copyLinkAction = new QAction(tr("Copy Link"), this);
+    copyLinkAction->setObjectName(QStringLiteral("actionCopy_Link"));
+    copyLinkAction->setShortcut(QKeySequence::Copy);
+    copyLinkAction->setShortcutContext(Qt::WidgetShortcut);
+    connect(copyLinkAction, &QAction::triggered, this, &MainWindow::copyCurrentLink);
+    ui->tableWidget->addAction(copyLinkAction);
 }
 
 void MainWindow::createTrayIcon()
@@ -238,7 +255,15 @@ void MainWindow::createTrayIcon()
 bool MainWindow::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
-        QTimer::singleShot(HideDelayMs, this, &QWidget::hide);
+        // Without a tray a hidden window could never be brought back: it stays minimised and the window
+        // manager's task bar or window list restores it.
+        if (!trayAvailable())
+            return QMainWindow::event(event);
+        // Restored (or the tray gone) within the delay: nothing to hide any more.
+        QTimer::singleShot(HideDelayMs, this, [this] {
+            if ((windowState() & Qt::WindowMinimized) && trayAvailable())
+                hide();
+        });
         return true;
     }
     return QMainWindow::event(event);
@@ -263,8 +288,26 @@ void MainWindow::showTrayMessage() {}
 
 void MainWindow::showBalloon(const QString& title, const QString& text)
 {
-    if (trayIcon && trayIcon->isVisible())
-        trayIcon->showMessage(title, text, QSystemTrayIcon::Information, BalloonMs);
+    if (trayAvailable()) {
+        if (trayIcon && trayIcon->isVisible())
+            trayIcon->showMessage(title, text, QSystemTrayIcon::Information, BalloonMs);
+        return;
+    }
+    if (!notifier)
+        notifier = new DesktopNotifier(DesktopNotifier::sessionBus(), this);
+    notifier->notify(title, text, BalloonMs);
+}
+
+bool MainWindow::trayAvailable() const
+{
+    return trayOverride.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void MainWindow::bringToFront()
+{
+    trayMessageClicked();
+    raise();
+    activateWindow();
 }
 
 // ---- window state ----
@@ -365,7 +408,9 @@ void MainWindow::updateAutoRun()
     settings.beginGroup(QStringLiteral("options"));
     const bool autoRun = AppSettings::readBool(settings, QStringLiteral("is_auto_run"), false);
     settings.endGroup();
-    const bool ok = autoRun ? AutoStart::install(QCoreApplication::applicationFilePath()) : AutoStart::remove();
+    // task.db is opened from the folder the program was started in: the log-on start must use the same one.
+    const bool ok = autoRun ? AutoStart::install(QCoreApplication::applicationFilePath(), QDir::currentPath())
+                            : AutoStart::remove();
     if (!ok)
         statusBar()->showMessage(tr("The log-on start entry %1 could not be changed.").arg(AutoStart::entryPath()));
 }
@@ -374,7 +419,9 @@ void MainWindow::updateAutoRun()
 
 void MainWindow::on_actionHelp_triggered()
 {
-    QDesktopServices::openUrl(QUrl(MakerSite + QStringLiteral("/Vantrel_monitor.html")));
+    // The guide is built into the program: it needs no network and no browser.
+    DialogHelp dialog(this);
+    dialog.exec();
 }
 
 void MainWindow::on_actionHomepage_triggered()
@@ -546,6 +593,54 @@ void MainWindow::changeStateIcon(QTableWidgetItem* item)
         stateCell->setData(Qt::DecorationRole, stateIcon(StateRead));
     task->setResultState(index, StateRead);
     ui->tableWidget->update();
+}
+
+void MainWindow::on_tableWidget_itemDoubleClicked(QTableWidgetItem* item)
+{
+    if (!item)
+        return;
+    // Read first, as a click marks it, then opened.
+    emit stateIconChanged(item);
+    openLinkOfRow(ui->tableWidget->row(item));
+}
+
+void MainWindow::openCurrentLink()
+{
+    openLinkOfRow(ui->tableWidget->currentRow());
+}
+
+void MainWindow::copyCurrentLink()
+{
+    const QString link = linkOfRow(ui->tableWidget->currentRow());
+    if (link.isEmpty())
+        return;
+    QGuiApplication::clipboard()->setText(link);
+    statusBar()->showMessage(tr("Link copied: %1").arg(link));
+}
+
+QString MainWindow::linkOfRow(int row) const
+{
+    const Task* task = selectedTask();
+    const int index = row >= 0 ? resultIndexOfRow(row) : -1;
+    if (!task || index < 0 || index >= task->results().size())
+        return {};
+    return task->results().at(index)->link;
+}
+
+void MainWindow::openLinkOfRow(int row)
+{
+    const QString link = linkOfRow(row);
+    if (link.isEmpty())
+        return;
+    const QUrl url(link);
+    if (!ResultLink::isBrowsable(url)) {
+        statusBar()->showMessage(
+            tr("Not opened: %1 is not a web address (only http and https links are opened).").arg(link));
+        return;
+    }
+    const bool opened = linkOpener ? linkOpener(url) : ResultLink::openInBrowser(url);
+    if (!opened)
+        statusBar()->showMessage(tr("Could not open %1 in a browser.").arg(link));
 }
 
 // ---- periodic checks, update-all, reset ----
@@ -726,8 +821,16 @@ void MainWindow::on_tableWidget_customContextMenuRequested(const QPoint& pos)
     QMenu menu;
     menu.addAction(ui->actionRemove_Result);
     menu.addAction(ui->actionRemove_All_Results);
-    ui->actionRemove_Result->setEnabled(ui->tableWidget->indexAt(pos).row() >= 0);
+    menu.addSeparator();
+    menu.addAction(openLinkAction);
+    menu.addAction(copyLinkAction);
+    const bool onRow = ui->tableWidget->indexAt(pos).row() >= 0;
+    ui->actionRemove_Result->setEnabled(onRow);
+    openLinkAction->setEnabled(onRow);
+    copyLinkAction->setEnabled(onRow);
     menu.exec(QCursor::pos());
+    // Ctrl+C must keep working after a menu that was opened beside the rows.
+    copyLinkAction->setEnabled(true);
 }
 
 void MainWindow::on_action_Remove_Task_triggered()

@@ -12,11 +12,16 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+#include <functional>
+#include <optional>
+
+class DesktopNotifier;
 class QAction;
 class QKeyEvent;
 class QMenu;
 class QTableWidgetItem;
 class QTimer;
+class QUrl;
 
 namespace Ui {
 class MainWindow;
@@ -117,4 +122,37 @@ private:
     TaskDatabase db;
     TaskChecker core{db};
     Task::ResultList latestResults;
+    // ---- desktop integration: no tray, links of results, bringing the window back ----
+public:
+    // Hands a link to the browser; false when no browser took it.
+    using LinkOpener = std::function<bool(const QUrl&)>;
+
+    // Whether there is a system tray to minimise into and to show balloons. Unless set, the platform is
+    // asked each time, so a tray that appears later is used.
+    void setTrayAvailable(bool available) { trayOverride = available; }
+    bool trayAvailable() const;
+    // Where announcements go when there is no tray (not owned). Unless set, a notifier on the session bus
+    // is made at the first announcement.
+    void setNotifier(DesktopNotifier* sink) { notifier = sink; }
+    // Unless set, links are opened with QDesktopServices::openUrl.
+    void setLinkOpener(LinkOpener opener) { linkOpener = std::move(opener); }
+
+public slots:
+    // Shows, raises and activates the window, wherever it was: minimised, hidden in the tray, behind others.
+    void bringToFront();
+
+private slots:
+    void on_tableWidget_itemDoubleClicked(QTableWidgetItem* item);
+    void openCurrentLink();
+    void copyCurrentLink();
+
+private:
+    QString linkOfRow(int row) const;
+    void openLinkOfRow(int row);
+
+    std::optional<bool> trayOverride;
+    DesktopNotifier* notifier = nullptr;
+    LinkOpener linkOpener;
+    QAction* openLinkAction = nullptr;
+    QAction* copyLinkAction = nullptr;
 };

@@ -6,6 +6,7 @@ packages=(
     qt6-base-dev libqt6sql6-sqlite qt6-5compat-dev libgl-dev qt6-qpa-plugins
     libbenchmark-dev
     xvfb xauth xdotool x11-utils imagemagick sqlite3 fonts-dejavu-core
+    dbus desktop-file-utils appstream dpkg-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -145,3 +145,16 @@ public:
 private:
     QString name;
 };
+
+#include <QUrl>
+
+// Receives the addresses handed to QDesktopServices::openUrl for a scheme (setUrlHandler(scheme, &catcher,
+// "open")) instead of a browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};

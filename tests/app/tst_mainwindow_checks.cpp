@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Creating tasks, update-all, reset, periodic checks and the tray, driven through the real window against a
 // loopback server.
-#include "tests/app/appfixture.h"
 #include "app/mainwindow.h"
 #include "engine/pagefetch.h"
 #include "engine/taskthread.h"
+#include "tests/app/appfixture.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
@@ -293,6 +293,7 @@ private slots:
     {
         AppFixture fixture;
         MainWindow window;
+        window.setTrayAvailable(true); // offscreen has no tray
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.setWindowState(Qt::WindowMinimized);

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Window state between runs, the options through the Options command, the log-on entry, the about box and
-// the two web pages.
-#include "tests/app/appfixture.h"
+// the home page.
 #include "app/appsettings.h"
 #include "app/mainwindow.h"
+#include "tests/app/appfixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -41,15 +41,6 @@ void answerNextOptionsDialog(const OptionsInput& input)
     });
 }
 } // namespace
-
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
-};
 
 class TestMainWindowSettings : public QObject
 {
@@ -129,6 +120,9 @@ private slots:
         const QString text = QString::fromUtf8(entry.readAll());
         QVERIFY(text.contains(QStringLiteral("Name=Vantrel Monitor")));
         QVERIFY(text.contains(QStringLiteral("Exec=\"") + QCoreApplication::applicationFilePath() + '"'));
+        // Started at log-on in the folder whose task.db is in use now.
+        QVERIFY(text.contains(QStringLiteral("\nPath=") + QDir::currentPath() + '\n'));
+        QCOMPARE(QDir::currentPath(), fixture.dir.path());
         entry.close();
 
         answerNextOptionsDialog({false, true, 20, true});
@@ -169,21 +163,18 @@ private slots:
         QCOMPARE(settings().value("options/delete_days").toInt(), 7);
     }
 
-    void helpAndHomepageOpenTheMakersPages()
+    void homepageOpensTheMakersPage()
     {
         AppFixture fixture;
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
         MainWindow window;
-        window.findChild<QAction*>("actionHelp")->trigger();
-        window.findChild<QAction*>("actionHelp")->trigger();
+        window.findChild<QAction*>("actionHomepage")->trigger();
         window.findChild<QAction*>("actionHomepage")->trigger();
         QDesktopServices::unsetUrlHandler("http");
-        QCOMPARE(catcher.urls.size(), 3);
+        QCOMPARE(catcher.urls.size(), 2);
         QCOMPARE(catcher.urls.at(0), catcher.urls.at(1));
-        QCOMPARE(catcher.urls.at(0).path(), QStringLiteral("/Vantrel_monitor.html"));
-        QCOMPARE(catcher.urls.at(2).path(), QStringLiteral("/index.html"));
-        QCOMPARE(catcher.urls.at(0).host(), catcher.urls.at(2).host());
+        QCOMPARE(catcher.urls.at(0).path(), QStringLiteral("/index.html"));
     }
 
     void aboutBoxIsFixedSize()

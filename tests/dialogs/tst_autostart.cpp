@@ -115,30 +115,52 @@ void TestAutoStart::install_data()
 {
     QTest::addColumn<QString>("executable");
     QTest::addColumn<QString>("exec"); // the Exec= value as written
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("path"); // the Path= value as written
 
     QTest::addRow("plain") << "/usr/bin/vantrel-monitor"
-                           << "\"/usr/bin/vantrel-monitor\"";
+                           << "\"/usr/bin/vantrel-monitor\""
+                           << "/home/u"
+                           << "/home/u";
     QTest::addRow("blank") << "/home/u/My Apps/vm"
-                           << "\"/home/u/My Apps/vm\"";
+                           << "\"/home/u/My Apps/vm\""
+                           << "/home/u/My Tasks"
+                           << "/home/u/My Tasks";
     QTest::addRow("quote") << "/opt/a\"b/vm"
-                           << "\"/opt/a\\\\\"b/vm\"";
+                           << "\"/opt/a\\\\\"b/vm\""
+                           << "/t/a\"b"
+                           << "/t/a\"b";
     QTest::addRow("dollar and backtick") << "/opt/$HOME/`x`/vm"
-                                         << "\"/opt/\\\\$HOME/\\\\`x\\\\`/vm\"";
+                                         << "\"/opt/\\\\$HOME/\\\\`x\\\\`/vm\""
+                                         << "/t/$HOME"
+                                         << "/t/$HOME";
     QTest::addRow("backslash") << "/opt/a\\b/vm"
-                               << "\"/opt/a\\\\\\\\b/vm\"";
+                               << "\"/opt/a\\\\\\\\b/vm\""
+                               << "/t/a\\b"
+                               << "/t/a\\\\b";
     QTest::addRow("percent") << "/opt/100%u/vm"
-                             << "\"/opt/100%%u/vm\"";
-    QTest::addRow("newline") << "/opt/a\nb/vm"
-                             << "\"/opt/a\\nb/vm\"";
+                             << "\"/opt/100%%u/vm\""
+                             << "/t/100%u"
+                             << "/t/100%u";
+    QTest::addRow("control characters") << "/opt/a\nb/vm"
+                                        << "\"/opt/a\\nb/vm\""
+                                        << "/t/a\nb\tc\rd"
+                                        << "/t/a\\nb\\tc\\rd";
+    QTest::addRow("leading blank") << "/usr/bin/vm"
+                                   << "\"/usr/bin/vm\""
+                                   << " tasks"
+                                   << "\\stasks";
 }
 
 void TestAutoStart::install()
 {
     QFETCH(QString, executable);
     QFETCH(QString, exec);
+    QFETCH(QString, folder);
+    QFETCH(QString, path);
 
     QCOMPARE(AutoStart::command(executable), exec);
-    QVERIFY(AutoStart::install(executable));
+    QVERIFY(AutoStart::install(executable, folder));
     const auto keys = readEntry(AutoStart::entryPath());
     QCOMPARE(keys.value("Type"), QString("Application"));
     QCOMPARE(keys.value("Name"), QString("Vantrel Monitor"));
@@ -146,6 +168,8 @@ void TestAutoStart::install()
     QCOMPARE(keys.value("X-GNOME-Autostart-enabled"), QString("true"));
     QCOMPARE(keys.value("Exec"), exec);
     QCOMPARE(execArguments(keys.value("Exec")), QStringList{executable});
+    QCOMPARE(keys.value("Path"), path);
+    QCOMPARE(unescapeString(keys.value("Path")), folder);
 
     QVERIFY(AutoStart::remove());
     QVERIFY(!QFile::exists(AutoStart::entryPath()));
@@ -153,10 +177,11 @@ void TestAutoStart::install()
 
 void TestAutoStart::installReplacesTheEntry()
 {
-    QVERIFY(AutoStart::install("/old/vm"));
-    QVERIFY(AutoStart::install("/new/vm"));
+    QVERIFY(AutoStart::install("/old/vm", "/old"));
+    QVERIFY(AutoStart::install("/new/vm", "/new"));
     QCOMPARE(QDir(folder()).entryList(QDir::Files), QStringList{"vantrel-monitor.desktop"});
     QCOMPARE(execArguments(readEntry(AutoStart::entryPath()).value("Exec")), QStringList{"/new/vm"});
+    QCOMPARE(readEntry(AutoStart::entryPath()).value("Path"), QString("/new"));
 }
 
 void TestAutoStart::removeTouchesNothingElse()
@@ -168,7 +193,7 @@ void TestAutoStart::removeTouchesNothingElse()
     other.close();
 
     QVERIFY2(AutoStart::remove(), "removing an absent entry is not a failure");
-    QVERIFY(AutoStart::install("/usr/bin/vantrel-monitor"));
+    QVERIFY(AutoStart::install("/usr/bin/vantrel-monitor", "/home/u"));
     QVERIFY(AutoStart::remove());
     QVERIFY(AutoStart::remove());
     QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"other.desktop"});
@@ -182,7 +207,7 @@ void TestAutoStart::installFailsWhenTheFolderCannotBeMade()
     QFile blocker(folder());
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    QVERIFY(!AutoStart::install("/usr/bin/vantrel-monitor"));
+    QVERIFY(!AutoStart::install("/usr/bin/vantrel-monitor", "/home/u"));
     QVERIFY(QFileInfo(folder()).isFile());
 }
 

@@ -1,0 +1,248 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window on a Linux desktop: no tray, announcements through the notification service, the links of
+// results, and the built-in guide.
+#include "app/desktopnotifier.h"
+#include "app/mainwindow.h"
+#include "app/resultlink.h"
+#include "tests/app/appfixture.h"
+#include "tests/support/testserver.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QTextBrowser>
+
+// Stands in for the desktop's notification service on a private bus.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QList<QStringList> received; // application, summary, body
+
+public slots:
+    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int)
+    {
+        received << QStringList{app, summary, body};
+        return uint(received.size());
+    }
+};
+
+class TestMainWindowDesktop : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+
+private slots:
+    void initTestCase() { QVERIFY(server.listen()); }
+
+    void cleanup()
+    {
+        for (const QWidget* widget : QApplication::topLevelWidgets())
+            QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName() + " left open"));
+    }
+
+    void minimisingWithoutTrayKeepsTheWindowReachable()
+    {
+        AppFixture fixture;
+        MainWindow window;
+        window.setTrayAvailable(false);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.setWindowState(Qt::WindowMinimized);
+        // Longer than the tray's hide delay: the window must still be there, minimised.
+        QTest::qWait(400);
+        QVERIFY(window.isVisible());
+        QVERIFY(window.windowState() & Qt::WindowMinimized);
+
+        window.bringToFront();
+        QVERIFY(window.isVisible());
+        QVERIFY(!(window.windowState() & Qt::WindowMinimized));
+
+        // With a tray the window goes to the tray, and bringToFront fetches it from there.
+        window.setTrayAvailable(true);
+        window.setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY(window.isHidden());
+        window.bringToFront();
+        QVERIFY(window.isVisible());
+        window.close();
+    }
+
+    void announcementsReachTheNotificationService()
+    {
+        QProcess daemon;
+        daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY2(daemon.waitForStarted(5000), "dbus-daemon (package dbus) is needed");
+        QVERIFY(daemon.waitForReadyRead(5000));
+        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+        {
+            QDBusConnection serviceBus = QDBusConnection::connectToBus(address, "fake-notifications");
+            QVERIFY(serviceBus.isConnected());
+            FakeNotifications service;
+            QVERIFY(
+                serviceBus.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
+            QVERIFY(serviceBus.registerService("org.freedesktop.Notifications"));
+
+            AppFixture fixture;
+            server.setPage("/quiet", "<a href=\"/x\">nothing</a>");
+            DbFile(fixture.path("task.db")).addTask(0, "T", server.url("/quiet").toString(), "qt");
+            MainWindow window;
+            DesktopNotifier notifier(QDBusConnection::connectToBus(address, "window-side"));
+            window.setNotifier(&notifier);
+            window.setTrayAvailable(false);
+            window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+            QTRY_COMPARE(service.received.size(), 1);
+            QCOMPARE(service.received.at(0),
+                     (QStringList{"Vantrel Monitor", "No New Results", "There are not new results now."}));
+            QTRY_COMPARE(notifier.pendingCalls(), 0);
+
+            // With a tray the balloon is used and the service hears nothing more.
+            window.setTrayAvailable(true);
+            window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+            QCOMPARE(notifier.pendingCalls(), 0);
+            QCOMPARE(service.received.size(), 1);
+        }
+        QDBusConnection::disconnectFromBus("fake-notifications");
+        QDBusConnection::disconnectFromBus("window-side");
+        daemon.kill();
+        daemon.waitForFinished();
+    }
+
+    void browsableLinks_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("browsable");
+        QTest::addRow("http") << "http://example.test/a?b=1" << true;
+        QTest::addRow("https with port") << "https://example.test:8443/" << true;
+        QTest::addRow("capital scheme") << "HTTP://example.test/" << true;
+        QTest::addRow("javascript") << "javascript:alert(1)" << false;
+        QTest::addRow("file") << "file:///etc/passwd" << false;
+        QTest::addRow("data") << "data:text/html,<b>x</b>" << false;
+        QTest::addRow("http without host") << "http:/x" << false;
+        QTest::addRow("ftp") << "ftp://example.test/" << false;
+        QTest::addRow("empty") << "" << false;
+    }
+
+    void browsableLinks()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, browsable);
+        QCOMPARE(ResultLink::isBrowsable(QUrl(link)), browsable);
+    }
+
+    void resultLinksOpenAndCopy_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("opened");
+        QTest::addRow("http") << "http://127.0.0.1:1/news/1.html" << true;
+        QTest::addRow("https") << "https://127.0.0.1:1/a" << true;
+        QTest::addRow("javascript refused") << "javascript:alert(document.cookie)" << false;
+        QTest::addRow("file refused") << "file:///etc/passwd" << false;
+    }
+
+    void resultLinksOpenAndCopy()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, opened);
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "T", "http://127.0.0.1:1/", "qt");
+            file.addResult(0, "01/02/2009", "older qt", "http://127.0.0.1:1/old");
+            file.addResult(0, "03/04/2009", "qt link", link);
+        }
+        MainWindow window;
+        QList<QUrl> openedUrls;
+        window.setLinkOpener([&openedUrls](const QUrl& url) {
+            openedUrls << url;
+            return true;
+        });
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto* table = window.findChild<QTableWidget*>("tableWidget");
+        QCOMPARE(table->item(0, 3)->text(), link); // newest first
+
+        // Double click: marked read as a click marks it, then opened if it is a web address.
+        const QPoint cell = table->visualItemRect(table->item(0, 2)).center();
+        // As the window system delivers it: a click, then the double click.
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
+        QCOMPARE(openedUrls, opened ? QList<QUrl>{QUrl(link)} : QList<QUrl>{});
+        if (!opened)
+            QVERIFY2(window.statusBar()->currentMessage().contains("not a web address"),
+                     qPrintable(window.statusBar()->currentMessage()));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT result_state FROM results WHERE link = ?", {link}),
+                 QStringList{"1"});
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT result_state FROM results WHERE text = 'older qt'"),
+                 QStringList{"0"});
+
+        // Ctrl+C copies the link of the selected result, not the text of the current cell; any scheme.
+        QGuiApplication::clipboard()->clear();
+        table->setFocus();
+        table->setCurrentCell(0, 2);
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), link);
+
+        // The context menu: its old actions first, then Open Link and Copy Link, acting on the row.
+        QStringList texts;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            for (QAction* action : menu->actions())
+                texts << (action->isSeparator() ? QString("-") : action->text());
+            menu->close();
+        });
+        emit table->customContextMenuRequested(cell);
+        QCOMPARE(texts, (QStringList{"Remove Result", "Remove All Results", "-", "Open Link", "Copy Link"}));
+        table->setCurrentCell(1, 0);
+        window.findChild<QAction*>("actionOpen_Link")->trigger();
+        QCOMPARE(openedUrls.size(), opened ? 2 : 1);
+        QCOMPARE(openedUrls.last(), QUrl("http://127.0.0.1:1/old"));
+        window.findChild<QAction*>("actionCopy_Link")->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("http://127.0.0.1:1/old"));
+        window.close();
+    }
+
+    void helpShowsTheGuideWithoutNetwork()
+    {
+        AppFixture fixture;
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("http", &catcher, "open");
+        QDesktopServices::setUrlHandler("https", &catcher, "open");
+        MainWindow window;
+        QString shown;
+        bool pictureFound = false;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QWidget* dialog = QApplication::activeModalWidget();
+            auto* browser = dialog->findChild<QTextBrowser*>("textBrowserGuide");
+            QVERIFY(browser);
+            shown = browser->toPlainText();
+            pictureFound = !browser->document()
+                                ->resource(QTextDocument::ImageResource, QUrl("docs/screenshot-options.png"))
+                                .isNull();
+            dialog->close();
+        });
+        window.findChild<QAction*>("actionHelp")->trigger();
+        QDesktopServices::unsetUrlHandler("http");
+        QDesktopServices::unsetUrlHandler("https");
+        QVERIFY(catcher.urls.isEmpty());
+        QVERIFY2(shown.contains("Creating a task"), qPrintable(shown.left(200)));
+        QVERIFY2(!shown.contains("Run every test"), "only the guide, not the developer sections");
+        QVERIFY(pictureFound);
+    }
+};
+
+QTEST_MAIN(TestMainWindowDesktop)
+#include "tst_mainwindow_desktop.moc"
