@@ -380,20 +380,27 @@ void MainWindow::readOptions()
         if (!db.removeOldResults(days))
             reportStorageFailure(tr("delete the old results"));
     }
+    core.setReportNewLinks(AppSettings::readBool(settings, QStringLiteral("report_new_links"), false));
     settings.endGroup();
 }
 
 void MainWindow::on_action_Options_triggered()
 {
-    DialogOption dialog(this);
-    if (dialog.exec() != QDialog::Accepted)
+    if (commandRunning())
         return;
+    DialogOption dialog(this);
+    if (dialog.exec() != QDialog::Accepted || commandRunning())
+        return;
+    // Turned on, new links are reported from each task's next check on; it first records what is there.
+    const bool reportNewLinks = dialog.isReportNewLinks();
+    core.setReportNewLinks(reportNewLinks, reportNewLinks && !core.reportNewLinks());
     {
         QSettings settings(AppSettings::Organization, AppSettings::Application);
         settings.beginGroup(QStringLiteral("options"));
         settings.setValue(QStringLiteral("is_auto_run"), dialog.isAutoRun());
         settings.setValue(QStringLiteral("is_auto_delete"), dialog.isAutoDelete());
         settings.setValue(QStringLiteral("delete_days"), dialog.deleteDays());
+        settings.setValue(QStringLiteral("report_new_links"), reportNewLinks);
         settings.endGroup();
         settings.sync();
         if (settings.status() != QSettings::NoError)

@@ -4,8 +4,9 @@
 // and from one host at once. Each way runs in a process of its own so one's peak memory does not hide the
 // other's: the program's update-all (all pages at once through one network manager) and the sequential way
 // (one page after another, a network manager and a nested wait each). Prints time, idle and peak resident
-// memory (the peak taken afresh once the tasks are loaded), and whether both left the same rows in task.db. Then 200 tasks falling due at once: the time until
-// every background check has delivered and the peak thread count, against one thread per check.
+// memory (the peak taken afresh once the tasks are loaded), and whether both left the same rows in task.db. Then 200
+// tasks falling due at once: the time until every background check has delivered and the peak thread count, against one
+// thread per check.
 //
 // bench_updateall [--tasks N]
 #include "app/mainwindow.h"
@@ -120,9 +121,8 @@ int runUpdateAll(bool sequential)
     {
         Task* first = window.taskList().value(0);
         bool done = false;
-        window.checker().fetcher().fetch(first ? first->address() : QString(), &window, [&](const FetchedPage&) {
-            done = true;
-        });
+        window.checker().fetcher().fetch(first ? first->address() : QString(), &window,
+                                         [&](const FetchedPage&) { done = true; });
         waitUntil([&] { return done; });
     }
     const qint64 idleKb = ProcStatus::residentKb();
@@ -251,8 +251,8 @@ int main(int argc, char* argv[])
     int stored = 0;
     for (int link = 0; link < Links; ++link)
         stored += hasKeyword(link) ? 1 : 0;
-    std::printf("%d tasks; pages of %lld bytes, %d links, %d with the keyword, all stored, one changed each\n",
-                tasks, static_cast<long long>(pageBytes), Links, stored);
+    std::printf("%d tasks; pages of %lld bytes, %d links, %d with the keyword, all stored, one changed each\n", tasks,
+                static_cast<long long>(pageBytes), Links, stored);
 
     QTemporaryDir work;
     const auto prepare = [&](const QString& name, bool spread, bool delayed) {
@@ -276,15 +276,16 @@ int main(int argc, char* argv[])
         bool spread;
         bool delayed;
     };
-    const Scenario scenarios[] = {{"20 hosts, answer after 0.2 s", true, true}, {"one host, answer at once", false, false}};
+    const Scenario scenarios[] = {{"20 hosts, answer after 0.2 s", true, true},
+                                  {"one host, answer at once", false, false}};
     for (const Scenario& scenario : scenarios) {
         std::printf("\n== update-all, %s\n", scenario.title);
         QStringList rows[2];
         double ms[2] = {0, 0};
         const char* names[2] = {"sequential", "concurrent"};
         for (int way = 0; way < 2; ++way) {
-            const QString folder = prepare(QStringLiteral("%1-%2").arg(scenario.title).arg(way), scenario.spread,
-                                           scenario.delayed);
+            const QString folder =
+                prepare(QStringLiteral("%1-%2").arg(scenario.title).arg(way), scenario.spread, scenario.delayed);
             const QStringList out = runChild({QStringLiteral("--child"), QString::fromLatin1(names[way])}, folder);
             ms[way] = out.value(0).toDouble();
             std::printf("%-10s %7.0f ms   idle RSS %6.1f MB   peak RSS %6.1f MB (+%.1f MB)   threads %3d   \"%s\"\n",

@@ -68,43 +68,96 @@ int TaskChecker::nextTaskId() const
 
 // ---- taking results over ----
 
-Task::ResultList TaskChecker::takeOver(Task* task, const Task::ResultList& delivered, bool store)
+Task::ResultList TaskChecker::takeOver(Task* task, const Task::ResultList& delivered, TaskChange* change)
 {
     // A delivered list is taken once: the same list seen again (nothing newer has replaced it) gives
     // nothing, and records whose link and text the task already holds are left out, so an update found
     // twice (by update-all and by a background check that overlapped it) is not appended twice. What an
-    // earlier take-over could not store comes first.
+    // earlier take-over could not store comes first, then newly appeared links.
     Task::ResultList candidates = m_unstored.take(task);
     if (!delivered.isEmpty() && m_takenOver.value(task) != delivered) {
         m_takenOver.insert(task, delivered);
         candidates += delivered;
     }
-    if (candidates.isEmpty())
-        return {};
+    change->taskId = task->taskId();
+    const auto seen = m_seen.find(task);
+    if (seen != m_seen.end()) {
+        candidates += seen->results;
+        seen->results.clear();
+        change->seenAdded = QStringList(seen->added.cbegin(), seen->added.cend());
+        change->seenRemoved = QStringList(seen->removed.cbegin(), seen->removed.cend());
+    }
 
     QSet<QString> known;
     const Task::ResultList results = task->results();
     known.reserve(results.size() + candidates.size());
     for (const Task::ResultPtr& result : results)
         known.insert(resultKey(*result));
-    Task::ResultList fresh;
     for (const Task::ResultPtr& result : std::as_const(candidates)) {
         const QString key = resultKey(*result);
         if (known.contains(key))
             continue;
         known.insert(key);
-        fresh.append(result);
+        change->results.append(result);
     }
-    if (fresh.isEmpty() || !store)
-        return fresh;
-    // Stored first: what did not reach task.db is not shown as found, and is kept for the next try.
-    if (!m_db.insertResults(fresh)) {
-        m_unstored.insert(task, fresh);
+    return change->results;
+}
+
+// Stores what one take-over found, results and seen links in one transaction. What did not reach task.db is
+// not shown as found, and is kept for the next try.
+bool TaskChecker::storeTakeOver(Task* task, const TaskChange& change)
+{
+    if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
+        return true;
+    if (!m_db.storeChanges({change})) {
+        if (!change.results.isEmpty())
+            m_unstored.insert(task, change.results);
         m_lastError = tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError());
-        return {};
+        return false;
     }
-    task->appendResults(fresh);
-    return fresh;
+    m_seen.remove(task);
+    task->appendResults(change.results);
+    return true;
+}
+
+void TaskChecker::setReportNewLinks(bool on, bool afresh)
+{
+    if (on && afresh)
+        m_db.removeAllSeenLinks();
+    m_reportNewLinks = on;
+    m_seen.clear();
+}
+
+// With the option on, compares the page's keyword links with those seen at the task's previous check (in
+// task.db, plus what a check not yet taken over saw) and keeps the difference and the new links until the
+// task's take-over. A failed download or an error page changes nothing that was seen.
+void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
+{
+    if (!m_reportNewLinks || !page.ok)
+        return;
+    const std::optional<QSet<QString>> stored = m_db.seenLinks(task->taskId());
+    if (!stored)
+        return;
+    PendingSeen& pending = m_seen[task];
+    QSet<QString> previous = *stored;
+    previous.subtract(pending.removed);
+    previous.unite(pending.added);
+
+    QList<PageLink> links;
+    for (const Task::ResultPtr& result : task->resultsOfPage(page))
+        links.append(PageLink{result->link, result->text});
+    const TaskChange change = SeenLinks::compare(task->taskId(), links, previous, task->results() + pending.results);
+    pending.results += change.results;
+    // Relative to task.db: what is on the page now and not stored is added, what is stored and gone removed.
+    QSet<QString> current;
+    for (const PageLink& link : std::as_const(links))
+        current.insert(link.link);
+    pending.added = current;
+    pending.added.subtract(*stored);
+    pending.removed = *stored;
+    pending.removed.subtract(current);
+    if (pending.added.isEmpty() && pending.removed.isEmpty() && pending.results.isEmpty())
+        m_seen.remove(task);
 }
 
 // ---- periodic checks ----
@@ -125,6 +178,7 @@ bool TaskChecker::startBackgroundCheck(Task* task)
                 return;
             m_checking.remove(guarded);
             noteFetch(guarded, page);
+            noteSeen(guarded, page);
             guarded->takeBackgroundPage(page, known);
         },
         PageFetcher::Priority::Background);
@@ -143,13 +197,15 @@ TaskChecker::DueRun TaskChecker::checkDueTasks()
             continue;
 
         const bool delivered = startBackgroundCheck(task);
-        if (delivered || m_unstored.contains(task)) {
-            const Task::ResultList fresh = takeOver(task, task->updateResults(), true);
-            if (!fresh.isEmpty()) {
-                run.found.append(task);
-                run.latest = fresh;
-            } else if (m_unstored.contains(task))
+        if (delivered || m_unstored.contains(task) || m_seen.contains(task)) {
+            TaskChange change;
+            takeOver(task, task->updateResults(), &change);
+            if (!storeTakeOver(task, change)) {
                 emit storageFailed(m_lastError);
+            } else if (!change.results.isEmpty()) {
+                run.found.append(task);
+                run.latest = change.results;
+            }
         }
 
         task->setLastUpdate(due.addSecs(task->frequency()).toString(Qt::ISODate));
@@ -221,6 +277,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             --pending;
             if (guarded && contains(guarded)) {
                 noteFetch(guarded, page);
+                noteSeen(guarded, page);
                 if (!page.ok)
                     ++run.failedPages;
                 hasNew.insert(guarded, guarded->takeUpdatePage(page));
@@ -235,24 +292,27 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     }
 
     // Taken over task by task in the list's order, stored in one transaction.
-    QList<QPair<Task*, Task::ResultList>> taken;
-    Task::ResultList all;
+    QList<QPair<Task*, TaskChange>> taken;
+    QList<TaskChange> changes;
     for (Task* task : std::as_const(m_tasks)) {
         const bool found = hasNew.value(task, false);
-        if (!found && !m_unstored.contains(task))
+        if (!found && !m_unstored.contains(task) && !m_seen.contains(task))
             continue;
-        const Task::ResultList fresh = takeOver(task, found ? task->updateResults() : Task::ResultList(), false);
-        if (fresh.isEmpty())
+        TaskChange change;
+        takeOver(task, found ? task->updateResults() : Task::ResultList(), &change);
+        if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
             continue;
-        taken.append({task, fresh});
-        all += fresh;
+        taken.append({task, change});
+        changes.append(change);
     }
-    if (all.isEmpty())
+    if (changes.isEmpty())
         return run;
-    if (!m_db.insertResults(all)) {
+    if (!m_db.storeChanges(changes)) {
         QStringList names;
-        for (const auto& [task, fresh] : std::as_const(taken)) {
-            m_unstored.insert(task, fresh);
+        for (const auto& [task, change] : std::as_const(taken)) {
+            if (change.results.isEmpty())
+                continue;
+            m_unstored.insert(task, change.results);
             names.append(task->name());
         }
         m_lastError =
@@ -260,9 +320,13 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
         run.storageFailure = m_lastError;
         return run;
     }
-    for (const auto& [task, fresh] : std::as_const(taken))
-        task->appendResults(fresh);
-    run.anyNew = true;
+    for (const auto& [task, change] : std::as_const(taken)) {
+        m_seen.remove(task);
+        if (!change.results.isEmpty()) {
+            task->appendResults(change.results);
+            run.anyNew = true;
+        }
+    }
     return run;
 }
 
@@ -292,7 +356,13 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
 
     const Task::ResultList results = task->resultsOfPage(*fetched);
     fetched.reset();
-    if (!m_db.replaceTaskResults(task->taskId(), results)) {
+    // With new links reported, the page's keyword links count as seen from now on.
+    QStringList seen;
+    for (const Task::ResultPtr& result : results)
+        seen.append(result->link);
+    const bool stored = m_reportNewLinks ? m_db.replaceTaskResults(task->taskId(), results, seen)
+                                         : m_db.replaceTaskResults(task->taskId(), results);
+    if (!stored) {
         m_lastError = m_db.lastError();
         return Outcome::StoreFailed;
     }
@@ -300,6 +370,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     // What a background check delivered before the reset belongs to the old results.
     m_takenOver.insert(task, task->updateResults());
     m_unstored.remove(task);
+    m_seen.remove(task);
     return Outcome::Done;
 }
 
@@ -330,9 +401,15 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     // A page that could not be downloaded still gives the task (with what its error page holds), so
     // the user can reset it once the page is reachable.
     task->setResults(task->resultsOfPage(*fetched));
+    QStringList seen;
+    if (m_reportNewLinks && fetched->ok) {
+        for (const Task::ResultPtr& result : task->results())
+            seen.append(result->link);
+    }
 
-    // Stored first: a task that did not reach task.db is not listed as if it had.
-    if (!m_db.insertTask(task.get())) {
+    // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
+    // in the file as it is stored.
+    if (!m_db.insertTask(task.get(), seen)) {
         m_lastError = m_db.lastError();
         created.outcome = Outcome::StoreFailed;
         return created;
@@ -355,6 +432,7 @@ void TaskChecker::forget(const Task* task)
     m_unstored.remove(task);
     m_failures.remove(task);
     m_checking.remove(task);
+    m_seen.remove(task);
 }
 
 bool TaskChecker::removeTask(Task* task)
@@ -383,6 +461,7 @@ bool TaskChecker::removeAllTasks()
     m_unstored.clear();
     m_failures.clear();
     m_checking.clear();
+    m_seen.clear();
     qDeleteAll(removed);
     return true;
 }

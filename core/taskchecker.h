@@ -4,6 +4,7 @@
 #include "core/clock.h"
 #include "core/commandguard.h"
 #include "engine/pagefetcher.h"
+#include "engine/seenlinks.h"
 #include "engine/task.h"
 
 #include <QCoreApplication>
@@ -93,6 +94,11 @@ public:
     bool removeTask(Task* task);
     bool removeAllTasks();
 
+    // Whether checks also report links that newly appear on a page. Turned on afresh (by the user), every
+    // task records its page's links at its first check without reporting them.
+    void setReportNewLinks(bool on, bool afresh = false);
+    bool reportNewLinks() const { return m_reportNewLinks; }
+
     // Ends every wait at once (the program is quitting): downloads are aborted, nothing more is stored.
     void abortWaits();
     bool isAborting() const { return m_aborting; }
@@ -112,7 +118,17 @@ signals:
     void checkStateChanged(Task* task);
 
 private:
-    Task::ResultList takeOver(Task* task, const Task::ResultList& delivered, bool store);
+    // What a check found that waits for its take-over: a change of the seen links (relative to task.db) and
+    // the new links it reports.
+    struct PendingSeen
+    {
+        QSet<QString> added;
+        QSet<QString> removed;
+        Task::ResultList results;
+    };
+    Task::ResultList takeOver(Task* task, const Task::ResultList& delivered, TaskChange* change);
+    bool storeTakeOver(Task* task, const TaskChange& change);
+    void noteSeen(Task* task, const FetchedPage& page);
     bool startBackgroundCheck(Task* task);
     void noteFetch(Task* task, const FetchedPage& page);
     void forget(const Task* task);
@@ -131,6 +147,8 @@ private:
     // Findings that could not be stored yet, per task.
     QHash<const Task*, Task::ResultList> m_unstored;
     QHash<const Task*, PageFailure> m_failures;
+    QHash<const Task*, PendingSeen> m_seen;
+    bool m_reportNewLinks = false;
     QSet<const Task*> m_checking; // background checks waiting for their page
     int m_backgroundStarted = 0;
     QList<QEventLoop*> m_waits;
