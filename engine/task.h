@@ -83,9 +83,12 @@ public:
     // matching links of a page, so a hostile page cannot make their work grow beyond its size.
     // Every link of the page whose text contains the keyword, as new records dated today.
     ResultList scanResults(const QString& page, const QUrl& base) const;
-    // Compares the page's matching links with results: a stored link whose text changed and that
-    // knownLinks does not hold yet is reported once. Extends knownLinks as it goes.
+    // Compares the page's matching links with results: a text found for a stored link is reported when
+    // no stored result with that link holds it and knownLinks does not hold it for the link. knownLinks
+    // keeps, for every such link, the text last seen or reported.
     ResultList compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks) const;
+    // The same against the task's own knownLinks, as they are when the page has arrived.
+    ResultList compareWithKnownLinks(const QString& page, const QUrl& base);
 
 public slots:
     void setUpdateResults(const Task::ResultList& list);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetch.h"
-#include "tests/engine/resultlinks.h"
 #include "engine/task.h"
 #include "engine/taskthread.h"
+#include "tests/engine/resultlinks.h"
 #include "tests/support/testserver.h"
 
 #include <QElapsedTimer>
@@ -42,6 +42,8 @@ private slots:
     void compare();
     void compareBounded();
     void checkForUpdatesReportsOnce();
+    void textHistory_data();
+    void textHistory();
     void failedDownloads_data();
     void failedDownloads();
     void deliveries_data();
@@ -210,9 +212,15 @@ void TestTask::keywordFilter_data()
     QTest::addColumn<QString>("keyword");
     QTest::addColumn<QStringList>("texts");
 
-    QTest::addRow("case-insensitive") << "news" << QStringList{"Latest News", "news digest", "NEWS"};
+    QTest::addRow("case-insensitive") << "news"
+                                      << QStringList{"Latest News", "Item news", "news",
+                                                     "news digest", "NEWS",      "Sport news: l&rsquo;&eacute;quipe"};
     QTest::addRow("empty keyword matches all")
-        << "" << QStringList{"Latest News", "Weather", "news digest", "NEWS", " padded  text "};
+        << "" << QStringList{"Latest News", "Weather", "Item news",      "news",
+                             "news digest", "NEWS",    " padded  text ", "Sport news: l&rsquo;&eacute;quipe"};
+    QTest::addRow("decoded text matches, captured one is kept")
+        << QString::fromUtf8("l’équipe") << QStringList{"Sport news: l&rsquo;&eacute;quipe"};
+    QTest::addRow("captured text matches") << "&rsquo;" << QStringList{"Sport news: l&rsquo;&eacute;quipe"};
     QTest::addRow("text kept exactly") << "padded" << QStringList{" padded  text "};
     QTest::addRow("nothing") << "sports" << QStringList{};
 }
@@ -224,7 +232,8 @@ void TestTask::keywordFilter()
 
     const QByteArray page = "<a href=/1>Latest News</a> <a href=/2>Weather</a>\n"
                             "<a href=/3>Item <b>news</b></a> <A HREF=/4>news</A> <a href=/5>news digest</a>"
-                            "<a href='/6'>NEWS</a><a href=/7> padded  text </a>";
+                            "<a href='/6'>NEWS</a><a href=/7> padded  text </a>"
+                            "<a href=/8>Sport news: l&rsquo;&eacute;quipe</a>";
     Task task(1, "n", "http://127.0.0.1/", keyword, 60);
     QStringList found;
     for (const Task::ResultPtr& record : task.scanResults(QString::fromUtf8(page), QUrl("http://127.0.0.1/")))
@@ -395,12 +404,22 @@ void TestTask::compare_data()
                                            << Links{{a, "Item new"}} << Links{{a, "Item new"}};
     QTest::addRow("unchanged text becomes known")
         << Links{{a, "Item"}} << Links{{"\"/news/a.html\"", "Item"}} << Links{} << Links{} << Links{{a, "Item"}};
-    QTest::addRow("known link not reported again") << Links{{a, "Item old"}} << Links{{a, "Item newer"}}
+    QTest::addRow("known text not reported again") << Links{{a, "Item old"}} << Links{{a, "Item new"}}
                                                    << Links{{a, "Item new"}} << Links{} << Links{{a, "Item new"}};
+    QTest::addRow("text other than the known one reported")
+        << Links{{a, "Item old"}} << Links{{a, "Item newer"}} << Links{{a, "Item new"}} << Links{{a, "Item newer"}}
+        << Links{{a, "Item newer"}};
+    QTest::addRow("back to the stored text") << Links{{a, "Item old"}} << Links{{a, "Item old"}}
+                                             << Links{{a, "Item new"}} << Links{} << Links{{a, "Item old"}};
     QTest::addRow("link not stored is not reported")
         << Links{{a, "Item"}} << Links{{"b.html", "Item B"}} << Links{} << Links{} << Links{};
-    QTest::addRow("duplicates, other text first") << Links{{a, "Item old"}, {a, "Item"}} << Links{{"a.html", "Item"}}
-                                                  << Links{} << Links{{a, "Item"}} << Links{{a, "Item"}};
+    QTest::addRow("duplicates, other text first")
+        << Links{{a, "Item old"}, {a, "Item"}} << Links{{"a.html", "Item"}} << Links{} << Links{} << Links{{a, "Item"}};
+    QTest::addRow("duplicates, a third text once") << Links{{a, "Item old"}, {a, "Item"}} << Links{{"a.html", "Item 3"}}
+                                                   << Links{} << Links{{a, "Item 3"}} << Links{{a, "Item 3"}};
+    QTest::addRow("markup anchor compared by its visible text")
+        << Links{{a, "Item old"}} << Links{{"a.html", "<b>Item</b>&nbsp;new"}} << Links{} << Links{{a, "Item new"}}
+        << Links{{a, "Item new"}};
     QTest::addRow("duplicates, current text first")
         << Links{{a, "Item"}, {a, "Item old"}} << Links{{"a.html", "Item"}} << Links{} << Links{} << Links{{a, "Item"}};
     QTest::addRow("later link of the page wins")
@@ -477,6 +496,61 @@ void TestTask::checkForUpdatesReportsOnce()
     QVERIFY(task.checkForUpdates());
     QCOMPARE(linksOf(task.updateResults()), Links({{a, "Item new"}}));
     QCOMPARE(server.hits("/updates/index.html"), 3);
+}
+
+void TestTask::textHistory_data()
+{
+    QTest::addColumn<QStringList>("stored");   // texts of the stored results of one link
+    QTest::addColumn<QStringList>("pages");    // its text on the page at each check
+    QTest::addColumn<QStringList>("reported"); // what each check reports, "" for nothing
+    QTest::addColumn<bool>("background");
+
+    for (bool background : {false, true}) {
+        const char* mode = background ? "background" : "synchronous";
+        QTest::addRow("nothing changed, then a change, %s", mode)
+            << QStringList{"Item 1"} << QStringList{"Item 1", "Item 2"} << QStringList{"", "Item 2"} << background;
+        QTest::addRow("two changes in a row, %s", mode)
+            << QStringList{"Item 1"} << QStringList{"Item 2", "Item 2", "Item 3"} << QStringList{"Item 2", "", "Item 3"}
+            << background;
+        QTest::addRow("back to texts already held, %s", mode)
+            << QStringList{"Item 1"} << QStringList{"Item 2", "Item 1", "Item 2"} << QStringList{"Item 2", "", ""}
+            << background;
+        QTest::addRow("duplicates, current text last, %s", mode)
+            << QStringList{"Item 2", "Item 1"} << QStringList{"Item 1", "Item 2", "Item 3"}
+            << QStringList{"", "", "Item 3"} << background;
+        QTest::addRow("duplicates, current text first, %s", mode)
+            << QStringList{"Item 1", "Item 2"} << QStringList{"Item 1", "Item 2", "Item 3"}
+            << QStringList{"", "", "Item 3"} << background;
+    }
+}
+
+// Checks in a row against a page whose link changes its text; what a check reports joins the results,
+// as the window stores it.
+void TestTask::textHistory()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QStringList, pages);
+    QFETCH(QStringList, reported);
+    QFETCH(bool, background);
+
+    const QString path = QStringLiteral("/history/%1.html").arg(QTest::currentDataTag()).replace(' ', '-');
+    const QString a = origin() + "/history/a.html";
+    Task task(1, "n", server.url(path).toString(), "item", 60);
+    for (const QString& text : stored)
+        task.appendResults(records({{a, text}}));
+    for (int i = 0; i < pages.size(); ++i) {
+        server.setPage(path, anchors({{"a.html", pages[i]}, {"/other", "Item other"}}));
+        if (background) {
+            task.startBackgroundCheck();
+            QTRY_COMPARE_WITH_TIMEOUT(server.hits(path), i + 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(TaskThread::instanceCount(), 0, 10000);
+        } else {
+            task.checkForUpdates();
+        }
+        const Links expected = reported[i].isEmpty() ? Links{} : Links{{a, reported[i]}};
+        QVERIFY2(linksOf(task.updateResults()) == expected, qPrintable(QStringLiteral("check %1").arg(i + 1)));
+        task.appendResults(task.updateResults());
+    }
 }
 
 void TestTask::failedDownloads_data()
