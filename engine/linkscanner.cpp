@@ -126,10 +126,14 @@ qsizetype walkContent(QStringView page, qsizetype pos, QString* text)
         if (isAnchorStart(rest) || isAnchorEnd(rest))
             return lt;
         qsizetype next = -1;
-        if (startsWithName(rest.sliced(1), u"script")) {
-            next = after(page, lt, limit, u"</script");
-        } else if (startsWithName(rest.sliced(1), u"style")) {
-            next = after(page, lt, limit, u"</style");
+        const bool script = startsWithName(rest.sliced(1), u"script");
+        if (script || startsWithName(rest.sliced(1), u"style")) {
+            // Their content is no text: skip to the end tag, then past its '>'.
+            next = after(page, lt, limit, script ? QStringView(u"</script") : QStringView(u"</style"));
+            if (next >= 0) {
+                const Tag end = readTag(page, next, limit);
+                next = end.closed ? end.end : -1;
+            }
         } else if (rest.startsWith(u"<!--")) {
             next = after(page, lt + 4, limit, u"-->");
         } else if (rest.size() > 1 && (rest[1].isLetter() || rest[1] == u'/' || rest[1] == u'!' || rest[1] == u'?')) {

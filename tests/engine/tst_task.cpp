@@ -29,6 +29,8 @@ private slots:
 
     void linkForms_data();
     void linkForms();
+    void baseElement_data();
+    void baseElement();
     void keywordFilter_data();
     void keywordFilter();
     void encodings_data();
@@ -207,6 +209,41 @@ void TestTask::linkForms()
     QCOMPARE(results.first()->date, QDate::currentDate());
 }
 
+void TestTask::baseElement_data()
+{
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QString>("link"); // of the anchor "item.html" on http://h/news/index.html
+
+    QTest::addRow("none") << "<title>t</title>"
+                          << "http://h/news/item.html";
+    QTest::addRow("relative base") << R"(<base href="../archive/2024/">)"
+                                   << "http://h/archive/2024/item.html";
+    QTest::addRow("absolute base, other host") << "<BASE target=_top HREF='https://cdn.example/s/'>"
+                                               << "https://cdn.example/s/item.html";
+    QTest::addRow("several: the first with an href counts")
+        << R"(<base target="_blank"><base href="/first/"><base href="/second/">)"
+        << "http://h/first/item.html";
+    QTest::addRow("empty href is the page") << R"(<base href="">)"
+                                            << "http://h/news/item.html";
+    QTest::addRow("no element, only the word") << "<p>base href=/x/</p><baseline href=/y/>"
+                                               << "http://h/news/item.html";
+}
+
+void TestTask::baseElement()
+{
+    QFETCH(QString, head);
+    QFETCH(QString, link);
+
+    const QString page = "<html><head>" + head + "</head><body><a href=\"item.html\">Item</a>" +
+                         "<a href=\"/x\"><b>Item</b></a><a href=\"https://o.example/\">Item</a></body></html>";
+    Task task(1, "n", "http://h/news/index.html", "item", 60);
+    QStringList found;
+    for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/news/index.html")))
+        found << record->link;
+    const QUrl base(link);
+    QCOMPARE(found, QStringList({link, base.resolved(QUrl("/x")).toString(), "https://o.example/"}));
+}
+
 void TestTask::keywordFilter_data()
 {
     QTest::addColumn<QString>("keyword");
@@ -246,18 +283,22 @@ void TestTask::encodings_data()
     QTest::addColumn<QByteArray>("codec");
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("contentType");
 
     QTest::addRow("windows-1252")
         << QByteArray("windows-1252")
         << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">")
-        << QStringLiteral("Caf\u00e9 \u20ac5 \u201cneu\u201d");
+        << QStringLiteral("Caf\u00e9 \u20ac5 \u201cneu\u201d") << QByteArray("text/html");
     QTest::addRow("gb2312") << QByteArray("GBK")
                             << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">")
-                            << QStringLiteral("\u65b0\u95fb \u516c\u544a");
+                            << QStringLiteral("\u65b0\u95fb \u516c\u544a") << QByteArray("text/html");
     QTest::addRow("utf-8 with BOM") << QByteArray("UTF-8") << QByteArray("\xEF\xBB\xBF")
-                                    << QStringLiteral("\u65b0\u95fb Caf\u00e9 \u20ac");
+                                    << QStringLiteral("\u65b0\u95fb Caf\u00e9 \u20ac") << QByteArray("text/html");
     QTest::addRow("nothing declared") << QByteArray("ISO-8859-1") << QByteArray()
-                                      << QStringLiteral("Caf\u00e9 cr\u00e8me");
+                                      << QStringLiteral("Caf\u00e9 cr\u00e8me") << QByteArray("text/html");
+    QTest::addRow("only the header") << QByteArray("UTF-8") << QByteArray()
+                                     << QStringLiteral("Hot Mess: Zo\u00eb \u65b0\u95fb")
+                                     << QByteArray("text/html; charset=UTF-8");
 }
 
 void TestTask::encodings()
@@ -265,11 +306,12 @@ void TestTask::encodings()
     QFETCH(QByteArray, codec);
     QFETCH(QByteArray, head);
     QFETCH(QString, text);
+    QFETCH(QByteArray, contentType);
 
     const QString keyword = text.left(2).toUpper();
     const QByteArray page = head + QTextCodec::codecForName(codec)->fromUnicode(
                                        QStringLiteral("<a href=\"/x\">%1</a><a href=\"/y\">other</a>").arg(text));
-    server.setPage("/encoded", page);
+    server.setPage("/encoded", page, contentType);
     Task task(1, "n", server.url("/encoded").toString(), keyword, 60);
     QVERIFY(task.fetchAllResults());
     QCOMPARE(linksOf(task.results()), Links({{origin() + "/x", text}}));
