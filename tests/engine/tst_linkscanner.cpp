@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "engine/linkscanner.h"
+#include "engine/tools.h"
 #include "tests/engine/linkscanoracle.h"
 
 class TestLinkScanner : public QObject
@@ -20,6 +21,8 @@ private slots:
     void markupAnchors();
     void markupAnchorBounds_data();
     void markupAnchorBounds();
+    void frontPages_data();
+    void frontPages();
 
 private:
     LinkScanOracle oracle;
@@ -237,6 +240,56 @@ void TestLinkScanner::markupAnchorBounds()
     QFETCH(QString, page);
     QFETCH(QStringList, expected);
     QCOMPARE(links(page), expected);
+}
+
+void TestLinkScanner::frontPages_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("news") << "frontpage-news.html";
+    QTest::newRow("shop") << "frontpage-shop.html";
+    QTest::newRow("blog") << "frontpage-blog.html";
+}
+
+// Sample front pages in today's markup, beside each the anchors an HTML parser sees with visible text
+// (data/anchors.py wrote them). At least 97% of those must be found with the same address and the text
+// shown for them.
+void TestLinkScanner::frontPages()
+{
+    QFETCH(QString, name);
+    QFile pageFile(QFINDTESTDATA("data/" + name));
+    QFile anchorFile(QFINDTESTDATA("data/" + name + ".anchors"));
+    QVERIFY(pageFile.open(QIODevice::ReadOnly));
+    QVERIFY(anchorFile.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(pageFile.readAll());
+    const QStringList expected = QString::fromUtf8(anchorFile.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QVERIFY(expected.size() > 100);
+
+    QHash<QString, int> found; // "href<TAB>text" -> how often, of every link
+    QHash<QString, int> plain; // the same of the pattern's matches alone
+    LinkScanner::scanLinks(page, [&](const LinkScanner::Match& m) {
+        const QString key = Tools::hrefValue(m.href) + u'\t' + Tools::displayText(m.text).simplified();
+        found[key] += 1;
+        plain[key] += m.markup ? 0 : 1;
+    });
+    // How many expected anchors the links cover, each link counted once; the ones not covered go to missed.
+    const auto covered = [&expected](QHash<QString, int> links, QStringList* missed) {
+        int seen = 0;
+        for (const QString& anchor : expected) {
+            int& count = links[anchor];
+            if (count > 0) {
+                --count;
+                ++seen;
+            } else if (missed) {
+                missed->append(anchor);
+            }
+        }
+        return seen;
+    };
+    QStringList missed;
+    const int seen = covered(found, &missed);
+    qInfo("%s: %d of %lld anchors found with their text (%.1f%%), %d by the pattern alone", qPrintable(name), seen,
+          qlonglong(expected.size()), 100.0 * seen / double(expected.size()), covered(plain, nullptr));
+    QVERIFY2(seen >= 0.97 * double(expected.size()), qPrintable(missed.join(u'\n')));
 }
 
 QTEST_GUILESS_MAIN(TestLinkScanner)
