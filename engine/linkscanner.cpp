@@ -4,6 +4,7 @@
 #include "engine/tools.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 // Position of the next "href=" at or after from, or -1. Looks for its '=' with the vectorised
@@ -21,18 +22,55 @@ qsizetype nextHref(QStringView page, qsizetype from)
     return -1;
 }
 
-bool isHtmlSpace(QChar c)
+// Position of the first '<' in [from, limit), or limit. Markup holds a '<' every few characters, so a
+// plain loop is faster here than the set-up of a vectorised search for each of them.
+qsizetype nextLt(QStringView page, qsizetype from, qsizetype limit)
 {
-    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
+    const char16_t* s = page.utf16();
+    while (from < limit && s[from] != u'<')
+        ++from;
+    return from;
 }
 
-// Whether the text begins with the tag name given (any case) followed by white space, '/' or '>' or the end.
+// Character classes of the tag reading, for the ASCII characters.
+enum : unsigned char
+{
+    Space = 1,   // HTML white space
+    NameEnd = 2, // ends an attribute name
+    ValueEnd = 4 // ends a bare attribute value
+};
+
+constexpr std::array<unsigned char, 128> Classes = [] {
+    std::array<unsigned char, 128> classes{};
+    for (char c : {' ', '\t', '\n', '\r', '\f'})
+        classes[size_t(c)] = Space | NameEnd | ValueEnd;
+    classes['/'] = NameEnd;
+    classes['='] = NameEnd;
+    classes['>'] = NameEnd | ValueEnd;
+    return classes;
+}();
+
+bool isClass(char16_t c, unsigned char mask)
+{
+    return c < Classes.size() && (Classes[c] & mask) != 0;
+}
+
+bool isHtmlSpace(QChar c)
+{
+    return isClass(c.unicode(), Space);
+}
+
+// Whether the text begins with the tag name given (lower case; the text in any case) followed by white
+// space, '/' or '>' or the end.
 bool startsWithName(QStringView text, QStringView name)
 {
-    if (!text.startsWith(name, Qt::CaseInsensitive))
+    if (text.size() < name.size())
         return false;
-    return text.size() == name.size() || isHtmlSpace(text[name.size()]) || text[name.size()] == u'/' ||
-           text[name.size()] == u'>';
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if ((text[i].unicode() | 0x20) != name[i].unicode()) // folds A-Z only, as name holds letters
+            return false;
+    }
+    return text.size() == name.size() || isClass(text[name.size()].unicode(), Space | NameEnd);
 }
 
 // "<a" followed by white space.
@@ -43,7 +81,7 @@ bool isAnchorStart(QStringView text)
 
 bool isAnchorEnd(QStringView text)
 {
-    return text.startsWith(u"</") && startsWithName(text.sliced(2), u"a");
+    return text.size() > 2 && text[1] == u'/' && startsWithName(text.sliced(2), u"a");
 }
 
 struct Tag
@@ -59,41 +97,44 @@ struct Tag
 // no further than limit.
 Tag readTag(QStringView page, qsizetype pos, qsizetype limit)
 {
-    Tag tag;
-    const auto skipSpace = [&] {
-        while (pos < limit && isHtmlSpace(page[pos]))
+    const char16_t* const s = page.utf16();
+    const auto skip = [&](unsigned char mask) {
+        while (pos < limit && isClass(s[pos], mask))
             ++pos;
     };
+    Tag tag;
     while (true) {
-        while (pos < limit && (isHtmlSpace(page[pos]) || page[pos] == u'/'))
+        while (pos < limit && (isClass(s[pos], Space) || s[pos] == u'/'))
             ++pos;
         if (pos >= limit)
             break;
-        if (page[pos] == u'>') {
+        if (s[pos] == u'>') {
             tag.closed = true;
             tag.end = pos + 1;
             return tag;
         }
         const qsizetype name = pos++;
-        while (pos < limit && !isHtmlSpace(page[pos]) && page[pos] != u'/' && page[pos] != u'>' && page[pos] != u'=')
+        while (pos < limit && !isClass(s[pos], NameEnd))
             ++pos;
-        const QStringView attribute = page.sliced(name, pos - name);
-        skipSpace();
-        if (pos >= limit || page[pos] != u'=')
+        const bool href = pos - name == 4 && startsWithName(page.sliced(name, 4), u"href");
+        skip(Space);
+        if (pos >= limit || s[pos] != u'=')
             continue;
         ++pos;
-        skipSpace();
+        skip(Space);
         const qsizetype value = pos;
-        if (pos < limit && (page[pos] == u'"' || page[pos] == u'\'')) {
-            const qsizetype closing = page.sliced(pos + 1, limit - pos - 1).indexOf(page[pos]);
-            if (closing < 0)
+        if (pos < limit && (s[pos] == u'"' || s[pos] == u'\'')) {
+            const char16_t quote = s[pos++];
+            while (pos < limit && s[pos] != quote)
+                ++pos;
+            if (pos >= limit)
                 break;
-            pos += closing + 2;
+            ++pos;
         } else {
-            while (pos < limit && !isHtmlSpace(page[pos]) && page[pos] != u'>')
+            while (pos < limit && !isClass(s[pos], ValueEnd))
                 ++pos;
         }
-        if (tag.hrefPos < 0 && attribute.compare(u"href", Qt::CaseInsensitive) == 0) {
+        if (href && tag.hrefPos < 0) {
             tag.hrefPos = name;
             tag.hrefValue = page.sliced(value, pos - value);
         }
@@ -116,8 +157,7 @@ qsizetype walkContent(QStringView page, qsizetype pos, QString* text)
 {
     const qsizetype limit = std::min(page.size(), pos + LinkScanner::MaxAnchorContent);
     while (pos < limit) {
-        qsizetype lt = page.sliced(pos, limit - pos).indexOf(u'<');
-        lt = lt < 0 ? limit : pos + lt;
+        const qsizetype lt = nextLt(page, pos, limit);
         if (text && lt > pos)
             text->append(Tools::displayText(page.sliced(pos, lt - pos)));
         if (lt == limit)
@@ -152,37 +192,6 @@ qsizetype walkContent(QStringView page, qsizetype pos, QString* text)
     return limit;
 }
 
-// An "<a" start tag with an href attribute and where its content ends.
-struct Anchor
-{
-    qsizetype hrefPos;
-    QStringView hrefValue;
-    qsizetype contentBegin;
-    qsizetype contentEnd;
-};
-
-// The anchors of the page in page order. Each stretch of the page is looked at by one anchor only: the
-// search goes on where the previous anchor's tag or content ended.
-QList<Anchor> anchors(QStringView page)
-{
-    QList<Anchor> found;
-    qsizetype pos = 0;
-    while ((pos = page.indexOf(u'<', pos)) >= 0) {
-        if (!isAnchorStart(page.sliced(pos))) {
-            ++pos;
-            continue;
-        }
-        const Tag tag = readTag(page, pos + 2, std::min(page.size(), pos + 2 + LinkScanner::MaxTagLength));
-        if (!tag.closed || tag.hrefPos < 0) {
-            pos = tag.end;
-            continue;
-        }
-        const qsizetype contentEnd = walkContent(page, tag.end, nullptr);
-        found.append({tag.hrefPos, tag.hrefValue, tag.end, contentEnd});
-        pos = contentEnd;
-    }
-    return found;
-}
 } // namespace
 
 // A minimal-matching QRegExp of  href=\s*([^<]* ?) *\s*>([^<]* ?)</a>  matches at an occurrence of
@@ -233,17 +242,46 @@ QList<LinkScanner::Match> LinkScanner::matches(QStringView page)
     return found;
 }
 
-void LinkScanner::scanLinks(QStringView page, const std::function<void(const Match&)>& onLink)
+// One walk over the page's '<' finds the base element and the anchors. Each stretch of the page is looked
+// at by one anchor only: the walk goes on where the previous anchor's tag or content ended.
+LinkScanner::PageLinks::PageLinks(QStringView page) : m_page(page)
 {
-    const QList<Anchor> found = anchors(page);
+    const qsizetype size = page.size();
+    qsizetype pos = 0;
+    while ((pos = nextLt(page, pos, size)) < size) {
+        const QStringView rest = page.sliced(pos);
+        if (!m_base && startsWithName(rest.sliced(1), u"base")) {
+            const Tag tag = readTag(page, pos + 5, std::min(size, pos + 5 + MaxTagLength));
+            if (tag.hrefPos >= 0)
+                m_base = tag.hrefValue;
+            pos = tag.end;
+            continue;
+        }
+        if (!isAnchorStart(rest)) {
+            ++pos;
+            continue;
+        }
+        const Tag tag = readTag(page, pos + 2, std::min(size, pos + 2 + MaxTagLength));
+        if (!tag.closed || tag.hrefPos < 0) {
+            pos = tag.end;
+            continue;
+        }
+        const qsizetype contentEnd = walkContent(page, tag.end, nullptr);
+        m_anchors.append({tag.hrefPos, tag.hrefValue, tag.end});
+        pos = contentEnd;
+    }
+}
+
+void LinkScanner::PageLinks::scan(const std::function<void(const Match&)>& onLink) const
+{
     qsizetype next = 0;
     QString text;
     // Hands on the anchors before position end whose "href=" gave no match.
     const auto anchorsBefore = [&](qsizetype end) {
-        for (; next < found.size() && found[next].hrefPos < end; ++next) {
-            const Anchor& anchor = found[next];
+        for (; next < m_anchors.size() && m_anchors[next].hrefPos < end; ++next) {
+            const Anchor& anchor = m_anchors[next];
             text.clear();
-            walkContent(page, anchor.contentBegin, &text);
+            walkContent(m_page, anchor.contentBegin, &text);
             text = std::move(text).simplified();
             if (text.isEmpty())
                 continue;
@@ -255,27 +293,16 @@ void LinkScanner::scanLinks(QStringView page, const std::function<void(const Mat
             onLink(m);
         }
     };
-    scan(page, [&](const Match& m) {
+    LinkScanner::scan(m_page, [&](const Match& m) {
         anchorsBefore(m.start);
-        if (next < found.size() && found[next].hrefPos == m.start)
+        if (next < m_anchors.size() && m_anchors[next].hrefPos == m.start)
             ++next; // the pattern matched this anchor's "href="
         onLink(m);
     });
-    anchorsBefore(page.size());
+    anchorsBefore(m_page.size());
 }
 
-std::optional<QStringView> LinkScanner::baseHref(QStringView page)
+void LinkScanner::scanLinks(QStringView page, const std::function<void(const Match&)>& onLink)
 {
-    qsizetype pos = 0;
-    while ((pos = page.indexOf(u'<', pos)) >= 0) {
-        if (!startsWithName(page.sliced(pos + 1), u"base")) {
-            ++pos;
-            continue;
-        }
-        const Tag tag = readTag(page, pos + 5, std::min(page.size(), pos + 5 + MaxTagLength));
-        if (tag.hrefPos >= 0)
-            return tag.hrefValue;
-        pos = tag.end;
-    }
-    return std::nullopt;
+    PageLinks(page).scan(onLink);
 }

@@ -37,6 +37,25 @@ QList<Match> matches(QStringView page);
 // during the call.
 void scanLinks(QStringView page, const std::function<void(const Match&)>& onLink);
 
-// The href value, as written, of the first "base" element that has one.
-std::optional<QStringView> baseHref(QStringView page);
+// The same in two steps, for a caller that needs the page's base element before the links: the
+// constructor finds the base and the anchors, scan() merges them with the matches of the pattern.
+class PageLinks
+{
+public:
+    explicit PageLinks(QStringView page);
+    // The href value, as written, of the first "base" element that has one.
+    std::optional<QStringView> baseHref() const { return m_base; }
+    void scan(const std::function<void(const Match&)>& onLink) const;
+
+private:
+    struct Anchor
+    {
+        qsizetype hrefPos;
+        QStringView hrefValue;
+        qsizetype contentBegin;
+    };
+    QStringView m_page;
+    std::optional<QStringView> m_base;
+    QList<Anchor> m_anchors;
+};
 } // namespace LinkScanner

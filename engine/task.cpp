@@ -37,12 +37,13 @@ constexpr int MaxMatchingLinksPerPage = 100000; // against pages of millions of 
 // with the link formed against the page's own base element where it names one, else against base.
 template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& base, const QString& keyword, Fn fn)
 {
-    const std::optional<QStringView> pageBase = LinkScanner::baseHref(page);
+    const LinkScanner::PageLinks links(page);
+    const std::optional<QStringView> pageBase = links.baseHref();
     const QUrl linkBase = pageBase ? base.resolved(QUrl(Tools::hrefValue(*pageBase))) : base;
     const QChar* anchorEnd = nullptr; // where the text of the previous match ends
     int inAnchor = 0;
     int matching = 0;
-    LinkScanner::scanLinks(page, [&](const LinkScanner::Match& match) {
+    links.scan([&](const LinkScanner::Match& match) {
         if (!match.markup) {
             // Matches ending at the same "</a>" come one after another, so the previous end tells them apart.
             const QChar* end = match.text.data() + match.text.size();
