@@ -158,8 +158,14 @@ qsizetype walkContent(QStringView page, qsizetype pos, QString* text)
     const qsizetype limit = std::min(page.size(), pos + LinkScanner::MaxAnchorContent);
     while (pos < limit) {
         const qsizetype lt = nextLt(page, pos, limit);
-        if (text && lt > pos)
-            text->append(Tools::displayText(page.sliced(pos, lt - pos)));
+        if (text && lt > pos) {
+            // Most pieces hold no reference and are appended without a decoded copy in between.
+            const QStringView piece = page.sliced(pos, lt - pos);
+            if (piece.contains(u'&'))
+                text->append(Tools::displayText(piece));
+            else
+                text->append(piece);
+        }
         if (lt == limit)
             return limit;
         const QStringView rest = page.sliced(lt, limit - lt);
@@ -267,7 +273,7 @@ LinkScanner::PageLinks::PageLinks(QStringView page) : m_page(page)
             continue;
         }
         const qsizetype contentEnd = walkContent(page, tag.end, nullptr);
-        m_anchors.append({tag.hrefPos, tag.hrefValue, tag.end});
+        m_anchors.append({pos, tag.hrefPos, tag.hrefValue, tag.end});
         pos = contentEnd;
     }
 }
@@ -276,9 +282,9 @@ void LinkScanner::PageLinks::scan(const std::function<void(const Match&)>& onLin
 {
     qsizetype next = 0;
     QString text;
-    // Hands on the anchors before position end whose "href=" gave no match.
+    // Hands on the anchors whose start tag ends at or before position end.
     const auto anchorsBefore = [&](qsizetype end) {
-        for (; next < m_anchors.size() && m_anchors[next].hrefPos < end; ++next) {
+        for (; next < m_anchors.size() && m_anchors[next].contentBegin <= end; ++next) {
             const Anchor& anchor = m_anchors[next];
             text.clear();
             walkContent(m_page, anchor.contentBegin, &text);
@@ -295,8 +301,8 @@ void LinkScanner::PageLinks::scan(const std::function<void(const Match&)>& onLin
     };
     LinkScanner::scan(m_page, [&](const Match& m) {
         anchorsBefore(m.start);
-        if (next < m_anchors.size() && m_anchors[next].hrefPos == m.start)
-            ++next; // the pattern matched this anchor's "href="
+        if (next < m_anchors.size() && m_anchors[next].tagStart <= m.start)
+            ++next; // the pattern matched an "href=" of this anchor's start tag: it found the anchor
         onLink(m);
     });
     anchorsBefore(m_page.size());

@@ -31,7 +31,7 @@ void scan(QStringView page, const std::function<void(const Match&)>& onMatch);
 QList<Match> matches(QStringView page);
 
 // Every match of scan(), and in page order between them every "<a" start tag with an href attribute
-// whose "href=" gave no match: its text is its content up to "</a>" or the next "<a" start tag, tags
+// in which no "href=" gave a match: its text is its content up to "</a>" or the next "<a" start tag, tags
 // and the content of script and style elements removed, character references decoded, white space
 // collapsed and trimmed. Anchors whose text is empty are left out. A markup anchor's text lives only
 // during the call.
@@ -50,9 +50,10 @@ public:
 private:
     struct Anchor
     {
+        qsizetype tagStart;
         qsizetype hrefPos;
         QStringView hrefValue;
-        qsizetype contentBegin;
+        qsizetype contentBegin; // where the start tag ends
     };
     QStringView m_page;
     std::optional<QStringView> m_base;

@@ -193,6 +193,9 @@ void TestLinkScanner::markupAnchors_data()
         << R"(<a class="c" href="/1" title="t">One</a>)" << QStringList{R"(="/1" title="t"|One)"};
     QTest::addRow("two hrefs, the first counts")
         << R"(<a href="/1" HREF="/2"><b>x</b></a>)" << QStringList{R"(+"/1"|x)"};
+    QTest::addRow("the pattern matched another href= of the tag")
+        << R"(<a HREF="/u" href="/v">Plain</a><a href=<a href=<a href="/w">w</a>)"
+        << QStringList{R"(="/v"|Plain)", R"(="/w"|w)"};
     QTest::addRow("href only in data-href") << R"(<a data-href="/d"><b>x</b></a>)" << QStringList{};
     QTest::addRow("blanks around =") << "<a href = '/b' ><b>x</b></a>" << QStringList{"+'/b'|x"};
     QTest::addRow("> inside a quoted value") << R"(<a title="a>b" href="/q"><b>x</b></a>)" << QStringList{R"(+"/q"|x)"};
