@@ -234,8 +234,6 @@ void TestLinkScanner::markupAnchorBounds_data()
     QTest::addRow("start tag beyond its bound")
         << "<a href=/a title=\"" + QString(LinkScanner::MaxTagLength, u'x') + "\"><b>x</b></a><a href=/b><b>y</b></a>"
         << QStringList{"+/b|y"};
-    QTest::addRow("many anchors") << QStringLiteral("<a href=/n><b>n</b></a>").repeated(20000)
-                                  << QStringList(20000, "+/n|n");
 }
 
 void TestLinkScanner::markupAnchorBounds()
