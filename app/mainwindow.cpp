@@ -11,6 +11,7 @@
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
 #include "engine/logging.h"
+#include "engine/tools.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -508,7 +509,7 @@ void MainWindow::fillResultRow(int row, int index, const Task::TaskResult& resul
     QTableWidgetItem* state = cell(QString());
     state->setData(Qt::DecorationRole, stateIcon);
     table->setItem(row, 1, state);
-    table->setItem(row, 2, cell(result.text));
+    table->setItem(row, 2, cell(Tools::displayText(result.text))); // stored as captured, shown decoded
     table->setItem(row, 3, cell(result.link));
 }
 

@@ -173,13 +173,13 @@ bool TaskChecker::startBackgroundCheck(Task* task)
     // The task is the context: a task removed meanwhile gets no delivery.
     m_fetcher.fetch(
         task->address(), task,
-        [this, guarded, known = task->knownLinks()](const FetchedPage& page) {
+        [this, guarded](const FetchedPage& page) {
             if (!guarded)
                 return;
             m_checking.remove(guarded);
             noteFetch(guarded, page);
             noteSeen(guarded, page);
-            guarded->takeBackgroundPage(page, known);
+            guarded->takeBackgroundPage(page);
         },
         PageFetcher::Priority::Background);
     return holds;

@@ -85,6 +85,7 @@ FetchedPage PageFetch::takePage(QNetworkReply* reply)
 {
     FetchedPage page;
     page.url = reply->url();
+    page.contentType = reply->rawHeader("Content-Type");
     const QString abortReason = reply->property(AbortReasonProperty).toString();
     if (!abortReason.isEmpty()) {
         page.error = abortReason;
@@ -115,10 +116,30 @@ QUrl PageFetch::baseOf(const FetchedPage& page, const QString& address)
     return page.url.isEmpty() ? QUrl(address) : page.url;
 }
 
-QString PageFetch::decode(const QByteArray& body)
+QByteArray PageFetch::charsetOf(const QByteArray& contentType)
 {
-    // codecForHtml looks for a byte-order mark, then a charset in a meta tag, and falls back to
-    // ISO 8859-1.
-    QTextCodec* codec = QTextCodec::codecForHtml(body, QTextCodec::codecForName("ISO-8859-1"));
+    for (const QByteArray& parameter : contentType.split(';')) {
+        const QByteArray trimmed = parameter.trimmed();
+        const qsizetype eq = trimmed.indexOf('=');
+        if (eq < 0 || trimmed.left(eq).trimmed().toLower() != "charset")
+            continue;
+        QByteArray value = trimmed.mid(eq + 1).trimmed();
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.mid(1, value.size() - 2);
+        return value.trimmed();
+    }
+    return {};
+}
+
+QString PageFetch::decode(const QByteArray& body, const QByteArray& contentType)
+{
+    QTextCodec* codec = QTextCodec::codecForUtfText(body, nullptr);
+    const QByteArray charset = charsetOf(contentType);
+    if (!codec && !charset.isEmpty())
+        codec = QTextCodec::codecForName(charset);
+    // codecForHtml looks for a byte-order mark (none here), then a charset in a meta tag, and falls
+    // back to ISO 8859-1.
+    if (!codec)
+        codec = QTextCodec::codecForHtml(body, QTextCodec::codecForName("ISO-8859-1"));
     return codec->toUnicode(body);
 }

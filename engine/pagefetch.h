@@ -14,9 +14,10 @@ struct FetchedPage
 {
     bool ok = false;
     QByteArray body;
-    QUrl url;      // the address of the page that was read (after redirections)
-    QString error; // empty when ok
-    int status = 0; // the HTTP status, 0 when no answer came
+    QUrl url;               // the address of the page that was read (after redirections)
+    QByteArray contentType; // the Content-Type header as the server sent it
+    QString error;          // empty when ok
+    int status = 0;         // the HTTP status, 0 when no answer came
 };
 Q_DECLARE_METATYPE(FetchedPage)
 
@@ -44,7 +45,10 @@ FetchedPage takePage(QNetworkReply* reply);
 // The address the page's links are relative to: where the download ended, or the requested
 // address when the reply carries none.
 QUrl baseOf(const FetchedPage& page, const QString& address);
-// Decodes the body by the character set the page declares (byte-order mark or meta tag),
-// ISO 8859-1 when it declares none.
-QString decode(const QByteArray& body);
+// Decodes the body as a browser does: by its byte-order mark, else the charset of the Content-Type
+// header, else a meta charset in its first 1,024 bytes, else as ISO 8859-1. A charset name no codec
+// knows counts as absent.
+QString decode(const QByteArray& body, const QByteArray& contentType = {});
+// The charset parameter of a Content-Type header, without quotes; empty when there is none.
+QByteArray charsetOf(const QByteArray& contentType);
 } // namespace PageFetch

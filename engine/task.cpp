@@ -11,14 +11,18 @@
 #include <QNetworkReply>
 #include <QPointer>
 
+#include <optional>
+
 Q_LOGGING_CATEGORY(lcVantrelEngine, "vantrel")
 
 namespace {
 const QString DateFormat = QStringLiteral("MM/dd/yyyy");
 
+// A link's text as captured or with its character references decoded, whichever holds the keyword.
 bool textMatches(QStringView text, const QString& keyword)
 {
-    return text.contains(keyword, Qt::CaseInsensitive);
+    return text.contains(keyword, Qt::CaseInsensitive) ||
+           (text.contains(u'&') && Tools::displayText(text).contains(keyword, Qt::CaseInsensitive));
 }
 
 // Every "href=" starts a match of its own, so a run like "href=href=...href=x>text</a>" yields one match per
@@ -29,22 +33,30 @@ constexpr int MaxMatchesPerAnchor = 4;          // matches ending at the same "<
 constexpr qsizetype MaxHrefLength = 64 * 1024;  // characters of the address part
 constexpr int MaxMatchingLinksPerPage = 100000; // against pages of millions of tiny anchors
 
-// Calls fn(match) for the matches of the page whose text contains the keyword, within the bounds above.
-template <typename Fn> void forEachMatchingLink(QStringView page, const QString& keyword, Fn fn)
+// Calls fn(link, text) for the links of the page whose text contains the keyword, within the bounds above,
+// with the link formed against the page's own base element where it names one, else against base.
+template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& base, const QString& keyword, Fn fn)
 {
+    const LinkScanner::PageLinks links(page);
+    const std::optional<QStringView> pageBase = links.baseHref();
+    const QUrl linkBase = pageBase ? base.resolved(QUrl(Tools::hrefValue(*pageBase))) : base;
     const QChar* anchorEnd = nullptr; // where the text of the previous match ends
     int inAnchor = 0;
     int matching = 0;
-    LinkScanner::scan(page, [&](const LinkScanner::Match& match) {
-        // Matches ending at the same "</a>" come one after another, so the previous end tells them apart.
-        const QChar* end = match.text.data() + match.text.size();
-        inAnchor = end == anchorEnd ? inAnchor + 1 : 1;
-        anchorEnd = end;
-        if (inAnchor > MaxMatchesPerAnchor || match.href.size() > MaxHrefLength ||
-            matching >= MaxMatchingLinksPerPage || !textMatches(match.text, keyword))
+    links.scan([&](const LinkScanner::Match& match) {
+        if (!match.markup) {
+            // Matches ending at the same "</a>" come one after another, so the previous end tells them apart.
+            const QChar* end = match.text.data() + match.text.size();
+            inAnchor = end == anchorEnd ? inAnchor + 1 : 1;
+            anchorEnd = end;
+            if (inAnchor > MaxMatchesPerAnchor)
+                return;
+        }
+        if (match.href.size() > MaxHrefLength || matching >= MaxMatchingLinksPerPage ||
+            !textMatches(match.text, keyword))
             return;
         ++matching;
-        fn(match);
+        fn(Tools::absoluteLink(linkBase, match.href), match.text);
     });
 }
 } // namespace
@@ -179,11 +191,11 @@ bool Task::startBackgroundCheck()
 Task::ResultList Task::scanResults(const QString& page, const QUrl& base) const
 {
     ResultList found;
-    forEachMatchingLink(page, m_grabText, [&](const LinkScanner::Match& match) {
+    forEachMatchingLink(page, base, m_grabText, [&](const QString& link, QStringView text) {
         auto record = ResultPtr::create();
         record->taskId = m_taskId;
-        record->text = match.text.toString();
-        record->link = Tools::absoluteLink(base, match.href);
+        record->text = text.toString();
+        record->link = link;
         found.append(record);
     });
     return found;
@@ -194,27 +206,50 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
     // Keyed by the link as a browser would follow it, so a stored result meets its link on the page
     // however the page writes it. A later link with the same address replaces the earlier text.
     LinkTexts found;
-    forEachMatchingLink(page, m_grabText, [&](const LinkScanner::Match& match) {
-        found.insert(Tools::absoluteLink(base, match.href), match.text.toString());
-    });
+    forEachMatchingLink(page, base, m_grabText,
+                        [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
 
-    ResultList fresh;
+    // For each link both the page and the results have, in the order of the results: whether a stored
+    // result already holds the text found.
+    QHash<QString, bool> held;
+    QStringList order;
     for (const ResultPtr& stored : m_results) {
         const auto it = found.constFind(stored->link);
         if (it == found.constEnd())
             continue;
-        if (*it == stored->text) {
-            knownLinks.insert(it.key(), *it);
-        } else if (!knownLinks.contains(it.key())) {
+        auto heldIt = held.find(stored->link);
+        if (heldIt == held.end()) {
+            order.append(stored->link);
+            heldIt = held.insert(stored->link, false);
+        }
+        *heldIt = *heldIt || *it == stored->text;
+    }
+
+    // A text is new unless a stored result holds it or it is the one last seen or reported for the link.
+    ResultList fresh;
+    for (const QString& link : std::as_const(order)) {
+        const QString& text = found[link];
+        const auto known = knownLinks.constFind(link);
+        if (!held.value(link) && (known == knownLinks.constEnd() || *known != text)) {
             auto record = ResultPtr::create();
             record->taskId = m_taskId;
-            record->text = *it;
-            record->link = it.key();
-            knownLinks.insert(it.key(), *it);
+            record->text = text;
+            record->link = link;
             fresh.append(record);
         }
+        // A text a stored result holds is never reported, so only other texts need remembering: 200 tasks of
+        // a thousand unchanged links would otherwise keep every link and text of every page in memory.
+        if (held.value(link))
+            knownLinks.remove(link);
+        else
+            knownLinks.insert(link, text);
     }
     return fresh;
+}
+
+Task::ResultList Task::compareWithKnownLinks(const QString& page, const QUrl& base)
+{
+    return compareWithResults(page, base, m_knownLinks);
 }
 
 void Task::setUpdateResults(const Task::ResultList& list)
@@ -231,7 +266,7 @@ void Task::requestFinished(QNetworkReply* reply)
 {
     const FetchedPage page = PageFetch::takePage(reply);
     reply->deleteLater();
-    m_results = scanResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address));
+    m_results = resultsOfPage(page);
     m_fetchOk = page.ok;
     m_requestDone = true;
 }
@@ -240,26 +275,25 @@ void Task::replyFinished(QNetworkReply* reply)
 {
     const FetchedPage page = PageFetch::takePage(reply);
     reply->deleteLater();
-    m_updateResults =
-        compareWithResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address), m_knownLinks);
-    m_hasNew = !m_updateResults.isEmpty();
+    takeUpdatePage(page);
     m_replyDone = true;
 }
 
 Task::ResultList Task::resultsOfPage(const FetchedPage& page) const
 {
-    return scanResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address));
+    return scanResults(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, m_address));
 }
 
 bool Task::takeUpdatePage(const FetchedPage& page)
 {
     m_updateResults =
-        compareWithResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address), m_knownLinks);
+        compareWithKnownLinks(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, m_address));
     m_hasNew = !m_updateResults.isEmpty();
     return m_hasNew;
 }
 
-void Task::takeBackgroundPage(const FetchedPage& page, LinkTexts knownLinks)
+void Task::takeBackgroundPage(const FetchedPage& page)
 {
-    setUpdateResults(compareWithResults(PageFetch::decode(page.body), PageFetch::baseOf(page, m_address), knownLinks));
+    setUpdateResults(
+        compareWithKnownLinks(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, m_address)));
 }

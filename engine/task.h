@@ -85,18 +85,21 @@ public:
     // matching links of a page, so a hostile page cannot make their work grow beyond its size.
     // Every link of the page whose text contains the keyword, as new records dated today.
     ResultList scanResults(const QString& page, const QUrl& base) const;
-    // Compares the page's matching links with results: a stored link whose text changed and that
-    // knownLinks does not hold yet is reported once. Extends knownLinks as it goes.
+    // Compares the page's matching links with results: a text found for a stored link is reported when
+    // no stored result with that link holds it and knownLinks does not hold it for the link. knownLinks
+    // keeps, for every such link, the text last seen or reported.
     ResultList compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks) const;
+    // The same against the task's own knownLinks, as they are when the page has arrived.
+    ResultList compareWithKnownLinks(const QString& page, const QUrl& base);
 
     // The same work on a page downloaded elsewhere (many pages at once through one PageFetcher).
     // Every link of the page whose text contains the keyword; the task is not changed.
     ResultList resultsOfPage(const FetchedPage& page) const;
     // An update check on the GUI thread: updateResults and knownLinks as checkForUpdates leaves them.
     bool takeUpdatePage(const FetchedPage& page);
-    // A background check: compares with the knownLinks copied when it started and delivers the
-    // records through setUpdateResults.
-    void takeBackgroundPage(const FetchedPage& page, LinkTexts knownLinks);
+    // A background check: compares as checkForUpdates does and delivers the records through
+    // setUpdateResults.
+    void takeBackgroundPage(const FetchedPage& page);
 
 public slots:
     void setUpdateResults(const Task::ResultList& list);

@@ -82,8 +82,10 @@ void TaskThread::replyFinished(const FetchedPage& page)
 {
     if (!task)
         return; // the task was destroyed while its page was downloading
+    // Compared with what the task knows now, not with the copy taken at the start: a result removed or a
+    // text seen by another check during the download counts.
     updateResults =
-        task->compareWithResults(PageFetch::decode(page.body), PageFetch::baseOf(page, address), knownLinks);
+        task->compareWithKnownLinks(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, address));
     if (updateResults.isEmpty())
         qCDebug(lcVantrelEngine) << "Update results are empty";
     emit updateFinished(updateResults);

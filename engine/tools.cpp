@@ -3,6 +3,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 QString Tools::hostPrefix(const QString& address)
 {
     return QStringLiteral("http://") + QUrl(address).host();
@@ -55,9 +57,69 @@ char32_t numericReference(QStringView body)
     return value;
 }
 
-// Appends the text with &amp; &lt; &gt; &quot; &apos; &#N; &#xH; decoded; anything else that starts
-// with '&' (an unknown name, a missing ';', a number that is no character) stays as written.
-void appendDecoded(QString& out, QStringView text)
+struct NamedReference
+{
+    QStringView name;
+    char16_t code;
+};
+
+// Named references a page's text commonly holds: the Latin-1 letters and signs and the typographic
+// ones, sorted by name (as compared by QStringView) for a binary search.
+constexpr NamedReference NamedReferences[] = {
+    {u"AElig", 0x00C6},  {u"Aacute", 0x00C1}, {u"Acirc", 0x00C2},  {u"Agrave", 0x00C0}, {u"Aring", 0x00C5},
+    {u"Atilde", 0x00C3}, {u"Auml", 0x00C4},   {u"Ccedil", 0x00C7}, {u"Dagger", 0x2021}, {u"ETH", 0x00D0},
+    {u"Eacute", 0x00C9}, {u"Ecirc", 0x00CA},  {u"Egrave", 0x00C8}, {u"Euml", 0x00CB},   {u"Iacute", 0x00CD},
+    {u"Icirc", 0x00CE},  {u"Igrave", 0x00CC}, {u"Iuml", 0x00CF},   {u"Ntilde", 0x00D1}, {u"OElig", 0x0152},
+    {u"Oacute", 0x00D3}, {u"Ocirc", 0x00D4},  {u"Ograve", 0x00D2}, {u"Oslash", 0x00D8}, {u"Otilde", 0x00D5},
+    {u"Ouml", 0x00D6},   {u"Prime", 0x2033},  {u"Scaron", 0x0160}, {u"THORN", 0x00DE},  {u"Uacute", 0x00DA},
+    {u"Ucirc", 0x00DB},  {u"Ugrave", 0x00D9}, {u"Uuml", 0x00DC},   {u"Yacute", 0x00DD}, {u"Yuml", 0x0178},
+    {u"aacute", 0x00E1}, {u"acirc", 0x00E2},  {u"acute", 0x00B4},  {u"aelig", 0x00E6},  {u"agrave", 0x00E0},
+    {u"amp", 0x0026},    {u"apos", 0x0027},   {u"aring", 0x00E5},  {u"atilde", 0x00E3}, {u"auml", 0x00E4},
+    {u"bdquo", 0x201E},  {u"brvbar", 0x00A6}, {u"bull", 0x2022},   {u"ccedil", 0x00E7}, {u"cedil", 0x00B8},
+    {u"cent", 0x00A2},   {u"circ", 0x02C6},   {u"copy", 0x00A9},   {u"curren", 0x00A4}, {u"dagger", 0x2020},
+    {u"darr", 0x2193},   {u"deg", 0x00B0},    {u"divide", 0x00F7}, {u"eacute", 0x00E9}, {u"ecirc", 0x00EA},
+    {u"egrave", 0x00E8}, {u"emsp", 0x2003},   {u"ensp", 0x2002},   {u"eth", 0x00F0},    {u"euml", 0x00EB},
+    {u"euro", 0x20AC},   {u"frac12", 0x00BD}, {u"frac14", 0x00BC}, {u"frac34", 0x00BE}, {u"gt", 0x003E},
+    {u"harr", 0x2194},   {u"hearts", 0x2665}, {u"hellip", 0x2026}, {u"iacute", 0x00ED}, {u"icirc", 0x00EE},
+    {u"iexcl", 0x00A1},  {u"igrave", 0x00EC}, {u"iquest", 0x00BF}, {u"iuml", 0x00EF},   {u"laquo", 0x00AB},
+    {u"larr", 0x2190},   {u"ldquo", 0x201C},  {u"lrm", 0x200E},    {u"lsaquo", 0x2039}, {u"lsquo", 0x2018},
+    {u"lt", 0x003C},     {u"macr", 0x00AF},   {u"mdash", 0x2014},  {u"micro", 0x00B5},  {u"middot", 0x00B7},
+    {u"minus", 0x2212},  {u"nbsp", 0x00A0},   {u"ndash", 0x2013},  {u"not", 0x00AC},    {u"ntilde", 0x00F1},
+    {u"oacute", 0x00F3}, {u"ocirc", 0x00F4},  {u"oelig", 0x0153},  {u"ograve", 0x00F2}, {u"ordf", 0x00AA},
+    {u"ordm", 0x00BA},   {u"oslash", 0x00F8}, {u"otilde", 0x00F5}, {u"ouml", 0x00F6},   {u"para", 0x00B6},
+    {u"permil", 0x2030}, {u"plusmn", 0x00B1}, {u"pound", 0x00A3},  {u"prime", 0x2032},  {u"quot", 0x0022},
+    {u"raquo", 0x00BB},  {u"rarr", 0x2192},   {u"rdquo", 0x201D},  {u"reg", 0x00AE},    {u"rlm", 0x200F},
+    {u"rsaquo", 0x203A}, {u"rsquo", 0x2019},  {u"sbquo", 0x201A},  {u"scaron", 0x0161}, {u"sect", 0x00A7},
+    {u"shy", 0x00AD},    {u"sup1", 0x00B9},   {u"sup2", 0x00B2},   {u"sup3", 0x00B3},   {u"szlig", 0x00DF},
+    {u"thinsp", 0x2009}, {u"thorn", 0x00FE},  {u"tilde", 0x02DC},  {u"times", 0x00D7},  {u"trade", 0x2122},
+    {u"uacute", 0x00FA}, {u"uarr", 0x2191},   {u"ucirc", 0x00FB},  {u"ugrave", 0x00F9}, {u"uml", 0x00A8},
+    {u"uuml", 0x00FC},   {u"yacute", 0x00FD}, {u"yen", 0x00A5},    {u"yuml", 0x00FF},   {u"zwj", 0x200D},
+    {u"zwnj", 0x200C}};
+
+enum class Names
+{
+    Markup, // &amp; &lt; &gt; &quot; &apos;
+    Common  // and every name of NamedReferences
+};
+
+char32_t namedReference(QStringView name, Names names)
+{
+    if (names == Names::Markup) {
+        for (QStringView markup : {u"amp", u"lt", u"gt", u"quot", u"apos"}) {
+            if (name == markup)
+                return namedReference(name, Names::Common);
+        }
+        return char32_t(-1);
+    }
+    const auto* end = std::end(NamedReferences);
+    const auto* it = std::lower_bound(std::begin(NamedReferences), end, name,
+                                      [](const NamedReference& entry, QStringView n) { return entry.name < n; });
+    return it != end && it->name == name ? it->code : char32_t(-1);
+}
+
+// Appends the text with &#N; &#xH; and the named references decoded; anything else that starts with
+// '&' (an unknown name, a missing ';', a number that is no character) stays as written.
+void appendDecoded(QString& out, QStringView text, Names names)
 {
     qsizetype done = 0;
     qsizetype amp = text.indexOf(u'&');
@@ -72,18 +134,7 @@ void appendDecoded(QString& out, QStringView text)
             continue;
         }
         const QStringView body = text.sliced(amp + 1, semicolon - amp - 1);
-        QChar named;
-        if (body == u"amp")
-            named = u'&';
-        else if (body == u"lt")
-            named = u'<';
-        else if (body == u"gt")
-            named = u'>';
-        else if (body == u"quot")
-            named = u'"';
-        else if (body == u"apos")
-            named = u'\'';
-        const char32_t code = named.isNull() ? numericReference(body) : named.unicode();
+        const char32_t code = body.startsWith(u'#') ? numericReference(body) : namedReference(body, names);
         if (code == char32_t(-1)) {
             amp = text.indexOf(u'&', amp + 1);
             continue;
@@ -127,8 +178,18 @@ QString Tools::hrefValue(QStringView capture)
         return raw.trimmed().toString();
     QString decoded;
     decoded.reserve(raw.size());
-    appendDecoded(decoded, raw);
+    appendDecoded(decoded, raw, Names::Markup);
     return decoded.trimmed();
+}
+
+QString Tools::displayText(QStringView text)
+{
+    if (!text.contains(u'&'))
+        return text.toString();
+    QString decoded;
+    decoded.reserve(text.size());
+    appendDecoded(decoded, text, Names::Common);
+    return decoded;
 }
 
 QString Tools::absoluteLink(const QUrl& base, QStringView capture)

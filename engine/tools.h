@@ -19,6 +19,9 @@ public:
     // the same quote) or the unquoted value (up to the first blank), character references decoded,
     // trimmed.
     static QString hrefValue(QStringView capture);
+    // The text with character references decoded (&#N;, &#xH; and the common named ones such as
+    // &amp; &nbsp; &rsquo; &eacute;), as it is shown; unknown or broken references stay as written.
+    static QString displayText(QStringView text);
     // The link a browser would follow: the href value resolved against the page's address.
     static QString absoluteLink(const QUrl& base, QStringView capture);
 };

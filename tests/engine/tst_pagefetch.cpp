@@ -66,6 +66,7 @@ void TestPageFetch::fetch_data()
 
     TestServer::Response page;
     page.body = "<a href=\"/x\">x</a>";
+    page.contentType = "text/html; charset=utf-8";
     QTest::addRow("ordinary page") << "/page" << page << true << page.body << "/page";
 
     TestServer::Response notFound;
@@ -125,6 +126,8 @@ void TestPageFetch::fetch()
     QCOMPARE(page.ok, ok);
     QCOMPARE(page.body, body);
     QCOMPARE(page.error.isEmpty(), ok);
+    if (!body.isEmpty())
+        QCOMPARE(page.contentType, QByteArray(path == "/page" ? "text/html; charset=utf-8" : "text/html"));
     if (!finalPath.isEmpty())
         QCOMPARE(page.url, server.url(finalPath));
 }
@@ -193,27 +196,53 @@ void TestPageFetch::serverOnItsOwnThread()
 void TestPageFetch::decode_data()
 {
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("contentType");
     QTest::addColumn<QString>("text");
 
     const QString euro = QStringLiteral("Preis 5 \u20ac \u201cneu\u201d");
+    const QByteArray html = "text/html";
     QTest::addRow("windows-1252")
-        << QTextCodec::codecForName("windows-1252")->fromUnicode("<meta charset=\"windows-1252\">" + euro)
+        << QTextCodec::codecForName("windows-1252")->fromUnicode("<meta charset=\"windows-1252\">" + euro) << html
         << QString("<meta charset=\"windows-1252\">" + euro);
     const QString chinese = QStringLiteral("\u65b0\u95fb\u516c\u544a");
     const QString gbHead = QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">");
-    QTest::addRow("gb2312") << QTextCodec::codecForName("GBK")->fromUnicode(gbHead + chinese)
+    QTest::addRow("gb2312") << QTextCodec::codecForName("GBK")->fromUnicode(gbHead + chinese) << html
                             << QString(gbHead + chinese);
-    QTest::addRow("utf-8 with BOM") << QByteArray("\xEF\xBB\xBF") + QString(chinese).toUtf8() << chinese;
-    QTest::addRow("utf-8 meta") << ("<meta charset=utf-8>" + euro).toUtf8() << QString("<meta charset=utf-8>" + euro);
-    QTest::addRow("nothing declared is latin-1") << QByteArray("caf\xe9 \x80") << QStringLiteral("caf\u00e9 \u0080");
-    QTest::addRow("empty") << QByteArray() << QString();
+    QTest::addRow("utf-8 with BOM") << QByteArray("\xEF\xBB\xBF") + QString(chinese).toUtf8() << html << chinese;
+    QTest::addRow("utf-8 meta") << ("<meta charset=utf-8>" + euro).toUtf8() << html
+                                << QString("<meta charset=utf-8>" + euro);
+    QTest::addRow("nothing declared is latin-1")
+        << QByteArray("caf\xe9 \x80") << html << QStringLiteral("caf\u00e9 \u0080");
+    QTest::addRow("empty") << QByteArray() << QByteArray() << QString();
+
+    const QString zoe = QStringLiteral("Hot Mess: Zo\u00eb Kravitz ") + chinese;
+    QTest::addRow("header only") << zoe.toUtf8() << QByteArray("text/html; charset=utf-8") << zoe;
+    QTest::addRow("header: quoted, any case, more parameters")
+        << zoe.toUtf8() << QByteArray("text/html;Charset=\"UTF-8\"; q=1") << zoe;
+    QTest::addRow("header and meta disagree: the header counts")
+        << ("<meta charset=windows-1252>" + zoe).toUtf8() << QByteArray("text/html; charset=utf-8")
+        << QString("<meta charset=windows-1252>" + zoe);
+    QTest::addRow("BOM before the header")
+        << QByteArray("\xEF\xBB\xBF") + zoe.toUtf8() << QByteArray("text/html; charset=iso-8859-1") << zoe;
+    QTest::addRow("UTF-16 BOM before the header")
+        << QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(zoe.utf16()), zoe.size() * 2)
+        << QByteArray("text/html; charset=utf-8") << zoe;
+    QTest::addRow("unknown header name: the meta counts")
+        << QTextCodec::codecForName("windows-1252")->fromUnicode("<meta charset=\"windows-1252\">" + euro)
+        << QByteArray("text/html; charset=no-such-set") << QString("<meta charset=\"windows-1252\">" + euro);
+    QTest::addRow("unknown header and meta names: latin-1")
+        << QByteArray("<meta charset=bogus>caf\xe9") << QByteArray("text/html; charset=bogus2")
+        << QStringLiteral("<meta charset=bogus>caf\u00e9");
+    QTest::addRow("empty charset in the header")
+        << QByteArray("caf\xe9") << QByteArray("text/html; charset=") << QStringLiteral("caf\u00e9");
 }
 
 void TestPageFetch::decode()
 {
     QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, contentType);
     QFETCH(QString, text);
-    QCOMPARE(PageFetch::decode(bytes), text);
+    QCOMPARE(PageFetch::decode(bytes, contentType), text);
 }
 
 QTEST_GUILESS_MAIN(TestPageFetch)

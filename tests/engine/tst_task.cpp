@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetch.h"
-#include "tests/engine/resultlinks.h"
 #include "engine/task.h"
 #include "engine/taskthread.h"
+#include "tests/engine/resultlinks.h"
 #include "tests/support/testserver.h"
 
 #include <QElapsedTimer>
@@ -29,6 +29,8 @@ private slots:
 
     void linkForms_data();
     void linkForms();
+    void baseElement_data();
+    void baseElement();
     void keywordFilter_data();
     void keywordFilter();
     void encodings_data();
@@ -42,6 +44,8 @@ private slots:
     void compare();
     void compareBounded();
     void checkForUpdatesReportsOnce();
+    void textHistory_data();
+    void textHistory();
     void failedDownloads_data();
     void failedDownloads();
     void deliveries_data();
@@ -205,14 +209,55 @@ void TestTask::linkForms()
     QCOMPARE(results.first()->date, QDate::currentDate());
 }
 
+void TestTask::baseElement_data()
+{
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QString>("link"); // of the anchor "item.html" on http://h/news/index.html
+
+    QTest::addRow("none") << "<title>t</title>"
+                          << "http://h/news/item.html";
+    QTest::addRow("relative base") << R"(<base href="../archive/2024/">)"
+                                   << "http://h/archive/2024/item.html";
+    QTest::addRow("absolute base, other host") << "<BASE target=_top HREF='https://cdn.example/s/'>"
+                                               << "https://cdn.example/s/item.html";
+    QTest::addRow("several: the first with an href counts")
+        << R"(<base target="_blank"><base href="/first/"><base href="/second/">)"
+        << "http://h/first/item.html";
+    QTest::addRow("empty href is the page") << R"(<base href="">)"
+                                            << "http://h/news/item.html";
+    QTest::addRow("no element, only the word") << "<p>base href=/x/</p><baseline href=/y/>"
+                                               << "http://h/news/item.html";
+}
+
+void TestTask::baseElement()
+{
+    QFETCH(QString, head);
+    QFETCH(QString, link);
+
+    const QString page = "<html><head>" + head + "</head><body><a href=\"item.html\">Item</a>" +
+                         "<a href=\"/x\"><b>Item</b></a><a href=\"https://o.example/\">Item</a></body></html>";
+    Task task(1, "n", "http://h/news/index.html", "item", 60);
+    QStringList found;
+    for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/news/index.html")))
+        found << record->link;
+    const QUrl base(link);
+    QCOMPARE(found, QStringList({link, base.resolved(QUrl("/x")).toString(), "https://o.example/"}));
+}
+
 void TestTask::keywordFilter_data()
 {
     QTest::addColumn<QString>("keyword");
     QTest::addColumn<QStringList>("texts");
 
-    QTest::addRow("case-insensitive") << "news" << QStringList{"Latest News", "news digest", "NEWS"};
+    QTest::addRow("case-insensitive") << "news"
+                                      << QStringList{"Latest News", "Item news", "news",
+                                                     "news digest", "NEWS",      "Sport news: l&rsquo;&eacute;quipe"};
     QTest::addRow("empty keyword matches all")
-        << "" << QStringList{"Latest News", "Weather", "news digest", "NEWS", " padded  text "};
+        << "" << QStringList{"Latest News", "Weather", "Item news",      "news",
+                             "news digest", "NEWS",    " padded  text ", "Sport news: l&rsquo;&eacute;quipe"};
+    QTest::addRow("decoded text matches, captured one is kept")
+        << QString::fromUtf8("l’équipe") << QStringList{"Sport news: l&rsquo;&eacute;quipe"};
+    QTest::addRow("captured text matches") << "&rsquo;" << QStringList{"Sport news: l&rsquo;&eacute;quipe"};
     QTest::addRow("text kept exactly") << "padded" << QStringList{" padded  text "};
     QTest::addRow("nothing") << "sports" << QStringList{};
 }
@@ -224,7 +269,8 @@ void TestTask::keywordFilter()
 
     const QByteArray page = "<a href=/1>Latest News</a> <a href=/2>Weather</a>\n"
                             "<a href=/3>Item <b>news</b></a> <A HREF=/4>news</A> <a href=/5>news digest</a>"
-                            "<a href='/6'>NEWS</a><a href=/7> padded  text </a>";
+                            "<a href='/6'>NEWS</a><a href=/7> padded  text </a>"
+                            "<a href=/8>Sport news: l&rsquo;&eacute;quipe</a>";
     Task task(1, "n", "http://127.0.0.1/", keyword, 60);
     QStringList found;
     for (const Task::ResultPtr& record : task.scanResults(QString::fromUtf8(page), QUrl("http://127.0.0.1/")))
@@ -237,18 +283,22 @@ void TestTask::encodings_data()
     QTest::addColumn<QByteArray>("codec");
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("contentType");
 
     QTest::addRow("windows-1252")
         << QByteArray("windows-1252")
         << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">")
-        << QStringLiteral("Caf\u00e9 \u20ac5 \u201cneu\u201d");
+        << QStringLiteral("Caf\u00e9 \u20ac5 \u201cneu\u201d") << QByteArray("text/html");
     QTest::addRow("gb2312") << QByteArray("GBK")
                             << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">")
-                            << QStringLiteral("\u65b0\u95fb \u516c\u544a");
+                            << QStringLiteral("\u65b0\u95fb \u516c\u544a") << QByteArray("text/html");
     QTest::addRow("utf-8 with BOM") << QByteArray("UTF-8") << QByteArray("\xEF\xBB\xBF")
-                                    << QStringLiteral("\u65b0\u95fb Caf\u00e9 \u20ac");
+                                    << QStringLiteral("\u65b0\u95fb Caf\u00e9 \u20ac") << QByteArray("text/html");
     QTest::addRow("nothing declared") << QByteArray("ISO-8859-1") << QByteArray()
-                                      << QStringLiteral("Caf\u00e9 cr\u00e8me");
+                                      << QStringLiteral("Caf\u00e9 cr\u00e8me") << QByteArray("text/html");
+    QTest::addRow("only the header") << QByteArray("UTF-8") << QByteArray()
+                                     << QStringLiteral("Hot Mess: Zo\u00eb \u65b0\u95fb")
+                                     << QByteArray("text/html; charset=UTF-8");
 }
 
 void TestTask::encodings()
@@ -256,11 +306,12 @@ void TestTask::encodings()
     QFETCH(QByteArray, codec);
     QFETCH(QByteArray, head);
     QFETCH(QString, text);
+    QFETCH(QByteArray, contentType);
 
     const QString keyword = text.left(2).toUpper();
     const QByteArray page = head + QTextCodec::codecForName(codec)->fromUnicode(
                                        QStringLiteral("<a href=\"/x\">%1</a><a href=\"/y\">other</a>").arg(text));
-    server.setPage("/encoded", page);
+    server.setPage("/encoded", page, contentType);
     Task task(1, "n", server.url("/encoded").toString(), keyword, 60);
     QVERIFY(task.fetchAllResults());
     QCOMPARE(linksOf(task.results()), Links({{origin() + "/x", text}}));
@@ -393,16 +444,20 @@ void TestTask::compare_data()
     const QString b = "http://h/news/b.html";
     QTest::addRow("changed text reported") << Links{{a, "Item old"}} << Links{{"a.html", "Item new"}} << Links{}
                                            << Links{{a, "Item new"}} << Links{{a, "Item new"}};
-    QTest::addRow("unchanged text becomes known")
-        << Links{{a, "Item"}} << Links{{"\"/news/a.html\"", "Item"}} << Links{} << Links{} << Links{{a, "Item"}};
-    QTest::addRow("known link not reported again") << Links{{a, "Item old"}} << Links{{a, "Item newer"}}
+    // A text a stored result holds is never reported, so it is not remembered either.
+    QTest::addRow("unchanged text is not remembered")
+        << Links{{a, "Item"}} << Links{{"\"/news/a.html\"", "Item"}} << Links{} << Links{} << Links{};
+    QTest::addRow("known text not reported again") << Links{{a, "Item old"}} << Links{{a, "Item new"}}
                                                    << Links{{a, "Item new"}} << Links{} << Links{{a, "Item new"}};
     QTest::addRow("link not stored is not reported")
         << Links{{a, "Item"}} << Links{{"b.html", "Item B"}} << Links{} << Links{} << Links{};
-    QTest::addRow("duplicates, other text first") << Links{{a, "Item old"}, {a, "Item"}} << Links{{"a.html", "Item"}}
-                                                  << Links{} << Links{{a, "Item"}} << Links{{a, "Item"}};
+    QTest::addRow("duplicates, other text first")
+        << Links{{a, "Item old"}, {a, "Item"}} << Links{{"a.html", "Item"}} << Links{} << Links{} << Links{};
+    QTest::addRow("markup anchor compared by its visible text")
+        << Links{{a, "Item old"}} << Links{{"a.html", "<b>Item</b>&nbsp;new"}} << Links{} << Links{{a, "Item new"}}
+        << Links{{a, "Item new"}};
     QTest::addRow("duplicates, current text first")
-        << Links{{a, "Item"}, {a, "Item old"}} << Links{{"a.html", "Item"}} << Links{} << Links{} << Links{{a, "Item"}};
+        << Links{{a, "Item"}, {a, "Item old"}} << Links{{"a.html", "Item"}} << Links{} << Links{} << Links{};
     QTest::addRow("later link of the page wins")
         << Links{{a, "Item one"}} << Links{{"a.html", "Item one"}, {"/news/a.html", "Item two"}} << Links{}
         << Links{{a, "Item two"}} << Links{{a, "Item two"}};
@@ -477,6 +532,61 @@ void TestTask::checkForUpdatesReportsOnce()
     QVERIFY(task.checkForUpdates());
     QCOMPARE(linksOf(task.updateResults()), Links({{a, "Item new"}}));
     QCOMPARE(server.hits("/updates/index.html"), 3);
+}
+
+void TestTask::textHistory_data()
+{
+    QTest::addColumn<QStringList>("stored");   // texts of the stored results of one link
+    QTest::addColumn<QStringList>("pages");    // its text on the page at each check
+    QTest::addColumn<QStringList>("reported"); // what each check reports, "" for nothing
+    QTest::addColumn<bool>("background");
+
+    for (bool background : {false, true}) {
+        const char* mode = background ? "background" : "synchronous";
+        QTest::addRow("nothing changed, then a change, %s", mode)
+            << QStringList{"Item 1"} << QStringList{"Item 1", "Item 2"} << QStringList{"", "Item 2"} << background;
+        QTest::addRow("two changes in a row, %s", mode)
+            << QStringList{"Item 1"} << QStringList{"Item 2", "Item 2", "Item 3"} << QStringList{"Item 2", "", "Item 3"}
+            << background;
+        QTest::addRow("back to texts already held, %s", mode)
+            << QStringList{"Item 1"} << QStringList{"Item 2", "Item 1", "Item 2"} << QStringList{"Item 2", "", ""}
+            << background;
+        QTest::addRow("duplicates, current text last, %s", mode)
+            << QStringList{"Item 2", "Item 1"} << QStringList{"Item 1", "Item 2", "Item 3"}
+            << QStringList{"", "", "Item 3"} << background;
+        QTest::addRow("duplicates, current text first, %s", mode)
+            << QStringList{"Item 1", "Item 2"} << QStringList{"Item 1", "Item 2", "Item 3"}
+            << QStringList{"", "", "Item 3"} << background;
+    }
+}
+
+// Checks in a row against a page whose link changes its text; what a check reports joins the results,
+// as the window stores it.
+void TestTask::textHistory()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QStringList, pages);
+    QFETCH(QStringList, reported);
+    QFETCH(bool, background);
+
+    const QString path = QStringLiteral("/history/%1.html").arg(QTest::currentDataTag()).replace(' ', '-');
+    const QString a = origin() + "/history/a.html";
+    Task task(1, "n", server.url(path).toString(), "item", 60);
+    for (const QString& text : stored)
+        task.appendResults(records({{a, text}}));
+    for (int i = 0; i < pages.size(); ++i) {
+        server.setPage(path, anchors({{"a.html", pages[i]}, {"/other", "Item other"}}));
+        if (background) {
+            task.startBackgroundCheck();
+            QTRY_COMPARE_WITH_TIMEOUT(server.hits(path), i + 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(TaskThread::instanceCount(), 0, 10000);
+        } else {
+            task.checkForUpdates();
+        }
+        const Links expected = reported[i].isEmpty() ? Links{} : Links{{a, reported[i]}};
+        QVERIFY2(linksOf(task.updateResults()) == expected, qPrintable(QStringLiteral("check %1").arg(i + 1)));
+        task.appendResults(task.updateResults());
+    }
 }
 
 void TestTask::failedDownloads_data()

@@ -16,6 +16,8 @@ private slots:
     void hrefValue();
     void absoluteLink_data();
     void absoluteLink();
+    void displayText_data();
+    void displayText();
 };
 
 void TestTools::hostPrefix_data()
@@ -198,6 +200,35 @@ void TestTools::absoluteLink()
     QFETCH(QString, capture);
     QFETCH(QString, link);
     QCOMPARE(Tools::absoluteLink(QUrl(base), capture), link);
+}
+
+void TestTools::displayText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+
+    QTest::addRow("nothing to decode") << " Item  one "
+                                       << " Item  one ";
+    QTest::addRow("markup names") << "a &amp; b &lt;c&gt; &quot;d&quot; &apos;e&apos;"
+                                  << "a & b <c> \"d\" 'e'";
+    QTest::addRow("typographic names") << "l&rsquo;&eacute;quipe &ndash; &ldquo;x&rdquo;&hellip;"
+                                       << QStringLiteral("l\u2019\u00e9quipe \u2013 \u201cx\u201d\u2026");
+    QTest::addRow("first, last and capital names")
+        << "&AElig;&zwnj;&Eacute;&yuml;&Yuml;" << QStringLiteral("\u00c6\u200c\u00c9\u00ff\u0178");
+    QTest::addRow("nbsp, euro, copy") << "5&nbsp;&euro; &copy;" << QStringLiteral("5\u00a0\u20ac \u00a9");
+    QTest::addRow("numeric") << "&#233;&#x2019;&#128512;"
+                             << QStringLiteral("\u00e9\u2019") + QString::fromUcs4(U"\U0001F600");
+    QTest::addRow("unknown, wrong case, unfinished kept") << "&bogus; &NBSP; &amp &#xZZ;"
+                                                          << "&bogus; &NBSP; &amp &#xZZ;";
+    QTest::addRow("decoded once") << "&amp;rsquo;"
+                                  << "&rsquo;";
+}
+
+void TestTools::displayText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(Tools::displayText(text), shown);
 }
 
 QTEST_GUILESS_MAIN(TestTools)
