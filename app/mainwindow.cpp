@@ -82,6 +82,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(&core, &TaskChecker::storageFailed, this,
             [this](const QString& message) { statusBar()->showMessage(message); });
     connect(&core, &TaskChecker::checkStateChanged, this, &MainWindow::markCheckState);
+    connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
+        statusBar()->showMessage(tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
+    });
 
     checkTimer = new QTimer(this);
     connect(checkTimer, &QTimer::timeout, this, &MainWindow::checkTask);

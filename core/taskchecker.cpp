@@ -178,6 +178,8 @@ bool TaskChecker::startBackgroundCheck(Task* task)
                 return;
             m_checking.remove(guarded);
             noteFetch(guarded, page);
+            if (!page.ok)
+                emit backgroundCheckFailed(guarded, failureReason(page));
             noteSeen(guarded, page);
             guarded->takeBackgroundPage(page);
         },

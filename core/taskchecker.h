@@ -116,6 +116,8 @@ signals:
     void storageFailed(const QString& message);
     // A task's last check failed or succeeded again (see checkFailure).
     void checkStateChanged(Task* task);
+    // A periodic check could not download the task's page.
+    void backgroundCheckFailed(Task* task, const QString& reason);
 
 private:
     // What a check found that waits for its take-over: a change of the seen links (relative to task.db) and

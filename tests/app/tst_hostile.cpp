@@ -7,6 +7,7 @@
 #include "engine/taskthread.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
+#include "tests/app/newtaskdialog.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
@@ -65,19 +66,6 @@ QStringList texts(const Task::ResultList& results)
 }
 
 // Fills the new-task dialog once it shows and presses Ok.
-void createThroughDialog(MainWindow& window, const QString& name, const QString& address)
-{
-    QTimer::singleShot(0, [name, address] {
-        QTRY_VERIFY(QApplication::activeModalWidget());
-        QWidget* dialog = QApplication::activeModalWidget();
-        dialog->findChild<QLineEdit*>("lineEditTaskName")->setText(name);
-        dialog->findChild<QLineEdit*>("lineEditWebaddress")->setText(address);
-        dialog->findChild<QLineEdit*>("lineEditGrabtext")->setText(QStringLiteral("qt"));
-        dialog->findChild<QPushButton*>("pushButtonOk")->click();
-    });
-    window.findChild<QAction*>("action_New_Task")->trigger();
-}
-
 // Makes a file read-only for this process even when it runs as root: the mode loses its write bits, and
 // CAP_DAC_OVERRIDE, which lets root write anyway, leaves this thread's effective capabilities (it stays
 // permitted, so it comes back). SQLite opens its files on the calling thread.

@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "engine/pagefetch.h"
 #include "tests/app/appfixture.h"
+#include "tests/app/newtaskdialog.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
@@ -258,15 +259,7 @@ private slots:
             other.addTask(0, "beta", "http://elsewhere/", "qt");
             other.addResult(0, "01/01/2009", "qt beta", "http://elsewhere/1");
         }
-        QTimer::singleShot(0, [this] {
-            QTRY_VERIFY(QApplication::activeModalWidget());
-            QWidget* dialog = QApplication::activeModalWidget();
-            dialog->findChild<QLineEdit*>("lineEditTaskName")->setText("alpha");
-            dialog->findChild<QLineEdit*>("lineEditWebaddress")->setText(server.url("/ids").toString());
-            dialog->findChild<QLineEdit*>("lineEditGrabtext")->setText("qt");
-            dialog->findChild<QPushButton*>("pushButtonOk")->click();
-        });
-        window.findChild<QAction*>("action_New_Task")->trigger();
+        createThroughDialog(window, "alpha", server.url("/ids").toString());
         QCOMPARE(names(window.taskList()), QStringList{"alpha"});
         QVERIFY(window.taskList().at(0)->taskId() != 0);
         window.findChild<QAction*>("action_Remove_Task")->trigger();

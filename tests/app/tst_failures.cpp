@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Pages that cannot be downloaded (an error status, a refused connection, no answer) are never passed off as
+// a success: creation, update-all and the periodic checks say what failed, and the task list marks the task
+// until a check of its page succeeds again.
+#include "app/mainwindow.h"
+#include "engine/pagefetch.h"
+#include "tests/app/appfixture.h"
+#include "tests/app/newtaskdialog.h"
+#include "tests/support/testserver.h"
+
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTreeWidget>
+
+namespace {
+constexpr int TimeoutMs = 600;
+}
+
+class TestFailures : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+    QString refusedAddress;
+
+    QString failingAddress(const QString& kind)
+    {
+        if (kind == "refused")
+            return refusedAddress;
+        const QString path = "/fail/" + kind;
+        if (kind == "404") {
+            server.setStatus(path, 404, "<a href=\"/x\">qt not found</a>");
+        } else {
+            TestServer::Response silent;
+            silent.never = true;
+            server.setResponse(path, silent);
+        }
+        return server.url(path).toString();
+    }
+
+    static QString mark(MainWindow& window, int row)
+    {
+        QTreeWidgetItem* item = window.findChild<QTreeWidget*>("treeWidgetTaskList")->topLevelItem(row);
+        return item && !item->icon(0).isNull() ? item->toolTip(0) : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        PageFetch::setTransferTimeout(TimeoutMs);
+        // A port nobody listens on: listen once, note the port, close.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        refusedAddress = QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort());
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason"); // the start of what the messages say in brackets
+        QTest::addRow("404") << "404" << "HTTP 404";
+        QTest::addRow("refused") << "refused" << "Connection refused";
+        QTest::addRow("timeout") << "timeout" << "";
+    }
+
+    void failures()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        AppFixture fixture;
+        const QString address = failingAddress(kind);
+        MainWindow window;
+
+        // Creation: the task is created, the message says its page could not be downloaded and why.
+        createThroughDialog(window, "Broken", address);
+        const QString created = window.statusBar()->currentMessage();
+        QVERIFY2(created.startsWith("Task Broken created, but its page could not be downloaded (" + reason) &&
+                     created.endsWith("). Use Reset Results when it is reachable."),
+                 qPrintable(created));
+        QVERIFY2(mark(window, 0).startsWith("The last check failed: " + reason), qPrintable(mark(window, 0)));
+
+        // Update-all counts the page that failed; the task keeps its mark.
+        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 QStringLiteral("Update for all tasks finished! 1 page could not be downloaded."));
+        QVERIFY(!mark(window, 0).isEmpty());
+
+        // A periodic check says so in the status bar.
+        window.statusBar()->clearMessage();
+        window.taskList().at(0)->setLastUpdate(QStringLiteral("2009-01-01T10:00:00"));
+        window.checkTask();
+        QTRY_VERIFY2(window.statusBar()->currentMessage().startsWith("The page of Broken could not be downloaded (" +
+                                                                     reason),
+                     qPrintable(window.statusBar()->currentMessage()));
+
+        // The page comes back: the next check clears the mark, and update-all reports plain success.
+        server.setPage("/back", "<a href=\"/x\">qt back</a>");
+        DbFile(fixture.path("task.db")).exec("UPDATE tasks SET address = ?", {server.url("/back").toString()});
+        MainWindow restarted;
+        QVERIFY(mark(restarted, 0).isEmpty());
+        restarted.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        QCOMPARE(restarted.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
+        QVERIFY(mark(restarted, 0).isEmpty());
+    }
+
+    // A failed check marks the task; the next successful check of the same window removes the mark.
+    void markClearedBySuccess()
+    {
+        AppFixture fixture;
+        server.setStatus("/flaky", 503);
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "Flaky", server.url("/flaky").toString(), "qt");
+        }
+        MainWindow window;
+        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        QCOMPARE(mark(window, 0), QStringLiteral("The last check failed: HTTP 503"));
+        server.setPage("/flaky", "<a href=\"/x\">qt</a>");
+        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        QVERIFY(mark(window, 0).isEmpty());
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
+    }
+};
+
+QTEST_MAIN(TestFailures)
+#include "tst_failures.moc"
