@@ -442,17 +442,15 @@ bool TaskDatabase::storeChanges(const QList<TaskChange>& changes)
 
 bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& results)
 {
-    if (!ensureOpen())
-        return false;
-    Transaction transaction(db);
-    if (!transaction.active())
-        return fail(transaction.error());
-    if (!deleteResultsOf(taskId) || !insertNewResults(results))
-        return false;
-    return transaction.commit() ? succeed() : fail(db.lastError());
+    return replaceResults(taskId, results, nullptr);
 }
 
 bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& results, const QStringList& seenLinks)
+{
+    return replaceResults(taskId, results, &seenLinks);
+}
+
+bool TaskDatabase::replaceResults(int taskId, const Task::ResultList& results, const QStringList* seen)
 {
     if (!ensureOpen())
         return false;
@@ -461,6 +459,9 @@ bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& result
         return fail(transaction.error());
     if (!deleteResultsOf(taskId) || !insertNewResults(results))
         return false;
+    if (!seen)
+        return transaction.commit() ? succeed() : fail(db.lastError());
+    const QStringList& seenLinks = *seen;
     const std::optional<QSet<QString>> stored = readSeenLinks(taskId);
     if (!stored)
         return false;

@@ -84,6 +84,8 @@ public:
     bool removeAllSeenLinks();
 
 private:
+    // Both replaceTaskResults; the seen links are left alone when seen is null.
+    bool replaceResults(int taskId, const Task::ResultList& results, const QStringList* seen);
     // Rows matched in SQL, compared again in C++; empty when the lookup itself failed.
     std::optional<bool> storedTask(const Task& task);
     std::optional<bool> storedResult(const Task::TaskResult& result);

@@ -59,9 +59,12 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason"); // the start of what the messages say in brackets
-        QTest::addRow("404") << "404" << "HTTP 404";
-        QTest::addRow("refused") << "refused" << "Connection refused";
-        QTest::addRow("timeout") << "timeout" << "";
+        QTest::addRow("404") << "404"
+                             << "HTTP 404";
+        QTest::addRow("refused") << "refused"
+                                 << "Connection refused";
+        QTest::addRow("timeout") << "timeout"
+                                 << "";
     }
 
     void failures()
@@ -90,9 +93,9 @@ private slots:
         window.statusBar()->clearMessage();
         window.taskList().at(0)->setLastUpdate(QStringLiteral("2009-01-01T10:00:00"));
         window.checkTask();
-        QTRY_VERIFY2(window.statusBar()->currentMessage().startsWith("The page of Broken could not be downloaded (" +
-                                                                     reason),
-                     qPrintable(window.statusBar()->currentMessage()));
+        QTRY_VERIFY2(
+            window.statusBar()->currentMessage().startsWith("The page of Broken could not be downloaded (" + reason),
+            qPrintable(window.statusBar()->currentMessage()));
 
         // The page comes back: the next check clears the mark, and update-all reports plain success.
         server.setPage("/back", "<a href=\"/x\">qt back</a>");

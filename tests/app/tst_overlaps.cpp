@@ -317,8 +317,9 @@ private slots:
             window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
             QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
         }
-        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT taskid FROM results WHERE text = 'qt release 2' "
-                                                        "ORDER BY taskid"),
+        QCOMPARE(DbFile(fixture.path("task.db"))
+                     .column("SELECT taskid FROM results WHERE text = 'qt release 2' "
+                             "ORDER BY taskid"),
                  (QStringList{"0", "1"}));
     }
 };
