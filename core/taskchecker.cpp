@@ -14,6 +14,21 @@ QString resultKey(const Task::TaskResult& result)
 {
     return result.link + QChar(0) + result.text;
 }
+
+// Recorded with the seen links of every check, so a page that showed no keyword link still counts as checked
+// and the first keyword link that appears on it is reported. No formed link is empty.
+QString checkedMark()
+{
+    return QStringLiteral("");
+}
+
+QStringList seenLinksOf(const Task::ResultList& results)
+{
+    QStringList seen{checkedMark()};
+    for (const Task::ResultPtr& result : results)
+        seen.append(result->link);
+    return seen;
+}
 } // namespace
 
 QString failureReason(const FetchedPage& page)
@@ -149,7 +164,7 @@ void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
     const TaskChange change = SeenLinks::compare(task->taskId(), links, previous, task->results() + pending.results);
     pending.results += change.results;
     // Relative to task.db: what is on the page now and not stored is added, what is stored and gone removed.
-    QSet<QString> current;
+    QSet<QString> current{checkedMark()};
     for (const PageLink& link : std::as_const(links))
         current.insert(link.link);
     pending.added = current;
@@ -357,10 +372,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     const Task::ResultList results = task->resultsOfPage(*fetched);
     fetched.reset();
     // With new links reported, the page's keyword links count as seen from now on.
-    QStringList seen;
-    for (const Task::ResultPtr& result : results)
-        seen.append(result->link);
-    const bool stored = m_reportNewLinks ? m_db.replaceTaskResults(task->taskId(), results, seen)
+    const bool stored = m_reportNewLinks ? m_db.replaceTaskResults(task->taskId(), results, seenLinksOf(results))
                                          : m_db.replaceTaskResults(task->taskId(), results);
     if (!stored) {
         m_lastError = m_db.lastError();
@@ -401,11 +413,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     // A page that could not be downloaded still gives the task (with what its error page holds), so
     // the user can reset it once the page is reachable.
     task->setResults(task->resultsOfPage(*fetched));
-    QStringList seen;
-    if (m_reportNewLinks && fetched->ok) {
-        for (const Task::ResultPtr& result : task->results())
-            seen.append(result->link);
-    }
+    const QStringList seen = m_reportNewLinks && fetched->ok ? seenLinksOf(task->results()) : QStringList();
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
     // in the file as it is stored.
