@@ -22,6 +22,18 @@ QString checkedMark()
     return QStringLiteral("");
 }
 
+// Built afresh rather than by subtracting from a copy: a set keeps the room of every element it ever held,
+// and these wait, one per task, until the take-over.
+QSet<QString> difference(const QSet<QString>& from, const QSet<QString>& without)
+{
+    QSet<QString> out;
+    for (const QString& element : from) {
+        if (!without.contains(element))
+            out.insert(element);
+    }
+    return out;
+}
+
 QStringList seenLinksOf(const Task::ResultList& results)
 {
     QStringList seen{checkedMark()};
@@ -158,19 +170,15 @@ void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
     previous.subtract(pending.removed);
     previous.unite(pending.added);
 
-    QList<PageLink> links;
-    for (const Task::ResultPtr& result : task->resultsOfPage(page))
-        links.append(PageLink{result->link, result->text});
+    const QList<PageLink> links = task->linksOfPage(page);
     const TaskChange change = SeenLinks::compare(task->taskId(), links, previous, task->results() + pending.results);
     pending.results += change.results;
     // Relative to task.db: what is on the page now and not stored is added, what is stored and gone removed.
     QSet<QString> current{checkedMark()};
     for (const PageLink& link : std::as_const(links))
         current.insert(link.link);
-    pending.added = current;
-    pending.added.subtract(*stored);
-    pending.removed = *stored;
-    pending.removed.subtract(current);
+    pending.added = difference(current, *stored);
+    pending.removed = difference(*stored, current);
     if (pending.added.isEmpty() && pending.removed.isEmpty() && pending.results.isEmpty())
         m_seen.remove(task);
 }

@@ -7,6 +7,7 @@
 #include "engine/taskthread.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
+#include "tests/core/checkerfixture.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
@@ -54,14 +55,6 @@ TestServer::Response bodyResponse(const QByteArray& body)
     TestServer::Response response;
     response.body = body;
     return response;
-}
-
-QStringList texts(const Task::ResultList& results)
-{
-    QStringList out;
-    for (const Task::ResultPtr& result : results)
-        out << result->text;
-    return out;
 }
 
 // Fills the new-task dialog once it shows and presses Ok.

@@ -5,6 +5,7 @@
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
+#include "tests/core/checkerfixture.h"
 #include "tests/support/testserver.h"
 
 #include <QTest>
@@ -12,12 +13,6 @@
 #include <memory>
 
 namespace {
-struct TestClock : Clock
-{
-    QDateTime at = QDateTime::currentDateTime();
-    QDateTime now() const override { return at; }
-};
-
 // A page from "path text" items: each becomes <a href="path">text</a>.
 TestServer::Response page(const QStringList& items, int status = 200)
 {
@@ -32,13 +27,6 @@ TestServer::Response page(const QStringList& items, int status = 200)
     return response;
 }
 
-QStringList texts(const Task::ResultList& results)
-{
-    QStringList out;
-    for (const Task::ResultPtr& result : results)
-        out << result->text;
-    return out;
-}
 } // namespace
 
 class TestNewLinks : public QObject
