@@ -4,7 +4,9 @@
 // and from one host at once. Each way runs in a process of its own so one's peak memory does not hide the
 // other's: the program's update-all (all pages at once through one network manager) and the sequential way
 // (one page after another, a network manager and a nested wait each). Prints time, idle and peak resident
-// memory (the peak taken afresh once the tasks are loaded), and whether both left the same rows in task.db. Then 200
+// memory (the peak taken afresh once the tasks are loaded), and whether both left the same rows in task.db. Then
+// update-all with new links reported against without, over pages that show 10 new keyword links each since
+// their links were last recorded as seen: the rows each way stored. Then 200
 // tasks falling due at once: the time until every background check has delivered and the peak thread count, against one
 // thread per check.
 //
@@ -30,10 +32,11 @@ namespace {
 constexpr int Links = 1000;
 constexpr int Hosts = 20;
 constexpr int DelayMs = 200;
+constexpr int NewLinks = 10;
 
 bool hasKeyword(int link)
 {
-    return link % 3 == 0; // 334 of 1,000
+    return link % 3 == 0 || link >= Links; // 334 of 1,000, and every link added after them
 }
 
 QString linkPath(int task, int link)
@@ -50,10 +53,11 @@ QString text(int task, int link, int version)
         .arg(link == 0 ? version : 1); // the one link whose text changes
 }
 
-QByteArray page(int task, int version)
+// With extra links, the page ends with that many keyword links it did not show before.
+QByteArray page(int task, int version, int extra = 0)
 {
     QByteArray html = "<html><head><meta charset=\"utf-8\"><title>Page</title></head><body>\n";
-    for (int link = 0; link < Links; ++link)
+    for (int link = 0; link < Links + extra; ++link)
         html += "<li><a href=\"" + linkPath(task, link).toUtf8() + "\">" + text(task, link, version).toUtf8() +
                 "</a></li>\n";
     return html + "</body></html>\n";
@@ -64,9 +68,10 @@ QString host(bool spread, int task)
     return spread ? QStringLiteral("127.0.0.%1").arg(1 + task % Hosts) : QStringLiteral("127.0.0.1");
 }
 
-QString pagePath(bool delayed, int task)
+// "late" and "fresh" (with new links) answer after DelayMs, "now" at once.
+QString pagePath(const char* kind, int task)
 {
-    return QStringLiteral("/%1/t%2/news.html").arg(delayed ? "late" : "now").arg(task);
+    return QStringLiteral("/%1/t%2/news.html").arg(QLatin1String(kind)).arg(task);
 }
 
 // Reads the thread count through a file opened once: with a thread and a network manager per check the
@@ -113,9 +118,11 @@ void waitUntil(const std::function<bool()>& done)
 
 // ---- the child processes ----
 
-int runUpdateAll(bool sequential)
+int runUpdateAll(bool sequential, bool reportNewLinks)
 {
     MainWindow window;
+    // As at a start with the option on: what task.db recorded as seen is compared with each page.
+    window.checker().setReportNewLinks(reportNewLinks);
     // A program that has been running has fetched pages before: its network stack (the HTTP thread, the
     // TLS library) is loaded. One page fetched through each way's own kind of manager brings it up here.
     {
@@ -200,6 +207,51 @@ QStringList rowsOf(const QString& path)
     return rows;
 }
 
+// Records every keyword link of the pages as they were before the new ones appeared as seen, the way the
+// program leaves task.db after a check with the option on.
+template <typename Link> void recordSeen(const QString& path, int tasks, Link linkOf)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seen-writer"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS seen_links(taskid INTEGER, link TEXT)"));
+        query.exec(
+            QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS seen_links_task_link ON seen_links(taskid, link)"));
+        db.transaction();
+        query.prepare(QStringLiteral("INSERT INTO seen_links(taskid, link) VALUES(?, ?)"));
+        for (int t = 0; t < tasks; ++t) {
+            for (int link = 0; link < Links; ++link) {
+                if (!hasKeyword(link))
+                    continue;
+                query.addBindValue(t);
+                query.addBindValue(linkOf(t, link));
+                query.exec();
+            }
+        }
+        db.commit();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("seen-writer"));
+}
+
+qint64 seenCount(const QString& path)
+{
+    qint64 count = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seen-count"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(QStringLiteral("SELECT count(*) FROM seen_links"), db);
+        if (query.next())
+            count = query.value(0).toLongLong();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("seen-count"));
+    return count;
+}
+
 QStringList runChild(const QStringList& arguments, const QString& folder)
 {
     QProcess child;
@@ -220,8 +272,8 @@ int main(int argc, char* argv[])
     const int childAt = int(args.indexOf(QStringLiteral("--child")));
     if (childAt > 0) {
         const QString way = args.value(childAt + 1);
-        if (way == u"sequential" || way == u"concurrent")
-            return runUpdateAll(way == u"sequential");
+        if (way == u"sequential" || way == u"concurrent" || way == u"new-links")
+            return runUpdateAll(way == u"sequential", way == u"new-links");
         return runDue(way == u"due-threads");
     }
     const int tasksAt = int(args.indexOf(QStringLiteral("--tasks")));
@@ -243,8 +295,10 @@ int main(int argc, char* argv[])
         TestServer::Response late;
         late.body = body;
         late.delayMs = DelayMs;
-        server->setResponse(pagePath(true, t), late);
-        server->setPage(pagePath(false, t), body);
+        server->setResponse(pagePath("late", t), late);
+        server->setPage(pagePath("now", t), body);
+        late.body = page(t, 2, NewLinks);
+        server->setResponse(pagePath("fresh", t), late);
     }
     server->moveToThread(&serverThread);
     const quint16 port = server->port();
@@ -255,7 +309,7 @@ int main(int argc, char* argv[])
                 static_cast<long long>(pageBytes), Links, stored);
 
     QTemporaryDir work;
-    const auto prepare = [&](const QString& name, bool spread, bool delayed) {
+    const auto prepare = [&](const QString& name, bool spread, const char* kind) {
         const QString folder = QDir(work.path()).filePath(name);
         QDir().mkpath(folder);
         writeBenchDb(
@@ -265,7 +319,7 @@ int main(int argc, char* argv[])
             },
             [](int t, int r) { return text(t, r * 3, 1); },
             [&](int t) {
-                return QStringLiteral("http://%1:%2%3").arg(host(spread, t)).arg(port).arg(pagePath(delayed, t));
+                return QStringLiteral("http://%1:%2%3").arg(host(spread, t)).arg(port).arg(pagePath(kind, t));
             });
         return folder;
     };
@@ -274,10 +328,16 @@ int main(int argc, char* argv[])
     {
         const char* title;
         bool spread;
-        bool delayed;
+        const char* kind;
     };
-    const Scenario scenarios[] = {{"20 hosts, answer after 0.2 s", true, true},
-                                  {"one host, answer at once", false, false}};
+    const Scenario scenarios[] = {{"20 hosts, answer after 0.2 s", true, "late"},
+                                  {"one host, answer at once", false, "now"}};
+    const auto report = [](const char* name, const QStringList& out) {
+        std::printf("%-10s %7.0f ms   idle RSS %6.1f MB   peak RSS %6.1f MB (+%.1f MB)   threads %3d   \"%s\"\n", name,
+                    out.value(0).toDouble(), out.value(1).toDouble() / 1024, out.value(2).toDouble() / 1024,
+                    (out.value(2).toDouble() - out.value(1).toDouble()) / 1024, out.value(3).toInt(),
+                    qPrintable(out.mid(4).join(QLatin1Char(' '))));
+    };
     for (const Scenario& scenario : scenarios) {
         std::printf("\n== update-all, %s\n", scenario.title);
         QStringList rows[2];
@@ -285,13 +345,10 @@ int main(int argc, char* argv[])
         const char* names[2] = {"sequential", "concurrent"};
         for (int way = 0; way < 2; ++way) {
             const QString folder =
-                prepare(QStringLiteral("%1-%2").arg(scenario.title).arg(way), scenario.spread, scenario.delayed);
+                prepare(QStringLiteral("%1-%2").arg(scenario.title).arg(way), scenario.spread, scenario.kind);
             const QStringList out = runChild({QStringLiteral("--child"), QString::fromLatin1(names[way])}, folder);
             ms[way] = out.value(0).toDouble();
-            std::printf("%-10s %7.0f ms   idle RSS %6.1f MB   peak RSS %6.1f MB (+%.1f MB)   threads %3d   \"%s\"\n",
-                        names[way], ms[way], out.value(1).toDouble() / 1024, out.value(2).toDouble() / 1024,
-                        (out.value(2).toDouble() - out.value(1).toDouble()) / 1024, out.value(3).toInt(),
-                        qPrintable(out.mid(4).join(QLatin1Char(' '))));
+            report(names[way], out);
             rows[way] = rowsOf(QDir(folder).filePath(QStringLiteral("task.db")));
         }
         std::printf("concurrent / sequential: %.3f (%.1fx faster); task.db rows %lld, new %lld, identical: %s\n",
@@ -300,8 +357,25 @@ int main(int argc, char* argv[])
                     rows[0] == rows[1] ? "yes" : "NO");
     }
 
+    std::printf("\n== update-all, 20 hosts, answer after 0.2 s, %d new keyword links on each page since its links "
+                "were recorded\n",
+                NewLinks);
+    for (const char* way : {"concurrent", "new-links"}) {
+        const bool on = way == QLatin1String("new-links");
+        const QString folder = prepare(QString::fromLatin1(way), true, "fresh");
+        recordSeen(QDir(folder).filePath(QStringLiteral("task.db")), tasks, [&](int t, int link) {
+            return QStringLiteral("http://%1:%2%3").arg(host(true, t)).arg(port).arg(linkPath(t, link));
+        });
+        const QStringList out = runChild({QStringLiteral("--child"), QString::fromLatin1(way)}, folder);
+        report(on ? "option on" : "option off", out);
+        const QString db = QDir(folder).filePath(QStringLiteral("task.db"));
+        std::printf("           results stored %lld (expected %d), seen links %lld\n",
+                    static_cast<long long>(rowsOf(db).size() - qsizetype(tasks) * stored),
+                    tasks * (on ? 1 + NewLinks : 1), static_cast<long long>(seenCount(db)));
+    }
+
     std::printf("\n== %d tasks falling due at once, 20 hosts, answer after 0.2 s\n", tasks);
-    const QString dueFolder = prepare(QStringLiteral("due"), true, true);
+    const QString dueFolder = prepare(QStringLiteral("due"), true, "late");
     for (const char* way : {"due-threads", "due-pool"}) {
         const QStringList out = runChild({QStringLiteral("--child"), QString::fromLatin1(way)}, dueFolder);
         std::printf("%-12s every check delivered after %6.0f ms, peak threads %d\n",

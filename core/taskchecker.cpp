@@ -14,6 +14,33 @@ QString resultKey(const Task::TaskResult& result)
 {
     return result.link + QChar(0) + result.text;
 }
+
+// Recorded with the seen links of every check, so a page that showed no keyword link still counts as checked
+// and the first keyword link that appears on it is reported. No formed link is empty.
+QString checkedMark()
+{
+    return QStringLiteral("");
+}
+
+// Built afresh rather than by subtracting from a copy: a set keeps the room of every element it ever held,
+// and these wait, one per task, until the take-over.
+QSet<QString> difference(const QSet<QString>& from, const QSet<QString>& without)
+{
+    QSet<QString> out;
+    for (const QString& element : from) {
+        if (!without.contains(element))
+            out.insert(element);
+    }
+    return out;
+}
+
+QStringList seenLinksOf(const Task::ResultList& results)
+{
+    QStringList seen{checkedMark()};
+    for (const Task::ResultPtr& result : results)
+        seen.append(result->link);
+    return seen;
+}
 } // namespace
 
 QString failureReason(const FetchedPage& page)
@@ -143,19 +170,15 @@ void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
     previous.subtract(pending.removed);
     previous.unite(pending.added);
 
-    QList<PageLink> links;
-    for (const Task::ResultPtr& result : task->resultsOfPage(page))
-        links.append(PageLink{result->link, result->text});
+    const QList<PageLink> links = task->linksOfPage(page);
     const TaskChange change = SeenLinks::compare(task->taskId(), links, previous, task->results() + pending.results);
     pending.results += change.results;
     // Relative to task.db: what is on the page now and not stored is added, what is stored and gone removed.
-    QSet<QString> current;
+    QSet<QString> current{checkedMark()};
     for (const PageLink& link : std::as_const(links))
         current.insert(link.link);
-    pending.added = current;
-    pending.added.subtract(*stored);
-    pending.removed = *stored;
-    pending.removed.subtract(current);
+    pending.added = difference(current, *stored);
+    pending.removed = difference(*stored, current);
     if (pending.added.isEmpty() && pending.removed.isEmpty() && pending.results.isEmpty())
         m_seen.remove(task);
 }
@@ -359,10 +382,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     const Task::ResultList results = task->resultsOfPage(*fetched);
     fetched.reset();
     // With new links reported, the page's keyword links count as seen from now on.
-    QStringList seen;
-    for (const Task::ResultPtr& result : results)
-        seen.append(result->link);
-    const bool stored = m_reportNewLinks ? m_db.replaceTaskResults(task->taskId(), results, seen)
+    const bool stored = m_reportNewLinks ? m_db.replaceTaskResults(task->taskId(), results, seenLinksOf(results))
                                          : m_db.replaceTaskResults(task->taskId(), results);
     if (!stored) {
         m_lastError = m_db.lastError();
@@ -403,11 +423,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     // A page that could not be downloaded still gives the task (with what its error page holds), so
     // the user can reset it once the page is reachable.
     task->setResults(task->resultsOfPage(*fetched));
-    QStringList seen;
-    if (m_reportNewLinks && fetched->ok) {
-        for (const Task::ResultPtr& result : task->results())
-            seen.append(result->link);
-    }
+    const QStringList seen = m_reportNewLinks && fetched->ok ? seenLinksOf(task->results()) : QStringList();
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
     // in the file as it is stored.

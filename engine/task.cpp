@@ -3,6 +3,7 @@
 
 #include "engine/linkscanner.h"
 #include "engine/pagefetch.h"
+#include "engine/seenlinks.h"
 #include "engine/taskthread.h"
 #include "engine/tools.h"
 
@@ -198,6 +199,16 @@ Task::ResultList Task::scanResults(const QString& page, const QUrl& base) const
         record->link = link;
         found.append(record);
     });
+    return found;
+}
+
+QList<PageLink> Task::linksOfPage(const FetchedPage& fetched) const
+{
+    QList<PageLink> found;
+    forEachMatchingLink(PageFetch::decode(fetched.body, fetched.contentType), PageFetch::baseOf(fetched, m_address),
+                        m_grabText, [&](const QString& link, QStringView text) {
+                            found.append(PageLink{link, text.toString()});
+                        });
     return found;
 }
 

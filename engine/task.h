@@ -14,6 +14,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 struct FetchedPage;
+struct PageLink;
 
 // Diagnostic lines of the engine; QT_LOGGING_RULES="vantrel.debug=false" switches them off.
 Q_DECLARE_LOGGING_CATEGORY(lcVantrelEngine)
@@ -95,6 +96,9 @@ public:
     // The same work on a page downloaded elsewhere (many pages at once through one PageFetcher).
     // Every link of the page whose text contains the keyword; the task is not changed.
     ResultList resultsOfPage(const FetchedPage& page) const;
+    // The same links as formed link and text only: no record is built (a record's date alone costs a clock
+    // read), for comparing a page with the links seen before.
+    QList<PageLink> linksOfPage(const FetchedPage& page) const;
     // An update check on the GUI thread: updateResults and knownLinks as checkForUpdates leaves them.
     bool takeUpdatePage(const FetchedPage& page);
     // A background check: compares as checkForUpdates does and delivers the records through

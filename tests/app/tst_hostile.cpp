@@ -8,6 +8,7 @@
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
 #include "tests/app/newtaskdialog.h"
+#include "tests/core/checkerfixture.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
@@ -57,15 +58,6 @@ TestServer::Response bodyResponse(const QByteArray& body)
     return response;
 }
 
-QStringList texts(const Task::ResultList& results)
-{
-    QStringList out;
-    for (const Task::ResultPtr& result : results)
-        out << result->text;
-    return out;
-}
-
-// Fills the new-task dialog once it shows and presses Ok.
 // Makes a file read-only for this process even when it runs as root: the mode loses its write bits, and
 // CAP_DAC_OVERRIDE, which lets root write anyway, leaves this thread's effective capabilities (it stays
 // permitted, so it comes back). SQLite opens its files on the calling thread.

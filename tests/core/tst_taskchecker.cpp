@@ -5,32 +5,19 @@
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
+#include "tests/core/checkerfixture.h"
 #include "tests/support/testserver.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
 namespace {
-struct TestClock : Clock
-{
-    QDateTime at = QDateTime::currentDateTime();
-    QDateTime now() const override { return at; }
-};
-
 QByteArray page(const QStringList& texts)
 {
     QByteArray html = "<html><body>\n";
     for (int i = 0; i < texts.size(); ++i)
         html += "<a href=\"/l" + QByteArray::number(i) + "\">" + texts.at(i).toUtf8() + "</a>\n";
     return html + "</body></html>";
-}
-
-QStringList texts(const Task::ResultList& results)
-{
-    QStringList out;
-    for (const Task::ResultPtr& result : results)
-        out << result->text;
-    return out;
 }
 } // namespace
 
