@@ -25,7 +25,7 @@ class PageFetcher : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int DefaultMaxInFlight = 64;
+    static constexpr int DefaultMaxInFlight = 96;
     static constexpr int MaxPerHost = 6;
     using Callback = std::function<void(const FetchedPage&)>;
     // A download the user waits for goes before background ones still waiting for the same host.
