@@ -296,6 +296,44 @@ private slots:
     }
 
     // Creation: the page's failure is reported with the task; quitting ends a wait on a silent page at once.
+    // Pages that never answer: each holds only its own connection and its timeout starts when it is sent,
+    // so update-all over silent pages on ten hosts ends after about one timeout, and the pages that do
+    // answer on the same host as a silent one are read meanwhile.
+    void silentPagesEndAfterOneTimeout()
+    {
+        TestServer anyHost;
+        QVERIFY(anyHost.listen(QHostAddress::Any));
+        TestServer::Response silent;
+        silent.never = true;
+        anyHost.setResponse("/silent", silent);
+        anyHost.setPage("/quick", page({"qt 2"}));
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            for (int i = 0; i < 10; ++i)
+                file.addTask(i, QStringLiteral("S%1").arg(i),
+                             QStringLiteral("http://127.0.0.%1:%2/silent").arg(i + 1).arg(anyHost.port()), "qt");
+            for (int i = 10; i < 15; ++i) {
+                const QString address = QStringLiteral("http://127.0.0.1:%1/quick").arg(anyHost.port());
+                file.addTask(i, QStringLiteral("Q%1").arg(i), address, "qt");
+                file.addResult(i, "01/01/2009", "qt 1", QUrl(address).resolved(QUrl("/l0")).toString());
+            }
+        }
+        PageFetch::setTransferTimeout(1000);
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.loadTasks();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const TaskChecker::UpdateRun run = checker.updateAll();
+        const qint64 ms = elapsed.elapsed();
+        PageFetch::setTransferTimeout(3000);
+        QCOMPARE(run.failedPages, 10);
+        QVERIFY(run.anyNew);
+        QVERIFY2(ms < 2500, qPrintable(QStringLiteral("update-all took %1 ms").arg(ms)));
+        QCOMPARE(anyHost.hits("/quick"), 5);
+    }
+
     void createAndAbort()
     {
         AppFixture fixture;
