@@ -685,8 +685,12 @@ void MainWindow::on_actionUpdate_Tasks_triggered()
     dialog.show();
 
     const TaskChecker::UpdateRun run = core.updateAll();
-    if (run.aborted || !run.ran)
-        return; // quitting, or another command ran: nothing to report
+    if (run.aborted)
+        return; // quitting: nothing to report
+    if (!run.ran) {
+        dialog.close(); // the command that runs already enables the window when it ends
+        return;
+    }
     // Refilled once for all tasks: the table shows the selected task only.
     if (run.anyNew)
         showTaskResults();

@@ -10,6 +10,8 @@
 #include <optional>
 
 namespace {
+constexpr int WakeCode = 1; // how wake() ends a wait's event loop
+
 QString resultKey(const Task::TaskResult& result)
 {
     return result.link + QChar(0) + result.text;
@@ -262,8 +264,11 @@ bool TaskChecker::wait(const std::function<bool()>& done)
     while (!m_aborting && !done()) {
         QEventLoop loop;
         m_waits.append(&loop);
-        loop.exec();
+        const int code = loop.exec();
         m_waits.removeOne(&loop);
+        // Ended by anything but wake(): the application is quitting, and a new loop would return at once.
+        if (code != WakeCode)
+            abortWaits();
     }
     return !m_aborting;
 }
@@ -271,7 +276,7 @@ bool TaskChecker::wait(const std::function<bool()>& done)
 void TaskChecker::wake()
 {
     for (QEventLoop* loop : std::as_const(m_waits))
-        loop->quit();
+        loop->exit(WakeCode);
 }
 
 void TaskChecker::abortWaits()

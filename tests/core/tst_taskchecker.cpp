@@ -358,6 +358,25 @@ private slots:
         QVERIFY2(elapsed.elapsed() < 2000, "the wait did not end when asked to");
         QCOMPARE(checker.tasks().size(), 1);
     }
+
+    // The application quitting by any way (not only through the window) ends a wait at once instead of
+    // leaving it to spin. Last of all: after QCoreApplication::exit() no event loop of this thread runs again.
+    void quitEndsAWait()
+    {
+        AppFixture fixture;
+        TestServer::Response silent;
+        silent.never = true;
+        server.setResponse("/quit/silent", silent);
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        QTimer::singleShot(100, [] { QCoreApplication::exit(0); });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(checker.createTask("Q", server.url("/quit/silent").toString(), "qt", 60).outcome,
+                 TaskChecker::Outcome::Aborted);
+        QVERIFY(elapsed.elapsed() < 2000);
+        QVERIFY(checker.isAborting());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTaskChecker)
