@@ -181,7 +181,6 @@ bool Task::startBackgroundCheck()
 {
     auto* thread = new TaskThread;
     thread->setTask(this);
-    thread->setKnownLinks(m_knownLinks);
     connect(thread, &TaskThread::updateFinished, this, &Task::setUpdateResults);
     // The thread object lives on this thread; once its worker has ended nothing uses it again.
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);

@@ -42,13 +42,6 @@ void TaskThread::setTask(Task* t)
         address = t->address();
 }
 
-void TaskThread::setKnownLinks(const Task::LinkTexts& links)
-{
-    knownLinks = links;
-    for (auto it = links.constBegin(); it != links.constEnd(); ++it)
-        qCDebug(lcVantrelEngine).nospace().noquote() << "temp has: \"" << it.key() << '"';
-}
-
 int TaskThread::runningCount()
 {
     QMutexLocker lock(&g_registryMutex);

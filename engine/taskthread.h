@@ -20,7 +20,6 @@ public:
     ~TaskThread() override;
 
     void setTask(Task* task);
-    void setKnownLinks(const Task::LinkTexts& links);
 
     // Background checks whose worker thread has not ended yet.
     static int runningCount();
@@ -44,7 +43,6 @@ private:
     void checkTask();
 
     QNetworkAccessManager* manager = nullptr;
-    Task::LinkTexts knownLinks;
     QPointer<Task> task;
     Task::ResultList updateResults;
     QString address; // copied on the GUI thread, so the worker never reads the task
