@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/taskresult.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QHash>
@@ -19,12 +21,6 @@ struct PageLink;
 // Diagnostic lines of the engine; QT_LOGGING_RULES="vantrel.debug=false" switches them off.
 Q_DECLARE_LOGGING_CATEGORY(lcVantrelEngine)
 
-enum ResultState
-{
-    StateNew = 0,
-    StateRead = 1
-};
-
 // One watched page: where it is, what a link's text must contain, how often it is checked, and the
 // links found so far.
 class Task : public QObject
@@ -32,18 +28,9 @@ class Task : public QObject
     Q_OBJECT
 
 public:
-    // One found link. Records are shared between the task's lists, the main window and background
-    // checks; the shared pointer frees a record once the last list lets go of it.
-    struct TaskResult
-    {
-        int taskId = 0;
-        QDate date = QDate::currentDate();
-        QString text;
-        QString link;
-        int state = StateNew;
-    };
-    using ResultPtr = QSharedPointer<TaskResult>;
-    using ResultList = QList<ResultPtr>;
+    using TaskResult = ::TaskResult;
+    using ResultPtr = TaskResultPtr;
+    using ResultList = TaskResultList;
     using LinkTexts = QHash<QString, QString>;
 
     Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency);
@@ -133,5 +120,3 @@ private:
     ResultList m_results;
     ResultList m_updateResults;
 };
-
-Q_DECLARE_METATYPE(Task::ResultList)

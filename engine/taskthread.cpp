@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/taskthread.h"
 
+#include "engine/task.h"
+
 #include <QMutex>
 #include <QMutexLocker>
 #include <QNetworkAccessManager>
@@ -16,7 +18,7 @@ QSet<TaskThread*> g_registry;
 TaskThread::TaskThread(QObject* parent) : QThread(parent)
 {
     qRegisterMetaType<FetchedPage>();
-    qRegisterMetaType<Task::ResultList>();
+    qRegisterMetaType<TaskResultList>();
     // Queued: pageFetched is emitted on the worker thread, replyFinished runs on this object's thread.
     connect(this, &TaskThread::pageFetched, this, &TaskThread::replyFinished, Qt::QueuedConnection);
     QMutexLocker lock(&g_registryMutex);

@@ -2,12 +2,13 @@
 #pragma once
 
 #include "engine/pagefetch.h"
-#include "engine/task.h"
+#include "engine/taskresult.h"
 
 #include <QPointer>
 #include <QThread>
 
 class QNetworkAccessManager;
+class Task;
 
 // One background update check: the download runs on the worker thread, the comparison on the
 // thread that owns this object (the GUI thread).
@@ -29,7 +30,7 @@ public:
     static void shutdownAll();
 
 signals:
-    void updateFinished(const Task::ResultList& results);
+    void updateFinished(const TaskResultList& results);
     // Internal: the worker thread hands the downloaded page to this object's thread.
     void pageFetched(const FetchedPage& page);
 
@@ -44,6 +45,6 @@ private:
 
     QNetworkAccessManager* manager = nullptr;
     QPointer<Task> task;
-    Task::ResultList updateResults;
+    TaskResultList updateResults;
     QString address; // copied on the GUI thread, so the worker never reads the task
 };

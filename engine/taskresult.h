@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDate>
+#include <QHash>
+#include <QList>
+#include <QMetaType>
+#include <QSharedPointer>
+#include <QString>
+
+enum ResultState
+{
+    StateNew = 0,
+    StateRead = 1
+};
+
+// One found link. Records are shared between a task's lists, the main window and background checks; the
+// shared pointer frees a record once the last list lets go of it. A header of its own, so that what
+// carries results (the check thread, storage) needs no task.
+struct TaskResult
+{
+    int taskId = 0;
+    QDate date = QDate::currentDate();
+    QString text;
+    QString link;
+    int state = StateNew;
+};
+using TaskResultPtr = QSharedPointer<TaskResult>;
+using TaskResultList = QList<TaskResultPtr>;
+
+Q_DECLARE_METATYPE(TaskResultList)
