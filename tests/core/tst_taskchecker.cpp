@@ -21,6 +21,18 @@ QByteArray page(const QStringList& texts)
 }
 } // namespace
 
+// The tasks a test stored in its task.db, loaded by a checker (on the test's clock when given).
+struct Loaded
+{
+    TaskDatabase db;
+    TaskChecker checker{db};
+    explicit Loaded(const AppFixture& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
+    {
+        checker.setClock(clock);
+        checker.loadTasks();
+    }
+};
+
 class TestTaskChecker : public QObject
 {
     Q_OBJECT
@@ -68,10 +80,8 @@ private slots:
             storeTask(file, 0, "A", path,
                       lastUpdate.isEmpty() ? clock.at.addSecs(-secondsSinceUpdate).toString(Qt::ISODate) : lastUpdate);
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.setClock(&clock);
-        checker.loadTasks();
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
         const QString before = checker.tasks().at(0)->lastUpdateText();
         checker.checkDueTasks();
         QCOMPARE(checker.fetcher().running() + checker.fetcher().queued(), due ? 1 : 0);
@@ -90,10 +100,8 @@ private slots:
             DbFile file(fixture.path("task.db"));
             storeTask(file, 0, "A", "/once");
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.setClock(&clock);
-        checker.loadTasks();
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
         Task* task = checker.tasks().at(0);
         QVERIFY(checker.checkDueTasks().found.isEmpty());
         QTRY_COMPARE(texts(task->updateResults()), QStringList{"qt 2"});
@@ -129,9 +137,8 @@ private slots:
             for (int id : ids)
                 file.addTask(id, QString::number(id), QStringLiteral("http://h/%1").arg(id), "qt");
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.loadTasks();
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         QCOMPARE(checker.nextTaskId(), next);
     }
 
@@ -152,9 +159,8 @@ private slots:
             storeTask(file, 1, "Fast", "/order/fast");
             storeTask(file, 2, "Gone", "/order/gone");
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.loadTasks();
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         const TaskChecker::UpdateRun run = checker.updateAll();
         QVERIFY(run.ran && run.anyNew && !run.aborted);
         QCOMPARE(run.failedPages, 1);
@@ -185,9 +191,8 @@ private slots:
             storeTask(file, 0, "A", "/overlap/a");
             storeTask(file, 1, "B", "/overlap/b");
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.loadTasks();
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         Task* b = checker.tasks().at(1);
         bool innerRan = true;
         TaskChecker::Outcome innerReset = TaskChecker::Outcome::Done;
@@ -226,10 +231,8 @@ private slots:
             storeTask(file, 0, "Ok", "/reset/ok");
             storeTask(file, 1, "Fails", "/reset/fails");
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.setClock(&clock);
-        checker.loadTasks();
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
         Task* ok = checker.tasks().at(0);
         Task* fails = checker.tasks().at(1);
 
@@ -268,10 +271,8 @@ private slots:
             DbFile file(fixture.path("task.db"));
             storeTask(file, 0, "A", "/locked", clock.at.toString(Qt::ISODate));
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.setClock(&clock);
-        checker.loadTasks();
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
         {
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
@@ -320,9 +321,8 @@ private slots:
             }
         }
         PageFetch::setTransferTimeout(1000);
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.loadTasks();
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         QElapsedTimer elapsed;
         elapsed.start();
         const TaskChecker::UpdateRun run = checker.updateAll();
