@@ -56,8 +56,8 @@ TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent) : QObject(parent), m
 
 TaskChecker::~TaskChecker()
 {
-    // No download may call back into a task that is gone.
-    m_fetcher.abortAll();
+    // No download or render may call back into a task that is gone.
+    m_source.abortAll();
     qDeleteAll(m_tasks);
 }
 
@@ -196,8 +196,8 @@ bool TaskChecker::startBackgroundCheck(Task* task)
     ++m_backgroundStarted;
     QPointer<Task> guarded(task);
     // The task is the context: a task removed meanwhile gets no delivery.
-    m_fetcher.fetch(
-        task->address(), task,
+    m_source.get(
+        *task, task,
         [this, guarded](const FetchedPage& page) {
             if (!guarded)
                 return;
@@ -282,7 +282,7 @@ void TaskChecker::wake()
 void TaskChecker::abortWaits()
 {
     m_aborting = true;
-    m_fetcher.abortAll();
+    m_source.abortAll();
     wake();
 }
 
@@ -303,7 +303,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     int pending = int(snapshot.size());
     for (Task* task : snapshot) {
         QPointer<Task> guarded(task);
-        m_fetcher.fetch(task->address(), this, [this, guarded, &pending, &run, &hasNew](const FetchedPage& page) {
+        m_source.get(*task, this, [this, guarded, &pending, &run, &hasNew](const FetchedPage& page) {
             --pending;
             if (guarded && contains(guarded)) {
                 noteFetch(guarded, page);
@@ -372,7 +372,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     // the change, the old results stay, in memory and in task.db.
     QPointer<Task> guarded(task);
     std::optional<FetchedPage> fetched;
-    m_fetcher.fetch(task->address(), this, [this, &fetched](const FetchedPage& page) {
+    m_source.get(*task, this, [this, &fetched](const FetchedPage& page) {
         fetched = page;
         wake();
     });
@@ -402,7 +402,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
 }
 
 TaskChecker::Created TaskChecker::createTask(const QString& name, const QString& address, const QString& grabText,
-                                             int frequency)
+                                             int frequency, const QHash<QString, QString>& options)
 {
     Created created;
     CommandGuard::Scope command(m_guard);
@@ -411,13 +411,14 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
         return created;
     }
     auto task = std::make_unique<Task>(nextTaskId(), name, address, grabText, frequency);
+    task->setOptions(options);
     if (m_db.taskExists(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
     }
 
     std::optional<FetchedPage> fetched;
-    m_fetcher.fetch(address, this, [this, &fetched](const FetchedPage& page) {
+    m_source.get(*task, this, [this, &fetched](const FetchedPage& page) {
         fetched = page;
         wake();
     });

@@ -3,7 +3,9 @@
 
 #include "core/clock.h"
 #include "core/commandguard.h"
+#include "core/pagesource.h"
 #include "engine/pagefetcher.h"
+#include "engine/pagerenderrunner.h"
 #include "engine/seenlinks.h"
 #include "engine/task.h"
 
@@ -73,6 +75,8 @@ public:
     QDateTime now() const;
     CommandGuard& guard() { return m_guard; }
     PageFetcher& fetcher() { return m_fetcher; }
+    // Gets the pages of tasks that run their page's scripts.
+    PageRenderRunner& renderer() { return m_renderer; }
     QString lastError() const { return m_lastError; }
 
     const QList<Task*>& tasks() const { return m_tasks; }
@@ -86,8 +90,9 @@ public:
     UpdateRun updateAll();
     // Rebuilds the task's results from a fresh download; on any failure the old ones stay.
     Outcome resetResults(Task* task);
-    // Downloads the new task's page, stores the task with its results and appends it to the list.
-    Created createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    // Downloads the new task's page, stores the task with its results and options, and appends it to the list.
+    Created createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                       const QHash<QString, QString>& options = {});
     // The id the described count rule gives a new task: the number of tasks, unless a task has it.
     int nextTaskId() const;
 
@@ -143,6 +148,8 @@ private:
     Clock m_systemClock;
     CommandGuard m_guard;
     PageFetcher m_fetcher;
+    PageRenderRunner m_renderer;
+    PageSource m_source{m_fetcher, m_renderer};
     QList<Task*> m_tasks;
     // The delivered list last taken over per task, so a list is never taken twice.
     QHash<const Task*, Task::ResultList> m_takenOver;

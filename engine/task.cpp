@@ -74,6 +74,14 @@ void Task::setTaskId(int id)
     m_taskId = id;
 }
 
+void Task::setRunsScripts(bool on)
+{
+    if (on)
+        m_options.insert(scriptsOption(), QStringLiteral("1"));
+    else
+        m_options.remove(scriptsOption());
+}
+
 // Background checks hold the task through a QPointer and never own it, so nothing is to be done
 // for them here; the network manager is a child and goes with the task.
 Task::~Task() = default;
