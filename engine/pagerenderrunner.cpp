@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+static_assert(RenderFrame::MaxRedirects == PageFetch::MaxRedirects, "a render follows redirections as a download");
+
 namespace {
 const QString kProgramName = QStringLiteral("vantrel-render");
 // The helper's start and its own clean-up, beyond the bound it keeps itself.

@@ -34,6 +34,7 @@ constexpr int DefaultQuietMs = 500;      // the DOM must stay unchanged this lon
 constexpr int DefaultSettleCapMs = 8000; // but no longer than this after loading
 constexpr int DefaultTimeoutMs = 30000;  // the whole run
 constexpr qint64 MaxOutputBytes = 32LL * 1024 * 1024;
+constexpr int MaxRedirects = 5; // as a download follows them
 
 struct Page
 {

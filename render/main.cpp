@@ -37,6 +37,11 @@ int main(int argc, char* argv[])
     const bool root = geteuid() == 0;
     if (root)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's own way of passing --no-sandbox
+    // The page has no view, so the engine counts it as in the background and holds its timers back; a
+    // script that builds the links a moment after loading must run when it asks to.
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    flags += " --disable-background-timer-throttling --disable-renderer-backgrounding";
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
     // Nothing is ever shown, whatever display the caller has.
     qputenv("QT_QPA_PLATFORM", "offscreen");
 

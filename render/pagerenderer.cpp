@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "render/pagerenderer.h"
 
-#include "engine/pagefetch.h"
-
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -27,7 +25,7 @@ const QString kSerialise = QStringLiteral("document.documentElement ? document.d
 } // namespace
 
 // The page: redirections as the plain download follows them (never from https to http, at most
-// PageFetch::MaxRedirects), everything else the page's own scripts do is left alone.
+// RenderFrame::MaxRedirects), everything else the page's own scripts do is left alone.
 class RenderPage : public QWebEnginePage
 {
 public:
@@ -50,8 +48,8 @@ protected:
             refused = QStringLiteral("redirection from https to %1 refused").arg(url.scheme());
             return false;
         }
-        if (++redirects > PageFetch::MaxRedirects) {
-            refused = QStringLiteral("more than %1 redirections").arg(PageFetch::MaxRedirects);
+        if (++redirects > RenderFrame::MaxRedirects) {
+            refused = QStringLiteral("more than %1 redirections").arg(RenderFrame::MaxRedirects);
             return false;
         }
         current = url;
@@ -72,6 +70,9 @@ PageRenderer::PageRenderer(const Limits& limits, QObject* parent) : QObject(pare
     settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
 
     m_page = new RenderPage(m_profile, this);
+    // A page without a view counts as hidden, and the engine holds back the timers of hidden pages (to one
+    // wake-up a second): a script that builds its links a moment after loading would miss the quiet time.
+    m_page->setVisible(true);
     connect(m_page, &QWebEnginePage::loadingChanged, this, &PageRenderer::onLoadingChanged);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
@@ -153,9 +154,10 @@ void PageRenderer::poll()
 
 void PageRenderer::serialise()
 {
+    // Read in the page's own world, the one its scripts built the document in.
     m_poll.stop();
     m_loaded = false; // no further polls
-    m_page->runJavaScript(kSerialise, QWebEngineScript::ApplicationWorld, [this](const QVariant& value) {
+    m_page->runJavaScript(kSerialise, QWebEngineScript::MainWorld, [this](const QVariant& value) {
         if (m_done)
             return;
         RenderFrame::Page page;
