@@ -760,21 +760,26 @@ void MainWindow::on_action_New_Task_triggered()
     if (commandRunning())
         return;
     DialogNewTask dialog(this);
+    dialog.setScriptsAvailable(core.renderer().isAvailable(), PageRenderRunner::missingMessage());
     if (dialog.exec() != QDialog::Accepted || commandRunning())
         return;
+    QHash<QString, QString> options;
+    if (dialog.runScripts())
+        options.insert(Task::scriptsOption(), QStringLiteral("1"));
     DialogProgress progress(this);
     progress.show();
     setDisabled(true);
-    createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency());
+    createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency(), options);
     if (core.isAborting())
         return;
     setDisabled(false);
     progress.close();
 }
 
-void MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency)
+void MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                            const QHash<QString, QString>& options)
 {
-    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency);
+    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency, options);
     switch (created.outcome) {
     case TaskChecker::Outcome::Exists:
         // The progress popup grabs the input while it shows; the question must get it instead.

@@ -100,7 +100,8 @@ private:
     void readOptions();
     void updateAutoRun();
     void loadTaskList();
-    void createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    void createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                    const QHash<QString, QString>& options = {});
     Task* selectedTask() const;
     void reportStorageFailure(const QString& what);
     void showBalloon(const QString& title, const QString& text);

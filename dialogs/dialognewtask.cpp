@@ -58,6 +58,20 @@ int DialogNewTask::frequency() const
     return ui->spinBoxFrequencyNum->value() * SecondsPerUnit[unit];
 }
 
+bool DialogNewTask::runScripts() const
+{
+    return ui->checkBoxRunScripts->isEnabled() && ui->checkBoxRunScripts->isChecked();
+}
+
+void DialogNewTask::setScriptsAvailable(bool available, const QString& why)
+{
+    ui->checkBoxRunScripts->setEnabled(available);
+    if (!available) {
+        ui->checkBoxRunScripts->setChecked(false);
+        ui->checkBoxRunScripts->setToolTip(why);
+    }
+}
+
 void DialogNewTask::on_pushButtonOk_clicked()
 {
     // The emptiness tests look at the texts as typed: a field of spaces only passes.

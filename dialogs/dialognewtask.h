@@ -19,6 +19,10 @@ public:
     QString webAddress() const;
     QString grabText() const;
     int frequency() const;
+    // Whether the task's page is got through the page renderer, which runs its scripts first.
+    bool runScripts() const;
+    // Where the renderer is not installed the choice is not offered; why says what to install.
+    void setScriptsAvailable(bool available, const QString& why = {});
 
 protected:
     void changeEvent(QEvent* event) override;
