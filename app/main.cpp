@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
+#include "app/terminationsignals.h"
 #include "engine/taskthread.h"
 
 #include <QApplication>
@@ -39,6 +40,9 @@ int main(int argc, char* argv[])
         if (!window.databaseOk())
             return 1;
         QObject::connect(&guard, &SingleInstance::activationRequested, &window, &MainWindow::bringToFront);
+        // The session ending (or a kill) closes the window as Quit does, so its state is written.
+        TerminationSignals termination;
+        QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
         window.show();
         status = QApplication::exec();
     }
