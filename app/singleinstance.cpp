@@ -31,8 +31,7 @@ constexpr int RetryMs = 100;
 } // namespace
 
 SingleInstance::SingleInstance(const QString& path, QObject* parent)
-    : QObject(parent), databasePath(QDir::current().absoluteFilePath(path)),
-      runtimeFolder(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
+    : QObject(parent), databasePath(QDir::current().absoluteFilePath(path))
 {
 }
 
@@ -119,6 +118,8 @@ SingleInstance::LockResult SingleInstance::tryLock()
 SingleInstance::Outcome SingleInstance::start()
 {
     const QString key = fileKey();
+    if (runtimeFolder.isEmpty())
+        runtimeFolder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     QDir().mkpath(runtimeFolder);
     lockFilePath = QDir(runtimeFolder).filePath(QStringLiteral("vantrel-monitor-%1.lock").arg(key));
     socketPath = QDir(runtimeFolder).filePath(QStringLiteral("vantrel-monitor-%1.socket").arg(key));
@@ -163,16 +164,29 @@ SingleInstance::Outcome SingleInstance::start()
     }
 }
 
+// Runs a local event loop until `ended` is set. A loop that returns without it was ended by the
+// application quitting, and every later one would return at once: that ends the wait like cancel().
+void SingleInstance::runUntil(QEventLoop& loop, const bool& ended)
+{
+    waiting = &loop;
+    loop.exec();
+    waiting = nullptr;
+    if (!ended)
+        cancelled = true;
+}
+
 // Runs events for the given time; false when cancel() ended it (or had already been called).
 bool SingleInstance::pause(int ms)
 {
     if (cancelled)
         return false;
     QEventLoop loop;
-    waiting = &loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    waiting = nullptr;
+    bool ended = false;
+    QTimer::singleShot(ms, &loop, [&] {
+        ended = true;
+        loop.quit();
+    });
+    runUntil(loop, ended);
     return !cancelled;
 }
 
@@ -186,6 +200,11 @@ SingleInstance::AskResult SingleInstance::askRunningInstance()
     silence.setSingleShot(true);
     bool connected = false;
     bool answered = false;
+    bool ended = false;
+    const auto end = [&] {
+        ended = true;
+        loop.quit();
+    };
     QByteArray received;
     connect(&socket, &QLocalSocket::connected, &loop, [&] {
         connected = true;
@@ -196,19 +215,16 @@ SingleInstance::AskResult SingleInstance::askRunningInstance()
         received += socket.readAll();
         if (received.contains(Answer)) {
             answered = true;
-            loop.quit();
+            end();
         }
     });
-    connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
-    connect(&socket, &QLocalSocket::errorOccurred, &loop, &QEventLoop::quit);
-    connect(&silence, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&socket, &QLocalSocket::disconnected, &loop, end);
+    connect(&socket, &QLocalSocket::errorOccurred, &loop, end);
+    connect(&silence, &QTimer::timeout, &loop, end);
     // Events run while waiting: the program answering may live in this very process (tests).
     socket.connectToServer(socketPath);
-    if (socket.state() != QLocalSocket::UnconnectedState) {
-        waiting = &loop;
-        loop.exec();
-        waiting = nullptr;
-    }
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        runUntil(loop, ended);
     // The answer may have arrived together with the close.
     if (!answered && socket.bytesAvailable() > 0)
         answered = (received + socket.readAll()).contains(Answer);

@@ -29,7 +29,8 @@ public:
     explicit SingleInstance(const QString& databasePath, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Where the lock and the hand-over socket live. Default: QStandardPaths::RuntimeLocation.
+    // Where the lock and the hand-over socket live. Default (when not set before start()):
+    // QStandardPaths::RuntimeLocation.
     void setRuntimeFolder(const QString& folder) { runtimeFolder = folder; }
     // How long a running program that listens may take to answer a later start.
     void setAnswerTimeout(int ms) { answerTimeoutMs = ms; }
@@ -72,6 +73,7 @@ private:
     QString fileKey() const;
     LockResult tryLock();
     AskResult askRunningInstance();
+    void runUntil(QEventLoop& loop, const bool& ended);
     bool pause(int ms);
     void listen();
 

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <unistd.h>
@@ -50,12 +51,12 @@ class TestSingleInstance : public QObject
     // Another program on task.db (see singleinstance_helper.cpp). `wrapper` runs before it, as a shell
     // command line ending in the helper's own arguments.
     std::unique_ptr<QProcess> helper(const QString& taskDb, int loadMs, int serveMs, int until,
-                                     const QString& wrapper = QString())
+                                     const QString& wrapper = QString(), const QString& extra = QString())
     {
         auto p = std::make_unique<QProcess>();
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const QStringList args{taskDb, runtime.path(), QString::number(loadMs), QString::number(serveMs),
-                               QString::number(until)};
+        const QStringList args{
+            taskDb, runtime.path(), QString::number(loadMs), QString::number(serveMs), QString::number(until), extra};
         if (wrapper.isEmpty()) {
             p->start(SINGLEINSTANCE_HELPER, args);
         } else {
@@ -334,6 +335,30 @@ private slots:
         QCOMPARE(handedOver, 4);
         QCOMPARE(primaryOutput.count("activated\n"), 4);
         QCOMPARE(readFile(a + "/task.db"), QByteArray("tasks"));
+    }
+
+    // The lock belongs to the program, not to what it starts: a browser opened from a result and still
+    // open does not keep the next start waiting.
+    void lockEndsWithTheProgramNotWithWhatItStarted()
+    {
+        QTemporaryDir folder;
+        auto first = helper(folder.path() + "/task.db", 0, 0, 0, QString(), "child");
+        QByteArray seen;
+        QVERIFY(waitForEnd(*first, seen));
+        const QByteArrayList lines = seen.split('\n');
+        const auto child =
+            std::find_if(lines.begin(), lines.end(), [](const QByteArray& l) { return l.startsWith("child "); });
+        QVERIFY2(child != lines.end(), seen.constData());
+        const pid_t childPid = pid_t(child->mid(6).toLongLong());
+        QVERIFY(childPid > 0 && ::kill(childPid, 0) == 0);
+
+        auto later = guard(folder.path());
+        later->setStillStartingNotice(0);
+        QSignalSpy notices(later.get(), &SingleInstance::stillStarting);
+        connect(later.get(), &SingleInstance::stillStarting, later.get(), &SingleInstance::cancel);
+        const auto outcome = later->start();
+        ::kill(childPid, SIGKILL);
+        QCOMPARE(outcome, SingleInstance::Outcome::Primary);
     }
 
     // task.db that can neither be found nor made (not even root creates files in /proc) is known by its
