@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/settings.h"
 #include "core/taskchecker.h"
 #include "engine/task.h"
 #include "storage/taskdatabase.h"
@@ -98,10 +99,14 @@ private:
     void readSettings();
     void writeSettings();
     void readOptions();
-    void updateAutoRun();
+    void updateAutoRun(bool autoRun);
     void loadTaskList();
-    void createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+    // False when the program is quitting.
+    bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
                     const QHash<QString, QString>& options = {});
+    void announceResults(Task* task, const Task::ResultList& results);
+    void showStartupFailure(const QString& message);
+    void showNoTaskSelected();
     Task* selectedTask() const;
     void reportStorageFailure(const QString& what);
     void showBalloon(const QString& title, const QString& text);
@@ -119,7 +124,10 @@ private:
     QTimer* checkTimer = nullptr;
     QTimer* strokeTimer = nullptr; // pending first stroke of Ctrl+R / Ctrl+R, Ctrl+R
     QPointer<Task> pendingRemoval; // the task selected when that stroke was pressed
+    bool pendingHadTask = false;   // whether a task was selected then
+    bool closed = false;           // the window state was written by closing
     int checkIntervalMs = 60000;
+    Settings settings;
     TaskDatabase db;
     TaskChecker core{db};
     Task::ResultList latestResults;
