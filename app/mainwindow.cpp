@@ -771,7 +771,12 @@ void MainWindow::on_action_New_Task_triggered()
     if (commandRunning())
         return;
     DialogNewTask dialog(this);
-    dialog.setScriptsAvailable(core.renderer().isAvailable(), PageRenderRunner::missingMessage());
+    // Whether the page renderer's engine starts here is learnt once, while the dialog shows.
+    PageRenderRunner& renderer = core.renderer();
+    dialog.setScriptsAvailable(renderer.isAvailable(), renderer.unavailableReason());
+    connect(&renderer, &PageRenderRunner::engineChecked, &dialog,
+            [&dialog](bool works, const QString& why) { dialog.setScriptsAvailable(works, why); });
+    renderer.probeEngine();
     if (dialog.exec() != QDialog::Accepted || commandRunning())
         return;
     QHash<QString, QString> options;

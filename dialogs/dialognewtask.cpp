@@ -65,11 +65,12 @@ bool DialogNewTask::runScripts() const
 
 void DialogNewTask::setScriptsAvailable(bool available, const QString& why)
 {
+    if (m_scriptsToolTip.isNull())
+        m_scriptsToolTip = ui->checkBoxRunScripts->toolTip();
     ui->checkBoxRunScripts->setEnabled(available);
-    if (!available) {
+    ui->checkBoxRunScripts->setToolTip(available ? m_scriptsToolTip : why);
+    if (!available)
         ui->checkBoxRunScripts->setChecked(false);
-        ui->checkBoxRunScripts->setToolTip(why);
-    }
 }
 
 void DialogNewTask::on_pushButtonOk_clicked()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
 namespace Ui {
 class DialogNewTask;
@@ -33,4 +34,5 @@ private slots:
 
 private:
     Ui::DialogNewTask* ui;
+    QString m_scriptsToolTip; // what the box says while it is offered
 };

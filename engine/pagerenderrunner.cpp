@@ -21,6 +21,8 @@ constexpr int KillGraceMs = 5000;
 constexpr qint64 FrameSlack = 64 * 1024;
 
 const char* const KilledReasonProperty = "vantrel_killed_reason";
+// The engine starts in about half a second; a loaded machine may take a few.
+constexpr int ProbeTimeoutMs = 15000;
 
 FetchedPage failedPage(const QString& address, const QString& reason, int status = 0)
 {
@@ -61,10 +63,73 @@ QString PageRenderRunner::defaultProgram()
     return onPath.isEmpty() ? beside : onPath;
 }
 
+void PageRenderRunner::setProgram(const QString& path)
+{
+    m_program = path;
+    m_engine = Engine::Unknown;
+    m_engineProblem.clear();
+}
+
 bool PageRenderRunner::isAvailable() const
 {
     const QFileInfo info(m_program);
-    return info.isFile() && info.isExecutable();
+    return info.isFile() && info.isExecutable() && m_engine != Engine::Fails;
+}
+
+QString PageRenderRunner::unavailableReason() const
+{
+    if (isAvailable())
+        return {};
+    if (m_engine == Engine::Fails)
+        return tr("The browser engine of vantrel-render cannot start here: %1").arg(m_engineProblem);
+    return missingMessage();
+}
+
+void PageRenderRunner::probeEngine()
+{
+    if (m_engine != Engine::Unknown)
+        return;
+    if (!isAvailable()) {
+        emit engineChecked(false, unavailableReason());
+        return;
+    }
+    m_engine = Engine::Probing;
+    auto* process = new QProcess(this);
+    auto* deadline = new QTimer(process);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, process, [process] {
+        process->setProperty(KilledReasonProperty, tr("it did not start within %1 s").arg(ProbeTimeoutMs / 1000));
+        process->kill();
+    });
+    const QString program = m_program;
+    auto done = [this, process, program] {
+        if (m_program != program || m_engine != Engine::Probing) {
+            process->deleteLater();
+            return; // another helper was set meanwhile
+        }
+        const QString killed = process->property(KilledReasonProperty).toString();
+        const bool works =
+            killed.isEmpty() && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+        if (!works) {
+            const QString reason = reasonOf(process->readAllStandardError());
+            m_engineProblem = !killed.isEmpty()                               ? killed
+                              : process->exitStatus() != QProcess::NormalExit ? tr("it stopped unexpectedly")
+                              : reason.isEmpty() ? RenderFrame::describe(process->exitCode())
+                                                 : reason;
+        }
+        m_engine = works ? Engine::Works : Engine::Fails;
+        process->deleteLater();
+        emit engineChecked(works, unavailableReason());
+    };
+    connect(process, &QProcess::finished, this, done);
+    connect(process, &QProcess::errorOccurred, this, [process, done](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            process->setProperty(KilledReasonProperty, process->errorString());
+            done();
+        }
+    });
+    deadline->start(ProbeTimeoutMs);
+    process->start(m_program, {QStringLiteral("--probe")}, QIODevice::ReadOnly);
 }
 
 QString PageRenderRunner::missingMessage()

@@ -33,12 +33,23 @@ public:
     // The helper program: vantrel-render beside this program, else the one on the PATH.
     static QString defaultProgram();
     QString program() const { return m_program; }
-    void setProgram(const QString& path) { m_program = path; }
-    // Whether the helper is there to be started.
+    // A new program is probed afresh.
+    void setProgram(const QString& path);
+    // Whether the helper is there to be started, and its engine did not fail the last probe.
     bool isAvailable() const;
     // What to tell a user whose helper is missing.
     static QString missingMessage();
+    // Why isAvailable() is false: the helper missing, or why its engine could not start.
+    QString unavailableReason() const;
+    // Starts the helper once on an empty page, in the background, to learn whether its browser engine
+    // starts here at all; engineChecked reports it. A probe already running or done is not repeated.
+    void probeEngine();
+    bool engineProbed() const { return m_engine != Engine::Unknown; }
 
+signals:
+    void engineChecked(bool works, const QString& reason);
+
+public:
     // The bound of one render, given to the helper; the helper is killed a little after it.
     int timeoutMs() const { return m_timeoutMs; }
     void setTimeoutMs(int ms) { m_timeoutMs = ms > 0 ? ms : PageFetch::DefaultTransferTimeoutMs; }
@@ -75,8 +86,18 @@ private:
     void end(QProcess* process, const FetchedPage& page);
     FetchedPage pageOf(QProcess* process) const;
 
+    enum class Engine
+    {
+        Unknown,
+        Probing,
+        Works,
+        Fails
+    };
+
     QString m_program;
     QStringList m_extraArguments;
+    Engine m_engine = Engine::Unknown;
+    QString m_engineProblem;
     QList<Job> m_waiting;
     QHash<QProcess*, Job> m_running;
     int m_maxRunning = DefaultMaxRunning;

@@ -46,7 +46,7 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     // The engine's report of its start-up set-up is noise to the caller, which reads the last line.
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.*=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("vantrel-render"));
@@ -70,7 +70,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption maxBytes(QStringLiteral("max-bytes"),
                                       QStringLiteral("The largest document written (default 32 MiB)."),
                                       QStringLiteral("bytes"));
-    parser.addOptions({quiet, cap, timeout, maxBytes});
+    const QCommandLineOption probe(QStringLiteral("probe"),
+                                   QStringLiteral("Only start the browser engine on an empty page and end: status 0 "
+                                                  "when it works, else status 7 with the reason."));
+    parser.addOptions({quiet, cap, timeout, maxBytes, probe});
     parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("The http or https address to load."));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     if (!parser.parse(app.arguments()))
@@ -88,14 +91,26 @@ int main(int argc, char* argv[])
     limits.quietMs = int(quietMs);
     limits.settleCapMs = int(capMs);
     limits.timeoutMs = int(timeoutMs);
+    const bool probing = parser.isSet(probe);
     const QStringList positional = parser.positionalArguments();
-    const QUrl address = positional.size() == 1 ? QUrl(positional[0], QUrl::StrictMode) : QUrl();
-    if (!address.isValid() || (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https")))
+    const QUrl address = probing                  ? QUrl(QStringLiteral("about:blank"))
+                         : positional.size() == 1 ? QUrl(positional[0], QUrl::StrictMode)
+                                                  : QUrl();
+    if (!probing && (!address.isValid() ||
+                     (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https"))))
         return fail(RenderFrame::Usage, QStringLiteral("give one http or https address"));
+    if (probing)
+        limits.quietMs = 1;
 
     PageRenderer renderer(limits);
     QObject::connect(&renderer, &PageRenderer::finished, &app,
-                     [&app](int result, const QString& reason, const RenderFrame::Page& page) {
+                     [&app, probing](int result, const QString& reason, const RenderFrame::Page& page) {
+                         if (probing) {
+                             if (result != RenderFrame::Rendered)
+                                 fail(RenderFrame::NoEngine, reason);
+                             app.exit(result == RenderFrame::Rendered ? 0 : int(RenderFrame::NoEngine));
+                             return;
+                         }
                          if (result == RenderFrame::Rendered) {
                              const QByteArray frame = RenderFrame::encode(page);
                              std::fwrite(frame.constData(), 1, size_t(frame.size()), stdout);

@@ -301,6 +301,10 @@ void TestDialogNewTask::scriptsOption()
     QCOMPARE(box->isEnabled(), available);
     if (!available)
         QCOMPARE(box->toolTip(), QString("install it"));
+    // Offered again (the engine's probe answered), the box says what it does.
+    dialog.setScriptsAvailable(true);
+    QVERIFY(box->isEnabled());
+    QVERIFY(box->toolTip().contains("browser engine"));
 }
 
 QTEST_MAIN(TestDialogNewTask)

@@ -180,6 +180,39 @@ private slots:
         QCOMPARE(delivered, 0);
     }
 
+    // Whether the engine starts at all is learnt once, in the background, before anyone relies on it.
+    void probe_data()
+    {
+        QTest::addColumn<QByteArray>("script"); // empty: the real helper
+        QTest::addColumn<bool>("works");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the real helper") << QByteArray() << true << QString();
+        QTest::newRow("engine refuses") << QByteArray("echo 'vantrel-render: no GPU process' >&2; exit 7") << false
+                                        << "The browser engine of vantrel-render cannot start here: no GPU process";
+        QTest::newRow("engine aborts")
+            << QByteArray("kill -6 $$") << false
+            << "The browser engine of vantrel-render cannot start here: it stopped unexpectedly";
+    }
+    void probe()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(bool, works);
+        QFETCH(QString, reason);
+        PageRenderRunner runner;
+        runner.setProgram(script.isEmpty() ? QStringLiteral(VANTREL_RENDER_PATH) : fakeHelper(script));
+        QVERIFY(runner.isAvailable()); // installed: offered until the probe says otherwise
+        QSignalSpy checked(&runner, &PageRenderRunner::engineChecked);
+        runner.probeEngine();
+        runner.probeEngine(); // once only
+        QVERIFY(checked.wait(15000));
+        QTest::qWait(100);
+        QCOMPARE(checked.count(), 1);
+        QCOMPARE(checked.at(0).at(0).toBool(), works);
+        QCOMPARE(runner.isAvailable(), works);
+        QCOMPARE(runner.unavailableReason(), reason);
+        QCOMPARE(checked.at(0).at(1).toString(), reason);
+    }
+
     void goneContextGetsNothing()
     {
         PageRenderRunner runner;
