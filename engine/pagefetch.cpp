@@ -14,14 +14,46 @@ std::atomic<qint64> g_maxBodyBytes{PageFetch::MaxBodyBytes};
 // Set on a reply that guardBody() aborted, with the reason.
 const char* const AbortReasonProperty = "vantrel_abort_reason";
 
-void abortWith(QNetworkReply* reply, const QString& reason)
+// Errors that can stand for an HTTP error status (with a status of 400 or more: Qt also gives
+// UnknownContentError for a body it could not decompress).
+bool isStatusError(QNetworkReply::NetworkError error)
+{
+    return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
+           (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+}
+
+// Qt's error text, completed where it names no reason ("Decompression failed: " with nothing after it).
+QString failureText(QNetworkReply* reply, int status)
+{
+    const QNetworkReply::NetworkError error = reply->error();
+    QString text = reply->errorString().trimmed();
+    if (error == QNetworkReply::RemoteHostClosedError && status != 0)
+        return QStringLiteral("the connection closed before the whole page arrived");
+    if (text.startsWith(u"Decompression failed", Qt::CaseInsensitive))
+        return QStringLiteral("Decompression failed: the compressed body is damaged or not in the announced "
+                              "encoding");
+    if (text.isEmpty() || text == u"Unknown error" || text.endsWith(u':')) {
+        const QString reason = error == QNetworkReply::ProtocolFailure
+                                   ? QStringLiteral("the answer could not be read")
+                                   : QStringLiteral("network error %1").arg(int(error));
+        text = text.isEmpty() || text == u"Unknown error" ? reason : text + u' ' + reason;
+    }
+    return text;
+}
+} // namespace
+
+void PageFetch::abortWith(QNetworkReply* reply, const QString& reason)
 {
     if (reply->isFinished())
         return;
     reply->setProperty(AbortReasonProperty, reason);
     reply->abort();
 }
-} // namespace
+
+QString PageFetch::tooLargeReason()
+{
+    return QStringLiteral("body larger than %1 bytes").arg(maxBodyBytes());
+}
 
 int PageFetch::transferTimeout()
 {
@@ -56,7 +88,7 @@ QNetworkRequest PageFetch::makeRequest(const QString& address)
 void PageFetch::guardBody(QNetworkReply* reply)
 {
     const qint64 limit = maxBodyBytes();
-    const QString tooLarge = QStringLiteral("body larger than %1 bytes").arg(limit);
+    const QString tooLarge = tooLargeReason();
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [reply, limit, tooLarge](qint64 received, qint64 total) {
                          if (received > limit || total > limit)
@@ -81,7 +113,7 @@ void PageFetch::guardBody(QNetworkReply* reply)
     deadline->start(transferTimeout());
 }
 
-FetchedPage PageFetch::takePage(QNetworkReply* reply)
+FetchedPage PageFetch::takePage(QNetworkReply* reply, QByteArray received)
 {
     FetchedPage page;
     page.url = reply->url();
@@ -95,19 +127,19 @@ FetchedPage PageFetch::takePage(QNetworkReply* reply)
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
     page.status = status;
     const QNetworkReply::NetworkError error = reply->error();
-    // Errors below ProxyConnectionRefusedError are failures of the connection itself (refused,
-    // closed, timed out, cancelled, too many or unsafe redirections): nothing trustworthy arrived.
-    const bool transportFailed =
-        error != QNetworkReply::NoError && (error < QNetworkReply::ProxyConnectionRefusedError || status == 0);
-    if (transportFailed) {
-        page.error = reply->errorString();
+    // Anything but an HTTP error status is a failure of the transfer itself (refused, closed early,
+    // timed out, cancelled, too many or unsafe redirections, a body that could not be decompressed):
+    // nothing trustworthy arrived.
+    if (error != QNetworkReply::NoError && (!isStatusError(error) || status < 400)) {
+        page.error = failureText(reply, status);
         return page;
     }
-    page.body = reply->readAll();
+    page.body = std::move(received);
+    page.body += reply->readAll();
     page.ok = error == QNetworkReply::NoError && status >= 200 && status < 300;
     if (!page.ok)
         page.error =
-            error != QNetworkReply::NoError ? reply->errorString() : QStringLiteral("HTTP status %1").arg(status);
+            error != QNetworkReply::NoError ? failureText(reply, status) : QStringLiteral("HTTP status %1").arg(status);
     return page;
 }
 

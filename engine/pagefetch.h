@@ -38,10 +38,15 @@ void setMaxBodyBytes(qint64 bytes);
 QNetworkRequest makeRequest(const QString& address);
 // Aborts the reply as soon as its body grows past maxBodyBytes().
 void guardBody(QNetworkReply* reply);
-// Reads the finished reply. A network failure, a timeout or an oversized body gives ok == false
-// and an empty body; an HTTP error status keeps its body (it is scanned like any page) but is
-// not ok.
-FetchedPage takePage(QNetworkReply* reply);
+// Aborts a running reply; takePage() then fails it with the reason.
+void abortWith(QNetworkReply* reply, const QString& reason);
+// The reason of a body larger than maxBodyBytes().
+QString tooLargeReason();
+// Reads the finished reply; received is what was already read out of it. A network failure, a
+// timeout, an oversized, truncated or undecodable body gives ok == false and an empty body; an HTTP
+// error status keeps its body (it is scanned like any page) but is not ok. A failure's error text
+// always names its reason.
+FetchedPage takePage(QNetworkReply* reply, QByteArray received = {});
 // The address the page's links are relative to: where the download ended, or the requested
 // address when the reply carries none.
 QUrl baseOf(const FetchedPage& page, const QString& address);

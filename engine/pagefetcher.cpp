@@ -26,6 +26,27 @@ void PageFetcher::setMaxInFlight(int requests)
     pump();
 }
 
+void PageFetcher::setMaxBytesInFlight(qint64 bytes)
+{
+    m_maxBytes = bytes > 0 ? bytes : DefaultMaxBytesInFlight;
+    readPaused();
+    pump();
+}
+
+void PageFetcher::hold(qint64 bytes)
+{
+    m_heldBytes += bytes;
+    m_peakHeldBytes = qMax(m_peakHeldBytes, m_heldBytes);
+}
+
+qint64 PageFetcher::committedBytes() const
+{
+    qint64 total = 0;
+    for (const Job& job : m_running)
+        total += qMax(qint64(job.body.size()), job.announced);
+    return total;
+}
+
 quint64 PageFetcher::fetch(const QString& address, QObject* context, Callback done, Priority priority)
 {
     Job job;
@@ -91,21 +112,34 @@ void PageFetcher::pump()
 {
     // One request per host per round, so the hosts share the free places.
     bool started = true;
-    while (started && running() < m_maxInFlight && m_queued > 0) {
+    while (started && m_queued > 0) {
         started = false;
         const QStringList hosts = m_hosts;
-        for (const QString& host : hosts) {
-            if (running() >= m_maxInFlight)
-                break;
+        for (const QString& host : hosts)
             started = startNextOf(host) || started;
-        }
     }
 }
 
 bool PageFetcher::startNextOf(const QString& host)
 {
     auto it = m_waiting.find(host);
-    if (it == m_waiting.end() || m_perHost.value(host) >= MaxPerHost)
+    if (it == m_waiting.end() || it->isEmpty())
+        return false;
+    const bool waited = it->first().priority == Priority::Waited;
+    // Background downloads share maxInFlight() with every running one; downloads the user waits for
+    // have as many places of their own, so background checks never hold them back.
+    if (waited ? m_runningWaited >= m_maxInFlight : running() >= m_maxInFlight)
+        return false;
+    bool spare = false;
+    if (m_perHost.value(host) >= MaxPerHost) {
+        // The host's connections are taken; the user's download gets one of the spare manager's unless
+        // it is downloads the user waits for that hold them.
+        if (!waited || m_waitedPerHost.value(host) >= MaxPerHost || m_sparePerHost.value(host) >= MaxPerHost)
+            return false;
+        spare = true;
+    }
+    // The byte bound, except for the one download the user waits for: it never waits for background bodies.
+    if (committedBytes() >= m_maxBytes && !(waited && m_runningWaited == 0))
         return false;
     Job job = it->takeFirst();
     --m_queued;
@@ -115,24 +149,111 @@ bool PageFetcher::startNextOf(const QString& host)
     }
     if (!job.context)
         return true; // its owner is gone: nothing to download for
-    QNetworkReply* reply = m_manager->get(PageFetch::makeRequest(job.address));
+    if (spare && !m_spareManager)
+        m_spareManager = new QNetworkAccessManager(this);
+    QNetworkReply* reply = (spare ? m_spareManager : m_manager)->get(PageFetch::makeRequest(job.address));
+    // Qt stops reading the connection while this much is unread, so a paused download holds no more.
+    reply->setReadBufferSize(ReadBufferBytes);
     PageFetch::guardBody(reply);
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        auto it = m_running.find(reply);
+        if (it == m_running.end())
+            return;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (length > 0 && length <= PageFetch::maxBodyBytes()) {
+            it->announced = length;
+            it->body.reserve(length); // one allocation instead of doublings
+        }
+    });
+    connect(reply, &QIODevice::readyRead, this, [this, reply] {
+        auto it = m_running.find(reply);
+        if (it != m_running.end())
+            readBody(reply, *it);
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finished(reply); });
-    ++m_perHost[host];
+    job.spare = spare;
+    ++(spare ? m_sparePerHost : m_perHost)[host];
+    if (waited) {
+        ++m_waitedPerHost[host];
+        ++m_runningWaited;
+    }
     m_running.insert(reply, std::move(job));
     m_peakRunning = qMax(m_peakRunning, running());
     return true;
 }
 
+bool PageFetcher::mayRead(const Job& job) const
+{
+    // The oldest download always goes on, and so does the oldest one the user waits for, so bodies keep
+    // being completed and handed over. The others read only while what is held leaves room for those
+    // two to arrive whole.
+    const Job* oldest = nullptr;
+    const Job* oldestWaited = nullptr;
+    for (const Job& other : m_running) {
+        if (!oldest || other.ticket < oldest->ticket)
+            oldest = &other;
+        if (other.priority == Priority::Waited && (!oldestWaited || other.ticket < oldestWaited->ticket))
+            oldestWaited = &other;
+    }
+    if (&job == oldest || &job == oldestWaited)
+        return true;
+    const auto remaining = [](const Job* privileged) {
+        return privileged ? qMax<qint64>(0, privileged->announced - privileged->body.size()) : 0;
+    };
+    const qint64 reserve = remaining(oldest) + (oldestWaited != oldest ? remaining(oldestWaited) : 0);
+    return m_heldBytes + reserve < m_maxBytes;
+}
+
+void PageFetcher::readBody(QNetworkReply* reply, Job& job)
+{
+    if (!mayRead(job))
+        return; // resumed by readPaused() once bodies have been handed over
+    const QByteArray data = reply->readAll();
+    if (job.body.size() + data.size() > PageFetch::maxBodyBytes()) {
+        // Read out as it arrives, the body never piles up in the reply where guardBody() looks for it.
+        PageFetch::abortWith(reply, PageFetch::tooLargeReason());
+        return;
+    }
+    job.body += data;
+    hold(data.size());
+}
+
+void PageFetcher::readPaused()
+{
+    const QList<QNetworkReply*> replies = m_running.keys();
+    for (QNetworkReply* reply : replies) {
+        auto it = m_running.find(reply);
+        if (it != m_running.end() && reply->bytesAvailable() > 0)
+            readBody(reply, *it);
+    }
+}
+
 void PageFetcher::finished(QNetworkReply* reply)
 {
     Job job = m_running.take(reply);
-    if (--m_perHost[job.host] <= 0)
-        m_perHost.remove(job.host);
-    FetchedPage page = PageFetch::takePage(reply);
+    QHash<QString, int>& perHost = job.spare ? m_sparePerHost : m_perHost;
+    if (--perHost[job.host] <= 0)
+        perHost.remove(job.host);
+    if (job.priority == Priority::Waited) {
+        --m_runningWaited;
+        if (--m_waitedPerHost[job.host] <= 0)
+            m_waitedPerHost.remove(job.host);
+    }
+    const qint64 received = job.body.size();
+    FetchedPage page = PageFetch::takePage(reply, std::move(job.body));
     reply->deleteLater();
+    // The delivered body stays held until its callback has returned.
+    const qint64 delivered = page.body.size();
+    hold(delivered - received);
     // Started before the callback, which may queue more pages or end a wait.
     pump();
+    const QPointer<PageFetcher> self(this);
     if (job.done && job.context)
         job.done(page);
+    if (!self)
+        return;
+    page = FetchedPage();
+    m_heldBytes -= delivered;
+    readPaused();
+    pump();
 }

@@ -20,6 +20,14 @@ class QNetworkReply;
 // handed to Qt when it can be sent at once: its timeout then starts when it is sent, and a silent page
 // holds only its own connection). Waiting requests are taken from the hosts in turn, not in the order
 // they were queued, so one slow site does not hold back the others.
+//
+// A download the user waits for never queues behind background checks: when all of its host's
+// connections are held by background downloads it gets a connection of a second, spare manager.
+// The bodies held in flight are bounded too: a download begins only while the bytes received and
+// announced by the running ones stay under maxBytesInFlight(), and the running ones read on only
+// while the bodies held leave room under it for the oldest download (and the oldest one the user
+// waits for) to arrive whole; the others wait with their data in the network buffers until bodies
+// have been handed over.
 class PageFetcher : public QObject
 {
     Q_OBJECT
@@ -27,8 +35,12 @@ class PageFetcher : public QObject
 public:
     static constexpr int DefaultMaxInFlight = 96;
     static constexpr int MaxPerHost = 6;
+    static constexpr qint64 DefaultMaxBytesInFlight = 256LL * 1024 * 1024;
+    // What Qt buffers of one reply before it stops reading its connection.
+    static constexpr qint64 ReadBufferBytes = 64 * 1024;
     using Callback = std::function<void(const FetchedPage&)>;
-    // A download the user waits for goes before background ones still waiting for the same host.
+    // A download the user waits for goes before background ones still waiting for the same host, and
+    // takes a spare connection when the host's are all held by background ones.
     enum class Priority
     {
         Background,
@@ -52,6 +64,13 @@ public:
     // The most requests that ran at once since this object was made.
     int peakRunning() const { return m_peakRunning; }
 
+    qint64 maxBytesInFlight() const { return m_maxBytes; }
+    void setMaxBytesInFlight(qint64 bytes);
+    // The bytes of bodies held now (received by running downloads or being handed over), and the most
+    // held at once since this object was made.
+    qint64 heldBytes() const { return m_heldBytes; }
+    qint64 peakHeldBytes() const { return m_peakHeldBytes; }
+
 private:
     struct Job
     {
@@ -61,19 +80,35 @@ private:
         QPointer<QObject> context;
         Callback done;
         Priority priority = Priority::Waited;
+        bool spare = false;   // runs on the spare manager
+        QByteArray body;      // received so far
+        qint64 announced = 0; // the Content-Length, when the server sent one
     };
 
     void pump();
     bool startNextOf(const QString& host);
     void finished(QNetworkReply* reply);
+    void readBody(QNetworkReply* reply, Job& job);
+    void readPaused();
+    bool mayRead(const Job& job) const;
+    // The bytes the running downloads hold or announced they will.
+    qint64 committedBytes() const;
+    void hold(qint64 bytes);
 
     QNetworkAccessManager* m_manager;
-    QHash<QString, QList<Job>> m_waiting; // by host
-    QStringList m_hosts;                  // hosts with waiting jobs, in the order they are served
-    QHash<QString, int> m_perHost;        // running requests per host
+    QNetworkAccessManager* m_spareManager = nullptr; // made on first need
+    QHash<QString, QList<Job>> m_waiting;            // by host
+    QStringList m_hosts;                             // hosts with waiting jobs, in the order they are served
+    QHash<QString, int> m_perHost;                   // running requests per host on m_manager
+    QHash<QString, int> m_sparePerHost;              // the same on m_spareManager
+    QHash<QString, int> m_waitedPerHost;             // running downloads the user waits for, per host
+    int m_runningWaited = 0;
     QHash<QNetworkReply*, Job> m_running;
     int m_queued = 0;
     int m_maxInFlight = DefaultMaxInFlight;
     int m_peakRunning = 0;
+    qint64 m_maxBytes = DefaultMaxBytesInFlight;
+    qint64 m_heldBytes = 0;
+    qint64 m_peakHeldBytes = 0;
     quint64 m_nextTicket = 1;
 };

@@ -102,6 +102,29 @@ void TestPageFetch::fetch_data()
     cut.closeMidBody = true;
     QTest::addRow("closed mid-body") << "/cut" << cut << false << QByteArray() << "";
 
+    TestServer::Response chunked;
+    chunked.body = "<a href=\"/1\">one</a><a href=\"/2\">two</a><a href=\"/3\">three</a>";
+    chunked.chunked = true;
+    QTest::addRow("chunked") << "/chunked" << chunked << true << chunked.body << "/chunked";
+
+    TestServer::Response garbled = chunked;
+    garbled.garbleChunk = true;
+    QTest::addRow("garbled chunk") << "/garbled" << garbled << false << QByteArray() << "";
+
+    TestServer::Response shortBody;
+    shortBody.body = QByteArray(4000, 'a');
+    shortBody.shortBy = 100;
+    QTest::addRow("shorter than its length") << "/short" << shortBody << false << QByteArray() << "";
+
+    TestServer::Response badGzip;
+    badGzip.body = "this is not gzip at all, just text";
+    badGzip.contentEncoding = "gzip";
+    QTest::addRow("failed decompression") << "/badgzip" << badGzip << false << QByteArray() << "";
+
+    TestServer::Response badDeflate = badGzip;
+    badDeflate.contentEncoding = "deflate";
+    QTest::addRow("failed deflate") << "/baddeflate" << badDeflate << false << QByteArray() << "";
+
     TestServer::Response empty;
     QTest::addRow("empty page") << "/empty" << empty << true << QByteArray() << "/empty";
 }
@@ -123,9 +146,14 @@ void TestPageFetch::fetch()
     clock.start();
     const FetchedPage page = get(server.url(path));
     QVERIFY2(clock.elapsed() < 15000, "the download must end by itself");
+    if (path == "/garbled")
+        QEXPECT_FAIL("", "Qt 6.4 reads a chunk size that is no number as the last chunk and reports no error", Abort);
     QCOMPARE(page.ok, ok);
     QCOMPARE(page.body, body);
     QCOMPARE(page.error.isEmpty(), ok);
+    // A failure names its reason.
+    const QString error = page.error.trimmed();
+    QVERIFY2(ok || (!error.endsWith(u':') && error != u"Unknown error"), qPrintable(page.error));
     if (!body.isEmpty())
         QCOMPARE(page.contentType, QByteArray(path == "/page" ? "text/html; charset=utf-8" : "text/html"));
     if (!finalPath.isEmpty())

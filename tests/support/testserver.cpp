@@ -107,6 +107,18 @@ int TestServer::openConnections() const
     return open;
 }
 
+int TestServer::acceptedConnections() const
+{
+    QMutexLocker lock(&mutex);
+    return accepted;
+}
+
+int TestServer::peakConnections() const
+{
+    QMutexLocker lock(&mutex);
+    return peakOpen;
+}
+
 void TestServer::onNewConnection()
 {
     while (QTcpSocket* socket = server.nextPendingConnection()) {
@@ -114,6 +126,8 @@ void TestServer::onNewConnection()
         {
             QMutexLocker lock(&mutex);
             ++open;
+            ++accepted;
+            peakOpen = qMax(peakOpen, open);
         }
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -176,6 +190,24 @@ void TestServer::answer(QTcpSocket* socket, const Response& response)
         head += "Content-Type: " + response.contentType + "\r\n";
     if (!response.location.isEmpty())
         head += "Location: " + response.location + "\r\n";
+    if (!response.contentEncoding.isEmpty())
+        head += "Content-Encoding: " + response.contentEncoding + "\r\n";
+    if (response.chunked) {
+        head += "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+        const qsizetype third = (response.body.size() + 2) / 3;
+        QByteArray chunks;
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray piece = response.body.mid(i * third, third);
+            if (piece.isEmpty())
+                continue;
+            const QByteArray size =
+                response.garbleChunk && i == 1 ? QByteArray("zz") : QByteArray::number(piece.size(), 16);
+            chunks += size + "\r\n" + piece + "\r\n";
+        }
+        socket->write(head + chunks + "0\r\n\r\n");
+        socket->disconnectFromHost();
+        return;
+    }
     if (response.endless) {
         // No length: the body ends only when the client gives up.
         head += "Connection: close\r\n\r\n";
@@ -190,8 +222,8 @@ void TestServer::answer(QTcpSocket* socket, const Response& response)
         }
         return;
     }
-    head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-    if (keepAlive && !response.closeMidBody) {
+    head += "Content-Length: " + QByteArray::number(response.body.size() + response.shortBy) + "\r\n";
+    if (keepAlive && !response.closeMidBody && response.shortBy == 0) {
         head += "Connection: keep-alive\r\n\r\n";
         socket->write(head + response.body);
         socket->setProperty(AnsweredProperty, false);

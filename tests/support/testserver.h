@@ -25,12 +25,16 @@ public:
         int status = 200;
         QByteArray contentType = "text/html";
         QByteArray body;
-        QByteArray location;       // for redirections
-        int delayMs = 0;           // answer late
-        bool never = false;        // accept, read the request, never answer
-        bool endless = false;      // headers, then body bytes for ever (no length)
-        bool closeMidBody = false; // announce the body's length, send half of it, close
-        int dripMs = 0;            // with endless: one byte every dripMs instead of as fast as possible
+        QByteArray location;        // for redirections
+        int delayMs = 0;            // answer late
+        bool never = false;         // accept, read the request, never answer
+        bool endless = false;       // headers, then body bytes for ever (no length)
+        bool closeMidBody = false;  // announce the body's length, send half of it, close
+        int dripMs = 0;             // with endless: one byte every dripMs instead of as fast as possible
+        bool chunked = false;       // the body in three chunks (Transfer-Encoding: chunked), then the last chunk
+        bool garbleChunk = false;   // with chunked: the second chunk's size line is not a hexadecimal number
+        qint64 shortBy = 0;         // announce a length this many bytes longer than the body, send it, close
+        QByteArray contentEncoding; // sent as Content-Encoding; the body goes out exactly as given
     };
 
     explicit TestServer(QObject* parent = nullptr);
@@ -52,6 +56,9 @@ public:
     void setStatus(const QString& path, int status, const QByteArray& body = {});
     int hits(const QString& path) const;
     int openConnections() const;
+    // Connections accepted since listen(), and the most that were open at once.
+    int acceptedConnections() const;
+    int peakConnections() const;
 
 private:
     void onNewConnection();
@@ -65,6 +72,8 @@ private:
     QHash<QString, int> hitCounts;
     quint16 listenPort = 0;
     int open = 0;
+    int accepted = 0;
+    int peakOpen = 0;
     bool keepAlive = false;
 };
 
