@@ -50,6 +50,10 @@ public:
     QDate taskDate() const { return m_taskDate; }
     QDateTime lastUpdate() const { return m_lastUpdate; }
 
+    // Settings of this task beyond the columns of the tasks table, by name, as task.db keeps them.
+    QHash<QString, QString> options() const { return m_options; }
+    void setOptions(const QHash<QString, QString>& options) { m_options = options; }
+
     ResultList results() const { return m_results; }
     void setResults(const ResultList& list);
     void appendResults(const ResultList& list);
@@ -116,6 +120,7 @@ private:
     bool m_hasNew = false;
     bool m_fetchOk = false;
     LinkTexts m_knownLinks;
+    QHash<QString, QString> m_options;
     QNetworkAccessManager* m_manager = nullptr;
     ResultList m_results;
     ResultList m_updateResults;
