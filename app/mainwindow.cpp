@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSet>
@@ -61,9 +62,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     }
 
     ui->setupUi(this);
-    setUpSharedStroke();
     createActions();
     createTrayIcon();
+    setUpSharedStroke();
     ui->webView->setVisible(false);
     ui->splitter->setSizes({1, 207});
     readSettings();
@@ -79,6 +80,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     showTaskResults();
     showTaskProperties();
 
+    connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
     connect(&core, &TaskChecker::storageFailed, this,
             [this](const QString& message) { statusBar()->showMessage(message); });
     connect(&core, &TaskChecker::checkStateChanged, this, &MainWindow::markCheckState);
@@ -89,6 +91,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     checkTimer = new QTimer(this);
     connect(checkTimer, &QTimer::timeout, this, &MainWindow::checkTask);
     checkTimer->start(checkIntervalMs);
+
+    // The session may end the program without closing a window hidden in the tray; its state is kept then too.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (!closed)
+            writeSettings();
+    });
 }
 
 MainWindow::~MainWindow()
@@ -137,12 +145,18 @@ void MainWindow::setUpSharedStroke()
     strokeTimer->setInterval(SharedStrokeMs);
     connect(strokeTimer, &QTimer::timeout, this, [this] {
         Task* task = pendingRemoval;
+        const bool hadTask = pendingHadTask;
         pendingRemoval = nullptr;
         // Never inside a running command; a task removed meanwhile is not looked for again.
-        if (task && !commandRunning() && ui->action_Remove_Task->isEnabled())
+        if (commandRunning() || !ui->action_Remove_Task->isEnabled())
+            return;
+        if (task)
             removeTask(task);
+        else if (!hadTask)
+            showNoTaskSelected();
     });
-    // Any command, from a menu, the toolbar, a shortcut or the tray, ends a started stroke.
+    // Any command, from a menu, the toolbar, a shortcut or the tray, ends a started stroke. Called once every
+    // action of the window and the tray exists.
     for (QAction* action : findChildren<QAction*>()) {
         if (action != ui->action_Remove_Task)
             connect(action, &QAction::triggered, this, &MainWindow::cancelPendingRemoval);
@@ -152,7 +166,8 @@ void MainWindow::setUpSharedStroke()
 
 void MainWindow::cancelPendingRemoval()
 {
-    strokeTimer->stop();
+    if (strokeTimer) // none when task.db could not be opened
+        strokeTimer->stop();
     pendingRemoval = nullptr;
 }
 
@@ -160,6 +175,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::KeyPress: {
+        // A key from the keyboard reaches the window's QWindow first and then the focused widget; only the
+        // widget's copy counts, or the second Ctrl+R would cancel its own stroke on the way.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget)
+            break;
         auto* key = static_cast<QKeyEvent*>(event);
         // Quit works at any time, also while a command waits with the window disabled.
         if (commandRunning() && QKeySequence(key->keyCombination()) == ui->actionQuit->shortcut()) {
@@ -167,8 +187,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         // Keys are seen before the focused view takes them, so that any key ends a started stroke.
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget && widget->window() == this && handleSharedStroke(key))
+        if (widget->window() == this && handleSharedStroke(key))
             return true;
         if (strokeTimer->isActive() && !isModifier(key->key()))
             cancelPendingRemoval();
@@ -176,7 +195,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::ShortcutOverride:
         // A shortcut's key never arrives as a key press; it ends a started stroke here.
-        if (strokeTimer->isActive()) {
+        if (strokeTimer->isActive() && qobject_cast<QWidget*>(watched)) {
             auto* key = static_cast<QKeyEvent*>(event);
             if (!isModifier(key->key()) && QKeySequence(key->keyCombination()) != ui->action_Remove_Task->shortcut())
                 cancelPendingRemoval();
@@ -208,6 +227,7 @@ bool MainWindow::handleSharedStroke(QKeyEvent* event)
                 ui->actionReset_Results->trigger();
         } else if (!commandRunning()) {
             pendingRemoval = selectedTask();
+            pendingHadTask = pendingRemoval != nullptr;
             strokeTimer->start();
         }
     }
@@ -356,11 +376,17 @@ void MainWindow::writeSettings()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    cancelPendingRemoval();
     if (db.isOpen())
         writeSettings();
+    closed = true;
     // Quitting ends every wait at once: downloads are aborted and the waiting command returns.
     core.abortWaits();
     event->accept();
+    // Qt ends the program by itself only when a visible window closes; hidden in the tray (or closed from a
+    // command's wait) the program would run on without a window. Every way out ends the event loop here;
+    // without a running event loop this does nothing.
+    QCoreApplication::quit();
 }
 
 void MainWindow::on_actionQuit_triggered()
@@ -381,11 +407,21 @@ void MainWindow::readOptions()
     settings.beginGroup(QStringLiteral("options"));
     if (AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), false)) {
         const int days = AppSettings::readDays(settings, QStringLiteral("delete_days"), 14);
-        if (!db.removeOldResults(days))
-            reportStorageFailure(tr("delete the old results"));
+        if (!core.removeOldResults(days))
+            showStartupFailure(
+                tr("Could not delete the old results: %1. They are kept until the next start.").arg(core.lastError()));
     }
     core.setReportNewLinks(AppSettings::readBool(settings, QStringLiteral("report_new_links"), false));
     settings.endGroup();
+}
+
+void MainWindow::showStartupFailure(const QString& message)
+{
+    // Kept beside the status bar's messages, so the results count shown next does not cover it.
+    auto* label = new QLabel(message, this);
+    label->setObjectName(QStringLiteral("startupFailure"));
+    label->setToolTip(message);
+    statusBar()->addPermanentWidget(label);
 }
 
 void MainWindow::on_action_Options_triggered()
@@ -396,8 +432,12 @@ void MainWindow::on_action_Options_triggered()
     if (dialog.exec() != QDialog::Accepted || commandRunning())
         return;
     // Turned on, new links are reported from each task's next check on; it first records what is there.
-    const bool reportNewLinks = dialog.isReportNewLinks();
-    core.setReportNewLinks(reportNewLinks, reportNewLinks && !core.reportNewLinks());
+    bool reportNewLinks = dialog.isReportNewLinks();
+    QString failure;
+    if (!core.setReportNewLinks(reportNewLinks, reportNewLinks && !core.reportNewLinks())) {
+        failure = tr("Could not turn on reporting new links: %1").arg(core.lastError());
+        reportNewLinks = false;
+    }
     {
         QSettings settings(AppSettings::Organization, AppSettings::Application);
         settings.beginGroup(QStringLiteral("options"));
@@ -411,6 +451,8 @@ void MainWindow::on_action_Options_triggered()
             statusBar()->showMessage(tr("The options could not be saved."));
     }
     updateAutoRun();
+    if (!failure.isEmpty())
+        statusBar()->showMessage(failure);
 }
 
 void MainWindow::updateAutoRun()
@@ -662,17 +704,17 @@ void MainWindow::checkTask()
         return;
     qCDebug(lcVantrel) << "timer test";
     checkTimer->stop();
-    const TaskChecker::DueRun run = core.checkDueTasks();
-    if (!run.found.isEmpty())
-        latestResults = run.latest;
-    for (int i = 0; i < run.found.size(); ++i) {
-        qCDebug(lcVantrel) << "in check task->fectchRe";
-        showBalloon(tr("New Results"), tr("There are new results now."));
-    }
-    // The table shows the selected task only: one refill after the run shows the same as one per task.
-    if (!run.found.isEmpty())
-        showTaskResults();
+    core.checkDueTasks();
     checkTimer->start(checkIntervalMs);
+}
+
+void MainWindow::announceResults(Task* task, const Task::ResultList& results)
+{
+    latestResults = results;
+    // The table shows the selected task only.
+    if (task == selectedTask())
+        showTaskResults();
+    showBalloon(tr("New Results"), tr("There are new results now."));
 }
 
 void MainWindow::on_actionUpdate_Tasks_triggered()
@@ -710,6 +752,9 @@ void MainWindow::on_actionUpdate_Tasks_triggered()
     statusBar()->showMessage(message);
     if (run.anyNew)
         showBalloon(tr("New Results"), tr("There are new results for tasks now."));
+    else if (run.unstoredNew)
+        showBalloon(tr("New Results"),
+                    tr("New results were found but could not be stored yet; they are stored at the next check."));
     else
         showBalloon(tr("No New Results"), tr("There are not new results now."));
 }
@@ -765,14 +810,13 @@ void MainWindow::on_action_New_Task_triggered()
     DialogProgress progress(this);
     progress.show();
     setDisabled(true);
-    createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency());
-    if (core.isAborting())
-        return;
+    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency()))
+        return; // quitting
     setDisabled(false);
     progress.close();
 }
 
-void MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency)
+bool MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency)
 {
     const TaskChecker::Created created = core.createTask(name, address, grabText, frequency);
     switch (created.outcome) {
@@ -781,15 +825,17 @@ void MainWindow::createTask(const QString& name, const QString& address, const Q
         for (DialogProgress* progress : findChildren<DialogProgress*>())
             progress->hide();
         QMessageBox::information(this, tr("New Task"), tr("This task already exists!"), QMessageBox::Ok);
-        return;
+        return true;
     case TaskChecker::Outcome::StoreFailed:
         statusBar()->showMessage(tr("Could not %1: %2").arg(tr("store task %1").arg(name), core.lastError()));
-        return;
+        return true;
     case TaskChecker::Outcome::Done:
     case TaskChecker::Outcome::FetchFailed:
         break;
+    case TaskChecker::Outcome::Aborted:
+        return false;
     default:
-        return;
+        return true;
     }
     auto* item = new QTreeWidgetItem(ui->treeWidgetTaskList);
     item->setText(0, name);
@@ -802,6 +848,7 @@ void MainWindow::createTask(const QString& name, const QString& address, const Q
                                      .arg(name, created.failureReason));
     else
         statusBar()->showMessage(tr("Task %1 created!").arg(name));
+    return true;
 }
 
 void MainWindow::markCheckState(Task* task)
@@ -854,10 +901,15 @@ void MainWindow::on_action_Remove_Task_triggered()
         return;
     Task* task = selectedTask();
     if (!task) {
-        QMessageBox::information(this, tr("No Task Selected"), tr("Please select a task first"), QMessageBox::Ok);
+        showNoTaskSelected();
         return;
     }
     removeTask(task);
+}
+
+void MainWindow::showNoTaskSelected()
+{
+    QMessageBox::information(this, tr("No Task Selected"), tr("Please select a task first"), QMessageBox::Ok);
 }
 
 void MainWindow::removeTask(Task* task)
@@ -937,7 +989,9 @@ void MainWindow::on_actionRemove_Result_triggered()
 
 void MainWindow::on_actionRemove_All_Results_triggered()
 {
-    if (core.tasks().isEmpty() || !ui->treeWidgetTaskList->hasFocus() || commandRunning())
+    // Offered by the task list's and the results table's menus: it acts on the selected task wherever the
+    // focus is.
+    if (core.tasks().isEmpty() || commandRunning())
         return;
     Task* task = selectedTask();
     if (!task)

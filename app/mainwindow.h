@@ -100,7 +100,11 @@ private:
     void readOptions();
     void updateAutoRun();
     void loadTaskList();
-    void createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    // False when the program is quitting.
+    bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    void announceResults(Task* task, const Task::ResultList& results);
+    void showStartupFailure(const QString& message);
+    void showNoTaskSelected();
     Task* selectedTask() const;
     void reportStorageFailure(const QString& what);
     void showBalloon(const QString& title, const QString& text);
@@ -118,6 +122,8 @@ private:
     QTimer* checkTimer = nullptr;
     QTimer* strokeTimer = nullptr; // pending first stroke of Ctrl+R / Ctrl+R, Ctrl+R
     QPointer<Task> pendingRemoval; // the task selected when that stroke was pressed
+    bool pendingHadTask = false;   // whether a task was selected then
+    bool closed = false;           // the window state was written by closing
     int checkIntervalMs = 60000;
     TaskDatabase db;
     TaskChecker core{db};

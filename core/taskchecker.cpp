@@ -97,17 +97,13 @@ int TaskChecker::nextTaskId() const
 
 // ---- taking results over ----
 
-Task::ResultList TaskChecker::takeOver(Task* task, const Task::ResultList& delivered, TaskChange* change)
+Task::ResultList TaskChecker::takeOver(Task* task, const Task::ResultList& found, TaskChange* change)
 {
-    // A delivered list is taken once: the same list seen again (nothing newer has replaced it) gives
-    // nothing, and records whose link and text the task already holds are left out, so an update found
-    // twice (by update-all and by a background check that overlapped it) is not appended twice. What an
-    // earlier take-over could not store comes first, then newly appeared links.
+    // What an earlier take-over could not store comes first, then what this check found, then newly
+    // appeared links. Records whose link and text the task already holds are left out, so an update found
+    // twice (by update-all and by a background check that overlapped it) is not appended twice.
     Task::ResultList candidates = m_unstored.take(task);
-    if (!delivered.isEmpty() && m_takenOver.value(task) != delivered) {
-        m_takenOver.insert(task, delivered);
-        candidates += delivered;
-    }
+    candidates += found;
     change->taskId = task->taskId();
     const auto seen = m_seen.find(task);
     if (seen != m_seen.end()) {
@@ -149,12 +145,24 @@ bool TaskChecker::storeTakeOver(Task* task, const TaskChange& change)
     return true;
 }
 
-void TaskChecker::setReportNewLinks(bool on, bool afresh)
+bool TaskChecker::setReportNewLinks(bool on, bool afresh)
 {
-    if (on && afresh)
-        m_db.removeAllSeenLinks();
+    // Links seen under an earlier spell of the option would be taken for the page's previous state.
+    if (on && afresh && !m_db.removeAllSeenLinks()) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
     m_reportNewLinks = on;
     m_seen.clear();
+    return true;
+}
+
+bool TaskChecker::removeOldResults(int days)
+{
+    if (m_db.removeOldResults(days))
+        return true;
+    m_lastError = m_db.lastError();
+    return false;
 }
 
 // With the option on, compares the page's keyword links with those seen at the task's previous check (in
@@ -187,11 +195,10 @@ void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
 
 // ---- periodic checks ----
 
-bool TaskChecker::startBackgroundCheck(Task* task)
+void TaskChecker::startBackgroundCheck(Task* task)
 {
-    const bool holds = !task->updateResults().isEmpty();
     if (m_checking.contains(task))
-        return holds;
+        return;
     m_checking.insert(task);
     ++m_backgroundStarted;
     QPointer<Task> guarded(task);
@@ -199,17 +206,44 @@ bool TaskChecker::startBackgroundCheck(Task* task)
     m_fetcher.fetch(
         task->address(), task,
         [this, guarded](const FetchedPage& page) {
-            if (!guarded)
-                return;
-            m_checking.remove(guarded);
-            noteFetch(guarded, page);
-            if (!page.ok)
-                emit backgroundCheckFailed(guarded, failureReason(page));
-            noteSeen(guarded, page);
-            guarded->takeBackgroundPage(page);
+            if (guarded && contains(guarded))
+                takeBackgroundPage(guarded, page);
         },
         PageFetcher::Priority::Background);
-    return holds;
+}
+
+// A periodic check's page has arrived: what it shows that is new is taken over, stored and reported at once,
+// together with whatever an earlier take-over could not store. A page that could not be read compares
+// nothing (its error page is no state of the watched page) but still lets the kept findings be stored.
+void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
+{
+    m_checking.remove(task);
+    noteFetch(task, page);
+    Task::ResultList found;
+    if (page.ok) {
+        noteSeen(task, page);
+        if (task->takeUpdatePage(page))
+            found = task->updateResults();
+    } else {
+        emit backgroundCheckFailed(task, failureReason(page));
+    }
+    if (found.isEmpty() && !m_unstored.contains(task) && !m_seen.contains(task))
+        return;
+    TaskChange change;
+    takeOver(task, found, &change);
+    if (!storeTakeOver(task, change))
+        emit storageFailed(m_lastError);
+    else if (!change.results.isEmpty())
+        emit resultsFound(task, change.results);
+}
+
+QDateTime TaskChecker::dueTime(const Task* task) const
+{
+    const QDateTime now = this->now();
+    const QDateTime last = task->lastUpdate();
+    if (!last.isValid())
+        return now;
+    return qMin(last, now).addSecs(task->frequency());
 }
 
 TaskChecker::DueRun TaskChecker::checkDueTasks()
@@ -218,24 +252,17 @@ TaskChecker::DueRun TaskChecker::checkDueTasks()
     const QDateTime now = this->now();
     const QList<Task*> snapshot = m_tasks;
     for (Task* task : snapshot) {
-        const QDateTime due = QDateTime::fromString(task->lastUpdateText(), Qt::ISODate).addSecs(task->frequency());
-        // An unreadable last-update time counts as due.
-        if (due.isValid() && now < due)
+        // A last check in the future (the clock was put back) counts as one made now, so the task is not
+        // silenced until that date.
+        if (task->lastUpdate().isValid() && task->lastUpdate() > now)
+            task->setLastUpdate(now.toString(Qt::ISODate));
+        if (now < dueTime(task))
             continue;
 
-        const bool delivered = startBackgroundCheck(task);
-        if (delivered || m_unstored.contains(task) || m_seen.contains(task)) {
-            TaskChange change;
-            takeOver(task, task->updateResults(), &change);
-            if (!storeTakeOver(task, change)) {
-                emit storageFailed(m_lastError);
-            } else if (!change.results.isEmpty()) {
-                run.found.append(task);
-                run.latest = change.results;
-            }
-        }
-
-        task->setLastUpdate(due.addSecs(task->frequency()).toString(Qt::ISODate));
+        startBackgroundCheck(task);
+        run.started.append(task);
+        // The next check is one frequency after this one, and an unreadable time is replaced by it.
+        task->setLastUpdate(now.toString(Qt::ISODate));
         if (!m_db.updateLastUpdate(task))
             emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_db.lastError()));
         qCDebug(lcVantrel).noquote() << "time is out " << '"' + task->name() + '"'
@@ -261,29 +288,46 @@ void TaskChecker::noteFetch(Task* task, const FetchedPage& page)
 
 bool TaskChecker::wait(const std::function<bool()>& done)
 {
-    while (!m_aborting && !done()) {
+    Wait current;
+    m_waits.append(&current);
+    while (!current.aborted && !done()) {
         QEventLoop loop;
-        m_waits.append(&loop);
+        current.loop = &loop;
         const int code = loop.exec();
-        m_waits.removeOne(&loop);
+        current.loop = nullptr;
         // Ended by anything but wake(): the application is quitting, and a new loop would return at once.
         if (code != WakeCode)
             abortWaits();
     }
-    return !m_aborting;
+    m_waits.removeOne(&current);
+    return !current.aborted;
 }
 
 void TaskChecker::wake()
 {
-    for (QEventLoop* loop : std::as_const(m_waits))
-        loop->exit(WakeCode);
+    for (Wait* wait : std::as_const(m_waits)) {
+        if (wait->loop)
+            wait->loop->exit(WakeCode);
+    }
 }
 
+// Only the waits running now end: an abort that outlived them would drop every later command in silence.
 void TaskChecker::abortWaits()
 {
-    m_aborting = true;
+    for (Wait* wait : std::as_const(m_waits))
+        wait->aborted = true;
     m_fetcher.abortAll();
+    m_checking.clear();
     wake();
+}
+
+bool TaskChecker::isAborting() const
+{
+    for (const Wait* wait : m_waits) {
+        if (wait->aborted)
+            return true;
+    }
+    return false;
 }
 
 TaskChecker::UpdateRun TaskChecker::updateAll()
@@ -307,10 +351,12 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             --pending;
             if (guarded && contains(guarded)) {
                 noteFetch(guarded, page);
-                noteSeen(guarded, page);
-                if (!page.ok)
+                if (page.ok) {
+                    noteSeen(guarded, page);
+                    hasNew.insert(guarded, guarded->takeUpdatePage(page));
+                } else {
                     ++run.failedPages;
-                hasNew.insert(guarded, guarded->takeUpdatePage(page));
+                }
             }
             if (pending == 0)
                 wake();
@@ -344,6 +390,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
                 continue;
             m_unstored.insert(task, change.results);
             names.append(task->name());
+            run.unstoredNew = true;
         }
         m_lastError =
             tr("Could not store the new results of %1: %2").arg(names.join(QStringLiteral(", ")), m_db.lastError());
@@ -394,8 +441,6 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
         return Outcome::StoreFailed;
     }
     task->setResults(results);
-    // What a background check delivered before the reset belongs to the old results.
-    m_takenOver.insert(task, task->updateResults());
     m_unstored.remove(task);
     m_seen.remove(task);
     return Outcome::Done;
@@ -425,9 +470,10 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
         created.outcome = Outcome::Aborted;
         return created;
     }
-    // A page that could not be downloaded still gives the task (with what its error page holds), so
-    // the user can reset it once the page is reachable.
-    task->setResults(task->resultsOfPage(*fetched));
+    // A page that could not be downloaded still gives the task, with no results (an error page's links are
+    // not the page's), so the user can reset it once the page is reachable.
+    if (fetched->ok)
+        task->setResults(task->resultsOfPage(*fetched));
     const QStringList seen = m_reportNewLinks && fetched->ok ? seenLinksOf(task->results()) : QStringList();
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
@@ -451,7 +497,6 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
 
 void TaskChecker::forget(const Task* task)
 {
-    m_takenOver.remove(task);
     m_unstored.remove(task);
     m_failures.remove(task);
     m_checking.remove(task);
@@ -480,7 +525,6 @@ bool TaskChecker::removeAllTasks()
     }
     const QList<Task*> removed = m_tasks;
     m_tasks.clear();
-    m_takenOver.clear();
     m_unstored.clear();
     m_failures.clear();
     m_checking.clear();

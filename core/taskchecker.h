@@ -23,8 +23,9 @@ class TaskDatabase;
 //
 // Every wait runs the event loop (the periodic checks and their deliveries go on meanwhile) and holds
 // guard(), so no other waiting command starts inside it. A task removed during a wait is never touched
-// after it. Findings count as seen only once stored: what could not be stored is kept and stored first
-// by the task's next take-over.
+// after it. What a check finds is taken over, stored and reported as soon as its page has arrived.
+// Findings count as seen only once stored: what could not be stored is kept and stored first by the
+// task's next take-over of any kind.
 class TaskChecker : public QObject
 {
     Q_OBJECT
@@ -37,16 +38,16 @@ public:
     };
     struct DueRun
     {
-        QList<Task*> found;      // tasks whose new results were taken over, in list order
-        Task::ResultList latest; // the new results of the last of them
+        QList<Task*> started; // tasks whose check was started, in list order
     };
     struct UpdateRun
     {
         bool ran = false;     // false: dropped, another command was running or no task exists
         bool aborted = false; // ended by abortWaits()
         bool anyNew = false;
-        int failedPages = 0;    // pages that could not be downloaded
-        QString storageFailure; // set when new results could not be stored
+        bool unstoredNew = false; // new results were found but task.db did not take them (kept for later)
+        int failedPages = 0;      // pages that could not be downloaded
+        QString storageFailure;   // set when new results could not be stored
     };
     enum class Outcome
     {
@@ -79,9 +80,13 @@ public:
     bool contains(const Task* task) const;
     void loadTasks();
 
-    // The periodic check run: every task whose last update plus its frequency has passed starts a
-    // background check and has the results its previous one delivered taken over.
+    // The periodic check run: every task whose frequency has passed since its last check is checked in the
+    // background; its last-update time becomes the time of this check. What the check finds is taken over
+    // when its page arrives (resultsFound). An unreadable last-update time counts as due, one later than
+    // now counts as now.
     DueRun checkDueTasks();
+    // The moment the task falls due next, by the rule above.
+    QDateTime dueTime(const Task* task) const;
     // Checks every task now, all pages at once, and takes the new results over in list order.
     UpdateRun updateAll();
     // Rebuilds the task's results from a fresh download; on any failure the old ones stay.
@@ -93,15 +98,20 @@ public:
 
     bool removeTask(Task* task);
     bool removeAllTasks();
+    // Deletes every result older than the given number of days from task.db (run at start-up, before the
+    // tasks are loaded); on a failure nothing is deleted and lastError() says why.
+    bool removeOldResults(int days);
 
     // Whether checks also report links that newly appear on a page. Turned on afresh (by the user), every
-    // task records its page's links at its first check without reporting them.
-    void setReportNewLinks(bool on, bool afresh = false);
+    // task records its page's links at its first check without reporting them. False when the seen links
+    // could not be forgotten: the option then stays as it was.
+    bool setReportNewLinks(bool on, bool afresh = false);
     bool reportNewLinks() const { return m_reportNewLinks; }
 
-    // Ends every wait at once (the program is quitting): downloads are aborted, nothing more is stored.
+    // Ends every wait running now at once (the program is quitting): downloads are aborted, nothing more is
+    // stored by the commands that waited. A wait started afterwards runs as usual.
     void abortWaits();
-    bool isAborting() const { return m_aborting; }
+    bool isAborting() const;
 
     // Why the task's last check failed; empty when it succeeded (or never ran).
     QString checkFailure(const Task* task) const { return m_failures.value(task).reason; }
@@ -112,6 +122,8 @@ public:
     bool hasUnstored() const { return !m_unstored.isEmpty(); }
 
 signals:
+    // A periodic check found new results; they are stored and appended to the task's results.
+    void resultsFound(Task* task, const Task::ResultList& results);
     // A periodic take-over could not store what it found (it is kept for the next one).
     void storageFailed(const QString& message);
     // A task's last check failed or succeeded again (see checkFailure).
@@ -128,10 +140,16 @@ private:
         QSet<QString> removed;
         Task::ResultList results;
     };
-    Task::ResultList takeOver(Task* task, const Task::ResultList& delivered, TaskChange* change);
+    struct Wait
+    {
+        QEventLoop* loop = nullptr;
+        bool aborted = false;
+    };
+    Task::ResultList takeOver(Task* task, const Task::ResultList& found, TaskChange* change);
     bool storeTakeOver(Task* task, const TaskChange& change);
     void noteSeen(Task* task, const FetchedPage& page);
-    bool startBackgroundCheck(Task* task);
+    void startBackgroundCheck(Task* task);
+    void takeBackgroundPage(Task* task, const FetchedPage& page);
     void noteFetch(Task* task, const FetchedPage& page);
     void forget(const Task* task);
     // Runs the event loop until done() holds or abortWaits() is called; false when aborted.
@@ -144,8 +162,6 @@ private:
     CommandGuard m_guard;
     PageFetcher m_fetcher;
     QList<Task*> m_tasks;
-    // The delivered list last taken over per task, so a list is never taken twice.
-    QHash<const Task*, Task::ResultList> m_takenOver;
     // Findings that could not be stored yet, per task.
     QHash<const Task*, Task::ResultList> m_unstored;
     QHash<const Task*, PageFailure> m_failures;
@@ -153,8 +169,7 @@ private:
     bool m_reportNewLinks = false;
     QSet<const Task*> m_checking; // background checks waiting for their page
     int m_backgroundStarted = 0;
-    QList<QEventLoop*> m_waits;
-    bool m_aborting = false;
+    QList<Wait*> m_waits;
     QString m_lastError;
 };
 

@@ -38,6 +38,9 @@ public:
 
     int taskId() const { return m_taskId; }
     void setTaskId(int id);
+    // The task's own row in task.db (its `id`), 0 until it is stored.
+    int rowId() const { return m_rowId; }
+    void setRowId(int id) { m_rowId = id; }
     QString name() const { return m_name; }
     QString address() const { return m_address; }
     QString grabText() const { return m_grabText; }
@@ -109,6 +112,7 @@ private:
     bool runRequest(void (Task::*slot)(QNetworkReply*), bool Task::*done, QNetworkAccessManager** keep);
 
     int m_taskId;
+    int m_rowId = 0;
     QDateTime m_lastUpdate;
     QDate m_taskDate;
     QString m_name;

@@ -140,8 +140,11 @@ TaskDatabase::TaskDatabase(const QString& fileName) : TaskDatabase(fileName, Ope
 
 TaskDatabase::TaskDatabase(const QString& fileName, OpenMode mode) : m_fileName(fileName), m_mode(mode)
 {
-    if (createConnection())
+    if (createConnection()) {
         createTables();
+        if (m_mode == OpenMode::ReadWrite && !separateSharedTaskIds())
+            qCDebug(lcVantrel) << "shared task ids not separated:" << m_lastError;
+    }
 }
 
 TaskDatabase::~TaskDatabase()
@@ -232,6 +235,7 @@ QList<Task*> TaskDatabase::loadTasks()
         const int taskId = taskQuery.value(1).toInt();
         auto* task = new Task(taskId, taskQuery.value(4).toString(), taskQuery.value(7).toString(),
                               taskQuery.value(5).toString(), taskQuery.value(6).toInt());
+        task->setRowId(taskQuery.value(0).toInt());
         task->setTaskDate(taskQuery.value(2).toString());
         task->setLastUpdate(taskQuery.value(3).toString());
         task->setOptions(optionsById.value(taskId));
@@ -426,8 +430,10 @@ bool TaskDatabase::insertTask(Task* task, const QStringList& seenLinks)
         return false;
     insert.finish();
     insertResult.finish();
+    const int rowId = insert.lastInsertId().toInt();
     if (!transaction.commit())
         return fail(db.lastError());
+    task->setRowId(rowId);
     task->setTaskId(taskId);
     for (const Task::ResultPtr& result : task->results()) {
         if (result)
@@ -690,16 +696,89 @@ bool TaskDatabase::removeTask(const Task* task)
     if (!*stored)
         return succeed(); // not stored: its id's results, if any, stay
 
-    // Every task row with this id goes, and with them every result carrying it.
+    // The task's own row goes (every row of the id when its row is not known); its results and seen links
+    // go once no other task row carries the id.
     QSqlQuery removeRows(db);
-    if (!prepare(removeRows, QStringLiteral("DELETE FROM tasks WHERE task_id = :id")))
+    const bool byRow = task->rowId() > 0;
+    if (!prepare(removeRows, byRow ? QStringLiteral("DELETE FROM tasks WHERE id = :id")
+                                   : QStringLiteral("DELETE FROM tasks WHERE task_id = :id")))
         return false;
-    removeRows.bindValue(QStringLiteral(":id"), task->taskId());
+    removeRows.bindValue(QStringLiteral(":id"), byRow ? task->rowId() : task->taskId());
     if (!run(removeRows))
         return false;
-    if (!deleteResultsOf(task->taskId()) || !deleteSeenLinksOf(task->taskId()) || !deleteOptionsOf(task->taskId()))
+    const std::optional<bool> shared = storedTaskId(task->taskId());
+    if (!shared)
+        return false;
+    if (!*shared &&
+        (!deleteResultsOf(task->taskId()) || !deleteSeenLinksOf(task->taskId()) || !deleteOptionsOf(task->taskId())))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::separateSharedTaskIds()
+{
+    if (!ensureOpen())
+        return false;
+    QList<int> shared;
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!prepare(query, QStringLiteral("SELECT task_id FROM tasks GROUP BY task_id HAVING count(*) > 1")) ||
+            !run(query))
+            return false;
+        while (query.next())
+            shared.append(query.value(0).toInt());
+    }
+    if (shared.isEmpty())
+        return succeed();
+
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(transaction.error());
+    for (const int taskId : std::as_const(shared)) {
+        QList<int> rows;
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!prepare(query, QStringLiteral("SELECT id FROM tasks WHERE task_id = ? ORDER BY id")))
+            return false;
+        query.addBindValue(taskId);
+        if (!run(query))
+            return false;
+        while (query.next())
+            rows.append(query.value(0).toInt());
+        query.finish();
+        for (qsizetype i = 1; i < rows.size(); ++i) {
+            const std::optional<int> largest = largestTaskId();
+            if (!largest)
+                return false;
+            const int newId = *largest + 1;
+            if (!runStatement(QStringLiteral("UPDATE tasks SET task_id = ? WHERE id = ?"), {newId, rows.at(i)}) ||
+                !runStatement(QStringLiteral("INSERT INTO results(taskid, result_date, text, link, result_state) "
+                                             "SELECT ?, result_date, text, link, result_state FROM results "
+                                             "WHERE taskid = ? ORDER BY id"),
+                              {newId, taskId}) ||
+                !runStatement(
+                    QStringLiteral(
+                        "INSERT INTO seen_links(taskid, link) SELECT ?, link FROM seen_links WHERE taskid = ?"),
+                    {newId, taskId}) ||
+                !runStatement(QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) "
+                                             "SELECT ?, name, value FROM task_options WHERE task_id = ?"),
+                              {newId, taskId}))
+                return false;
+        }
+    }
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+std::optional<int> TaskDatabase::largestTaskId()
+{
+    QSqlQuery query(db);
+    if (!prepare(query,
+                 QStringLiteral("SELECT max(m) FROM (SELECT max(task_id) AS m FROM tasks UNION ALL "
+                                "SELECT max(taskid) FROM results UNION ALL SELECT max(taskid) FROM seen_links)")) ||
+        !run(query) || !query.next())
+        return std::nullopt;
+    return query.value(0).toInt();
 }
 
 bool TaskDatabase::removeTaskResults(int taskId)

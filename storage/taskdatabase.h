@@ -45,6 +45,10 @@ public:
 
     bool createConnection();
     void createTables();
+    // Tasks that share a task_id (an older copy's numbering can leave them) get ids of their own, in one
+    // transaction: every row after the first takes a new id and a copy of the results and seen links the
+    // shared id held, so each task keeps what it showed. Run when the file is opened, before any other write.
+    bool separateSharedTaskIds();
 
     // Every stored task with its results, newest result first; the caller owns the tasks.
     QList<Task*> loadTasks();
@@ -97,6 +101,7 @@ private:
     std::optional<bool> storedResult(const Task::TaskResult& result);
     std::optional<bool> storedTaskId(int taskId);
     std::optional<int> freeTaskId(int preferred);
+    std::optional<int> largestTaskId();
 
     // Both run inside the caller's transaction. The first deletes every result carrying the task id; the
     // second inserts the records, skipping a link with the same text stored already.

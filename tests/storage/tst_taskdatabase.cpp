@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -479,9 +480,9 @@ private slots:
         QTest::addColumn<int>("taskId");
         QTest::addColumn<int>("tasksLeft");
         QTest::addColumn<int>("resultsLeft");
-        QTest::newRow("not stored: its results stay") << 9 << 3 << 5;
-        QTest::newRow("every row with the id") << 1 << 1 << 3;
-        QTest::newRow("single row") << 2 << 2 << 4;
+        QTest::newRow("not stored: its results stay") << 9 << 2 << 5;
+        QTest::newRow("the id's results go") << 1 << 1 << 3;
+        QTest::newRow("single result") << 2 << 1 << 4;
     }
     void removeTask()
     {
@@ -492,7 +493,6 @@ private slots:
             RawDb raw(path());
             raw.createTables();
             raw.addTask(1, "a", "http://a/");
-            raw.addTask(1, "b", "http://b/");
             raw.addTask(2, "c", "http://c/");
             for (int id : {1, 1, 2, 9, 9})
                 raw.addResult(id, "t", "l");
@@ -502,6 +502,38 @@ private slots:
         RawDb raw(path());
         QCOMPARE(raw.count("tasks"), tasksLeft);
         QCOMPARE(raw.count("results"), resultsLeft);
+    }
+
+    // Two tasks sharing a task_id (as an older copy's numbering can leave them) get ids of their own when the
+    // file is opened, each keeping the results it showed; removing one leaves the other and its results.
+    void sharedTaskIdsSeparated()
+    {
+        {
+            RawDb raw(path());
+            raw.createTables();
+            raw.addTask(1, "a", "http://a/");
+            raw.addTask(1, "b", "http://b/");
+            raw.addTask(2, "c", "http://c/");
+            raw.addResult(1, "r1", "l1");
+            raw.addResult(1, "r2", "l2");
+            raw.addResult(2, "r3", "l3");
+        }
+        TaskDatabase db(path());
+        const QList<Task*> tasks = db.loadTasks();
+        const auto cleanup = qScopeGuard([&] { qDeleteAll(tasks); });
+        QCOMPARE(tasks.size(), 3);
+        QSet<int> ids;
+        for (const Task* loaded : tasks) {
+            ids.insert(loaded->taskId());
+            QCOMPARE(loaded->results().size(), loaded->grabText() == "c" ? 1 : 2);
+        }
+        QCOMPARE(ids.size(), 3);
+
+        QVERIFY(db.removeTask(tasks.at(1)));
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT grabtext FROM tasks ORDER BY id"), (QList<QVariantList>{{"a"}, {"c"}}));
+        QCOMPARE(raw.rows("SELECT taskid, text FROM results ORDER BY id"),
+                 (QList<QVariantList>{{1, "r1"}, {1, "r2"}, {2, "r3"}}));
     }
 
     void removeAllTasksKeepsIdCounters()
