@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetcher.h"
 
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QUrl>
@@ -49,10 +50,17 @@ qint64 PageFetcher::committedBytes() const
 
 quint64 PageFetcher::fetch(const QString& address, QObject* context, Callback done, Priority priority)
 {
+    FetchRequest request;
+    request.address = address;
+    return fetch(request, context, std::move(done), priority);
+}
+
+quint64 PageFetcher::fetch(const FetchRequest& request, QObject* context, Callback done, Priority priority)
+{
     Job job;
     job.ticket = m_nextTicket++;
-    job.address = address;
-    job.host = hostOf(address);
+    job.request = request;
+    job.host = hostOf(request.address);
     job.context = context;
     job.done = std::move(done);
     job.priority = priority;
@@ -73,6 +81,8 @@ quint64 PageFetcher::fetch(const QString& address, QObject* context, Callback do
 
 void PageFetcher::cancel(quint64 ticket)
 {
+    if (m_failing.remove(ticket))
+        return;
     for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
         QList<Job>& jobs = it.value();
         for (qsizetype i = 0; i < jobs.size(); ++i) {
@@ -94,6 +104,7 @@ void PageFetcher::cancel(quint64 ticket)
 
 void PageFetcher::abortAll()
 {
+    m_failing.clear();
     m_waiting.clear();
     m_hosts.clear();
     m_queued = 0;
@@ -149,9 +160,17 @@ bool PageFetcher::startNextOf(const QString& host)
     }
     if (!job.context)
         return true; // its owner is gone: nothing to download for
+    const auto deferred = m_deferred.constFind(host);
+    if (deferred != m_deferred.constEnd()) {
+        if (m_now() < deferred->until) {
+            failDeferred(std::move(job));
+            return true;
+        }
+        m_deferred.erase(deferred);
+    }
     if (spare && !m_spareManager)
         m_spareManager = new QNetworkAccessManager(this);
-    QNetworkReply* reply = (spare ? m_spareManager : m_manager)->get(PageFetch::makeRequest(job.address));
+    QNetworkReply* reply = (spare ? m_spareManager : m_manager)->get(PageFetch::makeRequest(job.request));
     // Qt stops reading the connection while this much is unread, so a paused download holds no more.
     reply->setReadBufferSize(ReadBufferBytes);
     PageFetch::guardBody(reply);
@@ -180,6 +199,62 @@ bool PageFetcher::startNextOf(const QString& host)
     m_running.insert(reply, std::move(job));
     m_peakRunning = qMax(m_peakRunning, running());
     return true;
+}
+
+QDateTime PageFetcher::deferredUntil(const QString& address) const
+{
+    const auto it = m_deferred.constFind(hostOf(address));
+    if (it == m_deferred.constEnd() || m_now() >= it->until)
+        return {};
+    return it->until;
+}
+
+namespace {
+QString statusWords(int status)
+{
+    return status == 429 ? QStringLiteral("HTTP 429, too many requests")
+                         : QStringLiteral("HTTP 503, service unavailable");
+}
+} // namespace
+
+void PageFetcher::noteRetryAfter(const QString& host, FetchedPage& page)
+{
+    if (page.status != 429 && page.status != 503)
+        return;
+    page.ok = false;
+    page.body.clear(); // an answer that asks to come back later is no state of the page
+    page.retryAt = m_now().addSecs(page.retryAfterSeconds);
+    Deferral& deferral = m_deferred[host];
+    deferral.until = qMax(deferral.until, page.retryAt);
+    deferral.status = page.status;
+    page.error = statusWords(page.status) + QStringLiteral("; next try after ") +
+                 QLocale().toString(page.retryAt.time(), QStringLiteral("HH:mm"));
+}
+
+void PageFetcher::failDeferred(Job job)
+{
+    const quint64 ticket = job.ticket;
+    m_failing.insert(ticket, std::move(job));
+    // Delivered from the event loop, as a finished download would be.
+    QMetaObject::invokeMethod(
+        this, [this, ticket] { deliverDeferred(ticket); }, Qt::QueuedConnection);
+}
+
+void PageFetcher::deliverDeferred(quint64 ticket)
+{
+    const auto it = m_failing.find(ticket);
+    if (it == m_failing.end())
+        return; // cancelled or aborted meanwhile
+    const Job job = it.value();
+    m_failing.erase(it);
+    const Deferral deferral = m_deferred.value(job.host);
+    FetchedPage page;
+    page.url = QUrl(job.request.address);
+    page.retryAt = deferral.until;
+    page.error = statusWords(deferral.status) + QStringLiteral(" earlier; next try after ") +
+                 QLocale().toString(deferral.until.time(), QStringLiteral("HH:mm"));
+    if (job.done && job.context)
+        job.done(page);
 }
 
 bool PageFetcher::mayRead(const Job& job) const
@@ -241,6 +316,7 @@ void PageFetcher::finished(QNetworkReply* reply)
     }
     const qint64 received = job.body.size();
     FetchedPage page = PageFetch::takePage(reply, std::move(job.body));
+    noteRetryAfter(job.host, page);
     reply->deleteLater();
     // The delivered body stays held until its callback has returned.
     const qint64 delivered = page.body.size();

@@ -3,6 +3,7 @@
 
 #include "engine/pagefetch.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -28,6 +29,9 @@ class QNetworkReply;
 // while the bodies held leave room under it for the oldest download (and the oldest one the user
 // waits for) to arrive whole; the others wait with their data in the network buffers until bodies
 // have been handed over.
+//
+// A host that answers 429 or 503 is left alone for the time its Retry-After names (one minute without
+// it, one hour at most): downloads from it fail at once until then, with the time of the next try.
 class PageFetcher : public QObject
 {
     Q_OBJECT
@@ -53,6 +57,8 @@ public:
     // Queues a download of the address. done runs on this object's thread once it has finished (bounded
     // by PageFetch's timeout and size limit), unless context has been destroyed or the ticket cancelled.
     quint64 fetch(const QString& address, QObject* context, Callback done, Priority priority = Priority::Waited);
+    // The same with the request's own headers and validators.
+    quint64 fetch(const FetchRequest& request, QObject* context, Callback done, Priority priority = Priority::Waited);
     void cancel(quint64 ticket);
     // Drops every queued download and aborts the running ones; no callback runs for any of them.
     void abortAll();
@@ -63,6 +69,11 @@ public:
     int queued() const { return m_queued; }
     // The most requests that ran at once since this object was made.
     int peakRunning() const { return m_peakRunning; }
+
+    // Where the time of host deferrals is read; the system clock by default.
+    void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
+    // Until when the host of the address gets no request; invalid when it may be asked now.
+    QDateTime deferredUntil(const QString& address) const;
 
     qint64 maxBytesInFlight() const { return m_maxBytes; }
     void setMaxBytesInFlight(qint64 bytes);
@@ -75,7 +86,7 @@ private:
     struct Job
     {
         quint64 ticket = 0;
-        QString address;
+        FetchRequest request;
         QString host;
         QPointer<QObject> context;
         Callback done;
@@ -87,6 +98,10 @@ private:
 
     void pump();
     bool startNextOf(const QString& host);
+    // Fails the job without a request: its host asked to be left alone.
+    void failDeferred(Job job);
+    void deliverDeferred(quint64 ticket);
+    void noteRetryAfter(const QString& host, FetchedPage& page);
     void finished(QNetworkReply* reply);
     void readBody(QNetworkReply* reply, Job& job);
     void readPaused();
@@ -104,6 +119,14 @@ private:
     QHash<QString, int> m_waitedPerHost;             // running downloads the user waits for, per host
     int m_runningWaited = 0;
     QHash<QNetworkReply*, Job> m_running;
+    struct Deferral
+    {
+        QDateTime until;
+        int status = 0;
+    };
+    QHash<QString, Deferral> m_deferred; // by host
+    QHash<quint64, Job> m_failing;       // deferred jobs whose failure is being delivered
+    std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };
     int m_queued = 0;
     int m_maxInFlight = DefaultMaxInFlight;
     int m_peakRunning = 0;

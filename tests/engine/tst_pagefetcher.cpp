@@ -3,7 +3,10 @@
 #include "tests/support/testserver.h"
 
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QTest>
+
+#include <optional>
 
 class TestPageFetcher : public QObject
 {
@@ -15,6 +18,8 @@ private slots:
     void waitedDownloadGetsAConnection_data();
     void waitedDownloadGetsAConnection();
     void bodiesInFlightAreBounded();
+    void busyHostIsLeftAlone_data();
+    void busyHostIsLeftAlone();
 
 private:
     QString address(int host, const QString& path) const
@@ -136,6 +141,82 @@ void TestPageFetcher::bodiesInFlightAreBounded()
     QVERIFY(runAll(limit, &bounded));
     QVERIFY2(bounded <= limit + 2 * PageBytes + PageFetcher::ReadBufferBytes,
              qPrintable(QStringLiteral("%1 of %2").arg(bounded).arg(limit)));
+}
+
+void TestPageFetcher::busyHostIsLeftAlone_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("retryAfter"); // empty: no header
+    QTest::addColumn<int>("seconds");           // how long the host is left alone
+
+    QTest::addRow("429 with seconds") << 429 << QByteArray("120") << 120;
+    QTest::addRow("503 with seconds") << 503 << QByteArray("30") << 30;
+    QTest::addRow("429 without the header") << 429 << QByteArray() << 60;
+    QTest::addRow("503 with a huge value") << 503 << QByteArray("86400000") << 3600;
+    // A date two minutes ahead of the real time (the server's date is absolute).
+    QTest::addRow("429 with a date") << 429
+                                     << QLocale::c()
+                                            .toString(QDateTime::currentDateTimeUtc().addSecs(120),
+                                                      QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+                                            .toLatin1()
+                                     << 120;
+}
+
+void TestPageFetcher::busyHostIsLeftAlone()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, retryAfter);
+    QFETCH(int, seconds);
+
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    TestServer::Response busy;
+    busy.status = status;
+    busy.body = "<a href=\"/x\">come back later</a>";
+    if (!retryAfter.isEmpty())
+        busy.headers = {{"Retry-After", retryAfter}};
+    server.setResponse("/busy-" + tag, busy);
+    server.setPage("/other-" + tag, "other page");
+
+    QDateTime now = QDateTime::currentDateTime();
+    PageFetcher fetcher;
+    fetcher.setClock([&now] { return now; });
+    QObject context;
+    auto get = [&](int host, const QString& path) {
+        std::optional<FetchedPage> got;
+        fetcher.fetch(address(host, path), &context, [&](const FetchedPage& page) { got = page; });
+        if (!QTest::qWaitFor([&] { return got.has_value(); }, 10000))
+            return FetchedPage();
+        return *got;
+    };
+
+    const FetchedPage answered = get(1, "/busy-" + tag);
+    QVERIFY(!answered.ok);
+    QVERIFY(answered.body.isEmpty());
+    const QDateTime until = now.addSecs(seconds);
+    // A date loses the seconds that pass while the case runs.
+    QVERIFY2(qAbs(answered.retryAt.secsTo(until)) <= (retryAfter.contains("GMT") ? 5 : 0),
+             qPrintable(answered.retryAt.toString(Qt::ISODate)));
+    const QString next = QLocale().toString(answered.retryAt.time(), QStringLiteral("HH:mm"));
+    QCOMPARE(answered.error, QStringLiteral("HTTP %1, %2; next try after %3")
+                                 .arg(status)
+                                 .arg(status == 429 ? "too many requests" : "service unavailable", next));
+
+    // Until then no request goes to that host, for any page; other hosts are asked as usual.
+    const FetchedPage held = get(1, "/other-" + tag);
+    QVERIFY(!held.ok);
+    QVERIFY2(held.error.contains("next try after " + next), qPrintable(held.error));
+    QCOMPARE(server.hits("/other-" + tag), 0);
+    QVERIFY(get(2, "/other-" + tag).ok);
+    QCOMPARE(server.hits("/other-" + tag), 1);
+    QCOMPARE(server.hits("/busy-" + tag), 1);
+
+    now = answered.retryAt.addSecs(-1);
+    QVERIFY(!get(1, "/other-" + tag).ok);
+    QCOMPARE(server.hits("/other-" + tag), 1);
+    now = answered.retryAt;
+    QVERIFY(get(1, "/other-" + tag).ok);
+    QCOMPARE(server.hits("/other-" + tag), 2);
+    QVERIFY(!fetcher.deferredUntil(address(1, "/")).isValid());
 }
 
 QTEST_GUILESS_MAIN(TestPageFetcher)
