@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
+#include "app/terminationsignals.h"
 #include "engine/taskthread.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -16,14 +19,35 @@ int main(int argc, char* argv[])
 
     // One program per task.db: two would each check and write the same file with their own view of it.
     SingleInstance guard(QStringLiteral("task.db"));
-    switch (guard.start()) {
+    const QString databaseName = QDir::toNativeSeparators(QDir::current().absoluteFilePath(QStringLiteral("task.db")));
+    // A running program that is still loading its tasks is waited for; after a few seconds a message says
+    // so, and closing it ends the wait.
+    std::unique_ptr<QMessageBox> startingBox;
+    QObject::connect(&guard, &SingleInstance::stillStarting, &guard, [&] {
+        const QString message = QApplication::translate("main", "Vantrel Monitor is still starting on %1.\n"
+                                                                "Its window comes to the front as soon as it is ready.")
+                                    .arg(databaseName);
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+        startingBox = std::make_unique<QMessageBox>(
+            QMessageBox::Information, QApplication::translate("main", "Vantrel Monitor"), message, QMessageBox::Cancel);
+        startingBox->button(QMessageBox::Cancel)->setText(QApplication::translate("main", "Stop Waiting"));
+        QObject::connect(startingBox.get(), &QDialog::finished, &guard, &SingleInstance::cancel);
+        startingBox->show();
+    });
+    const SingleInstance::Outcome outcome = guard.start();
+    if (startingBox) {
+        startingBox->disconnect(&guard);
+        startingBox.reset();
+    }
+    switch (outcome) {
     case SingleInstance::Outcome::HandedOver:
+    case SingleInstance::Outcome::Cancelled:
         return 0;
     case SingleInstance::Outcome::NoAnswer: {
         const QString message =
             QApplication::translate("main", "Vantrel Monitor is already running on %1, but it does not answer.\n"
                                             "Close it (or end it), then start the program again.")
-                .arg(QDir::toNativeSeparators(QDir::current().absoluteFilePath(QStringLiteral("task.db"))));
+                .arg(databaseName);
         std::fprintf(stderr, "%s\n", qPrintable(message));
         QMessageBox::critical(nullptr, QApplication::translate("main", "Vantrel Monitor"), message);
         return 2;
@@ -39,6 +63,9 @@ int main(int argc, char* argv[])
         if (!window.databaseOk())
             return 1;
         QObject::connect(&guard, &SingleInstance::activationRequested, &window, &MainWindow::bringToFront);
+        // The session ending (or a kill) closes the window as Quit does, so its state is written.
+        TerminationSignals termination;
+        QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
         window.show();
         status = QApplication::exec();
     }

@@ -175,17 +175,17 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::KeyPress: {
-        // A key from the keyboard reaches the window's QWindow first and then the focused widget; only the
-        // widget's copy counts, or the second Ctrl+R would cancel its own stroke on the way.
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (!widget)
-            break;
         auto* key = static_cast<QKeyEvent*>(event);
         // Quit works at any time, also while a command waits with the window disabled.
         if (commandRunning() && QKeySequence(key->keyCombination()) == ui->actionQuit->shortcut()) {
             close();
             return true;
         }
+        // A key from the keyboard reaches the window's QWindow first and then the focused widget; only the
+        // widget's copy counts, or the second Ctrl+R would cancel its own stroke on the way.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget)
+            break;
         // Keys are seen before the focused view takes them, so that any key ends a started stroke.
         if (widget->window() == this && handleSharedStroke(key))
             return true;

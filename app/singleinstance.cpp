@@ -4,132 +4,245 @@
 #include "engine/logging.h"
 
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QStandardPaths>
 #include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QByteArray Request = "show\n";
 const QByteArray Answer = "shown\n";
 // A client that connects and says nothing is dropped after this time.
 constexpr int IdleClientMs = 2000;
-constexpr int RetryMs = 50;
-
-QString keyOf(const QString& databasePath)
-{
-    return QString::fromLatin1(
-        QCryptographicHash::hash(databasePath.toUtf8(), QCryptographicHash::Sha256).toHex().left(24));
-}
+// How often a later start looks again whether the running program listens yet.
+constexpr int RetryMs = 100;
 } // namespace
 
 SingleInstance::SingleInstance(const QString& path, QObject* parent)
-    : QObject(parent), runtimeFolder(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
+    : QObject(parent), databasePath(QDir::current().absoluteFilePath(path))
 {
-    // The same task.db reached through a linked folder is the same file.
-    const QFileInfo info(QDir::current().absoluteFilePath(path));
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    databasePath = folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
 }
 
-SingleInstance::~SingleInstance() = default;
-
-QString SingleInstance::serverName() const
+SingleInstance::~SingleInstance()
 {
-    return QDir(runtimeFolder).filePath(QStringLiteral("vantrel-monitor-%1.socket").arg(keyOf(databasePath)));
+    // The socket goes first: once the lock is released a new program may take it and listen on the
+    // same name, and closing our server afterwards would remove its socket file.
+    delete server;
+    server = nullptr;
+    if (lockFd >= 0)
+        ::close(lockFd);
 }
 
-SingleInstance::LockResult SingleInstance::tryLock(const QString& path)
+// The name of the file task.db is, not of the path to it. task.db is created (empty, as SQLite would
+// create it) when it does not exist yet, so that the first start and every later one name the same file.
+// Only where it can neither be found nor created is the fully resolved path the key.
+QString SingleInstance::fileKey() const
 {
-    auto candidate = std::make_unique<QLockFile>(path);
-    // Only a lock whose process is gone is stale, however old it is: a program may run for months.
-    candidate->setStaleLockTime(0);
-    if (candidate->tryLock(0)) {
-        lock = std::move(candidate);
-        lockFilePath = path;
-        return LockResult::Taken;
+    const QByteArray native = QFile::encodeName(databasePath);
+    struct stat st;
+    bool known = ::stat(native.constData(), &st) == 0;
+    if (!known && errno == ENOENT) {
+        const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            known = ::fstat(fd, &st) == 0;
+            ::close(fd);
+        }
     }
-    if (candidate->error() == QLockFile::LockFailedError) {
-        lockFilePath = path;
+    if (known)
+        return QStringLiteral("%1-%2").arg(quint64(st.st_dev), 0, 16).arg(quint64(st.st_ino), 0, 16);
+
+    const QFileInfo info(databasePath);
+    QString resolved = info.canonicalFilePath();
+    if (resolved.isEmpty()) {
+        const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+        resolved = folder.isEmpty() ? databasePath : QDir(folder).filePath(info.fileName());
+    }
+    return QStringLiteral("path-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(resolved.toUtf8(), QCryptographicHash::Sha256).toHex().left(24));
+}
+
+void SingleInstance::cancel()
+{
+    cancelled = true;
+    if (waiting)
+        waiting->quit();
+}
+
+SingleInstance::LockResult SingleInstance::tryLock()
+{
+    const QByteArray native = QFile::encodeName(lockFilePath);
+    // Close-on-exec: a browser started from this program must not inherit the lock and keep it after
+    // the program has ended.
+    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        qWarning("Cannot open the lock file %s: %s", native.constData(), std::strerror(errno));
+        return LockResult::Unwritable;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            return LockResult::Held;
+        qWarning("Cannot lock %s: %s", native.constData(), std::strerror(error));
+        return LockResult::Unwritable;
+    }
+    // The file may have been removed or replaced between open and flock; then the lock guards nothing
+    // that others will find, and the caller tries again.
+    struct stat locked, named;
+    if (::fstat(fd, &locked) != 0 || ::stat(native.constData(), &named) != 0 || locked.st_dev != named.st_dev ||
+        locked.st_ino != named.st_ino) {
+        ::close(fd);
         return LockResult::Held;
     }
-    return LockResult::Unwritable;
+    // The process id is for people looking at the file; the lock itself is the flock.
+    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+    if (::ftruncate(fd, 0) != 0 || ::write(fd, pid.constData(), size_t(pid.size())) != pid.size())
+        qCDebug(lcVantrel) << "cannot write the process id into" << lockFilePath;
+    lockFd = fd;
+    return LockResult::Taken;
 }
 
 SingleInstance::Outcome SingleInstance::start()
 {
-    const QString beside = databasePath + QStringLiteral(".lock");
-    const QString inRuntime =
-        QDir(runtimeFolder).filePath(QStringLiteral("vantrel-monitor-%1.lock").arg(keyOf(databasePath)));
+    const QString key = fileKey();
+    if (runtimeFolder.isEmpty())
+        runtimeFolder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    QDir().mkpath(runtimeFolder);
+    lockFilePath = QDir(runtimeFolder).filePath(QStringLiteral("vantrel-monitor-%1.lock").arg(key));
+    socketPath = QDir(runtimeFolder).filePath(QStringLiteral("vantrel-monitor-%1.socket").arg(key));
+    cancelled = false;
 
-    QDeadlineTimer deadline(answerTimeoutMs);
+    QElapsedTimer waited;
+    waited.start();
+    bool noticed = false;
     for (;;) {
-        LockResult result = tryLock(beside);
-        if (result == LockResult::Unwritable)
-            result = tryLock(inRuntime);
-        if (result == LockResult::Taken) {
-            listen();
+        switch (tryLock()) {
+        case LockResult::Taken:
+            // A socket file left by a program that crashed: we hold the lock, so nobody listens on it.
+            QLocalServer::removeServer(socketPath);
+            // Listening starts with the event loop: a later start that connects is then answered at once.
+            QTimer::singleShot(0, this, &SingleInstance::listen);
             return Outcome::Primary;
-        }
-        if (result == LockResult::Unwritable) {
+        case LockResult::Unwritable:
             qWarning("No lock file can be written for %s; another start on it is not detected.",
                      qPrintable(databasePath));
             return Outcome::Primary;
+        case LockResult::Held:
+            break;
         }
-        // Held: the running program may still be setting up its listener, or be ending; ask until the
-        // deadline, trying the lock again in between.
-        if (askRunningInstance(int(qMin<qint64>(deadline.remainingTime(), 1000))))
+        switch (askRunningInstance()) {
+        case AskResult::Answered:
             return Outcome::HandedOver;
-        if (deadline.hasExpired())
+        case AskResult::Silent:
             return Outcome::NoAnswer;
-        QEventLoop pause;
-        QTimer::singleShot(RetryMs, &pause, &QEventLoop::quit);
-        pause.exec();
+        case AskResult::Cancelled:
+            return Outcome::Cancelled;
+        case AskResult::NotListening:
+            break;
+        }
+        // The holder is alive (its lock is held) but still loading, or it is ending right now: wait and
+        // try the lock again, as long as it takes.
+        if (!noticed && waited.elapsed() >= stillStartingNoticeMs) {
+            noticed = true;
+            emit stillStarting();
+        }
+        if (!pause(RetryMs))
+            return Outcome::Cancelled;
     }
 }
 
-bool SingleInstance::askRunningInstance(int waitMs)
+// Runs a local event loop until `ended` is set. A loop that returns without it was ended by the
+// application quitting, and every later one would return at once: that ends the wait like cancel().
+void SingleInstance::runUntil(QEventLoop& loop, const bool& ended)
 {
-    if (waitMs <= 0)
+    waiting = &loop;
+    loop.exec();
+    waiting = nullptr;
+    if (!ended)
+        cancelled = true;
+}
+
+// Runs events for the given time; false when cancel() ended it (or had already been called).
+bool SingleInstance::pause(int ms)
+{
+    if (cancelled)
         return false;
+    QEventLoop loop;
+    bool ended = false;
+    QTimer::singleShot(ms, &loop, [&] {
+        ended = true;
+        loop.quit();
+    });
+    runUntil(loop, ended);
+    return !cancelled;
+}
+
+SingleInstance::AskResult SingleInstance::askRunningInstance()
+{
+    if (cancelled)
+        return AskResult::Cancelled;
     QLocalSocket socket;
     QEventLoop loop;
+    QTimer silence;
+    silence.setSingleShot(true);
+    bool connected = false;
     bool answered = false;
+    bool ended = false;
+    const auto end = [&] {
+        ended = true;
+        loop.quit();
+    };
     QByteArray received;
-    connect(&socket, &QLocalSocket::connected, &loop, [&] { socket.write(Request); });
+    connect(&socket, &QLocalSocket::connected, &loop, [&] {
+        connected = true;
+        socket.write(Request);
+        silence.start(answerTimeoutMs);
+    });
     connect(&socket, &QLocalSocket::readyRead, &loop, [&] {
         received += socket.readAll();
         if (received.contains(Answer)) {
             answered = true;
-            loop.quit();
+            end();
         }
     });
-    connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
-    connect(&socket, &QLocalSocket::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    connect(&socket, &QLocalSocket::disconnected, &loop, end);
+    connect(&socket, &QLocalSocket::errorOccurred, &loop, end);
+    connect(&silence, &QTimer::timeout, &loop, end);
     // Events run while waiting: the program answering may live in this very process (tests).
-    socket.connectToServer(serverName());
+    socket.connectToServer(socketPath);
     if (socket.state() != QLocalSocket::UnconnectedState)
-        loop.exec();
+        runUntil(loop, ended);
+    // The answer may have arrived together with the close.
+    if (!answered && socket.bytesAvailable() > 0)
+        answered = (received + socket.readAll()).contains(Answer);
+    const bool timedOut = connected && !silence.isActive() && socket.state() == QLocalSocket::ConnectedState;
     socket.abort();
-    return answered;
+    if (answered)
+        return AskResult::Answered;
+    if (cancelled)
+        return AskResult::Cancelled;
+    return timedOut ? AskResult::Silent : AskResult::NotListening;
 }
 
 void SingleInstance::listen()
 {
-    QDir().mkpath(runtimeFolder);
     server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
-    // A socket file left by a program that crashed: we hold the lock, so nobody listens on it.
-    QLocalServer::removeServer(serverName());
-    if (!server->listen(serverName())) {
-        qWarning("Cannot listen for later starts at %s: %s", qPrintable(serverName()),
-                 qPrintable(server->errorString()));
+    if (!server->listen(socketPath)) {
+        qWarning("Cannot listen for later starts at %s: %s", qPrintable(socketPath), qPrintable(server->errorString()));
         return;
     }
     connect(server, &QLocalServer::newConnection, this, [this] {
@@ -147,9 +260,12 @@ void SingleInstance::listen()
                     return;
                 }
                 qCDebug(lcVantrel) << "a later start asked for the window";
-                emit activationRequested();
+                // The answer is on its way before the window is raised: should the program end right
+                // after, the later start still learns that it was heard.
                 client->write(Answer);
+                client->flush();
                 client->disconnectFromServer();
+                emit activationRequested();
             });
         }
     });

@@ -4,15 +4,15 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
+class QEventLoop;
 class QLocalServer;
-class QLockFile;
 
-// Keeps one running program per task.db. The first start takes a lock file beside task.db (or, when that
-// folder cannot be written, in the user's runtime folder, named after task.db's full path) and listens
-// for later starts. A later start in the same folder asks the running one to come to the front and learns
-// that it may end. A lock left by a program that no longer runs does not count.
+// Keeps one running program per task.db. The lock and the hand-over socket live in the user's runtime
+// folder, named after the file task.db is (its device and inode), so every path to it meets the same
+// lock: a linked folder, a symbolic or hard link, a read-only view of the folder. The lock is an flock()
+// on the lock file, which the kernel drops when its holder ends, however that happens; what the file
+// holds never counts. A later start asks the running program to come to the front and learns that it may
+// end; while the running program is still loading, the later start waits for it.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -20,29 +20,41 @@ class SingleInstance : public QObject
 public:
     enum class Outcome
     {
-        Primary,    // this program runs; it holds the lock (unless no lock could be written anywhere)
+        Primary,    // this program runs; it holds the lock (unless no lock could be written)
         HandedOver, // another program runs on this task.db and was asked to show its window
-        NoAnswer    // another program holds the lock but did not answer in time
+        NoAnswer,   // another program listens on this task.db but did not answer in time
+        Cancelled   // another program is still starting and cancel() ended the wait for it
     };
 
     explicit SingleInstance(const QString& databasePath, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Where the lock goes when task.db's folder cannot be written, and where the hand-over socket lives.
-    // Default: QStandardPaths::RuntimeLocation.
+    // Where the lock and the hand-over socket live. Default (when not set before start()):
+    // QStandardPaths::RuntimeLocation.
     void setRuntimeFolder(const QString& folder) { runtimeFolder = folder; }
-    // How long a later start waits for the running program's answer.
+    // How long a running program that listens may take to answer a later start.
     void setAnswerTimeout(int ms) { answerTimeoutMs = ms; }
+    // After how long a wait for a program that is still starting stillStarting() is emitted.
+    void setStillStartingNotice(int ms) { stillStartingNoticeMs = ms; }
 
-    // Takes the lock or hands over. Waits at most the answer timeout; runs a local event loop meanwhile.
+    // Takes the lock or hands over. Runs a local event loop while it waits: for as long as the lock's
+    // holder is alive but not yet listening, for at most the answer timeout once it listens.
+    // The program that takes the lock starts listening when its event loop first runs.
     Outcome start();
 
+    // Both are known once start() has run.
     QString lockPath() const { return lockFilePath; }
-    QString serverName() const;
+    QString serverName() const { return socketPath; }
+
+public slots:
+    // Ends a wait of start() for a program that is still starting; start() returns Cancelled.
+    void cancel();
 
 signals:
     // A later start asked for the window.
     void activationRequested();
+    // start() has waited the notice time for a program that holds the lock but does not listen yet.
+    void stillStarting();
 
 private:
     enum class LockResult
@@ -51,14 +63,28 @@ private:
         Held,
         Unwritable
     };
-    LockResult tryLock(const QString& path);
-    bool askRunningInstance(int waitMs);
+    enum class AskResult
+    {
+        Answered,
+        NotListening, // nobody listens (yet), or the listener went away before answering
+        Silent,       // connected, but no answer within the answer timeout
+        Cancelled
+    };
+    QString fileKey() const;
+    LockResult tryLock();
+    AskResult askRunningInstance();
+    void runUntil(QEventLoop& loop, const bool& ended);
+    bool pause(int ms);
     void listen();
 
-    QString databasePath; // absolute, folder resolved through links
+    QString databasePath; // absolute, as given
     QString runtimeFolder;
     QString lockFilePath;
+    QString socketPath;
     int answerTimeoutMs = 5000;
-    std::unique_ptr<QLockFile> lock;
+    int stillStartingNoticeMs = 3000;
+    int lockFd = -1;
+    bool cancelled = false;
+    QEventLoop* waiting = nullptr;
     QLocalServer* server = nullptr;
 };
