@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -17,6 +18,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QWindow>
 
 namespace {
 constexpr int LateMs = 400;
@@ -146,6 +148,111 @@ private slots:
         QTRY_COMPARE(names(window.taskList()), (QStringList{"B", "C"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks ORDER BY task_id"),
                  (QStringList{"B", "C"}));
+    }
+
+    // Ctrl+R, Ctrl+R typed as a keyboard types it (modifier press, key press, releases, all through the
+    // window), Ctrl held or released between the strokes, the focus in either view: the Reset question comes,
+    // and no task is removed.
+    void secondStrokeAsksReset_data()
+    {
+        QTest::addColumn<bool>("releaseCtrl");
+        QTest::addColumn<bool>("inResults");
+        QTest::addColumn<int>("gapMs");
+        QTest::addRow("Ctrl held, task list, 80 ms") << false << false << 80;
+        QTest::addRow("Ctrl released, task list, 600 ms") << true << false << 600;
+        QTest::addRow("Ctrl held, results, 300 ms") << false << true << 300;
+        QTest::addRow("Ctrl released, results, 80 ms") << true << true << 80;
+    }
+    void secondStrokeAsksReset()
+    {
+        QFETCH(bool, releaseCtrl);
+        QFETCH(bool, inResults);
+        QFETCH(int, gapMs);
+        AppFixture fixture;
+        storeThreeTasks(fixture);
+        MainWindow window;
+        QTreeWidget* tree = showWindow(window, 1);
+        QVERIFY(tree);
+        if (inResults)
+            window.findChild<QWidget*>("tableWidget")->setFocus();
+        QWindow* keyboard = window.windowHandle();
+        QTest::keyPress(keyboard, Qt::Key_Control);
+        QTest::keyPress(keyboard, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyRelease(keyboard, Qt::Key_R, Qt::ControlModifier);
+        if (releaseCtrl)
+            QTest::keyRelease(keyboard, Qt::Key_Control, Qt::ControlModifier);
+        QTest::qWait(gapMs);
+        ModalAnswer cancel;
+        cancel.answerNext(QMessageBox::Cancel);
+        if (releaseCtrl)
+            QTest::keyPress(keyboard, Qt::Key_Control);
+        QTest::keyPress(keyboard, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyRelease(keyboard, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyRelease(keyboard, Qt::Key_Control, Qt::ControlModifier);
+        QTRY_VERIFY(cancel.seen);
+        QCOMPARE(cancel.title, QStringLiteral("Reset Results"));
+        QTest::qWait(StrokeWaitMs);
+        QCOMPARE(names(window.taskList()), (QStringList{"A", "B", "C"}));
+    }
+
+    // The tray's Minimize (or Maximize) after Ctrl+R cancels the removal, as every other command does.
+    void trayActionCancelsStroke_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addRow("Minimize") << "Mi&nimize";
+        QTest::addRow("Maximize") << "Ma&ximize";
+    }
+    void trayActionCancelsStroke()
+    {
+        QFETCH(QString, action);
+        AppFixture fixture;
+        storeThreeTasks(fixture);
+        MainWindow window;
+        QTreeWidget* tree = showWindow(window, 1);
+        QVERIFY(tree);
+        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+        trayAction(window, action)->trigger();
+        QTest::qWait(StrokeWaitMs);
+        QCOMPARE(names(window.taskList()), (QStringList{"A", "B", "C"}));
+    }
+
+    // Ctrl+R with no task selected says so, as the menu's Remove Task does.
+    void strokeWithoutTask()
+    {
+        AppFixture fixture;
+        MainWindow window;
+        QVERIFY(showWindow(window, 0));
+        ModalAnswer ok;
+        ok.answerNext(QMessageBox::Ok);
+        QTest::keyClick(window.findChild<QTreeWidget*>("treeWidgetTaskList"), Qt::Key_R, Qt::ControlModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(ok.seen, StrokeWaitMs * 2);
+        QCOMPARE(ok.title, QStringLiteral("No Task Selected"));
+        QCOMPARE(ok.text, QStringLiteral("Please select a task first"));
+    }
+
+    // The start-up deletion of old results fails (task.db locked): its message stays readable after the
+    // results count has been shown, and the old rows are still there.
+    void failedStartupDeletionStaysReadable()
+    {
+        AppFixture fixture;
+        storeThreeTasks(fixture);
+        {
+            QSettings settings(AppSettings::Organization, AppSettings::Application);
+            settings.setValue("options/is_auto_delete", true);
+            settings.setValue("options/delete_days", 7);
+        }
+        // Another program writes: reading goes on, writing waits and gives up.
+        DbFile other(fixture.path("task.db"));
+        QVERIFY(other.exec("BEGIN IMMEDIATE"));
+        MainWindow window;
+        other.exec("ROLLBACK");
+        QTreeWidget* tree = showWindow(window, 1);
+        QVERIFY(tree);
+        QVERIFY(window.statusBar()->currentMessage().startsWith("Results Count"));
+        auto* notice = window.findChild<QLabel*>("startupFailure");
+        QVERIFY(notice && notice->isVisible());
+        QVERIFY2(notice->text().startsWith("Could not delete the old results"), qPrintable(notice->text()));
+        QCOMPARE(other.count("results"), 3);
     }
 
     // The tray's Update Now arriving during update-all's wait (as a D-Bus tray menu delivers it, not as input)

@@ -295,6 +295,8 @@ private slots:
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
             const TaskChecker::UpdateRun run = checker.updateAll();
             QVERIFY(run.storageFailure.startsWith("Could not store the new results of A: "));
+            QVERIFY(!run.anyNew);
+            QVERIFY(run.unstoredNew); // found, not stored: no "nothing new" either
             QVERIFY(checker.hasUnstored());
             QCOMPARE(texts(checker.tasks().at(0)->results()), QStringList{"qt 1"});
             // A second update-all finds nothing new on the page, but still cannot store.
@@ -312,6 +314,49 @@ private slots:
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
                  (QStringList{"qt 1", "qt 2"}));
         QTRY_COMPARE(checker.fetcher().running(), 0);
+    }
+
+    // A change a periodic check found is not lost by an update-all that follows before any other take-over:
+    // it is stored once, announced once, and update-all reports nothing new for it.
+    void backgroundFindingSurvivesUpdateAll()
+    {
+        AppFixture fixture;
+        TestClock clock;
+        server.setPage("/bg-then-all", page({"qt 2"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", "/bg-then-all");
+        }
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
+        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        checker.checkDueTasks();
+        QTRY_COMPARE(checker.fetcher().running() + checker.fetcher().queued(), 0);
+        const TaskChecker::UpdateRun run = checker.updateAll();
+        QVERIFY(run.ran && !run.anyNew);
+        QCOMPARE(found.count(), 1);
+        QCOMPARE(texts(checker.tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
+                 (QStringList{"qt 1", "qt 2"}));
+    }
+
+    // Turning the new-links option on afresh must forget the seen links first; when task.db refuses, the
+    // option stays off and the failure is told.
+    void reportNewLinksNeedsAFreshStart()
+    {
+        AppFixture fixture;
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        {
+            DbFile other(fixture.path("task.db"));
+            QVERIFY(other.exec("BEGIN EXCLUSIVE"));
+            QVERIFY(!checker.setReportNewLinks(true, true));
+            QVERIFY(!checker.reportNewLinks());
+            QVERIFY(!checker.lastError().isEmpty());
+            other.exec("ROLLBACK");
+        }
+        QVERIFY(checker.setReportNewLinks(true, true));
+        QVERIFY(checker.reportNewLinks());
     }
 
     // Creation: the page's failure is reported with the task; quitting ends a wait on a silent page at once.
@@ -357,10 +402,14 @@ private slots:
         AppFixture fixture;
         TaskDatabase db(fixture.path("task.db"));
         TaskChecker checker(db);
+        // An error page's own keyword links are not the page's: the task is created with no results.
+        server.setStatus("/create/none", 404, page({"qt not found"}));
         const TaskChecker::Created missing =
             checker.createTask("Missing", server.url("/create/none").toString(), "qt", 60);
         QCOMPARE(missing.outcome, TaskChecker::Outcome::FetchFailed);
         QCOMPARE(missing.failureReason, QStringLiteral("HTTP 404"));
+        QVERIFY(missing.task->results().isEmpty());
+        QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 0);
         QCOMPARE(checker.tasks().size(), 1);
         QCOMPARE(checker.createTask("Again", server.url("/create/none").toString(), "qt", 60).outcome,
                  TaskChecker::Outcome::Exists);
