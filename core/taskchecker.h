@@ -83,10 +83,10 @@ public:
     bool contains(const Task* task) const;
     void loadTasks();
 
-    // The periodic check run: every task whose frequency has passed since its last check is checked in the
-    // background; its last-update time becomes the time of this check. What the check finds is taken over
-    // when its page arrives (resultsFound). An unreadable last-update time counts as due, one later than
-    // now counts as now.
+    // The periodic check run: every task whose check interval (its frequency, longer after failures: see
+    // checkInterval) has passed since its last check is checked in the background; its last-update time becomes the
+    // time of this check. What the check finds is taken over when its page arrives (resultsFound). An unreadable
+    // last-update time counts as due, one later than now counts as now.
     DueRun checkDueTasks();
     // The moment the task falls due next, by the rule above.
     QDateTime dueTime(const Task* task) const;

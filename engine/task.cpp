@@ -170,7 +170,7 @@ bool Task::runRequest(void (Task::*slot)(QNetworkReply*), bool Task::*done, QNet
             (*keep)->deleteLater();
         *keep = manager;
     }
-    QNetworkReply* reply = manager->get(PageFetch::makeRequest(m_address));
+    QNetworkReply* reply = manager->get(PageFetch::makeRequest(fetchRequest(false)));
     PageFetch::guardBody(reply);
     connect(manager, &QNetworkAccessManager::finished, this, slot);
 
