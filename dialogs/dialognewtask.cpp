@@ -23,12 +23,21 @@ DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::Dial
     ui->lineEditUserAgent->setPlaceholderText(QString::fromLatin1(RequestHeaders::defaultUserAgent()));
     ui->lineEditUserAgent->setMaxLength(RequestHeaders::MaxValueLength);
     // Folded away until asked for: most pages need none of it.
-    ui->widgetAdvanced->setVisible(false);
+    m_advancedMargins = ui->verticalLayoutAdvanced->contentsMargins();
+    showAdvanced(false);
+}
+
+void DialogNewTask::showAdvanced(bool on)
+{
+    ui->widgetAdvanced->setVisible(on);
+    // Folded, only its check box shows: no frame around nothing.
+    ui->groupBoxAdvanced->setFlat(!on);
+    ui->verticalLayoutAdvanced->setContentsMargins(on ? m_advancedMargins : QMargins());
 }
 
 void DialogNewTask::on_groupBoxAdvanced_toggled(bool on)
 {
-    ui->widgetAdvanced->setVisible(on);
+    showAdvanced(on);
     if (on)
         ui->lineEditUserAgent->setFocus();
     adjustSize();

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 #include <QHash>
+#include <QMargins>
 
 namespace Ui {
 class DialogNewTask;
@@ -35,6 +36,8 @@ private slots:
 private:
     // Refuses a User-Agent or header the server could not be sent, with a message; false then.
     bool checkAdvanced();
+    void showAdvanced(bool on);
 
     Ui::DialogNewTask* ui;
+    QMargins m_advancedMargins;
 };
