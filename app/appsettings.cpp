@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/appsettings.h"
 
-#include <QSettings>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -87,24 +85,4 @@ bool AutoStart::remove()
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return true;
     return QFile::remove(path);
-}
-
-bool AppSettings::readBool(const QSettings& settings, const QString& key, bool fallback)
-{
-    const QVariant value = settings.value(key);
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    const QString text = value.toString().trimmed().toLower();
-    if (text == QStringLiteral("true") || text == QStringLiteral("1"))
-        return true;
-    if (text == QStringLiteral("false") || text == QStringLiteral("0"))
-        return false;
-    return fallback;
-}
-
-int AppSettings::readDays(const QSettings& settings, const QString& key, int fallback)
-{
-    bool ok = false;
-    const int days = settings.value(key).toInt(&ok);
-    return ok && days >= 0 ? days : fallback;
 }

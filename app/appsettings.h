@@ -1,21 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/settings.h"
+
 #include <QString>
-
-class QSettings;
-
-// Where the program keeps its options and window state, and its start-at-log-on entry.
-namespace AppSettings {
-inline const QString Organization = QStringLiteral("Orrimbel Studio");
-inline const QString Application = QStringLiteral("Vantrel Monitor");
-
-// Values written by hand or by another program may be anything: what does not read as the expected type
-// gives the fallback, as a missing value does.
-bool readBool(const QSettings& settings, const QString& key, bool fallback);
-// A day count: a whole number of 0 or more, else the fallback.
-int readDays(const QSettings& settings, const QString& key, int fallback);
-} // namespace AppSettings
 
 // The XDG autostart entry that starts the program when the user logs on.
 namespace AutoStart {

@@ -29,7 +29,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSet>
-#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -338,40 +337,26 @@ void MainWindow::bringToFront()
 
 void MainWindow::readSettings()
 {
-    QSettings settings(AppSettings::Organization, AppSettings::Application);
-    settings.beginGroup(QStringLiteral("mainwindow"));
-    if (AppSettings::readBool(settings, QStringLiteral("maximized"), false)) {
+    const WindowState state = settings.windowState();
+    if (state.maximized) {
         showMaximized();
     } else {
-        QSize size = settings.value(QStringLiteral("size"), QSize(800, 600)).toSize();
-        if (!size.isValid() || size.isEmpty())
-            size = QSize(800, 600);
-        resize(size);
+        resize(state.size);
         // A position on no screen (another monitor set-up, or a hand-edited file) would put the window out
         // of sight; it then opens where it opens on a first start.
-        QPoint position = settings.value(QStringLiteral("pos"), QPoint(0, 0)).toPoint();
-        if (!QGuiApplication::screenAt(position))
-            position = QPoint(0, 0);
-        move(position);
+        move(QGuiApplication::screenAt(state.pos) ? state.pos : QPoint(0, 0));
     }
-    ui->mainToolBar->setVisible(AppSettings::readBool(settings, QStringLiteral("toolbar"), true));
-    ui->splitter->restoreState(settings.value(QStringLiteral("splitter")).toByteArray());
-    ui->splitter_2->restoreState(settings.value(QStringLiteral("splitter2")).toByteArray());
-    settings.endGroup();
+    ui->mainToolBar->setVisible(state.toolbar);
+    ui->splitter->restoreState(state.splitter);
+    ui->splitter_2->restoreState(state.splitter2);
 }
 
 void MainWindow::writeSettings()
 {
-    QSettings settings(AppSettings::Organization, AppSettings::Application);
-    settings.beginGroup(QStringLiteral("mainwindow"));
-    settings.setValue(QStringLiteral("pos"), pos());
-    settings.setValue(QStringLiteral("size"), size());
-    settings.setValue(QStringLiteral("maximized"), isMaximized());
-    settings.setValue(QStringLiteral("splitter"), ui->splitter->saveState());
-    settings.setValue(QStringLiteral("splitter2"), ui->splitter_2->saveState());
-    // The user's choice, not whether the window happens to be visible (it may be hidden in the tray).
-    settings.setValue(QStringLiteral("toolbar"), !ui->mainToolBar->isHidden());
-    settings.endGroup();
+    // The toolbar as the user chose it, not whether it happens to be visible (the window may be hidden in
+    // the tray).
+    settings.setWindowState(WindowState{pos(), size(), isMaximized(), !ui->mainToolBar->isHidden(),
+                                        ui->splitter->saveState(), ui->splitter_2->saveState()});
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -403,16 +388,11 @@ void MainWindow::on_actionShow_grid_triggered()
 
 void MainWindow::readOptions()
 {
-    QSettings settings(AppSettings::Organization, AppSettings::Application);
-    settings.beginGroup(QStringLiteral("options"));
-    if (AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), false)) {
-        const int days = AppSettings::readDays(settings, QStringLiteral("delete_days"), 14);
-        if (!core.removeOldResults(days))
-            showStartupFailure(
-                tr("Could not delete the old results: %1. They are kept until the next start.").arg(core.lastError()));
-    }
-    core.setReportNewLinks(AppSettings::readBool(settings, QStringLiteral("report_new_links"), false));
-    settings.endGroup();
+    const Options options = settings.options();
+    if (options.autoDelete && !core.removeOldResults(options.deleteDays))
+        showStartupFailure(
+            tr("Could not delete the old results: %1. They are kept until the next start.").arg(core.lastError()));
+    core.setReportNewLinks(options.reportNewLinks);
 }
 
 void MainWindow::showStartupFailure(const QString& message)
@@ -428,39 +408,25 @@ void MainWindow::on_action_Options_triggered()
 {
     if (commandRunning())
         return;
-    DialogOption dialog(this);
+    DialogOption dialog(settings.options(), this);
     if (dialog.exec() != QDialog::Accepted || commandRunning())
         return;
+    Options options = dialog.options();
     // Turned on, new links are reported from each task's next check on; it first records what is there.
-    bool reportNewLinks = dialog.isReportNewLinks();
     QString failure;
-    if (!core.setReportNewLinks(reportNewLinks, reportNewLinks && !core.reportNewLinks())) {
+    if (!core.setReportNewLinks(options.reportNewLinks, options.reportNewLinks && !core.reportNewLinks())) {
         failure = tr("Could not turn on reporting new links: %1").arg(core.lastError());
-        reportNewLinks = false;
+        options.reportNewLinks = false;
     }
-    {
-        QSettings settings(AppSettings::Organization, AppSettings::Application);
-        settings.beginGroup(QStringLiteral("options"));
-        settings.setValue(QStringLiteral("is_auto_run"), dialog.isAutoRun());
-        settings.setValue(QStringLiteral("is_auto_delete"), dialog.isAutoDelete());
-        settings.setValue(QStringLiteral("delete_days"), dialog.deleteDays());
-        settings.setValue(QStringLiteral("report_new_links"), reportNewLinks);
-        settings.endGroup();
-        settings.sync();
-        if (settings.status() != QSettings::NoError)
-            statusBar()->showMessage(tr("The options could not be saved."));
-    }
-    updateAutoRun();
+    if (!settings.setOptions(options))
+        statusBar()->showMessage(tr("The options could not be saved."));
+    updateAutoRun(options.autoRun);
     if (!failure.isEmpty())
         statusBar()->showMessage(failure);
 }
 
-void MainWindow::updateAutoRun()
+void MainWindow::updateAutoRun(bool autoRun)
 {
-    QSettings settings(AppSettings::Organization, AppSettings::Application);
-    settings.beginGroup(QStringLiteral("options"));
-    const bool autoRun = AppSettings::readBool(settings, QStringLiteral("is_auto_run"), false);
-    settings.endGroup();
     // task.db is opened from the folder the program was started in: the log-on start must use the same one.
     const bool ok = autoRun ? AutoStart::install(QCoreApplication::applicationFilePath(), QDir::currentPath())
                             : AutoStart::remove();

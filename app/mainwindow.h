@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/settings.h"
 #include "core/taskchecker.h"
 #include "engine/task.h"
 #include "storage/taskdatabase.h"
@@ -98,7 +99,7 @@ private:
     void readSettings();
     void writeSettings();
     void readOptions();
-    void updateAutoRun();
+    void updateAutoRun(bool autoRun);
     void loadTaskList();
     // False when the program is quitting.
     bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
@@ -128,6 +129,7 @@ private:
     bool pendingHadTask = false;   // whether a task was selected then
     bool closed = false;           // the window state was written by closing
     int checkIntervalMs = 60000;
+    Settings settings;
     TaskDatabase db;
     TaskChecker core{db};
     Task::ResultList latestResults;

@@ -2,23 +2,14 @@
 #include "dialogs/dialogoption.h"
 #include "ui_dialogoption.h"
 
-#include "app/appsettings.h"
-
-#include <QSettings>
-
-DialogOption::DialogOption(QWidget* parent) : QDialog(parent), ui(new Ui::DialogOption)
+DialogOption::DialogOption(const Options& options, QWidget* parent) : QDialog(parent), ui(new Ui::DialogOption)
 {
     ui->setupUi(this);
-
     // The spin box clamps a day count edited outside the program to 7..31.
-    QSettings settings(AppSettings::Organization, AppSettings::Application);
-    settings.beginGroup(QStringLiteral("options"));
-    // Values that do not read as what they should be show as the defaults, as start-up reads them.
-    ui->checkBoxAutoDelete->setChecked(AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), false));
-    ui->checkBoxAutorun->setChecked(AppSettings::readBool(settings, QStringLiteral("is_auto_run"), false));
-    ui->spinBoxDays->setValue(AppSettings::readDays(settings, QStringLiteral("delete_days"), 14));
-    ui->checkBoxReportNewLinks->setChecked(AppSettings::readBool(settings, QStringLiteral("report_new_links"), false));
-    settings.endGroup();
+    ui->checkBoxAutoDelete->setChecked(options.autoDelete);
+    ui->checkBoxAutorun->setChecked(options.autoRun);
+    ui->spinBoxDays->setValue(options.deleteDays);
+    ui->checkBoxReportNewLinks->setChecked(options.reportNewLinks);
 }
 
 DialogOption::~DialogOption()
@@ -51,6 +42,11 @@ int DialogOption::deleteDays() const
 bool DialogOption::isReportNewLinks() const
 {
     return ui->checkBoxReportNewLinks->isChecked();
+}
+
+Options DialogOption::options() const
+{
+    return Options{isAutoRun(), isAutoDelete(), deleteDays(), isReportNewLinks()};
 }
 
 void DialogOption::on_pushButtonOk_clicked()

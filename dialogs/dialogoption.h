@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/settings.h"
+
 #include <QDialog>
 
 namespace Ui {
@@ -12,13 +14,15 @@ class DialogOption : public QDialog
     Q_OBJECT
 
 public:
-    explicit DialogOption(QWidget* parent = nullptr);
+    // Shows the given options; options() gives them back as the user left them.
+    explicit DialogOption(const Options& options, QWidget* parent = nullptr);
     ~DialogOption() override;
 
     bool isAutoRun() const;
     bool isAutoDelete() const;
     int deleteDays() const;
     bool isReportNewLinks() const;
+    Options options() const;
 
 protected:
     void changeEvent(QEvent* event) override;

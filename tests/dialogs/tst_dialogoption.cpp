@@ -98,7 +98,7 @@ void TestDialogOption::shownValues()
             settings.setValue("report_new_links", reportNewLinks);
     }
 
-    DialogOption dialog;
+    DialogOption dialog(Settings().options());
     QCOMPARE(dialog.findChild<QCheckBox*>("checkBoxAutoDelete")->isChecked(), shownAutoDelete);
     QCOMPARE(dialog.findChild<QCheckBox*>("checkBoxAutorun")->isChecked(), shownAutoRun);
     QCOMPARE(dialog.findChild<QSpinBox*>("spinBoxDays")->value(), shownDays);
@@ -111,7 +111,7 @@ void TestDialogOption::shownValues()
 
 void TestDialogOption::okAcceptsWithTheShownValues()
 {
-    DialogOption dialog;
+    DialogOption dialog(Settings().options());
     dialog.show();
     dialog.findChild<QCheckBox*>("checkBoxAutorun")->click();
     dialog.findChild<QSpinBox*>("spinBoxDays")->setValue(21);
@@ -136,7 +136,7 @@ void TestDialogOption::cancelWritesNothing()
     }
     const auto before = stored();
 
-    DialogOption dialog;
+    DialogOption dialog(Settings().options());
     dialog.show();
     dialog.findChild<QCheckBox*>("checkBoxAutorun")->click();
     dialog.findChild<QCheckBox*>("checkBoxAutoDelete")->click();
@@ -150,7 +150,7 @@ void TestDialogOption::cancelWritesNothing()
 
 void TestDialogOption::tabOrder()
 {
-    DialogOption dialog;
+    DialogOption dialog(Settings().options());
     const QStringList expected = {"checkBoxAutorun",  "checkBoxAutoDelete", "spinBoxDays", "checkBoxReportNewLinks",
                                   "pushButtonCancel", "pushButtonOk",       "tabWidget"};
     // Walk the focus chain from the first field; a stop inside a compound widget (the tab bar of the

@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/settings.h"
+
+#include <QSettings>
+
+namespace {
+const QString OptionsGroup = QStringLiteral("options");
+const QString WindowGroup = QStringLiteral("mainwindow");
+} // namespace
+
+bool AppSettings::readBool(const QSettings& settings, const QString& key, bool fallback)
+{
+    const QVariant value = settings.value(key);
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    const QString text = value.toString().trimmed().toLower();
+    if (text == QStringLiteral("true") || text == QStringLiteral("1"))
+        return true;
+    if (text == QStringLiteral("false") || text == QStringLiteral("0"))
+        return false;
+    return fallback;
+}
+
+int AppSettings::readDays(const QSettings& settings, const QString& key, int fallback)
+{
+    bool ok = false;
+    const int days = settings.value(key).toInt(&ok);
+    return ok && days >= 0 ? days : fallback;
+}
+
+Options Settings::options() const
+{
+    QSettings settings(AppSettings::Organization, AppSettings::Application);
+    settings.beginGroup(OptionsGroup);
+    const Options defaults;
+    Options read;
+    read.autoRun = AppSettings::readBool(settings, QStringLiteral("is_auto_run"), defaults.autoRun);
+    read.autoDelete = AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), defaults.autoDelete);
+    read.deleteDays = AppSettings::readDays(settings, QStringLiteral("delete_days"), defaults.deleteDays);
+    read.reportNewLinks = AppSettings::readBool(settings, QStringLiteral("report_new_links"), defaults.reportNewLinks);
+    return read;
+}
+
+bool Settings::setOptions(const Options& options)
+{
+    QSettings settings(AppSettings::Organization, AppSettings::Application);
+    settings.beginGroup(OptionsGroup);
+    settings.setValue(QStringLiteral("is_auto_run"), options.autoRun);
+    settings.setValue(QStringLiteral("is_auto_delete"), options.autoDelete);
+    settings.setValue(QStringLiteral("delete_days"), options.deleteDays);
+    settings.setValue(QStringLiteral("report_new_links"), options.reportNewLinks);
+    settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+WindowState Settings::windowState() const
+{
+    QSettings settings(AppSettings::Organization, AppSettings::Application);
+    settings.beginGroup(WindowGroup);
+    const WindowState defaults;
+    WindowState read;
+    read.maximized = AppSettings::readBool(settings, QStringLiteral("maximized"), defaults.maximized);
+    read.size = settings.value(QStringLiteral("size"), defaults.size).toSize();
+    if (!read.size.isValid() || read.size.isEmpty())
+        read.size = defaults.size;
+    read.pos = settings.value(QStringLiteral("pos"), defaults.pos).toPoint();
+    read.toolbar = AppSettings::readBool(settings, QStringLiteral("toolbar"), defaults.toolbar);
+    read.splitter = settings.value(QStringLiteral("splitter")).toByteArray();
+    read.splitter2 = settings.value(QStringLiteral("splitter2")).toByteArray();
+    return read;
+}
+
+void Settings::setWindowState(const WindowState& state)
+{
+    QSettings settings(AppSettings::Organization, AppSettings::Application);
+    settings.beginGroup(WindowGroup);
+    settings.setValue(QStringLiteral("pos"), state.pos);
+    settings.setValue(QStringLiteral("size"), state.size);
+    settings.setValue(QStringLiteral("maximized"), state.maximized);
+    settings.setValue(QStringLiteral("splitter"), state.splitter);
+    settings.setValue(QStringLiteral("splitter2"), state.splitter2);
+    settings.setValue(QStringLiteral("toolbar"), state.toolbar);
+}

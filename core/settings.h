@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+
+class QSettings;
+
+namespace AppSettings {
+// Where the program keeps its options and window state.
+inline const QString Organization = QStringLiteral("Orrimbel Studio");
+inline const QString Application = QStringLiteral("Vantrel Monitor");
+
+// Values written by hand or by another program may be anything: what does not read as the expected type
+// gives the fallback, as a missing value does.
+bool readBool(const QSettings& settings, const QString& key, bool fallback);
+// A day count: a whole number of 0 or more, else the fallback.
+int readDays(const QSettings& settings, const QString& key, int fallback);
+} // namespace AppSettings
+
+// The options the user sets in the options dialog (group "options").
+struct Options
+{
+    bool autoRun = false;        // is_auto_run
+    bool autoDelete = false;     // is_auto_delete
+    int deleteDays = 14;         // delete_days, as stored (the dialog shows it within 7..31)
+    bool reportNewLinks = false; // report_new_links
+};
+
+// How the main window was left (group "mainwindow").
+struct WindowState
+{
+    QPoint pos{0, 0};
+    QSize size{800, 600};
+    bool maximized = false;
+    bool toolbar = true;
+    QByteArray splitter;
+    QByteArray splitter2;
+};
+
+// The one reader and writer of the settings file: every key, group and default is written here once.
+class Settings
+{
+public:
+    Options options() const;
+    // False when the file could not be written.
+    bool setOptions(const Options& options);
+    WindowState windowState() const;
+    void setWindowState(const WindowState& state);
+};
