@@ -98,8 +98,9 @@ int runChild(quint16 port, int pages, qint64 bytes, qint64 limit)
     }
     QTimer::singleShot(300000, qApp, &QCoreApplication::quit); // bounded in any case
     QCoreApplication::exec();
-    std::printf("%lld %lld %d\n", static_cast<long long>(clock.elapsed()),
-                static_cast<long long>(ProcStatus::peakResidentKb()), whole);
+    std::printf("%lld %lld %d %lld\n", static_cast<long long>(clock.elapsed()),
+                static_cast<long long>(ProcStatus::peakResidentKb()), whole,
+                static_cast<long long>(fetcher.peakHeldBytes() / 1024));
     return 0;
 }
 } // namespace
@@ -127,7 +128,7 @@ int main(int argc, char** argv)
     }
     std::printf("%d pages of %lld MB on %d loopback hosts, answering after %d ms\n", pages,
                 static_cast<long long>(megabytes), Hosts, DelayMs);
-    std::printf("%-28s %10s %14s %12s\n", "way", "time ms", "peak RSS MB", "pages whole");
+    std::printf("%-28s %10s %14s %14s %12s\n", "way", "time ms", "peak RSS MB", "peak held MB", "pages whole");
     struct Way
     {
         const char* name;
@@ -149,13 +150,13 @@ int main(int argc, char** argv)
         if (child.state() != QProcess::NotRunning)
             loop.exec();
         const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
-        if (figures.size() != 3) {
+        if (figures.size() != 4) {
             std::fprintf(stderr, "%s: the child gave no figures\n", way.name);
             return 1;
         }
         peaks[index++] = figures.at(1).toDouble() / 1024;
-        std::printf("%-28s %10s %14.0f %9s/%d\n", way.name, figures.at(0).constData(), figures.at(1).toDouble() / 1024,
-                    figures.at(2).constData(), pages);
+        std::printf("%-28s %10s %14.0f %14.0f %9s/%d\n", way.name, figures.at(0).constData(),
+                    figures.at(1).toDouble() / 1024, figures.at(3).toDouble() / 1024, figures.at(2).constData(), pages);
     }
     std::printf("peak memory, unbounded / bounded: %.1fx\n", peaks[1] / peaks[0]);
     return 0;
