@@ -779,7 +779,7 @@ void MainWindow::on_action_New_Task_triggered()
     renderer.probeEngine();
     if (dialog.exec() != QDialog::Accepted || commandRunning())
         return;
-    QHash<QString, QString> options;
+    QHash<QString, QString> options = dialog.taskOptions();
     if (dialog.runScripts())
         options.insert(Task::scriptsOption(), QStringLiteral("1"));
     DialogProgress progress(this);
@@ -839,8 +839,17 @@ void MainWindow::markCheckState(Task* task)
         item->setToolTip(0, QString());
     } else {
         item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
-        item->setToolTip(0, tr("The last check failed: %1").arg(failure));
+        item->setToolTip(0, failureToolTip(task));
     }
+}
+
+QString MainWindow::failureToolTip(const Task* task) const
+{
+    // The reason is the network's or the server's word; request headers never appear in it.
+    const int inRow = core.failuresInRow(task);
+    const QString checks = inRow == 1 ? tr("The last check failed") : tr("The last %1 checks failed").arg(inRow);
+    return tr("%1: %2\nNext try: %3")
+        .arg(checks, core.checkFailure(task), QLocale().toString(core.dueTime(task), QLocale::ShortFormat));
 }
 
 // ---- removing ----

@@ -3,12 +3,13 @@
 
 #include "engine/task.h"
 
-void PageSource::get(const Task& task, QObject* context, PageFetcher::Callback done, PageFetcher::Priority priority)
+void PageSource::get(const Task& task, bool conditional, QObject* context, PageFetcher::Callback done,
+                     PageFetcher::Priority priority)
 {
     if (task.runsScripts())
         m_renderer.render(task.address(), context, std::move(done));
     else
-        m_fetcher.fetch(task.address(), context, std::move(done), priority);
+        m_fetcher.fetch(task.fetchRequest(conditional), context, std::move(done), priority);
 }
 
 void PageSource::abortAll()

@@ -14,7 +14,9 @@ class PageSource
 public:
     PageSource(PageFetcher& fetcher, PageRenderRunner& renderer) : m_fetcher(fetcher), m_renderer(renderer) {}
 
-    void get(const Task& task, QObject* context, PageFetcher::Callback done,
+    // conditional: a download asks with the validators of the page as last read (a render always loads the
+    // whole page).
+    void get(const Task& task, bool conditional, QObject* context, PageFetcher::Callback done,
              PageFetcher::Priority priority = PageFetcher::Priority::Waited);
     // Ends every download and render at once; no callback runs for any of them.
     void abortAll();

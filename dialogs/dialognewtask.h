@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <QMargins>
 #include <QString>
 
 namespace Ui {
@@ -24,6 +26,9 @@ public:
     bool runScripts() const;
     // Where the renderer is not installed the choice is not offered; why says what to install.
     void setScriptsAvailable(bool available, const QString& why = {});
+    // The options of the "Advanced" part, by their names in task.db (empty values left out); only what
+    // passed the checks of Ok.
+    QHash<QString, QString> taskOptions() const;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -31,8 +36,14 @@ protected:
 private slots:
     void on_pushButtonOk_clicked();
     void on_pushButtonCancel_clicked();
+    void on_groupBoxAdvanced_toggled(bool on);
 
 private:
+    // Refuses a User-Agent or header the server could not be sent, with a message; false then.
+    bool checkAdvanced();
+    void showAdvanced(bool on);
+
     Ui::DialogNewTask* ui;
     QString m_scriptsToolTip; // what the box says while it is offered
+    QMargins m_advancedMargins;
 };

@@ -760,7 +760,10 @@ bool TaskDatabase::separateSharedTaskIds()
                 !runStatement(
                     QStringLiteral(
                         "INSERT INTO seen_links(taskid, link) SELECT ?, link FROM seen_links WHERE taskid = ?"),
-                    {newId, taskId}))
+                    {newId, taskId}) ||
+                !runStatement(QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) "
+                                             "SELECT ?, name, value FROM task_options WHERE task_id = ?"),
+                              {newId, taskId}))
                 return false;
         }
     }
