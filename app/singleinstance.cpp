@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/singleinstance.h"
 
-#include "engine/logging.h"
+#include "app/logging.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -110,7 +110,7 @@ SingleInstance::LockResult SingleInstance::tryLock()
     // The process id is for people looking at the file; the lock itself is the flock.
     const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
     if (::ftruncate(fd, 0) != 0 || ::write(fd, pid.constData(), size_t(pid.size())) != pid.size())
-        qCDebug(lcVantrel) << "cannot write the process id into" << lockFilePath;
+        qCDebug(lcApp) << "cannot write the process id into" << lockFilePath;
     lockFd = fd;
     return LockResult::Taken;
 }
@@ -259,7 +259,7 @@ void SingleInstance::listen()
                     client->abort();
                     return;
                 }
-                qCDebug(lcVantrel) << "a later start asked for the window";
+                qCDebug(lcApp) << "a later start asked for the window";
                 // The answer is on its way before the window is raised: should the program end right
                 // after, the later start still learns that it was heard.
                 client->write(Answer);
