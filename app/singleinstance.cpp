@@ -88,7 +88,7 @@ SingleInstance::LockResult SingleInstance::tryLock()
     // the program has ended.
     const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        qWarning("Cannot open the lock file %s: %s", native.constData(), std::strerror(errno));
+        qCWarning(lcApp, "Cannot open the lock file %s: %s", native.constData(), std::strerror(errno));
         return LockResult::Unwritable;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -96,7 +96,7 @@ SingleInstance::LockResult SingleInstance::tryLock()
         ::close(fd);
         if (error == EWOULDBLOCK)
             return LockResult::Held;
-        qWarning("Cannot lock %s: %s", native.constData(), std::strerror(error));
+        qCWarning(lcApp, "Cannot lock %s: %s", native.constData(), std::strerror(error));
         return LockResult::Unwritable;
     }
     // The file may have been removed or replaced between open and flock; then the lock guards nothing
@@ -137,8 +137,8 @@ SingleInstance::Outcome SingleInstance::start()
             QTimer::singleShot(0, this, &SingleInstance::listen);
             return Outcome::Primary;
         case LockResult::Unwritable:
-            qWarning("No lock file can be written for %s; another start on it is not detected.",
-                     qPrintable(databasePath));
+            qCWarning(lcApp, "No lock file can be written for %s; another start on it is not detected.",
+                      qPrintable(databasePath));
             return Outcome::Primary;
         case LockResult::Held:
             break;
@@ -242,7 +242,8 @@ void SingleInstance::listen()
     server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(socketPath)) {
-        qWarning("Cannot listen for later starts at %s: %s", qPrintable(socketPath), qPrintable(server->errorString()));
+        qCWarning(lcApp, "Cannot listen for later starts at %s: %s", qPrintable(socketPath),
+                  qPrintable(server->errorString()));
         return;
     }
     connect(server, &QLocalServer::newConnection, this, [this] {
