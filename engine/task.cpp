@@ -123,12 +123,8 @@ Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const 
 {
     ResultList found;
     forEachMatchingLink(page, base, m_grabText, [&](const QString& link, QStringView text) {
-        auto record = ResultPtr::create();
-        record->taskId = m_taskId;
-        record->date = today;
-        record->text = text.toString();
-        record->link = link;
-        found.append(record);
+        // Every field given, so the record's default date (a clock read) is not evaluated.
+        found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
     });
     return found;
 }
@@ -174,12 +170,7 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
         const QString& text = found[link];
         const auto known = knownLinks.constFind(link);
         if (!held.value(link) && (known == knownLinks.constEnd() || *known != text)) {
-            auto record = ResultPtr::create();
-            record->taskId = m_taskId;
-            record->date = today;
-            record->text = text;
-            record->link = link;
-            fresh.append(record);
+            fresh.append(ResultPtr::create(TaskResult{m_taskId, today, text, link, StateNew}));
         }
         // A text a stored result holds is never reported, so only other texts need remembering: 200 tasks of
         // a thousand unchanged links would otherwise keep every link and text of every page in memory.
