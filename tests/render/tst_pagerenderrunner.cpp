@@ -85,7 +85,7 @@ private slots:
         QCOMPARE(page->status, 200);
         QCOMPARE(page->url, server.url("/built"));
         Task task(1, "t", server.url("/built").toString(), QStringLiteral("café"), 60);
-        const Task::ResultList results = task.resultsOfPage(*page);
+        const Task::ResultList results = task.resultsOfPage(*page, QDate::currentDate());
         QCOMPARE(results.size(), 1);
         QCOMPARE(results[0]->link, server.url("/offer/7").toString());
         QCOMPARE(results[0]->text, QStringLiteral("Offer: café"));
