@@ -211,6 +211,36 @@ private slots:
         window.close();
     }
 
+    // Ctrl+D removes every selected row, and the count shown is what is left; the rows are one line high
+    // and carry the full text and link as tooltip.
+    void removeSelectedResults()
+    {
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path(QStringLiteral("task.db")));
+            file.addTask(0, QStringLiteral("News"), QStringLiteral("http://127.0.0.1:1/news.html"),
+                         QStringLiteral("qt"));
+            for (int i = 0; i < 8; ++i)
+                file.addResult(0, QStringLiteral("01/0%1/2009").arg(i + 1), QStringLiteral("qt %1").arg(i),
+                               QStringLiteral("http://a/%1").arg(i));
+        }
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QVERIFY(showAndWait(window));
+        auto* results = window.findChild<QTableView*>("tableWidget");
+        QVERIFY(results->rowHeight(0) < 2 * results->fontMetrics().height());
+        QCOMPARE(Views::at(results, 0, 3).data(Qt::ToolTipRole).toString(), QStringLiteral("http://a/7"));
+        QVERIFY(focusOn(results));
+        results->selectionModel()->select(QItemSelection(Views::at(results, 1, 0), Views::at(results, 5, 3)),
+                                          QItemSelectionModel::ClearAndSelect);
+        QTest::keyClick(results, Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(rowTexts(results, 2), (QStringList{"qt 7", "qt 1", "qt 0"}));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 3"));
+        DbFile file(fixture.path(QStringLiteral("task.db")));
+        QCOMPARE(file.count(QStringLiteral("results")), 3);
+        window.close();
+    }
+
     void removeTask()
     {
         AppFixture fixture;
