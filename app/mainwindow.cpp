@@ -567,15 +567,17 @@ void MainWindow::on_action_New_Task_triggered()
     DialogProgress progress(this);
     progress.show();
     setDisabled(true);
-    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency()))
+    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency(),
+                    dialog.taskOptions()))
         return; // quitting
     setDisabled(false);
     progress.close();
 }
 
-bool MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency)
+bool MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                            const QHash<QString, QString>& options)
 {
-    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency);
+    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency, options);
     switch (created.outcome) {
     case TaskChecker::Outcome::Exists:
         // The progress popup grabs the input while it shows; the question must get it instead.

@@ -3,6 +3,7 @@
 
 #include "engine/task.h"
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 
@@ -98,7 +99,8 @@ private:
     void writeSettings();
     void updateAutoRun(bool autoRun);
     // False when the program is quitting.
-    bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                    const QHash<QString, QString>& options = {});
     void announceResults(Task* task);
     void showNoTaskSelected();
     void removeTask(Task* task);

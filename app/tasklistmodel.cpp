@@ -5,6 +5,7 @@
 #include "engine/task.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QStyle>
 
 TaskListModel::TaskListModel(TaskChecker& core, QObject* parent)
@@ -33,10 +34,8 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
         return task->name();
     case Qt::DecorationRole:
         return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
-    case Qt::ToolTipRole: {
-        const QString failure = core.checkFailure(task);
-        return failure.isEmpty() ? QVariant() : QVariant(tr("The last check failed: %1").arg(failure));
-    }
+    case Qt::ToolTipRole:
+        return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(failureToolTip(task));
     default:
         return {};
     }
@@ -51,6 +50,15 @@ QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
     return {};
+}
+
+QString TaskListModel::failureToolTip(const Task* task) const
+{
+    // The reason is the network's or the server's word; request headers never appear in it.
+    const int inRow = core.failuresInRow(task);
+    const QString checks = inRow == 1 ? tr("The last check failed") : tr("The last %1 checks failed").arg(inRow);
+    return tr("%1: %2\nNext try: %3")
+        .arg(checks, core.checkFailure(task), QLocale().toString(core.dueTime(task), QLocale::ShortFormat));
 }
 
 Task* TaskListModel::task(const QModelIndex& index) const

@@ -30,6 +30,8 @@ private:
     void append(Task* task);
     void remove(Task* task);
     void checkStateChanged(Task* task);
+    // How many checks failed in a row, the last reason, the next try.
+    QString failureToolTip(const Task* task) const;
 
     TaskChecker& core;
     QList<Task*> tasks;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <QMargins>
 
 namespace Ui {
 class DialogNewTask;
@@ -19,6 +21,9 @@ public:
     QString webAddress() const;
     QString grabText() const;
     int frequency() const;
+    // The options of the "Advanced" part, by their names in task.db (empty values left out); only what
+    // passed the checks of Ok.
+    QHash<QString, QString> taskOptions() const;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -26,7 +31,13 @@ protected:
 private slots:
     void on_pushButtonOk_clicked();
     void on_pushButtonCancel_clicked();
+    void on_groupBoxAdvanced_toggled(bool on);
 
 private:
+    // Refuses a User-Agent or header the server could not be sent, with a message; false then.
+    bool checkAdvanced();
+    void showAdvanced(bool on);
+
     Ui::DialogNewTask* ui;
+    QMargins m_advancedMargins;
 };

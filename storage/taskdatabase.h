@@ -5,6 +5,7 @@
 #include "engine/task.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QSqlDatabase>
@@ -87,6 +88,11 @@ public:
     // Forgets every recorded link, so that every task starts afresh at its next check.
     bool removeAllSeenLinks();
 
+    // A task's options by name; empty when it has none. std::nullopt when the file could not be read.
+    std::optional<QHash<QString, QString>> taskOptions(int taskId);
+    // Sets (or, with an empty value, removes) one option of the task, in one statement.
+    bool setTaskOption(int taskId, const QString& name, const QString& value);
+
 private:
     // Both replaceTaskResults; the seen links are left alone when seen is null.
     bool replaceResults(int taskId, const Task::ResultList& results, const QStringList* seen);
@@ -105,6 +111,9 @@ private:
     std::optional<QSet<QString>> readSeenLinks(int taskId);
     bool deleteSeenLinksOf(int taskId);
     bool writeSeenChanges(const QList<TaskChange>& changes);
+    // Option rows, inside the caller's transaction.
+    bool deleteOptionsOf(int taskId);
+    bool writeOptions(int taskId, const QHash<QString, QString>& options);
 
     bool ensureOpen();
     bool prepare(QSqlQuery& query, const QString& statement);
