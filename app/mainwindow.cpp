@@ -57,8 +57,10 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     });
 
     // The first task is shown at start.
-    if (taskModel->rowCount() > 0)
+    if (taskModel->rowCount() > 0) {
+        qCDebug(lcVantrel) << "tasks loaded:" << taskModel->rowCount();
         ui->treeWidgetTaskList->setCurrentIndex(taskModel->index(0, 0));
+    }
     showTask();
 
     // Every action of the window and the tray exists by now: each of them ends a started stroke.
