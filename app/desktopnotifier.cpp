@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/desktopnotifier.h"
 
-#include "engine/logging.h"
+#include "app/logging.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -30,7 +30,7 @@ QDBusConnection DesktopNotifier::sessionBus()
 void DesktopNotifier::notify(const QString& title, const QString& text, int timeoutMs)
 {
     if (!bus.isConnected()) {
-        qCDebug(lcVantrel) << "no session bus for the notification" << title;
+        qCDebug(lcApp) << "no session bus for the notification" << title;
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
@@ -42,7 +42,7 @@ void DesktopNotifier::notify(const QString& title, const QString& text, int time
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, title](QDBusPendingCallWatcher* done) {
         --pending;
         if (done->isError())
-            qCDebug(lcVantrel) << "notification" << title << "not shown:" << done->error().message();
+            qCDebug(lcApp) << "notification" << title << "not shown:" << done->error().message();
         done->deleteLater();
     });
 }

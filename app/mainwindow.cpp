@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/appsettings.h"
+#include "app/logging.h"
 #include "app/resultlink.h"
 #include "app/resulttablemodel.h"
 #include "app/sharedstroke.h"
@@ -15,7 +16,6 @@
 #include "dialogs/dialognewtask.h"
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
-#include "engine/logging.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -58,7 +58,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
 
     // The first task is shown at start.
     if (taskModel->rowCount() > 0) {
-        qCDebug(lcVantrel) << "tasks loaded:" << taskModel->rowCount();
+        qCDebug(lcApp) << "tasks loaded:" << taskModel->rowCount();
         ui->treeWidgetTaskList->setCurrentIndex(taskModel->index(0, 0));
     }
     showTask();
@@ -462,7 +462,7 @@ void MainWindow::checkTask()
 {
     if (core.tasks().isEmpty())
         return;
-    qCDebug(lcVantrel) << "timer test";
+    qCDebug(lcApp) << "timer test";
     checkTimer->stop();
     core.checkDueTasks();
     checkTimer->start(checkIntervalMs);

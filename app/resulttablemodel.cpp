@@ -6,8 +6,6 @@
 #include "engine/tools.h"
 
 namespace {
-const QString DateFormat = QStringLiteral("MM/dd/yyyy");
-
 struct Header
 {
     const char* text;
@@ -60,7 +58,7 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const
     switch (index.column()) {
     case DateColumn:
         if (role == Qt::DisplayRole)
-            return result.date.toString(DateFormat);
+            return result.date.toString(TaskDateFormat);
         // By the date itself, and within one date in the task's order (newest found first), so that a
         // descending sort lists the newest first.
         if (role == SortRole)

@@ -4,7 +4,6 @@
 #include "app/mainwindow.h"
 #include "app/trayicon.h"
 #include "engine/pagefetch.h"
-#include "engine/taskthread.h"
 #include "tests/app/appfixture.h"
 #include "tests/support/testserver.h"
 
@@ -72,8 +71,6 @@ private slots:
         QVERIFY(server.listen());
         PageFetch::setTransferTimeout(2000);
     }
-
-    void cleanup() { QTRY_COMPARE(TaskThread::runningCount(), 0); }
 
     void createTask()
     {
@@ -249,7 +246,7 @@ private slots:
         Task* task = window.taskList().at(1);
         task->setLastUpdate(QDateTime::currentDateTime().addDays(-1).toString(Qt::ISODate));
         window.checkTask();
-        QTRY_COMPARE(TaskThread::runningCount(), 0);
+        QTRY_COMPARE(window.checker().fetcher().running() + window.checker().fetcher().queued(), 0);
         QCOMPARE(task->results().size(), changed ? 2 : 1);
         QCOMPARE(file.count("results"), changed ? 4 : 3);
     }
@@ -291,7 +288,7 @@ private slots:
         QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 0 ORDER BY id"),
                  (QStringList{"qt item", "qt item changed"}));
         QCOMPARE(Views::rows(window.findChild<QTableView*>("tableWidget")), 2);
-        QTRY_COMPARE(TaskThread::runningCount(), 0);
+        QTRY_COMPARE(window.checker().fetcher().running() + window.checker().fetcher().queued(), 0);
     }
 
     void trayHidesAndRestores()
