@@ -34,7 +34,7 @@ else
     program=$(realpath "$1")
     servedir=$(realpath "$2")
     work=$(mktemp -d)
-    trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+    trap 'kill $(jobs -p) 2>/dev/null || true; [ -n "${E2E_KEEP:-}" ] || rm -rf "$work"' EXIT
     mkdir -p "$work/site" "$work/run" "$work/config"
     export XDG_CONFIG_HOME="$work/config"
 fi
@@ -105,6 +105,7 @@ if [ -n "${phase:-}" ]; then
     exit 0
 fi
 export work program address port
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --phase session
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --phase second_start
+# A start number of its own, so two runs at once (other checkouts on this machine) do not pick one display.
+xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1280x1024x24" bash "$0" --phase session
+xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1280x1024x24" bash "$0" --phase second_start
 echo "e2e: 1 passed, 0 failed"
