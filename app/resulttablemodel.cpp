@@ -59,10 +59,10 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const
     case DateColumn:
         if (role == Qt::DisplayRole)
             return result.date.toString(TaskDateFormat);
-        // By the date itself, and within one date in the task's order (newest found first), so that a
-        // descending sort lists the newest first.
+        // By the date itself, and within one date by the order found, so that a descending sort lists the
+        // newest first (also for results found while the program runs, which the task's list appends).
         if (role == SortRole)
-            return (qint64(result.date.toJulianDay()) << 32) - index.row();
+            return (qint64(result.date.toJulianDay()) << 40) + (result.found & ((qint64(1) << 40) - 1));
         break;
     case StateColumn:
         if (role == Qt::DecorationRole)

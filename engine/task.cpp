@@ -7,6 +7,7 @@
 #include "engine/seenlinks.h"
 #include "engine/tools.h"
 
+#include <atomic>
 #include <optional>
 
 namespace {
@@ -236,4 +237,20 @@ bool Task::takeUpdatePage(const FetchedPage& page, const QDate& today)
     m_updateResults = compareWithKnownLinks(PageFetch::decode(page.body, page.contentType),
                                             PageFetch::baseOf(page, m_address), today);
     return !m_updateResults.isEmpty();
+}
+
+namespace {
+std::atomic<qint64> g_nextFound{1};
+} // namespace
+
+qint64 nextFoundOrder()
+{
+    return g_nextFound.fetch_add(1, std::memory_order_relaxed);
+}
+
+void noteFoundOrder(qint64 order)
+{
+    qint64 next = g_nextFound.load(std::memory_order_relaxed);
+    while (next <= order && !g_nextFound.compare_exchange_weak(next, order + 1, std::memory_order_relaxed)) {
+    }
 }

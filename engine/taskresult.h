@@ -17,6 +17,12 @@ enum ResultState
     StateRead = 1
 };
 
+// The order in which records were found, increasing through the life of the program: a new record takes
+// the next one, and a record read from task.db is placed by its row there (noteFoundOrder), so records found
+// while the program runs come after every stored one.
+qint64 nextFoundOrder();
+void noteFoundOrder(qint64 order);
+
 // One found link. Records are shared between a task's lists, the main window and background checks; the
 // shared pointer frees a record once the last list lets go of it. A header of its own, so that what
 // carries results (the check thread, storage) needs no task.
@@ -27,6 +33,7 @@ struct TaskResult
     QString text;
     QString link;
     int state = StateNew;
+    qint64 found = nextFoundOrder(); // see nextFoundOrder; not stored
 };
 using TaskResultPtr = QSharedPointer<TaskResult>;
 using TaskResultList = QList<TaskResultPtr>;

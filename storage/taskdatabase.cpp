@@ -249,9 +249,13 @@ QList<Task*> TaskDatabase::loadTasks()
         auto parsed = parsedDates.constFind(dateText);
         if (parsed == parsedDates.constEnd())
             parsed = parsedDates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
-        bucket->append(
+        auto record =
             Task::ResultPtr::create(Task::TaskResult{taskId, *parsed, resultQuery.value(3).toString(),
-                                                     resultQuery.value(4).toString(), resultQuery.value(5).toInt()}));
+                                                     resultQuery.value(4).toString(), resultQuery.value(5).toInt()});
+        // Rows are numbered in the order they were stored, which is the order they were found.
+        record->found = resultQuery.value(0).toLongLong();
+        noteFoundOrder(record->found);
+        bucket->append(record);
     }
 
     // Tasks that share an id each get records of their own.

@@ -133,6 +133,25 @@ private slots:
         QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), expected);
     }
 
+    // A result found while the program runs is the newest of its date: listed above the stored ones of that
+    // date, though the task's list appends it.
+    void foundWhileRunningComesFirst()
+    {
+        AppFixture fixture;
+        const QString today = QDate::currentDate().toString(TaskDateFormat);
+        server.setPage("/today", page({"qt 1 changed"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", server.url("/today").toString(), "qt");
+            file.addResult(0, today, "qt 0", server.url("/old").toString());
+            file.addResult(0, today, "qt 1", server.url("/l0").toString());
+        }
+        Models models(fixture);
+        QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), (QStringList{"qt 1", "qt 0"}));
+        QVERIFY(models.core.updateAll().anyNew);
+        QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), (QStringList{"qt 1 changed", "qt 1", "qt 0"}));
+    }
+
     void inStepWithTheCore()
     {
         AppFixture fixture;
