@@ -202,11 +202,13 @@ void TaskChecker::startBackgroundCheck(Task* task)
     m_checking.insert(task);
     ++m_backgroundStarted;
     QPointer<Task> guarded(task);
-    // The task is the context: a task removed meanwhile gets no delivery.
+    const int edition = m_editions.value(task);
+    // The task is the context: a task removed meanwhile gets no delivery, one edited meanwhile drops the
+    // old page.
     m_fetcher.fetch(
         task->address(), task,
-        [this, guarded](const FetchedPage& page) {
-            if (guarded && contains(guarded))
+        [this, guarded, edition](const FetchedPage& page) {
+            if (guarded && contains(guarded) && checkIsCurrent(guarded, edition))
                 takeBackgroundPage(guarded, page);
         },
         PageFetcher::Priority::Background);
@@ -222,7 +224,8 @@ void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
     Task::ResultList found;
     if (page.ok) {
         noteSeen(task, page);
-        if (task->takeUpdatePage(page))
+        const bool afresh = m_afresh.remove(task);
+        if (task->takeUpdatePage(page) && !afresh)
             found = task->updateResults();
     } else {
         emit backgroundCheckFailed(task, failureReason(page));
@@ -353,7 +356,8 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
                 noteFetch(guarded, page);
                 if (page.ok) {
                     noteSeen(guarded, page);
-                    hasNew.insert(guarded, guarded->takeUpdatePage(page));
+                    const bool afresh = m_afresh.remove(guarded);
+                    hasNew.insert(guarded, guarded->takeUpdatePage(page) && !afresh);
                 } else {
                     ++run.failedPages;
                 }
@@ -402,6 +406,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
         if (!change.results.isEmpty()) {
             task->appendResults(change.results);
             run.anyNew = true;
+            run.news.append(TaskNews{task, task->name(), change.results});
         }
     }
     return run;
@@ -456,7 +461,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
         return created;
     }
     auto task = std::make_unique<Task>(nextTaskId(), name, address, grabText, frequency);
-    if (m_db.taskExists(task.get())) {
+    if (duplicateOf(address, grabText) || m_db.taskExists(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
     }
@@ -493,6 +498,66 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     return created;
 }
 
+// ---- changing ----
+
+const Task* TaskChecker::duplicateOf(const QString& address, const QString& grabText, const Task* except) const
+{
+    for (const Task* task : m_tasks) {
+        if (task != except && task->address() == address &&
+            task->grabText().compare(grabText, Qt::CaseInsensitive) == 0)
+            return task;
+    }
+    return nullptr;
+}
+
+TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, const QString& address,
+                                           const QString& grabText, int frequency)
+{
+    if (m_guard.isBusy())
+        return Outcome::Dropped;
+    if (!contains(task))
+        return Outcome::TaskGone;
+    if (address.isEmpty() || grabText.isEmpty() || frequency <= 0)
+        return Outcome::Dropped;
+    if (duplicateOf(address, grabText, task))
+        return Outcome::Exists;
+
+    const bool pageChanged = address != task->address() || grabText != task->grabText();
+    // Written first from a copy: what task.db refused is not shown as changed.
+    Task changed(task->taskId(), name, address, grabText, frequency);
+    changed.setRowId(task->rowId());
+    if (!m_db.updateTask(&changed, pageChanged)) {
+        m_lastError = m_db.lastError();
+        return Outcome::StoreFailed;
+    }
+    task->setDefinition(name, address, grabText, frequency);
+    if (pageChanged) {
+        // What was seen of the old page says nothing about the new one; a check already on its way asked
+        // for the old page, so its answer is dropped and the task may be checked again at once.
+        task->forgetKnownLinks();
+        m_seen.remove(task);
+        m_afresh.insert(task);
+        m_checking.remove(task);
+        ++m_editions[task];
+        if (m_failures.remove(task))
+            emit checkStateChanged(task);
+    }
+    return Outcome::Done;
+}
+
+bool TaskChecker::markAllRead(Task* task)
+{
+    if (!contains(task))
+        return false;
+    if (!m_db.markTaskResultsRead(task->taskId())) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
+    for (const Task::ResultPtr& result : task->results())
+        result->state = StateRead;
+    return true;
+}
+
 // ---- removing ----
 
 void TaskChecker::forget(const Task* task)
@@ -501,6 +566,8 @@ void TaskChecker::forget(const Task* task)
     m_failures.remove(task);
     m_checking.remove(task);
     m_seen.remove(task);
+    m_afresh.remove(task);
+    m_editions.remove(task);
 }
 
 bool TaskChecker::removeTask(Task* task)
@@ -529,6 +596,8 @@ bool TaskChecker::removeAllTasks()
     m_failures.clear();
     m_checking.clear();
     m_seen.clear();
+    m_afresh.clear();
+    m_editions.clear();
     qDeleteAll(removed);
     return true;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/announcement.h"
 #include "core/clock.h"
 #include "core/commandguard.h"
 #include "engine/pagefetcher.h"
@@ -48,6 +49,7 @@ public:
         bool unstoredNew = false; // new results were found but task.db did not take them (kept for later)
         int failedPages = 0;      // pages that could not be downloaded
         QString storageFailure;   // set when new results could not be stored
+        QList<TaskNews> news;     // the tasks that got new results and those results, in list order
     };
     enum class Outcome
     {
@@ -57,7 +59,7 @@ public:
         TaskGone,    // the task was removed during the wait
         FetchFailed, // the page could not be downloaded
         StoreFailed, // task.db refused the change; lastError() says why
-        Exists       // creation: a task with this address and keyword is stored already
+        Exists       // creation or edit: another task watches this address for this keyword
     };
     struct Created
     {
@@ -93,6 +95,17 @@ public:
     Outcome resetResults(Task* task);
     // Downloads the new task's page, stores the task with its results and appends it to the list.
     Created createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    // Changes what the task watches, in memory and in its row of task.db, keeping its id, date, results and
+    // their states. A changed address or keyword forgets the links seen so far: the next check records the
+    // page without reporting it. A changed frequency counts from the last check. Refused while a command
+    // runs or without address or keyword (Dropped) and for a task removed meanwhile (TaskGone).
+    Outcome editTask(Task* task, const QString& name, const QString& address, const QString& grabText, int frequency);
+    // Another task watching the address for the keyword, the keyword compared as the keyword test compares
+    // texts (ignoring case); nullptr when there is none.
+    const Task* duplicateOf(const QString& address, const QString& grabText, const Task* except = nullptr) const;
+    // Every result of the task read, in memory and in task.db; false (and lastError()) when the file
+    // refused, and then nothing changes.
+    bool markAllRead(Task* task);
     // The id the described count rule gives a new task: the number of tasks, unless a task has it.
     int nextTaskId() const;
 
@@ -152,6 +165,7 @@ private:
     void takeBackgroundPage(Task* task, const FetchedPage& page);
     void noteFetch(Task* task, const FetchedPage& page);
     void forget(const Task* task);
+    bool checkIsCurrent(const Task* task, int edition) const { return m_editions.value(task) == edition; }
     // Runs the event loop until done() holds or abortWaits() is called; false when aborted.
     bool wait(const std::function<bool()>& done);
     void wake();
@@ -168,6 +182,10 @@ private:
     QHash<const Task*, PendingSeen> m_seen;
     bool m_reportNewLinks = false;
     QSet<const Task*> m_checking; // background checks waiting for their page
+    // Tasks whose address or keyword changed: their next check records the page without reporting.
+    QSet<const Task*> m_afresh;
+    // Counts the edits of a task, so a page requested before an edit is not taken for the new page.
+    QHash<const Task*, int> m_editions;
     int m_backgroundStarted = 0;
     QList<Wait*> m_waits;
     QString m_lastError;

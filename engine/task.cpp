@@ -74,6 +74,29 @@ void Task::setTaskId(int id)
     m_taskId = id;
 }
 
+void Task::setDefinition(const QString& name, const QString& address, const QString& grabText, int frequency)
+{
+    m_name = name;
+    m_address = address;
+    m_grabText = grabText;
+    m_frequency = frequency;
+}
+
+void Task::forgetKnownLinks()
+{
+    m_knownLinks.clear();
+    m_updateResults.clear();
+    m_hasNew = false;
+}
+
+int Task::unreadCount() const
+{
+    int count = 0;
+    for (const ResultPtr& result : m_results)
+        count += result->state == StateNew ? 1 : 0;
+    return count;
+}
+
 // Background checks hold the task through a QPointer and never own it, so nothing is to be done
 // for them here; the network manager is a child and goes with the task.
 Task::~Task() = default;

@@ -45,6 +45,9 @@ public:
     QString address() const { return m_address; }
     QString grabText() const { return m_grabText; }
     int frequency() const { return m_frequency; }
+    // Changes what the task watches. Only the GUI thread reads these fields: checks get the address handed
+    // over when their request is made.
+    void setDefinition(const QString& name, const QString& address, const QString& grabText, int frequency);
 
     QString taskDateText() const;
     void setTaskDate(const QString& text);
@@ -61,6 +64,11 @@ public:
     void removeResult(int index);
     ResultList updateResults() const { return m_updateResults; }
     LinkTexts knownLinks() const { return m_knownLinks; }
+    // Forgets the links seen by update checks and the findings waiting to be taken, so the page is judged
+    // afresh (its address or keyword changed).
+    void forgetKnownLinks();
+    // Results in state New.
+    int unreadCount() const;
 
     // Full fetch: rebuilds results from the page. Returns true when the page was downloaded; on a
     // failed download results hold whatever the (empty or error) page gave.

@@ -370,12 +370,65 @@ bool TaskDatabase::insertTask(Task* task, const QStringList& seenLinks)
     Transaction transaction(db);
     if (!transaction.active())
         return fail(transaction.error());
-    const std::optional<bool> exists = storedTask(*task);
+    bool inserted = false;
+    int taskId = 0;
+    int rowId = 0;
+    if (!insertTaskRows(*task, seenLinks, &inserted, &taskId, &rowId))
+        return false;
+    if (!inserted)
+        return succeed(); // the same keyword on the same page is stored already: nothing is written
+    if (!transaction.commit())
+        return fail(db.lastError());
+    takeStoredIds(task, taskId, rowId);
+    return succeed();
+}
+
+bool TaskDatabase::insertTasks(const QList<Task*>& tasks, const QList<QStringList>& seenLinks)
+{
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(transaction.error());
+    QList<QPair<int, int>> ids; // task id and row id of each task, 0 for one skipped
+    ids.reserve(tasks.size());
+    for (qsizetype i = 0; i < tasks.size(); ++i) {
+        bool inserted = false;
+        int taskId = 0;
+        int rowId = 0;
+        if (tasks.at(i) && !insertTaskRows(*tasks.at(i), seenLinks.value(i), &inserted, &taskId, &rowId))
+            return false;
+        ids.append(inserted ? qMakePair(taskId, rowId) : qMakePair(0, 0));
+    }
+    if (!transaction.commit())
+        return fail(db.lastError());
+    for (qsizetype i = 0; i < tasks.size(); ++i) {
+        if (tasks.at(i) && ids.at(i).second > 0)
+            takeStoredIds(tasks.at(i), ids.at(i).first, ids.at(i).second);
+    }
+    return succeed();
+}
+
+void TaskDatabase::takeStoredIds(Task* task, int taskId, int rowId)
+{
+    task->setRowId(rowId);
+    task->setTaskId(taskId);
+    for (const Task::ResultPtr& result : task->results()) {
+        if (result)
+            result->taskId = taskId;
+    }
+}
+
+bool TaskDatabase::insertTaskRows(const Task& task, const QStringList& seenLinks, bool* inserted, int* taskIdOut,
+                                  int* rowId)
+{
+    *inserted = false;
+    const std::optional<bool> exists = storedTask(task);
     if (!exists)
         return false;
     if (*exists)
-        return succeed(); // the same keyword on the same page is stored already: nothing is written
-    const std::optional<int> chosen = freeTaskId(task->taskId());
+        return true;
+    const std::optional<int> chosen = freeTaskId(task.taskId());
     if (!chosen)
         return false;
     const int taskId = *chosen;
@@ -384,41 +437,75 @@ bool TaskDatabase::insertTask(Task* task, const QStringList& seenLinks)
     if (!prepare(insert, kInsertTask))
         return false;
     insert.bindValue(QStringLiteral(":task_id"), taskId);
-    insert.bindValue(QStringLiteral(":task_date"), sqlText(task->taskDateText()));
-    insert.bindValue(QStringLiteral(":last_update"), sqlText(task->lastUpdateText()));
-    insert.bindValue(QStringLiteral(":name"), sqlText(task->name()));
-    insert.bindValue(QStringLiteral(":grabtext"), sqlText(task->grabText()));
-    insert.bindValue(QStringLiteral(":frequency"), task->frequency());
-    insert.bindValue(QStringLiteral(":address"), sqlText(task->address()));
+    insert.bindValue(QStringLiteral(":task_date"), sqlText(task.taskDateText()));
+    insert.bindValue(QStringLiteral(":last_update"), sqlText(task.lastUpdateText()));
+    insert.bindValue(QStringLiteral(":name"), sqlText(task.name()));
+    insert.bindValue(QStringLiteral(":grabtext"), sqlText(task.grabText()));
+    insert.bindValue(QStringLiteral(":frequency"), task.frequency());
+    insert.bindValue(QStringLiteral(":address"), sqlText(task.address()));
     if (!run(insert))
         return false;
+    *rowId = insert.lastInsertId().toInt();
+    insert.finish();
 
     // A new task keeps every result it found, even those stored under another task.
     QSqlQuery insertResult(db);
     if (!prepare(insertResult, kInsertResult))
         return false;
-    for (const Task::ResultPtr& result : task->results()) {
+    for (const Task::ResultPtr& result : task.results()) {
         if (!result)
             continue;
         bindResult(insertResult, *result, taskId);
         if (!run(insertResult))
             return false;
     }
+    insertResult.finish();
     // Rows an older copy of the program left under the id belong to a task that is gone.
     if (!deleteSeenLinksOf(taskId) || !writeSeenChanges({TaskChange{taskId, {}, seenLinks, {}}}))
         return false;
-    insert.finish();
-    insertResult.finish();
-    const int rowId = insert.lastInsertId().toInt();
-    if (!transaction.commit())
-        return fail(db.lastError());
-    task->setRowId(rowId);
-    task->setTaskId(taskId);
-    for (const Task::ResultPtr& result : task->results()) {
-        if (result)
-            result->taskId = taskId;
+    *taskIdOut = taskId;
+    *inserted = true;
+    return true;
+}
+
+bool TaskDatabase::updateTask(const Task* task, bool forgetSeen)
+{
+    if (!task)
+        return succeed();
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(transaction.error());
+    const bool byRow = task->rowId() > 0;
+    QSqlQuery update(db);
+    if (!prepare(update, byRow ? QStringLiteral("UPDATE tasks SET name = ?, address = ?, grabtext = ?, frequency = ? "
+                                                "WHERE id = ?")
+                               : QStringLiteral("UPDATE tasks SET name = ?, address = ?, grabtext = ?, frequency = ? "
+                                                "WHERE task_id = ?")))
+        return false;
+    update.addBindValue(sqlText(task->name()));
+    update.addBindValue(sqlText(task->address()));
+    update.addBindValue(sqlText(task->grabText()));
+    update.addBindValue(task->frequency());
+    update.addBindValue(byRow ? task->rowId() : task->taskId());
+    if (!run(update))
+        return false;
+    if (update.numRowsAffected() == 0) {
+        m_lastError = tr("the task %1 is no longer in %2").arg(task->name(), QFileInfo(m_fileName).fileName());
+        return false;
     }
-    return succeed();
+    update.finish();
+    if (forgetSeen && !deleteSeenLinksOf(task->taskId()))
+        return false;
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::markTaskResultsRead(int taskId)
+{
+    return runStatement(QStringLiteral("UPDATE results SET result_state = ? WHERE taskid = ? AND "
+                                       "(result_state IS NULL OR result_state <> ?)"),
+                        {int(StateRead), taskId, int(StateRead)});
 }
 
 bool TaskDatabase::insertResults(const Task::ResultList& results)

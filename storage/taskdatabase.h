@@ -61,6 +61,15 @@ public:
     // After the commit the task and its records carry the chosen id. A task with the same keyword and
     // address stored already is no failure: nothing is written and nothing renumbered.
     bool insertTask(Task* task, const QStringList& seenLinks = {});
+    // Many new tasks at once, each as insertTask stores it, in one transaction: all or none. A task whose
+    // keyword and address are stored already is skipped (its rowId() stays 0). seenLinks, when given,
+    // holds one list per task.
+    bool insertTasks(const QList<Task*>& tasks, const QList<QStringList>& seenLinks = {});
+    // Writes the task's name, address, keyword and frequency into its row, in one statement; with
+    // forgetSeen the links recorded as seen for it go as well, in the same transaction.
+    bool updateTask(const Task* task, bool forgetSeen);
+    // Marks every result of the task id read, in one statement.
+    bool markTaskResultsRead(int taskId);
     // Stores the records a task does not hold yet (see resultExists); all or nothing.
     bool insertResults(const Task::ResultList& results);
     // In one transaction: every result of the task id goes, then the records are inserted as insertResults
@@ -88,6 +97,9 @@ public:
     bool removeAllSeenLinks();
 
 private:
+    // The rows of one new task, inside the caller's transaction; *inserted false when it is stored already.
+    bool insertTaskRows(const Task& task, const QStringList& seenLinks, bool* inserted, int* taskId, int* rowId);
+    static void takeStoredIds(Task* task, int taskId, int rowId);
     // Both replaceTaskResults; the seen links are left alone when seen is null.
     bool replaceResults(int taskId, const Task::ResultList& results, const QStringList* seen);
     // Rows matched in SQL, compared again in C++; empty when the lookup itself failed.
