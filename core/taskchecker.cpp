@@ -7,7 +7,10 @@
 #include <QEventLoop>
 #include <QSet>
 
+#include <algorithm>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 constexpr int WakeCode = 1; // how wake() ends a wait's event loop
@@ -556,6 +559,118 @@ bool TaskChecker::markAllRead(Task* task)
     for (const Task::ResultPtr& result : task->results())
         result->state = StateRead;
     return true;
+}
+
+TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entries)
+{
+    ImportRun run;
+    CommandGuard::Scope command(m_guard);
+    if (!command)
+        return run;
+    run.ran = true;
+
+    // Duplicates are left out before anything is downloaded: of the tasks listed and of the file itself.
+    std::vector<std::unique_ptr<Task>> tasks;
+    QList<const ExchangeTask*> sources;
+    auto isDuplicate = [&](const ExchangeTask& entry) {
+        if (duplicateOf(entry.address, entry.keyword))
+            return true;
+        for (const auto& task : tasks) {
+            if (task->address() == entry.address && task->grabText().compare(entry.keyword, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        return false;
+    };
+    const int firstId = nextTaskId();
+    for (const ExchangeTask& entry : entries) {
+        if (entry.address.isEmpty() || entry.keyword.isEmpty() || isDuplicate(entry)) {
+            ++run.duplicates;
+            continue;
+        }
+        auto task = std::make_unique<Task>(firstId + int(tasks.size()), entry.name, entry.address, entry.keyword,
+                                           entry.frequency);
+        if (entry.created.isValid())
+            task->setTaskDate(entry.created.toString(QStringLiteral("MM/dd/yyyy")));
+        if (entry.withResults) {
+            Task::ResultList copies;
+            for (const Task::ResultPtr& result : entry.results) {
+                auto copy = Task::ResultPtr::create(*result);
+                copy->taskId = task->taskId();
+                copies.append(copy);
+            }
+            task->setResults(copies);
+        }
+        tasks.push_back(std::move(task));
+        sources.append(&entry);
+    }
+
+    // Every page wanted is requested at once; each is scanned as it arrives and its body let go.
+    QHash<const Task*, FetchedPage> failures;
+    QHash<const Task*, QStringList> seen;
+    int pending = 0;
+    for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
+        if (sources.at(i)->withResults)
+            continue;
+        Task* task = tasks[i].get();
+        ++pending;
+        // The task is the context: an import ended by abortWaits() destroys it, and its page is not delivered.
+        m_fetcher.fetch(task->address(), task, [this, task, &pending, &failures, &seen](const FetchedPage& page) {
+            --pending;
+            if (page.ok) {
+                task->setResults(task->resultsOfPage(page));
+                if (m_reportNewLinks)
+                    seen.insert(task, seenLinksOf(task->results()));
+            } else {
+                FetchedPage failed = page;
+                failed.body.clear();
+                failures.insert(task, failed);
+            }
+            if (pending == 0)
+                wake();
+        });
+    }
+    if (pending > 0 && !wait([&pending] { return pending == 0; })) {
+        run.aborted = true;
+        return run;
+    }
+
+    // Results are stored in reverse, so a later load (newest first) lists them as the file did.
+    QList<Task*> toStore;
+    QList<QStringList> seenLists;
+    for (const auto& task : tasks) {
+        toStore.append(task.get());
+        seenLists.append(seen.value(task.get()));
+        Task::ResultList reversed = task->results();
+        std::reverse(reversed.begin(), reversed.end());
+        task->setResults(reversed);
+    }
+    const bool stored = m_db.insertTasks(toStore, seenLists);
+    for (const auto& task : tasks) {
+        Task::ResultList inOrder = task->results();
+        std::reverse(inOrder.begin(), inOrder.end());
+        task->setResults(inOrder);
+    }
+    if (!stored) {
+        m_lastError = m_db.lastError();
+        run.storageFailure = m_lastError;
+        return run;
+    }
+    for (auto& task : tasks) {
+        if (task->rowId() == 0) {
+            ++run.duplicates; // stored already under the same keyword and address
+            continue;
+        }
+        Task* created = task.release();
+        m_tasks.append(created);
+        run.created.append(created);
+        ++run.imported;
+        const auto failed = failures.constFind(created);
+        if (failed != failures.constEnd()) {
+            ++run.failedPages;
+            noteFetch(created, *failed);
+        }
+    }
+    return run;
 }
 
 // ---- removing ----

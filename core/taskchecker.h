@@ -4,6 +4,7 @@
 #include "core/announcement.h"
 #include "core/clock.h"
 #include "core/commandguard.h"
+#include "core/taskexchange.h"
 #include "engine/pagefetcher.h"
 #include "engine/seenlinks.h"
 #include "engine/task.h"
@@ -68,6 +69,17 @@ public:
         QString failureReason; // why its page could not be downloaded
     };
 
+    struct ImportRun
+    {
+        bool ran = false;     // false: dropped, another command was running
+        bool aborted = false; // ended by abortWaits(): nothing was imported
+        int imported = 0;
+        int duplicates = 0;     // skipped: another task (or an earlier one of the file) watches the same
+        int failedPages = 0;    // imported with no results: the page could not be downloaded
+        QString storageFailure; // set when task.db refused the tasks: nothing was imported
+        QList<Task*> created;   // in the order of the file
+    };
+
     explicit TaskChecker(TaskDatabase& db, QObject* parent = nullptr);
     ~TaskChecker() override;
 
@@ -106,6 +118,10 @@ public:
     // Every result of the task read, in memory and in task.db; false (and lastError()) when the file
     // refused, and then nothing changes.
     bool markAllRead(Task* task);
+    // Creates the tasks of a file as creation does, all pages at once as update-all fetches them: the tasks
+    // that come with results keep those instead. Duplicates are skipped and counted; everything is stored in
+    // one transaction, so on a failure nothing is imported.
+    ImportRun importTasks(const QList<ExchangeTask>& tasks);
     // The id the described count rule gives a new task: the number of tasks, unless a task has it.
     int nextTaskId() const;
 
