@@ -11,6 +11,7 @@ namespace {
 // Seconds per unit, in the order of the items of comboBoxFrequencyUnit: Day, Hour, Minute.
 constexpr int SecondsPerUnit[] = {86400, 3600, 60};
 constexpr int UnitHour = 1;
+constexpr int UnitMinute = 2;
 } // namespace
 
 DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::DialogNewTask)
@@ -27,8 +28,44 @@ DialogNewTask::~DialogNewTask()
 void DialogNewTask::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        setTitle();
+    }
+}
+
+void DialogNewTask::setTitle()
+{
+    if (editing)
+        setWindowTitle(tr("Edit Task"));
+}
+
+void DialogNewTask::setTask(const QString& name, const QString& address, const QString& grabText, int frequency)
+{
+    editing = true;
+    setTitle();
+    ui->lineEditTaskName->setText(name);
+    ui->lineEditWebaddress->setText(address);
+    ui->lineEditGrabtext->setText(grabText);
+    // The largest unit that divides the frequency; a frequency of no whole minutes (an older file) is shown
+    // rounded up to them.
+    int unit = UnitMinute;
+    for (int i = 0; i < UnitMinute; ++i) {
+        if (frequency > 0 && frequency % SecondsPerUnit[i] == 0) {
+            unit = i;
+            break;
+        }
+    }
+    const int count = qMax(1, (frequency + SecondsPerUnit[unit] - 1) / SecondsPerUnit[unit]);
+    // Beyond the usual 31 the count is kept as it is rather than cut.
+    ui->spinBoxFrequencyNum->setMaximum(qMax(ui->spinBoxFrequencyNum->maximum(), count));
+    ui->spinBoxFrequencyNum->setValue(count);
+    ui->comboBoxFrequencyUnit->setCurrentIndex(unit);
+}
+
+void DialogNewTask::setDuplicateCheck(std::function<bool(const QString&, const QString&)> check)
+{
+    duplicateCheck = std::move(check);
 }
 
 QString DialogNewTask::taskName() const
@@ -85,6 +122,10 @@ void DialogNewTask::on_pushButtonOk_clicked()
                                  tr("Please enter a <b>Valid Url</b> like "
                                     "'<b>http://www.example.com/news.html</b>', do not forget '<b>http://</b>'!"),
                                  QMessageBox::Ok);
+        return;
+    }
+    if (duplicateCheck && duplicateCheck(address, grabText())) {
+        QMessageBox::information(this, windowTitle(), tr("This task already exists!"), QMessageBox::Ok);
         return;
     }
     accept();

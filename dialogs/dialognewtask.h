@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 namespace Ui {
 class DialogNewTask;
 }
@@ -20,6 +22,14 @@ public:
     QString grabText() const;
     int frequency() const;
 
+    // Turns the dialog into "Edit Task" with the task's entries filled in; the frequency is shown in the
+    // largest unit that divides it.
+    void setTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    bool isEditing() const { return editing; }
+    // Asked on Ok once the entries are valid: whether another task watches the address for the keyword. Such
+    // entries are refused with a message, and the dialog stays open with what was typed.
+    void setDuplicateCheck(std::function<bool(const QString& address, const QString& grabText)> check);
+
 protected:
     void changeEvent(QEvent* event) override;
 
@@ -28,5 +38,9 @@ private slots:
     void on_pushButtonCancel_clicked();
 
 private:
+    void setTitle();
+
     Ui::DialogNewTask* ui;
+    bool editing = false;
+    std::function<bool(const QString&, const QString&)> duplicateCheck;
 };
