@@ -65,3 +65,21 @@ QString Announcement::updateAllText(const QList<TaskNews>& news)
         text += QLatin1Char('\n') + tr("and %1 more tasks").arg(withNews - named);
     return text;
 }
+
+QString Announcement::unreadSummary(const QList<Task*>& tasks)
+{
+    int unread = 0;
+    int holding = 0;
+    for (const Task* task : tasks) {
+        const int count = task->unreadCount();
+        unread += count;
+        holding += count > 0 ? 1 : 0;
+    }
+    if (unread == 0)
+        return tr("Vantrel Monitor: no unread results");
+    if (unread == 1)
+        return tr("Vantrel Monitor: 1 unread result in 1 task");
+    if (holding == 1)
+        return tr("Vantrel Monitor: %1 unread results in 1 task").arg(unread);
+    return tr("Vantrel Monitor: %1 unread results in %2 tasks").arg(unread).arg(holding);
+}

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The texts that announce new results name the task and the links found.
 #include "core/announcement.h"
+#include "core/resultfilter.h"
 
 #include <QtTest>
 
@@ -109,6 +110,78 @@ private slots:
         const QString emoji = QString(Announcement::MaxTextLength - 2, 'a') + QString::fromUtf8("\U0001F600\U0001F600");
         const QString cut = Announcement::shortText(emoji);
         QVERIFY(!cut.at(cut.size() - 2).isHighSurrogate());
+    }
+
+    void unreadSummary_data()
+    {
+        // Unread results per task; states other than New count as read.
+        QTest::addColumn<QList<int>>("unread");
+        QTest::addColumn<QString>("expected");
+        QTest::addRow("none") << QList<int>{0, 0} << "Vantrel Monitor: no unread results";
+        QTest::addRow("no tasks") << QList<int>{} << "Vantrel Monitor: no unread results";
+        QTest::addRow("one") << QList<int>{0, 1} << "Vantrel Monitor: 1 unread result in 1 task";
+        QTest::addRow("several in one task") << QList<int>{4, 0} << "Vantrel Monitor: 4 unread results in 1 task";
+        QTest::addRow("in three tasks") << QList<int>{2, 0, 1, 3} << "Vantrel Monitor: 6 unread results in 3 tasks";
+    }
+    void unreadSummary()
+    {
+        QFETCH(QList<int>, unread);
+        QFETCH(QString, expected);
+        QList<Task*> tasks;
+        for (int count : unread) {
+            auto* task = new Task(int(tasks.size()), "t", "http://a.test/", "k", 60);
+            Task::ResultList results = records(QStringList(count, "k"));
+            auto read = Task::ResultPtr::create();
+            read->state = StateRead;
+            results.append(read);
+            task->setResults(results);
+            tasks.append(task);
+        }
+        QCOMPARE(Announcement::unreadSummary(tasks), expected);
+        qDeleteAll(tasks);
+    }
+
+    void searchFilter_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("shown");
+        QTest::addRow("nothing typed") << "  "
+                                       << "Rates"
+                                       << "http://a.test/1" << true;
+        QTest::addRow("word in the text, other capitals") << "rATES"
+                                                          << "Rates cut"
+                                                          << "http://a.test/1" << true;
+        QTest::addRow("word in the link") << "a.test/1"
+                                          << "Rates"
+                                          << "http://a.test/1" << true;
+        QTest::addRow("every word, text and link") << "cut  test"
+                                                   << "Rates cut"
+                                                   << "http://a.test/1" << true;
+        QTest::addRow("one word missing") << "rates bonds"
+                                          << "Rates cut"
+                                          << "http://a.test/1" << false;
+        QTest::addRow("as shown: entity decoded") << "tom & jerry"
+                                                  << "Tom &amp; Jerry"
+                                                  << "http://a.test/" << true;
+        QTest::addRow("not the raw entity") << "amp;"
+                                            << "Tom &amp; Jerry"
+                                            << "http://a.test/" << false;
+        QTest::addRow("accented") << "ÉTÉ"
+                                  << "&eacute;t&eacute;"
+                                  << "http://a.test/" << true;
+    }
+    void searchFilter()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, text);
+        QFETCH(QString, link);
+        QFETCH(bool, shown);
+        TaskResult result;
+        result.text = text;
+        result.link = link;
+        QCOMPARE(ResultFilter(typed).matches(result), shown);
     }
 };
 
