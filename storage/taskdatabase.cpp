@@ -337,7 +337,7 @@ std::optional<bool> TaskDatabase::storedTaskId(int taskId)
     return false;
 }
 
-std::optional<int> TaskDatabase::freeTaskId(int preferred)
+std::optional<QSet<int>> TaskDatabase::usedTaskIds()
 {
     // Every id in use, read the way loading reads it (a NULL or a text counts as what toInt() makes of it).
     QSet<int> used;
@@ -350,14 +350,23 @@ std::optional<int> TaskDatabase::freeTaskId(int preferred)
         while (query.next())
             used.insert(query.value(0).toInt());
     }
-    if (!used.contains(preferred))
-        return preferred;
-    const int largest = *std::max_element(used.cbegin(), used.cend());
-    if (largest < INT_MAX)
-        return largest + 1;
-    int id = 0; // the largest id is taken: the lowest free one instead
-    while (used.contains(id))
-        ++id;
+    return used;
+}
+
+int TaskDatabase::freeTaskId(int preferred, QSet<int>& used)
+{
+    int id = preferred;
+    if (used.contains(preferred)) {
+        const int largest = *std::max_element(used.cbegin(), used.cend());
+        if (largest < INT_MAX) {
+            id = largest + 1;
+        } else {
+            id = 0; // the largest id is taken: the lowest free one instead
+            while (used.contains(id))
+                ++id;
+        }
+    }
+    used.insert(id);
     return id;
 }
 
@@ -370,10 +379,13 @@ bool TaskDatabase::insertTask(Task* task, const QStringList& seenLinks)
     Transaction transaction(db);
     if (!transaction.active())
         return fail(transaction.error());
+    std::optional<QSet<int>> used = usedTaskIds();
+    if (!used)
+        return false;
     bool inserted = false;
     int taskId = 0;
     int rowId = 0;
-    if (!insertTaskRows(*task, seenLinks, &inserted, &taskId, &rowId))
+    if (!insertTaskRows(*task, seenLinks, *used, &inserted, &taskId, &rowId))
         return false;
     if (!inserted)
         return succeed(); // the same keyword on the same page is stored already: nothing is written
@@ -390,13 +402,16 @@ bool TaskDatabase::insertTasks(const QList<Task*>& tasks, const QList<QStringLis
     Transaction transaction(db);
     if (!transaction.active())
         return fail(transaction.error());
+    std::optional<QSet<int>> used = usedTaskIds();
+    if (!used)
+        return false;
     QList<QPair<int, int>> ids; // task id and row id of each task, 0 for one skipped
     ids.reserve(tasks.size());
     for (qsizetype i = 0; i < tasks.size(); ++i) {
         bool inserted = false;
         int taskId = 0;
         int rowId = 0;
-        if (tasks.at(i) && !insertTaskRows(*tasks.at(i), seenLinks.value(i), &inserted, &taskId, &rowId))
+        if (tasks.at(i) && !insertTaskRows(*tasks.at(i), seenLinks.value(i), *used, &inserted, &taskId, &rowId))
             return false;
         ids.append(inserted ? qMakePair(taskId, rowId) : qMakePair(0, 0));
     }
@@ -419,8 +434,8 @@ void TaskDatabase::takeStoredIds(Task* task, int taskId, int rowId)
     }
 }
 
-bool TaskDatabase::insertTaskRows(const Task& task, const QStringList& seenLinks, bool* inserted, int* taskIdOut,
-                                  int* rowId)
+bool TaskDatabase::insertTaskRows(const Task& task, const QStringList& seenLinks, QSet<int>& usedIds, bool* inserted,
+                                  int* taskIdOut, int* rowId)
 {
     *inserted = false;
     const std::optional<bool> exists = storedTask(task);
@@ -428,10 +443,7 @@ bool TaskDatabase::insertTaskRows(const Task& task, const QStringList& seenLinks
         return false;
     if (*exists)
         return true;
-    const std::optional<int> chosen = freeTaskId(task.taskId());
-    if (!chosen)
-        return false;
-    const int taskId = *chosen;
+    const int taskId = freeTaskId(task.taskId(), usedIds);
 
     QSqlQuery insert(db);
     if (!prepare(insert, kInsertTask))

@@ -98,7 +98,9 @@ public:
 
 private:
     // The rows of one new task, inside the caller's transaction; *inserted false when it is stored already.
-    bool insertTaskRows(const Task& task, const QStringList& seenLinks, bool* inserted, int* taskId, int* rowId);
+    // usedIds holds every id in use, read once per transaction, and takes the new one.
+    bool insertTaskRows(const Task& task, const QStringList& seenLinks, QSet<int>& usedIds, bool* inserted, int* taskId,
+                        int* rowId);
     static void takeStoredIds(Task* task, int taskId, int rowId);
     // Both replaceTaskResults; the seen links are left alone when seen is null.
     bool replaceResults(int taskId, const Task::ResultList& results, const QStringList* seen);
@@ -106,7 +108,9 @@ private:
     std::optional<bool> storedTask(const Task& task);
     std::optional<bool> storedResult(const Task::TaskResult& result);
     std::optional<bool> storedTaskId(int taskId);
-    std::optional<int> freeTaskId(int preferred);
+    std::optional<QSet<int>> usedTaskIds();
+    // The preferred id when no row uses it, else one more than the largest used; taken into used.
+    static int freeTaskId(int preferred, QSet<int>& used);
     std::optional<int> largestTaskId();
 
     // Both run inside the caller's transaction. The first deletes every result carrying the task id; the
