@@ -214,12 +214,10 @@ bool Task::startBackgroundCheck()
 Task::ResultList Task::scanResults(const QString& page, const QUrl& base) const
 {
     ResultList found;
+    // The day is read once: a clock read per record costs more than the record on a page of many links.
+    const QDate today = QDate::currentDate();
     forEachMatchingLink(page, base, m_grabText, [&](const QString& link, QStringView text) {
-        auto record = ResultPtr::create();
-        record->taskId = m_taskId;
-        record->text = text.toString();
-        record->link = link;
-        found.append(record);
+        found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
     });
     return found;
 }
