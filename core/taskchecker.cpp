@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -160,6 +161,14 @@ bool TaskChecker::setReportNewLinks(bool on, bool afresh)
     return true;
 }
 
+bool TaskChecker::refusedWhileImporting()
+{
+    if (!m_importing)
+        return false;
+    m_lastError = tr("Tasks are being imported; try again when the import has finished.");
+    return true;
+}
+
 bool TaskChecker::removeOldResults(int days)
 {
     if (m_db.removeOldResults(days))
@@ -222,6 +231,10 @@ void TaskChecker::startBackgroundCheck(Task* task)
 // nothing (its error page is no state of the watched page) but still lets the kept findings be stored.
 void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
 {
+    if (m_importing) {
+        m_heldPages.append({task, page});
+        return;
+    }
     m_checking.remove(task);
     noteFetch(task, page);
     Task::ResultList found;
@@ -255,6 +268,9 @@ QDateTime TaskChecker::dueTime(const Task* task) const
 TaskChecker::DueRun TaskChecker::checkDueTasks()
 {
     DueRun run;
+    // An import holds task.db's transaction: the tasks due are checked at the next run.
+    if (m_importing)
+        return run;
     const QDateTime now = this->now();
     const QList<Task*> snapshot = m_tasks;
     for (Task* task : snapshot) {
@@ -516,7 +532,7 @@ const Task* TaskChecker::duplicateOf(const QString& address, const QString& grab
 TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, const QString& address,
                                            const QString& grabText, int frequency)
 {
-    if (m_guard.isBusy())
+    if (m_guard.isBusy() || m_importing)
         return Outcome::Dropped;
     if (!contains(task))
         return Outcome::TaskGone;
@@ -550,6 +566,8 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, cons
 
 bool TaskChecker::markAllRead(Task* task)
 {
+    if (refusedWhileImporting())
+        return false;
     if (!contains(task))
         return false;
     if (!m_db.markTaskResultsRead(task->taskId())) {
@@ -559,6 +577,17 @@ bool TaskChecker::markAllRead(Task* task)
     for (const Task::ResultPtr& result : task->results())
         result->state = StateRead;
     return true;
+}
+
+// Stored with the results in reverse, so a later load (newest first) lists them as the file did.
+bool TaskChecker::addImported(Task* task, const QStringList& seen)
+{
+    const Task::ResultList inOrder = task->results();
+    Task::ResultList reversed(inOrder.crbegin(), inOrder.crend());
+    task->setResults(reversed);
+    const bool stored = m_db.addToTaskBatch(task, seen);
+    task->setResults(inOrder);
+    return stored;
 }
 
 TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entries)
@@ -604,57 +633,53 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
         sources.append(&entry);
     }
 
-    // Every page wanted is requested at once; each is scanned as it arrives and its body let go.
-    QHash<const Task*, FetchedPage> failures;
-    QHash<const Task*, QStringList> seen;
-    int pending = 0;
-    for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
-        if (sources.at(i)->withResults)
-            continue;
-        Task* task = tasks[i].get();
-        ++pending;
-        // The task is the context: an import ended by abortWaits() destroys it, and its page is not delivered.
-        m_fetcher.fetch(task->address(), task, [this, task, &pending, &failures, &seen](const FetchedPage& page) {
-            --pending;
-            if (page.ok) {
-                task->setResults(task->resultsOfPage(page));
-                if (m_reportNewLinks)
-                    seen.insert(task, seenLinksOf(task->results()));
-            } else {
-                FetchedPage failed = page;
-                failed.body.clear();
-                failures.insert(task, failed);
-            }
-            if (pending == 0)
-                wake();
-        });
-    }
-    if (pending > 0 && !wait([&pending] { return pending == 0; })) {
-        run.aborted = true;
-        return run;
-    }
-
-    // Results are stored in reverse, so a later load (newest first) lists them as the file did.
-    QList<Task*> toStore;
-    QList<QStringList> seenLists;
-    for (const auto& task : tasks) {
-        toStore.append(task.get());
-        seenLists.append(seen.value(task.get()));
-        Task::ResultList reversed = task->results();
-        std::reverse(reversed.begin(), reversed.end());
-        task->setResults(reversed);
-    }
-    const bool stored = m_db.insertTasks(toStore, seenLists);
-    for (const auto& task : tasks) {
-        Task::ResultList inOrder = task->results();
-        std::reverse(inOrder.begin(), inOrder.end());
-        task->setResults(inOrder);
-    }
-    if (!stored) {
+    // Each task is stored as soon as it is complete, while the other pages are still on their way, in one
+    // transaction committed at the end; until then no other write may reach task.db (see m_importing).
+    if (!m_db.beginTaskBatch()) {
         m_lastError = m_db.lastError();
         run.storageFailure = m_lastError;
         return run;
     }
+    m_importing = true;
+    bool storeFailed = false;
+    QHash<const Task*, FetchedPage> failures;
+    int pending = 0;
+    for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
+        Task* task = tasks[i].get();
+        if (sources.at(i)->withResults) {
+            storeFailed = storeFailed || !addImported(task, {});
+            continue;
+        }
+        ++pending;
+        // The task is the context: an import ended by abortWaits() destroys it, and its page is not delivered.
+        m_fetcher.fetch(
+            task->address(), task, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
+                --pending;
+                if (page.ok)
+                    task->setResults(task->resultsOfPage(page));
+                else
+                    failures.insert(task, FetchedPage{false, {}, page.url, {}, page.error, page.status});
+                const QStringList seen = m_reportNewLinks && page.ok ? seenLinksOf(task->results()) : QStringList();
+                storeFailed = storeFailed || !addImported(task, seen);
+                if (pending == 0)
+                    wake();
+            });
+    }
+    const bool waited =
+        storeFailed || pending == 0 || wait([&pending, &storeFailed] { return pending == 0 || storeFailed; });
+    if (!waited || storeFailed || !m_db.commitTaskBatch()) {
+        run.aborted = !waited;
+        if (!run.aborted) {
+            m_lastError = m_db.lastError();
+            run.storageFailure = m_lastError;
+        }
+        // The pages still on their way go with their tasks, which are their context.
+        m_db.rollbackTaskBatch();
+        endImport();
+        return run;
+    }
+    endImport();
+
     for (auto& task : tasks) {
         if (task->rowId() == 0) {
             ++run.duplicates; // stored already under the same keyword and address
@@ -673,6 +698,17 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
     return run;
 }
 
+// The background pages that arrived during an import are taken over now that task.db may be written.
+void TaskChecker::endImport()
+{
+    m_importing = false;
+    const QList<QPair<QPointer<Task>, FetchedPage>> held = std::exchange(m_heldPages, {});
+    for (const auto& [task, page] : held) {
+        if (task && contains(task))
+            takeBackgroundPage(task, page);
+    }
+}
+
 // ---- removing ----
 
 void TaskChecker::forget(const Task* task)
@@ -687,6 +723,8 @@ void TaskChecker::forget(const Task* task)
 
 bool TaskChecker::removeTask(Task* task)
 {
+    if (refusedWhileImporting())
+        return false;
     if (!contains(task))
         return false;
     if (!m_db.removeTask(task)) {
@@ -701,6 +739,8 @@ bool TaskChecker::removeTask(Task* task)
 
 bool TaskChecker::removeAllTasks()
 {
+    if (refusedWhileImporting())
+        return false;
     if (!m_db.removeAllTasks()) {
         m_lastError = m_db.lastError();
         return false;

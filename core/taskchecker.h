@@ -120,7 +120,8 @@ public:
     bool markAllRead(Task* task);
     // Creates the tasks of a file as creation does, all pages at once as update-all fetches them: the tasks
     // that come with results keep those instead. Duplicates are skipped and counted; everything is stored in
-    // one transaction, so on a failure nothing is imported.
+    // one transaction, so on a failure nothing is imported. Meanwhile no periodic check starts, the pages of
+    // those running wait, and removals and read marking are refused.
     ImportRun importTasks(const QList<ExchangeTask>& tasks);
     // The id the described count rule gives a new task: the number of tasks, unless a task has it.
     int nextTaskId() const;
@@ -181,6 +182,10 @@ private:
     void takeBackgroundPage(Task* task, const FetchedPage& page);
     void noteFetch(Task* task, const FetchedPage& page);
     void forget(const Task* task);
+    bool addImported(Task* task, const QStringList& seen);
+    void endImport();
+    // True (with lastError()) while an import holds task.db's transaction.
+    bool refusedWhileImporting();
     bool checkIsCurrent(const Task* task, int edition) const { return m_editions.value(task) == edition; }
     // Runs the event loop until done() holds or abortWaits() is called; false when aborted.
     bool wait(const std::function<bool()>& done);
@@ -202,6 +207,9 @@ private:
     QSet<const Task*> m_afresh;
     // Counts the edits of a task, so a page requested before an edit is not taken for the new page.
     QHash<const Task*, int> m_editions;
+    // An import is storing its tasks: no other write may reach task.db, and background pages wait.
+    bool m_importing = false;
+    QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;
     int m_backgroundStarted = 0;
     QList<Wait*> m_waits;
     QString m_lastError;

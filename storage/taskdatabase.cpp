@@ -395,33 +395,61 @@ bool TaskDatabase::insertTask(Task* task, const QStringList& seenLinks)
     return succeed();
 }
 
-bool TaskDatabase::insertTasks(const QList<Task*>& tasks, const QList<QStringList>& seenLinks)
+bool TaskDatabase::beginTaskBatch()
 {
+    if (m_batch)
+        return fail(QSqlError(tr("a batch of new tasks is already being stored")));
     if (!ensureOpen())
         return false;
-    Transaction transaction(db);
-    if (!transaction.active())
-        return fail(transaction.error());
+    QSqlQuery begin(db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return fail(begin.lastError());
     std::optional<QSet<int>> used = usedTaskIds();
-    if (!used)
+    if (!used) {
+        db.rollback();
         return false;
-    QList<QPair<int, int>> ids; // task id and row id of each task, 0 for one skipped
-    ids.reserve(tasks.size());
-    for (qsizetype i = 0; i < tasks.size(); ++i) {
-        bool inserted = false;
-        int taskId = 0;
-        int rowId = 0;
-        if (tasks.at(i) && !insertTaskRows(*tasks.at(i), seenLinks.value(i), *used, &inserted, &taskId, &rowId))
-            return false;
-        ids.append(inserted ? qMakePair(taskId, rowId) : qMakePair(0, 0));
     }
-    if (!transaction.commit())
-        return fail(db.lastError());
-    for (qsizetype i = 0; i < tasks.size(); ++i) {
-        if (tasks.at(i) && ids.at(i).second > 0)
-            takeStoredIds(tasks.at(i), ids.at(i).first, ids.at(i).second);
-    }
+    m_batch = Batch{*used, {}};
     return succeed();
+}
+
+bool TaskDatabase::addToTaskBatch(Task* task, const QStringList& seenLinks)
+{
+    if (!m_batch)
+        return fail(QSqlError(tr("no batch of new tasks is being stored")));
+    if (!task)
+        return succeed();
+    bool inserted = false;
+    int taskId = 0;
+    int rowId = 0;
+    if (!insertTaskRows(*task, seenLinks, m_batch->usedIds, &inserted, &taskId, &rowId))
+        return false;
+    if (inserted)
+        m_batch->stored.append({task, taskId, rowId});
+    return succeed();
+}
+
+bool TaskDatabase::commitTaskBatch()
+{
+    if (!m_batch)
+        return fail(QSqlError(tr("no batch of new tasks is being stored")));
+    if (!db.commit()) {
+        const QSqlError error = db.lastError();
+        rollbackTaskBatch();
+        return fail(error);
+    }
+    for (const auto& [task, taskId, rowId] : std::as_const(m_batch->stored))
+        takeStoredIds(task, taskId, rowId);
+    m_batch.reset();
+    return succeed();
+}
+
+void TaskDatabase::rollbackTaskBatch()
+{
+    if (!m_batch)
+        return;
+    db.rollback();
+    m_batch.reset();
 }
 
 void TaskDatabase::takeStoredIds(Task* task, int taskId, int rowId)

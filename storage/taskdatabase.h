@@ -13,6 +13,7 @@
 #include <QVariant>
 
 #include <optional>
+#include <tuple>
 
 class QSqlError;
 class QSqlQuery;
@@ -61,10 +62,15 @@ public:
     // After the commit the task and its records carry the chosen id. A task with the same keyword and
     // address stored already is no failure: nothing is written and nothing renumbered.
     bool insertTask(Task* task, const QStringList& seenLinks = {});
-    // Many new tasks at once, each as insertTask stores it, in one transaction: all or none. A task whose
-    // keyword and address are stored already is skipped (its rowId() stays 0). seenLinks, when given,
-    // holds one list per task.
-    bool insertTasks(const QList<Task*>& tasks, const QList<QStringList>& seenLinks = {});
+    // Many new tasks stored as they come, each as insertTask stores it, in one transaction held open from
+    // beginTaskBatch() to commitTaskBatch(): all or none. Nothing else may write to the file meanwhile.
+    // A task whose keyword and address are stored already is skipped (its rowId() stays 0); the tasks get
+    // their ids once the batch is committed. A task added must outlive the batch.
+    bool beginTaskBatch();
+    bool addToTaskBatch(Task* task, const QStringList& seenLinks = {});
+    bool commitTaskBatch();
+    void rollbackTaskBatch();
+    bool inTaskBatch() const { return m_batch.has_value(); }
     // Writes the task's name, address, keyword and frequency into its row, in one statement; with
     // forgetSeen the links recorded as seen for it go as well, in the same transaction.
     bool updateTask(const Task* task, bool forgetSeen);
@@ -136,4 +142,10 @@ private:
     QString m_connectionName;
     bool m_open = false;
     QString m_lastError;
+    struct Batch
+    {
+        QSet<int> usedIds;
+        QList<std::tuple<Task*, int, int>> stored; // task, task id, row id
+    };
+    std::optional<Batch> m_batch;
 };

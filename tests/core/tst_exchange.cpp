@@ -9,6 +9,7 @@
 #include "tests/support/testserver.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -238,6 +239,56 @@ private slots:
 
         CommandGuard::Scope busy(loaded.checker.guard());
         QVERIFY(!loaded.checker.importTasks(read.tasks).ran);
+    }
+
+    void periodicWorkWaitsForAnImport()
+    {
+        // A background check whose page arrives while an import is storing is taken over once it has finished;
+        // meanwhile no check starts and nothing else writes.
+        AppFixture fixture;
+        const QString path = fixture.path("task.db");
+        const QString old = server.url("/during/old").toString();
+        {
+            DbFile file(path);
+            file.addTask(0, "Old", old, "qt");
+            file.addResult(0, "01/01/2009", "qt 1", server.url("/l1").toString());
+        }
+        TestServer::Response changed;
+        changed.body = "<a href=\"/l1\">qt 1 changed</a>";
+        changed.delayMs = 100;
+        server.setResponse("/during/old", changed);
+        TestServer::Response slow;
+        slow.body = "<a href=\"/n\">qt new</a>";
+        slow.delayMs = 500;
+        server.setResponse("/during/new", slow);
+        TestClock clock;
+        TaskDatabase db(path);
+        TaskChecker checker(db);
+        checker.setClock(&clock);
+        checker.loadTasks();
+        Task* task = checker.tasks().at(0);
+        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        clock.at = QDateTime::currentDateTime().addDays(1);
+        QCOMPARE(checker.checkDueTasks().started.size(), 1);
+
+        TaskExchange::Read read = TaskExchange::parse(server.url("/during/new").toString().toUtf8());
+        TaskExchange::setKeyword(read, "qt", 3600);
+        int startedDuring = -1;
+        bool removedDuring = true;
+        QTimer::singleShot(300, this, [&] {
+            clock.at = clock.at.addDays(1);
+            startedDuring = int(checker.checkDueTasks().started.size());
+            removedDuring = checker.removeTask(task);
+            QCOMPARE(found.count(), 0);
+        });
+        const TaskChecker::ImportRun run = checker.importTasks(read.tasks);
+        QCOMPARE(run.imported, 1);
+        QCOMPARE(startedDuring, 0);
+        QVERIFY(!removedDuring);
+        QCOMPARE(found.count(), 1);
+        QCOMPARE(texts(task->results()), (QStringList{"qt 1", "qt 1 changed"}));
+        QCOMPARE(DbFile(path).column("SELECT text FROM results ORDER BY id"),
+                 (QStringList{"qt 1", "qt new", "qt 1 changed"}));
     }
 };
 
