@@ -776,15 +776,17 @@ void MainWindow::on_action_New_Task_triggered()
     DialogProgress progress(this);
     progress.show();
     setDisabled(true);
-    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency()))
+    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency(),
+                    dialog.taskOptions()))
         return; // quitting
     setDisabled(false);
     progress.close();
 }
 
-bool MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency)
+bool MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                            const QHash<QString, QString>& options)
 {
-    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency);
+    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency, options);
     switch (created.outcome) {
     case TaskChecker::Outcome::Exists:
         // The progress popup grabs the input while it shows; the question must get it instead.
@@ -829,8 +831,17 @@ void MainWindow::markCheckState(Task* task)
         item->setToolTip(0, QString());
     } else {
         item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
-        item->setToolTip(0, tr("The last check failed: %1").arg(failure));
+        item->setToolTip(0, failureToolTip(task));
     }
+}
+
+QString MainWindow::failureToolTip(const Task* task) const
+{
+    // The reason is the network's or the server's word; request headers never appear in it.
+    const int inRow = core.failuresInRow(task);
+    const QString checks = inRow == 1 ? tr("The last check failed") : tr("The last %1 checks failed").arg(inRow);
+    return tr("%1: %2\nNext try: %3")
+        .arg(checks, core.checkFailure(task), QLocale().toString(core.dueTime(task), QLocale::ShortFormat));
 }
 
 // ---- removing ----

@@ -102,7 +102,10 @@ private:
     void updateAutoRun(bool autoRun);
     void loadTaskList();
     // False when the program is quitting.
-    bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                    const QHash<QString, QString>& options = {});
+    // The tooltip of a failing task: how many checks failed in a row, the last reason, the next try.
+    QString failureToolTip(const Task* task) const;
     void announceResults(Task* task, const Task::ResultList& results);
     void showStartupFailure(const QString& message);
     void showNoTaskSelected();

@@ -49,8 +49,32 @@ QStringList seenLinksOf(const Task::ResultList& results)
 }
 } // namespace
 
+namespace {
+// A page's validators without its body, kept until its findings are stored.
+// A failed page as the task's failure keeps it: its reason, not its bytes.
+FetchedPage withoutBody(const FetchedPage& page)
+{
+    FetchedPage kept = page;
+    kept.body.clear();
+    return kept;
+}
+
+FetchedPage validatorsOf(const FetchedPage& page)
+{
+    FetchedPage validators;
+    validators.ok = page.ok;
+    validators.notModified = page.notModified;
+    validators.etag = page.etag;
+    validators.lastModified = page.lastModified;
+    return validators;
+}
+} // namespace
+
 QString failureReason(const FetchedPage& page)
 {
+    // A host that asked to be left alone: the reason carries the time of the next try.
+    if (page.retryAt.isValid())
+        return page.error;
     if (page.status >= 300)
         return QStringLiteral("HTTP %1").arg(page.status);
     return page.error.isEmpty() ? QStringLiteral("no answer") : page.error;
@@ -68,6 +92,8 @@ TaskChecker::~TaskChecker()
 void TaskChecker::setClock(const Clock* clock)
 {
     m_clock = clock;
+    // Hosts that asked to be left alone are timed by the same clock.
+    m_fetcher.setClock([this] { return now(); });
 }
 
 QDateTime TaskChecker::now() const
@@ -218,7 +244,7 @@ void TaskChecker::startBackgroundCheck(Task* task)
     // The task is the context: a task removed meanwhile gets no delivery, one edited meanwhile drops the
     // old page.
     m_fetcher.fetch(
-        task->address(), task,
+        task->fetchRequest(true), task,
         [this, guarded, edition](const FetchedPage& page) {
             if (guarded && contains(guarded) && checkIsCurrent(guarded, edition))
                 takeBackgroundPage(guarded, page);
@@ -238,21 +264,27 @@ void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
     m_checking.remove(task);
     noteFetch(task, page);
     Task::ResultList found;
-    if (page.ok) {
+    // A page not modified since it was last read shows nothing new.
+    if (page.ok && !page.notModified) {
         noteSeen(task, page);
         const bool afresh = m_afresh.remove(task);
         if (task->takeUpdatePage(page) && !afresh)
             found = task->updateResults();
-    } else {
+    } else if (!page.ok) {
         emit backgroundCheckFailed(task, failureReason(page));
     }
-    if (found.isEmpty() && !m_unstored.contains(task) && !m_seen.contains(task))
+    if (found.isEmpty() && !m_unstored.contains(task) && !m_seen.contains(task)) {
+        rememberValidators(task, page);
         return;
+    }
     TaskChange change;
     takeOver(task, found, &change);
-    if (!storeTakeOver(task, change))
+    if (!storeTakeOver(task, change)) {
         emit storageFailed(m_lastError);
-    else if (!change.results.isEmpty())
+        return;
+    }
+    rememberValidators(task, page);
+    if (!change.results.isEmpty())
         emit resultsFound(task, change.results);
 }
 
@@ -262,7 +294,7 @@ QDateTime TaskChecker::dueTime(const Task* task) const
     const QDateTime last = task->lastUpdate();
     if (!last.isValid())
         return now;
-    return qMin(last, now).addSecs(task->frequency());
+    return qMin(last, now).addSecs(checkInterval(task));
 }
 
 TaskChecker::DueRun TaskChecker::checkDueTasks()
@@ -302,8 +334,41 @@ void TaskChecker::noteFetch(Task* task, const FetchedPage& page)
             emit checkStateChanged(task);
         return;
     }
-    m_failures.insert(task, PageFailure{failureReason(page)});
+    PageFailure& failure = m_failures[task];
+    failure.reason = failureReason(page);
+    ++failure.inRow;
     emit checkStateChanged(task);
+}
+
+qint64 TaskChecker::checkInterval(const Task* task) const
+{
+    // Each failure in a row doubles the wait, up to an hour or the frequency, whichever is larger.
+    const qint64 frequency = qMax(1, task->frequency());
+    const qint64 longest = qMax<qint64>(frequency, MaxBackoffSeconds);
+    qint64 interval = frequency;
+    for (int i = failuresInRow(task); i > 0 && interval < longest; --i)
+        interval *= 2;
+    return qMin(interval, longest);
+}
+
+void TaskChecker::rememberValidators(Task* task, const FetchedPage& page)
+{
+    // Only a page that was read whole gives validators; a 304 leaves the ones it answered.
+    if (!page.ok || page.notModified)
+        return;
+    const QString etag = QString::fromLatin1(page.etag);
+    const QString lastModified = QString::fromLatin1(page.lastModified);
+    const QHash<QString, QString> options = task->options();
+    for (const auto& [name, value] : {std::pair{QLatin1String(Task::EtagOption), etag},
+                                      std::pair{QLatin1String(Task::LastModifiedOption), lastModified}}) {
+        if (options.value(name) == value)
+            continue;
+        // Kept in memory only once task.db has it, so a restart asks as this session would.
+        if (m_db.setTaskOption(task->taskId(), name, value))
+            task->setOption(name, value);
+        else
+            task->setOption(name, QString()); // the file may hold an older one: ask for the whole page
+    }
 }
 
 // ---- commands that wait ----
@@ -366,24 +431,27 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     // does not grow with the number of pages. Deliveries for a task removed meanwhile are dropped.
     const QList<Task*> snapshot = m_tasks;
     QHash<const Task*, bool> hasNew;
+    QHash<const Task*, FetchedPage> read; // the validators of the pages read whole
     int pending = int(snapshot.size());
     for (Task* task : snapshot) {
         QPointer<Task> guarded(task);
-        m_fetcher.fetch(task->address(), this, [this, guarded, &pending, &run, &hasNew](const FetchedPage& page) {
-            --pending;
-            if (guarded && contains(guarded)) {
-                noteFetch(guarded, page);
-                if (page.ok) {
-                    noteSeen(guarded, page);
-                    const bool afresh = m_afresh.remove(guarded);
-                    hasNew.insert(guarded, guarded->takeUpdatePage(page) && !afresh);
-                } else {
-                    ++run.failedPages;
-                }
-            }
-            if (pending == 0)
-                wake();
-        });
+        m_fetcher.fetch(task->fetchRequest(true), this,
+                        [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
+                            --pending;
+                            if (guarded && contains(guarded)) {
+                                noteFetch(guarded, page);
+                                if (page.ok && !page.notModified) {
+                                    noteSeen(guarded, page);
+                                    const bool afresh = m_afresh.remove(guarded);
+                                    hasNew.insert(guarded, guarded->takeUpdatePage(page) && !afresh);
+                                    read.insert(guarded, validatorsOf(page));
+                                } else if (!page.ok) {
+                                    ++run.failedPages;
+                                }
+                            }
+                            if (pending == 0)
+                                wake();
+                        });
     }
     if (!wait([&pending] { return pending == 0; })) {
         run.aborted = true;
@@ -404,17 +472,31 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
         taken.append({task, change});
         changes.append(change);
     }
-    if (changes.isEmpty())
+    // Validators are remembered once what their page showed is stored: a page whose findings wait to be
+    // stored is read whole again at its next check.
+    const auto rememberRead = [this, &read](const QSet<const Task*>& unstored) {
+        for (auto it = read.cbegin(); it != read.cend(); ++it) {
+            Task* task = const_cast<Task*>(it.key());
+            if (!unstored.contains(task) && contains(task))
+                rememberValidators(task, it.value());
+        }
+    };
+    if (changes.isEmpty()) {
+        rememberRead({});
         return run;
+    }
     if (!m_db.storeChanges(changes)) {
         QStringList names;
+        QSet<const Task*> unstored;
         for (const auto& [task, change] : std::as_const(taken)) {
+            unstored.insert(task);
             if (change.results.isEmpty())
                 continue;
             m_unstored.insert(task, change.results);
             names.append(task->name());
             run.unstoredNew = true;
         }
+        rememberRead(unstored);
         m_lastError =
             tr("Could not store the new results of %1: %2").arg(names.join(QStringLiteral(", ")), m_db.lastError());
         run.storageFailure = m_lastError;
@@ -428,6 +510,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             run.news.append(TaskNews{task, task->name(), change.results});
         }
     }
+    rememberRead({});
     return run;
 }
 
@@ -443,7 +526,8 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     // the change, the old results stay, in memory and in task.db.
     QPointer<Task> guarded(task);
     std::optional<FetchedPage> fetched;
-    m_fetcher.fetch(task->address(), this, [this, &fetched](const FetchedPage& page) {
+    // The whole page, never "not modified": the results are rebuilt from it.
+    m_fetcher.fetch(task->fetchRequest(false), this, [this, &fetched](const FetchedPage& page) {
         fetched = page;
         wake();
     });
@@ -456,6 +540,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
         return Outcome::FetchFailed;
 
     const Task::ResultList results = task->resultsOfPage(*fetched);
+    const FetchedPage validators = validatorsOf(*fetched);
     fetched.reset();
     // With new links reported, the page's keyword links count as seen from now on.
     const bool stored = m_reportNewLinks ? m_db.replaceTaskResults(task->taskId(), results, seenLinksOf(results))
@@ -467,11 +552,12 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     task->setResults(results);
     m_unstored.remove(task);
     m_seen.remove(task);
+    rememberValidators(task, validators);
     return Outcome::Done;
 }
 
 TaskChecker::Created TaskChecker::createTask(const QString& name, const QString& address, const QString& grabText,
-                                             int frequency)
+                                             int frequency, const QHash<QString, QString>& options)
 {
     Created created;
     CommandGuard::Scope command(m_guard);
@@ -480,19 +566,25 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
         return created;
     }
     auto task = std::make_unique<Task>(nextTaskId(), name, address, grabText, frequency);
+    task->setOptions(options);
     if (duplicateOf(address, grabText) || m_db.taskExists(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
     }
 
     std::optional<FetchedPage> fetched;
-    m_fetcher.fetch(address, this, [this, &fetched](const FetchedPage& page) {
+    m_fetcher.fetch(task->fetchRequest(false), this, [this, &fetched](const FetchedPage& page) {
         fetched = page;
         wake();
     });
     if (!wait([&fetched] { return fetched.has_value(); })) {
         created.outcome = Outcome::Aborted;
         return created;
+    }
+    // Stored with the task: its first check asks whether the page changed since.
+    if (fetched->ok) {
+        task->setOption(QLatin1String(Task::EtagOption), QString::fromLatin1(fetched->etag));
+        task->setOption(QLatin1String(Task::LastModifiedOption), QString::fromLatin1(fetched->lastModified));
     }
     // A page that could not be downloaded still gives the task, with no results (an error page's links are
     // not the page's), so the user can reset it once the page is reachable.
@@ -618,6 +710,7 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
         }
         auto task = std::make_unique<Task>(firstId + int(tasks.size()), entry.name, entry.address, entry.keyword,
                                            entry.frequency);
+        task->setOptions(TaskExchange::portableOptions(entry.options));
         if (entry.created.isValid())
             task->setTaskDate(entry.created.toString(QStringLiteral("MM/dd/yyyy")));
         if (entry.withResults) {
@@ -653,12 +746,12 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
         ++pending;
         // The task is the context: an import ended by abortWaits() destroys it, and its page is not delivered.
         m_fetcher.fetch(
-            task->address(), task, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
+            task->fetchRequest(false), task, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
                 --pending;
                 if (page.ok)
                     task->setResults(task->resultsOfPage(page));
                 else
-                    failures.insert(task, FetchedPage{false, {}, page.url, {}, page.error, page.status});
+                    failures.insert(task, withoutBody(page));
                 const QStringList seen = m_reportNewLinks && page.ok ? seenLinksOf(task->results()) : QStringList();
                 storeFailed = storeFailed || !addImported(task, seen);
                 if (pending == 0)

@@ -37,7 +37,10 @@ public:
     struct PageFailure
     {
         QString reason; // "HTTP 404", "Connection refused", ...
+        int inRow = 0;  // checks that failed one after another
     };
+    // The longest wait between the periodic checks of a failing task, unless its frequency is longer.
+    static constexpr qint64 MaxBackoffSeconds = 3600;
     struct DueRun
     {
         QList<Task*> started; // tasks whose check was started, in list order
@@ -94,10 +97,10 @@ public:
     bool contains(const Task* task) const;
     void loadTasks();
 
-    // The periodic check run: every task whose frequency has passed since its last check is checked in the
-    // background; its last-update time becomes the time of this check. What the check finds is taken over
-    // when its page arrives (resultsFound). An unreadable last-update time counts as due, one later than
-    // now counts as now.
+    // The periodic check run: every task whose check interval (its frequency, longer after failures: see
+    // checkInterval) has passed since its last check is checked in the background; its last-update time becomes the
+    // time of this check. What the check finds is taken over when its page arrives (resultsFound). An unreadable
+    // last-update time counts as due, one later than now counts as now.
     DueRun checkDueTasks();
     // The moment the task falls due next, by the rule above.
     QDateTime dueTime(const Task* task) const;
@@ -105,8 +108,10 @@ public:
     UpdateRun updateAll();
     // Rebuilds the task's results from a fresh download; on any failure the old ones stay.
     Outcome resetResults(Task* task);
-    // Downloads the new task's page, stores the task with its results and appends it to the list.
-    Created createTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    // Downloads the new task's page (with the request headers of its options), stores the task with its
+    // results and options and appends it to the list.
+    Created createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                       const QHash<QString, QString>& options = {});
     // Changes what the task watches, in memory and in its row of task.db, keeping its id, date, results and
     // their states. A changed address or keyword forgets the links seen so far: the next check records the
     // page without reporting it. A changed frequency counts from the last check. Refused while a command
@@ -145,6 +150,11 @@ public:
 
     // Why the task's last check failed; empty when it succeeded (or never ran).
     QString checkFailure(const Task* task) const { return m_failures.value(task).reason; }
+    // How many of the task's checks failed one after another (0 after a success).
+    int failuresInRow(const Task* task) const { return m_failures.value(task).inRow; }
+    // The seconds between the task's periodic checks: its frequency, doubled for each failure in a row up
+    // to MaxBackoffSeconds or the frequency, whichever is larger.
+    qint64 checkInterval(const Task* task) const;
     // Background checks that sent a request. A task whose previous check has not answered yet is not
     // checked again at the same time.
     int backgroundChecksStarted() const { return m_backgroundStarted; }
@@ -181,6 +191,8 @@ private:
     void startBackgroundCheck(Task* task);
     void takeBackgroundPage(Task* task, const FetchedPage& page);
     void noteFetch(Task* task, const FetchedPage& page);
+    // Keeps the validators of a page read whole in the task's options and task.db.
+    void rememberValidators(Task* task, const FetchedPage& page);
     void forget(const Task* task);
     bool addImported(Task* task, const QStringList& seen);
     void endImport();

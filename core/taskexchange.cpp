@@ -76,6 +76,20 @@ bool TaskExchange::isWebAddress(const QString& address)
     return knownScheme && url.isValid() && !url.host().isEmpty();
 }
 
+QHash<QString, QString> TaskExchange::portableOptions(const QHash<QString, QString>& options)
+{
+    QHash<QString, QString> portable = options;
+    portable.remove(QLatin1String(Task::EtagOption));
+    portable.remove(QLatin1String(Task::LastModifiedOption));
+    for (auto it = portable.begin(); it != portable.end();) {
+        if (it.value().isEmpty())
+            it = portable.erase(it);
+        else
+            ++it;
+    }
+    return portable;
+}
+
 QByteArray TaskExchange::toJson(const QList<Task*>& tasks, bool withResults)
 {
     QJsonArray list;
@@ -86,6 +100,13 @@ QByteArray TaskExchange::toJson(const QList<Task*>& tasks, bool withResults)
                           {QStringLiteral("frequency"), task->frequency()}};
         if (task->taskDate().isValid())
             entry.insert(QStringLiteral("created"), task->taskDate().toString(DateFormat));
+        const QHash<QString, QString> options = portableOptions(task->options());
+        if (!options.isEmpty()) {
+            QJsonObject named;
+            for (auto it = options.cbegin(); it != options.cend(); ++it)
+                named.insert(it.key(), it.value());
+            entry.insert(QStringLiteral("options"), named);
+        }
         if (withResults) {
             QJsonArray results;
             for (const Task::ResultPtr& result : task->results()) {

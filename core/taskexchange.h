@@ -59,6 +59,9 @@ public:
     // Gives every task of an address list the keyword and frequency asked for.
     static void setKeyword(Read& read, const QString& keyword, int frequency);
 
+    // A task's options that mean the same on another machine: the validators of the page last read are left
+    // out, so the imported task reads its page whole.
+    static QHash<QString, QString> portableOptions(const QHash<QString, QString>& options);
     // The rule of the new-task dialog: an absolute address beginning with http:// or https://.
     static bool isWebAddress(const QString& address);
     static constexpr int MaxFrequency = 31 * 86400;

@@ -2,6 +2,9 @@
 #include "dialogs/dialognewtask.h"
 #include "ui_dialognewtask.h"
 
+#include "engine/requestheaders.h"
+#include "engine/task.h"
+
 #include <QMessageBox>
 #include <QUrl>
 
@@ -18,6 +21,59 @@ DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::Dial
 {
     ui->setupUi(this);
     ui->comboBoxFrequencyUnit->setCurrentIndex(UnitHour);
+    ui->lineEditUserAgent->setPlaceholderText(QString::fromLatin1(RequestHeaders::defaultUserAgent()));
+    ui->lineEditUserAgent->setMaxLength(RequestHeaders::MaxValueLength);
+    // Folded away until asked for: most pages need none of it.
+    m_advancedMargins = ui->verticalLayoutAdvanced->contentsMargins();
+    showAdvanced(false);
+}
+
+void DialogNewTask::showAdvanced(bool on)
+{
+    ui->widgetAdvanced->setVisible(on);
+    // Folded, only its check box shows: no frame around nothing.
+    ui->groupBoxAdvanced->setFlat(!on);
+    ui->verticalLayoutAdvanced->setContentsMargins(on ? m_advancedMargins : QMargins());
+}
+
+void DialogNewTask::on_groupBoxAdvanced_toggled(bool on)
+{
+    showAdvanced(on);
+    if (on)
+        ui->lineEditUserAgent->setFocus();
+    adjustSize();
+}
+
+QHash<QString, QString> DialogNewTask::taskOptions() const
+{
+    QHash<QString, QString> options;
+    QString error;
+    const QString agent = ui->lineEditUserAgent->text().trimmed();
+    if (!agent.isEmpty() && RequestHeaders::problem(QStringLiteral("User-Agent"), agent).isEmpty())
+        options.insert(QLatin1String(Task::UserAgentOption), agent);
+    const QString headers =
+        RequestHeaders::format(RequestHeaders::parse(ui->plainTextEditRequestHeaders->toPlainText(), &error));
+    if (!headers.isEmpty())
+        options.insert(QLatin1String(Task::RequestHeadersOption), headers);
+    return options;
+}
+
+bool DialogNewTask::checkAdvanced()
+{
+    const QString agent = ui->lineEditUserAgent->text().trimmed();
+    QString problem = agent.isEmpty() ? QString() : RequestHeaders::problem(QStringLiteral("User-Agent"), agent);
+    QWidget* field = ui->lineEditUserAgent;
+    if (problem.isEmpty()) {
+        RequestHeaders::parse(ui->plainTextEditRequestHeaders->toPlainText(), &problem);
+        field = ui->plainTextEditRequestHeaders;
+    }
+    if (problem.isEmpty())
+        return true;
+    // Shown where it can be corrected; the text names the line, never a header's value.
+    ui->groupBoxAdvanced->setChecked(true);
+    QMessageBox::information(this, tr("Request headers"), problem, QMessageBox::Ok);
+    field->setFocus();
+    return false;
 }
 
 DialogNewTask::~DialogNewTask()
@@ -124,6 +180,8 @@ void DialogNewTask::on_pushButtonOk_clicked()
                                  QMessageBox::Ok);
         return;
     }
+    if (!checkAdvanced())
+        return;
     if (duplicateCheck && duplicateCheck(address, grabText())) {
         QMessageBox::information(this, windowTitle(), tr("This task already exists!"), QMessageBox::Ok);
         return;

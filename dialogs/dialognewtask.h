@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <QMargins>
 
 #include <functional>
 
@@ -21,6 +23,9 @@ public:
     QString webAddress() const;
     QString grabText() const;
     int frequency() const;
+    // The options of the "Advanced" part, by their names in task.db (empty values left out); only what
+    // passed the checks of Ok.
+    QHash<QString, QString> taskOptions() const;
 
     // Turns the dialog into "Edit Task" with the task's entries filled in; the frequency is shown in the
     // largest unit that divides it.
@@ -36,11 +41,16 @@ protected:
 private slots:
     void on_pushButtonOk_clicked();
     void on_pushButtonCancel_clicked();
+    void on_groupBoxAdvanced_toggled(bool on);
 
 private:
+    // Refuses a User-Agent or header the server could not be sent, with a message; false then.
+    bool checkAdvanced();
+    void showAdvanced(bool on);
     void setTitle();
 
     Ui::DialogNewTask* ui;
+    QMargins m_advancedMargins;
     bool editing = false;
     std::function<bool(const QString&, const QString&)> duplicateCheck;
 };

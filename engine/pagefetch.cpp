@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetch.h"
 
+#include <QLocale>
 #include <QNetworkReply>
 #include <QTextCodec>
+#include <QTimeZone>
 #include <QTimer>
 
 #include <atomic>
@@ -14,14 +16,46 @@ std::atomic<qint64> g_maxBodyBytes{PageFetch::MaxBodyBytes};
 // Set on a reply that guardBody() aborted, with the reason.
 const char* const AbortReasonProperty = "vantrel_abort_reason";
 
-void abortWith(QNetworkReply* reply, const QString& reason)
+// Errors that can stand for an HTTP error status (with a status of 400 or more: Qt also gives
+// UnknownContentError for a body it could not decompress).
+bool isStatusError(QNetworkReply::NetworkError error)
+{
+    return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
+           (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+}
+
+// Qt's error text, completed where it names no reason ("Decompression failed: " with nothing after it).
+QString failureText(QNetworkReply* reply, int status)
+{
+    const QNetworkReply::NetworkError error = reply->error();
+    QString text = reply->errorString().trimmed();
+    if (error == QNetworkReply::RemoteHostClosedError && status != 0)
+        return QStringLiteral("the connection closed before the whole page arrived");
+    if (text.startsWith(u"Decompression failed", Qt::CaseInsensitive))
+        return QStringLiteral("Decompression failed: the compressed body is damaged or not in the announced "
+                              "encoding");
+    if (text.isEmpty() || text == u"Unknown error" || text.endsWith(u':')) {
+        const QString reason = error == QNetworkReply::ProtocolFailure
+                                   ? QStringLiteral("the answer could not be read")
+                                   : QStringLiteral("network error %1").arg(int(error));
+        text = text.isEmpty() || text == u"Unknown error" ? reason : text + u' ' + reason;
+    }
+    return text;
+}
+} // namespace
+
+void PageFetch::abortWith(QNetworkReply* reply, const QString& reason)
 {
     if (reply->isFinished())
         return;
     reply->setProperty(AbortReasonProperty, reason);
     reply->abort();
 }
-} // namespace
+
+QString PageFetch::tooLargeReason()
+{
+    return QStringLiteral("body larger than %1 bytes").arg(maxBodyBytes());
+}
 
 int PageFetch::transferTimeout()
 {
@@ -46,17 +80,56 @@ void PageFetch::setMaxBodyBytes(qint64 bytes)
 
 QNetworkRequest PageFetch::makeRequest(const QString& address)
 {
-    QNetworkRequest request{QUrl(address)};
+    FetchRequest request;
+    request.address = address;
+    return makeRequest(request);
+}
+
+QNetworkRequest PageFetch::makeRequest(const FetchRequest& fetch)
+{
+    QNetworkRequest request{QUrl(fetch.address)};
     request.setTransferTimeout(transferTimeout());
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
+    static const QByteArray language = RequestHeaders::acceptLanguage(QLocale::system().uiLanguages());
+    request.setRawHeader("User-Agent", RequestHeaders::defaultUserAgent());
+    request.setRawHeader("Accept", RequestHeaders::defaultAccept());
+    request.setRawHeader("Accept-Language", language);
+    // The task's own headers replace the defaults of the same name.
+    for (const RequestHeaders::Header& header : fetch.headers)
+        request.setRawHeader(header.first, header.second);
+    if (!fetch.etag.isEmpty())
+        request.setRawHeader("If-None-Match", fetch.etag);
+    if (!fetch.lastModified.isEmpty())
+        request.setRawHeader("If-Modified-Since", fetch.lastModified);
     return request;
+}
+
+int PageFetch::retryAfterSeconds(const QByteArray& value, const QDateTime& now)
+{
+    const QByteArray trimmed = value.trimmed();
+    if (trimmed.isEmpty())
+        return DefaultRetryAfterSeconds;
+    bool number = false;
+    const qlonglong seconds = trimmed.toLongLong(&number);
+    if (number)
+        return int(qBound(0LL, seconds, qlonglong(MaxRetryAfterSeconds)));
+    // An HTTP date: "Sun, 06 Nov 1994 08:49:37 GMT".
+    QDateTime when = QDateTime::fromString(QString::fromLatin1(trimmed), Qt::RFC2822Date);
+    if (!when.isValid()) {
+        when = QLocale::c().toDateTime(QString::fromLatin1(trimmed).replace(QStringLiteral(" GMT"), QString()),
+                                       QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
+        when.setTimeZone(QTimeZone::utc());
+    }
+    if (!when.isValid())
+        return DefaultRetryAfterSeconds;
+    return int(qBound(qint64(0), now.secsTo(when), qint64(MaxRetryAfterSeconds)));
 }
 
 void PageFetch::guardBody(QNetworkReply* reply)
 {
     const qint64 limit = maxBodyBytes();
-    const QString tooLarge = QStringLiteral("body larger than %1 bytes").arg(limit);
+    const QString tooLarge = tooLargeReason();
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [reply, limit, tooLarge](qint64 received, qint64 total) {
                          if (received > limit || total > limit)
@@ -81,7 +154,7 @@ void PageFetch::guardBody(QNetworkReply* reply)
     deadline->start(transferTimeout());
 }
 
-FetchedPage PageFetch::takePage(QNetworkReply* reply)
+FetchedPage PageFetch::takePage(QNetworkReply* reply, QByteArray received)
 {
     FetchedPage page;
     page.url = reply->url();
@@ -95,19 +168,39 @@ FetchedPage PageFetch::takePage(QNetworkReply* reply)
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
     page.status = status;
     const QNetworkReply::NetworkError error = reply->error();
-    // Errors below ProxyConnectionRefusedError are failures of the connection itself (refused,
-    // closed, timed out, cancelled, too many or unsafe redirections): nothing trustworthy arrived.
-    const bool transportFailed =
-        error != QNetworkReply::NoError && (error < QNetworkReply::ProxyConnectionRefusedError || status == 0);
-    if (transportFailed) {
-        page.error = reply->errorString();
+    // Anything but an HTTP error status is a failure of the transfer itself (refused, closed early,
+    // timed out, cancelled, too many or unsafe redirections, a body that could not be decompressed):
+    // nothing trustworthy arrived.
+    if (error != QNetworkReply::NoError && (!isStatusError(error) || status < 400)) {
+        page.error = failureText(reply, status);
         return page;
     }
-    page.body = reply->readAll();
+    if (status == 429 || status == 503)
+        page.retryAfterSeconds = retryAfterSeconds(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
+    page.body = std::move(received);
+    page.body += reply->readAll();
+    if (status == 304) {
+        // Not modified: good news only when it was asked for, and nothing came with it.
+        const QNetworkRequest request = reply->request();
+        const bool asked = request.hasRawHeader("If-None-Match") || request.hasRawHeader("If-Modified-Since");
+        const bool withBody =
+            !page.body.isEmpty() || reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > 0;
+        page.body.clear();
+        page.ok = asked && !withBody && error == QNetworkReply::NoError;
+        page.notModified = page.ok;
+        if (!page.ok)
+            page.error =
+                asked ? QStringLiteral("HTTP 304 with a body") : QStringLiteral("HTTP 304 that was not asked for");
+        return page;
+    }
     page.ok = error == QNetworkReply::NoError && status >= 200 && status < 300;
+    if (page.ok) {
+        page.etag = reply->rawHeader("ETag");
+        page.lastModified = reply->rawHeader("Last-Modified");
+    }
     if (!page.ok)
         page.error =
-            error != QNetworkReply::NoError ? reply->errorString() : QStringLiteral("HTTP status %1").arg(status);
+            error != QNetworkReply::NoError ? failureText(reply, status) : QStringLiteral("HTTP status %1").arg(status);
     return page;
 }
 
@@ -115,6 +208,20 @@ QUrl PageFetch::baseOf(const FetchedPage& page, const QString& address)
 {
     return page.url.isEmpty() ? QUrl(address) : page.url;
 }
+
+namespace {
+// Whether the page itself names ISO 8859-1 (or a name of it) in a meta tag: then it is read so even when
+// its bytes happen to be valid UTF-8.
+bool namesLatin1(const QByteArray& body)
+{
+    const QByteArray head = body.left(1024).toLower();
+    for (const char* name : {"iso-8859-1", "latin1", "latin-1", "iso8859-1", "us-ascii"}) {
+        if (head.contains(QByteArray("charset=") + name) || head.contains(QByteArray("charset=\"") + name))
+            return true;
+    }
+    return false;
+}
+} // namespace
 
 QByteArray PageFetch::charsetOf(const QByteArray& contentType)
 {
@@ -137,9 +244,18 @@ QString PageFetch::decode(const QByteArray& body, const QByteArray& contentType)
     const QByteArray charset = charsetOf(contentType);
     if (!codec && !charset.isEmpty())
         codec = QTextCodec::codecForName(charset);
-    // codecForHtml looks for a byte-order mark (none here), then a charset in a meta tag, and falls
-    // back to ISO 8859-1.
-    if (!codec)
-        codec = QTextCodec::codecForHtml(body, QTextCodec::codecForName("ISO-8859-1"));
+    // codecForHtml looks for a byte-order mark (none here), then a charset in a meta tag; without one
+    // it gives the fallback. Bytes that are valid UTF-8 are read as UTF-8, as browsers do, else as
+    // ISO 8859-1.
+    if (!codec) {
+        QTextCodec* const latin1 = QTextCodec::codecForName("ISO-8859-1");
+        codec = QTextCodec::codecForHtml(body, latin1);
+        if (codec == latin1 && !namesLatin1(body)) {
+            QTextCodec::ConverterState state;
+            const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
+            if (state.invalidChars == 0 && state.remainingChars == 0)
+                return text;
+        }
+    }
     return codec->toUnicode(body);
 }

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/requestheaders.h"
+
 #include <QByteArray>
+#include <QDateTime>
 #include <QMetaType>
 #include <QNetworkRequest>
 #include <QString>
@@ -14,18 +17,36 @@ struct FetchedPage
 {
     bool ok = false;
     QByteArray body;
-    QUrl url;               // the address of the page that was read (after redirections)
-    QByteArray contentType; // the Content-Type header as the server sent it
-    QString error;          // empty when ok
-    int status = 0;         // the HTTP status, 0 when no answer came
+    QUrl url;                 // the address of the page that was read (after redirections)
+    QByteArray contentType;   // the Content-Type header as the server sent it
+    QString error;            // empty when ok
+    int status = 0;           // the HTTP status, 0 when no answer came
+    bool notModified = false; // ok: the server answered 304 to a conditional request; no body
+    QByteArray etag;          // the validators of a page that was read (2xx), as the server sent them
+    QByteArray lastModified;
+    int retryAfterSeconds = 0; // with 429 and 503: how long the server asks to be left alone
+    QDateTime retryAt;         // set by PageFetcher: no request goes to the host before then
 };
 Q_DECLARE_METATYPE(FetchedPage)
+
+// One download: the address, the task's own headers (a User-Agent among them replaces the default one)
+// and, for a conditional request, the validators of the page as it was last read.
+struct FetchRequest
+{
+    QString address;
+    RequestHeaders::List headers;
+    QByteArray etag;         // sent as If-None-Match
+    QByteArray lastModified; // sent as If-Modified-Since
+};
 
 // Bounds and helpers shared by every download of a task's page.
 namespace PageFetch {
 constexpr int DefaultTransferTimeoutMs = 30000;
 constexpr qint64 MaxBodyBytes = 32LL * 1024 * 1024;
 constexpr int MaxRedirects = 5;
+// What a 429 or 503 asks for at most, and what it means without a Retry-After.
+constexpr int MaxRetryAfterSeconds = 3600;
+constexpr int DefaultRetryAfterSeconds = 60;
 
 // The transfer timeout given to each new request; tests lower it.
 int transferTimeout();
@@ -34,20 +55,32 @@ void setTransferTimeout(int ms);
 qint64 maxBodyBytes();
 void setMaxBodyBytes(qint64 bytes);
 
-// A GET request for the address with the timeout and redirection policy set.
+// A GET request for the address with the timeout, the redirection policy and the default headers set
+// (User-Agent, Accept, Accept-Language of the user's locale).
 QNetworkRequest makeRequest(const QString& address);
+// The same with the request's own headers and validators.
+QNetworkRequest makeRequest(const FetchRequest& request);
+// The seconds a Retry-After value asks for (seconds, or an HTTP date against now), at most
+// MaxRetryAfterSeconds; DefaultRetryAfterSeconds when it is missing or unreadable.
+int retryAfterSeconds(const QByteArray& value, const QDateTime& now);
 // Aborts the reply as soon as its body grows past maxBodyBytes().
 void guardBody(QNetworkReply* reply);
-// Reads the finished reply. A network failure, a timeout or an oversized body gives ok == false
-// and an empty body; an HTTP error status keeps its body (it is scanned like any page) but is
-// not ok.
-FetchedPage takePage(QNetworkReply* reply);
+// Aborts a running reply; takePage() then fails it with the reason.
+void abortWith(QNetworkReply* reply, const QString& reason);
+// The reason of a body larger than maxBodyBytes().
+QString tooLargeReason();
+// Reads the finished reply; received is what was already read out of it. A network failure, a
+// timeout, an oversized, truncated or undecodable body gives ok == false and an empty body; an HTTP
+// error status keeps its body (it is scanned like any page) but is not ok. A failure's error text
+// always names its reason. A 304 is ok (notModified) only as the answer to a conditional request and
+// without a body.
+FetchedPage takePage(QNetworkReply* reply, QByteArray received = {});
 // The address the page's links are relative to: where the download ended, or the requested
 // address when the reply carries none.
 QUrl baseOf(const FetchedPage& page, const QString& address);
 // Decodes the body as a browser does: by its byte-order mark, else the charset of the Content-Type
-// header, else a meta charset in its first 1,024 bytes, else as ISO 8859-1. A charset name no codec
-// knows counts as absent.
+// header, else a meta charset in its first 1,024 bytes, else as UTF-8 when the bytes are valid UTF-8,
+// else as ISO 8859-1. A charset name no codec knows counts as absent.
 QString decode(const QByteArray& body, const QByteArray& contentType = {});
 // The charset parameter of a Content-Type header, without quotes; empty when there is none.
 QByteArray charsetOf(const QByteArray& contentType);

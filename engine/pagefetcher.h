@@ -3,6 +3,7 @@
 
 #include "engine/pagefetch.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -20,6 +21,17 @@ class QNetworkReply;
 // handed to Qt when it can be sent at once: its timeout then starts when it is sent, and a silent page
 // holds only its own connection). Waiting requests are taken from the hosts in turn, not in the order
 // they were queued, so one slow site does not hold back the others.
+//
+// A download the user waits for never queues behind background checks: when all of its host's
+// connections are held by background downloads it gets a connection of a second, spare manager.
+// The bodies held in flight are bounded too: a download begins only while the bytes received and
+// announced by the running ones stay under maxBytesInFlight(), and the running ones read on only
+// while the bodies held leave room under it for the oldest download (and the oldest one the user
+// waits for) to arrive whole; the others wait with their data in the network buffers until bodies
+// have been handed over.
+//
+// A host that answers 429 or 503 is left alone for the time its Retry-After names (one minute without
+// it, one hour at most): downloads from it fail at once until then, with the time of the next try.
 class PageFetcher : public QObject
 {
     Q_OBJECT
@@ -27,8 +39,12 @@ class PageFetcher : public QObject
 public:
     static constexpr int DefaultMaxInFlight = 96;
     static constexpr int MaxPerHost = 6;
+    static constexpr qint64 DefaultMaxBytesInFlight = 256LL * 1024 * 1024;
+    // What Qt buffers of one reply before it stops reading its connection.
+    static constexpr qint64 ReadBufferBytes = 64 * 1024;
     using Callback = std::function<void(const FetchedPage&)>;
-    // A download the user waits for goes before background ones still waiting for the same host.
+    // A download the user waits for goes before background ones still waiting for the same host, and
+    // takes a spare connection when the host's are all held by background ones.
     enum class Priority
     {
         Background,
@@ -41,6 +57,8 @@ public:
     // Queues a download of the address. done runs on this object's thread once it has finished (bounded
     // by PageFetch's timeout and size limit), unless context has been destroyed or the ticket cancelled.
     quint64 fetch(const QString& address, QObject* context, Callback done, Priority priority = Priority::Waited);
+    // The same with the request's own headers and validators.
+    quint64 fetch(const FetchRequest& request, QObject* context, Callback done, Priority priority = Priority::Waited);
     void cancel(quint64 ticket);
     // Drops every queued download and aborts the running ones; no callback runs for any of them.
     void abortAll();
@@ -52,28 +70,68 @@ public:
     // The most requests that ran at once since this object was made.
     int peakRunning() const { return m_peakRunning; }
 
+    // Where the time of host deferrals is read; the system clock by default.
+    void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
+    // Until when the host of the address gets no request; invalid when it may be asked now.
+    QDateTime deferredUntil(const QString& address) const;
+
+    qint64 maxBytesInFlight() const { return m_maxBytes; }
+    void setMaxBytesInFlight(qint64 bytes);
+    // The bytes of bodies held now (received by running downloads or being handed over), and the most
+    // held at once since this object was made.
+    qint64 heldBytes() const { return m_heldBytes; }
+    qint64 peakHeldBytes() const { return m_peakHeldBytes; }
+
 private:
     struct Job
     {
         quint64 ticket = 0;
-        QString address;
+        FetchRequest request;
         QString host;
         QPointer<QObject> context;
         Callback done;
         Priority priority = Priority::Waited;
+        bool spare = false;   // runs on the spare manager
+        QByteArray body;      // received so far
+        qint64 announced = 0; // the Content-Length, when the server sent one
     };
 
     void pump();
     bool startNextOf(const QString& host);
+    // Fails the job without a request: its host asked to be left alone.
+    void failDeferred(Job job);
+    void deliverDeferred(quint64 ticket);
+    void noteRetryAfter(const QString& host, FetchedPage& page);
     void finished(QNetworkReply* reply);
+    void readBody(QNetworkReply* reply, Job& job);
+    void readPaused();
+    bool mayRead(const Job& job) const;
+    // The bytes the running downloads hold or announced they will.
+    qint64 committedBytes() const;
+    void hold(qint64 bytes);
 
     QNetworkAccessManager* m_manager;
-    QHash<QString, QList<Job>> m_waiting; // by host
-    QStringList m_hosts;                  // hosts with waiting jobs, in the order they are served
-    QHash<QString, int> m_perHost;        // running requests per host
+    QNetworkAccessManager* m_spareManager = nullptr; // made on first need
+    QHash<QString, QList<Job>> m_waiting;            // by host
+    QStringList m_hosts;                             // hosts with waiting jobs, in the order they are served
+    QHash<QString, int> m_perHost;                   // running requests per host on m_manager
+    QHash<QString, int> m_sparePerHost;              // the same on m_spareManager
+    QHash<QString, int> m_waitedPerHost;             // running downloads the user waits for, per host
+    int m_runningWaited = 0;
     QHash<QNetworkReply*, Job> m_running;
+    struct Deferral
+    {
+        QDateTime until;
+        int status = 0;
+    };
+    QHash<QString, Deferral> m_deferred; // by host
+    QHash<quint64, Job> m_failing;       // deferred jobs whose failure is being delivered
+    std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };
     int m_queued = 0;
     int m_maxInFlight = DefaultMaxInFlight;
     int m_peakRunning = 0;
+    qint64 m_maxBytes = DefaultMaxBytesInFlight;
+    qint64 m_heldBytes = 0;
+    qint64 m_peakHeldBytes = 0;
     quint64 m_nextTicket = 1;
 };

@@ -143,6 +143,37 @@ void Task::setResultState(int index, int state)
     m_results.at(index)->state = state;
 }
 
+void Task::setOption(const QString& name, const QString& value)
+{
+    if (value.isEmpty())
+        m_options.remove(name);
+    else
+        m_options.insert(name, value);
+}
+
+RequestHeaders::List Task::requestHeaders() const
+{
+    RequestHeaders::List headers;
+    const QString agent = userAgent().trimmed();
+    if (!agent.isEmpty() && RequestHeaders::problem(QStringLiteral("User-Agent"), agent).isEmpty())
+        headers.append({"User-Agent", agent.toLatin1()});
+    QString error;
+    headers += RequestHeaders::parse(requestHeadersText(), &error);
+    return headers;
+}
+
+FetchRequest Task::fetchRequest(bool conditional) const
+{
+    FetchRequest request;
+    request.address = m_address;
+    request.headers = requestHeaders();
+    if (conditional) {
+        request.etag = m_options.value(QLatin1String(EtagOption)).toLatin1();
+        request.lastModified = m_options.value(QLatin1String(LastModifiedOption)).toLatin1();
+    }
+    return request;
+}
+
 void Task::removeResult(int index)
 {
     if (index < 0 || index >= m_results.size())
@@ -162,7 +193,7 @@ bool Task::runRequest(void (Task::*slot)(QNetworkReply*), bool Task::*done, QNet
             (*keep)->deleteLater();
         *keep = manager;
     }
-    QNetworkReply* reply = manager->get(PageFetch::makeRequest(m_address));
+    QNetworkReply* reply = manager->get(PageFetch::makeRequest(fetchRequest(false)));
     PageFetch::guardBody(reply);
     connect(manager, &QNetworkAccessManager::finished, this, slot);
 

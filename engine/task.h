@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/pagefetch.h"
 #include "engine/taskresult.h"
 
 #include <QDate>
@@ -55,6 +56,26 @@ public:
     void setLastUpdate(const QString& text);
     QDate taskDate() const { return m_taskDate; }
     QDateTime lastUpdate() const { return m_lastUpdate; }
+
+    // Settings of this task beyond the columns of the tasks table, by name, as task.db keeps them.
+    QHash<QString, QString> options() const { return m_options; }
+    void setOptions(const QHash<QString, QString>& options) { m_options = options; }
+    // Sets one option (an empty value removes it), as TaskDatabase::setTaskOption does in task.db.
+    void setOption(const QString& name, const QString& value);
+
+    // The options of the task's requests, by their names in task.db.
+    static constexpr const char* UserAgentOption = "user_agent";           // empty: the program's own
+    static constexpr const char* RequestHeadersOption = "request_headers"; // "Name: value", one a line
+    static constexpr const char* EtagOption = "etag";                      // validators of the page last read
+    static constexpr const char* LastModifiedOption = "last_modified";
+    QString userAgent() const { return m_options.value(QLatin1String(UserAgentOption)); }
+    QString requestHeadersText() const { return m_options.value(QLatin1String(RequestHeadersOption)); }
+    // The headers the task's requests carry besides the program's: its User-Agent first, when set, then
+    // its own headers. Stored text that no longer passes the checks is left out.
+    RequestHeaders::List requestHeaders() const;
+    // A download of the task's page with its headers; conditional: with the validators of the page as
+    // last read, so an unchanged page answers 304.
+    FetchRequest fetchRequest(bool conditional) const;
 
     ResultList results() const { return m_results; }
     void setResults(const ResultList& list);
@@ -128,6 +149,7 @@ private:
     bool m_hasNew = false;
     bool m_fetchOk = false;
     LinkTexts m_knownLinks;
+    QHash<QString, QString> m_options;
     QNetworkAccessManager* m_manager = nullptr;
     ResultList m_results;
     ResultList m_updateResults;

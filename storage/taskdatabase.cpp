@@ -36,6 +36,11 @@ const QString kCreateSeenLinks[] = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS seen_links(taskid INTEGER, link TEXT)"),
     QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS seen_links_task_link ON seen_links(taskid, link)"),
 };
+// Settings of a task beyond the columns of the tasks table, one row per name. Also a table of its own, so
+// a copy of the program that does not know it still reads the file.
+const QString kCreateTaskOptions =
+    QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, "
+                   "value TEXT NOT NULL, PRIMARY KEY (task_id, name))");
 
 const QString kInsertTask =
     QStringLiteral("INSERT INTO tasks(task_id, task_date, last_update, name, grabtext, frequency, address) "
@@ -194,6 +199,8 @@ void TaskDatabase::createTables()
         if (!query.exec(statement))
             qCDebug(lcVantrel) << "seen links table not created:" << query.lastError().text();
     }
+    if (!query.exec(kCreateTaskOptions))
+        qCDebug(lcVantrel) << "task options table not created:" << query.lastError().text();
 }
 
 QList<Task*> TaskDatabase::loadTasks()
@@ -210,6 +217,17 @@ QList<Task*> TaskDatabase::loadTasks()
     // Without a results table the tasks still load, with empty result lists.
     const bool haveResults =
         prepare(resultQuery, QStringLiteral("SELECT * FROM results ORDER BY id DESC")) && run(resultQuery);
+    // Without an options table (a file written by an older copy, opened read-only) they load without options.
+    QHash<int, QHash<QString, QString>> optionsById;
+    {
+        QSqlQuery optionQuery(db);
+        optionQuery.setForwardOnly(true);
+        if (optionQuery.exec(QStringLiteral("SELECT task_id, name, value FROM task_options"))) {
+            while (optionQuery.next())
+                optionsById[optionQuery.value(0).toInt()].insert(optionQuery.value(1).toString(),
+                                                                 optionQuery.value(2).toString());
+        }
+    }
 
     // The results of every stored task id, newest first, collected in one pass over the table.
     QHash<int, Task::ResultList> resultsById;
@@ -220,6 +238,7 @@ QList<Task*> TaskDatabase::loadTasks()
         task->setRowId(taskQuery.value(0).toInt());
         task->setTaskDate(taskQuery.value(2).toString());
         task->setLastUpdate(taskQuery.value(3).toString());
+        task->setOptions(optionsById.value(taskId));
         tasks.append(task);
         resultsById.insert(taskId, {});
     }
@@ -503,6 +522,8 @@ bool TaskDatabase::insertTaskRows(const Task& task, const QStringList& seenLinks
     // Rows an older copy of the program left under the id belong to a task that is gone.
     if (!deleteSeenLinksOf(taskId) || !writeSeenChanges({TaskChange{taskId, {}, seenLinks, {}}}))
         return false;
+    if (!deleteOptionsOf(taskId) || !writeOptions(taskId, task.options()))
+        return false;
     *taskIdOut = taskId;
     *inserted = true;
     return true;
@@ -719,6 +740,59 @@ bool TaskDatabase::removeAllSeenLinks()
     return runStatement(QStringLiteral("DELETE FROM seen_links"), {});
 }
 
+bool TaskDatabase::deleteOptionsOf(int taskId)
+{
+    QSqlQuery remove(db);
+    if (!prepare(remove, QStringLiteral("DELETE FROM task_options WHERE task_id = ?")))
+        return false;
+    remove.addBindValue(taskId);
+    return run(remove);
+}
+
+bool TaskDatabase::writeOptions(int taskId, const QHash<QString, QString>& options)
+{
+    QSqlQuery insert(db);
+    if (!prepare(insert, QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) VALUES(?, ?, ?)")))
+        return false;
+    for (auto it = options.cbegin(); it != options.cend(); ++it) {
+        if (it.value().isEmpty())
+            continue; // an empty value is an option not set
+        insert.addBindValue(taskId);
+        insert.addBindValue(sqlText(it.key()));
+        insert.addBindValue(it.value());
+        if (!run(insert))
+            return false;
+    }
+    return true;
+}
+
+std::optional<QHash<QString, QString>> TaskDatabase::taskOptions(int taskId)
+{
+    if (!ensureOpen())
+        return std::nullopt;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!prepare(query, QStringLiteral("SELECT name, value FROM task_options WHERE task_id = ?")))
+        return std::nullopt;
+    query.addBindValue(taskId);
+    if (!run(query))
+        return std::nullopt;
+    QHash<QString, QString> options;
+    while (query.next())
+        options.insert(query.value(0).toString(), query.value(1).toString());
+    succeed();
+    return options;
+}
+
+bool TaskDatabase::setTaskOption(int taskId, const QString& name, const QString& value)
+{
+    if (value.isEmpty())
+        return runStatement(QStringLiteral("DELETE FROM task_options WHERE task_id = ? AND name = ?"),
+                            {taskId, sqlText(name)});
+    return runStatement(QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) VALUES(?, ?, ?)"),
+                        {taskId, sqlText(name), value});
+}
+
 bool TaskDatabase::updateLastUpdate(const Task* task)
 {
     if (!task)
@@ -762,7 +836,8 @@ bool TaskDatabase::removeTask(const Task* task)
     const std::optional<bool> shared = storedTaskId(task->taskId());
     if (!shared)
         return false;
-    if (!*shared && (!deleteResultsOf(task->taskId()) || !deleteSeenLinksOf(task->taskId())))
+    if (!*shared &&
+        (!deleteResultsOf(task->taskId()) || !deleteSeenLinksOf(task->taskId()) || !deleteOptionsOf(task->taskId())))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
@@ -812,7 +887,10 @@ bool TaskDatabase::separateSharedTaskIds()
                 !runStatement(
                     QStringLiteral(
                         "INSERT INTO seen_links(taskid, link) SELECT ?, link FROM seen_links WHERE taskid = ?"),
-                    {newId, taskId}))
+                    {newId, taskId}) ||
+                !runStatement(QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) "
+                                             "SELECT ?, name, value FROM task_options WHERE task_id = ?"),
+                              {newId, taskId}))
                 return false;
         }
     }
@@ -850,7 +928,8 @@ bool TaskDatabase::removeAllTasks()
         return fail(transaction.error());
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("DELETE FROM tasks")) || !query.exec(QStringLiteral("DELETE FROM results")) ||
-        !query.exec(QStringLiteral("DELETE FROM seen_links")))
+        !query.exec(QStringLiteral("DELETE FROM seen_links")) ||
+        !query.exec(QStringLiteral("DELETE FROM task_options")))
         return fail(query.lastError());
     query.finish();
     return transaction.commit() ? succeed() : fail(db.lastError());

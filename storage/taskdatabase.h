@@ -5,6 +5,7 @@
 #include "engine/task.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QSqlDatabase>
@@ -102,6 +103,11 @@ public:
     // Forgets every recorded link, so that every task starts afresh at its next check.
     bool removeAllSeenLinks();
 
+    // A task's options by name; empty when it has none. std::nullopt when the file could not be read.
+    std::optional<QHash<QString, QString>> taskOptions(int taskId);
+    // Sets (or, with an empty value, removes) one option of the task, in one statement.
+    bool setTaskOption(int taskId, const QString& name, const QString& value);
+
 private:
     // The rows of one new task, inside the caller's transaction; *inserted false when it is stored already.
     // usedIds holds every id in use, read once per transaction, and takes the new one.
@@ -127,6 +133,9 @@ private:
     std::optional<QSet<QString>> readSeenLinks(int taskId);
     bool deleteSeenLinksOf(int taskId);
     bool writeSeenChanges(const QList<TaskChange>& changes);
+    // Option rows, inside the caller's transaction.
+    bool deleteOptionsOf(int taskId);
+    bool writeOptions(int taskId, const QHash<QString, QString>& options);
 
     bool ensureOpen();
     bool prepare(QSqlQuery& query, const QString& statement);

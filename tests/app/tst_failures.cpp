@@ -111,14 +111,19 @@ private slots:
     void markClearedBySuccess()
     {
         AppFixture fixture;
-        server.setStatus("/flaky", 503);
+        server.setStatus("/flaky", 500);
         {
             DbFile file(fixture.path("task.db"));
             file.addTask(0, "Flaky", server.url("/flaky").toString(), "qt");
         }
         MainWindow window;
         window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
-        QCOMPARE(mark(window, 0), QStringLiteral("The last check failed: HTTP 503"));
+        // The tooltip says how many checks failed in a row, why, and when the next periodic one is.
+        const Task* task = window.taskList().at(0);
+        QCOMPARE(mark(window, 0), QStringLiteral("The last check failed: HTTP 500\nNext try: %1")
+                                      .arg(QLocale().toString(window.checker().dueTime(task), QLocale::ShortFormat)));
+        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        QVERIFY2(mark(window, 0).startsWith("The last 2 checks failed: HTTP 500\nNext try: "), qPrintable(mark(window, 0)));
         server.setPage("/flaky", "<a href=\"/x\">qt</a>");
         window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
         QVERIFY(mark(window, 0).isEmpty());

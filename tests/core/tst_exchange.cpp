@@ -155,6 +155,13 @@ private slots:
             file.addResult(0, "03/16/2010", "qt \u00e9t\u00e9 \U0001F600", "http://a.test/2?x=1&y=2", StateNew);
             file.addTask(1, "Shop", "https://b.test/", "Sale", 86400 * 2, "2009-01-01T10:00:00", "01/01/2011");
         }
+        {
+            // Its request headers go along; the validators of the page it last read do not.
+            TaskDatabase db(from);
+            QVERIFY(db.setTaskOption(1, Task::UserAgentOption, "Agent/1"));
+            QVERIFY(db.setTaskOption(1, Task::RequestHeadersOption, "Accept-Language: de"));
+            QVERIFY(db.setTaskOption(1, Task::EtagOption, "\"v1\""));
+        }
         QString error;
         {
             Loaded loaded(from);
@@ -175,6 +182,11 @@ private slots:
             QCOMPARE(empty.checker.fetcher().running(), 0);
         }
         QCOMPARE(described(to), described(from));
+        Loaded imported(to);
+        QCOMPARE(imported.checker.tasks().at(1)->options(),
+                 (QHash<QString, QString>{{Task::UserAgentOption, "Agent/1"},
+                                          {Task::RequestHeadersOption, "Accept-Language: de"}}));
+        QVERIFY(imported.checker.tasks().at(0)->options().isEmpty());
         QCOMPARE(described(to).size(), 4);
     }
 

@@ -3,7 +3,9 @@
 #include "tests/dialogs/messageboxcatcher.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -27,6 +29,8 @@ private slots:
     void editing_data();
     void editing();
     void duplicatesAreRefusedKeepingTheEntries();
+    void advanced_data();
+    void advanced();
 
 private:
     static void fill(DialogNewTask& dialog, const QString& name, const QString& address, const QString& keyword)
@@ -332,6 +336,87 @@ void TestDialogNewTask::duplicatesAreRefusedKeepingTheEntries()
     QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
     QVERIFY(catcher.boxes.isEmpty());
     QCOMPARE(accepted.count(), 1);
+}
+
+void TestDialogNewTask::advanced_data()
+{
+    QTest::addColumn<QString>("userAgent");
+    QTest::addColumn<QString>("headers");
+    QTest::addColumn<QString>("problem"); // part of the message; empty when accepted
+    QTest::addColumn<QString>("focus");   // the field that has the focus after a refusal
+    QTest::addColumn<QString>("storedHeaders");
+
+    QTest::addRow("nothing set") << ""
+                                 << ""
+                                 << ""
+                                 << ""
+                                 << "";
+    QTest::addRow("cookie and agent") << "MyAgent/1"
+                                      << "Cookie: a=1\n\nAuthorization: Basic eA=="
+                                      << ""
+                                      << ""
+                                      << "Cookie: a=1\nAuthorization: Basic eA==";
+    QTest::addRow("header without colon") << ""
+                                          << "Cookie a=1"
+                                          << "Line 1: Write a header as Name: value."
+                                          << "plainTextEditRequestHeaders"
+                                          << "";
+    QTest::addRow("line break in the agent") << "Agent\r\nX: y"
+                                             << ""
+                                             << "control character"
+                                             << "lineEditUserAgent"
+                                             << "";
+    QTest::addRow("reserved header") << ""
+                                     << "X-A: 1\nHost: a"
+                                     << "Line 2: The header Host is set by the program itself."
+                                     << "plainTextEditRequestHeaders"
+                                     << "";
+}
+
+void TestDialogNewTask::advanced()
+{
+    QFETCH(QString, userAgent);
+    QFETCH(QString, headers);
+    QFETCH(QString, problem);
+    QFETCH(QString, focus);
+    QFETCH(QString, storedHeaders);
+
+    DialogNewTask dialog;
+    fill(dialog, "Name", "http://example.org/news.html", "qt");
+    auto* group = dialog.findChild<QGroupBox*>("groupBoxAdvanced");
+    auto* agent = dialog.findChild<QLineEdit*>("lineEditUserAgent");
+    auto* text = dialog.findChild<QPlainTextEdit*>("plainTextEditRequestHeaders");
+    dialog.show();
+    // Folded away until asked for.
+    QVERIFY(!group->isChecked());
+    QVERIFY(!agent->isVisible());
+    QTest::mouseClick(group, Qt::LeftButton, {}, QPoint(12, 8));
+    QVERIFY(group->isChecked());
+    QVERIFY(agent->isVisible());
+    agent->setText(userAgent);
+    text->setPlainText(headers);
+    group->setChecked(false); // folded again: what it holds still counts
+
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    MessageBoxCatcher catcher;
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+    if (problem.isEmpty()) {
+        QVERIFY2(catcher.boxes.isEmpty(), qPrintable(catcher.boxes.value(0).text));
+        QCOMPARE(accepted.count(), 1);
+        const QHash<QString, QString> options = dialog.taskOptions();
+        QCOMPARE(options.value("user_agent"), userAgent);
+        QCOMPARE(options.value("request_headers"), storedHeaders);
+        QCOMPARE(options.size(), int(!userAgent.isEmpty()) + int(!storedHeaders.isEmpty()));
+        return;
+    }
+    QCOMPARE(catcher.boxes.size(), 1);
+    QCOMPARE(catcher.boxes.first().title, QStringLiteral("Request headers"));
+    QVERIFY2(catcher.boxes.first().text.contains(problem), qPrintable(catcher.boxes.first().text));
+    QCOMPARE(accepted.count(), 0);
+    // Unfolded again, with the focus where the fault is.
+    QVERIFY(group->isChecked());
+    QTRY_COMPARE(dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString(), focus);
+    dialog.close();
 }
 
 QTEST_MAIN(TestDialogNewTask)

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTextCodec>
 #include <QThread>
+#include <QTimeZone>
 
 class TestPageFetch : public QObject
 {
@@ -22,12 +23,18 @@ private slots:
     void fetch();
     void wholeDownloadIsBounded();
     void requestSettings();
+    void requestHeaders();
+    void conditional_data();
+    void conditional();
+    void retryAfter_data();
+    void retryAfter();
     void serverOnItsOwnThread();
     void decode_data();
     void decode();
 
 private:
     FetchedPage get(const QUrl& url);
+    FetchedPage get(const FetchRequest& request);
 
     TestServer server;
 };
@@ -45,8 +52,15 @@ void TestPageFetch::cleanup()
 
 FetchedPage TestPageFetch::get(const QUrl& url)
 {
+    FetchRequest request;
+    request.address = url.toString();
+    return get(request);
+}
+
+FetchedPage TestPageFetch::get(const FetchRequest& request)
+{
     QNetworkAccessManager manager;
-    QNetworkReply* reply = manager.get(PageFetch::makeRequest(url.toString()));
+    QNetworkReply* reply = manager.get(PageFetch::makeRequest(request));
     PageFetch::guardBody(reply);
     QSignalSpy finished(reply, &QNetworkReply::finished);
     if (!reply->isFinished() && !finished.wait(20000))
@@ -102,6 +116,29 @@ void TestPageFetch::fetch_data()
     cut.closeMidBody = true;
     QTest::addRow("closed mid-body") << "/cut" << cut << false << QByteArray() << "";
 
+    TestServer::Response chunked;
+    chunked.body = "<a href=\"/1\">one</a><a href=\"/2\">two</a><a href=\"/3\">three</a>";
+    chunked.chunked = true;
+    QTest::addRow("chunked") << "/chunked" << chunked << true << chunked.body << "/chunked";
+
+    TestServer::Response garbled = chunked;
+    garbled.garbleChunk = true;
+    QTest::addRow("garbled chunk") << "/garbled" << garbled << false << QByteArray() << "";
+
+    TestServer::Response shortBody;
+    shortBody.body = QByteArray(4000, 'a');
+    shortBody.shortBy = 100;
+    QTest::addRow("shorter than its length") << "/short" << shortBody << false << QByteArray() << "";
+
+    TestServer::Response badGzip;
+    badGzip.body = "this is not gzip at all, just text";
+    badGzip.contentEncoding = "gzip";
+    QTest::addRow("failed decompression") << "/badgzip" << badGzip << false << QByteArray() << "";
+
+    TestServer::Response badDeflate = badGzip;
+    badDeflate.contentEncoding = "deflate";
+    QTest::addRow("failed deflate") << "/baddeflate" << badDeflate << false << QByteArray() << "";
+
     TestServer::Response empty;
     QTest::addRow("empty page") << "/empty" << empty << true << QByteArray() << "/empty";
 }
@@ -123,9 +160,14 @@ void TestPageFetch::fetch()
     clock.start();
     const FetchedPage page = get(server.url(path));
     QVERIFY2(clock.elapsed() < 15000, "the download must end by itself");
+    if (path == "/garbled")
+        QEXPECT_FAIL("", "Qt 6.4 reads a chunk size that is no number as the last chunk and reports no error", Abort);
     QCOMPARE(page.ok, ok);
     QCOMPARE(page.body, body);
     QCOMPARE(page.error.isEmpty(), ok);
+    // A failure names its reason.
+    const QString error = page.error.trimmed();
+    QVERIFY2(ok || (!error.endsWith(u':') && error != u"Unknown error"), qPrintable(page.error));
     if (!body.isEmpty())
         QCOMPARE(page.contentType, QByteArray(path == "/page" ? "text/html; charset=utf-8" : "text/html"));
     if (!finalPath.isEmpty())
@@ -170,6 +212,107 @@ void TestPageFetch::requestSettings()
     QCOMPARE(PageFetch::makeRequest("http://127.0.0.1:1/").transferTimeout(), PageFetch::DefaultTransferTimeoutMs);
     PageFetch::setMaxBodyBytes(-1);
     QCOMPARE(PageFetch::maxBodyBytes(), PageFetch::MaxBodyBytes);
+}
+
+void TestPageFetch::requestHeaders()
+{
+    server.setPage("/headers", "page");
+    // Every request names the program, takes pages as a browser does and the user's languages.
+    QVERIFY(get(server.url("/headers")).ok);
+    QCOMPARE(server.lastHeader("/headers", "User-Agent"), RequestHeaders::defaultUserAgent());
+    QVERIFY(server.lastHeader("/headers", "User-Agent").startsWith("Mozilla/5.0 (X11; Linux x86_64) VantrelMonitor/"));
+    QCOMPARE(server.lastHeader("/headers", "Accept"), RequestHeaders::defaultAccept());
+    QCOMPARE(server.lastHeader("/headers", "Accept-Language"),
+             RequestHeaders::acceptLanguage(QLocale::system().uiLanguages()));
+    QCOMPARE(server.lastHeader("/headers", "Cookie"), QByteArray());
+
+    // A request's own headers are sent, and its User-Agent replaces the program's.
+    FetchRequest own;
+    own.address = server.url("/headers").toString();
+    own.headers = {{"Cookie", "session=s3cr3t"}, {"User-Agent", "MyAgent/2"}, {"X-Extra", "a b"}};
+    QVERIFY(get(own).ok);
+    QCOMPARE(server.lastHeader("/headers", "Cookie"), QByteArray("session=s3cr3t"));
+    QCOMPARE(server.lastHeader("/headers", "User-Agent"), QByteArray("MyAgent/2"));
+    QCOMPARE(server.lastHeader("/headers", "X-Extra"), QByteArray("a b"));
+    QCOMPARE(server.lastHeader("/headers", "Accept"), RequestHeaders::defaultAccept());
+}
+
+void TestPageFetch::conditional_data()
+{
+    QTest::addColumn<TestServer::Response>("response");
+    QTest::addColumn<QByteArray>("etag"); // validators sent
+    QTest::addColumn<QByteArray>("lastModified");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("notModified");
+
+    TestServer::Response page;
+    page.body = "<a href=\"/x\">x</a>";
+    page.etag = "\"v1\"";
+    page.lastModified = "Wed, 21 Oct 2026 07:28:00 GMT";
+    QTest::addRow("etag matches") << page << page.etag << QByteArray() << true << true;
+    QTest::addRow("last-modified matches") << page << QByteArray() << page.lastModified << true << true;
+    QTest::addRow("changed since") << page << QByteArray("\"v0\"") << QByteArray() << true << false;
+    QTest::addRow("no validators") << page << QByteArray() << QByteArray() << true << false;
+
+    TestServer::Response unasked;
+    unasked.status = 304;
+    QTest::addRow("304 not asked for") << unasked << QByteArray() << QByteArray() << false << false;
+    TestServer::Response withBody;
+    withBody.status = 304;
+    withBody.body = "<a href=\"/x\">x</a>";
+    QTest::addRow("304 with a body") << withBody << QByteArray("\"v1\"") << QByteArray() << false << false;
+}
+
+void TestPageFetch::conditional()
+{
+    QFETCH(TestServer::Response, response);
+    QFETCH(QByteArray, etag);
+    QFETCH(QByteArray, lastModified);
+    QFETCH(bool, ok);
+    QFETCH(bool, notModified);
+
+    server.setResponse("/conditional", response);
+    FetchRequest request;
+    request.address = server.url("/conditional").toString();
+    request.etag = etag;
+    request.lastModified = lastModified;
+    const FetchedPage page = get(request);
+    QCOMPARE(server.lastHeader("/conditional", "If-None-Match"), etag);
+    QCOMPARE(server.lastHeader("/conditional", "If-Modified-Since"), lastModified);
+    QCOMPARE(page.ok, ok);
+    QCOMPARE(page.notModified, notModified);
+    QCOMPARE(page.error.isEmpty(), ok);
+    if (notModified || !ok) {
+        QVERIFY(page.body.isEmpty());
+    } else {
+        // A page that was read hands its validators on for the next check.
+        QCOMPARE(page.body, response.body);
+        QCOMPARE(page.etag, response.etag);
+        QCOMPARE(page.lastModified, response.lastModified);
+    }
+}
+
+void TestPageFetch::retryAfter_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("seconds");
+
+    QTest::addRow("seconds") << QByteArray("120") << 120;
+    QTest::addRow("missing: one minute") << QByteArray() << 60;
+    QTest::addRow("unreadable: one minute") << QByteArray("soon") << 60;
+    QTest::addRow("huge: one hour") << QByteArray("99999999999") << 3600;
+    QTest::addRow("negative: now") << QByteArray("-5") << 0;
+    QTest::addRow("date") << QByteArray("Mon, 07 Dec 2026 14:05:00 GMT") << 300;
+    QTest::addRow("date far ahead: one hour") << QByteArray("Tue, 08 Dec 2026 14:05:00 GMT") << 3600;
+    QTest::addRow("date past: now") << QByteArray("Mon, 07 Dec 2026 13:00:00 GMT") << 0;
+}
+
+void TestPageFetch::retryAfter()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, seconds);
+    const QDateTime now(QDate(2026, 12, 7), QTime(14, 0), QTimeZone::utc());
+    QCOMPARE(PageFetch::retryAfterSeconds(value, now), seconds);
 }
 
 void TestPageFetch::serverOnItsOwnThread()
@@ -233,6 +376,12 @@ void TestPageFetch::decode_data()
     QTest::addRow("unknown header and meta names: latin-1")
         << QByteArray("<meta charset=bogus>caf\xe9") << QByteArray("text/html; charset=bogus2")
         << QStringLiteral("<meta charset=bogus>caf\u00e9");
+    // Bytes that are valid UTF-8 and name no charset are read as UTF-8, as browsers read them.
+    QTest::addRow("undeclared valid UTF-8") << zoe.toUtf8() << html << zoe;
+    QTest::addRow("undeclared UTF-8 quote")
+        << QByteArray("Trump\xe2\x80\x99s") << QByteArray() << QStringLiteral("Trump\u2019s");
+    QTest::addRow("meta names latin-1 over valid UTF-8") << QByteArray("<meta charset=iso-8859-1>\xc3\xa9") << html
+                                                         << QStringLiteral("<meta charset=iso-8859-1>\u00c3\u00a9");
     QTest::addRow("empty charset in the header")
         << QByteArray("caf\xe9") << QByteArray("text/html; charset=") << QStringLiteral("caf\u00e9");
 }

@@ -24,6 +24,9 @@ namespace {
 const QString kTasksSql = QStringLiteral(
     "CREATE TABLE tasks(id INTEGER PRIMARY KEY AUTOINCREMENT, task_id INTEGER, task_date TEXT, last_update TEXT, "
     "name TEXT, grabtext TEXT, frequency INTEGER, address TEXT)");
+const QString kTaskOptionsSql =
+    QStringLiteral("CREATE TABLE task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, value TEXT NOT NULL, "
+                   "PRIMARY KEY (task_id, name))");
 const QString kResultsSql = QStringLiteral("CREATE TABLE results(id INTEGER PRIMARY KEY AUTOINCREMENT, result_date "
                                            "TEXT, taskid INTEGER, text TEXT, link TEXT, result_state INTEGER)");
 
@@ -115,6 +118,8 @@ void writeFixture(RawDb& raw)
     raw.addTask(1, "kw", "http://a/");
     raw.addResult(1, "t", "l", "01/01/2000");
     raw.exec("INSERT INTO seen_links VALUES(1, 'l')");
+    raw.exec(kTaskOptionsSql);
+    raw.exec("INSERT INTO task_options VALUES(1, 'o', 'v')");
 }
 
 // Runs one write operation by name against the fixture.
@@ -122,8 +127,11 @@ bool runWrite(TaskDatabase& db, const QString& op)
 {
     const auto stored = result(1, "t", "l");
     const auto t1 = task(1, "kw", "http://a/");
-    if (op == "insertTask")
-        return db.insertTask(task(2, "kw", "http://b/", {result(2, "n", "m")}).get());
+    if (op == "insertTask") {
+        const auto created = task(2, "kw", "http://b/", {result(2, "n", "m")});
+        created->setOptions({{"o", "n"}});
+        return db.insertTask(created.get());
+    }
     if (op == "insertResults")
         return db.insertResults({result(1, "n", "k"), result(1, "n", "m")});
     if (op == "replaceTaskResults")
@@ -134,6 +142,10 @@ bool runWrite(TaskDatabase& db, const QString& op)
         return db.storeChanges({{1, {result(1, "n", "k")}, {}, {}}, {1, {result(1, "n", "m")}, {"m"}, {"l"}}});
     if (op == "removeAllSeenLinks")
         return db.removeAllSeenLinks();
+    if (op == "setTaskOption")
+        return db.setTaskOption(1, "o", "w");
+    if (op == "setTaskOption, empty value")
+        return db.setTaskOption(1, "o", "");
     if (op == "updateLastUpdate")
         return db.updateLastUpdate(t1.get());
     if (op == "updateResultState")
@@ -154,9 +166,10 @@ bool runWrite(TaskDatabase& db, const QString& op)
 void addWriteRows()
 {
     QTest::addColumn<QString>("op");
-    for (const char* op : {"insertTask", "insertResults", "replaceTaskResults", "replaceTaskResults with seen links",
-                           "storeChanges", "updateLastUpdate", "updateResultState", "removeTask", "removeTaskResults",
-                           "removeResult", "removeAllTasks", "removeOldResults", "removeAllSeenLinks"})
+    for (const char* op :
+         {"insertTask", "insertResults", "replaceTaskResults", "replaceTaskResults with seen links", "storeChanges",
+          "updateLastUpdate", "updateResultState", "removeTask", "removeTaskResults", "removeResult", "removeAllTasks",
+          "removeOldResults", "removeAllSeenLinks", "setTaskOption", "setTaskOption, empty value"})
         QTest::newRow(op) << QString::fromLatin1(op);
 }
 
@@ -172,7 +185,8 @@ private:
     {
         RawDb raw(path());
         return raw.rows("SELECT * FROM tasks ORDER BY id") + raw.rows("SELECT * FROM results ORDER BY id") +
-               raw.rows("SELECT * FROM seen_links ORDER BY taskid, link");
+               raw.rows("SELECT * FROM seen_links ORDER BY taskid, link") +
+               raw.rows("SELECT * FROM task_options ORDER BY task_id, name");
     }
     std::unique_ptr<QTemporaryDir> m_dir;
 
@@ -694,6 +708,10 @@ private slots:
                                                                                << "BEFORE DELETE ON seen_links";
         QTest::newRow("removeTask") << "removeTask" << refuseDelete;
         QTest::newRow("removeAllTasks") << "removeAllTasks" << refuseDelete;
+        QTest::newRow("removeTask, option row refused after the task") << "removeTask"
+                                                                       << "BEFORE DELETE ON task_options";
+        QTest::newRow("insertTask, option row refused") << "insertTask"
+                                                        << "BEFORE INSERT ON task_options";
         QTest::newRow("removeOldResults") << "removeOldResults"
                                           << "BEFORE DELETE ON results WHEN OLD.text = 'u'";
     }
@@ -882,6 +900,94 @@ private slots:
             QCOMPARE(db.seenLinks(id), std::optional(byTask.value(id)));
             QCOMPARE(db.hasSeenLinks(id), byTask.contains(id));
         }
+    }
+
+    void taskOptionRows_data()
+    {
+        // Rows as "task:name=value" after the operation, on a file holding two tasks' options and a leftover.
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList start{"1:a=x", "1:b=y", "2:a=z", "5:a=old"};
+        QTest::newRow("set a new option") << "set 2 b=n" << QStringList{"1:a=x", "1:b=y", "2:a=z", "2:b=n", "5:a=old"};
+        QTest::newRow("replace a value") << "set 1 a=n" << QStringList{"1:a=n", "1:b=y", "2:a=z", "5:a=old"};
+        QTest::newRow("empty value removes") << "set 1 a=" << QStringList{"1:b=y", "2:a=z", "5:a=old"};
+        QTest::newRow("removing an unset option") << "set 3 a=" << start;
+        QTest::newRow("removeTask") << "removeTask" << QStringList{"2:a=z", "5:a=old"};
+        QTest::newRow("removeAllTasks") << "removeAllTasks" << QStringList{};
+        QTest::newRow("removeTaskResults keeps them") << "removeTaskResults" << start;
+        QTest::newRow("insertTask over a leftover") << "insertTask" << QStringList{"1:a=x", "1:b=y", "2:a=z", "5:c=1"};
+    }
+    void taskOptionRows()
+    {
+        QFETCH(QString, op);
+        QFETCH(QStringList, expected);
+        {
+            RawDb raw(path());
+            raw.createTables();
+            raw.addTask(1, "kw", "http://a/");
+            raw.addTask(2, "kw", "http://b/");
+            raw.exec(kTaskOptionsSql);
+            raw.exec("INSERT INTO task_options VALUES(1, 'a', 'x'), (1, 'b', 'y'), (2, 'a', 'z'), (5, 'a', 'old')");
+        }
+        TaskDatabase db(path());
+        bool ok = false;
+        const QRegularExpression set("^set (\\d+) (\\w+)=(\\w*)$");
+        if (const QRegularExpressionMatch m = set.match(op); m.hasMatch()) {
+            ok = db.setTaskOption(m.captured(1).toInt(), m.captured(2), m.captured(3));
+        } else if (op == "removeTask") {
+            ok = db.removeTask(task(1, "x", "http://x/").get());
+        } else if (op == "removeAllTasks") {
+            ok = db.removeAllTasks();
+        } else if (op == "removeTaskResults") {
+            ok = db.removeTaskResults(1);
+        } else {
+            const auto created = task(5, "kw", "http://new/");
+            created->setOptions({{"c", "1"}, {"unset", ""}});
+            ok = db.insertTask(created.get());
+        }
+        QVERIFY2(ok, qPrintable(db.lastError()));
+
+        RawDb raw(path());
+        QStringList rows;
+        QHash<int, QHash<QString, QString>> byTask;
+        for (const QVariantList& row :
+             raw.rows("SELECT task_id, name, value FROM task_options ORDER BY task_id, name")) {
+            rows << QStringLiteral("%1:%2=%3").arg(row[0].toInt()).arg(row[1].toString(), row[2].toString());
+            byTask[row[0].toInt()].insert(row[1].toString(), row[2].toString());
+        }
+        QCOMPARE(rows, expected);
+        for (int id : {1, 2, 3, 5})
+            QCOMPARE(db.taskOptions(id), std::optional(byTask.value(id)));
+        // What is stored reaches the loaded tasks.
+        const QList<Task*> loaded = db.loadTasks();
+        for (const Task* t : loaded)
+            QCOMPARE(t->options(), byTask.value(t->taskId()));
+        qDeleteAll(loaded);
+    }
+
+    void taskOptionsSchemaAndOlderFiles()
+    {
+        {
+            RawDb raw(path()); // a file written before options were kept
+            raw.createTables();
+            raw.addTask(1, "kw", "http://a/");
+        }
+        {
+            TaskDatabase db(path(), TaskDatabase::OpenMode::ReadOnly);
+            QCOMPARE(db.taskOptions(1), std::nullopt);
+            QVERIFY(!db.lastError().isEmpty());
+            const QList<Task*> loaded = db.loadTasks(); // still loads, without options
+            QCOMPARE(loaded.size(), 1);
+            QVERIFY(loaded[0]->options().isEmpty());
+            qDeleteAll(loaded);
+        }
+        TaskDatabase db(path());
+        QVERIFY(db.setTaskOption(1, "a", "x"));
+        RawDb raw(path());
+        QCOMPARE(raw.rows("SELECT sql FROM sqlite_master WHERE name = 'task_options'").value(0).value(0).toString(),
+                 kTaskOptionsSql);
+        QCOMPARE(raw.rows("SELECT sql FROM sqlite_master WHERE name = 'tasks'").value(0).value(0).toString(),
+                 kTasksSql);
     }
 
     void seenLinksUnreadable()

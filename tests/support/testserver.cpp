@@ -28,8 +28,16 @@ QByteArray reasonPhrase(int status)
         return "Temporary Redirect";
     case 308:
         return "Permanent Redirect";
+    case 304:
+        return "Not Modified";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
+    case 429:
+        return "Too Many Requests";
+    case 503:
+        return "Service Unavailable";
     case 500:
         return "Internal Server Error";
     default:
@@ -101,10 +109,43 @@ int TestServer::hits(const QString& path) const
     return hitCounts.value(path);
 }
 
+QByteArray TestServer::lastHeader(const QString& path, const QByteArray& name) const
+{
+    QMutexLocker lock(&mutex);
+    return lastHeaders.value(path).value(name.toLower());
+}
+
+qint64 TestServer::bytesSent() const
+{
+    QMutexLocker lock(&mutex);
+    return sent;
+}
+
+void TestServer::write(QTcpSocket* socket, const QByteArray& bytes)
+{
+    {
+        QMutexLocker lock(&mutex);
+        sent += bytes.size();
+    }
+    socket->write(bytes);
+}
+
 int TestServer::openConnections() const
 {
     QMutexLocker lock(&mutex);
     return open;
+}
+
+int TestServer::acceptedConnections() const
+{
+    QMutexLocker lock(&mutex);
+    return accepted;
+}
+
+int TestServer::peakConnections() const
+{
+    QMutexLocker lock(&mutex);
+    return peakOpen;
 }
 
 void TestServer::onNewConnection()
@@ -114,6 +155,8 @@ void TestServer::onNewConnection()
         {
             QMutexLocker lock(&mutex);
             ++open;
+            ++accepted;
+            peakOpen = qMax(peakOpen, open);
         }
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -144,10 +187,17 @@ void TestServer::onReadyRead(QTcpSocket* socket)
     // Request line: METHOD SP PATH SP VERSION
     const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
     QString path = requestLine.size() > 1 ? QString::fromLatin1(requestLine.at(1)) : QString();
+    QHash<QByteArray, QByteArray> headers;
+    for (const QByteArray& line : request.left(headerEnd).split('\n').mid(1)) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
+    }
     Response response;
     {
         QMutexLocker lock(&mutex);
         ++hitCounts[path];
+        lastHeaders.insert(path, headers);
         const auto it = responses.constFind(path);
         if (it != responses.constEnd()) {
             response = *it;
@@ -158,6 +208,18 @@ void TestServer::onReadyRead(QTcpSocket* socket)
     }
     if (response.never)
         return;
+    if (!response.requiredCookie.isEmpty() && headers.value("cookie") != response.requiredCookie) {
+        response.status = 403;
+        response.body = "<html><body>Forbidden: sign in first</body></html>";
+        response.etag.clear();
+        response.lastModified.clear();
+    } else if (response.honourValidators && response.status == 200 &&
+               ((!response.etag.isEmpty() && headers.value("if-none-match") == response.etag) ||
+                (!response.lastModified.isEmpty() && headers.value("if-modified-since") == response.lastModified))) {
+        response.status = 304;
+        response.body.clear();
+        response.contentType.clear();
+    }
     if (response.delayMs > 0) {
         QPointer<QTcpSocket> guard(socket);
         QTimer::singleShot(response.delayMs, socket, [this, guard, response] {
@@ -176,6 +238,30 @@ void TestServer::answer(QTcpSocket* socket, const Response& response)
         head += "Content-Type: " + response.contentType + "\r\n";
     if (!response.location.isEmpty())
         head += "Location: " + response.location + "\r\n";
+    if (!response.etag.isEmpty())
+        head += "ETag: " + response.etag + "\r\n";
+    if (!response.lastModified.isEmpty())
+        head += "Last-Modified: " + response.lastModified + "\r\n";
+    for (const auto& [name, value] : response.headers)
+        head += name + ": " + value + "\r\n";
+    if (!response.contentEncoding.isEmpty())
+        head += "Content-Encoding: " + response.contentEncoding + "\r\n";
+    if (response.chunked) {
+        head += "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+        const qsizetype third = (response.body.size() + 2) / 3;
+        QByteArray chunks;
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray piece = response.body.mid(i * third, third);
+            if (piece.isEmpty())
+                continue;
+            const QByteArray size =
+                response.garbleChunk && i == 1 ? QByteArray("zz") : QByteArray::number(piece.size(), 16);
+            chunks += size + "\r\n" + piece + "\r\n";
+        }
+        write(socket, head + chunks + "0\r\n\r\n");
+        socket->disconnectFromHost();
+        return;
+    }
     if (response.endless) {
         // No length: the body ends only when the client gives up.
         head += "Connection: close\r\n\r\n";
@@ -190,24 +276,24 @@ void TestServer::answer(QTcpSocket* socket, const Response& response)
         }
         return;
     }
-    head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-    if (keepAlive && !response.closeMidBody) {
+    head += "Content-Length: " + QByteArray::number(response.body.size() + response.shortBy) + "\r\n";
+    if (keepAlive && !response.closeMidBody && response.shortBy == 0) {
         head += "Connection: keep-alive\r\n\r\n";
-        socket->write(head + response.body);
+        write(socket, head + response.body);
         socket->setProperty(AnsweredProperty, false);
         if (!socket->property(RequestProperty).toByteArray().isEmpty() || socket->bytesAvailable() > 0)
             onReadyRead(socket);
         return;
     }
     head += "Connection: close\r\n\r\n";
-    socket->write(head);
+    write(socket, head);
     if (response.closeMidBody) {
-        socket->write(response.body.left(response.body.size() / 2));
+        write(socket, response.body.left(response.body.size() / 2));
         socket->flush();
         socket->disconnectFromHost();
         return;
     }
-    socket->write(response.body);
+    write(socket, response.body);
     socket->disconnectFromHost(); // closes once everything is written
 }
 

@@ -4,8 +4,10 @@
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
+#include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QPair>
 #include <QTcpServer>
 #include <QUrl>
 
@@ -25,12 +27,23 @@ public:
         int status = 200;
         QByteArray contentType = "text/html";
         QByteArray body;
-        QByteArray location;       // for redirections
-        int delayMs = 0;           // answer late
-        bool never = false;        // accept, read the request, never answer
-        bool endless = false;      // headers, then body bytes for ever (no length)
-        bool closeMidBody = false; // announce the body's length, send half of it, close
-        int dripMs = 0;            // with endless: one byte every dripMs instead of as fast as possible
+        QByteArray location;        // for redirections
+        int delayMs = 0;            // answer late
+        bool never = false;         // accept, read the request, never answer
+        bool endless = false;       // headers, then body bytes for ever (no length)
+        bool closeMidBody = false;  // announce the body's length, send half of it, close
+        int dripMs = 0;             // with endless: one byte every dripMs instead of as fast as possible
+        bool chunked = false;       // the body in three chunks (Transfer-Encoding: chunked), then the last chunk
+        bool garbleChunk = false;   // with chunked: the second chunk's size line is not a hexadecimal number
+        qint64 shortBy = 0;         // announce a length this many bytes longer than the body, send it, close
+        QByteArray contentEncoding; // sent as Content-Encoding; the body goes out exactly as given
+        QList<QPair<QByteArray, QByteArray>> headers; // sent as they are (Retry-After, ...)
+        // Validators sent with the page; a request whose If-None-Match or If-Modified-Since matches them
+        // (honourValidators) gets 304 with no body.
+        QByteArray etag;
+        QByteArray lastModified;
+        bool honourValidators = true;
+        QByteArray requiredCookie; // when set, 403 unless the request's Cookie header is exactly this
     };
 
     explicit TestServer(QObject* parent = nullptr);
@@ -51,20 +64,32 @@ public:
     void setRedirect(const QString& path, const QByteArray& location, int status = 302);
     void setStatus(const QString& path, int status, const QByteArray& body = {});
     int hits(const QString& path) const;
+    // The header of the latest request for the path, by lower-case name; empty when none came or it had none.
+    QByteArray lastHeader(const QString& path, const QByteArray& name) const;
+    // Bytes written to clients since listen(), headers included.
+    qint64 bytesSent() const;
     int openConnections() const;
+    // Connections accepted since listen(), and the most that were open at once.
+    int acceptedConnections() const;
+    int peakConnections() const;
 
 private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const Response& response);
+    void write(QTcpSocket* socket, const QByteArray& bytes);
     void feedEndless(QTcpSocket* socket);
 
     QTcpServer server{this}; // a child, so moveToThread() takes it along
     mutable QMutex mutex;
     QHash<QString, Response> responses;
     QHash<QString, int> hitCounts;
+    QHash<QString, QHash<QByteArray, QByteArray>> lastHeaders;
+    qint64 sent = 0;
     quint16 listenPort = 0;
     int open = 0;
+    int accepted = 0;
+    int peakOpen = 0;
     bool keepAlive = false;
 };
 
