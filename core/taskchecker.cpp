@@ -622,7 +622,8 @@ const Task* TaskChecker::duplicateOf(const QString& address, const QString& grab
 }
 
 TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, const QString& address,
-                                           const QString& grabText, int frequency)
+                                           const QString& grabText, int frequency,
+                                           const std::optional<QHash<QString, QString>>& options)
 {
     if (m_guard.isBusy() || m_importing)
         return Outcome::Dropped;
@@ -637,11 +638,24 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, cons
     // Written first from a copy: what task.db refused is not shown as changed.
     Task changed(task->taskId(), name, address, grabText, frequency);
     changed.setRowId(task->rowId());
+    QHash<QString, QString> newOptions = task->options();
+    if (options) {
+        for (const char* own : {Task::UserAgentOption, Task::RequestHeadersOption})
+            newOptions.remove(QLatin1String(own));
+        newOptions.insert(*options);
+    }
+    // The validators name a state of the old page: asked with them, the new page could answer "not modified".
+    if (pageChanged) {
+        newOptions.remove(QLatin1String(Task::EtagOption));
+        newOptions.remove(QLatin1String(Task::LastModifiedOption));
+    }
+    changed.setOptions(newOptions);
     if (!m_db.updateTask(&changed, pageChanged)) {
         m_lastError = m_db.lastError();
         return Outcome::StoreFailed;
     }
     task->setDefinition(name, address, grabText, frequency);
+    task->setOptions(newOptions);
     if (pageChanged) {
         // What was seen of the old page says nothing about the new one; a check already on its way asked
         // for the old page, so its answer is dropped and the task may be checked again at once.

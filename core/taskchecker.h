@@ -16,6 +16,8 @@
 #include <QPointer>
 #include <QSet>
 
+#include <optional>
+
 class QEventLoop;
 class TaskDatabase;
 
@@ -116,7 +118,10 @@ public:
     // their states. A changed address or keyword forgets the links seen so far: the next check records the
     // page without reporting it. A changed frequency counts from the last check. Refused while a command
     // runs or without address or keyword (Dropped) and for a task removed meanwhile (TaskGone).
-    Outcome editTask(Task* task, const QString& name, const QString& address, const QString& grabText, int frequency);
+    // Options, when given, replace the task's own (its request headers); a new address or keyword also drops
+    // the validators of the page last read.
+    Outcome editTask(Task* task, const QString& name, const QString& address, const QString& grabText, int frequency,
+                     const std::optional<QHash<QString, QString>>& options = std::nullopt);
     // Another task watching the address for the keyword, the keyword compared as the keyword test compares
     // texts (ignoring case); nullptr when there is none.
     const Task* duplicateOf(const QString& address, const QString& grabText, const Task* except = nullptr) const;

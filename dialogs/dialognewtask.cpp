@@ -96,8 +96,15 @@ void DialogNewTask::setTitle()
         setWindowTitle(tr("Edit Task"));
 }
 
-void DialogNewTask::setTask(const QString& name, const QString& address, const QString& grabText, int frequency)
+void DialogNewTask::setTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                            const QHash<QString, QString>& options)
 {
+    const QString agent = options.value(QLatin1String(Task::UserAgentOption));
+    const QString headers = options.value(QLatin1String(Task::RequestHeadersOption));
+    ui->lineEditUserAgent->setText(agent);
+    ui->plainTextEditRequestHeaders->setPlainText(headers);
+    if (!agent.isEmpty() || !headers.isEmpty())
+        ui->groupBoxAdvanced->setChecked(true);
     editing = true;
     setTitle();
     ui->lineEditTaskName->setText(name);

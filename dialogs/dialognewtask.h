@@ -29,7 +29,9 @@ public:
 
     // Turns the dialog into "Edit Task" with the task's entries filled in; the frequency is shown in the
     // largest unit that divides it.
-    void setTask(const QString& name, const QString& address, const QString& grabText, int frequency);
+    // The Advanced part shows the task's options and is unfolded when it has any.
+    void setTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                 const QHash<QString, QString>& options = {});
     bool isEditing() const { return editing; }
     // Asked on Ok once the entries are valid: whether another task watches the address for the keyword. Such
     // entries are refused with a message, and the dialog stays open with what was typed.

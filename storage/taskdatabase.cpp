@@ -559,6 +559,8 @@ bool TaskDatabase::updateTask(const Task* task, bool forgetSeen)
     update.finish();
     if (forgetSeen && !deleteSeenLinksOf(task->taskId()))
         return false;
+    if (!deleteOptionsOf(task->taskId()) || !writeOptions(task->taskId(), task->options()))
+        return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
 

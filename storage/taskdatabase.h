@@ -72,8 +72,8 @@ public:
     bool commitTaskBatch();
     void rollbackTaskBatch();
     bool inTaskBatch() const { return m_batch.has_value(); }
-    // Writes the task's name, address, keyword and frequency into its row, in one statement; with
-    // forgetSeen the links recorded as seen for it go as well, in the same transaction.
+    // Writes the task's name, address, keyword and frequency into its row, in one statement, and its options
+    // in place of those stored; with forgetSeen the links recorded as seen for it go as well. One transaction.
     bool updateTask(const Task* task, bool forgetSeen);
     // Marks every result of the task id read, in one statement.
     bool markTaskResultsRead(int taskId);

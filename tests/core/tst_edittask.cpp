@@ -86,6 +86,11 @@ private slots:
             file.exec("CREATE TABLE IF NOT EXISTS seen_links(taskid INTEGER, link TEXT)");
             file.exec("INSERT INTO seen_links VALUES(0, 'http://x/seen'), (1, 'http://x/other')");
         }
+        {
+            TaskDatabase db(fixture.path("task.db"));
+            QVERIFY(db.setTaskOption(0, Task::EtagOption, "\"v1\""));
+            QVERIFY(db.setTaskOption(0, Task::UserAgentOption, "Agent/1"));
+        }
         TestClock clock;
         clock.at = QDateTime(QDate(2009, 1, 1), QTime(10, 5));
         Loaded loaded(fixture, &clock);
@@ -113,6 +118,10 @@ private slots:
                  (QStringList{"qt 1:1", "qt 2:0"}));
         QCOMPARE(file.column("SELECT taskid FROM seen_links ORDER BY taskid"),
                  forgets ? QStringList{"1"} : (QStringList{"0", "1"}));
+
+        // The validators of the page last read go with a new page; the request headers stay.
+        QCOMPARE(file.column("SELECT name FROM task_options WHERE task_id = 0 ORDER BY name"),
+                 forgets ? QStringList{"user_agent"} : (QStringList{"etag", "user_agent"}));
 
         // The other task is untouched, and a reload reads the edited task back.
         Loaded again(fixture);
@@ -154,6 +163,26 @@ private slots:
         QCOMPARE(run.news.size(), 1);
         QCOMPARE(run.news.at(0).task.data(), task);
         QCOMPARE(texts(run.news.at(0).results), QStringList{"qt renamed again"});
+    }
+
+    void optionsGivenReplaceTheTasksOwn()
+    {
+        AppFixture fixture;
+        storeTwoTasks(fixture, "/options");
+        {
+            TaskDatabase db(fixture.path("task.db"));
+            QVERIFY(db.setTaskOption(0, Task::UserAgentOption, "Agent/1"));
+            QVERIFY(db.setTaskOption(0, Task::EtagOption, "\"v1\""));
+        }
+        Loaded loaded(fixture);
+        Task* task = loaded.checker.tasks().at(0);
+        const QHash<QString, QString> headers{{Task::RequestHeadersOption, "Accept-Language: de"}};
+        QCOMPARE(loaded.checker.editTask(task, "A", task->address(), "qt", 3600, headers), TaskChecker::Outcome::Done);
+        const QHash<QString, QString> expected{{Task::RequestHeadersOption, "Accept-Language: de"},
+                                               {Task::EtagOption, "\"v1\""}};
+        QCOMPARE(task->options(), expected);
+        Loaded again(fixture);
+        QCOMPARE(again.checker.tasks().at(0)->options(), expected);
     }
 
     void refusals_data()

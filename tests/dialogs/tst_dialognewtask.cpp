@@ -290,7 +290,8 @@ void TestDialogNewTask::editing()
     QFETCH(QString, unit);
     QFETCH(int, count);
     DialogNewTask dialog;
-    dialog.setTask("News", "https://example.org/news", "Rates", frequency);
+    const QHash<QString, QString> options{{"user_agent", "Agent/1"}, {"request_headers", "Accept-Language: de"}};
+    dialog.setTask("News", "https://example.org/news", "Rates", frequency, options);
     QCOMPARE(dialog.windowTitle(), QString("Edit Task"));
     QCOMPARE(dialog.findChild<QComboBox*>("comboBoxFrequencyUnit")->currentText(), unit);
     QCOMPARE(dialog.findChild<QSpinBox*>("spinBoxFrequencyNum")->value(), count);
@@ -303,6 +304,7 @@ void TestDialogNewTask::editing()
     QCOMPARE(dialog.taskName(), QString("News"));
     QCOMPARE(dialog.webAddress(), QString("https://example.org/news"));
     QCOMPARE(dialog.grabText(), QString("Rates"));
+    QCOMPARE(dialog.taskOptions(), options);
     if (frequency % 60 == 0)
         QCOMPARE(dialog.frequency(), frequency);
 }
