@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/desktopnotifier.h"
 
-#include "engine/logging.h"
+#include "app/logging.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -41,7 +41,7 @@ void DesktopNotifier::notify(const QString& title, const QString& text, int time
 void DesktopNotifier::send(const QString& kind, const QString& title, const QString& text, int timeoutMs)
 {
     if (!bus.isConnected()) {
-        qCDebug(lcVantrel) << "no session bus for the notification" << title;
+        qCDebug(lcApp) << "no session bus for the notification" << title;
         return;
     }
     if (!kind.isEmpty() && !listening) {
@@ -63,7 +63,7 @@ void DesktopNotifier::send(const QString& kind, const QString& title, const QStr
         --pending;
         const QDBusPendingReply<uint> reply = *done;
         if (reply.isError())
-            qCDebug(lcVantrel) << "notification" << title << "not shown:" << reply.error().message();
+            qCDebug(lcApp) << "notification" << title << "not shown:" << reply.error().message();
         else if (!kind.isEmpty())
             shownIds.insert(kind, reply.value());
         done->deleteLater();

@@ -2,7 +2,6 @@
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
-#include "engine/taskthread.h"
 
 #include <QApplication>
 #include <QDir>
@@ -69,7 +68,5 @@ int main(int argc, char* argv[])
         window.show();
         status = QApplication::exec();
     }
-    // Background checks still downloading are aborted so that no worker thread outlives the program.
-    TaskThread::shutdownAll();
     return status;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/singleinstance.h"
 
-#include "engine/logging.h"
+#include "app/logging.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -88,7 +88,7 @@ SingleInstance::LockResult SingleInstance::tryLock()
     // the program has ended.
     const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        qWarning("Cannot open the lock file %s: %s", native.constData(), std::strerror(errno));
+        qCWarning(lcApp, "Cannot open the lock file %s: %s", native.constData(), std::strerror(errno));
         return LockResult::Unwritable;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -96,7 +96,7 @@ SingleInstance::LockResult SingleInstance::tryLock()
         ::close(fd);
         if (error == EWOULDBLOCK)
             return LockResult::Held;
-        qWarning("Cannot lock %s: %s", native.constData(), std::strerror(error));
+        qCWarning(lcApp, "Cannot lock %s: %s", native.constData(), std::strerror(error));
         return LockResult::Unwritable;
     }
     // The file may have been removed or replaced between open and flock; then the lock guards nothing
@@ -110,7 +110,7 @@ SingleInstance::LockResult SingleInstance::tryLock()
     // The process id is for people looking at the file; the lock itself is the flock.
     const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
     if (::ftruncate(fd, 0) != 0 || ::write(fd, pid.constData(), size_t(pid.size())) != pid.size())
-        qCDebug(lcVantrel) << "cannot write the process id into" << lockFilePath;
+        qCDebug(lcApp) << "cannot write the process id into" << lockFilePath;
     lockFd = fd;
     return LockResult::Taken;
 }
@@ -137,8 +137,8 @@ SingleInstance::Outcome SingleInstance::start()
             QTimer::singleShot(0, this, &SingleInstance::listen);
             return Outcome::Primary;
         case LockResult::Unwritable:
-            qWarning("No lock file can be written for %s; another start on it is not detected.",
-                     qPrintable(databasePath));
+            qCWarning(lcApp, "No lock file can be written for %s; another start on it is not detected.",
+                      qPrintable(databasePath));
             return Outcome::Primary;
         case LockResult::Held:
             break;
@@ -242,7 +242,8 @@ void SingleInstance::listen()
     server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(socketPath)) {
-        qWarning("Cannot listen for later starts at %s: %s", qPrintable(socketPath), qPrintable(server->errorString()));
+        qCWarning(lcApp, "Cannot listen for later starts at %s: %s", qPrintable(socketPath),
+                  qPrintable(server->errorString()));
         return;
     }
     connect(server, &QLocalServer::newConnection, this, [this] {
@@ -259,7 +260,7 @@ void SingleInstance::listen()
                     client->abort();
                     return;
                 }
-                qCDebug(lcVantrel) << "a later start asked for the window";
+                qCDebug(lcApp) << "a later start asked for the window";
                 // The answer is on its way before the window is raised: should the program end right
                 // after, the later start still learns that it was heard.
                 client->write(Answer);

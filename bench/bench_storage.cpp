@@ -21,7 +21,6 @@
 
 namespace {
 
-const QString kDateFormat = QStringLiteral("MM/dd/yyyy");
 const int kDateSpan = 100;       // results are spread over the last 100 days
 const int kKeepDays = 95;        // removeOldResults deletes the oldest 4 of them
 const int kInserts = 1000;       // new results stored by one insertResults
@@ -91,7 +90,7 @@ void generate(const QString& path, int tasks, int results)
                              "VALUES(?, ?, ?, ?, ?, ?, ?)"));
     for (int t = 1; t <= tasks; ++t) {
         q.addBindValue(t);
-        q.addBindValue(today.addDays(-kDateSpan).toString(kDateFormat));
+        q.addBindValue(today.addDays(-kDateSpan).toString(TaskDateFormat));
         q.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODate));
         q.addBindValue(QStringLiteral("Task %1").arg(t));
         q.addBindValue(QStringLiteral("news"));
@@ -104,7 +103,7 @@ void generate(const QString& path, int tasks, int results)
     for (int i = 0; i < results; ++i) {
         const int taskId = i % tasks + 1;
         const int age = kDateSpan - 1 - int(qint64(i) * kDateSpan / results);
-        q.addBindValue(today.addDays(-age).toString(kDateFormat));
+        q.addBindValue(today.addDays(-age).toString(TaskDateFormat));
         q.addBindValue(taskId);
         q.addBindValue(QStringLiteral("Latest news item number %1").arg(i));
         q.addBindValue(linkFor(taskId, i));
@@ -170,7 +169,7 @@ Figures measureCurrent(const QString& path, int tasks, int results)
         if (!db.insertResults(fresh))
             qFatal("insertResults: %s", qPrintable(db.lastError()));
     });
-    f.removeOld = millis([&] { db.removeOldResults(kKeepDays); });
+    f.removeOld = millis([&] { db.removeOldResults(kKeepDays, QDate::currentDate()); });
     Task victim(tasks / 2, QString(), QString(), QString(), 3600);
     f.removeTask = millis([&] { db.removeTask(&victim); });
     return f;
@@ -208,7 +207,7 @@ QList<Task*> refLoadTasks(QSqlDatabase& db)
                     continue;
                 auto r = Task::ResultPtr::create();
                 r->taskId = rq.value(2).toInt();
-                r->date = QDate::fromString(rq.value(1).toString(), kDateFormat);
+                r->date = QDate::fromString(rq.value(1).toString(), TaskDateFormat);
                 r->state = rq.value(5).toInt();
                 r->text = rq.value(3).toString();
                 r->link = rq.value(4).toString();
@@ -230,7 +229,7 @@ void refInsertResults(QSqlDatabase& db, const Task::ResultList& results)
         if (refResultExists(db, *r))
             continue;
         q.bindValue(QStringLiteral(":taskid"), r->taskId);
-        q.bindValue(QStringLiteral(":result_date"), r->date.toString(kDateFormat));
+        q.bindValue(QStringLiteral(":result_date"), r->date.toString(TaskDateFormat));
         q.bindValue(QStringLiteral(":result_state"), r->state);
         q.bindValue(QStringLiteral(":text"), r->text);
         q.bindValue(QStringLiteral(":link"), r->link);
@@ -246,7 +245,7 @@ void refRemoveOldResults(QSqlDatabase& db, int days)
     const QDate today = QDate::currentDate();
     while (q.next()) {
         const QString text = q.value(1).toString();
-        if (QDate::fromString(text, kDateFormat).addDays(days) < today) {
+        if (QDate::fromString(text, TaskDateFormat).addDays(days) < today) {
             remove.prepare(QStringLiteral("DELETE FROM results WHERE result_date = :date"));
             remove.bindValue(QStringLiteral(":date"), text);
             remove.exec();

@@ -3,17 +3,16 @@
 // one link's text, served on loopback as the web answers: over 20 hosts (127.0.0.1 to 127.0.0.20) after 0.2 s,
 // and from one host at once. Each way runs in a process of its own so one's peak memory does not hide the
 // other's: the program's update-all (all pages at once through one network manager) and the sequential way
-// (one page after another, a network manager and a nested wait each). Prints time, idle and peak resident
-// memory (the peak taken afresh once the tasks are loaded), and whether both left the same rows in task.db. Then
-// update-all with new links reported against without, over pages that show 10 new keyword links each since
-// their links were last recorded as seen: the rows each way stored. Then 200
-// tasks falling due at once: the time until every background check has delivered and the peak thread count, against one
-// thread per check.
+// (one page after another, one request in flight, each compared and stored as it arrives). Prints time, idle and peak
+// resident memory (the peak taken afresh once the tasks are loaded), and whether both left the same rows in task.db.
+// Then update-all with new links reported against without, over pages that show 10 new keyword links each since their
+// links were last recorded as seen: the rows each way stored. Then 200 tasks falling due at once: the time until every
+// background check has delivered and the peak thread count.
 //
 // bench_updateall [--tasks N]
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
-#include "engine/taskthread.h"
+#include "engine/pagefetcher.h"
 #include "storage/taskdatabase.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
@@ -27,6 +26,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 constexpr int Links = 1000;
@@ -139,10 +139,16 @@ int runUpdateAll(bool sequential, bool reportNewLinks)
     timer.start();
     QString status;
     if (sequential) {
-        // One page after another, each through a manager of its own and a nested wait, stored task by task.
+        // One page after another, one request in flight, compared and stored task by task.
         TaskDatabase db;
+        PageFetcher fetcher;
+        fetcher.setMaxInFlight(1);
+        const QDate today = QDate::currentDate();
         for (Task* task : window.taskList()) {
-            if (task->checkForUpdates() && db.insertResults(task->updateResults()))
+            std::optional<FetchedPage> fetched;
+            fetcher.fetch(task->address(), &fetcher, [&fetched](const FetchedPage& page) { fetched = page; });
+            waitUntil([&fetched] { return fetched.has_value(); });
+            if (fetched->ok && task->takeUpdatePage(*fetched, today) && db.insertResults(task->updateResults()))
                 task->appendResults(task->updateResults());
         }
         status = QStringLiteral("Update for all tasks finished!");
@@ -156,7 +162,7 @@ int runUpdateAll(bool sequential, bool reportNewLinks)
     return 0;
 }
 
-int runDue(bool threadPerCheck)
+int runDue()
 {
     MainWindow window;
     struct Later : Clock
@@ -168,12 +174,7 @@ int runDue(bool threadPerCheck)
     const QList<Task*> tasks = window.taskList();
     QElapsedTimer timer;
     timer.start();
-    if (threadPerCheck) {
-        for (Task* task : tasks)
-            task->startBackgroundCheck(); // a worker thread and a network manager each
-    } else {
-        window.checkTask();
-    }
+    window.checkTask();
     waitUntil([&] {
         for (const Task* task : tasks) {
             if (task->updateResults().isEmpty())
@@ -182,7 +183,6 @@ int runDue(bool threadPerCheck)
         return true;
     });
     std::printf("%.0f %d\n", timer.nsecsElapsed() / 1e6, threads.peak());
-    TaskThread::shutdownAll();
     return 0;
 }
 
@@ -274,7 +274,7 @@ int main(int argc, char* argv[])
         const QString way = args.value(childAt + 1);
         if (way == u"sequential" || way == u"concurrent" || way == u"new-links")
             return runUpdateAll(way == u"sequential", way == u"new-links");
-        return runDue(way == u"due-threads");
+        return runDue();
     }
     const int tasksAt = int(args.indexOf(QStringLiteral("--tasks")));
     const int tasks = tasksAt > 0 ? args.value(tasksAt + 1).toInt() : 200;
@@ -376,11 +376,10 @@ int main(int argc, char* argv[])
 
     std::printf("\n== %d tasks falling due at once, 20 hosts, answer after 0.2 s\n", tasks);
     const QString dueFolder = prepare(QStringLiteral("due"), true, "late");
-    for (const char* way : {"due-threads", "due-pool"}) {
-        const QStringList out = runChild({QStringLiteral("--child"), QString::fromLatin1(way)}, dueFolder);
-        std::printf("%-12s every check delivered after %6.0f ms, peak threads %d\n",
-                    way == QLatin1String("due-threads") ? "thread each" : "one manager", out.value(0).toDouble(),
-                    out.value(1).toInt());
+    {
+        const QStringList out = runChild({QStringLiteral("--child"), QStringLiteral("due")}, dueFolder);
+        std::printf("%-12s every check delivered after %6.0f ms, peak threads %d\n", "one manager",
+                    out.value(0).toDouble(), out.value(1).toInt());
     }
 
     QMetaObject::invokeMethod(server, &QObject::deleteLater);

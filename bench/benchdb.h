@@ -66,7 +66,6 @@ struct BenchEnvironment
     QTemporaryDir config;
     BenchEnvironment()
     {
-        qputenv("QT_LOGGING_RULES", "vantrel.debug=false");
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());

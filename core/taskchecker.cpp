@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/taskchecker.h"
 
-#include "engine/logging.h"
+#include "core/logging.h"
 #include "storage/taskdatabase.h"
 
 #include <QEventLoop>
@@ -106,6 +106,39 @@ bool TaskChecker::contains(const Task* task) const
     return task && m_tasks.contains(task);
 }
 
+const TaskChecker::TaskState* TaskChecker::state(const Task* task) const
+{
+    const auto it = m_states.constFind(task);
+    return it == m_states.constEnd() ? nullptr : &*it;
+}
+
+bool TaskChecker::hasPendingSeen(const Task* task) const
+{
+    const TaskState* kept = state(task);
+    return kept && kept->seen;
+}
+
+QString TaskChecker::checkFailure(const Task* task) const
+{
+    const TaskState* kept = state(task);
+    return kept && kept->failure ? kept->failure->reason : QString();
+}
+
+int TaskChecker::failuresInRow(const Task* task) const
+{
+    const TaskState* kept = state(task);
+    return kept && kept->failure ? kept->failure->inRow : 0;
+}
+
+bool TaskChecker::hasUnstored() const
+{
+    for (const TaskState& kept : m_states) {
+        if (!kept.unstored.isEmpty())
+            return true;
+    }
+    return false;
+}
+
 void TaskChecker::loadTasks()
 {
     m_tasks += m_db.loadTasks();
@@ -132,11 +165,12 @@ Task::ResultList TaskChecker::takeOver(Task* task, const Task::ResultList& found
     // What an earlier take-over could not store comes first, then what this check found, then newly
     // appeared links. Records whose link and text the task already holds are left out, so an update found
     // twice (by update-all and by a background check that overlapped it) is not appended twice.
-    Task::ResultList candidates = m_unstored.take(task);
+    TaskState& kept = stateOf(task);
+    Task::ResultList candidates = std::exchange(kept.unstored, {});
     candidates += found;
     change->taskId = task->taskId();
-    const auto seen = m_seen.find(task);
-    if (seen != m_seen.end()) {
+    if (kept.seen) {
+        PendingSeen* seen = &*kept.seen;
         candidates += seen->results;
         seen->results.clear();
         change->seenAdded = QStringList(seen->added.cbegin(), seen->added.cend());
@@ -166,11 +200,11 @@ bool TaskChecker::storeTakeOver(Task* task, const TaskChange& change)
         return true;
     if (!m_db.storeChanges({change})) {
         if (!change.results.isEmpty())
-            m_unstored.insert(task, change.results);
+            stateOf(task).unstored = change.results;
         m_lastError = tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError());
         return false;
     }
-    m_seen.remove(task);
+    stateOf(task).seen.reset();
     task->appendResults(change.results);
     return true;
 }
@@ -183,7 +217,8 @@ bool TaskChecker::setReportNewLinks(bool on, bool afresh)
         return false;
     }
     m_reportNewLinks = on;
-    m_seen.clear();
+    for (TaskState& kept : m_states)
+        kept.seen.reset();
     return true;
 }
 
@@ -197,7 +232,7 @@ bool TaskChecker::refusedWhileImporting()
 
 bool TaskChecker::removeOldResults(int days)
 {
-    if (m_db.removeOldResults(days))
+    if (m_db.removeOldResults(days, today()))
         return true;
     m_lastError = m_db.lastError();
     return false;
@@ -213,13 +248,17 @@ void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
     const std::optional<QSet<QString>> stored = m_db.seenLinks(task->taskId());
     if (!stored)
         return;
-    PendingSeen& pending = m_seen[task];
+    std::optional<PendingSeen>& kept = stateOf(task).seen;
+    if (!kept)
+        kept.emplace();
+    PendingSeen& pending = *kept;
     QSet<QString> previous = *stored;
     previous.subtract(pending.removed);
     previous.unite(pending.added);
 
     const QList<PageLink> links = task->linksOfPage(page);
-    const TaskChange change = SeenLinks::compare(task->taskId(), links, previous, task->results() + pending.results);
+    const TaskChange change =
+        SeenLinks::compare(task->taskId(), links, previous, task->results() + pending.results, today());
     pending.results += change.results;
     // Relative to task.db: what is on the page now and not stored is added, what is stored and gone removed.
     QSet<QString> current{checkedMark()};
@@ -228,25 +267,26 @@ void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
     pending.added = difference(current, *stored);
     pending.removed = difference(*stored, current);
     if (pending.added.isEmpty() && pending.removed.isEmpty() && pending.results.isEmpty())
-        m_seen.remove(task);
+        kept.reset();
 }
 
 // ---- periodic checks ----
 
 void TaskChecker::startBackgroundCheck(Task* task)
 {
-    if (m_checking.contains(task))
+    bool& checking = stateOf(task).checking;
+    if (checking)
         return;
-    m_checking.insert(task);
+    checking = true;
     ++m_backgroundStarted;
     QPointer<Task> guarded(task);
-    const int edition = m_editions.value(task);
+    const int edition = stateOf(task).edition;
     // The task is the context: a task removed meanwhile gets no delivery, one edited meanwhile drops the
     // old page.
     m_fetcher.fetch(
         task->fetchRequest(true), task,
         [this, guarded, edition](const FetchedPage& page) {
-            if (guarded && contains(guarded) && checkIsCurrent(guarded, edition))
+            if (guarded && contains(guarded) && stateOf(guarded).edition == edition)
                 takeBackgroundPage(guarded, page);
         },
         PageFetcher::Priority::Background);
@@ -261,19 +301,19 @@ void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
         m_heldPages.append({task, page});
         return;
     }
-    m_checking.remove(task);
+    stateOf(task).checking = false;
     noteFetch(task, page);
     Task::ResultList found;
     // A page not modified since it was last read shows nothing new.
     if (page.ok && !page.notModified) {
         noteSeen(task, page);
-        const bool afresh = m_afresh.remove(task);
-        if (task->takeUpdatePage(page) && !afresh)
+        const bool afresh = std::exchange(stateOf(task).afresh, false);
+        if (task->takeUpdatePage(page, today()) && !afresh)
             found = task->updateResults();
     } else if (!page.ok) {
         emit backgroundCheckFailed(task, failureReason(page));
     }
-    if (found.isEmpty() && !m_unstored.contains(task) && !m_seen.contains(task)) {
+    if (found.isEmpty() && stateOf(task).unstored.isEmpty() && !hasPendingSeen(task)) {
         rememberValidators(task, page);
         return;
     }
@@ -319,24 +359,25 @@ TaskChecker::DueRun TaskChecker::checkDueTasks()
         task->setLastUpdate(now.toString(Qt::ISODate));
         if (!m_db.updateLastUpdate(task))
             emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_db.lastError()));
-        qCDebug(lcVantrel).noquote() << "time is out " << '"' + task->name() + '"'
-                                     << '"' + task->lastUpdateText() + '"';
+        qCDebug(lcCore).noquote() << "time is out " << '"' + task->name() + '"' << '"' + task->lastUpdateText() + '"';
     }
     return run;
 }
 
 void TaskChecker::noteFetch(Task* task, const FetchedPage& page)
 {
-    const bool failedBefore = m_failures.contains(task);
+    std::optional<PageFailure>& failure = stateOf(task).failure;
+    const bool failedBefore = failure.has_value();
     if (page.ok) {
-        m_failures.remove(task);
+        failure.reset();
         if (failedBefore)
             emit checkStateChanged(task);
         return;
     }
-    PageFailure& failure = m_failures[task];
-    failure.reason = failureReason(page);
-    ++failure.inRow;
+    if (!failure)
+        failure.emplace();
+    failure->reason = failureReason(page);
+    ++failure->inRow;
     emit checkStateChanged(task);
 }
 
@@ -404,7 +445,8 @@ void TaskChecker::abortWaits()
     for (Wait* wait : std::as_const(m_waits))
         wait->aborted = true;
     m_fetcher.abortAll();
-    m_checking.clear();
+    for (TaskState& kept : m_states)
+        kept.checking = false;
     wake();
 }
 
@@ -442,8 +484,8 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
                                 noteFetch(guarded, page);
                                 if (page.ok && !page.notModified) {
                                     noteSeen(guarded, page);
-                                    const bool afresh = m_afresh.remove(guarded);
-                                    hasNew.insert(guarded, guarded->takeUpdatePage(page) && !afresh);
+                                    const bool afresh = std::exchange(stateOf(guarded).afresh, false);
+                                    hasNew.insert(guarded, guarded->takeUpdatePage(page, today()) && !afresh);
                                     read.insert(guarded, validatorsOf(page));
                                 } else if (!page.ok) {
                                     ++run.failedPages;
@@ -463,7 +505,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     QList<TaskChange> changes;
     for (Task* task : std::as_const(m_tasks)) {
         const bool found = hasNew.value(task, false);
-        if (!found && !m_unstored.contains(task) && !m_seen.contains(task))
+        if (!found && stateOf(task).unstored.isEmpty() && !hasPendingSeen(task))
             continue;
         TaskChange change;
         takeOver(task, found ? task->updateResults() : Task::ResultList(), &change);
@@ -492,7 +534,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             unstored.insert(task);
             if (change.results.isEmpty())
                 continue;
-            m_unstored.insert(task, change.results);
+            stateOf(task).unstored = change.results;
             names.append(task->name());
             run.unstoredNew = true;
         }
@@ -503,7 +545,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
         return run;
     }
     for (const auto& [task, change] : std::as_const(taken)) {
-        m_seen.remove(task);
+        stateOf(task).seen.reset();
         if (!change.results.isEmpty()) {
             task->appendResults(change.results);
             run.anyNew = true;
@@ -539,7 +581,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     if (!fetched->ok)
         return Outcome::FetchFailed;
 
-    const Task::ResultList results = task->resultsOfPage(*fetched);
+    const Task::ResultList results = task->resultsOfPage(*fetched, today());
     const FetchedPage validators = validatorsOf(*fetched);
     fetched.reset();
     // With new links reported, the page's keyword links count as seen from now on.
@@ -550,8 +592,9 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
         return Outcome::StoreFailed;
     }
     task->setResults(results);
-    m_unstored.remove(task);
-    m_seen.remove(task);
+    TaskState& kept = stateOf(task);
+    kept.unstored.clear();
+    kept.seen.reset();
     rememberValidators(task, validators);
     return Outcome::Done;
 }
@@ -566,6 +609,10 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
         return created;
     }
     auto task = std::make_unique<Task>(nextTaskId(), name, address, grabText, frequency);
+    // Created and last checked now, by this checker's clock; written in local time as task.db holds it.
+    const QDateTime createdAt = now().toLocalTime();
+    task->setTaskDate(createdAt.date().toString(TaskDateFormat));
+    task->setLastUpdate(createdAt.toString(Qt::ISODate));
     task->setOptions(options);
     if (duplicateOf(address, grabText) || m_db.taskExists(task.get())) {
         created.outcome = Outcome::Exists;
@@ -589,7 +636,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     // A page that could not be downloaded still gives the task, with no results (an error page's links are
     // not the page's), so the user can reset it once the page is reachable.
     if (fetched->ok)
-        task->setResults(task->resultsOfPage(*fetched));
+        task->setResults(task->resultsOfPage(*fetched, createdAt.date()));
     const QStringList seen = m_reportNewLinks && fetched->ok ? seenLinksOf(task->results()) : QStringList();
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
@@ -660,12 +707,15 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, cons
         // What was seen of the old page says nothing about the new one; a check already on its way asked
         // for the old page, so its answer is dropped and the task may be checked again at once.
         task->forgetKnownLinks();
-        m_seen.remove(task);
-        m_afresh.insert(task);
-        m_checking.remove(task);
-        ++m_editions[task];
-        if (m_failures.remove(task))
+        TaskState& kept = stateOf(task);
+        kept.seen.reset();
+        kept.afresh = true;
+        kept.checking = false;
+        ++kept.edition;
+        if (kept.failure) {
+            kept.failure.reset();
             emit checkStateChanged(task);
+        }
     }
     return Outcome::Done;
 }
@@ -763,7 +813,7 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
             task->fetchRequest(false), task, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
                 --pending;
                 if (page.ok)
-                    task->setResults(task->resultsOfPage(page));
+                    task->setResults(task->resultsOfPage(page, today()));
                 else
                     failures.insert(task, withoutBody(page));
                 const QStringList seen = m_reportNewLinks && page.ok ? seenLinksOf(task->results()) : QStringList();
@@ -820,12 +870,7 @@ void TaskChecker::endImport()
 
 void TaskChecker::forget(const Task* task)
 {
-    m_unstored.remove(task);
-    m_failures.remove(task);
-    m_checking.remove(task);
-    m_seen.remove(task);
-    m_afresh.remove(task);
-    m_editions.remove(task);
+    m_states.remove(task);
 }
 
 bool TaskChecker::removeTask(Task* task)
@@ -854,12 +899,7 @@ bool TaskChecker::removeAllTasks()
     }
     const QList<Task*> removed = m_tasks;
     m_tasks.clear();
-    m_unstored.clear();
-    m_failures.clear();
-    m_checking.clear();
-    m_seen.clear();
-    m_afresh.clear();
-    m_editions.clear();
+    m_states.clear();
     qDeleteAll(removed);
     return true;
 }

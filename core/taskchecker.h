@@ -154,9 +154,9 @@ public:
     bool isAborting() const;
 
     // Why the task's last check failed; empty when it succeeded (or never ran).
-    QString checkFailure(const Task* task) const { return m_failures.value(task).reason; }
+    QString checkFailure(const Task* task) const;
     // How many of the task's checks failed one after another (0 after a success).
-    int failuresInRow(const Task* task) const { return m_failures.value(task).inRow; }
+    int failuresInRow(const Task* task) const;
     // The seconds between the task's periodic checks: its frequency, doubled for each failure in a row up
     // to MaxBackoffSeconds or the frequency, whichever is larger.
     qint64 checkInterval(const Task* task) const;
@@ -164,7 +164,7 @@ public:
     // checked again at the same time.
     int backgroundChecksStarted() const { return m_backgroundStarted; }
     // Whether findings of any task are waiting to be stored.
-    bool hasUnstored() const { return !m_unstored.isEmpty(); }
+    bool hasUnstored() const;
 
 signals:
     // A periodic check found new results; they are stored and appended to the task's results.
@@ -185,6 +185,17 @@ private:
         QSet<QString> removed;
         Task::ResultList results;
     };
+    // Everything the checker keeps about one task besides the task itself; a default record means nothing
+    // is kept.
+    struct TaskState
+    {
+        Task::ResultList unstored;          // findings that could not be stored yet
+        std::optional<PageFailure> failure; // why the last check failed
+        std::optional<PendingSeen> seen;    // what the checks not yet taken over saw
+        bool checking = false;              // a background check waits for its page
+        bool afresh = false;                // the address or keyword changed: the next check only records
+        int edition = 0;                    // edits so far, so a page asked for before an edit is dropped
+    };
     struct Wait
     {
         QEventLoop* loop = nullptr;
@@ -199,11 +210,16 @@ private:
     // Keeps the validators of a page read whole in the task's options and task.db.
     void rememberValidators(Task* task, const FetchedPage& page);
     void forget(const Task* task);
+    // The task's record, made when it has none; state() reads without making one.
+    TaskState& stateOf(const Task* task) { return m_states[task]; }
+    const TaskState* state(const Task* task) const;
+    bool hasPendingSeen(const Task* task) const;
+    // The date new results carry: the local date of now().
+    QDate today() const { return now().toLocalTime().date(); }
     bool addImported(Task* task, const QStringList& seen);
     void endImport();
     // True (with lastError()) while an import holds task.db's transaction.
     bool refusedWhileImporting();
-    bool checkIsCurrent(const Task* task, int edition) const { return m_editions.value(task) == edition; }
     // Runs the event loop until done() holds or abortWaits() is called; false when aborted.
     bool wait(const std::function<bool()>& done);
     void wake();
@@ -214,16 +230,8 @@ private:
     CommandGuard m_guard;
     PageFetcher m_fetcher;
     QList<Task*> m_tasks;
-    // Findings that could not be stored yet, per task.
-    QHash<const Task*, Task::ResultList> m_unstored;
-    QHash<const Task*, PageFailure> m_failures;
-    QHash<const Task*, PendingSeen> m_seen;
+    QHash<const Task*, TaskState> m_states;
     bool m_reportNewLinks = false;
-    QSet<const Task*> m_checking; // background checks waiting for their page
-    // Tasks whose address or keyword changed: their next check records the page without reporting.
-    QSet<const Task*> m_afresh;
-    // Counts the edits of a task, so a page requested before an edit is not taken for the new page.
-    QHash<const Task*, int> m_editions;
     // An import is storing its tasks: no other write may reach task.db, and background pages wait.
     bool m_importing = false;
     QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;

@@ -35,5 +35,5 @@ namespace SeenLinks {
 // its first occurrence) when it was not seen before and no record of `results` has that link. Every link
 // not seen before is added, every seen link no longer on the page removed; each at most once.
 TaskChange compare(int taskId, const QList<PageLink>& pageLinks, const std::optional<QSet<QString>>& previous,
-                   const Task::ResultList& results, const QDate& today = QDate::currentDate());
+                   const Task::ResultList& results, const QDate& today);
 } // namespace SeenLinks

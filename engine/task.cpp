@@ -2,23 +2,14 @@
 #include "engine/task.h"
 
 #include "engine/linkscanner.h"
+#include "engine/logging.h"
 #include "engine/pagefetch.h"
 #include "engine/seenlinks.h"
-#include "engine/taskthread.h"
 #include "engine/tools.h"
-
-#include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
 
 #include <optional>
 
-Q_LOGGING_CATEGORY(lcVantrelEngine, "vantrel")
-
 namespace {
-const QString DateFormat = QStringLiteral("MM/dd/yyyy");
-
 // A link's text as captured or with its character references decoded, whichever holds the keyword.
 bool textMatches(QStringView text, const QString& keyword)
 {
@@ -86,7 +77,6 @@ void Task::forgetKnownLinks()
 {
     m_knownLinks.clear();
     m_updateResults.clear();
-    m_hasNew = false;
 }
 
 int Task::unreadCount() const
@@ -97,18 +87,16 @@ int Task::unreadCount() const
     return count;
 }
 
-// Background checks hold the task through a QPointer and never own it, so nothing is to be done
-// for them here; the network manager is a child and goes with the task.
 Task::~Task() = default;
 
 QString Task::taskDateText() const
 {
-    return m_taskDate.toString(DateFormat);
+    return m_taskDate.toString(TaskDateFormat);
 }
 
 void Task::setTaskDate(const QString& text)
 {
-    m_taskDate = QDate::fromString(text, DateFormat);
+    m_taskDate = QDate::fromString(text, TaskDateFormat);
 }
 
 QString Task::lastUpdateText() const
@@ -179,75 +167,16 @@ void Task::removeResult(int index)
     if (index < 0 || index >= m_results.size())
         return;
     m_results.removeAt(index);
-    qCDebug(lcVantrelEngine).nospace().noquote() << "remove " << index;
+    qCDebug(lcEngine).nospace().noquote() << "remove " << index;
     // A removed result may be found again by a later check; forget what was seen so it is judged afresh.
     m_knownLinks.clear();
 }
 
-bool Task::runRequest(void (Task::*slot)(QNetworkReply*), bool Task::*done, QNetworkAccessManager** keep)
-{
-    auto* manager = new QNetworkAccessManager(this);
-    if (keep) {
-        // Only the latest full fetch's manager is kept; an older one would pile up over weeks.
-        if (*keep)
-            (*keep)->deleteLater();
-        *keep = manager;
-    }
-    QNetworkReply* reply = manager->get(PageFetch::makeRequest(fetchRequest(false)));
-    PageFetch::guardBody(reply);
-    connect(manager, &QNetworkAccessManager::finished, this, slot);
-
-    // The reply always finishes: guardBody() aborts it at the latest after the transfer timeout.
-    // Slots that run during the wait may destroy the task; then nothing of it may be touched.
-    QPointer<Task> self(this);
-    while (self && !(this->*done))
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-    if (!self)
-        return false;
-    if (keep && *keep == manager)
-        *keep = nullptr;
-    // Deleted at once, not later: the wait above runs nested in whatever called it (update-all loops over
-    // every task inside one slot), and deferred deletions would pile up there until it returns.
-    delete manager; // takes the reply with it
-    return true;
-}
-
-bool Task::fetchAllResults()
-{
-    m_requestDone = false;
-    m_fetchOk = false;
-    if (!runRequest(&Task::requestFinished, &Task::m_requestDone, &m_manager))
-        return false;
-    return m_fetchOk;
-}
-
-bool Task::checkForUpdates()
-{
-    m_hasNew = false;
-    m_replyDone = false;
-    if (!runRequest(&Task::replyFinished, &Task::m_replyDone, nullptr))
-        return false;
-    qCDebug(lcVantrelEngine).nospace().noquote() << "has new ?111111111: " << (m_hasNew ? "true" : "false");
-    return m_hasNew;
-}
-
-bool Task::startBackgroundCheck()
-{
-    auto* thread = new TaskThread;
-    thread->setTask(this);
-    connect(thread, &TaskThread::updateFinished, this, &Task::setUpdateResults);
-    // The thread object lives on this thread; once its worker has ended nothing uses it again.
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start(QThread::LowestPriority);
-    return !m_updateResults.isEmpty();
-}
-
-Task::ResultList Task::scanResults(const QString& page, const QUrl& base) const
+Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const QDate& today) const
 {
     ResultList found;
-    // The day is read once: a clock read per record costs more than the record on a page of many links.
-    const QDate today = QDate::currentDate();
     forEachMatchingLink(page, base, m_grabText, [&](const QString& link, QStringView text) {
+        // Every field given, so the record's default date (a clock read) is not evaluated.
         found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
     });
     return found;
@@ -263,7 +192,8 @@ QList<PageLink> Task::linksOfPage(const FetchedPage& fetched) const
     return found;
 }
 
-Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks) const
+Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks,
+                                          const QDate& today) const
 {
     // Keyed by the link as a browser would follow it, so a stored result meets its link on the page
     // however the page writes it. A later link with the same address replaces the earlier text.
@@ -293,11 +223,7 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
         const QString& text = found[link];
         const auto known = knownLinks.constFind(link);
         if (!held.value(link) && (known == knownLinks.constEnd() || *known != text)) {
-            auto record = ResultPtr::create();
-            record->taskId = m_taskId;
-            record->text = text;
-            record->link = link;
-            fresh.append(record);
+            fresh.append(ResultPtr::create(TaskResult{m_taskId, today, text, link, StateNew}));
         }
         // A text a stored result holds is never reported, so only other texts need remembering: 200 tasks of
         // a thousand unchanged links would otherwise keep every link and text of every page in memory.
@@ -309,53 +235,19 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
     return fresh;
 }
 
-Task::ResultList Task::compareWithKnownLinks(const QString& page, const QUrl& base)
+Task::ResultList Task::compareWithKnownLinks(const QString& page, const QUrl& base, const QDate& today)
 {
-    return compareWithResults(page, base, m_knownLinks);
+    return compareWithResults(page, base, m_knownLinks, today);
 }
 
-void Task::setUpdateResults(const Task::ResultList& list)
+Task::ResultList Task::resultsOfPage(const FetchedPage& page, const QDate& today) const
 {
-    m_updateResults.clear();
-    if (list.isEmpty())
-        return;
-    m_updateResults = list;
-    for (const ResultPtr& record : list)
-        m_knownLinks.insert(record->link, record->text);
+    return scanResults(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, m_address), today);
 }
 
-void Task::requestFinished(QNetworkReply* reply)
+bool Task::takeUpdatePage(const FetchedPage& page, const QDate& today)
 {
-    const FetchedPage page = PageFetch::takePage(reply);
-    reply->deleteLater();
-    m_results = resultsOfPage(page);
-    m_fetchOk = page.ok;
-    m_requestDone = true;
-}
-
-void Task::replyFinished(QNetworkReply* reply)
-{
-    const FetchedPage page = PageFetch::takePage(reply);
-    reply->deleteLater();
-    takeUpdatePage(page);
-    m_replyDone = true;
-}
-
-Task::ResultList Task::resultsOfPage(const FetchedPage& page) const
-{
-    return scanResults(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, m_address));
-}
-
-bool Task::takeUpdatePage(const FetchedPage& page)
-{
-    m_updateResults =
-        compareWithKnownLinks(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, m_address));
-    m_hasNew = !m_updateResults.isEmpty();
-    return m_hasNew;
-}
-
-void Task::takeBackgroundPage(const FetchedPage& page)
-{
-    setUpdateResults(
-        compareWithKnownLinks(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, m_address)));
+    m_updateResults = compareWithKnownLinks(PageFetch::decode(page.body, page.contentType),
+                                            PageFetch::baseOf(page, m_address), today);
+    return !m_updateResults.isEmpty();
 }

@@ -8,19 +8,13 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
-#include <QLoggingCategory>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
 #include <QUrl>
 
-class QNetworkAccessManager;
-class QNetworkReply;
 struct FetchedPage;
 struct PageLink;
-
-// Diagnostic lines of the engine; QT_LOGGING_RULES="vantrel.debug=false" switches them off.
-Q_DECLARE_LOGGING_CATEGORY(lcVantrelEngine)
 
 // One watched page: where it is, what a link's text must contain, how often it is checked, and the
 // links found so far.
@@ -91,51 +85,31 @@ public:
     // Results in state New.
     int unreadCount() const;
 
-    // Full fetch: rebuilds results from the page. Returns true when the page was downloaded; on a
-    // failed download results hold whatever the (empty or error) page gave.
-    bool fetchAllResults();
-    // Update check on the GUI thread; returns hasNew. updateResults holds the new records.
-    bool checkForUpdates();
-    // Starts an update check on a worker thread; returns whether updateResults holds records of the
-    // latest finished update check.
-    bool startBackgroundCheck();
-
-    // The pieces both kinds of check share, usable from tests and benchmarks. Both look at most at 4 links
-    // ending at the same "</a>", none whose address is longer than 64 Ki characters, and at most 100,000
-    // matching links of a page, so a hostile page cannot make their work grow beyond its size.
-    // Every link of the page whose text contains the keyword, as new records dated today.
-    ResultList scanResults(const QString& page, const QUrl& base) const;
+    // The scan and the comparison of a page. Both look at most at 4 links ending at the same "</a>", none
+    // whose address is longer than 64 Ki characters, and at most 100,000 matching links of a page, so a
+    // hostile page cannot make their work grow beyond its size. New records carry the date `today`, which the
+    // caller reads from its own clock.
+    // Every link of the page whose text contains the keyword, as new records.
+    ResultList scanResults(const QString& page, const QUrl& base, const QDate& today) const;
     // Compares the page's matching links with results: a text found for a stored link is reported when
     // no stored result with that link holds it and knownLinks does not hold it for the link. knownLinks
     // keeps, for every such link, the text last seen or reported.
-    ResultList compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks) const;
+    ResultList compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks,
+                                  const QDate& today) const;
     // The same against the task's own knownLinks, as they are when the page has arrived.
-    ResultList compareWithKnownLinks(const QString& page, const QUrl& base);
+    ResultList compareWithKnownLinks(const QString& page, const QUrl& base, const QDate& today);
 
-    // The same work on a page downloaded elsewhere (many pages at once through one PageFetcher).
+    // The same work on a downloaded page.
     // Every link of the page whose text contains the keyword; the task is not changed.
-    ResultList resultsOfPage(const FetchedPage& page) const;
+    ResultList resultsOfPage(const FetchedPage& page, const QDate& today) const;
     // The same links as formed link and text only: no record is built (a record's date alone costs a clock
     // read), for comparing a page with the links seen before.
     QList<PageLink> linksOfPage(const FetchedPage& page) const;
-    // An update check on the GUI thread: updateResults and knownLinks as checkForUpdates leaves them.
-    bool takeUpdatePage(const FetchedPage& page);
-    // A background check: compares as checkForUpdates does and delivers the records through
-    // setUpdateResults.
-    void takeBackgroundPage(const FetchedPage& page);
-
-public slots:
-    void setUpdateResults(const Task::ResultList& list);
-
-private slots:
-    void requestFinished(QNetworkReply* reply);
-    void replyFinished(QNetworkReply* reply);
+    // An update check of a downloaded page: updateResults holds what it reports (see compareWithKnownLinks),
+    // knownLinks what it saw. True when it reports anything.
+    bool takeUpdatePage(const FetchedPage& page, const QDate& today);
 
 private:
-    // Sends the GET request with a new manager (kept in *keep when given), waits until the slot has
-    // set the flag, releases the manager. False when the task was destroyed during the wait.
-    bool runRequest(void (Task::*slot)(QNetworkReply*), bool Task::*done, QNetworkAccessManager** keep);
-
     int m_taskId;
     int m_rowId = 0;
     QDateTime m_lastUpdate;
@@ -144,13 +118,8 @@ private:
     QString m_address;
     QString m_grabText;
     int m_frequency;
-    bool m_replyDone = false;
-    bool m_requestDone = false;
-    bool m_hasNew = false;
-    bool m_fetchOk = false;
     LinkTexts m_knownLinks;
     QHash<QString, QString> m_options;
-    QNetworkAccessManager* m_manager = nullptr;
     ResultList m_results;
     ResultList m_updateResults;
 };

@@ -8,6 +8,9 @@
 #include <QSharedPointer>
 #include <QString>
 
+// How a date is written wherever the program stores or shows one (a result's date, a task's creation date).
+inline const QString TaskDateFormat = QStringLiteral("MM/dd/yyyy");
+
 enum ResultState
 {
     StateNew = 0,

@@ -127,5 +127,5 @@ size=@Size(960 620)
 CONF
 
 export work program docs
-XDG_CONFIG_HOME="$work/config" QT_LOGGING_RULES="vantrel.debug=false" \
+XDG_CONFIG_HOME="$work/config" \
     xvfb-run -a -s "-screen 0 1024x700x24" bash "${BASH_SOURCE[0]}" --inside

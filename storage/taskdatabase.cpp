@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/taskdatabase.h"
 
+#include "storage/logging.h"
+
 #include <QAtomicInt>
 #include <QFileInfo>
 #include <QHash>
-#include <QLoggingCategory>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -13,11 +14,6 @@
 #include <climits>
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcVantrel, "vantrel")
-
-const QString kDateFormat = QStringLiteral("MM/dd/yyyy");
-
 // The file format: these two statements, to the character, are what every task.db holds.
 const QString kCreateTasks =
     QStringLiteral("CREATE TABLE IF NOT EXISTS tasks(id INTEGER PRIMARY KEY AUTOINCREMENT, task_id INTEGER, "
@@ -70,7 +66,7 @@ QString sqlText(const QString& text)
 void bindResult(QSqlQuery& query, const Task::TaskResult& result, int taskId)
 {
     query.bindValue(QStringLiteral(":taskid"), taskId);
-    query.bindValue(QStringLiteral(":result_date"), sqlText(result.date.toString(kDateFormat)));
+    query.bindValue(QStringLiteral(":result_date"), sqlText(result.date.toString(TaskDateFormat)));
     query.bindValue(QStringLiteral(":result_state"), result.state);
     query.bindValue(QStringLiteral(":text"), sqlText(result.text));
     query.bindValue(QStringLiteral(":link"), sqlText(result.link));
@@ -143,7 +139,7 @@ TaskDatabase::TaskDatabase(const QString& fileName, OpenMode mode) : m_fileName(
     if (createConnection()) {
         createTables();
         if (m_mode == OpenMode::ReadWrite && !separateSharedTaskIds())
-            qCDebug(lcVantrel) << "shared task ids not separated:" << m_lastError;
+            qCDebug(lcStorage) << "shared task ids not separated:" << m_lastError;
     }
 }
 
@@ -176,7 +172,7 @@ bool TaskDatabase::createConnection()
         fail(db.lastError());
     }
     if (!m_open) {
-        qCDebug(lcVantrel) << "cannot open" << m_fileName << ":" << m_lastError;
+        qCDebug(lcStorage) << "cannot open" << m_fileName << ":" << m_lastError;
         db.close();
     }
     return m_open;
@@ -192,15 +188,15 @@ void TaskDatabase::createTables()
     }
     for (const QString& statement : kIndexes) {
         if (!query.exec(statement))
-            qCDebug(lcVantrel) << "index not created:" << query.lastError().text();
+            qCDebug(lcStorage) << "index not created:" << query.lastError().text();
     }
     // Without it (a file that cannot be written) the seen-link operations fail and say so.
     for (const QString& statement : kCreateSeenLinks) {
         if (!query.exec(statement))
-            qCDebug(lcVantrel) << "seen links table not created:" << query.lastError().text();
+            qCDebug(lcStorage) << "seen links table not created:" << query.lastError().text();
     }
     if (!query.exec(kCreateTaskOptions))
-        qCDebug(lcVantrel) << "task options table not created:" << query.lastError().text();
+        qCDebug(lcStorage) << "task options table not created:" << query.lastError().text();
 }
 
 QList<Task*> TaskDatabase::loadTasks()
@@ -252,7 +248,7 @@ QList<Task*> TaskDatabase::loadTasks()
         const QString dateText = resultQuery.value(1).toString();
         auto parsed = parsedDates.constFind(dateText);
         if (parsed == parsedDates.constEnd())
-            parsed = parsedDates.insert(dateText, QDate::fromString(dateText, kDateFormat));
+            parsed = parsedDates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
         bucket->append(
             Task::ResultPtr::create(Task::TaskResult{taskId, *parsed, resultQuery.value(3).toString(),
                                                      resultQuery.value(4).toString(), resultQuery.value(5).toInt()}));
@@ -309,7 +305,7 @@ std::optional<bool> TaskDatabase::storedTask(const Task& task)
         const QString storedAddress = query.value(7).toString();
         if (grabText == task.grabText() && storedAddress == address)
             return true;
-        qCDebug(lcVantrel) << "select query is" << query.value(0).toLongLong() << grabText << storedAddress;
+        qCDebug(lcStorage) << "select query is" << query.value(0).toLongLong() << grabText << storedAddress;
     }
     return false;
 }
@@ -799,9 +795,9 @@ bool TaskDatabase::updateLastUpdate(const Task* task)
 {
     if (!task)
         return succeed();
-    // The moment of the call, not the task's in-memory lastUpdate.
+    // Written in local time without an offset, the form every task.db holds, whatever clock set the time.
     return runStatement(QStringLiteral("UPDATE tasks SET last_update = ? WHERE task_id = ?"),
-                        {sqlText(QDateTime::currentDateTime().toString(Qt::ISODate)), task->taskId()});
+                        {sqlText(task->lastUpdate().toLocalTime().toString(Qt::ISODate)), task->taskId()});
 }
 
 bool TaskDatabase::updateResultState(const Task::TaskResult& result, int state)
@@ -937,7 +933,7 @@ bool TaskDatabase::removeAllTasks()
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
 
-bool TaskDatabase::removeOldResults(int days)
+bool TaskDatabase::removeOldResults(int days, const QDate& today)
 {
     if (!ensureOpen())
         return false;
@@ -946,7 +942,6 @@ bool TaskDatabase::removeOldResults(int days)
         return fail(transaction.error());
 
     // Deletion goes by date text, so each distinct text is judged once.
-    const QDate today = QDate::currentDate();
     QStringList oldDates;
     {
         QSqlQuery dates(db);
@@ -958,8 +953,8 @@ bool TaskDatabase::removeOldResults(int days)
             if (dates.value(0).isNull())
                 continue;
             const QString dateText = dates.value(0).toString();
-            const QDate date = QDate::fromString(dateText, kDateFormat);
-            qCDebug(lcVantrel) << "date is" << date.toString();
+            const QDate date = QDate::fromString(dateText, TaskDateFormat);
+            qCDebug(lcStorage) << "date is" << date.toString();
             if (isOld(date, days, today))
                 oldDates.append(dateText);
         }
@@ -1017,7 +1012,7 @@ bool TaskDatabase::runStatement(const QString& statement, const QVariantList& va
 bool TaskDatabase::fail(const QSqlError& error)
 {
     m_lastError = describe(error);
-    qCDebug(lcVantrel) << "storage statement failed:" << error.text();
+    qCDebug(lcStorage) << "storage statement failed:" << error.text();
     return false;
 }
 

@@ -87,13 +87,15 @@ public:
     // The findings of many checks in one transaction, all or nothing: each change's new results as
     // insertResults stores them, and its seen-link differences.
     bool storeChanges(const QList<TaskChange>& changes);
+    // Stores the task's own lastUpdate (the time of its check, as the caller's clock gave it).
     bool updateLastUpdate(const Task* task);
     bool updateResultState(const Task::TaskResult& result, int state);
     bool removeTask(const Task* task);
     bool removeTaskResults(int taskId);
     bool removeResult(const Task::TaskResult& result);
     bool removeAllTasks();
-    bool removeOldResults(int days);
+    // Deletes every result dated more than `days` days before `today`.
+    bool removeOldResults(int days, const QDate& today);
 
     // The links recorded as seen at the task's last check: nullopt when they could not be read, an empty
     // set when none are recorded.

@@ -4,7 +4,6 @@
 // garbage. Each must end in a clear message or a quiet, correct outcome, never a crash, a hang or a lost row.
 #include "app/mainwindow.h"
 #include "engine/pagefetch.h"
-#include "engine/taskthread.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
 #include "tests/app/newtaskdialog.h"
@@ -170,7 +169,6 @@ private slots:
 
     void cleanup()
     {
-        QTRY_COMPARE(TaskThread::runningCount(), 0);
         PageFetch::setMaxBodyBytes(0); // back to the default limit
         PageFetch::setTransferTimeout(TimeoutMs);
     }

@@ -3,7 +3,6 @@
 // loopback server.
 #include "app/mainwindow.h"
 #include "engine/pagefetch.h"
-#include "engine/taskthread.h"
 #include "tests/app/appfixture.h"
 #include "tests/support/testserver.h"
 
@@ -71,8 +70,6 @@ private slots:
         QVERIFY(server.listen());
         PageFetch::setTransferTimeout(2000);
     }
-
-    void cleanup() { QTRY_COMPARE(TaskThread::runningCount(), 0); }
 
     void createTask()
     {
@@ -241,7 +238,7 @@ private slots:
         Task* task = window.taskList().at(1);
         task->setLastUpdate(QDateTime::currentDateTime().addDays(-1).toString(Qt::ISODate));
         window.checkTask();
-        QTRY_COMPARE(TaskThread::runningCount(), 0);
+        QTRY_COMPARE(window.checker().fetcher().running() + window.checker().fetcher().queued(), 0);
         QCOMPARE(task->results().size(), changed ? 2 : 1);
         QCOMPARE(file.count("results"), changed ? 4 : 3);
     }
@@ -282,7 +279,7 @@ private slots:
         QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 0 ORDER BY id"),
                  (QStringList{"qt item", "qt item changed"}));
         QCOMPARE(window.findChild<QTableWidget*>("tableWidget")->rowCount(), 2);
-        QTRY_COMPARE(TaskThread::runningCount(), 0);
+        QTRY_COMPARE(window.checker().fetcher().running() + window.checker().fetcher().queued(), 0);
     }
 
     void trayHidesAndRestores()

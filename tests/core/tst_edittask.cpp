@@ -2,12 +2,13 @@
 // Changing a task and marking its results read, in memory and in task.db, and what a check does after it.
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
-#include "tests/app/appfixture.h"
 #include "tests/core/checkerfixture.h"
+#include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 QByteArray page(const QStringList& links)
@@ -23,7 +24,7 @@ struct Loaded
 {
     TaskDatabase db;
     TaskChecker checker{db};
-    explicit Loaded(const AppFixture& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
+    explicit Loaded(const TempFolder& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
     {
         checker.setClock(clock);
         checker.loadTasks();
@@ -39,7 +40,7 @@ class TestEditTask : public QObject
 
     // Task 0 "A" on /<tag>/a with keyword qt and the results "qt 1" (read) and "qt 2" (new); task 1 "B"
     // on /<tag>/b with keyword Qt.
-    void storeTwoTasks(const AppFixture& fixture, const QString& tag)
+    void storeTwoTasks(const TempFolder& fixture, const QString& tag)
     {
         DbFile file(fixture.path("task.db"));
         file.addTask(0, "A", server.url(tag + "/a").toString(), "qt", 3600, "2009-01-01T10:00:00");
@@ -78,7 +79,7 @@ private slots:
         QFETCH(QString, keyword);
         QFETCH(int, frequency);
         QFETCH(bool, forgets);
-        AppFixture fixture;
+        TempFolder fixture;
         const QString tag = "/edit/" + QString(QTest::currentDataTag()).replace(' ', '-');
         storeTwoTasks(fixture, tag);
         {
@@ -134,7 +135,7 @@ private slots:
         // The stored link /l2 shows another text on the new page: normally a new result. Right after the
         // address changed it is only recorded; a later change of it is reported again. A check of the old
         // page still on its way when the edit is made is dropped.
-        AppFixture fixture;
+        TempFolder fixture;
         storeTwoTasks(fixture, "/fresh");
         TestServer::Response slowOld;
         slowOld.body = page({"/l2=qt old page"});
@@ -167,7 +168,7 @@ private slots:
 
     void optionsGivenReplaceTheTasksOwn()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         storeTwoTasks(fixture, "/options");
         {
             TaskDatabase db(fixture.path("task.db"));
@@ -203,7 +204,7 @@ private slots:
         QFETCH(QString, keyword);
         QFETCH(QString, address);
         QFETCH(int, expected);
-        AppFixture fixture;
+        TempFolder fixture;
         storeTwoTasks(fixture, "/refuse");
         Loaded loaded(fixture);
         Task* a = loaded.checker.tasks().at(0);
@@ -223,7 +224,7 @@ private slots:
 
     void editDuringACommandOrOfARemovedTask()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         storeTwoTasks(fixture, "/busy");
         TestServer::Response slow;
         slow.body = page({"/l1=qt 1"});
@@ -247,7 +248,7 @@ private slots:
 
     void markAllReadInMemoryAndFile()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         storeTwoTasks(fixture, "/read");
         Loaded loaded(fixture);
         Task* a = loaded.checker.tasks().at(0);

@@ -4,13 +4,14 @@
 #include "core/taskchecker.h"
 #include "core/taskexchange.h"
 #include "storage/taskdatabase.h"
-#include "tests/app/appfixture.h"
 #include "tests/core/checkerfixture.h"
+#include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 struct Loaded
@@ -135,7 +136,7 @@ private slots:
 
     void largeFilesAreRefusedUnread()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         QFile file(fixture.path("huge.json"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         QVERIFY(file.resize(TaskExchange::MaxFileSize + 1)); // sparse: no disk is filled
@@ -146,7 +147,7 @@ private slots:
 
     void exportThenImportGivesTheSameTasksAndResults()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         const QString from = fixture.path("task.db");
         {
             DbFile file(from);
@@ -192,7 +193,7 @@ private slots:
 
     void importCreatesAsCreationDoes()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         server.setPage("/imp/a", "<a href=\"/1\">qt one</a><a href=\"/2\">other</a><a href=\"/3\">QT three</a>");
         server.setStatus("/imp/gone", 404);
         const QString path = fixture.path("task.db");
@@ -229,7 +230,7 @@ private slots:
 
     void aRefusingFileOrABusyCommandImportsNothing()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         const QString path = fixture.path("task.db");
         server.setPage("/refuse/a", "<a href=\"/1\">qt one</a>");
         TaskExchange::Read read = TaskExchange::parse(
@@ -257,7 +258,7 @@ private slots:
     {
         // A background check whose page arrives while an import is storing is taken over once it has finished;
         // meanwhile no check starts and nothing else writes.
-        AppFixture fixture;
+        TempFolder fixture;
         const QString path = fixture.path("task.db");
         const QString old = server.url("/during/old").toString();
         {

@@ -4,8 +4,8 @@
 // untouched by failed downloads, recorded by creation and reset, removed with the task, started afresh.
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
-#include "tests/app/appfixture.h"
 #include "tests/core/checkerfixture.h"
+#include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 
 #include <QTest>
@@ -39,7 +39,7 @@ class TestNewLinks : public QObject
     // page) unless the test creates its tasks itself.
     struct Program
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestClock clock;
         std::unique_ptr<TaskDatabase> db;
         std::unique_ptr<TaskChecker> checker;

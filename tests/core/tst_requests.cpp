@@ -2,10 +2,11 @@
 // What the checking core asks of servers: each task's own headers on its requests only, validators kept in
 // task.db (across a restart) and sent by the checks but not by Reset, 304 as a check that found nothing,
 // failing tasks checked less often by the injected clock, and header values kept out of the debug output.
+#include "core/logging.h"
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
-#include "tests/app/appfixture.h"
 #include "tests/core/checkerfixture.h"
+#include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 
 #include <QLoggingCategory>
@@ -52,7 +53,7 @@ private slots:
 
     void headersOfTheirOwnTask()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         server.setPage("/own/a", "<a href=\"/l0\">qt 1</a>");
         server.setPage("/own/b", "<a href=\"/l0\">qt 1</a>");
         TaskDatabase db(fixture.path("task.db"));
@@ -88,7 +89,7 @@ private slots:
     {
         QFETCH(QByteArray, etag);
         QFETCH(QByteArray, lastModified);
-        AppFixture fixture;
+        TempFolder fixture;
         const QString path = QStringLiteral("/validated/%1").arg(QTest::currentDataTag());
         TestServer::Response response;
         response.body = "<a href=\"/l0\">qt 1</a>";
@@ -155,7 +156,7 @@ private slots:
     {
         QFETCH(int, frequency);
         QFETCH(QList<int>, waits);
-        AppFixture fixture;
+        TempFolder fixture;
         const QString path = QStringLiteral("/failing/%1").arg(frequency);
         server.setStatus(path, 404);
         TestClock clock;
@@ -196,7 +197,7 @@ private slots:
     // A 429 fails the check with the time of the next try; the host's other tasks wait too, other hosts not.
     void busyHostInUpdateAll()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestServer::Response busy;
         busy.status = 429;
         busy.headers = {{"Retry-After", "600"}};
@@ -232,7 +233,7 @@ private slots:
 
     void headerValuesNotInTheDebugOutput()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         server.setPage("/secret", "<a href=\"/l0\">qt 1</a>");
         QLoggingCategory::CategoryFilter previousFilter = QLoggingCategory::installFilter(everyCategoryOn);
         QtMessageHandler previous = qInstallMessageHandler(collect);
@@ -246,7 +247,7 @@ private slots:
             clock.at = clock.at.addSecs(120);
             checker.checkDueTasks();
             QTRY_COMPARE(checker.fetcher().running(), 0);
-            qCDebug(lcVantrelEngine) << "the output is collected";
+            qCDebug(lcCore) << "the output is collected";
         }
         qInstallMessageHandler(previous);
         QLoggingCategory::installFilter(previousFilter);

@@ -4,12 +4,13 @@
 // the guard against overlapping commands, and findings kept until task.db takes them.
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
-#include "tests/app/appfixture.h"
 #include "tests/core/checkerfixture.h"
+#include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 QByteArray page(const QStringList& texts)
@@ -26,7 +27,7 @@ struct Loaded
 {
     TaskDatabase db;
     TaskChecker checker{db};
-    explicit Loaded(const AppFixture& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
+    explicit Loaded(const TempFolder& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
     {
         checker.setClock(clock);
         checker.loadTasks();
@@ -72,7 +73,7 @@ private slots:
         QFETCH(int, secondsSinceUpdate);
         QFETCH(QString, lastUpdate);
         QFETCH(bool, due);
-        AppFixture fixture;
+        TempFolder fixture;
         TestClock clock;
         const QString path = QStringLiteral("/due/%1").arg(QTest::currentDataTag());
         server.setPage(path, page({"qt 1"}));
@@ -107,7 +108,7 @@ private slots:
     // checks of the unchanged page report nothing.
     void takeOverOnArrival()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestClock clock;
         server.setPage("/once", page({"qt 2"}));
         {
@@ -149,7 +150,7 @@ private slots:
     {
         QFETCH(QList<int>, ids);
         QFETCH(int, next);
-        AppFixture fixture;
+        TempFolder fixture;
         {
             DbFile file(fixture.path("task.db"));
             for (int id : ids)
@@ -164,7 +165,7 @@ private slots:
     // page that fails is counted, and everything new is in task.db afterwards.
     void updateAllOrderAndFailures()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestServer::Response slow;
         slow.body = page({"qt 2 slow"});
         slow.delayMs = 300;
@@ -200,7 +201,7 @@ private slots:
     // is skipped: its delivery is never touched, the others are taken over.
     void overlapDuringUpdateAll()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestServer::Response slow;
         slow.body = page({"qt 2"});
         slow.delayMs = 400;
@@ -238,7 +239,7 @@ private slots:
     // a periodic take-over during a failed reset stays in memory and in task.db alike.
     void reset()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestClock clock;
         server.setPage("/reset/ok", page({"qt new 1", "qt new 2"}));
         TestServer::Response late;
@@ -281,7 +282,7 @@ private slots:
     // check once the lock is gone; nothing claims success meanwhile.
     void findingsKeptUntilStored()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestClock clock;
         server.setPage("/locked", page({"qt 2"}));
         {
@@ -320,7 +321,7 @@ private slots:
     // it is stored once, announced once, and update-all reports nothing new for it.
     void backgroundFindingSurvivesUpdateAll()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestClock clock;
         server.setPage("/bg-then-all", page({"qt 2"}));
         {
@@ -344,7 +345,7 @@ private slots:
     // option stays off and the failure is told.
     void reportNewLinksNeedsAFreshStart()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TaskDatabase db(fixture.path("task.db"));
         TaskChecker checker(db);
         {
@@ -371,7 +372,7 @@ private slots:
         silent.never = true;
         anyHost.setResponse("/silent", silent);
         anyHost.setPage("/quick", page({"qt 2"}));
-        AppFixture fixture;
+        TempFolder fixture;
         {
             DbFile file(fixture.path("task.db"));
             for (int i = 0; i < 10; ++i)
@@ -399,7 +400,7 @@ private slots:
 
     void createAndAbort()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TaskDatabase db(fixture.path("task.db"));
         TaskChecker checker(db);
         // An error page's own keyword links are not the page's: the task is created with no results.
@@ -425,12 +426,90 @@ private slots:
         QVERIFY2(elapsed.elapsed() < 2000, "the wait did not end when asked to");
         QCOMPARE(checker.tasks().size(), 1);
     }
+    // Every "now" the checker acts on comes from its clock: the dates of new results, a checked task's stored
+    // last update, a new task's date, and the age of results at the start-up deletion. The clock stands years
+    // away from the system's, so a date read from the system would show.
+    void clockDecidesDates_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addRow("periodic check") << "due";
+        QTest::addRow("update-all") << "updateAll";
+        QTest::addRow("reset") << "reset";
+        QTest::addRow("new task") << "create";
+    }
+    void clockDecidesDates()
+    {
+        QFETCH(QString, command);
+        TempFolder fixture;
+        TestClock clock;
+        clock.at = QDateTime(QDate(2031, 2, 3), QTime(4, 5, 6));
+        const QString path = QStringLiteral("/clock/%1").arg(command);
+        server.setPage(path, page({"qt 2"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            if (command != "create")
+                storeTask(file, 0, "A", path);
+        }
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
+        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        if (command == "due") {
+            QCOMPARE(checker.checkDueTasks().started.size(), 1);
+            QTRY_COMPARE(found.count(), 1);
+        } else if (command == "updateAll") {
+            QVERIFY(checker.updateAll().anyNew);
+        } else if (command == "reset") {
+            QCOMPARE(checker.resetResults(checker.tasks().at(0)), TaskChecker::Outcome::Done);
+        } else {
+            QCOMPARE(checker.createTask("B", server.url(path).toString(), "qt", 3600).outcome,
+                     TaskChecker::Outcome::Done);
+        }
+        const Task* task = checker.tasks().at(0);
+        const Task::ResultPtr newest = task->results().last();
+        QCOMPARE(newest->text, QStringLiteral("qt 2"));
+        QCOMPARE(newest->date, QDate(2031, 2, 3));
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.column("SELECT result_date FROM results WHERE text = 'qt 2'"), QStringList{"02/03/2031"});
+        // A checked or created task's last update is the clock's time, stored as local time.
+        const QString lastUpdate =
+            command == "due" || command == "create" ? "2031-02-03T04:05:06" : "2009-01-01T10:00:00";
+        QCOMPARE(file.column("SELECT last_update FROM tasks"), QStringList{lastUpdate});
+        if (command == "create")
+            QCOMPARE(file.column("SELECT task_date FROM tasks"), QStringList{"02/03/2031"});
+    }
+
+    void oldResultsByTheClock_data()
+    {
+        QTest::addColumn<int>("days");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addRow("14 days") << 14 << QStringList{"two weeks", "today"};
+        QTest::addRow("13 days") << 13 << QStringList{"today"};
+    }
+    void oldResultsByTheClock()
+    {
+        QFETCH(int, days);
+        QFETCH(QStringList, kept);
+        TempFolder fixture;
+        TestClock clock;
+        clock.at = QDateTime(QDate(2031, 2, 17), QTime(12, 0));
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", "http://127.0.0.1/", "qt");
+            file.addResult(0, "02/03/2031", "two weeks", "http://127.0.0.1/a");
+            file.addResult(0, "02/17/2031", "today", "http://127.0.0.1/b");
+        }
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        checker.setClock(&clock);
+        QVERIFY(checker.removeOldResults(days));
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"), kept);
+    }
 
     // The application quitting by any way (not only through the window) ends a wait at once instead of
     // leaving it to spin. Last of all: after QCoreApplication::exit() no event loop of this thread runs again.
     void quitEndsAWait()
     {
-        AppFixture fixture;
+        TempFolder fixture;
         TestServer::Response silent;
         silent.never = true;
         server.setResponse("/quit/silent", silent);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetch.h"
+#include "engine/pagefetcher.h"
 #include "engine/task.h"
-#include "engine/taskthread.h"
 #include "tests/engine/resultlinks.h"
 #include "tests/support/testserver.h"
 
@@ -10,6 +10,7 @@
 #include <QTextCodec>
 
 #include <memory>
+#include <optional>
 
 using namespace ResultLinks;
 
@@ -43,21 +44,43 @@ private slots:
     void compare_data();
     void compare();
     void compareBounded();
-    void checkForUpdatesReportsOnce();
+    void updateReportsOnce();
     void textHistory_data();
     void textHistory();
-    void failedDownloads_data();
-    void failedDownloads();
-    void deliveries_data();
-    void deliveries();
 
 private:
     static QString tinyAnchors(int count, const QString& text);
+    // Downloads the address as the checks do, through a PageFetcher.
+    static FetchedPage fetch(const QString& address);
+    // A page as a download of `address` would give it.
+    static FetchedPage pageAt(const QString& address, const QByteArray& body);
+
+    const QDate today{2031, 2, 3}; // the date the checker's clock gives; records carry it, not the system's
 
     QString origin() const { return server.url(QString()).toString(); }
 
     TestServer server;
 };
+
+FetchedPage TestTask::fetch(const QString& address)
+{
+    PageFetcher fetcher;
+    std::optional<FetchedPage> fetched;
+    fetcher.fetch(address, &fetcher, [&fetched](const FetchedPage& page) { fetched = page; });
+    if (!QTest::qWaitFor([&fetched] { return fetched.has_value(); }, 10000))
+        return {};
+    return *fetched;
+}
+
+FetchedPage TestTask::pageAt(const QString& address, const QByteArray& body)
+{
+    FetchedPage page;
+    page.ok = true;
+    page.body = body;
+    page.url = QUrl(address);
+    page.status = 200;
+    return page;
+}
 
 void TestTask::initTestCase()
 {
@@ -122,7 +145,8 @@ void TestTask::resultIndexes()
     Task task(1, "n", "http://127.0.0.1/", "k", 60);
     const Task::ResultList stored = records({{"http://h/a", "A"}, {"http://h/b", "B"}, {"http://h/c", "C"}});
     task.setResults(stored);
-    task.setUpdateResults(records({{"http://h/b", "B2"}})); // puts the link into knownLinks
+    // A changed text puts the link into knownLinks.
+    task.takeUpdatePage(pageAt("http://h/", anchors({{"\"http://h/b\"", "B2 k"}})), today);
     QCOMPARE(task.knownLinks().size(), 1);
 
     task.setResultState(index, StateRead);
@@ -151,11 +175,8 @@ void TestTask::listsShareRecords()
 
     // The record outlives every list that let go of it as long as one holder remains.
     QWeakPointer<Task::TaskResult> weak = first.first();
-    task.setUpdateResults(first);
     task.clearResults();
-    QVERIFY(!weak.isNull());
-    task.setUpdateResults({});
-    QVERIFY(task.updateResults().isEmpty());
+    QVERIFY(task.results().isEmpty());
     QVERIFY(!weak.isNull()); // still held by `first`
 }
 
@@ -199,14 +220,15 @@ void TestTask::linkForms()
 
     server.setPage("/news/index.html", anchors({{href, "Item"}}));
     Task task(3, "n", server.url("/news/index.html").toString(), "item", 60);
-    QVERIFY(task.fetchAllResults());
-    const Task::ResultList results = task.results();
+    const FetchedPage page = fetch(task.address());
+    QVERIFY(page.ok);
+    const Task::ResultList results = task.resultsOfPage(page, today);
     QCOMPARE(results.size(), 1);
     QCOMPARE(results.first()->link, link.replace("%1", origin()));
     QCOMPARE(results.first()->text, QStringLiteral("Item"));
     QCOMPARE(results.first()->taskId, 3);
     QCOMPARE(results.first()->state, int(StateNew));
-    QCOMPARE(results.first()->date, QDate::currentDate());
+    QCOMPARE(results.first()->date, today);
 }
 
 void TestTask::baseElement_data()
@@ -238,7 +260,7 @@ void TestTask::baseElement()
                          "<a href=\"/x\"><b>Item</b></a><a href=\"https://o.example/\">Item</a></body></html>";
     Task task(1, "n", "http://h/news/index.html", "item", 60);
     QStringList found;
-    for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/news/index.html")))
+    for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/news/index.html"), today))
         found << record->link;
     const QUrl base(link);
     QCOMPARE(found, QStringList({link, base.resolved(QUrl("/x")).toString(), "https://o.example/"}));
@@ -273,7 +295,7 @@ void TestTask::keywordFilter()
                             "<a href=/8>Sport news: l&rsquo;&eacute;quipe</a>";
     Task task(1, "n", "http://127.0.0.1/", keyword, 60);
     QStringList found;
-    for (const Task::ResultPtr& record : task.scanResults(QString::fromUtf8(page), QUrl("http://127.0.0.1/")))
+    for (const Task::ResultPtr& record : task.scanResults(QString::fromUtf8(page), QUrl("http://127.0.0.1/"), today))
         found << record->text;
     QCOMPARE(found, texts);
 }
@@ -313,8 +335,9 @@ void TestTask::encodings()
                                        QStringLiteral("<a href=\"/x\">%1</a><a href=\"/y\">other</a>").arg(text));
     server.setPage("/encoded", page, contentType);
     Task task(1, "n", server.url("/encoded").toString(), keyword, 60);
-    QVERIFY(task.fetchAllResults());
-    QCOMPARE(linksOf(task.results()), Links({{origin() + "/x", text}}));
+    const FetchedPage fetched = fetch(task.address());
+    QVERIFY(fetched.ok);
+    QCOMPARE(linksOf(task.resultsOfPage(fetched, today)), Links({{origin() + "/x", text}}));
 }
 
 void TestTask::fetchOutcomes_data()
@@ -360,14 +383,14 @@ void TestTask::fetchOutcomes()
     server.setPage("/moved/here.html", anchors({{"a.html", "Item A"}, {"\"/b\"", "Item B"}, {"/z", "zzz"}}));
 
     Task task(1, "n", server.url("/start").toString(), "item", 60);
-    task.setResults(records({{"http://h/old", "old item"}}));
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(task.fetchAllResults(), ok);
-    QVERIFY2(clock.elapsed() < 10000, "the wait must end by itself");
+    const FetchedPage page = fetch(task.address());
+    QVERIFY2(clock.elapsed() < 10000, "the download must end by itself");
+    QCOMPARE(page.ok, ok);
     for (Link& link : results)
         link.first.replace("%1", origin());
-    QCOMPARE(linksOf(task.results()), results);
+    QCOMPARE(linksOf(task.resultsOfPage(page, today)), results);
 }
 
 // `count` anchors "<a href=N>text</a>", N counting from 0.
@@ -422,7 +445,7 @@ void TestTask::boundedMatches()
     Task task(1, "n", "http://h/", "item", 60);
     QStringList found;
     qsizetype linkCharacters = 0;
-    for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/"))) {
+    for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/"), today)) {
         found << record->link;
         linkCharacters += record->link.size();
     }
@@ -484,12 +507,12 @@ void TestTask::compare()
         knownLinks.insert(link.first, link.second);
 
     const Task::ResultList fresh =
-        task.compareWithResults(QString::fromUtf8(anchors(page)), QUrl("http://h/news/index.html"), knownLinks);
+        task.compareWithResults(QString::fromUtf8(anchors(page)), QUrl("http://h/news/index.html"), knownLinks, today);
     QCOMPARE(linksOf(fresh), reported);
     for (const Task::ResultPtr& record : fresh) {
         QCOMPARE(record->taskId, 9);
         QCOMPARE(record->state, int(StateNew));
-        QCOMPARE(record->date, QDate::currentDate());
+        QCOMPARE(record->date, today);
     }
     Task::LinkTexts expectedKnown;
     for (const Link& link : knownAfter)
@@ -505,33 +528,33 @@ void TestTask::compareBounded()
     task.setResults(records({{"http://h/99999", "Item old"}, {"http://h/100000", "Item old"}}));
     Task::LinkTexts knownLinks;
     const Task::ResultList fresh =
-        task.compareWithResults(tinyAnchors(100001, "Item new"), QUrl("http://h/"), knownLinks);
+        task.compareWithResults(tinyAnchors(100001, "Item new"), QUrl("http://h/"), knownLinks, today);
     QCOMPARE(linksOf(fresh), Links({{"http://h/99999", "Item new"}}));
     QCOMPARE(knownLinks.keys(), QStringList{"http://h/99999"});
 }
 
-void TestTask::checkForUpdatesReportsOnce()
+void TestTask::updateReportsOnce()
 {
-    server.setPage("/updates/index.html", anchors({{"\"a.html\"", "Item new"}, {"/other", "Item other"}}));
-    const QString address = server.url("/updates/index.html").toString();
-    const QString a = origin() + "/updates/a.html";
+    const QString address = QStringLiteral("http://h/updates/index.html");
+    const FetchedPage page = pageAt(address, anchors({{"\"a.html\"", "Item new"}, {"/other", "Item other"}}));
+    const QString a = QStringLiteral("http://h/updates/a.html");
     Task task(1, "n", address, "item", 60);
-    task.setResults(records({{a, "Item old"}, {origin() + "/gone", "Item gone"}}));
+    task.setResults(records({{a, "Item old"}, {"http://h/gone", "Item gone"}}));
 
-    QVERIFY(task.checkForUpdates());
+    QVERIFY(task.takeUpdatePage(page, today));
     QCOMPARE(linksOf(task.updateResults()), Links({{a, "Item new"}}));
+    QCOMPARE(task.updateResults().first()->date, today);
     QCOMPARE(task.knownLinks().value(a), QStringLiteral("Item new"));
 
     // Reported once: the second check finds the same change and stays silent.
-    QVERIFY(!task.checkForUpdates());
+    QVERIFY(!task.takeUpdatePage(page, today));
     QVERIFY(task.updateResults().isEmpty());
 
     // Removing a result forgets what was seen, so the change is reported again.
     task.removeResult(1);
     QVERIFY(task.knownLinks().isEmpty());
-    QVERIFY(task.checkForUpdates());
+    QVERIFY(task.takeUpdatePage(page, today));
     QCOMPARE(linksOf(task.updateResults()), Links({{a, "Item new"}}));
-    QCOMPARE(server.hits("/updates/index.html"), 3);
 }
 
 void TestTask::textHistory_data()
@@ -539,35 +562,28 @@ void TestTask::textHistory_data()
     QTest::addColumn<QStringList>("stored");   // texts of the stored results of one link
     QTest::addColumn<QStringList>("pages");    // its text on the page at each check
     QTest::addColumn<QStringList>("reported"); // what each check reports, "" for nothing
-    QTest::addColumn<bool>("background");
 
-    for (bool background : {false, true}) {
-        const char* mode = background ? "background" : "synchronous";
-        QTest::addRow("nothing changed, then a change, %s", mode)
-            << QStringList{"Item 1"} << QStringList{"Item 1", "Item 2"} << QStringList{"", "Item 2"} << background;
-        QTest::addRow("two changes in a row, %s", mode)
-            << QStringList{"Item 1"} << QStringList{"Item 2", "Item 2", "Item 3"} << QStringList{"Item 2", "", "Item 3"}
-            << background;
-        QTest::addRow("back to texts already held, %s", mode)
-            << QStringList{"Item 1"} << QStringList{"Item 2", "Item 1", "Item 2"} << QStringList{"Item 2", "", ""}
-            << background;
-        QTest::addRow("duplicates, current text last, %s", mode)
-            << QStringList{"Item 2", "Item 1"} << QStringList{"Item 1", "Item 2", "Item 3"}
-            << QStringList{"", "", "Item 3"} << background;
-        QTest::addRow("duplicates, current text first, %s", mode)
-            << QStringList{"Item 1", "Item 2"} << QStringList{"Item 1", "Item 2", "Item 3"}
-            << QStringList{"", "", "Item 3"} << background;
-    }
+    QTest::addRow("nothing changed, then a change")
+        << QStringList{"Item 1"} << QStringList{"Item 1", "Item 2"} << QStringList{"", "Item 2"};
+    QTest::addRow("two changes in a row")
+        << QStringList{"Item 1"} << QStringList{"Item 2", "Item 2", "Item 3"} << QStringList{"Item 2", "", "Item 3"};
+    QTest::addRow("back to texts already held")
+        << QStringList{"Item 1"} << QStringList{"Item 2", "Item 1", "Item 2"} << QStringList{"Item 2", "", ""};
+    QTest::addRow("duplicates, current text last")
+        << QStringList{"Item 2", "Item 1"} << QStringList{"Item 1", "Item 2", "Item 3"}
+        << QStringList{"", "", "Item 3"};
+    QTest::addRow("duplicates, current text first")
+        << QStringList{"Item 1", "Item 2"} << QStringList{"Item 1", "Item 2", "Item 3"}
+        << QStringList{"", "", "Item 3"};
 }
 
-// Checks in a row against a page whose link changes its text; what a check reports joins the results,
-// as the window stores it.
+// Checks in a row of pages downloaded from the server, whose link changes its text; what a check reports
+// joins the results, as the checker stores it.
 void TestTask::textHistory()
 {
     QFETCH(QStringList, stored);
     QFETCH(QStringList, pages);
     QFETCH(QStringList, reported);
-    QFETCH(bool, background);
 
     const QString path = QStringLiteral("/history/%1.html").arg(QTest::currentDataTag()).replace(' ', '-');
     const QString a = origin() + "/history/a.html";
@@ -576,77 +592,13 @@ void TestTask::textHistory()
         task.appendResults(records({{a, text}}));
     for (int i = 0; i < pages.size(); ++i) {
         server.setPage(path, anchors({{"a.html", pages[i]}, {"/other", "Item other"}}));
-        if (background) {
-            task.startBackgroundCheck();
-            QTRY_COMPARE_WITH_TIMEOUT(server.hits(path), i + 1, 10000);
-            QTRY_COMPARE_WITH_TIMEOUT(TaskThread::instanceCount(), 0, 10000);
-        } else {
-            task.checkForUpdates();
-        }
+        const FetchedPage page = fetch(task.address());
+        QVERIFY(page.ok);
+        task.takeUpdatePage(page, today);
         const Links expected = reported[i].isEmpty() ? Links{} : Links{{a, reported[i]}};
         QVERIFY2(linksOf(task.updateResults()) == expected, qPrintable(QStringLiteral("check %1").arg(i + 1)));
         task.appendResults(task.updateResults());
     }
-}
-
-void TestTask::failedDownloads_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<bool>("background");
-
-    const QString refused = QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort());
-    for (bool background : {false, true}) {
-        const char* mode = background ? "background" : "synchronous";
-        QTest::addRow("refused, %s", mode) << refused << background;
-        QTest::addRow("not an address, %s", mode) << "no address at all" << background;
-        QTest::addRow("empty, %s", mode) << "" << background;
-        QTest::addRow("unknown scheme, %s", mode) << "gopher://127.0.0.1/" << background;
-    }
-}
-
-void TestTask::failedDownloads()
-{
-    QFETCH(QString, address);
-    QFETCH(bool, background);
-
-    Task task(1, "n", address, "item", 60);
-    task.setResults(records({{"http://h/a", "Item"}}));
-    task.setUpdateResults(records({{"http://h/a", "Item 2"}}));
-    if (background) {
-        // The failed check delivers an empty list, which empties updateResults.
-        QVERIFY(task.startBackgroundCheck());
-        QTRY_VERIFY_WITH_TIMEOUT(task.updateResults().isEmpty(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(TaskThread::instanceCount(), 0, 10000);
-        return;
-    }
-    QVERIFY(!task.checkForUpdates());
-    QVERIFY(task.updateResults().isEmpty());
-    QVERIFY(!task.fetchAllResults());
-    QVERIFY(task.results().isEmpty());
-}
-
-void TestTask::deliveries_data()
-{
-    QTest::addColumn<Links>("delivered");
-    QTest::addColumn<int>("knownCount");
-
-    QTest::addRow("empty delivery") << Links{} << 1;
-    QTest::addRow("one record") << Links{{"http://h/b", "B"}} << 2;
-    QTest::addRow("same link twice, last text kept") << Links{{"http://h/a", "A2"}, {"http://h/a", "A3"}} << 1;
-}
-
-void TestTask::deliveries()
-{
-    QFETCH(Links, delivered);
-    QFETCH(int, knownCount);
-
-    Task task(1, "n", "http://h/", "", 60);
-    task.setUpdateResults(records({{"http://h/a", "A"}}));
-    task.setUpdateResults(records(delivered));
-    QCOMPARE(linksOf(task.updateResults()), delivered);
-    QCOMPARE(task.knownLinks().size(), knownCount);
-    for (const Link& link : delivered)
-        QCOMPARE(task.knownLinks().value(link.first), delivered.last().second);
 }
 
 QTEST_GUILESS_MAIN(TestTask)
