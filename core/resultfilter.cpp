@@ -7,11 +7,13 @@ ResultFilter::ResultFilter(const QString& typed) : m_words(typed.simplified().sp
 
 bool ResultFilter::matches(const TaskResult& result) const
 {
-    if (m_words.isEmpty())
-        return true;
-    const QString shown = Tools::displayText(result.text);
+    return m_words.isEmpty() || matches(Tools::displayText(result.text), result.link);
+}
+
+bool ResultFilter::matches(const QString& shown, const QString& link) const
+{
     for (const QString& word : m_words) {
-        if (!shown.contains(word, Qt::CaseInsensitive) && !result.link.contains(word, Qt::CaseInsensitive))
+        if (!shown.contains(word, Qt::CaseInsensitive) && !link.contains(word, Qt::CaseInsensitive))
             return false;
     }
     return true;

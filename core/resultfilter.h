@@ -15,6 +15,8 @@ public:
 
     bool isEmpty() const { return m_words.isEmpty(); }
     bool matches(const TaskResult& result) const;
+    // The same for a text already in its shown form.
+    bool matches(const QString& shownText, const QString& link) const;
 
 private:
     QStringList m_words;
