@@ -771,13 +771,21 @@ void MainWindow::on_action_New_Task_triggered()
     if (commandRunning())
         return;
     DialogNewTask dialog(this);
+    // Whether the page renderer's engine starts here is learnt once, while the dialog shows.
+    PageRenderRunner& renderer = core.renderer();
+    dialog.setScriptsAvailable(renderer.isAvailable(), renderer.unavailableReason());
+    connect(&renderer, &PageRenderRunner::engineChecked, &dialog,
+            [&dialog](bool works, const QString& why) { dialog.setScriptsAvailable(works, why); });
+    renderer.probeEngine();
     if (dialog.exec() != QDialog::Accepted || commandRunning())
         return;
+    QHash<QString, QString> options = dialog.taskOptions();
+    if (dialog.runScripts())
+        options.insert(Task::scriptsOption(), QStringLiteral("1"));
     DialogProgress progress(this);
     progress.show();
     setDisabled(true);
-    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency(),
-                    dialog.taskOptions()))
+    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency(), options))
         return; // quitting
     setDisabled(false);
     progress.close();

@@ -84,8 +84,8 @@ TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent) : QObject(parent), m
 
 TaskChecker::~TaskChecker()
 {
-    // No download may call back into a task that is gone.
-    m_fetcher.abortAll();
+    // No download or render may call back into a task that is gone.
+    m_source.abortAll();
     qDeleteAll(m_tasks);
 }
 
@@ -283,8 +283,8 @@ void TaskChecker::startBackgroundCheck(Task* task)
     const int edition = stateOf(task).edition;
     // The task is the context: a task removed meanwhile gets no delivery, one edited meanwhile drops the
     // old page.
-    m_fetcher.fetch(
-        task->fetchRequest(true), task,
+    m_source.get(
+        *task, true, task,
         [this, guarded, edition](const FetchedPage& page) {
             if (guarded && contains(guarded) && stateOf(guarded).edition == edition)
                 takeBackgroundPage(guarded, page);
@@ -444,7 +444,7 @@ void TaskChecker::abortWaits()
 {
     for (Wait* wait : std::as_const(m_waits))
         wait->aborted = true;
-    m_fetcher.abortAll();
+    m_source.abortAll();
     for (TaskState& kept : m_states)
         kept.checking = false;
     wake();
@@ -477,23 +477,22 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     int pending = int(snapshot.size());
     for (Task* task : snapshot) {
         QPointer<Task> guarded(task);
-        m_fetcher.fetch(task->fetchRequest(true), this,
-                        [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
-                            --pending;
-                            if (guarded && contains(guarded)) {
-                                noteFetch(guarded, page);
-                                if (page.ok && !page.notModified) {
-                                    noteSeen(guarded, page);
-                                    const bool afresh = std::exchange(stateOf(guarded).afresh, false);
-                                    hasNew.insert(guarded, guarded->takeUpdatePage(page, today()) && !afresh);
-                                    read.insert(guarded, validatorsOf(page));
-                                } else if (!page.ok) {
-                                    ++run.failedPages;
-                                }
-                            }
-                            if (pending == 0)
-                                wake();
-                        });
+        m_source.get(*task, true, this, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
+            --pending;
+            if (guarded && contains(guarded)) {
+                noteFetch(guarded, page);
+                if (page.ok && !page.notModified) {
+                    noteSeen(guarded, page);
+                    const bool afresh = std::exchange(stateOf(guarded).afresh, false);
+                    hasNew.insert(guarded, guarded->takeUpdatePage(page, today()) && !afresh);
+                    read.insert(guarded, validatorsOf(page));
+                } else if (!page.ok) {
+                    ++run.failedPages;
+                }
+            }
+            if (pending == 0)
+                wake();
+        });
     }
     if (!wait([&pending] { return pending == 0; })) {
         run.aborted = true;
@@ -569,7 +568,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     QPointer<Task> guarded(task);
     std::optional<FetchedPage> fetched;
     // The whole page, never "not modified": the results are rebuilt from it.
-    m_fetcher.fetch(task->fetchRequest(false), this, [this, &fetched](const FetchedPage& page) {
+    m_source.get(*task, false, this, [this, &fetched](const FetchedPage& page) {
         fetched = page;
         wake();
     });
@@ -620,7 +619,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     }
 
     std::optional<FetchedPage> fetched;
-    m_fetcher.fetch(task->fetchRequest(false), this, [this, &fetched](const FetchedPage& page) {
+    m_source.get(*task, false, this, [this, &fetched](const FetchedPage& page) {
         fetched = page;
         wake();
     });
@@ -809,18 +808,17 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
         }
         ++pending;
         // The task is the context: an import ended by abortWaits() destroys it, and its page is not delivered.
-        m_fetcher.fetch(
-            task->fetchRequest(false), task, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
-                --pending;
-                if (page.ok)
-                    task->setResults(task->resultsOfPage(page, today()));
-                else
-                    failures.insert(task, withoutBody(page));
-                const QStringList seen = m_reportNewLinks && page.ok ? seenLinksOf(task->results()) : QStringList();
-                storeFailed = storeFailed || !addImported(task, seen);
-                if (pending == 0)
-                    wake();
-            });
+        m_source.get(*task, false, task, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
+            --pending;
+            if (page.ok)
+                task->setResults(task->resultsOfPage(page, today()));
+            else
+                failures.insert(task, withoutBody(page));
+            const QStringList seen = m_reportNewLinks && page.ok ? seenLinksOf(task->results()) : QStringList();
+            storeFailed = storeFailed || !addImported(task, seen);
+            if (pending == 0)
+                wake();
+        });
     }
     const bool waited =
         storeFailed || pending == 0 || wait([&pending, &storeFailed] { return pending == 0 || storeFailed; });

@@ -4,8 +4,10 @@
 #include "core/announcement.h"
 #include "core/clock.h"
 #include "core/commandguard.h"
+#include "core/pagesource.h"
 #include "core/taskexchange.h"
 #include "engine/pagefetcher.h"
+#include "engine/pagerenderrunner.h"
 #include "engine/seenlinks.h"
 #include "engine/task.h"
 
@@ -93,6 +95,8 @@ public:
     QDateTime now() const;
     CommandGuard& guard() { return m_guard; }
     PageFetcher& fetcher() { return m_fetcher; }
+    // Gets the pages of tasks that run their page's scripts.
+    PageRenderRunner& renderer() { return m_renderer; }
     QString lastError() const { return m_lastError; }
 
     const QList<Task*>& tasks() const { return m_tasks; }
@@ -229,6 +233,8 @@ private:
     Clock m_systemClock;
     CommandGuard m_guard;
     PageFetcher m_fetcher;
+    PageRenderRunner m_renderer;
+    PageSource m_source{m_fetcher, m_renderer};
     QList<Task*> m_tasks;
     QHash<const Task*, TaskState> m_states;
     bool m_reportNewLinks = false;

@@ -158,6 +158,21 @@ int DialogNewTask::frequency() const
     return ui->spinBoxFrequencyNum->value() * SecondsPerUnit[unit];
 }
 
+bool DialogNewTask::runScripts() const
+{
+    return ui->checkBoxRunScripts->isEnabled() && ui->checkBoxRunScripts->isChecked();
+}
+
+void DialogNewTask::setScriptsAvailable(bool available, const QString& why)
+{
+    if (m_scriptsToolTip.isNull())
+        m_scriptsToolTip = ui->checkBoxRunScripts->toolTip();
+    ui->checkBoxRunScripts->setEnabled(available);
+    ui->checkBoxRunScripts->setToolTip(available ? m_scriptsToolTip : why);
+    if (!available)
+        ui->checkBoxRunScripts->setChecked(false);
+}
+
 void DialogNewTask::on_pushButtonOk_clicked()
 {
     // The emptiness tests look at the texts as typed: a field of spaces only passes.

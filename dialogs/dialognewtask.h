@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QHash>
 #include <QMargins>
+#include <QString>
 
 #include <functional>
 
@@ -23,6 +24,10 @@ public:
     QString webAddress() const;
     QString grabText() const;
     int frequency() const;
+    // Whether the task's page is got through the page renderer, which runs its scripts first.
+    bool runScripts() const;
+    // Where the renderer is not installed the choice is not offered; why says what to install.
+    void setScriptsAvailable(bool available, const QString& why = {});
     // The options of the "Advanced" part, by their names in task.db (empty values left out); only what
     // passed the checks of Ok.
     QHash<QString, QString> taskOptions() const;
@@ -52,6 +57,7 @@ private:
     void setTitle();
 
     Ui::DialogNewTask* ui;
+    QString m_scriptsToolTip; // what the box says while it is offered
     QMargins m_advancedMargins;
     bool editing = false;
     std::function<bool(const QString&, const QString&)> duplicateCheck;

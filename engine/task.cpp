@@ -87,6 +87,14 @@ int Task::unreadCount() const
     return count;
 }
 
+void Task::setRunsScripts(bool on)
+{
+    if (on)
+        m_options.insert(scriptsOption(), QStringLiteral("1"));
+    else
+        m_options.remove(scriptsOption());
+}
+
 Task::~Task() = default;
 
 QString Task::taskDateText() const

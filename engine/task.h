@@ -54,6 +54,10 @@ public:
     // Settings of this task beyond the columns of the tasks table, by name, as task.db keeps them.
     QHash<QString, QString> options() const { return m_options; }
     void setOptions(const QHash<QString, QString>& options) { m_options = options; }
+    // The option "scripts": the page is got through vantrel-render, which runs its scripts first.
+    static QString scriptsOption() { return QStringLiteral("scripts"); }
+    bool runsScripts() const { return m_options.value(scriptsOption()) == QLatin1String("1"); }
+    void setRunsScripts(bool on);
     // Sets one option (an empty value removes it), as TaskDatabase::setTaskOption does in task.db.
     void setOption(const QString& name, const QString& value);
 

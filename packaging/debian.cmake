@@ -18,4 +18,21 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "dbus-user-session")
 set(CPACK_GENERATOR DEB)
+# Two packages: the program, and the page renderer in a package of its own (install component "render"),
+# so a user whose pages need no scripts does not install the browser engine. The program recommends it.
+if(VANTREL_BUILD_RENDER)
+    set(CPACK_DEB_COMPONENT_INSTALL ON)
+    set(CPACK_COMPONENTS_ALL Unspecified render)
+    set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME vantrel-monitor)
+    set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_RECOMMENDS "dbus-user-session, vantrel-monitor-render")
+    unset(CPACK_DEBIAN_PACKAGE_RECOMMENDS) # the renderer needs no desktop session bus
+    set(CPACK_DEBIAN_RENDER_PACKAGE_NAME vantrel-monitor-render)
+    set(CPACK_DEBIAN_RENDER_PACKAGE_SECTION web)
+    # The WebEngine libraries come from dpkg-shlibdeps; the engine's page process (QtWebEngineProcess) is
+    # started, not linked, so its package is named. The offscreen platform it runs on is in libqt6gui6.
+    set(CPACK_DEBIAN_RENDER_PACKAGE_DEPENDS "libqt6webenginecore6-bin")
+    set(CPACK_DEBIAN_RENDER_DESCRIPTION "page renderer for Vantrel Monitor
+vantrel-render loads one page in Qt WebEngine, runs its scripts and hands the document they built to \
+Vantrel Monitor, for tasks whose pages build their links with scripts.")
+endif()
 include(CPack)

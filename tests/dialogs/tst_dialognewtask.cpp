@@ -2,6 +2,7 @@
 #include "dialogs/dialognewtask.h"
 #include "tests/dialogs/messageboxcatcher.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -29,6 +30,8 @@ private slots:
     void editing_data();
     void editing();
     void duplicatesAreRefusedKeepingTheEntries();
+    void scriptsOption_data();
+    void scriptsOption();
     void advanced_data();
     void advanced();
 
@@ -50,7 +53,7 @@ void TestDialogNewTask::initialState()
 {
     DialogNewTask dialog;
     QCOMPARE(dialog.windowTitle(), QString("New Task"));
-    QCOMPARE(dialog.size(), QSize(516, 164));
+    QCOMPARE(dialog.size(), QSize(516, 192));
     for (const char* name : {"lineEditTaskName", "lineEditWebaddress", "lineEditGrabtext"})
         QVERIFY2(dialog.findChild<QLineEdit*>(name)->text().isEmpty(), name);
 
@@ -66,6 +69,7 @@ void TestDialogNewTask::initialState()
     QCOMPARE(items, QStringList({"Day", "Hour", "Minute"}));
     QCOMPARE(unit->currentText(), QString("Hour"));
     QCOMPARE(dialog.frequency(), 3600);
+    QVERIFY(!dialog.runScripts());
 }
 
 void TestDialogNewTask::validation_data()
@@ -338,6 +342,46 @@ void TestDialogNewTask::duplicatesAreRefusedKeepingTheEntries()
     QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
     QVERIFY(catcher.boxes.isEmpty());
     QCOMPARE(accepted.count(), 1);
+}
+
+void TestDialogNewTask::scriptsOption_data()
+{
+    QTest::addColumn<bool>("available");
+    QTest::addColumn<int>("presses"); // of Alt+S
+    QTest::addColumn<bool>("runScripts");
+    QTest::addRow("off by default") << true << 0 << false;
+    QTest::addRow("Alt+S turns it on") << true << 1 << true;
+    QTest::addRow("and off again") << true << 2 << false;
+    QTest::addRow("renderer missing: Alt+S does nothing") << false << 1 << false;
+}
+
+void TestDialogNewTask::scriptsOption()
+{
+    QFETCH(bool, available);
+    QFETCH(int, presses);
+    QFETCH(bool, runScripts);
+    DialogNewTask dialog;
+    auto* box = dialog.findChild<QCheckBox*>("checkBoxRunScripts");
+    QVERIFY(box);
+    box->setChecked(!available); // a choice made before the renderer is known to be missing does not count
+    dialog.setScriptsAvailable(available, "install it");
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto* name = dialog.findChild<QLineEdit*>("lineEditTaskName");
+    name->setFocus();
+    for (int i = 0; i < presses; ++i) {
+        QTest::keyClick(name, Qt::Key_S, Qt::AltModifier);
+        QTest::qWait(250); // a mnemonic clicks the box as an animated click, a moment later
+    }
+    QCOMPARE(dialog.runScripts(), runScripts);
+    QCOMPARE(box->isEnabled(), available);
+    if (!available)
+        QCOMPARE(box->toolTip(), QString("install it"));
+    // Offered again (the engine's probe answered), the box says what it does.
+    dialog.setScriptsAvailable(true);
+    QVERIFY(box->isEnabled());
+    QVERIFY(box->toolTip().contains("browser engine"));
 }
 
 void TestDialogNewTask::advanced_data()

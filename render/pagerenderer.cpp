@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "render/pagerenderer.h"
+
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+
+namespace {
+constexpr int PollMs = 100;
+
+// Counts the DOM's changes from the first call on, in a world of its own so that the page's scripts
+// neither see nor disturb it; answers the count so far.
+const QString kCountMutations = QStringLiteral(
+    "(function () {"
+    "  if (!window.vantrelMutations) {"
+    "    window.vantrelMutations = { count: 0 };"
+    "    new MutationObserver(function (records) { window.vantrelMutations.count += records.length; })"
+    "      .observe(document, { subtree: true, childList: true, attributes: true, characterData: true });"
+    "  }"
+    "  return window.vantrelMutations.count;"
+    "})()");
+const QString kSerialise = QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''");
+} // namespace
+
+// The page: redirections as the plain download follows them (never from https to http, at most
+// RenderFrame::MaxRedirects), everything else the page's own scripts do is left alone.
+class RenderPage : public QWebEnginePage
+{
+public:
+    RenderPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {}
+
+    QUrl current;
+    QString refused; // why a redirection was refused; the load then fails with it
+    int redirects = 0;
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        if (!isMainFrame)
+            return true;
+        if (type != NavigationTypeRedirect) {
+            current = url;
+            return true;
+        }
+        if (current.scheme() == QLatin1String("https") && url.scheme() != QLatin1String("https")) {
+            refused = QStringLiteral("redirection from https to %1 refused").arg(url.scheme());
+            return false;
+        }
+        if (++redirects > RenderFrame::MaxRedirects) {
+            refused = QStringLiteral("more than %1 redirections").arg(RenderFrame::MaxRedirects);
+            return false;
+        }
+        current = url;
+        return true;
+    }
+};
+
+PageRenderer::PageRenderer(const Limits& limits, QObject* parent) : QObject(parent), m_limits(limits)
+{
+    // A profile without a storage name is off the record: no cookies, storage or cache on disk.
+    m_profile = new QWebEngineProfile(this);
+    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    QWebEngineSettings* settings = m_profile->settings();
+    settings->setAttribute(QWebEngineSettings::AutoLoadImages, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+
+    m_page = new RenderPage(m_profile, this);
+    // A page without a view counts as hidden, and the engine holds back the timers of hidden pages (to one
+    // wake-up a second): a script that builds its links a moment after loading would miss the quiet time.
+    m_page->setVisible(true);
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &PageRenderer::onLoadingChanged);
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
+                finish(RenderFrame::EngineCrashed,
+                       QStringLiteral("the browser engine's page process ended (code %1)").arg(code));
+            });
+
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        finish(RenderFrame::TimedOut, QStringLiteral("no page after %1 s").arg(m_limits.timeoutMs / 1000.0));
+    });
+    m_poll.setInterval(PollMs);
+    connect(&m_poll, &QTimer::timeout, this, &PageRenderer::poll);
+}
+
+PageRenderer::~PageRenderer()
+{
+    // The page goes before its profile, as the engine requires.
+    delete m_page;
+    m_page = nullptr;
+}
+
+void PageRenderer::start(const QUrl& address)
+{
+    m_deadline.start(m_limits.timeoutMs);
+    m_page->current = address;
+    m_page->load(address);
+}
+
+void PageRenderer::onLoadingChanged(const QWebEngineLoadingInfo& info)
+{
+    if (m_done)
+        return;
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        // A new document (a script sent the page elsewhere): wait for it as for the first.
+        m_loaded = false;
+        m_poll.stop();
+        return;
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        if (!m_page->refused.isEmpty())
+            finish(RenderFrame::LoadFailed, m_page->refused);
+        else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+            finish(RenderFrame::HttpError, QStringLiteral("HTTP status %1").arg(info.errorCode()));
+        else
+            finish(RenderFrame::LoadFailed,
+                   info.errorString().isEmpty() ? QStringLiteral("the load was stopped") : info.errorString());
+        return;
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        m_loaded = true;
+        m_mutations = -1;
+        m_sinceLoad.start();
+        m_sinceChange.start();
+        m_poll.start();
+        poll();
+        return;
+    }
+}
+
+void PageRenderer::poll()
+{
+    if (m_done || !m_loaded || m_polling)
+        return;
+    m_polling = true; // one question to the page at a time
+    m_page->runJavaScript(kCountMutations, QWebEngineScript::ApplicationWorld, [this](const QVariant& value) {
+        m_polling = false;
+        if (m_done || !m_loaded)
+            return;
+        const qlonglong count = value.toLongLong();
+        if (count != m_mutations) {
+            m_mutations = count;
+            m_sinceChange.start();
+        }
+        if (m_sinceChange.elapsed() >= m_limits.quietMs || m_sinceLoad.elapsed() >= m_limits.settleCapMs)
+            serialise();
+    });
+}
+
+void PageRenderer::serialise()
+{
+    // Read in the page's own world, the one its scripts built the document in.
+    m_poll.stop();
+    m_loaded = false; // no further polls
+    m_page->runJavaScript(kSerialise, QWebEngineScript::MainWorld, [this](const QVariant& value) {
+        if (m_done)
+            return;
+        RenderFrame::Page page;
+        page.url = m_page->url();
+        page.status = m_status;
+        page.document = value.toString().toUtf8();
+        if (page.document.size() > m_limits.maxBytes)
+            finish(RenderFrame::TooLarge, QStringLiteral("the page is larger than %1 bytes").arg(m_limits.maxBytes));
+        else
+            finish(RenderFrame::Rendered, {}, page);
+    });
+}
+
+void PageRenderer::finish(int status, const QString& reason, const RenderFrame::Page& page)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_poll.stop();
+    m_deadline.stop();
+    emit finished(status, reason, page);
+}
