@@ -686,8 +686,9 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, cons
     changed.setRowId(task->rowId());
     QHash<QString, QString> newOptions = task->options();
     if (options) {
-        for (const char* own : {Task::UserAgentOption, Task::RequestHeadersOption})
-            newOptions.remove(QLatin1String(own));
+        for (const QString& own : {QString::fromLatin1(Task::UserAgentOption),
+                                   QString::fromLatin1(Task::RequestHeadersOption), Task::scriptsOption()})
+            newOptions.remove(own);
         newOptions.insert(*options);
     }
     // The validators name a state of the old page: asked with them, the new page could answer "not modified".

@@ -105,6 +105,7 @@ void DialogNewTask::setTask(const QString& name, const QString& address, const Q
     ui->plainTextEditRequestHeaders->setPlainText(headers);
     if (!agent.isEmpty() || !headers.isEmpty())
         ui->groupBoxAdvanced->setChecked(true);
+    ui->checkBoxRunScripts->setChecked(options.value(Task::scriptsOption()) == QLatin1String("1"));
     editing = true;
     setTitle();
     ui->lineEditTaskName->setText(name);
