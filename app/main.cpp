@@ -2,6 +2,9 @@
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
+#include "core/settings.h"
+#include "core/taskchecker.h"
+#include "storage/taskdatabase.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,18 +58,25 @@ int main(int argc, char* argv[])
         break;
     }
 
-    int status = 1;
-    {
-        MainWindow window;
-        // task.db could not be opened: the message has been shown, end before the window appears.
-        if (!window.databaseOk())
-            return 1;
-        QObject::connect(&guard, &SingleInstance::activationRequested, &window, &MainWindow::bringToFront);
-        // The session ending (or a kill) closes the window as Quit does, so its state is written.
-        TerminationSignals termination;
-        QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
-        window.show();
-        status = QApplication::exec();
+    // The parts of the program, each handed to the next: task.db, the settings, the checking core with the
+    // stored tasks, the window.
+    TaskDatabase db;
+    if (!db.isOpen()) {
+        // Without a database there is nothing to show: end before the window appears.
+        MainWindow::showDatabaseFailure();
+        return 1;
     }
-    return status;
+    Settings settings;
+    TaskChecker core(db);
+    const Options options = settings.options();
+    const bool started = core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
+    MainWindow window(core, settings);
+    if (!started)
+        window.showOldResultsKept(core.lastError());
+    QObject::connect(&guard, &SingleInstance::activationRequested, &window, &MainWindow::bringToFront);
+    // The session ending (or a kill) closes the window as Quit does, so its state is written.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
+    window.show();
+    return QApplication::exec();
 }

@@ -3,88 +3,76 @@
 #include "ui_mainwindow.h"
 
 #include "app/appsettings.h"
-#include "app/desktopnotifier.h"
+#include "app/logging.h"
 #include "app/resultlink.h"
+#include "app/resulttablemodel.h"
+#include "app/sharedstroke.h"
+#include "app/tasklistmodel.h"
+#include "app/trayicon.h"
+#include "core/settings.h"
+#include "core/taskchecker.h"
 #include "dialogs/dialogabout.h"
 #include "dialogs/dialoghelp.h"
 #include "dialogs/dialognewtask.h"
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
-#include "engine/logging.h"
-#include "engine/tools.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDateTime>
-#include <QDebug>
 #include <QDesktopServices>
-#include <QDialog>
 #include <QDir>
 #include <QGuiApplication>
-#include <QKeyEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSet>
+#include <QSortFilterProxyModel>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 
 namespace {
-bool isModifier(int key)
-{
-    return key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt || key == Qt::Key_Meta;
-}
-
-constexpr int BalloonMs = 1000;
 constexpr int HideDelayMs = 250;
-constexpr int SharedStrokeMs = 1000;
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
-const QString DateFormat = QStringLiteral("MM/dd/yyyy");
-
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), core(core), settings(settings)
 {
-    // db was constructed with the other members; without a database there is nothing to show.
-    if (!db.isOpen()) {
-        QMessageBox::critical(nullptr, tr("Cannot open database"),
-                              tr("Unable to establish a database connection.\n"
-                                 "This program needs SQLite support. \n\n"
-                                 "Click Cancel to exit."),
-                              QMessageBox::Cancel);
-        return;
-    }
-
     ui->setupUi(this);
-    createActions();
-    createTrayIcon();
-    setUpSharedStroke();
+    setUpViews();
+    createLinkActions();
+    setUpTray();
     ui->webView->setVisible(false);
     ui->splitter->setSizes({1, 207});
     readSettings();
 
-    connect(ui->treeWidgetTaskList, &QTreeWidget::itemSelectionChanged, this, &MainWindow::showTaskResults);
-    connect(ui->treeWidgetTaskList, &QTreeWidget::itemSelectionChanged, this, &MainWindow::showTaskProperties);
-    connect(trayIcon, &QSystemTrayIcon::messageClicked, this, &MainWindow::trayMessageClicked);
-    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActivated);
-    connect(this, &MainWindow::stateIconChanged, this, &MainWindow::changeStateIcon);
-
-    readOptions();
-    loadTaskList();
-    showTaskResults();
-    showTaskProperties();
-
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
     connect(&core, &TaskChecker::storageFailed, this,
             [this](const QString& message) { statusBar()->showMessage(message); });
-    connect(&core, &TaskChecker::checkStateChanged, this, &MainWindow::markCheckState);
     connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
         statusBar()->showMessage(tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
+    });
+
+    // The first task is shown at start.
+    if (taskModel->rowCount() > 0) {
+        qCDebug(lcApp) << "tasks loaded:" << taskModel->rowCount();
+        ui->treeWidgetTaskList->setCurrentIndex(taskModel->index(0, 0));
+    }
+    showTask();
+
+    // Every action of the window and the tray exists by now: each of them ends a started stroke.
+    stroke = new SharedStroke(
+        this, ui->action_Remove_Task, ui->actionReset_Results, ui->actionQuit, [this] { return selectedTask(); },
+        [this] { return commandRunning(); });
+    connect(stroke, &SharedStroke::removeRequested, this, &MainWindow::removeTask);
+    connect(stroke, &SharedStroke::noTaskSelected, this, &MainWindow::showNoTaskSelected);
+    connect(stroke, &SharedStroke::quitRequested, this, &QWidget::close);
+    connect(stroke, &SharedStroke::resetRequested, this, [this] {
+        if (ui->actionReset_Results->isEnabled())
+            ui->actionReset_Results->trigger();
     });
 
     checkTimer = new QTimer(this);
@@ -100,9 +88,23 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
-    // The tasks go with the checking core, which aborts their downloads first.
-    qApp->removeEventFilter(this);
+    // The stroke filter asks the window while it runs: it goes first.
+    delete stroke;
     delete ui;
+}
+
+void MainWindow::showDatabaseFailure()
+{
+    QMessageBox::critical(nullptr, tr("Cannot open database"),
+                          tr("Unable to establish a database connection.\n"
+                             "This program needs SQLite support. \n\n"
+                             "Click Cancel to exit."),
+                          QMessageBox::Cancel);
+}
+
+const QList<Task*>& MainWindow::taskList() const
+{
+    return core.tasks();
 }
 
 void MainWindow::setCheckInterval(int ms)
@@ -114,7 +116,7 @@ void MainWindow::setCheckInterval(int ms)
 
 bool MainWindow::commandRunning() const
 {
-    return core.isAborting() || const_cast<TaskChecker&>(core).guard().isBusy();
+    return core.isAborting() || core.guard().isBusy();
 }
 
 QString MainWindow::frequencyText(int seconds)
@@ -128,151 +130,58 @@ QString MainWindow::frequencyText(int seconds)
     return QStringLiteral("0");
 }
 
-// ---- the stroke Remove Task and Reset Results share ----
-
-void MainWindow::setUpSharedStroke()
+void MainWindow::setUpViews()
 {
-    // Remove Task is Ctrl+R, Reset Results Ctrl+R, Ctrl+R. Left to Qt, the first stroke would run Remove Task
-    // at once: Reset could never be reached by keyboard, and reaching for it would remove two tasks without a
-    // question. The window tells them apart itself: a second stroke within a second means Reset, none means
-    // Remove Task of the task selected at the first stroke, any other input means neither. The menus still
-    // show both shortcuts.
-    ui->action_Remove_Task->setShortcutContext(Qt::WidgetShortcut);
-    ui->actionReset_Results->setShortcutContext(Qt::WidgetShortcut);
-    strokeTimer = new QTimer(this);
-    strokeTimer->setSingleShot(true);
-    strokeTimer->setInterval(SharedStrokeMs);
-    connect(strokeTimer, &QTimer::timeout, this, [this] {
-        Task* task = pendingRemoval;
-        const bool hadTask = pendingHadTask;
-        pendingRemoval = nullptr;
-        // Never inside a running command; a task removed meanwhile is not looked for again.
-        if (commandRunning() || !ui->action_Remove_Task->isEnabled())
-            return;
-        if (task)
-            removeTask(task);
-        else if (!hadTask)
-            showNoTaskSelected();
+    taskModel = new TaskListModel(core, this);
+    ui->treeWidgetTaskList->setModel(taskModel);
+    ui->treeWidgetTaskList->header()->setDefaultAlignment(Qt::AlignCenter);
+    connect(ui->treeWidgetTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &MainWindow::showTask);
+
+    resultModel = new ResultTableModel(core, this);
+    resultProxy = new QSortFilterProxyModel(this);
+    resultProxy->setSortRole(ResultTableModel::SortRole);
+    resultProxy->setSourceModel(resultModel);
+    QTableView* table = ui->tableWidget;
+    table->setModel(resultProxy);
+    // Date and state as wide as they need, text and link share the rest; one line of text a row, the full
+    // text and link in the tooltip.
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(ResultTableModel::DateColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(ResultTableModel::StateColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(ResultTableModel::TextColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(ResultTableModel::LinkColumn, QHeaderView::Stretch);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(qMax(table->fontMetrics().height(), table->iconSize().height()) + 6);
+    table->sortByColumn(ResultTableModel::DateColumn, Qt::DescendingOrder);
+}
+
+// ---- tray and window state ----
+
+void MainWindow::setUpTray()
+{
+    tray = new TrayIcon(this);
+    connect(tray, &TrayIcon::minimizeRequested, this, &QWidget::hide);
+    connect(tray, &TrayIcon::maximizeRequested, this, &QWidget::showMaximized);
+    connect(tray, &TrayIcon::updateRequested, this, &MainWindow::on_actionUpdate_Tasks_triggered);
+    connect(tray, &TrayIcon::quitRequested, this, &QWidget::close);
+    connect(tray, &TrayIcon::showRequested, this, [this] {
+        show();
+        if (windowState() & Qt::WindowMaximized)
+            setWindowState(Qt::WindowMaximized);
+        else
+            setWindowState(Qt::WindowActive);
     });
-    // Any command, from a menu, the toolbar, a shortcut or the tray, ends a started stroke. Called once every
-    // action of the window and the tray exists.
-    for (QAction* action : findChildren<QAction*>()) {
-        if (action != ui->action_Remove_Task)
-            connect(action, &QAction::triggered, this, &MainWindow::cancelPendingRemoval);
-    }
-    qApp->installEventFilter(this);
 }
 
-void MainWindow::cancelPendingRemoval()
+void MainWindow::setTrayAvailable(bool available)
 {
-    if (strokeTimer) // none when task.db could not be opened
-        strokeTimer->stop();
-    pendingRemoval = nullptr;
+    tray->setAvailable(available);
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+void MainWindow::setNotifier(DesktopNotifier* sink)
 {
-    switch (event->type()) {
-    case QEvent::KeyPress: {
-        auto* key = static_cast<QKeyEvent*>(event);
-        // Quit works at any time, also while a command waits with the window disabled.
-        if (commandRunning() && QKeySequence(key->keyCombination()) == ui->actionQuit->shortcut()) {
-            close();
-            return true;
-        }
-        // A key from the keyboard reaches the window's QWindow first and then the focused widget; only the
-        // widget's copy counts, or the second Ctrl+R would cancel its own stroke on the way.
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (!widget)
-            break;
-        // Keys are seen before the focused view takes them, so that any key ends a started stroke.
-        if (widget->window() == this && handleSharedStroke(key))
-            return true;
-        if (strokeTimer->isActive() && !isModifier(key->key()))
-            cancelPendingRemoval();
-        break;
-    }
-    case QEvent::ShortcutOverride:
-        // A shortcut's key never arrives as a key press; it ends a started stroke here.
-        if (strokeTimer->isActive() && qobject_cast<QWidget*>(watched)) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (!isModifier(key->key()) && QKeySequence(key->keyCombination()) != ui->action_Remove_Task->shortcut())
-                cancelPendingRemoval();
-        }
-        break;
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-        cancelPendingRemoval();
-        break;
-    case QEvent::Show:
-        // A dialog opening ends it too.
-        if (strokeTimer->isActive() && qobject_cast<QDialog*>(watched))
-            cancelPendingRemoval();
-        break;
-    default:
-        break;
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-bool MainWindow::handleSharedStroke(QKeyEvent* event)
-{
-    if (QKeySequence(event->keyCombination()) != ui->action_Remove_Task->shortcut())
-        return false;
-    if (!event->isAutoRepeat()) {
-        if (strokeTimer->isActive()) {
-            cancelPendingRemoval();
-            if (ui->actionReset_Results->isEnabled())
-                ui->actionReset_Results->trigger();
-        } else if (!commandRunning()) {
-            pendingRemoval = selectedTask();
-            pendingHadTask = pendingRemoval != nullptr;
-            strokeTimer->start();
-        }
-    }
-    return true;
-}
-
-// ---- tray ----
-
-void MainWindow::createActions()
-{
-    minimizeAction = new QAction(tr("Mi&nimize"), this);
-    connect(minimizeAction, &QAction::triggered, this, &QWidget::hide);
-    maximizeAction = new QAction(tr("Ma&ximize"), this);
-    connect(maximizeAction, &QAction::triggered, this, &QWidget::showMaximized);
-    updateNowAction = new QAction(tr("&Update Now"), this);
-    connect(updateNowAction, &QAction::triggered, this, &MainWindow::on_actionUpdate_Tasks_triggered);
-    quitAction = new QAction(tr("&Quit"), this);
-    connect(quitAction, &QAction::triggered, this, &QWidget::close);
-
-    // The results table's link commands. Ctrl+C belongs to the table, where it copies the selected
-    // result's link instead of the one cell Qt would copy.
-    openLinkAction = new QAction(tr("Open Link"), this);
-    openLinkAction->setObjectName(QStringLiteral("actionOpen_Link"));
-    connect(openLinkAction, &QAction::triggered, this, &MainWindow::openCurrentLink);
-    copyLinkAction = new QAction(tr("Copy Link"), this);
-    copyLinkAction->setObjectName(QStringLiteral("actionCopy_Link"));
-    copyLinkAction->setShortcut(QKeySequence::Copy);
-    copyLinkAction->setShortcutContext(Qt::WidgetShortcut);
-    connect(copyLinkAction, &QAction::triggered, this, &MainWindow::copyCurrentLink);
-    ui->tableWidget->addAction(copyLinkAction);
-}
-
-void MainWindow::createTrayIcon()
-{
-    trayIconMenu = new QMenu(this);
-    trayIconMenu->addAction(minimizeAction);
-    trayIconMenu->addAction(maximizeAction);
-    trayIconMenu->addSeparator();
-    trayIconMenu->addAction(updateNowAction);
-    trayIconMenu->addSeparator();
-    trayIconMenu->addAction(quitAction);
-
-    trayIcon = new QSystemTrayIcon(this);
-    trayIcon->setContextMenu(trayIconMenu);
-    trayIcon->setIcon(QIcon(QStringLiteral(":/64vantrel_robot.png")));
-    trayIcon->setVisible(true);
+    tray->setNotifier(sink);
 }
 
 bool MainWindow::event(QEvent* event)
@@ -280,11 +189,11 @@ bool MainWindow::event(QEvent* event)
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
         // Without a tray a hidden window could never be brought back: it stays minimised and the window
         // manager's task bar or window list restores it.
-        if (!trayAvailable())
+        if (!tray->isAvailable())
             return QMainWindow::event(event);
         // Restored (or the tray gone) within the delay: nothing to hide any more.
         QTimer::singleShot(HideDelayMs, this, [this] {
-            if ((windowState() & Qt::WindowMinimized) && trayAvailable())
+            if ((windowState() & Qt::WindowMinimized) && tray->isAvailable())
                 hide();
         });
         return true;
@@ -292,48 +201,12 @@ bool MainWindow::event(QEvent* event)
     return QMainWindow::event(event);
 }
 
-void MainWindow::trayIconActivated(QSystemTrayIcon::ActivationReason reason)
-{
-    if (reason == QSystemTrayIcon::Trigger)
-        trayMessageClicked();
-}
-
-void MainWindow::trayMessageClicked()
-{
-    show();
-    if (windowState() & Qt::WindowMaximized)
-        setWindowState(Qt::WindowMaximized);
-    else
-        setWindowState(Qt::WindowActive);
-}
-
-void MainWindow::showTrayMessage() {}
-
-void MainWindow::showBalloon(const QString& title, const QString& text)
-{
-    if (trayAvailable()) {
-        if (trayIcon && trayIcon->isVisible())
-            trayIcon->showMessage(title, text, QSystemTrayIcon::Information, BalloonMs);
-        return;
-    }
-    if (!notifier)
-        notifier = new DesktopNotifier(DesktopNotifier::sessionBus(), this);
-    notifier->notify(title, text, BalloonMs);
-}
-
-bool MainWindow::trayAvailable() const
-{
-    return trayOverride.value_or(QSystemTrayIcon::isSystemTrayAvailable());
-}
-
 void MainWindow::bringToFront()
 {
-    trayMessageClicked();
+    emit tray->showRequested();
     raise();
     activateWindow();
 }
-
-// ---- window state ----
 
 void MainWindow::readSettings()
 {
@@ -361,9 +234,8 @@ void MainWindow::writeSettings()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    cancelPendingRemoval();
-    if (db.isOpen())
-        writeSettings();
+    stroke->cancel();
+    writeSettings();
     closed = true;
     // Quitting ends every wait at once: downloads are aborted and the waiting command returns.
     core.abortWaits();
@@ -386,18 +258,10 @@ void MainWindow::on_actionShow_grid_triggered()
 
 // ---- options ----
 
-void MainWindow::readOptions()
-{
-    const Options options = settings.options();
-    if (options.autoDelete && !core.removeOldResults(options.deleteDays))
-        showStartupFailure(
-            tr("Could not delete the old results: %1. They are kept until the next start.").arg(core.lastError()));
-    core.setReportNewLinks(options.reportNewLinks);
-}
-
-void MainWindow::showStartupFailure(const QString& message)
+void MainWindow::showOldResultsKept(const QString& reason)
 {
     // Kept beside the status bar's messages, so the results count shown next does not cover it.
+    const QString message = tr("Could not delete the old results: %1. They are kept until the next start.").arg(reason);
     auto* label = new QLabel(message, this);
     label->setObjectName(QStringLiteral("startupFailure"));
     label->setToolTip(message);
@@ -454,33 +318,17 @@ void MainWindow::on_actionAbout_triggered()
     dialog.exec();
 }
 
-// ---- task list and property table ----
+// ---- task list, property table, results table ----
 
 Task* MainWindow::selectedTask() const
 {
-    QTreeWidgetItem* current = ui->treeWidgetTaskList->currentItem();
-    const int row = current ? ui->treeWidgetTaskList->indexOfTopLevelItem(current) : -1;
-    const QList<Task*>& tasks = core.tasks();
-    return row >= 0 && row < tasks.size() ? tasks.at(row) : nullptr;
+    return taskModel->task(ui->treeWidgetTaskList->currentIndex());
 }
 
-void MainWindow::loadTaskList()
+void MainWindow::showTask()
 {
-    core.loadTasks();
-    const QList<Task*>& tasks = core.tasks();
-    if (tasks.isEmpty())
-        return;
-    qCDebug(lcVantrel) << "tasks loaded:" << tasks.size();
-    for (const Task* task : tasks) {
-        auto* item = new QTreeWidgetItem(ui->treeWidgetTaskList);
-        item->setText(0, task->name());
-    }
-    if (ui->treeWidgetTaskList->topLevelItemCount() > 0) {
-        QTreeWidgetItem* first = ui->treeWidgetTaskList->itemAt(0, 0);
-        if (!first)
-            first = ui->treeWidgetTaskList->topLevelItem(0);
-        ui->treeWidgetTaskList->setCurrentItem(first);
-    }
+    showTaskResults();
+    showTaskProperties();
 }
 
 void MainWindow::showTaskProperties()
@@ -503,154 +351,100 @@ void MainWindow::showTaskProperties()
     table->resizeColumnsToContents();
 }
 
-// ---- results table ----
-
-void MainWindow::fillResultRow(int row, int index, const Task::TaskResult& result, const QIcon& stateIcon)
-{
-    QTableWidget* table = ui->tableWidget;
-    table->insertRow(row);
-    // Every cell remembers the result's position in the task's list, so a row acts on the result it
-    // shows even after the rows were sorted.
-    const auto cell = [index](const QString& text) {
-        auto* item = new QTableWidgetItem(text);
-        item->setData(ResultIndexRole, index);
-        return item;
-    };
-    table->setItem(row, 0, cell(result.date.toString(DateFormat)));
-    QTableWidgetItem* state = cell(QString());
-    state->setData(Qt::DecorationRole, stateIcon);
-    table->setItem(row, 1, state);
-    table->setItem(row, 2, cell(Tools::displayText(result.text))); // stored as captured, shown decoded
-    table->setItem(row, 3, cell(result.link));
-}
-
-QIcon MainWindow::stateIcon(int state)
-{
-    if (state == StateNew)
-        return QIcon(QStringLiteral(":/state_new.png"));
-    if (state == StateRead)
-        return QIcon(QStringLiteral(":/state_read.png"));
-    return QIcon();
-}
-
-int MainWindow::resultIndexOfRow(int row) const
-{
-    const QTableWidgetItem* item = ui->tableWidget->item(row, 0);
-    return item ? item->data(ResultIndexRole).toInt() : -1;
-}
-
 void MainWindow::showTaskResults()
 {
-    QTableWidget* table = ui->tableWidget;
-    table->setRowCount(0);
-    const Task* task = selectedTask();
-    if (!task)
-        return;
-    const Task::ResultList results = task->results();
-    if (results.isEmpty())
-        return;
-
-    // Filling thousands of rows repaints and re-sorts nothing until the table is complete.
-    table->setUpdatesEnabled(false);
-    const QIcon icons[] = {stateIcon(StateNew), stateIcon(StateRead)};
-    for (int i = 0; i < results.size(); ++i) {
-        const Task::TaskResult& result = *results.at(i);
-        const QIcon icon = result.state == StateNew || result.state == StateRead ? icons[result.state] : QIcon();
-        fillResultRow(i, i, result, icon);
-    }
-    table->sortItems(0, Qt::DescendingOrder);
-    table->resizeColumnsToContents();
-    table->setUpdatesEnabled(true);
-    statusBar()->showMessage(tr("Results Count: %1").arg(results.size()));
-}
-
-void MainWindow::appendTaskRow(Task* task)
-{
-    if (!task || task->name().isEmpty())
-        return;
-    QTableWidget* table = ui->tableWidget;
-    table->clearContents();
-    table->setRowCount(0);
-    const QIcon icon = stateIcon(StateNew);
-    const Task::ResultList results = task->results();
-    for (int i = 0; i < results.size(); ++i)
-        fillResultRow(i, i, *results.at(i), icon);
-}
-
-void MainWindow::on_tableWidget_itemPressed(QTableWidgetItem* item)
-{
-    emit stateIconChanged(item);
-}
-
-void MainWindow::on_tableWidget_itemClicked(QTableWidgetItem* item)
-{
-    emit stateIconChanged(item);
-}
-
-void MainWindow::on_tableWidget_itemActivated(QTableWidgetItem* item)
-{
-    emit stateIconChanged(item);
-}
-
-void MainWindow::changeStateIcon(QTableWidgetItem* item)
-{
     Task* task = selectedTask();
-    if (!task || !item)
-        return;
-    const Task::ResultList results = task->results();
-    if (results.isEmpty())
-        return;
-    const int row = ui->tableWidget->row(item);
-    const int index = row >= 0 ? resultIndexOfRow(row) : -1;
-    if (index < 0 || index >= results.size())
-        return;
-    if (!db.updateResultState(*results.at(index), StateRead)) {
-        reportStorageFailure(tr("mark the result read"));
-        return;
-    }
-    if (QTableWidgetItem* stateCell = ui->tableWidget->item(row, 1))
-        stateCell->setData(Qt::DecorationRole, stateIcon(StateRead));
-    task->setResultState(index, StateRead);
-    ui->tableWidget->update();
+    resultModel->setTask(task);
+    // A task is always first shown newest first, whatever column was sorted before.
+    ui->tableWidget->sortByColumn(ResultTableModel::DateColumn, Qt::DescendingOrder);
+    if (task && !task->results().isEmpty())
+        statusBar()->showMessage(tr("Results Count: %1").arg(task->results().size()));
 }
 
-void MainWindow::on_tableWidget_itemDoubleClicked(QTableWidgetItem* item)
+Task::ResultPtr MainWindow::resultAt(const QModelIndex& index) const
 {
-    if (!item)
-        return;
+    return index.isValid() ? resultModel->result(resultProxy->mapToSource(index).row()) : nullptr;
+}
+
+Task::ResultList MainWindow::selectedResults() const
+{
+    Task::ResultList results;
+    for (const QModelIndex& index : ui->tableWidget->selectionModel()->selectedRows()) {
+        if (const Task::ResultPtr result = resultAt(index))
+            results.append(result);
+    }
+    if (results.isEmpty()) {
+        if (const Task::ResultPtr result = resultAt(ui->tableWidget->currentIndex()))
+            results.append(result);
+    }
+    return results;
+}
+
+void MainWindow::on_tableWidget_pressed(const QModelIndex& index)
+{
+    markRead(index);
+}
+
+void MainWindow::on_tableWidget_clicked(const QModelIndex& index)
+{
+    markRead(index);
+}
+
+void MainWindow::on_tableWidget_activated(const QModelIndex& index)
+{
+    markRead(index);
+}
+
+void MainWindow::markRead(const QModelIndex& index)
+{
+    Task* task = resultModel->task();
+    const Task::ResultPtr result = resultAt(index);
+    if (task && result && result->state != StateRead && !core.markRead(task, {result}))
+        reportFailure(tr("mark the result read"));
+}
+
+void MainWindow::on_tableWidget_doubleClicked(const QModelIndex& index)
+{
     // Read first, as a click marks it, then opened.
-    emit stateIconChanged(item);
-    openLinkOfRow(ui->tableWidget->row(item));
+    markRead(index);
+    openLink(index);
+}
+
+void MainWindow::createLinkActions()
+{
+    // The results table's link commands. Ctrl+C belongs to the table, where it copies the selected
+    // result's link instead of the one cell Qt would copy.
+    openLinkAction = new QAction(tr("Open Link"), this);
+    openLinkAction->setObjectName(QStringLiteral("actionOpen_Link"));
+    connect(openLinkAction, &QAction::triggered, this, &MainWindow::openCurrentLink);
+    copyLinkAction = new QAction(tr("Copy Link"), this);
+    copyLinkAction->setObjectName(QStringLiteral("actionCopy_Link"));
+    copyLinkAction->setShortcut(QKeySequence::Copy);
+    copyLinkAction->setShortcutContext(Qt::WidgetShortcut);
+    connect(copyLinkAction, &QAction::triggered, this, &MainWindow::copyCurrentLink);
+    ui->tableWidget->addAction(copyLinkAction);
 }
 
 void MainWindow::openCurrentLink()
 {
-    openLinkOfRow(ui->tableWidget->currentRow());
+    openLink(ui->tableWidget->currentIndex());
 }
 
 void MainWindow::copyCurrentLink()
 {
-    const QString link = linkOfRow(ui->tableWidget->currentRow());
-    if (link.isEmpty())
+    const Task::ResultPtr result = resultAt(ui->tableWidget->currentIndex());
+    if (!result || result->link.isEmpty())
         return;
-    QGuiApplication::clipboard()->setText(link);
-    statusBar()->showMessage(tr("Link copied: %1").arg(link));
+    QGuiApplication::clipboard()->setText(result->link);
+    statusBar()->showMessage(tr("Link copied: %1").arg(result->link));
 }
 
-QString MainWindow::linkOfRow(int row) const
+void MainWindow::openLink(const QModelIndex& index)
 {
-    const Task* task = selectedTask();
-    const int index = row >= 0 ? resultIndexOfRow(row) : -1;
-    if (!task || index < 0 || index >= task->results().size())
-        return {};
-    return task->results().at(index)->link;
-}
-
-void MainWindow::openLinkOfRow(int row)
-{
-    const QString link = linkOfRow(row);
-    if (link.isEmpty())
+    const Task::ResultPtr result = resultAt(index);
+    if (!result || result->link.isEmpty())
         return;
+    const QString link = result->link;
     const QUrl url(link);
     if (!ResultLink::isBrowsable(url)) {
         statusBar()->showMessage(
@@ -668,19 +462,18 @@ void MainWindow::checkTask()
 {
     if (core.tasks().isEmpty())
         return;
-    qCDebug(lcVantrel) << "timer test";
+    qCDebug(lcApp) << "timer test";
     checkTimer->stop();
     core.checkDueTasks();
     checkTimer->start(checkIntervalMs);
 }
 
-void MainWindow::announceResults(Task* task, const Task::ResultList& results)
+void MainWindow::announceResults(Task* task)
 {
-    latestResults = results;
-    // The table shows the selected task only.
+    // The results table follows the core by itself; the count is of the task shown.
     if (task == selectedTask())
-        showTaskResults();
-    showBalloon(tr("New Results"), tr("There are new results now."));
+        statusBar()->showMessage(tr("Results Count: %1").arg(task->results().size()));
+    tray->announce(tr("New Results"), tr("There are new results now."));
 }
 
 void MainWindow::on_actionUpdate_Tasks_triggered()
@@ -717,12 +510,12 @@ void MainWindow::on_actionUpdate_Tasks_triggered()
                       : tr("Update for all tasks finished! %1 pages could not be downloaded.").arg(run.failedPages);
     statusBar()->showMessage(message);
     if (run.anyNew)
-        showBalloon(tr("New Results"), tr("There are new results for tasks now."));
+        tray->announce(tr("New Results"), tr("There are new results for tasks now."));
     else if (run.unstoredNew)
-        showBalloon(tr("New Results"),
-                    tr("New results were found but could not be stored yet; they are stored at the next check."));
+        tray->announce(tr("New Results"),
+                       tr("New results were found but could not be stored yet; they are stored at the next check."));
     else
-        showBalloon(tr("No New Results"), tr("There are not new results now."));
+        tray->announce(tr("No New Results"), tr("There are not new results now."));
 }
 
 void MainWindow::on_actionReset_Results_triggered()
@@ -813,11 +606,8 @@ bool MainWindow::createTask(const QString& name, const QString& address, const Q
     default:
         return true;
     }
-    auto* item = new QTreeWidgetItem(ui->treeWidgetTaskList);
-    item->setText(0, name);
-    markCheckState(created.task);
-    ui->treeWidgetTaskList->setCurrentItem(item);
-    appendTaskRow(created.task);
+    // The task list has its row already; selecting it shows its results.
+    ui->treeWidgetTaskList->setCurrentIndex(taskModel->indexOf(created.task));
     if (created.outcome == TaskChecker::Outcome::FetchFailed)
         statusBar()->showMessage(tr("Task %1 created, but its page could not be downloaded (%2). Use Reset Results "
                                     "when it is reachable.")
@@ -825,31 +615,6 @@ bool MainWindow::createTask(const QString& name, const QString& address, const Q
     else
         statusBar()->showMessage(tr("Task %1 created!").arg(name));
     return true;
-}
-
-void MainWindow::markCheckState(Task* task)
-{
-    const int row = int(core.tasks().indexOf(task));
-    QTreeWidgetItem* item = row >= 0 ? ui->treeWidgetTaskList->topLevelItem(row) : nullptr;
-    if (!item)
-        return;
-    const QString failure = core.checkFailure(task);
-    if (failure.isEmpty()) {
-        item->setIcon(0, QIcon());
-        item->setToolTip(0, QString());
-    } else {
-        item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
-        item->setToolTip(0, failureToolTip(task));
-    }
-}
-
-QString MainWindow::failureToolTip(const Task* task) const
-{
-    // The reason is the network's or the server's word; request headers never appear in it.
-    const int inRow = core.failuresInRow(task);
-    const QString checks = inRow == 1 ? tr("The last check failed") : tr("The last %1 checks failed").arg(inRow);
-    return tr("%1: %2\nNext try: %3")
-        .arg(checks, core.checkFailure(task), QLocale().toString(core.dueTime(task), QLocale::ShortFormat));
 }
 
 // ---- removing ----
@@ -899,26 +664,18 @@ void MainWindow::showNoTaskSelected()
 
 void MainWindow::removeTask(Task* task)
 {
-    const int index = int(core.tasks().indexOf(task));
-    if (index < 0)
+    if (!core.contains(task))
         return;
     const QString name = task->name();
     if (!core.removeTask(task)) {
         statusBar()->showMessage(tr("Could not %1: %2").arg(tr("remove task %1").arg(name), core.lastError()));
         return;
     }
-    // The task has left the list before its row leaves the tree: taking the row out selects a neighbour,
-    // and the views then refill from the list, which must already match the tree.
-    delete ui->treeWidgetTaskList->takeTopLevelItem(index);
-    // The neighbour that became current is selected too, which refills both views for it through the
-    // selection signal; without a neighbour (or one already selected) the views are refilled here.
-    QTreeWidgetItem* now = ui->treeWidgetTaskList->currentItem();
-    if (now && !now->isSelected()) {
-        now->setSelected(true);
-    } else {
-        showTaskResults();
-        showTaskProperties();
-    }
+    // Its row has left the list, and the neighbour became current; it is selected and shown too.
+    const QModelIndex now = ui->treeWidgetTaskList->currentIndex();
+    if (now.isValid())
+        ui->treeWidgetTaskList->selectionModel()->select(now, QItemSelectionModel::ClearAndSelect);
+    showTask();
     statusBar()->clearMessage();
 }
 
@@ -936,40 +693,23 @@ void MainWindow::on_actionRemove_All_Tasks_triggered()
         statusBar()->showMessage(tr("Could not %1: %2").arg(tr("remove all tasks"), core.lastError()));
         return;
     }
-    ui->treeWidgetTaskList->clear();
     ui->tableWidgetTaskInfo->clearContents();
-    ui->tableWidget->setRowCount(0);
     statusBar()->showMessage(tr("All tasks removed!"));
 }
 
 void MainWindow::on_actionRemove_Result_triggered()
 {
+    // Acts on every selected row of the results table, when the table has the focus.
     if (core.tasks().isEmpty() || !ui->tableWidget->hasFocus() || commandRunning())
         return;
-    Task* task = selectedTask();
-    const int row = ui->tableWidget->currentRow();
-    if (!task || row < 0)
+    Task* task = resultModel->task();
+    const Task::ResultList results = selectedResults();
+    if (!task || results.isEmpty())
         return;
-    const Task::ResultList results = task->results();
-    const int index = resultIndexOfRow(row);
-    if (index < 0 || index >= results.size())
-        return;
-    if (!db.removeResult(*results.at(index))) {
-        reportStorageFailure(tr("remove the result"));
-        return;
-    }
-    ui->tableWidget->removeRow(row);
-    task->removeResult(index);
-    // The results after the removed one moved up by one place in the list.
-    for (int r = 0; r < ui->tableWidget->rowCount(); ++r) {
-        const int shown = resultIndexOfRow(r);
-        if (shown > index) {
-            for (int column = 0; column < ui->tableWidget->columnCount(); ++column) {
-                if (QTableWidgetItem* cell = ui->tableWidget->item(r, column))
-                    cell->setData(ResultIndexRole, shown - 1);
-            }
-        }
-    }
+    if (!core.removeResults(task, results))
+        reportFailure(results.size() == 1 ? tr("remove the result") : tr("remove the results"));
+    else
+        statusBar()->showMessage(tr("Results Count: %1").arg(task->results().size()));
 }
 
 void MainWindow::on_actionRemove_All_Results_triggered()
@@ -981,17 +721,14 @@ void MainWindow::on_actionRemove_All_Results_triggered()
     Task* task = selectedTask();
     if (!task)
         return;
-    if (!db.removeTaskResults(task->taskId())) {
-        reportStorageFailure(tr("remove the results of %1").arg(task->name()));
+    if (!core.removeTaskResults(task)) {
+        reportFailure(tr("remove the results of %1").arg(task->name()));
         return;
     }
-    ui->tableWidget->clearContents();
-    ui->tableWidget->setRowCount(0);
-    task->clearResults();
     statusBar()->showMessage(tr("All results removed from task %1!").arg(task->name()));
 }
 
-void MainWindow::reportStorageFailure(const QString& what)
+void MainWindow::reportFailure(const QString& what)
 {
-    statusBar()->showMessage(tr("Could not %1: %2").arg(what, db.lastError()));
+    statusBar()->showMessage(tr("Could not %1: %2").arg(what, core.lastError()));
 }

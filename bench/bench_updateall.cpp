@@ -12,6 +12,8 @@
 // bench_updateall [--tasks N]
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
+#include "core/settings.h"
+#include "core/taskchecker.h"
 #include "engine/pagefetcher.h"
 #include "storage/taskdatabase.h"
 #include "tests/support/procstatus.h"
@@ -118,9 +120,20 @@ void waitUntil(const std::function<bool()>& done)
 
 // ---- the child processes ----
 
+// The program's parts as its start builds them, in the current folder.
+struct Program
+{
+    TaskDatabase db;
+    Settings settings;
+    TaskChecker core{db};
+    const bool started = core.start(false, 0, false);
+    MainWindow window{core, settings};
+};
+
 int runUpdateAll(bool sequential, bool reportNewLinks)
 {
-    MainWindow window;
+    Program program;
+    MainWindow& window = program.window;
     // As at a start with the option on: what task.db recorded as seen is compared with each page.
     window.checker().setReportNewLinks(reportNewLinks);
     // A program that has been running has fetched pages before: its network stack (the HTTP thread, the
@@ -164,7 +177,8 @@ int runUpdateAll(bool sequential, bool reportNewLinks)
 
 int runDue()
 {
-    MainWindow window;
+    Program program;
+    MainWindow& window = program.window;
     struct Later : Clock
     {
         QDateTime now() const override { return QDateTime::currentDateTime().addDays(1); }

@@ -142,6 +142,16 @@ bool TaskChecker::hasUnstored() const
 void TaskChecker::loadTasks()
 {
     m_tasks += m_db.loadTasks();
+    emit tasksLoaded();
+}
+
+bool TaskChecker::start(bool deleteOld, int days, bool reportNewLinks)
+{
+    // Old results go before the tasks are read, so they are never shown.
+    const bool deleted = !deleteOld || removeOldResults(days);
+    setReportNewLinks(reportNewLinks);
+    loadTasks();
+    return deleted;
 }
 
 int TaskChecker::nextTaskId() const
@@ -205,7 +215,10 @@ bool TaskChecker::storeTakeOver(Task* task, const TaskChange& change)
         return false;
     }
     stateOf(task).seen.reset();
-    task->appendResults(change.results);
+    if (!change.results.isEmpty()) {
+        task->appendResults(change.results);
+        emit resultsChanged(task);
+    }
     return true;
 }
 
@@ -547,6 +560,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
         stateOf(task).seen.reset();
         if (!change.results.isEmpty()) {
             task->appendResults(change.results);
+            emit resultsChanged(task);
             run.anyNew = true;
             run.news.append(TaskNews{task, task->name(), change.results});
         }
@@ -595,6 +609,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     kept.unstored.clear();
     kept.seen.reset();
     rememberValidators(task, validators);
+    emit resultsChanged(task);
     return Outcome::Done;
 }
 
@@ -647,6 +662,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     }
     created.task = task.release();
     m_tasks.append(created.task);
+    emit taskAdded(created.task);
     noteFetch(created.task, *fetched);
     if (!fetched->ok) {
         created.outcome = Outcome::FetchFailed;
@@ -884,6 +900,7 @@ bool TaskChecker::removeTask(Task* task)
     }
     m_tasks.removeOne(task);
     forget(task);
+    emit taskRemoved(task);
     delete task;
     return true;
 }
@@ -899,6 +916,68 @@ bool TaskChecker::removeAllTasks()
     const QList<Task*> removed = m_tasks;
     m_tasks.clear();
     m_states.clear();
+    emit allTasksRemoved();
     qDeleteAll(removed);
+    return true;
+}
+
+bool TaskChecker::markRead(Task* task, const Task::ResultList& results)
+{
+    if (!contains(task))
+        return false;
+    const Task::ResultList current = task->results();
+    QList<int> changed;
+    bool ok = true;
+    for (const Task::ResultPtr& result : results) {
+        const int index = int(current.indexOf(result));
+        if (index < 0 || result->state == StateRead)
+            continue;
+        if (!m_db.updateResultState(*result, StateRead)) {
+            m_lastError = m_db.lastError();
+            ok = false;
+            break;
+        }
+        task->setResultState(index, StateRead);
+        changed.append(index);
+    }
+    if (!changed.isEmpty())
+        emit resultStatesChanged(task, changed);
+    return ok;
+}
+
+bool TaskChecker::removeResults(Task* task, const Task::ResultList& results)
+{
+    if (!contains(task))
+        return false;
+    bool ok = true;
+    bool removed = false;
+    for (const Task::ResultPtr& result : results) {
+        const int index = int(task->results().indexOf(result));
+        if (index < 0)
+            continue;
+        // One by one: what task.db refused stays listed, what it took is gone from the list too.
+        if (!m_db.removeResult(*result)) {
+            m_lastError = m_db.lastError();
+            ok = false;
+            break;
+        }
+        task->removeResult(index);
+        removed = true;
+    }
+    if (removed)
+        emit resultsChanged(task);
+    return ok;
+}
+
+bool TaskChecker::removeTaskResults(Task* task)
+{
+    if (!contains(task))
+        return false;
+    if (!m_db.removeTaskResults(task->taskId())) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
+    task->clearResults();
+    emit resultsChanged(task);
     return true;
 }

@@ -140,8 +140,21 @@ public:
     // The id the described count rule gives a new task: the number of tasks, unless a task has it.
     int nextTaskId() const;
 
+    // Start-up: deletes the results older than days when deleteOld is set, sets the new-links option and
+    // loads the stored tasks. False when the deletion failed (lastError() says why); the tasks are loaded
+    // then as well.
+    bool start(bool deleteOld, int days, bool reportNewLinks);
+
+    // Every change of tasks, results and seen links goes through the core, which tells the views by the
+    // signals below. On a refusal of task.db lastError() says why and what was not stored stays as it was.
     bool removeTask(Task* task);
     bool removeAllTasks();
+    // Marks the given results of the task read (those already read, or not the task's, are skipped).
+    bool markRead(Task* task, const Task::ResultList& results);
+    // Removes the given results of the task.
+    bool removeResults(Task* task, const Task::ResultList& results);
+    // Removes every result of the task.
+    bool removeTaskResults(Task* task);
     // Deletes every result older than the given number of days from task.db (run at start-up, before the
     // tasks are loaded); on a failure nothing is deleted and lastError() says why.
     bool removeOldResults(int days);
@@ -171,6 +184,18 @@ public:
     bool hasUnstored() const;
 
 signals:
+    // loadTasks() replaced the list of tasks.
+    void tasksLoaded();
+    // A task was appended to tasks().
+    void taskAdded(Task* task);
+    // A task left tasks(); it is deleted right after this signal.
+    void taskRemoved(Task* task);
+    // tasks() became empty; the tasks are deleted right after this signal.
+    void allTasksRemoved();
+    // The task's list of results changed: results were added, removed or replaced.
+    void resultsChanged(Task* task);
+    // The results at these positions of the task's list changed their state.
+    void resultStatesChanged(Task* task, const QList<int>& indexes);
     // A periodic check found new results; they are stored and appended to the task's results.
     void resultsFound(Task* task, const Task::ResultList& results);
     // A periodic take-over could not store what it found (it is kept for the next one).

@@ -11,8 +11,13 @@
 #include <QWidget>
 
 #include "app/appsettings.h"
+#include "app/mainwindow.h"
+#include "core/settings.h"
+#include "core/taskchecker.h"
+#include "storage/taskdatabase.h"
 
 #include <functional>
+#include <memory>
 
 // Every window test runs in a fresh temporary folder (its own task.db) with a settings store of its own,
 // so the user's files are never touched.
@@ -44,6 +49,42 @@ public:
     QTemporaryDir dir;
     QString configDir;
     QString previous;
+};
+
+// The program's parts built as the program's start builds them, in the current folder: task.db (the box
+// when it cannot be opened), the settings, the checking core with the stored tasks, the window.
+class WindowParts
+{
+public:
+    WindowParts()
+    {
+        // Without task.db the program ends before the window appears.
+        if (!ok)
+            return;
+        window = std::make_unique<MainWindow>(core, settings);
+        if (!started)
+            window->showOldResultsKept(core.lastError());
+    }
+    bool databaseOk() const { return ok; }
+
+    TaskDatabase db;
+    const bool ok = opened(db);
+    Settings settings;
+    TaskChecker core{db};
+    const bool started = start(core, settings.options());
+    std::unique_ptr<MainWindow> window;
+
+private:
+    static bool opened(const TaskDatabase& db)
+    {
+        if (!db.isOpen())
+            MainWindow::showDatabaseFailure();
+        return db.isOpen();
+    }
+    static bool start(TaskChecker& core, const Options& options)
+    {
+        return core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
+    }
 };
 
 // Answers the next modal dialog (a message box) with the given button once it shows, and records its
@@ -158,3 +199,41 @@ public:
 public slots:
     void open(const QUrl& url) { urls << url; }
 };
+
+#include <QAbstractItemView>
+#include <QIcon>
+#include <QTableView>
+#include <QTreeView>
+
+// Rows and cells of the window's views as the user sees them (after sorting).
+namespace Views {
+inline QModelIndex at(const QAbstractItemView* view, int row, int column = 0)
+{
+    return view->model()->index(row, column);
+}
+inline int rows(const QAbstractItemView* view)
+{
+    return view->model()->rowCount();
+}
+inline QString text(const QAbstractItemView* view, int row, int column = 0)
+{
+    return at(view, row, column).data().toString();
+}
+inline bool hasIcon(const QAbstractItemView* view, int row, int column)
+{
+    return !qvariant_cast<QIcon>(at(view, row, column).data(Qt::DecorationRole)).isNull();
+}
+inline QRect rect(const QAbstractItemView* view, int row, int column = 0)
+{
+    return view->visualRect(at(view, row, column));
+}
+// Makes the row current and selected, as the program does.
+inline void select(QAbstractItemView* view, int row)
+{
+    view->setCurrentIndex(at(view, row));
+}
+inline QString header(const QAbstractItemView* view, int column, int role = Qt::DisplayRole)
+{
+    return view->model()->headerData(column, Qt::Horizontal, role).toString();
+}
+} // namespace Views

@@ -10,7 +10,7 @@
 
 #include <QStatusBar>
 #include <QTcpServer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 constexpr int TimeoutMs = 600;
@@ -40,8 +40,8 @@ class TestFailures : public QObject
 
     static QString mark(MainWindow& window, int row)
     {
-        QTreeWidgetItem* item = window.findChild<QTreeWidget*>("treeWidgetTaskList")->topLevelItem(row);
-        return item && !item->icon(0).isNull() ? item->toolTip(0) : QString();
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        return Views::hasIcon(tree, row, 0) ? Views::at(tree, row).data(Qt::ToolTipRole).toString() : QString();
     }
 
 private slots:
@@ -73,7 +73,8 @@ private slots:
         QFETCH(QString, reason);
         AppFixture fixture;
         const QString address = failingAddress(kind);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
 
         // Creation: the task is created, the message says its page could not be downloaded and why.
         createThroughDialog(window, "Broken", address);
@@ -100,7 +101,8 @@ private slots:
         // The page comes back: the next check clears the mark, and update-all reports plain success.
         server.setPage("/back", "<a href=\"/x\">qt back</a>");
         DbFile(fixture.path("task.db")).exec("UPDATE tasks SET address = ?", {server.url("/back").toString()});
-        MainWindow restarted;
+        WindowParts restartedParts;
+        MainWindow& restarted = *restartedParts.window;
         QVERIFY(mark(restarted, 0).isEmpty());
         restarted.findChild<QAction*>("actionUpdate_Tasks")->trigger();
         QCOMPARE(restarted.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
@@ -116,7 +118,8 @@ private slots:
             DbFile file(fixture.path("task.db"));
             file.addTask(0, "Flaky", server.url("/flaky").toString(), "qt");
         }
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
         // The tooltip says how many checks failed in a row, why, and when the next periodic one is.
         const Task* task = window.taskList().at(0);

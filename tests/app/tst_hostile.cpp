@@ -23,7 +23,7 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -185,7 +185,8 @@ private slots:
         PageFetch::setMaxBodyBytes(maxBody);
         AppFixture fixture;
         const QString address = servePage(response);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
 
         QElapsedTimer clock;
         clock.start();
@@ -202,7 +203,7 @@ private slots:
                      qPrintable(message));
         QCOMPARE(window.taskList().size(), 1);
         QCOMPARE(texts(window.taskList().at(0)->results()), found);
-        QCOMPARE(window.findChild<QTableWidget*>("tableWidget")->rowCount(), found.size());
+        QCOMPARE(Views::rows(window.findChild<QTableView*>("tableWidget")), found.size());
         DbFile file(fixture.path("task.db"));
         QCOMPARE(file.column("SELECT address FROM tasks"), QStringList{address});
         QCOMPARE(file.column("SELECT text FROM results ORDER BY id"), found);
@@ -218,7 +219,8 @@ private slots:
         AppFixture fixture;
         // The one stored link is on the 50 MB page with another text: a body that slipped through would report it.
         storeTaskFor(fixture, response, server.url("/big").toString());
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QElapsedTimer clock;
         clock.start();
         window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
@@ -244,7 +246,8 @@ private slots:
         PageFetch::setMaxBodyBytes(maxBody);
         AppFixture fixture;
         storeTaskFor(fixture, response, "http://old/1");
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         ModalAnswer answer;
         answer.answerNext(QMessageBox::Yes);
         QElapsedTimer clock;
@@ -270,7 +273,8 @@ private slots:
         AppFixture fixture;
         const QByteArray body = QByteArray("href=").repeated(2000) + ">qt end</a>";
         const QString address = servePage(bodyResponse(body));
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QElapsedTimer clock;
         clock.start();
         createThroughDialog(window, QStringLiteral("Runs"), address);
@@ -309,12 +313,12 @@ private slots:
         ModalAnswer answer;
         answer.answerNext(QMessageBox::Cancel);
         {
-            MainWindow window;
+            WindowParts parts;
             QVERIFY(answer.seen);
             QCOMPARE(answer.title, QStringLiteral("Cannot open database"));
-            QVERIFY(!window.databaseOk());
-            QVERIFY(window.taskList().isEmpty());
-            window.close(); // writes no settings and nothing to task.db
+            QVERIFY(!parts.databaseOk());
+            QVERIFY(parts.core.tasks().isEmpty());
+            QVERIFY(!parts.window); // the program ends before the window: it writes no settings
         }
         // The file is left exactly as it was, and the program wrote no settings.
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -360,15 +364,16 @@ private slots:
 
         WriteProtected readOnly(path);
         QVERIFY2(!readOnly.writable(), "task.db could not be made read-only for this process");
-        MainWindow window;
-        QVERIFY(window.databaseOk());
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QVERIFY(parts.databaseOk());
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
-        auto* table = window.findChild<QTableWidget*>("tableWidget");
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        auto* table = window.findChild<QTableView*>("tableWidget");
         Task* task = window.taskList().value(0);
         QVERIFY(task);
-        QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(Views::rows(table), 2);
 
         if (operation == "remove task") {
             window.findChild<QAction*>("action_Remove_Task")->trigger();
@@ -384,10 +389,10 @@ private slots:
         } else if (operation == "remove result") {
             table->setFocus();
             QTRY_VERIFY(table->hasFocus());
-            table->setCurrentCell(0, 2);
+            table->setCurrentIndex(Views::at(table, 0, 2));
             window.findChild<QAction*>("actionRemove_Result")->trigger();
         } else if (operation == "mark read") {
-            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 2)).center());
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, Views::rect(table, 0, 2).center());
         } else if (operation == "new task") {
             createThroughDialog(window, QStringLiteral("New"), server.url("/ro-new.html").toString());
             QVERIFY(window.isEnabled());
@@ -415,7 +420,7 @@ private slots:
 
         // Nothing in memory or on screen claims a change the file did not take.
         QCOMPARE(window.taskList().size(), 1);
-        QCOMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(Views::rows(tree), 1);
         QCOMPARE(texts(task->results()), (QStringList{"qt second", "qt item"}));
         for (const Task::ResultPtr& result : task->results())
             QCOMPARE(result->state, int(StateNew));
@@ -488,8 +493,10 @@ private slots:
             file.addResult(0, QDate::currentDate().toString(DateFormat), "qt today", "http://a/3");
         }
 
-        MainWindow window;
-        QVERIFY(window.databaseOk());
+        WindowParts parts;
+
+        MainWindow& window = *parts.window;
+        QVERIFY(parts.databaseOk());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         qInfo("window at %d,%d size %dx%d, screen %dx%d", window.x(), window.y(), window.width(), window.height(),

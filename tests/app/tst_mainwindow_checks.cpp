@@ -2,6 +2,7 @@
 // Creating tasks, update-all, reset, periodic checks and the tray, driven through the real window against a
 // loopback server.
 #include "app/mainwindow.h"
+#include "app/trayicon.h"
 #include "engine/pagefetch.h"
 #include "tests/app/appfixture.h"
 #include "tests/support/testserver.h"
@@ -15,7 +16,7 @@
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 QByteArray page(const QList<QPair<QString, QString>>& links)
@@ -76,17 +77,18 @@ private slots:
         AppFixture fixture;
         server.setPage("/create.html",
                        page({{"/a1", "Qt one"}, {"b/2", "qt two"}, {"/x", "other"}, {"/a1", "Qt one"}}));
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         const QString address = server.url("/create.html").toString();
         createThroughDialog(window, {"News", address + "/", "qt", 2, 0});
 
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Task News created!"));
         QVERIFY(window.isEnabled());
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
-        QCOMPARE(tree->topLevelItemCount(), 1);
-        QCOMPARE(tree->currentItem()->text(0), QStringLiteral("News"));
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
-        QCOMPARE(results->rowCount(), 3);
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        QCOMPARE(Views::rows(tree), 1);
+        QCOMPARE(Views::text(tree, tree->currentIndex().row()), QStringLiteral("News"));
+        auto* results = window.findChild<QTableView*>("tableWidget");
+        QCOMPARE(Views::rows(results), 3);
 
         DbFile file(fixture.path("task.db"));
         QCOMPARE(file.column("SELECT address FROM tasks"), QStringList{address});
@@ -102,7 +104,8 @@ private slots:
     {
         AppFixture fixture;
         server.setPage("/dup.html", page({{"/a1", "qt one"}}));
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         const QString address = server.url("/dup.html").toString();
         createThroughDialog(window, {"First", address, "qt"});
         ModalAnswer answer;
@@ -125,13 +128,14 @@ private slots:
                 file.addTask(id, QString("T%1").arg(id), server.url(QString("/t%1").arg(id)).toString(), "k");
         }
         server.setPage("/ids.html", page({}));
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         createThroughDialog(window, {"Fourth", server.url("/ids.html").toString(), "k"});
         QCOMPARE(window.taskList().last()->taskId(), 3);
 
         // Remove the first task: three remain with ids 1, 2, 3, and the count (3) is taken.
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
-        tree->setCurrentItem(tree->topLevelItem(0));
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        Views::select(tree, 0);
         window.findChild<QAction*>("action_Remove_Task")->trigger();
         createThroughDialog(window, {"Fifth", server.url("/ids.html").toString(), "other"});
         QCOMPARE(window.taskList().last()->taskId(), 4);
@@ -148,7 +152,8 @@ private slots:
             file.addResult(0, "01/01/2009", "qt old", "http://old/1");
             file.addResult(1, "01/01/2009", "qt other task", "http://old/2");
         }
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         ModalAnswer answer;
         answer.answerNext(QMessageBox::Yes);
         window.findChild<QAction*>("actionReset_Results")->trigger();
@@ -161,7 +166,7 @@ private slots:
                  (QStringList{"qt fresh", "qt second"}));
         QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 1"), QStringList{"qt other task"});
         QCOMPARE(window.taskList().at(0)->results().size(), 2);
-        QCOMPARE(window.findChild<QTableWidget*>("tableWidget")->rowCount(), 2);
+        QCOMPARE(Views::rows(window.findChild<QTableView*>("tableWidget")), 2);
     }
 
     void resetKeepsResultsWhenThePageCannotBeFetched()
@@ -172,7 +177,8 @@ private slots:
             file.addTask(0, "Gone", server.url("/missing.html").toString(), "qt");
             file.addResult(0, "01/01/2009", "qt kept", "http://old/1");
         }
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         ModalAnswer answer;
         answer.answerNext(QMessageBox::Yes);
         window.findChild<QAction*>("actionReset_Results")->trigger();
@@ -191,7 +197,8 @@ private slots:
             file.addResult(0, "01/01/2009", "qt old", "http://old/1");
         }
         server.setPage("/r1.html", page({{"/new1", "qt fresh"}}));
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         ModalAnswer answer;
         answer.answerNext(QMessageBox::Cancel);
         window.findChild<QAction*>("actionReset_Results")->trigger();
@@ -223,7 +230,8 @@ private slots:
                                            {QString("/unknown%1").arg(id), "qt never stored"}}));
             }
         }
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
         QVERIFY(window.isEnabled());
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
@@ -258,7 +266,8 @@ private slots:
         }
         server.setPage("/p.html", page({{"/item", "qt item changed"}}));
         server.setPage("/q.html", page({{"/qitem", "qt item changed"}}));
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         Task* due = window.taskList().at(0);
         Task* later = window.taskList().at(1);
         const QString laterUpdate = later->lastUpdateText();
@@ -278,29 +287,30 @@ private slots:
         QCOMPARE(due->results().last()->text, QStringLiteral("qt item changed"));
         QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 0 ORDER BY id"),
                  (QStringList{"qt item", "qt item changed"}));
-        QCOMPARE(window.findChild<QTableWidget*>("tableWidget")->rowCount(), 2);
+        QCOMPARE(Views::rows(window.findChild<QTableView*>("tableWidget")), 2);
         QTRY_COMPARE(window.checker().fetcher().running() + window.checker().fetcher().queued(), 0);
     }
 
     void trayHidesAndRestores()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         window.setTrayAvailable(true); // offscreen has no tray
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.setWindowState(Qt::WindowMinimized);
         QTRY_VERIFY(window.isHidden());
-        window.trayIconActivated(QSystemTrayIcon::DoubleClick);
+        window.findChild<TrayIcon*>()->activate(QSystemTrayIcon::DoubleClick);
         QVERIFY(window.isHidden());
-        window.trayIconActivated(QSystemTrayIcon::Trigger);
+        window.findChild<TrayIcon*>()->activate(QSystemTrayIcon::Trigger);
         QVERIFY(window.isVisible());
         QVERIFY(!(window.windowState() & Qt::WindowMinimized));
 
         window.showMaximized();
         window.setWindowState(window.windowState() | Qt::WindowMinimized);
         QTRY_VERIFY(window.isHidden());
-        window.trayMessageClicked();
+        emit window.findChild<TrayIcon*>()->showRequested();
         QVERIFY(window.isVisible());
         QCOMPARE(window.windowState(), Qt::WindowMaximized);
         window.close();

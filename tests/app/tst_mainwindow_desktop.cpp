@@ -55,7 +55,8 @@ private slots:
     void minimisingWithoutTrayKeepsTheWindowReachable()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         window.setTrayAvailable(false);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -96,7 +97,8 @@ private slots:
             AppFixture fixture;
             server.setPage("/quiet", "<a href=\"/x\">nothing</a>");
             DbFile(fixture.path("task.db")).addTask(0, "T", server.url("/quiet").toString(), "qt");
-            MainWindow window;
+            WindowParts parts;
+            MainWindow& window = *parts.window;
             DesktopNotifier notifier(QDBusConnection::connectToBus(address, "window-side"));
             window.setNotifier(&notifier);
             window.setTrayAvailable(false);
@@ -161,7 +163,8 @@ private slots:
             file.addResult(0, "01/02/2009", "older qt", "http://127.0.0.1:1/old");
             file.addResult(0, "03/04/2009", "qt link", link);
         }
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QList<QUrl> openedUrls;
         window.setLinkOpener([&openedUrls](const QUrl& url) {
             openedUrls << url;
@@ -170,11 +173,11 @@ private slots:
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        auto* table = window.findChild<QTableWidget*>("tableWidget");
-        QCOMPARE(table->item(0, 3)->text(), link); // newest first
+        auto* table = window.findChild<QTableView*>("tableWidget");
+        QCOMPARE(Views::text(table, 0, 3), link); // newest first
 
         // Double click: marked read as a click marks it, then opened if it is a web address.
-        const QPoint cell = table->visualItemRect(table->item(0, 2)).center();
+        const QPoint cell = Views::rect(table, 0, 2).center();
         // As the window system delivers it: a click, then the double click.
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
@@ -190,7 +193,7 @@ private slots:
         // Ctrl+C copies the link of the selected result, not the text of the current cell; any scheme.
         QGuiApplication::clipboard()->clear();
         table->setFocus();
-        table->setCurrentCell(0, 2);
+        table->setCurrentIndex(Views::at(table, 0, 2));
         QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->text(), link);
 
@@ -205,7 +208,7 @@ private slots:
         });
         emit table->customContextMenuRequested(cell);
         QCOMPARE(texts, (QStringList{"Remove Result", "Remove All Results", "-", "Open Link", "Copy Link"}));
-        table->setCurrentCell(1, 0);
+        table->setCurrentIndex(Views::at(table, 1, 0));
         window.findChild<QAction*>("actionOpen_Link")->trigger();
         QCOMPARE(openedUrls.size(), opened ? 2 : 1);
         QCOMPARE(openedUrls.last(), QUrl("http://127.0.0.1:1/old"));
@@ -220,7 +223,8 @@ private slots:
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
         QDesktopServices::setUrlHandler("https", &catcher, "open");
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QString shown;
         bool pictureFound = false;
         QTimer::singleShot(0, [&] {

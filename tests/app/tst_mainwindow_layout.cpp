@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's fixed interface: widgets, menus, toolbar, actions, first-start geometry.
-#include "tests/app/appfixture.h"
 #include "app/mainwindow.h"
+#include "tests/app/appfixture.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -13,7 +13,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolBar>
-#include <QTreeWidget>
+#include <QTreeView>
 
 class TestMainWindowLayout : public QObject
 {
@@ -38,8 +38,9 @@ private slots:
     void widgetsAndFirstStart()
     {
         AppFixture fixture;
-        MainWindow window;
-        QVERIFY(window.databaseOk());
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QVERIFY(parts.databaseOk());
         QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
         QCOMPARE(window.windowTitle(), QStringLiteral("Vantrel Monitor"));
         QCOMPARE(window.size(), QSize(800, 600));
@@ -47,26 +48,25 @@ private slots:
         QVERIFY(!window.isMaximized());
         QVERIFY(QFile::exists(fixture.path(QStringLiteral("task.db"))));
 
-        auto* tree = window.findChild<QTreeWidget*>(QStringLiteral("treeWidgetTaskList"));
+        auto* tree = window.findChild<QTreeView*>(QStringLiteral("treeWidgetTaskList"));
         auto* info = window.findChild<QTableWidget*>(QStringLiteral("tableWidgetTaskInfo"));
-        auto* results = window.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
+        auto* results = window.findChild<QTableView*>(QStringLiteral("tableWidget"));
         auto* web = window.findChild<QTextBrowser*>(QStringLiteral("webView"));
         QVERIFY(tree && info && results && web);
         QVERIFY(window.findChild<QSplitter*>(QStringLiteral("splitter")));
         QVERIFY(window.findChild<QSplitter*>(QStringLiteral("splitter_2")));
         QCOMPARE(tree->maximumWidth(), 200);
         QCOMPARE(info->maximumWidth(), 200);
-        QCOMPARE(tree->headerItem()->text(0), QStringLiteral("Task List"));
+        QCOMPARE(Views::header(tree, 0), QStringLiteral("Task List"));
         QCOMPARE(tree->contextMenuPolicy(), Qt::CustomContextMenu);
         QCOMPARE(results->contextMenuPolicy(), Qt::CustomContextMenu);
         QCOMPARE(info->rowCount(), 4);
         QCOMPARE(info->columnCount(), 2);
         QCOMPARE(info->editTriggers(), QAbstractItemView::NoEditTriggers);
         QCOMPARE(results->editTriggers(), QAbstractItemView::NoEditTriggers);
-        QCOMPARE(results->columnCount(), 4);
-        QCOMPARE(results->rowCount(), 0);
-        QVERIFY(!results->isSortingEnabled());
-        QCOMPARE(results->horizontalHeader()->defaultSectionSize(), 300);
+        QCOMPARE(results->model()->columnCount(), 4);
+        QCOMPARE(Views::rows(results), 0);
+        QVERIFY(results->isSortingEnabled()); // a click on a column header sorts by it
         QVERIFY(web->isHidden());
         QVERIFY(web->toPlainText().isEmpty());
 
@@ -74,9 +74,10 @@ private slots:
         const QStringList tips{QStringLiteral("Date of results."), QStringLiteral("Result State"),
                                QStringLiteral("Result Text"), QStringLiteral("Result Link")};
         for (int column = 0; column < 4; ++column) {
-            QCOMPARE(results->horizontalHeaderItem(column)->text(), headers.at(column));
-            QCOMPARE(results->horizontalHeaderItem(column)->toolTip(), tips.at(column));
-            QVERIFY(!results->horizontalHeaderItem(column)->icon().isNull());
+            QCOMPARE(Views::header(results, column), headers.at(column));
+            QCOMPARE(Views::header(results, column, Qt::ToolTipRole), tips.at(column));
+            QVERIFY(!qvariant_cast<QIcon>(results->model()->headerData(column, Qt::Horizontal, Qt::DecorationRole))
+                         .isNull());
         }
 
         auto* tray = window.findChild<QSystemTrayIcon*>();
@@ -90,7 +91,8 @@ private slots:
     void menusAndToolbar()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QMenuBar* bar = window.menuBar();
         QCOMPARE(texts(bar->actions()),
                  (QStringList{QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("&View"),
@@ -163,7 +165,8 @@ private slots:
         QFETCH(QString, shortcut);
         QFETCH(bool, hasIcon);
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         auto* action = window.findChild<QAction*>(name);
         QVERIFY2(action, qPrintable(name));
         QCOMPARE(action->text(), text);
@@ -175,7 +178,8 @@ private slots:
     void resetHasTwoStrokeShortcutSharingRemoveTask()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         const QKeySequence reset = window.findChild<QAction*>("actionReset_Results")->shortcut();
         const QKeySequence remove = window.findChild<QAction*>("action_Remove_Task")->shortcut();
         QCOMPARE(reset.count(), 2);
@@ -186,9 +190,10 @@ private slots:
     void gridToggle()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         auto* grid = window.findChild<QAction*>("actionShow_grid");
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* results = window.findChild<QTableView*>("tableWidget");
         QVERIFY(grid->isChecked());
         QVERIFY(results->showGrid());
         grid->trigger();
@@ -201,12 +206,13 @@ private slots:
     void leftPaneNeverWiderThan200()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         window.resize(1600, 900);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        auto* results = window.findChild<QTableView*>("tableWidget");
         QVERIFY(tree->width() <= 200);
         QVERIFY2(results->width() > 1000, "the results table takes the rest of the width");
         window.close();
@@ -215,7 +221,8 @@ private slots:
     void quitClosesWindow()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.findChild<QAction*>("actionQuit")->trigger();
@@ -242,11 +249,11 @@ private slots:
         }
         ModalAnswer answer;
         answer.answerNext(QMessageBox::Cancel);
-        MainWindow window;
+        WindowParts parts;
         QVERIFY(answer.seen);
         QCOMPARE(answer.title, QStringLiteral("Cannot open database"));
-        QVERIFY(!window.databaseOk());
-        QVERIFY(!window.isVisible());
+        QVERIFY(!parts.databaseOk());
+        QVERIFY(!parts.window);
     }
 };
 

@@ -50,7 +50,8 @@ private slots:
     void firstStartDefaults()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QCOMPARE(window.size(), QSize(800, 600));
         QCOMPARE(window.pos(), QPoint(0, 0));
         QVERIFY(!window.findChild<QToolBar*>("mainToolBar")->isHidden());
@@ -63,7 +64,8 @@ private slots:
         QByteArray splitter;
         QByteArray splitter2;
         {
-            MainWindow window;
+            WindowParts parts;
+            MainWindow& window = *parts.window;
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             window.resize(700, 500);
@@ -79,7 +81,8 @@ private slots:
         }
         QCOMPARE(settings().value("mainwindow/size").toSize(), QSize(700, 500));
         {
-            MainWindow window;
+            WindowParts parts;
+            MainWindow& window = *parts.window;
             QCOMPARE(window.size(), QSize(700, 500));
             QCOMPARE(window.pos(), QPoint(40, 30));
             QVERIFY(window.findChild<QToolBar*>("mainToolBar")->isHidden());
@@ -89,7 +92,8 @@ private slots:
             window.close();
         }
         QVERIFY(settings().value("mainwindow/maximized").toBool());
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(window.isMaximized());
         window.close();
     }
@@ -97,7 +101,8 @@ private slots:
     void optionsCancelWritesNothing()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         answerNextOptionsDialog({true, true, 20, false});
         window.findChild<QAction*>("action_Options")->trigger();
         QVERIFY(!settings().contains("options/is_auto_run"));
@@ -108,7 +113,8 @@ private slots:
     void optionsAcceptedWriteKeysAndLogOnEntry()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         answerNextOptionsDialog({true, true, 20, true});
         window.findChild<QAction*>("action_Options")->trigger();
         QCOMPARE(settings().value("options/is_auto_run").toBool(), true);
@@ -146,7 +152,8 @@ private slots:
         settings().setValue("options/delete_days", 3);
         settings().sync();
         {
-            MainWindow window;
+            WindowParts parts;
+            MainWindow& window = *parts.window;
             QCOMPARE(window.taskList().at(0)->results().size(), 2);
             DbFile file(fixture.path("task.db"));
             QCOMPARE(file.column("SELECT text FROM results ORDER BY id"), (QStringList{"three days", "today"}));
@@ -168,7 +175,8 @@ private slots:
         AppFixture fixture;
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         window.findChild<QAction*>("actionHomepage")->trigger();
         window.findChild<QAction*>("actionHomepage")->trigger();
         QDesktopServices::unsetUrlHandler("http");
@@ -180,7 +188,8 @@ private slots:
     void aboutBoxIsFixedSize()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QSize shown;
         bool fixed = false;
         QTimer::singleShot(0, [&] {

@@ -9,14 +9,14 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
-QStringList rowTexts(QTableWidget* table, int column)
+QStringList rowTexts(QTableView* table, int column)
 {
     QStringList out;
-    for (int row = 0; row < table->rowCount(); ++row)
-        out << (table->item(row, column) ? table->item(row, column)->text() : QString());
+    for (int row = 0; row < Views::rows(table); ++row)
+        out << Views::text(table, row, column);
     return out;
 }
 
@@ -61,9 +61,9 @@ private:
         return QTest::qWaitForWindowExposed(&window);
     }
 
-    static void clickRow(QTableWidget* table, int row, int column)
+    static void clickRow(QTableView* table, int row, int column)
     {
-        const QRect rect = table->visualItemRect(table->item(row, column));
+        const QRect rect = Views::rect(table, row, column);
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rect.center());
     }
 
@@ -71,11 +71,12 @@ private slots:
     void emptyDatabase()
     {
         AppFixture fixture;
-        MainWindow window;
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
         auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
-        QCOMPARE(tree->topLevelItemCount(), 0);
-        QVERIFY(!tree->currentItem());
+        QCOMPARE(Views::rows(tree), 0);
+        QVERIFY(!tree->currentIndex().isValid());
         QCOMPARE(info->rowCount(), 4);
         QVERIFY(!info->horizontalHeader()->isHidden());
         QCOMPARE(info->horizontalHeaderItem(0)->text(), QStringLiteral("Property"));
@@ -88,21 +89,22 @@ private slots:
     {
         AppFixture fixture;
         writeTwoTasks(fixture);
-        MainWindow window;
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
         auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
-        QCOMPARE(tree->topLevelItemCount(), 2);
-        QCOMPARE(tree->topLevelItem(1)->text(0), QStringLiteral("Blog"));
-        QCOMPARE(tree->currentItem(), tree->topLevelItem(0));
+        auto* results = window.findChild<QTableView*>("tableWidget");
+        QCOMPARE(Views::rows(tree), 2);
+        QCOMPARE(Views::text(tree, 1), QStringLiteral("Blog"));
+        QCOMPARE(tree->currentIndex().row(), 0);
         QCOMPARE(rowTexts(info, 0), (QStringList{"Date", "Keyword", "Url", "Frequency"}));
         QCOMPARE(rowTexts(info, 1), (QStringList{"03/15/2010", "qt", "http://127.0.0.1:1/news.html", "90(Minute)"}));
-        QCOMPARE(results->rowCount(), 3);
-        // Descending text sort: 12/30/2008 lands above 06/15/2009 and 01/02/2009.
-        QCOMPARE(rowTexts(results, 0), (QStringList{"12/30/2008", "06/15/2009", "01/02/2009"}));
+        QCOMPARE(Views::rows(results), 3);
+        // Newest first by the date itself: last December below this January.
+        QCOMPARE(rowTexts(results, 0), (QStringList{"06/15/2009", "01/02/2009", "12/30/2008"}));
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 3"));
 
-        tree->setCurrentItem(tree->topLevelItem(1));
+        Views::select(tree, 1);
         QCOMPARE(rowTexts(info, 1).at(3), QStringLiteral("1(Day)"));
         QCOMPARE(rowTexts(results, 2), (QStringList{"cpp post"}));
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 1"));
@@ -139,12 +141,13 @@ private slots:
             file.addResult(0, "01/02/2009", "read one", "http://a/2", 1);
             file.addResult(0, "01/03/2009", "odd one", "http://a/3", 7);
         }
-        MainWindow window;
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
-        QCOMPARE(results->rowCount(), 3);
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        auto* results = window.findChild<QTableView*>("tableWidget");
+        QCOMPARE(Views::rows(results), 3);
         for (int row = 0; row < 3; ++row) {
-            const QString text = results->item(row, 2)->text();
-            const bool hasIcon = !results->item(row, 1)->icon().isNull();
+            const QString text = Views::text(results, row, 2);
+            const bool hasIcon = Views::hasIcon(results, row, 1);
             QVERIFY2(hasIcon == (text != QStringLiteral("odd one")), qPrintable(text));
         }
     }
@@ -153,11 +156,12 @@ private slots:
     {
         AppFixture fixture;
         writeTwoTasks(fixture);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showAndWait(window));
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
-        QCOMPARE(results->item(0, 2)->text(), QStringLiteral("qt december"));
-        clickRow(results, 0, 3);
+        auto* results = window.findChild<QTableView*>("tableWidget");
+        QCOMPARE(Views::text(results, 2, 2), QStringLiteral("qt december"));
+        clickRow(results, 2, 3);
 
         // In memory: only December is read (the list is newest first: June, December, January).
         const Task::ResultList list = window.taskList().at(0)->results();
@@ -174,16 +178,17 @@ private slots:
     {
         AppFixture fixture;
         writeTwoTasks(fixture);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showAndWait(window));
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* results = window.findChild<QTableView*>("tableWidget");
         auto* remove = window.findChild<QAction*>("actionRemove_Result");
         QVERIFY(focusOn(results));
-        results->setCurrentCell(1, 2); // June, list position 0
-        QCOMPARE(results->item(1, 2)->text(), QStringLiteral("qt june"));
+        results->setCurrentIndex(Views::at(results, 0, 2)); // June, list position 0
+        QCOMPARE(Views::text(results, 0, 2), QStringLiteral("qt june"));
         remove->trigger();
 
-        QCOMPARE(rowTexts(results, 2), (QStringList{"qt december", "qt january"}));
+        QCOMPARE(rowTexts(results, 2), (QStringList{"qt january", "qt december"}));
         Task* task = window.taskList().at(0);
         QCOMPARE(task->results().size(), 2);
         DbFile file(fixture.path(QStringLiteral("task.db")));
@@ -191,18 +196,48 @@ private slots:
                  (QStringList{"qt january", "qt december"}));
 
         // The remaining rows still act on their own results.
-        clickRow(results, 1, 2);
+        clickRow(results, 0, 2);
         QCOMPARE(file.column("SELECT text FROM results WHERE result_state = 1"), (QStringList{"qt january"}));
         QCOMPARE(task->results().at(1)->text, QStringLiteral("qt january"));
         QCOMPARE(task->results().at(1)->state, int(StateRead));
         QCOMPARE(task->results().at(0)->state, int(StateNew));
 
         // Without the focus on the table the command does nothing.
-        window.findChild<QTreeWidget*>("treeWidgetTaskList")->setFocus();
+        window.findChild<QTreeView*>("treeWidgetTaskList")->setFocus();
         QTRY_VERIFY(!results->hasFocus());
-        results->setCurrentCell(0, 0);
+        results->setCurrentIndex(Views::at(results, 0, 0));
         remove->trigger();
-        QCOMPARE(results->rowCount(), 2);
+        QCOMPARE(Views::rows(results), 2);
+        window.close();
+    }
+
+    // Ctrl+D removes every selected row, and the count shown is what is left; the rows are one line high
+    // and carry the full text and link as tooltip.
+    void removeSelectedResults()
+    {
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path(QStringLiteral("task.db")));
+            file.addTask(0, QStringLiteral("News"), QStringLiteral("http://127.0.0.1:1/news.html"),
+                         QStringLiteral("qt"));
+            for (int i = 0; i < 8; ++i)
+                file.addResult(0, QStringLiteral("01/0%1/2009").arg(i + 1), QStringLiteral("qt %1").arg(i),
+                               QStringLiteral("http://a/%1").arg(i));
+        }
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QVERIFY(showAndWait(window));
+        auto* results = window.findChild<QTableView*>("tableWidget");
+        QVERIFY(results->rowHeight(0) < 2 * results->fontMetrics().height());
+        QCOMPARE(Views::at(results, 0, 3).data(Qt::ToolTipRole).toString(), QStringLiteral("http://a/7"));
+        QVERIFY(focusOn(results));
+        results->selectionModel()->select(QItemSelection(Views::at(results, 1, 0), Views::at(results, 5, 3)),
+                                          QItemSelectionModel::ClearAndSelect);
+        QTest::keyClick(results, Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(rowTexts(results, 2), (QStringList{"qt 7", "qt 1", "qt 0"}));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 3"));
+        DbFile file(fixture.path(QStringLiteral("task.db")));
+        QCOMPARE(file.count(QStringLiteral("results")), 3);
         window.close();
     }
 
@@ -210,14 +245,15 @@ private slots:
     {
         AppFixture fixture;
         writeTwoTasks(fixture);
-        MainWindow window;
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
         auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* results = window.findChild<QTableView*>("tableWidget");
         window.findChild<QAction*>("action_Remove_Task")->trigger();
 
         // The neighbour becomes current and the views show it, not the removed task.
-        QCOMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(Views::rows(tree), 1);
         QCOMPARE(window.taskList().size(), 1);
         QCOMPARE(window.taskList().at(0)->name(), QStringLiteral("Blog"));
         QCOMPARE(info->item(1, 1)->text(), QStringLiteral("cpp"));
@@ -229,8 +265,8 @@ private slots:
         }
 
         window.findChild<QAction*>("action_Remove_Task")->trigger();
-        QCOMPARE(tree->topLevelItemCount(), 0);
-        QCOMPARE(results->rowCount(), 0);
+        QCOMPARE(Views::rows(tree), 0);
+        QCOMPARE(Views::rows(results), 0);
         QVERIFY(!info->item(1, 1));
 
         ModalAnswer answer;
@@ -245,9 +281,10 @@ private slots:
     {
         AppFixture fixture;
         writeTwoTasks(fixture);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showAndWait(window));
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
         QVERIFY(focusOn(tree));
 
         // Ctrl+R, Ctrl+R asks the Reset question and removes nothing.
@@ -258,19 +295,19 @@ private slots:
         QVERIFY(answer.seen);
         QCOMPARE(answer.title, QStringLiteral("Reset Results"));
         QTest::qWait(1300);
-        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(Views::rows(tree), 2);
 
         // Ctrl+R followed by another key does neither.
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
         QTest::keyClick(tree, Qt::Key_Down);
         QTest::qWait(1300);
-        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(Views::rows(tree), 2);
 
         // Ctrl+R alone removes the selected task once no second stroke came.
-        tree->setCurrentItem(tree->topLevelItem(0));
+        Views::select(tree, 0);
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        QCOMPARE(tree->topLevelItemCount(), 2);
-        QTRY_COMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(Views::rows(tree), 2);
+        QTRY_COMPARE(Views::rows(tree), 1);
         QCOMPARE(window.taskList().at(0)->name(), QStringLiteral("Blog"));
         window.close();
     }
@@ -289,16 +326,17 @@ private slots:
         QFETCH(bool, removed);
         AppFixture fixture;
         writeTwoTasks(fixture);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         ModalAnswer answer;
         answer.answerNext(QMessageBox::StandardButton(button));
         window.findChild<QAction*>("actionRemove_All_Tasks")->trigger();
         QVERIFY(answer.seen);
         QCOMPARE(answer.title, QStringLiteral("Remove All Tasks"));
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
         auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
         DbFile file(fixture.path(QStringLiteral("task.db")));
-        QCOMPARE(tree->topLevelItemCount(), removed ? 0 : 2);
+        QCOMPARE(Views::rows(tree), removed ? 0 : 2);
         QCOMPARE(window.taskList().size(), removed ? 0 : 2);
         QCOMPARE(file.count("tasks"), removed ? 0 : 2);
         QCOMPARE(file.count("results"), removed ? 0 : 4);
@@ -312,16 +350,17 @@ private slots:
     {
         AppFixture fixture;
         writeTwoTasks(fixture);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showAndWait(window));
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* results = window.findChild<QTableView*>("tableWidget");
         auto* removeAll = window.findChild<QAction*>("actionRemove_All_Results");
 
         QVERIFY(focusOn(results));
         results->selectRow(1);
         removeAll->trigger();
-        QCOMPARE(results->rowCount(), 0);
-        QCOMPARE(results->horizontalHeaderItem(2)->text(), QStringLiteral("Text"));
+        QCOMPARE(Views::rows(results), 0);
+        QCOMPARE(Views::header(results, 2), QStringLiteral("Text"));
         QVERIFY(window.taskList().at(0)->results().isEmpty());
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("All results removed from task News!"));
         DbFile file(fixture.path(QStringLiteral("task.db")));
@@ -333,25 +372,26 @@ private slots:
     {
         AppFixture fixture;
         writeTwoTasks(fixture);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showAndWait(window));
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
         auto* removeTask = window.findChild<QAction*>("action_Remove_Task");
         const QPoint empty(5, tree->viewport()->height() - 5);
-        const QPoint onItem = tree->visualItemRect(tree->topLevelItem(0)).center();
+        const QPoint onItem = Views::rect(tree, 0).center();
 
         closeNextPopup();
         QMetaObject::invokeMethod(&window, "on_treeWidgetTaskList_customContextMenuRequested", Q_ARG(QPoint, empty));
         QVERIFY(!removeTask->isEnabled());
         // The shared action stays disabled in the main menu until a menu opens on an item.
         removeTask->trigger();
-        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(Views::rows(tree), 2);
 
         closeNextPopup();
         QMetaObject::invokeMethod(&window, "on_treeWidgetTaskList_customContextMenuRequested", Q_ARG(QPoint, onItem));
         QVERIFY(removeTask->isEnabled());
 
-        auto* results = window.findChild<QTableWidget*>("tableWidget");
+        auto* results = window.findChild<QTableView*>("tableWidget");
         auto* removeResult = window.findChild<QAction*>("actionRemove_Result");
         closeNextPopup();
         QMetaObject::invokeMethod(&window, "on_tableWidget_customContextMenuRequested",

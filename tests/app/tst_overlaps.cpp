@@ -17,7 +17,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWindow>
 
 namespace {
@@ -69,13 +69,13 @@ class TestOverlaps : public QObject
         }
     }
 
-    QTreeWidget* showWindow(MainWindow& window, int selectRow)
+    QTreeView* showWindow(MainWindow& window, int selectRow)
     {
         window.show();
         if (!QTest::qWaitForWindowActive(&window))
             return nullptr;
-        auto* tree = window.findChild<QTreeWidget*>("treeWidgetTaskList");
-        tree->setCurrentItem(tree->topLevelItem(selectRow));
+        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        Views::select(tree, selectRow);
         tree->setFocus();
         return tree;
     }
@@ -103,8 +103,9 @@ private slots:
         QFETCH(QString, then);
         AppFixture fixture;
         storeThreeTasks(fixture);
-        MainWindow window;
-        QTreeWidget* tree = showWindow(window, then == "click" ? 0 : 2);
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QTreeView* tree = showWindow(window, then == "click" ? 0 : 2);
         QVERIFY(tree);
 
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
@@ -126,8 +127,7 @@ private slots:
             });
             QTest::keyClick(tree, Qt::Key_K, Qt::ControlModifier);
         } else {
-            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
-                              tree->visualItemRect(tree->topLevelItem(2)).center());
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, Views::rect(tree, 2).center());
         }
         QTest::qWait(StrokeWaitMs);
         QTRY_VERIFY(window.isEnabled());
@@ -140,11 +140,12 @@ private slots:
     {
         AppFixture fixture;
         storeThreeTasks(fixture);
-        MainWindow window;
-        QTreeWidget* tree = showWindow(window, 0);
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QTreeView* tree = showWindow(window, 0);
         QVERIFY(tree);
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        tree->setCurrentItem(tree->topLevelItem(2)); // not user input: the program moved the selection
+        Views::select(tree, 2); // not user input: the program moved the selection
         QTRY_COMPARE(names(window.taskList()), (QStringList{"B", "C"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks ORDER BY task_id"),
                  (QStringList{"B", "C"}));
@@ -170,8 +171,9 @@ private slots:
         QFETCH(int, gapMs);
         AppFixture fixture;
         storeThreeTasks(fixture);
-        MainWindow window;
-        QTreeWidget* tree = showWindow(window, 1);
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QTreeView* tree = showWindow(window, 1);
         QVERIFY(tree);
         if (inResults)
             window.findChild<QWidget*>("tableWidget")->setFocus();
@@ -207,8 +209,9 @@ private slots:
         QFETCH(QString, action);
         AppFixture fixture;
         storeThreeTasks(fixture);
-        MainWindow window;
-        QTreeWidget* tree = showWindow(window, 1);
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QTreeView* tree = showWindow(window, 1);
         QVERIFY(tree);
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
         trayAction(window, action)->trigger();
@@ -220,11 +223,12 @@ private slots:
     void strokeWithoutTask()
     {
         AppFixture fixture;
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showWindow(window, 0));
         ModalAnswer ok;
         ok.answerNext(QMessageBox::Ok);
-        QTest::keyClick(window.findChild<QTreeWidget*>("treeWidgetTaskList"), Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(window.findChild<QTreeView*>("treeWidgetTaskList"), Qt::Key_R, Qt::ControlModifier);
         QTRY_VERIFY_WITH_TIMEOUT(ok.seen, StrokeWaitMs * 2);
         QCOMPARE(ok.title, QStringLiteral("No Task Selected"));
         QCOMPARE(ok.text, QStringLiteral("Please select a task first"));
@@ -244,9 +248,10 @@ private slots:
         // Another program writes: reading goes on, writing waits and gives up.
         DbFile other(fixture.path("task.db"));
         QVERIFY(other.exec("BEGIN IMMEDIATE"));
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         other.exec("ROLLBACK");
-        QTreeWidget* tree = showWindow(window, 1);
+        QTreeView* tree = showWindow(window, 1);
         QVERIFY(tree);
         QVERIFY(window.statusBar()->currentMessage().startsWith("Results Count"));
         auto* notice = window.findChild<QLabel*>("startupFailure");
@@ -261,7 +266,8 @@ private slots:
     {
         AppFixture fixture;
         storeThreeTasks(fixture);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showWindow(window, 0));
         QAction* trayUpdate = trayAction(window, "&Update Now");
         QVERIFY(trayUpdate);
@@ -287,7 +293,8 @@ private slots:
         TestServer::Response silent;
         silent.never = true;
         server.setResponse("/late/B", silent);
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showWindow(window, 0));
         QTimer::singleShot(LateMs / 4, this, [&] { trayAction(window, "&Quit")->trigger(); });
         QElapsedTimer elapsed;
@@ -309,7 +316,8 @@ private slots:
         QFETCH(bool, toolbarShown);
         AppFixture fixture;
         {
-            MainWindow window;
+            WindowParts parts;
+            MainWindow& window = *parts.window;
             QVERIFY(showWindow(window, 0));
             window.findChild<QToolBar*>("mainToolBar")->setVisible(toolbarShown);
             window.hide();
@@ -333,7 +341,8 @@ private slots:
             file.addTask(0, "A", server.url("/reset/bg").toString(), "qt");
             file.addResult(0, "01/01/2009", "qt 1", server.url("/l0").toString());
         }
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showWindow(window, 0));
         // A first due run starts a background check that finds "qt 2"; the page then starts failing late.
         window.checkTask();
@@ -359,7 +368,8 @@ private slots:
     {
         AppFixture fixture;
         server.setPage("/ids", page("qt alpha"));
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showWindow(window, 0));
         {
             DbFile other(fixture.path("task.db"));
@@ -386,7 +396,8 @@ private slots:
             file.addTask(0, "A", server.url("/locked").toString(), "qt");
             file.addResult(0, "01/01/2009", "qt 1", server.url("/l0").toString());
         }
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         QVERIFY(showWindow(window, 0));
         QAction* update = window.findChild<QAction*>("actionUpdate_Tasks");
         {
@@ -419,7 +430,8 @@ private slots:
                 file.addResult(id, "01/01/2009", "qt release 1", server.url("/l0").toString());
         }
         {
-            MainWindow window;
+            WindowParts parts;
+            MainWindow& window = *parts.window;
             QVERIFY(showWindow(window, 0));
             window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
             QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));

@@ -122,7 +122,8 @@ private slots:
         QFETCH(QString, during);
         AppFixture fixture;
         DbFile(fixture.path("task.db")).addTask(0, "Silent", server.url("/silent").toString(), "qt");
-        MainWindow window;
+        WindowParts parts;
+        MainWindow& window = *parts.window;
         // Wired as the program wires it.
         TerminationSignals termination;
         connect(&termination, &TerminationSignals::received, &window, &QWidget::close);

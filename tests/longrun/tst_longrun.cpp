@@ -16,7 +16,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QThread>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cstdio>
 
@@ -161,8 +161,9 @@ private slots:
         }
 
         const int threadsBeforeWindow = ProcStatus::threads();
-        MainWindow window;
-        QVERIFY(window.databaseOk());
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QVERIFY(parts.databaseOk());
         // Tasks fall due without waiting for real minutes: the clock moves on after every check run.
         WarpClock clock;
         window.checker().setClock(&clock);
@@ -179,8 +180,8 @@ private slots:
         }
         QVERIFY2(checkTimer, "the window's check timer was not found");
 
-        auto* tree = window.findChild<QTreeWidget*>(QStringLiteral("treeWidgetTaskList"));
-        auto* table = window.findChild<QTableWidget*>(QStringLiteral("tableWidget"));
+        auto* tree = window.findChild<QTreeView*>(QStringLiteral("treeWidgetTaskList"));
+        auto* table = window.findChild<QTableView*>(QStringLiteral("tableWidget"));
         auto* removeResult = window.findChild<QAction*>(QStringLiteral("actionRemove_Result"));
         auto* updateAll = window.findChild<QAction*>(QStringLiteral("actionUpdate_Tasks"));
 
@@ -233,12 +234,11 @@ private slots:
             // newest row, and every second time removes that row, which lets the task report links again.
             if (figures.runs % UserActionEvery == 0 && window.isEnabled()) {
                 const int pick = (figures.runs / UserActionEvery) % TaskCount;
-                tree->setCurrentItem(tree->topLevelItem(pick));
+                Views::select(tree, pick);
                 table->setFocus();
-                if (table->hasFocus() && table->rowCount() > 0) {
-                    table->setCurrentCell(0, 2);
-                    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                                      table->visualItemRect(table->item(0, 2)).center());
+                if (table->hasFocus() && Views::rows(table) > 0) {
+                    table->setCurrentIndex(Views::at(table, 0, 2));
+                    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, Views::rect(table, 0, 2).center());
                     ++marked;
                     if ((figures.runs / UserActionEvery) % 2 == 0) {
                         removeResult->trigger();

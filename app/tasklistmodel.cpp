@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/tasklistmodel.h"
+
+#include "core/taskchecker.h"
+#include "engine/task.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QStyle>
+
+TaskListModel::TaskListModel(TaskChecker& core, QObject* parent)
+    : QAbstractListModel(parent), core(core), tasks(core.tasks()),
+      warning(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning))
+{
+    connect(&core, &TaskChecker::tasksLoaded, this, &TaskListModel::reload);
+    connect(&core, &TaskChecker::allTasksRemoved, this, &TaskListModel::reload);
+    connect(&core, &TaskChecker::taskAdded, this, &TaskListModel::append);
+    connect(&core, &TaskChecker::taskRemoved, this, &TaskListModel::remove);
+    connect(&core, &TaskChecker::checkStateChanged, this, &TaskListModel::checkStateChanged);
+}
+
+int TaskListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(tasks.size());
+}
+
+QVariant TaskListModel::data(const QModelIndex& index, int role) const
+{
+    const Task* task = this->task(index);
+    if (!task)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return task->name();
+    case Qt::DecorationRole:
+        return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
+    case Qt::ToolTipRole:
+        return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(failureToolTip(task));
+    default:
+        return {};
+    }
+}
+
+QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section != 0)
+        return {};
+    if (role == Qt::DisplayRole)
+        return tr("Task List");
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    return {};
+}
+
+QString TaskListModel::failureToolTip(const Task* task) const
+{
+    // The reason is the network's or the server's word; request headers never appear in it.
+    const int inRow = core.failuresInRow(task);
+    const QString checks = inRow == 1 ? tr("The last check failed") : tr("The last %1 checks failed").arg(inRow);
+    return tr("%1: %2\nNext try: %3")
+        .arg(checks, core.checkFailure(task), QLocale().toString(core.dueTime(task), QLocale::ShortFormat));
+}
+
+Task* TaskListModel::task(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.model() != this || index.row() >= tasks.size())
+        return nullptr;
+    return tasks.at(index.row());
+}
+
+QModelIndex TaskListModel::indexOf(const Task* task) const
+{
+    const int row = int(tasks.indexOf(const_cast<Task*>(task)));
+    return row < 0 ? QModelIndex() : index(row, 0);
+}
+
+void TaskListModel::reload()
+{
+    beginResetModel();
+    tasks = core.tasks();
+    endResetModel();
+}
+
+void TaskListModel::append(Task* task)
+{
+    const int row = int(tasks.size());
+    beginInsertRows({}, row, row);
+    tasks.append(task);
+    endInsertRows();
+}
+
+void TaskListModel::remove(Task* task)
+{
+    const int row = int(tasks.indexOf(task));
+    if (row < 0)
+        return;
+    beginRemoveRows({}, row, row);
+    tasks.removeAt(row);
+    endRemoveRows();
+}
+
+void TaskListModel::checkStateChanged(Task* task)
+{
+    const QModelIndex index = indexOf(task);
+    if (index.isValid())
+        emit dataChanged(index, index, {Qt::DecorationRole, Qt::ToolTipRole});
+}

@@ -1,0 +1,199 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The task list and results models over the checking core: the order of the results (by the date itself,
+// any column by its header) and both models staying in step with the core after every kind of change.
+#include "app/resulttablemodel.h"
+#include "app/tasklistmodel.h"
+#include "core/taskchecker.h"
+#include "engine/pagefetch.h"
+#include "storage/taskdatabase.h"
+#include "tests/app/appfixture.h"
+#include "tests/support/testserver.h"
+
+#include <QAbstractItemModelTester>
+#include <QSortFilterProxyModel>
+#include <QTest>
+
+namespace {
+QByteArray page(const QStringList& texts)
+{
+    QByteArray html = "<html><body>\n";
+    for (int i = 0; i < texts.size(); ++i)
+        html += "<a href=\"/l" + QByteArray::number(i) + "\">" + texts.at(i).toUtf8() + "</a>\n";
+    return html + "</body></html>";
+}
+
+QStringList column(const QAbstractItemModel& model, int column)
+{
+    QStringList out;
+    for (int row = 0; row < model.rowCount(); ++row)
+        out << model.index(row, column).data().toString();
+    return out;
+}
+
+QStringList names(const QList<Task*>& tasks)
+{
+    QStringList out;
+    for (const Task* task : tasks)
+        out << task->name();
+    return out;
+}
+
+QStringList texts(const Task::ResultList& results)
+{
+    QStringList out;
+    for (const Task::ResultPtr& result : results)
+        out << result->text;
+    return out;
+}
+} // namespace
+
+// The core over the test's task.db with both models and a sorting proxy, each watched by Qt's model tester.
+struct Models
+{
+    TaskDatabase db;
+    TaskChecker core{db};
+    TaskListModel tasks{core};
+    ResultTableModel results{core};
+    QSortFilterProxyModel sorted;
+    QAbstractItemModelTester taskTester{&tasks, QAbstractItemModelTester::FailureReportingMode::QtTest};
+    QAbstractItemModelTester resultTester{&results, QAbstractItemModelTester::FailureReportingMode::QtTest};
+
+    explicit Models(const AppFixture& fixture) : db(fixture.path("task.db"))
+    {
+        sorted.setSortRole(ResultTableModel::SortRole);
+        sorted.setSourceModel(&results);
+        core.loadTasks();
+        results.setTask(core.tasks().value(0));
+        sorted.sort(ResultTableModel::DateColumn, Qt::DescendingOrder);
+    }
+    // The task list shows the core's tasks, the results table the shown task's results, both in their order.
+    bool inStep() const
+    {
+        if (column(tasks, 0) != names(core.tasks()))
+            return false;
+        const Task* shown = results.task();
+        const Task::ResultList list = shown ? shown->results() : Task::ResultList();
+        if (results.rowCount() != list.size())
+            return false;
+        for (int row = 0; row < list.size(); ++row) {
+            if (results.result(row) != list.at(row))
+                return false;
+        }
+        return true;
+    }
+};
+
+class TestModels : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        PageFetch::setTransferTimeout(3000);
+    }
+
+    void order_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QStringList>("expected");
+        // Stored oldest first, loaded newest stored first: b (12/30/2008), c, a, d.
+        QTest::addRow("first show: newest first, last December below this January")
+            << int(ResultTableModel::DateColumn) << int(Qt::DescendingOrder)
+            << QStringList{"qt d", "qt a", "qt c", "qt b"};
+        QTest::addRow("date ascending") << int(ResultTableModel::DateColumn) << int(Qt::AscendingOrder)
+                                        << QStringList{"qt b", "qt c", "qt a", "qt d"};
+        QTest::addRow("text ascending") << int(ResultTableModel::TextColumn) << int(Qt::AscendingOrder)
+                                        << QStringList{"qt a", "qt b", "qt c", "qt d"};
+        QTest::addRow("link descending") << int(ResultTableModel::LinkColumn) << int(Qt::DescendingOrder)
+                                         << QStringList{"qt a", "qt b", "qt d", "qt c"};
+    }
+
+    void order()
+    {
+        QFETCH(int, column);
+        QFETCH(int, order);
+        QFETCH(QStringList, expected);
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "News", "http://127.0.0.1:1/", "qt");
+            file.addResult(0, "12/30/2008", "qt b", "http://h/3");
+            // Two of one date: the one stored later (found later) is the newer.
+            file.addResult(0, "01/02/2009", "qt c", "http://h/1");
+            file.addResult(0, "01/02/2009", "qt a", "http://h/4");
+            file.addResult(0, "06/15/2009", "qt d", "http://h/2");
+        }
+        Models models(fixture);
+        models.sorted.sort(column, Qt::SortOrder(order));
+        QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), expected);
+    }
+
+    void inStepWithTheCore()
+    {
+        AppFixture fixture;
+        server.setPage("/a", page({"qt 1", "qt 2"}));
+        server.setPage("/b", page({"qt x"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", server.url("/a").toString(), "qt");
+            file.addResult(0, "01/01/2009", "qt 1", server.url("/l0").toString());
+            file.addResult(0, "01/01/2009", "qt 0", server.url("/old").toString());
+        }
+        Models models(fixture);
+        QVERIFY(models.inStep());
+        Task* a = models.core.tasks().at(0);
+
+        // Add: the new task is appended to the list.
+        const TaskChecker::Created created = models.core.createTask("B", server.url("/b").toString(), "qt", 3600);
+        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        QCOMPARE(column(models.tasks, 0), (QStringList{"A", "B"}));
+        QVERIFY(models.inStep());
+
+        // Read: the state icon of exactly that row changes.
+        const Task::ResultPtr first = a->results().at(0);
+        QVERIFY(models.core.markRead(a, {first}));
+        QCOMPARE(first->state, int(StateRead));
+        QVERIFY(models.results.index(0, ResultTableModel::StateColumn).data(Qt::DecorationRole).isValid());
+        QVERIFY(models.inStep());
+
+        // Take-over: an update finds the changed text of a stored link.
+        server.setPage("/a", page({"qt 1 changed", "qt 2"}));
+        QVERIFY(models.core.updateAll().anyNew);
+        QCOMPARE(models.results.rowCount(), 3);
+        QVERIFY(models.inStep());
+
+        // Remove several results at once.
+        QVERIFY(models.core.removeResults(a, {a->results().at(1), a->results().at(2)}));
+        QCOMPARE(texts(a->results()), QStringList{"qt 0"});
+        QVERIFY(models.inStep());
+
+        // Reset: the page's links replace the results.
+        QCOMPARE(models.core.resetResults(a), TaskChecker::Outcome::Done);
+        QCOMPARE(texts(a->results()), (QStringList{"qt 1 changed", "qt 2"}));
+        QVERIFY(models.inStep());
+
+        // Remove the task's results, then the shown task itself: the table empties, the list follows.
+        QVERIFY(models.core.removeTaskResults(a));
+        QCOMPARE(models.results.rowCount(), 0);
+        QVERIFY(models.inStep());
+        QVERIFY(models.core.removeTask(a));
+        QCOMPARE(models.results.task(), nullptr);
+        QCOMPARE(column(models.tasks, 0), QStringList{"B"});
+        QVERIFY(models.inStep());
+
+        // Remove all.
+        models.results.setTask(models.core.tasks().at(0));
+        QVERIFY(models.core.removeAllTasks());
+        QCOMPARE(models.tasks.rowCount(), 0);
+        QCOMPARE(models.results.rowCount(), 0);
+        QVERIFY(models.inStep());
+    }
+};
+
+QTEST_MAIN(TestModels)
+#include "tst_models.moc"
