@@ -33,11 +33,6 @@ void DesktopNotifier::announce(const QString& kind, const QString& title, const 
     send(kind, title, text, -1);
 }
 
-void DesktopNotifier::notify(const QString& title, const QString& text, int timeoutMs)
-{
-    send(QString(), title, text, timeoutMs);
-}
-
 void DesktopNotifier::send(const QString& kind, const QString& title, const QString& text, int timeoutMs)
 {
     if (!bus.isConnected()) {

@@ -24,7 +24,6 @@ public:
     // kind still shown is replaced rather than joined by another, and clicking the message (its default
     // action) emits activated(kind).
     void announce(const QString& kind, const QString& title, const QString& text);
-    void notify(const QString& title, const QString& text, int timeoutMs);
     // Calls sent and not yet answered (or failed).
     int pendingCalls() const { return pending; }
 

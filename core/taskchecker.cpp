@@ -733,6 +733,7 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, cons
             emit checkStateChanged(task);
         }
     }
+    emit taskChanged(task);
     return Outcome::Done;
 }
 
@@ -746,8 +747,16 @@ bool TaskChecker::markAllRead(Task* task)
         m_lastError = m_db.lastError();
         return false;
     }
-    for (const Task::ResultPtr& result : task->results())
-        result->state = StateRead;
+    QList<int> changed;
+    const Task::ResultList results = task->results();
+    for (int i = 0; i < results.size(); ++i) {
+        if (results.at(i)->state != StateRead) {
+            results.at(i)->state = StateRead;
+            changed.append(i);
+        }
+    }
+    if (!changed.isEmpty())
+        emit resultStatesChanged(task, changed);
     return true;
 }
 
@@ -859,6 +868,7 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
         }
         Task* created = task.release();
         m_tasks.append(created);
+        emit taskAdded(created);
         run.created.append(created);
         ++run.imported;
         const auto failed = failures.constFind(created);

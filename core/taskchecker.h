@@ -192,6 +192,8 @@ signals:
     void taskRemoved(Task* task);
     // tasks() became empty; the tasks are deleted right after this signal.
     void allTasksRemoved();
+    // The task's name, address, keyword, frequency or options changed (editTask).
+    void taskChanged(Task* task);
     // The task's list of results changed: results were added, removed or replaced.
     void resultsChanged(Task* task);
     // The results at these positions of the task's list changed their state.
