@@ -30,6 +30,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -42,6 +43,27 @@
 
 namespace {
 constexpr int HideDelayMs = 250;
+
+// The search field would take Ctrl+E, Ctrl+U and the like as line-editing keys; there the window's
+// commands come first, and the field keeps the keys of editing text (Ctrl+A, Ctrl+C, Ctrl+V, ...).
+class WindowShortcutsFirst : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            static const QList<int> commands{Qt::Key_E, Qt::Key_U, Qt::Key_M, Qt::Key_N, Qt::Key_R,
+                                             Qt::Key_D, Qt::Key_K, Qt::Key_Q, Qt::Key_F};
+            if (key->modifiers() == Qt::ControlModifier && commands.contains(key->key()))
+                return true; // not taken by the field: the shortcut runs
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
 } // namespace
 
@@ -199,6 +221,7 @@ void MainWindow::setUpSearch()
         layout->addWidget(searchField);
         layout->addWidget(table);
     }
+    searchField->installEventFilter(new WindowShortcutsFirst(searchField));
     connect(searchField, &QLineEdit::textChanged, this, [this](const QString& text) {
         resultProxy->setSearch(text);
         showResultsCount();

@@ -127,6 +127,10 @@ private slots:
         search->setText("june december");
         QCOMPARE(Views::rows(results), 0);
         QCOMPARE(window.statusBar()->currentMessage(), QString("Results Count: 3 (0 shown)"));
+        // The window's commands still reach it from the field.
+        QTest::keyClick(search, Qt::Key_M, Qt::ControlModifier);
+        QCOMPARE(window.statusBar()->currentMessage(), QString("All results of News marked read."));
+        QCOMPARE(search->text(), QString("june december"));
         QTest::keyClick(search, Qt::Key_Escape);
         QCOMPARE(search->text(), QString());
         QCOMPARE(Views::rows(results), 3);
