@@ -12,6 +12,7 @@
 namespace {
 const QString Service = QStringLiteral("org.freedesktop.Notifications");
 const QString Path = QStringLiteral("/org/freedesktop/Notifications");
+const QString DefaultAction = QStringLiteral("default");
 // A service that does not answer within this time is given up on; the call never blocked anyone.
 constexpr int CallTimeoutMs = 5000;
 } // namespace
@@ -27,22 +28,62 @@ QDBusConnection DesktopNotifier::sessionBus()
     return QDBusConnection::sessionBus();
 }
 
-void DesktopNotifier::notify(const QString& title, const QString& text, int timeoutMs)
+void DesktopNotifier::announce(const QString& kind, const QString& title, const QString& text)
+{
+    send(kind, title, text, -1);
+}
+
+void DesktopNotifier::send(const QString& kind, const QString& title, const QString& text, int timeoutMs)
 {
     if (!bus.isConnected()) {
         qCDebug(lcApp) << "no session bus for the notification" << title;
         return;
     }
+    if (!kind.isEmpty() && !listening) {
+        // The service tells every client of every click; onActionInvoked keeps those on our messages.
+        listening = bus.connect(Service, Path, Service, QStringLiteral("ActionInvoked"), this,
+                                SLOT(onActionInvoked(uint, QString))) &&
+                    bus.connect(Service, Path, Service, QStringLiteral("NotificationClosed"), this,
+                                SLOT(onNotificationClosed(uint, uint)));
+    }
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("org.orrimbel.VantrelMonitor")}};
-    call << QStringLiteral("Vantrel Monitor") << uint(0) << QStringLiteral("vantrel-monitor") << title << text
-         << QStringList() << hints << timeoutMs;
+    // The body may be read as markup: link texts holding '&' or '<' must show as typed.
+    const QStringList actions = kind.isEmpty() ? QStringList() : QStringList{DefaultAction, tr("Show")};
+    call << QStringLiteral("Vantrel Monitor") << shownIds.value(kind, 0u) << QStringLiteral("vantrel-monitor") << title
+         << text.toHtmlEscaped() << actions << hints << timeoutMs;
     ++pending;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, CallTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, title](QDBusPendingCallWatcher* done) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, title, kind](QDBusPendingCallWatcher* done) {
         --pending;
-        if (done->isError())
-            qCDebug(lcApp) << "notification" << title << "not shown:" << done->error().message();
+        const QDBusPendingReply<uint> reply = *done;
+        if (reply.isError())
+            qCDebug(lcApp) << "notification" << title << "not shown:" << reply.error().message();
+        else if (!kind.isEmpty())
+            shownIds.insert(kind, reply.value());
         done->deleteLater();
     });
+}
+
+void DesktopNotifier::onActionInvoked(uint id, const QString& action)
+{
+    if (action != DefaultAction)
+        return;
+    for (auto it = shownIds.cbegin(); it != shownIds.cend(); ++it) {
+        if (it.value() == id) {
+            emit activated(it.key());
+            return;
+        }
+    }
+}
+
+void DesktopNotifier::onNotificationClosed(uint id, uint)
+{
+    // A closed message is not replaced: the next one of its kind is shown afresh.
+    for (auto it = shownIds.begin(); it != shownIds.end(); ++it) {
+        if (it.value() == id) {
+            shownIds.erase(it);
+            return;
+        }
+    }
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -19,11 +20,26 @@ public:
     // would launch a bus daemon of its own that outlives the program).
     static QDBusConnection sessionBus();
 
-    void notify(const QString& title, const QString& text, int timeoutMs);
+    // Shows the message until the user or the desktop closes it (expire time -1). A message of the same
+    // kind still shown is replaced rather than joined by another, and clicking the message (its default
+    // action) emits activated(kind).
+    void announce(const QString& kind, const QString& title, const QString& text);
     // Calls sent and not yet answered (or failed).
     int pendingCalls() const { return pending; }
 
+signals:
+    void activated(const QString& kind);
+
+private slots:
+    void onActionInvoked(uint id, const QString& action);
+    void onNotificationClosed(uint id, uint reason);
+
 private:
+    void send(const QString& kind, const QString& title, const QString& text, int timeoutMs);
+
     QDBusConnection bus;
     int pending = 0;
+    bool listening = false;
+    // The id the service gave the latest message of each kind.
+    QHash<QString, uint> shownIds;
 };

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mainwindow.h"
+#include "app/resultsearchproxy.h"
+#include "core/announcement.h"
+#include "core/taskexchange.h"
 #include "ui_mainwindow.h"
 
 #include "app/appsettings.h"
@@ -23,18 +26,44 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSortFilterProxyModel>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
 constexpr int HideDelayMs = 250;
+
+// The search field would take Ctrl+E, Ctrl+U and the like as line-editing keys; there the window's
+// commands come first, and the field keeps the keys of editing text (Ctrl+A, Ctrl+C, Ctrl+V, ...).
+class WindowShortcutsFirst : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            static const QList<int> commands{Qt::Key_E, Qt::Key_U, Qt::Key_M, Qt::Key_N, Qt::Key_R,
+                                             Qt::Key_D, Qt::Key_K, Qt::Key_Q, Qt::Key_F};
+            if (key->modifiers() == Qt::ControlModifier && commands.contains(key->key()))
+                return true; // not taken by the field: the shortcut runs
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
 } // namespace
 
@@ -45,6 +74,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     setUpViews();
     createLinkActions();
     setUpTray();
+    updateTrayToolTip();
     ui->webView->setVisible(false);
     ui->splitter->setSizes({1, 207});
     readSettings();
@@ -139,7 +169,7 @@ void MainWindow::setUpViews()
             &MainWindow::showTask);
 
     resultModel = new ResultTableModel(core, this);
-    resultProxy = new QSortFilterProxyModel(this);
+    resultProxy = new ResultSearchProxy(ResultTableModel::TextColumn, ResultTableModel::LinkColumn, this);
     resultProxy->setSortRole(ResultTableModel::SortRole);
     resultProxy->setSourceModel(resultModel);
     QTableView* table = ui->tableWidget;
@@ -154,6 +184,77 @@ void MainWindow::setUpViews()
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(qMax(table->fontMetrics().height(), table->iconSize().height()) + 6);
     table->sortByColumn(ResultTableModel::DateColumn, Qt::DescendingOrder);
+    setUpSearch();
+
+    // The task list's second, narrow column counts each task's unread results.
+    QHeaderView* tasksHeader = ui->treeWidgetTaskList->header();
+    tasksHeader->setStretchLastSection(false);
+    tasksHeader->setSectionResizeMode(TaskListModel::NameColumn, QHeaderView::Stretch);
+    tasksHeader->setSectionResizeMode(TaskListModel::UnreadColumn, QHeaderView::ResizeToContents);
+    for (auto signal : {&TaskChecker::resultsChanged, &TaskChecker::taskAdded, &TaskChecker::taskRemoved})
+        connect(&core, signal, this, [this] { QTimer::singleShot(0, this, &MainWindow::updateTrayToolTip); });
+    connect(&core, &TaskChecker::resultStatesChanged, this, [this] { updateTrayToolTip(); });
+    connect(&core, &TaskChecker::allTasksRemoved, this, [this] { updateTrayToolTip(); });
+    connect(&core, &TaskChecker::tasksLoaded, this, [this] { updateTrayToolTip(); });
+}
+
+void MainWindow::setUpSearch()
+{
+    // Above the results: a field whose words each row's text or link must all contain.
+    searchField = new QLineEdit;
+    searchField->setObjectName(QStringLiteral("lineEditSearch"));
+    searchField->setPlaceholderText(tr("Search results (Ctrl+F)"));
+    searchField->setClearButtonEnabled(true);
+    QWidget* table = ui->tableWidget;
+    auto* splitter = qobject_cast<QSplitter*>(table->parentWidget());
+    auto* holder = new QWidget;
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    if (splitter) {
+        const int at = splitter->indexOf(table);
+        layout->addWidget(searchField);
+        layout->addWidget(table);
+        splitter->insertWidget(at, holder);
+    } else if (auto* parentLayout = table->parentWidget() ? table->parentWidget()->layout() : nullptr) {
+        parentLayout->replaceWidget(table, holder);
+        layout->addWidget(searchField);
+        layout->addWidget(table);
+    }
+    searchField->installEventFilter(new WindowShortcutsFirst(searchField));
+    connect(searchField, &QLineEdit::textChanged, this, [this](const QString& text) {
+        resultProxy->setSearch(text);
+        showResultsCount();
+    });
+    // Escape empties the field (and leaves the focus there).
+    auto* clear = new QAction(searchField);
+    clear->setShortcut(Qt::Key_Escape);
+    clear->setShortcutContext(Qt::WidgetShortcut);
+    connect(clear, &QAction::triggered, searchField, &QLineEdit::clear);
+    searchField->addAction(clear);
+}
+
+void MainWindow::on_actionFind_triggered()
+{
+    searchField->setFocus(Qt::ShortcutFocusReason);
+    searchField->selectAll();
+}
+
+void MainWindow::showResultsCount()
+{
+    const Task* task = resultModel->task();
+    if (!task)
+        return;
+    const int count = int(task->results().size());
+    if (resultProxy->isSearching())
+        statusBar()->showMessage(tr("Results Count: %1 (%2 shown)").arg(count).arg(resultProxy->rowCount()));
+    else if (count > 0)
+        statusBar()->showMessage(tr("Results Count: %1").arg(count));
+}
+
+void MainWindow::updateTrayToolTip()
+{
+    tray->setToolTip(Announcement::unreadSummary(core.tasks()));
 }
 
 // ---- tray and window state ----
@@ -165,6 +266,7 @@ void MainWindow::setUpTray()
     connect(tray, &TrayIcon::maximizeRequested, this, &QWidget::showMaximized);
     connect(tray, &TrayIcon::updateRequested, this, &MainWindow::on_actionUpdate_Tasks_triggered);
     connect(tray, &TrayIcon::quitRequested, this, &QWidget::close);
+    connect(tray, &TrayIcon::announcementClicked, this, &MainWindow::selectAnnounced);
     connect(tray, &TrayIcon::showRequested, this, [this] {
         show();
         if (windowState() & Qt::WindowMaximized)
@@ -172,6 +274,15 @@ void MainWindow::setUpTray()
         else
             setWindowState(Qt::WindowActive);
     });
+}
+
+void MainWindow::selectAnnounced(const QString& kind)
+{
+    // The task the announcement named, unless it was removed since.
+    const QPointer<Task> task = announcedTasks.value(kind);
+    if (!task || !core.contains(task))
+        return;
+    ui->treeWidgetTaskList->setCurrentIndex(taskModel->indexOf(task));
 }
 
 void MainWindow::setTrayAvailable(bool available)
@@ -357,8 +468,8 @@ void MainWindow::showTaskResults()
     resultModel->setTask(task);
     // A task is always first shown newest first, whatever column was sorted before.
     ui->tableWidget->sortByColumn(ResultTableModel::DateColumn, Qt::DescendingOrder);
-    if (task && !task->results().isEmpty())
-        statusBar()->showMessage(tr("Results Count: %1").arg(task->results().size()));
+    if (task)
+        showResultsCount();
 }
 
 Task::ResultPtr MainWindow::resultAt(const QModelIndex& index) const
@@ -468,12 +579,13 @@ void MainWindow::checkTask()
     checkTimer->start(checkIntervalMs);
 }
 
-void MainWindow::announceResults(Task* task)
+void MainWindow::announceResults(Task* task, const Task::ResultList& results)
 {
     // The results table follows the core by itself; the count is of the task shown.
     if (task == selectedTask())
-        statusBar()->showMessage(tr("Results Count: %1").arg(task->results().size()));
-    tray->announce(tr("New Results"), tr("There are new results now."));
+        showResultsCount();
+    announcedTasks.insert(QStringLiteral("periodic"), task);
+    tray->announce(QStringLiteral("periodic"), tr("New Results"), Announcement::periodicText(task->name(), results));
 }
 
 void MainWindow::on_actionUpdate_Tasks_triggered()
@@ -509,13 +621,15 @@ void MainWindow::on_actionUpdate_Tasks_triggered()
                       ? tr("Update for all tasks finished! 1 page could not be downloaded.")
                       : tr("Update for all tasks finished! %1 pages could not be downloaded.").arg(run.failedPages);
     statusBar()->showMessage(message);
+    const QString kind = QStringLiteral("update-all");
+    announcedTasks.insert(kind, run.news.isEmpty() ? nullptr : run.news.first().task);
     if (run.anyNew)
-        tray->announce(tr("New Results"), tr("There are new results for tasks now."));
+        tray->announce(kind, tr("New Results"), Announcement::updateAllText(run.news));
     else if (run.unstoredNew)
-        tray->announce(tr("New Results"),
+        tray->announce(kind, tr("New Results"),
                        tr("New results were found but could not be stored yet; they are stored at the next check."));
     else
-        tray->announce(tr("No New Results"), tr("There are not new results now."));
+        tray->announce(kind, tr("No New Results"), tr("There are not new results now."));
 }
 
 void MainWindow::on_actionReset_Results_triggered()
@@ -617,20 +731,167 @@ bool MainWindow::createTask(const QString& name, const QString& address, const Q
     return true;
 }
 
+// ---- changing tasks ----
+
+void MainWindow::on_actionEdit_Task_triggered()
+{
+    if (commandRunning())
+        return;
+    QPointer<Task> task = selectedTask();
+    if (!task) {
+        showNoTaskSelected();
+        return;
+    }
+    DialogNewTask dialog(this);
+    dialog.setTask(task->name(), task->address(), task->grabText(), task->frequency(), task->options());
+    PageRenderRunner& renderer = core.renderer();
+    dialog.setScriptsAvailable(renderer.isAvailable(), renderer.unavailableReason());
+    connect(&renderer, &PageRenderRunner::engineChecked, &dialog,
+            [&dialog](bool works, const QString& why) { dialog.setScriptsAvailable(works, why); });
+    dialog.setDuplicateCheck([this, task](const QString& address, const QString& keyword) {
+        return core.duplicateOf(address, keyword, task) != nullptr;
+    });
+    // The dialog waits for the user: the task may be removed, or a command started, meanwhile.
+    if (dialog.exec() != QDialog::Accepted || !task)
+        return;
+    const QString oldAddress = task->address();
+    const QString oldKeyword = task->grabText();
+    QHash<QString, QString> options = dialog.taskOptions();
+    if (dialog.runScripts())
+        options.insert(Task::scriptsOption(), QStringLiteral("1"));
+    const QString name = dialog.taskName();
+    switch (core.editTask(task, name, dialog.webAddress(), dialog.grabText(), dialog.frequency(), options)) {
+    case TaskChecker::Outcome::Done:
+        break;
+    case TaskChecker::Outcome::Exists:
+        QMessageBox::information(this, tr("Edit Task"), tr("This task already exists!"), QMessageBox::Ok);
+        return;
+    case TaskChecker::Outcome::StoreFailed:
+        reportFailure(tr("change task %1").arg(name));
+        return;
+    default:
+        statusBar()->showMessage(
+            tr("Task %1 was not changed: another command was running or it was removed.").arg(name));
+        return;
+    }
+    showTaskProperties();
+    if (task->address() != oldAddress || task->grabText() != oldKeyword)
+        statusBar()->showMessage(
+            tr("Task %1 changed. Use Reset Results to rebuild its results from the new page.").arg(name));
+    else
+        statusBar()->showMessage(tr("Task %1 changed.").arg(name));
+}
+
+void MainWindow::on_actionMark_All_Read_triggered()
+{
+    Task* task = selectedTask();
+    if (!task) {
+        showNoTaskSelected();
+        return;
+    }
+    if (!core.markAllRead(task))
+        reportFailure(tr("mark the results of %1 read").arg(task->name()));
+    else
+        statusBar()->showMessage(tr("All results of %1 marked read.").arg(task->name()));
+}
+
+void MainWindow::on_actionExport_Tasks_triggered()
+{
+    if (core.tasks().isEmpty()) {
+        statusBar()->showMessage(tr("There are no tasks to export."));
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export Tasks"), QStringLiteral("vantrel-tasks.json"),
+                                                      tr("Exported tasks (*.json)"));
+    if (path.isEmpty())
+        return;
+    const auto answer = QMessageBox::question(this, tr("Export Tasks"),
+                                              tr("Export the results of the tasks too (date, text, link, state)?"),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    QString error;
+    if (!TaskExchange::writeFile(path, core.tasks(), answer == QMessageBox::Yes, &error))
+        QMessageBox::information(this, tr("Export Tasks"), error, QMessageBox::Ok);
+    else
+        statusBar()->showMessage(tr("%1 tasks exported to %2.").arg(core.tasks().size()).arg(path));
+}
+
+void MainWindow::on_actionImport_Tasks_triggered()
+{
+    if (commandRunning())
+        return;
+    const QString path = QFileDialog::getOpenFileName(this, tr("Import Tasks"), QString(),
+                                                      tr("Exported tasks or addresses (*.json *.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    TaskExchange::Read read = TaskExchange::readFile(path);
+    if (!read.error.isEmpty()) {
+        QMessageBox::information(this, tr("Import Tasks"), read.error.toHtmlEscaped(), QMessageBox::Ok);
+        return;
+    }
+    if (read.kind == TaskExchange::Kind::AddressList) {
+        // Asked once for every address of the list.
+        bool ok = false;
+        const QString keyword =
+            QInputDialog::getText(this, tr("Import Tasks"),
+                                  tr("%1 addresses. The keyword their links must contain:").arg(read.tasks.size()),
+                                  QLineEdit::Normal, QString(), &ok)
+                .simplified();
+        if (!ok || keyword.isEmpty())
+            return;
+        const int minutes = QInputDialog::getInt(this, tr("Import Tasks"), tr("Check every (minutes):"), 60, 1,
+                                                 TaskExchange::MaxFrequency / 60, 1, &ok);
+        if (!ok)
+            return;
+        TaskExchange::setKeyword(read, keyword, minutes * 60);
+    }
+    if (commandRunning())
+        return;
+    setDisabled(true);
+    DialogProgress progress(this);
+    progress.setMessage(tr("Importing %1 tasks...").arg(read.tasks.size()));
+    progress.show();
+    const TaskChecker::ImportRun run = core.importTasks(read.tasks);
+    if (run.aborted || !run.ran)
+        return; // quitting, or the command that runs enables the window when it ends
+    progress.close();
+    setDisabled(false);
+    if (!run.storageFailure.isEmpty()) {
+        statusBar()->showMessage(tr("Nothing was imported: %1").arg(run.storageFailure));
+        return;
+    }
+    if (!run.created.isEmpty())
+        ui->treeWidgetTaskList->setCurrentIndex(taskModel->indexOf(run.created.first()));
+    statusBar()->showMessage(tr("Imported %1 tasks, %2 skipped as duplicates, %3 pages could not be downloaded.")
+                                 .arg(run.imported)
+                                 .arg(run.duplicates)
+                                 .arg(run.failedPages));
+}
+
 // ---- removing ----
 
 void MainWindow::on_treeWidgetTaskList_customContextMenuRequested(const QPoint& pos)
 {
     QMenu menu;
+    menu.addAction(ui->actionEdit_Task);
+    menu.addAction(ui->actionMark_All_Read);
+    menu.addSeparator();
     menu.addAction(ui->action_Remove_Task);
     menu.addAction(ui->actionRemove_All_Tasks);
-    ui->action_Remove_Task->setEnabled(ui->treeWidgetTaskList->indexAt(pos).row() >= 0);
+    const bool onRow = ui->treeWidgetTaskList->indexAt(pos).row() >= 0;
+    ui->action_Remove_Task->setEnabled(onRow);
+    ui->actionEdit_Task->setEnabled(onRow);
+    ui->actionMark_All_Read->setEnabled(onRow);
     menu.exec(QCursor::pos());
+    // Their shortcuts work wherever the menu was opened.
+    ui->actionEdit_Task->setEnabled(true);
+    ui->actionMark_All_Read->setEnabled(true);
 }
 
 void MainWindow::on_tableWidget_customContextMenuRequested(const QPoint& pos)
 {
     QMenu menu;
+    menu.addAction(ui->actionMark_All_Read);
+    menu.addSeparator();
     menu.addAction(ui->actionRemove_Result);
     menu.addAction(ui->actionRemove_All_Results);
     menu.addSeparator();
@@ -709,7 +970,7 @@ void MainWindow::on_actionRemove_Result_triggered()
     if (!core.removeResults(task, results))
         reportFailure(results.size() == 1 ? tr("remove the result") : tr("remove the results"));
     else
-        statusBar()->showMessage(tr("Results Count: %1").arg(task->results().size()));
+        showResultsCount();
 }
 
 void MainWindow::on_actionRemove_All_Results_triggered()

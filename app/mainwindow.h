@@ -6,12 +6,14 @@
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 
 class DesktopNotifier;
 class QModelIndex;
-class QSortFilterProxyModel;
+class QLineEdit;
+class ResultSearchProxy;
 class QTimer;
 class QUrl;
 class ResultTableModel;
@@ -82,6 +84,11 @@ private slots:
     void on_action_Options_triggered();
     void on_actionQuit_triggered();
     void on_action_New_Task_triggered();
+    void on_actionEdit_Task_triggered();
+    void on_actionMark_All_Read_triggered();
+    void on_actionFind_triggered();
+    void on_actionExport_Tasks_triggered();
+    void on_actionImport_Tasks_triggered();
     void showTask();
     void openCurrentLink();
     void copyCurrentLink();
@@ -92,6 +99,10 @@ protected:
 
 private:
     void setUpViews();
+    void setUpSearch();
+    void showResultsCount();
+    void updateTrayToolTip();
+    void selectAnnounced(const QString& kind);
     void setUpTray();
     void createLinkActions();
     bool commandRunning() const;
@@ -101,7 +112,7 @@ private:
     // False when the program is quitting.
     bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
                     const QHash<QString, QString>& options = {});
-    void announceResults(Task* task);
+    void announceResults(Task* task, const Task::ResultList& results);
     void showNoTaskSelected();
     void removeTask(Task* task);
     Task* selectedTask() const;
@@ -119,7 +130,10 @@ private:
     Settings& settings;
     TaskListModel* taskModel = nullptr;
     ResultTableModel* resultModel = nullptr;
-    QSortFilterProxyModel* resultProxy = nullptr;
+    ResultSearchProxy* resultProxy = nullptr;
+    QLineEdit* searchField = nullptr;
+    // The task each kind of announcement named last ("periodic", "update-all"), for a click on it.
+    QHash<QString, QPointer<Task>> announcedTasks;
     TrayIcon* tray = nullptr;
     SharedStroke* stroke = nullptr;
     QTimer* checkTimer = nullptr;

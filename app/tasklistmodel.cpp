@@ -5,11 +5,12 @@
 #include "engine/task.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QLocale>
 #include <QStyle>
 
 TaskListModel::TaskListModel(TaskChecker& core, QObject* parent)
-    : QAbstractListModel(parent), core(core), tasks(core.tasks()),
+    : QAbstractTableModel(parent), core(core), tasks(core.tasks()),
       warning(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning))
 {
     connect(&core, &TaskChecker::tasksLoaded, this, &TaskListModel::reload);
@@ -17,6 +18,14 @@ TaskListModel::TaskListModel(TaskChecker& core, QObject* parent)
     connect(&core, &TaskChecker::taskAdded, this, &TaskListModel::append);
     connect(&core, &TaskChecker::taskRemoved, this, &TaskListModel::remove);
     connect(&core, &TaskChecker::checkStateChanged, this, &TaskListModel::checkStateChanged);
+    connect(&core, &TaskChecker::taskChanged, this, &TaskListModel::taskChanged);
+    connect(&core, &TaskChecker::resultsChanged, this, &TaskListModel::taskChanged);
+    connect(&core, &TaskChecker::resultStatesChanged, this, &TaskListModel::taskChanged);
+}
+
+int TaskListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
 }
 
 int TaskListModel::rowCount(const QModelIndex& parent) const
@@ -29,9 +38,26 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
     const Task* task = this->task(index);
     if (!task)
         return {};
+    if (index.column() == UnreadColumn) {
+        const int unread = task->unreadCount();
+        if (role == Qt::DisplayRole)
+            return unread > 0 ? QVariant(unread) : QVariant();
+        if (role == Qt::TextAlignmentRole)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        if (role == Qt::ToolTipRole && unread > 0)
+            return unread == 1 ? tr("1 unread result") : tr("%1 unread results").arg(unread);
+        return {};
+    }
     switch (role) {
     case Qt::DisplayRole:
         return task->name();
+    case Qt::FontRole: {
+        if (task->unreadCount() == 0)
+            return {};
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     case Qt::DecorationRole:
         return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
     case Qt::ToolTipRole:
@@ -43,8 +69,15 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
 
 QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section != 0)
+    if (orientation != Qt::Horizontal)
         return {};
+    if (section == UnreadColumn) {
+        if (role == Qt::DisplayRole)
+            return tr("New");
+        if (role == Qt::ToolTipRole)
+            return tr("Unread results");
+        return {};
+    }
     if (role == Qt::DisplayRole)
         return tr("Task List");
     if (role == Qt::TextAlignmentRole)
@@ -71,7 +104,7 @@ Task* TaskListModel::task(const QModelIndex& index) const
 QModelIndex TaskListModel::indexOf(const Task* task) const
 {
     const int row = int(tasks.indexOf(const_cast<Task*>(task)));
-    return row < 0 ? QModelIndex() : index(row, 0);
+    return row < 0 ? QModelIndex() : index(row, NameColumn);
 }
 
 void TaskListModel::reload()
@@ -104,4 +137,11 @@ void TaskListModel::checkStateChanged(Task* task)
     const QModelIndex index = indexOf(task);
     if (index.isValid())
         emit dataChanged(index, index, {Qt::DecorationRole, Qt::ToolTipRole});
+}
+
+void TaskListModel::taskChanged(Task* task)
+{
+    const int row = int(tasks.indexOf(task));
+    if (row >= 0)
+        emit dataChanged(index(row, NameColumn), index(row, UnreadColumn));
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QAbstractListModel>
+#include <QAbstractTableModel>
 #include <QIcon>
 #include <QList>
 
@@ -11,14 +11,22 @@ class TaskChecker;
 // The checking core's tasks, one row each in the core's order: the task's name, a warning icon and the
 // reason as tooltip when its last check failed. Follows the core's signals, so it never holds a task
 // the core has let go.
-class TaskListModel : public QAbstractListModel
+class TaskListModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
     explicit TaskListModel(TaskChecker& core, QObject* parent = nullptr);
 
+    enum Column
+    {
+        NameColumn,
+        UnreadColumn, // the number of the task's unread results, empty when none
+        ColumnCount
+    };
+
     int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
@@ -30,6 +38,8 @@ private:
     void append(Task* task);
     void remove(Task* task);
     void checkStateChanged(Task* task);
+    // The task's name, its bold face and its count of unread results.
+    void taskChanged(Task* task);
     // How many checks failed in a row, the last reason, the next try.
     QString failureToolTip(const Task* task) const;
 

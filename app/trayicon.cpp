@@ -8,8 +8,9 @@
 #include <QMenu>
 
 namespace {
-constexpr int BalloonMs = 1000;
-}
+// Long enough to be read and clicked.
+constexpr int BalloonMs = 10000;
+} // namespace
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), menu(std::make_unique<QMenu>())
 {
@@ -29,7 +30,10 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent), menu(std::make_unique<QMe
     icon->setContextMenu(menu.get());
     icon->setIcon(QIcon(QStringLiteral(":/64vantrel_robot.png")));
     icon->setVisible(true);
-    connect(icon, &QSystemTrayIcon::messageClicked, this, &TrayIcon::showRequested);
+    connect(icon, &QSystemTrayIcon::messageClicked, this, [this] {
+        emit showRequested();
+        emit announcementClicked(balloonKind);
+    });
     connect(icon, &QSystemTrayIcon::activated, this, &TrayIcon::activate);
 }
 
@@ -44,16 +48,41 @@ bool TrayIcon::isAvailable() const
     return override.value_or(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
-void TrayIcon::announce(const QString& title, const QString& text)
+void TrayIcon::announce(const QString& kind, const QString& title, const QString& text)
 {
     if (isAvailable()) {
-        if (icon->isVisible())
+        if (icon->isVisible()) {
+            balloonKind = kind;
             icon->showMessage(title, text, QSystemTrayIcon::Information, BalloonMs);
+        }
         return;
     }
     if (!notifier)
-        notifier = new DesktopNotifier(DesktopNotifier::sessionBus(), this);
-    notifier->notify(title, text, BalloonMs);
+        setNotifier(new DesktopNotifier(DesktopNotifier::sessionBus(), this));
+    notifier->announce(kind, title, text);
+}
+
+void TrayIcon::setNotifier(DesktopNotifier* sink)
+{
+    if (notifier)
+        disconnect(notifier, nullptr, this, nullptr);
+    notifier = sink;
+    // A notification's click brings the window back as a balloon's does.
+    if (notifier)
+        connect(notifier, &DesktopNotifier::activated, this, [this](const QString& kind) {
+            emit showRequested();
+            emit announcementClicked(kind);
+        });
+}
+
+void TrayIcon::setToolTip(const QString& text)
+{
+    icon->setToolTip(text);
+}
+
+QString TrayIcon::toolTip() const
+{
+    return icon->toolTip();
 }
 
 void TrayIcon::activate(QSystemTrayIcon::ActivationReason reason)

@@ -28,10 +28,15 @@ public:
     bool isAvailable() const;
     // Where announcements go when there is no tray (not owned). Unless set, a notifier on the session bus is
     // made at the first announcement.
-    void setNotifier(DesktopNotifier* sink) { notifier = sink; }
+    void setNotifier(DesktopNotifier* sink);
 
-    // A balloon of the tray icon, or a desktop notification without a tray.
-    void announce(const QString& title, const QString& text);
+    // A balloon of the tray icon, or a desktop notification without a tray. A notification replaces the
+    // previous one of its kind; clicking either emits announcementClicked(kind).
+    void announce(const QString& kind, const QString& title, const QString& text);
+    void setToolTip(const QString& text);
+    QString toolTip() const;
+    // The icon itself, for tests that click its balloon.
+    QSystemTrayIcon* systemTrayIcon() const { return icon; }
 
 public slots:
     // A click on the icon (not a double or middle click) asks for the window.
@@ -44,10 +49,13 @@ signals:
     void quitRequested();
     // The icon or a balloon was clicked: the window is to come back.
     void showRequested();
+    // A balloon or notification of this kind was clicked (after showRequested for a balloon).
+    void announcementClicked(const QString& kind);
 
 private:
     QSystemTrayIcon* icon = nullptr;
     std::unique_ptr<QMenu> menu;
     std::optional<bool> override;
     DesktopNotifier* notifier = nullptr;
+    QString balloonKind; // of the balloon shown last
 };

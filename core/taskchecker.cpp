@@ -7,8 +7,11 @@
 #include <QEventLoop>
 #include <QSet>
 
+#include <algorithm>
+#include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace {
 constexpr int WakeCode = 1; // how wake() ends a wait's event loop
@@ -48,6 +51,14 @@ QStringList seenLinksOf(const Task::ResultList& results)
 
 namespace {
 // A page's validators without its body, kept until its findings are stored.
+// A failed page as the task's failure keeps it: its reason, not its bytes.
+FetchedPage withoutBody(const FetchedPage& page)
+{
+    FetchedPage kept = page;
+    kept.body.clear();
+    return kept;
+}
+
 FetchedPage validatorsOf(const FetchedPage& page)
 {
     FetchedPage validators;
@@ -224,6 +235,14 @@ bool TaskChecker::setReportNewLinks(bool on, bool afresh)
     return true;
 }
 
+bool TaskChecker::refusedWhileImporting()
+{
+    if (!m_importing)
+        return false;
+    m_lastError = tr("Tasks are being imported; try again when the import has finished.");
+    return true;
+}
+
 bool TaskChecker::removeOldResults(int days)
 {
     if (m_db.removeOldResults(days, today()))
@@ -274,11 +293,13 @@ void TaskChecker::startBackgroundCheck(Task* task)
     checking = true;
     ++m_backgroundStarted;
     QPointer<Task> guarded(task);
-    // The task is the context: a task removed meanwhile gets no delivery.
+    const int edition = stateOf(task).edition;
+    // The task is the context: a task removed meanwhile gets no delivery, one edited meanwhile drops the
+    // old page.
     m_source.get(
         *task, true, task,
-        [this, guarded](const FetchedPage& page) {
-            if (guarded && contains(guarded))
+        [this, guarded, edition](const FetchedPage& page) {
+            if (guarded && contains(guarded) && stateOf(guarded).edition == edition)
                 takeBackgroundPage(guarded, page);
         },
         PageFetcher::Priority::Background);
@@ -289,13 +310,18 @@ void TaskChecker::startBackgroundCheck(Task* task)
 // nothing (its error page is no state of the watched page) but still lets the kept findings be stored.
 void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
 {
+    if (m_importing) {
+        m_heldPages.append({task, page});
+        return;
+    }
     stateOf(task).checking = false;
     noteFetch(task, page);
     Task::ResultList found;
     // A page not modified since it was last read shows nothing new.
     if (page.ok && !page.notModified) {
         noteSeen(task, page);
-        if (task->takeUpdatePage(page, today()))
+        const bool afresh = std::exchange(stateOf(task).afresh, false);
+        if (task->takeUpdatePage(page, today()) && !afresh)
             found = task->updateResults();
     } else if (!page.ok) {
         emit backgroundCheckFailed(task, failureReason(page));
@@ -327,6 +353,9 @@ QDateTime TaskChecker::dueTime(const Task* task) const
 TaskChecker::DueRun TaskChecker::checkDueTasks()
 {
     DueRun run;
+    // An import holds task.db's transaction: the tasks due are checked at the next run.
+    if (m_importing)
+        return run;
     const QDateTime now = this->now();
     const QList<Task*> snapshot = m_tasks;
     for (Task* task : snapshot) {
@@ -467,7 +496,8 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
                 noteFetch(guarded, page);
                 if (page.ok && !page.notModified) {
                     noteSeen(guarded, page);
-                    hasNew.insert(guarded, guarded->takeUpdatePage(page, today()));
+                    const bool afresh = std::exchange(stateOf(guarded).afresh, false);
+                    hasNew.insert(guarded, guarded->takeUpdatePage(page, today()) && !afresh);
                     read.insert(guarded, validatorsOf(page));
                 } else if (!page.ok) {
                     ++run.failedPages;
@@ -532,6 +562,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             task->appendResults(change.results);
             emit resultsChanged(task);
             run.anyNew = true;
+            run.news.append(TaskNews{task, task->name(), change.results});
         }
     }
     rememberRead({});
@@ -597,7 +628,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     task->setTaskDate(createdAt.date().toString(TaskDateFormat));
     task->setLastUpdate(createdAt.toString(Qt::ISODate));
     task->setOptions(options);
-    if (m_db.taskExists(task.get())) {
+    if (duplicateOf(address, grabText) || m_db.taskExists(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
     }
@@ -640,6 +671,226 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     return created;
 }
 
+// ---- changing ----
+
+const Task* TaskChecker::duplicateOf(const QString& address, const QString& grabText, const Task* except) const
+{
+    for (const Task* task : m_tasks) {
+        if (task != except && task->address() == address &&
+            task->grabText().compare(grabText, Qt::CaseInsensitive) == 0)
+            return task;
+    }
+    return nullptr;
+}
+
+TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, const QString& address,
+                                           const QString& grabText, int frequency,
+                                           const std::optional<QHash<QString, QString>>& options)
+{
+    if (m_guard.isBusy() || m_importing)
+        return Outcome::Dropped;
+    if (!contains(task))
+        return Outcome::TaskGone;
+    if (address.isEmpty() || grabText.isEmpty() || frequency <= 0)
+        return Outcome::Dropped;
+    if (duplicateOf(address, grabText, task))
+        return Outcome::Exists;
+
+    const bool pageChanged = address != task->address() || grabText != task->grabText();
+    // Written first from a copy: what task.db refused is not shown as changed.
+    Task changed(task->taskId(), name, address, grabText, frequency);
+    changed.setRowId(task->rowId());
+    QHash<QString, QString> newOptions = task->options();
+    if (options) {
+        for (const QString& own : {QString::fromLatin1(Task::UserAgentOption),
+                                   QString::fromLatin1(Task::RequestHeadersOption), Task::scriptsOption()})
+            newOptions.remove(own);
+        newOptions.insert(*options);
+    }
+    // The validators name a state of the old page: asked with them, the new page could answer "not modified".
+    if (pageChanged) {
+        newOptions.remove(QLatin1String(Task::EtagOption));
+        newOptions.remove(QLatin1String(Task::LastModifiedOption));
+    }
+    changed.setOptions(newOptions);
+    if (!m_db.updateTask(&changed, pageChanged)) {
+        m_lastError = m_db.lastError();
+        return Outcome::StoreFailed;
+    }
+    task->setDefinition(name, address, grabText, frequency);
+    task->setOptions(newOptions);
+    if (pageChanged) {
+        // What was seen of the old page says nothing about the new one; a check already on its way asked
+        // for the old page, so its answer is dropped and the task may be checked again at once.
+        task->forgetKnownLinks();
+        TaskState& kept = stateOf(task);
+        kept.seen.reset();
+        kept.afresh = true;
+        kept.checking = false;
+        ++kept.edition;
+        if (kept.failure) {
+            kept.failure.reset();
+            emit checkStateChanged(task);
+        }
+    }
+    emit taskChanged(task);
+    return Outcome::Done;
+}
+
+bool TaskChecker::markAllRead(Task* task)
+{
+    if (refusedWhileImporting())
+        return false;
+    if (!contains(task))
+        return false;
+    if (!m_db.markTaskResultsRead(task->taskId())) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
+    QList<int> changed;
+    const Task::ResultList results = task->results();
+    for (int i = 0; i < results.size(); ++i) {
+        if (results.at(i)->state != StateRead) {
+            results.at(i)->state = StateRead;
+            changed.append(i);
+        }
+    }
+    if (!changed.isEmpty())
+        emit resultStatesChanged(task, changed);
+    return true;
+}
+
+// Stored with the results in reverse, so a later load (newest first) lists them as the file did.
+bool TaskChecker::addImported(Task* task, const QStringList& seen)
+{
+    const Task::ResultList inOrder = task->results();
+    Task::ResultList reversed(inOrder.crbegin(), inOrder.crend());
+    task->setResults(reversed);
+    const bool stored = m_db.addToTaskBatch(task, seen);
+    task->setResults(inOrder);
+    return stored;
+}
+
+TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entries)
+{
+    ImportRun run;
+    CommandGuard::Scope command(m_guard);
+    if (!command)
+        return run;
+    run.ran = true;
+
+    // Duplicates are left out before anything is downloaded: of the tasks listed and of the file itself.
+    std::vector<std::unique_ptr<Task>> tasks;
+    QList<const ExchangeTask*> sources;
+    auto isDuplicate = [&](const ExchangeTask& entry) {
+        if (duplicateOf(entry.address, entry.keyword))
+            return true;
+        for (const auto& task : tasks) {
+            if (task->address() == entry.address && task->grabText().compare(entry.keyword, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        return false;
+    };
+    const int firstId = nextTaskId();
+    for (const ExchangeTask& entry : entries) {
+        if (entry.address.isEmpty() || entry.keyword.isEmpty() || isDuplicate(entry)) {
+            ++run.duplicates;
+            continue;
+        }
+        auto task = std::make_unique<Task>(firstId + int(tasks.size()), entry.name, entry.address, entry.keyword,
+                                           entry.frequency);
+        task->setOptions(TaskExchange::portableOptions(entry.options));
+        if (entry.created.isValid())
+            task->setTaskDate(entry.created.toString(QStringLiteral("MM/dd/yyyy")));
+        if (entry.withResults) {
+            Task::ResultList copies;
+            for (const Task::ResultPtr& result : entry.results) {
+                auto copy = Task::ResultPtr::create(*result);
+                copy->taskId = task->taskId();
+                copies.append(copy);
+            }
+            task->setResults(copies);
+        }
+        tasks.push_back(std::move(task));
+        sources.append(&entry);
+    }
+
+    // Each task is stored as soon as it is complete, while the other pages are still on their way, in one
+    // transaction committed at the end; until then no other write may reach task.db (see m_importing).
+    if (!m_db.beginTaskBatch()) {
+        m_lastError = m_db.lastError();
+        run.storageFailure = m_lastError;
+        return run;
+    }
+    m_importing = true;
+    bool storeFailed = false;
+    QHash<const Task*, FetchedPage> failures;
+    int pending = 0;
+    for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
+        Task* task = tasks[i].get();
+        if (sources.at(i)->withResults) {
+            storeFailed = storeFailed || !addImported(task, {});
+            continue;
+        }
+        ++pending;
+        // The task is the context: an import ended by abortWaits() destroys it, and its page is not delivered.
+        m_source.get(*task, false, task, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
+            --pending;
+            if (page.ok)
+                task->setResults(task->resultsOfPage(page, today()));
+            else
+                failures.insert(task, withoutBody(page));
+            const QStringList seen = m_reportNewLinks && page.ok ? seenLinksOf(task->results()) : QStringList();
+            storeFailed = storeFailed || !addImported(task, seen);
+            if (pending == 0)
+                wake();
+        });
+    }
+    const bool waited =
+        storeFailed || pending == 0 || wait([&pending, &storeFailed] { return pending == 0 || storeFailed; });
+    if (!waited || storeFailed || !m_db.commitTaskBatch()) {
+        run.aborted = !waited;
+        if (!run.aborted) {
+            m_lastError = m_db.lastError();
+            run.storageFailure = m_lastError;
+        }
+        // The pages still on their way go with their tasks, which are their context.
+        m_db.rollbackTaskBatch();
+        endImport();
+        return run;
+    }
+    endImport();
+
+    for (auto& task : tasks) {
+        if (task->rowId() == 0) {
+            ++run.duplicates; // stored already under the same keyword and address
+            continue;
+        }
+        Task* created = task.release();
+        m_tasks.append(created);
+        emit taskAdded(created);
+        run.created.append(created);
+        ++run.imported;
+        const auto failed = failures.constFind(created);
+        if (failed != failures.constEnd()) {
+            ++run.failedPages;
+            noteFetch(created, *failed);
+        }
+    }
+    return run;
+}
+
+// The background pages that arrived during an import are taken over now that task.db may be written.
+void TaskChecker::endImport()
+{
+    m_importing = false;
+    const QList<QPair<QPointer<Task>, FetchedPage>> held = std::exchange(m_heldPages, {});
+    for (const auto& [task, page] : held) {
+        if (task && contains(task))
+            takeBackgroundPage(task, page);
+    }
+}
+
 // ---- removing ----
 
 void TaskChecker::forget(const Task* task)
@@ -649,6 +900,8 @@ void TaskChecker::forget(const Task* task)
 
 bool TaskChecker::removeTask(Task* task)
 {
+    if (refusedWhileImporting())
+        return false;
     if (!contains(task))
         return false;
     if (!m_db.removeTask(task)) {
@@ -664,6 +917,8 @@ bool TaskChecker::removeTask(Task* task)
 
 bool TaskChecker::removeAllTasks()
 {
+    if (refusedWhileImporting())
+        return false;
     if (!m_db.removeAllTasks()) {
         m_lastError = m_db.lastError();
         return false;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/announcement.h"
 #include "core/clock.h"
 #include "core/commandguard.h"
 #include "core/pagesource.h"
+#include "core/taskexchange.h"
 #include "engine/pagefetcher.h"
 #include "engine/pagerenderrunner.h"
 #include "engine/seenlinks.h"
@@ -55,6 +57,7 @@ public:
         bool unstoredNew = false; // new results were found but task.db did not take them (kept for later)
         int failedPages = 0;      // pages that could not be downloaded
         QString storageFailure;   // set when new results could not be stored
+        QList<TaskNews> news;     // the tasks that got new results and those results, in list order
     };
     enum class Outcome
     {
@@ -64,13 +67,24 @@ public:
         TaskGone,    // the task was removed during the wait
         FetchFailed, // the page could not be downloaded
         StoreFailed, // task.db refused the change; lastError() says why
-        Exists       // creation: a task with this address and keyword is stored already
+        Exists       // creation or edit: another task watches this address for this keyword
     };
     struct Created
     {
         Outcome outcome = Outcome::Done;
         Task* task = nullptr;  // the new task (Done or FetchFailed: created with what the page gave)
         QString failureReason; // why its page could not be downloaded
+    };
+
+    struct ImportRun
+    {
+        bool ran = false;     // false: dropped, another command was running
+        bool aborted = false; // ended by abortWaits(): nothing was imported
+        int imported = 0;
+        int duplicates = 0;     // skipped: another task (or an earlier one of the file) watches the same
+        int failedPages = 0;    // imported with no results: the page could not be downloaded
+        QString storageFailure; // set when task.db refused the tasks: nothing was imported
+        QList<Task*> created;   // in the order of the file
     };
 
     explicit TaskChecker(TaskDatabase& db, QObject* parent = nullptr);
@@ -104,6 +118,25 @@ public:
     // results and options and appends it to the list.
     Created createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
                        const QHash<QString, QString>& options = {});
+    // Changes what the task watches, in memory and in its row of task.db, keeping its id, date, results and
+    // their states. A changed address or keyword forgets the links seen so far: the next check records the
+    // page without reporting it. A changed frequency counts from the last check. Refused while a command
+    // runs or without address or keyword (Dropped) and for a task removed meanwhile (TaskGone).
+    // Options, when given, replace the task's own (its request headers); a new address or keyword also drops
+    // the validators of the page last read.
+    Outcome editTask(Task* task, const QString& name, const QString& address, const QString& grabText, int frequency,
+                     const std::optional<QHash<QString, QString>>& options = std::nullopt);
+    // Another task watching the address for the keyword, the keyword compared as the keyword test compares
+    // texts (ignoring case); nullptr when there is none.
+    const Task* duplicateOf(const QString& address, const QString& grabText, const Task* except = nullptr) const;
+    // Every result of the task read, in memory and in task.db; false (and lastError()) when the file
+    // refused, and then nothing changes.
+    bool markAllRead(Task* task);
+    // Creates the tasks of a file as creation does, all pages at once as update-all fetches them: the tasks
+    // that come with results keep those instead. Duplicates are skipped and counted; everything is stored in
+    // one transaction, so on a failure nothing is imported. Meanwhile no periodic check starts, the pages of
+    // those running wait, and removals and read marking are refused.
+    ImportRun importTasks(const QList<ExchangeTask>& tasks);
     // The id the described count rule gives a new task: the number of tasks, unless a task has it.
     int nextTaskId() const;
 
@@ -159,6 +192,8 @@ signals:
     void taskRemoved(Task* task);
     // tasks() became empty; the tasks are deleted right after this signal.
     void allTasksRemoved();
+    // The task's name, address, keyword, frequency or options changed (editTask).
+    void taskChanged(Task* task);
     // The task's list of results changed: results were added, removed or replaced.
     void resultsChanged(Task* task);
     // The results at these positions of the task's list changed their state.
@@ -189,6 +224,8 @@ private:
         std::optional<PageFailure> failure; // why the last check failed
         std::optional<PendingSeen> seen;    // what the checks not yet taken over saw
         bool checking = false;              // a background check waits for its page
+        bool afresh = false;                // the address or keyword changed: the next check only records
+        int edition = 0;                    // edits so far, so a page asked for before an edit is dropped
     };
     struct Wait
     {
@@ -210,6 +247,10 @@ private:
     bool hasPendingSeen(const Task* task) const;
     // The date new results carry: the local date of now().
     QDate today() const { return now().toLocalTime().date(); }
+    bool addImported(Task* task, const QStringList& seen);
+    void endImport();
+    // True (with lastError()) while an import holds task.db's transaction.
+    bool refusedWhileImporting();
     // Runs the event loop until done() holds or abortWaits() is called; false when aborted.
     bool wait(const std::function<bool()>& done);
     void wake();
@@ -224,6 +265,9 @@ private:
     QList<Task*> m_tasks;
     QHash<const Task*, TaskState> m_states;
     bool m_reportNewLinks = false;
+    // An import is storing its tasks: no other write may reach task.db, and background pages wait.
+    bool m_importing = false;
+    QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;
     int m_backgroundStarted = 0;
     QList<Wait*> m_waits;
     QString m_lastError;

@@ -14,6 +14,7 @@ namespace {
 // Seconds per unit, in the order of the items of comboBoxFrequencyUnit: Day, Hour, Minute.
 constexpr int SecondsPerUnit[] = {86400, 3600, 60};
 constexpr int UnitHour = 1;
+constexpr int UnitMinute = 2;
 } // namespace
 
 DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::DialogNewTask)
@@ -83,8 +84,52 @@ DialogNewTask::~DialogNewTask()
 void DialogNewTask::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        setTitle();
+    }
+}
+
+void DialogNewTask::setTitle()
+{
+    if (editing)
+        setWindowTitle(tr("Edit Task"));
+}
+
+void DialogNewTask::setTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                            const QHash<QString, QString>& options)
+{
+    const QString agent = options.value(QLatin1String(Task::UserAgentOption));
+    const QString headers = options.value(QLatin1String(Task::RequestHeadersOption));
+    ui->lineEditUserAgent->setText(agent);
+    ui->plainTextEditRequestHeaders->setPlainText(headers);
+    if (!agent.isEmpty() || !headers.isEmpty())
+        ui->groupBoxAdvanced->setChecked(true);
+    ui->checkBoxRunScripts->setChecked(options.value(Task::scriptsOption()) == QLatin1String("1"));
+    editing = true;
+    setTitle();
+    ui->lineEditTaskName->setText(name);
+    ui->lineEditWebaddress->setText(address);
+    ui->lineEditGrabtext->setText(grabText);
+    // The largest unit that divides the frequency; a frequency of no whole minutes (an older file) is shown
+    // rounded up to them.
+    int unit = UnitMinute;
+    for (int i = 0; i < UnitMinute; ++i) {
+        if (frequency > 0 && frequency % SecondsPerUnit[i] == 0) {
+            unit = i;
+            break;
+        }
+    }
+    const int count = qMax(1, (frequency + SecondsPerUnit[unit] - 1) / SecondsPerUnit[unit]);
+    // Beyond the usual 31 the count is kept as it is rather than cut.
+    ui->spinBoxFrequencyNum->setMaximum(qMax(ui->spinBoxFrequencyNum->maximum(), count));
+    ui->spinBoxFrequencyNum->setValue(count);
+    ui->comboBoxFrequencyUnit->setCurrentIndex(unit);
+}
+
+void DialogNewTask::setDuplicateCheck(std::function<bool(const QString&, const QString&)> check)
+{
+    duplicateCheck = std::move(check);
 }
 
 QString DialogNewTask::taskName() const
@@ -160,6 +205,10 @@ void DialogNewTask::on_pushButtonOk_clicked()
     }
     if (!checkAdvanced())
         return;
+    if (duplicateCheck && duplicateCheck(address, grabText())) {
+        QMessageBox::information(this, windowTitle(), tr("This task already exists!"), QMessageBox::Ok);
+        return;
+    }
     accept();
 }
 

@@ -6,6 +6,8 @@
 #include <QMargins>
 #include <QString>
 
+#include <functional>
+
 namespace Ui {
 class DialogNewTask;
 }
@@ -30,6 +32,16 @@ public:
     // passed the checks of Ok.
     QHash<QString, QString> taskOptions() const;
 
+    // Turns the dialog into "Edit Task" with the task's entries filled in; the frequency is shown in the
+    // largest unit that divides it.
+    // The Advanced part shows the task's options and is unfolded when it has any.
+    void setTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                 const QHash<QString, QString>& options = {});
+    bool isEditing() const { return editing; }
+    // Asked on Ok once the entries are valid: whether another task watches the address for the keyword. Such
+    // entries are refused with a message, and the dialog stays open with what was typed.
+    void setDuplicateCheck(std::function<bool(const QString& address, const QString& grabText)> check);
+
 protected:
     void changeEvent(QEvent* event) override;
 
@@ -42,8 +54,11 @@ private:
     // Refuses a User-Agent or header the server could not be sent, with a message; false then.
     bool checkAdvanced();
     void showAdvanced(bool on);
+    void setTitle();
 
     Ui::DialogNewTask* ui;
     QString m_scriptsToolTip; // what the box says while it is offered
     QMargins m_advancedMargins;
+    bool editing = false;
+    std::function<bool(const QString&, const QString&)> duplicateCheck;
 };

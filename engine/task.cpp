@@ -66,6 +66,28 @@ void Task::setTaskId(int id)
     m_taskId = id;
 }
 
+void Task::setDefinition(const QString& name, const QString& address, const QString& grabText, int frequency)
+{
+    m_name = name;
+    m_address = address;
+    m_grabText = grabText;
+    m_frequency = frequency;
+}
+
+void Task::forgetKnownLinks()
+{
+    m_knownLinks.clear();
+    m_updateResults.clear();
+}
+
+int Task::unreadCount() const
+{
+    int count = 0;
+    for (const ResultPtr& result : m_results)
+        count += result->state == StateNew ? 1 : 0;
+    return count;
+}
+
 void Task::setRunsScripts(bool on)
 {
     if (on)

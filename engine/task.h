@@ -40,6 +40,9 @@ public:
     QString address() const { return m_address; }
     QString grabText() const { return m_grabText; }
     int frequency() const { return m_frequency; }
+    // Changes what the task watches. Only the GUI thread reads these fields: checks get the address handed
+    // over when their request is made.
+    void setDefinition(const QString& name, const QString& address, const QString& grabText, int frequency);
 
     QString taskDateText() const;
     void setTaskDate(const QString& text);
@@ -80,6 +83,11 @@ public:
     void removeResult(int index);
     ResultList updateResults() const { return m_updateResults; }
     LinkTexts knownLinks() const { return m_knownLinks; }
+    // Forgets the links seen by update checks and the findings waiting to be taken, so the page is judged
+    // afresh (its address or keyword changed).
+    void forgetKnownLinks();
+    // Results in state New.
+    int unreadCount() const;
 
     // The scan and the comparison of a page. Both look at most at 4 links ending at the same "</a>", none
     // whose address is longer than 64 Ki characters, and at most 100,000 matching links of a page, so a

@@ -356,7 +356,7 @@ std::optional<bool> TaskDatabase::storedTaskId(int taskId)
     return false;
 }
 
-std::optional<int> TaskDatabase::freeTaskId(int preferred)
+std::optional<QSet<int>> TaskDatabase::usedTaskIds()
 {
     // Every id in use, read the way loading reads it (a NULL or a text counts as what toInt() makes of it).
     QSet<int> used;
@@ -369,14 +369,23 @@ std::optional<int> TaskDatabase::freeTaskId(int preferred)
         while (query.next())
             used.insert(query.value(0).toInt());
     }
-    if (!used.contains(preferred))
-        return preferred;
-    const int largest = *std::max_element(used.cbegin(), used.cend());
-    if (largest < INT_MAX)
-        return largest + 1;
-    int id = 0; // the largest id is taken: the lowest free one instead
-    while (used.contains(id))
-        ++id;
+    return used;
+}
+
+int TaskDatabase::freeTaskId(int preferred, QSet<int>& used)
+{
+    int id = preferred;
+    if (used.contains(preferred)) {
+        const int largest = *std::max_element(used.cbegin(), used.cend());
+        if (largest < INT_MAX) {
+            id = largest + 1;
+        } else {
+            id = 0; // the largest id is taken: the lowest free one instead
+            while (used.contains(id))
+                ++id;
+        }
+    }
+    used.insert(id);
     return id;
 }
 
@@ -389,57 +398,177 @@ bool TaskDatabase::insertTask(Task* task, const QStringList& seenLinks)
     Transaction transaction(db);
     if (!transaction.active())
         return fail(transaction.error());
-    const std::optional<bool> exists = storedTask(*task);
-    if (!exists)
+    std::optional<QSet<int>> used = usedTaskIds();
+    if (!used)
         return false;
-    if (*exists)
+    bool inserted = false;
+    int taskId = 0;
+    int rowId = 0;
+    if (!insertTaskRows(*task, seenLinks, *used, &inserted, &taskId, &rowId))
+        return false;
+    if (!inserted)
         return succeed(); // the same keyword on the same page is stored already: nothing is written
-    const std::optional<int> chosen = freeTaskId(task->taskId());
-    if (!chosen)
-        return false;
-    const int taskId = *chosen;
-
-    QSqlQuery insert(db);
-    if (!prepare(insert, kInsertTask))
-        return false;
-    insert.bindValue(QStringLiteral(":task_id"), taskId);
-    insert.bindValue(QStringLiteral(":task_date"), sqlText(task->taskDateText()));
-    insert.bindValue(QStringLiteral(":last_update"), sqlText(task->lastUpdateText()));
-    insert.bindValue(QStringLiteral(":name"), sqlText(task->name()));
-    insert.bindValue(QStringLiteral(":grabtext"), sqlText(task->grabText()));
-    insert.bindValue(QStringLiteral(":frequency"), task->frequency());
-    insert.bindValue(QStringLiteral(":address"), sqlText(task->address()));
-    if (!run(insert))
-        return false;
-
-    // A new task keeps every result it found, even those stored under another task.
-    QSqlQuery insertResult(db);
-    if (!prepare(insertResult, kInsertResult))
-        return false;
-    for (const Task::ResultPtr& result : task->results()) {
-        if (!result)
-            continue;
-        bindResult(insertResult, *result, taskId);
-        if (!run(insertResult))
-            return false;
-    }
-    // Rows an older copy of the program left under the id belong to a task that is gone.
-    if (!deleteSeenLinksOf(taskId) || !writeSeenChanges({TaskChange{taskId, {}, seenLinks, {}}}))
-        return false;
-    if (!deleteOptionsOf(taskId) || !writeOptions(taskId, task->options()))
-        return false;
-    insert.finish();
-    insertResult.finish();
-    const int rowId = insert.lastInsertId().toInt();
     if (!transaction.commit())
         return fail(db.lastError());
+    takeStoredIds(task, taskId, rowId);
+    return succeed();
+}
+
+bool TaskDatabase::beginTaskBatch()
+{
+    if (m_batch)
+        return fail(QSqlError(tr("a batch of new tasks is already being stored")));
+    if (!ensureOpen())
+        return false;
+    QSqlQuery begin(db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return fail(begin.lastError());
+    std::optional<QSet<int>> used = usedTaskIds();
+    if (!used) {
+        db.rollback();
+        return false;
+    }
+    m_batch = Batch{*used, {}};
+    return succeed();
+}
+
+bool TaskDatabase::addToTaskBatch(Task* task, const QStringList& seenLinks)
+{
+    if (!m_batch)
+        return fail(QSqlError(tr("no batch of new tasks is being stored")));
+    if (!task)
+        return succeed();
+    bool inserted = false;
+    int taskId = 0;
+    int rowId = 0;
+    if (!insertTaskRows(*task, seenLinks, m_batch->usedIds, &inserted, &taskId, &rowId))
+        return false;
+    if (inserted)
+        m_batch->stored.append({task, taskId, rowId});
+    return succeed();
+}
+
+bool TaskDatabase::commitTaskBatch()
+{
+    if (!m_batch)
+        return fail(QSqlError(tr("no batch of new tasks is being stored")));
+    if (!db.commit()) {
+        const QSqlError error = db.lastError();
+        rollbackTaskBatch();
+        return fail(error);
+    }
+    for (const auto& [task, taskId, rowId] : std::as_const(m_batch->stored))
+        takeStoredIds(task, taskId, rowId);
+    m_batch.reset();
+    return succeed();
+}
+
+void TaskDatabase::rollbackTaskBatch()
+{
+    if (!m_batch)
+        return;
+    db.rollback();
+    m_batch.reset();
+}
+
+void TaskDatabase::takeStoredIds(Task* task, int taskId, int rowId)
+{
     task->setRowId(rowId);
     task->setTaskId(taskId);
     for (const Task::ResultPtr& result : task->results()) {
         if (result)
             result->taskId = taskId;
     }
-    return succeed();
+}
+
+bool TaskDatabase::insertTaskRows(const Task& task, const QStringList& seenLinks, QSet<int>& usedIds, bool* inserted,
+                                  int* taskIdOut, int* rowId)
+{
+    *inserted = false;
+    const std::optional<bool> exists = storedTask(task);
+    if (!exists)
+        return false;
+    if (*exists)
+        return true;
+    const int taskId = freeTaskId(task.taskId(), usedIds);
+
+    QSqlQuery insert(db);
+    if (!prepare(insert, kInsertTask))
+        return false;
+    insert.bindValue(QStringLiteral(":task_id"), taskId);
+    insert.bindValue(QStringLiteral(":task_date"), sqlText(task.taskDateText()));
+    insert.bindValue(QStringLiteral(":last_update"), sqlText(task.lastUpdateText()));
+    insert.bindValue(QStringLiteral(":name"), sqlText(task.name()));
+    insert.bindValue(QStringLiteral(":grabtext"), sqlText(task.grabText()));
+    insert.bindValue(QStringLiteral(":frequency"), task.frequency());
+    insert.bindValue(QStringLiteral(":address"), sqlText(task.address()));
+    if (!run(insert))
+        return false;
+    *rowId = insert.lastInsertId().toInt();
+    insert.finish();
+
+    // A new task keeps every result it found, even those stored under another task.
+    QSqlQuery insertResult(db);
+    if (!prepare(insertResult, kInsertResult))
+        return false;
+    for (const Task::ResultPtr& result : task.results()) {
+        if (!result)
+            continue;
+        bindResult(insertResult, *result, taskId);
+        if (!run(insertResult))
+            return false;
+    }
+    insertResult.finish();
+    // Rows an older copy of the program left under the id belong to a task that is gone.
+    if (!deleteSeenLinksOf(taskId) || !writeSeenChanges({TaskChange{taskId, {}, seenLinks, {}}}))
+        return false;
+    if (!deleteOptionsOf(taskId) || !writeOptions(taskId, task.options()))
+        return false;
+    *taskIdOut = taskId;
+    *inserted = true;
+    return true;
+}
+
+bool TaskDatabase::updateTask(const Task* task, bool forgetSeen)
+{
+    if (!task)
+        return succeed();
+    if (!ensureOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.active())
+        return fail(transaction.error());
+    const bool byRow = task->rowId() > 0;
+    QSqlQuery update(db);
+    if (!prepare(update, byRow ? QStringLiteral("UPDATE tasks SET name = ?, address = ?, grabtext = ?, frequency = ? "
+                                                "WHERE id = ?")
+                               : QStringLiteral("UPDATE tasks SET name = ?, address = ?, grabtext = ?, frequency = ? "
+                                                "WHERE task_id = ?")))
+        return false;
+    update.addBindValue(sqlText(task->name()));
+    update.addBindValue(sqlText(task->address()));
+    update.addBindValue(sqlText(task->grabText()));
+    update.addBindValue(task->frequency());
+    update.addBindValue(byRow ? task->rowId() : task->taskId());
+    if (!run(update))
+        return false;
+    if (update.numRowsAffected() == 0) {
+        m_lastError = tr("the task %1 is no longer in %2").arg(task->name(), QFileInfo(m_fileName).fileName());
+        return false;
+    }
+    update.finish();
+    if (forgetSeen && !deleteSeenLinksOf(task->taskId()))
+        return false;
+    if (!deleteOptionsOf(task->taskId()) || !writeOptions(task->taskId(), task->options()))
+        return false;
+    return transaction.commit() ? succeed() : fail(db.lastError());
+}
+
+bool TaskDatabase::markTaskResultsRead(int taskId)
+{
+    return runStatement(QStringLiteral("UPDATE results SET result_state = ? WHERE taskid = ? AND "
+                                       "(result_state IS NULL OR result_state <> ?)"),
+                        {int(StateRead), taskId, int(StateRead)});
 }
 
 bool TaskDatabase::insertResults(const Task::ResultList& results)

@@ -14,6 +14,7 @@
 #include <QVariant>
 
 #include <optional>
+#include <tuple>
 
 class QSqlError;
 class QSqlQuery;
@@ -62,6 +63,20 @@ public:
     // After the commit the task and its records carry the chosen id. A task with the same keyword and
     // address stored already is no failure: nothing is written and nothing renumbered.
     bool insertTask(Task* task, const QStringList& seenLinks = {});
+    // Many new tasks stored as they come, each as insertTask stores it, in one transaction held open from
+    // beginTaskBatch() to commitTaskBatch(): all or none. Nothing else may write to the file meanwhile.
+    // A task whose keyword and address are stored already is skipped (its rowId() stays 0); the tasks get
+    // their ids once the batch is committed. A task added must outlive the batch.
+    bool beginTaskBatch();
+    bool addToTaskBatch(Task* task, const QStringList& seenLinks = {});
+    bool commitTaskBatch();
+    void rollbackTaskBatch();
+    bool inTaskBatch() const { return m_batch.has_value(); }
+    // Writes the task's name, address, keyword and frequency into its row, in one statement, and its options
+    // in place of those stored; with forgetSeen the links recorded as seen for it go as well. One transaction.
+    bool updateTask(const Task* task, bool forgetSeen);
+    // Marks every result of the task id read, in one statement.
+    bool markTaskResultsRead(int taskId);
     // Stores the records a task does not hold yet (see resultExists); all or nothing.
     bool insertResults(const Task::ResultList& results);
     // In one transaction: every result of the task id goes, then the records are inserted as insertResults
@@ -96,13 +111,20 @@ public:
     bool setTaskOption(int taskId, const QString& name, const QString& value);
 
 private:
+    // The rows of one new task, inside the caller's transaction; *inserted false when it is stored already.
+    // usedIds holds every id in use, read once per transaction, and takes the new one.
+    bool insertTaskRows(const Task& task, const QStringList& seenLinks, QSet<int>& usedIds, bool* inserted, int* taskId,
+                        int* rowId);
+    static void takeStoredIds(Task* task, int taskId, int rowId);
     // Both replaceTaskResults; the seen links are left alone when seen is null.
     bool replaceResults(int taskId, const Task::ResultList& results, const QStringList* seen);
     // Rows matched in SQL, compared again in C++; empty when the lookup itself failed.
     std::optional<bool> storedTask(const Task& task);
     std::optional<bool> storedResult(const Task::TaskResult& result);
     std::optional<bool> storedTaskId(int taskId);
-    std::optional<int> freeTaskId(int preferred);
+    std::optional<QSet<int>> usedTaskIds();
+    // The preferred id when no row uses it, else one more than the largest used; taken into used.
+    static int freeTaskId(int preferred, QSet<int>& used);
     std::optional<int> largestTaskId();
 
     // Both run inside the caller's transaction. The first deletes every result carrying the task id; the
@@ -131,4 +153,10 @@ private:
     QString m_connectionName;
     bool m_open = false;
     QString m_lastError;
+    struct Batch
+    {
+        QSet<int> usedIds;
+        QList<std::tuple<Task*, int, int>> stored; // task, task id, row id
+    };
+    std::optional<Batch> m_batch;
 };

@@ -207,7 +207,8 @@ private slots:
             menu->close();
         });
         emit table->customContextMenuRequested(cell);
-        QCOMPARE(texts, (QStringList{"Remove Result", "Remove All Results", "-", "Open Link", "Copy Link"}));
+        QCOMPARE(texts, (QStringList{"&Mark All Read", "-", "Remove Result", "Remove All Results", "-", "Open Link",
+                                     "Copy Link"}));
         table->setCurrentIndex(Views::at(table, 1, 0));
         window.findChild<QAction*>("actionOpen_Link")->trigger();
         QCOMPARE(openedUrls.size(), opened ? 2 : 1);

@@ -98,9 +98,11 @@ private slots:
                  (QStringList{QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("&View"),
                               QStringLiteral("&Tools"), QStringLiteral("&Help")}));
         const auto menu = [&](const char* name) { return texts(window.findChild<QMenu*>(name)->actions()); };
-        QCOMPARE(menu("menu_File"), (QStringList{"&New Task", "&Remove Task", "Remove All Tasks", "-",
-                                                 "&Update Tasks Now", "-", "&Quit"}));
-        QCOMPARE(menu("menu_Edit"), (QStringList{"Remove Result", "Remove All Results", "-", "Rese&t Results"}));
+        QCOMPARE(menu("menu_File"),
+                 (QStringList{"&New Task", "&Edit Task...", "&Remove Task", "Remove All Tasks", "-", "E&xport Tasks...",
+                              "&Import Tasks...", "-", "&Update Tasks Now", "-", "&Quit"}));
+        QCOMPARE(menu("menu_Edit"), (QStringList{"&Mark All Read", "&Find Results", "-", "Remove Result",
+                                                 "Remove All Results", "-", "Rese&t Results"}));
         QCOMPARE(menu("menu_View"), (QStringList{"Show Grid"}));
         QCOMPARE(menu("menu_Tools"), (QStringList{"&Options"}));
         QCOMPARE(menu("menu_Help"), (QStringList{"Online-Help", "&About", "Homepage"}));

@@ -27,6 +27,9 @@ private slots:
     void frequency_data();
     void frequency();
     void spinBoxWraps();
+    void editing_data();
+    void editing();
+    void duplicatesAreRefusedKeepingTheEntries();
     void scriptsOption_data();
     void scriptsOption();
     void advanced_data();
@@ -269,6 +272,76 @@ void TestDialogNewTask::spinBoxWraps()
     QCOMPARE(spin->value(), 31);
     QTest::keyClick(spin, Qt::Key_Up);
     QCOMPARE(spin->value(), 1);
+}
+
+void TestDialogNewTask::editing_data()
+{
+    QTest::addColumn<int>("frequency");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<int>("count");
+    QTest::addRow("two days") << 2 * 86400 << "Day" << 2;
+    QTest::addRow("one day") << 86400 << "Day" << 1;
+    QTest::addRow("48 hours are two days") << 48 * 3600 << "Day" << 2;
+    QTest::addRow("45 hours, beyond the usual 31") << 45 * 3600 << "Hour" << 45;
+    QTest::addRow("90 minutes") << 5400 << "Minute" << 90;
+    QTest::addRow("one minute") << 60 << "Minute" << 1;
+    QTest::addRow("seconds only: rounded up to minutes") << 90 << "Minute" << 2;
+}
+
+void TestDialogNewTask::editing()
+{
+    QFETCH(int, frequency);
+    QFETCH(QString, unit);
+    QFETCH(int, count);
+    DialogNewTask dialog;
+    const QHash<QString, QString> options{{"user_agent", "Agent/1"}, {"request_headers", "Accept-Language: de"}};
+    dialog.setTask("News", "https://example.org/news", "Rates", frequency, options);
+    QCOMPARE(dialog.windowTitle(), QString("Edit Task"));
+    QCOMPARE(dialog.findChild<QComboBox*>("comboBoxFrequencyUnit")->currentText(), unit);
+    QCOMPARE(dialog.findChild<QSpinBox*>("spinBoxFrequencyNum")->value(), count);
+    // Ok without a change gives the task back as it was.
+    dialog.show();
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    MessageBoxCatcher catcher;
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(dialog.taskName(), QString("News"));
+    QCOMPARE(dialog.webAddress(), QString("https://example.org/news"));
+    QCOMPARE(dialog.grabText(), QString("Rates"));
+    QCOMPARE(dialog.taskOptions(), options);
+    if (frequency % 60 == 0)
+        QCOMPARE(dialog.frequency(), frequency);
+}
+
+void TestDialogNewTask::duplicatesAreRefusedKeepingTheEntries()
+{
+    DialogNewTask dialog;
+    QStringList asked;
+    dialog.setDuplicateCheck([&](const QString& address, const QString& keyword) {
+        asked << address + ' ' + keyword;
+        return keyword.compare("rates", Qt::CaseInsensitive) == 0;
+    });
+    fill(dialog, "Mine", "http://example.org/news/", "  Rates ");
+    dialog.show();
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    {
+        MessageBoxCatcher catcher;
+        QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+        QCOMPARE(catcher.boxes.size(), 1);
+        QCOMPARE(catcher.boxes.at(0).title, QString("New Task"));
+        QCOMPARE(catcher.boxes.at(0).text, QString("This task already exists!"));
+    }
+    // Asked with the entries as they are used, and the dialog keeps what was typed.
+    QCOMPARE(asked, QStringList{"http://example.org/news Rates"});
+    QCOMPARE(accepted.count(), 0);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.findChild<QLineEdit*>("lineEditGrabtext")->text(), QString("  Rates "));
+
+    dialog.findChild<QLineEdit*>("lineEditGrabtext")->setText("Bonds");
+    MessageBoxCatcher catcher;
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+    QVERIFY(catcher.boxes.isEmpty());
+    QCOMPARE(accepted.count(), 1);
 }
 
 void TestDialogNewTask::scriptsOption_data()

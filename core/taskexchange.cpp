@@ -1,0 +1,350 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/taskexchange.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <cmath>
+
+const QString TaskExchange::Format = QStringLiteral("vantrel-monitor-tasks");
+
+namespace {
+const QString DateFormat = QStringLiteral("yyyy-MM-dd");
+
+QString stateName(int state)
+{
+    return state == StateRead ? QStringLiteral("read") : QStringLiteral("new");
+}
+
+// Line and column of a byte offset, both from 1, for a message about the file.
+QPair<int, int> lineAndColumn(const QByteArray& data, qsizetype offset)
+{
+    const QByteArray before = data.left(offset);
+    const int line = int(before.count('\n')) + 1;
+    const int column = int(offset - (before.lastIndexOf('\n') + 1)) + 1;
+    return {line, column};
+}
+
+// Reads one task's fields; the first fault found is returned as a message, empty when all is well.
+class FieldReader
+{
+    Q_DECLARE_TR_FUNCTIONS(TaskExchange)
+
+public:
+    explicit FieldReader(QString path) : m_path(std::move(path)) {}
+    QString error;
+
+    bool ok() const { return error.isEmpty(); }
+    QString field(const QString& name) const { return m_path + QLatin1Char('.') + name; }
+    void fail(const QString& where, const QString& what)
+    {
+        if (error.isEmpty())
+            error = tr("%1: %2").arg(where, what);
+    }
+    QString text(const QJsonObject& object, const QString& name, bool required)
+    {
+        const QJsonValue value = object.value(name);
+        if (value.isUndefined()) {
+            if (required)
+                fail(field(name), tr("missing"));
+            return {};
+        }
+        if (!value.isString()) {
+            fail(field(name), tr("expected a text"));
+            return {};
+        }
+        return value.toString();
+    }
+
+private:
+    QString m_path;
+};
+} // namespace
+
+bool TaskExchange::isWebAddress(const QString& address)
+{
+    const bool knownScheme =
+        address.startsWith(QLatin1String("http://")) || address.startsWith(QLatin1String("https://"));
+    const QUrl url(address);
+    return knownScheme && url.isValid() && !url.host().isEmpty();
+}
+
+QHash<QString, QString> TaskExchange::portableOptions(const QHash<QString, QString>& options)
+{
+    QHash<QString, QString> portable = options;
+    portable.remove(QLatin1String(Task::EtagOption));
+    portable.remove(QLatin1String(Task::LastModifiedOption));
+    for (auto it = portable.begin(); it != portable.end();) {
+        if (it.value().isEmpty())
+            it = portable.erase(it);
+        else
+            ++it;
+    }
+    return portable;
+}
+
+QByteArray TaskExchange::toJson(const QList<Task*>& tasks, bool withResults)
+{
+    QJsonArray list;
+    for (const Task* task : tasks) {
+        QJsonObject entry{{QStringLiteral("name"), task->name()},
+                          {QStringLiteral("address"), task->address()},
+                          {QStringLiteral("keyword"), task->grabText()},
+                          {QStringLiteral("frequency"), task->frequency()}};
+        if (task->taskDate().isValid())
+            entry.insert(QStringLiteral("created"), task->taskDate().toString(DateFormat));
+        const QHash<QString, QString> options = portableOptions(task->options());
+        if (!options.isEmpty()) {
+            QJsonObject named;
+            for (auto it = options.cbegin(); it != options.cend(); ++it)
+                named.insert(it.key(), it.value());
+            entry.insert(QStringLiteral("options"), named);
+        }
+        if (withResults) {
+            QJsonArray results;
+            for (const Task::ResultPtr& result : task->results()) {
+                QJsonObject record{{QStringLiteral("text"), result->text},
+                                   {QStringLiteral("link"), result->link},
+                                   {QStringLiteral("state"), stateName(result->state)}};
+                if (result->date.isValid())
+                    record.insert(QStringLiteral("date"), result->date.toString(DateFormat));
+                results.append(record);
+            }
+            entry.insert(QStringLiteral("results"), results);
+        }
+        list.append(entry);
+    }
+    const QJsonObject document{
+        {QStringLiteral("format"), Format}, {QStringLiteral("version"), Version}, {QStringLiteral("tasks"), list}};
+    return QJsonDocument(document).toJson(QJsonDocument::Indented);
+}
+
+bool TaskExchange::writeFile(const QString& path, const QList<Task*>& tasks, bool withResults, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(toJson(tasks, withResults)) < 0 || !file.commit()) {
+        if (error)
+            *error = tr("Could not write %1: %2").arg(QFileInfo(path).fileName(), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+TaskExchange::Read TaskExchange::readFile(const QString& path)
+{
+    Read read;
+    const QString name = QFileInfo(path).fileName();
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        read.error = tr("%1 is not a file.").arg(name);
+        return read;
+    }
+    if (info.size() > MaxFileSize) {
+        read.error = tr("%1 is larger than %2 MiB.").arg(name).arg(MaxFileSize / (1024 * 1024));
+        return read;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        read.error = tr("Could not read %1: %2").arg(name, file.errorString());
+        return read;
+    }
+    // The size is read again: the file may have grown since it was looked at.
+    const QByteArray data = file.read(MaxFileSize + 1);
+    if (data.size() > MaxFileSize) {
+        read.error = tr("%1 is larger than %2 MiB.").arg(name).arg(MaxFileSize / (1024 * 1024));
+        return read;
+    }
+    read = parse(data);
+    if (!read.error.isEmpty())
+        read.error = tr("%1: %2").arg(name, read.error);
+    return read;
+}
+
+TaskExchange::Read TaskExchange::parse(const QByteArray& data)
+{
+    for (const char c : data) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            continue;
+        return c == '{' ? parseJson(data) : parseAddressList(data);
+    }
+    Read read;
+    read.error = tr("the file holds no tasks");
+    return read;
+}
+
+void TaskExchange::setKeyword(Read& read, const QString& keyword, int frequency)
+{
+    for (ExchangeTask& task : read.tasks) {
+        task.keyword = keyword;
+        task.frequency = frequency;
+    }
+}
+
+TaskExchange::Read TaskExchange::parseAddressList(const QByteArray& data)
+{
+    Read read;
+    read.kind = Kind::AddressList;
+    if (data.contains('\0')) {
+        read.error = tr("this is neither a list of addresses nor a file of exported tasks");
+        return read;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(data);
+    if (decoder.hasError()) {
+        read.error = tr("the file is not UTF-8 text");
+        return read;
+    }
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        QString address = lines.at(i).trimmed();
+        if (address.isEmpty() || address.startsWith(QLatin1Char('#')))
+            continue; // blank lines and comments
+        // As the new-task dialog takes an address: one trailing slash dropped.
+        if (address.endsWith(QLatin1Char('/')))
+            address.chop(1);
+        if (!isWebAddress(address)) {
+            read.error = tr("line %1: \"%2\" is not a web address beginning with http:// or https://")
+                             .arg(i + 1)
+                             .arg(address.left(80));
+            read.tasks.clear();
+            return read;
+        }
+        if (read.tasks.size() == MaxTasks) {
+            read.error = tr("line %1: more than %2 addresses").arg(i + 1).arg(MaxTasks);
+            read.tasks.clear();
+            return read;
+        }
+        ExchangeTask task;
+        const QUrl url(address);
+        task.name = url.host() + url.path();
+        task.address = address;
+        read.tasks.append(task);
+    }
+    if (read.tasks.isEmpty())
+        read.error = tr("the file holds no addresses");
+    return read;
+}
+
+TaskExchange::Read TaskExchange::parseJson(const QByteArray& data)
+{
+    Read read;
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        const auto [line, column] = lineAndColumn(data, parseError.offset);
+        read.error = tr("line %1, column %2: %3").arg(line).arg(column).arg(parseError.errorString());
+        return read;
+    }
+    const QJsonObject top = document.object();
+    if (top.value(QStringLiteral("format")).toString() != Format) {
+        read.error = tr("format: not a file of tasks exported by Vantrel Monitor (\"%1\" expected)").arg(Format);
+        return read;
+    }
+    const QJsonValue version = top.value(QStringLiteral("version"));
+    if (!version.isDouble() || version.toDouble() != Version) {
+        read.error = tr("version: %1 is not known; this program reads version %2")
+                         .arg(version.isDouble() ? QString::number(version.toDouble())
+                                                 : QStringLiteral("\"%1\"").arg(version.toVariant().toString()))
+                         .arg(Version);
+        return read;
+    }
+    const QJsonValue tasks = top.value(QStringLiteral("tasks"));
+    if (!tasks.isArray()) {
+        read.error = tr("tasks: expected a list of tasks");
+        return read;
+    }
+    const QJsonArray list = tasks.toArray();
+    if (list.size() > MaxTasks) {
+        read.error = tr("tasks: more than %1 tasks").arg(MaxTasks);
+        return read;
+    }
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        FieldReader reader(QStringLiteral("tasks[%1]").arg(i));
+        if (!list.at(i).isObject()) {
+            read.error = tr("tasks[%1]: expected a task (an object)").arg(i);
+            read.tasks.clear();
+            return read;
+        }
+        const QJsonObject object = list.at(i).toObject();
+        ExchangeTask task;
+        task.name = reader.text(object, QStringLiteral("name"), true);
+        task.address = reader.text(object, QStringLiteral("address"), true);
+        if (reader.ok() && !isWebAddress(task.address))
+            reader.fail(
+                reader.field(QStringLiteral("address")),
+                tr("\"%1\" is not a web address beginning with http:// or https://").arg(task.address.left(80)));
+        task.keyword = reader.text(object, QStringLiteral("keyword"), true).simplified();
+        if (reader.ok() && task.keyword.isEmpty())
+            reader.fail(reader.field(QStringLiteral("keyword")), tr("empty"));
+        const QJsonValue frequency = object.value(QStringLiteral("frequency"));
+        const double seconds = frequency.toDouble();
+        if (reader.ok() && (!frequency.isDouble() || seconds != std::floor(seconds) || seconds < 60 ||
+                            seconds > MaxFrequency || std::fmod(seconds, 60) != 0))
+            reader.fail(reader.field(QStringLiteral("frequency")),
+                        tr("expected a whole number of minutes in seconds, from 60 to %1").arg(MaxFrequency));
+        task.frequency = int(seconds);
+        const QString created = reader.text(object, QStringLiteral("created"), false);
+        if (reader.ok() && !created.isEmpty()) {
+            task.created = QDate::fromString(created, DateFormat);
+            if (!task.created.isValid())
+                reader.fail(reader.field(QStringLiteral("created")), tr("expected a date as yyyy-mm-dd"));
+        }
+        const QJsonValue options = object.value(QStringLiteral("options"));
+        if (reader.ok() && !options.isUndefined()) {
+            if (!options.isObject())
+                reader.fail(reader.field(QStringLiteral("options")), tr("expected names with texts (an object)"));
+            const QJsonObject named = options.toObject();
+            for (auto it = named.constBegin(); reader.ok() && it != named.constEnd(); ++it) {
+                if (!it.value().isString())
+                    reader.fail(reader.field(QStringLiteral("options.") + it.key()), tr("expected a text"));
+                task.options.insert(it.key(), it.value().toString());
+            }
+        }
+        const QJsonValue results = object.value(QStringLiteral("results"));
+        if (reader.ok() && !results.isUndefined()) {
+            task.withResults = true;
+            if (!results.isArray())
+                reader.fail(reader.field(QStringLiteral("results")), tr("expected a list of results"));
+            const QJsonArray records = results.toArray();
+            for (qsizetype r = 0; reader.ok() && r < records.size(); ++r) {
+                FieldReader field(reader.field(QStringLiteral("results[%1]").arg(r)));
+                if (!records.at(r).isObject()) {
+                    reader.fail(reader.field(QStringLiteral("results[%1]").arg(r)),
+                                tr("expected a result (an object)"));
+                    break;
+                }
+                const QJsonObject record = records.at(r).toObject();
+                auto result = Task::ResultPtr::create();
+                result->text = field.text(record, QStringLiteral("text"), true);
+                result->link = field.text(record, QStringLiteral("link"), true);
+                const QString date = field.text(record, QStringLiteral("date"), false);
+                result->date = date.isEmpty() ? QDate() : QDate::fromString(date, DateFormat);
+                if (field.ok() && !date.isEmpty() && !result->date.isValid())
+                    field.fail(field.field(QStringLiteral("date")), tr("expected a date as yyyy-mm-dd"));
+                const QString state = field.text(record, QStringLiteral("state"), true);
+                if (field.ok() && state != QLatin1String("new") && state != QLatin1String("read"))
+                    field.fail(field.field(QStringLiteral("state")), tr("expected \"new\" or \"read\""));
+                result->state = state == QLatin1String("read") ? StateRead : StateNew;
+                if (!field.ok())
+                    reader.error = field.error;
+                task.results.append(result);
+            }
+        }
+        if (!reader.ok()) {
+            read.error = reader.error;
+            read.tasks.clear();
+            return read;
+        }
+        read.tasks.append(task);
+    }
+    if (read.tasks.isEmpty())
+        read.error = tr("tasks: the file holds no tasks");
+    return read;
+}

@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Announcements through the desktop's notification service: one message per kind, kept until closed,
+// and a click on it reported back.
+#include "app/desktopnotifier.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+// Stands in for the desktop's notification service on a private bus.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call
+    {
+        uint replacesId;
+        QString body;
+        QStringList actions;
+        int expire;
+    };
+    QList<Call> calls;
+    uint nextId = 40;
+
+public slots:
+    uint Notify(const QString&, uint replacesId, const QString&, const QString&, const QString& body,
+                const QStringList& actions, const QVariantMap&, int expire)
+    {
+        calls.append(Call{replacesId, body, actions, expire});
+        return replacesId ? replacesId : ++nextId;
+    }
+};
+
+class TestDesktopNotifier : public QObject
+{
+    Q_OBJECT
+
+    QProcess daemon;
+    QString address;
+
+    void emitSignal(const QString& name, const QVariantList& arguments)
+    {
+        QDBusMessage signal =
+            QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications", name);
+        signal.setArguments(arguments);
+        QVERIFY(QDBusConnection(QStringLiteral("fake-notifications")).send(signal));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY2(daemon.waitForStarted(5000), "dbus-daemon (package dbus) is needed");
+        QVERIFY(daemon.waitForReadyRead(5000));
+        address = QString::fromUtf8(daemon.readLine()).trimmed();
+    }
+    void cleanupTestCase()
+    {
+        daemon.kill();
+        daemon.waitForFinished();
+    }
+
+    void messagesOfAKindReplaceEachOtherAndReportClicks()
+    {
+        FakeNotifications service;
+        {
+            QDBusConnection serviceBus = QDBusConnection::connectToBus(address, "fake-notifications");
+            QVERIFY(
+                serviceBus.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
+            QVERIFY(serviceBus.registerService("org.freedesktop.Notifications"));
+        }
+        DesktopNotifier notifier(QDBusConnection::connectToBus(address, "program-side"));
+        QSignalSpy activated(&notifier, &DesktopNotifier::activated);
+
+        notifier.announce("periodic", "New Results",
+                          "There are new results now.\nNews: \u201cTom & <b>Jerry</b>\u201d");
+        QTRY_COMPARE(notifier.pendingCalls(), 0);
+        notifier.announce("update-all", "New Results", "There are new results for tasks now.");
+        QTRY_COMPARE(notifier.pendingCalls(), 0);
+        notifier.announce("periodic", "New Results", "There are new results now.");
+        QTRY_COMPARE(notifier.pendingCalls(), 0);
+        QCOMPARE(service.calls.size(), 3);
+        // The second periodic message takes the place of the first; update-all's is a message of its own.
+        QCOMPARE(service.calls.at(0).replacesId, 0u);
+        QCOMPARE(service.calls.at(1).replacesId, 0u);
+        QCOMPARE(service.calls.at(2).replacesId, 41u);
+        for (const FakeNotifications::Call& call : std::as_const(service.calls)) {
+            QCOMPARE(call.expire, -1);
+            QCOMPARE(call.actions.value(0), QString("default"));
+        }
+        // The body may be read as markup; a link's text shows as it was.
+        QCOMPARE(service.calls.at(0).body,
+                 QString("There are new results now.\nNews: \u201cTom &amp; &lt;b&gt;Jerry&lt;/b&gt;\u201d"));
+
+        // Clicks: on ours (by kind), another action, another program's message.
+        emitSignal("ActionInvoked", {42u, QString("default")});
+        emitSignal("ActionInvoked", {41u, QString("other")});
+        emitSignal("ActionInvoked", {7u, QString("default")});
+        emitSignal("ActionInvoked", {41u, QString("default")});
+        QTRY_COMPARE(activated.size(), 2);
+        QTest::qWait(50);
+        QCOMPARE(activated.size(), 2);
+        QCOMPARE(activated.at(0).at(0).toString(), QString("update-all"));
+        QCOMPARE(activated.at(1).at(0).toString(), QString("periodic"));
+
+        // A message the user closed is not replaced: the next of its kind is a new one.
+        emitSignal("NotificationClosed", {41u, 2u});
+        QTest::qWait(100);
+        notifier.announce("periodic", "New Results", "again");
+        QTRY_COMPARE(notifier.pendingCalls(), 0);
+        QCOMPARE(service.calls.last().replacesId, 0u);
+
+        QDBusConnection::disconnectFromBus("fake-notifications");
+        QDBusConnection::disconnectFromBus("program-side");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDesktopNotifier)
+#include "tst_desktopnotifier.moc"

@@ -1,0 +1,273 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Changing a task and marking its results read, in memory and in task.db, and what a check does after it.
+#include "core/taskchecker.h"
+#include "storage/taskdatabase.h"
+#include "tests/core/checkerfixture.h"
+#include "tests/support/dbfile.h"
+#include "tests/support/testserver.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+QByteArray page(const QStringList& links)
+{
+    // Each entry "path=text".
+    QByteArray html = "<html><body>\n";
+    for (const QString& link : links)
+        html += "<a href=\"" + link.section('=', 0, 0).toUtf8() + "\">" + link.section('=', 1).toUtf8() + "</a>\n";
+    return html + "</body></html>";
+}
+
+struct Loaded
+{
+    TaskDatabase db;
+    TaskChecker checker{db};
+    explicit Loaded(const TempFolder& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
+    {
+        checker.setClock(clock);
+        checker.loadTasks();
+    }
+};
+} // namespace
+
+class TestEditTask : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+
+    // Task 0 "A" on /<tag>/a with keyword qt and the results "qt 1" (read) and "qt 2" (new); task 1 "B"
+    // on /<tag>/b with keyword Qt.
+    void storeTwoTasks(const TempFolder& fixture, const QString& tag)
+    {
+        DbFile file(fixture.path("task.db"));
+        file.addTask(0, "A", server.url(tag + "/a").toString(), "qt", 3600, "2009-01-01T10:00:00");
+        file.addResult(0, "01/01/2009", "qt 1", server.url("/l1").toString(), StateRead);
+        file.addResult(0, "01/02/2009", "qt 2", server.url("/l2").toString(), StateNew);
+        file.addTask(1, "B", server.url(tag + "/b").toString(), "Qt", 3600, "2009-01-01T10:00:00");
+        file.addResult(1, "01/02/2009", "qt 3", server.url("/l3").toString(), StateNew);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        PageFetch::setTransferTimeout(3000);
+    }
+
+    void editKeepsTheTaskAndForgetsWhatTheOldPageShowed_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("path"); // empty: the address stays
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<int>("frequency");
+        QTest::addColumn<bool>("forgets");
+        QTest::addRow("name") << "Renamed" << QString() << "qt" << 3600 << false;
+        QTest::addRow("frequency") << "A" << QString() << "qt" << 600 << false;
+        QTest::addRow("address") << "A"
+                                 << "/moved"
+                                 << "qt" << 3600 << true;
+        QTest::addRow("keyword") << "A" << QString() << "qt 2" << 3600 << true;
+        QTest::addRow("keyword in other capitals") << "A" << QString() << "QT" << 3600 << true;
+    }
+    void editKeepsTheTaskAndForgetsWhatTheOldPageShowed()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, path);
+        QFETCH(QString, keyword);
+        QFETCH(int, frequency);
+        QFETCH(bool, forgets);
+        TempFolder fixture;
+        const QString tag = "/edit/" + QString(QTest::currentDataTag()).replace(' ', '-');
+        storeTwoTasks(fixture, tag);
+        {
+            DbFile file(fixture.path("task.db"));
+            file.exec("CREATE TABLE IF NOT EXISTS seen_links(taskid INTEGER, link TEXT)");
+            file.exec("INSERT INTO seen_links VALUES(0, 'http://x/seen'), (1, 'http://x/other')");
+        }
+        {
+            TaskDatabase db(fixture.path("task.db"));
+            QVERIFY(db.setTaskOption(0, Task::EtagOption, "\"v1\""));
+            QVERIFY(db.setTaskOption(0, Task::UserAgentOption, "Agent/1"));
+        }
+        TestClock clock;
+        clock.at = QDateTime(QDate(2009, 1, 1), QTime(10, 5));
+        Loaded loaded(fixture, &clock);
+        Task* task = loaded.checker.tasks().at(0);
+        const QString address = path.isEmpty() ? task->address() : server.url(tag + path).toString();
+        QCOMPARE(loaded.checker.editTask(task, name, address, keyword, frequency), TaskChecker::Outcome::Done);
+
+        QCOMPARE(task->name(), name);
+        QCOMPARE(task->address(), address);
+        QCOMPARE(task->grabText(), keyword);
+        QCOMPARE(task->frequency(), frequency);
+        QCOMPARE(texts(task->results()), (QStringList{"qt 2", "qt 1"}));
+        // Counted from the last check, not from the edit.
+        QCOMPARE(loaded.checker.dueTime(task), QDateTime(QDate(2009, 1, 1), QTime(10, 0)).addSecs(frequency));
+
+        DbFile file(fixture.path("task.db"));
+        const QString row =
+            QStringList{"0", "01/01/2009", "2009-01-01T10:00:00", name, address, keyword, QString::number(frequency)}
+                .join('|');
+        QCOMPARE(file.column("SELECT task_id || '|' || task_date || '|' || last_update || '|' || name || '|' || "
+                             "address || '|' || grabtext || '|' || frequency FROM tasks WHERE id = 1"),
+                 QStringList{row});
+        QCOMPARE(file.count("tasks"), 2);
+        QCOMPARE(file.column("SELECT text || ':' || result_state FROM results WHERE taskid = 0 ORDER BY id"),
+                 (QStringList{"qt 1:1", "qt 2:0"}));
+        QCOMPARE(file.column("SELECT taskid FROM seen_links ORDER BY taskid"),
+                 forgets ? QStringList{"1"} : (QStringList{"0", "1"}));
+
+        // The validators of the page last read go with a new page; the request headers stay.
+        QCOMPARE(file.column("SELECT name FROM task_options WHERE task_id = 0 ORDER BY name"),
+                 forgets ? QStringList{"user_agent"} : (QStringList{"etag", "user_agent"}));
+
+        // The other task is untouched, and a reload reads the edited task back.
+        Loaded again(fixture);
+        QCOMPARE(again.checker.tasks().at(1)->name(), QString("B"));
+        QCOMPARE(again.checker.tasks().at(0)->grabText(), keyword);
+    }
+
+    void theFirstCheckAfterANewAddressReportsNothing()
+    {
+        // The stored link /l2 shows another text on the new page: normally a new result. Right after the
+        // address changed it is only recorded; a later change of it is reported again. A check of the old
+        // page still on its way when the edit is made is dropped.
+        TempFolder fixture;
+        storeTwoTasks(fixture, "/fresh");
+        TestServer::Response slowOld;
+        slowOld.body = page({"/l2=qt old page"});
+        slowOld.delayMs = 300;
+        server.setResponse("/fresh/a", slowOld);
+        server.setPage("/fresh/new", page({"/l2=qt renamed"}));
+        TestClock clock;
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
+        Task* task = checker.tasks().at(0);
+        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+
+        clock.at = QDateTime(QDate(2009, 1, 1), QTime(12, 0));
+        QVERIFY(checker.checkDueTasks().started.contains(task));
+        QCOMPARE(checker.editTask(task, "A", server.url("/fresh/new").toString(), "qt", 3600),
+                 TaskChecker::Outcome::Done);
+        QTRY_COMPARE(checker.fetcher().running(), 0);
+        QCOMPARE(found.count(), 0);
+
+        QVERIFY(checker.updateAll().ran);
+        QCOMPARE(found.count(), 0);
+        QCOMPARE(texts(task->results()), (QStringList{"qt 2", "qt 1"}));
+
+        server.setPage("/fresh/new", page({"/l2=qt renamed again"}));
+        const TaskChecker::UpdateRun run = checker.updateAll();
+        QCOMPARE(run.news.size(), 1);
+        QCOMPARE(run.news.at(0).task.data(), task);
+        QCOMPARE(texts(run.news.at(0).results), QStringList{"qt renamed again"});
+    }
+
+    void optionsGivenReplaceTheTasksOwn()
+    {
+        TempFolder fixture;
+        storeTwoTasks(fixture, "/options");
+        {
+            TaskDatabase db(fixture.path("task.db"));
+            QVERIFY(db.setTaskOption(0, Task::UserAgentOption, "Agent/1"));
+            QVERIFY(db.setTaskOption(0, Task::EtagOption, "\"v1\""));
+        }
+        Loaded loaded(fixture);
+        Task* task = loaded.checker.tasks().at(0);
+        const QHash<QString, QString> headers{{Task::RequestHeadersOption, "Accept-Language: de"}};
+        QCOMPARE(loaded.checker.editTask(task, "A", task->address(), "qt", 3600, headers), TaskChecker::Outcome::Done);
+        const QHash<QString, QString> expected{{Task::RequestHeadersOption, "Accept-Language: de"},
+                                               {Task::EtagOption, "\"v1\""}};
+        QCOMPARE(task->options(), expected);
+        Loaded again(fixture);
+        QCOMPARE(again.checker.tasks().at(0)->options(), expected);
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("address"); // "B": task B's address
+        QTest::addColumn<int>("expected");
+        QTest::addRow("address and keyword of another task, other capitals")
+            << "qt"
+            << "B" << int(TaskChecker::Outcome::Exists);
+        QTest::addRow("another keyword on that page") << "qt news"
+                                                      << "B" << int(TaskChecker::Outcome::Done);
+        QTest::addRow("no keyword") << ""
+                                    << "B" << int(TaskChecker::Outcome::Dropped);
+    }
+    void refusals()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(QString, address);
+        QFETCH(int, expected);
+        TempFolder fixture;
+        storeTwoTasks(fixture, "/refuse");
+        Loaded loaded(fixture);
+        Task* a = loaded.checker.tasks().at(0);
+        const QString target = loaded.checker.tasks().at(1)->address();
+        const QString before = a->address();
+        QCOMPARE(int(loaded.checker.editTask(a, "A", target, keyword, 3600)), expected);
+        QCOMPARE(a->address(), expected == int(TaskChecker::Outcome::Done) ? target : before);
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT address FROM tasks WHERE task_id = 0"),
+                 QStringList{a->address()});
+        // Creation follows the same rule, and refuses before anything is downloaded.
+        const int hits = server.hits("/refuse/b");
+        const TaskChecker::Created created = loaded.checker.createTask("C", target, keyword.toUpper(), 3600);
+        if (expected == int(TaskChecker::Outcome::Exists) || keyword.isEmpty())
+            QCOMPARE(int(created.outcome), expected);
+        QCOMPARE(server.hits("/refuse/b"), hits + (created.task ? 1 : 0));
+    }
+
+    void editDuringACommandOrOfARemovedTask()
+    {
+        TempFolder fixture;
+        storeTwoTasks(fixture, "/busy");
+        TestServer::Response slow;
+        slow.body = page({"/l1=qt 1"});
+        slow.delayMs = 300;
+        server.setResponse("/busy/a", slow);
+        server.setResponse("/busy/b", slow);
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
+        Task* a = checker.tasks().at(0);
+        Task* b = checker.tasks().at(1);
+        TaskChecker::Outcome during = TaskChecker::Outcome::Done;
+        QTimer::singleShot(100, this, [&] { during = checker.editTask(a, "X", a->address(), "qt", 60); });
+        QVERIFY(checker.updateAll().ran);
+        QCOMPARE(during, TaskChecker::Outcome::Dropped);
+        QCOMPARE(a->name(), QString("A"));
+
+        QVERIFY(checker.removeTask(b));
+        QCOMPARE(checker.editTask(b, "X", "http://x/", "qt", 60), TaskChecker::Outcome::TaskGone);
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks"), QStringList{"A"});
+    }
+
+    void markAllReadInMemoryAndFile()
+    {
+        TempFolder fixture;
+        storeTwoTasks(fixture, "/read");
+        Loaded loaded(fixture);
+        Task* a = loaded.checker.tasks().at(0);
+        QCOMPARE(a->unreadCount(), 1);
+        QVERIFY(loaded.checker.markAllRead(a));
+        QCOMPARE(a->unreadCount(), 0);
+        QCOMPARE(loaded.checker.tasks().at(1)->unreadCount(), 1);
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.column("SELECT taskid || ':' || result_state FROM results ORDER BY id"),
+                 (QStringList{"0:1", "0:1", "1:0"}));
+
+        // A file that refuses the change leaves the states as they were.
+        Task* b = loaded.checker.tasks().at(1);
+        file.exec("CREATE TRIGGER refuse BEFORE UPDATE ON results BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        QVERIFY(!loaded.checker.markAllRead(b));
+        QVERIFY(!loaded.checker.lastError().isEmpty());
+        QCOMPARE(b->unreadCount(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEditTask)
+#include "tst_edittask.moc"

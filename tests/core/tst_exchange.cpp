@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Tasks written to a file and read back: the same tasks and results on another task.db, faulty files
+// refused with a message naming the line or field, and imports that create tasks as creation does.
+#include "core/taskchecker.h"
+#include "core/taskexchange.h"
+#include "storage/taskdatabase.h"
+#include "tests/core/checkerfixture.h"
+#include "tests/support/dbfile.h"
+#include "tests/support/testserver.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+struct Loaded
+{
+    TaskDatabase db;
+    TaskChecker checker{db};
+    explicit Loaded(const QString& path) : db(path) { checker.loadTasks(); }
+};
+
+// Every task of the file and its results, in the order a load gives them.
+QStringList described(const QString& path)
+{
+    QStringList out;
+    Loaded loaded(path);
+    for (const Task* task : loaded.checker.tasks()) {
+        out << QStringList{task->name(), task->address(), task->grabText(), QString::number(task->frequency()),
+                           task->taskDateText()}
+                   .join('|');
+        for (const Task::ResultPtr& result : task->results())
+            out << "  " + QStringList{result->date.toString(Qt::ISODate), result->text, result->link,
+                                      QString::number(result->state)}
+                              .join('|');
+    }
+    return out;
+}
+
+QByteArray taskFile(const QByteArray& task,
+                    const QByteArray& head = "\"format\": \"vantrel-monitor-tasks\", \"version\": 1")
+{
+    return "{" + head + ", \"tasks\": [" + task + "]}";
+}
+const QByteArray GoodTask =
+    "{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 3600}";
+} // namespace
+
+class TestExchange : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        PageFetch::setTransferTimeout(3000);
+    }
+
+    void faultyFilesImportNothing_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("message");
+        QTest::addRow("broken JSON, second line") << QByteArray("{\n  \"format\": ,\n}") << "line 2, column ";
+        QTest::addRow("another format") << QByteArray("{\"format\": \"bookmarks\", \"version\": 1, \"tasks\": []}")
+                                        << "format: not a file of tasks exported by Vantrel Monitor";
+        QTest::addRow("unknown version") << taskFile(GoodTask, "\"format\": \"vantrel-monitor-tasks\", \"version\": 2")
+                                         << "version: 2 is not known; this program reads version 1";
+        QTest::addRow("version as text") << taskFile(GoodTask,
+                                                     "\"format\": \"vantrel-monitor-tasks\", \"version\": \"1\"")
+                                         << "version: \"1\" is not known";
+        QTest::addRow("tasks not a list")
+            << QByteArray("{\"format\": \"vantrel-monitor-tasks\", \"version\": 1, \"tasks\": {}}")
+            << "tasks: expected a list of tasks";
+        QTest::addRow("second task's frequency a text")
+            << taskFile(
+                   GoodTask +
+                   ", {\"name\": \"M\", \"address\": \"http://b.test/\", \"keyword\": \"qt\", \"frequency\": \"1h\"}")
+            << "tasks[1].frequency: expected a whole number";
+        QTest::addRow("frequency not whole minutes")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 90}")
+            << "tasks[0].frequency:";
+        QTest::addRow("address of another scheme")
+            << taskFile("{\"name\": \"N\", \"address\": \"ftp://a.test/x\", \"keyword\": \"qt\", \"frequency\": 3600}")
+            << "tasks[0].address: \"ftp://a.test/x\" is not a web address";
+        QTest::addRow("keyword missing")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"frequency\": 60}")
+            << "tasks[0].keyword: missing";
+        QTest::addRow("name a number")
+            << taskFile("{\"name\": 5, \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60}")
+            << "tasks[0].name: expected a text";
+        QTest::addRow("option value a number")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60,\n"
+                        "                            \"options\": {\"agent\": 3}}")
+            << "tasks[0].options.agent: expected a text";
+        QTest::addRow("result state unknown")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60,\n"
+                        "                            \"results\": [{\"text\": \"qt\", \"link\": \"http://a.test/1\", "
+                        "\"state\": \"seen\"}]}")
+            << "tasks[0].results[0].state: expected \"new\" or \"read\"";
+        QTest::addRow("result date unreadable")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60,\n"
+                        "                            \"results\": [{\"text\": \"qt\", \"link\": \"l\", \"state\": "
+                        "\"new\", \"date\": \"03/01/2010\"}]}")
+            << "tasks[0].results[0].date: expected a date";
+        QTest::addRow("no tasks") << taskFile("") << "tasks: the file holds no tasks";
+        QTest::addRow("address list, third line")
+            << QByteArray("http://a.test/1\n\nwww.example.com\n") << "line 3: \"www.example.com\" is not a web address";
+        QTest::addRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11) << "neither a list of addresses";
+        QTest::addRow("not UTF-8") << QByteArray("http://a.test/\xe9t\xe9\n") << "not UTF-8";
+        QTest::addRow("empty") << QByteArray(" \n\t") << "holds no tasks";
+    }
+    void faultyFilesImportNothing()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, message);
+        const TaskExchange::Read read = TaskExchange::parse(data);
+        QVERIFY2(read.error.contains(message), qPrintable(read.error));
+        QVERIFY(read.tasks.isEmpty());
+    }
+
+    void addressLists()
+    {
+        const TaskExchange::Read read =
+            TaskExchange::parse("# my pages\r\n  http://a.test/news/  \r\n\r\nhttps://b.test:8443/x?y=1\r\n# end\r\n");
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        QCOMPARE(read.kind, TaskExchange::Kind::AddressList);
+        QCOMPARE(read.tasks.size(), 2);
+        QCOMPARE(read.tasks.at(0).address, QString("http://a.test/news"));
+        QCOMPARE(read.tasks.at(0).name, QString("a.test/news"));
+        QCOMPARE(read.tasks.at(1).address, QString("https://b.test:8443/x?y=1"));
+    }
+
+    void largeFilesAreRefusedUnread()
+    {
+        TempFolder fixture;
+        QFile file(fixture.path("huge.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(TaskExchange::MaxFileSize + 1)); // sparse: no disk is filled
+        file.close();
+        QCOMPARE(TaskExchange::readFile(file.fileName()).error, QString("huge.json is larger than 64 MiB."));
+        QVERIFY(TaskExchange::readFile(fixture.path("missing.json")).error.contains("is not a file"));
+    }
+
+    void exportThenImportGivesTheSameTasksAndResults()
+    {
+        TempFolder fixture;
+        const QString from = fixture.path("task.db");
+        {
+            DbFile file(from);
+            file.addTask(0, "News & more", "http://a.test/news", "qt", 600, "2009-01-01T10:00:00", "03/15/2010");
+            file.addResult(0, "03/15/2010", "qt \"quoted\" &amp; <b>bold</b>", "http://a.test/1", StateRead);
+            file.addResult(0, "03/16/2010", "qt \u00e9t\u00e9 \U0001F600", "http://a.test/2?x=1&y=2", StateNew);
+            file.addTask(1, "Shop", "https://b.test/", "Sale", 86400 * 2, "2009-01-01T10:00:00", "01/01/2011");
+        }
+        {
+            // Its request headers go along; the validators of the page it last read do not.
+            TaskDatabase db(from);
+            QVERIFY(db.setTaskOption(1, Task::UserAgentOption, "Agent/1"));
+            QVERIFY(db.setTaskOption(1, Task::RequestHeadersOption, "Accept-Language: de"));
+            QVERIFY(db.setTaskOption(1, Task::EtagOption, "\"v1\""));
+        }
+        QString error;
+        {
+            Loaded loaded(from);
+            QVERIFY(TaskExchange::writeFile(fixture.path("tasks.json"), loaded.checker.tasks(), true, &error));
+        }
+        const TaskExchange::Read read = TaskExchange::readFile(fixture.path("tasks.json"));
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+
+        const QString to = fixture.path("other.db");
+        {
+            Loaded empty(to);
+            const TaskChecker::ImportRun run = empty.checker.importTasks(read.tasks);
+            QCOMPARE(run.imported, 2);
+            QCOMPARE(run.duplicates, 0);
+            QCOMPARE(run.failedPages, 0);
+            QCOMPARE(empty.checker.tasks().size(), 2);
+            // Nothing was downloaded: the results came with the tasks.
+            QCOMPARE(empty.checker.fetcher().running(), 0);
+        }
+        QCOMPARE(described(to), described(from));
+        Loaded imported(to);
+        QCOMPARE(imported.checker.tasks().at(1)->options(),
+                 (QHash<QString, QString>{{Task::UserAgentOption, "Agent/1"},
+                                          {Task::RequestHeadersOption, "Accept-Language: de"}}));
+        QVERIFY(imported.checker.tasks().at(0)->options().isEmpty());
+        QCOMPARE(described(to).size(), 4);
+    }
+
+    void importCreatesAsCreationDoes()
+    {
+        TempFolder fixture;
+        server.setPage("/imp/a", "<a href=\"/1\">qt one</a><a href=\"/2\">other</a><a href=\"/3\">QT three</a>");
+        server.setStatus("/imp/gone", 404);
+        const QString path = fixture.path("task.db");
+        {
+            DbFile file(path);
+            file.addTask(0, "Old", server.url("/imp/old").toString(), "QT");
+        }
+        Loaded loaded(path);
+        TaskExchange::Read read =
+            TaskExchange::parse(QStringList{server.url("/imp/a").toString(), server.url("/imp/old").toString(),
+                                            server.url("/imp/gone").toString(), server.url("/imp/a").toString() + "/"}
+                                    .join('\n')
+                                    .toUtf8());
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        TaskExchange::setKeyword(read, "qt", 1800);
+        const TaskChecker::ImportRun run = loaded.checker.importTasks(read.tasks);
+        QVERIFY(run.ran);
+        // The old task's keyword in other capitals and the same address twice are duplicates.
+        QCOMPARE(run.imported, 2);
+        QCOMPARE(run.duplicates, 2);
+        QCOMPARE(run.failedPages, 1);
+        QCOMPARE(server.hits("/imp/old"), 0);
+        QCOMPARE(loaded.checker.tasks().size(), 3);
+        const Task* a = run.created.at(0);
+        QCOMPARE(texts(a->results()), (QStringList{"qt one", "QT three"}));
+        QCOMPARE(a->frequency(), 1800);
+        QVERIFY(!loaded.checker.checkFailure(run.created.at(1)).isEmpty());
+        DbFile file(path);
+        QCOMPARE(file.column("SELECT task_id || ':' || grabtext FROM tasks ORDER BY id"),
+                 (QStringList{"0:QT", "1:qt", "2:qt"}));
+        QCOMPARE(file.column("SELECT taskid || ':' || text FROM results ORDER BY text"),
+                 (QStringList{"1:QT three", "1:qt one"}));
+    }
+
+    void aRefusingFileOrABusyCommandImportsNothing()
+    {
+        TempFolder fixture;
+        const QString path = fixture.path("task.db");
+        server.setPage("/refuse/a", "<a href=\"/1\">qt one</a>");
+        TaskExchange::Read read = TaskExchange::parse(
+            (server.url("/refuse/a").toString() + "\n" + server.url("/refuse/b").toString()).toUtf8());
+        TaskExchange::setKeyword(read, "qt", 3600);
+        Loaded loaded(path);
+        {
+            // The second task is refused: the first is not kept either.
+            DbFile file(path);
+            file.exec("CREATE TRIGGER refuse BEFORE INSERT ON tasks WHEN NEW.address LIKE '%/refuse/b' "
+                      "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        }
+        const TaskChecker::ImportRun refused = loaded.checker.importTasks(read.tasks);
+        QVERIFY(!refused.storageFailure.isEmpty());
+        QCOMPARE(refused.imported, 0);
+        QVERIFY(loaded.checker.tasks().isEmpty());
+        QCOMPARE(DbFile(path).count("tasks"), 0);
+        QCOMPARE(DbFile(path).count("results"), 0);
+
+        CommandGuard::Scope busy(loaded.checker.guard());
+        QVERIFY(!loaded.checker.importTasks(read.tasks).ran);
+    }
+
+    void periodicWorkWaitsForAnImport()
+    {
+        // A background check whose page arrives while an import is storing is taken over once it has finished;
+        // meanwhile no check starts and nothing else writes.
+        TempFolder fixture;
+        const QString path = fixture.path("task.db");
+        const QString old = server.url("/during/old").toString();
+        {
+            DbFile file(path);
+            file.addTask(0, "Old", old, "qt");
+            file.addResult(0, "01/01/2009", "qt 1", server.url("/l1").toString());
+        }
+        TestServer::Response changed;
+        changed.body = "<a href=\"/l1\">qt 1 changed</a>";
+        changed.delayMs = 100;
+        server.setResponse("/during/old", changed);
+        TestServer::Response slow;
+        slow.body = "<a href=\"/n\">qt new</a>";
+        slow.delayMs = 500;
+        server.setResponse("/during/new", slow);
+        TestClock clock;
+        TaskDatabase db(path);
+        TaskChecker checker(db);
+        checker.setClock(&clock);
+        checker.loadTasks();
+        Task* task = checker.tasks().at(0);
+        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        clock.at = QDateTime::currentDateTime().addDays(1);
+        QCOMPARE(checker.checkDueTasks().started.size(), 1);
+
+        TaskExchange::Read read = TaskExchange::parse(server.url("/during/new").toString().toUtf8());
+        TaskExchange::setKeyword(read, "qt", 3600);
+        int startedDuring = -1;
+        bool removedDuring = true;
+        QTimer::singleShot(300, this, [&] {
+            clock.at = clock.at.addDays(1);
+            startedDuring = int(checker.checkDueTasks().started.size());
+            removedDuring = checker.removeTask(task);
+            QCOMPARE(found.count(), 0);
+        });
+        const TaskChecker::ImportRun run = checker.importTasks(read.tasks);
+        QCOMPARE(run.imported, 1);
+        QCOMPARE(startedDuring, 0);
+        QVERIFY(!removedDuring);
+        QCOMPARE(found.count(), 1);
+        QCOMPARE(texts(task->results()), (QStringList{"qt 1", "qt 1 changed"}));
+        QCOMPARE(DbFile(path).column("SELECT text FROM results ORDER BY id"),
+                 (QStringList{"qt 1", "qt new", "qt 1 changed"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExchange)
+#include "tst_exchange.moc"
