@@ -49,7 +49,9 @@ void DesktopNotifier::send(const QString& kind, const QString& title, const QStr
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("org.orrimbel.VantrelMonitor")}};
     // The body may be read as markup: link texts holding '&' or '<' must show as typed.
-    const QStringList actions = kind.isEmpty() ? QStringList() : QStringList{DefaultAction, tr("Show")};
+    QStringList actions;
+    if (!kind.isEmpty())
+        actions << DefaultAction << tr("Show");
     call << QStringLiteral("Vantrel Monitor") << shownIds.value(kind, 0u) << QStringLiteral("vantrel-monitor") << title
          << text.toHtmlEscaped() << actions << hints << timeoutMs;
     ++pending;

@@ -260,12 +260,17 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(figures.runs >= WarmUpRuns, 120000);
         const Figures warm = snapshot("100 runs");
+        // The first update-all may bring up the spare connections that downloads the user waits for get
+        // beside busy background checks: one network thread more, made once. Counted from then on.
+        QTRY_VERIFY_WITH_TIMEOUT(updateAlls > 0 && window.isEnabled(), 300000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.checker().fetcher().running(), 0, 30000);
+        const int threadsAfterUpdateAll = qMax(start.threads, ProcStatus::threads());
         QTRY_VERIFY_WITH_TIMEOUT(figures.runs >= Runs, 600000);
         checkTimer->stop();
         const qint64 elapsedMs = elapsed.elapsed();
         // Every check started has ended and its thread object is gone.
         QTRY_COMPARE_WITH_TIMEOUT(window.checker().fetcher().running(), 0, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(ProcStatus::threads(), start.threads, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(ProcStatus::threads() <= threadsAfterUpdateAll, 30000);
         const Figures end = snapshot("end");
 
         int requests = 0;
@@ -308,7 +313,11 @@ private slots:
                                                                       "HAVING count(*) > 1"));
         QVERIFY2(fileDuplicates.isEmpty(), qPrintable(fileDuplicates.join(QLatin1Char('\n'))));
 
-        QCOMPARE(end.threads, start.threads);
+        // Threads made once (the network layer's, the spare connections') stay; none is added per check.
+        QVERIFY2(end.threads <= threadsAfterUpdateAll,
+                 qPrintable(QStringLiteral("%1 threads at the end, %2 after the first update-all")
+                                .arg(end.threads)
+                                .arg(threadsAfterUpdateAll)));
         QVERIFY2(end.rssKb - warm.rssKb < RssGrowthLimitKb,
                  qPrintable(QStringLiteral("VmRSS grew by %1 kB after warm-up").arg(end.rssKb - warm.rssKb)));
         window.close();
