@@ -126,7 +126,8 @@ private slots:
         QCOMPARE(mark(window, 0), QStringLiteral("The last check failed: HTTP 500\nNext try: %1")
                                       .arg(QLocale().toString(window.checker().dueTime(task), QLocale::ShortFormat)));
         window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
-        QVERIFY2(mark(window, 0).startsWith("The last 2 checks failed: HTTP 500\nNext try: "), qPrintable(mark(window, 0)));
+        QVERIFY2(mark(window, 0).startsWith("The last 2 checks failed: HTTP 500\nNext try: "),
+                 qPrintable(mark(window, 0)));
         server.setPage("/flaky", "<a href=\"/x\">qt</a>");
         window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
         QVERIFY(mark(window, 0).isEmpty());
