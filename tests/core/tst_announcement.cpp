@@ -90,9 +90,9 @@ private slots:
         QFETCH(QStringList, tasks);
         QFETCH(QString, expected);
         QList<TaskNews> news;
-        for (const QString& spec : tasks) {
-            const QString name = spec.section('=', 0, 0);
-            news.append(TaskNews{nullptr, name, records(numbered(name + ' ', spec.section('=', 1).toInt()))});
+        for (const QString& entry : tasks) {
+            const QString name = entry.section('=', 0, 0);
+            news.append(TaskNews{nullptr, name, records(numbered(name + ' ', entry.section('=', 1).toInt()))});
         }
         QCOMPARE(Announcement::updateAllText(news), expected);
     }

@@ -622,7 +622,7 @@ private slots:
         const auto checkedTask = task(1, "other", "http://b/");
         checkedTask->setLastUpdate(checked.toString(Qt::ISODate));
         QVERIFY(db.updateLastUpdate(checkedTask.get()));
-        // The stored form stays local time without an offset, whatever the clock's time spec.
+        // The stored form stays local time without an offset, whether the clock gives local time, UTC or an offset.
         QCOMPARE(raw.rows("SELECT last_update FROM tasks").value(0).value(0).toString(), "2031-02-03T04:05:06");
     }
 
