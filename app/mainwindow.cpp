@@ -1,69 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mainwindow.h"
-#include "app/resultsearchproxy.h"
-#include "core/announcement.h"
-#include "core/taskexchange.h"
 #include "ui_mainwindow.h"
 
-#include "app/appsettings.h"
 #include "app/logging.h"
-#include "app/resultlink.h"
-#include "app/resulttablemodel.h"
+#include "app/resultspane.h"
 #include "app/sharedstroke.h"
+#include "app/taskcommands.h"
 #include "app/tasklistmodel.h"
 #include "app/trayicon.h"
+#include "core/announcement.h"
 #include "core/settings.h"
 #include "core/taskchecker.h"
 #include "dialogs/dialogabout.h"
 #include "dialogs/dialoghelp.h"
-#include "dialogs/dialognewtask.h"
-#include "dialogs/dialogoption.h"
-#include "dialogs/dialogprogress.h"
 
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QInputDialog>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
-#include <QVBoxLayout>
 
 namespace {
 constexpr int HideDelayMs = 250;
-
-// The search field would take Ctrl+E, Ctrl+U and the like as line-editing keys; there the window's
-// commands come first, and the field keeps the keys of editing text (Ctrl+A, Ctrl+C, Ctrl+V, ...).
-class WindowShortcutsFirst : public QObject
-{
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::ShortcutOverride) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            static const QList<int> commands{Qt::Key_E, Qt::Key_U, Qt::Key_M, Qt::Key_N, Qt::Key_R,
-                                             Qt::Key_D, Qt::Key_K, Qt::Key_Q, Qt::Key_F};
-            if (key->modifiers() == Qt::ControlModifier && commands.contains(key->key()))
-                return true; // not taken by the field: the shortcut runs
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
 } // namespace
 
@@ -72,7 +37,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
 {
     ui->setupUi(this);
     setUpViews();
-    createLinkActions();
+    setUpCommands();
     setUpTray();
     updateTrayToolTip();
     ui->webView->setVisible(false);
@@ -80,8 +45,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     readSettings();
 
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
-    connect(&core, &TaskChecker::storageFailed, this,
-            [this](const QString& message) { statusBar()->showMessage(message); });
+    connect(&core, &TaskChecker::storageFailed, this, &MainWindow::showMessage);
     connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
         statusBar()->showMessage(tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
     });
@@ -97,7 +61,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     stroke = new SharedStroke(
         this, ui->action_Remove_Task, ui->actionReset_Results, ui->actionQuit, [this] { return selectedTask(); },
         [this] { return commandRunning(); });
-    connect(stroke, &SharedStroke::removeRequested, this, &MainWindow::removeTask);
+    connect(stroke, &SharedStroke::removeRequested, commands, &TaskCommands::removeTask);
     connect(stroke, &SharedStroke::noTaskSelected, this, &MainWindow::showNoTaskSelected);
     connect(stroke, &SharedStroke::quitRequested, this, &QWidget::close);
     connect(stroke, &SharedStroke::resetRequested, this, [this] {
@@ -146,7 +110,7 @@ void MainWindow::setCheckInterval(int ms)
 
 bool MainWindow::commandRunning() const
 {
-    return core.isAborting() || core.guard().isBusy();
+    return commands->busy();
 }
 
 QString MainWindow::frequencyText(int seconds)
@@ -167,30 +131,15 @@ void MainWindow::setUpViews()
     ui->treeWidgetTaskList->header()->setDefaultAlignment(Qt::AlignCenter);
     connect(ui->treeWidgetTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &MainWindow::showTask);
-
-    resultModel = new ResultTableModel(core, this);
-    resultProxy = new ResultSearchProxy(ResultTableModel::TextColumn, ResultTableModel::LinkColumn, this);
-    resultProxy->setSortRole(ResultTableModel::SortRole);
-    resultProxy->setSourceModel(resultModel);
-    QTableView* table = ui->tableWidget;
-    table->setModel(resultProxy);
-    // Date and state as wide as they need, text and link share the rest; one line of text a row, the full
-    // text and link in the tooltip.
-    QHeaderView* header = table->horizontalHeader();
-    header->setSectionResizeMode(ResultTableModel::DateColumn, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(ResultTableModel::StateColumn, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(ResultTableModel::TextColumn, QHeaderView::Stretch);
-    header->setSectionResizeMode(ResultTableModel::LinkColumn, QHeaderView::Stretch);
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(qMax(table->fontMetrics().height(), table->iconSize().height()) + 6);
-    table->sortByColumn(ResultTableModel::DateColumn, Qt::DescendingOrder);
-    setUpSearch();
-
     // The task list's second, narrow column counts each task's unread results.
     QHeaderView* tasksHeader = ui->treeWidgetTaskList->header();
     tasksHeader->setStretchLastSection(false);
     tasksHeader->setSectionResizeMode(TaskListModel::NameColumn, QHeaderView::Stretch);
     tasksHeader->setSectionResizeMode(TaskListModel::UnreadColumn, QHeaderView::ResizeToContents);
+
+    results = new ResultsPane(ui->tableWidget, core, this);
+    connect(results, &ResultsPane::message, this, &MainWindow::showMessage);
+
     for (auto signal : {&TaskChecker::resultsChanged, &TaskChecker::taskAdded, &TaskChecker::taskRemoved})
         connect(&core, signal, this, [this] { QTimer::singleShot(0, this, &MainWindow::updateTrayToolTip); });
     connect(&core, &TaskChecker::resultStatesChanged, this, [this] { updateTrayToolTip(); });
@@ -198,58 +147,14 @@ void MainWindow::setUpViews()
     connect(&core, &TaskChecker::tasksLoaded, this, [this] { updateTrayToolTip(); });
 }
 
-void MainWindow::setUpSearch()
-{
-    // Above the results: a field whose words each row's text or link must all contain.
-    searchField = new QLineEdit;
-    searchField->setObjectName(QStringLiteral("lineEditSearch"));
-    searchField->setPlaceholderText(tr("Search results (Ctrl+F)"));
-    searchField->setClearButtonEnabled(true);
-    QWidget* table = ui->tableWidget;
-    auto* splitter = qobject_cast<QSplitter*>(table->parentWidget());
-    auto* holder = new QWidget;
-    auto* layout = new QVBoxLayout(holder);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    if (splitter) {
-        const int at = splitter->indexOf(table);
-        layout->addWidget(searchField);
-        layout->addWidget(table);
-        splitter->insertWidget(at, holder);
-    } else if (auto* parentLayout = table->parentWidget() ? table->parentWidget()->layout() : nullptr) {
-        parentLayout->replaceWidget(table, holder);
-        layout->addWidget(searchField);
-        layout->addWidget(table);
-    }
-    searchField->installEventFilter(new WindowShortcutsFirst(searchField));
-    connect(searchField, &QLineEdit::textChanged, this, [this](const QString& text) {
-        resultProxy->setSearch(text);
-        showResultsCount();
-    });
-    // Escape empties the field (and leaves the focus there).
-    auto* clear = new QAction(searchField);
-    clear->setShortcut(Qt::Key_Escape);
-    clear->setShortcutContext(Qt::WidgetShortcut);
-    connect(clear, &QAction::triggered, searchField, &QLineEdit::clear);
-    searchField->addAction(clear);
-}
-
 void MainWindow::on_actionFind_triggered()
 {
-    searchField->setFocus(Qt::ShortcutFocusReason);
-    searchField->selectAll();
+    results->focusSearch();
 }
 
-void MainWindow::showResultsCount()
+void MainWindow::showMessage(const QString& text)
 {
-    const Task* task = resultModel->task();
-    if (!task)
-        return;
-    const int count = int(task->results().size());
-    if (resultProxy->isSearching())
-        statusBar()->showMessage(tr("Results Count: %1 (%2 shown)").arg(count).arg(resultProxy->rowCount()));
-    else if (count > 0)
-        statusBar()->showMessage(tr("Results Count: %1").arg(count));
+    statusBar()->showMessage(text);
 }
 
 void MainWindow::updateTrayToolTip()
@@ -381,32 +286,7 @@ void MainWindow::showOldResultsKept(const QString& reason)
 
 void MainWindow::on_action_Options_triggered()
 {
-    if (commandRunning())
-        return;
-    DialogOption dialog(settings.options(), this);
-    if (dialog.exec() != QDialog::Accepted || commandRunning())
-        return;
-    Options options = dialog.options();
-    // Turned on, new links are reported from each task's next check on; it first records what is there.
-    QString failure;
-    if (!core.setReportNewLinks(options.reportNewLinks, options.reportNewLinks && !core.reportNewLinks())) {
-        failure = tr("Could not turn on reporting new links: %1").arg(core.lastError());
-        options.reportNewLinks = false;
-    }
-    if (!settings.setOptions(options))
-        statusBar()->showMessage(tr("The options could not be saved."));
-    updateAutoRun(options.autoRun);
-    if (!failure.isEmpty())
-        statusBar()->showMessage(failure);
-}
-
-void MainWindow::updateAutoRun(bool autoRun)
-{
-    // task.db is opened from the folder the program was started in: the log-on start must use the same one.
-    const bool ok = autoRun ? AutoStart::install(QCoreApplication::applicationFilePath(), QDir::currentPath())
-                            : AutoStart::remove();
-    if (!ok)
-        statusBar()->showMessage(tr("The log-on start entry %1 could not be changed.").arg(AutoStart::entryPath()));
+    commands->changeOptions();
 }
 
 // ---- help ----
@@ -464,107 +344,34 @@ void MainWindow::showTaskProperties()
 
 void MainWindow::showTaskResults()
 {
-    Task* task = selectedTask();
-    resultModel->setTask(task);
-    // A task is always first shown newest first, whatever column was sorted before.
-    ui->tableWidget->sortByColumn(ResultTableModel::DateColumn, Qt::DescendingOrder);
-    if (task)
-        showResultsCount();
-}
-
-Task::ResultPtr MainWindow::resultAt(const QModelIndex& index) const
-{
-    return index.isValid() ? resultModel->result(resultProxy->mapToSource(index).row()) : nullptr;
-}
-
-Task::ResultList MainWindow::selectedResults() const
-{
-    Task::ResultList results;
-    for (const QModelIndex& index : ui->tableWidget->selectionModel()->selectedRows()) {
-        if (const Task::ResultPtr result = resultAt(index))
-            results.append(result);
-    }
-    if (results.isEmpty()) {
-        if (const Task::ResultPtr result = resultAt(ui->tableWidget->currentIndex()))
-            results.append(result);
-    }
-    return results;
+    results->showTask(selectedTask());
 }
 
 void MainWindow::on_tableWidget_pressed(const QModelIndex& index)
 {
-    markRead(index);
+    results->markRead(index);
 }
 
 void MainWindow::on_tableWidget_clicked(const QModelIndex& index)
 {
-    markRead(index);
+    results->markRead(index);
 }
 
 void MainWindow::on_tableWidget_activated(const QModelIndex& index)
 {
-    markRead(index);
-}
-
-void MainWindow::markRead(const QModelIndex& index)
-{
-    Task* task = resultModel->task();
-    const Task::ResultPtr result = resultAt(index);
-    if (task && result && result->state != StateRead && !core.markRead(task, {result}))
-        reportFailure(tr("mark the result read"));
+    results->markRead(index);
 }
 
 void MainWindow::on_tableWidget_doubleClicked(const QModelIndex& index)
 {
     // Read first, as a click marks it, then opened.
-    markRead(index);
-    openLink(index);
+    results->markRead(index);
+    results->openLink(index);
 }
 
-void MainWindow::createLinkActions()
+void MainWindow::setLinkOpener(ResultsPane::LinkOpener opener)
 {
-    // The results table's link commands. Ctrl+C belongs to the table, where it copies the selected
-    // result's link instead of the one cell Qt would copy.
-    openLinkAction = new QAction(tr("Open Link"), this);
-    openLinkAction->setObjectName(QStringLiteral("actionOpen_Link"));
-    connect(openLinkAction, &QAction::triggered, this, &MainWindow::openCurrentLink);
-    copyLinkAction = new QAction(tr("Copy Link"), this);
-    copyLinkAction->setObjectName(QStringLiteral("actionCopy_Link"));
-    copyLinkAction->setShortcut(QKeySequence::Copy);
-    copyLinkAction->setShortcutContext(Qt::WidgetShortcut);
-    connect(copyLinkAction, &QAction::triggered, this, &MainWindow::copyCurrentLink);
-    ui->tableWidget->addAction(copyLinkAction);
-}
-
-void MainWindow::openCurrentLink()
-{
-    openLink(ui->tableWidget->currentIndex());
-}
-
-void MainWindow::copyCurrentLink()
-{
-    const Task::ResultPtr result = resultAt(ui->tableWidget->currentIndex());
-    if (!result || result->link.isEmpty())
-        return;
-    QGuiApplication::clipboard()->setText(result->link);
-    statusBar()->showMessage(tr("Link copied: %1").arg(result->link));
-}
-
-void MainWindow::openLink(const QModelIndex& index)
-{
-    const Task::ResultPtr result = resultAt(index);
-    if (!result || result->link.isEmpty())
-        return;
-    const QString link = result->link;
-    const QUrl url(link);
-    if (!ResultLink::isBrowsable(url)) {
-        statusBar()->showMessage(
-            tr("Not opened: %1 is not a web address (only http and https links are opened).").arg(link));
-        return;
-    }
-    const bool opened = linkOpener ? linkOpener(url) : ResultLink::openInBrowser(url);
-    if (!opened)
-        statusBar()->showMessage(tr("Could not open %1 in a browser.").arg(link));
+    results->setLinkOpener(std::move(opener));
 }
 
 // ---- periodic checks, update-all, reset ----
@@ -579,292 +386,71 @@ void MainWindow::checkTask()
     checkTimer->start(checkIntervalMs);
 }
 
-void MainWindow::announceResults(Task* task, const Task::ResultList& results)
+void MainWindow::announceResults(Task* task, const Task::ResultList& found)
 {
     // The results table follows the core by itself; the count is of the task shown.
     if (task == selectedTask())
-        showResultsCount();
-    announcedTasks.insert(QStringLiteral("periodic"), task);
-    tray->announce(QStringLiteral("periodic"), tr("New Results"), Announcement::periodicText(task->name(), results));
+        results->showCount();
+    announce(QStringLiteral("periodic"), tr("New Results"), Announcement::periodicText(task->name(), found), task);
+}
+
+void MainWindow::announce(const QString& kind, const QString& title, const QString& text, Task* task)
+{
+    announcedTasks.insert(kind, task);
+    tray->announce(kind, title, text);
+}
+
+void MainWindow::setUpCommands()
+{
+    commands = new TaskCommands(this, core, settings, [this] { return selectedTask(); });
+    connect(commands, &TaskCommands::message, this, &MainWindow::showMessage);
+    connect(commands, &TaskCommands::showTask, this, &MainWindow::selectTask);
+    connect(commands, &TaskCommands::resultsReplaced, this, &MainWindow::showTaskResults);
+    connect(commands, &TaskCommands::taskEdited, this, &MainWindow::showTaskProperties);
+    connect(commands, &TaskCommands::announce, this, &MainWindow::announce);
+    connect(commands, &TaskCommands::noTaskSelected, this, &MainWindow::showNoTaskSelected);
+    connect(commands, &TaskCommands::taskRemoved, this, &MainWindow::showAfterRemoval);
+    connect(commands, &TaskCommands::allTasksRemoved, ui->tableWidgetTaskInfo, &QTableWidget::clearContents);
+}
+
+void MainWindow::selectTask(Task* task)
+{
+    ui->treeWidgetTaskList->setCurrentIndex(taskModel->indexOf(task));
 }
 
 void MainWindow::on_actionUpdate_Tasks_triggered()
 {
-    if (core.tasks().isEmpty() || commandRunning())
-        return;
-    setDisabled(true);
-    DialogProgress dialog(this);
-    dialog.setMessage(tr("Updating all tasks right now..."));
-    dialog.show();
-
-    const TaskChecker::UpdateRun run = core.updateAll();
-    if (run.aborted)
-        return; // quitting: nothing to report
-    if (!run.ran) {
-        dialog.close(); // the command that runs already enables the window when it ends
-        return;
-    }
-    // Refilled once for all tasks: the table shows the selected task only.
-    if (run.anyNew)
-        showTaskResults();
-    dialog.close();
-    setDisabled(false);
-    // A result that could not be stored, or a page that could not be read, is not passed off as a
-    // finished update.
-    QString message = tr("Update for all tasks finished!");
-    if (!run.storageFailure.isEmpty())
-        message = run.storageFailure;
-    else if (core.hasUnstored())
-        message = core.lastError();
-    else if (run.failedPages > 0)
-        message = run.failedPages == 1
-                      ? tr("Update for all tasks finished! 1 page could not be downloaded.")
-                      : tr("Update for all tasks finished! %1 pages could not be downloaded.").arg(run.failedPages);
-    statusBar()->showMessage(message);
-    const QString kind = QStringLiteral("update-all");
-    announcedTasks.insert(kind, run.news.isEmpty() ? nullptr : run.news.first().task);
-    if (run.anyNew)
-        tray->announce(kind, tr("New Results"), Announcement::updateAllText(run.news));
-    else if (run.unstoredNew)
-        tray->announce(kind, tr("New Results"),
-                       tr("New results were found but could not be stored yet; they are stored at the next check."));
-    else
-        tray->announce(kind, tr("No New Results"), tr("There are not new results now."));
+    commands->updateAll();
 }
 
 void MainWindow::on_actionReset_Results_triggered()
 {
-    if (commandRunning())
-        return;
-    const auto answer = QMessageBox::information(
-        this, tr("Reset Results"),
-        tr("<b>Reset Results</b> will remove all the results in the task and reinitialize the task results back "
-           "to original.\nClick <b>\"Yes\"</b> to reset results, or click <b>\"Cancel\"</b> to cancel it"),
-        QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel);
-    if (answer != QMessageBox::Yes || commandRunning())
-        return;
-    Task* task = selectedTask();
-    if (!task)
-        return;
-
-    setDisabled(true);
-    DialogProgress dialog(this);
-    dialog.setMessage(tr("Resetting <b>%1</b> results right now...").arg(task->name().toHtmlEscaped()));
-    dialog.show();
-    const QString name = task->name();
-    const QString address = task->address();
-    const TaskChecker::Outcome outcome = core.resetResults(task);
-    if (outcome == TaskChecker::Outcome::Aborted || outcome == TaskChecker::Outcome::Dropped)
-        return;
-
-    QString message = tr("Reset results finished!");
-    if (outcome == TaskChecker::Outcome::StoreFailed)
-        message = tr("Could not save the reset results of %1: %2").arg(name, core.lastError());
-    else if (outcome == TaskChecker::Outcome::FetchFailed)
-        message = tr("Reset failed: %1 could not be downloaded. The results were kept.").arg(address);
-    else if (outcome == TaskChecker::Outcome::TaskGone)
-        message = tr("Reset failed: task %1 was removed.").arg(name);
-    showTaskResults();
-
-    dialog.close();
-    setDisabled(false);
-    statusBar()->showMessage(message);
+    commands->resetResults();
 }
-
-// ---- creating tasks ----
 
 void MainWindow::on_action_New_Task_triggered()
 {
-    if (commandRunning())
-        return;
-    DialogNewTask dialog(this);
-    // Whether the page renderer's engine starts here is learnt once, while the dialog shows.
-    PageRenderRunner& renderer = core.renderer();
-    dialog.setScriptsAvailable(renderer.isAvailable(), renderer.unavailableReason());
-    connect(&renderer, &PageRenderRunner::engineChecked, &dialog,
-            [&dialog](bool works, const QString& why) { dialog.setScriptsAvailable(works, why); });
-    renderer.probeEngine();
-    if (dialog.exec() != QDialog::Accepted || commandRunning())
-        return;
-    QHash<QString, QString> options = dialog.taskOptions();
-    if (dialog.runScripts())
-        options.insert(Task::scriptsOption(), QStringLiteral("1"));
-    DialogProgress progress(this);
-    progress.show();
-    setDisabled(true);
-    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency(), options))
-        return; // quitting
-    setDisabled(false);
-    progress.close();
+    commands->newTask();
 }
-
-bool MainWindow::createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
-                            const QHash<QString, QString>& options)
-{
-    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency, options);
-    switch (created.outcome) {
-    case TaskChecker::Outcome::Exists:
-        // The progress popup grabs the input while it shows; the question must get it instead.
-        for (DialogProgress* progress : findChildren<DialogProgress*>())
-            progress->hide();
-        QMessageBox::information(this, tr("New Task"), tr("This task already exists!"), QMessageBox::Ok);
-        return true;
-    case TaskChecker::Outcome::StoreFailed:
-        statusBar()->showMessage(tr("Could not %1: %2").arg(tr("store task %1").arg(name), core.lastError()));
-        return true;
-    case TaskChecker::Outcome::Done:
-    case TaskChecker::Outcome::FetchFailed:
-        break;
-    case TaskChecker::Outcome::Aborted:
-        return false;
-    default:
-        return true;
-    }
-    // The task list has its row already; selecting it shows its results.
-    ui->treeWidgetTaskList->setCurrentIndex(taskModel->indexOf(created.task));
-    if (created.outcome == TaskChecker::Outcome::FetchFailed)
-        statusBar()->showMessage(tr("Task %1 created, but its page could not be downloaded (%2). Use Reset Results "
-                                    "when it is reachable.")
-                                     .arg(name, created.failureReason));
-    else
-        statusBar()->showMessage(tr("Task %1 created!").arg(name));
-    return true;
-}
-
-// ---- changing tasks ----
 
 void MainWindow::on_actionEdit_Task_triggered()
 {
-    if (commandRunning())
-        return;
-    QPointer<Task> task = selectedTask();
-    if (!task) {
-        showNoTaskSelected();
-        return;
-    }
-    DialogNewTask dialog(this);
-    dialog.setTask(task->name(), task->address(), task->grabText(), task->frequency(), task->options());
-    PageRenderRunner& renderer = core.renderer();
-    dialog.setScriptsAvailable(renderer.isAvailable(), renderer.unavailableReason());
-    connect(&renderer, &PageRenderRunner::engineChecked, &dialog,
-            [&dialog](bool works, const QString& why) { dialog.setScriptsAvailable(works, why); });
-    dialog.setDuplicateCheck([this, task](const QString& address, const QString& keyword) {
-        return core.duplicateOf(address, keyword, task) != nullptr;
-    });
-    // The dialog waits for the user: the task may be removed, or a command started, meanwhile.
-    if (dialog.exec() != QDialog::Accepted || !task)
-        return;
-    const QString oldAddress = task->address();
-    const QString oldKeyword = task->grabText();
-    QHash<QString, QString> options = dialog.taskOptions();
-    if (dialog.runScripts())
-        options.insert(Task::scriptsOption(), QStringLiteral("1"));
-    const QString name = dialog.taskName();
-    switch (core.editTask(task, name, dialog.webAddress(), dialog.grabText(), dialog.frequency(), options)) {
-    case TaskChecker::Outcome::Done:
-        break;
-    case TaskChecker::Outcome::Exists:
-        QMessageBox::information(this, tr("Edit Task"), tr("This task already exists!"), QMessageBox::Ok);
-        return;
-    case TaskChecker::Outcome::StoreFailed:
-        reportFailure(tr("change task %1").arg(name));
-        return;
-    default:
-        statusBar()->showMessage(
-            tr("Task %1 was not changed: another command was running or it was removed.").arg(name));
-        return;
-    }
-    showTaskProperties();
-    if (task->address() != oldAddress || task->grabText() != oldKeyword)
-        statusBar()->showMessage(
-            tr("Task %1 changed. Use Reset Results to rebuild its results from the new page.").arg(name));
-    else
-        statusBar()->showMessage(tr("Task %1 changed.").arg(name));
-}
-
-void MainWindow::on_actionMark_All_Read_triggered()
-{
-    Task* task = selectedTask();
-    if (!task) {
-        showNoTaskSelected();
-        return;
-    }
-    if (!core.markAllRead(task))
-        reportFailure(tr("mark the results of %1 read").arg(task->name()));
-    else
-        statusBar()->showMessage(tr("All results of %1 marked read.").arg(task->name()));
+    commands->editTask();
 }
 
 void MainWindow::on_actionExport_Tasks_triggered()
 {
-    if (core.tasks().isEmpty()) {
-        statusBar()->showMessage(tr("There are no tasks to export."));
-        return;
-    }
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export Tasks"), QStringLiteral("vantrel-tasks.json"),
-                                                      tr("Exported tasks (*.json)"));
-    if (path.isEmpty())
-        return;
-    const auto answer = QMessageBox::question(this, tr("Export Tasks"),
-                                              tr("Export the results of the tasks too (date, text, link, state)?"),
-                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    QString error;
-    if (!TaskExchange::writeFile(path, core.tasks(), answer == QMessageBox::Yes, &error))
-        QMessageBox::information(this, tr("Export Tasks"), error, QMessageBox::Ok);
-    else
-        statusBar()->showMessage(tr("%1 tasks exported to %2.").arg(core.tasks().size()).arg(path));
+    commands->exportTasks();
 }
 
 void MainWindow::on_actionImport_Tasks_triggered()
 {
-    if (commandRunning())
-        return;
-    const QString path = QFileDialog::getOpenFileName(this, tr("Import Tasks"), QString(),
-                                                      tr("Exported tasks or addresses (*.json *.txt);;All files (*)"));
-    if (path.isEmpty())
-        return;
-    TaskExchange::Read read = TaskExchange::readFile(path);
-    if (!read.error.isEmpty()) {
-        QMessageBox::information(this, tr("Import Tasks"), read.error.toHtmlEscaped(), QMessageBox::Ok);
-        return;
-    }
-    if (read.kind == TaskExchange::Kind::AddressList) {
-        // Asked once for every address of the list.
-        bool ok = false;
-        const QString keyword =
-            QInputDialog::getText(this, tr("Import Tasks"),
-                                  tr("%1 addresses. The keyword their links must contain:").arg(read.tasks.size()),
-                                  QLineEdit::Normal, QString(), &ok)
-                .simplified();
-        if (!ok || keyword.isEmpty())
-            return;
-        const int minutes = QInputDialog::getInt(this, tr("Import Tasks"), tr("Check every (minutes):"), 60, 1,
-                                                 TaskExchange::MaxFrequency / 60, 1, &ok);
-        if (!ok)
-            return;
-        TaskExchange::setKeyword(read, keyword, minutes * 60);
-    }
-    if (commandRunning())
-        return;
-    setDisabled(true);
-    DialogProgress progress(this);
-    progress.setMessage(tr("Importing %1 tasks...").arg(read.tasks.size()));
-    progress.show();
-    const TaskChecker::ImportRun run = core.importTasks(read.tasks);
-    if (run.aborted || !run.ran)
-        return; // quitting, or the command that runs enables the window when it ends
-    progress.close();
-    setDisabled(false);
-    if (!run.storageFailure.isEmpty()) {
-        statusBar()->showMessage(tr("Nothing was imported: %1").arg(run.storageFailure));
-        return;
-    }
-    if (!run.created.isEmpty())
-        ui->treeWidgetTaskList->setCurrentIndex(taskModel->indexOf(run.created.first()));
-    statusBar()->showMessage(tr("Imported %1 tasks, %2 skipped as duplicates, %3 pages could not be downloaded.")
-                                 .arg(run.imported)
-                                 .arg(run.duplicates)
-                                 .arg(run.failedPages));
+    commands->importTasks();
+}
+
+void MainWindow::on_actionMark_All_Read_triggered()
+{
+    commands->markAllRead();
 }
 
 // ---- removing ----
@@ -895,27 +481,20 @@ void MainWindow::on_tableWidget_customContextMenuRequested(const QPoint& pos)
     menu.addAction(ui->actionRemove_Result);
     menu.addAction(ui->actionRemove_All_Results);
     menu.addSeparator();
-    menu.addAction(openLinkAction);
-    menu.addAction(copyLinkAction);
+    menu.addAction(results->openLinkAction());
+    menu.addAction(results->copyLinkAction());
     const bool onRow = ui->tableWidget->indexAt(pos).row() >= 0;
     ui->actionRemove_Result->setEnabled(onRow);
-    openLinkAction->setEnabled(onRow);
-    copyLinkAction->setEnabled(onRow);
+    results->openLinkAction()->setEnabled(onRow);
+    results->copyLinkAction()->setEnabled(onRow);
     menu.exec(QCursor::pos());
     // Ctrl+C must keep working after a menu that was opened beside the rows.
-    copyLinkAction->setEnabled(true);
+    results->copyLinkAction()->setEnabled(true);
 }
 
 void MainWindow::on_action_Remove_Task_triggered()
 {
-    if (commandRunning())
-        return;
-    Task* task = selectedTask();
-    if (!task) {
-        showNoTaskSelected();
-        return;
-    }
-    removeTask(task);
+    commands->removeSelectedTask();
 }
 
 void MainWindow::showNoTaskSelected()
@@ -923,16 +502,9 @@ void MainWindow::showNoTaskSelected()
     QMessageBox::information(this, tr("No Task Selected"), tr("Please select a task first"), QMessageBox::Ok);
 }
 
-void MainWindow::removeTask(Task* task)
+void MainWindow::showAfterRemoval()
 {
-    if (!core.contains(task))
-        return;
-    const QString name = task->name();
-    if (!core.removeTask(task)) {
-        statusBar()->showMessage(tr("Could not %1: %2").arg(tr("remove task %1").arg(name), core.lastError()));
-        return;
-    }
-    // Its row has left the list, and the neighbour became current; it is selected and shown too.
+    // The removed row has left the list, and the neighbour became current; it is selected and shown too.
     const QModelIndex now = ui->treeWidgetTaskList->currentIndex();
     if (now.isValid())
         ui->treeWidgetTaskList->selectionModel()->select(now, QItemSelectionModel::ClearAndSelect);
@@ -942,54 +514,17 @@ void MainWindow::removeTask(Task* task)
 
 void MainWindow::on_actionRemove_All_Tasks_triggered()
 {
-    if (core.tasks().isEmpty() || commandRunning())
-        return;
-    const auto answer = QMessageBox::information(
-        this, tr("Remove All Tasks"),
-        tr("All the tasks and results will be delete forever.\nDo you want to remove all tasks?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes || commandRunning())
-        return;
-    if (!core.removeAllTasks()) {
-        statusBar()->showMessage(tr("Could not %1: %2").arg(tr("remove all tasks"), core.lastError()));
-        return;
-    }
-    ui->tableWidgetTaskInfo->clearContents();
-    statusBar()->showMessage(tr("All tasks removed!"));
+    commands->removeAllTasks();
 }
 
 void MainWindow::on_actionRemove_Result_triggered()
 {
     // Acts on every selected row of the results table, when the table has the focus.
-    if (core.tasks().isEmpty() || !ui->tableWidget->hasFocus() || commandRunning())
-        return;
-    Task* task = resultModel->task();
-    const Task::ResultList results = selectedResults();
-    if (!task || results.isEmpty())
-        return;
-    if (!core.removeResults(task, results))
-        reportFailure(results.size() == 1 ? tr("remove the result") : tr("remove the results"));
-    else
-        showResultsCount();
+    if (!core.tasks().isEmpty() && ui->tableWidget->hasFocus() && !commandRunning())
+        results->removeSelected();
 }
 
 void MainWindow::on_actionRemove_All_Results_triggered()
 {
-    // Offered by the task list's and the results table's menus: it acts on the selected task wherever the
-    // focus is.
-    if (core.tasks().isEmpty() || commandRunning())
-        return;
-    Task* task = selectedTask();
-    if (!task)
-        return;
-    if (!core.removeTaskResults(task)) {
-        reportFailure(tr("remove the results of %1").arg(task->name()));
-        return;
-    }
-    statusBar()->showMessage(tr("All results removed from task %1!").arg(task->name()));
-}
-
-void MainWindow::reportFailure(const QString& what)
-{
-    statusBar()->showMessage(tr("Could not %1: %2").arg(what, core.lastError()));
+    commands->removeTaskResults();
 }

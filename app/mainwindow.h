@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/resultspane.h"
 #include "engine/task.h"
 
 #include <QHash>
@@ -8,18 +9,13 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include <functional>
-
 class DesktopNotifier;
 class QModelIndex;
-class QLineEdit;
-class ResultSearchProxy;
 class QTimer;
-class QUrl;
-class ResultTableModel;
 class Settings;
 class SharedStroke;
 class TaskChecker;
+class TaskCommands;
 class TaskListModel;
 class TrayIcon;
 
@@ -51,10 +47,10 @@ public:
     // Shown beside the status bar's messages at start-up: the old results could not be deleted.
     void showOldResultsKept(const QString& reason);
 
-    // Hands a link to the browser; false when no browser took it.
-    using LinkOpener = std::function<bool(const QUrl&)>;
-    // Unless set, links are opened with QDesktopServices::openUrl.
-    void setLinkOpener(LinkOpener opener) { linkOpener = std::move(opener); }
+    // Hands a link to the browser; false when no browser took it. Unless set, links are opened with the
+    // desktop's browser.
+    using LinkOpener = ResultsPane::LinkOpener;
+    void setLinkOpener(LinkOpener opener);
     // See TrayIcon: whether there is a tray, and where announcements go without one.
     void setTrayAvailable(bool available);
     void setNotifier(DesktopNotifier* sink);
@@ -90,8 +86,6 @@ private slots:
     void on_actionExport_Tasks_triggered();
     void on_actionImport_Tasks_triggered();
     void showTask();
-    void openCurrentLink();
-    void copyCurrentLink();
 
 protected:
     bool event(QEvent* event) override;
@@ -99,47 +93,35 @@ protected:
 
 private:
     void setUpViews();
-    void setUpSearch();
-    void showResultsCount();
-    void updateTrayToolTip();
-    void selectAnnounced(const QString& kind);
+    void setUpCommands();
     void setUpTray();
-    void createLinkActions();
+    void showMessage(const QString& text);
+    void updateTrayToolTip();
+    void selectTask(Task* task);
+    void selectAnnounced(const QString& kind);
+    void announceResults(Task* task, const Task::ResultList& found);
+    // A balloon of this kind; a click on it selects the task, unless it was removed since.
+    void announce(const QString& kind, const QString& title, const QString& text, Task* task);
     bool commandRunning() const;
     void readSettings();
     void writeSettings();
-    void updateAutoRun(bool autoRun);
-    // False when the program is quitting.
-    bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
-                    const QHash<QString, QString>& options = {});
-    void announceResults(Task* task, const Task::ResultList& results);
     void showNoTaskSelected();
-    void removeTask(Task* task);
+    void showAfterRemoval();
     Task* selectedTask() const;
     void showTaskProperties();
     void showTaskResults();
-    // The results of the selected rows of the results table, in the order shown.
-    Task::ResultList selectedResults() const;
-    Task::ResultPtr resultAt(const QModelIndex& index) const;
-    void markRead(const QModelIndex& index);
-    void openLink(const QModelIndex& index);
-    void reportFailure(const QString& what);
 
     Ui::MainWindow* ui;
     TaskChecker& core;
     Settings& settings;
     TaskListModel* taskModel = nullptr;
-    ResultTableModel* resultModel = nullptr;
-    ResultSearchProxy* resultProxy = nullptr;
-    QLineEdit* searchField = nullptr;
+    ResultsPane* results = nullptr;
+    TaskCommands* commands = nullptr;
     // The task each kind of announcement named last ("periodic", "update-all"), for a click on it.
     QHash<QString, QPointer<Task>> announcedTasks;
     TrayIcon* tray = nullptr;
     SharedStroke* stroke = nullptr;
     QTimer* checkTimer = nullptr;
-    QAction* openLinkAction = nullptr;
-    QAction* copyLinkAction = nullptr;
-    LinkOpener linkOpener;
     bool closed = false; // the window state was written by closing
     int checkIntervalMs = 60000;
 };

@@ -959,24 +959,22 @@ bool TaskChecker::removeResults(Task* task, const Task::ResultList& results)
 {
     if (!contains(task))
         return false;
-    bool ok = true;
-    bool removed = false;
+    Task::ResultList removed;
     for (const Task::ResultPtr& result : results) {
-        const int index = int(task->results().indexOf(result));
-        if (index < 0)
-            continue;
-        // One by one: what task.db refused stays listed, what it took is gone from the list too.
-        if (!m_db.removeResult(*result)) {
-            m_lastError = m_db.lastError();
-            ok = false;
-            break;
-        }
-        task->removeResult(index);
-        removed = true;
+        if (task->results().contains(result) && !removed.contains(result))
+            removed.append(result);
     }
-    if (removed)
-        emit resultsChanged(task);
-    return ok;
+    if (removed.isEmpty())
+        return true;
+    // All in one transaction: on a refusal every row stays listed and stored.
+    if (!m_db.removeResults(removed)) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
+    for (const Task::ResultPtr& result : removed)
+        task->removeResult(int(task->results().indexOf(result)));
+    emit resultsChanged(task);
+    return true;
 }
 
 bool TaskChecker::removeTaskResults(Task* task)

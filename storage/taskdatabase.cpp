@@ -921,19 +921,44 @@ bool TaskDatabase::removeResult(const Task::TaskResult& result)
                         {result.taskId, sqlText(result.text), sqlText(result.link)});
 }
 
+bool TaskDatabase::removeResults(const Task::ResultList& results)
+{
+    return inTransaction([&] {
+        QSqlQuery query(db);
+        if (!prepare(query, QStringLiteral("DELETE FROM results WHERE taskid =? AND text=? AND link=?")))
+            return false;
+        for (const Task::ResultPtr& result : results) {
+            query.addBindValue(result->taskId);
+            query.addBindValue(sqlText(result->text));
+            query.addBindValue(sqlText(result->link));
+            if (!run(query))
+                return false;
+        }
+        return true;
+    });
+}
+
 bool TaskDatabase::removeAllTasks()
+{
+    return inTransaction([&] {
+        QSqlQuery query(db);
+        for (const char* table : {"tasks", "results", "seen_links", "task_options"}) {
+            if (!query.exec(QStringLiteral("DELETE FROM ") + QLatin1String(table)))
+                return fail(query.lastError());
+        }
+        return true;
+    });
+}
+
+bool TaskDatabase::inTransaction(const std::function<bool()>& body)
 {
     if (!ensureOpen())
         return false;
     Transaction transaction(db);
     if (!transaction.active())
         return fail(transaction.error());
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("DELETE FROM tasks")) || !query.exec(QStringLiteral("DELETE FROM results")) ||
-        !query.exec(QStringLiteral("DELETE FROM seen_links")) ||
-        !query.exec(QStringLiteral("DELETE FROM task_options")))
-        return fail(query.lastError());
-    query.finish();
+    if (!body())
+        return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
 

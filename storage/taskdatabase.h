@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 #include <tuple>
 
@@ -93,6 +94,8 @@ public:
     bool removeTask(const Task* task);
     bool removeTaskResults(int taskId);
     bool removeResult(const Task::TaskResult& result);
+    // The given results in one transaction: all of them go, or none.
+    bool removeResults(const Task::ResultList& results);
     bool removeAllTasks();
     // Deletes every result dated more than `days` days before `today`.
     bool removeOldResults(int days, const QDate& today);
@@ -140,6 +143,9 @@ private:
     bool writeOptions(int taskId, const QHash<QString, QString>& options);
 
     bool ensureOpen();
+    // Runs body in one write transaction, committed when body returns true; false (and lastError()) when the
+    // transaction could not start or commit, or body failed, and then nothing of it is kept.
+    bool inTransaction(const std::function<bool()>& body);
     bool prepare(QSqlQuery& query, const QString& statement);
     bool run(QSqlQuery& query);
     bool runStatement(const QString& statement, const QVariantList& values);

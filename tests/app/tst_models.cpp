@@ -13,6 +13,8 @@
 #include <QSortFilterProxyModel>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 QByteArray page(const QStringList& texts)
 {
@@ -150,6 +152,32 @@ private slots:
         QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), (QStringList{"qt 1", "qt 0"}));
         QVERIFY(models.core.updateAll().anyNew);
         QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), (QStringList{"qt 1 changed", "qt 1", "qt 0"}));
+    }
+
+    // Removing several results is all or nothing: task.db refusing one of them (a trigger here, a full disk or
+    // a lock for a user) keeps every row, in the file, in the task and in the table.
+    void removingSeveralIsAllOrNothing()
+    {
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", "http://127.0.0.1:1/", "qt");
+            for (const QString text : {"qt 0", "qt 1", "qt 2"})
+                file.addResult(0, "01/01/2009", text, "http://h/" + text.right(1));
+            QVERIFY(file.exec("CREATE TRIGGER keep BEFORE DELETE ON results WHEN old.text = 'qt 2' "
+                              "BEGIN SELECT RAISE(ABORT, 'kept'); END"));
+        }
+        Models models(fixture);
+        Task* a = models.core.tasks().at(0);
+        // qt 2 last: qt 0 and qt 1 would go before the refusal if each row went on its own.
+        Task::ResultList all = a->results();
+        std::sort(all.begin(), all.end(), [](const auto& x, const auto& y) { return x->text < y->text; });
+        QVERIFY(!models.core.removeResults(a, all));
+        QVERIFY(!models.core.lastError().isEmpty());
+        QCOMPARE(a->results().size(), 3);
+        QCOMPARE(models.results.rowCount(), 3);
+        QVERIFY(models.inStep());
+        QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 3);
     }
 
     void inStepWithTheCore()

@@ -1,0 +1,400 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/taskcommands.h"
+
+#include "app/appsettings.h"
+#include "core/announcement.h"
+#include "core/settings.h"
+#include "core/taskchecker.h"
+#include "core/taskexchange.h"
+#include "dialogs/dialognewtask.h"
+#include "dialogs/dialogoption.h"
+#include "dialogs/dialogprogress.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+
+namespace {
+// The task dialog's scripts box follows whether the page renderer's engine starts here.
+void offerScripts(DialogNewTask& dialog, PageRenderRunner& renderer)
+{
+    dialog.setScriptsAvailable(renderer.isAvailable(), renderer.unavailableReason());
+    QObject::connect(&renderer, &PageRenderRunner::engineChecked, &dialog,
+                     [&dialog](bool works, const QString& why) { dialog.setScriptsAvailable(works, why); });
+}
+
+// The task's options as the dialog gives them: request headers, and the scripts option when it is ticked.
+QHash<QString, QString> dialogOptions(const DialogNewTask& dialog)
+{
+    QHash<QString, QString> options = dialog.taskOptions();
+    if (dialog.runScripts())
+        options.insert(Task::scriptsOption(), QStringLiteral("1"));
+    return options;
+}
+} // namespace
+
+TaskCommands::TaskCommands(QWidget* window, TaskChecker& core, Settings& settings, std::function<Task*()> selectedTask)
+    : QObject(window), window(window), core(core), settings(settings), selectedTask(std::move(selectedTask))
+{
+}
+
+bool TaskCommands::busy() const
+{
+    return core.isAborting() || core.guard().isBusy();
+}
+
+void TaskCommands::reportFailure(const QString& what)
+{
+    emit message(tr("Could not %1: %2").arg(what, core.lastError()));
+}
+
+void TaskCommands::updateAll()
+{
+    if (core.tasks().isEmpty() || busy())
+        return;
+    window->setDisabled(true);
+    DialogProgress dialog(window);
+    dialog.setMessage(tr("Updating all tasks right now..."));
+    dialog.show();
+
+    const TaskChecker::UpdateRun run = core.updateAll();
+    if (run.aborted)
+        return; // quitting: nothing to report
+    if (!run.ran) {
+        dialog.close(); // the command that runs already enables the window when it ends
+        return;
+    }
+    // Shown afresh once for all tasks: the table shows the selected task only.
+    if (run.anyNew)
+        emit resultsReplaced();
+    dialog.close();
+    window->setDisabled(false);
+    // A result that could not be stored, or a page that could not be read, is not passed off as a
+    // finished update.
+    QString text = tr("Update for all tasks finished!");
+    if (!run.storageFailure.isEmpty())
+        text = run.storageFailure;
+    else if (core.hasUnstored())
+        text = core.lastError();
+    else if (run.failedPages > 0)
+        text = run.failedPages == 1
+                   ? tr("Update for all tasks finished! 1 page could not be downloaded.")
+                   : tr("Update for all tasks finished! %1 pages could not be downloaded.").arg(run.failedPages);
+    emit message(text);
+    const QString kind = QStringLiteral("update-all");
+    Task* first = run.news.isEmpty() ? nullptr : run.news.first().task;
+    if (run.anyNew)
+        emit announce(kind, tr("New Results"), Announcement::updateAllText(run.news), first);
+    else if (run.unstoredNew)
+        emit announce(kind, tr("New Results"),
+                      tr("New results were found but could not be stored yet; they are stored at the next check."),
+                      first);
+    else
+        emit announce(kind, tr("No New Results"), tr("There are not new results now."), first);
+}
+
+void TaskCommands::resetResults()
+{
+    if (busy())
+        return;
+    const auto answer = QMessageBox::information(
+        window, tr("Reset Results"),
+        tr("<b>Reset Results</b> will remove all the results in the task and reinitialize the task results back "
+           "to original.\nClick <b>\"Yes\"</b> to reset results, or click <b>\"Cancel\"</b> to cancel it"),
+        QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel);
+    // The question waits for the user: the task is the one selected when it is answered.
+    if (answer != QMessageBox::Yes || busy())
+        return;
+    Task* task = selectedTask();
+    if (!task)
+        return;
+
+    window->setDisabled(true);
+    DialogProgress dialog(window);
+    dialog.setMessage(tr("Resetting <b>%1</b> results right now...").arg(task->name().toHtmlEscaped()));
+    dialog.show();
+    const QString name = task->name();
+    const QString address = task->address();
+    const TaskChecker::Outcome outcome = core.resetResults(task);
+    if (outcome == TaskChecker::Outcome::Aborted || outcome == TaskChecker::Outcome::Dropped)
+        return;
+
+    QString text = tr("Reset results finished!");
+    if (outcome == TaskChecker::Outcome::StoreFailed)
+        text = tr("Could not save the reset results of %1: %2").arg(name, core.lastError());
+    else if (outcome == TaskChecker::Outcome::FetchFailed)
+        text = tr("Reset failed: %1 could not be downloaded. The results were kept.").arg(address);
+    else if (outcome == TaskChecker::Outcome::TaskGone)
+        text = tr("Reset failed: task %1 was removed.").arg(name);
+    emit resultsReplaced();
+
+    dialog.close();
+    window->setDisabled(false);
+    emit message(text);
+}
+
+void TaskCommands::newTask()
+{
+    if (busy())
+        return;
+    DialogNewTask dialog(window);
+    offerScripts(dialog, core.renderer());
+    core.renderer().probeEngine();
+    if (dialog.exec() != QDialog::Accepted || busy())
+        return;
+    DialogProgress progress(window);
+    progress.show();
+    window->setDisabled(true);
+    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency(),
+                    dialogOptions(dialog), &progress))
+        return; // quitting
+    window->setDisabled(false);
+    progress.close();
+}
+
+bool TaskCommands::createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
+                              const QHash<QString, QString>& options, QWidget* progress)
+{
+    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency, options);
+    switch (created.outcome) {
+    case TaskChecker::Outcome::Exists:
+        // The progress popup grabs the input while it shows; the question must get it instead.
+        progress->hide();
+        QMessageBox::information(window, tr("New Task"), tr("This task already exists!"), QMessageBox::Ok);
+        return true;
+    case TaskChecker::Outcome::StoreFailed:
+        reportFailure(tr("store task %1").arg(name));
+        return true;
+    case TaskChecker::Outcome::Done:
+    case TaskChecker::Outcome::FetchFailed:
+        break;
+    case TaskChecker::Outcome::Aborted:
+        return false;
+    default:
+        return true;
+    }
+    // The task list has its row already; selecting it shows its results.
+    emit showTask(created.task);
+    if (created.outcome == TaskChecker::Outcome::FetchFailed)
+        emit message(tr("Task %1 created, but its page could not be downloaded (%2). Use Reset Results "
+                        "when it is reachable.")
+                         .arg(name, created.failureReason));
+    else
+        emit message(tr("Task %1 created!").arg(name));
+    return true;
+}
+
+void TaskCommands::editTask()
+{
+    if (busy())
+        return;
+    QPointer<Task> task = selectedTask();
+    if (!task) {
+        emit noTaskSelected();
+        return;
+    }
+    DialogNewTask dialog(window);
+    dialog.setTask(task->name(), task->address(), task->grabText(), task->frequency(), task->options());
+    offerScripts(dialog, core.renderer());
+    dialog.setDuplicateCheck([this, task](const QString& address, const QString& keyword) {
+        return core.duplicateOf(address, keyword, task) != nullptr;
+    });
+    // The dialog waits for the user: the task may be removed, or a command started, meanwhile.
+    if (dialog.exec() != QDialog::Accepted || !task)
+        return;
+    const QString oldAddress = task->address();
+    const QString oldKeyword = task->grabText();
+    const QString name = dialog.taskName();
+    switch (
+        core.editTask(task, name, dialog.webAddress(), dialog.grabText(), dialog.frequency(), dialogOptions(dialog))) {
+    case TaskChecker::Outcome::Done:
+        break;
+    case TaskChecker::Outcome::Exists:
+        QMessageBox::information(window, tr("Edit Task"), tr("This task already exists!"), QMessageBox::Ok);
+        return;
+    case TaskChecker::Outcome::StoreFailed:
+        reportFailure(tr("change task %1").arg(name));
+        return;
+    default:
+        emit message(tr("Task %1 was not changed: another command was running or it was removed.").arg(name));
+        return;
+    }
+    emit taskEdited(task);
+    if (task->address() != oldAddress || task->grabText() != oldKeyword)
+        emit message(tr("Task %1 changed. Use Reset Results to rebuild its results from the new page.").arg(name));
+    else
+        emit message(tr("Task %1 changed.").arg(name));
+}
+
+void TaskCommands::exportTasks()
+{
+    if (core.tasks().isEmpty()) {
+        emit message(tr("There are no tasks to export."));
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(window, tr("Export Tasks"), QStringLiteral("vantrel-tasks.json"),
+                                                      tr("Exported tasks (*.json)"));
+    if (path.isEmpty())
+        return;
+    const auto answer = QMessageBox::question(window, tr("Export Tasks"),
+                                              tr("Export the results of the tasks too (date, text, link, state)?"),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    QString error;
+    if (!TaskExchange::writeFile(path, core.tasks(), answer == QMessageBox::Yes, &error))
+        QMessageBox::information(window, tr("Export Tasks"), error, QMessageBox::Ok);
+    else
+        emit message(tr("%1 tasks exported to %2.").arg(core.tasks().size()).arg(path));
+}
+
+void TaskCommands::importTasks()
+{
+    if (busy())
+        return;
+    const QString path = QFileDialog::getOpenFileName(window, tr("Import Tasks"), QString(),
+                                                      tr("Exported tasks or addresses (*.json *.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    TaskExchange::Read read = TaskExchange::readFile(path);
+    if (!read.error.isEmpty()) {
+        QMessageBox::information(window, tr("Import Tasks"), read.error.toHtmlEscaped(), QMessageBox::Ok);
+        return;
+    }
+    if (read.kind == TaskExchange::Kind::AddressList) {
+        // Asked once for every address of the list.
+        bool ok = false;
+        const QString keyword =
+            QInputDialog::getText(window, tr("Import Tasks"),
+                                  tr("%1 addresses. The keyword their links must contain:").arg(read.tasks.size()),
+                                  QLineEdit::Normal, QString(), &ok)
+                .simplified();
+        if (!ok || keyword.isEmpty())
+            return;
+        const int minutes = QInputDialog::getInt(window, tr("Import Tasks"), tr("Check every (minutes):"), 60, 1,
+                                                 TaskExchange::MaxFrequency / 60, 1, &ok);
+        if (!ok)
+            return;
+        TaskExchange::setKeyword(read, keyword, minutes * 60);
+    }
+    if (busy())
+        return;
+    window->setDisabled(true);
+    DialogProgress progress(window);
+    progress.setMessage(tr("Importing %1 tasks...").arg(read.tasks.size()));
+    progress.show();
+    const TaskChecker::ImportRun run = core.importTasks(read.tasks);
+    if (run.aborted || !run.ran)
+        return; // quitting, or the command that runs enables the window when it ends
+    progress.close();
+    window->setDisabled(false);
+    if (!run.storageFailure.isEmpty()) {
+        emit message(tr("Nothing was imported: %1").arg(run.storageFailure));
+        return;
+    }
+    if (!run.created.isEmpty())
+        emit showTask(run.created.first());
+    emit message(tr("Imported %1 tasks, %2 skipped as duplicates, %3 pages could not be downloaded.")
+                     .arg(run.imported)
+                     .arg(run.duplicates)
+                     .arg(run.failedPages));
+}
+
+void TaskCommands::markAllRead()
+{
+    Task* task = selectedTask();
+    if (!task) {
+        emit noTaskSelected();
+        return;
+    }
+    if (!core.markAllRead(task))
+        reportFailure(tr("mark the results of %1 read").arg(task->name()));
+    else
+        emit message(tr("All results of %1 marked read.").arg(task->name()));
+}
+
+void TaskCommands::removeSelectedTask()
+{
+    if (busy())
+        return;
+    Task* task = selectedTask();
+    if (!task) {
+        emit noTaskSelected();
+        return;
+    }
+    removeTask(task);
+}
+
+void TaskCommands::removeTask(Task* task)
+{
+    if (!core.contains(task))
+        return;
+    const QString name = task->name();
+    if (!core.removeTask(task)) {
+        reportFailure(tr("remove task %1").arg(name));
+        return;
+    }
+    emit taskRemoved();
+}
+
+void TaskCommands::removeAllTasks()
+{
+    if (core.tasks().isEmpty() || busy())
+        return;
+    const auto answer = QMessageBox::information(
+        window, tr("Remove All Tasks"),
+        tr("All the tasks and results will be delete forever.\nDo you want to remove all tasks?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes || busy())
+        return;
+    if (!core.removeAllTasks()) {
+        reportFailure(tr("remove all tasks"));
+        return;
+    }
+    emit allTasksRemoved();
+    emit message(tr("All tasks removed!"));
+}
+
+void TaskCommands::removeTaskResults()
+{
+    // Offered by the task list's and the results table's menus: it acts on the selected task wherever the
+    // focus is.
+    if (core.tasks().isEmpty() || busy())
+        return;
+    Task* task = selectedTask();
+    if (!task)
+        return;
+    if (!core.removeTaskResults(task)) {
+        reportFailure(tr("remove the results of %1").arg(task->name()));
+        return;
+    }
+    emit message(tr("All results removed from task %1!").arg(task->name()));
+}
+
+void TaskCommands::changeOptions()
+{
+    if (busy())
+        return;
+    DialogOption dialog(settings.options(), window);
+    if (dialog.exec() != QDialog::Accepted || busy())
+        return;
+    Options options = dialog.options();
+    // Turned on, new links are reported from each task's next check on; it first records what is there.
+    QString failure;
+    if (!core.setReportNewLinks(options.reportNewLinks, options.reportNewLinks && !core.reportNewLinks())) {
+        failure = tr("Could not turn on reporting new links: %1").arg(core.lastError());
+        options.reportNewLinks = false;
+    }
+    if (!settings.setOptions(options))
+        emit message(tr("The options could not be saved."));
+    // task.db is opened from the folder the program was started in: the log-on start must use the same one.
+    const bool autoRunChanged = options.autoRun
+                                    ? AutoStart::install(QCoreApplication::applicationFilePath(), QDir::currentPath())
+                                    : AutoStart::remove();
+    if (!autoRunChanged)
+        emit message(tr("The log-on start entry %1 could not be changed.").arg(AutoStart::entryPath()));
+    if (!failure.isEmpty())
+        emit message(failure);
+}
