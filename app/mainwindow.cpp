@@ -172,22 +172,24 @@ void MainWindow::setUpTray()
     connect(tray, &TrayIcon::updateRequested, this, &MainWindow::on_actionUpdate_Tasks_triggered);
     connect(tray, &TrayIcon::quitRequested, this, &QWidget::close);
     connect(tray, &TrayIcon::announcementClicked, this, &MainWindow::selectAnnounced);
-    connect(tray, &TrayIcon::showRequested, this, [this] {
-        show();
-        if (windowState() & Qt::WindowMaximized)
-            setWindowState(Qt::WindowMaximized);
-        else
-            setWindowState(Qt::WindowActive);
-    });
+    connect(tray, &TrayIcon::showRequested, this, &MainWindow::showFromTray);
+}
+
+void MainWindow::showFromTray()
+{
+    show();
+    if (windowState() & Qt::WindowMaximized)
+        setWindowState(Qt::WindowMaximized);
+    else
+        setWindowState(Qt::WindowActive);
 }
 
 void MainWindow::selectAnnounced(const QString& kind)
 {
     // The task the announcement named, unless it was removed since.
     const QPointer<Task> task = announcedTasks.value(kind);
-    if (!task || !core.contains(task))
-        return;
-    ui->treeWidgetTaskList->setCurrentIndex(taskModel->indexOf(task));
+    if (task && core.contains(task))
+        selectTask(task);
 }
 
 void MainWindow::setTrayAvailable(bool available)
@@ -219,7 +221,7 @@ bool MainWindow::event(QEvent* event)
 
 void MainWindow::bringToFront()
 {
-    emit tray->showRequested();
+    showFromTray();
     raise();
     activateWindow();
 }
@@ -272,7 +274,7 @@ void MainWindow::on_actionShow_grid_triggered()
     ui->tableWidget->setShowGrid(ui->actionShow_grid->isChecked());
 }
 
-// ---- options ----
+// ---- start-up notice and options ----
 
 void MainWindow::showOldResultsKept(const QString& reason)
 {
@@ -374,7 +376,7 @@ void MainWindow::setLinkOpener(ResultsPane::LinkOpener opener)
     results->setLinkOpener(std::move(opener));
 }
 
-// ---- periodic checks, update-all, reset ----
+// ---- periodic checks, announcements and the commands ----
 
 void MainWindow::checkTask()
 {
@@ -453,7 +455,7 @@ void MainWindow::on_actionMark_All_Read_triggered()
     commands->markAllRead();
 }
 
-// ---- removing ----
+// ---- context menus and removal ----
 
 void MainWindow::on_treeWidgetTaskList_customContextMenuRequested(const QPoint& pos)
 {

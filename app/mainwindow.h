@@ -95,6 +95,8 @@ private:
     void setUpViews();
     void setUpCommands();
     void setUpTray();
+    // Shows the window as it was before it went to the tray: maximised stays maximised.
+    void showFromTray();
     void showMessage(const QString& text);
     void updateTrayToolTip();
     void selectTask(Task* task);
