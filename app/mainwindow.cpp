@@ -406,7 +406,7 @@ void MainWindow::setUpCommands()
 {
     commands = new TaskCommands(this, core, settings, [this] { return selectedTask(); });
     connect(commands, &TaskCommands::message, this, &MainWindow::showMessage);
-    connect(commands, &TaskCommands::showTask, this, &MainWindow::selectTask);
+    connect(commands, &TaskCommands::selectTask, this, &MainWindow::selectTask);
     connect(commands, &TaskCommands::resultsReplaced, this, &MainWindow::showTaskResults);
     connect(commands, &TaskCommands::taskEdited, this, &MainWindow::showTaskProperties);
     connect(commands, &TaskCommands::announce, this, &MainWindow::announce);

@@ -178,7 +178,7 @@ bool TaskCommands::createTask(const QString& name, const QString& address, const
         return true;
     }
     // The task list has its row already; selecting it shows its results.
-    emit showTask(created.task);
+    emit selectTask(created.task);
     if (created.outcome == TaskChecker::Outcome::FetchFailed)
         emit message(tr("Task %1 created, but its page could not be downloaded (%2). Use Reset Results "
                         "when it is reachable.")
@@ -295,7 +295,7 @@ void TaskCommands::importTasks()
         return;
     }
     if (!run.created.isEmpty())
-        emit showTask(run.created.first());
+        emit selectTask(run.created.first());
     emit message(tr("Imported %1 tasks, %2 skipped as duplicates, %3 pages could not be downloaded.")
                      .arg(run.imported)
                      .arg(run.duplicates)

@@ -47,7 +47,7 @@ signals:
     // A line for the status bar.
     void message(const QString& text);
     // The task is to be selected in the task list (a new or imported task).
-    void showTask(Task* task);
+    void selectTask(Task* task);
     // Results were rebuilt: the selected task's are to be shown afresh, newest first.
     void resultsReplaced();
     // The task's name, address, keyword or frequency changed.

@@ -959,9 +959,14 @@ bool TaskChecker::removeResults(Task* task, const Task::ResultList& results)
 {
     if (!contains(task))
         return false;
+    // Only the task's own results, each once, however many rows were selected.
+    QSet<const TaskResult*> wanted;
+    for (const Task::ResultPtr& result : results)
+        wanted.insert(result.get());
+    const Task::ResultList current = task->results();
     Task::ResultList removed;
-    for (const Task::ResultPtr& result : results) {
-        if (task->results().contains(result) && !removed.contains(result))
+    for (const Task::ResultPtr& result : current) {
+        if (wanted.contains(result.get()))
             removed.append(result);
     }
     if (removed.isEmpty())
@@ -971,8 +976,10 @@ bool TaskChecker::removeResults(Task* task, const Task::ResultList& results)
         m_lastError = m_db.lastError();
         return false;
     }
-    for (const Task::ResultPtr& result : removed)
-        task->removeResult(int(task->results().indexOf(result)));
+    for (int index = int(current.size()) - 1; index >= 0; --index) {
+        if (wanted.contains(current.at(index).get()))
+            task->removeResult(index);
+    }
     emit resultsChanged(task);
     return true;
 }
