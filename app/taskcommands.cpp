@@ -146,11 +146,16 @@ void TaskCommands::newTask()
     core.renderer().probeEngine();
     if (dialog.exec() != QDialog::Accepted || busy())
         return;
+    // The dialog's choices are read before the window, and the dialog with it, is disabled.
+    const QString name = dialog.taskName();
+    const QString address = dialog.webAddress();
+    const QString grabText = dialog.grabText();
+    const int frequency = dialog.frequency();
+    const QHash<QString, QString> options = dialogOptions(dialog);
     DialogProgress progress(window);
     progress.show();
     window->setDisabled(true);
-    if (!createTask(dialog.taskName(), dialog.webAddress(), dialog.grabText(), dialog.frequency(),
-                    dialogOptions(dialog), &progress))
+    if (!createTask(name, address, grabText, frequency, options, &progress))
         return; // quitting
     window->setDisabled(false);
     progress.close();

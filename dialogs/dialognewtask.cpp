@@ -161,7 +161,8 @@ int DialogNewTask::frequency() const
 
 bool DialogNewTask::runScripts() const
 {
-    return ui->checkBoxRunScripts->isEnabled() && ui->checkBoxRunScripts->isChecked();
+    // Enabled as the dialog sees it: a window disabled around the dialog does not untick the box.
+    return ui->checkBoxRunScripts->isEnabledTo(this) && ui->checkBoxRunScripts->isChecked();
 }
 
 void DialogNewTask::setScriptsAvailable(bool available, const QString& why)
