@@ -615,10 +615,11 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
 
     const Task::ResultList results = task->resultsOfPage(*fetched, today());
     const FetchedPage validators = validatorsOf(*fetched);
+    // With new links reported, and for a feed, the page's keyword links count as seen from now on.
+    const bool recordSeen = recordsSeen(*fetched);
     fetched.reset();
-    // With new links reported, the page's keyword links count as seen from now on.
-    const bool stored = recordsSeen(*fetched) ? m_db.replaceTaskResults(task->taskId(), results, seenLinksOf(results))
-                                              : m_db.replaceTaskResults(task->taskId(), results);
+    const bool stored = recordSeen ? m_db.replaceTaskResults(task->taskId(), results, seenLinksOf(results))
+                                   : m_db.replaceTaskResults(task->taskId(), results);
     if (!stored) {
         m_lastError = m_db.lastError();
         return Outcome::StoreFailed;

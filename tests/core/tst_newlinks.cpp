@@ -273,6 +273,13 @@ private slots:
         QCOMPARE(program.rows("SELECT text FROM results ORDER BY id"),
                  (QStringList{"qt one", "qt one, edited", "qt three"}));
 
+        // A reset records the feed's items as seen: a result removed after it is not reported again.
+        server.setResponse(path, feed({"/e qt four", "/a qt one, edited"}));
+        QCOMPARE(program.checker->resetResults(program.task()), TaskChecker::Outcome::Done);
+        QVERIFY(program.checker->removeResults(program.task(), {program.task()->results().at(0)}));
+        checkFeed(feed({"/e qt four", "/a qt one, edited"}));
+        QCOMPARE(texts(program.task()->results()), QStringList{"qt one, edited"});
+
         TestServer::Response broken = feed({"/e qt four"});
         broken.body.chop(6);
         checkFeed(broken);
