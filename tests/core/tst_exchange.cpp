@@ -141,41 +141,34 @@ private slots:
     }
 
     // Each hostile definition, second in a file after a good task: the file is refused naming the task and the
-    // field, and the core refuses it as well when handed it directly. Nothing is stored.
+    // field, and the core refuses it as well when handed it directly. Nothing is stored or requested.
     void hostileDefinitionsImportNothing_data() { addHostileRows(HostileTask::Import); }
     void hostileDefinitionsImportNothing()
     {
         QFETCH(int, row);
         const HostileTask hostile = hostileTasks().at(row);
-        const TaskDefinition& entered = hostile.definition;
+        const TaskDefinition& in = hostile.definition;
         QJsonObject options;
-        for (auto it = entered.options.cbegin(); it != entered.options.cend(); ++it)
+        for (auto it = in.options.cbegin(); it != in.options.cend(); ++it)
             options.insert(it.key(), it.value());
-        const QJsonObject task{{"name", entered.name},
-                               {"address", entered.address},
-                               {"keyword", entered.keyword},
-                               {"frequency", entered.frequency},
+        const QJsonObject task{{"name", in.name},
+                               {"address", in.address},
+                               {"keyword", in.keyword},
+                               {"frequency", in.frequency},
                                {"options", options}};
-        const QByteArray data = taskFile(GoodTask + ", " + QJsonDocument(task).toJson(QJsonDocument::Compact));
-        const TaskExchange::Read read = TaskExchange::parse(data);
-        QVERIFY2(read.error.startsWith("task 2, " + problemPrefix(hostile).chopped(2)),
-                 qPrintable(read.error.left(200)));
+        const TaskExchange::Read read =
+            TaskExchange::parse(taskFile(GoodTask + ", " + QJsonDocument(task).toJson(QJsonDocument::Compact)));
+        QVERIFY2(read.error.startsWith("task 2, " + hostile.prefix.chopped(2)), qPrintable(read.error.left(200)));
         QVERIFY(read.tasks.isEmpty());
 
         TempFolder fixture;
         Loaded loaded(fixture.path("task.db"));
-        ExchangeTask good;
-        good.name = "N";
-        const QString goodPath = QStringLiteral("/hostile/%1").arg(row);
-        good.address = server.url(goodPath).toString();
-        good.keyword = "qt";
-        good.frequency = 3600;
-        ExchangeTask bad{entered.name, entered.address, entered.keyword, entered.frequency,
-                         {},           entered.options, false,           {}};
-        const TaskChecker::ImportRun run = loaded.checker.importTasks({good, bad});
-        QVERIFY2(run.refusal.startsWith("task 2, " + problemPrefix(hostile)), qPrintable(run.refusal.left(200)));
-        QCOMPARE(run.imported, 0);
-        QCOMPARE(server.hits(goodPath), 0);
+        const QString good = QStringLiteral("/hostile/%1").arg(row);
+        const ExchangeTask first{"N", server.url(good).toString(), "qt", 3600, {}, {}, false, {}};
+        const ExchangeTask second{in.name, in.address, in.keyword, in.frequency, {}, in.options, false, {}};
+        const TaskChecker::ImportRun run = loaded.checker.importTasks({first, second});
+        QVERIFY2(run.refusal.startsWith("task 2, " + hostile.prefix), qPrintable(run.refusal.left(200)));
+        QCOMPARE(server.hits(good), 0);
         QVERIFY(loaded.checker.tasks().isEmpty());
         QCOMPARE(DbFile(fixture.path("task.db")).count("tasks"), 0);
     }

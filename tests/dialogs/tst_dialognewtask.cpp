@@ -486,11 +486,11 @@ void TestDialogNewTask::hostileDefinitions()
     QFETCH(int, row);
     const HostileTask hostile = hostileTasks().at(row);
     const TaskDefinition& entered = hostile.definition;
-    const QHash<TaskDefinition::Field, QStringList> titles = {
-        {TaskDefinition::Field::Name, {"Task name"}},
-        {TaskDefinition::Field::Keyword, {"Grab text"}},
-        {TaskDefinition::Field::Address, {"Web address", "Invalid Web Address"}},
-        {TaskDefinition::Field::Option, {"Request headers"}}};
+    // The dialog's own message for the field.
+    const QHash<QString, QStringList> titles = {{"name: ", {"Task name"}},
+                                                {"keyword: ", {"Grab text"}},
+                                                {"address: ", {"Web address", "Invalid Web Address"}},
+                                                {"options.request_headers: ", {"Request headers"}}};
     DialogNewTask dialog;
     fill(dialog, entered.name, entered.address, entered.keyword);
     dialog.findChild<QPlainTextEdit*>("plainTextEditRequestHeaders")
@@ -500,7 +500,7 @@ void TestDialogNewTask::hostileDefinitions()
     MessageBoxCatcher catcher;
     QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
     QCOMPARE(catcher.boxes.size(), 1);
-    QVERIFY2(titles.value(hostile.field).contains(catcher.boxes.at(0).title), qPrintable(catcher.boxes.at(0).title));
+    QVERIFY2(titles.value(hostile.prefix).contains(catcher.boxes.at(0).title), qPrintable(catcher.boxes.at(0).title));
     QCOMPARE(accepted.count(), 0);
     QVERIFY(dialog.isVisible());
     dialog.close();
