@@ -54,6 +54,21 @@ int main(int argc, char* argv[])
         QMessageBox::critical(nullptr, QApplication::translate("main", "Vantrel Monitor"), message);
         return 2;
     }
+    case SingleInstance::Outcome::NoLock: {
+        // Two programs on one task.db would each check and write it with their own view of it: the user decides.
+        const QString message =
+            QApplication::translate("main", "No lock can be made for %1, so a second start on it would not be "
+                                            "noticed and both would change the file.\n\n%2\n\nStart anyway?")
+                .arg(databaseName, guard.lockProblem());
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+        QMessageBox box(QMessageBox::Warning, QApplication::translate("main", "Vantrel Monitor"), message,
+                        QMessageBox::Yes | QMessageBox::No);
+        box.setTextFormat(Qt::PlainText);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes)
+            return 2;
+        break;
+    }
     case SingleInstance::Outcome::Primary:
         break;
     }
@@ -73,6 +88,8 @@ int main(int argc, char* argv[])
     MainWindow window(core, settings);
     if (!started)
         window.showOldResultsKept(core.lastError());
+    if (!core.loadRefusal().isEmpty())
+        window.showMessage(core.loadRefusal());
     QObject::connect(&guard, &SingleInstance::activationRequested, &window, &MainWindow::bringToFront);
     // The session ending (or a kill) closes the window as Quit does, so its state is written.
     TerminationSignals termination;

@@ -46,6 +46,8 @@ public:
     void setCheckInterval(int ms);
     // Shown beside the status bar's messages at start-up: the old results could not be deleted.
     void showOldResultsKept(const QString& reason);
+    // A message in the status bar (it stays until the next one).
+    void showMessage(const QString& text);
 
     // Hands a link to the browser; false when no browser took it. Unless set, links are opened with the
     // desktop's browser.
@@ -97,7 +99,6 @@ private:
     void setUpTray();
     // Shows the window as it was before it went to the tray: maximised stays maximised.
     void showFromTray();
-    void showMessage(const QString& text);
     void updateTrayToolTip();
     void selectTask(Task* task);
     void selectAnnounced(const QString& kind);

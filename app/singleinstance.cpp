@@ -45,6 +45,16 @@ SingleInstance::~SingleInstance()
         ::close(lockFd);
 }
 
+namespace {
+// The key of an existing file: its device and inode.
+QString keyOf(const struct stat& st)
+{
+    return QStringLiteral("%1-%2").arg(quint64(st.st_dev), 0, 16).arg(quint64(st.st_ino), 0, 16);
+}
+const QString LockPrefix = QStringLiteral("vantrel-monitor-");
+const QString LockSuffix = QStringLiteral(".lock");
+} // namespace
+
 // The name of the file task.db is, not of the path to it. task.db is created (empty, as SQLite would
 // create it) when it does not exist yet, so that the first start and every later one name the same file.
 // Only where it can neither be found nor created is the fully resolved path the key.
@@ -61,7 +71,7 @@ QString SingleInstance::fileKey() const
         }
     }
     if (known)
-        return QStringLiteral("%1-%2").arg(quint64(st.st_dev), 0, 16).arg(quint64(st.st_ino), 0, 16);
+        return keyOf(st);
 
     const QFileInfo info(databasePath);
     QString resolved = info.canonicalFilePath();
@@ -88,6 +98,7 @@ SingleInstance::LockResult SingleInstance::tryLock()
     // the program has ended.
     const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
+        problem = tr("%1: %2").arg(lockFilePath, QString::fromLocal8Bit(std::strerror(errno)));
         qCWarning(lcApp, "Cannot open the lock file %s: %s", native.constData(), std::strerror(errno));
         return LockResult::Unwritable;
     }
@@ -96,6 +107,7 @@ SingleInstance::LockResult SingleInstance::tryLock()
         ::close(fd);
         if (error == EWOULDBLOCK)
             return LockResult::Held;
+        problem = tr("%1: %2").arg(lockFilePath, QString::fromLocal8Bit(std::strerror(error)));
         qCWarning(lcApp, "Cannot lock %s: %s", native.constData(), std::strerror(error));
         return LockResult::Unwritable;
     }
@@ -107,23 +119,69 @@ SingleInstance::LockResult SingleInstance::tryLock()
         ::close(fd);
         return LockResult::Held;
     }
-    // The process id is for people looking at the file; the lock itself is the flock.
-    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+    // The process id is for people looking at the file, the path of task.db for removeStaleLocks(); the lock
+    // itself is the flock.
+    const QByteArray pid =
+        QByteArray::number(qint64(::getpid())) + '\n' + QFile::encodeName(databasePath).replace('\n', '?') + '\n';
     if (::ftruncate(fd, 0) != 0 || ::write(fd, pid.constData(), size_t(pid.size())) != pid.size())
         qCDebug(lcApp) << "cannot write the process id into" << lockFilePath;
     lockFd = fd;
     return LockResult::Taken;
 }
 
+void SingleInstance::placeIn(const QString& folder, bool hidden)
+{
+    const QString prefix = hidden ? QLatin1Char('.') + LockPrefix : LockPrefix;
+    lockFilePath = QDir(folder).filePath(prefix + key + LockSuffix);
+    socketPath = QDir(folder).filePath(prefix + key + QStringLiteral(".socket"));
+}
+
+void SingleInstance::removeStaleLocks() const
+{
+    const QStringList names =
+        QDir(runtimeFolder).entryList({LockPrefix + QLatin1Char('*') + LockSuffix}, QDir::Files | QDir::Hidden);
+    for (const QString& name : names) {
+        const QString path = QDir(runtimeFolder).filePath(name);
+        if (path == lockFilePath)
+            continue;
+        const QByteArray native = QFile::encodeName(path);
+        const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        // Only a lock nobody holds; it is held while it is judged, so no start takes it meanwhile (a start
+        // that opened it already finds it removed after its flock, and tries again).
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            char text[4096];
+            const ssize_t size = ::read(fd, text, sizeof text);
+            const QByteArrayList lines = QByteArray(text, size > 0 ? int(size) : 0).split('\n');
+            const QByteArray database = lines.value(1);
+            struct stat st;
+            const QString wanted = name.mid(LockPrefix.size(), name.size() - LockPrefix.size() - LockSuffix.size());
+            // Written by this program: the second line names task.db. Stale when that file is gone, or is
+            // another file now (another inode: it was removed and made again).
+            const bool stale = !database.isEmpty() && (::stat(database.constData(), &st) != 0 || keyOf(st) != wanted);
+            if (stale) {
+                qCDebug(lcApp) << "removing the stale lock file" << path;
+                ::unlink(native.constData());
+                QLocalServer::removeServer(
+                    QDir(runtimeFolder).filePath(LockPrefix + wanted + QStringLiteral(".socket")));
+            }
+        }
+        ::close(fd);
+    }
+}
+
 SingleInstance::Outcome SingleInstance::start()
 {
-    const QString key = fileKey();
+    key = fileKey();
     if (runtimeFolder.isEmpty())
         runtimeFolder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     QDir().mkpath(runtimeFolder);
-    lockFilePath = QDir(runtimeFolder).filePath(QStringLiteral("vantrel-monitor-%1.lock").arg(key));
-    socketPath = QDir(runtimeFolder).filePath(QStringLiteral("vantrel-monitor-%1.socket").arg(key));
+    placeIn(runtimeFolder, false);
     cancelled = false;
+    problem.clear();
+    bool besideDatabase = false;
+    QString firstProblem;
 
     QElapsedTimer waited;
     waited.start();
@@ -133,13 +191,21 @@ SingleInstance::Outcome SingleInstance::start()
         case LockResult::Taken:
             // A socket file left by a program that crashed: we hold the lock, so nobody listens on it.
             QLocalServer::removeServer(socketPath);
+            removeStaleLocks();
             // Listening starts with the event loop: a later start that connects is then answered at once.
             QTimer::singleShot(0, this, &SingleInstance::listen);
             return Outcome::Primary;
         case LockResult::Unwritable:
-            qCWarning(lcApp, "No lock file can be written for %s; another start on it is not detected.",
-                      qPrintable(databasePath));
-            return Outcome::Primary;
+            // The runtime folder may be missing or full: beside task.db every start finds the lock as well.
+            if (!besideDatabase) {
+                besideDatabase = true;
+                firstProblem = problem;
+                placeIn(QFileInfo(databasePath).absolutePath(), true);
+                continue;
+            }
+            problem = firstProblem + QLatin1Char('\n') + problem;
+            qCWarning(lcApp, "No lock file can be made for %s: %s", qPrintable(databasePath), qPrintable(problem));
+            return Outcome::NoLock;
         case LockResult::Held:
             break;
         }

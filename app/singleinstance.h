@@ -11,8 +11,10 @@ class QLocalServer;
 // folder, named after the file task.db is (its device and inode), so every path to it meets the same
 // lock: a linked folder, a symbolic or hard link, a read-only view of the folder. The lock is an flock()
 // on the lock file, which the kernel drops when its holder ends, however that happens; what the file
-// holds never counts. A later start asks the running program to come to the front and learns that it may
-// end; while the running program is still loading, the later start waits for it.
+// holds never counts (it names the process and task.db, for people and for cleaning up lock files of
+// task.db files that are gone). Where the runtime folder cannot hold the lock, the folder of task.db is
+// used; where neither can, start() says so and the caller decides. A later start asks the running program to come to
+// the front and learns that it may end; while the running program is still loading, the later start waits for it.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -20,7 +22,8 @@ class SingleInstance : public QObject
 public:
     enum class Outcome
     {
-        Primary,    // this program runs; it holds the lock (unless no lock could be written)
+        Primary,    // this program runs; it holds the lock
+        NoLock,     // no lock could be made, in the runtime folder nor beside task.db; lockProblem() says why
         HandedOver, // another program runs on this task.db and was asked to show its window
         NoAnswer,   // another program listens on this task.db but did not answer in time
         Cancelled   // another program is still starting and cancel() ended the wait for it
@@ -45,6 +48,8 @@ public:
     // Both are known once start() has run.
     QString lockPath() const { return lockFilePath; }
     QString serverName() const { return socketPath; }
+    // Why no lock could be made (NoLock), naming the folders tried.
+    QString lockProblem() const { return problem; }
 
 public slots:
     // Ends a wait of start() for a program that is still starting; start() returns Cancelled.
@@ -71,7 +76,11 @@ private:
         Cancelled
     };
     QString fileKey() const;
+    // Lock and socket in the folder; names beginning with a dot beside task.db, where they are not the user's.
+    void placeIn(const QString& folder, bool hidden);
     LockResult tryLock();
+    // Removes the lock files in the runtime folder whose task.db no longer exists (or is another file now).
+    void removeStaleLocks() const;
     AskResult askRunningInstance();
     void runUntil(QEventLoop& loop, const bool& ended);
     bool pause(int ms);
@@ -81,6 +90,8 @@ private:
     QString runtimeFolder;
     QString lockFilePath;
     QString socketPath;
+    QString key;
+    QString problem;
     int answerTimeoutMs = 5000;
     int stillStartingNoticeMs = 3000;
     int lockFd = -1;

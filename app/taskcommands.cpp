@@ -37,6 +37,14 @@ QHash<QString, QString> dialogOptions(const DialogNewTask& dialog)
 }
 } // namespace
 
+// Text from a file or a task shown as it is, never read as markup, so it is escaped by no one.
+void TaskCommands::showPlain(const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, window);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
 TaskCommands::TaskCommands(QWidget* window, TaskChecker& core, Settings& settings, std::function<Task*()> selectedTask)
     : QObject(window), window(window), core(core), settings(settings), selectedTask(std::move(selectedTask))
 {
@@ -174,6 +182,10 @@ bool TaskCommands::createTask(const QString& name, const QString& address, const
     case TaskChecker::Outcome::StoreFailed:
         reportFailure(tr("store task %1").arg(name));
         return true;
+    case TaskChecker::Outcome::Invalid:
+        progress->hide();
+        showPlain(tr("New Task"), tr("The task was not created: %1").arg(core.lastError()));
+        return true;
     case TaskChecker::Outcome::Done:
     case TaskChecker::Outcome::FetchFailed:
         break;
@@ -224,6 +236,9 @@ void TaskCommands::editTask()
     case TaskChecker::Outcome::StoreFailed:
         reportFailure(tr("change task %1").arg(name));
         return;
+    case TaskChecker::Outcome::Invalid:
+        showPlain(tr("Edit Task"), tr("The task was not changed: %1").arg(core.lastError()));
+        return;
     default:
         emit message(tr("Task %1 was not changed: another command was running or it was removed.").arg(name));
         return;
@@ -251,6 +266,11 @@ void TaskCommands::exportTasks()
     QString error;
     if (!TaskExchange::writeFile(path, core.tasks(), answer == QMessageBox::Yes, &error))
         QMessageBox::information(window, tr("Export Tasks"), error, QMessageBox::Ok);
+    else if (TaskExchange::holdsSecrets(core.tasks()))
+        emit message(tr("%1 tasks exported to %2. It holds request headers or User-Agents of tasks, so only you "
+                        "can read it.")
+                         .arg(core.tasks().size())
+                         .arg(path));
     else
         emit message(tr("%1 tasks exported to %2.").arg(core.tasks().size()).arg(path));
 }
@@ -265,7 +285,7 @@ void TaskCommands::importTasks()
         return;
     TaskExchange::Read read = TaskExchange::readFile(path);
     if (!read.error.isEmpty()) {
-        QMessageBox::information(window, tr("Import Tasks"), read.error.toHtmlEscaped(), QMessageBox::Ok);
+        showPlain(tr("Import Tasks"), read.error);
         return;
     }
     if (read.kind == TaskExchange::Kind::AddressList) {
@@ -295,6 +315,10 @@ void TaskCommands::importTasks()
         return; // quitting, or the command that runs enables the window when it ends
     progress.close();
     window->setDisabled(false);
+    if (!run.refusal.isEmpty()) {
+        showPlain(tr("Import Tasks"), tr("Nothing was imported: %1").arg(run.refusal));
+        return;
+    }
     if (!run.storageFailure.isEmpty()) {
         emit message(tr("Nothing was imported: %1").arg(run.storageFailure));
         return;

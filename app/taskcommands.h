@@ -65,6 +65,7 @@ private:
     bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
                     const QHash<QString, QString>& options, QWidget* progress);
     void reportFailure(const QString& what);
+    void showPlain(const QString& title, const QString& text);
 
     QWidget* window;
     TaskChecker& core;

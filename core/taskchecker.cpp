@@ -141,7 +141,24 @@ bool TaskChecker::hasUnstored() const
 
 void TaskChecker::loadTasks()
 {
-    m_tasks += m_db.loadTasks();
+    // A row may have been written by anything: it is shown and requested only when it passes the check
+    // the dialog makes. Its frequency and options are used as stored (see TaskDefinition::Part).
+    int refused = 0;
+    for (Task* task : m_db.loadTasks()) {
+        // Judged as the dialog judges what is typed: a name or keyword of spaces is empty.
+        const TaskDefinition::Problem problem = TaskDefinition::of(*task).normalised().check(0);
+        if (!problem) {
+            m_tasks.append(task);
+            continue;
+        }
+        if (refused++ == 0)
+            m_loadRefusal = problem.text();
+        qCWarning(lcCore).noquote() << "stored task" << task->rowId() << "not loaded:" << problem.text();
+        delete task;
+    }
+    if (refused > 0)
+        m_loadRefusal =
+            tr("%n stored task(s) not loaded, the first because of its %1", nullptr, refused).arg(m_loadRefusal);
     emit tasksLoaded();
 }
 
@@ -362,11 +379,21 @@ void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
 
 QDateTime TaskChecker::dueTime(const Task* task) const
 {
-    const QDateTime now = this->now();
+    return dueTime(task, now());
+}
+
+QDateTime TaskChecker::dueTime(const Task* task, const QDateTime& now) const
+{
     const QDateTime last = task->lastUpdate();
     if (!last.isValid())
         return now;
     return qMin(last, now).addSecs(checkInterval(task));
+}
+
+void TaskChecker::storeCheckTime(Task* task)
+{
+    if (!m_db.updateLastUpdate(task))
+        emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_db.lastError()));
 }
 
 TaskChecker::DueRun TaskChecker::checkDueTasks()
@@ -379,18 +406,21 @@ TaskChecker::DueRun TaskChecker::checkDueTasks()
     const QList<Task*> snapshot = m_tasks;
     for (Task* task : snapshot) {
         // A last check in the future (the clock was put back) counts as one made now, so the task is not
-        // silenced until that date.
-        if (task->lastUpdate().isValid() && task->lastUpdate() > now)
+        // silenced until that date; task.db gets it too, else every start would find the future time again.
+        if (task->lastUpdate().isValid() && task->lastUpdate() > now) {
             task->setLastUpdate(now.toString(Qt::ISODate));
-        if (now < dueTime(task))
+            storeCheckTime(task);
+        }
+        // Judged by the one reading of the clock above: a second reading would always be a moment later,
+        // and a task without a readable time would never be due.
+        if (now < dueTime(task, now))
             continue;
 
         startBackgroundCheck(task);
         run.started.append(task);
         // The next check is one frequency after this one, and an unreadable time is replaced by it.
         task->setLastUpdate(now.toString(Qt::ISODate));
-        if (!m_db.updateLastUpdate(task))
-            emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_db.lastError()));
+        storeCheckTime(task);
         qCDebug(lcCore).noquote() << "time is out " << '"' + task->name() + '"' << '"' + task->lastUpdateText() + '"';
     }
     return run;
@@ -638,16 +668,30 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
 {
     Created created;
     CommandGuard::Scope command(m_guard);
-    if (!command || address.isEmpty() || grabText.isEmpty()) {
+    if (!command) {
         created.outcome = Outcome::Dropped;
         return created;
     }
-    auto task = std::make_unique<Task>(nextTaskId(), name, address, grabText, frequency);
+    const TaskDefinition definition = TaskDefinition{name, address, grabText, frequency, options}.normalised();
+    if (const TaskDefinition::Problem problem = definition.check()) {
+        m_lastError = problem.text();
+        created.outcome = Outcome::Invalid;
+        return created;
+    }
+    return createChecked(definition);
+}
+
+TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition)
+{
+    Created created;
+    const QString& address = definition.address;
+    const QString& grabText = definition.keyword;
+    auto task = std::make_unique<Task>(nextTaskId(), definition.name, address, grabText, definition.frequency);
     // Created and last checked now, by this checker's clock; written in local time as task.db holds it.
     const QDateTime createdAt = now().toLocalTime();
     task->setTaskDate(createdAt.date().toString(TaskDateFormat));
     task->setLastUpdate(createdAt.toString(Qt::ISODate));
-    task->setOptions(options);
+    task->setOptions(definition.options);
     if (duplicateOf(address, grabText) || m_db.taskExists(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
@@ -695,24 +739,35 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
 
 const Task* TaskChecker::duplicateOf(const QString& address, const QString& grabText, const Task* except) const
 {
+    if (except && except->address() == address && except->grabText() == grabText)
+        return nullptr;
     for (const Task* task : m_tasks) {
-        if (task != except && task->address() == address &&
-            task->grabText().compare(grabText, Qt::CaseInsensitive) == 0)
+        if (task != except && TaskDefinition::sameWatch(address, grabText, task->address(), task->grabText()))
             return task;
     }
     return nullptr;
 }
 
-TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, const QString& address,
-                                           const QString& grabText, int frequency,
+TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName, const QString& typedAddress,
+                                           const QString& typedKeyword, int frequency,
                                            const std::optional<QHash<QString, QString>>& options)
 {
     if (m_guard.isBusy() || m_importing)
         return Outcome::Dropped;
     if (!contains(task))
         return Outcome::TaskGone;
-    if (address.isEmpty() || grabText.isEmpty() || frequency <= 0)
-        return Outcome::Dropped;
+    // A frequency kept as stored is not judged again (an older file may hold 0 or 90 seconds).
+    const int parts = frequency == task->frequency() ? TaskDefinition::Options : TaskDefinition::Everything;
+    const TaskDefinition entered =
+        TaskDefinition{typedName, typedAddress, typedKeyword, frequency, options.value_or(task->options())}
+            .normalised();
+    if (const TaskDefinition::Problem problem = entered.check(parts)) {
+        m_lastError = problem.text();
+        return Outcome::Invalid;
+    }
+    const QString& name = entered.name;
+    const QString& address = entered.address;
+    const QString& grabText = entered.keyword;
     if (duplicateOf(address, grabText, task))
         return Outcome::Exists;
 
@@ -722,8 +777,7 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, cons
     changed.setRowId(task->rowId());
     QHash<QString, QString> newOptions = task->options();
     if (options) {
-        for (const QString& own : {QString::fromLatin1(Task::UserAgentOption),
-                                   QString::fromLatin1(Task::RequestHeadersOption), Task::scriptsOption()})
+        for (const QString& own : TaskDefinition::userOptions())
             newOptions.remove(own);
         newOptions.insert(*options);
     }
@@ -805,21 +859,34 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
     auto isDuplicate = [&](const ExchangeTask& entry) {
         if (duplicateOf(entry.address, entry.keyword))
             return true;
-        for (const auto& task : tasks) {
-            if (task->address() == entry.address && task->grabText().compare(entry.keyword, Qt::CaseInsensitive) == 0)
-                return true;
-        }
-        return false;
+        return std::any_of(tasks.cbegin(), tasks.cend(), [&entry](const auto& task) {
+            return TaskDefinition::sameWatch(entry.address, entry.keyword, task->address(), task->grabText());
+        });
     };
+    // A file is taken whole or not at all: a task with a problem refuses it, counted from 1 as a user reads.
+    QList<ExchangeTask> normal = entries;
+    for (qsizetype i = 0; i < normal.size(); ++i) {
+        ExchangeTask& entry = normal[i];
+        const TaskDefinition definition =
+            TaskDefinition{entry.name, entry.address, entry.keyword, entry.frequency, entry.options}.normalised();
+        if (const TaskDefinition::Problem problem = definition.check()) {
+            run.refusal = tr("task %1, %2").arg(i + 1).arg(problem.text());
+            m_lastError = run.refusal;
+            return run;
+        }
+        entry.name = definition.name;
+        entry.address = definition.address;
+        entry.keyword = definition.keyword;
+    }
     const int firstId = nextTaskId();
-    for (const ExchangeTask& entry : entries) {
-        if (entry.address.isEmpty() || entry.keyword.isEmpty() || isDuplicate(entry)) {
+    for (const ExchangeTask& entry : std::as_const(normal)) {
+        if (isDuplicate(entry)) {
             ++run.duplicates;
             continue;
         }
         auto task = std::make_unique<Task>(firstId + int(tasks.size()), entry.name, entry.address, entry.keyword,
                                            entry.frequency);
-        task->setOptions(TaskExchange::portableOptions(entry.options));
+        task->setOptions(TaskDefinition::userOptionsOf(entry.options));
         if (entry.created.isValid())
             task->setTaskDate(entry.created.toString(QStringLiteral("MM/dd/yyyy")));
         if (entry.withResults) {

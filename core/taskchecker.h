@@ -10,6 +10,7 @@
 #include "engine/pagerenderrunner.h"
 #include "engine/seenlinks.h"
 #include "engine/task.h"
+#include "engine/taskdefinition.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -67,7 +68,8 @@ public:
         TaskGone,    // the task was removed during the wait
         FetchFailed, // the page could not be downloaded
         StoreFailed, // task.db refused the change; lastError() says why
-        Exists       // creation or edit: another task watches this address for this keyword
+        Exists,      // creation or edit: another task watches this address for this keyword
+        Invalid      // creation or edit: the definition has a problem; lastError() names it
     };
     struct Created
     {
@@ -84,6 +86,8 @@ public:
         int duplicates = 0;     // skipped: another task (or an earlier one of the file) watches the same
         int failedPages = 0;    // imported with no results: the page could not be downloaded
         QString storageFailure; // set when task.db refused the tasks: nothing was imported
+        QString refusal;        // set when a task of the file has a problem ("task 2, keyword: empty"): nothing
+                                // was imported
         QList<Task*> created;   // in the order of the file
     };
 
@@ -101,7 +105,10 @@ public:
 
     const QList<Task*>& tasks() const { return m_tasks; }
     bool contains(const Task* task) const;
+    // Loads the stored tasks. A row whose name, address or keyword does not pass the check is left in
+    // task.db as it is but not loaded (it is never requested or shown); loadRefusal() says which and why.
     void loadTasks();
+    QString loadRefusal() const { return m_loadRefusal; }
 
     // The periodic check run: every task whose check interval (its frequency, longer after failures: see
     // checkInterval) has passed since its last check is checked in the background; its last-update time becomes the
@@ -127,7 +134,9 @@ public:
     Outcome editTask(Task* task, const QString& name, const QString& address, const QString& grabText, int frequency,
                      const std::optional<QHash<QString, QString>>& options = std::nullopt);
     // Another task watching the address for the keyword, the keyword compared as the keyword test compares
-    // texts (ignoring case); nullptr when there is none.
+    // texts (ignoring case); nullptr when there is none. The task being edited (except) is never its own
+    // duplicate, and one whose address and keyword are kept never fails the test: an older file may hold
+    // tasks that differ only in the keyword's capitals.
     const Task* duplicateOf(const QString& address, const QString& grabText, const Task* except = nullptr) const;
     // Every result of the task read, in memory and in task.db; false (and lastError()) when the file
     // refused, and then nothing changes.
@@ -232,6 +241,12 @@ private:
         QEventLoop* loop = nullptr;
         bool aborted = false;
     };
+    // The same, by the time given (one reading of the clock for a whole run).
+    QDateTime dueTime(const Task* task, const QDateTime& now) const;
+    // Writes the task's last-update time to task.db; a refusal is reported by storageFailed.
+    void storeCheckTime(Task* task);
+    // createTask() once the command runs and the definition passed its check.
+    Created createChecked(const TaskDefinition& definition);
     // Whether a check of this page records its keyword links as seen: with new links reported, and for every
     // feed (its new items are what it is watched for).
     bool recordsSeen(const FetchedPage& page) const;
@@ -276,6 +291,7 @@ private:
     int m_backgroundStarted = 0;
     QList<Wait*> m_waits;
     QString m_lastError;
+    QString m_loadRefusal;
 };
 
 // Why a download failed, in a few words: "HTTP 404", or what the network layer said.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/taskexchange.h"
 
+#include "engine/taskdefinition.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -11,12 +13,25 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 const QString TaskExchange::Format = QStringLiteral("vantrel-monitor-tasks");
 
 namespace {
 const QString DateFormat = QStringLiteral("yyyy-MM-dd");
+// Dates of tasks and results a file may give: none before the program's kind existed, none centuries ahead.
+const QDate FirstDate(1990, 1, 1);
+const QDate LastDate(2100, 12, 31);
+constexpr qsizetype MaxResultText = TaskDefinition::MaxTextLength;
+constexpr qsizetype MaxResultLink = 64 * 1024;
+
+// A date as a file writes it, within the range above; invalid otherwise.
+QDate fileDate(const QString& text)
+{
+    const QDate date = QDate::fromString(text, DateFormat);
+    return date >= FirstDate && date <= LastDate ? date : QDate();
+}
 
 QString stateName(int state)
 {
@@ -42,7 +57,7 @@ public:
     QString error;
 
     bool ok() const { return error.isEmpty(); }
-    QString field(const QString& name) const { return m_path + QLatin1Char('.') + name; }
+    QString field(const QString& name) const { return m_path + QStringLiteral(", ") + name; }
     void fail(const QString& where, const QString& what)
     {
         if (error.isEmpty())
@@ -70,10 +85,7 @@ private:
 
 bool TaskExchange::isWebAddress(const QString& address)
 {
-    const bool knownScheme =
-        address.startsWith(QLatin1String("http://")) || address.startsWith(QLatin1String("https://"));
-    const QUrl url(address);
-    return knownScheme && url.isValid() && !url.host().isEmpty();
+    return TaskDefinition::isWebAddress(address);
 }
 
 QHash<QString, QString> TaskExchange::portableOptions(const QHash<QString, QString>& options)
@@ -126,10 +138,23 @@ QByteArray TaskExchange::toJson(const QList<Task*>& tasks, bool withResults)
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }
 
+bool TaskExchange::holdsSecrets(const QList<Task*>& tasks)
+{
+    return std::any_of(tasks.cbegin(), tasks.cend(), [](const Task* task) {
+        const QHash<QString, QString> options = portableOptions(task->options());
+        return options.contains(QLatin1String(Task::RequestHeadersOption)) ||
+               options.contains(QLatin1String(Task::UserAgentOption));
+    });
+}
+
 bool TaskExchange::writeFile(const QString& path, const QList<Task*>& tasks, bool withResults, QString* error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(toJson(tasks, withResults)) < 0 || !file.commit()) {
+    const bool opened = file.open(QIODevice::WriteOnly);
+    // Set on the temporary file before anything is written, so the secrets are never readable by others.
+    const bool restricted =
+        !opened || !holdsSecrets(tasks) || file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (!opened || !restricted || file.write(toJson(tasks, withResults)) < 0 || !file.commit()) {
         if (error)
             *error = tr("Could not write %1: %2").arg(QFileInfo(path).fileName(), file.errorString());
         return false;
@@ -203,13 +228,12 @@ TaskExchange::Read TaskExchange::parseAddressList(const QByteArray& data)
     }
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
-        QString address = lines.at(i).trimmed();
-        if (address.isEmpty() || address.startsWith(QLatin1Char('#')))
+        const QString line = lines.at(i).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue; // blank lines and comments
-        // As the new-task dialog takes an address: one trailing slash dropped.
-        if (address.endsWith(QLatin1Char('/')))
-            address.chop(1);
-        if (!isWebAddress(address)) {
+        // As the new-task dialog takes an address: spaces removed, one trailing slash dropped.
+        const QString address = TaskDefinition::normalAddress(line);
+        if (address.size() > TaskDefinition::MaxTextLength || !isWebAddress(address)) {
             read.error = tr("line %1: \"%2\" is not a web address beginning with http:// or https://")
                              .arg(i + 1)
                              .arg(address.left(80));
@@ -223,7 +247,7 @@ TaskExchange::Read TaskExchange::parseAddressList(const QByteArray& data)
         }
         ExchangeTask task;
         const QUrl url(address);
-        task.name = url.host() + url.path();
+        task.name = (url.host() + url.path()).left(TaskDefinition::MaxTextLength);
         task.address = address;
         read.tasks.append(task);
     }
@@ -266,9 +290,11 @@ TaskExchange::Read TaskExchange::parseJson(const QByteArray& data)
         return read;
     }
     for (qsizetype i = 0; i < list.size(); ++i) {
-        FieldReader reader(QStringLiteral("tasks[%1]").arg(i));
+        // Tasks are counted from 1, as a user counts them.
+        const QString where = tr("task %1").arg(i + 1);
+        FieldReader reader(where);
         if (!list.at(i).isObject()) {
-            read.error = tr("tasks[%1]: expected a task (an object)").arg(i);
+            read.error = tr("%1: expected a task (an object)").arg(where);
             read.tasks.clear();
             return read;
         }
@@ -276,36 +302,47 @@ TaskExchange::Read TaskExchange::parseJson(const QByteArray& data)
         ExchangeTask task;
         task.name = reader.text(object, QStringLiteral("name"), true);
         task.address = reader.text(object, QStringLiteral("address"), true);
-        if (reader.ok() && !isWebAddress(task.address))
-            reader.fail(
-                reader.field(QStringLiteral("address")),
-                tr("\"%1\" is not a web address beginning with http:// or https://").arg(task.address.left(80)));
-        task.keyword = reader.text(object, QStringLiteral("keyword"), true).simplified();
-        if (reader.ok() && task.keyword.isEmpty())
-            reader.fail(reader.field(QStringLiteral("keyword")), tr("empty"));
+        task.keyword = reader.text(object, QStringLiteral("keyword"), true);
         const QJsonValue frequency = object.value(QStringLiteral("frequency"));
         const double seconds = frequency.toDouble();
         if (reader.ok() && (!frequency.isDouble() || seconds != std::floor(seconds) || seconds < 60 ||
                             seconds > MaxFrequency || std::fmod(seconds, 60) != 0))
             reader.fail(reader.field(QStringLiteral("frequency")),
                         tr("expected a whole number of minutes in seconds, from 60 to %1").arg(MaxFrequency));
-        task.frequency = int(seconds);
+        task.frequency = reader.ok() ? int(seconds) : 0;
         const QString created = reader.text(object, QStringLiteral("created"), false);
         if (reader.ok() && !created.isEmpty()) {
-            task.created = QDate::fromString(created, DateFormat);
+            task.created = fileDate(created);
             if (!task.created.isValid())
-                reader.fail(reader.field(QStringLiteral("created")), tr("expected a date as yyyy-mm-dd"));
+                reader.fail(reader.field(QStringLiteral("created")),
+                            tr("expected a date as yyyy-mm-dd from %1 to %2")
+                                .arg(FirstDate.toString(DateFormat), LastDate.toString(DateFormat)));
         }
         const QJsonValue options = object.value(QStringLiteral("options"));
         if (reader.ok() && !options.isUndefined()) {
             if (!options.isObject())
                 reader.fail(reader.field(QStringLiteral("options")), tr("expected names with texts (an object)"));
             const QJsonObject named = options.toObject();
-            for (auto it = named.constBegin(); reader.ok() && it != named.constEnd(); ++it) {
-                if (!it.value().isString())
-                    reader.fail(reader.field(QStringLiteral("options.") + it.key()), tr("expected a text"));
-                task.options.insert(it.key(), it.value().toString());
+            // Options this program does not know (a newer copy's) are left out.
+            for (const QString& option : TaskDefinition::userOptions()) {
+                const QJsonValue value = named.value(option);
+                if (!reader.ok() || value.isUndefined())
+                    continue;
+                if (!value.isString())
+                    reader.fail(reader.field(QStringLiteral("options.") + option), tr("expected a text"));
+                task.options.insert(option, value.toString());
             }
+        }
+        // The checks of the new-task dialog, on the entries as the task would use them.
+        if (reader.ok()) {
+            const TaskDefinition definition =
+                TaskDefinition{task.name, task.address, task.keyword, task.frequency, task.options}.normalised();
+            if (const TaskDefinition::Problem problem = definition.check())
+                reader.error = tr("%1, %2").arg(where, problem.text());
+            task.name = definition.name;
+            task.address = definition.address;
+            task.keyword = definition.keyword;
+            task.options = TaskDefinition::userOptionsOf(definition.options);
         }
         const QJsonValue results = object.value(QStringLiteral("results"));
         if (reader.ok() && !results.isUndefined()) {
@@ -314,20 +351,25 @@ TaskExchange::Read TaskExchange::parseJson(const QByteArray& data)
                 reader.fail(reader.field(QStringLiteral("results")), tr("expected a list of results"));
             const QJsonArray records = results.toArray();
             for (qsizetype r = 0; reader.ok() && r < records.size(); ++r) {
-                FieldReader field(reader.field(QStringLiteral("results[%1]").arg(r)));
+                FieldReader field(tr("%1, result %2").arg(where).arg(r + 1));
                 if (!records.at(r).isObject()) {
-                    reader.fail(reader.field(QStringLiteral("results[%1]").arg(r)),
-                                tr("expected a result (an object)"));
+                    reader.fail(tr("%1, result %2").arg(where).arg(r + 1), tr("expected a result (an object)"));
                     break;
                 }
                 const QJsonObject record = records.at(r).toObject();
                 auto result = Task::ResultPtr::create();
                 result->text = field.text(record, QStringLiteral("text"), true);
+                if (field.ok() && result->text.size() > MaxResultText)
+                    field.fail(field.field(QStringLiteral("text")), tr("longer than %1 characters").arg(MaxResultText));
                 result->link = field.text(record, QStringLiteral("link"), true);
+                if (field.ok() && result->link.size() > MaxResultLink)
+                    field.fail(field.field(QStringLiteral("link")), tr("longer than %1 characters").arg(MaxResultLink));
                 const QString date = field.text(record, QStringLiteral("date"), false);
-                result->date = date.isEmpty() ? QDate() : QDate::fromString(date, DateFormat);
+                result->date = date.isEmpty() ? QDate() : fileDate(date);
                 if (field.ok() && !date.isEmpty() && !result->date.isValid())
-                    field.fail(field.field(QStringLiteral("date")), tr("expected a date as yyyy-mm-dd"));
+                    field.fail(field.field(QStringLiteral("date")),
+                               tr("expected a date as yyyy-mm-dd from %1 to %2")
+                                   .arg(FirstDate.toString(DateFormat), LastDate.toString(DateFormat)));
                 const QString state = field.text(record, QStringLiteral("state"), true);
                 if (field.ok() && state != QLatin1String("new") && state != QLatin1String("read"))
                     field.fail(field.field(QStringLiteral("state")), tr("expected \"new\" or \"read\""));

@@ -50,7 +50,11 @@ public:
     };
 
     static QByteArray toJson(const QList<Task*>& tasks, bool withResults);
-    // Written to a temporary file first, so a failure leaves an existing file as it was.
+    // Whether an export of the tasks holds what may open a user's account elsewhere: a task's own request
+    // headers (a cookie) or User-Agent.
+    static bool holdsSecrets(const QList<Task*>& tasks);
+    // Written to a temporary file first, so a failure leaves an existing file as it was. A file that
+    // holdsSecrets() is readable by its owner only.
     static bool writeFile(const QString& path, const QList<Task*>& tasks, bool withResults, QString* error);
 
     // A JSON document (its first character other than white space is "{") or an address list.

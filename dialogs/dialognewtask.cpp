@@ -6,7 +6,6 @@
 #include "engine/task.h"
 
 #include <QMessageBox>
-#include <QUrl>
 
 #include <iterator>
 
@@ -58,20 +57,16 @@ QHash<QString, QString> DialogNewTask::taskOptions() const
     return options;
 }
 
-bool DialogNewTask::checkAdvanced()
+bool DialogNewTask::checkAdvanced(const TaskDefinition::Problem& problem)
 {
-    const QString agent = ui->lineEditUserAgent->text().trimmed();
-    QString problem = agent.isEmpty() ? QString() : RequestHeaders::problem(QStringLiteral("User-Agent"), agent);
-    QWidget* field = ui->lineEditUserAgent;
-    if (problem.isEmpty()) {
-        RequestHeaders::parse(ui->plainTextEditRequestHeaders->toPlainText(), &problem);
-        field = ui->plainTextEditRequestHeaders;
-    }
-    if (problem.isEmpty())
+    if (!problem || problem.field != TaskDefinition::Field::Option)
         return true;
     // Shown where it can be corrected; the text names the line, never a header's value.
+    QWidget* field = problem.option == QLatin1String(Task::UserAgentOption)
+                         ? static_cast<QWidget*>(ui->lineEditUserAgent)
+                         : static_cast<QWidget*>(ui->plainTextEditRequestHeaders);
     ui->groupBoxAdvanced->setChecked(true);
-    QMessageBox::information(this, tr("Request headers"), problem, QMessageBox::Ok);
+    QMessageBox::information(this, tr("Request headers"), problem.reason, QMessageBox::Ok);
     field->setFocus();
     return false;
 }
@@ -125,6 +120,25 @@ void DialogNewTask::setTask(const QString& name, const QString& address, const Q
     ui->spinBoxFrequencyNum->setMaximum(qMax(ui->spinBoxFrequencyNum->maximum(), count));
     ui->spinBoxFrequencyNum->setValue(count);
     ui->comboBoxFrequencyUnit->setCurrentIndex(unit);
+    m_givenFrequency = frequency;
+    m_givenCount = ui->spinBoxFrequencyNum->value();
+    m_givenUnit = unit;
+}
+
+bool DialogNewTask::frequencyAsGiven() const
+{
+    return editing && ui->spinBoxFrequencyNum->value() == m_givenCount &&
+           ui->comboBoxFrequencyUnit->currentIndex() == m_givenUnit;
+}
+
+TaskDefinition DialogNewTask::definition() const
+{
+    QHash<QString, QString> options;
+    options.insert(QLatin1String(Task::UserAgentOption), ui->lineEditUserAgent->text().trimmed());
+    options.insert(QLatin1String(Task::RequestHeadersOption), ui->plainTextEditRequestHeaders->toPlainText());
+    return TaskDefinition{ui->lineEditTaskName->text(), ui->lineEditWebaddress->text(), ui->lineEditGrabtext->text(),
+                          frequency(), options}
+        .normalised();
 }
 
 void DialogNewTask::setDuplicateCheck(std::function<bool(const QString&, const QString&)> check)
@@ -139,11 +153,7 @@ QString DialogNewTask::taskName() const
 
 QString DialogNewTask::webAddress() const
 {
-    QString address = ui->lineEditWebaddress->text();
-    address.remove(QLatin1Char(' '));
-    if (address.endsWith(QLatin1Char('/')))
-        address.chop(1);
-    return address;
+    return TaskDefinition::normalAddress(ui->lineEditWebaddress->text());
 }
 
 QString DialogNewTask::grabText() const
@@ -153,6 +163,9 @@ QString DialogNewTask::grabText() const
 
 int DialogNewTask::frequency() const
 {
+    // An older file's frequency (0, or not whole minutes) is kept while the user does not change it.
+    if (frequencyAsGiven())
+        return m_givenFrequency;
     const int unit = ui->comboBoxFrequencyUnit->currentIndex();
     if (unit < 0 || unit >= int(std::size(SecondsPerUnit)))
         return -1;
@@ -175,38 +188,44 @@ void DialogNewTask::setScriptsAvailable(bool available, const QString& why)
         ui->checkBoxRunScripts->setChecked(false);
 }
 
-void DialogNewTask::on_pushButtonOk_clicked()
+bool DialogNewTask::accepts(const TaskDefinition::Problem& problem)
 {
-    // The emptiness tests look at the texts as typed: a field of spaces only passes.
-    if (ui->lineEditTaskName->text().isEmpty()) {
+    using Field = TaskDefinition::Field;
+    const bool empty = problem.empty;
+    // Every entry is tested as the task would use it: a keyword of spaces only would match every link or
+    // none, and a name of spaces only would show no text in the list.
+    if (problem.field == Field::Name && empty) {
         QMessageBox::information(this, tr("Task name"), tr("Please enter the <b>Task name</b> first!"),
                                  QMessageBox::Ok);
-        return;
-    }
-    if (ui->lineEditWebaddress->text().isEmpty()) {
+    } else if (problem.field == Field::Address && empty) {
         QMessageBox::information(this, tr("Web address"), tr("Please enter the <b>Web address</b> first!"),
                                  QMessageBox::Ok);
-        return;
-    }
-    if (ui->lineEditGrabtext->text().isEmpty()) {
+    } else if (problem.field == Field::Keyword && empty) {
         QMessageBox::information(this, tr("Grab text"), tr("Please enter the <b>Detect keyword</b> first!"),
                                  QMessageBox::Ok);
-        return;
-    }
-    // Both schemes are taken literally (case-sensitive); most pages today are served over https.
-    const QString address = webAddress();
-    const bool knownScheme =
-        address.startsWith(QLatin1String("http://")) || address.startsWith(QLatin1String("https://"));
-    if (!QUrl(address).isValid() || !knownScheme) {
+    } else if (problem.field == Field::Address) {
+        // Both schemes are taken literally (case-sensitive); most pages today are served over https.
         QMessageBox::information(this, tr("Invalid Web Address"),
                                  tr("Please enter a <b>Valid Url</b> like "
                                     "'<b>http://www.example.com/news.html</b>', do not forget '<b>http://</b>'!"),
                                  QMessageBox::Ok);
-        return;
+    } else if (problem.field == Field::Option) {
+        return checkAdvanced(problem);
+    } else if (problem) {
+        QMessageBox box(QMessageBox::Information, windowTitle(), problem.reason, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     }
-    if (!checkAdvanced())
+    return !problem;
+}
+
+void DialogNewTask::on_pushButtonOk_clicked()
+{
+    const TaskDefinition entered = definition();
+    // A frequency left as an older file gave it is not judged again.
+    if (!accepts(entered.check(frequencyAsGiven() ? TaskDefinition::Options : TaskDefinition::Everything)))
         return;
-    if (duplicateCheck && duplicateCheck(address, grabText())) {
+    if (duplicateCheck && duplicateCheck(entered.address, entered.keyword)) {
         QMessageBox::information(this, windowTitle(), tr("This task already exists!"), QMessageBox::Ok);
         return;
     }

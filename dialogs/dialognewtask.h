@@ -6,6 +6,8 @@
 #include <QMargins>
 #include <QString>
 
+#include "engine/taskdefinition.h"
+
 #include <functional>
 
 namespace Ui {
@@ -31,9 +33,11 @@ public:
     // The options of the "Advanced" part, by their names in task.db (empty values left out); only what
     // passed the checks of Ok.
     QHash<QString, QString> taskOptions() const;
+    // The entries as typed, normalised as the task uses them; the options as typed, not yet checked.
+    TaskDefinition definition() const;
 
     // Turns the dialog into "Edit Task" with the task's entries filled in; the frequency is shown in the
-    // largest unit that divides it.
+    // largest unit that divides it, and given back exactly as it was while the user leaves it as shown.
     // The Advanced part shows the task's options and is unfolded when it has any.
     void setTask(const QString& name, const QString& address, const QString& grabText, int frequency,
                  const QHash<QString, QString>& options = {});
@@ -52,7 +56,10 @@ private slots:
 
 private:
     // Refuses a User-Agent or header the server could not be sent, with a message; false then.
-    bool checkAdvanced();
+    bool checkAdvanced(const TaskDefinition::Problem& problem);
+    // Shows why the entries cannot be taken, with the message of the field; false when there is a problem.
+    bool accepts(const TaskDefinition::Problem& problem);
+    bool frequencyAsGiven() const;
     void showAdvanced(bool on);
     void setTitle();
 
@@ -60,5 +67,8 @@ private:
     QString m_scriptsToolTip; // what the box says while it is offered
     QMargins m_advancedMargins;
     bool editing = false;
+    int m_givenFrequency = 0; // the frequency setTask() got, and the count and unit it was shown as
+    int m_givenCount = 0;
+    int m_givenUnit = -1;
     std::function<bool(const QString&, const QString&)> duplicateCheck;
 };

@@ -95,12 +95,15 @@ QNetworkRequest PageFetch::makeRequest(const FetchRequest& fetch)
     request.setRawHeader("User-Agent", RequestHeaders::defaultUserAgent());
     request.setRawHeader("Accept", RequestHeaders::defaultAccept());
     request.setRawHeader("Accept-Language", language);
-    // The task's own headers replace the defaults of the same name.
-    for (const RequestHeaders::Header& header : fetch.headers)
-        request.setRawHeader(header.first, header.second);
-    if (!fetch.etag.isEmpty())
+    // The task's own headers replace the defaults of the same name. Each is checked again here, where the
+    // request is built: a value with a line break would add header lines of its own.
+    for (const RequestHeaders::Header& header : fetch.headers) {
+        if (RequestHeaders::problem(QString::fromLatin1(header.first), QString::fromLatin1(header.second)).isEmpty())
+            request.setRawHeader(header.first, header.second);
+    }
+    if (RequestHeaders::isValidator(fetch.etag))
         request.setRawHeader("If-None-Match", fetch.etag);
-    if (!fetch.lastModified.isEmpty())
+    if (RequestHeaders::isValidator(fetch.lastModified))
         request.setRawHeader("If-Modified-Since", fetch.lastModified);
     return request;
 }
@@ -195,8 +198,13 @@ FetchedPage PageFetch::takePage(QNetworkReply* reply, QByteArray received)
     }
     page.ok = error == QNetworkReply::NoError && status >= 200 && status < 300;
     if (page.ok) {
+        // Kept only when they could be sent back as they are.
         page.etag = reply->rawHeader("ETag");
         page.lastModified = reply->rawHeader("Last-Modified");
+        if (!RequestHeaders::isValidator(page.etag))
+            page.etag.clear();
+        if (!RequestHeaders::isValidator(page.lastModified))
+            page.lastModified.clear();
     }
     if (!page.ok)
         page.error =

@@ -64,6 +64,15 @@ quint64 PageFetcher::fetch(const FetchRequest& request, QObject* context, Callba
     job.context = context;
     job.done = std::move(done);
     job.priority = priority;
+    // Only web pages are read, whatever address a task holds: another scheme would make the network layer
+    // read local files or other services.
+    const QString scheme = QUrl(request.address).scheme();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        job.refusal = tr("only http and https addresses are read");
+        const quint64 ticket = job.ticket;
+        failDeferred(std::move(job));
+        return ticket;
+    }
     if (!m_waiting.contains(job.host))
         m_hosts.append(job.host);
     const quint64 ticket = job.ticket;
@@ -247,9 +256,15 @@ void PageFetcher::deliverDeferred(quint64 ticket)
         return; // cancelled or aborted meanwhile
     const Job job = it.value();
     m_failing.erase(it);
-    const Deferral deferral = m_deferred.value(job.host);
     FetchedPage page;
     page.url = QUrl(job.request.address);
+    if (!job.refusal.isEmpty()) {
+        page.error = job.refusal;
+        if (job.done && job.context)
+            job.done(page);
+        return;
+    }
+    const Deferral deferral = m_deferred.value(job.host);
     page.retryAt = deferral.until;
     page.error = statusWords(deferral.status) + QStringLiteral(" earlier; next try after ") +
                  QLocale().toString(deferral.until.time(), QStringLiteral("HH:mm"));

@@ -94,6 +94,7 @@ private:
         bool spare = false;   // runs on the spare manager
         QByteArray body;      // received so far
         qint64 announced = 0; // the Content-Length, when the server sent one
+        QString refusal;      // why the request is not sent at all (failed from the event loop)
     };
 
     void pump();

@@ -97,9 +97,12 @@ QString RequestHeaders::problem(const QString& name, const QString& value)
     return {};
 }
 
-RequestHeaders::List RequestHeaders::parse(const QString& text, QString* error)
+namespace {
+// The headers of the text; strict: the first line with a problem ends the reading (*error names it),
+// otherwise such a line is skipped.
+RequestHeaders::List parseLines(const QString& text, bool strict, QString* error)
 {
-    List headers;
+    RequestHeaders::List headers;
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QString line = lines.at(i);
@@ -110,9 +113,11 @@ RequestHeaders::List RequestHeaders::parse(const QString& text, QString* error)
         const qsizetype colon = line.indexOf(u':');
         const QString name = colon < 0 ? QString() : line.left(colon).trimmed();
         const QString value = colon < 0 ? QString() : line.mid(colon + 1).trimmed();
-        QString why = colon < 0 ? tr("Write a header as Name: value.") : problem(name, value);
-        if (why.isEmpty() && headers.size() == MaxHeaders)
-            why = tr("At most %1 headers can be set.").arg(MaxHeaders);
+        QString why = colon < 0 ? tr("Write a header as Name: value.") : RequestHeaders::problem(name, value);
+        if (why.isEmpty() && headers.size() == RequestHeaders::MaxHeaders)
+            why = tr("At most %1 headers can be set.").arg(RequestHeaders::MaxHeaders);
+        if (!why.isEmpty() && !strict)
+            continue;
         if (!why.isEmpty()) {
             if (error)
                 *error = tr("Line %1: %2").arg(i + 1).arg(why);
@@ -123,6 +128,29 @@ RequestHeaders::List RequestHeaders::parse(const QString& text, QString* error)
     if (error)
         error->clear();
     return headers;
+}
+} // namespace
+
+RequestHeaders::List RequestHeaders::parse(const QString& text, QString* error)
+{
+    return parseLines(text, true, error);
+}
+
+RequestHeaders::List RequestHeaders::parseEach(const QString& text)
+{
+    return parseLines(text, false, nullptr);
+}
+
+bool RequestHeaders::isValidator(const QByteArray& value)
+{
+    if (value.isEmpty() || value.size() > MaxValidatorLength)
+        return false;
+    for (const char c : value) {
+        const uchar byte = uchar(c);
+        if (byte < 32 || byte == 127)
+            return false;
+    }
+    return true;
 }
 
 QString RequestHeaders::format(const List& headers)

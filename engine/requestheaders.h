@@ -30,5 +30,12 @@ QString problem(const QString& name, const QString& value);
 // The headers of the text, one "Name: value" a line (blank lines skipped). On a problem, *error names the
 // line and the list is empty.
 List parse(const QString& text, QString* error);
+// The same for text read back from task.db when a request is built: a line with a problem is left out
+// alone and the others are kept.
+List parseEach(const QString& text);
+// Whether a validator (an ETag or Last-Modified value, from a server or from task.db) may be sent back:
+// printable ISO 8859-1 only (no control character at all), at most MaxValidatorLength bytes, not empty.
+constexpr int MaxValidatorLength = 1024;
+bool isValidator(const QByteArray& value);
 QString format(const List& headers);
 } // namespace RequestHeaders

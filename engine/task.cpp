@@ -7,6 +7,7 @@
 #include "engine/seenlinks.h"
 #include "engine/tools.h"
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 
@@ -175,8 +176,8 @@ RequestHeaders::List Task::requestHeaders() const
     const QString agent = userAgent().trimmed();
     if (!agent.isEmpty() && RequestHeaders::problem(QStringLiteral("User-Agent"), agent).isEmpty())
         headers.append({"User-Agent", agent.toLatin1()});
-    QString error;
-    headers += RequestHeaders::parse(requestHeadersText(), &error);
+    // A line that does not pass is left out alone: the others (a session cookie) still go.
+    headers += RequestHeaders::parseEach(requestHeadersText());
     return headers;
 }
 
@@ -186,8 +187,15 @@ FetchRequest Task::fetchRequest(bool conditional) const
     request.address = m_address;
     request.headers = requestHeaders();
     if (conditional) {
-        request.etag = m_options.value(QLatin1String(EtagOption)).toLatin1();
-        request.lastModified = m_options.value(QLatin1String(LastModifiedOption)).toLatin1();
+        // task.db may hold anything: a validator that could not be sent back as it is is not sent.
+        const auto validator = [this](const char* option) {
+            const QString text = m_options.value(QLatin1String(option));
+            const bool latin1 = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 256; });
+            const QByteArray bytes = text.toLatin1();
+            return latin1 && RequestHeaders::isValidator(bytes) ? bytes : QByteArray();
+        };
+        request.etag = validator(EtagOption);
+        request.lastModified = validator(LastModifiedOption);
     }
     return request;
 }

@@ -37,6 +37,12 @@ const QString kCreateSeenLinks[] = {
 const QString kCreateTaskOptions =
     QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, "
                    "value TEXT NOT NULL, PRIMARY KEY (task_id, name))");
+// Which row of the tasks table owns the seen links and options of a task id. The rows of tasks carry an
+// AUTOINCREMENT id that is never used again, while a task id is: a copy of the program that knows only the
+// tasks and results tables may remove a task and give its id to a new one. Rows left under an id whose
+// owner is gone belong to no task and are removed when the file is opened.
+const QString kCreateTaskOwners =
+    QStringLiteral("CREATE TABLE IF NOT EXISTS task_owners (task_id INTEGER PRIMARY KEY, task_row INTEGER NOT NULL)");
 
 const QString kInsertTask =
     QStringLiteral("INSERT INTO tasks(task_id, task_date, last_update, name, grabtext, frequency, address) "
@@ -138,6 +144,9 @@ TaskDatabase::TaskDatabase(const QString& fileName, OpenMode mode) : m_fileName(
 {
     if (createConnection()) {
         createTables();
+        // Rows left by a removed task go before the shared ids are separated, so no task gets a copy of them.
+        if (m_mode == OpenMode::ReadWrite && !bindRowsToTasks())
+            qCWarning(lcStorage) << "seen links and options not bound to their tasks:" << m_lastError;
         if (m_mode == OpenMode::ReadWrite && !separateSharedTaskIds())
             qCDebug(lcStorage) << "shared task ids not separated:" << m_lastError;
     }
@@ -197,6 +206,34 @@ void TaskDatabase::createTables()
     }
     if (!query.exec(kCreateTaskOptions))
         qCDebug(lcStorage) << "task options table not created:" << query.lastError().text();
+    if (!query.exec(kCreateTaskOwners))
+        qCDebug(lcStorage) << "task owners table not created:" << query.lastError().text();
+}
+
+bool TaskDatabase::bindRowsToTasks()
+{
+    return inTransaction([this] {
+        // An owner row that no longer carries its id: the task was removed (and the id perhaps given to a new
+        // one) by a copy of the program that does not know these tables.
+        const QString gone =
+            QStringLiteral("(SELECT o.task_id FROM task_owners o WHERE NOT EXISTS "
+                           "(SELECT 1 FROM tasks t WHERE t.id = o.task_row AND t.task_id = o.task_id))");
+        const QString carried = QStringLiteral("(SELECT task_id FROM tasks WHERE task_id IS NOT NULL)");
+        return runStatement(QStringLiteral("DELETE FROM seen_links WHERE taskid IN ") + gone, {}) &&
+               runStatement(QStringLiteral("DELETE FROM task_options WHERE task_id IN ") + gone, {}) &&
+               runStatement(QStringLiteral("DELETE FROM seen_links WHERE taskid NOT IN ") + carried, {}) &&
+               runStatement(QStringLiteral("DELETE FROM task_options WHERE task_id NOT IN ") + carried, {}) &&
+               runStatement(QStringLiteral("DELETE FROM task_owners"), {}) &&
+               runStatement(QStringLiteral("INSERT INTO task_owners(task_id, task_row) SELECT task_id, min(id) "
+                                           "FROM tasks WHERE task_id IS NOT NULL GROUP BY task_id"),
+                            {});
+    });
+}
+
+bool TaskDatabase::recordOwner(int taskId, int rowId)
+{
+    return runStatement(QStringLiteral("INSERT OR REPLACE INTO task_owners(task_id, task_row) VALUES(?, ?)"),
+                        {taskId, rowId});
 }
 
 QList<Task*> TaskDatabase::loadTasks()
@@ -522,7 +559,7 @@ bool TaskDatabase::insertTaskRows(const Task& task, const QStringList& seenLinks
     // Rows an older copy of the program left under the id belong to a task that is gone.
     if (!deleteSeenLinksOf(taskId) || !writeSeenChanges({TaskChange{taskId, {}, seenLinks, {}}}))
         return false;
-    if (!deleteOptionsOf(taskId) || !writeOptions(taskId, task.options()))
+    if (!deleteOptionsOf(taskId) || !writeOptions(taskId, task.options()) || !recordOwner(taskId, *rowId))
         return false;
     *taskIdOut = taskId;
     *inserted = true;
@@ -839,7 +876,8 @@ bool TaskDatabase::removeTask(const Task* task)
     if (!shared)
         return false;
     if (!*shared &&
-        (!deleteResultsOf(task->taskId()) || !deleteSeenLinksOf(task->taskId()) || !deleteOptionsOf(task->taskId())))
+        (!deleteResultsOf(task->taskId()) || !deleteSeenLinksOf(task->taskId()) || !deleteOptionsOf(task->taskId()) ||
+         !runStatement(QStringLiteral("DELETE FROM task_owners WHERE task_id = ?"), {task->taskId()})))
         return false;
     return transaction.commit() ? succeed() : fail(db.lastError());
 }
@@ -882,6 +920,7 @@ bool TaskDatabase::separateSharedTaskIds()
                 return false;
             const int newId = *largest + 1;
             if (!runStatement(QStringLiteral("UPDATE tasks SET task_id = ? WHERE id = ?"), {newId, rows.at(i)}) ||
+                !recordOwner(newId, rows.at(i)) ||
                 !runStatement(QStringLiteral("INSERT INTO results(taskid, result_date, text, link, result_state) "
                                              "SELECT ?, result_date, text, link, result_state FROM results "
                                              "WHERE taskid = ? ORDER BY id"),
@@ -942,7 +981,7 @@ bool TaskDatabase::removeAllTasks()
 {
     return inTransaction([&] {
         QSqlQuery query(db);
-        for (const char* table : {"tasks", "results", "seen_links", "task_options"}) {
+        for (const char* table : {"tasks", "results", "seen_links", "task_options", "task_owners"}) {
             if (!query.exec(QStringLiteral("DELETE FROM ") + QLatin1String(table)))
                 return fail(query.lastError());
         }

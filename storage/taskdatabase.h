@@ -51,6 +51,11 @@ public:
     // transaction: every row after the first takes a new id and a copy of the results and seen links the
     // shared id held, so each task keeps what it showed. Run when the file is opened, before any other write.
     bool separateSharedTaskIds();
+    // Binds the seen links and options of every task id to the row of the tasks table that carries it, in one
+    // transaction: rows whose task is gone (removed by a copy that knows only tasks and results, even when
+    // it gave the id to a new task since) are deleted, and the rows of the tasks stored now are taken over.
+    // Run when the file is opened, before separateSharedTaskIds().
+    bool bindRowsToTasks();
 
     // Every stored task with its results, newest result first; the caller owns the tasks.
     QList<Task*> loadTasks();
@@ -140,6 +145,8 @@ private:
     bool writeSeenChanges(const QList<TaskChange>& changes);
     // Option rows, inside the caller's transaction.
     bool deleteOptionsOf(int taskId);
+    // Notes the row of the tasks table that owns the seen links and options of the task id.
+    bool recordOwner(int taskId, int rowId);
     bool writeOptions(int taskId, const QHash<QString, QString>& options);
 
     bool ensureOpen();

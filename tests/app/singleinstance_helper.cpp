@@ -50,6 +50,9 @@ int main(int argc, char* argv[])
     case SingleInstance::Outcome::Cancelled:
         say("cancelled");
         return 3;
+    case SingleInstance::Outcome::NoLock:
+        say("no-lock");
+        return 4;
     case SingleInstance::Outcome::Primary:
         say("primary");
         break;

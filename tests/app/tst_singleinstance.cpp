@@ -374,6 +374,53 @@ private slots:
         QCOMPARE(other->start(), SingleInstance::Outcome::Primary);
         QVERIFY(other->lockPath() != first->lockPath());
     }
+
+    // Where the runtime folder cannot hold the lock, the folder of task.db does, and a later start meets it
+    // there; where neither can, start() says so with the reasons instead of running unguarded.
+    void lockFailsClosed()
+    {
+        QTemporaryDir folder;
+        writeFile(folder.filePath("plain"), "a file, not a folder");
+        const QString unusable = folder.filePath("plain/run");
+        auto first = guard(folder.path());
+        first->setRuntimeFolder(unusable);
+        QCOMPARE(first->start(), SingleInstance::Outcome::Primary);
+        QVERIFY2(first->lockPath().startsWith(folder.path() + "/.vantrel-monitor-"), qPrintable(first->lockPath()));
+        auto later = guard(folder.path());
+        later->setRuntimeFolder(unusable);
+        QCOMPARE(later->start(), SingleInstance::Outcome::HandedOver);
+
+        auto nowhere = guard("/proc/vantrel-monitor-test");
+        nowhere->setRuntimeFolder(unusable);
+        QCOMPARE(nowhere->start(), SingleInstance::Outcome::NoLock);
+        QVERIFY2(nowhere->lockProblem().contains(unusable) && nowhere->lockProblem().contains("/proc/"),
+                 qPrintable(nowhere->lockProblem()));
+    }
+
+    // Lock files of task.db files that are gone, or made again as other files, are removed by the next start;
+    // a held lock and the lock of an existing task.db stay.
+    void staleLocksAreRemoved()
+    {
+        QTemporaryDir folder;
+        QTemporaryDir other;
+        auto held = guard(other.path());
+        QCOMPARE(held->start(), SingleInstance::Outcome::Primary);
+        const QString gone = runtime.filePath("vantrel-monitor-1-2.lock");
+        writeFile(gone, "1\n" + QFile::encodeName(folder.filePath("gone.db")) + "\n");
+        writeFile(folder.filePath("remade.db"), "");
+        const QString remade = runtime.filePath("vantrel-monitor-3-4.lock");
+        writeFile(remade, "1\n" + QFile::encodeName(folder.filePath("remade.db")) + "\n");
+        const QString unknown = runtime.filePath("vantrel-monitor-5-6.lock");
+        writeFile(unknown, "1\n");
+        auto started = guard(folder.path());
+        QCOMPARE(started->start(), SingleInstance::Outcome::Primary);
+        QVERIFY(!QFile::exists(gone));
+        QVERIFY(!QFile::exists(remade));
+        QVERIFY2(QFile::exists(unknown), "a lock file that names no task.db is not judged");
+        QVERIFY(QFile::exists(held->lockPath()));
+        QVERIFY(QFile::exists(started->lockPath()));
+        QVERIFY(readFile(started->lockPath()).endsWith(QFile::encodeName(folder.filePath("task.db")) + "\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

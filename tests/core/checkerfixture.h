@@ -7,11 +7,15 @@
 #include <QDateTime>
 #include <QStringList>
 
+#include <utility>
+
 // A clock the test moves by hand, so tasks fall due without waiting.
+// Reads `at`; with a step it moves on by that much at every reading, as a real clock does between two reads.
 struct TestClock : Clock
 {
-    QDateTime at = QDateTime::currentDateTime();
-    QDateTime now() const override { return at; }
+    mutable QDateTime at = QDateTime::currentDateTime();
+    qint64 stepMs = 0;
+    QDateTime now() const override { return std::exchange(at, at.addMSecs(stepMs)); }
 };
 
 // The texts of the records, in their order.

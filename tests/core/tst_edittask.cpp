@@ -4,6 +4,7 @@
 #include "storage/taskdatabase.h"
 #include "tests/core/checkerfixture.h"
 #include "tests/support/dbfile.h"
+#include "tests/support/hostiletasks.h"
 #include "tests/support/testserver.h"
 
 #include <QSignalSpy>
@@ -197,7 +198,7 @@ private slots:
         QTest::addRow("another keyword on that page") << "qt news"
                                                       << "B" << int(TaskChecker::Outcome::Done);
         QTest::addRow("no keyword") << ""
-                                    << "B" << int(TaskChecker::Outcome::Dropped);
+                                    << "B" << int(TaskChecker::Outcome::Invalid);
     }
     void refusals()
     {
@@ -220,6 +221,62 @@ private slots:
         if (expected == int(TaskChecker::Outcome::Exists) || keyword.isEmpty())
             QCOMPARE(int(created.outcome), expected);
         QCOMPARE(server.hits("/refuse/b"), hits + (created.task ? 1 : 0));
+    }
+
+    // Each hostile definition fails the check, is refused by creation and by an edit with its reason, and a
+    // row of task.db holding it is not loaded (but left in the file); nothing else is stored or requested.
+    void hostileDefinitionsAreRefused_data() { addHostileRows(HostileTask::Core | HostileTask::Load); }
+    void hostileDefinitionsAreRefused()
+    {
+        QFETCH(int, row);
+        const HostileTask hostile = hostileTasks().at(row);
+        const TaskDefinition& in = hostile.definition;
+        QVERIFY(in.normalised().check().text().startsWith(hostile.prefix));
+        TempFolder fixture;
+        storeTwoTasks(fixture, "/hostile");
+        DbFile file(fixture.path("task.db"));
+        const QStringList before = file.column("SELECT name || address || grabtext || frequency FROM tasks");
+        Loaded loaded(fixture);
+        if (hostile.doors & HostileTask::Core) {
+            const auto created = loaded.checker.createTask(in.name, in.address, in.keyword, in.frequency, in.options);
+            QCOMPARE(created.outcome, TaskChecker::Outcome::Invalid);
+            QVERIFY(loaded.checker.lastError().startsWith(hostile.prefix));
+            Task* a = loaded.checker.tasks().at(0);
+            QCOMPARE(loaded.checker.editTask(a, in.name, in.address, in.keyword, in.frequency, in.options),
+                     TaskChecker::Outcome::Invalid);
+            QVERIFY(loaded.checker.lastError().startsWith(hostile.prefix));
+            QCOMPARE(server.hits("/hostile/a") + server.hits("/hostile/b"), 0);
+        }
+        QCOMPARE(file.column("SELECT name || address || grabtext || frequency FROM tasks"), before);
+        if (hostile.doors & HostileTask::Load) {
+            file.addTask(7, in.name, in.address, in.keyword, in.frequency);
+            Loaded again(fixture);
+            QCOMPARE(again.checker.tasks().size(), 2);
+            QVERIFY(again.checker.loadRefusal().contains(hostile.prefix));
+            QCOMPARE(file.count("tasks"), 3);
+        }
+    }
+
+    // A task of an older file that differs from another only in the keyword's capitals keeps its address
+    // and keyword, and a frequency no dialog could give is kept when only the name changes.
+    void olderTasksStayEditable()
+    {
+        TempFolder fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", server.url("/twins").toString(), "qt", 90);
+            file.addTask(1, "B", server.url("/twins").toString(), "QT", 0);
+        }
+        Loaded loaded(fixture);
+        Task* a = loaded.checker.tasks().at(0);
+        Task* b = loaded.checker.tasks().at(1);
+        QCOMPARE(loaded.checker.editTask(a, "A2", a->address(), "qt", 90), TaskChecker::Outcome::Done);
+        QCOMPARE(loaded.checker.editTask(b, "B2", b->address(), "QT", 0), TaskChecker::Outcome::Done);
+        // A changed keyword that meets the other task's is still a duplicate, and a new frequency is judged.
+        QCOMPARE(loaded.checker.editTask(a, "A2", a->address(), "Qt", 90), TaskChecker::Outcome::Exists);
+        QCOMPARE(loaded.checker.editTask(b, "B2", b->address(), "QT", -60), TaskChecker::Outcome::Invalid);
+        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name || ' ' || frequency FROM tasks ORDER BY id"),
+                 (QStringList{"A2 90", "B2 0"}));
     }
 
     void editDuringACommandOrOfARemovedTask()

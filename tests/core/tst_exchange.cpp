@@ -6,9 +6,12 @@
 #include "storage/taskdatabase.h"
 #include "tests/core/checkerfixture.h"
 #include "tests/support/dbfile.h"
+#include "tests/support/hostiletasks.h"
 #include "tests/support/testserver.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -79,33 +82,48 @@ private slots:
             << taskFile(
                    GoodTask +
                    ", {\"name\": \"M\", \"address\": \"http://b.test/\", \"keyword\": \"qt\", \"frequency\": \"1h\"}")
-            << "tasks[1].frequency: expected a whole number";
+            << "task 2, frequency: expected a whole number";
         QTest::addRow("frequency not whole minutes")
             << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 90}")
-            << "tasks[0].frequency:";
+            << "task 1, frequency:";
         QTest::addRow("address of another scheme")
             << taskFile("{\"name\": \"N\", \"address\": \"ftp://a.test/x\", \"keyword\": \"qt\", \"frequency\": 3600}")
-            << "tasks[0].address: \"ftp://a.test/x\" is not a web address";
+            << "task 1, address: not a web address";
         QTest::addRow("keyword missing")
             << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"frequency\": 60}")
-            << "tasks[0].keyword: missing";
+            << "task 1, keyword: missing";
         QTest::addRow("name a number")
             << taskFile("{\"name\": 5, \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60}")
-            << "tasks[0].name: expected a text";
+            << "task 1, name: expected a text";
         QTest::addRow("option value a number")
             << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60,\n"
-                        "                            \"options\": {\"agent\": 3}}")
-            << "tasks[0].options.agent: expected a text";
+                        "                            \"options\": {\"user_agent\": 3}}")
+            << "task 1, options.user_agent: expected a text";
         QTest::addRow("result state unknown")
             << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60,\n"
                         "                            \"results\": [{\"text\": \"qt\", \"link\": \"http://a.test/1\", "
                         "\"state\": \"seen\"}]}")
-            << "tasks[0].results[0].state: expected \"new\" or \"read\"";
+            << "task 1, result 1, state: expected \"new\" or \"read\"";
         QTest::addRow("result date unreadable")
             << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60,\n"
                         "                            \"results\": [{\"text\": \"qt\", \"link\": \"l\", \"state\": "
                         "\"new\", \"date\": \"03/01/2010\"}]}")
-            << "tasks[0].results[0].date: expected a date";
+            << "task 1, result 1, date: expected a date";
+        QTest::addRow("created far ahead")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60, "
+                        "\"created\": \"9999-12-31\"}")
+            << "task 1, created: expected a date as yyyy-mm-dd from 1990-01-01 to 2100-12-31";
+        QTest::addRow("result text beyond a line edit")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60, "
+                        "\"results\": [{\"text\": \"" +
+                        QByteArray(TaskDefinition::MaxTextLength + 1, 'q') +
+                        "\", \"link\": \"l\", \"state\": \"new\"}]}")
+            << "task 1, result 1, text: longer than 32767 characters";
+        QTest::addRow("result link beyond 64 Ki")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 60, "
+                        "\"results\": [{\"text\": \"qt\", \"link\": \"" +
+                        QByteArray(64 * 1024 + 1, 'l') + "\", \"state\": \"new\"}]}")
+            << "task 1, result 1, link: longer than 65536 characters";
         QTest::addRow("no tasks") << taskFile("") << "tasks: the file holds no tasks";
         QTest::addRow("address list, third line")
             << QByteArray("http://a.test/1\n\nwww.example.com\n") << "line 3: \"www.example.com\" is not a web address";
@@ -122,10 +140,43 @@ private slots:
         QVERIFY(read.tasks.isEmpty());
     }
 
+    // Each hostile definition, second in a file after a good task: the file is refused naming the task and the
+    // field, and the core refuses it as well when handed it directly. Nothing is stored or requested.
+    void hostileDefinitionsImportNothing_data() { addHostileRows(HostileTask::Import); }
+    void hostileDefinitionsImportNothing()
+    {
+        QFETCH(int, row);
+        const HostileTask hostile = hostileTasks().at(row);
+        const TaskDefinition& in = hostile.definition;
+        QJsonObject options;
+        for (auto it = in.options.cbegin(); it != in.options.cend(); ++it)
+            options.insert(it.key(), it.value());
+        const QJsonObject task{{"name", in.name},
+                               {"address", in.address},
+                               {"keyword", in.keyword},
+                               {"frequency", in.frequency},
+                               {"options", options}};
+        const TaskExchange::Read read =
+            TaskExchange::parse(taskFile(GoodTask + ", " + QJsonDocument(task).toJson(QJsonDocument::Compact)));
+        QVERIFY2(read.error.startsWith("task 2, " + hostile.prefix.chopped(2)), qPrintable(read.error.left(200)));
+        QVERIFY(read.tasks.isEmpty());
+
+        TempFolder fixture;
+        Loaded loaded(fixture.path("task.db"));
+        const QString good = QStringLiteral("/hostile/%1").arg(row);
+        const ExchangeTask first{"N", server.url(good).toString(), "qt", 3600, {}, {}, false, {}};
+        const ExchangeTask second{in.name, in.address, in.keyword, in.frequency, {}, in.options, false, {}};
+        const TaskChecker::ImportRun run = loaded.checker.importTasks({first, second});
+        QVERIFY2(run.refusal.startsWith("task 2, " + hostile.prefix), qPrintable(run.refusal.left(200)));
+        QCOMPARE(server.hits(good), 0);
+        QVERIFY(loaded.checker.tasks().isEmpty());
+        QCOMPARE(DbFile(fixture.path("task.db")).count("tasks"), 0);
+    }
+
     void addressLists()
     {
         const TaskExchange::Read read =
-            TaskExchange::parse("# my pages\r\n  http://a.test/news/  \r\n\r\nhttps://b.test:8443/x?y=1\r\n# end\r\n");
+            TaskExchange::parse("# my pages\r\n  http://a.test/ne ws/  \r\n\r\nhttps://b.test:8443/x?y=1\r\n# end\r\n");
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         QCOMPARE(read.kind, TaskExchange::Kind::AddressList);
         QCOMPARE(read.tasks.size(), 2);
@@ -154,7 +205,7 @@ private slots:
             file.addTask(0, "News & more", "http://a.test/news", "qt", 600, "2009-01-01T10:00:00", "03/15/2010");
             file.addResult(0, "03/15/2010", "qt \"quoted\" &amp; <b>bold</b>", "http://a.test/1", StateRead);
             file.addResult(0, "03/16/2010", "qt \u00e9t\u00e9 \U0001F600", "http://a.test/2?x=1&y=2", StateNew);
-            file.addTask(1, "Shop", "https://b.test/", "Sale", 86400 * 2, "2009-01-01T10:00:00", "01/01/2011");
+            file.addTask(1, "Shop", "https://b.test/shop", "Sale", 86400 * 2, "2009-01-01T10:00:00", "01/01/2011");
         }
         {
             // Its request headers go along; the validators of the page it last read do not.
@@ -167,7 +218,12 @@ private slots:
         {
             Loaded loaded(from);
             QVERIFY(TaskExchange::writeFile(fixture.path("tasks.json"), loaded.checker.tasks(), true, &error));
+            // It holds a task's own User-Agent and headers: readable by its owner only.
+            QVERIFY(TaskExchange::holdsSecrets(loaded.checker.tasks()));
+            QVERIFY(!TaskExchange::holdsSecrets({loaded.checker.tasks().at(0)}));
         }
+        QCOMPARE(QFile::permissions(fixture.path("tasks.json")) & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
         const TaskExchange::Read read = TaskExchange::readFile(fixture.path("tasks.json"));
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
 

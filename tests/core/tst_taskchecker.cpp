@@ -75,6 +75,7 @@ private slots:
         QFETCH(bool, due);
         TempFolder fixture;
         TestClock clock;
+        const QDateTime start = clock.at;
         const QString path = QStringLiteral("/due/%1").arg(QTest::currentDataTag());
         server.setPage(path, page({"qt 1"}));
         {
@@ -86,13 +87,20 @@ private slots:
         TaskChecker& checker = loaded.checker;
         Task* task = checker.tasks().at(0);
         const QString before = task->lastUpdateText();
+        // From here on every reading of the clock is a second later than the one before.
+        clock.stepMs = 1000;
         checker.checkDueTasks();
         QCOMPARE(checker.fetcher().running() + checker.fetcher().queued(), due ? 1 : 0);
-        // A checked task's last update is the time of that check; a future one counts as now.
-        if (due || !lastUpdate.isEmpty())
-            QCOMPARE(task->lastUpdate(), clock.at.addMSecs(-clock.at.time().msec()));
-        else
+        // A checked task's last update is the time of that check, and a future one counts as now: in memory
+        // and in task.db.
+        if (due || !lastUpdate.isEmpty()) {
+            QCOMPARE(task->lastUpdate(), start.addMSecs(-start.time().msec()));
+            QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT last_update FROM tasks"),
+                     QStringList{task->lastUpdateText()});
+        } else {
             QCOMPARE(task->lastUpdateText(), before);
+        }
+        clock.stepMs = 0;
         QTRY_COMPARE(checker.fetcher().running(), 0);
         // Due again exactly one frequency after the last check (or after "now", for a time in the future).
         clock.at = task->lastUpdate().addSecs(3599);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/dialognewtask.h"
 #include "tests/dialogs/messageboxcatcher.h"
+#include "tests/support/hostiletasks.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,6 +35,8 @@ private slots:
     void scriptsOption();
     void advanced_data();
     void advanced();
+    void hostileDefinitions_data();
+    void hostileDefinitions();
 
 private:
     static void fill(DialogNewTask& dialog, const QString& name, const QString& address, const QString& keyword)
@@ -96,14 +99,15 @@ void TestDialogNewTask::validation_data()
                                                        << "bad"
                                                        << ""
                                                        << "Grab text";
+    // Entries are judged as the task would use them: spaces only are empty.
     QTest::addRow("name of spaces") << "   " << web << "k"
-                                    << "";
+                                    << "Task name";
     QTest::addRow("keyword of spaces") << "n" << web << "   "
-                                       << "";
+                                       << "Grab text";
     QTest::addRow("address of spaces") << "n"
                                        << "   "
                                        << "k"
-                                       << "Invalid Web Address";
+                                       << "Web address";
     QTest::addRow("http") << "n" << web << "k"
                           << "";
     QTest::addRow("https") << "n"
@@ -309,8 +313,11 @@ void TestDialogNewTask::editing()
     QCOMPARE(dialog.webAddress(), QString("https://example.org/news"));
     QCOMPARE(dialog.grabText(), QString("Rates"));
     QCOMPARE(dialog.taskOptions(), options);
-    if (frequency % 60 == 0)
-        QCOMPARE(dialog.frequency(), frequency);
+    // Left as shown, the frequency is the task's own, also one no unit of the dialog gives.
+    QCOMPARE(dialog.frequency(), frequency);
+    auto* spin = dialog.findChild<QSpinBox*>("spinBoxFrequencyNum");
+    spin->setValue(spin->value() + 1);
+    QCOMPARE(dialog.frequency() % 60, 0);
 }
 
 void TestDialogNewTask::duplicatesAreRefusedKeepingTheEntries()
@@ -467,3 +474,34 @@ void TestDialogNewTask::advanced()
 
 QTEST_MAIN(TestDialogNewTask)
 #include "tst_dialognewtask.moc"
+
+void TestDialogNewTask::hostileDefinitions_data()
+{
+    addHostileRows(HostileTask::Dialog);
+}
+
+// The hostile definitions a user can type are refused with the message of their field; the dialog stays open.
+void TestDialogNewTask::hostileDefinitions()
+{
+    QFETCH(int, row);
+    const HostileTask hostile = hostileTasks().at(row);
+    const TaskDefinition& entered = hostile.definition;
+    // The dialog's own message for the field.
+    const QHash<QString, QStringList> titles = {{"name: ", {"Task name"}},
+                                                {"keyword: ", {"Grab text"}},
+                                                {"address: ", {"Web address", "Invalid Web Address"}},
+                                                {"options.request_headers: ", {"Request headers"}}};
+    DialogNewTask dialog;
+    fill(dialog, entered.name, entered.address, entered.keyword);
+    dialog.findChild<QPlainTextEdit*>("plainTextEditRequestHeaders")
+        ->setPlainText(entered.options.value(Task::RequestHeadersOption));
+    dialog.show();
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    MessageBoxCatcher catcher;
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+    QCOMPARE(catcher.boxes.size(), 1);
+    QVERIFY2(titles.value(hostile.prefix).contains(catcher.boxes.at(0).title), qPrintable(catcher.boxes.at(0).title));
+    QCOMPARE(accepted.count(), 0);
+    QVERIFY(dialog.isVisible());
+    dialog.close();
+}

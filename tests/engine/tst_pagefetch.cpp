@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetch.h"
+#include "engine/task.h"
 #include "tests/engine/resultlinks.h"
 #include "tests/support/testserver.h"
 
@@ -26,6 +27,10 @@ private slots:
     void requestHeaders();
     void conditional_data();
     void conditional();
+    void wireBytes_data();
+    void wireBytes();
+    void serverValidatorsKeptOnlyWhenSendable_data();
+    void serverValidatorsKeptOnlyWhenSendable();
     void retryAfter_data();
     void retryAfter();
     void serverOnItsOwnThread();
@@ -290,6 +295,91 @@ void TestPageFetch::conditional()
         QCOMPARE(page.etag, response.etag);
         QCOMPARE(page.lastModified, response.lastModified);
     }
+}
+
+void TestPageFetch::wireBytes_data()
+{
+    // What task.db holds for a task (any text may be there), and what its conditional request carries.
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArrayList>("lines");  // header lines on the wire
+    QTest::addColumn<QByteArrayList>("absent"); // bytes found nowhere in the request
+
+    const QString etag = QString::fromLatin1(Task::EtagOption);
+    const QString modified = QString::fromLatin1(Task::LastModifiedOption);
+    const QString headers = QString::fromLatin1(Task::RequestHeadersOption);
+    const QString agent = QString::fromLatin1(Task::UserAgentOption);
+    QTest::addRow("valid etag") << etag << "\"v1\"" << QByteArrayList{"If-None-Match: \"v1\"\r\n"} << QByteArrayList{};
+    QTest::addRow("etag with control bytes") << etag
+                                             << "\"a\x01b\x7f"
+                                                "c\""
+                                             << QByteArrayList{} << QByteArrayList{"If-None-Match", "\x01", "\x7f"};
+    QTest::addRow("etag injecting a line") << etag << "\"x\"\r\nX-Injected-From-Db: 1" << QByteArrayList{}
+                                           << QByteArrayList{"X-Injected", "If-None-Match"};
+    QTest::addRow("last-modified with a bare CR")
+        << modified << "x\rX-Bare: 1" << QByteArrayList{} << QByteArrayList{"X-Bare", "If-Modified-Since"};
+    QTest::addRow("last-modified with a LF")
+        << modified << "x\nX-Lf: 1" << QByteArrayList{} << QByteArrayList{"X-Lf", "If-Modified-Since"};
+    QTest::addRow("overlong etag") << etag << QString(RequestHeaders::MaxValidatorLength + 1, u'e') << QByteArrayList{}
+                                   << QByteArrayList{"If-None-Match"};
+    QTest::addRow("etag beyond ISO 8859-1")
+        << etag << QStringLiteral("\"\u20ac\"") << QByteArrayList{} << QByteArrayList{"If-None-Match"};
+    QTest::addRow("one bad header line dropped alone")
+        << headers << "Cookie: a=1\nX-B: b\x01\nHost: evil.test\nX-C: c"
+        << QByteArrayList{"Cookie: a=1\r\n", "X-C: c\r\n"} << QByteArrayList{"X-B", "evil.test"};
+    QTest::addRow("line break inside a stored header")
+        << headers << "Cookie: a=1\r\nX-D: d\rX-E: e" << QByteArrayList{"Cookie: a=1\r\n"}
+        << QByteArrayList{"X-D", "X-E"};
+    QTest::addRow("User-Agent injecting a line")
+        << agent << "A/1\r\nX-Injected: 1"
+        << QByteArrayList{"User-Agent: " + RequestHeaders::defaultUserAgent() + "\r\n"} << QByteArrayList{"X-Injected"};
+}
+
+void TestPageFetch::wireBytes()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, value);
+    QFETCH(QByteArrayList, lines);
+    QFETCH(QByteArrayList, absent);
+
+    server.setPage("/wire", "page");
+    Task task(0, "t", server.url("/wire").toString(), "k", 60);
+    task.setOption(option, value);
+    QVERIFY(get(task.fetchRequest(true)).ok);
+    const QByteArray request = server.lastRequest("/wire");
+    QVERIFY(request.startsWith("GET /wire HTTP/1.1\r\n"));
+    for (const QByteArray& line : std::as_const(lines))
+        QVERIFY2(request.contains(line), request.constData());
+    for (const QByteArray& bytes : std::as_const(absent))
+        QVERIFY2(!request.contains(bytes), request.constData());
+    // Every line of the request is one header: no bare CR or LF inside one.
+    for (const QByteArray& line : request.split('\n')) {
+        QVERIFY2(line.isEmpty() || line.indexOf('\r') == line.size() - 1, request.constData());
+    }
+}
+
+void TestPageFetch::serverValidatorsKeptOnlyWhenSendable_data()
+{
+    QTest::addColumn<QByteArray>("etag");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::addRow("plain") << QByteArray("\"v1\"") << QByteArray("\"v1\"");
+    QTest::addRow("control bytes") << QByteArray("\"a\x01b\x7f"
+                                                 "c\"")
+                                   << QByteArray();
+    QTest::addRow("overlong") << QByteArray(RequestHeaders::MaxValidatorLength + 1, 'e') << QByteArray();
+}
+
+void TestPageFetch::serverValidatorsKeptOnlyWhenSendable()
+{
+    QFETCH(QByteArray, etag);
+    QFETCH(QByteArray, kept);
+    TestServer::Response response;
+    response.body = "page";
+    response.etag = etag;
+    server.setResponse("/validators", response);
+    const FetchedPage page = get(server.url("/validators"));
+    QVERIFY(page.ok);
+    QCOMPARE(page.etag, kept);
 }
 
 void TestPageFetch::retryAfter_data()

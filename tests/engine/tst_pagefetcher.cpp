@@ -20,6 +20,8 @@ private slots:
     void bodiesInFlightAreBounded();
     void busyHostIsLeftAlone_data();
     void busyHostIsLeftAlone();
+    void onlyWebAddressesAreRequested_data();
+    void onlyWebAddressesAreRequested();
 
 private:
     QString address(int host, const QString& path) const
@@ -221,3 +223,27 @@ void TestPageFetcher::busyHostIsLeftAlone()
 
 QTEST_GUILESS_MAIN(TestPageFetcher)
 #include "tst_pagefetcher.moc"
+
+void TestPageFetcher::onlyWebAddressesAreRequested_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addRow("local file") << "file:///etc/hostname";
+    QTest::addRow("ftp") << "ftp://127.0.0.1/x";
+    QTest::addRow("data") << "data:text/html,<a href=x>x</a>";
+    QTest::addRow("resource") << "qrc:/x";
+}
+
+void TestPageFetcher::onlyWebAddressesAreRequested()
+{
+    QFETCH(QString, address);
+    PageFetcher fetcher;
+    QObject context;
+    std::optional<FetchedPage> got;
+    fetcher.fetch(address, &context, [&got](const FetchedPage& page) { got = page; });
+    // Failed from the event loop, as a finished download would be, never at once.
+    QVERIFY(!got);
+    QTRY_VERIFY(got.has_value());
+    QVERIFY(!got->ok);
+    QVERIFY(got->body.isEmpty());
+    QCOMPARE(got->error, QString("only http and https addresses are read"));
+}

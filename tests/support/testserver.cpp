@@ -115,6 +115,12 @@ QByteArray TestServer::lastHeader(const QString& path, const QByteArray& name) c
     return lastHeaders.value(path).value(name.toLower());
 }
 
+QByteArray TestServer::lastRequest(const QString& path) const
+{
+    QMutexLocker lock(&mutex);
+    return lastRequests.value(path);
+}
+
 qint64 TestServer::bytesSent() const
 {
     QMutexLocker lock(&mutex);
@@ -198,6 +204,7 @@ void TestServer::onReadyRead(QTcpSocket* socket)
         QMutexLocker lock(&mutex);
         ++hitCounts[path];
         lastHeaders.insert(path, headers);
+        lastRequests.insert(path, request.left(headerEnd + 2));
         const auto it = responses.constFind(path);
         if (it != responses.constEnd()) {
             response = *it;

@@ -66,6 +66,8 @@ public:
     int hits(const QString& path) const;
     // The header of the latest request for the path, by lower-case name; empty when none came or it had none.
     QByteArray lastHeader(const QString& path, const QByteArray& name) const;
+    // The request line and header lines of the last request for the path, as they came over the wire.
+    QByteArray lastRequest(const QString& path) const;
     // Bytes written to clients since listen(), headers included.
     qint64 bytesSent() const;
     int openConnections() const;
@@ -85,6 +87,7 @@ private:
     QHash<QString, Response> responses;
     QHash<QString, int> hitCounts;
     QHash<QString, QHash<QByteArray, QByteArray>> lastHeaders;
+    QHash<QString, QByteArray> lastRequests;
     qint64 sent = 0;
     quint16 listenPort = 0;
     int open = 0;

@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/taskdefinition.h"
+
+#include "engine/requestheaders.h"
+#include "engine/task.h"
+
+#include <QUrl>
+
+TaskDefinition TaskDefinition::of(const Task& task)
+{
+    return {task.name(), task.address(), task.grabText(), task.frequency(), task.options()};
+}
+
+QString TaskDefinition::normalAddress(const QString& typed)
+{
+    QString address = typed;
+    address.remove(QLatin1Char(' '));
+    if (address.endsWith(QLatin1Char('/')))
+        address.chop(1);
+    return address;
+}
+
+TaskDefinition TaskDefinition::normalised() const
+{
+    TaskDefinition normal = *this;
+    normal.name = name.simplified();
+    normal.address = normalAddress(address);
+    normal.keyword = keyword.simplified();
+    return normal;
+}
+
+bool TaskDefinition::isWebAddress(const QString& address)
+{
+    const bool knownScheme =
+        address.startsWith(QLatin1String("http://")) || address.startsWith(QLatin1String("https://"));
+    if (!knownScheme)
+        return false;
+    const QUrl url(address);
+    return url.isValid() && !url.host().isEmpty();
+}
+
+bool TaskDefinition::sameWatch(const QString& address, const QString& keyword, const QString& otherAddress,
+                               const QString& otherKeyword)
+{
+    return address == otherAddress && keyword.compare(otherKeyword, Qt::CaseInsensitive) == 0;
+}
+
+const QStringList& TaskDefinition::userOptions()
+{
+    static const QStringList names = {Task::scriptsOption(), QString::fromLatin1(Task::UserAgentOption),
+                                      QString::fromLatin1(Task::RequestHeadersOption)};
+    return names;
+}
+
+QString TaskDefinition::optionProblem(const QString& option, const QString& value)
+{
+    if (value.isEmpty())
+        return {};
+    if (option == Task::scriptsOption())
+        return value == QLatin1String("1") ? QString() : tr("expected \"1\"");
+    if (option == QLatin1String(Task::UserAgentOption))
+        return RequestHeaders::problem(QStringLiteral("User-Agent"), value.trimmed());
+    if (option == QLatin1String(Task::RequestHeadersOption)) {
+        QString error;
+        RequestHeaders::parse(value, &error);
+        return error;
+    }
+    return {};
+}
+
+QHash<QString, QString> TaskDefinition::userOptionsOf(const QHash<QString, QString>& options)
+{
+    QHash<QString, QString> kept;
+    for (const QString& option : userOptions()) {
+        const QString value = options.value(option);
+        if (!value.isEmpty())
+            kept.insert(option, value);
+    }
+    return kept;
+}
+
+TaskDefinition::Problem TaskDefinition::check(int parts) const
+{
+    const auto tooLong = [](const QString& text) { return text.size() > MaxTextLength; };
+    const QString longer = tr("longer than %1 characters").arg(MaxTextLength);
+    if (name.isEmpty())
+        return {Field::Name, {}, tr("empty"), true};
+    if (tooLong(name))
+        return {Field::Name, {}, longer};
+    if (address.isEmpty())
+        return {Field::Address, {}, tr("empty"), true};
+    if (tooLong(address))
+        return {Field::Address, {}, longer};
+    if (keyword.isEmpty())
+        return {Field::Keyword, {}, tr("empty"), true};
+    if (tooLong(keyword))
+        return {Field::Keyword, {}, longer};
+    if (!isWebAddress(address))
+        return {Field::Address, {}, tr("not a web address beginning with http:// or https://")};
+    if ((parts & Frequency) && (frequency < 1 || frequency > MaxFrequency))
+        return {Field::Frequency, {}, tr("expected from 1 to %1 seconds").arg(MaxFrequency)};
+    if (parts & Options) {
+        for (const QString& option : userOptions()) {
+            const QString why = optionProblem(option, options.value(option));
+            if (!why.isEmpty())
+                return {Field::Option, option, why};
+        }
+    }
+    return {};
+}
+
+QString TaskDefinition::Problem::text() const
+{
+    QString where;
+    switch (field) {
+    case Field::None:
+        return {};
+    case Field::Name:
+        where = QStringLiteral("name");
+        break;
+    case Field::Address:
+        where = QStringLiteral("address");
+        break;
+    case Field::Keyword:
+        where = QStringLiteral("keyword");
+        break;
+    case Field::Frequency:
+        where = QStringLiteral("frequency");
+        break;
+    case Field::Option:
+        where = QStringLiteral("options.") + option;
+        break;
+    }
+    return tr("%1: %2").arg(where, reason);
+}

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QString>
+
+class Task;
+
+// Everything that defines a task, wherever it comes from (the new-task and edit dialogs, an import file, a
+// row of task.db): its name, address, keyword, frequency and the options the user sets. normalised() takes
+// the entries as the task uses them; check() names the first problem, so every way in refuses what the
+// dialog refuses.
+struct TaskDefinition
+{
+    Q_DECLARE_TR_FUNCTIONS(TaskDefinition)
+
+public:
+    QString name;
+    QString address;
+    QString keyword;
+    int frequency = 0;
+    QHash<QString, QString> options; // by their names in task.db
+
+    // What the dialog's line edits hold at most.
+    static constexpr int MaxTextLength = 32767;
+    static constexpr int MaxFrequency = 31 * 86400;
+
+    enum class Field
+    {
+        None,
+        Name,
+        Address,
+        Keyword,
+        Frequency,
+        Option
+    };
+    struct Problem
+    {
+        Field field = Field::None;
+        QString option;     // Field::Option: its name in task.db
+        QString reason;     // plain text, names no value
+        bool empty = false; // the field is empty (the dialogs have a message of their own for it)
+        explicit operator bool() const { return field != Field::None; }
+        // "keyword: empty": the field as an exported file names it, then the reason.
+        QString text() const;
+    };
+    // What check() looks at besides name, address and keyword. A row of task.db is taken with the frequency
+    // and options it holds: the timer copes with any frequency, and the options are checked again when a
+    // request is built (a bad header line is left out alone).
+    enum Part
+    {
+        Frequency = 0x1,
+        Options = 0x2,
+        Everything = Frequency | Options
+    };
+
+    static TaskDefinition of(const Task& task);
+    // Name and keyword simplified (trimmed, inner runs of white space made one space); every space removed
+    // from the address and then one trailing "/" dropped.
+    TaskDefinition normalised() const;
+    static QString normalAddress(const QString& typed);
+    // The first problem in the order of the dialog's tests: name, address, keyword, then frequency and the
+    // options the task uses.
+    Problem check(int parts = Everything) const;
+
+    // The options a user sets, with their checks. A new option is one more entry here (task.cpp's accessors
+    // read it); options not listed (the validators kept by checks) are not part of a definition.
+    static const QStringList& userOptions();
+    // Why the option's value cannot be used, empty when it can (also for an option not listed).
+    static QString optionProblem(const QString& option, const QString& value);
+    // The options of the list only, empty values left out.
+    static QHash<QString, QString> userOptionsOf(const QHash<QString, QString>& options);
+
+    // An absolute address beginning with http:// or https:// (case-sensitive), with a host.
+    static bool isWebAddress(const QString& address);
+    // The one duplicate rule: the same address, and keywords equal but for case (the keyword test ignores
+    // case, so such tasks find the same links).
+    static bool sameWatch(const QString& address, const QString& keyword, const QString& otherAddress,
+                          const QString& otherKeyword);
+};

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// Task definitions no way into the program may take, with how the message about the first problem begins and
+// the ways in (doors) that can be handed each: a dialog's line edit holds no more than its length, and a row
+// of task.db is taken with the frequency and options it holds.
+#include "engine/task.h"
+#include "engine/taskdefinition.h"
+
+#include <QList>
+#include <QTest>
+
+struct HostileTask
+{
+    enum Door
+    {
+        Dialog = 1,
+        Core = 2,
+        Import = 4,
+        Load = 8,
+        All = 15,
+        NoDialog = Core | Import | Load,
+        NoLoad = Dialog | Core | Import
+    };
+    const char* tag;
+    TaskDefinition definition;
+    QString prefix; // "keyword: ", "options.user_agent: "
+    int doors;
+};
+
+inline QList<HostileTask> hostileTasks()
+{
+    const QString at = QStringLiteral("http://a.test/x");
+    const QString huge(TaskDefinition::MaxTextLength + 1, u'n');
+    const QString ua = QString::fromLatin1(Task::UserAgentOption);
+    const QString rh = QString::fromLatin1(Task::RequestHeadersOption);
+    const QString uaProblem = "options." + ua + ": ";
+    const QString rhProblem = "options." + rh + ": ";
+    using H = HostileTask;
+    // clang-format off
+    return {
+        {"empty name", {"", at, "qt", 3600, {}}, "name: ", H::All},
+        {"name of spaces", {"   ", at, "qt", 3600, {}}, "name: ", H::All},
+        {"name beyond the line edit", {huge, at, "qt", 3600, {}}, "name: ", H::NoDialog},
+        {"keyword of spaces", {"N", at, " \t ", 3600, {}}, "keyword: ", H::All},
+        {"keyword beyond the line edit", {"N", at, huge, 3600, {}}, "keyword: ", H::NoDialog},
+        {"file address", {"N", "file:///etc/passwd", "qt", 3600, {}}, "address: ", H::All},
+        {"scheme in capitals", {"N", "HTTP://a.test/x", "qt", 3600, {}}, "address: ", H::All},
+        {"no host", {"N", "http://", "qt", 3600, {}}, "address: ", H::All},
+        {"frequency of none", {"N", at, "qt", 0, {}}, "frequency: ", H::Core | H::Import},
+        {"User-Agent with CR LF", {"N", at, "qt", 60, {{ua, "A\r\nX-I: 1"}}}, uaProblem, H::Core | H::Import},
+        {"Host header", {"N", at, "qt", 60, {{rh, "Host: evil.test"}}}, rhProblem, H::NoLoad},
+        {"header with a control byte", {"N", at, "qt", 60, {{rh, "X-A: a\x01b"}}}, rhProblem, H::NoLoad},
+        {"scripts not 1", {"N", at, "qt", 60, {{"scripts", "yes"}}}, "options.scripts: ", H::Core | H::Import},
+    };
+    // clang-format on
+}
+
+// One data row per hostile task that can be handed in at the door.
+inline void addHostileRows(int door)
+{
+    QTest::addColumn<int>("row");
+    const QList<HostileTask> all = hostileTasks();
+    for (int i = 0; i < all.size(); ++i) {
+        if (all.at(i).doors & door)
+            QTest::addRow("%s", all.at(i).tag) << i;
+    }
+}
