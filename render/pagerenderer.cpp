@@ -6,6 +6,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
 
 namespace {
 constexpr int PollMs = 100;
@@ -24,6 +25,35 @@ const QString kCountMutations = QStringLiteral(
 const QString kSerialise = QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''");
 } // namespace
 
+// The task's headers, added to the requests of the page that go to the site it was asked of.
+class SiteHeaders : public QWebEngineUrlRequestInterceptor
+{
+public:
+    SiteHeaders(const QUrl& site, const RenderFrame::Headers& headers, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent), m_site(site), m_headers(headers)
+    {
+    }
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        if (!sameSite(info.requestUrl()))
+            return;
+        for (const auto& header : m_headers)
+            info.setHttpHeader(header.first, header.second);
+    }
+
+private:
+    bool sameSite(const QUrl& url) const
+    {
+        const int defaultPort = m_site.scheme() == QLatin1String("https") ? 443 : 80;
+        return url.scheme() == m_site.scheme() && url.host() == m_site.host() &&
+               url.port(defaultPort) == m_site.port(defaultPort);
+    }
+
+    const QUrl m_site;
+    const RenderFrame::Headers m_headers;
+};
+
 // The page: redirections as the plain download follows them (never from https to http, at most
 // RenderFrame::MaxRedirects), everything else the page's own scripts do is left alone.
 class RenderPage : public QWebEnginePage
@@ -36,6 +66,10 @@ public:
     int redirects = 0;
 
 protected:
+    // What the page's scripts write on their console is theirs: kept out of this program's output, which a
+    // page flooding its console would otherwise fill.
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
+
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
         if (!isMainFrame)
@@ -82,7 +116,7 @@ PageRenderer::PageRenderer(const Limits& limits, QObject* parent) : QObject(pare
 
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        finish(RenderFrame::TimedOut, QStringLiteral("no page after %1 s").arg(m_limits.timeoutMs / 1000.0));
+        finish(RenderFrame::TimedOut, QStringLiteral("no page after %1 s").arg(m_deadline.interval() / 1000.0));
     });
     m_poll.setInterval(PollMs);
     connect(&m_poll, &QTimer::timeout, this, &PageRenderer::poll);
@@ -95,11 +129,17 @@ PageRenderer::~PageRenderer()
     m_page = nullptr;
 }
 
-void PageRenderer::start(const QUrl& address)
+void PageRenderer::start(const RenderFrame::Request& request)
 {
-    m_deadline.start(m_limits.timeoutMs);
-    m_page->current = address;
-    m_page->load(address);
+    if (!request.userAgent.isEmpty())
+        m_profile->setHttpUserAgent(QString::fromLatin1(request.userAgent));
+    if (!request.headers.isEmpty()) {
+        m_headers = new SiteHeaders(request.url, request.headers, this);
+        m_page->setUrlRequestInterceptor(m_headers);
+    }
+    m_deadline.start(request.timeoutMs > 0 ? request.timeoutMs : m_limits.timeoutMs);
+    m_page->current = request.url;
+    m_page->load(request.url);
 }
 
 void PageRenderer::onLoadingChanged(const QWebEngineLoadingInfo& info)
