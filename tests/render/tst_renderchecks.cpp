@@ -8,6 +8,8 @@
 #include "tests/core/checkerfixture.h"
 #include "tests/support/testserver.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -30,6 +32,41 @@ QByteArray jobs(const QString& firstTitle)
     return QStringLiteral(R"([{"href": "/job/1", "title": "%1"}, {"href": "/about", "title": "About us"}])")
         .arg(firstTitle)
         .toUtf8();
+}
+// A page that loads scripts from another port of its host and from another host, and builds its list
+// from JSON of its own site.
+QByteArray signedInPage(quint16 port)
+{
+    return QStringLiteral(R"(<html><body><ul id="jobs"></ul>
+<script src="%1"></script><script src="%2"></script>
+<script>fetch('/own.json').then(function (r) { return r.json(); }).then(function (jobs) {
+  jobs.forEach(function (job) { var a = document.createElement('a'); a.href = job.href; a.textContent = job.title;
+    document.getElementById('jobs').appendChild(a); });
+});</script></body></html>)")
+        .arg(QStringLiteral("http://127.0.0.1:%1/port.js").arg(port),
+             QStringLiteral("http://127.0.0.2:%1/host.js").arg(port))
+        .toUtf8();
+}
+
+// The command lines of a process and of its children, their arguments joined by blanks.
+QList<QByteArray> commandLines(qint64 pid)
+{
+    QList<QByteArray> lines;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the parent is the second field after the name.
+        const QByteArray text = stat.readAll();
+        const qint64 parent = text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+        if (entry.toLongLong() != pid && parent != pid)
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (cmdline.open(QIODevice::ReadOnly))
+            lines.append(cmdline.readAll().replace('\0', ' '));
+    }
+    return lines;
 }
 const QHash<QString, QString> kScripts{{Task::scriptsOption(), QStringLiteral("1")}};
 } // namespace
@@ -105,6 +142,49 @@ private slots:
         QCOMPARE(checker.resetResults(task), TaskChecker::Outcome::Done);
         QCOMPARE(texts(task->results()), QStringList{"Job: welder (night)"});
         QCOMPARE(checker.renderer().peakRunning(), 1);
+    }
+
+    // The task's User-Agent goes with every request of its page, its other headers (a cookie among them)
+    // with the requests to its own scheme, host and port only; neither is on a helper's command line.
+    void headersGoToTheTasksSiteOnly()
+    {
+        TestServer other; // another port of the same host, and another host
+        QVERIFY(other.listen(QHostAddress::Any));
+        other.setPage("/port.js", "var a = 1;", "text/javascript");
+        other.setPage("/host.js", "var b = 1;", "text/javascript");
+        const QByteArray page = signedInPage(other.port());
+        server.setPage("/signed-in", page);
+        server.setPage("/own.json", jobs("Job: signed in"), "application/json");
+
+        AppFixture fixture;
+        Checker c(fixture);
+        QHash<QString, QString> options = kScripts;
+        options.insert(QString::fromLatin1(Task::UserAgentOption), QStringLiteral("Agent/7 (watching)"));
+        options.insert(QString::fromLatin1(Task::RequestHeadersOption),
+                       QStringLiteral("Cookie: session=s3cret\nX-Token: t0k"));
+        const TaskChecker::Created created =
+            c.checker.createTask("Board", server.url("/signed-in").toString(), "job", 60, options);
+        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        QCOMPARE(texts(created.task->results()), QStringList{"Job: signed in"});
+
+        struct Seen
+        {
+            const TestServer& at;
+            QString path;
+            bool own;
+        };
+        for (const Seen& seen : {Seen{server, "/signed-in", true}, Seen{server, "/own.json", true},
+                                 Seen{other, "/port.js", false}, Seen{other, "/host.js", false}}) {
+            QCOMPARE(seen.at.lastHeader(seen.path, "user-agent"), QByteArray("Agent/7 (watching)"));
+            QCOMPARE(seen.at.lastHeader(seen.path, "cookie"), seen.own ? QByteArray("session=s3cret") : QByteArray());
+            QCOMPARE(seen.at.lastHeader(seen.path, "x-token"), seen.own ? QByteArray("t0k") : QByteArray());
+        }
+        // The helper waits for the next page: it and the engine's processes it started are still there.
+        const QList<qint64> helpers = c.checker.renderer().processIds();
+        QCOMPARE(helpers.size(), 1);
+        for (const QByteArray& line : commandLines(helpers[0])) {
+            QVERIFY2(!line.contains("s3cret") && !line.contains("t0k") && !line.contains("Agent/7"), line.constData());
+        }
     }
 
     // The options reach tasks loaded from the file, so a restarted program renders them too.
