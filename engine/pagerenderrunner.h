@@ -30,7 +30,7 @@ class PageRenderRunner : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int DefaultMaxRunning = 8;
+    static constexpr int DefaultMaxRunning = 10;
     static constexpr int DefaultIdleMs = 10000;
     // What the helper may write on its standard error over its life: the engine's own warnings.
     static constexpr qint64 DefaultMaxErrorBytes = 1024 * 1024;

@@ -9,10 +9,12 @@
 #include <QHash>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <QWebEngineProfile>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -50,7 +52,8 @@ bool webAddress(const QUrl& url)
 class Server : public QObject
 {
 public:
-    explicit Server(const PageRenderer::Limits& limits) : m_limits(limits), m_input(STDIN_FILENO, QSocketNotifier::Read)
+    explicit Server(const PageRenderer::Limits& limits)
+        : m_limits(limits), m_profile(PageRenderer::makeProfile(nullptr)), m_input(STDIN_FILENO, QSocketNotifier::Read)
     {
         connect(&m_input, &QSocketNotifier::activated, this, &Server::read);
     }
@@ -91,7 +94,7 @@ private:
                                              {}}));
             return;
         }
-        auto* renderer = new PageRenderer(m_limits, this);
+        auto* renderer = new PageRenderer(m_limits, m_profile.get(), &m_pages);
         m_renders.insert(request.id, renderer);
         const quint64 id = request.id;
         connect(renderer, &PageRenderer::finished, this,
@@ -116,6 +119,8 @@ private:
     }
 
     PageRenderer::Limits m_limits;
+    std::unique_ptr<QWebEngineProfile> m_profile;
+    QObject m_pages; // the renderers: destroyed before the profile, as the engine requires
     QSocketNotifier m_input;
     RenderFrame::Reader m_reader{0};
     QHash<quint64, PageRenderer*> m_renders;
@@ -133,6 +138,9 @@ int main(int argc, char* argv[])
     // script that builds the links a moment after loading must run when it asks to.
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     flags += " --disable-background-timer-throttling --disable-renderer-backgrounding";
+    // The pages rendered at once share the engine's page processes: starting one per page costs more
+    // than the pages' own work (measured by bench_render).
+    flags += " --renderer-process-limit=2";
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
     // Nothing is ever shown, whatever display the caller has.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -183,7 +191,8 @@ int main(int argc, char* argv[])
 
     if (parser.isSet(probe)) {
         limits.quietMs = 1;
-        PageRenderer renderer(limits);
+        QWebEngineProfile* profile = PageRenderer::makeProfile(&app);
+        PageRenderer renderer(limits, profile);
         QObject::connect(&renderer, &PageRenderer::finished, &app, [&app](int result, const QString& reason) {
             if (result != RenderFrame::Rendered)
                 fail(RenderFrame::NoEngine, reason);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "render/pagerenderer.h"
 
+#include <QWebEngineCookieStore>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -25,17 +26,20 @@ const QString kCountMutations = QStringLiteral(
 const QString kSerialise = QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''");
 } // namespace
 
-// The task's headers, added to the requests of the page that go to the site it was asked of.
+// The task's User-Agent, added to every request of the page, and its other headers, added to those that
+// go to the site it was asked of.
 class SiteHeaders : public QWebEngineUrlRequestInterceptor
 {
 public:
-    SiteHeaders(const QUrl& site, const RenderFrame::Headers& headers, QObject* parent)
-        : QWebEngineUrlRequestInterceptor(parent), m_site(site), m_headers(headers)
+    SiteHeaders(const QUrl& site, const QByteArray& userAgent, const RenderFrame::Headers& headers, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent), m_site(site), m_userAgent(userAgent), m_headers(headers)
     {
     }
 
     void interceptRequest(QWebEngineUrlRequestInfo& info) override
     {
+        if (!m_userAgent.isEmpty())
+            info.setHttpHeader("User-Agent", m_userAgent);
         if (!sameSite(info.requestUrl()))
             return;
         for (const auto& header : m_headers)
@@ -51,6 +55,7 @@ private:
     }
 
     const QUrl m_site;
+    const QByteArray m_userAgent;
     const RenderFrame::Headers m_headers;
 };
 
@@ -91,19 +96,27 @@ protected:
     }
 };
 
-PageRenderer::PageRenderer(const Limits& limits, QObject* parent) : QObject(parent), m_limits(limits)
+QWebEngineProfile* PageRenderer::makeProfile(QObject* parent)
 {
-    // A profile without a storage name is off the record: no cookies, storage or cache on disk.
-    m_profile = new QWebEngineProfile(this);
-    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-    QWebEngineSettings* settings = m_profile->settings();
+    // A profile without a storage name is off the record: nothing on disk. The pages of several tasks share
+    // it, so nothing one page got may reach another: no cache, and no cookie kept (a task's own cookies
+    // travel as its request headers).
+    auto* profile = new QWebEngineProfile(parent);
+    profile->setHttpCacheType(QWebEngineProfile::NoCache);
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    profile->cookieStore()->setCookieFilter([](const QWebEngineCookieStore::FilterRequest&) { return false; });
+    QWebEngineSettings* settings = profile->settings();
     settings->setAttribute(QWebEngineSettings::AutoLoadImages, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+    return profile;
+}
 
-    m_page = new RenderPage(m_profile, this);
+PageRenderer::PageRenderer(const Limits& limits, QWebEngineProfile* profile, QObject* parent)
+    : QObject(parent), m_limits(limits)
+{
+    m_page = new RenderPage(profile, this);
     // A page without a view counts as hidden, and the engine holds back the timers of hidden pages (to one
     // wake-up a second): a script that builds its links a moment after loading would miss the quiet time.
     m_page->setVisible(true);
@@ -131,10 +144,8 @@ PageRenderer::~PageRenderer()
 
 void PageRenderer::start(const RenderFrame::Request& request)
 {
-    if (!request.userAgent.isEmpty())
-        m_profile->setHttpUserAgent(QString::fromLatin1(request.userAgent));
-    if (!request.headers.isEmpty()) {
-        m_headers = new SiteHeaders(request.url, request.headers, this);
+    if (!request.userAgent.isEmpty() || !request.headers.isEmpty()) {
+        m_headers = new SiteHeaders(request.url, request.userAgent, request.headers, this);
         m_page->setUrlRequestInterceptor(m_headers);
     }
     m_deadline.start(request.timeoutMs > 0 ? request.timeoutMs : m_limits.timeoutMs);

@@ -2,15 +2,24 @@
 // Tasks that run their page's scripts: every kind of check gets the page from vantrel-render and takes it
 // over as a downloaded one; a missing or killed helper fails the check and nothing is stored; quitting ends
 // a render at once.
+#include "app/mainwindow.h"
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
 #include "tests/core/checkerfixture.h"
 #include "tests/support/testserver.h"
 
+#include "app/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 
 #include <csignal>
@@ -187,6 +196,53 @@ private slots:
         }
     }
 
+    // Through the window: New Task with the box ticked renders the page and stores the option; an edit that
+    // turns the scripts off says that Reset Results reads the page afresh.
+    void newAndEditTaskThroughTheWindow()
+    {
+        AppFixture fixture;
+        server.setPage("/board.json", jobs("Job: welder"), "application/json");
+        WindowParts parts;
+        parts.core.renderer().setProgram(QStringLiteral(VANTREL_RENDER_PATH));
+        MainWindow& window = *parts.window;
+        bool answered = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditTaskName"), "Board");
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditWebaddress"), server.url("/board").toString());
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditGrabtext"), "job");
+            auto* box = dialog->findChild<QCheckBox*>("checkBoxRunScripts");
+            QVERIFY(box && box->isEnabled());
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+            QVERIFY(box->isChecked());
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+            answered = true;
+        });
+        window.findChild<QAction*>("action_New_Task")->trigger();
+        QVERIFY(answered);
+        DbFile db(fixture.path("task.db"));
+        QCOMPARE(db.column("SELECT name || '=' || value FROM task_options"), QStringList{"scripts=1"});
+        QCOMPARE(db.column("SELECT text FROM results"), QStringList{"Job: welder"});
+
+        answered = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            auto* box = dialog->findChild<QCheckBox*>("checkBoxRunScripts");
+            QVERIFY(box->isChecked());
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+            answered = true;
+        });
+        window.findChild<QAction*>("actionEdit_Task")->trigger();
+        QVERIFY(answered);
+        QCOMPARE(db.column("SELECT name FROM task_options"), QStringList{});
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 QString("Task Board changed. Use Reset Results to rebuild its results from the new page."));
+        window.close();
+    }
+
     // The options reach tasks loaded from the file, so a restarted program renders them too.
     void loadedTaskRenders()
     {
@@ -272,5 +328,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRenderChecks)
+QTEST_MAIN(TestRenderChecks)
 #include "tst_renderchecks.moc"
