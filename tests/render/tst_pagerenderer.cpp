@@ -47,20 +47,27 @@ private:
         QByteArray err;
         qint64 ms = 0;
     };
-    // Asks one helper for the requests (ids 1, 2, ...) on its standard input, cancels those named, closes
-    // its input and reads its answers until it ends.
+    // Asks one helper for the requests (ids 1, 2, ...) on its standard input, all at once or each after the
+    // answer to the one before, cancels those named, closes its input and reads its answers until it ends.
     QList<Run> renderAll(const QList<RenderFrame::Request>& requests, const QStringList& extra = {},
-                         const QList<quint64>& cancelled = {})
+                         const QList<quint64>& cancelled = {}, bool oneByOne = false)
     {
         QProcess process;
         QElapsedTimer clock;
         clock.start();
         process.start(QStringLiteral(VANTREL_RENDER_PATH), extra);
-        for (const RenderFrame::Request& request : requests)
-            process.write(RenderFrame::encodeRequest(request));
-        for (quint64 id : cancelled)
-            process.write(RenderFrame::encodeCancel(id));
-        process.closeWriteChannel();
+        qsizetype sent = 0;
+        auto sendNext = [&] {
+            while (sent < requests.size()) {
+                process.write(RenderFrame::encodeRequest(requests[sent++]));
+                if (oneByOne)
+                    return;
+            }
+            for (quint64 id : cancelled)
+                process.write(RenderFrame::encodeCancel(id));
+            process.closeWriteChannel();
+        };
+        sendNext();
         QList<Run> runs(requests.size());
         RenderFrame::Reader reader;
         auto read = [&] {
@@ -72,6 +79,8 @@ private:
                 if (answer->result == RenderFrame::Rendered)
                     run.page = answer->page;
                 run.ms = clock.elapsed();
+                if (oneByOne)
+                    sendNext();
             }
         };
         QObject::connect(&process, &QProcess::readyReadStandardOutput, read);
@@ -278,6 +287,27 @@ private slots:
         QVERIFY(runs[1].page && runs[1].page->document.contains("Job: new text"));
         QCOMPARE(runs[2].exitStatus, -1); // cancelled: no answer, and the helper ended without waiting for it
         QVERIFY(runs[3].page && runs[3].page->url == server.url("/changed"));
+    }
+
+    // The pages of one helper keep nothing from each other: a cookie one page got is not sent with a later
+    // page of the same site, whose task has cookies of its own or none.
+    void pagesKeepNoCookies()
+    {
+        TestServer::Response setting;
+        setting.body = kChangedLinks;
+        setting.headers = {{"Set-Cookie", "theirs=1; Path=/"}};
+        server.setResponse("/sets-cookie", setting);
+        server.setPage("/later", kChangedLinks);
+        server.setPage("/later-own", kChangedLinks);
+        const QList<Run> runs = renderAll({{1, server.url("/sets-cookie"), 20000, {}, {}},
+                                           {2, server.url("/later"), 20000, {}, {}},
+                                           {3, server.url("/later-own"), 20000, {}, {{"Cookie", "mine=2"}}}},
+                                          {}, {}, true);
+        QCOMPARE(runs.size(), 3);
+        for (const Run& run : runs)
+            QVERIFY(run.page);
+        QCOMPARE(server.lastHeader("/later", "cookie"), QByteArray());
+        QCOMPARE(server.lastHeader("/later-own", "cookie"), QByteArray("mine=2"));
     }
 };
 
