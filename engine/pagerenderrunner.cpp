@@ -188,10 +188,13 @@ void PageRenderRunner::cancel(quint64 ticket)
     for (Helper* helper : std::as_const(m_helpers)) {
         if (!helper->held.remove(ticket))
             continue;
-        if (helper->closing)
+        if (helper->closing) {
             endHelper(helper, {}); // it can no longer be told; it held this page alone
-        else
+        } else {
             helper->process->write(RenderFrame::encodeCancel(ticket));
+            if (helper->held.isEmpty())
+                helper->idle->start(m_idleMs);
+        }
         pump();
         return;
     }

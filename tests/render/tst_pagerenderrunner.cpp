@@ -205,6 +205,23 @@ private slots:
         QCOMPARE(delivered, 0);
     }
 
+    // A cancelled render gets no callback, and the helper it leaves idle ends.
+    void cancelledRenderLeavesTheHelperIdle()
+    {
+        PageRenderRunner runner;
+        runner.setProgram(QStringLiteral(VANTREL_RENDER_PATH));
+        runner.setIdleMs(200);
+        bool called = false;
+        const quint64 ticket = runner.render(server.url("/never-loads").toString(), this,
+                                             [&called](const FetchedPage&) { called = true; });
+        QCOMPARE(runner.processIds().size(), 1);
+        QTest::qWait(300); // the request reaches the helper
+        runner.cancel(ticket);
+        QCOMPARE(runner.running(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(runner.processIds().isEmpty(), 10000);
+        QVERIFY(!called);
+    }
+
     // Renders the user waits for start before background ones that were asked for earlier.
     void waitedGoFirst()
     {
