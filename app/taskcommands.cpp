@@ -225,6 +225,7 @@ void TaskCommands::editTask()
         return;
     const QString oldAddress = task->address();
     const QString oldKeyword = task->grabText();
+    const bool oldScripts = task->runsScripts();
     const QString name = dialog.taskName();
     switch (
         core.editTask(task, name, dialog.webAddress(), dialog.grabText(), dialog.frequency(), dialogOptions(dialog))) {
@@ -244,7 +245,8 @@ void TaskCommands::editTask()
         return;
     }
     emit taskEdited(task);
-    if (task->address() != oldAddress || task->grabText() != oldKeyword)
+    // Running the page's scripts or not changes the page read as much as a new address does.
+    if (task->address() != oldAddress || task->grabText() != oldKeyword || task->runsScripts() != oldScripts)
         emit message(tr("Task %1 changed. Use Reset Results to rebuild its results from the new page.").arg(name));
     else
         emit message(tr("Task %1 changed.").arg(name));

@@ -7,7 +7,7 @@ void PageSource::get(const Task& task, bool conditional, QObject* context, PageF
                      PageFetcher::Priority priority)
 {
     if (task.runsScripts())
-        m_renderer.render(task.address(), context, std::move(done));
+        m_renderer.render(task.fetchRequest(false), context, std::move(done), priority);
     else
         m_fetcher.fetch(task.fetchRequest(conditional), context, std::move(done), priority);
 }

@@ -15,7 +15,7 @@ public:
     PageSource(PageFetcher& fetcher, PageRenderRunner& renderer) : m_fetcher(fetcher), m_renderer(renderer) {}
 
     // conditional: a download asks with the validators of the page as last read (a render always loads the
-    // whole page).
+    // whole page). A render carries the task's headers and waits by the priority as a download does.
     void get(const Task& task, bool conditional, QObject* context, PageFetcher::Callback done,
              PageFetcher::Priority priority = PageFetcher::Priority::Waited);
     // Ends every download and render at once; no callback runs for any of them.

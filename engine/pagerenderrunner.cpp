@@ -11,14 +11,18 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
+#include <climits>
+#include <memory>
+
 static_assert(RenderFrame::MaxRedirects == PageFetch::MaxRedirects, "a render follows redirections as a download");
 
 namespace {
 const QString kProgramName = QStringLiteral("vantrel-render");
 // The helper's start and its own clean-up, beyond the bound it keeps itself.
 constexpr int KillGraceMs = 5000;
-// The frame's header, beyond the document the helper caps.
-constexpr qint64 FrameSlack = 64 * 1024;
+// The last bytes of a helper's standard error kept for its reason.
+constexpr qsizetype ErrorTailBytes = 4096;
 
 const char* const KilledReasonProperty = "vantrel_killed_reason";
 // The engine starts in about half a second; a loaded machine may take a few.
@@ -47,7 +51,11 @@ QString reasonOf(const QByteArray& err)
 }
 } // namespace
 
-PageRenderRunner::PageRenderRunner(QObject* parent) : QObject(parent), m_program(defaultProgram()) {}
+PageRenderRunner::PageRenderRunner(QObject* parent) : QObject(parent), m_program(defaultProgram())
+{
+    m_sweep.setSingleShot(true);
+    connect(&m_sweep, &QTimer::timeout, this, &PageRenderRunner::sweep);
+}
 
 PageRenderRunner::~PageRenderRunner()
 {
@@ -101,8 +109,12 @@ void PageRenderRunner::probeEngine()
         process->setProperty(KilledReasonProperty, tr("it did not start within %1 s").arg(ProbeTimeoutMs / 1000));
         process->kill();
     });
+    // Read as it comes, keeping the last lines only: an engine that cannot start may say much.
+    auto errors = std::make_shared<QByteArray>();
+    connect(process, &QProcess::readyReadStandardError, process,
+            [process, errors] { *errors = (*errors + process->readAllStandardError()).right(ErrorTailBytes); });
     const QString program = m_program;
-    auto done = [this, process, program] {
+    auto done = [this, process, program, errors] {
         if (m_program != program || m_engine != Engine::Probing) {
             process->deleteLater();
             return; // another helper was set meanwhile
@@ -111,7 +123,8 @@ void PageRenderRunner::probeEngine()
         const bool works =
             killed.isEmpty() && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
         if (!works) {
-            const QString reason = reasonOf(process->readAllStandardError());
+            *errors = (*errors + process->readAllStandardError()).right(ErrorTailBytes);
+            const QString reason = reasonOf(*errors);
             m_engineProblem = !killed.isEmpty()                               ? killed
                               : process->exitStatus() != QProcess::NormalExit ? tr("it stopped unexpectedly")
                               : reason.isEmpty() ? RenderFrame::describe(process->exitCode())
@@ -143,11 +156,23 @@ void PageRenderRunner::setMaxRunning(int renders)
     pump();
 }
 
-quint64 PageRenderRunner::render(const QString& address, QObject* context, Callback done)
+quint64 PageRenderRunner::render(const QString& address, QObject* context, Callback done, Priority priority)
 {
-    Job job{m_nextTicket++, address, context, std::move(done)};
+    FetchRequest request;
+    request.address = address;
+    return render(request, context, std::move(done), priority);
+}
+
+quint64 PageRenderRunner::render(const FetchRequest& request, QObject* context, Callback done, Priority priority)
+{
+    Job job{m_nextTicket++, request, priority, context, std::move(done), QDeadlineTimer(m_timeoutMs)};
     const quint64 ticket = job.ticket;
-    m_waiting.append(std::move(job));
+    // Those the user waits for go before every background one, in the order they were asked for.
+    auto at = m_waiting.end();
+    if (priority == Priority::Waited)
+        at = std::find_if(m_waiting.begin(), m_waiting.end(),
+                          [](const Job& waiting) { return waiting.priority == Priority::Background; });
+    m_waiting.insert(at, std::move(job));
     pump();
     return ticket;
 }
@@ -160,138 +185,293 @@ void PageRenderRunner::cancel(quint64 ticket)
             return;
         }
     }
-    for (auto it = m_running.begin(); it != m_running.end(); ++it) {
-        if (it->ticket == ticket) {
-            QProcess* process = it.key();
-            m_running.erase(it);
-            process->disconnect(this);
-            process->kill();
-            process->waitForFinished(1000); // after a kill the end comes at once
-            process->deleteLater();
-            pump();
-            return;
+    for (Helper* helper : std::as_const(m_helpers)) {
+        if (!helper->held.remove(ticket))
+            continue;
+        if (helper->closing) {
+            endHelper(helper, {}); // it can no longer be told; it held this page alone
+        } else {
+            helper->process->write(RenderFrame::encodeCancel(ticket));
+            if (helper->held.isEmpty())
+                helper->idle->start(m_idleMs);
         }
+        pump();
+        return;
     }
 }
 
 void PageRenderRunner::abortAll()
 {
     m_waiting.clear();
-    const QList<QProcess*> processes = m_running.keys();
-    m_running.clear();
-    for (QProcess* process : processes) {
-        process->disconnect(this);
-        process->kill();
+    const QList<Helper*> helpers = std::exchange(m_helpers, {});
+    for (Helper* helper : helpers) {
+        helper->process->disconnect(this);
+        helper->process->kill();
     }
-    for (QProcess* process : processes) {
-        process->waitForFinished(1000);
-        delete process;
+    for (Helper* helper : helpers) {
+        helper->process->waitForFinished(1000); // after a kill the end comes at once
+        delete helper->process;
+        delete helper;
     }
+    m_sweep.stop();
+}
+
+int PageRenderRunner::running() const
+{
+    int pages = 0;
+    for (const Helper* helper : m_helpers)
+        pages += int(helper->held.size());
+    return pages;
 }
 
 QList<qint64> PageRenderRunner::processIds() const
 {
     QList<qint64> ids;
-    for (auto it = m_running.cbegin(); it != m_running.cend(); ++it)
-        ids.append(it.key()->processId());
+    for (const Helper* helper : m_helpers)
+        ids.append(helper->process->processId());
     return ids;
 }
 
 void PageRenderRunner::pump()
 {
-    while (int(m_running.size()) < m_maxRunning && !m_waiting.isEmpty()) {
-        Job job = m_waiting.takeFirst();
-        if (!job.context)
-            continue; // its task is gone: nothing to start
-        start(job);
-    }
-}
-
-void PageRenderRunner::start(const Job& job)
-{
-    auto* process = new QProcess(this);
-    m_running.insert(process, job);
-    m_peakRunning = qMax(m_peakRunning, int(m_running.size()));
-    const qint64 limit = PageFetch::maxBodyBytes();
-
-    connect(process, &QProcess::finished, this, [this, process] { ended(process); });
-    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            end(process,
-                failedPage(m_running.value(process).address,
-                           isAvailable() ? tr("The page renderer could not be started: %1").arg(process->errorString())
-                                         : missingMessage()));
-    });
-    // A helper writing more than it may is stopped at once instead of filling this program's memory.
-    connect(process, &QProcess::readyReadStandardOutput, this, [process, limit] {
-        if (process->bytesAvailable() > limit + FrameSlack && !process->property(KilledReasonProperty).isValid()) {
-            process->setProperty(KilledReasonProperty, tr("the rendered page is too large"));
-            process->kill();
+    while (!m_waiting.isEmpty()) {
+        if (!m_waiting.first().context) {
+            m_waiting.removeFirst(); // its task is gone: nothing to start
+            continue;
         }
-    });
-    auto* deadline = new QTimer(process);
-    deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, process, [process] {
-        process->setProperty(KilledReasonProperty, tr("rendering the page took too long"));
-        process->kill();
-    });
-    deadline->start(m_timeoutMs + KillGraceMs);
-
-    QStringList arguments{QStringLiteral("--timeout-ms"), QString::number(m_timeoutMs), QStringLiteral("--max-bytes"),
-                          QString::number(limit)};
-    arguments += m_extraArguments;
-    arguments += job.address;
-    process->start(m_program, arguments, QIODevice::ReadOnly);
-}
-
-void PageRenderRunner::ended(QProcess* process)
-{
-    if (!m_running.contains(process))
-        return;
-    end(process, pageOf(process));
-}
-
-FetchedPage PageRenderRunner::pageOf(QProcess* process) const
-{
-    const QString address = m_running.value(process).address;
-    const QString killed = process->property(KilledReasonProperty).toString();
-    if (!killed.isEmpty())
-        return failedPage(address, killed);
-    const QByteArray err = process->readAllStandardError();
-    if (process->exitStatus() != QProcess::NormalExit)
-        return failedPage(address, tr("the page renderer stopped unexpectedly"));
-    const int status = process->exitCode();
-    if (status != RenderFrame::Rendered) {
-        const QString reason = reasonOf(err);
-        // An HTTP error status is reported as the download reports it.
-        const QRegularExpressionMatch http = QRegularExpression(QStringLiteral("^HTTP status (\\d+)$")).match(reason);
-        if (status == RenderFrame::HttpError && http.hasMatch())
-            return failedPage(address, reason, http.captured(1).toInt());
-        return failedPage(address, reason.isEmpty() ? RenderFrame::describe(status) : reason);
+        Helper* helper = helperWithRoom();
+        if (!helper)
+            break;
+        send(helper, m_waiting.takeFirst());
     }
-    const std::optional<RenderFrame::Page> frame = RenderFrame::decode(process->readAllStandardOutput());
-    if (!frame)
-        return failedPage(address, tr("the page renderer wrote no whole page"));
-    FetchedPage page;
-    page.ok = true;
-    page.body = frame->document;
-    page.url = frame->url;
-    page.status = frame->status;
-    page.contentType = "text/html; charset=utf-8"; // the serialised DOM is always UTF-8
-    return page;
+    m_peakRunning = qMax(m_peakRunning, running());
+    sweep();
 }
 
-void PageRenderRunner::end(QProcess* process, const FetchedPage& page)
+PageRenderRunner::Helper* PageRenderRunner::helperWithRoom()
 {
-    const auto found = m_running.find(process);
-    if (found == m_running.end())
-        return;
-    const Job job = found.value();
-    m_running.erase(found);
-    process->disconnect(this);
-    process->deleteLater();
+    if (running() >= m_maxRunning)
+        return nullptr;
+    if (!m_processPerPage) {
+        for (Helper* helper : std::as_const(m_helpers)) {
+            if (!helper->closing)
+                return helper;
+        }
+    }
+    return startHelper();
+}
+
+PageRenderRunner::Helper* PageRenderRunner::startHelper()
+{
+    auto* helper = new Helper;
+    helper->process = new QProcess(this);
+    helper->answers = RenderFrame::Reader(PageFetch::maxBodyBytes());
+    helper->idle = new QTimer(helper->process);
+    helper->idle->setSingleShot(true);
+    m_helpers.append(helper);
+    QProcess* process = helper->process;
+
+    connect(process, &QProcess::finished, this, [this, process] { helperEnded(process); });
+    // Queued: a helper that cannot start is ended once it has been handed its first render.
+    connect(
+        process, &QProcess::errorOccurred, this,
+        [this, process](QProcess::ProcessError error) {
+            Helper* helper = helperOf(process);
+            if (helper && error == QProcess::FailedToStart)
+                endHelper(helper, isAvailable()
+                                      ? tr("The page renderer could not be started: %1").arg(process->errorString())
+                                      : missingMessage());
+        },
+        Qt::QueuedConnection);
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
+        if (Helper* helper = helperOf(process))
+            readAnswers(helper);
+    });
+    connect(process, &QProcess::readyReadStandardError, this, [this, process] {
+        if (Helper* helper = helperOf(process))
+            readErrors(helper);
+    });
+    // Idle for a while: its input is closed, and it ends; one that does not is ended a little later.
+    connect(helper->idle, &QTimer::timeout, this, [this, process] {
+        Helper* helper = helperOf(process);
+        if (!helper || !helper->held.isEmpty())
+            return;
+        if (helper->closing) {
+            endHelper(helper, {});
+            return;
+        }
+        helper->closing = true;
+        process->closeWriteChannel();
+        helper->idle->start(KillGraceMs);
+    });
+
+    QStringList arguments{QStringLiteral("--max-bytes"), QString::number(PageFetch::maxBodyBytes())};
+    arguments += m_extraArguments;
+    process->start(m_program, arguments);
+    return helper;
+}
+
+void PageRenderRunner::send(Helper* helper, Job job)
+{
+    RenderFrame::Request request;
+    request.id = job.ticket;
+    request.url = QUrl(job.request.address);
+    // What is left of the render's bound, which began when it was asked for.
+    request.timeoutMs = int(qMax<qint64>(1, job.deadline.remainingTime()));
+    for (const RequestHeaders::Header& header : std::as_const(job.request.headers)) {
+        if (header.first.compare("User-Agent", Qt::CaseInsensitive) == 0)
+            request.userAgent = header.second;
+        else
+            request.headers.append(header);
+    }
+    helper->idle->stop();
+    helper->process->write(RenderFrame::encodeRequest(request));
+    helper->held.insert(job.ticket, std::move(job));
+    if (m_processPerPage) {
+        helper->closing = true;
+        helper->process->closeWriteChannel();
+    }
+}
+
+void PageRenderRunner::readAnswers(Helper* helper)
+{
+    helper->answers.feed(helper->process->readAllStandardOutput());
+    QList<QPair<Job, FetchedPage>> ended;
+    while (const std::optional<RenderFrame::Answer> answer = helper->answers.nextAnswer()) {
+        const auto found = helper->held.find(answer->id);
+        if (found == helper->held.end())
+            continue; // cancelled meanwhile
+        const QString address = found->request.address;
+        FetchedPage page;
+        if (answer->result == RenderFrame::Rendered) {
+            page.ok = true;
+            page.body = answer->page.document;
+            page.url = answer->page.url;
+            page.status = answer->page.status;
+            page.contentType = "text/html; charset=utf-8"; // the serialised DOM is always UTF-8
+        } else {
+            const QString reason = answer->reason.isEmpty() ? RenderFrame::describe(answer->result) : answer->reason;
+            // An HTTP error status is reported as the download reports it.
+            const QRegularExpressionMatch http =
+                QRegularExpression(QStringLiteral("^HTTP status (\\d+)$")).match(reason);
+            page =
+                failedPage(address, reason,
+                           answer->result == RenderFrame::HttpError && http.hasMatch() ? http.captured(1).toInt() : 0);
+        }
+        ended.append({found.value(), page});
+        helper->held.erase(found);
+    }
+    if (helper->answers.failed())
+        endHelper(helper, tr("the page renderer wrote no whole page"));
+    else if (helper->held.isEmpty() && !helper->closing)
+        helper->idle->start(m_idleMs);
     pump();
-    // Last: the callback may queue, cancel or abort renders, or destroy this object's owner's state.
+    // Last: a callback may queue, cancel or abort renders, or destroy this object's owner's state.
+    for (auto& [job, page] : ended)
+        deliver(std::move(job), page);
+}
+
+void PageRenderRunner::readErrors(Helper* helper)
+{
+    const QByteArray bytes = helper->process->readAllStandardError();
+    helper->errorBytes += bytes.size();
+    helper->errorTail = (helper->errorTail + bytes).right(ErrorTailBytes);
+    if (helper->errorBytes > m_maxErrorBytes)
+        endHelper(helper, tr("the page renderer wrote too much on its error output"));
+}
+
+void PageRenderRunner::helperEnded(QProcess* process)
+{
+    Helper* helper = helperOf(process);
+    if (!helper)
+        return;
+    helper->closing = true; // no render goes to it any more
+    readAnswers(helper);    // what it wrote before it ended still counts
+    helper = helperOf(process);
+    if (!helper)
+        return;
+    readErrors(helper);
+    helper = helperOf(process);
+    if (!helper)
+        return;
+    QString reason;
+    if (process->exitStatus() != QProcess::NormalExit) {
+        reason = tr("the page renderer stopped unexpectedly");
+    } else if (!helper->held.isEmpty() && helper->answers.buffered() > 0) {
+        reason = tr("the page renderer wrote no whole page");
+    } else if (!helper->held.isEmpty()) {
+        reason = reasonOf(helper->errorTail);
+        if (reason.isEmpty())
+            reason = process->exitCode() == 0 ? tr("the page renderer ended before it answered")
+                                              : RenderFrame::describe(process->exitCode());
+    }
+    endHelper(helper, reason);
+}
+
+void PageRenderRunner::endHelper(Helper* helper, const QString& reason)
+{
+    if (!m_helpers.removeOne(helper))
+        return;
+    QProcess* process = helper->process;
+    process->disconnect(this);
+    if (process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(1000); // after a kill the end comes at once
+    }
+    process->deleteLater();
+    const QList<Job> held = helper->held.values();
+    delete helper;
+    pump();
+    for (const Job& job : held)
+        deliver(job, failedPage(job.request.address, reason));
+}
+
+void PageRenderRunner::sweep()
+{
+    QList<Job> late;
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        if (it->deadline.hasExpired()) {
+            late.append(std::move(*it));
+            it = m_waiting.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    qint64 next = -1;
+    auto soonest = [&next](qint64 ms) { next = next < 0 ? ms : qMin(next, ms); };
+    for (const Job& job : std::as_const(m_waiting))
+        soonest(job.deadline.remainingTime());
+    Helper* overdue = nullptr;
+    for (Helper* helper : std::as_const(m_helpers)) {
+        for (const Job& job : std::as_const(helper->held)) {
+            // The helper bounds the render itself; one that has not answered a while after is stuck.
+            const qint64 left = job.deadline.deadline() - QDeadlineTimer::current().deadline() + KillGraceMs;
+            if (left <= 0)
+                overdue = helper;
+            soonest(qMax<qint64>(0, left));
+        }
+    }
+    if (next >= 0)
+        m_sweep.start(int(qMin<qint64>(next, INT_MAX)));
+    else
+        m_sweep.stop();
+    if (overdue)
+        endHelper(overdue, tr("rendering the page took too long"));
+    for (const Job& job : late)
+        deliver(job, failedPage(job.request.address, tr("rendering the page took too long")));
+}
+
+void PageRenderRunner::deliver(Job job, const FetchedPage& page)
+{
     if (job.context && job.done)
         job.done(page);
+}
+
+PageRenderRunner::Helper* PageRenderRunner::helperOf(QProcess* process)
+{
+    for (Helper* helper : std::as_const(m_helpers)) {
+        if (helper->process == process)
+            return helper;
+    }
+    return nullptr;
 }

@@ -2,30 +2,40 @@
 #pragma once
 
 #include "engine/pagefetch.h"
+#include "engine/pagefetcher.h"
+#include "engine/renderframe.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
 class QProcess;
-class QTimer;
 
-// Gets pages whose links are built by scripts: each through a vantrel-render process of its own, at most
-// maxRunning() at once (each holds a browser engine of about 100 MB), the rest queued in order. What a
-// render gives is handed back as the FetchedPage a download gives (the document as UTF-8 HTML, the final
-// address, the status), so the scan, the comparison and the storing are those of a downloaded page.
-// Every render is bounded: the helper bounds itself, and a helper that outlives its bound is killed.
+// Gets pages whose links are built by scripts through vantrel-render: one helper process renders up to
+// maxRunning() pages at once (asked for on its standard input, answered on its standard output), and ends
+// when it has had nothing to do for idleMs(); the rest wait, those the user waits for before background
+// ones. What a render gives is handed back as the FetchedPage a download gives (the document as UTF-8
+// HTML, the final address, the status), so the scan, the comparison and the storing are those of a
+// downloaded page. Every render is bounded from the moment it is asked for (its time in the queue
+// counts); a helper that outlives a bound, writes more than it may on either output, or breaks the
+// protocol is ended, and only the renders it held fail. The next render starts a fresh helper.
 class PageRenderRunner : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int DefaultMaxRunning = 2;
+    static constexpr int DefaultMaxRunning = 10;
+    static constexpr int DefaultIdleMs = 10000;
+    // What the helper may write on its standard error over its life: the engine's own warnings.
+    static constexpr qint64 DefaultMaxErrorBytes = 1024 * 1024;
     using Callback = std::function<void(const FetchedPage&)>;
+    using Priority = PageFetcher::Priority;
 
     explicit PageRenderRunner(QObject* parent = nullptr);
     ~PageRenderRunner() override;
@@ -50,22 +60,33 @@ signals:
     void engineChecked(bool works, const QString& reason);
 
 public:
-    // The bound of one render, given to the helper; the helper is killed a little after it.
+    // The bound of one render from the moment it is asked for; the helper gets what is left of it when
+    // the render starts, and is ended a little after it.
     int timeoutMs() const { return m_timeoutMs; }
     void setTimeoutMs(int ms) { m_timeoutMs = ms > 0 ? ms : PageFetch::DefaultTransferTimeoutMs; }
     // Extra arguments for every helper (its limits); tests shorten its waits.
     void setExtraArguments(const QStringList& arguments) { m_extraArguments = arguments; }
+    // The pages rendered at once.
     int maxRunning() const { return m_maxRunning; }
     void setMaxRunning(int renders);
+    // One helper process per page, ended after it, up to maxRunning() at once: the way of comparison for
+    // measuring the shared helper.
+    void setProcessPerPage(bool on) { m_processPerPage = on; }
+    // How long a helper with nothing to do is kept for the next render.
+    int idleMs() const { return m_idleMs; }
+    void setIdleMs(int ms) { m_idleMs = qMax(0, ms); }
+    void setMaxErrorBytes(qint64 bytes) { m_maxErrorBytes = qMax<qint64>(1, bytes); }
 
-    // Queues a render of the address. done runs on this object's thread once it has ended, unless
-    // context has been destroyed or the ticket cancelled.
-    quint64 render(const QString& address, QObject* context, Callback done);
+    // Queues a render of the request's address with its headers: the User-Agent among them for every
+    // request of the page, the others for the requests to the page's own site only. done runs on this
+    // object's thread once it has ended, unless context has been destroyed or the ticket cancelled.
+    quint64 render(const FetchRequest& request, QObject* context, Callback done, Priority priority = Priority::Waited);
+    quint64 render(const QString& address, QObject* context, Callback done, Priority priority = Priority::Waited);
     void cancel(quint64 ticket);
-    // Drops every queued render and kills the running ones; no callback runs for any of them.
+    // Drops every queued render and ends the helpers; no callback runs for any of them.
     void abortAll();
 
-    int running() const { return int(m_running.size()); }
+    int running() const;
     int queued() const { return int(m_waiting.size()); }
     int peakRunning() const { return m_peakRunning; }
     // The helper processes running now, for measuring them.
@@ -75,16 +96,37 @@ private:
     struct Job
     {
         quint64 ticket = 0;
-        QString address;
+        FetchRequest request;
+        Priority priority = Priority::Waited;
         QPointer<QObject> context;
         Callback done;
+        QDeadlineTimer deadline; // from the moment it was asked for
+    };
+    struct Helper
+    {
+        QProcess* process = nullptr;
+        QHash<quint64, Job> held; // by ticket, which is the request's id
+        RenderFrame::Reader answers;
+        QByteArray errorTail; // the last lines of its standard error, for its reason
+        qint64 errorBytes = 0;
+        QString endReason; // why this program ended it
+        QTimer* idle = nullptr;
+        bool closing = false; // its input is closed: it takes no more renders
     };
 
     void pump();
-    void start(const Job& job);
-    void ended(QProcess* process);
-    void end(QProcess* process, const FetchedPage& page);
-    FetchedPage pageOf(QProcess* process) const;
+    Helper* helperWithRoom();
+    Helper* startHelper();
+    void send(Helper* helper, Job job);
+    void readAnswers(Helper* helper);
+    void readErrors(Helper* helper);
+    void endHelper(Helper* helper, const QString& reason);
+    void helperEnded(QProcess* process);
+    // Fails the waiting renders whose bound has passed and ends the helpers that outlived one; then waits
+    // for the next bound.
+    void sweep();
+    void deliver(Job job, const FetchedPage& page);
+    Helper* helperOf(QProcess* process);
 
     enum class Engine
     {
@@ -98,10 +140,14 @@ private:
     QStringList m_extraArguments;
     Engine m_engine = Engine::Unknown;
     QString m_engineProblem;
-    QList<Job> m_waiting;
-    QHash<QProcess*, Job> m_running;
+    QList<Job> m_waiting; // those the user waits for first, each kind in the order asked
+    QList<Helper*> m_helpers;
+    QTimer m_sweep;
     int m_maxRunning = DefaultMaxRunning;
     int m_timeoutMs = PageFetch::DefaultTransferTimeoutMs;
+    int m_idleMs = DefaultIdleMs;
+    qint64 m_maxErrorBytes = DefaultMaxErrorBytes;
+    bool m_processPerPage = false;
     int m_peakRunning = 0;
     quint64 m_nextTicket = 1;
 };

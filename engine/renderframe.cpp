@@ -4,54 +4,163 @@
 #include <QCoreApplication>
 
 namespace {
-const QByteArray kMagic = QByteArrayLiteral("vantrel-render 1\n");
+const QByteArray kAnswer = QByteArrayLiteral("vantrel-render 1");
+const QByteArray kRender = QByteArrayLiteral("render ");
+const QByteArray kCancel = QByteArrayLiteral("cancel ");
 
-// The value of "name: value\n" at pos, moving pos past it; nullopt when the line is not that.
-std::optional<QByteArray> headerLine(const QByteArray& output, qsizetype& pos, const QByteArray& name)
+bool oneLine(const QByteArray& value)
 {
-    const QByteArray prefix = name + ": ";
-    if (!output.mid(pos, prefix.size()).startsWith(prefix))
-        return std::nullopt;
-    const qsizetype end = output.indexOf('\n', pos);
-    if (end < 0)
-        return std::nullopt;
-    QByteArray value = output.mid(pos + prefix.size(), end - pos - prefix.size());
-    pos = end + 1;
-    return value;
+    return !value.contains('\n') && !value.contains('\r');
+}
+
+QByteArray field(const QByteArray& name, const QByteArray& value)
+{
+    return name + ": " + value + '\n';
+}
+
+std::optional<quint64> idOf(const QByteArray& text)
+{
+    bool ok = false;
+    const quint64 id = text.toULongLong(&ok);
+    return ok && id > 0 ? std::optional<quint64>(id) : std::nullopt;
 }
 } // namespace
 
-QByteArray RenderFrame::encode(const Page& page)
+QByteArray RenderFrame::encodeRequest(const Request& request)
 {
-    QByteArray out = kMagic;
-    out += "url: " + page.url.toEncoded() + '\n';
-    out += "status: " + QByteArray::number(page.status) + '\n';
-    out += "length: " + QByteArray::number(page.document.size()) + "\n\n";
-    out += page.document;
-    return out;
+    QByteArray out = kRender + QByteArray::number(request.id) + '\n';
+    out += field("url", request.url.toEncoded());
+    out += field("timeout-ms", QByteArray::number(request.timeoutMs));
+    if (!request.userAgent.isEmpty() && oneLine(request.userAgent))
+        out += field("user-agent", request.userAgent);
+    for (const auto& header : request.headers) {
+        if (!header.first.isEmpty() && !header.first.contains(':') && oneLine(header.first) && oneLine(header.second))
+            out += field("header", header.first + ": " + header.second);
+    }
+    return out + '\n';
 }
 
-std::optional<RenderFrame::Page> RenderFrame::decode(const QByteArray& output)
+QByteArray RenderFrame::encodeCancel(quint64 id)
 {
-    if (!output.startsWith(kMagic))
+    return kCancel + QByteArray::number(id) + "\n\n";
+}
+
+QByteArray RenderFrame::encodeAnswer(const Answer& answer)
+{
+    QByteArray out = kAnswer + '\n';
+    out += field("id", QByteArray::number(answer.id));
+    out += field("result", QByteArray::number(answer.result));
+    QString reason = answer.reason;
+    reason.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    out += field("reason", reason.left(1000).toUtf8());
+    out += field("url", answer.page.url.toEncoded());
+    out += field("status", QByteArray::number(answer.page.status));
+    out += field("length", QByteArray::number(answer.page.document.size()));
+    return out + '\n' + answer.page.document;
+}
+
+QByteArray RenderFrame::Reader::Frame::value(const QByteArray& name) const
+{
+    for (const auto& f : fields) {
+        if (f.first == name)
+            return f.second;
+    }
+    return {};
+}
+
+std::optional<RenderFrame::Reader::Frame> RenderFrame::Reader::next()
+{
+    if (m_failed)
         return std::nullopt;
-    qsizetype pos = kMagic.size();
-    const std::optional<QByteArray> url = headerLine(output, pos, "url");
-    const std::optional<QByteArray> status = url ? headerLine(output, pos, "status") : std::nullopt;
-    const std::optional<QByteArray> length = status ? headerLine(output, pos, "length") : std::nullopt;
-    if (!length || output.mid(pos, 1) != "\n")
+    const qsizetype end = m_buffer.indexOf("\n\n");
+    if (end < 0) {
+        m_failed = m_buffer.size() > MaxFieldBytes;
         return std::nullopt;
-    ++pos;
+    }
+    if (end > MaxFieldBytes) {
+        m_failed = true;
+        return std::nullopt;
+    }
+    Frame frame;
+    const QList<QByteArray> lines = m_buffer.left(end).split('\n');
+    frame.first = lines.first();
+    qint64 length = 0;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(": ");
+        if (colon <= 0) {
+            m_failed = true;
+            return std::nullopt;
+        }
+        frame.fields.append({lines[i].left(colon), lines[i].mid(colon + 2)});
+        if (frame.fields.last().first == "length") {
+            bool ok = false;
+            length = frame.fields.last().second.toLongLong(&ok);
+            if (!ok || length < 0 || length > m_maxDocument) {
+                m_failed = true;
+                return std::nullopt;
+            }
+        }
+    }
+    const qsizetype bodyAt = end + 2;
+    if (m_buffer.size() - bodyAt < length)
+        return std::nullopt; // the document is still arriving
+    frame.body = m_buffer.mid(bodyAt, length);
+    m_buffer.remove(0, bodyAt + length);
+    return frame;
+}
+
+std::optional<RenderFrame::Request> RenderFrame::Reader::nextRequest(bool* cancel)
+{
+    *cancel = false;
+    const std::optional<Frame> frame = next();
+    if (!frame)
+        return std::nullopt;
+    Request request;
+    const bool render = frame->first.startsWith(kRender);
+    *cancel = frame->first.startsWith(kCancel);
+    const std::optional<quint64> id = idOf(frame->first.mid(render ? kRender.size() : kCancel.size()));
+    if ((!render && !*cancel) || !id) {
+        m_failed = true;
+        return std::nullopt;
+    }
+    request.id = *id;
+    if (*cancel)
+        return request;
+    request.url = QUrl::fromEncoded(frame->value("url"), QUrl::StrictMode);
+    bool ok = false;
+    request.timeoutMs = frame->value("timeout-ms").toInt(&ok);
+    if (!ok || request.timeoutMs <= 0)
+        request.timeoutMs = DefaultTimeoutMs;
+    request.userAgent = frame->value("user-agent");
+    for (const auto& f : frame->fields) {
+        const qsizetype colon = f.second.indexOf(':');
+        if (f.first == "header" && colon > 0)
+            request.headers.append({f.second.left(colon), f.second.mid(colon + 1).trimmed()});
+    }
+    return request;
+}
+
+std::optional<RenderFrame::Answer> RenderFrame::Reader::nextAnswer()
+{
+    const std::optional<Frame> frame = next();
+    if (!frame)
+        return std::nullopt;
+    Answer answer;
+    bool resultOk = false;
     bool statusOk = false;
-    bool lengthOk = false;
-    Page page;
-    page.url = QUrl::fromEncoded(*url, QUrl::StrictMode);
-    page.status = status->toInt(&statusOk);
-    const qlonglong size = length->toLongLong(&lengthOk);
-    if (!statusOk || !lengthOk || size < 0 || !page.url.isValid() || output.size() - pos != size)
+    const std::optional<quint64> id = idOf(frame->value("id"));
+    answer.result = frame->value("result").toInt(&resultOk);
+    answer.reason = QString::fromUtf8(frame->value("reason"));
+    answer.page.url = QUrl::fromEncoded(frame->value("url"), QUrl::StrictMode);
+    answer.page.status = frame->value("status").toInt(&statusOk);
+    answer.page.document = frame->body;
+    if (frame->first != kAnswer || !id || !resultOk || !statusOk || frame->value("length").isEmpty() ||
+        (answer.result == Rendered && !answer.page.url.isValid())) {
+        m_failed = true;
         return std::nullopt;
-    page.document = output.mid(pos);
-    return page;
+    }
+    answer.id = *id;
+    return answer;
 }
 
 QString RenderFrame::describe(int exitStatus)

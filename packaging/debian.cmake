@@ -32,7 +32,7 @@ if(VANTREL_BUILD_RENDER)
     # started, not linked, so its package is named. The offscreen platform it runs on is in libqt6gui6.
     set(CPACK_DEBIAN_RENDER_PACKAGE_DEPENDS "libqt6webenginecore6-bin")
     set(CPACK_DEBIAN_RENDER_DESCRIPTION "page renderer for Vantrel Monitor
-vantrel-render loads one page in Qt WebEngine, runs its scripts and hands the document they built to \
+vantrel-render loads pages in Qt WebEngine, several at once, runs their scripts and hands the documents they built to \
 Vantrel Monitor, for tasks whose pages build their links with scripts.")
 endif()
 include(CPack)

@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// vantrel-render: loads one page in a browser engine, runs its scripts and writes the document they built
-// on standard output, for Vantrel Monitor's tasks whose pages build their links with scripts.
+// vantrel-render: loads pages in a browser engine, runs their scripts and writes the documents they built
+// on standard output, for Vantrel Monitor's tasks whose pages build their links with scripts. The pages
+// are asked for on standard input (engine/renderframe.h), several rendered at once by one engine.
 #include "render/pagerenderer.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
+#include <QHash>
 #include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QWebEngineProfile>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +35,97 @@ int fail(int status, const QString& reason)
     std::fprintf(stderr, "vantrel-render: %s\n", qUtf8Printable(reason));
     return status;
 }
+
+void write(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+bool webAddress(const QUrl& url)
+{
+    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+// Reads the requests on standard input and renders each in a page of its own; answers each as it ends.
+// Ends when standard input has closed and the last render has been answered.
+class Server : public QObject
+{
+public:
+    explicit Server(const PageRenderer::Limits& limits)
+        : m_limits(limits), m_profile(PageRenderer::makeProfile(nullptr)), m_input(STDIN_FILENO, QSocketNotifier::Read)
+    {
+        connect(&m_input, &QSocketNotifier::activated, this, &Server::read);
+    }
+
+private:
+    void read()
+    {
+        char chunk[64 * 1024];
+        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (got <= 0) {
+            m_input.setEnabled(false);
+            m_closed = true;
+            endIfDone();
+            return;
+        }
+        m_reader.feed(QByteArray(chunk, got));
+        bool cancel = false;
+        while (const std::optional<RenderFrame::Request> request = m_reader.nextRequest(&cancel)) {
+            if (cancel)
+                drop(request->id);
+            else
+                start(*request);
+        }
+        if (m_reader.failed()) {
+            fail(RenderFrame::Usage, QStringLiteral("a request that is not one"));
+            QCoreApplication::exit(RenderFrame::Usage);
+        }
+    }
+
+    void start(const RenderFrame::Request& request)
+    {
+        if (!webAddress(request.url) || m_renders.contains(request.id)) {
+            write(RenderFrame::encodeAnswer({request.id,
+                                             RenderFrame::Usage,
+                                             QStringLiteral("give one new render of an http or https address"),
+                                             {}}));
+            return;
+        }
+        auto* renderer = new PageRenderer(m_limits, m_profile.get(), &m_pages);
+        m_renders.insert(request.id, renderer);
+        const quint64 id = request.id;
+        connect(renderer, &PageRenderer::finished, this,
+                [this, id](int result, const QString& reason, const RenderFrame::Page& page) {
+                    write(RenderFrame::encodeAnswer({id, result, reason, page}));
+                    drop(id);
+                });
+        renderer->start(request);
+    }
+
+    void drop(quint64 id)
+    {
+        if (PageRenderer* renderer = m_renders.take(id))
+            renderer->deleteLater();
+        endIfDone();
+    }
+
+    void endIfDone()
+    {
+        if (m_closed && m_renders.isEmpty())
+            QCoreApplication::exit(0);
+    }
+
+    PageRenderer::Limits m_limits;
+    std::unique_ptr<QWebEngineProfile> m_profile;
+    QObject m_pages; // the renderers: destroyed before the profile, as the engine requires
+    QSocketNotifier m_input;
+    RenderFrame::Reader m_reader{0};
+    QHash<quint64, PageRenderer*> m_renders;
+    bool m_closed = false;
+};
 } // namespace
 
 int main(int argc, char* argv[])
@@ -41,6 +138,9 @@ int main(int argc, char* argv[])
     // script that builds the links a moment after loading must run when it asks to.
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     flags += " --disable-background-timer-throttling --disable-renderer-backgrounding";
+    // The pages rendered at once share the engine's page processes: starting one per page costs more
+    // than the pages' own work (measured by bench_render).
+    flags += " --renderer-process-limit=2";
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
     // Nothing is ever shown, whatever display the caller has.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -53,7 +153,8 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Loads ADDRESS with its scripts and writes the document they built on standard output.\n"
+        QStringLiteral("Reads render requests on standard input, loads each page with its scripts and writes the "
+                       "documents they built on standard output; ends when standard input closes.\n"
                        "Run as root, it starts the browser engine with --no-sandbox (the engine refuses to "
                        "run as root otherwise); as any other user the sandbox stays on.%1")
             .arg(root ? QStringLiteral("\nRunning as root now: the sandbox is off.") : QString()));
@@ -64,62 +165,45 @@ int main(int argc, char* argv[])
     const QCommandLineOption cap(QStringLiteral("settle-cap-ms"),
                                  QStringLiteral("The longest wait for a quiet DOM after loading (default 8000)."),
                                  QStringLiteral("ms"));
-    const QCommandLineOption timeout(QStringLiteral("timeout-ms"),
-                                     QStringLiteral("The bound of the whole run (default 30000)."),
-                                     QStringLiteral("ms"));
     const QCommandLineOption maxBytes(QStringLiteral("max-bytes"),
                                       QStringLiteral("The largest document written (default 32 MiB)."),
                                       QStringLiteral("bytes"));
     const QCommandLineOption probe(QStringLiteral("probe"),
                                    QStringLiteral("Only start the browser engine on an empty page and end: status 0 "
                                                   "when it works, else status 7 with the reason."));
-    parser.addOptions({quiet, cap, timeout, maxBytes, probe});
-    parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("The http or https address to load."));
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    if (!parser.parse(app.arguments()))
-        return fail(RenderFrame::Usage, parser.errorText());
+    parser.addOptions({quiet, cap, maxBytes, probe});
+    if (!parser.parse(app.arguments()) || !parser.positionalArguments().isEmpty())
+        return fail(RenderFrame::Usage, parser.errorText().isEmpty()
+                                            ? QStringLiteral("pages are asked for on standard input")
+                                            : parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qUtf8Printable(parser.helpText()), stdout);
         return 0;
     }
 
     PageRenderer::Limits limits;
-    qint64 quietMs = limits.quietMs, capMs = limits.settleCapMs, timeoutMs = limits.timeoutMs;
-    if (!positive(parser, quiet, quietMs) || !positive(parser, cap, capMs) || !positive(parser, timeout, timeoutMs) ||
-        !positive(parser, maxBytes, limits.maxBytes) || quietMs > INT_MAX || capMs > INT_MAX || timeoutMs > INT_MAX)
+    qint64 quietMs = limits.quietMs, capMs = limits.settleCapMs;
+    if (!positive(parser, quiet, quietMs) || !positive(parser, cap, capMs) ||
+        !positive(parser, maxBytes, limits.maxBytes) || quietMs > INT_MAX || capMs > INT_MAX)
         return fail(RenderFrame::Usage, QStringLiteral("limits are positive numbers"));
     limits.quietMs = int(quietMs);
     limits.settleCapMs = int(capMs);
-    limits.timeoutMs = int(timeoutMs);
-    const bool probing = parser.isSet(probe);
-    const QStringList positional = parser.positionalArguments();
-    const QUrl address = probing                  ? QUrl(QStringLiteral("about:blank"))
-                         : positional.size() == 1 ? QUrl(positional[0], QUrl::StrictMode)
-                                                  : QUrl();
-    if (!probing && (!address.isValid() ||
-                     (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https"))))
-        return fail(RenderFrame::Usage, QStringLiteral("give one http or https address"));
-    if (probing)
-        limits.quietMs = 1;
 
-    PageRenderer renderer(limits);
-    QObject::connect(&renderer, &PageRenderer::finished, &app,
-                     [&app, probing](int result, const QString& reason, const RenderFrame::Page& page) {
-                         if (probing) {
-                             if (result != RenderFrame::Rendered)
-                                 fail(RenderFrame::NoEngine, reason);
-                             app.exit(result == RenderFrame::Rendered ? 0 : int(RenderFrame::NoEngine));
-                             return;
-                         }
-                         if (result == RenderFrame::Rendered) {
-                             const QByteArray frame = RenderFrame::encode(page);
-                             std::fwrite(frame.constData(), 1, size_t(frame.size()), stdout);
-                             std::fflush(stdout);
-                         } else {
-                             fail(result, reason);
-                         }
-                         app.exit(result);
-                     });
-    renderer.start(address);
+    if (parser.isSet(probe)) {
+        limits.quietMs = 1;
+        QWebEngineProfile* profile = PageRenderer::makeProfile(&app);
+        PageRenderer renderer(limits, profile);
+        QObject::connect(&renderer, &PageRenderer::finished, &app, [&app](int result, const QString& reason) {
+            if (result != RenderFrame::Rendered)
+                fail(RenderFrame::NoEngine, reason);
+            app.exit(result == RenderFrame::Rendered ? 0 : int(RenderFrame::NoEngine));
+        });
+        RenderFrame::Request blank;
+        blank.url = QUrl(QStringLiteral("about:blank"));
+        renderer.start(blank);
+        return app.exec();
+    }
+
+    Server server(limits);
     return app.exec();
 }

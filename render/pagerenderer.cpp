@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "render/pagerenderer.h"
 
+#include <QWebEngineCookieStore>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
 
 namespace {
 constexpr int PollMs = 100;
@@ -24,6 +26,39 @@ const QString kCountMutations = QStringLiteral(
 const QString kSerialise = QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''");
 } // namespace
 
+// The task's User-Agent, added to every request of the page, and its other headers, added to those that
+// go to the site it was asked of.
+class SiteHeaders : public QWebEngineUrlRequestInterceptor
+{
+public:
+    SiteHeaders(const QUrl& site, const QByteArray& userAgent, const RenderFrame::Headers& headers, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent), m_site(site), m_userAgent(userAgent), m_headers(headers)
+    {
+    }
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        if (!m_userAgent.isEmpty())
+            info.setHttpHeader("User-Agent", m_userAgent);
+        if (!sameSite(info.requestUrl()))
+            return;
+        for (const auto& header : m_headers)
+            info.setHttpHeader(header.first, header.second);
+    }
+
+private:
+    bool sameSite(const QUrl& url) const
+    {
+        const int defaultPort = m_site.scheme() == QLatin1String("https") ? 443 : 80;
+        return url.scheme() == m_site.scheme() && url.host() == m_site.host() &&
+               url.port(defaultPort) == m_site.port(defaultPort);
+    }
+
+    const QUrl m_site;
+    const QByteArray m_userAgent;
+    const RenderFrame::Headers m_headers;
+};
+
 // The page: redirections as the plain download follows them (never from https to http, at most
 // RenderFrame::MaxRedirects), everything else the page's own scripts do is left alone.
 class RenderPage : public QWebEnginePage
@@ -36,6 +71,10 @@ public:
     int redirects = 0;
 
 protected:
+    // What the page's scripts write on their console is theirs: kept out of this program's output, which a
+    // page flooding its console would otherwise fill.
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
+
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
         if (!isMainFrame)
@@ -57,19 +96,27 @@ protected:
     }
 };
 
-PageRenderer::PageRenderer(const Limits& limits, QObject* parent) : QObject(parent), m_limits(limits)
+QWebEngineProfile* PageRenderer::makeProfile(QObject* parent)
 {
-    // A profile without a storage name is off the record: no cookies, storage or cache on disk.
-    m_profile = new QWebEngineProfile(this);
-    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-    QWebEngineSettings* settings = m_profile->settings();
+    // A profile without a storage name is off the record: nothing on disk. The pages of several tasks share
+    // it, so nothing one page got may reach another: no cache, and no cookie kept (a task's own cookies
+    // travel as its request headers).
+    auto* profile = new QWebEngineProfile(parent);
+    profile->setHttpCacheType(QWebEngineProfile::NoCache);
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    profile->cookieStore()->setCookieFilter([](const QWebEngineCookieStore::FilterRequest&) { return false; });
+    QWebEngineSettings* settings = profile->settings();
     settings->setAttribute(QWebEngineSettings::AutoLoadImages, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+    return profile;
+}
 
-    m_page = new RenderPage(m_profile, this);
+PageRenderer::PageRenderer(const Limits& limits, QWebEngineProfile* profile, QObject* parent)
+    : QObject(parent), m_limits(limits)
+{
+    m_page = new RenderPage(profile, this);
     // A page without a view counts as hidden, and the engine holds back the timers of hidden pages (to one
     // wake-up a second): a script that builds its links a moment after loading would miss the quiet time.
     m_page->setVisible(true);
@@ -82,7 +129,7 @@ PageRenderer::PageRenderer(const Limits& limits, QObject* parent) : QObject(pare
 
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        finish(RenderFrame::TimedOut, QStringLiteral("no page after %1 s").arg(m_limits.timeoutMs / 1000.0));
+        finish(RenderFrame::TimedOut, QStringLiteral("no page after %1 s").arg(m_deadline.interval() / 1000.0));
     });
     m_poll.setInterval(PollMs);
     connect(&m_poll, &QTimer::timeout, this, &PageRenderer::poll);
@@ -95,11 +142,15 @@ PageRenderer::~PageRenderer()
     m_page = nullptr;
 }
 
-void PageRenderer::start(const QUrl& address)
+void PageRenderer::start(const RenderFrame::Request& request)
 {
-    m_deadline.start(m_limits.timeoutMs);
-    m_page->current = address;
-    m_page->load(address);
+    if (!request.userAgent.isEmpty() || !request.headers.isEmpty()) {
+        m_headers = new SiteHeaders(request.url, request.userAgent, request.headers, this);
+        m_page->setUrlRequestInterceptor(m_headers);
+    }
+    m_deadline.start(request.timeoutMs > 0 ? request.timeoutMs : m_limits.timeoutMs);
+    m_page->current = request.url;
+    m_page->load(request.url);
 }
 
 void PageRenderer::onLoadingChanged(const QWebEngineLoadingInfo& info)

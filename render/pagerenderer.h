@@ -11,10 +11,14 @@
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class RenderPage;
+class SiteHeaders;
 
-// Loads one address in a browser engine page of its own, off the record, runs its scripts, waits until
-// the document has loaded and its DOM has stayed unchanged for a quiet time (or a cap has passed), and
-// hands back the serialised DOM. Every way it can end is reported once through finished().
+// Loads one address in a browser engine page of its own, in a profile that keeps nothing between pages
+// (makeProfile), runs its scripts, waits until the document has loaded and
+// its DOM has stayed unchanged for a quiet time (or a cap has passed), and hands back the serialised DOM.
+// Every request of the page carries the task's User-Agent; the task's other headers go only with the
+// requests to the page's own scheme, host and port. Every way it can end is reported once through
+// finished().
 class PageRenderer : public QObject
 {
     Q_OBJECT
@@ -28,10 +32,14 @@ public:
         qint64 maxBytes = RenderFrame::MaxOutputBytes;
     };
 
-    explicit PageRenderer(const Limits& limits, QObject* parent = nullptr);
+    // The profile the pages of one helper share; the pages must be gone before it.
+    static QWebEngineProfile* makeProfile(QObject* parent);
+
+    PageRenderer(const Limits& limits, QWebEngineProfile* profile, QObject* parent = nullptr);
     ~PageRenderer() override;
 
-    void start(const QUrl& address);
+    // The render's own bound, when set, replaces the limits' one.
+    void start(const RenderFrame::Request& request);
 
 signals:
     // status is a RenderFrame::ExitStatus; page is set when it is Rendered, reason otherwise.
@@ -44,8 +52,8 @@ private:
     void finish(int status, const QString& reason, const RenderFrame::Page& page = {});
 
     Limits m_limits;
-    QWebEngineProfile* m_profile = nullptr;
     RenderPage* m_page = nullptr;
+    SiteHeaders* m_headers = nullptr;
     QTimer m_deadline;
     QTimer m_poll;
     QElapsedTimer m_sinceLoad;

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <optional>
+
 namespace {
 // A page whose list is filled from JSON the page's script fetches after loading.
 const QByteArray kFetchedLinks = R"(<html><body><ul id="jobs"></ul><script>
@@ -39,17 +41,49 @@ class TestPageRenderer : public QObject
 private:
     struct Run
     {
-        int exitStatus = -1;
-        QByteArray out;
+        int exitStatus = -1; // the render's result, or the process's exit status when it answered nothing
+        QString reason;
+        std::optional<RenderFrame::Page> page;
         QByteArray err;
         qint64 ms = 0;
     };
-    Run render(const QUrl& url, const QStringList& extra = {})
+    // Asks one helper for the requests (ids 1, 2, ...) on its standard input, all at once or each after the
+    // answer to the one before, cancels those named, closes its input and reads its answers until it ends.
+    QList<Run> renderAll(const QList<RenderFrame::Request>& requests, const QStringList& extra = {},
+                         const QList<quint64>& cancelled = {}, bool oneByOne = false)
     {
         QProcess process;
         QElapsedTimer clock;
         clock.start();
-        process.start(QStringLiteral(VANTREL_RENDER_PATH), QStringList{url.toString()} + extra);
+        process.start(QStringLiteral(VANTREL_RENDER_PATH), extra);
+        qsizetype sent = 0;
+        auto sendNext = [&] {
+            while (sent < requests.size()) {
+                process.write(RenderFrame::encodeRequest(requests[sent++]));
+                if (oneByOne)
+                    return;
+            }
+            for (quint64 id : cancelled)
+                process.write(RenderFrame::encodeCancel(id));
+            process.closeWriteChannel();
+        };
+        sendNext();
+        QList<Run> runs(requests.size());
+        RenderFrame::Reader reader;
+        auto read = [&] {
+            reader.feed(process.readAllStandardOutput());
+            while (const std::optional<RenderFrame::Answer> answer = reader.nextAnswer()) {
+                Run& run = runs[qsizetype(answer->id - 1)];
+                run.exitStatus = answer->result;
+                run.reason = answer->reason;
+                if (answer->result == RenderFrame::Rendered)
+                    run.page = answer->page;
+                run.ms = clock.elapsed();
+                if (oneByOne)
+                    sendNext();
+            }
+        };
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, read);
         // The server answers on this thread, so the wait runs its events.
         QSignalSpy finished(&process, &QProcess::finished);
         if (!finished.wait(25000)) {
@@ -57,12 +91,25 @@ private:
             process.waitForFinished(5000);
             return {};
         }
-        Run run;
-        run.exitStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = process.readAllStandardOutput();
-        run.err = process.readAllStandardError();
-        run.ms = clock.elapsed();
-        return run;
+        read();
+        for (Run& run : runs)
+            run.err = process.readAllStandardError();
+        if (reader.failed() || reader.buffered() > 0)
+            return {};
+        return runs;
+    }
+    Run render(const QUrl& url, QStringList extra = {})
+    {
+        RenderFrame::Request request;
+        request.id = 1;
+        request.url = url;
+        // The bound travels with the request.
+        const qsizetype at = extra.indexOf(QStringLiteral("--timeout-ms"));
+        if (at >= 0) {
+            request.timeoutMs = extra.value(at + 1).toInt();
+            extra.remove(at, 2);
+        }
+        return renderAll({request}, extra).value(0);
     }
     TestServer server;
 
@@ -127,19 +174,19 @@ private slots:
         QFETCH(QStringList, absent);
         const QUrl url = path.startsWith('/') ? server.url(path) : QUrl(path);
         const Run run = render(url, options);
-        QVERIFY2(run.exitStatus == exitStatus,
-                 qPrintable(QStringLiteral("exit %1, stderr: %2").arg(run.exitStatus).arg(QString(run.err))));
+        QVERIFY2(
+            run.exitStatus == exitStatus,
+            qPrintable(
+                QStringLiteral("result %1 (%2), stderr: %3").arg(run.exitStatus).arg(run.reason, QString(run.err))));
         // The bounds hold: 3 s for the whole run, 1.5 s for the settling, plus the engine's start.
         QVERIFY2(run.ms < 12000, qPrintable(QString::number(run.ms)));
         if (exitStatus != RenderFrame::Rendered) {
-            QVERIFY(run.out.isEmpty());
-            // The one-line reason; the engine's own processes may still write lines of theirs around it.
-            QVERIFY2(run.err.startsWith("vantrel-render: ") || run.err.contains("\nvantrel-render: "),
-                     run.err.constData());
+            QVERIFY(!run.page);
+            QVERIFY(!run.reason.isEmpty());
             return;
         }
-        const std::optional<RenderFrame::Page> page = RenderFrame::decode(run.out);
-        QVERIFY2(page, run.out.left(200).constData());
+        const std::optional<RenderFrame::Page> page = run.page;
+        QVERIFY(page);
         QCOMPARE(page->url, server.url(finalPath));
         QCOMPARE(page->status, 200);
         const QString document = QString::fromUtf8(page->document);
@@ -149,31 +196,118 @@ private slots:
             QVERIFY2(!document.contains(text), qPrintable(document));
     }
 
-    void frame_data()
+    // The answers are read from a stream as it comes, in pieces of any size, and bounded.
+    void answers_data()
     {
         QTest::addColumn<QByteArray>("output");
-        QTest::addColumn<bool>("whole");
-        const QByteArray good = RenderFrame::encode({QUrl("http://a/b?c=d"), 200, "<html>\n\xc3\xa9</html>"});
-        QTest::newRow("whole") << good << true;
-        QTest::newRow("cut") << good.left(good.size() - 1) << false;
-        QTest::newRow("bytes after the document") << good + "x" << false;
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("noise before") << "warning\n" + good << false;
+        QTest::addColumn<int>("answers");
+        QTest::addColumn<bool>("failed");
+        RenderFrame::Answer rendered{
+            7, RenderFrame::Rendered, {}, {QUrl("http://a/b?c=d"), 200, "<html>\n\n\xc3\xa9</html>"}};
+        const QByteArray good = RenderFrame::encodeAnswer(rendered);
+        const QByteArray refused = RenderFrame::encodeAnswer({8, RenderFrame::HttpError, "HTTP status 404\nx", {}});
+        QTest::newRow("one") << good << 1 << false;
+        QTest::newRow("two, the second a failure") << good + refused << 2 << false;
+        QTest::newRow("cut: waits for the rest") << good.left(good.size() - 1) << 0 << false;
+        QTest::newRow("empty") << QByteArray() << 0 << false;
+        QTest::newRow("noise before") << "warning\n" + good << 0 << true;
+        QTest::newRow("no id") << QByteArray("vantrel-render 1\nresult: 0\nurl: http://a/\nstatus: 200\nlength: 0\n\n")
+                               << 0 << true;
         QTest::newRow("length not a number")
-            << QByteArray("vantrel-render 1\nurl: http://a/\nstatus: 200\nlength: x\n\n") << false;
-        QTest::newRow("negative length") << QByteArray("vantrel-render 1\nurl: http://a/\nstatus: 200\nlength: -1\n\n")
-                                         << false;
+            << QByteArray("vantrel-render 1\nid: 1\nresult: 0\nurl: http://a/\nstatus: 200\nlength: x\n\n") << 0
+            << true;
+        QTest::newRow("negative length")
+            << QByteArray("vantrel-render 1\nid: 1\nresult: 0\nurl: http://a/\nstatus: 200\nlength: -1\n\n") << 0
+            << true;
+        QTest::newRow("a document past the bound")
+            << QByteArray("vantrel-render 1\nid: 1\nresult: 0\nurl: http://a/\nstatus: 200\nlength: 1025\n\n") << 0
+            << true;
+        QTest::newRow("lines without end") << QByteArray(RenderFrame::MaxFieldBytes + 1, 'x') << 0 << true;
     }
-    void frame()
+    void answers()
     {
         QFETCH(QByteArray, output);
-        QFETCH(bool, whole);
-        const std::optional<RenderFrame::Page> page = RenderFrame::decode(output);
-        QCOMPARE(bool(page), whole);
-        if (whole) {
-            QCOMPARE(page->url, QUrl("http://a/b?c=d"));
-            QCOMPARE(QString::fromUtf8(page->document), QString::fromUtf8("<html>\n\xc3\xa9</html>"));
+        QFETCH(int, answers);
+        QFETCH(bool, failed);
+        RenderFrame::Reader reader(1024);
+        QList<RenderFrame::Answer> got;
+        for (qsizetype at = 0; at < output.size(); at += 7) {
+            reader.feed(output.mid(at, 7));
+            while (const std::optional<RenderFrame::Answer> answer = reader.nextAnswer())
+                got.append(*answer);
         }
+        QCOMPARE(got.size(), answers);
+        QCOMPARE(reader.failed(), failed);
+        if (answers > 0) {
+            QCOMPARE(got[0].id, 7u);
+            QCOMPARE(got[0].page.url, QUrl("http://a/b?c=d"));
+            QCOMPARE(QString::fromUtf8(got[0].page.document), QString::fromUtf8("<html>\n\n\xc3\xa9</html>"));
+        }
+        if (answers > 1) {
+            QCOMPARE(got[1].result, int(RenderFrame::HttpError));
+            QCOMPARE(got[1].reason, QStringLiteral("HTTP status 404 x")); // one line
+        }
+    }
+
+    // A request keeps its headers; one that would break the frame is left out.
+    void request()
+    {
+        RenderFrame::Request request{3,
+                                     QUrl("https://h:8443/p?q=1"),
+                                     1234,
+                                     "Agent/1",
+                                     {{"Cookie", "a=b; c=d"}, {"X-Bad", "1\r\nHost: x"}, {"X-Token", "t"}}};
+        RenderFrame::Reader reader(0);
+        reader.feed(RenderFrame::encodeRequest(request) + RenderFrame::encodeCancel(3));
+        bool cancel = true;
+        const std::optional<RenderFrame::Request> read = reader.nextRequest(&cancel);
+        QVERIFY(read);
+        QVERIFY(!cancel);
+        QCOMPARE(read->id, 3u);
+        QCOMPARE(read->url, request.url);
+        QCOMPARE(read->timeoutMs, 1234);
+        QCOMPARE(read->userAgent, QByteArray("Agent/1"));
+        const RenderFrame::Headers expected{{"Cookie", "a=b; c=d"}, {"X-Token", "t"}};
+        QCOMPARE(read->headers, expected);
+        const std::optional<RenderFrame::Request> cancelled = reader.nextRequest(&cancel);
+        QVERIFY(cancelled && cancel);
+        QCOMPARE(cancelled->id, 3u);
+        QVERIFY(!reader.failed());
+    }
+
+    // One engine renders several pages at once; a cancelled one is not answered.
+    void severalAtOnce()
+    {
+        QList<RenderFrame::Request> requests;
+        for (const char* path : {"/fetched", "/changed", "/never-loads", "/moved"})
+            requests.append({quint64(requests.size() + 1), server.url(path), 20000, {}, {}});
+        const QList<Run> runs = renderAll(requests, {}, {3});
+        QCOMPARE(runs.size(), 4);
+        QVERIFY(runs[0].page && runs[0].page->document.contains("Job: welder"));
+        QVERIFY(runs[1].page && runs[1].page->document.contains("Job: new text"));
+        QCOMPARE(runs[2].exitStatus, -1); // cancelled: no answer, and the helper ended without waiting for it
+        QVERIFY(runs[3].page && runs[3].page->url == server.url("/changed"));
+    }
+
+    // The pages of one helper keep nothing from each other: a cookie one page got is not sent with a later
+    // page of the same site, whose task has cookies of its own or none.
+    void pagesKeepNoCookies()
+    {
+        TestServer::Response setting;
+        setting.body = kChangedLinks;
+        setting.headers = {{"Set-Cookie", "theirs=1; Path=/"}};
+        server.setResponse("/sets-cookie", setting);
+        server.setPage("/later", kChangedLinks);
+        server.setPage("/later-own", kChangedLinks);
+        const QList<Run> runs = renderAll({{1, server.url("/sets-cookie"), 20000, {}, {}},
+                                           {2, server.url("/later"), 20000, {}, {}},
+                                           {3, server.url("/later-own"), 20000, {}, {{"Cookie", "mine=2"}}}},
+                                          {}, {}, true);
+        QCOMPARE(runs.size(), 3);
+        for (const Run& run : runs)
+            QVERIFY(run.page);
+        QCOMPARE(server.lastHeader("/later", "cookie"), QByteArray());
+        QCOMPARE(server.lastHeader("/later-own", "cookie"), QByteArray("mine=2"));
     }
 };
 

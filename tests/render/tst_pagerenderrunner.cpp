@@ -21,6 +21,13 @@ setTimeout(function () {
 </script></body></html>)";
 const QByteArray kNeverLoads = R"(<html><body><script src="/never.js"></script></body></html>)";
 
+// An answer frame as a shell's printf writes it.
+QByteArray answer(const QByteArray& id, const QByteArray& result, const QByteArray& reason)
+{
+    return "vantrel-render 1\\nid: " + id + "\\nresult: " + result + "\\nreason: " + reason +
+           "\\nurl: \\nstatus: 0\\nlength: 0\\n\\n";
+}
+
 bool alive(qint64 pid)
 {
     return ::kill(pid_t(pid), 0) == 0;
@@ -103,7 +110,8 @@ private slots:
                           "echo 'vantrel-render: boom' >&2; exit 2")
             << 30000 << "boom" << 0;
         QTest::newRow("HTTP error status as a download's")
-            << QByteArray("echo 'vantrel-render: HTTP status 404' >&2; exit 3") << 30000 << "HTTP status 404" << 404;
+            << QByteArray("read -r line; printf '" + answer("1", "3", "HTTP status 404") + "'; read -r line") << 30000
+            << "HTTP status 404" << 404;
         QTest::newRow("no reason") << QByteArray("exit 4") << 30000 << "rendering the page took too long" << 0;
         QTest::newRow("a cut frame")
             << QByteArray("printf 'vantrel-render 1\\nurl: http://a/\\nstatus: 200\\nlength: 99\\n\\nab'") << 30000
@@ -112,6 +120,10 @@ private slots:
             << QByteArray("exec sleep 60") << 200 << "rendering the page took too long" << 0;
         QTest::newRow("killed by a signal")
             << QByteArray("kill -9 $$") << 30000 << "the page renderer stopped unexpectedly" << 0;
+        QTest::newRow("floods its error output") << QByteArray("exec yes 'console noise'  >&2") << 30000
+                                                 << "the page renderer wrote too much on its error output" << 0;
+        QTest::newRow("writes what is not a page")
+            << QByteArray("exec yes 'noise'") << 30000 << "the page renderer wrote no whole page" << 0;
     }
     void failures()
     {
@@ -132,52 +144,118 @@ private slots:
         QCOMPARE(runner.running(), 0);
     }
 
-    void killedMidRenderThenTheNextWorks()
+    // A crash of the helper fails the pages it held, not those still waiting; they get a fresh helper.
+    void crashFailsOnlyWhatItHeld()
     {
         PageRenderRunner runner;
         runner.setProgram(QStringLiteral(VANTREL_RENDER_PATH));
-        std::optional<FetchedPage> got;
-        runner.render(server.url("/never-loads").toString(), this, [&got](const FetchedPage& page) { got = page; });
-        QTRY_COMPARE(runner.processIds().size(), 1);
+        runner.setMaxRunning(2);
+        QStringList got;
+        for (const char* path : {"/never-loads", "/never-loads", "/built"})
+            runner.render(server.url(path).toString(), this,
+                          [&got](const FetchedPage& page) { got.append(page.ok ? QStringLiteral("ok") : page.error); });
+        QCOMPARE(runner.running(), 2);
+        QCOMPARE(runner.queued(), 1);
+        const QList<qint64> first = runner.processIds();
+        QCOMPARE(first.size(), 1);
         QTest::qWait(500); // let the engine start
-        ::kill(pid_t(runner.processIds().value(0)), SIGKILL);
-        QTRY_VERIFY_WITH_TIMEOUT(got.has_value(), 5000);
-        QVERIFY(!got->ok);
-        QVERIFY(!got->error.isEmpty());
-        const std::optional<FetchedPage> next = renderOnce(runner, server.url("/built").toString());
-        QVERIFY(next && next->ok);
+        ::kill(pid_t(first[0]), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), 3, 20000);
+        const QStringList expected{"the page renderer stopped unexpectedly", "the page renderer stopped unexpectedly",
+                                   "ok"};
+        QCOMPARE(got, expected);
     }
 
-    void atMostTwoAtOnceAndAbort()
+    // One helper renders the pages at once, then ends when it has had nothing to do for a while.
+    void sharedHelperThenIdleEndAndAbort()
     {
         PageRenderRunner runner;
         runner.setProgram(QStringLiteral(VANTREL_RENDER_PATH));
-        QCOMPARE(runner.maxRunning(), 2);
+        runner.setIdleMs(200);
+        QCOMPARE(runner.maxRunning(), PageRenderRunner::DefaultMaxRunning);
         int delivered = 0;
         for (int i = 0; i < 4; ++i)
             runner.render(server.url(QStringLiteral("/late%1").arg(i)).toString(), this,
                           [&delivered](const FetchedPage& page) { delivered += page.ok ? 1 : 100; });
-        QCOMPARE(runner.running(), 2);
-        QCOMPARE(runner.queued(), 2);
+        QCOMPARE(runner.running(), 4);
+        QCOMPARE(runner.processIds().size(), 1);
+        const qint64 pid = runner.processIds()[0];
         QTRY_COMPARE_WITH_TIMEOUT(delivered, 4, 40000);
-        QCOMPARE(runner.peakRunning(), 2);
+        QCOMPARE(runner.peakRunning(), 4);
+        QTRY_VERIFY_WITH_TIMEOUT(runner.processIds().isEmpty(), 10000);
+        QVERIFY(!alive(pid));
 
         // Abort: the renders end at once, and nothing is delivered.
         delivered = 0;
+        runner.setMaxRunning(2);
         for (int i = 0; i < 3; ++i)
             runner.render(server.url("/never-loads").toString(), this,
                           [&delivered](const FetchedPage&) { ++delivered; });
-        QTRY_COMPARE(runner.processIds().size(), 2);
+        QCOMPARE(runner.running(), 2);
+        QCOMPARE(runner.queued(), 1);
         const QList<qint64> pids = runner.processIds();
         QElapsedTimer clock;
         clock.start();
         runner.abortAll();
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-        for (qint64 pid : pids)
-            QVERIFY(!alive(pid));
+        for (qint64 id : pids)
+            QVERIFY(!alive(id));
         QCOMPARE(runner.running() + runner.queued(), 0);
         QTest::qWait(200);
         QCOMPARE(delivered, 0);
+    }
+
+    // A cancelled render gets no callback, and the helper it leaves idle ends.
+    void cancelledRenderLeavesTheHelperIdle()
+    {
+        PageRenderRunner runner;
+        runner.setProgram(QStringLiteral(VANTREL_RENDER_PATH));
+        runner.setIdleMs(200);
+        bool called = false;
+        const quint64 ticket = runner.render(server.url("/never-loads").toString(), this,
+                                             [&called](const FetchedPage&) { called = true; });
+        QCOMPARE(runner.processIds().size(), 1);
+        QTest::qWait(300); // the request reaches the helper
+        runner.cancel(ticket);
+        QCOMPARE(runner.running(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(runner.processIds().isEmpty(), 10000);
+        QVERIFY(!called);
+    }
+
+    // Renders the user waits for start before background ones that were asked for earlier.
+    void waitedGoFirst()
+    {
+        // Answers every render at once, failing it with its id as the reason.
+        const QString helper = fakeHelper("while read -r word id; do [ \"$word\" = render ] && printf '" +
+                                          answer("%s", "2", "%s") + "' \"$id\" \"$id\"; done");
+        PageRenderRunner runner;
+        runner.setProgram(helper);
+        runner.setMaxRunning(1);
+        QStringList order;
+        auto record = [&order](const FetchedPage& page) { order.append(page.error); };
+        using P = PageRenderRunner::Priority;
+        for (P priority : {P::Background, P::Background, P::Background, P::Waited, P::Waited})
+            runner.render(QStringLiteral("http://127.0.0.1:9/"), this, record, priority);
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 5, 10000);
+        const QStringList expected{"1", "4", "5", "2", "3"};
+        QCOMPARE(order, expected);
+    }
+
+    // The time a render waits in the queue counts against its bound.
+    void queueTimeCounts()
+    {
+        PageRenderRunner runner;
+        runner.setProgram(fakeHelper("exec sleep 30"));
+        runner.setMaxRunning(1);
+        runner.setTimeoutMs(300);
+        std::optional<FetchedPage> first, second;
+        runner.render("http://127.0.0.1:9/a", this, [&first](const FetchedPage& page) { first = page; });
+        runner.render("http://127.0.0.1:9/b", this, [&second](const FetchedPage& page) { second = page; });
+        QTRY_VERIFY_WITH_TIMEOUT(second.has_value(), 10000);
+        QVERIFY(!first); // still held by the helper, which the runner ends only a grace time later
+        QCOMPARE(runner.running(), 1);
+        QCOMPARE(second->error, QStringLiteral("rendering the page took too long"));
+        runner.abortAll();
     }
 
     // Whether the engine starts at all is learnt once, in the background, before anyone relies on it.

@@ -2,13 +2,24 @@
 // Tasks that run their page's scripts: every kind of check gets the page from vantrel-render and takes it
 // over as a downloaded one; a missing or killed helper fails the check and nothing is stored; quitting ends
 // a render at once.
+#include "app/mainwindow.h"
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
 #include "tests/core/checkerfixture.h"
 #include "tests/support/testserver.h"
 
+#include "app/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 
 #include <csignal>
@@ -30,6 +41,41 @@ QByteArray jobs(const QString& firstTitle)
     return QStringLiteral(R"([{"href": "/job/1", "title": "%1"}, {"href": "/about", "title": "About us"}])")
         .arg(firstTitle)
         .toUtf8();
+}
+// A page that loads scripts from another port of its host and from another host, and builds its list
+// from JSON of its own site.
+QByteArray signedInPage(quint16 port)
+{
+    return QStringLiteral(R"(<html><body><ul id="jobs"></ul>
+<script src="%1"></script><script src="%2"></script>
+<script>fetch('/own.json').then(function (r) { return r.json(); }).then(function (jobs) {
+  jobs.forEach(function (job) { var a = document.createElement('a'); a.href = job.href; a.textContent = job.title;
+    document.getElementById('jobs').appendChild(a); });
+});</script></body></html>)")
+        .arg(QStringLiteral("http://127.0.0.1:%1/port.js").arg(port),
+             QStringLiteral("http://127.0.0.2:%1/host.js").arg(port))
+        .toUtf8();
+}
+
+// The command lines of a process and of its children, their arguments joined by blanks.
+QList<QByteArray> commandLines(qint64 pid)
+{
+    QList<QByteArray> lines;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the parent is the second field after the name.
+        const QByteArray text = stat.readAll();
+        const qint64 parent = text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+        if (entry.toLongLong() != pid && parent != pid)
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (cmdline.open(QIODevice::ReadOnly))
+            lines.append(cmdline.readAll().replace('\0', ' '));
+    }
+    return lines;
 }
 const QHash<QString, QString> kScripts{{Task::scriptsOption(), QStringLiteral("1")}};
 } // namespace
@@ -105,6 +151,96 @@ private slots:
         QCOMPARE(checker.resetResults(task), TaskChecker::Outcome::Done);
         QCOMPARE(texts(task->results()), QStringList{"Job: welder (night)"});
         QCOMPARE(checker.renderer().peakRunning(), 1);
+    }
+
+    // The task's User-Agent goes with every request of its page, its other headers (a cookie among them)
+    // with the requests to its own scheme, host and port only; neither is on a helper's command line.
+    void headersGoToTheTasksSiteOnly()
+    {
+        TestServer other; // another port of the same host, and another host
+        QVERIFY(other.listen(QHostAddress::Any));
+        other.setPage("/port.js", "var a = 1;", "text/javascript");
+        other.setPage("/host.js", "var b = 1;", "text/javascript");
+        const QByteArray page = signedInPage(other.port());
+        server.setPage("/signed-in", page);
+        server.setPage("/own.json", jobs("Job: signed in"), "application/json");
+
+        AppFixture fixture;
+        Checker c(fixture);
+        QHash<QString, QString> options = kScripts;
+        options.insert(QString::fromLatin1(Task::UserAgentOption), QStringLiteral("Agent/7 (watching)"));
+        options.insert(QString::fromLatin1(Task::RequestHeadersOption),
+                       QStringLiteral("Cookie: session=s3cret\nX-Token: t0k"));
+        const TaskChecker::Created created =
+            c.checker.createTask("Board", server.url("/signed-in").toString(), "job", 60, options);
+        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        QCOMPARE(texts(created.task->results()), QStringList{"Job: signed in"});
+
+        struct Seen
+        {
+            const TestServer& at;
+            QString path;
+            bool own;
+        };
+        for (const Seen& seen : {Seen{server, "/signed-in", true}, Seen{server, "/own.json", true},
+                                 Seen{other, "/port.js", false}, Seen{other, "/host.js", false}}) {
+            QCOMPARE(seen.at.lastHeader(seen.path, "user-agent"), QByteArray("Agent/7 (watching)"));
+            QCOMPARE(seen.at.lastHeader(seen.path, "cookie"), seen.own ? QByteArray("session=s3cret") : QByteArray());
+            QCOMPARE(seen.at.lastHeader(seen.path, "x-token"), seen.own ? QByteArray("t0k") : QByteArray());
+        }
+        // The helper waits for the next page: it and the engine's processes it started are still there.
+        const QList<qint64> helpers = c.checker.renderer().processIds();
+        QCOMPARE(helpers.size(), 1);
+        for (const QByteArray& line : commandLines(helpers[0])) {
+            QVERIFY2(!line.contains("s3cret") && !line.contains("t0k") && !line.contains("Agent/7"), line.constData());
+        }
+    }
+
+    // Through the window: New Task with the box ticked renders the page and stores the option; an edit that
+    // turns the scripts off says that Reset Results reads the page afresh.
+    void newAndEditTaskThroughTheWindow()
+    {
+        AppFixture fixture;
+        server.setPage("/board.json", jobs("Job: welder"), "application/json");
+        WindowParts parts;
+        parts.core.renderer().setProgram(QStringLiteral(VANTREL_RENDER_PATH));
+        MainWindow& window = *parts.window;
+        bool answered = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditTaskName"), "Board");
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditWebaddress"), server.url("/board").toString());
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("lineEditGrabtext"), "job");
+            auto* box = dialog->findChild<QCheckBox*>("checkBoxRunScripts");
+            QVERIFY(box && box->isEnabled());
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+            QVERIFY(box->isChecked());
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+            answered = true;
+        });
+        window.findChild<QAction*>("action_New_Task")->trigger();
+        QVERIFY(answered);
+        DbFile db(fixture.path("task.db"));
+        QCOMPARE(db.column("SELECT name || '=' || value FROM task_options"), QStringList{"scripts=1"});
+        QCOMPARE(db.column("SELECT text FROM results"), QStringList{"Job: welder"});
+
+        answered = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            auto* box = dialog->findChild<QCheckBox*>("checkBoxRunScripts");
+            QVERIFY(box->isChecked());
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+            answered = true;
+        });
+        window.findChild<QAction*>("actionEdit_Task")->trigger();
+        QVERIFY(answered);
+        QCOMPARE(db.column("SELECT name FROM task_options"), QStringList{});
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 QString("Task Board changed. Use Reset Results to rebuild its results from the new page."));
+        window.close();
     }
 
     // The options reach tasks loaded from the file, so a restarted program renders them too.
@@ -192,5 +328,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRenderChecks)
+QTEST_MAIN(TestRenderChecks)
 #include "tst_renderchecks.moc"
