@@ -30,6 +30,7 @@
 namespace {
 constexpr int HideDelayMs = 250;
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
+const QString PeriodicKind = QStringLiteral("periodic");
 } // namespace
 
 MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
@@ -45,6 +46,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     readSettings();
 
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
+    connect(&core, &TaskChecker::runNewsFound, this, &MainWindow::announceRun);
     connect(&core, &TaskChecker::storageFailed, this, &MainWindow::showMessage);
     connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
         statusBar()->showMessage(tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
@@ -172,6 +174,10 @@ void MainWindow::setUpTray()
     connect(tray, &TrayIcon::updateRequested, this, &MainWindow::on_actionUpdate_Tasks_triggered);
     connect(tray, &TrayIcon::quitRequested, this, &QWidget::close);
     connect(tray, &TrayIcon::announcementClicked, this, &MainWindow::selectAnnounced);
+    connect(tray, &TrayIcon::announcementDismissed, this, [this](const QString& kind) {
+        if (kind == PeriodicKind)
+            unseenNews.clear();
+    });
     connect(tray, &TrayIcon::showRequested, this, &MainWindow::showFromTray);
 }
 
@@ -186,6 +192,8 @@ void MainWindow::showFromTray()
 
 void MainWindow::selectAnnounced(const QString& kind)
 {
+    if (kind == PeriodicKind)
+        unseenNews.clear();
     // The task the announcement named, unless it was removed since.
     const QPointer<Task> task = announcedTasks.value(kind);
     if (task && core.contains(task))
@@ -388,12 +396,39 @@ void MainWindow::checkTask()
     checkTimer->start(checkIntervalMs);
 }
 
-void MainWindow::announceResults(Task* task, const Task::ResultList& found)
+void MainWindow::announceResults(Task* task, const Task::ResultList&)
 {
     // The results table follows the core by itself; the count is of the task shown.
     if (task == selectedTask())
         results->showCount();
-    announce(QStringLiteral("periodic"), tr("New Results"), Announcement::periodicText(task->name(), found), task);
+}
+
+void MainWindow::announceRun(const QList<TaskNews>& news)
+{
+    // What was announced before and is still unread stays named: the new announcement takes the place of
+    // the old one (one balloon at a time, one notification of a kind).
+    QList<TaskNews> merged;
+    for (Task* task : core.tasks()) {
+        Task::ResultList unread;
+        for (const QList<TaskNews>* source : std::initializer_list<const QList<TaskNews>*>{&unseenNews, &news}) {
+            for (const TaskNews& entry : *source) {
+                if (entry.task != task)
+                    continue;
+                for (const Task::ResultPtr& result : entry.results) {
+                    if (result->state == StateNew && !unread.contains(result))
+                        unread.append(result);
+                }
+            }
+        }
+        if (!unread.isEmpty())
+            merged.append(TaskNews{task, task->name(), unread});
+    }
+    unseenNews = merged;
+    if (merged.isEmpty())
+        return;
+    const QString text = merged.size() == 1 ? Announcement::periodicText(merged.first().name, merged.first().results)
+                                            : Announcement::updateAllText(merged);
+    announce(PeriodicKind, tr("New Results"), text, merged.first().task);
 }
 
 void MainWindow::announce(const QString& kind, const QString& title, const QString& text, Task* task)

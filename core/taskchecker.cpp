@@ -6,6 +6,7 @@
 
 #include <QEventLoop>
 #include <QSet>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -298,9 +299,11 @@ void TaskChecker::startBackgroundCheck(Task* task)
     // old page.
     m_source.get(
         *task, true, task,
-        [this, guarded, edition](const FetchedPage& page) {
+        [this, guarded, task, edition](const FetchedPage& page) {
             if (guarded && contains(guarded) && stateOf(guarded).edition == edition)
                 takeBackgroundPage(guarded, page);
+            else
+                runTaskDone(task, {});
         },
         PageFetcher::Priority::Background);
 }
@@ -314,6 +317,11 @@ void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
         m_heldPages.append({task, page});
         return;
     }
+    runTaskDone(task, takeOverBackgroundPage(task, page));
+}
+
+Task::ResultList TaskChecker::takeOverBackgroundPage(Task* task, const FetchedPage& page)
+{
     stateOf(task).checking = false;
     noteFetch(task, page);
     Task::ResultList found;
@@ -328,17 +336,49 @@ void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
     }
     if (found.isEmpty() && stateOf(task).unstored.isEmpty() && !hasPendingSeen(task)) {
         rememberValidators(task, page);
-        return;
+        return {};
     }
     TaskChange change;
     takeOver(task, found, &change);
     if (!storeTakeOver(task, change)) {
         emit storageFailed(m_lastError);
-        return;
+        return {};
     }
     rememberValidators(task, page);
     if (!change.results.isEmpty())
         emit resultsFound(task, change.results);
+    return change.results;
+}
+
+void TaskChecker::runTaskDone(const Task* task, const Task::ResultList& found)
+{
+    m_runWaiting.remove(task);
+    if (!found.isEmpty()) {
+        auto entry = std::find_if(m_runNews.begin(), m_runNews.end(),
+                                  [task](const TaskNews& news) { return news.task.data() == task; });
+        if (entry == m_runNews.end())
+            m_runNews.append(TaskNews{const_cast<Task*>(task), task->name(), found});
+        else
+            entry->results += found;
+    }
+    flushRunNews();
+}
+
+void TaskChecker::flushRunNews()
+{
+    if (!m_runWaiting.isEmpty() || m_runNews.isEmpty())
+        return;
+    QList<TaskNews> news;
+    // In the order of the task list; tasks removed meanwhile are left out.
+    for (Task* task : std::as_const(m_tasks)) {
+        for (const TaskNews& entry : std::as_const(m_runNews)) {
+            if (entry.task.data() == task)
+                news.append(entry);
+        }
+    }
+    m_runNews.clear();
+    if (!news.isEmpty())
+        emit runNewsFound(news);
 }
 
 QDateTime TaskChecker::dueTime(const Task* task) const
@@ -367,6 +407,7 @@ TaskChecker::DueRun TaskChecker::checkDueTasks()
             continue;
 
         startBackgroundCheck(task);
+        m_runWaiting.insert(task);
         run.started.append(task);
         // The next check is one frequency after this one, and an unreadable time is replaced by it.
         task->setLastUpdate(now.toString(Qt::ISODate));
@@ -896,6 +937,9 @@ void TaskChecker::endImport()
 void TaskChecker::forget(const Task* task)
 {
     m_states.remove(task);
+    // A removed task's page is awaited no more; the run's other news are announced once they are complete.
+    if (m_runWaiting.remove(task))
+        QTimer::singleShot(0, this, &TaskChecker::flushRunNews);
 }
 
 bool TaskChecker::removeTask(Task* task)
@@ -926,6 +970,8 @@ bool TaskChecker::removeAllTasks()
     const QList<Task*> removed = m_tasks;
     m_tasks.clear();
     m_states.clear();
+    m_runWaiting.clear();
+    m_runNews.clear();
     emit allTasksRemoved();
     qDeleteAll(removed);
     return true;

@@ -200,6 +200,9 @@ signals:
     void resultStatesChanged(Task* task, const QList<int>& indexes);
     // A periodic check found new results; they are stored and appended to the task's results.
     void resultsFound(Task* task, const Task::ResultList& results);
+    // Every page of a periodic run (and of the runs started while it waited) has been taken over: the tasks
+    // that got new results, with those results, in the order of the task list. Once a run, and only with news.
+    void runNewsFound(const QList<TaskNews>& news);
     // A periodic take-over could not store what it found (it is kept for the next one).
     void storageFailed(const QString& message);
     // A task's last check failed or succeeded again (see checkFailure).
@@ -237,6 +240,11 @@ private:
     void noteSeen(Task* task, const FetchedPage& page);
     void startBackgroundCheck(Task* task);
     void takeBackgroundPage(Task* task, const FetchedPage& page);
+    Task::ResultList takeOverBackgroundPage(Task* task, const FetchedPage& page);
+    // The task's page of the periodic run has been dealt with (found: what was reported); the run's news are
+    // announced once no page of it is awaited any more.
+    void runTaskDone(const Task* task, const Task::ResultList& found);
+    void flushRunNews();
     void noteFetch(Task* task, const FetchedPage& page);
     // Keeps the validators of a page read whole in the task's options and task.db.
     void rememberValidators(Task* task, const FetchedPage& page);
@@ -268,6 +276,9 @@ private:
     // An import is storing its tasks: no other write may reach task.db, and background pages wait.
     bool m_importing = false;
     QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;
+    // The tasks whose periodic page is awaited, and what the pages taken over so far brought.
+    QSet<const Task*> m_runWaiting;
+    QList<TaskNews> m_runNews;
     int m_backgroundStarted = 0;
     QList<Wait*> m_waits;
     QString m_lastError;
