@@ -981,24 +981,30 @@ bool TaskChecker::markRead(Task* task, const Task::ResultList& results)
 {
     if (!contains(task))
         return false;
+    // The task's own unread ones among them, each once, found in one pass over its list.
+    QSet<const TaskResult*> wanted;
+    for (const Task::ResultPtr& result : results)
+        wanted.insert(result.get());
     const Task::ResultList current = task->results();
     QList<int> changed;
-    bool ok = true;
-    for (const Task::ResultPtr& result : results) {
-        const int index = int(current.indexOf(result));
-        if (index < 0 || result->state == StateRead)
-            continue;
-        if (!m_db.updateResultState(*result, StateRead)) {
-            m_lastError = m_db.lastError();
-            ok = false;
-            break;
+    Task::ResultList marked;
+    for (int index = 0; index < current.size(); ++index) {
+        if (wanted.contains(current.at(index).get()) && current.at(index)->state != StateRead) {
+            changed.append(index);
+            marked.append(current.at(index));
         }
-        task->setResultState(index, StateRead);
-        changed.append(index);
     }
-    if (!changed.isEmpty())
-        emit resultStatesChanged(task, changed);
-    return ok;
+    if (marked.isEmpty())
+        return true;
+    // One statement: on a refusal nothing changes, in task.db or in memory.
+    if (!m_db.updateResultStates(marked, StateRead)) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
+    for (int index : std::as_const(changed))
+        task->setResultState(index, StateRead);
+    emit resultStatesChanged(task, changed);
+    return true;
 }
 
 bool TaskChecker::removeResults(Task* task, const Task::ResultList& results)

@@ -810,6 +810,37 @@ bool TaskDatabase::updateResultState(const Task::TaskResult& result, int state)
                         {state, result.taskId, sqlText(result.text), sqlText(result.link)});
 }
 
+bool TaskDatabase::updateResultStates(const Task::ResultList& results, int state)
+{
+    // SQLite takes at most 32,766 values a statement; two a result, and three more.
+    constexpr int PerStatement = 10000;
+    QHash<int, Task::ResultList> byTask;
+    for (const Task::ResultPtr& result : results)
+        byTask[result->taskId].append(result);
+    return inTransaction([&] {
+        for (auto it = byTask.cbegin(); it != byTask.cend(); ++it) {
+            for (qsizetype from = 0; from < it->size(); from += PerStatement) {
+                const Task::ResultList part = it->mid(from, PerStatement);
+                QStringList pairs(part.size(), QStringLiteral("(?, ?)"));
+                QSqlQuery query(db);
+                if (!prepare(query, QStringLiteral("UPDATE results SET result_state = ? WHERE taskid = ? AND "
+                                                   "(text, link) IN (VALUES %1)")
+                                        .arg(pairs.join(QStringLiteral(", ")))))
+                    return false;
+                query.addBindValue(state);
+                query.addBindValue(it.key());
+                for (const Task::ResultPtr& result : part) {
+                    query.addBindValue(sqlText(result->text));
+                    query.addBindValue(sqlText(result->link));
+                }
+                if (!run(query))
+                    return false;
+            }
+        }
+        return true;
+    });
+}
+
 bool TaskDatabase::removeTask(const Task* task)
 {
     if (!task)

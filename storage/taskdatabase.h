@@ -91,6 +91,9 @@ public:
     // Stores the task's own lastUpdate (the time of its check, as the caller's clock gave it).
     bool updateLastUpdate(const Task* task);
     bool updateResultState(const Task::TaskResult& result, int state);
+    // Sets the state of every given result (matched as updateResultState matches one) in one statement per
+    // task and thousands of results, all in one transaction: all of them change, or none.
+    bool updateResultStates(const Task::ResultList& results, int state);
     bool removeTask(const Task* task);
     bool removeTaskResults(int taskId);
     bool removeResult(const Task::TaskResult& result);
