@@ -18,6 +18,8 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -89,12 +91,15 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
-void MainWindow::showDatabaseFailure()
+void MainWindow::showDatabaseFailure(const QString& fileName, const QString& reason)
 {
     QMessageBox::critical(nullptr, tr("Cannot open database"),
                           tr("Unable to establish a database connection.\n"
                              "This program needs SQLite support. \n\n"
-                             "Click Cancel to exit."),
+                             "Click Cancel to exit.") +
+                              QStringLiteral("\n\n") +
+                              tr("%1: %2").arg(QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath()),
+                                               reason.isEmpty() ? tr("unknown reason") : reason),
                           QMessageBox::Cancel);
 }
 
@@ -138,6 +143,10 @@ void MainWindow::setUpViews()
     tasksHeader->setStretchLastSection(false);
     tasksHeader->setSectionResizeMode(TaskListModel::NameColumn, QHeaderView::Stretch);
     tasksHeader->setSectionResizeMode(TaskListModel::UnreadColumn, QHeaderView::ResizeToContents);
+
+    // The property column as wide as its labels, the values take the rest of the width.
+    ui->tableWidgetTaskInfo->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    ui->tableWidgetTaskInfo->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
 
     results = new ResultsPane(ui->tableWidget, core, this);
     connect(results, &ResultsPane::message, this, &MainWindow::showMessage);
@@ -248,6 +257,7 @@ void MainWindow::readSettings()
     ui->mainToolBar->setVisible(state.toolbar);
     ui->splitter->restoreState(state.splitter);
     ui->splitter_2->restoreState(state.splitter2);
+    results->sortBy(state.resultsSortColumn, state.resultsSortOrder);
 }
 
 void MainWindow::writeSettings()
@@ -255,7 +265,8 @@ void MainWindow::writeSettings()
     // The toolbar as the user chose it, not whether it happens to be visible (the window may be hidden in
     // the tray).
     settings.setWindowState(WindowState{pos(), size(), isMaximized(), !ui->mainToolBar->isHidden(),
-                                        ui->splitter->saveState(), ui->splitter_2->saveState()});
+                                        ui->splitter->saveState(), ui->splitter_2->saveState(), results->sortColumn(),
+                                        results->sortOrder()});
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -347,7 +358,10 @@ void MainWindow::showTaskProperties()
     const QStringList values{task->taskDateText(), task->grabText(), task->address(), frequencyText(task->frequency())};
     for (int row = 0; row < labels.size(); ++row) {
         table->setItem(row, 0, new QTableWidgetItem(labels.at(row)));
-        table->setItem(row, 1, new QTableWidgetItem(values.at(row)));
+        auto* value = new QTableWidgetItem(values.at(row));
+        // The full value, however narrow the column.
+        value->setToolTip(values.at(row));
+        table->setItem(row, 1, value);
     }
     table->resizeColumnsToContents();
 }
@@ -499,15 +513,18 @@ void MainWindow::on_treeWidgetTaskList_customContextMenuRequested(const QPoint& 
     menu.addAction(ui->actionMark_All_Read);
     menu.addSeparator();
     menu.addAction(ui->action_Remove_Task);
+    menu.addAction(ui->actionRemove_All_Results);
     menu.addAction(ui->actionRemove_All_Tasks);
     const bool onRow = ui->treeWidgetTaskList->indexAt(pos).row() >= 0;
     ui->action_Remove_Task->setEnabled(onRow);
     ui->actionEdit_Task->setEnabled(onRow);
     ui->actionMark_All_Read->setEnabled(onRow);
+    ui->actionRemove_All_Results->setEnabled(onRow);
     menu.exec(QCursor::pos());
-    // Their shortcuts work wherever the menu was opened.
+    // Their shortcuts and the Edit menu work wherever the menu was opened.
     ui->actionEdit_Task->setEnabled(true);
     ui->actionMark_All_Read->setEnabled(true);
+    ui->actionRemove_All_Results->setEnabled(true);
 }
 
 void MainWindow::on_tableWidget_customContextMenuRequested(const QPoint& pos)

@@ -35,8 +35,9 @@ public:
     MainWindow(TaskChecker& core, Settings& settings, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The box shown when task.db cannot be opened; the program then ends without a window.
-    static void showDatabaseFailure();
+    // The box shown when task.db cannot be opened, naming the file and SQLite's reason; the program then ends
+    // without a window.
+    static void showDatabaseFailure(const QString& fileName, const QString& reason);
     // A check frequency as shown in the property table: 2(Day), 3(Hour), 90(Minute).
     static QString frequencyText(int seconds);
     // The tasks in the order of the task list's rows.

@@ -142,8 +142,41 @@ bool TaskChecker::hasUnstored() const
 
 void TaskChecker::loadTasks()
 {
-    m_tasks += m_db.loadTasks();
+    const QList<Task*> loaded = m_db.loadTasks();
+    for (Task* task : loaded)
+        restoreFailure(task);
+    m_tasks += loaded;
     emit tasksLoaded();
+}
+
+void TaskChecker::restoreFailure(Task* task)
+{
+    // Rows of task.db may hold anything: a reason is shown on one line of bounded length, a count is a
+    // positive number.
+    constexpr int MaxReasonLength = 200;
+    constexpr int MaxInRow = 1000000;
+    const QString reason = task->options().value(QLatin1String(FailureOption)).simplified().left(MaxReasonLength);
+    bool counted = false;
+    const int inRow = task->options().value(QLatin1String(FailuresInRowOption)).toInt(&counted);
+    if (reason.isEmpty())
+        return;
+    stateOf(task).failure = PageFailure{reason, counted ? qBound(1, inRow, MaxInRow) : 1};
+}
+
+void TaskChecker::storeFailure(Task* task)
+{
+    const TaskState* kept = state(task);
+    const bool failing = kept && kept->failure;
+    const QString reason = failing ? kept->failure->reason : QString();
+    const QString inRow = failing ? QString::number(kept->failure->inRow) : QString();
+    for (const auto& [name, value] :
+         {std::pair{QLatin1String(FailureOption), reason}, std::pair{QLatin1String(FailuresInRowOption), inRow}}) {
+        if (task->options().value(name) == value)
+            continue;
+        // A mark task.db did not take is still shown in this run.
+        if (m_db.setTaskOption(task->taskId(), name, value))
+            task->setOption(name, value);
+    }
 }
 
 bool TaskChecker::start(bool deleteOld, int days, bool reportNewLinks)
@@ -424,14 +457,17 @@ void TaskChecker::noteFetch(Task* task, const FetchedPage& page)
     const bool failedBefore = failure.has_value();
     if (page.ok) {
         failure.reset();
-        if (failedBefore)
+        if (failedBefore) {
+            storeFailure(task);
             emit checkStateChanged(task);
+        }
         return;
     }
     if (!failure)
         failure.emplace();
     failure->reason = failureReason(page);
     ++failure->inRow;
+    storeFailure(task);
     emit checkStateChanged(task);
 }
 
@@ -771,6 +807,7 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& name, cons
         ++kept.edition;
         if (kept.failure) {
             kept.failure.reset();
+            storeFailure(task);
             emit checkStateChanged(task);
         }
     }

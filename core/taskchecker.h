@@ -43,6 +43,9 @@ public:
         QString reason; // "HTTP 404", "Connection refused", ...
         int inRow = 0;  // checks that failed one after another
     };
+    // The task options that keep a failing task's mark across restarts: the reason and the failures in a row.
+    static constexpr const char* FailureOption = "check_failure";
+    static constexpr const char* FailuresInRowOption = "check_failures_in_row";
     // The longest wait between the periodic checks of a failing task, unless its frequency is longer.
     static constexpr qint64 MaxBackoffSeconds = 3600;
     struct DueRun
@@ -248,6 +251,10 @@ private:
     void noteFetch(Task* task, const FetchedPage& page);
     // Keeps the validators of a page read whole in the task's options and task.db.
     void rememberValidators(Task* task, const FetchedPage& page);
+    // Keeps the task's failure (or its absence) in its options and task.db, for the next start.
+    void storeFailure(Task* task);
+    // Takes the failure a previous run kept in the task's options.
+    void restoreFailure(Task* task);
     void forget(const Task* task);
     // The task's record, made when it has none; state() reads without making one.
     TaskState& stateOf(const Task* task) { return m_states[task]; }

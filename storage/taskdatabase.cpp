@@ -167,15 +167,21 @@ bool TaskDatabase::createConnection()
         QSqlQuery probe(db);
         m_open = probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
         if (!m_open)
-            fail(probe.lastError());
+            noteOpenFailure(probe.lastError());
     } else {
-        fail(db.lastError());
+        noteOpenFailure(db.lastError());
     }
     if (!m_open) {
         qCDebug(lcStorage) << "cannot open" << m_fileName << ":" << m_lastError;
         db.close();
     }
     return m_open;
+}
+
+void TaskDatabase::noteOpenFailure(const QSqlError& error)
+{
+    fail(error);
+    m_openFailure = (error.databaseText().isEmpty() ? error.text() : error.databaseText()).simplified();
 }
 
 void TaskDatabase::createTables()

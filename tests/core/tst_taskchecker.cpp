@@ -194,6 +194,55 @@ private slots:
         QCOMPARE(run.count(), 1);
     }
 
+    // A failure mark kept in task.db by an earlier run is taken back at load, bounded whatever the row holds.
+    void failureMarkRestored_data()
+    {
+        QTest::addColumn<QString>("storedReason");
+        QTest::addColumn<QString>("storedCount");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("inRow");
+        QTest::addRow("as written") << "HTTP 500"
+                                    << "3"
+                                    << "HTTP 500" << 3;
+        QTest::addRow("no reason: no mark") << ""
+                                            << "3"
+                                            << "" << 0;
+        QTest::addRow("lines and no count") << "Host\nnot found"
+                                            << "x"
+                                            << "Host not found" << 1;
+        QTest::addRow("negative count") << "HTTP 404"
+                                        << "-5"
+                                        << "HTTP 404" << 1;
+        QTest::addRow("huge count") << "HTTP 404"
+                                    << "99999999999"
+                                    << "HTTP 404" << 1;
+        QTest::addRow("large count") << "HTTP 404"
+                                     << "5000000"
+                                     << "HTTP 404" << 1000000;
+        QTest::addRow("long reason") << QString(500, QLatin1Char('r')) << "2" << QString(200, QLatin1Char('r')) << 2;
+    }
+    void failureMarkRestored()
+    {
+        QFETCH(QString, storedReason);
+        QFETCH(QString, storedCount);
+        QFETCH(QString, reason);
+        QFETCH(int, inRow);
+        TempFolder fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", "/restored");
+        }
+        {
+            TaskDatabase db(fixture.path("task.db"));
+            QVERIFY(db.setTaskOption(0, TaskChecker::FailureOption, storedReason));
+            QVERIFY(db.setTaskOption(0, TaskChecker::FailuresInRowOption, storedCount));
+        }
+        Loaded loaded(fixture);
+        const Task* task = loaded.checker.tasks().at(0);
+        QCOMPARE(loaded.checker.checkFailure(task), reason);
+        QCOMPARE(loaded.checker.failuresInRow(task), inRow);
+    }
+
     void nextTaskId_data()
     {
         QTest::addColumn<QList<int>>("ids");
