@@ -363,7 +363,8 @@ void MainWindow::showTaskProperties()
         value->setToolTip(values.at(row));
         table->setItem(row, 1, value);
     }
-    table->resizeColumnsToContents();
+    // The columns size themselves: the labels to their contents, the values to the rest (resizing them to
+    // their contents would push the values past the table's edge).
 }
 
 void MainWindow::showTaskResults()
