@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSet>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -421,22 +422,27 @@ void MainWindow::announceResults(Task* task, const Task::ResultList&)
 void MainWindow::announceRun(const QList<TaskNews>& news)
 {
     // What was announced before and is still unread stays named: the new announcement takes the place of
-    // the old one (one balloon at a time, one notification of a kind).
-    QList<TaskNews> merged;
-    for (Task* task : core.tasks()) {
-        Task::ResultList unread;
-        for (const QList<TaskNews>* source : std::initializer_list<const QList<TaskNews>*>{&unseenNews, &news}) {
-            for (const TaskNews& entry : *source) {
-                if (entry.task != task)
-                    continue;
-                for (const Task::ResultPtr& result : entry.results) {
-                    if (result->state == StateNew && !unread.contains(result))
-                        unread.append(result);
+    // the old one (one balloon at a time, one notification of a kind). Each result is named once, found in one
+    // pass over each list, so the news kept while the user is away cost no more than their number.
+    QHash<const Task*, Task::ResultList> unread;
+    QSet<const TaskResult*> named;
+    for (const QList<TaskNews>* source : std::initializer_list<const QList<TaskNews>*>{&unseenNews, &news}) {
+        for (const TaskNews& entry : *source) {
+            if (!entry.task)
+                continue;
+            for (const Task::ResultPtr& result : entry.results) {
+                if (result->state == StateNew && !named.contains(result.get())) {
+                    named.insert(result.get());
+                    unread[entry.task.data()].append(result);
                 }
             }
         }
-        if (!unread.isEmpty())
-            merged.append(TaskNews{task, task->name(), unread});
+    }
+    QList<TaskNews> merged;
+    for (Task* task : core.tasks()) {
+        const auto found = unread.constFind(task);
+        if (found != unread.constEnd())
+            merged.append(TaskNews{task, task->name(), *found});
     }
     unseenNews = merged;
     if (merged.isEmpty())
