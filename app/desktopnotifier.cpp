@@ -15,6 +15,7 @@ const QString Path = QStringLiteral("/org/freedesktop/Notifications");
 const QString DefaultAction = QStringLiteral("default");
 // A service that does not answer within this time is given up on; the call never blocked anyone.
 constexpr int CallTimeoutMs = 5000;
+constexpr uint DismissedByUser = 2;
 } // namespace
 
 DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), bus(bus) {}
@@ -30,7 +31,7 @@ QDBusConnection DesktopNotifier::sessionBus()
 
 void DesktopNotifier::announce(const QString& kind, const QString& title, const QString& text)
 {
-    send(kind, title, text, -1);
+    send(kind, title, text, 0);
 }
 
 void DesktopNotifier::send(const QString& kind, const QString& title, const QString& text, int timeoutMs)
@@ -79,12 +80,16 @@ void DesktopNotifier::onActionInvoked(uint id, const QString& action)
     }
 }
 
-void DesktopNotifier::onNotificationClosed(uint id, uint)
+void DesktopNotifier::onNotificationClosed(uint id, uint reason)
 {
     // A closed message is not replaced: the next one of its kind is shown afresh.
     for (auto it = shownIds.begin(); it != shownIds.end(); ++it) {
         if (it.value() == id) {
+            const QString kind = it.key();
             shownIds.erase(it);
+            // Reason 2: the user closed it (1 is an expiry, 3 a program's request).
+            if (reason == DismissedByUser)
+                emit dismissed(kind);
             return;
         }
     }

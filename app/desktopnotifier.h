@@ -20,15 +20,17 @@ public:
     // would launch a bus daemon of its own that outlives the program).
     static QDBusConnection sessionBus();
 
-    // Shows the message until the user or the desktop closes it (expire time -1). A message of the same
-    // kind still shown is replaced rather than joined by another, and clicking the message (its default
-    // action) emits activated(kind).
+    // Shows the message until the user closes it (expire time 0: it never expires). A message of the same
+    // kind still shown is replaced rather than joined by another, clicking the message (its default action)
+    // emits activated(kind) and closing it emits dismissed(kind).
     void announce(const QString& kind, const QString& title, const QString& text);
     // Calls sent and not yet answered (or failed).
     int pendingCalls() const { return pending; }
 
 signals:
     void activated(const QString& kind);
+    // The user closed the message of this kind.
+    void dismissed(const QString& kind);
 
 private slots:
     void onActionInvoked(uint id, const QString& action);

@@ -78,7 +78,7 @@ int main(int argc, char* argv[])
     TaskDatabase db;
     if (!db.isOpen()) {
         // Without a database there is nothing to show: end before the window appears.
-        MainWindow::showDatabaseFailure();
+        MainWindow::showDatabaseFailure(db.fileName(), db.openFailure());
         return 1;
     }
     Settings settings;

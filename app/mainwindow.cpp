@@ -18,11 +18,14 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSet>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -30,6 +33,7 @@
 namespace {
 constexpr int HideDelayMs = 250;
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
+const QString PeriodicKind = QStringLiteral("periodic");
 } // namespace
 
 MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
@@ -45,6 +49,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     readSettings();
 
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
+    connect(&core, &TaskChecker::runNewsFound, this, &MainWindow::announceRun);
     connect(&core, &TaskChecker::storageFailed, this, &MainWindow::showMessage);
     connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
         statusBar()->showMessage(tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
@@ -87,12 +92,15 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
-void MainWindow::showDatabaseFailure()
+void MainWindow::showDatabaseFailure(const QString& fileName, const QString& reason)
 {
     QMessageBox::critical(nullptr, tr("Cannot open database"),
                           tr("Unable to establish a database connection.\n"
                              "This program needs SQLite support. \n\n"
-                             "Click Cancel to exit."),
+                             "Click Cancel to exit.") +
+                              QStringLiteral("\n\n") +
+                              tr("%1: %2").arg(QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath()),
+                                               reason.isEmpty() ? tr("unknown reason") : reason),
                           QMessageBox::Cancel);
 }
 
@@ -137,6 +145,10 @@ void MainWindow::setUpViews()
     tasksHeader->setSectionResizeMode(TaskListModel::NameColumn, QHeaderView::Stretch);
     tasksHeader->setSectionResizeMode(TaskListModel::UnreadColumn, QHeaderView::ResizeToContents);
 
+    // The property column as wide as its labels, the values take the rest of the width.
+    ui->tableWidgetTaskInfo->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    ui->tableWidgetTaskInfo->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+
     results = new ResultsPane(ui->tableWidget, core, this);
     connect(results, &ResultsPane::message, this, &MainWindow::showMessage);
 
@@ -172,6 +184,10 @@ void MainWindow::setUpTray()
     connect(tray, &TrayIcon::updateRequested, this, &MainWindow::on_actionUpdate_Tasks_triggered);
     connect(tray, &TrayIcon::quitRequested, this, &QWidget::close);
     connect(tray, &TrayIcon::announcementClicked, this, &MainWindow::selectAnnounced);
+    connect(tray, &TrayIcon::announcementDismissed, this, [this](const QString& kind) {
+        if (kind == PeriodicKind)
+            unseenNews.clear();
+    });
     connect(tray, &TrayIcon::showRequested, this, &MainWindow::showFromTray);
 }
 
@@ -186,6 +202,8 @@ void MainWindow::showFromTray()
 
 void MainWindow::selectAnnounced(const QString& kind)
 {
+    if (kind == PeriodicKind)
+        unseenNews.clear();
     // The task the announcement named, unless it was removed since.
     const QPointer<Task> task = announcedTasks.value(kind);
     if (task && core.contains(task))
@@ -240,6 +258,7 @@ void MainWindow::readSettings()
     ui->mainToolBar->setVisible(state.toolbar);
     ui->splitter->restoreState(state.splitter);
     ui->splitter_2->restoreState(state.splitter2);
+    results->sortBy(state.resultsSortColumn, state.resultsSortOrder);
 }
 
 void MainWindow::writeSettings()
@@ -247,7 +266,8 @@ void MainWindow::writeSettings()
     // The toolbar as the user chose it, not whether it happens to be visible (the window may be hidden in
     // the tray).
     settings.setWindowState(WindowState{pos(), size(), isMaximized(), !ui->mainToolBar->isHidden(),
-                                        ui->splitter->saveState(), ui->splitter_2->saveState()});
+                                        ui->splitter->saveState(), ui->splitter_2->saveState(), results->sortColumn(),
+                                        results->sortOrder()});
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -339,9 +359,13 @@ void MainWindow::showTaskProperties()
     const QStringList values{task->taskDateText(), task->grabText(), task->address(), frequencyText(task->frequency())};
     for (int row = 0; row < labels.size(); ++row) {
         table->setItem(row, 0, new QTableWidgetItem(labels.at(row)));
-        table->setItem(row, 1, new QTableWidgetItem(values.at(row)));
+        auto* value = new QTableWidgetItem(values.at(row));
+        // The full value, however narrow the column.
+        value->setToolTip(values.at(row));
+        table->setItem(row, 1, value);
     }
-    table->resizeColumnsToContents();
+    // The columns size themselves: the labels to their contents, the values to the rest (resizing them to
+    // their contents would push the values past the table's edge).
 }
 
 void MainWindow::showTaskResults()
@@ -388,12 +412,44 @@ void MainWindow::checkTask()
     checkTimer->start(checkIntervalMs);
 }
 
-void MainWindow::announceResults(Task* task, const Task::ResultList& found)
+void MainWindow::announceResults(Task* task, const Task::ResultList&)
 {
     // The results table follows the core by itself; the count is of the task shown.
     if (task == selectedTask())
         results->showCount();
-    announce(QStringLiteral("periodic"), tr("New Results"), Announcement::periodicText(task->name(), found), task);
+}
+
+void MainWindow::announceRun(const QList<TaskNews>& news)
+{
+    // What was announced before and is still unread stays named: the new announcement takes the place of
+    // the old one (one balloon at a time, one notification of a kind). Each result is named once, found in one
+    // pass over each list, so the news kept while the user is away cost no more than their number.
+    QHash<const Task*, Task::ResultList> unread;
+    QSet<const TaskResult*> named;
+    for (const QList<TaskNews>* source : std::initializer_list<const QList<TaskNews>*>{&unseenNews, &news}) {
+        for (const TaskNews& entry : *source) {
+            if (!entry.task)
+                continue;
+            for (const Task::ResultPtr& result : entry.results) {
+                if (result->state == StateNew && !named.contains(result.get())) {
+                    named.insert(result.get());
+                    unread[entry.task.data()].append(result);
+                }
+            }
+        }
+    }
+    QList<TaskNews> merged;
+    for (Task* task : core.tasks()) {
+        const auto found = unread.constFind(task);
+        if (found != unread.constEnd())
+            merged.append(TaskNews{task, task->name(), *found});
+    }
+    unseenNews = merged;
+    if (merged.isEmpty())
+        return;
+    const QString text = merged.size() == 1 ? Announcement::periodicText(merged.first().name, merged.first().results)
+                                            : Announcement::updateAllText(merged);
+    announce(PeriodicKind, tr("New Results"), text, merged.first().task);
 }
 
 void MainWindow::announce(const QString& kind, const QString& title, const QString& text, Task* task)
@@ -464,15 +520,18 @@ void MainWindow::on_treeWidgetTaskList_customContextMenuRequested(const QPoint& 
     menu.addAction(ui->actionMark_All_Read);
     menu.addSeparator();
     menu.addAction(ui->action_Remove_Task);
+    menu.addAction(ui->actionRemove_All_Results);
     menu.addAction(ui->actionRemove_All_Tasks);
     const bool onRow = ui->treeWidgetTaskList->indexAt(pos).row() >= 0;
     ui->action_Remove_Task->setEnabled(onRow);
     ui->actionEdit_Task->setEnabled(onRow);
     ui->actionMark_All_Read->setEnabled(onRow);
+    ui->actionRemove_All_Results->setEnabled(onRow);
     menu.exec(QCursor::pos());
-    // Their shortcuts work wherever the menu was opened.
+    // Their shortcuts and the Edit menu work wherever the menu was opened.
     ui->actionEdit_Task->setEnabled(true);
     ui->actionMark_All_Read->setEnabled(true);
+    ui->actionRemove_All_Results->setEnabled(true);
 }
 
 void MainWindow::on_tableWidget_customContextMenuRequested(const QPoint& pos)

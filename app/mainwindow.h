@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/resultspane.h"
+#include "core/announcement.h"
 #include "engine/task.h"
 
 #include <QHash>
@@ -34,8 +35,9 @@ public:
     MainWindow(TaskChecker& core, Settings& settings, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The box shown when task.db cannot be opened; the program then ends without a window.
-    static void showDatabaseFailure();
+    // The box shown when task.db cannot be opened, naming the file and SQLite's reason; the program then ends
+    // without a window.
+    static void showDatabaseFailure(const QString& fileName, const QString& reason);
     // A check frequency as shown in the property table: 2(Day), 3(Hour), 90(Minute).
     static QString frequencyText(int seconds);
     // The tasks in the order of the task list's rows.
@@ -103,6 +105,8 @@ private:
     void selectTask(Task* task);
     void selectAnnounced(const QString& kind);
     void announceResults(Task* task, const Task::ResultList& found);
+    // One announcement for a periodic run's news, naming as well the news of earlier runs not seen yet.
+    void announceRun(const QList<TaskNews>& news);
     // A balloon of this kind; a click on it selects the task, unless it was removed since.
     void announce(const QString& kind, const QString& title, const QString& text, Task* task);
     bool commandRunning() const;
@@ -122,6 +126,9 @@ private:
     TaskCommands* commands = nullptr;
     // The task each kind of announcement named last ("periodic", "update-all"), for a click on it.
     QHash<QString, QPointer<Task>> announcedTasks;
+    // The news of periodic runs announced and not yet seen: the user has neither clicked nor closed their
+    // announcement, nor read the results.
+    QList<TaskNews> unseenNews;
     TrayIcon* tray = nullptr;
     SharedStroke* stroke = nullptr;
     QTimer* checkTimer = nullptr;

@@ -20,3 +20,10 @@ bool ResultSearchProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourc
     return filter.matches(source->index(sourceRow, textColumn, sourceParent).data().toString(),
                           source->index(sourceRow, linkColumn, sourceParent).data().toString());
 }
+
+QVariant ResultSearchProxy::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Vertical && role == Qt::DisplayRole)
+        return section + 1;
+    return QSortFilterProxyModel::headerData(section, orientation, role);
+}

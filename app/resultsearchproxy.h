@@ -16,6 +16,8 @@ public:
 
     void setSearch(const QString& typed);
     bool isSearching() const { return !filter.isEmpty(); }
+    // Rows are numbered as they are shown (1, 2, 3, ...), whatever their place in the source.
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;

@@ -13,12 +13,38 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QSplitter>
+#include <QStyleOptionHeader>
 #include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
+// Qt's header asks the style for an "up" indicator when sorted descending (and "down" for ascending), which
+// the styles draw as arrows pointing the other way than the order shown; the arrow here points the way the
+// values grow: down for newest first.
+class SortArrowStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element != PE_IndicatorHeaderArrow || !header) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionHeader turned(*header);
+        if (header->sortIndicator == QStyleOptionHeader::SortUp)
+            turned.sortIndicator = QStyleOptionHeader::SortDown;
+        else if (header->sortIndicator == QStyleOptionHeader::SortDown)
+            turned.sortIndicator = QStyleOptionHeader::SortUp;
+        QProxyStyle::drawPrimitive(element, &turned, painter, widget);
+    }
+};
+
 // The search field would take Ctrl+E, Ctrl+U and the like as line-editing keys; there the window's
 // commands come first, and the field keeps the keys of editing text (Ctrl+A, Ctrl+C, Ctrl+V, ...).
 class WindowShortcutsFirst : public QObject
@@ -51,6 +77,9 @@ ResultsPane::ResultsPane(QTableView* table, TaskChecker& core, QObject* parent)
     // Date and state as wide as they need, text and link share the rest; one line of text a row, the full
     // text and link in the tooltip.
     QHeaderView* header = table->horizontalHeader();
+    auto* arrows = new SortArrowStyle;
+    arrows->setParent(header);
+    header->setStyle(arrows);
     header->setSectionResizeMode(ResultTableModel::DateColumn, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(ResultTableModel::StateColumn, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(ResultTableModel::TextColumn, QHeaderView::Stretch);
@@ -108,6 +137,24 @@ void ResultsPane::setUpSearch()
     searchField->addAction(clear);
 }
 
+int ResultsPane::sortColumn() const
+{
+    return table->horizontalHeader()->sortIndicatorSection();
+}
+
+Qt::SortOrder ResultsPane::sortOrder() const
+{
+    return table->horizontalHeader()->sortIndicatorOrder();
+}
+
+void ResultsPane::sortBy(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ResultTableModel::ColumnCount)
+        table->sortByColumn(ResultTableModel::DateColumn, Qt::DescendingOrder);
+    else
+        table->sortByColumn(column, order == Qt::AscendingOrder ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
 void ResultsPane::focusSearch()
 {
     searchField->setFocus(Qt::ShortcutFocusReason);
@@ -117,7 +164,8 @@ void ResultsPane::focusSearch()
 void ResultsPane::showTask(Task* task)
 {
     model->setTask(task);
-    table->sortByColumn(ResultTableModel::DateColumn, Qt::DescendingOrder);
+    const QHeaderView* header = table->horizontalHeader();
+    table->sortByColumn(header->sortIndicatorSection(), header->sortIndicatorOrder());
     if (task)
         showCount();
 }
@@ -135,7 +183,7 @@ void ResultsPane::showCount()
     const int count = int(shown->results().size());
     if (proxy->isSearching())
         emit message(tr("Results Count: %1 (%2 shown)").arg(count).arg(proxy->rowCount()));
-    else if (count > 0)
+    else
         emit message(tr("Results Count: %1").arg(count));
 }
 

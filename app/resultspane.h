@@ -29,12 +29,18 @@ public:
 
     ResultsPane(QTableView* table, TaskChecker& core, QObject* parent = nullptr);
 
-    // Shows the task's results, always newest first whatever column was sorted before; none clears the table.
+    // Shows the task's results in the order the user chose (newest first unless another column was sorted);
+    // none clears the table.
     void showTask(Task* task);
     Task* task() const;
     // The status-bar line of the shown task: "Results Count: N", or "(M shown)" beside it while searching.
     void showCount();
     void focusSearch();
+    // The column the results are sorted by and the order, as the user left them.
+    int sortColumn() const;
+    Qt::SortOrder sortOrder() const;
+    // Sorts by the column (a missing one: newest first).
+    void sortBy(int column, Qt::SortOrder order);
 
     // Marks the row's result read.
     void markRead(const QModelIndex& index);

@@ -114,10 +114,18 @@ void ResultTableModel::statesChanged(Task* task, const QList<int>& rows)
 {
     if (!task || task != shown)
         return;
+    // One notice for the whole span: each notice makes the view re-measure its columns and the proxy re-check
+    // its rows, which row by row took seconds for a few thousand results.
+    int first = int(results.size());
+    int last = -1;
     for (int row : rows) {
-        if (row >= 0 && row < results.size())
-            emit dataChanged(index(row, StateColumn), index(row, StateColumn), {Qt::DecorationRole});
+        if (row >= 0 && row < results.size()) {
+            first = qMin(first, row);
+            last = qMax(last, row);
+        }
     }
+    if (first <= last)
+        emit dataChanged(index(first, StateColumn), index(last, StateColumn), {Qt::DecorationRole});
 }
 
 void ResultTableModel::taskRemoved(Task* task)

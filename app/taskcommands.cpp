@@ -327,10 +327,13 @@ void TaskCommands::importTasks()
     }
     if (!run.created.isEmpty())
         emit selectTask(run.created.first());
-    emit message(tr("Imported %1 tasks, %2 skipped as duplicates, %3 pages could not be downloaded.")
-                     .arg(run.imported)
+    // Counts of one are said in the singular.
+    const QString tasks = run.imported == 1 ? tr("1 task") : tr("%1 tasks").arg(run.imported);
+    const QString pages = run.failedPages == 1 ? tr("1 page") : tr("%1 pages").arg(run.failedPages);
+    emit message(tr("Imported %1, %2 skipped as duplicates, %3 could not be downloaded.")
+                     .arg(tasks)
                      .arg(run.duplicates)
-                     .arg(run.failedPages));
+                     .arg(pages));
 }
 
 void TaskCommands::markAllRead()

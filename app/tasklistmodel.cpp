@@ -61,7 +61,9 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
     case Qt::DecorationRole:
         return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
     case Qt::ToolTipRole:
-        return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(failureToolTip(task));
+        // The whole name, which the narrow list may cut, and why the task's checks fail.
+        return core.checkFailure(task).isEmpty() ? task->name()
+                                                 : task->name() + QLatin1Char('\n') + failureToolTip(task);
     default:
         return {};
     }

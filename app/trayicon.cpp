@@ -68,11 +68,13 @@ void TrayIcon::setNotifier(DesktopNotifier* sink)
         disconnect(notifier, nullptr, this, nullptr);
     notifier = sink;
     // A notification's click brings the window back as a balloon's does.
-    if (notifier)
+    if (notifier) {
         connect(notifier, &DesktopNotifier::activated, this, [this](const QString& kind) {
             emit showRequested();
             emit announcementClicked(kind);
         });
+        connect(notifier, &DesktopNotifier::dismissed, this, &TrayIcon::announcementDismissed);
+    }
 }
 
 void TrayIcon::setToolTip(const QString& text)

@@ -51,6 +51,8 @@ signals:
     void showRequested();
     // A balloon or notification of this kind was clicked (after showRequested for a balloon).
     void announcementClicked(const QString& kind);
+    // The user closed the desktop notification of this kind without clicking it.
+    void announcementDismissed(const QString& kind);
 
 private:
     QSystemTrayIcon* icon = nullptr;

@@ -6,6 +6,9 @@
 namespace {
 const QString OptionsGroup = QStringLiteral("options");
 const QString WindowGroup = QStringLiteral("mainwindow");
+const QString ResultsTableGroup = QStringLiteral("results_table");
+// The results table's columns: date, state, text, link.
+constexpr int ResultsColumns = 4;
 } // namespace
 
 bool AppSettings::readBool(const QSettings& settings, const QString& key, bool fallback)
@@ -68,6 +71,18 @@ WindowState Settings::windowState() const
     read.toolbar = AppSettings::readBool(settings, QStringLiteral("toolbar"), defaults.toolbar);
     read.splitter = settings.value(QStringLiteral("splitter")).toByteArray();
     read.splitter2 = settings.value(QStringLiteral("splitter2")).toByteArray();
+    settings.endGroup();
+    settings.beginGroup(ResultsTableGroup);
+    bool columnRead = false;
+    bool orderRead = false;
+    const int column = settings.value(QStringLiteral("sort_column")).toInt(&columnRead);
+    const int order = settings.value(QStringLiteral("sort_order")).toInt(&orderRead);
+    // Only a known column with a known order is taken; anything else sorts newest first.
+    if (columnRead && orderRead && column >= 0 && column < ResultsColumns &&
+        (order == Qt::AscendingOrder || order == Qt::DescendingOrder)) {
+        read.resultsSortColumn = column;
+        read.resultsSortOrder = Qt::SortOrder(order);
+    }
     return read;
 }
 
@@ -81,4 +96,8 @@ void Settings::setWindowState(const WindowState& state)
     settings.setValue(QStringLiteral("splitter"), state.splitter);
     settings.setValue(QStringLiteral("splitter2"), state.splitter2);
     settings.setValue(QStringLiteral("toolbar"), state.toolbar);
+    settings.endGroup();
+    settings.beginGroup(ResultsTableGroup);
+    settings.setValue(QStringLiteral("sort_column"), state.resultsSortColumn);
+    settings.setValue(QStringLiteral("sort_order"), int(state.resultsSortOrder));
 }

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QtGlobal>
 
 class QSettings;
 
@@ -38,6 +39,9 @@ struct WindowState
     bool toolbar = true;
     QByteArray splitter;
     QByteArray splitter2;
+    // The results table's sort (group "results_table", its own, so older copies read "mainwindow" unchanged).
+    int resultsSortColumn = 0;                            // sort_column: the date
+    Qt::SortOrder resultsSortOrder = Qt::DescendingOrder; // sort_order: 0 ascending, 1 descending
 };
 
 // The one reader and writer of the settings file: every key, group and default is written here once.

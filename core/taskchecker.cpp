@@ -6,6 +6,7 @@
 
 #include <QEventLoop>
 #include <QSet>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -148,6 +149,7 @@ void TaskChecker::loadTasks()
         // Judged as the dialog judges what is typed: a name or keyword of spaces is empty.
         const TaskDefinition::Problem problem = TaskDefinition::of(*task).normalised().check(0);
         if (!problem) {
+            restoreFailure(task);
             m_tasks.append(task);
             continue;
         }
@@ -158,8 +160,40 @@ void TaskChecker::loadTasks()
     }
     if (refused > 0)
         m_loadRefusal =
-            tr("%n stored task(s) not loaded, the first because of its %1", nullptr, refused).arg(m_loadRefusal);
+            refused == 1
+                ? tr("1 stored task not loaded because of its %1").arg(m_loadRefusal)
+                : tr("%1 stored tasks not loaded, the first because of its %2").arg(refused).arg(m_loadRefusal);
     emit tasksLoaded();
+}
+
+void TaskChecker::restoreFailure(Task* task)
+{
+    // Rows of task.db may hold anything: a reason is shown on one line of bounded length, a count is a
+    // positive number.
+    constexpr int MaxReasonLength = 200;
+    constexpr int MaxInRow = 1000000;
+    const QString reason = task->options().value(QLatin1String(FailureOption)).simplified().left(MaxReasonLength);
+    bool counted = false;
+    const int inRow = task->options().value(QLatin1String(FailuresInRowOption)).toInt(&counted);
+    if (reason.isEmpty())
+        return;
+    stateOf(task).failure = PageFailure{reason, counted ? qBound(1, inRow, MaxInRow) : 1};
+}
+
+void TaskChecker::storeFailure(Task* task)
+{
+    const TaskState* kept = state(task);
+    const bool failing = kept && kept->failure;
+    const QString reason = failing ? kept->failure->reason : QString();
+    const QString inRow = failing ? QString::number(kept->failure->inRow) : QString();
+    for (const auto& [name, value] :
+         {std::pair{QLatin1String(FailureOption), reason}, std::pair{QLatin1String(FailuresInRowOption), inRow}}) {
+        if (task->options().value(name) == value)
+            continue;
+        // A mark task.db did not take is still shown in this run.
+        if (m_db.setTaskOption(task->taskId(), name, value))
+            task->setOption(name, value);
+    }
 }
 
 bool TaskChecker::start(bool deleteOld, int days, bool reportNewLinks)
@@ -334,9 +368,11 @@ void TaskChecker::startBackgroundCheck(Task* task)
     // old page.
     m_source.get(
         *task, true, task,
-        [this, guarded, edition](const FetchedPage& page) {
+        [this, guarded, task, edition](const FetchedPage& page) {
             if (guarded && contains(guarded) && stateOf(guarded).edition == edition)
                 takeBackgroundPage(guarded, page);
+            else
+                runTaskDone(task, {});
         },
         PageFetcher::Priority::Background);
 }
@@ -350,6 +386,11 @@ void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
         m_heldPages.append({task, page});
         return;
     }
+    runTaskDone(task, takeOverBackgroundPage(task, page));
+}
+
+Task::ResultList TaskChecker::takeOverBackgroundPage(Task* task, const FetchedPage& page)
+{
     stateOf(task).checking = false;
     noteFetch(task, page);
     Task::ResultList found;
@@ -364,17 +405,49 @@ void TaskChecker::takeBackgroundPage(Task* task, const FetchedPage& page)
     }
     if (found.isEmpty() && stateOf(task).unstored.isEmpty() && !hasPendingSeen(task)) {
         rememberValidators(task, page);
-        return;
+        return {};
     }
     TaskChange change;
     takeOver(task, found, &change);
     if (!storeTakeOver(task, change)) {
         emit storageFailed(m_lastError);
-        return;
+        return {};
     }
     rememberValidators(task, page);
     if (!change.results.isEmpty())
         emit resultsFound(task, change.results);
+    return change.results;
+}
+
+void TaskChecker::runTaskDone(const Task* task, const Task::ResultList& found)
+{
+    m_runWaiting.remove(task);
+    if (!found.isEmpty()) {
+        auto entry = std::find_if(m_runNews.begin(), m_runNews.end(),
+                                  [task](const TaskNews& news) { return news.task.data() == task; });
+        if (entry == m_runNews.end())
+            m_runNews.append(TaskNews{const_cast<Task*>(task), task->name(), found});
+        else
+            entry->results += found;
+    }
+    flushRunNews();
+}
+
+void TaskChecker::flushRunNews()
+{
+    if (!m_runWaiting.isEmpty() || m_runNews.isEmpty())
+        return;
+    QList<TaskNews> news;
+    // In the order of the task list; tasks removed meanwhile are left out.
+    for (Task* task : std::as_const(m_tasks)) {
+        for (const TaskNews& entry : std::as_const(m_runNews)) {
+            if (entry.task.data() == task)
+                news.append(entry);
+        }
+    }
+    m_runNews.clear();
+    if (!news.isEmpty())
+        emit runNewsFound(news);
 }
 
 QDateTime TaskChecker::dueTime(const Task* task) const
@@ -417,6 +490,7 @@ TaskChecker::DueRun TaskChecker::checkDueTasks()
             continue;
 
         startBackgroundCheck(task);
+        m_runWaiting.insert(task);
         run.started.append(task);
         // The next check is one frequency after this one, and an unreadable time is replaced by it.
         task->setLastUpdate(now.toString(Qt::ISODate));
@@ -432,14 +506,17 @@ void TaskChecker::noteFetch(Task* task, const FetchedPage& page)
     const bool failedBefore = failure.has_value();
     if (page.ok) {
         failure.reset();
-        if (failedBefore)
+        if (failedBefore) {
+            storeFailure(task);
             emit checkStateChanged(task);
+        }
         return;
     }
     if (!failure)
         failure.emplace();
     failure->reason = failureReason(page);
     ++failure->inRow;
+    storeFailure(task);
     emit checkStateChanged(task);
 }
 
@@ -804,6 +881,7 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
         ++kept.edition;
         if (kept.failure) {
             kept.failure.reset();
+            storeFailure(task);
             emit checkStateChanged(task);
         }
     }
@@ -983,6 +1061,9 @@ void TaskChecker::endImport()
 void TaskChecker::forget(const Task* task)
 {
     m_states.remove(task);
+    // A removed task's page is awaited no more; the run's other news are announced once they are complete.
+    if (m_runWaiting.remove(task))
+        QTimer::singleShot(0, this, &TaskChecker::flushRunNews);
 }
 
 bool TaskChecker::removeTask(Task* task)
@@ -1013,6 +1094,8 @@ bool TaskChecker::removeAllTasks()
     const QList<Task*> removed = m_tasks;
     m_tasks.clear();
     m_states.clear();
+    m_runWaiting.clear();
+    m_runNews.clear();
     emit allTasksRemoved();
     qDeleteAll(removed);
     return true;
@@ -1022,24 +1105,30 @@ bool TaskChecker::markRead(Task* task, const Task::ResultList& results)
 {
     if (!contains(task))
         return false;
+    // The task's own unread ones among them, each once, found in one pass over its list.
+    QSet<const TaskResult*> wanted;
+    for (const Task::ResultPtr& result : results)
+        wanted.insert(result.get());
     const Task::ResultList current = task->results();
     QList<int> changed;
-    bool ok = true;
-    for (const Task::ResultPtr& result : results) {
-        const int index = int(current.indexOf(result));
-        if (index < 0 || result->state == StateRead)
-            continue;
-        if (!m_db.updateResultState(*result, StateRead)) {
-            m_lastError = m_db.lastError();
-            ok = false;
-            break;
+    Task::ResultList marked;
+    for (int index = 0; index < current.size(); ++index) {
+        if (wanted.contains(current.at(index).get()) && current.at(index)->state != StateRead) {
+            changed.append(index);
+            marked.append(current.at(index));
         }
-        task->setResultState(index, StateRead);
-        changed.append(index);
     }
-    if (!changed.isEmpty())
-        emit resultStatesChanged(task, changed);
-    return ok;
+    if (marked.isEmpty())
+        return true;
+    // One statement: on a refusal nothing changes, in task.db or in memory.
+    if (!m_db.updateResultStates(marked, StateRead)) {
+        m_lastError = m_db.lastError();
+        return false;
+    }
+    for (int index : std::as_const(changed))
+        task->setResultState(index, StateRead);
+    emit resultStatesChanged(task, changed);
+    return true;
 }
 
 bool TaskChecker::removeResults(Task* task, const Task::ResultList& results)

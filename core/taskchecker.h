@@ -44,6 +44,9 @@ public:
         QString reason; // "HTTP 404", "Connection refused", ...
         int inRow = 0;  // checks that failed one after another
     };
+    // The task options that keep a failing task's mark across restarts: the reason and the failures in a row.
+    static constexpr const char* FailureOption = "check_failure";
+    static constexpr const char* FailuresInRowOption = "check_failures_in_row";
     // The longest wait between the periodic checks of a failing task, unless its frequency is longer.
     static constexpr qint64 MaxBackoffSeconds = 3600;
     struct DueRun
@@ -209,6 +212,9 @@ signals:
     void resultStatesChanged(Task* task, const QList<int>& indexes);
     // A periodic check found new results; they are stored and appended to the task's results.
     void resultsFound(Task* task, const Task::ResultList& results);
+    // Every page of a periodic run (and of the runs started while it waited) has been taken over: the tasks
+    // that got new results, with those results, in the order of the task list. Once a run, and only with news.
+    void runNewsFound(const QList<TaskNews>& news);
     // A periodic take-over could not store what it found (it is kept for the next one).
     void storageFailed(const QString& message);
     // A task's last check failed or succeeded again (see checkFailure).
@@ -257,9 +263,18 @@ private:
     void noteSeen(Task* task, const FetchedPage& page);
     void startBackgroundCheck(Task* task);
     void takeBackgroundPage(Task* task, const FetchedPage& page);
+    Task::ResultList takeOverBackgroundPage(Task* task, const FetchedPage& page);
+    // The task's page of the periodic run has been dealt with (found: what was reported); the run's news are
+    // announced once no page of it is awaited any more.
+    void runTaskDone(const Task* task, const Task::ResultList& found);
+    void flushRunNews();
     void noteFetch(Task* task, const FetchedPage& page);
     // Keeps the validators of a page read whole in the task's options and task.db.
     void rememberValidators(Task* task, const FetchedPage& page);
+    // Keeps the task's failure (or its absence) in its options and task.db, for the next start.
+    void storeFailure(Task* task);
+    // Takes the failure a previous run kept in the task's options.
+    void restoreFailure(Task* task);
     void forget(const Task* task);
     // The task's record, made when it has none; state() reads without making one.
     TaskState& stateOf(const Task* task) { return m_states[task]; }
@@ -288,6 +303,9 @@ private:
     // An import is storing its tasks: no other write may reach task.db, and background pages wait.
     bool m_importing = false;
     QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;
+    // The tasks whose periodic page is awaited, and what the pages taken over so far brought.
+    QSet<const Task*> m_runWaiting;
+    QList<TaskNews> m_runNews;
     int m_backgroundStarted = 0;
     QList<Wait*> m_waits;
     QString m_lastError;

@@ -2,6 +2,7 @@
 #include "core/taskexchange.h"
 
 #include "engine/taskdefinition.h"
+#include "core/taskchecker.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -93,6 +94,9 @@ QHash<QString, QString> TaskExchange::portableOptions(const QHash<QString, QStri
     QHash<QString, QString> portable = options;
     portable.remove(QLatin1String(Task::EtagOption));
     portable.remove(QLatin1String(Task::LastModifiedOption));
+    // A failure mark belongs to this computer's checks, not to the task's definition.
+    portable.remove(QLatin1String(TaskChecker::FailureOption));
+    portable.remove(QLatin1String(TaskChecker::FailuresInRowOption));
     for (auto it = portable.begin(); it != portable.end();) {
         if (it.value().isEmpty())
             it = portable.erase(it);

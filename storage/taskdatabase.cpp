@@ -176,15 +176,21 @@ bool TaskDatabase::createConnection()
         QSqlQuery probe(db);
         m_open = probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
         if (!m_open)
-            fail(probe.lastError());
+            noteOpenFailure(probe.lastError());
     } else {
-        fail(db.lastError());
+        noteOpenFailure(db.lastError());
     }
     if (!m_open) {
         qCDebug(lcStorage) << "cannot open" << m_fileName << ":" << m_lastError;
         db.close();
     }
     return m_open;
+}
+
+void TaskDatabase::noteOpenFailure(const QSqlError& error)
+{
+    fail(error);
+    m_openFailure = (error.databaseText().isEmpty() ? error.text() : error.databaseText()).simplified();
 }
 
 void TaskDatabase::createTables()
@@ -845,6 +851,37 @@ bool TaskDatabase::updateResultState(const Task::TaskResult& result, int state)
 {
     return runStatement(QStringLiteral("UPDATE results SET result_state =? WHERE taskid =? AND text=? AND link=?"),
                         {state, result.taskId, sqlText(result.text), sqlText(result.link)});
+}
+
+bool TaskDatabase::updateResultStates(const Task::ResultList& results, int state)
+{
+    // SQLite takes at most 32,766 values a statement; two a result, and three more.
+    constexpr int PerStatement = 10000;
+    QHash<int, Task::ResultList> byTask;
+    for (const Task::ResultPtr& result : results)
+        byTask[result->taskId].append(result);
+    return inTransaction([&] {
+        for (auto it = byTask.cbegin(); it != byTask.cend(); ++it) {
+            for (qsizetype from = 0; from < it->size(); from += PerStatement) {
+                const Task::ResultList part = it->mid(from, PerStatement);
+                QStringList pairs(part.size(), QStringLiteral("(?, ?)"));
+                QSqlQuery query(db);
+                if (!prepare(query, QStringLiteral("UPDATE results SET result_state = ? WHERE taskid = ? AND "
+                                                   "(text, link) IN (VALUES %1)")
+                                        .arg(pairs.join(QStringLiteral(", ")))))
+                    return false;
+                query.addBindValue(state);
+                query.addBindValue(it.key());
+                for (const Task::ResultPtr& result : part) {
+                    query.addBindValue(sqlText(result->text));
+                    query.addBindValue(sqlText(result->link));
+                }
+                if (!run(query))
+                    return false;
+            }
+        }
+        return true;
+    });
 }
 
 bool TaskDatabase::removeTask(const Task* task)

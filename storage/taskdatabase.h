@@ -44,6 +44,9 @@ public:
     // False when the file could not be opened as a database; the caller tells the user.
     bool isOpen() const { return m_open; }
     QString lastError() const { return m_lastError; }
+    QString fileName() const { return m_fileName; }
+    // SQLite's own words for why the file could not be opened ("file is not a database"); empty when it was.
+    QString openFailure() const { return m_openFailure; }
 
     bool createConnection();
     void createTables();
@@ -96,6 +99,9 @@ public:
     // Stores the task's own lastUpdate (the time of its check, as the caller's clock gave it).
     bool updateLastUpdate(const Task* task);
     bool updateResultState(const Task::TaskResult& result, int state);
+    // Sets the state of every given result (matched as updateResultState matches one) in one statement per
+    // task and thousands of results, all in one transaction: all of them change, or none.
+    bool updateResultStates(const Task::ResultList& results, int state);
     bool removeTask(const Task* task);
     bool removeTaskResults(int taskId);
     bool removeResult(const Task::TaskResult& result);
@@ -156,11 +162,13 @@ private:
     bool prepare(QSqlQuery& query, const QString& statement);
     bool run(QSqlQuery& query);
     bool runStatement(const QString& statement, const QVariantList& values);
+    void noteOpenFailure(const QSqlError& error);
     bool fail(const QSqlError& error);
     bool succeed();
     QString describe(const QSqlError& error) const;
 
     QString m_fileName;
+    QString m_openFailure;
     OpenMode m_mode = OpenMode::ReadWrite;
     QSqlDatabase db;
     QString m_connectionName;

@@ -78,7 +78,7 @@ private:
     static bool opened(const TaskDatabase& db)
     {
         if (!db.isOpen())
-            MainWindow::showDatabaseFailure();
+            MainWindow::showDatabaseFailure(db.fileName(), db.openFailure());
         return db.isOpen();
     }
     static bool start(TaskChecker& core, const Options& options)

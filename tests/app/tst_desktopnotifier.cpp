@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Announcements through the desktop's notification service: one message per kind, kept until closed,
-// and a click on it reported back.
+// and a click on it reported back; a periodic run's news in one message that keeps naming what is unseen.
 #include "app/desktopnotifier.h"
+#include "tests/app/appfixture.h"
+#include "tests/support/dbfile.h"
+#include "tests/support/testserver.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -25,6 +28,13 @@ public:
     };
     QList<Call> calls;
     uint nextId = 40;
+    QStringList bodies() const
+    {
+        QStringList all;
+        for (const Call& call : calls)
+            all << call.body;
+        return all;
+    }
 
 public slots:
     uint Notify(const QString&, uint replacesId, const QString&, const QString&, const QString& body,
@@ -58,6 +68,14 @@ private slots:
         QVERIFY(daemon.waitForReadyRead(5000));
         address = QString::fromUtf8(daemon.readLine()).trimmed();
     }
+    // The fake service registered on the private bus; unregistered by disconnect().
+    static bool serve(FakeNotifications* service, const QString& address)
+    {
+        QDBusConnection serviceBus = QDBusConnection::connectToBus(address, "fake-notifications");
+        return serviceBus.registerObject("/org/freedesktop/Notifications", service, QDBusConnection::ExportAllSlots) &&
+               serviceBus.registerService("org.freedesktop.Notifications");
+    }
+
     void cleanupTestCase()
     {
         daemon.kill();
@@ -89,7 +107,7 @@ private slots:
         QCOMPARE(service.calls.at(1).replacesId, 0u);
         QCOMPARE(service.calls.at(2).replacesId, 41u);
         for (const FakeNotifications::Call& call : std::as_const(service.calls)) {
-            QCOMPARE(call.expire, -1);
+            QCOMPARE(call.expire, 0);
             QCOMPARE(call.actions.value(0), QString("default"));
         }
         // The body may be read as markup; a link's text shows as it was.
@@ -117,7 +135,78 @@ private slots:
         QDBusConnection::disconnectFromBus("fake-notifications");
         QDBusConnection::disconnectFromBus("program-side");
     }
+
+    // Three tasks get news in one periodic run: one message names them all; a later run's message takes its
+    // place and still names the unread news of the first, until the user closes the message.
+    void aRunIsAnnouncedOnce()
+    {
+        TestServer server;
+        QVERIFY(server.listen());
+        FakeNotifications service;
+        QVERIFY(serve(&service, address));
+        AppFixture fixture;
+        const QString past = QDateTime::currentDateTime().addSecs(-7200).toString(Qt::ISODate);
+        {
+            DbFile file(fixture.path("task.db"));
+            int id = 0;
+            for (const char* name : {"Jobs", "News", "Quiet", "Blog"}) {
+                const QString path = QStringLiteral("/%1").arg(name);
+                file.addTask(id, name, server.url(path).toString(), "qt", 600, past);
+                file.addResult(id++, "01/01/2009", "qt old", server.url("/item").toString());
+                server.setPage(path, QStringLiteral("<a href=\"/item\">qt %1 today</a>").arg(name).toUtf8());
+            }
+            server.setPage("/Quiet", "<a href=\"/item\">qt old</a>");
+        }
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        window.setTrayAvailable(false);
+        DesktopNotifier notifier(QDBusConnection::connectToBus(address, "program-side"));
+        window.setNotifier(&notifier);
+        auto settle = [&] {
+            QTRY_COMPARE(window.checker().fetcher().running() + window.checker().fetcher().queued(), 0);
+            QTRY_COMPARE(notifier.pendingCalls(), 0);
+            QTest::qWait(50);
+        };
+
+        window.checkTask();
+        settle();
+        QCOMPARE(service.bodies(), QStringList{"There are new results for tasks now.\n"
+                                               "Jobs (1 new): \u201cqt Jobs today\u201d\n"
+                                               "News (1 new): \u201cqt News today\u201d\n"
+                                               "Blog (1 new): \u201cqt Blog today\u201d"});
+        QCOMPARE(service.calls.at(0).expire, 0);
+
+        // Jobs' news are read; the next run finds news for Quiet: the message replaces the first and names
+        // the news of News and Blog still unread.
+        QVERIFY(window.checker().markAllRead(window.taskList().at(0)));
+        server.setPage("/Quiet", "<a href=\"/item\">qt Quiet later</a>");
+        for (Task* task : window.taskList())
+            task->setLastUpdate(past);
+        window.checkTask();
+        settle();
+        QCOMPARE(service.calls.size(), 2);
+        QCOMPARE(service.calls.at(1).replacesId, 41u);
+        QCOMPARE(service.calls.at(1).body, QString("There are new results for tasks now.\n"
+                                                   "News (1 new): \u201cqt News today\u201d\n"
+                                                   "Quiet (1 new): \u201cqt Quiet later\u201d\n"
+                                                   "Blog (1 new): \u201cqt Blog today\u201d"));
+
+        // Closed by the user: the next run names only its own news, with the text of one task.
+        emitSignal("NotificationClosed", {41u, 2u});
+        QTest::qWait(100);
+        server.setPage("/Blog", "<a href=\"/item\">qt Blog again</a>");
+        for (Task* task : window.taskList())
+            task->setLastUpdate(past);
+        window.checkTask();
+        settle();
+        QCOMPARE(service.calls.size(), 3);
+        QCOMPARE(service.calls.at(2).replacesId, 0u);
+        QCOMPARE(service.calls.at(2).body, QString("There are new results now.\nBlog: \u201cqt Blog again\u201d"));
+        window.close();
+        QDBusConnection::disconnectFromBus("fake-notifications");
+        QDBusConnection::disconnectFromBus("program-side");
+    }
 };
 
-QTEST_GUILESS_MAIN(TestDesktopNotifier)
+QTEST_MAIN(TestDesktopNotifier)
 #include "tst_desktopnotifier.moc"

@@ -234,13 +234,15 @@ private slots:
     void unusableDatabaseEndsBeforeTheWindow_data()
     {
         QTest::addColumn<bool>("directory");
-        QTest::addRow("task.db is a folder") << true;
-        QTest::addRow("task.db is not a database") << false;
+        QTest::addColumn<QString>("reason"); // SQLite's words, after the file's full path
+        QTest::addRow("task.db is a folder") << true << "unable to open database file";
+        QTest::addRow("task.db is not a database") << false << "file is not a database";
     }
 
     void unusableDatabaseEndsBeforeTheWindow()
     {
         QFETCH(bool, directory);
+        QFETCH(QString, reason);
         AppFixture fixture;
         if (directory) {
             QVERIFY(QDir(fixture.dir.path()).mkdir(QStringLiteral("task.db")));
@@ -254,6 +256,11 @@ private slots:
         WindowParts parts;
         QVERIFY(answer.seen);
         QCOMPARE(answer.title, QStringLiteral("Cannot open database"));
+        // The described text, then the file and why.
+        QCOMPARE(answer.text, QStringLiteral("Unable to establish a database connection.\n"
+                                             "This program needs SQLite support. \n\n"
+                                             "Click Cancel to exit.\n\n%1: %2")
+                                  .arg(QFileInfo(fixture.path("task.db")).absoluteFilePath(), reason));
         QVERIFY(!parts.databaseOk());
         QVERIFY(!parts.window);
     }

@@ -4,16 +4,20 @@
 #include "app/appsettings.h"
 #include "app/mainwindow.h"
 #include "tests/app/appfixture.h"
+#include "tests/support/dbfile.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QHeaderView>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QTableView>
 #include <QTest>
 #include <QToolBar>
+#include <QTreeView>
 
 namespace {
 QSettings settings()
@@ -96,6 +100,76 @@ private slots:
         MainWindow& window = *parts.window;
         QVERIFY(window.isMaximized());
         window.close();
+    }
+
+    // The results table's sort is kept in a group of its own and applies to every task shown; values the
+    // program did not write sort newest first.
+    void resultsSortSurvivesRestart_data()
+    {
+        QTest::addColumn<QVariant>("storedColumn"); // written by hand before the start; invalid: none
+        QTest::addColumn<QVariant>("storedOrder");
+        QTest::addColumn<int>("clickColumn"); // header clicked in the first run; -1: none
+        QTest::addColumn<int>("column");      // sort after the restart
+        QTest::addColumn<int>("order");
+        QTest::addRow("first start") << QVariant() << QVariant() << -1 << 0 << int(Qt::DescendingOrder);
+        QTest::addRow("by text") << QVariant() << QVariant() << 2 << 2 << int(Qt::AscendingOrder);
+        QTest::addRow("by link") << QVariant() << QVariant() << 3 << 3 << int(Qt::AscendingOrder);
+        QTest::addRow("stored by hand") << QVariant(1) << QVariant(0) << -1 << 1 << int(Qt::AscendingOrder);
+        QTest::addRow("unknown column") << QVariant(9) << QVariant(0) << -1 << 0 << int(Qt::DescendingOrder);
+        QTest::addRow("unknown order") << QVariant(2) << QVariant(5) << -1 << 0 << int(Qt::DescendingOrder);
+        QTest::addRow("not a number") << QVariant("text") << QVariant("up") << -1 << 0 << int(Qt::DescendingOrder);
+    }
+    void resultsSortSurvivesRestart()
+    {
+        QFETCH(QVariant, storedColumn);
+        QFETCH(QVariant, storedOrder);
+        QFETCH(int, clickColumn);
+        QFETCH(int, column);
+        QFETCH(int, order);
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", "http://127.0.0.1:1/a", "qt");
+            file.addTask(1, "B", "http://127.0.0.1:1/b", "qt");
+            file.addResult(0, "01/02/2009", "qt b", "http://h/1");
+            file.addResult(0, "01/01/2009", "qt a", "http://h/2");
+            file.addResult(1, "01/01/2009", "qt z", "http://h/4");
+            file.addResult(1, "01/02/2009", "qt y", "http://h/3");
+        }
+        if (storedColumn.isValid()) {
+            settings().setValue("results_table/sort_column", storedColumn);
+            settings().setValue("results_table/sort_order", storedOrder);
+        }
+        auto header = [](MainWindow& window) {
+            return window.findChild<QTableView*>("tableWidget")->horizontalHeader();
+        };
+        {
+            WindowParts parts;
+            MainWindow& window = *parts.window;
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            if (clickColumn >= 0) {
+                QTest::mouseClick(header(window)->viewport(), Qt::LeftButton, {},
+                                  QPoint(header(window)->sectionViewportPosition(clickColumn) + 5, 5));
+                // Another task keeps the chosen order.
+                Views::select(window.findChild<QTreeView*>("treeWidgetTaskList"), 1);
+                QCOMPARE(header(window)->sortIndicatorSection(), clickColumn);
+            }
+            window.close();
+        }
+        // The described keys of the window stay as they were.
+        QVERIFY(!settings().contains("mainwindow/sort_column"));
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QCOMPARE(header(window)->sortIndicatorSection(), column);
+        QCOMPARE(int(header(window)->sortIndicatorOrder()), order);
+        auto* table = window.findChild<QTableView*>("tableWidget");
+        // By text "qt a" comes first; by link (h/1) and newest first "qt b".
+        if (column != 1)
+            QCOMPARE(Views::text(table, 0, 2), QString(column == 2 ? "qt a" : "qt b"));
+        // Rows are numbered as shown.
+        QCOMPARE(table->model()->headerData(0, Qt::Vertical).toString(), QString("1"));
+        QCOMPARE(table->model()->headerData(1, Qt::Vertical).toString(), QString("2"));
     }
 
     void optionsCancelWritesNothing()

@@ -108,6 +108,22 @@ private slots:
         QCOMPARE(rowTexts(info, 1).at(3), QStringLiteral("1(Day)"));
         QCOMPARE(rowTexts(results, 2), (QStringList{"cpp post"}));
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 1"));
+        // Every value in full in its tooltip; the values take the width the labels leave, and no more.
+        QCOMPARE(info->item(2, 1)->toolTip(), info->item(2, 1)->text());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Views::select(tree, 0);
+        Views::select(tree, 1);
+        const QHeaderView* columns = info->horizontalHeader();
+        QCOMPARE(columns->sectionViewportPosition(1) + columns->sectionSize(1), info->viewport()->width());
+        // A task's name in full in the task list's tooltip.
+        QCOMPARE(Views::at(tree, 1).data(Qt::ToolTipRole).toString(), QStringLiteral("Blog"));
+
+        // A task without results: the count says 0, not the previous task's.
+        QVERIFY(window.checker().removeTaskResults(window.taskList().at(0)));
+        Views::select(tree, 0);
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 0"));
+        window.close();
     }
 
     void frequencyText_data()

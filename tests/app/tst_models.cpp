@@ -10,6 +10,7 @@
 #include "tests/support/testserver.h"
 
 #include <QAbstractItemModelTester>
+#include <QSignalSpy>
 #include <QSortFilterProxyModel>
 #include <QTest>
 
@@ -178,6 +179,80 @@ private slots:
         QCOMPARE(models.results.rowCount(), 3);
         QVERIFY(models.inStep());
         QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 3);
+    }
+
+    // Marking several results read (or all of them): one change signal and one change notice of the table
+    // for the lot, task.db written for exactly the unread ones of the task, and on a refusal (a trigger here)
+    // nothing changes anywhere.
+    void markingSeveralRead_data()
+    {
+        QTest::addColumn<QList<int>>("marked"); // results "qt N" of A; -1: B's result with A's text and link
+        QTest::addColumn<bool>("all");          // Mark All Read instead
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("states"); // of qt 0 to qt 3 afterwards, in memory and task.db
+        QTest::addColumn<QStringList>("signalled");
+        QTest::addRow("two, one twice") << QList<int>{3, 0, 3} << false << false << "1101"
+                                        << QStringList{"qt 0", "qt 3"};
+        QTest::addRow("a read one is skipped") << QList<int>{1, 2} << false << false << "0110" << QStringList{"qt 2"};
+        QTest::addRow("another task's is skipped")
+            << QList<int>{-1, 2} << false << false << "0110" << QStringList{"qt 2"};
+        QTest::addRow("only read ones") << QList<int>{1} << false << false << "0100" << QStringList{};
+        QTest::addRow("all") << QList<int>{} << true << false << "1111" << QStringList{"qt 0", "qt 2", "qt 3"};
+        QTest::addRow("refused") << QList<int>{0, 2, 3} << false << true << "0100" << QStringList{};
+        QTest::addRow("all refused") << QList<int>{} << true << true << "0100" << QStringList{};
+    }
+    void markingSeveralRead()
+    {
+        QFETCH(QList<int>, marked);
+        QFETCH(bool, all);
+        QFETCH(bool, refused);
+        QFETCH(QString, states);
+        QFETCH(QStringList, signalled);
+        AppFixture fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", "http://127.0.0.1:1/a", "qt");
+            file.addTask(1, "B", "http://127.0.0.1:1/b", "qt");
+            for (int i = 0; i < 4; ++i)
+                file.addResult(0, "01/01/2009", QStringLiteral("qt %1").arg(i), "http://h/same", i == 1 ? 1 : 0);
+            // The same text and link under B: only A's row may change.
+            file.addResult(1, "01/01/2009", "qt 2", "http://h/same");
+            if (refused)
+                QVERIFY(file.exec("CREATE TRIGGER keep BEFORE UPDATE ON results WHEN old.text = 'qt 3' "
+                                  "BEGIN SELECT RAISE(ABORT, 'kept'); END"));
+        }
+        Models models(fixture);
+        Task* a = models.core.tasks().at(0);
+        Task* b = models.core.tasks().at(1);
+        auto byText = [a](const QString& text) {
+            return *std::find_if(a->results().cbegin(), a->results().cend(),
+                                 [&text](const Task::ResultPtr& result) { return result->text == text; });
+        };
+        Task::ResultList chosen;
+        for (int n : marked)
+            chosen << (n < 0 ? b->results().at(0) : byText(QStringLiteral("qt %1").arg(n)));
+        QSignalSpy changes(&models.core, &TaskChecker::resultStatesChanged);
+        QSignalSpy notices(&models.results, &QAbstractItemModel::dataChanged);
+        const bool done = all ? models.core.markAllRead(a) : models.core.markRead(a, chosen);
+        QCOMPARE(done, !refused);
+        QString inMemory;
+        for (int i = 0; i < 4; ++i)
+            inMemory += QString::number(byText(QStringLiteral("qt %1").arg(i))->state);
+        QCOMPARE(inMemory, states);
+        DbFile file(fixture.path("task.db"));
+        QCOMPARE(file.column("SELECT result_state FROM results WHERE taskid = 0 ORDER BY text").join(QString()),
+                 states);
+        QCOMPARE(b->results().at(0)->state, int(StateNew));
+        QCOMPARE(file.column("SELECT result_state FROM results WHERE taskid = 1"), QStringList{"0"});
+        QCOMPARE(changes.count(), signalled.isEmpty() ? 0 : 1);
+        QCOMPARE(notices.count(), signalled.isEmpty() ? 0 : 1);
+        if (signalled.isEmpty())
+            return;
+        QStringList changedTexts;
+        for (int index : changes.at(0).at(1).value<QList<int>>())
+            changedTexts << a->results().at(index)->text;
+        changedTexts.sort();
+        QCOMPARE(changedTexts, signalled);
     }
 
     void inStepWithTheCore()

@@ -144,6 +144,113 @@ private slots:
                  (QStringList{"qt 1", "qt 2"}));
     }
 
+    // One periodic run's news are reported together once every page of the run has been dealt with: a slow
+    // page holds the report back, a failed page or a task removed meanwhile does not.
+    void runNewsReportedTogether_data()
+    {
+        QTest::addColumn<bool>("removeSlow");
+        QTest::addRow("every page answers") << false;
+        QTest::addRow("the slow task is removed") << true;
+    }
+    void runNewsReportedTogether()
+    {
+        QFETCH(bool, removeSlow);
+        TempFolder fixture;
+        TestClock clock;
+        const QString tag = QStringLiteral("/run/%1/").arg(removeSlow ? "removed" : "all");
+        server.setPage(tag + "a", page({"qt a"}));
+        server.setPage(tag + "b", page({"qt 1"}));
+        server.setStatus(tag + "c", 500);
+        TestServer::Response slow;
+        slow.body = page({"qt d"});
+        slow.delayMs = 300;
+        server.setResponse(tag + "d", slow);
+        server.setPage(tag + "e", page({"qt e"}));
+        {
+            DbFile file(fixture.path("task.db"));
+            int id = 0;
+            for (const char* name : {"a", "b", "c", "d", "e"})
+                storeTask(file, id++, name, tag + name);
+        }
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
+        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        QSignalSpy run(&checker, &TaskChecker::runNewsFound);
+        QCOMPARE(checker.checkDueTasks().started.size(), 5);
+        // a and e have answered and are stored, d is still on its way: nothing is announced yet.
+        QTRY_COMPARE(found.count(), 2);
+        QCOMPARE(run.count(), 0);
+        if (removeSlow)
+            QVERIFY(checker.removeTask(checker.tasks().at(3)));
+        QTRY_COMPARE(run.count(), 1);
+        const auto news = run.at(0).at(0).value<QList<TaskNews>>();
+        QStringList named;
+        for (const TaskNews& entry : news)
+            named << entry.name + ": " + texts(entry.results).join(", ");
+        const QStringList expected =
+            removeSlow ? QStringList{"a: qt a", "e: qt e"} : QStringList{"a: qt a", "d: qt d", "e: qt e"};
+        QCOMPARE(named, expected);
+        QTRY_COMPARE(checker.fetcher().running() + checker.fetcher().queued(), 0);
+        QTest::qWait(50);
+        QCOMPARE(run.count(), 1);
+
+        // The next run without news reports nothing.
+        clock.at = clock.at.addSecs(3600);
+        QCOMPARE(checker.checkDueTasks().started.size(), removeSlow ? 4 : 5);
+        QTRY_COMPARE(checker.fetcher().running() + checker.fetcher().queued(), 0);
+        QTest::qWait(50);
+        QCOMPARE(run.count(), 1);
+    }
+
+    // A failure mark kept in task.db by an earlier run is taken back at load, bounded whatever the row holds.
+    void failureMarkRestored_data()
+    {
+        QTest::addColumn<QString>("storedReason");
+        QTest::addColumn<QString>("storedCount");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("inRow");
+        QTest::addRow("as written") << "HTTP 500"
+                                    << "3"
+                                    << "HTTP 500" << 3;
+        QTest::addRow("no reason: no mark") << ""
+                                            << "3"
+                                            << "" << 0;
+        QTest::addRow("lines and no count") << "Host\nnot found"
+                                            << "x"
+                                            << "Host not found" << 1;
+        QTest::addRow("negative count") << "HTTP 404"
+                                        << "-5"
+                                        << "HTTP 404" << 1;
+        QTest::addRow("huge count") << "HTTP 404"
+                                    << "99999999999"
+                                    << "HTTP 404" << 1;
+        QTest::addRow("large count") << "HTTP 404"
+                                     << "5000000"
+                                     << "HTTP 404" << 1000000;
+        QTest::addRow("long reason") << QString(500, QLatin1Char('r')) << "2" << QString(200, QLatin1Char('r')) << 2;
+    }
+    void failureMarkRestored()
+    {
+        QFETCH(QString, storedReason);
+        QFETCH(QString, storedCount);
+        QFETCH(QString, reason);
+        QFETCH(int, inRow);
+        TempFolder fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", "/restored");
+        }
+        {
+            TaskDatabase db(fixture.path("task.db"));
+            QVERIFY(db.setTaskOption(0, TaskChecker::FailureOption, storedReason));
+            QVERIFY(db.setTaskOption(0, TaskChecker::FailuresInRowOption, storedCount));
+        }
+        Loaded loaded(fixture);
+        const Task* task = loaded.checker.tasks().at(0);
+        QCOMPARE(loaded.checker.checkFailure(task), reason);
+        QCOMPARE(loaded.checker.failuresInRow(task), inRow);
+    }
+
     void nextTaskId_data()
     {
         QTest::addColumn<QList<int>>("ids");
