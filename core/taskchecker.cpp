@@ -268,12 +268,17 @@ bool TaskChecker::removeOldResults(int days)
     return false;
 }
 
-// With the option on, compares the page's keyword links with those seen at the task's previous check (in
-// task.db, plus what a check not yet taken over saw) and keeps the difference and the new links until the
-// task's take-over. A failed download or an error page changes nothing that was seen.
+bool TaskChecker::recordsSeen(const FetchedPage& page) const
+{
+    return page.ok && (m_reportNewLinks || page.feed);
+}
+
+// With the option on, and always for a feed, compares the page's keyword links with those seen at the task's
+// previous check (in task.db, plus what a check not yet taken over saw) and keeps the difference and the new
+// links until the task's take-over. A failed download or an error page changes nothing that was seen.
 void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
 {
-    if (!m_reportNewLinks || !page.ok)
+    if (!recordsSeen(page))
         return;
     const std::optional<QSet<QString>> stored = m_db.seenLinks(task->taskId());
     if (!stored)
@@ -294,6 +299,20 @@ void TaskChecker::noteSeen(Task* task, const FetchedPage& page)
     QSet<QString> current{checkedMark()};
     for (const PageLink& link : std::as_const(links))
         current.insert(link.link);
+    // A feed's items leave it as new ones come; one that comes back (edited, or the feed shows a longer
+    // stretch again) is not news. Its link stays seen, up to a bound on the links kept beyond the feed's own.
+    if (page.feed) {
+        QStringList departed;
+        for (const QString& link : std::as_const(previous)) {
+            if (!current.contains(link))
+                departed.append(link);
+        }
+        // The record holds no age: beyond the bound the links kept are the first in sorted order.
+        departed.sort();
+        departed = departed.mid(0, MaxDepartedFeedLinks);
+        for (const QString& link : std::as_const(departed))
+            current.insert(link);
+    }
     pending.added = difference(current, *stored);
     pending.removed = difference(*stored, current);
     if (pending.added.isEmpty() && pending.removed.isEmpty() && pending.results.isEmpty())
@@ -626,10 +645,11 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
 
     const Task::ResultList results = task->resultsOfPage(*fetched, today());
     const FetchedPage validators = validatorsOf(*fetched);
+    // With new links reported, and for a feed, the page's keyword links count as seen from now on.
+    const bool recordSeen = recordsSeen(*fetched);
     fetched.reset();
-    // With new links reported, the page's keyword links count as seen from now on.
-    const bool stored = m_reportNewLinks ? m_db.replaceTaskResults(task->taskId(), results, seenLinksOf(results))
-                                         : m_db.replaceTaskResults(task->taskId(), results);
+    const bool stored = recordSeen ? m_db.replaceTaskResults(task->taskId(), results, seenLinksOf(results))
+                                   : m_db.replaceTaskResults(task->taskId(), results);
     if (!stored) {
         m_lastError = m_db.lastError();
         return Outcome::StoreFailed;
@@ -695,7 +715,7 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     // not the page's), so the user can reset it once the page is reachable.
     if (fetched->ok)
         task->setResults(task->resultsOfPage(*fetched, createdAt.date()));
-    const QStringList seen = m_reportNewLinks && fetched->ok ? seenLinksOf(task->results()) : QStringList();
+    const QStringList seen = recordsSeen(*fetched) ? seenLinksOf(task->results()) : QStringList();
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
     // in the file as it is stored.
@@ -907,7 +927,7 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
                 task->setResults(task->resultsOfPage(page, today()));
             else
                 failures.insert(task, withoutBody(page));
-            const QStringList seen = m_reportNewLinks && page.ok ? seenLinksOf(task->results()) : QStringList();
+            const QStringList seen = recordsSeen(page) ? seenLinksOf(task->results()) : QStringList();
             storeFailed = storeFailed || !addImported(task, seen);
             if (pending == 0)
                 wake();

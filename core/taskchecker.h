@@ -168,9 +168,9 @@ public:
     // tasks are loaded); on a failure nothing is deleted and lastError() says why.
     bool removeOldResults(int days);
 
-    // Whether checks also report links that newly appear on a page. Turned on afresh (by the user), every
-    // task records its page's links at its first check without reporting them. False when the seen links
-    // could not be forgotten: the option then stays as it was.
+    // Whether checks also report links that newly appear on a page. A feed's new items are always reported. Turned on
+    // afresh (by the user), every task records its page's links at its first check without reporting them. False when
+    // the seen links could not be forgotten: the option then stays as it was.
     bool setReportNewLinks(bool on, bool afresh = false);
     bool reportNewLinks() const { return m_reportNewLinks; }
 
@@ -247,6 +247,11 @@ private:
     void storeCheckTime(Task* task);
     // createTask() once the command runs and the definition passed its check.
     Created createChecked(const TaskDefinition& definition);
+    // Whether a check of this page records its keyword links as seen: with new links reported, and for every
+    // feed (its new items are what it is watched for).
+    bool recordsSeen(const FetchedPage& page) const;
+    // The most links of items that left a feed kept as seen, so they are not reported when they come back.
+    static constexpr int MaxDepartedFeedLinks = 5000;
     Task::ResultList takeOver(Task* task, const Task::ResultList& found, TaskChange* change);
     bool storeTakeOver(Task* task, const TaskChange& change);
     void noteSeen(Task* task, const FetchedPage& page);

@@ -217,6 +217,21 @@ QUrl PageFetch::baseOf(const FetchedPage& page, const QString& address)
     return page.url.isEmpty() ? QUrl(address) : page.url;
 }
 
+void PageFetch::readFeed(FetchedPage& page, const QString& address)
+{
+    if (!page.ok || page.notModified || !FeedReader::isFeed(page.contentType, page.body))
+        return;
+    FeedReader::Result feed = FeedReader::read(page.body, page.contentType, baseOf(page, address));
+    if (!feed.ok) {
+        page.ok = false;
+        page.error = QStringLiteral("the feed could not be read: ") + feed.error;
+        page.body.clear();
+        return;
+    }
+    page.feed = true;
+    page.feedItems = std::move(feed.items);
+}
+
 namespace {
 // Whether the page itself names ISO 8859-1 (or a name of it) in a meta tag: then it is read so even when
 // its bytes happen to be valid UTF-8.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/feedreader.h"
 #include "engine/requestheaders.h"
 
 #include <QByteArray>
@@ -26,6 +27,8 @@ struct FetchedPage
     QByteArray lastModified;
     int retryAfterSeconds = 0; // with 429 and 503: how long the server asks to be left alone
     QDateTime retryAt;         // set by PageFetcher: no request goes to the host before then
+    bool feed = false;         // the body is a feed that was read (readFeed): its items are the page's links
+    QList<FeedItem> feedItems;
 };
 Q_DECLARE_METATYPE(FetchedPage)
 
@@ -75,6 +78,10 @@ QString tooLargeReason();
 // always names its reason. A 304 is ok (notModified) only as the answer to a conditional request and
 // without a body.
 FetchedPage takePage(QNetworkReply* reply, QByteArray received = {});
+// Reads a page that is a feed (FeedReader::isFeed): its items become feedItems, and a feed that cannot be
+// read fails the page with the reason. Any other page, a failed one or a 304 is left as it is; a plain page
+// costs a look at its first bytes.
+void readFeed(FetchedPage& page, const QString& address);
 // The address the page's links are relative to: where the download ended, or the requested
 // address when the reply carries none.
 QUrl baseOf(const FetchedPage& page, const QString& address);

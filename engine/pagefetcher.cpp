@@ -332,6 +332,7 @@ void PageFetcher::finished(QNetworkReply* reply)
     const qint64 received = job.body.size();
     FetchedPage page = PageFetch::takePage(reply, std::move(job.body));
     noteRetryAfter(job.host, page);
+    PageFetch::readFeed(page, job.request.address);
     reply->deleteLater();
     // The delivered body stays held until its callback has returned.
     const qint64 delivered = page.body.size();

@@ -53,6 +53,27 @@ template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& ba
         fn(Tools::absoluteLink(linkBase, match.href), match.text);
     });
 }
+
+// The same for a downloaded page: a feed's items (their titles through the same keyword test), or the
+// links of the page.
+template <typename Fn>
+void forEachMatchingLink(const FetchedPage& page, const QString& address, const QString& keyword, Fn fn)
+{
+    if (!page.feed) {
+        forEachMatchingLink(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, address), keyword,
+                            fn);
+        return;
+    }
+    int matching = 0;
+    for (const FeedItem& item : page.feedItems) {
+        if (matching >= MaxMatchingLinksPerPage)
+            return;
+        if (item.link.size() > MaxHrefLength || !textMatches(item.title, keyword))
+            continue;
+        ++matching;
+        fn(item.link, QStringView(item.title));
+    }
+}
 } // namespace
 
 Task::Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency)
@@ -202,10 +223,9 @@ Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const 
 QList<PageLink> Task::linksOfPage(const FetchedPage& fetched) const
 {
     QList<PageLink> found;
-    forEachMatchingLink(PageFetch::decode(fetched.body, fetched.contentType), PageFetch::baseOf(fetched, m_address),
-                        m_grabText, [&](const QString& link, QStringView text) {
-                            found.append(PageLink{link, text.toString()});
-                        });
+    forEachMatchingLink(fetched, m_address, m_grabText, [&](const QString& link, QStringView text) {
+        found.append(PageLink{link, text.toString()});
+    });
     return found;
 }
 
@@ -217,7 +237,11 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
     LinkTexts found;
     forEachMatchingLink(page, base, m_grabText,
                         [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
+    return compareFound(found, knownLinks, today);
+}
 
+Task::ResultList Task::compareFound(const LinkTexts& found, LinkTexts& knownLinks, const QDate& today) const
+{
     // For each link both the page and the results have, in the order of the results: whether a stored
     // result already holds the text found.
     QHash<QString, bool> held;
@@ -237,7 +261,7 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
     // A text is new unless a stored result holds it or it is the one last seen or reported for the link.
     ResultList fresh;
     for (const QString& link : std::as_const(order)) {
-        const QString& text = found[link];
+        const QString text = found.value(link);
         const auto known = knownLinks.constFind(link);
         if (!held.value(link) && (known == knownLinks.constEnd() || *known != text)) {
             fresh.append(ResultPtr::create(TaskResult{m_taskId, today, text, link, StateNew}));
@@ -259,13 +283,19 @@ Task::ResultList Task::compareWithKnownLinks(const QString& page, const QUrl& ba
 
 Task::ResultList Task::resultsOfPage(const FetchedPage& page, const QDate& today) const
 {
-    return scanResults(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, m_address), today);
+    ResultList found;
+    forEachMatchingLink(page, m_address, m_grabText, [&](const QString& link, QStringView text) {
+        found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
+    });
+    return found;
 }
 
 bool Task::takeUpdatePage(const FetchedPage& page, const QDate& today)
 {
-    m_updateResults = compareWithKnownLinks(PageFetch::decode(page.body, page.contentType),
-                                            PageFetch::baseOf(page, m_address), today);
+    LinkTexts found;
+    forEachMatchingLink(page, m_address, m_grabText,
+                        [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
+    m_updateResults = compareFound(found, m_knownLinks, today);
     return !m_updateResults.isEmpty();
 }
 

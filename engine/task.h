@@ -103,7 +103,7 @@ public:
     // The same against the task's own knownLinks, as they are when the page has arrived.
     ResultList compareWithKnownLinks(const QString& page, const QUrl& base, const QDate& today);
 
-    // The same work on a downloaded page.
+    // The same work on a downloaded page; the links of a feed are its items (see PageFetch::readFeed).
     // Every link of the page whose text contains the keyword; the task is not changed.
     ResultList resultsOfPage(const FetchedPage& page, const QDate& today) const;
     // The same links as formed link and text only: no record is built (a record's date alone costs a clock
@@ -114,6 +114,9 @@ public:
     bool takeUpdatePage(const FetchedPage& page, const QDate& today);
 
 private:
+    // The comparison of compareWithResults, on the page's matching links (link to text).
+    ResultList compareFound(const LinkTexts& found, LinkTexts& knownLinks, const QDate& today) const;
+
     int m_taskId;
     int m_rowId = 0;
     QDateTime m_lastUpdate;

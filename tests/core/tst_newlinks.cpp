@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Links that newly appear on a page, reported when the option is on: recorded without reporting at a task's
 // first check, reported once afterwards (update-all and periodic checks), kept in task.db across a restart,
-// untouched by failed downloads, recorded by creation and reset, removed with the task, started afresh.
+// untouched by failed downloads, recorded by creation and reset, removed with the task, started afresh. A
+// feed's new items are reported with the option off as well.
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 #include "tests/core/checkerfixture.h"
 #include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -27,6 +29,20 @@ TestServer::Response page(const QStringList& items, int status = 200)
     return response;
 }
 
+// An RSS feed from "path title" items, served as a feed.
+TestServer::Response feed(const QStringList& items)
+{
+    TestServer::Response response;
+    response.contentType = "application/rss+xml";
+    response.body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Jobs</title>\n";
+    for (const QString& item : items) {
+        const qsizetype blank = item.indexOf(QLatin1Char(' '));
+        response.body += "<item><title>" + item.mid(blank + 1).toHtmlEscaped().toUtf8() + "</title><link>" +
+                         item.left(blank).toUtf8() + "</link></item>\n";
+    }
+    response.body += "</channel></rss>";
+    return response;
+}
 } // namespace
 
 class TestNewLinks : public QObject
@@ -202,6 +218,73 @@ private slots:
         check(program, false);
         QCOMPARE(texts(program.task()->results()), QStringList{"qt 1"});
         QCOMPARE(program.rows("SELECT text FROM results"), QStringList{"qt 1"});
+    }
+
+    // A feed's new items are stored and announced whatever the option says; a changed title of a stored link is
+    // reported as for a page; an item whose result was removed is not reported again when it leaves the feed
+    // and comes back, nor after a restart; a feed that does not parse fails the check with its reason.
+    void feedItems_data()
+    {
+        QTest::addColumn<bool>("report");
+        QTest::addColumn<bool>("periodic");
+        for (bool report : {false, true}) {
+            for (bool periodic : {false, true})
+                QTest::addRow("option %s, %s", report ? "on" : "off", periodic ? "periodic" : "update-all")
+                    << report << periodic;
+        }
+    }
+    void feedItems()
+    {
+        QFETCH(bool, report);
+        QFETCH(bool, periodic);
+        Program program;
+        program.start(report);
+        QStringList announced;
+        const auto checkFeed = [&](const TestServer::Response& response) {
+            server.setResponse(path, response);
+            if (periodic) {
+                QSignalSpy found(program.checker.get(), &TaskChecker::resultsFound);
+                check(program, true);
+                for (const QList<QVariant>& signal : std::as_const(found))
+                    announced += texts(signal.at(1).value<Task::ResultList>());
+                return;
+            }
+            const TaskChecker::UpdateRun run = program.checker->updateAll();
+            for (const TaskNews& news : run.news)
+                announced += texts(news.results);
+        };
+        server.setResponse(path, feed({"/a qt one", "/b other"}));
+        const TaskChecker::Created created = program.checker->createTask("Jobs", server.url(path).toString(), "qt", 60);
+        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        QCOMPARE(texts(created.task->results()), QStringList{"qt one"});
+
+        checkFeed(feed({"/c qt <b>two</b> & more", "/a qt one", "/b other"}));
+        checkFeed(feed({"/c qt <b>two</b> & more", "/a qt one, edited", "/b other"}));
+        QCOMPARE(announced, (QStringList{"qt two & more", "qt one, edited"}));
+        QCOMPARE(program.rows("SELECT link FROM results ORDER BY id"), links({"/a", "/c", "/a"}));
+
+        const int two = int(texts(created.task->results()).indexOf("qt two & more"));
+        QVERIFY(program.checker->removeResults(created.task, {created.task->results().at(two)}));
+        checkFeed(feed({"/a qt one, edited"}));
+        checkFeed(feed({"/c qt <b>two</b> & more", "/a qt one, edited"}));
+        program.start(report);
+        checkFeed(feed({"/c qt <b>two</b> & more", "/d qt three", "/a qt one, edited"}));
+        QCOMPARE(announced, (QStringList{"qt two & more", "qt one, edited", "qt three"}));
+        QCOMPARE(program.rows("SELECT text FROM results ORDER BY id"),
+                 (QStringList{"qt one", "qt one, edited", "qt three"}));
+
+        // A reset records the feed's items as seen: a result removed after it is not reported again.
+        server.setResponse(path, feed({"/e qt four", "/a qt one, edited"}));
+        QCOMPARE(program.checker->resetResults(program.task()), TaskChecker::Outcome::Done);
+        QVERIFY(program.checker->removeResults(program.task(), {program.task()->results().at(0)}));
+        checkFeed(feed({"/e qt four", "/a qt one, edited"}));
+        QCOMPARE(texts(program.task()->results()), QStringList{"qt one, edited"});
+
+        TestServer::Response broken = feed({"/e qt four"});
+        broken.body.chop(6);
+        checkFeed(broken);
+        QVERIFY2(program.checker->checkFailure(program.task()).startsWith("the feed could not be read: line "),
+                 qPrintable(program.checker->checkFailure(program.task())));
     }
 
     // Creation records the page's keyword links (replacing rows left under the id), reset records the new
