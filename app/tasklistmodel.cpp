@@ -61,7 +61,13 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
     case Qt::DecorationRole:
         return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
     case Qt::ToolTipRole:
-        return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(failureToolTip(task));
+        if (!core.checkFailure(task).isEmpty())
+            return failureToolTip(task);
+        // Not a failure: the page was read, but the region the user named is not (or no longer) on it.
+        if (task->regionMatchedNothing())
+            return tr("The region \"%1\" matched nothing on the page at the last check: no links were read")
+                .arg(task->region());
+        return {};
     default:
         return {};
     }
