@@ -287,9 +287,9 @@ private:
         const qsizetype start = i;
         const QString pseudo = name().toLower();
         if (pseudo == u"first-child")
-            return QStringLiteral("not(preceding-sibling::*)");
+            return QStringLiteral("not(preceding-sibling::*[1])");
         if (pseudo == u"last-child")
-            return QStringLiteral("not(following-sibling::*)");
+            return QStringLiteral("not(following-sibling::*[1])");
         if (pseudo != u"nth-child" || atEnd() || s.at(i) != u'(') {
             i = start;
             return fail(tr("the selector uses \":%1\", which is not supported")
@@ -304,16 +304,15 @@ private:
         if (atEnd() || s.at(i) != u')')
             return fail();
         ++i;
-        argument = argument.toLower();
-        if (argument == u"odd")
-            return QStringLiteral("count(preceding-sibling::*) mod 2=0");
-        if (argument == u"even")
-            return QStringLiteral("count(preceding-sibling::*) mod 2=1");
         bool number = false;
         const int n = argument.toInt(&number);
-        if (!number || n < 1 || argument.startsWith(u'+') || argument.startsWith(u'-'))
-            return fail(tr("\":nth-child\" takes a position from 1, \"odd\" or \"even\""));
-        return QStringLiteral("count(preceding-sibling::*)=%1").arg(n - 1);
+        if (!number || n < 1 || argument.startsWith(u'+'))
+            return fail(tr("\":nth-child\" takes a position from 1"));
+        // Positional steps: libxml2 stops walking the siblings at the position asked for, where counting them
+        // all would cost, on a list of n items, time growing with n squared.
+        if (n == 1)
+            return QStringLiteral("not(preceding-sibling::*[1])");
+        return QStringLiteral("preceding-sibling::*[%1] and not(preceding-sibling::*[%2])").arg(n - 1).arg(n);
     }
 
     const QString& s;

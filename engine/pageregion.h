@@ -18,8 +18,8 @@ constexpr unsigned long MinOperations = 10000000;
 
 // An XPath expression when the region begins with "/" or "(", else a CSS selector: type, "*", "#id",
 // ".class", "[a]", "[a=v]", "[a~=v]", "[a^=v]", "[a$=v]", "[a*=v]", descendant, ">", "+" and "~"
-// combinators, groups with ",", ":first-child", ":last-child", ":nth-child(n)" (n a number, "odd" or
-// "even"). Gives the XPath expression, or an empty one and the reason in error.
+// combinators, groups with ",", ":first-child", ":last-child", ":nth-child(n)" (n a position from 1). Gives the XPath
+// expression, or an empty one and the reason in error.
 QString xpathOf(const QString& region, QString* error = nullptr);
 // Why the region cannot be used (an over-long text, a selector or expression that does not parse); empty
 // when it can. An empty region is the whole page.
