@@ -61,9 +61,15 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
     case Qt::DecorationRole:
         return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
     case Qt::ToolTipRole:
-        // The whole name, which the narrow list may cut, and why the task's checks fail.
-        return core.checkFailure(task).isEmpty() ? task->name()
-                                                 : task->name() + QLatin1Char('\n') + failureToolTip(task);
+        // The whole name, which the narrow list may cut, and why the task's checks fail; or, when the page was
+        // read, that the region the user named is not (or no longer) on it.
+        if (!core.checkFailure(task).isEmpty())
+            return task->name() + QLatin1Char('\n') + failureToolTip(task);
+        if (task->regionMatchedNothing())
+            return task->name() + QLatin1Char('\n') +
+                   tr("The region \"%1\" matched nothing on the page at the last check: no links were read")
+                       .arg(task->region());
+        return task->name();
     default:
         return {};
     }

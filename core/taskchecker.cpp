@@ -848,7 +848,13 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
     if (duplicateOf(address, grabText, task))
         return Outcome::Exists;
 
-    const bool pageChanged = address != task->address() || grabText != task->grabText();
+    // A new region or new excluded words change which links count, as a new keyword does.
+    const auto watched = [](const QHash<QString, QString>& options) {
+        return std::make_pair(options.value(QLatin1String(Task::RegionOption)),
+                              options.value(QLatin1String(Task::ExcludedWordsOption)));
+    };
+    const bool pageChanged = address != task->address() || grabText != task->grabText() ||
+                             (options && watched(entered.options) != watched(task->options()));
     // Written first from a copy: what task.db refused is not shown as changed.
     Task changed(task->taskId(), name, address, grabText, frequency);
     changed.setRowId(task->rowId());
@@ -856,7 +862,7 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
     if (options) {
         for (const QString& own : TaskDefinition::userOptions())
             newOptions.remove(own);
-        newOptions.insert(*options);
+        newOptions.insert(TaskDefinition::userOptionsOf(entered.options));
     }
     // The validators name a state of the old page: asked with them, the new page could answer "not modified".
     if (pageChanged) {

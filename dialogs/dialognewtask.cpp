@@ -54,6 +54,13 @@ QHash<QString, QString> DialogNewTask::taskOptions() const
         RequestHeaders::format(RequestHeaders::parse(ui->plainTextEditRequestHeaders->toPlainText(), &error));
     if (!headers.isEmpty())
         options.insert(QLatin1String(Task::RequestHeadersOption), headers);
+    const TaskDefinition entered = definition();
+    for (const char* own : {Task::RegionOption, Task::ExcludedWordsOption}) {
+        const QString option = QLatin1String(own);
+        const QString value = entered.options.value(option);
+        if (!value.isEmpty() && TaskDefinition::optionProblem(option, value).isEmpty())
+            options.insert(option, value);
+    }
     return options;
 }
 
@@ -62,11 +69,24 @@ bool DialogNewTask::checkAdvanced(const TaskDefinition::Problem& problem)
     if (!problem || problem.field != TaskDefinition::Field::Option)
         return true;
     // Shown where it can be corrected; the text names the line, never a header's value.
-    QWidget* field = problem.option == QLatin1String(Task::UserAgentOption)
-                         ? static_cast<QWidget*>(ui->lineEditUserAgent)
-                         : static_cast<QWidget*>(ui->plainTextEditRequestHeaders);
+    QWidget* field = ui->plainTextEditRequestHeaders;
+    QString title = tr("Request headers");
+    QString text = problem.reason;
+    if (problem.option == QLatin1String(Task::UserAgentOption)) {
+        field = ui->lineEditUserAgent;
+    } else if (problem.option == QLatin1String(Task::RegionOption)) {
+        field = ui->lineEditRegion;
+        title = tr("Region");
+        text = tr("The region cannot be used: %1.").arg(problem.reason);
+    } else if (problem.option == QLatin1String(Task::ExcludedWordsOption)) {
+        field = ui->lineEditExcludedWords;
+        title = tr("Left-out words");
+        text = tr("The words to leave out cannot be used: %1.").arg(problem.reason);
+    }
     ui->groupBoxAdvanced->setChecked(true);
-    QMessageBox::information(this, tr("Request headers"), problem.reason, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
     field->setFocus();
     return false;
 }
@@ -96,9 +116,13 @@ void DialogNewTask::setTask(const QString& name, const QString& address, const Q
 {
     const QString agent = options.value(QLatin1String(Task::UserAgentOption));
     const QString headers = options.value(QLatin1String(Task::RequestHeadersOption));
+    const QString region = options.value(QLatin1String(Task::RegionOption));
+    const QString excluded = options.value(QLatin1String(Task::ExcludedWordsOption));
     ui->lineEditUserAgent->setText(agent);
     ui->plainTextEditRequestHeaders->setPlainText(headers);
-    if (!agent.isEmpty() || !headers.isEmpty())
+    ui->lineEditRegion->setText(region);
+    ui->lineEditExcludedWords->setText(excluded);
+    if (!agent.isEmpty() || !headers.isEmpty() || !region.isEmpty() || !excluded.isEmpty())
         ui->groupBoxAdvanced->setChecked(true);
     ui->checkBoxRunScripts->setChecked(options.value(Task::scriptsOption()) == QLatin1String("1"));
     editing = true;
@@ -136,6 +160,8 @@ TaskDefinition DialogNewTask::definition() const
     QHash<QString, QString> options;
     options.insert(QLatin1String(Task::UserAgentOption), ui->lineEditUserAgent->text().trimmed());
     options.insert(QLatin1String(Task::RequestHeadersOption), ui->plainTextEditRequestHeaders->toPlainText());
+    options.insert(QLatin1String(Task::RegionOption), ui->lineEditRegion->text());
+    options.insert(QLatin1String(Task::ExcludedWordsOption), ui->lineEditExcludedWords->text());
     return TaskDefinition{ui->lineEditTaskName->text(), ui->lineEditWebaddress->text(), ui->lineEditGrabtext->text(),
                           frequency(), options}
         .normalised();

@@ -55,7 +55,8 @@ private slots:
     void on_groupBoxAdvanced_toggled(bool on);
 
 private:
-    // Refuses a User-Agent or header the server could not be sent, with a message; false then.
+    // Refuses an option of the Advanced part that cannot work (a header the server could not be sent, a region
+    // that does not parse, an over-long text) with a message and the focus on its field; false then.
     bool checkAdvanced(const TaskDefinition::Problem& problem);
     // Shows why the entries cannot be taken, with the message of the field; false when there is a problem.
     bool accepts(const TaskDefinition::Problem& problem);

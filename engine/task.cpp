@@ -4,6 +4,7 @@
 #include "engine/linkscanner.h"
 #include "engine/logging.h"
 #include "engine/pagefetch.h"
+#include "engine/pageregion.h"
 #include "engine/seenlinks.h"
 #include "engine/tools.h"
 
@@ -27,10 +28,40 @@ constexpr int MaxMatchesPerAnchor = 4;          // matches ending at the same "<
 constexpr qsizetype MaxHrefLength = 64 * 1024;  // characters of the address part
 constexpr int MaxMatchingLinksPerPage = 100000; // against pages of millions of tiny anchors
 
-// Calls fn(link, text) for the links of the page whose text contains the keyword, within the bounds above,
-// with the link formed against the page's own base element where it names one, else against base.
-template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& base, const QString& keyword, Fn fn)
+// What a link must pass besides the bounds: its text holds the keyword and none of the excluded words, and
+// it stands inside the region, when the task names one.
+struct LinkFilter
 {
+    QString keyword;
+    QStringList excluded;
+    QString region;
+    bool* regionMissed; // set when the region selected nothing on a page
+};
+
+LinkFilter filterOf(const Task& task, bool* regionMissed)
+{
+    return {task.grabText(), task.excludedWords(), task.region().trimmed(), regionMissed};
+}
+
+bool kept(QStringView text, const LinkFilter& filter)
+{
+    return textMatches(text, filter.keyword) &&
+           std::none_of(filter.excluded.cbegin(), filter.excluded.cend(),
+                        [&](const QString& word) { return textMatches(text, word); });
+}
+
+// Calls fn(link, text) for the links of the page that pass the filter, within the bounds above, with the link
+// formed against the page's own base element where it names one, else against base. With a region, only its
+// elements are scanned, written back as HTML with the page's base element first.
+template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& base, const LinkFilter& filter, Fn fn)
+{
+    PageRegion::Selection region;
+    if (!filter.region.isEmpty()) {
+        region = PageRegion::select(page, filter.region);
+        page = region.html;
+    }
+    if (filter.regionMissed)
+        *filter.regionMissed = !filter.region.isEmpty() && !region.matched;
     const LinkScanner::PageLinks links(page);
     const std::optional<QStringView> pageBase = links.baseHref();
     const QUrl linkBase = pageBase ? base.resolved(QUrl(Tools::hrefValue(*pageBase))) : base;
@@ -46,29 +77,30 @@ template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& ba
             if (inAnchor > MaxMatchesPerAnchor)
                 return;
         }
-        if (match.href.size() > MaxHrefLength || matching >= MaxMatchingLinksPerPage ||
-            !textMatches(match.text, keyword))
+        if (match.href.size() > MaxHrefLength || matching >= MaxMatchingLinksPerPage || !kept(match.text, filter))
             return;
         ++matching;
         fn(Tools::absoluteLink(linkBase, match.href), match.text);
     });
 }
 
-// The same for a downloaded page: a feed's items (their titles through the same keyword test), or the
-// links of the page.
+// The same for a downloaded page: a feed's items (their titles through the same keyword and excluded words; a
+// region names elements of a page, not of a feed), or the links of the page.
 template <typename Fn>
-void forEachMatchingLink(const FetchedPage& page, const QString& address, const QString& keyword, Fn fn)
+void forEachMatchingLink(const FetchedPage& page, const QString& address, const LinkFilter& filter, Fn fn)
 {
     if (!page.feed) {
-        forEachMatchingLink(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, address), keyword,
+        forEachMatchingLink(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, address), filter,
                             fn);
         return;
     }
+    if (filter.regionMissed)
+        *filter.regionMissed = false;
     int matching = 0;
     for (const FeedItem& item : page.feedItems) {
         if (matching >= MaxMatchingLinksPerPage)
             return;
-        if (item.link.size() > MaxHrefLength || !textMatches(item.title, keyword))
+        if (item.link.size() > MaxHrefLength || !kept(item.title, filter))
             continue;
         ++matching;
         fn(item.link, QStringView(item.title));
@@ -162,6 +194,18 @@ void Task::setResultState(int index, int state)
     m_results.at(index)->state = state;
 }
 
+QStringList Task::excludedWords(const QString& text)
+{
+    QStringList words;
+    const QStringList pieces = text.split(u',');
+    for (const QString& piece : pieces) {
+        const QString word = piece.simplified();
+        if (!word.isEmpty())
+            words.append(word);
+    }
+    return words;
+}
+
 void Task::setOption(const QString& name, const QString& value)
 {
     if (value.isEmpty())
@@ -213,7 +257,7 @@ void Task::removeResult(int index)
 Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const QDate& today) const
 {
     ResultList found;
-    forEachMatchingLink(page, base, m_grabText, [&](const QString& link, QStringView text) {
+    forEachMatchingLink(page, base, filterOf(*this, &m_regionMissed), [&](const QString& link, QStringView text) {
         // Every field given, so the record's default date (a clock read) is not evaluated.
         found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
     });
@@ -223,9 +267,10 @@ Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const 
 QList<PageLink> Task::linksOfPage(const FetchedPage& fetched) const
 {
     QList<PageLink> found;
-    forEachMatchingLink(fetched, m_address, m_grabText, [&](const QString& link, QStringView text) {
-        found.append(PageLink{link, text.toString()});
-    });
+    forEachMatchingLink(fetched, m_address, filterOf(*this, &m_regionMissed),
+                        [&](const QString& link, QStringView text) {
+                            found.append(PageLink{link, text.toString()});
+                        });
     return found;
 }
 
@@ -235,7 +280,7 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
     // Keyed by the link as a browser would follow it, so a stored result meets its link on the page
     // however the page writes it. A later link with the same address replaces the earlier text.
     LinkTexts found;
-    forEachMatchingLink(page, base, m_grabText,
+    forEachMatchingLink(page, base, filterOf(*this, &m_regionMissed),
                         [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
     return compareFound(found, knownLinks, today);
 }
@@ -284,7 +329,7 @@ Task::ResultList Task::compareWithKnownLinks(const QString& page, const QUrl& ba
 Task::ResultList Task::resultsOfPage(const FetchedPage& page, const QDate& today) const
 {
     ResultList found;
-    forEachMatchingLink(page, m_address, m_grabText, [&](const QString& link, QStringView text) {
+    forEachMatchingLink(page, m_address, filterOf(*this, &m_regionMissed), [&](const QString& link, QStringView text) {
         found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
     });
     return found;
@@ -293,7 +338,7 @@ Task::ResultList Task::resultsOfPage(const FetchedPage& page, const QDate& today
 bool Task::takeUpdatePage(const FetchedPage& page, const QDate& today)
 {
     LinkTexts found;
-    forEachMatchingLink(page, m_address, m_grabText,
+    forEachMatchingLink(page, m_address, filterOf(*this, &m_regionMissed),
                         [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
     m_updateResults = compareFound(found, m_knownLinks, today);
     return !m_updateResults.isEmpty();

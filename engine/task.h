@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 struct FetchedPage;
@@ -66,6 +67,15 @@ public:
     static constexpr const char* RequestHeadersOption = "request_headers"; // "Name: value", one a line
     static constexpr const char* EtagOption = "etag";                      // validators of the page last read
     static constexpr const char* LastModifiedOption = "last_modified";
+    // What of a page is read: a CSS selector or XPath expression (empty: the whole page), and words or phrases,
+    // separated by commas, that leave a link out when its text holds one (capitals ignored).
+    static constexpr const char* RegionOption = "region";
+    static constexpr const char* ExcludedWordsOption = "excluded_words";
+    QString region() const { return m_options.value(QLatin1String(RegionOption)); }
+    QStringList excludedWords() const { return excludedWords(m_options.value(QLatin1String(ExcludedWordsOption))); }
+    static QStringList excludedWords(const QString& text);
+    // Whether the region selected nothing on the page last read (not a feed: a region does not apply to one).
+    bool regionMatchedNothing() const { return m_regionMissed; }
     QString userAgent() const { return m_options.value(QLatin1String(UserAgentOption)); }
     QString requestHeadersText() const { return m_options.value(QLatin1String(RequestHeadersOption)); }
     // The headers the task's requests carry besides the program's: its User-Agent first, when set, then
@@ -129,4 +139,6 @@ private:
     QHash<QString, QString> m_options;
     ResultList m_results;
     ResultList m_updateResults;
+    // Noted by every reading of a page, which is otherwise const.
+    mutable bool m_regionMissed = false;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/taskdefinition.h"
 
+#include "engine/pageregion.h"
 #include "engine/requestheaders.h"
 #include "engine/task.h"
 
@@ -26,6 +27,16 @@ TaskDefinition TaskDefinition::normalised() const
     normal.name = name.simplified();
     normal.address = normalAddress(address);
     normal.keyword = keyword.simplified();
+    const QString region = QLatin1String(Task::RegionOption);
+    const QString excluded = QLatin1String(Task::ExcludedWordsOption);
+    const auto set = [&normal](const QString& option, const QString& value) {
+        if (value.isEmpty())
+            normal.options.remove(option);
+        else
+            normal.options.insert(option, value);
+    };
+    set(region, options.value(region).trimmed());
+    set(excluded, Task::excludedWords(options.value(excluded)).join(QStringLiteral(", ")));
     return normal;
 }
 
@@ -48,7 +59,9 @@ bool TaskDefinition::sameWatch(const QString& address, const QString& keyword, c
 const QStringList& TaskDefinition::userOptions()
 {
     static const QStringList names = {Task::scriptsOption(), QString::fromLatin1(Task::UserAgentOption),
-                                      QString::fromLatin1(Task::RequestHeadersOption)};
+                                      QString::fromLatin1(Task::RequestHeadersOption),
+                                      QString::fromLatin1(Task::RegionOption),
+                                      QString::fromLatin1(Task::ExcludedWordsOption)};
     return names;
 }
 
@@ -65,6 +78,10 @@ QString TaskDefinition::optionProblem(const QString& option, const QString& valu
         RequestHeaders::parse(value, &error);
         return error;
     }
+    if (option == QLatin1String(Task::RegionOption))
+        return PageRegion::problem(value);
+    if (option == QLatin1String(Task::ExcludedWordsOption) && value.size() > MaxExcludedLength)
+        return tr("longer than %1 characters").arg(MaxExcludedLength);
     return {};
 }
 

@@ -25,6 +25,8 @@ public:
     // What the dialog's line edits hold at most.
     static constexpr int MaxTextLength = 32767;
     static constexpr int MaxFrequency = 31 * 86400;
+    // The longest list of excluded words (each is looked for in every link's text).
+    static constexpr int MaxExcludedLength = 1000;
 
     enum class Field
     {
@@ -57,7 +59,8 @@ public:
 
     static TaskDefinition of(const Task& task);
     // Name and keyword simplified (trimmed, inner runs of white space made one space); every space removed
-    // from the address and then one trailing "/" dropped.
+    // from the address and then one trailing "/" dropped; the region trimmed, the excluded words simplified
+    // and joined by ", " with empty ones dropped.
     TaskDefinition normalised() const;
     static QString normalAddress(const QString& typed);
     // The first problem in the order of the dialog's tests: name, address, keyword, then frequency and the

@@ -490,11 +490,15 @@ void TestDialogNewTask::hostileDefinitions()
     const QHash<QString, QStringList> titles = {{"name: ", {"Task name"}},
                                                 {"keyword: ", {"Grab text"}},
                                                 {"address: ", {"Web address", "Invalid Web Address"}},
-                                                {"options.request_headers: ", {"Request headers"}}};
+                                                {"options.request_headers: ", {"Request headers"}},
+                                                {"options.region: ", {"Region"}},
+                                                {"options.excluded_words: ", {"Left-out words"}}};
     DialogNewTask dialog;
     fill(dialog, entered.name, entered.address, entered.keyword);
     dialog.findChild<QPlainTextEdit*>("plainTextEditRequestHeaders")
         ->setPlainText(entered.options.value(Task::RequestHeadersOption));
+    dialog.findChild<QLineEdit*>("lineEditRegion")->setText(entered.options.value(Task::RegionOption));
+    dialog.findChild<QLineEdit*>("lineEditExcludedWords")->setText(entered.options.value(Task::ExcludedWordsOption));
     dialog.show();
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     MessageBoxCatcher catcher;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetch.h"
 #include "engine/pagefetcher.h"
+#include "engine/seenlinks.h"
 #include "engine/task.h"
 #include "tests/engine/resultlinks.h"
 #include "tests/support/testserver.h"
@@ -34,6 +35,8 @@ private slots:
     void baseElement();
     void keywordFilter_data();
     void keywordFilter();
+    void regionAndLeftOutWords_data();
+    void regionAndLeftOutWords();
     void encodings_data();
     void encodings();
     void fetchOutcomes_data();
@@ -298,6 +301,65 @@ void TestTask::keywordFilter()
     for (const Task::ResultPtr& record : task.scanResults(QString::fromUtf8(page), QUrl("http://127.0.0.1/"), today))
         found << record->text;
     QCOMPARE(found, texts);
+}
+
+void TestTask::regionAndLeftOutWords_data()
+{
+    QTest::addColumn<QString>("region");
+    QTest::addColumn<QString>("excluded");
+    QTest::addColumn<bool>("feed");
+    QTest::addColumn<QStringList>("links"); // the results' links, in page order
+    QTest::addColumn<bool>("missed");       // the task notes that the region matched nothing
+
+    const auto row = [](const char* tag, const char* region, const char* excluded, bool feed, const char* links,
+                        bool missed) {
+        QTest::addRow("%s", tag) << region << excluded << feed << QString(links).split(u' ', Qt::SkipEmptyParts)
+                                 << missed;
+    };
+    row("whole page", "", "", false, "n/1 j/1 j/2 j/3 j/4 f/1", false);
+    row("listing by CSS", "#jobs", "", false, "j/1 j/2 j/3 j/4", false);
+    row("listing by XPath", "//main/ul", "", false, "j/1 j/2 j/3 j/4", false);
+    row("listing and footer", "#jobs li:first-child, footer", "", false, "j/1 f/1", false);
+    row("words left out", "", "senior, Team  Lead ,,", false, "n/1 j/1 j/3 f/1", false);
+    row("both", "main", "SENIOR", false, "j/1 j/3 j/4", false);
+    row("left-out word in an entity", "", "café", false, "n/1 j/1 j/2 j/3 f/1", false);
+    row("region gone from the page", "#vacancies", "", false, "", true);
+    row("region not parsed", "ul[", "", false, "", true);
+    row("feed ignores the region", "#jobs", "senior", true, "j/1 j/3", false);
+}
+
+// A region limits the links to those of its elements, through the same scan and base as the whole page; the
+// excluded words leave out links whose text holds one, ignoring capitals, on pages and in feeds alike.
+void TestTask::regionAndLeftOutWords()
+{
+    QFETCH(QString, region);
+    QFETCH(QString, excluded);
+    QFETCH(bool, feed);
+    QFETCH(QStringList, links);
+    QFETCH(bool, missed);
+
+    const QByteArray body = "<html><head><base href='http://b.test/'></head><body>"
+                            "<nav><a href=n/1>Engineer jobs</a></nav><main><ul id=jobs>"
+                            "<li><a href=\"j/1\">Engineer</a></li><li><a href='j/2'>Senior engineer</a></li>"
+                            "<li><a href=j/3><b>Engineer</b>, backend</a></li>"
+                            "<li><a href=j/4>Engineer at Caf&eacute; team lead</a></li></ul></main>"
+                            "<footer><a href=f/1>Engineer careers</a></footer></body></html>";
+    FetchedPage page = pageAt("http://a.test/list", body);
+    if (feed) {
+        page.feed = true;
+        page.feedItems = {{"http://b.test/j/1", "Engineer"},
+                          {"http://b.test/j/2", "Senior engineer"},
+                          {"http://b.test/j/3", "Engineer, backend"}};
+    }
+    Task task(1, "n", "http://a.test/list", "engineer", 60);
+    task.setOption(Task::RegionOption, region);
+    task.setOption(Task::ExcludedWordsOption, excluded);
+    QStringList found;
+    for (const Task::ResultPtr& record : task.resultsOfPage(page, today))
+        found << record->link.mid(QStringLiteral("http://b.test/").size());
+    QCOMPARE(found, links);
+    QCOMPARE(task.regionMatchedNothing(), missed);
+    QCOMPARE(task.linksOfPage(page).size(), links.size());
 }
 
 void TestTask::encodings_data()

@@ -261,6 +261,27 @@ private slots:
         QVERIFY(c.checker.updateAll().anyNew);
     }
 
+    // The document the helper returns goes through the region and the left-out words as a downloaded page does.
+    void regionOfRenderedPage()
+    {
+        AppFixture fixture;
+        server.setPage("/board-nav", "<nav><a href='/all'>All jobs</a></nav>" + kBoard);
+        server.setPage("/board.json", jobs("Job: welder"), "application/json");
+        Checker c(fixture);
+        QHash<QString, QString> options = kScripts;
+        options.insert(Task::RegionOption, "#jobs li");
+        options.insert(Task::ExcludedWordsOption, "night");
+        const TaskChecker::Created created =
+            c.checker.createTask("Board", server.url("/board-nav").toString(), "job", 3600, options);
+        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        QCOMPARE(texts(created.task->results()), QStringList{"Job: welder"});
+        server.setPage("/board.json", jobs("Job: welder (night)"), "application/json");
+        QVERIFY(!c.checker.updateAll().anyNew);
+        server.setPage("/board.json", jobs("Job: welder (senior)"), "application/json");
+        QVERIFY(c.checker.updateAll().anyNew);
+        QCOMPARE(texts(created.task->results()), (QStringList{"Job: welder", "Job: welder (senior)"}));
+    }
+
     void helperMissing()
     {
         AppFixture fixture;

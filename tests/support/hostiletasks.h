@@ -50,6 +50,11 @@ inline QList<HostileTask> hostileTasks()
         {"User-Agent with CR LF", {"N", at, "qt", 60, {{ua, "A\r\nX-I: 1"}}}, uaProblem, H::Core | H::Import},
         {"Host header", {"N", at, "qt", 60, {{rh, "Host: evil.test"}}}, rhProblem, H::NoLoad},
         {"header with a control byte", {"N", at, "qt", 60, {{rh, "X-A: a\x01b"}}}, rhProblem, H::NoLoad},
+        {"region that does not parse", {"N", at, "qt", 60, {{"region", "ul > [href"}}}, "options.region: ", H::NoLoad},
+        {"XPath that does not parse", {"N", at, "qt", 60, {{"region", "//ul[@id="}}}, "options.region: ", H::NoLoad},
+        {"region beyond its bound", {"N", at, "qt", 60, {{"region", QString(1001, u'p')}}}, "options.region: ", H::NoLoad},
+        {"excluded words beyond their bound", {"N", at, "qt", 60, {{"excluded_words", QString(1001, u'w')}}},
+         "options.excluded_words: ", H::NoLoad},
         {"scripts not 1", {"N", at, "qt", 60, {{"scripts", "yes"}}}, "options.scripts: ", H::Core | H::Import},
     };
     // clang-format on

@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// One region of a page, named by a CSS selector or an XPath expression, read with libxml2's HTML parser
+// (recovering from faulty markup, no network access, libxml2's own bound on the nesting depth). The
+// elements it selects are written back as HTML, so their links go through the same link scan as a whole
+// page's.
+namespace PageRegion {
+// The longest region a task may name.
+constexpr int MaxLength = 1000;
+// The XPath work allowed per character of the page (and at least MinOperations), so a selector that
+// would revisit nested elements again and again stops in time linear in the page.
+constexpr unsigned long OperationsPerCharacter = 8;
+constexpr unsigned long MinOperations = 10000000;
+
+// An XPath expression when the region begins with "/" or "(", else a CSS selector: type, "*", "#id",
+// ".class", "[a]", "[a=v]", "[a~=v]", "[a^=v]", "[a$=v]", "[a*=v]", descendant, ">", "+" and "~"
+// combinators, groups with ",", ":first-child", ":last-child", ":nth-child(n)" (n a position from 1). Gives the XPath
+// expression, or an empty one and the reason in error.
+QString xpathOf(const QString& region, QString* error = nullptr);
+// Why the region cannot be used (an over-long text, a selector or expression that does not parse); empty
+// when it can. An empty region is the whole page.
+QString problem(const QString& region);
+
+struct Selection
+{
+    bool matched = false; // the region selected at least one element
+    QString html;         // the page's base element, if any, then each selected element as HTML
+    QString error;        // why the page or the region could not be read; then nothing is selected
+};
+// The elements of the page the region selects, in page order; an element inside another one selected is
+// written once, as part of it.
+Selection select(QStringView page, const QString& region);
+} // namespace PageRegion

@@ -1,0 +1,225 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/pageregion.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+// Every element that a selector may be asked to pick carries an id; the page has no line breaks, so each line
+// of a selection is one selected element.
+const QString Page = QStringLiteral(
+    "<html><head><title>Jobs</title></head><body>"
+    "<nav id='nav' class='menu top'><a id='n1' href='/a'>Engineer jobs</a><a id='n2' href='/b' rel='next'>More</a>"
+    "</nav>"
+    "<main id='main'><ul id='list' class='listing'>"
+    "<li id='l1' class='job new'><a id='j1' href='/j/1' data-k='alpha-beta'>Engineer</a></li>"
+    "<li id='l2' class='job'><a id='j2' href='https://x.test/j/2' lang='en-GB'>Senior engineer</a></li>"
+    "<li id='l3' class='jobs'><p id='p3'>x</p><a id='j3' href='/j/3.pdf'>Engineer &amp; lead</a></li>"
+    "<li id='l4' class='job'><A ID='j4' HREF='/j/4' title='say \"hi\" it&apos;s'>Engineer 4</A></li>"
+    "</ul></main>"
+    "<footer id='foot'><div id='d1'><span id='s1'>a</span><span id='s2'>b</span><b id='b1'>c</b></div>"
+    "<a id='f1' href='/careers'>Engineer careers</a></footer>"
+    "</body></html>");
+
+QStringList selectedIds(const PageRegion::Selection& selection)
+{
+    static const QRegularExpression id(QStringLiteral("^<[a-z]+[^>]*? id=\"([^\"]+)\""));
+    QStringList ids;
+    for (const QString& line : selection.html.split(u'\n', Qt::SkipEmptyParts))
+        ids.append(id.match(line).captured(1));
+    return ids;
+}
+} // namespace
+
+class TestPageRegion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void selects_data();
+    void selects();
+    void refused_data();
+    void refused();
+    void hostile_data();
+    void hostile();
+    void keepsTheBaseAndTheText();
+};
+
+void TestPageRegion::selects_data()
+{
+    QTest::addColumn<QString>("region");
+    QTest::addColumn<QStringList>("ids"); // the outermost selected elements, in page order
+
+    const auto row = [](const char* region, const QString& ids) {
+        QTest::addRow("%s", region) << QString::fromUtf8(region) << ids.split(u' ', Qt::SkipEmptyParts);
+    };
+    row("main", "main");
+    row("UL", "list");
+    row("*", ""); // the html element, which has no id: one line
+    row("#list", "list");
+    row(".job", "l1 l2 l4");
+    row(".job.new", "l1");
+    row("li.jobs", "l3");
+    row("[rel]", "n2");
+    row("a[href='/j/1']", "j1");
+    row("[href=\"/j/3.pdf\"]", "j3");
+    row("nav[class~=top]", "nav");
+    row("[class~=me]", "");
+    row("a[href^=https]", "j2");
+    row("a[href$='.pdf']", "j3");
+    row("a[href*='/j/']", "j1 j2 j3 j4");
+    row("[data-k*=a-b]", "j1");
+    row("[title='say \"hi\" it\\'s']", "j4");
+    row("main a", "j1 j2 j3 j4");
+    row("ul > li > a", "j1 j2 j3 j4");
+    row("main > a", "");
+    row("body>footer a", "f1");
+    row("p + a", "j3");
+    row("#l1 + li", "l2");
+    row("#l1 ~ li", "l2 l3 l4");
+    row("#s1 ~ *", "s2 b1");
+    row("nav, footer", "nav foot");
+    row("footer ,#list", "list foot");
+    row("li:first-child", "l1");
+    row("li:last-child", "l4");
+    row("li:nth-child(2)", "l2");
+    row("li:nth-child( 3 )", "l3");
+    row("li:nth-child(4)", "l4");
+    row("li:nth-child(5)", "");
+    row("div :first-child", "s1");
+    row("main *", "list"); // its items lie inside the list, written once with it
+    row("li a, ul", "list");
+    row("//nav", "nav");
+    row("//li[2]/a", "j2");
+    row("(//a)[last()]", "f1");
+    row("/html/body/footer/div", "d1");
+    row("//nav/@href", ""); // attributes are no elements
+    row("section", "");
+}
+
+void TestPageRegion::selects()
+{
+    QFETCH(QString, region);
+    QFETCH(QStringList, ids);
+    QCOMPARE(PageRegion::problem(region), QString());
+    const PageRegion::Selection selection = PageRegion::select(Page, region);
+    QCOMPARE(selection.error, QString());
+    if (region == u"*") {
+        QVERIFY(selection.html.startsWith(QStringLiteral("<html>")));
+        QCOMPARE(selection.html.count(u'\n'), 1);
+        return;
+    }
+    QCOMPARE(selection.matched, !ids.isEmpty());
+    QCOMPARE(selectedIds(selection), ids);
+}
+
+void TestPageRegion::refused_data()
+{
+    QTest::addColumn<QString>("region");
+    QTest::addColumn<QString>("problem"); // how the reason begins
+
+    QTest::addRow("open attribute") << "a[href"
+                                    << "the selector ends too early";
+    QTest::addRow("attribute without name") << "a[='x']"
+                                            << "the selector does not parse at character 3";
+    QTest::addRow("unknown operator") << "a[href|=en]"
+                                      << "the selector does not parse at character 7";
+    QTest::addRow("open quote") << "a[href='x]"
+                                << "a quoted value";
+    QTest::addRow("dangling combinator") << "ul >"
+                                         << "the selector ends too early";
+    QTest::addRow("two combinators") << "ul > > li"
+                                     << "the selector does not parse at character 6";
+    QTest::addRow("empty group member") << "ul,,li"
+                                        << "the selector does not parse at character 4";
+    QTest::addRow("leading comma") << ", li"
+                                   << "the selector does not parse at character 1";
+    QTest::addRow("pseudo-class") << "a:hover"
+                                  << "the selector uses \":hover\"";
+    QTest::addRow("pseudo-element") << "p::before"
+                                    << "the selector uses \"::\"";
+    QTest::addRow("nth-child 0") << "li:nth-child(0)"
+                                 << "\":nth-child\" takes";
+    QTest::addRow("nth-child formula") << "li:nth-child(2n+1)"
+                                       << "\":nth-child\" takes";
+    QTest::addRow("empty class") << "li."
+                                 << "the selector ends too early";
+    QTest::addRow("stray character") << "li!"
+                                     << "the selector does not parse at character 3";
+    QTest::addRow("XPath syntax") << "//ul[@id="
+                                  << "the XPath expression does not parse";
+    QTest::addRow("XPath unknown axis") << "/nowhere::a"
+                                        << "the XPath expression does not parse";
+    QTest::addRow("too long") << QString(PageRegion::MaxLength + 1, u'a') << "longer than 1000";
+}
+
+void TestPageRegion::refused()
+{
+    QFETCH(QString, region);
+    QFETCH(QString, problem);
+    const QString why = PageRegion::problem(region);
+    QVERIFY2(why.startsWith(problem), qPrintable(why));
+    if (region.size() <= PageRegion::MaxLength) {
+        const PageRegion::Selection selection = PageRegion::select(Page, region);
+        QVERIFY(!selection.matched);
+        QVERIFY(selection.html.isEmpty());
+    }
+}
+
+void TestPageRegion::hostile_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("region");
+    QTest::addColumn<int>("links"); // anchors in the selection; -1: the work was stopped with a reason
+
+    const QString link = QStringLiteral("<a href='/x'>t</a>");
+    QTest::addRow("100,000 nested divs") << QStringLiteral("<div>").repeated(100000) + link << "div a" << 0;
+    QTest::addRow("nested divs, then a list")
+        << QStringLiteral("<div>").repeated(100000) + "</div>" + "<ul><li>" + link + "</li></ul>"
+        << "ul" << 0;
+    // Each anchor nests in the one before; libxml2 stops reading at its depth bound of 256.
+    QTest::addRow("unclosed anchors") << QStringLiteral("<li><a href='/x'>t").repeated(20000) << "li" << 127;
+    QTest::addRow("unclosed items") << QStringLiteral("<li><a href='/x'>t</a>").repeated(20000) << "li" << 20000;
+    QTest::addRow("attributes never closed") << "<ul><li class='" + QString(1000000, u'x') << "li" << 0;
+    QTest::addRow("the 3rd and the last of 200,000 items")
+        << "<ul>" + QStringLiteral("<li>%1</li>").arg(link).repeated(200000) + "</ul>"
+        << "ul > li:nth-child(3) a, li:last-child" << 2;
+    QTest::addRow("nested divs under a descendant chain")
+        << QStringLiteral("<div><div>").repeated(100) + link + QStringLiteral("</div></div>").repeated(100)
+        << "div div div div a" << 1;
+    const QString item = QStringLiteral("<li class=j>%1 %2</li>").arg(link, QString(200, u'w'));
+    QTest::addRow("32 MiB of list items")
+        << "<ul>" + item.repeated(32 * 1024 * 1024 / item.size()) << "ul .j" << int(32 * 1024 * 1024 / item.size());
+    QTest::addRow("a flat page of 200,000 spans, each with all before it")
+        << QStringLiteral("<span>s</span>").repeated(200000) + link << "span ~ span ~ span ~ a" << -1;
+}
+
+// Whatever the page, the selection ends in time linear in it (no timing here: bench_linkscan measures it)
+// with the links of the region written once each, or stops with a reason.
+void TestPageRegion::hostile()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, region);
+    QFETCH(int, links);
+    const PageRegion::Selection selection = PageRegion::select(page, region);
+    if (links < 0) {
+        QVERIFY(!selection.matched);
+        QVERIFY2(!selection.error.isEmpty(), "stopped without a reason");
+        return;
+    }
+    QCOMPARE(selection.html.count(QStringLiteral("<a href")), links);
+    QVERIFY(selection.html.size() <= 2 * page.size() + 1);
+}
+
+void TestPageRegion::keepsTheBaseAndTheText()
+{
+    const PageRegion::Selection selection = PageRegion::select(
+        QStringLiteral("<head><base href='http://b.test/d/'><base href='/no'></head><body><p>\u00e9t\u00e9 &lt;"
+                       "<a href=x?a=1&amp;b=2>Caf\u00e9 &amp; news</a></p></body>"),
+        QStringLiteral("p"));
+    QCOMPARE(selection.html, QStringLiteral("<base href=\"http://b.test/d/\">\n<p>\u00e9t\u00e9 &lt;<a "
+                                            "href=\"x?a=1&amp;b=2\">Caf\u00e9 &amp; news</a></p>\n"));
+}
+
+QTEST_GUILESS_MAIN(TestPageRegion)
+#include "tst_pageregion.moc"
