@@ -100,7 +100,7 @@ void TaskCommands::updateAll()
     // finished update.
     QString text = tr("Update for all tasks finished!");
     if (run.cancelled)
-        text = tr("Update for all tasks cancelled: the pages read by then were taken over, %1 not.")
+        text = tr("Update for all tasks cancelled: %1 not read; the pages read by then were taken over.")
                    .arg(pagesText(run.unread));
     if (!run.storageFailure.isEmpty())
         text = run.storageFailure;

@@ -57,6 +57,21 @@ void DialogProgress::showAwaited()
     ui->awaited->setText(text);
     ui->awaited->setToolTip(text);
     ui->awaited->setVisible(!text.isEmpty());
+    fitHeight();
+}
+
+void DialogProgress::showEvent(QShowEvent* event)
+{
+    fitHeight();
+    QDialog::showEvent(event);
+}
+
+// The box keeps its width and grows to the height its wrapped message, awaited line and button need.
+void DialogProgress::fitHeight()
+{
+    const int needed = heightForWidth(width());
+    if (needed > height())
+        resize(width(), needed);
 }
 
 QString DialogProgress::awaitedText(const QStringList& addresses)

@@ -36,9 +36,11 @@ signals:
 protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void showAwaited();
+    void fitHeight();
 
     Ui::DialogProgress* ui;
     QTimer m_slow;
