@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/dialogprogress.h"
 
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTextDocument>
 #include <QtTest>
 
@@ -17,9 +15,6 @@ private slots:
     void setMessage_data();
     void setMessage();
     void languageChangeRestoresDefaultText();
-    void awaited_data();
-    void awaited();
-    void cancelKeepsTheBox();
 
 private:
     static QString plain(const QString& html)
@@ -85,46 +80,6 @@ void TestDialogProgress::languageChangeRestoresDefaultText()
     QCoreApplication::sendEvent(&dialog, &change);
     QCOMPARE(dialog.windowTitle(), QString("Process"));
     QVERIFY(dialog.findChild<QLabel*>("label")->text().contains("Creating new task right now"));
-}
-
-// Once slow, the box names what it waits for, as plain text cut to its width.
-void TestDialogProgress::awaited_data()
-{
-    QTest::addColumn<QStringList>("addresses");
-    QTest::addColumn<QString>("shown");
-    const QString longAddress = "http://example.org/" + QString(200, 'a');
-    QTest::addRow("none") << QStringList() << "";
-    QTest::addRow("one") << QStringList{"http://a.test/<b>"} << "Still waiting for http://a.test/<b>";
-    QTest::addRow("several") << QStringList{"http://a.test/", "http://b.test/"}
-                             << "Still waiting for 2 pages, among them http://a.test/";
-    QTest::addRow("long cut") << QStringList{longAddress}
-                              << "Still waiting for " + longAddress.left(69) + QChar(0x2026);
-}
-
-void TestDialogProgress::awaited()
-{
-    QFETCH(QStringList, addresses);
-    QFETCH(QString, shown);
-    DialogProgress dialog;
-    dialog.show();
-    auto* line = dialog.findChild<QLabel*>("awaited");
-    QVERIFY(!line->isVisible());
-    dialog.watchAwaited([addresses] { return addresses; }, 0);
-    QTRY_COMPARE(line->text(), shown);
-    QCOMPARE(line->textFormat(), Qt::PlainText);
-    QCOMPARE(line->isVisible(), !shown.isEmpty());
-}
-
-// Escape and the Cancel button ask to leave the wait; the box stays until the command has ended it.
-void TestDialogProgress::cancelKeepsTheBox()
-{
-    DialogProgress dialog;
-    QSignalSpy cancel(&dialog, &DialogProgress::cancelRequested);
-    dialog.show();
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
-    QCOMPARE(cancel.count(), 2);
-    QVERIFY(dialog.isVisible());
 }
 
 QTEST_MAIN(TestDialogProgress)
