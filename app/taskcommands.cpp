@@ -55,6 +55,22 @@ bool TaskCommands::busy() const
     return core.isAborting() || core.guard().isBusy();
 }
 
+QString TaskCommands::pagesText(int pages)
+{
+    return pages == 1 ? tr("1 page") : tr("%1 pages").arg(pages);
+}
+
+void TaskCommands::showWait(DialogProgress& box)
+{
+    window->setDisabled(true);
+    // A window of its own, the box is enabled again under the disabled main window: it takes Escape and its
+    // Cancel button, which end the command's wait.
+    box.setEnabled(true);
+    connect(&box, &DialogProgress::cancelRequested, &core, &TaskChecker::cancelWait);
+    box.watchAwaited([this] { return core.awaitedPages(); });
+    box.show();
+}
+
 void TaskCommands::reportFailure(const QString& what)
 {
     emit message(tr("Could not %1: %2").arg(what, core.lastError()));
@@ -64,10 +80,9 @@ void TaskCommands::updateAll()
 {
     if (core.tasks().isEmpty() || busy())
         return;
-    window->setDisabled(true);
     DialogProgress dialog(window);
     dialog.setMessage(tr("Updating all tasks right now..."));
-    dialog.show();
+    showWait(dialog);
 
     const TaskChecker::UpdateRun run = core.updateAll();
     if (run.aborted)
@@ -84,14 +99,15 @@ void TaskCommands::updateAll()
     // A result that could not be stored, or a page that could not be read, is not passed off as a
     // finished update.
     QString text = tr("Update for all tasks finished!");
+    if (run.cancelled)
+        text = tr("Update for all tasks cancelled: %1 not read; the pages read by then were taken over.")
+                   .arg(pagesText(run.unread));
     if (!run.storageFailure.isEmpty())
         text = run.storageFailure;
     else if (core.hasUnstored())
         text = core.lastError();
-    else if (run.failedPages > 0)
-        text = run.failedPages == 1
-                   ? tr("Update for all tasks finished! 1 page could not be downloaded.")
-                   : tr("Update for all tasks finished! %1 pages could not be downloaded.").arg(run.failedPages);
+    else if (run.failedPages > 0 && !run.cancelled)
+        text = tr("Update for all tasks finished! %1 could not be downloaded.").arg(pagesText(run.failedPages));
     emit message(text);
     const QString kind = QStringLiteral("update-all");
     Task* first = run.news.isEmpty() ? nullptr : run.news.first().task;
@@ -101,7 +117,7 @@ void TaskCommands::updateAll()
         emit announce(kind, tr("New Results"),
                       tr("New results were found but could not be stored yet; they are stored at the next check."),
                       first);
-    else
+    else if (!run.cancelled)
         emit announce(kind, tr("No New Results"), tr("There are not new results now."), first);
 }
 
@@ -121,10 +137,9 @@ void TaskCommands::resetResults()
     if (!task)
         return;
 
-    window->setDisabled(true);
     DialogProgress dialog(window);
     dialog.setMessage(tr("Resetting <b>%1</b> results right now...").arg(task->name().toHtmlEscaped()));
-    dialog.show();
+    showWait(dialog);
     const QString name = task->name();
     const QString address = task->address();
     const TaskChecker::Outcome outcome = core.resetResults(task);
@@ -138,7 +153,10 @@ void TaskCommands::resetResults()
         text = tr("Reset failed: %1 could not be downloaded. The results were kept.").arg(address);
     else if (outcome == TaskChecker::Outcome::TaskGone)
         text = tr("Reset failed: task %1 was removed.").arg(name);
-    emit resultsReplaced();
+    else if (outcome == TaskChecker::Outcome::Cancelled)
+        text = tr("Reset cancelled: the results of %1 were kept.").arg(name);
+    if (outcome != TaskChecker::Outcome::Cancelled)
+        emit resultsReplaced();
 
     dialog.close();
     window->setDisabled(false);
@@ -161,8 +179,7 @@ void TaskCommands::newTask()
     const int frequency = dialog.frequency();
     const QHash<QString, QString> options = dialogOptions(dialog);
     DialogProgress progress(window);
-    progress.show();
-    window->setDisabled(true);
+    showWait(progress);
     if (!createTask(name, address, grabText, frequency, options, &progress))
         return; // quitting
     window->setDisabled(false);
@@ -191,6 +208,9 @@ bool TaskCommands::createTask(const QString& name, const QString& address, const
         break;
     case TaskChecker::Outcome::Aborted:
         return false;
+    case TaskChecker::Outcome::Cancelled:
+        emit message(tr("New task cancelled: %1 was not created.").arg(name));
+        return true;
     default:
         return true;
     }
@@ -308,15 +328,18 @@ void TaskCommands::importTasks()
     }
     if (busy())
         return;
-    window->setDisabled(true);
     DialogProgress progress(window);
     progress.setMessage(tr("Importing %1 tasks...").arg(read.tasks.size()));
-    progress.show();
+    showWait(progress);
     const TaskChecker::ImportRun run = core.importTasks(read.tasks);
     if (run.aborted || !run.ran)
         return; // quitting, or the command that runs enables the window when it ends
     progress.close();
     window->setDisabled(false);
+    if (run.cancelled) {
+        emit message(tr("Import cancelled: nothing was imported."));
+        return;
+    }
     if (!run.refusal.isEmpty()) {
         showPlain(tr("Import Tasks"), tr("Nothing was imported: %1").arg(run.refusal));
         return;
@@ -329,7 +352,7 @@ void TaskCommands::importTasks()
         emit selectTask(run.created.first());
     // Counts of one are said in the singular.
     const QString tasks = run.imported == 1 ? tr("1 task") : tr("%1 tasks").arg(run.imported);
-    const QString pages = run.failedPages == 1 ? tr("1 page") : tr("%1 pages").arg(run.failedPages);
+    const QString pages = pagesText(run.failedPages);
     emit message(tr("Imported %1, %2 skipped as duplicates, %3 could not be downloaded.")
                      .arg(tasks)
                      .arg(run.duplicates)

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class DialogProgress;
 class QWidget;
 class Settings;
 class Task;
@@ -64,7 +65,11 @@ private:
     // False when the program is quitting.
     bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
                     const QHash<QString, QString>& options, QWidget* progress);
+    // Disables the window and shows the command's wait box, which can end the wait.
+    void showWait(DialogProgress& box);
     void reportFailure(const QString& what);
+    // A count of pages, one in the singular.
+    static QString pagesText(int pages);
     void showPlain(const QString& title, const QString& text);
 
     QWidget* window;

@@ -553,21 +553,30 @@ void TaskChecker::rememberValidators(Task* task, const FetchedPage& page)
 
 // ---- commands that wait ----
 
-bool TaskChecker::wait(const std::function<bool()>& done)
+void TaskChecker::getFor(Wait& w, const Task& task, bool conditional, PageFetcher::Callback done)
 {
-    Wait current;
-    m_waits.append(&current);
-    while (!current.aborted && !done()) {
+    const QString address = task.address();
+    w.awaited.append(address);
+    m_source.get(task, conditional, &w.context, [&w, address, done = std::move(done)](const FetchedPage& page) {
+        w.awaited.removeOne(address);
+        done(page);
+    });
+}
+
+bool TaskChecker::wait(Wait& w, const std::function<bool()>& done)
+{
+    m_waits.append(&w);
+    while (!w.aborted && !w.cancelled && !done()) {
         QEventLoop loop;
-        current.loop = &loop;
+        w.loop = &loop;
         const int code = loop.exec();
-        current.loop = nullptr;
+        w.loop = nullptr;
         // Ended by anything but wake(): the application is quitting, and a new loop would return at once.
         if (code != WakeCode)
             abortWaits();
     }
-    m_waits.removeOne(&current);
-    return !current.aborted;
+    m_waits.removeOne(&w);
+    return !w.aborted && !w.cancelled;
 }
 
 void TaskChecker::wake()
@@ -587,6 +596,18 @@ void TaskChecker::abortWaits()
     for (TaskState& kept : m_states)
         kept.checking = false;
     wake();
+}
+
+void TaskChecker::cancelWait()
+{
+    for (Wait* wait : std::as_const(m_waits))
+        wait->cancelled = true;
+    wake();
+}
+
+QStringList TaskChecker::awaitedPages() const
+{
+    return m_waits.isEmpty() ? QStringList() : m_waits.last()->awaited;
 }
 
 bool TaskChecker::isAborting() const
@@ -614,9 +635,10 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     QHash<const Task*, bool> hasNew;
     QHash<const Task*, FetchedPage> read; // the validators of the pages read whole
     int pending = int(snapshot.size());
+    Wait w;
     for (Task* task : snapshot) {
         QPointer<Task> guarded(task);
-        m_source.get(*task, true, this, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
+        getFor(w, *task, true, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
             --pending;
             if (guarded && contains(guarded)) {
                 noteFetch(guarded, page);
@@ -633,9 +655,13 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
                 wake();
         });
     }
-    if (!wait([&pending] { return pending == 0; })) {
-        run.aborted = true;
-        return run;
+    if (!wait(w, [&pending] { return pending == 0; })) {
+        // Left by the user: the pages read so far are taken over as a periodic check would take them.
+        run.cancelled = w.cancelled;
+        run.unread = pending;
+        run.aborted = w.aborted;
+        if (run.aborted)
+            return run;
     }
 
     // Taken over task by task in the list's order, stored in one transaction.
@@ -707,13 +733,14 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     // the change, the old results stay, in memory and in task.db.
     QPointer<Task> guarded(task);
     std::optional<FetchedPage> fetched;
+    Wait w;
     // The whole page, never "not modified": the results are rebuilt from it.
-    m_source.get(*task, false, this, [this, &fetched](const FetchedPage& page) {
+    getFor(w, *task, false, [this, &fetched](const FetchedPage& page) {
         fetched = page;
         wake();
     });
-    if (!wait([&fetched] { return fetched.has_value(); }))
-        return Outcome::Aborted;
+    if (!wait(w, [&fetched] { return fetched.has_value(); }))
+        return w.cancelled ? Outcome::Cancelled : Outcome::Aborted;
     if (!guarded || !contains(guarded))
         return Outcome::TaskGone;
     noteFetch(task, *fetched);
@@ -775,12 +802,13 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     }
 
     std::optional<FetchedPage> fetched;
-    m_source.get(*task, false, this, [this, &fetched](const FetchedPage& page) {
+    Wait w;
+    getFor(w, *task, false, [this, &fetched](const FetchedPage& page) {
         fetched = page;
         wake();
     });
-    if (!wait([&fetched] { return fetched.has_value(); })) {
-        created.outcome = Outcome::Aborted;
+    if (!wait(w, [&fetched] { return fetched.has_value(); })) {
+        created.outcome = w.cancelled ? Outcome::Cancelled : Outcome::Aborted;
         return created;
     }
     // Stored with the task: its first check asks whether the page changed since.
@@ -997,6 +1025,7 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
     bool storeFailed = false;
     QHash<const Task*, FetchedPage> failures;
     int pending = 0;
+    Wait w;
     for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
         Task* task = tasks[i].get();
         if (sources.at(i)->withResults) {
@@ -1004,8 +1033,8 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
             continue;
         }
         ++pending;
-        // The task is the context: an import ended by abortWaits() destroys it, and its page is not delivered.
-        m_source.get(*task, false, task, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
+        // An import that ends early destroys the wait and with it the tasks: their pages are not delivered.
+        getFor(w, *task, false, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
             --pending;
             if (page.ok)
                 task->setResults(task->resultsOfPage(page, today()));
@@ -1018,14 +1047,15 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
         });
     }
     const bool waited =
-        storeFailed || pending == 0 || wait([&pending, &storeFailed] { return pending == 0 || storeFailed; });
+        storeFailed || pending == 0 || wait(w, [&pending, &storeFailed] { return pending == 0 || storeFailed; });
     if (!waited || storeFailed || !m_db.commitTaskBatch()) {
-        run.aborted = !waited;
-        if (!run.aborted) {
+        run.aborted = w.aborted;
+        run.cancelled = w.cancelled;
+        if (waited) {
             m_lastError = m_db.lastError();
             run.storageFailure = m_lastError;
         }
-        // The pages still on their way go with their tasks, which are their context.
+        // The pages still on their way are dropped with the wait, their context.
         m_db.rollbackTaskBatch();
         endImport();
         return run;

@@ -57,6 +57,9 @@ public:
     {
         bool ran = false;     // false: dropped, another command was running or no task exists
         bool aborted = false; // ended by abortWaits()
+        // Ended by cancelWait(): the pages read by then are taken over as usual, those still awaited are dropped.
+        bool cancelled = false;
+        int unread = 0; // the pages still awaited when the wait was cancelled
         bool anyNew = false;
         bool unstoredNew = false; // new results were found but task.db did not take them (kept for later)
         int failedPages = 0;      // pages that could not be downloaded
@@ -68,6 +71,7 @@ public:
         Done,
         Dropped,     // another command was running
         Aborted,     // ended by abortWaits()
+        Cancelled,   // ended by cancelWait(): nothing changed
         TaskGone,    // the task was removed during the wait
         FetchFailed, // the page could not be downloaded
         StoreFailed, // task.db refused the change; lastError() says why
@@ -83,8 +87,9 @@ public:
 
     struct ImportRun
     {
-        bool ran = false;     // false: dropped, another command was running
-        bool aborted = false; // ended by abortWaits(): nothing was imported
+        bool ran = false;       // false: dropped, another command was running
+        bool aborted = false;   // ended by abortWaits(): nothing was imported
+        bool cancelled = false; // ended by cancelWait(): nothing was imported
         int imported = 0;
         int duplicates = 0;     // skipped: another task (or an earlier one of the file) watches the same
         int failedPages = 0;    // imported with no results: the page could not be downloaded
@@ -181,6 +186,12 @@ public:
     // stored by the commands that waited. A wait started afterwards runs as usual.
     void abortWaits();
     bool isAborting() const;
+    // Ends the wait of the command running now (the user left it): its pages still awaited are dropped when
+    // they come, the command stores nothing of them and returns as cancelled. Periodic checks go on.
+    void cancelWait();
+    // The addresses the running command still waits for, in the order they were asked for; empty when no
+    // command waits.
+    QStringList awaitedPages() const;
 
     // Why the task's last check failed; empty when it succeeded (or never ran).
     QString checkFailure(const Task* task) const;
@@ -242,10 +253,15 @@ private:
         bool afresh = false;                // the address or keyword changed: the next check only records
         int edition = 0;                    // edits so far, so a page asked for before an edit is dropped
     };
+    // One command's wait. Its requests have context as their context: when the command returns, the answers
+    // still to come are dropped (no callback reaches the command's locals after it).
     struct Wait
     {
         QEventLoop* loop = nullptr;
         bool aborted = false;
+        bool cancelled = false;
+        QObject context;
+        QStringList awaited; // the addresses asked for and not answered yet
     };
     // The same, by the time given (one reading of the clock for a whole run).
     QDateTime dueTime(const Task* task, const QDateTime& now) const;
@@ -286,8 +302,11 @@ private:
     void endImport();
     // True (with lastError()) while an import holds task.db's transaction.
     bool refusedWhileImporting();
-    // Runs the event loop until done() holds or abortWaits() is called; false when aborted.
-    bool wait(const std::function<bool()>& done);
+    // Asks for the task's page for the command waiting by w; the address is awaited until done runs.
+    void getFor(Wait& w, const Task& task, bool conditional, PageFetcher::Callback done);
+    // Runs the event loop until done() holds, abortWaits() or cancelWait() is called; false when ended so
+    // (w.aborted or w.cancelled says which).
+    bool wait(Wait& w, const std::function<bool()>& done);
     void wake();
 
     TaskDatabase& m_db;

@@ -120,6 +120,31 @@ private slots:
         QVERIFY(mark(*againParts.window, 0).isEmpty());
     }
 
+    // Escape on the wait box leaves New Task's wait for a page that does not answer: no task is created, the
+    // window takes input again and the status bar says so.
+    void escapeLeavesTheWait()
+    {
+        AppFixture fixture;
+        const QString address = failingAddress("timeout");
+        PageFetch::setTransferTimeout(60000); // only Escape ends this wait
+        WindowParts parts;
+        MainWindow& window = *parts.window;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &window, [&window, &poll] {
+            auto* box = window.findChild<QDialog*>("DialogProgress");
+            if (box && box->isVisible() && !window.isEnabled()) {
+                poll.stop();
+                QTest::keyClick(box, Qt::Key_Escape);
+            }
+        });
+        poll.start(10);
+        createThroughDialog(window, "Slow", address);
+        PageFetch::setTransferTimeout(TimeoutMs);
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("New task cancelled: Slow was not created."));
+        QVERIFY(window.isEnabled() && window.taskList().isEmpty());
+        QCOMPARE(DbFile(fixture.path("task.db")).count("tasks"), 0);
+    }
+
     // A failed check marks the task; the next successful check of the same window removes the mark.
     void markClearedBySuccess()
     {

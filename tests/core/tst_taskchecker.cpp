@@ -620,6 +620,65 @@ private slots:
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"), kept);
     }
 
+    // The user leaves a command's wait once the slow page was asked for (and update-all's quick page read):
+    // the command returns as cancelled and stores nothing of the slow page, whose answer, coming after the
+    // command's locals are gone, is dropped. Update-all keeps what the page read by then brought.
+    void cancelWait_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("results"); // task.db's results once the late answer has come
+        for (const char* command : {"create", "reset", "import"})
+            QTest::addRow("%s", command) << command << QStringList{"qt one", "qt old"};
+        QTest::addRow("update-all") << "updateAll" << QStringList{"qt one", "qt old", "qt two"};
+    }
+    void cancelWait()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, results);
+        TempFolder fixture;
+        TaskDatabase db(fixture.path("task.db"));
+        TaskChecker checker(db);
+        const QString fast = server.url("/cancel/fast").toString();
+        const QString slow = server.url("/cancel/slow").toString();
+        server.setPage("/cancel/fast", page({"qt one"}));
+        server.setPage("/cancel/slow", page({"qt old"}));
+        QCOMPARE(checker.createTask("Fast", fast, "qt", 60).outcome, TaskChecker::Outcome::Done);
+        QCOMPARE(checker.createTask("Slow", slow, "qt", 60).outcome, TaskChecker::Outcome::Done);
+        server.setPage("/cancel/fast", page({"qt two"})); // a new text at a known link
+        TestServer::Response late;
+        late.body = page({"qt new"});
+        late.delayMs = 1500;
+        server.setResponse("/cancel/slow", late);
+        const int asked = server.hits("/cancel/slow");
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (server.hits("/cancel/slow") > asked && checker.awaitedPages() == QStringList{slow}) {
+                poll.stop();
+                checker.cancelWait();
+            }
+        });
+        poll.start(5);
+        if (command == "create") {
+            QCOMPARE(checker.createTask("New", slow, "new", 60).outcome, TaskChecker::Outcome::Cancelled);
+        } else if (command == "reset") {
+            QCOMPARE(checker.resetResults(checker.tasks().at(1)), TaskChecker::Outcome::Cancelled);
+        } else if (command == "import") {
+            const TaskChecker::ImportRun run =
+                checker.importTasks({ExchangeTask{"New", slow, "new", 60, {}, {}, false, {}}});
+            QVERIFY(run.cancelled && !run.aborted && run.imported == 0);
+        } else {
+            const TaskChecker::UpdateRun run = checker.updateAll();
+            QVERIFY(run.cancelled && !run.aborted && run.anyNew);
+            QCOMPARE(run.unread, 1);
+        }
+        QVERIFY(checker.awaitedPages().isEmpty() && !checker.guard().isBusy() && !checker.isAborting());
+        // The late answer comes and finds no one waiting for it.
+        QTRY_COMPARE_WITH_TIMEOUT(checker.fetcher().running(), 0, 10000);
+        DbFile file(fixture.path("task.db"));
+        QVERIFY(checker.tasks().size() == 2 && file.count("tasks") == 2);
+        QCOMPARE(file.column("SELECT text FROM results ORDER BY id"), results);
+    }
+
     // The application quitting by any way (not only through the window) ends a wait at once instead of
     // leaving it to spin. Last of all: after QCoreApplication::exit() no event loop of this thread runs again.
     void quitEndsAWait()
