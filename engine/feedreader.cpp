@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/feedreader.h"
 
+#include "engine/libxmlinit.h"
 #include "engine/pagefetch.h"
 
 #include <QDeadlineTimer>
@@ -33,15 +34,6 @@ enum class Markup
     Text,  // plain text (Atom's default): a '<' is a '<'
     Xhtml, // XML elements inside the title: their text
 };
-
-void initLibxml()
-{
-    static const bool done = [] {
-        xmlInitParser();
-        return true;
-    }();
-    Q_UNUSED(done);
-}
 
 const char* chars(const xmlChar* text)
 {

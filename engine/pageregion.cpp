@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pageregion.h"
 
+#include "engine/libxmlinit.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -19,15 +21,6 @@ namespace {
 QString tr(const char* text)
 {
     return QCoreApplication::translate("PageRegion", text);
-}
-
-void initLibxml()
-{
-    static const bool done = [] {
-        xmlInitParser();
-        return true;
-    }();
-    Q_UNUSED(done);
 }
 
 // libxml2 reports faulty expressions through this instead of printing them.
