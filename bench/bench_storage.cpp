@@ -4,9 +4,11 @@
 // task while loading, one autocommitted statement at a time).
 //
 // Then stores what one update-all takes over (200 tasks, each 1 new result and 10 newly seen links) in one
-// storeChanges, next to one insertResults call per task, the way the results were stored one task at a time.
+// storeChanges, next to one call per task storing its results only, the way they were stored one task at a time.
 //
 // Usage: bench_storage [tasks results]   (default 1000 200000; the reference runs at a tenth of that)
+#include "storage/resultrows.h"
+#include "storage/sqlrunner.h"
 #include "storage/taskdatabase.h"
 
 #include <QCoreApplication>
@@ -23,8 +25,8 @@ namespace {
 
 const int kDateSpan = 100;       // results are spread over the last 100 days
 const int kKeepDays = 95;        // removeOldResults deletes the oldest 4 of them
-const int kInserts = 1000;       // new results stored by one insertResults
-const int kExistsCalls = 2000;   // resultExists calls averaged
+const int kInserts = 1000;       // new results stored by one storeChanges
+const int kExistsCalls = 2000;   // lookups of a stored result averaged
 const int kRefExistsCalls = 200; // the same for the reference, whose calls scan the whole table
 
 struct Figures
@@ -157,17 +159,19 @@ Figures measureCurrent(const QString& path, int tasks, int results)
     }
     const Task::ResultList probe = probes(tasks, results, kExistsCalls);
     int found = 0;
+    SqlRunner reader(path, true);
+    ResultRows rows(reader);
     f.exists = millis([&] {
                    for (const Task::ResultPtr& r : probe)
-                       found += db.resultExists(*r);
+                       found += rows.stored(*r).value_or(false);
                }) /
                probe.size();
     if (found != probe.size() / 2)
-        qFatal("resultExists found %d of %d stored probes", found, int(probe.size() / 2));
+        qFatal("the lookup found %d of %d stored probes", found, int(probe.size() / 2));
     const Task::ResultList fresh = newResults(tasks, results);
     f.insert = millis([&] {
-        if (!db.insertResults(fresh))
-            qFatal("insertResults: %s", qPrintable(db.lastError()));
+        if (!db.storeChanges({TaskChange{0, fresh, {}, {}}}))
+            qFatal("storeChanges: %s", qPrintable(db.lastError()));
     });
     f.removeOld = millis([&] { db.removeOldResults(kKeepDays, QDate::currentDate()); });
     Task victim(tasks / 2, QString(), QString(), QString(), 3600);
@@ -325,7 +329,7 @@ QList<TaskChange> batchChanges(int way)
 
 struct BatchFigures
 {
-    double separateInserts = 0; // 200 insertResults, results only
+    double separateInserts = 0; // 200 storeChanges, results only
     double separateChanges = 0; // 200 storeChanges, one per task
     double oneBatch = 0;        // one storeChanges
 };
@@ -341,7 +345,7 @@ BatchFigures measureBatch(const QString& path)
     const QList<TaskChange> first = batchChanges(1);
     f.separateInserts = millis([&] {
         for (const TaskChange& change : first)
-            must(db.insertResults(change.results));
+            must(db.storeChanges({TaskChange{change.taskId, change.results, {}, {}}}));
     });
     const QList<TaskChange> second = batchChanges(2);
     f.separateChanges = millis([&] {
@@ -399,8 +403,8 @@ int main(int argc, char** argv)
     std::printf("%-22s %12s %12s %10s %12s %10s\n", "operation", "ref@small", "new@small", "ref/new", "new@large",
                 "growth");
     row("loadTasks", ref.load, now.load, big.load);
-    row("insertResults x1000", ref.insert, now.insert, big.insert);
-    row("resultExists per call", ref.exists, now.exists, big.exists);
+    row("new results x1000", ref.insert, now.insert, big.insert);
+    row("stored result lookup", ref.exists, now.exists, big.exists);
     row("removeOldResults", ref.removeOld, now.removeOld, big.removeOld);
     row("removeTask", ref.removeTask, now.removeTask, big.removeTask);
     std::printf("\nsmall = %d tasks / %d results, large = %d tasks / %d results (%.0fx the rows)\n", smallTasks,
@@ -411,9 +415,9 @@ int main(int argc, char** argv)
     const BatchFigures batch = measureBatch(large);
     std::printf("\nstoring %d tasks' findings (1 result + %d seen links each) at large, ms:\n", kBatchTasks,
                 kBatchSeen);
-    std::printf("  %-44s %10.1f\n", "insertResults per task (results only)", batch.separateInserts);
+    std::printf("  %-44s %10.1f\n", "results only, per task", batch.separateInserts);
     std::printf("  %-44s %10.1f\n", "storeChanges per task", batch.separateChanges);
-    std::printf("  %-44s %10.1f  (%.0fx faster than insertResults per task)\n", "one storeChanges", batch.oneBatch,
+    std::printf("  %-44s %10.1f  (%.0fx faster than results only, per task)\n", "one storeChanges", batch.oneBatch,
                 batch.separateInserts / batch.oneBatch);
     return 0;
 }

@@ -161,7 +161,8 @@ int runUpdateAll(bool sequential, bool reportNewLinks)
             std::optional<FetchedPage> fetched;
             fetcher.fetch(task->address(), &fetcher, [&fetched](const FetchedPage& page) { fetched = page; });
             waitUntil([&fetched] { return fetched.has_value(); });
-            if (fetched->ok && task->takeUpdatePage(*fetched, today) && db.insertResults(task->updateResults()))
+            if (fetched->ok && task->takeUpdatePage(*fetched, today) &&
+                db.storeChanges({TaskChange{task->taskId(), task->updateResults(), {}, {}}}))
                 task->appendResults(task->updateResults());
         }
         status = QStringLiteral("Update for all tasks finished!");

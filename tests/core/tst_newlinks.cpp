@@ -210,7 +210,7 @@ private slots:
         QCOMPARE(texts(program.task()->results()), (QStringList{"qt 1", "qt new"}));
 
         Task* task = program.task();
-        QVERIFY(program.db->removeResult(*task->results().at(1)));
+        QVERIFY(program.db->removeResults({task->results().at(1)}));
         task->removeResult(1);
         check(program, false);
         check(program, true);

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+class SqlRunner;
+
+// The rows of the task_options table (a task's settings beyond the columns of the tasks table, one row per
+// name) and of task_owners (which row of the tasks table owns the seen links and options of a task id).
+// Every write runs inside the caller's transaction.
+class OptionRows
+{
+public:
+    explicit OptionRows(SqlRunner& runner) : m_runner(runner) {}
+
+    // Every task id's options; empty when the table cannot be read (a file of an older copy, read-only).
+    QHash<int, QHash<QString, QString>> loadAll();
+    // The task's options become exactly these; an empty value is an option not set.
+    bool replace(int taskId, const QHash<QString, QString>& options);
+    // Sets (or, with an empty value, removes) one option.
+    bool set(int taskId, const QString& name, const QString& value);
+    // The task id's options and its owner go.
+    bool removeOf(int taskId);
+    bool removeAll();
+    // Notes the row of the tasks table that owns the seen links and options of the task id.
+    bool recordOwner(int taskId, int rowId);
+
+private:
+    SqlRunner& m_runner;
+};

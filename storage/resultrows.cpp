@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "storage/resultrows.h"
+
+#include "storage/logging.h"
+#include "storage/sqlrunner.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+const QString kInsert = QStringLiteral("INSERT INTO results(taskid, result_date, text, link, result_state) "
+                                       "VALUES(?, ?, ?, ?, ?)");
+const QString kRemoveOne = QStringLiteral("DELETE FROM results WHERE taskid =? AND text=? AND link=?");
+
+void bindResult(QSqlQuery& query, const Task::TaskResult& result, int taskId)
+{
+    query.addBindValue(taskId);
+    query.addBindValue(sqlText(result.date.toString(TaskDateFormat)));
+    query.addBindValue(sqlText(result.text));
+    query.addBindValue(sqlText(result.link));
+    query.addBindValue(result.state);
+}
+
+// A result dated `date` is old when date + days lies before today; an unparsable date counts as old.
+bool isOld(const QDate& date, int days, const QDate& today)
+{
+    if (!date.isValid())
+        return true;
+    return date.toJulianDay() + qint64(days) < today.toJulianDay();
+}
+
+// "?, ?, ..." for count values.
+QString marks(qsizetype count, const QString& mark)
+{
+    return QStringList(count, mark).join(QStringLiteral(", "));
+}
+} // namespace
+
+bool ResultRows::loadInto(QHash<int, Task::ResultList>& byTask)
+{
+    QSqlQuery query = m_runner.query();
+    if (!m_runner.select(query, QStringLiteral("SELECT id, result_date, taskid, text, link, result_state FROM results "
+                                               "ORDER BY id DESC")))
+        return false;
+    const QSqlRecord record = query.record();
+    const int row = record.indexOf(QStringLiteral("id"));
+    const int date = record.indexOf(QStringLiteral("result_date"));
+    const int taskId = record.indexOf(QStringLiteral("taskid"));
+    const int text = record.indexOf(QStringLiteral("text"));
+    const int link = record.indexOf(QStringLiteral("link"));
+    const int state = record.indexOf(QStringLiteral("result_state"));
+    // Parsing a date text is the dearest step per row, and a file holds few distinct dates.
+    QHash<QString, QDate> parsedDates;
+    while (query.next()) {
+        const int id = query.value(taskId).toInt();
+        const auto bucket = byTask.find(id);
+        if (bucket == byTask.end())
+            continue; // an orphan: no task carries its id
+        const QString dateText = query.value(date).toString();
+        auto parsed = parsedDates.constFind(dateText);
+        if (parsed == parsedDates.constEnd())
+            parsed = parsedDates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
+        auto record = Task::ResultPtr::create(Task::TaskResult{
+            id, *parsed, query.value(text).toString(), query.value(link).toString(), query.value(state).toInt()});
+        // Rows are numbered in the order they were stored, which is the order they were found.
+        record->found = query.value(row).toLongLong();
+        noteFoundOrder(record->found);
+        bucket->append(record);
+    }
+    return true;
+}
+
+std::optional<bool> ResultRows::stored(const Task::TaskResult& result)
+{
+    QSqlQuery query = m_runner.query();
+    const bool found =
+        result.link.isEmpty()
+            ? m_runner.select(query, QStringLiteral("SELECT text, link, taskid FROM results "
+                                                    "WHERE link = '' OR link IS NULL"))
+            : m_runner.select(query, QStringLiteral("SELECT text, link, taskid FROM results WHERE link = ?"),
+                              {result.link});
+    if (!found)
+        return std::nullopt;
+    // The task is compared as loading reads it, so a row counts for the task it is loaded into.
+    while (query.next()) {
+        if (query.value(0).toString() == result.text && query.value(1).toString() == result.link &&
+            query.value(2).toInt() == result.taskId)
+            return true;
+    }
+    return false;
+}
+
+bool ResultRows::insertAll(const Task::ResultList& results, int taskId)
+{
+    return insert(results, taskId);
+}
+
+bool ResultRows::insertNew(const Task::ResultList& results)
+{
+    return insert(results, std::nullopt);
+}
+
+bool ResultRows::insert(const Task::ResultList& results, std::optional<int> underId)
+{
+    QSqlQuery insert = m_runner.query();
+    if (!m_runner.prepare(insert, kInsert))
+        return false;
+    for (const Task::ResultPtr& result : results) {
+        if (!result)
+            continue;
+        // A link with the same text is stored once for its task, whichever task found it first.
+        const std::optional<bool> exists = underId ? std::optional(false) : stored(*result);
+        if (!exists)
+            return false;
+        if (*exists)
+            continue;
+        bindResult(insert, *result, underId.value_or(result->taskId));
+        if (!m_runner.run(insert))
+            return false;
+    }
+    return true;
+}
+
+bool ResultRows::setStates(const Task::ResultList& results, int state)
+{
+    // SQLite takes at most 32,766 values a statement; two a result, and three more.
+    constexpr int PerStatement = 10000;
+    QHash<int, Task::ResultList> byTask;
+    for (const Task::ResultPtr& result : results)
+        byTask[result->taskId].append(result);
+    for (auto it = byTask.cbegin(); it != byTask.cend(); ++it) {
+        for (qsizetype from = 0; from < it->size(); from += PerStatement) {
+            const Task::ResultList part = it->mid(from, PerStatement);
+            QVariantList values{state, it.key()};
+            for (const Task::ResultPtr& result : part)
+                values << sqlText(result->text) << sqlText(result->link);
+            if (!m_runner.exec(QStringLiteral("UPDATE results SET result_state = ? WHERE taskid = ? AND "
+                                              "(text, link) IN (VALUES %1)")
+                                   .arg(marks(part.size(), QStringLiteral("(?, ?)"))),
+                               values))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool ResultRows::markRead(int taskId)
+{
+    return m_runner.exec(QStringLiteral("UPDATE results SET result_state = ? WHERE taskid = ? AND "
+                                        "(result_state IS NULL OR result_state <> ?)"),
+                         {int(StateRead), taskId, int(StateRead)});
+}
+
+bool ResultRows::remove(const Task::ResultList& results)
+{
+    QSqlQuery query = m_runner.query();
+    if (!m_runner.prepare(query, kRemoveOne))
+        return false;
+    for (const Task::ResultPtr& result : results) {
+        query.addBindValue(result->taskId);
+        query.addBindValue(sqlText(result->text));
+        query.addBindValue(sqlText(result->link));
+        if (!m_runner.run(query))
+            return false;
+    }
+    return true;
+}
+
+bool ResultRows::removeOf(int taskId)
+{
+    return m_runner.exec(QStringLiteral("DELETE FROM results WHERE taskid = ?"), {taskId});
+}
+
+bool ResultRows::removeAll()
+{
+    return m_runner.exec(QStringLiteral("DELETE FROM results"));
+}
+
+bool ResultRows::removeOld(int days, const QDate& today)
+{
+    // Deletion goes by date text, so each distinct text is judged once.
+    QStringList oldDates;
+    {
+        QSqlQuery dates = m_runner.query();
+        if (!m_runner.select(dates, QStringLiteral("SELECT DISTINCT result_date FROM results")))
+            return false;
+        while (dates.next()) {
+            // A NULL date reads as an empty text, but no "result_date = text" matches it: it stays.
+            if (dates.value(0).isNull())
+                continue;
+            const QString dateText = dates.value(0).toString();
+            const QDate date = QDate::fromString(dateText, TaskDateFormat);
+            qCDebug(lcStorage) << "date is" << date.toString();
+            if (isOld(date, days, today))
+                oldDates.append(dateText);
+        }
+    }
+    // One pass over the table per chunk of dates (no index on the date: it would slow every insert for
+    // the sake of a deletion that runs once at start-up). 500 stays below every SQLite's variable limit.
+    const int chunk = 500;
+    for (qsizetype from = 0; from < oldDates.size(); from += chunk) {
+        const QStringList dates = oldDates.mid(from, chunk);
+        const QVariantList values(dates.cbegin(), dates.cend());
+        if (!m_runner.exec(QStringLiteral("DELETE FROM results WHERE result_date IN (%1)")
+                               .arg(marks(dates.size(), QStringLiteral("?"))),
+                           values))
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,164 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "storage/schema.h"
+
+#include "storage/logging.h"
+#include "storage/sqlrunner.h"
+
+#include <QSqlQuery>
+
+#include <optional>
+
+namespace {
+// The file format: these two statements, to the character, are what every task.db holds.
+const QString kCreateTasks =
+    QStringLiteral("CREATE TABLE IF NOT EXISTS tasks(id INTEGER PRIMARY KEY AUTOINCREMENT, task_id INTEGER, "
+                   "task_date TEXT, last_update TEXT, name TEXT, grabtext TEXT, frequency INTEGER, address TEXT)");
+const QString kCreateResults =
+    QStringLiteral("CREATE TABLE IF NOT EXISTS results(id INTEGER PRIMARY KEY AUTOINCREMENT, result_date TEXT, "
+                   "taskid INTEGER, text TEXT, link TEXT, result_state INTEGER)");
+// Additions every copy of SQLite 3 reads and every copy of the program that does not know them passes over.
+// Plain one-column indexes; the links each task's page showed at its last check (the unique index makes a
+// task's links a set); settings of a task beyond the columns of the tasks table, one row per name.
+// Which row of the tasks table owns the seen links and options of a task id: the rows of tasks carry an
+// AUTOINCREMENT id that is never used again, while a task id is, since a copy of the program that knows
+// only the tasks and results tables may remove a task and give its id to a new one.
+const QString kAdditions[] = {
+    QStringLiteral("CREATE INDEX IF NOT EXISTS results_taskid ON results(taskid)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS results_link ON results(link)"),
+    QStringLiteral("CREATE TABLE IF NOT EXISTS seen_links(taskid INTEGER, link TEXT)"),
+    QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS seen_links_task_link ON seen_links(taskid, link)"),
+    QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, "
+                   "value TEXT NOT NULL, PRIMARY KEY (task_id, name))"),
+    QStringLiteral("CREATE TABLE IF NOT EXISTS task_owners (task_id INTEGER PRIMARY KEY, task_row INTEGER NOT NULL)"),
+};
+
+bool createTables(SqlRunner& runner)
+{
+    if (!runner.exec(kCreateTasks) || !runner.exec(kCreateResults))
+        return false;
+    // Not fatal: the operations that need a missing addition fail and say so (an index over rows another
+    // program left twice is one that cannot be made).
+    for (const QString& statement : kAdditions) {
+        if (!runner.exec(statement))
+            qCDebug(lcStorage) << "not created:" << statement << runner.lastError();
+    }
+    return true;
+}
+
+// Binds the seen links and options of every task id to the row of the tasks table that carries it: rows
+// whose task is gone (removed by a copy that knows only tasks and results, even when it gave the id to a
+// new task since) are deleted, and the rows of the tasks stored now are taken over.
+bool bindRowsToTasks(SqlRunner& runner)
+{
+    const QString gone = QStringLiteral("(SELECT o.task_id FROM task_owners o WHERE NOT EXISTS "
+                                        "(SELECT 1 FROM tasks t WHERE t.id = o.task_row AND t.task_id = o.task_id))");
+    const QString carried = QStringLiteral("(SELECT task_id FROM tasks WHERE task_id IS NOT NULL)");
+    return runner.exec(QStringLiteral("DELETE FROM seen_links WHERE taskid IN ") + gone) &&
+           runner.exec(QStringLiteral("DELETE FROM task_options WHERE task_id IN ") + gone) &&
+           runner.exec(QStringLiteral("DELETE FROM seen_links WHERE taskid NOT IN ") + carried) &&
+           runner.exec(QStringLiteral("DELETE FROM task_options WHERE task_id NOT IN ") + carried) &&
+           runner.exec(QStringLiteral("DELETE FROM task_owners")) &&
+           runner.exec(QStringLiteral("INSERT INTO task_owners(task_id, task_row) SELECT task_id, min(id) "
+                                      "FROM tasks WHERE task_id IS NOT NULL GROUP BY task_id"));
+}
+
+std::optional<QList<int>> intColumn(SqlRunner& runner, const QString& statement, const QVariantList& values = {})
+{
+    QSqlQuery query = runner.query();
+    if (!runner.select(query, statement, values))
+        return std::nullopt;
+    QList<int> column;
+    while (query.next())
+        column.append(query.value(0).toInt());
+    return column;
+}
+
+// Tasks that share a task_id (an older copy's numbering can leave them) get ids of their own: every row after
+// the first takes a new id and a copy of the results, seen links and options the shared id held, so each task
+// keeps what it showed.
+bool separateSharedTaskIds(SqlRunner& runner)
+{
+    const auto shared =
+        intColumn(runner, QStringLiteral("SELECT task_id FROM tasks GROUP BY task_id HAVING count(*) > 1"));
+    if (!shared)
+        return false;
+    for (const int taskId : *shared) {
+        const auto rows =
+            intColumn(runner, QStringLiteral("SELECT id FROM tasks WHERE task_id = ? ORDER BY id"), {taskId});
+        if (!rows)
+            return false;
+        for (qsizetype i = 1; i < rows->size(); ++i) {
+            const auto largest =
+                intColumn(runner, QStringLiteral(
+                                      "SELECT max(m) FROM (SELECT max(task_id) AS m FROM tasks UNION ALL "
+                                      "SELECT max(taskid) FROM results UNION ALL SELECT max(taskid) FROM seen_links)"));
+            if (!largest || largest->isEmpty())
+                return false;
+            const int newId = largest->first() + 1;
+            const int row = rows->at(i);
+            if (!runner.exec(QStringLiteral("UPDATE tasks SET task_id = ? WHERE id = ?"), {newId, row}) ||
+                !runner.exec(QStringLiteral("INSERT OR REPLACE INTO task_owners(task_id, task_row) VALUES(?, ?)"),
+                             {newId, row}) ||
+                !runner.exec(QStringLiteral("INSERT INTO results(taskid, result_date, text, link, result_state) "
+                                            "SELECT ?, result_date, text, link, result_state FROM results "
+                                            "WHERE taskid = ? ORDER BY id"),
+                             {newId, taskId}) ||
+                !runner.exec(QStringLiteral("INSERT INTO seen_links(taskid, link) "
+                                            "SELECT ?, link FROM seen_links WHERE taskid = ?"),
+                             {newId, taskId}) ||
+                !runner.exec(QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) "
+                                            "SELECT ?, name, value FROM task_options WHERE task_id = ?"),
+                             {newId, taskId}))
+                return false;
+        }
+    }
+    return true;
+}
+
+struct Step
+{
+    int version;
+    const char* what;
+    bool (*apply)(SqlRunner&);
+};
+
+// In order; the rows of a removed task go before the shared ids are separated, so no task gets a copy of them.
+const Step kSteps[] = {
+    {1, "tables created", createTables},
+    {2, "seen links and options bound to their tasks", bindRowsToTasks},
+    {3, "shared task ids separated", separateSharedTaskIds},
+};
+static_assert(std::size(kSteps) == Schema::Version, "one step per version");
+} // namespace
+
+bool Schema::prepare(SqlRunner& runner, bool writable)
+{
+    const auto stored = intColumn(runner, QStringLiteral("PRAGMA user_version"));
+    if (!stored || stored->isEmpty())
+        return true; // unreadable here: the operations fail and say why
+    int version = stored->first();
+    if (version > Version) {
+        runner.refuse(SqlRunner::tr("it was written by a newer version of this program (file format %1; "
+                                    "this version knows formats up to %2)")
+                          .arg(version)
+                          .arg(Version));
+        return false;
+    }
+    if (!writable)
+        return true;
+    // Every step so far is safe to repeat and runs at every open: a copy of the program that knows no version
+    // may have written the file since. The version counts the steps done in an unbroken run; a failed step
+    // (a file that cannot be written) leaves the file as it was, and the others are still tried.
+    bool unbroken = true;
+    for (const Step& step : kSteps) {
+        const bool raise = unbroken && version < step.version;
+        const bool done = runner.inTransaction([&] {
+            return step.apply(runner) &&
+                   (!raise || runner.exec(QStringLiteral("PRAGMA user_version = %1").arg(step.version)));
+        });
+        unbroken = unbroken && done;
+        if (!done)
+            qCWarning(lcStorage) << "task.db not brought up to date:" << step.what << "failed:" << runner.lastError();
+    }
+    return true;
+}

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+class SqlRunner;
+
+// The layout of task.db and the steps that bring a file to it. The file's PRAGMA user_version says which
+// steps it has had; 0 is every file written before the layout was numbered.
+namespace Schema {
+// The newest layout this program knows.
+constexpr int Version = 3;
+
+// Brings a writable file up to Version step by step, each step with its version in one transaction. A file
+// of a newer layout is refused (the runner is closed and says why) and nothing is written to it; a
+// read-only file is only checked. False when the file was refused.
+bool prepare(SqlRunner& runner, bool writable);
+} // namespace Schema
