@@ -4,7 +4,7 @@
 #include "app/desktopnotifier.h"
 #include "app/mainwindow.h"
 #include "app/resultlink.h"
-#include "tests/app/appfixture.h"
+#include "tests/app/windowsteps.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
@@ -54,9 +54,8 @@ private slots:
 
     void minimisingWithoutTrayKeepsTheWindowReachable()
     {
-        AppFixture fixture;
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test;
+        MainWindow& window = test.window;
         window.setTrayAvailable(false);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -94,15 +93,13 @@ private slots:
                 serviceBus.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
             QVERIFY(serviceBus.registerService("org.freedesktop.Notifications"));
 
-            AppFixture fixture;
             server.setPage("/quiet", "<a href=\"/x\">nothing</a>");
-            DbFile(fixture.path("task.db")).addTask(0, "T", server.url("/quiet").toString(), "qt");
-            WindowParts parts;
-            MainWindow& window = *parts.window;
+            TestWindow test([this](DbFile& file) { file.addTask(0, "T", server.url("/quiet").toString(), "qt"); });
+            MainWindow& window = test.window;
             DesktopNotifier notifier(QDBusConnection::connectToBus(address, "window-side"));
             window.setNotifier(&notifier);
             window.setTrayAvailable(false);
-            window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+            test.trigger("actionUpdate_Tasks");
             QTRY_COMPARE(service.received.size(), 1);
             QCOMPARE(service.received.at(0),
                      (QStringList{"Vantrel Monitor", "No New Results", "There are not new results now."}));
@@ -110,7 +107,7 @@ private slots:
 
             // With a tray the balloon is used and the service hears nothing more.
             window.setTrayAvailable(true);
-            window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+            test.trigger("actionUpdate_Tasks");
             QCOMPARE(notifier.pendingCalls(), 0);
             QCOMPARE(service.received.size(), 1);
         }
@@ -156,15 +153,12 @@ private slots:
     {
         QFETCH(QString, link);
         QFETCH(bool, opened);
-        AppFixture fixture;
-        {
-            DbFile file(fixture.path("task.db"));
+        TestWindow test([&](DbFile& file) {
             file.addTask(0, "T", "http://127.0.0.1:1/", "qt");
             file.addResult(0, "01/02/2009", "older qt", "http://127.0.0.1:1/old");
             file.addResult(0, "03/04/2009", "qt link", link);
-        }
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        });
+        MainWindow& window = test.window;
         QList<QUrl> openedUrls;
         window.setLinkOpener([&openedUrls](const QUrl& url) {
             openedUrls << url;
@@ -173,7 +167,7 @@ private slots:
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        auto* table = window.findChild<QTableView*>("tableWidget");
+        auto* table = test.results();
         QCOMPARE(Views::text(table, 0, 3), link); // newest first
 
         // Double click: marked read as a click marks it, then opened if it is a web address.
@@ -183,12 +177,9 @@ private slots:
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
         QCOMPARE(openedUrls, opened ? QList<QUrl>{QUrl(link)} : QList<QUrl>{});
         if (!opened)
-            QVERIFY2(window.statusBar()->currentMessage().contains("not a web address"),
-                     qPrintable(window.statusBar()->currentMessage()));
-        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT result_state FROM results WHERE link = ?", {link}),
-                 QStringList{"1"});
-        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT result_state FROM results WHERE text = 'older qt'"),
-                 QStringList{"0"});
+            QVERIFY2(test.message().contains("not a web address"), qPrintable(test.message()));
+        QCOMPARE(test.db().column("SELECT result_state FROM results WHERE link = ?", {link}), QStringList{"1"});
+        QCOMPARE(test.db().column("SELECT result_state FROM results WHERE text = 'older qt'"), QStringList{"0"});
 
         // Ctrl+C copies the link of the selected result, not the text of the current cell; any scheme.
         QGuiApplication::clipboard()->clear();
@@ -210,22 +201,20 @@ private slots:
         QCOMPARE(texts, (QStringList{"&Mark All Read", "-", "Remove Result", "Remove All Results", "-", "Open Link",
                                      "Copy Link"}));
         table->setCurrentIndex(Views::at(table, 1, 0));
-        window.findChild<QAction*>("actionOpen_Link")->trigger();
+        test.trigger("actionOpen_Link");
         QCOMPARE(openedUrls.size(), opened ? 2 : 1);
         QCOMPARE(openedUrls.last(), QUrl("http://127.0.0.1:1/old"));
-        window.findChild<QAction*>("actionCopy_Link")->trigger();
+        test.trigger("actionCopy_Link");
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("http://127.0.0.1:1/old"));
         window.close();
     }
 
     void helpShowsTheGuideWithoutNetwork()
     {
-        AppFixture fixture;
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("http", &catcher, "open");
         QDesktopServices::setUrlHandler("https", &catcher, "open");
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test;
         QString shown;
         bool pictureFound = false;
         QTimer::singleShot(0, [&] {
@@ -239,7 +228,7 @@ private slots:
                                 .isNull();
             dialog->close();
         });
-        window.findChild<QAction*>("actionHelp")->trigger();
+        test.trigger("actionHelp");
         QDesktopServices::unsetUrlHandler("http");
         QDesktopServices::unsetUrlHandler("https");
         QVERIFY(catcher.urls.isEmpty());
