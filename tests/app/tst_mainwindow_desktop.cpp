@@ -1,51 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window on a Linux desktop: no tray, announcements through the notification service, the links of
-// results, and the built-in guide.
-#include "app/desktopnotifier.h"
+// The window on a Linux desktop: no tray, the links of results, and the built-in guide.
 #include "app/mainwindow.h"
 #include "app/resultlink.h"
 #include "tests/app/windowsteps.h"
-#include "tests/support/testserver.h"
 
 #include <QAction>
 #include <QClipboard>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDesktopServices>
 #include <QMenu>
-#include <QProcess>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
 #include <QTextBrowser>
 
-// Stands in for the desktop's notification service on a private bus.
-class FakeNotifications : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    QList<QStringList> received; // application, summary, body
-
-public slots:
-    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
-                const QStringList&, const QVariantMap&, int)
-    {
-        received << QStringList{app, summary, body};
-        return uint(received.size());
-    }
-};
-
 class TestMainWindowDesktop : public QObject
 {
     Q_OBJECT
 
-    TestServer server;
-
 private slots:
-    void initTestCase() { QVERIFY(server.listen()); }
-
     void cleanup()
     {
         for (const QWidget* widget : QApplication::topLevelWidgets())
@@ -78,45 +50,6 @@ private slots:
         window.close();
     }
 
-    void announcementsReachTheNotificationService()
-    {
-        QProcess daemon;
-        daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        QVERIFY2(daemon.waitForStarted(5000), "dbus-daemon (package dbus) is needed");
-        QVERIFY(daemon.waitForReadyRead(5000));
-        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
-        {
-            QDBusConnection serviceBus = QDBusConnection::connectToBus(address, "fake-notifications");
-            QVERIFY(serviceBus.isConnected());
-            FakeNotifications service;
-            QVERIFY(
-                serviceBus.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
-            QVERIFY(serviceBus.registerService("org.freedesktop.Notifications"));
-
-            server.setPage("/quiet", "<a href=\"/x\">nothing</a>");
-            TestWindow test([this](DbFile& file) { file.addTask(0, "T", server.url("/quiet").toString(), "qt"); });
-            MainWindow& window = test.window;
-            DesktopNotifier notifier(QDBusConnection::connectToBus(address, "window-side"));
-            window.setNotifier(&notifier);
-            window.setTrayAvailable(false);
-            test.trigger("actionUpdate_Tasks");
-            QTRY_COMPARE(service.received.size(), 1);
-            QCOMPARE(service.received.at(0),
-                     (QStringList{"Vantrel Monitor", "No New Results", "There are not new results now."}));
-            QTRY_COMPARE(notifier.pendingCalls(), 0);
-
-            // With a tray the balloon is used and the service hears nothing more.
-            window.setTrayAvailable(true);
-            test.trigger("actionUpdate_Tasks");
-            QCOMPARE(notifier.pendingCalls(), 0);
-            QCOMPARE(service.received.size(), 1);
-        }
-        QDBusConnection::disconnectFromBus("fake-notifications");
-        QDBusConnection::disconnectFromBus("window-side");
-        daemon.kill();
-        daemon.waitForFinished();
-    }
-
     void browsableLinks_data()
     {
         QTest::addColumn<QString>("link");
@@ -144,9 +77,7 @@ private slots:
         QTest::addColumn<QString>("link");
         QTest::addColumn<bool>("opened");
         QTest::addRow("http") << "http://127.0.0.1:1/news/1.html" << true;
-        QTest::addRow("https") << "https://127.0.0.1:1/a" << true;
         QTest::addRow("javascript refused") << "javascript:alert(document.cookie)" << false;
-        QTest::addRow("file refused") << "file:///etc/passwd" << false;
     }
 
     void resultLinksOpenAndCopy()

@@ -73,7 +73,6 @@ private slots:
         // Mark All Read, in memory and task.db.
         QAction* markAll = action(window, "actionMark_All_Read");
         QVERIFY(markAll);
-        QCOMPARE(markAll->shortcut(), QKeySequence("Ctrl+M"));
         markAll->trigger();
         QCOMPARE(unread(0), QString());
         QVERIFY(!bold(0));
@@ -138,7 +137,6 @@ private slots:
         auto* tree = test.tree();
         QAction* edit = action(window, "actionEdit_Task");
         QVERIFY(edit);
-        QCOMPARE(edit->shortcut(), QKeySequence("Ctrl+E"));
 
         // First Blog's address and keyword in other capitals: refused, the dialog stays; then a new keyword.
         QStringList seen;
