@@ -269,37 +269,20 @@ private slots:
         QCOMPARE(answer.text, QStringLiteral("Please select a task first"));
     }
 
-    void sharedStrokeTellsRemoveTaskFromReset()
+    // Ctrl+R followed by a key that is no command neither removes the task nor asks for a reset. (Ctrl+R
+    // alone, Ctrl+R twice and Ctrl+R then a command are the overlap test's.)
+    void strokeThenAnotherKeyDoesNothing()
     {
         TestWindow test(writeTwoTasks);
-        MainWindow& window = test.window;
         QVERIFY(test.show());
-        auto* tree = test.tree();
+        QTreeView* tree = test.tree();
         QVERIFY(focusOn(tree));
-
-        // Ctrl+R, Ctrl+R asks the Reset question and removes nothing.
-        ModalAnswer answer;
-        answer.answerNext(QMessageBox::Cancel);
-        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        QVERIFY(answer.seen);
-        QCOMPARE(answer.title, QStringLiteral("Reset Results"));
-        QTest::qWait(1300);
-        QCOMPARE(Views::rows(tree), 2);
-
-        // Ctrl+R followed by another key does neither.
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
         QTest::keyClick(tree, Qt::Key_Down);
         QTest::qWait(1300);
         QCOMPARE(Views::rows(tree), 2);
-
-        // Ctrl+R alone removes the selected task once no second stroke came.
-        Views::select(tree, 0);
-        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        QCOMPARE(Views::rows(tree), 2);
-        QTRY_COMPARE(Views::rows(tree), 1);
-        QCOMPARE(window.taskList().at(0)->name(), QStringLiteral("Blog"));
-        window.close();
+        QVERIFY(!QApplication::activeModalWidget());
+        test.window.close();
     }
 
     void removeAllTasks_data()
