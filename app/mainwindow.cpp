@@ -7,8 +7,8 @@
 #include "app/sharedstroke.h"
 #include "app/taskcommands.h"
 #include "app/tasklistmodel.h"
+#include "app/trayannouncer.h"
 #include "app/trayicon.h"
-#include "core/announcement.h"
 #include "core/settings.h"
 #include "core/taskchecker.h"
 #include "dialogs/dialogabout.h"
@@ -25,7 +25,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSet>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -33,7 +32,6 @@
 namespace {
 constexpr int HideDelayMs = 250;
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
-const QString PeriodicKind = QStringLiteral("periodic");
 } // namespace
 
 MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
@@ -43,13 +41,11 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     setUpViews();
     setUpCommands();
     setUpTray();
-    updateTrayToolTip();
     ui->webView->setVisible(false);
     ui->splitter->setSizes({1, 207});
     readSettings();
 
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
-    connect(&core, &TaskChecker::runNewsFound, this, &MainWindow::announceRun);
     connect(&core, &TaskChecker::storageFailed, this, &MainWindow::showMessage);
     connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
         statusBar()->showMessage(tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
@@ -151,12 +147,6 @@ void MainWindow::setUpViews()
 
     results = new ResultsPane(ui->tableWidget, core, this);
     connect(results, &ResultsPane::message, this, &MainWindow::showMessage);
-
-    for (auto signal : {&TaskChecker::resultsChanged, &TaskChecker::taskAdded, &TaskChecker::taskRemoved})
-        connect(&core, signal, this, [this] { QTimer::singleShot(0, this, &MainWindow::updateTrayToolTip); });
-    connect(&core, &TaskChecker::resultStatesChanged, this, [this] { updateTrayToolTip(); });
-    connect(&core, &TaskChecker::allTasksRemoved, this, [this] { updateTrayToolTip(); });
-    connect(&core, &TaskChecker::tasksLoaded, this, [this] { updateTrayToolTip(); });
 }
 
 void MainWindow::on_actionFind_triggered()
@@ -169,11 +159,6 @@ void MainWindow::showMessage(const QString& text)
     statusBar()->showMessage(text);
 }
 
-void MainWindow::updateTrayToolTip()
-{
-    tray->setToolTip(Announcement::unreadSummary(core.tasks()));
-}
-
 // ---- tray and window state ----
 
 void MainWindow::setUpTray()
@@ -183,12 +168,11 @@ void MainWindow::setUpTray()
     connect(tray, &TrayIcon::maximizeRequested, this, &QWidget::showMaximized);
     connect(tray, &TrayIcon::updateRequested, this, &MainWindow::on_actionUpdate_Tasks_triggered);
     connect(tray, &TrayIcon::quitRequested, this, &QWidget::close);
-    connect(tray, &TrayIcon::announcementClicked, this, &MainWindow::selectAnnounced);
-    connect(tray, &TrayIcon::announcementDismissed, this, [this](const QString& kind) {
-        if (kind == PeriodicKind)
-            unseenNews.clear();
-    });
     connect(tray, &TrayIcon::showRequested, this, &MainWindow::showFromTray);
+    announcer = new TrayAnnouncer(core, tray, this);
+    connect(announcer, &TrayAnnouncer::selectTask, this, &MainWindow::selectTask);
+    connect(commands, &TaskCommands::announce, announcer, &TrayAnnouncer::announce);
+    announcer->updateToolTip();
 }
 
 void MainWindow::showFromTray()
@@ -198,16 +182,6 @@ void MainWindow::showFromTray()
         setWindowState(Qt::WindowMaximized);
     else
         setWindowState(Qt::WindowActive);
-}
-
-void MainWindow::selectAnnounced(const QString& kind)
-{
-    if (kind == PeriodicKind)
-        unseenNews.clear();
-    // The task the announcement named, unless it was removed since.
-    const QPointer<Task> task = announcedTasks.value(kind);
-    if (task && core.contains(task))
-        selectTask(task);
 }
 
 void MainWindow::setTrayAvailable(bool available)
@@ -419,45 +393,6 @@ void MainWindow::announceResults(Task* task, const Task::ResultList&)
         results->showCount();
 }
 
-void MainWindow::announceRun(const QList<TaskNews>& news)
-{
-    // What was announced before and is still unread stays named: the new announcement takes the place of
-    // the old one (one balloon at a time, one notification of a kind). Each result is named once, found in one
-    // pass over each list, so the news kept while the user is away cost no more than their number.
-    QHash<const Task*, Task::ResultList> unread;
-    QSet<const TaskResult*> named;
-    for (const QList<TaskNews>* source : std::initializer_list<const QList<TaskNews>*>{&unseenNews, &news}) {
-        for (const TaskNews& entry : *source) {
-            if (!entry.task)
-                continue;
-            for (const Task::ResultPtr& result : entry.results) {
-                if (result->state == StateNew && !named.contains(result.get())) {
-                    named.insert(result.get());
-                    unread[entry.task.data()].append(result);
-                }
-            }
-        }
-    }
-    QList<TaskNews> merged;
-    for (Task* task : core.tasks()) {
-        const auto found = unread.constFind(task);
-        if (found != unread.constEnd())
-            merged.append(TaskNews{task, task->name(), *found});
-    }
-    unseenNews = merged;
-    if (merged.isEmpty())
-        return;
-    const QString text = merged.size() == 1 ? Announcement::periodicText(merged.first().name, merged.first().results)
-                                            : Announcement::updateAllText(merged);
-    announce(PeriodicKind, tr("New Results"), text, merged.first().task);
-}
-
-void MainWindow::announce(const QString& kind, const QString& title, const QString& text, Task* task)
-{
-    announcedTasks.insert(kind, task);
-    tray->announce(kind, title, text);
-}
-
 void MainWindow::setUpCommands()
 {
     commands = new TaskCommands(this, core, settings, [this] { return selectedTask(); });
@@ -465,7 +400,6 @@ void MainWindow::setUpCommands()
     connect(commands, &TaskCommands::selectTask, this, &MainWindow::selectTask);
     connect(commands, &TaskCommands::resultsReplaced, this, &MainWindow::showTaskResults);
     connect(commands, &TaskCommands::taskEdited, this, &MainWindow::showTaskProperties);
-    connect(commands, &TaskCommands::announce, this, &MainWindow::announce);
     connect(commands, &TaskCommands::noTaskSelected, this, &MainWindow::showNoTaskSelected);
     connect(commands, &TaskCommands::taskRemoved, this, &MainWindow::showAfterRemoval);
     connect(commands, &TaskCommands::allTasksRemoved, ui->tableWidgetTaskInfo, &QTableWidget::clearContents);

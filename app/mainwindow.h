@@ -2,13 +2,10 @@
 #pragma once
 
 #include "app/resultspane.h"
-#include "core/announcement.h"
 #include "engine/task.h"
 
-#include <QHash>
 #include <QList>
 #include <QMainWindow>
-#include <QPointer>
 
 class DesktopNotifier;
 class QModelIndex;
@@ -18,6 +15,7 @@ class SharedStroke;
 class TaskChecker;
 class TaskCommands;
 class TaskListModel;
+class TrayAnnouncer;
 class TrayIcon;
 
 namespace Ui {
@@ -101,14 +99,8 @@ private:
     void setUpTray();
     // Shows the window as it was before it went to the tray: maximised stays maximised.
     void showFromTray();
-    void updateTrayToolTip();
     void selectTask(Task* task);
-    void selectAnnounced(const QString& kind);
     void announceResults(Task* task, const Task::ResultList& found);
-    // One announcement for a periodic run's news, naming as well the news of earlier runs not seen yet.
-    void announceRun(const QList<TaskNews>& news);
-    // A balloon of this kind; a click on it selects the task, unless it was removed since.
-    void announce(const QString& kind, const QString& title, const QString& text, Task* task);
     bool commandRunning() const;
     void readSettings();
     void writeSettings();
@@ -124,12 +116,8 @@ private:
     TaskListModel* taskModel = nullptr;
     ResultsPane* results = nullptr;
     TaskCommands* commands = nullptr;
-    // The task each kind of announcement named last ("periodic", "update-all"), for a click on it.
-    QHash<QString, QPointer<Task>> announcedTasks;
-    // The news of periodic runs announced and not yet seen: the user has neither clicked nor closed their
-    // announcement, nor read the results.
-    QList<TaskNews> unseenNews;
     TrayIcon* tray = nullptr;
+    TrayAnnouncer* announcer = nullptr;
     SharedStroke* stroke = nullptr;
     QTimer* checkTimer = nullptr;
     bool closed = false; // the window state was written by closing

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Announcements through the desktop's notification service: one message per kind, kept until closed,
-// and a click on it reported back; a periodic run's news in one message that keeps naming what is unseen.
+// Announcements through the desktop's notification service: the window's without a tray, one message per
+// kind, kept until closed, and a click on it reported back; a periodic run's news in one message that keeps
+// naming what is unseen.
 #include "app/desktopnotifier.h"
-#include "tests/app/appfixture.h"
+#include "tests/app/windowsteps.h"
 #include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 
@@ -21,6 +22,8 @@ class FakeNotifications : public QObject
 public:
     struct Call
     {
+        QString app;
+        QString summary;
         uint replacesId;
         QString body;
         QStringList actions;
@@ -37,10 +40,10 @@ public:
     }
 
 public slots:
-    uint Notify(const QString&, uint replacesId, const QString&, const QString&, const QString& body,
+    uint Notify(const QString& app, uint replacesId, const QString&, const QString& summary, const QString& body,
                 const QStringList& actions, const QVariantMap&, int expire)
     {
-        calls.append(Call{replacesId, body, actions, expire});
+        calls.append(Call{app, summary, replacesId, body, actions, expire});
         return replacesId ? replacesId : ++nextId;
     }
 };
@@ -82,15 +85,37 @@ private slots:
         daemon.waitForFinished();
     }
 
+    // Without a tray the window's announcements reach the service; with one, the balloon is used instead.
+    void windowAnnouncesThroughTheServiceWithoutATray()
+    {
+        TestServer server;
+        QVERIFY(server.listen());
+        server.setPage("/quiet", "<a href=\"/x\">nothing</a>");
+        FakeNotifications service;
+        QVERIFY(serve(&service, address));
+        TestWindow test([&](DbFile& file) { file.addTask(0, "T", server.url("/quiet").toString(), "qt"); });
+        DesktopNotifier notifier(QDBusConnection::connectToBus(address, "program-side"));
+        test.window.setNotifier(&notifier);
+        test.window.setTrayAvailable(false);
+        test.trigger("actionUpdate_Tasks");
+        QTRY_COMPARE(service.calls.size(), 1);
+        const FakeNotifications::Call& call = service.calls.at(0);
+        QCOMPARE((QStringList{call.app, call.summary, call.body}),
+                 (QStringList{"Vantrel Monitor", "No New Results", "There are not new results now."}));
+        QTRY_COMPARE(notifier.pendingCalls(), 0);
+
+        test.window.setTrayAvailable(true);
+        test.trigger("actionUpdate_Tasks");
+        QCOMPARE(notifier.pendingCalls(), 0);
+        QCOMPARE(service.calls.size(), 1);
+        QDBusConnection::disconnectFromBus("fake-notifications");
+        QDBusConnection::disconnectFromBus("program-side");
+    }
+
     void messagesOfAKindReplaceEachOtherAndReportClicks()
     {
         FakeNotifications service;
-        {
-            QDBusConnection serviceBus = QDBusConnection::connectToBus(address, "fake-notifications");
-            QVERIFY(
-                serviceBus.registerObject("/org/freedesktop/Notifications", &service, QDBusConnection::ExportAllSlots));
-            QVERIFY(serviceBus.registerService("org.freedesktop.Notifications"));
-        }
+        QVERIFY(serve(&service, address));
         DesktopNotifier notifier(QDBusConnection::connectToBus(address, "program-side"));
         QSignalSpy activated(&notifier, &DesktopNotifier::activated);
 

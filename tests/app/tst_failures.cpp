@@ -4,8 +4,8 @@
 // until a check of its page succeeds again.
 #include "app/mainwindow.h"
 #include "engine/pagefetch.h"
-#include "tests/app/appfixture.h"
 #include "tests/app/newtaskdialog.h"
+#include "tests/app/windowsteps.h"
 #include "tests/support/testserver.h"
 
 #include <QStatusBar>
@@ -75,10 +75,9 @@ private slots:
     {
         QFETCH(QString, kind);
         QFETCH(QString, reason);
-        AppFixture fixture;
         const QString address = failingAddress(kind);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test;
+        MainWindow& window = test.window;
 
         // Creation: the task is created, the message says its page could not be downloaded and why.
         createThroughDialog(window, "Broken", address);
@@ -89,9 +88,8 @@ private slots:
         QVERIFY2(mark(window, 0).startsWith("The last check failed: " + reason), qPrintable(mark(window, 0)));
 
         // Update-all counts the page that failed; the task keeps its mark.
-        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
-        QCOMPARE(window.statusBar()->currentMessage(),
-                 QStringLiteral("Update for all tasks finished! 1 page could not be downloaded."));
+        test.trigger("actionUpdate_Tasks");
+        QCOMPARE(test.message(), QStringLiteral("Update for all tasks finished! 1 page could not be downloaded."));
         QVERIFY(!mark(window, 0).isEmpty());
 
         // A periodic check says so in the status bar.
@@ -107,7 +105,7 @@ private slots:
         const QString before = mark(window, 0).section(QLatin1Char('\n'), 0, 0);
         QVERIFY(before.startsWith("The last 3 checks failed: " + reason));
         server.setPage("/back", "<a href=\"/x\">qt back</a>");
-        DbFile(fixture.path("task.db")).exec("UPDATE tasks SET address = ?", {server.url("/back").toString()});
+        test.db().exec("UPDATE tasks SET address = ?", {server.url("/back").toString()});
         {
             WindowParts restartedParts;
             MainWindow& restarted = *restartedParts.window;
@@ -124,11 +122,10 @@ private slots:
     // window takes input again and the status bar says so.
     void escapeLeavesTheWait()
     {
-        AppFixture fixture;
         const QString address = failingAddress("timeout");
         PageFetch::setTransferTimeout(60000); // only Escape ends this wait
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test;
+        MainWindow& window = test.window;
         QTimer poll;
         connect(&poll, &QTimer::timeout, &window, [&window, &poll] {
             auto* box = window.findChild<QDialog*>("DialogProgress");
@@ -140,34 +137,29 @@ private slots:
         poll.start(10);
         createThroughDialog(window, "Slow", address);
         PageFetch::setTransferTimeout(TimeoutMs);
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("New task cancelled: Slow was not created."));
+        QCOMPARE(test.message(), QStringLiteral("New task cancelled: Slow was not created."));
         QVERIFY(window.isEnabled() && window.taskList().isEmpty());
-        QCOMPARE(DbFile(fixture.path("task.db")).count("tasks"), 0);
+        QCOMPARE(test.db().count("tasks"), 0);
     }
 
     // A failed check marks the task; the next successful check of the same window removes the mark.
     void markClearedBySuccess()
     {
-        AppFixture fixture;
         server.setStatus("/flaky", 500);
-        {
-            DbFile file(fixture.path("task.db"));
-            file.addTask(0, "Flaky", server.url("/flaky").toString(), "qt");
-        }
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        TestWindow test([this](DbFile& file) { file.addTask(0, "Flaky", server.url("/flaky").toString(), "qt"); });
+        MainWindow& window = test.window;
+        test.trigger("actionUpdate_Tasks");
         // The tooltip says how many checks failed in a row, why, and when the next periodic one is.
         const Task* task = window.taskList().at(0);
         QCOMPARE(mark(window, 0), QStringLiteral("The last check failed: HTTP 500\nNext try: %1")
                                       .arg(QLocale().toString(window.checker().dueTime(task), QLocale::ShortFormat)));
-        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        test.trigger("actionUpdate_Tasks");
         QVERIFY2(mark(window, 0).startsWith("The last 2 checks failed: HTTP 500\nNext try: "),
                  qPrintable(mark(window, 0)));
         server.setPage("/flaky", "<a href=\"/x\">qt</a>");
-        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        test.trigger("actionUpdate_Tasks");
         QVERIFY(mark(window, 0).isEmpty());
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
+        QCOMPARE(test.message(), QStringLiteral("Update for all tasks finished!"));
     }
 };
 

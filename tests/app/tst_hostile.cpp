@@ -92,6 +92,83 @@ private:
     __user_cap_data_struct m_saved[2]{};
     bool m_lowered = false;
 };
+
+// The window's writes, each through its own door, against a task.db that refuses them.
+struct ReadOnlyContext
+{
+    MainWindow& window;
+    QTreeView& tree;
+    QTableView& table;
+    Task& task;
+    TestServer& server;
+};
+
+void trigger(MainWindow& window, const char* action)
+{
+    window.findChild<QAction*>(QLatin1String(action))->trigger();
+}
+
+// Triggers the command and answers its question with Yes.
+void triggerAnsweringYes(MainWindow& window, const char* action)
+{
+    ModalAnswer answer;
+    answer.answerNext(QMessageBox::Yes);
+    trigger(window, action);
+    QVERIFY(answer.seen);
+}
+
+bool focusOn(QWidget& widget)
+{
+    widget.setFocus();
+    return QTest::qWaitFor([&widget] { return widget.hasFocus(); });
+}
+
+const struct ReadOnlyOperation
+{
+    const char* name;
+    void (*run)(const ReadOnlyContext&);
+} readOnlyOperations[] = {
+    {"remove task", [](const ReadOnlyContext& c) { trigger(c.window, "action_Remove_Task"); }},
+    {"remove all tasks", [](const ReadOnlyContext& c) { triggerAnsweringYes(c.window, "actionRemove_All_Tasks"); }},
+    {"remove all results",
+     [](const ReadOnlyContext& c) {
+         QVERIFY(focusOn(c.tree));
+         trigger(c.window, "actionRemove_All_Results");
+     }},
+    {"remove result",
+     [](const ReadOnlyContext& c) {
+         QVERIFY(focusOn(c.table));
+         c.table.setCurrentIndex(Views::at(&c.table, 0, 2));
+         trigger(c.window, "actionRemove_Result");
+     }},
+    {"mark read",
+     [](const ReadOnlyContext& c) {
+         QTest::mouseClick(c.table.viewport(), Qt::LeftButton, {}, Views::rect(&c.table, 0, 2).center());
+     }},
+    {"new task",
+     [](const ReadOnlyContext& c) {
+         createThroughDialog(c.window, QStringLiteral("New"), c.server.url("/ro-new.html").toString());
+         QVERIFY(c.window.isEnabled());
+     }},
+    {"update all",
+     [](const ReadOnlyContext& c) {
+         trigger(c.window, "actionUpdate_Tasks");
+         QVERIFY(c.window.isEnabled());
+     }},
+    {"periodic check",
+     [](const ReadOnlyContext& c) {
+         // The first due check starts the background check, the next one takes its findings over.
+         c.window.checkTask();
+         QTRY_COMPARE(c.task.updateResults().size(), 1);
+         c.task.setLastUpdate(QDateTime::currentDateTime().addDays(-1).toString(Qt::ISODate));
+         c.window.checkTask();
+     }},
+    {"reset",
+     [](const ReadOnlyContext& c) {
+         triggerAnsweringYes(c.window, "actionReset_Results");
+         QVERIFY(c.window.isEnabled());
+     }},
+};
 } // namespace
 
 class TestHostile : public QObject
@@ -292,23 +369,33 @@ private slots:
 
     // ---- task.db ----
 
-    // (Plain text and a folder named task.db are covered by the layout test.)
+    // The program ends before its window with a box naming the file and SQLite's reason; the file is left as
+    // it was and no settings are written.
     void notADatabase_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addRow("random bytes") << randomBytes(64 * 1024, 3);
-        QTest::addRow("SQLite header, then garbage") << QByteArray("SQLite format 3\0", 16) + randomBytes(8 * 1024, 4);
-        QTest::addRow("SQLite header only") << QByteArray("SQLite format 3\0", 16);
+        QTest::addColumn<QByteArray>("content"); // a null array: task.db is a folder
+        QTest::addColumn<QString>("reason");     // SQLite's words, after the file's full path
+        QTest::addRow("task.db is a folder") << QByteArray() << "unable to open database file";
+        QTest::addRow("plain text") << QByteArray(4096, 'x') << "file is not a database";
+        QTest::addRow("random bytes") << randomBytes(64 * 1024, 3) << "file is not a database";
+        QTest::addRow("SQLite header, then garbage")
+            << QByteArray("SQLite format 3\0", 16) + randomBytes(8 * 1024, 4) << "file is not a database";
+        QTest::addRow("SQLite header only") << QByteArray("SQLite format 3\0", 16) << "file is not a database";
     }
 
     void notADatabase()
     {
         QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
         AppFixture fixture;
         QFile file(fixture.path("task.db"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
+        if (content.isNull()) {
+            QVERIFY(QDir(fixture.dir.path()).mkdir(QStringLiteral("task.db")));
+        } else {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+            file.close();
+        }
 
         ModalAnswer answer;
         answer.answerNext(QMessageBox::Cancel);
@@ -316,27 +403,32 @@ private slots:
             WindowParts parts;
             QVERIFY(answer.seen);
             QCOMPARE(answer.title, QStringLiteral("Cannot open database"));
+            QCOMPARE(answer.text, QStringLiteral("Unable to establish a database connection.\n"
+                                                 "This program needs SQLite support. \n\n"
+                                                 "Click Cancel to exit.\n\n%1: %2")
+                                      .arg(QFileInfo(fixture.path("task.db")).absoluteFilePath(), reason));
             QVERIFY(!parts.databaseOk());
             QVERIFY(parts.core.tasks().isEmpty());
-            QVERIFY(!parts.window); // the program ends before the window: it writes no settings
+            QVERIFY(!parts.window);
         }
-        // The file is left exactly as it was, and the program wrote no settings.
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), content);
+        if (!content.isNull()) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), content);
+        }
         QVERIFY(QSettings(AppSettings::Organization, AppSettings::Application).allKeys().isEmpty());
     }
 
     void readOnlyDatabase_data()
     {
-        QTest::addColumn<QString>("operation");
-        for (const char* operation : {"remove task", "remove all tasks", "remove all results", "remove result",
-                                      "mark read", "new task", "update all", "periodic check", "reset"})
-            QTest::addRow("%s", operation) << QString::fromLatin1(operation);
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < int(std::size(readOnlyOperations)); ++i)
+            QTest::addRow("%s", readOnlyOperations[i].name) << i;
     }
 
     void readOnlyDatabase()
     {
-        QFETCH(QString, operation);
+        QFETCH(int, index);
+        const ReadOnlyOperation& operation = readOnlyOperations[index];
         AppFixture fixture;
         const QString path = fixture.path("task.db");
         const QString today = QDate::currentDate().toString(DateFormat);
@@ -375,46 +467,12 @@ private slots:
         QVERIFY(task);
         QCOMPARE(Views::rows(table), 2);
 
-        if (operation == "remove task") {
-            window.findChild<QAction*>("action_Remove_Task")->trigger();
-        } else if (operation == "remove all tasks") {
-            ModalAnswer answer;
-            answer.answerNext(QMessageBox::Yes);
-            window.findChild<QAction*>("actionRemove_All_Tasks")->trigger();
-            QVERIFY(answer.seen);
-        } else if (operation == "remove all results") {
-            tree->setFocus();
-            QTRY_VERIFY(tree->hasFocus());
-            window.findChild<QAction*>("actionRemove_All_Results")->trigger();
-        } else if (operation == "remove result") {
-            table->setFocus();
-            QTRY_VERIFY(table->hasFocus());
-            table->setCurrentIndex(Views::at(table, 0, 2));
-            window.findChild<QAction*>("actionRemove_Result")->trigger();
-        } else if (operation == "mark read") {
-            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, Views::rect(table, 0, 2).center());
-        } else if (operation == "new task") {
-            createThroughDialog(window, QStringLiteral("New"), server.url("/ro-new.html").toString());
-            QVERIFY(window.isEnabled());
-        } else if (operation == "update all") {
-            window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
-            QVERIFY(window.isEnabled());
-        } else if (operation == "periodic check") {
-            // The first due check starts the background check, the next one takes its findings over.
-            window.checkTask();
-            QTRY_COMPARE(task->updateResults().size(), 1);
-            task->setLastUpdate(QDateTime::currentDateTime().addDays(-1).toString(Qt::ISODate));
-            window.checkTask();
-        } else if (operation == "reset") {
-            ModalAnswer answer;
-            answer.answerNext(QMessageBox::Yes);
-            window.findChild<QAction*>("actionReset_Results")->trigger();
-            QVERIFY(answer.seen);
-            QVERIFY(window.isEnabled());
-        }
+        operation.run({window, *tree, *table, *task, server});
+        if (QTest::currentTestFailed())
+            return;
 
         const QString message = window.statusBar()->currentMessage();
-        qInfo("%s: \"%s\"", qPrintable(operation), qPrintable(message));
+        qInfo("%s: \"%s\"", operation.name, qPrintable(message));
         QVERIFY2(message.startsWith(QStringLiteral("Could not")) && message.contains(QStringLiteral("read-only")),
                  qPrintable(message));
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Task list, property table, results table, read marking and the removal commands, over a real task.db.
 #include "app/mainwindow.h"
-#include "tests/app/appfixture.h"
+#include "tests/app/windowsteps.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -42,9 +42,8 @@ class TestMainWindowViews : public QObject
 
 private:
     // Two tasks; the first has three results stored in this order: Jan 2009, Dec 2008, Jun 2009.
-    static void writeTwoTasks(const AppFixture& fixture)
+    static void writeTwoTasks(DbFile& file)
     {
-        DbFile file(fixture.path(QStringLiteral("task.db")));
         file.addTask(0, QStringLiteral("News"), QStringLiteral("http://127.0.0.1:1/news.html"), QStringLiteral("qt"),
                      5400, QStringLiteral("2009-01-01T10:00:00"), QStringLiteral("03/15/2010"));
         file.addTask(1, QStringLiteral("Blog"), QStringLiteral("http://127.0.0.1:1/blog.html"), QStringLiteral("cpp"),
@@ -53,12 +52,6 @@ private:
         file.addResult(0, QStringLiteral("12/30/2008"), QStringLiteral("qt december"), QStringLiteral("http://a/2"));
         file.addResult(0, QStringLiteral("06/15/2009"), QStringLiteral("qt june"), QStringLiteral("http://a/3"));
         file.addResult(1, QStringLiteral("06/15/2009"), QStringLiteral("cpp post"), QStringLiteral("http://b/1"));
-    }
-
-    static bool showAndWait(MainWindow& window)
-    {
-        window.show();
-        return QTest::qWaitForWindowExposed(&window);
     }
 
     static void clickRow(QTableView* table, int row, int column)
@@ -70,11 +63,9 @@ private:
 private slots:
     void emptyDatabase()
     {
-        AppFixture fixture;
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
-        auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
+        TestWindow test;
+        auto* tree = test.tree();
+        auto* info = test.info();
         QCOMPARE(Views::rows(tree), 0);
         QVERIFY(!tree->currentIndex().isValid());
         QCOMPARE(info->rowCount(), 4);
@@ -87,13 +78,11 @@ private slots:
 
     void startupShowsFirstTask()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
-        auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
-        auto* results = window.findChild<QTableView*>("tableWidget");
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        auto* tree = test.tree();
+        auto* info = test.info();
+        auto* results = test.results();
         QCOMPARE(Views::rows(tree), 2);
         QCOMPARE(Views::text(tree, 1), QStringLiteral("Blog"));
         QCOMPARE(tree->currentIndex().row(), 0);
@@ -102,12 +91,12 @@ private slots:
         QCOMPARE(Views::rows(results), 3);
         // Newest first by the date itself: last December below this January.
         QCOMPARE(rowTexts(results, 0), (QStringList{"06/15/2009", "01/02/2009", "12/30/2008"}));
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 3"));
+        QCOMPARE(test.message(), QStringLiteral("Results Count: 3"));
 
         Views::select(tree, 1);
         QCOMPARE(rowTexts(info, 1).at(3), QStringLiteral("1(Day)"));
         QCOMPARE(rowTexts(results, 2), (QStringList{"cpp post"}));
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 1"));
+        QCOMPARE(test.message(), QStringLiteral("Results Count: 1"));
         // Every value in full in its tooltip; the values take the width the labels leave, and no more.
         QCOMPARE(info->item(2, 1)->toolTip(), info->item(2, 1)->text());
         window.show();
@@ -122,7 +111,7 @@ private slots:
         // A task without results: the count says 0, not the previous task's.
         QVERIFY(window.checker().removeTaskResults(window.taskList().at(0)));
         Views::select(tree, 0);
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 0"));
+        QCOMPARE(test.message(), QStringLiteral("Results Count: 0"));
         window.close();
     }
 
@@ -149,17 +138,13 @@ private slots:
 
     void stateIcons()
     {
-        AppFixture fixture;
-        {
-            DbFile file(fixture.path(QStringLiteral("task.db")));
+        TestWindow test([&](DbFile& file) {
             file.addTask(0, "T", "http://127.0.0.1:1/", "k");
             file.addResult(0, "01/01/2009", "new one", "http://a/1", 0);
             file.addResult(0, "01/02/2009", "read one", "http://a/2", 1);
             file.addResult(0, "01/03/2009", "odd one", "http://a/3", 7);
-        }
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        auto* results = window.findChild<QTableView*>("tableWidget");
+        });
+        auto* results = test.results();
         QCOMPARE(Views::rows(results), 3);
         for (int row = 0; row < 3; ++row) {
             const QString text = Views::text(results, row, 2);
@@ -170,12 +155,10 @@ private slots:
 
     void clickMarksTheShownResultRead()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showAndWait(window));
-        auto* results = window.findChild<QTableView*>("tableWidget");
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        QVERIFY(test.show());
+        auto* results = test.results();
         QCOMPARE(Views::text(results, 2, 2), QStringLiteral("qt december"));
         clickRow(results, 2, 3);
 
@@ -185,20 +168,18 @@ private slots:
         QCOMPARE(list.at(0)->state, int(StateNew));
         QCOMPARE(list.at(1)->state, int(StateRead));
         QCOMPARE(list.at(2)->state, int(StateNew));
-        DbFile file(fixture.path(QStringLiteral("task.db")));
+        DbFile file = test.db();
         QCOMPARE(file.column("SELECT text FROM results WHERE result_state = 1"), (QStringList{"qt december"}));
         window.close();
     }
 
     void removeResultFromSortedTable()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showAndWait(window));
-        auto* results = window.findChild<QTableView*>("tableWidget");
-        auto* remove = window.findChild<QAction*>("actionRemove_Result");
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        QVERIFY(test.show());
+        auto* results = test.results();
+        auto* remove = test.action("actionRemove_Result");
         QVERIFY(focusOn(results));
         results->setCurrentIndex(Views::at(results, 0, 2)); // June, list position 0
         QCOMPARE(Views::text(results, 0, 2), QStringLiteral("qt june"));
@@ -207,7 +188,7 @@ private slots:
         QCOMPARE(rowTexts(results, 2), (QStringList{"qt january", "qt december"}));
         Task* task = window.taskList().at(0);
         QCOMPARE(task->results().size(), 2);
-        DbFile file(fixture.path(QStringLiteral("task.db")));
+        DbFile file = test.db();
         QCOMPARE(file.column("SELECT text FROM results WHERE taskid = 0 ORDER BY id"),
                  (QStringList{"qt january", "qt december"}));
 
@@ -219,7 +200,7 @@ private slots:
         QCOMPARE(task->results().at(0)->state, int(StateNew));
 
         // Without the focus on the table the command does nothing.
-        window.findChild<QTreeView*>("treeWidgetTaskList")->setFocus();
+        test.tree()->setFocus();
         QTRY_VERIFY(!results->hasFocus());
         results->setCurrentIndex(Views::at(results, 0, 0));
         remove->trigger();
@@ -231,19 +212,16 @@ private slots:
     // and carry the full text and link as tooltip.
     void removeSelectedResults()
     {
-        AppFixture fixture;
-        {
-            DbFile file(fixture.path(QStringLiteral("task.db")));
+        TestWindow test([&](DbFile& file) {
             file.addTask(0, QStringLiteral("News"), QStringLiteral("http://127.0.0.1:1/news.html"),
                          QStringLiteral("qt"));
             for (int i = 0; i < 8; ++i)
                 file.addResult(0, QStringLiteral("01/0%1/2009").arg(i + 1), QStringLiteral("qt %1").arg(i),
                                QStringLiteral("http://a/%1").arg(i));
-        }
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showAndWait(window));
-        auto* results = window.findChild<QTableView*>("tableWidget");
+        });
+        MainWindow& window = test.window;
+        QVERIFY(test.show());
+        auto* results = test.results();
         QVERIFY(results->rowHeight(0) < 2 * results->fontMetrics().height());
         QCOMPARE(Views::at(results, 0, 3).data(Qt::ToolTipRole).toString(), QStringLiteral("http://a/7"));
         QVERIFY(focusOn(results));
@@ -251,22 +229,20 @@ private slots:
                                           QItemSelectionModel::ClearAndSelect);
         QTest::keyClick(results, Qt::Key_D, Qt::ControlModifier);
         QCOMPARE(rowTexts(results, 2), (QStringList{"qt 7", "qt 1", "qt 0"}));
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Results Count: 3"));
-        DbFile file(fixture.path(QStringLiteral("task.db")));
+        QCOMPARE(test.message(), QStringLiteral("Results Count: 3"));
+        DbFile file = test.db();
         QCOMPARE(file.count(QStringLiteral("results")), 3);
         window.close();
     }
 
     void removeTask()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
-        auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
-        auto* results = window.findChild<QTableView*>("tableWidget");
-        window.findChild<QAction*>("action_Remove_Task")->trigger();
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        auto* tree = test.tree();
+        auto* info = test.info();
+        auto* results = test.results();
+        test.trigger("action_Remove_Task");
 
         // The neighbour becomes current and the views show it, not the removed task.
         QCOMPARE(Views::rows(tree), 1);
@@ -275,57 +251,38 @@ private slots:
         QCOMPARE(info->item(1, 1)->text(), QStringLiteral("cpp"));
         QCOMPARE(rowTexts(results, 2), (QStringList{"cpp post"}));
         {
-            DbFile file(fixture.path(QStringLiteral("task.db")));
+            DbFile file = test.db();
             QCOMPARE(file.column("SELECT name FROM tasks"), (QStringList{"Blog"}));
             QCOMPARE(file.column("SELECT text FROM results"), (QStringList{"cpp post"}));
         }
 
-        window.findChild<QAction*>("action_Remove_Task")->trigger();
+        test.trigger("action_Remove_Task");
         QCOMPARE(Views::rows(tree), 0);
         QCOMPARE(Views::rows(results), 0);
         QVERIFY(!info->item(1, 1));
 
         ModalAnswer answer;
         answer.answerNext(QMessageBox::Ok);
-        window.findChild<QAction*>("action_Remove_Task")->trigger();
+        test.trigger("action_Remove_Task");
         QVERIFY(answer.seen);
         QCOMPARE(answer.title, QStringLiteral("No Task Selected"));
         QCOMPARE(answer.text, QStringLiteral("Please select a task first"));
     }
 
-    void sharedStrokeTellsRemoveTaskFromReset()
+    // Ctrl+R followed by a key that is no command neither removes the task nor asks for a reset. (Ctrl+R
+    // alone, Ctrl+R twice and Ctrl+R then a command are the overlap test's.)
+    void strokeThenAnotherKeyDoesNothing()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showAndWait(window));
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        TestWindow test(writeTwoTasks);
+        QVERIFY(test.show());
+        QTreeView* tree = test.tree();
         QVERIFY(focusOn(tree));
-
-        // Ctrl+R, Ctrl+R asks the Reset question and removes nothing.
-        ModalAnswer answer;
-        answer.answerNext(QMessageBox::Cancel);
-        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        QVERIFY(answer.seen);
-        QCOMPARE(answer.title, QStringLiteral("Reset Results"));
-        QTest::qWait(1300);
-        QCOMPARE(Views::rows(tree), 2);
-
-        // Ctrl+R followed by another key does neither.
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
         QTest::keyClick(tree, Qt::Key_Down);
         QTest::qWait(1300);
         QCOMPARE(Views::rows(tree), 2);
-
-        // Ctrl+R alone removes the selected task once no second stroke came.
-        Views::select(tree, 0);
-        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        QCOMPARE(Views::rows(tree), 2);
-        QTRY_COMPARE(Views::rows(tree), 1);
-        QCOMPARE(window.taskList().at(0)->name(), QStringLiteral("Blog"));
-        window.close();
+        QVERIFY(!QApplication::activeModalWidget());
+        test.window.close();
     }
 
     void removeAllTasks_data()
@@ -340,37 +297,33 @@ private slots:
     {
         QFETCH(int, button);
         QFETCH(bool, removed);
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
         ModalAnswer answer;
         answer.answerNext(QMessageBox::StandardButton(button));
-        window.findChild<QAction*>("actionRemove_All_Tasks")->trigger();
+        test.trigger("actionRemove_All_Tasks");
         QVERIFY(answer.seen);
         QCOMPARE(answer.title, QStringLiteral("Remove All Tasks"));
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
-        auto* info = window.findChild<QTableWidget*>("tableWidgetTaskInfo");
-        DbFile file(fixture.path(QStringLiteral("task.db")));
+        auto* tree = test.tree();
+        auto* info = test.info();
+        DbFile file = test.db();
         QCOMPARE(Views::rows(tree), removed ? 0 : 2);
         QCOMPARE(window.taskList().size(), removed ? 0 : 2);
         QCOMPARE(file.count("tasks"), removed ? 0 : 2);
         QCOMPARE(file.count("results"), removed ? 0 : 4);
         QCOMPARE(info->rowCount(), 4);
         if (removed)
-            QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("All tasks removed!"));
+            QCOMPARE(test.message(), QStringLiteral("All tasks removed!"));
     }
 
     // Offered by both views' menus, the command acts on the selected task wherever the focus is.
     void removeAllResultsWhereverTheFocus()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showAndWait(window));
-        auto* results = window.findChild<QTableView*>("tableWidget");
-        auto* removeAll = window.findChild<QAction*>("actionRemove_All_Results");
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        QVERIFY(test.show());
+        auto* results = test.results();
+        auto* removeAll = test.action("actionRemove_All_Results");
 
         QVERIFY(focusOn(results));
         results->selectRow(1);
@@ -378,21 +331,19 @@ private slots:
         QCOMPARE(Views::rows(results), 0);
         QCOMPARE(Views::header(results, 2), QStringLiteral("Text"));
         QVERIFY(window.taskList().at(0)->results().isEmpty());
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("All results removed from task News!"));
-        DbFile file(fixture.path(QStringLiteral("task.db")));
+        QCOMPARE(test.message(), QStringLiteral("All results removed from task News!"));
+        DbFile file = test.db();
         QCOMPARE(file.column("SELECT text FROM results"), (QStringList{"cpp post"}));
         window.close();
     }
 
     void contextMenuEnablesFirstActionOnItemsOnly()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showAndWait(window));
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
-        auto* removeTask = window.findChild<QAction*>("action_Remove_Task");
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        QVERIFY(test.show());
+        auto* tree = test.tree();
+        auto* removeTask = test.action("action_Remove_Task");
         const QPoint empty(5, tree->viewport()->height() - 5);
         const QPoint onItem = Views::rect(tree, 0).center();
 
@@ -407,8 +358,8 @@ private slots:
         QMetaObject::invokeMethod(&window, "on_treeWidgetTaskList_customContextMenuRequested", Q_ARG(QPoint, onItem));
         QVERIFY(removeTask->isEnabled());
 
-        auto* results = window.findChild<QTableView*>("tableWidget");
-        auto* removeResult = window.findChild<QAction*>("actionRemove_Result");
+        auto* results = test.results();
+        auto* removeResult = test.action("actionRemove_Result");
         closeNextPopup();
         QMetaObject::invokeMethod(&window, "on_tableWidget_customContextMenuRequested",
                                   Q_ARG(QPoint, QPoint(5, results->viewport()->height() - 5)));

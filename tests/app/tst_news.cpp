@@ -4,7 +4,7 @@
 #include "app/desktopnotifier.h"
 #include "app/mainwindow.h"
 #include "app/trayicon.h"
-#include "tests/app/appfixture.h"
+#include "tests/app/windowsteps.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
@@ -24,9 +24,7 @@ class TestNews : public QObject
     TestServer server;
 
     // "News" with three results, two of them unread; "Blog" with one unread result at server path /blog.
-    void writeTwoTasks(const AppFixture& fixture)
-    {
-        DbFile file(fixture.path("task.db"));
+    const TestWindow::Store writeTwoTasks = [this](DbFile& file) {
         file.addTask(0, "News", server.url("/news").toString(), "qt", 3600,
                      QDateTime::currentDateTime().toString(Qt::ISODate));
         file.addTask(1, "Blog", server.url("/blog").toString(), "qt", 3600,
@@ -35,7 +33,7 @@ class TestNews : public QObject
         file.addResult(0, "12/30/2008", "qt december &amp; more", "http://a.test/2", StateRead);
         file.addResult(0, "06/15/2009", "qt june", "http://a.test/3");
         file.addResult(1, "06/15/2009", "qt post", server.url("/p").toString());
-    }
+    };
     static QAction* action(MainWindow& window, const char* name)
     {
         auto* found = window.findChild<QAction*>(name);
@@ -54,11 +52,9 @@ private slots:
 
     void unreadCountsFollowEveryChange()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        auto* tree = test.tree();
         auto* tray = window.findChild<TrayIcon*>();
         auto unread = [&](int row) { return Views::text(tree, row, 1); };
         auto bold = [&](int row) { return Views::at(tree, row, 0).data(Qt::FontRole).value<QFont>().bold(); };
@@ -68,7 +64,7 @@ private slots:
         QCOMPARE(tray->toolTip(), QString("Vantrel Monitor: 3 unread results in 2 tasks"));
 
         // Read marking by a click on a result.
-        auto* results = window.findChild<QTableView*>("tableWidget");
+        auto* results = test.results();
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, Views::rect(results, 0, 2).center());
@@ -77,12 +73,10 @@ private slots:
         // Mark All Read, in memory and task.db.
         QAction* markAll = action(window, "actionMark_All_Read");
         QVERIFY(markAll);
-        QCOMPARE(markAll->shortcut(), QKeySequence("Ctrl+M"));
         markAll->trigger();
         QCOMPARE(unread(0), QString());
         QVERIFY(!bold(0));
-        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT result_state FROM results WHERE taskid = 0"),
-                 (QStringList{"1", "1", "1"}));
+        QCOMPARE(test.db().column("SELECT result_state FROM results WHERE taskid = 0"), (QStringList{"1", "1", "1"}));
         QCOMPARE(tray->toolTip(), QString("Vantrel Monitor: 1 unread result in 1 task"));
 
         // A check that finds a new text of a stored link: the count grows at once.
@@ -105,13 +99,11 @@ private slots:
 
     void searchShowsTheRowsWithEveryWord()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto* results = window.findChild<QTableView*>("tableWidget");
+        auto* results = test.results();
         auto* search = window.findChild<QLineEdit*>("lineEditSearch");
         QVERIFY(search);
         results->setFocus();
@@ -121,33 +113,30 @@ private slots:
         // The text as shown: "&amp;" reads "&".
         QCOMPARE(Views::rows(results), 1);
         QCOMPARE(Views::text(results, 0, 2), QString("qt december & more"));
-        QCOMPARE(window.statusBar()->currentMessage(), QString("Results Count: 3 (1 shown)"));
+        QCOMPARE(test.message(), QString("Results Count: 3 (1 shown)"));
         search->setText("a.test/3 june");
         QCOMPARE(Views::rows(results), 1);
         search->setText("june december");
         QCOMPARE(Views::rows(results), 0);
-        QCOMPARE(window.statusBar()->currentMessage(), QString("Results Count: 3 (0 shown)"));
+        QCOMPARE(test.message(), QString("Results Count: 3 (0 shown)"));
         // The window's commands still reach it from the field.
         QTest::keyClick(search, Qt::Key_M, Qt::ControlModifier);
-        QCOMPARE(window.statusBar()->currentMessage(), QString("All results of News marked read."));
+        QCOMPARE(test.message(), QString("All results of News marked read."));
         QCOMPARE(search->text(), QString("june december"));
         QTest::keyClick(search, Qt::Key_Escape);
         QCOMPARE(search->text(), QString());
         QCOMPARE(Views::rows(results), 3);
-        QCOMPARE(window.statusBar()->currentMessage(), QString("Results Count: 3"));
+        QCOMPARE(test.message(), QString("Results Count: 3"));
         window.close();
     }
 
     void editTaskThroughTheDialog()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        auto* tree = test.tree();
         QAction* edit = action(window, "actionEdit_Task");
         QVERIFY(edit);
-        QCOMPARE(edit->shortcut(), QKeySequence("Ctrl+E"));
 
         // First Blog's address and keyword in other capitals: refused, the dialog stays; then a new keyword.
         QStringList seen;
@@ -174,23 +163,21 @@ private slots:
         QVERIFY(answered);
         QCOMPARE(seen, (QStringList{"Edit Task", server.url("/news").toString(), "Hour", "This task already exists!"}));
         QCOMPARE(Views::text(tree, 0), QString("Blog news"));
-        QCOMPARE(window.statusBar()->currentMessage(),
+        QCOMPARE(test.message(),
                  QString("Task Blog news changed. Use Reset Results to rebuild its results from the new page."));
-        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name || '|' || grabtext FROM tasks ORDER BY id"),
+        QCOMPARE(test.db().column("SELECT name || '|' || grabtext FROM tasks ORDER BY id"),
                  (QStringList{"Blog news|qt news", "Blog|qt"}));
         // Its results stay.
-        QCOMPARE(Views::rows(window.findChild<QTableView*>("tableWidget")), 3);
+        QCOMPARE(Views::rows(test.results()), 3);
     }
 
     void announcementsSelectTheirTask()
     {
-        AppFixture fixture;
-        writeTwoTasks(fixture);
         server.setPage("/news", "<a href=\"http://a.test/1\">qt january</a>");
         server.setPage("/blog", "<a href=\"/p\">qt post, second</a>");
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+        TestWindow test(writeTwoTasks);
+        MainWindow& window = test.window;
+        auto* tree = test.tree();
         auto* tray = window.findChild<TrayIcon*>();
         window.setTrayAvailable(true);
         action(window, "actionUpdate_Tasks")->trigger();

@@ -4,15 +4,11 @@
 // and memory and task.db agree afterwards.
 #include "app/mainwindow.h"
 #include "engine/pagefetch.h"
-#include "tests/app/appfixture.h"
-#include "tests/app/newtaskdialog.h"
+#include "tests/app/windowsteps.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTest>
@@ -37,6 +33,9 @@ QStringList names(const QList<Task*>& tasks)
     return out;
 }
 
+// A command given after Ctrl+R, with the task list that has the focus.
+using Command = std::function<void(TestWindow&, QTreeView*)>;
+
 QAction* trayAction(MainWindow& window, const QString& text)
 {
     for (QAction* action : window.findChildren<QAction*>()) {
@@ -47,6 +46,8 @@ QAction* trayAction(MainWindow& window, const QString& text)
 }
 } // namespace
 
+Q_DECLARE_METATYPE(Command)
+
 class TestOverlaps : public QObject
 {
     Q_OBJECT
@@ -54,9 +55,7 @@ class TestOverlaps : public QObject
     TestServer server;
 
     // Tasks A, B, C whose pages answer late, each with the stored result "qt 1" and "qt 2" on its page.
-    void storeThreeTasks(const AppFixture& fixture)
-    {
-        DbFile file(fixture.path("task.db"));
+    const TestWindow::Store threeTasks = [this](DbFile& file) {
         for (int i = 0; i < 3; ++i) {
             const QString name = QString(QChar('A' + i));
             const QString path = QStringLiteral("/late/") + name;
@@ -67,7 +66,7 @@ class TestOverlaps : public QObject
             file.addTask(i, name, server.url(path).toString(), "qt");
             file.addResult(i, "01/01/2009", "qt 1 of " + name, server.url("/l0").toString());
         }
-    }
+    };
 
     QTreeView* showWindow(MainWindow& window, int selectRow)
     {
@@ -91,64 +90,60 @@ private slots:
     // waits for pages never works on a task freed during its wait.
     void strokeThenCommand_data()
     {
-        QTest::addColumn<QString>("then");
-        QTest::addRow("Ctrl+U") << "ctrl+u";
-        QTest::addRow("toolbar Update") << "toolbar";
-        QTest::addRow("Edit, Reset Results, Yes") << "reset";
-        QTest::addRow("Ctrl+K, the options dialog") << "ctrl+k";
-        QTest::addRow("click on another task") << "click";
-    }
-    void strokeThenCommand()
-    {
-        QFETCH(QString, then);
-        AppFixture fixture;
-        storeThreeTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QTreeView* tree = showWindow(window, then == "click" ? 0 : 2);
-        QVERIFY(tree);
-
-        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
-        if (then == "ctrl+u") {
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<Command>("then");
+        QTest::addRow("Ctrl+U") << 2 << Command([](TestWindow&, QTreeView* tree) {
             QTest::keyClick(tree, Qt::Key_U, Qt::ControlModifier);
-        } else if (then == "toolbar") {
-            auto* toolbar = window.findChild<QToolBar*>("mainToolBar");
-            QWidget* button = toolbar->widgetForAction(window.findChild<QAction*>("actionUpdate_Tasks"));
-            QTest::mouseClick(button, Qt::LeftButton);
-        } else if (then == "reset") {
+        });
+        QTest::addRow("toolbar Update") << 2 << Command([](TestWindow& test, QTreeView*) {
+            auto* toolbar = test.window.findChild<QToolBar*>("mainToolBar");
+            QTest::mouseClick(toolbar->widgetForAction(test.action("actionUpdate_Tasks")), Qt::LeftButton);
+        });
+        QTest::addRow("Edit, Reset Results, Yes") << 2 << Command([](TestWindow& test, QTreeView*) {
             ModalAnswer yes;
             yes.answerNext(QMessageBox::Yes);
-            window.findChild<QAction*>("actionReset_Results")->trigger();
+            test.trigger("actionReset_Results");
             QVERIFY(yes.seen);
-        } else if (then == "ctrl+k") {
+        });
+        QTest::addRow("Ctrl+K, the options dialog") << 2 << Command([](TestWindow&, QTreeView* tree) {
             QTimer::singleShot(StrokeWaitMs, [] {
                 if (QWidget* dialog = QApplication::activeModalWidget())
                     dialog->close();
             });
             QTest::keyClick(tree, Qt::Key_K, Qt::ControlModifier);
-        } else {
+        });
+        QTest::addRow("click on another task") << 0 << Command([](TestWindow&, QTreeView* tree) {
             QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, Views::rect(tree, 2).center());
-        }
+        });
+    }
+    void strokeThenCommand()
+    {
+        QFETCH(int, selected);
+        QFETCH(Command, then);
+        TestWindow test(threeTasks);
+        MainWindow& window = test.window;
+        QTreeView* tree = showWindow(window, selected);
+        QVERIFY(tree);
+
+        QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
+        then(test, tree);
         QTest::qWait(StrokeWaitMs);
         QTRY_VERIFY(window.isEnabled());
         QCOMPARE(names(window.taskList()), (QStringList{"A", "B", "C"}));
-        QCOMPARE(DbFile(fixture.path("task.db")).count("tasks"), 3);
+        QCOMPARE(test.db().count("tasks"), 3);
     }
 
     // The pending removal takes the task selected when Ctrl+R was pressed, whatever is selected when it fires.
     void strokeRemovesTheTaskOfThePress()
     {
-        AppFixture fixture;
-        storeThreeTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test(threeTasks);
+        MainWindow& window = test.window;
         QTreeView* tree = showWindow(window, 0);
         QVERIFY(tree);
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
         Views::select(tree, 2); // not user input: the program moved the selection
         QTRY_COMPARE(names(window.taskList()), (QStringList{"B", "C"}));
-        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks ORDER BY task_id"),
-                 (QStringList{"B", "C"}));
+        QCOMPARE(test.db().column("SELECT name FROM tasks ORDER BY task_id"), (QStringList{"B", "C"}));
     }
 
     // Ctrl+R, Ctrl+R typed as a keyboard types it (modifier press, key press, releases, all through the
@@ -169,10 +164,8 @@ private slots:
         QFETCH(bool, releaseCtrl);
         QFETCH(bool, inResults);
         QFETCH(int, gapMs);
-        AppFixture fixture;
-        storeThreeTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test(threeTasks);
+        MainWindow& window = test.window;
         QTreeView* tree = showWindow(window, 1);
         QVERIFY(tree);
         if (inResults)
@@ -207,10 +200,8 @@ private slots:
     void trayActionCancelsStroke()
     {
         QFETCH(QString, action);
-        AppFixture fixture;
-        storeThreeTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test(threeTasks);
+        MainWindow& window = test.window;
         QTreeView* tree = showWindow(window, 1);
         QVERIFY(tree);
         QTest::keyClick(tree, Qt::Key_R, Qt::ControlModifier);
@@ -222,13 +213,12 @@ private slots:
     // Ctrl+R with no task selected says so, as the menu's Remove Task does.
     void strokeWithoutTask()
     {
-        AppFixture fixture;
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test;
+        MainWindow& window = test.window;
         QVERIFY(showWindow(window, 0));
         ModalAnswer ok;
         ok.answerNext(QMessageBox::Ok);
-        QTest::keyClick(window.findChild<QTreeView*>("treeWidgetTaskList"), Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(test.tree(), Qt::Key_R, Qt::ControlModifier);
         QTRY_VERIFY_WITH_TIMEOUT(ok.seen, StrokeWaitMs * 2);
         QCOMPARE(ok.title, QStringLiteral("No Task Selected"));
         QCOMPARE(ok.text, QStringLiteral("Please select a task first"));
@@ -239,8 +229,9 @@ private slots:
     void failedStartupDeletionStaysReadable()
     {
         AppFixture fixture;
-        storeThreeTasks(fixture);
         {
+            DbFile file(fixture.path("task.db"));
+            threeTasks(file);
             QSettings settings(AppSettings::Organization, AppSettings::Application);
             settings.setValue("options/is_auto_delete", true);
             settings.setValue("options/delete_days", 7);
@@ -264,10 +255,8 @@ private slots:
     // is dropped: the window stays disabled until the first run ends, and each page is fetched once.
     void trayUpdateDuringUpdateAll()
     {
-        AppFixture fixture;
-        storeThreeTasks(fixture);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
+        TestWindow test(threeTasks);
+        MainWindow& window = test.window;
         QVERIFY(showWindow(window, 0));
         QAction* trayUpdate = trayAction(window, "&Update Now");
         QVERIFY(trayUpdate);
@@ -277,31 +266,12 @@ private slots:
             trayUpdate->trigger();
             disabledAfterInner = !window.isEnabled();
         });
-        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
+        test.trigger("actionUpdate_Tasks");
         QVERIFY(disabledAfterInner);
         QVERIFY(window.isEnabled());
         QCOMPARE(server.hits("/late/A"), hitsBefore + 1);
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
-        QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 6);
-    }
-
-    // The tray's Quit during update-all's wait ends the wait and the program at once.
-    void quitDuringUpdateAll()
-    {
-        AppFixture fixture;
-        storeThreeTasks(fixture);
-        TestServer::Response silent;
-        silent.never = true;
-        server.setResponse("/late/B", silent);
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showWindow(window, 0));
-        QTimer::singleShot(LateMs / 4, this, [&] { trayAction(window, "&Quit")->trigger(); });
-        QElapsedTimer elapsed;
-        elapsed.start();
-        window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
-        QVERIFY2(elapsed.elapsed() < 2000, "quitting did not end the wait");
-        QVERIFY(!window.isVisible());
+        QCOMPARE(test.message(), QStringLiteral("Update for all tasks finished!"));
+        QCOMPARE(test.db().count("results"), 6);
     }
 
     // Quit from the tray while the window is hidden stores the toolbar as the user left it.
@@ -314,10 +284,9 @@ private slots:
     void quitFromTrayWhileHidden()
     {
         QFETCH(bool, toolbarShown);
-        AppFixture fixture;
         {
-            WindowParts parts;
-            MainWindow& window = *parts.window;
+            TestWindow test;
+            MainWindow& window = test.window;
             QVERIFY(showWindow(window, 0));
             window.findChild<QToolBar*>("mainToolBar")->setVisible(toolbarShown);
             window.hide();
@@ -327,118 +296,19 @@ private slots:
         QCOMPARE(settings.value("mainwindow/toolbar").toBool(), toolbarShown);
     }
 
-    // A periodic check takes new results over while a reset waits for a page that then fails: memory and
-    // task.db hold the same results afterwards.
-    void periodicCheckDuringFailedReset()
-    {
-        AppFixture fixture;
-        server.setPage("/reset/bg", page("qt 2"));
-        TestServer::Response failing;
-        failing.status = 500;
-        failing.delayMs = LateMs;
-        {
-            DbFile file(fixture.path("task.db"));
-            file.addTask(0, "A", server.url("/reset/bg").toString(), "qt");
-            file.addResult(0, "01/01/2009", "qt 1", server.url("/l0").toString());
-        }
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showWindow(window, 0));
-        // A first due run starts a background check that finds "qt 2"; the page then starts failing late.
-        window.checkTask();
-        QTRY_VERIFY(!window.taskList().at(0)->updateResults().isEmpty());
-        server.setResponse("/reset/bg", failing);
-        window.taskList().at(0)->setLastUpdate("2009-01-01T10:00:00");
-        QTimer::singleShot(LateMs / 4, &window, &MainWindow::checkTask);
-        ModalAnswer yes;
-        yes.answerNext(QMessageBox::Yes);
-        window.findChild<QAction*>("actionReset_Results")->trigger();
-        QVERIFY(window.statusBar()->currentMessage().startsWith("Reset failed"));
-        QStringList inMemory;
-        for (const auto& result : window.taskList().at(0)->results())
-            inMemory << result->text;
-        inMemory.sort();
-        QCOMPARE(inMemory, (QStringList{"qt 1", "qt 2"}));
-        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY text"), inMemory);
-    }
-
-    // Another program adds a task to task.db after the window loaded its list: the window's new task gets an
-    // id of its own, and removing it leaves the other program's task and results alone.
-    void secondWriterIds()
-    {
-        AppFixture fixture;
-        server.setPage("/ids", page("qt alpha"));
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showWindow(window, 0));
-        {
-            DbFile other(fixture.path("task.db"));
-            other.addTask(0, "beta", "http://elsewhere/", "qt");
-            other.addResult(0, "01/01/2009", "qt beta", "http://elsewhere/1");
-        }
-        createThroughDialog(window, "alpha", server.url("/ids").toString());
-        QCOMPARE(names(window.taskList()), QStringList{"alpha"});
-        QVERIFY(window.taskList().at(0)->taskId() != 0);
-        window.findChild<QAction*>("action_Remove_Task")->trigger();
-        DbFile file(fixture.path("task.db"));
-        QCOMPARE(file.column("SELECT name FROM tasks"), QStringList{"beta"});
-        QCOMPARE(file.column("SELECT text FROM results"), QStringList{"qt beta"});
-    }
-
-    // task.db locked by another program during update-all: the new results are reported as not stored, no
-    // later message claims success until they are, and the next update-all stores them.
-    void lockedFileKeepsFindings()
-    {
-        AppFixture fixture;
-        server.setPage("/locked", page("qt 2"));
-        {
-            DbFile file(fixture.path("task.db"));
-            file.addTask(0, "A", server.url("/locked").toString(), "qt");
-            file.addResult(0, "01/01/2009", "qt 1", server.url("/l0").toString());
-        }
-        WindowParts parts;
-        MainWindow& window = *parts.window;
-        QVERIFY(showWindow(window, 0));
-        QAction* update = window.findChild<QAction*>("actionUpdate_Tasks");
-        {
-            DbFile other(fixture.path("task.db"));
-            QVERIFY(other.exec("BEGIN EXCLUSIVE"));
-            update->trigger();
-            QVERIFY2(window.statusBar()->currentMessage().startsWith("Could not store the new results of A"),
-                     qPrintable(window.statusBar()->currentMessage()));
-            update->trigger();
-            QVERIFY2(window.statusBar()->currentMessage().startsWith("Could not store the new results of A"),
-                     qPrintable(window.statusBar()->currentMessage()));
-            other.exec("ROLLBACK");
-        }
-        update->trigger();
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
-        QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
-                 (QStringList{"qt 1", "qt 2"}));
-    }
-
     // Two tasks on one page hold the same link and text: a changed text is stored for each of them.
     void sameLinkInTwoTasks()
     {
-        AppFixture fixture;
         server.setPage("/shared", page("qt release 2"));
-        {
-            DbFile file(fixture.path("task.db"));
+        TestWindow test([this](DbFile& file) {
             file.addTask(0, "Qt", server.url("/shared").toString(), "qt");
             file.addTask(1, "Releases", server.url("/shared").toString(), "release");
             for (int id : {0, 1})
                 file.addResult(id, "01/01/2009", "qt release 1", server.url("/l0").toString());
-        }
-        {
-            WindowParts parts;
-            MainWindow& window = *parts.window;
-            QVERIFY(showWindow(window, 0));
-            window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
-            QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("Update for all tasks finished!"));
-        }
-        QCOMPARE(DbFile(fixture.path("task.db"))
-                     .column("SELECT taskid FROM results WHERE text = 'qt release 2' "
-                             "ORDER BY taskid"),
+        });
+        test.trigger("actionUpdate_Tasks");
+        QCOMPARE(test.message(), QStringLiteral("Update for all tasks finished!"));
+        QCOMPARE(test.db().column("SELECT taskid FROM results WHERE text = 'qt release 2' ORDER BY taskid"),
                  (QStringList{"0", "1"}));
     }
 };

@@ -28,6 +28,20 @@ QAction* actionByText(MainWindow& window, const QString& text)
     return nullptr;
 }
 
+// Each way out as the user (or the session) takes it.
+const QHash<QString, std::function<void(MainWindow&)>> ways = {
+    {"tray Quit", [](MainWindow& window) { actionByText(window, "&Quit")->trigger(); }},
+    {"File Quit", [](MainWindow& window) { window.findChild<QAction*>("actionQuit")->trigger(); }},
+    // To what holds the keyboard: the progress popup while a command waits.
+    {"Ctrl+Q",
+     [](MainWindow& window) {
+         QWidget* popup = QApplication::activePopupWidget();
+         QTest::keyClick(popup ? popup->windowHandle() : window.windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+     }},
+    {"close button", [](MainWindow& window) { window.close(); }},
+    {"SIGTERM", [](MainWindow&) { std::raise(SIGTERM); }},
+};
+
 // Runs the application's event loop until the program ends (or the guard gives up), with `then` run from it.
 int runProgram(const std::function<void()>& then)
 {
@@ -60,22 +74,6 @@ class TestQuit : public QObject
             if (state == "hidden in the tray")
                 QTRY_VERIFY(window.isHidden());
         }
-    }
-
-    static void quitBy(MainWindow& window, const QString& way)
-    {
-        if (way == "tray Quit")
-            actionByText(window, "&Quit")->trigger();
-        else if (way == "File Quit")
-            window.findChild<QAction*>("actionQuit")->trigger();
-        else if (way == "Ctrl+Q") // to what holds the keyboard: the progress popup while a command waits
-            QTest::keyClick(QApplication::activePopupWidget() ? QApplication::activePopupWidget()->windowHandle()
-                                                              : window.windowHandle(),
-                            Qt::Key_Q, Qt::ControlModifier);
-        else if (way == "close button")
-            window.close();
-        else
-            std::raise(SIGTERM);
     }
 
 private slots:
@@ -139,13 +137,14 @@ private slots:
                     window.hide();
                 // Quit comes while the command waits, or the case would prove nothing.
                 QVERIFY(during.isEmpty() || !commandEnded);
-                quitBy(window, way);
+                ways.value(way)(window);
             });
-            if (during == "update-all") {
-                window.findChild<QAction*>("actionUpdate_Tasks")->trigger();
-                commandEnded = true;
-            } else if (during == "creation") {
-                createThroughDialog(window, "New", server.url("/silent/new").toString(), "qt");
+            // A command that waits for a page that never answers.
+            const QHash<QString, std::function<void()>> commands = {
+                {"update-all", [&] { window.findChild<QAction*>("actionUpdate_Tasks")->trigger(); }},
+                {"creation", [&] { createThroughDialog(window, "New", server.url("/silent/new").toString()); }}};
+            if (!during.isEmpty()) {
+                commands.value(during)();
                 commandEnded = true;
             }
         });

@@ -18,6 +18,11 @@
 #include <memory>
 #include <unistd.h>
 
+// Makes a second path from folder A (holding task.db) and the name B; returns the folder to start in, empty
+// when it could not be made.
+using SecondPath = QString (*)(const QString& a, const QString& b);
+Q_DECLARE_METATYPE(SecondPath)
+
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
@@ -114,37 +119,36 @@ private slots:
 
     void everyPathToOneFileMeetsOneLock_data()
     {
-        QTest::addColumn<QString>("link");
+        QTest::addColumn<SecondPath>("make");
         QTest::addColumn<bool>("sameFile");
-        QTest::addRow("same folder") << "same" << true;
-        QTest::addRow("folder linked symbolically") << "folder-symlink" << true;
-        QTest::addRow("task.db linked symbolically") << "file-symlink" << true;
-        QTest::addRow("task.db linked hard") << "hardlink" << true;
-        QTest::addRow("a copy of task.db") << "copy" << false;
-        QTest::addRow("another folder without task.db") << "empty" << false;
+        QTest::addRow("same folder") << SecondPath([](const QString& a, const QString&) { return a; }) << true;
+        QTest::addRow("folder linked symbolically")
+            << SecondPath([](const QString& a, const QString& b) { return QFile::link(a, b) ? b : QString(); }) << true;
+        QTest::addRow("task.db linked symbolically") << SecondPath([](const QString& a, const QString& b) {
+            return QDir().mkpath(b) && QFile::link(a + "/task.db", b + "/task.db") ? b : QString();
+        }) << true;
+        QTest::addRow("task.db linked hard") << SecondPath([](const QString& a, const QString& b) {
+            return QDir().mkpath(b) && ::link(qPrintable(a + "/task.db"), qPrintable(b + "/task.db")) == 0 ? b
+                                                                                                           : QString();
+        }) << true;
+        QTest::addRow("a copy of task.db") << SecondPath([](const QString& a, const QString& b) {
+            return QDir().mkpath(b) && QFile::copy(a + "/task.db", b + "/task.db") ? b : QString();
+        }) << false;
+        QTest::addRow("another folder without task.db")
+            << SecondPath([](const QString&, const QString& b) { return QDir().mkpath(b) ? b : QString(); }) << false;
     }
 
     void everyPathToOneFileMeetsOneLock()
     {
-        QFETCH(QString, link);
+        QFETCH(SecondPath, make);
         QFETCH(bool, sameFile);
         QTemporaryDir top;
-        const QString a = top.filePath("A"), b = top.filePath("B");
+        const QString a = top.filePath("A");
         QVERIFY(QDir().mkpath(a));
         const QByteArray content = "stands in for the tasks";
         writeFile(a + "/task.db", content);
-        if (link == "folder-symlink") {
-            QVERIFY(QFile::link(a, b));
-        } else if (link != "same") {
-            QVERIFY(QDir().mkpath(b));
-            if (link == "file-symlink")
-                QVERIFY(QFile::link(a + "/task.db", b + "/task.db"));
-            else if (link == "hardlink")
-                QCOMPARE(::link(qPrintable(a + "/task.db"), qPrintable(b + "/task.db")), 0);
-            else if (link == "copy")
-                QVERIFY(QFile::copy(a + "/task.db", b + "/task.db"));
-        }
-        const QString second = link == "same" ? a : b;
+        const QString second = make(a, top.filePath("B"));
+        QVERIFY(!second.isEmpty());
 
         auto first = guard(a);
         QSignalSpy asked(first.get(), &SingleInstance::activationRequested);

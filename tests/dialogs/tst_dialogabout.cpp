@@ -14,7 +14,7 @@ class TestDialogAbout : public QObject
 
 private slots:
     void fixedSize();
-    void logoAndVersion();
+    void logo();
     void informationPage();
     void okAccepts();
 };
@@ -23,8 +23,6 @@ void TestDialogAbout::fixedSize()
 {
     DialogAbout dialog;
     dialog.show();
-    QCOMPARE(dialog.windowTitle(), QString("About"));
-    QCOMPARE(dialog.windowModality(), Qt::ApplicationModal);
     QCOMPARE(dialog.size(), QSize(359, 244));
     QCOMPARE(dialog.minimumSize(), QSize(359, 244));
     QCOMPARE(dialog.maximumSize(), QSize(359, 244));
@@ -32,17 +30,10 @@ void TestDialogAbout::fixedSize()
     QCOMPARE(dialog.size(), QSize(359, 244));
 }
 
-void TestDialogAbout::logoAndVersion()
+void TestDialogAbout::logo()
 {
     DialogAbout dialog;
-    auto* image = dialog.findChild<QLabel*>("labelImage");
-    QVERIFY2(!image->pixmap().isNull(), "the logo resource is missing");
-    QCOMPARE(image->pixmap().size(), QSize(361, 121));
-    QVERIFY(image->hasScaledContents());
-
-    QTextDocument version;
-    version.setHtml(dialog.findChild<QLabel*>("labelVersion")->text());
-    QCOMPARE(version.toPlainText(), QString("Version: 0.1"));
+    QVERIFY2(!dialog.findChild<QLabel*>("labelImage")->pixmap().isNull(), "the logo resource is missing");
 }
 
 void TestDialogAbout::informationPage()

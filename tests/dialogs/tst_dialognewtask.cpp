@@ -19,7 +19,6 @@ class TestDialogNewTask : public QObject
 
 private slots:
     void cleanup();
-    void initialState();
     void validation_data();
     void validation();
     void cancelRejects();
@@ -27,7 +26,6 @@ private slots:
     void accessors();
     void frequency_data();
     void frequency();
-    void spinBoxWraps();
     void editing_data();
     void editing();
     void duplicatesAreRefusedKeepingTheEntries();
@@ -50,29 +48,6 @@ private:
 void TestDialogNewTask::cleanup()
 {
     QVERIFY2(QApplication::topLevelWidgets().isEmpty(), "a window was left over");
-}
-
-void TestDialogNewTask::initialState()
-{
-    DialogNewTask dialog;
-    QCOMPARE(dialog.windowTitle(), QString("New Task"));
-    QCOMPARE(dialog.size(), QSize(516, 192));
-    for (const char* name : {"lineEditTaskName", "lineEditWebaddress", "lineEditGrabtext"})
-        QVERIFY2(dialog.findChild<QLineEdit*>(name)->text().isEmpty(), name);
-
-    auto* spin = dialog.findChild<QSpinBox*>("spinBoxFrequencyNum");
-    QCOMPARE(spin->value(), 1);
-    QCOMPARE(spin->minimum(), 1);
-    QCOMPARE(spin->maximum(), 31);
-
-    auto* unit = dialog.findChild<QComboBox*>("comboBoxFrequencyUnit");
-    QStringList items;
-    for (int i = 0; i < unit->count(); ++i)
-        items << unit->itemText(i);
-    QCOMPARE(items, QStringList({"Day", "Hour", "Minute"}));
-    QCOMPARE(unit->currentText(), QString("Hour"));
-    QCOMPARE(dialog.frequency(), 3600);
-    QVERIFY(!dialog.runScripts());
 }
 
 void TestDialogNewTask::validation_data()
@@ -266,16 +241,6 @@ void TestDialogNewTask::frequency()
     dialog.findChild<QSpinBox*>("spinBoxFrequencyNum")->setValue(number);
     dialog.findChild<QComboBox*>("comboBoxFrequencyUnit")->setCurrentIndex(unit);
     QCOMPARE(dialog.frequency(), seconds);
-}
-
-void TestDialogNewTask::spinBoxWraps()
-{
-    DialogNewTask dialog;
-    auto* spin = dialog.findChild<QSpinBox*>("spinBoxFrequencyNum");
-    QTest::keyClick(spin, Qt::Key_Down);
-    QCOMPARE(spin->value(), 31);
-    QTest::keyClick(spin, Qt::Key_Up);
-    QCOMPARE(spin->value(), 1);
 }
 
 void TestDialogNewTask::editing_data()
