@@ -991,13 +991,14 @@ TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entri
         entry.keyword = definition.keyword;
     }
     const int firstId = nextTaskId();
+    const QDateTime importedAt = now(); // one reading: every task of the file is made at the same moment
     for (const ExchangeTask& entry : std::as_const(normal)) {
         if (isDuplicate(entry)) {
             ++run.duplicates;
             continue;
         }
         auto task = std::make_unique<Task>(firstId + int(tasks.size()), entry.name, entry.address, entry.keyword,
-                                           entry.frequency);
+                                           entry.frequency, importedAt);
         task->setOptions(TaskDefinition::userOptionsOf(entry.options));
         if (entry.created.isValid())
             task->setTaskDate(entry.created.toString(QStringLiteral("MM/dd/yyyy")));

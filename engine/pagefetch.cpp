@@ -157,7 +157,7 @@ void PageFetch::guardBody(QNetworkReply* reply)
     deadline->start(transferTimeout());
 }
 
-FetchedPage PageFetch::takePage(QNetworkReply* reply, QByteArray received)
+FetchedPage PageFetch::takePage(QNetworkReply* reply, const QDateTime& now, QByteArray received)
 {
     FetchedPage page;
     page.url = reply->url();
@@ -179,7 +179,7 @@ FetchedPage PageFetch::takePage(QNetworkReply* reply, QByteArray received)
         return page;
     }
     if (status == 429 || status == 503)
-        page.retryAfterSeconds = retryAfterSeconds(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
+        page.retryAfterSeconds = retryAfterSeconds(reply->rawHeader("Retry-After"), now);
     page.body = std::move(received);
     page.body += reply->readAll();
     if (status == 304) {

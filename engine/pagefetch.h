@@ -76,8 +76,8 @@ QString tooLargeReason();
 // timeout, an oversized, truncated or undecodable body gives ok == false and an empty body; an HTTP
 // error status keeps its body (it is scanned like any page) but is not ok. A failure's error text
 // always names its reason. A 304 is ok (notModified) only as the answer to a conditional request and
-// without a body.
-FetchedPage takePage(QNetworkReply* reply, QByteArray received = {});
+// without a body. A Retry-After date is counted from now, the caller's clock reading.
+FetchedPage takePage(QNetworkReply* reply, const QDateTime& now, QByteArray received = {});
 // Reads a page that is a feed (FeedReader::isFeed): its items become feedItems, and a feed that cannot be
 // read fails the page with the reason. Any other page, a failed one or a 304 is left as it is; a plain page
 // costs a look at its first bytes.

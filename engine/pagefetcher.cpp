@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetcher.h"
 
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QUrl>
@@ -29,23 +28,9 @@ void PageFetcher::setMaxInFlight(int requests)
 
 void PageFetcher::setMaxBytesInFlight(qint64 bytes)
 {
-    m_maxBytes = bytes > 0 ? bytes : DefaultMaxBytesInFlight;
+    m_budget.setMaxBytes(bytes);
     readPaused();
     pump();
-}
-
-void PageFetcher::hold(qint64 bytes)
-{
-    m_heldBytes += bytes;
-    m_peakHeldBytes = qMax(m_peakHeldBytes, m_heldBytes);
-}
-
-qint64 PageFetcher::committedBytes() const
-{
-    qint64 total = 0;
-    for (const Job& job : m_running)
-        total += qMax(qint64(job.body.size()), job.announced);
-    return total;
 }
 
 quint64 PageFetcher::fetch(const QString& address, QObject* context, Callback done, Priority priority)
@@ -67,22 +52,17 @@ quint64 PageFetcher::fetch(const FetchRequest& request, QObject* context, Callba
     // Only web pages are read, whatever address a task holds: another scheme would make the network layer
     // read local files or other services.
     const QString scheme = QUrl(request.address).scheme();
+    const quint64 ticket = job.ticket;
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
-        job.refusal = tr("only http and https addresses are read");
-        const quint64 ticket = job.ticket;
-        failDeferred(std::move(job));
+        FetchedPage refusal;
+        refusal.url = QUrl(request.address);
+        refusal.error = tr("only http and https addresses are read");
+        refuse(std::move(job), refusal);
         return ticket;
     }
     if (!m_waiting.contains(job.host))
         m_hosts.append(job.host);
-    const quint64 ticket = job.ticket;
-    QList<Job>& jobs = m_waiting[job.host];
-    qsizetype at = jobs.size();
-    if (priority == Priority::Waited) {
-        while (at > 0 && jobs.at(at - 1).priority == Priority::Background)
-            --at;
-    }
-    jobs.insert(at, std::move(job));
+    m_waiting[job.host].add(std::move(job));
     ++m_queued;
     pump();
     return ticket;
@@ -93,13 +73,9 @@ void PageFetcher::cancel(quint64 ticket)
     if (m_failing.remove(ticket))
         return;
     for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-        QList<Job>& jobs = it.value();
-        for (qsizetype i = 0; i < jobs.size(); ++i) {
-            if (jobs.at(i).ticket == ticket) {
-                jobs.removeAt(i);
-                --m_queued;
-                return;
-            }
+        if (it->remove(ticket)) {
+            --m_queued;
+            return;
         }
     }
     for (auto it = m_running.begin(); it != m_running.end(); ++it) {
@@ -158,8 +134,7 @@ bool PageFetcher::startNextOf(const QString& host)
             return false;
         spare = true;
     }
-    // The byte bound, except for the one download the user waits for: it never waits for background bodies.
-    if (committedBytes() >= m_maxBytes && !(waited && m_runningWaited == 0))
+    if (!m_budget.mayBegin(waited))
         return false;
     Job job = it->takeFirst();
     --m_queued;
@@ -169,13 +144,10 @@ bool PageFetcher::startNextOf(const QString& host)
     }
     if (!job.context)
         return true; // its owner is gone: nothing to download for
-    const auto deferred = m_deferred.constFind(host);
-    if (deferred != m_deferred.constEnd()) {
-        if (m_now() < deferred->until) {
-            failDeferred(std::move(job));
-            return true;
-        }
-        m_deferred.erase(deferred);
+    if (const std::optional<HostDeferrals::Deferral> deferral = m_deferrals.take(host, m_now())) {
+        const FetchedPage refusal = HostDeferrals::refused(job.request.address, *deferral);
+        refuse(std::move(job), refusal);
+        return true;
     }
     if (spare && !m_spareManager)
         m_spareManager = new QNetworkAccessManager(this);
@@ -189,7 +161,7 @@ bool PageFetcher::startNextOf(const QString& host)
             return;
         const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
         if (length > 0 && length <= PageFetch::maxBodyBytes()) {
-            it->announced = length;
+            m_budget.announce(it->ticket, length);
             it->body.reserve(length); // one allocation instead of doublings
         }
     });
@@ -205,6 +177,7 @@ bool PageFetcher::startNextOf(const QString& host)
         ++m_waitedPerHost[host];
         ++m_runningWaited;
     }
+    m_budget.begin(job.ticket, waited);
     m_running.insert(reply, std::move(job));
     m_peakRunning = qMax(m_peakRunning, running());
     return true;
@@ -212,91 +185,31 @@ bool PageFetcher::startNextOf(const QString& host)
 
 QDateTime PageFetcher::deferredUntil(const QString& address) const
 {
-    const auto it = m_deferred.constFind(hostOf(address));
-    if (it == m_deferred.constEnd() || m_now() >= it->until)
-        return {};
-    return it->until;
+    return m_deferrals.until(hostOf(address), m_now());
 }
 
-namespace {
-QString statusWords(int status)
-{
-    return status == 429 ? QStringLiteral("HTTP 429, too many requests")
-                         : QStringLiteral("HTTP 503, service unavailable");
-}
-} // namespace
-
-void PageFetcher::noteRetryAfter(const QString& host, FetchedPage& page)
-{
-    if (page.status != 429 && page.status != 503)
-        return;
-    page.ok = false;
-    page.body.clear(); // an answer that asks to come back later is no state of the page
-    page.retryAt = m_now().addSecs(page.retryAfterSeconds);
-    Deferral& deferral = m_deferred[host];
-    deferral.until = qMax(deferral.until, page.retryAt);
-    deferral.status = page.status;
-    page.error = statusWords(page.status) + QStringLiteral("; next try after ") +
-                 QLocale().toString(page.retryAt.time(), QStringLiteral("HH:mm"));
-}
-
-void PageFetcher::failDeferred(Job job)
+void PageFetcher::refuse(Job job, const FetchedPage& page)
 {
     const quint64 ticket = job.ticket;
-    m_failing.insert(ticket, std::move(job));
-    // Delivered from the event loop, as a finished download would be.
+    m_failing.insert(ticket, {std::move(job), page});
     QMetaObject::invokeMethod(
-        this, [this, ticket] { deliverDeferred(ticket); }, Qt::QueuedConnection);
+        this, [this, ticket] { deliverRefused(ticket); }, Qt::QueuedConnection);
 }
 
-void PageFetcher::deliverDeferred(quint64 ticket)
+void PageFetcher::deliverRefused(quint64 ticket)
 {
     const auto it = m_failing.find(ticket);
     if (it == m_failing.end())
         return; // cancelled or aborted meanwhile
-    const Job job = it.value();
+    const Failing failing = it.value();
     m_failing.erase(it);
-    FetchedPage page;
-    page.url = QUrl(job.request.address);
-    if (!job.refusal.isEmpty()) {
-        page.error = job.refusal;
-        if (job.done && job.context)
-            job.done(page);
-        return;
-    }
-    const Deferral deferral = m_deferred.value(job.host);
-    page.retryAt = deferral.until;
-    page.error = statusWords(deferral.status) + QStringLiteral(" earlier; next try after ") +
-                 QLocale().toString(deferral.until.time(), QStringLiteral("HH:mm"));
-    if (job.done && job.context)
-        job.done(page);
-}
-
-bool PageFetcher::mayRead(const Job& job) const
-{
-    // The oldest download always goes on, and so does the oldest one the user waits for, so bodies keep
-    // being completed and handed over. The others read only while what is held leaves room for those
-    // two to arrive whole.
-    const Job* oldest = nullptr;
-    const Job* oldestWaited = nullptr;
-    for (const Job& other : m_running) {
-        if (!oldest || other.ticket < oldest->ticket)
-            oldest = &other;
-        if (other.priority == Priority::Waited && (!oldestWaited || other.ticket < oldestWaited->ticket))
-            oldestWaited = &other;
-    }
-    if (&job == oldest || &job == oldestWaited)
-        return true;
-    const auto remaining = [](const Job* privileged) {
-        return privileged ? qMax<qint64>(0, privileged->announced - privileged->body.size()) : 0;
-    };
-    const qint64 reserve = remaining(oldest) + (oldestWaited != oldest ? remaining(oldestWaited) : 0);
-    return m_heldBytes + reserve < m_maxBytes;
+    if (failing.job.done && failing.job.context)
+        failing.job.done(failing.page);
 }
 
 void PageFetcher::readBody(QNetworkReply* reply, Job& job)
 {
-    if (!mayRead(job))
+    if (!m_budget.mayRead(job.ticket))
         return; // resumed by readPaused() once bodies have been handed over
     const QByteArray data = reply->readAll();
     if (job.body.size() + data.size() > PageFetch::maxBodyBytes()) {
@@ -305,7 +218,7 @@ void PageFetcher::readBody(QNetworkReply* reply, Job& job)
         return;
     }
     job.body += data;
-    hold(data.size());
+    m_budget.receive(job.ticket, data.size());
 }
 
 void PageFetcher::readPaused()
@@ -329,14 +242,14 @@ void PageFetcher::finished(QNetworkReply* reply)
         if (--m_waitedPerHost[job.host] <= 0)
             m_waitedPerHost.remove(job.host);
     }
-    const qint64 received = job.body.size();
-    FetchedPage page = PageFetch::takePage(reply, std::move(job.body));
-    noteRetryAfter(job.host, page);
+    const QDateTime now = m_now(); // one reading for the Retry-After and the deferral it starts
+    FetchedPage page = PageFetch::takePage(reply, now, std::move(job.body));
+    m_deferrals.note(job.host, page, now);
     PageFetch::readFeed(page, job.request.address);
     reply->deleteLater();
     // The delivered body stays held until its callback has returned.
     const qint64 delivered = page.body.size();
-    hold(delivered - received);
+    m_budget.end(job.ticket, delivered);
     // Started before the callback, which may queue more pages or end a wait.
     pump();
     const QPointer<PageFetcher> self(this);
@@ -345,7 +258,7 @@ void PageFetcher::finished(QNetworkReply* reply)
     if (!self)
         return;
     page = FetchedPage();
-    m_heldBytes -= delivered;
+    m_budget.release(delivered);
     readPaused();
     pump();
 }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/bodybudget.h"
+#include "engine/clock.h"
+#include "engine/hostdeferrals.h"
 #include "engine/pagefetch.h"
+#include "engine/waitqueue.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -24,14 +28,11 @@ class QNetworkReply;
 //
 // A download the user waits for never queues behind background checks: when all of its host's
 // connections are held by background downloads it gets a connection of a second, spare manager.
-// The bodies held in flight are bounded too: a download begins only while the bytes received and
-// announced by the running ones stay under maxBytesInFlight(), and the running ones read on only
-// while the bodies held leave room under it for the oldest download (and the oldest one the user
-// waits for) to arrive whole; the others wait with their data in the network buffers until bodies
-// have been handed over.
+// The bodies held in flight are bounded by maxBytesInFlight() (see BodyBudget).
 //
 // A host that answers 429 or 503 is left alone for the time its Retry-After names (one minute without
-// it, one hour at most): downloads from it fail at once until then, with the time of the next try.
+// it, one hour at most): downloads from it fail at once until then, with the time of the next try
+// (see HostDeferrals).
 class PageFetcher : public QObject
 {
     Q_OBJECT
@@ -39,17 +40,13 @@ class PageFetcher : public QObject
 public:
     static constexpr int DefaultMaxInFlight = 96;
     static constexpr int MaxPerHost = 6;
-    static constexpr qint64 DefaultMaxBytesInFlight = 256LL * 1024 * 1024;
+    static constexpr qint64 DefaultMaxBytesInFlight = BodyBudget::DefaultMaxBytes;
     // What Qt buffers of one reply before it stops reading its connection.
     static constexpr qint64 ReadBufferBytes = 64 * 1024;
     using Callback = std::function<void(const FetchedPage&)>;
     // A download the user waits for goes before background ones still waiting for the same host, and
     // takes a spare connection when the host's are all held by background ones.
-    enum class Priority
-    {
-        Background,
-        Waited
-    };
+    using Priority = FetchPriority;
 
     explicit PageFetcher(QObject* parent = nullptr);
     ~PageFetcher() override;
@@ -75,12 +72,12 @@ public:
     // Until when the host of the address gets no request; invalid when it may be asked now.
     QDateTime deferredUntil(const QString& address) const;
 
-    qint64 maxBytesInFlight() const { return m_maxBytes; }
+    qint64 maxBytesInFlight() const { return m_budget.maxBytes(); }
     void setMaxBytesInFlight(qint64 bytes);
     // The bytes of bodies held now (received by running downloads or being handed over), and the most
     // held at once since this object was made.
-    qint64 heldBytes() const { return m_heldBytes; }
-    qint64 peakHeldBytes() const { return m_peakHeldBytes; }
+    qint64 heldBytes() const { return m_budget.heldBytes(); }
+    qint64 peakHeldBytes() const { return m_budget.peakHeldBytes(); }
 
 private:
     struct Job
@@ -91,48 +88,39 @@ private:
         QPointer<QObject> context;
         Callback done;
         Priority priority = Priority::Waited;
-        bool spare = false;   // runs on the spare manager
-        QByteArray body;      // received so far
-        qint64 announced = 0; // the Content-Length, when the server sent one
-        QString refusal;      // why the request is not sent at all (failed from the event loop)
+        bool spare = false; // runs on the spare manager
+        QByteArray body;    // received so far
+    };
+    struct Failing
+    {
+        Job job;
+        FetchedPage page; // why the request was not sent
     };
 
     void pump();
     bool startNextOf(const QString& host);
-    // Fails the job without a request: its host asked to be left alone.
-    void failDeferred(Job job);
-    void deliverDeferred(quint64 ticket);
-    void noteRetryAfter(const QString& host, FetchedPage& page);
+    // Fails the job from the event loop, as a finished download would be, without a request.
+    void refuse(Job job, const FetchedPage& page);
+    void deliverRefused(quint64 ticket);
     void finished(QNetworkReply* reply);
     void readBody(QNetworkReply* reply, Job& job);
     void readPaused();
-    bool mayRead(const Job& job) const;
-    // The bytes the running downloads hold or announced they will.
-    qint64 committedBytes() const;
-    void hold(qint64 bytes);
 
     QNetworkAccessManager* m_manager;
     QNetworkAccessManager* m_spareManager = nullptr; // made on first need
-    QHash<QString, QList<Job>> m_waiting;            // by host
+    QHash<QString, WaitQueue<Job>> m_waiting;        // by host
     QStringList m_hosts;                             // hosts with waiting jobs, in the order they are served
     QHash<QString, int> m_perHost;                   // running requests per host on m_manager
     QHash<QString, int> m_sparePerHost;              // the same on m_spareManager
     QHash<QString, int> m_waitedPerHost;             // running downloads the user waits for, per host
     int m_runningWaited = 0;
     QHash<QNetworkReply*, Job> m_running;
-    struct Deferral
-    {
-        QDateTime until;
-        int status = 0;
-    };
-    QHash<QString, Deferral> m_deferred; // by host
-    QHash<quint64, Job> m_failing;       // deferred jobs whose failure is being delivered
-    std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };
+    HostDeferrals m_deferrals;
+    BodyBudget m_budget;
+    QHash<quint64, Failing> m_failing; // refused jobs whose failure is being delivered
+    std::function<QDateTime()> m_now = [] { return Clock().now(); };
     int m_queued = 0;
     int m_maxInFlight = DefaultMaxInFlight;
     int m_peakRunning = 0;
-    qint64 m_maxBytes = DefaultMaxBytesInFlight;
-    qint64 m_heldBytes = 0;
-    qint64 m_peakHeldBytes = 0;
     quint64 m_nextTicket = 1;
 };

@@ -11,7 +11,6 @@
 #include <QStandardPaths>
 #include <QTimer>
 
-#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -167,24 +166,15 @@ quint64 PageRenderRunner::render(const FetchRequest& request, QObject* context, 
 {
     Job job{m_nextTicket++, request, priority, context, std::move(done), QDeadlineTimer(m_timeoutMs)};
     const quint64 ticket = job.ticket;
-    // Those the user waits for go before every background one, in the order they were asked for.
-    auto at = m_waiting.end();
-    if (priority == Priority::Waited)
-        at = std::find_if(m_waiting.begin(), m_waiting.end(),
-                          [](const Job& waiting) { return waiting.priority == Priority::Background; });
-    m_waiting.insert(at, std::move(job));
+    m_waiting.add(std::move(job));
     pump();
     return ticket;
 }
 
 void PageRenderRunner::cancel(quint64 ticket)
 {
-    for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-        if (it->ticket == ticket) {
-            m_waiting.erase(it);
-            return;
-        }
-    }
+    if (m_waiting.remove(ticket))
+        return;
     for (Helper* helper : std::as_const(m_helpers)) {
         if (!helper->held.remove(ticket))
             continue;
@@ -234,11 +224,7 @@ QList<qint64> PageRenderRunner::processIds() const
 
 void PageRenderRunner::pump()
 {
-    while (!m_waiting.isEmpty()) {
-        if (!m_waiting.first().context) {
-            m_waiting.removeFirst(); // its task is gone: nothing to start
-            continue;
-        }
+    for (m_waiting.dropOrphans(); !m_waiting.isEmpty(); m_waiting.dropOrphans()) {
         Helper* helper = helperWithRoom();
         if (!helper)
             break;
@@ -428,15 +414,7 @@ void PageRenderRunner::endHelper(Helper* helper, const QString& reason)
 
 void PageRenderRunner::sweep()
 {
-    QList<Job> late;
-    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-        if (it->deadline.hasExpired()) {
-            late.append(std::move(*it));
-            it = m_waiting.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    const QList<Job> late = m_waiting.takeIf([](const Job& job) { return job.deadline.hasExpired(); });
     qint64 next = -1;
     auto soonest = [&next](qint64 ms) { next = next < 0 ? ms : qMin(next, ms); };
     for (const Job& job : std::as_const(m_waiting))

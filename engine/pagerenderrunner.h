@@ -4,6 +4,7 @@
 #include "engine/pagefetch.h"
 #include "engine/pagefetcher.h"
 #include "engine/renderframe.h"
+#include "engine/waitqueue.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -140,7 +141,7 @@ private:
     QStringList m_extraArguments;
     Engine m_engine = Engine::Unknown;
     QString m_engineProblem;
-    QList<Job> m_waiting; // those the user waits for first, each kind in the order asked
+    WaitQueue<Job> m_waiting;
     QList<Helper*> m_helpers;
     QTimer m_sweep;
     int m_maxRunning = DefaultMaxRunning;

@@ -108,8 +108,9 @@ void forEachMatchingLink(const FetchedPage& page, const QString& address, const 
 }
 } // namespace
 
-Task::Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency)
-    : m_taskId(taskId), m_lastUpdate(QDateTime::currentDateTime()), m_taskDate(QDate::currentDate()), m_name(name),
+Task::Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency,
+           const QDateTime& created)
+    : m_taskId(taskId), m_lastUpdate(created.toLocalTime()), m_taskDate(m_lastUpdate.date()), m_name(name),
       m_address(address), m_grabText(grabText), m_frequency(frequency)
 {
 }
@@ -258,7 +259,6 @@ Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const 
 {
     ResultList found;
     forEachMatchingLink(page, base, filterOf(*this, &m_regionMissed), [&](const QString& link, QStringView text) {
-        // Every field given, so the record's default date (a clock read) is not evaluated.
         found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
     });
     return found;

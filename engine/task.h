@@ -29,7 +29,10 @@ public:
     using ResultList = TaskResultList;
     using LinkTexts = QHash<QString, QString>;
 
-    Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency);
+    // created: the moment the task is made, by the caller's clock; its date and last update start there
+    // (in local time, as task.db holds them). Without one both stay empty until set (a task read from task.db).
+    Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency,
+         const QDateTime& created = {});
     ~Task() override;
 
     int taskId() const { return m_taskId; }
@@ -116,8 +119,8 @@ public:
     // The same work on a downloaded page; the links of a feed are its items (see PageFetch::readFeed).
     // Every link of the page whose text contains the keyword; the task is not changed.
     ResultList resultsOfPage(const FetchedPage& page, const QDate& today) const;
-    // The same links as formed link and text only: no record is built (a record's date alone costs a clock
-    // read), for comparing a page with the links seen before.
+    // The same links as formed link and text only, no record built, for comparing a page with the links seen
+    // before.
     QList<PageLink> linksOfPage(const FetchedPage& page) const;
     // An update check of a downloaded page: updateResults holds what it reports (see compareWithKnownLinks),
     // knownLinks what it saw. True when it reports anything.

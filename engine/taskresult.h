@@ -29,7 +29,7 @@ void noteFoundOrder(qint64 order);
 struct TaskResult
 {
     int taskId = 0;
-    QDate date = QDate::currentDate();
+    QDate date; // the day it was found, by the finder's clock
     QString text;
     QString link;
     int state = StateNew;

@@ -70,7 +70,7 @@ FetchedPage TestPageFetch::get(const FetchRequest& request)
     QSignalSpy finished(reply, &QNetworkReply::finished);
     if (!reply->isFinished() && !finished.wait(20000))
         return {};
-    FetchedPage page = PageFetch::takePage(reply);
+    FetchedPage page = PageFetch::takePage(reply, QDateTime::currentDateTime());
     delete reply;
     return page;
 }

@@ -6,7 +6,6 @@
 #include "tests/engine/resultlinks.h"
 #include "tests/support/testserver.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 #include <QTextCodec>
 
@@ -98,26 +97,32 @@ void TestTask::cleanup()
 
 void TestTask::dates_data()
 {
+    QTest::addColumn<QDateTime>("created"); // the moment the maker's clock gave
     QTest::addColumn<QString>("taskDate");
     QTest::addColumn<QDate>("expectedDate");
     QTest::addColumn<QString>("lastUpdate");
     QTest::addColumn<QDateTime>("expectedUpdate");
 
-    QTest::addRow("stored forms") << "07/01/2009" << QDate(2009, 7, 1) << "2009-07-01T13:45:10"
+    const QDateTime lastSecondOfYear(QDate(2031, 12, 31), QTime(23, 59, 59));
+    QTest::addRow("stored forms") << lastSecondOfYear << "07/01/2009" << QDate(2009, 7, 1) << "2009-07-01T13:45:10"
                                   << QDateTime(QDate(2009, 7, 1), QTime(13, 45, 10));
-    QTest::addRow("other forms are invalid") << "2009-07-01" << QDate() << "07/01/2009 13:45" << QDateTime();
-    QTest::addRow("empty") << "" << QDate() << "" << QDateTime();
+    QTest::addRow("other forms are invalid")
+        << QDateTime(QDate(2032, 2, 29), QTime(0, 0)) << "2009-07-01" << QDate() << "07/01/2009 13:45" << QDateTime();
+    QTest::addRow("read from a file: no moment") << QDateTime() << "" << QDate() << "" << QDateTime();
 }
 
 void TestTask::dates()
 {
+    QFETCH(QDateTime, created);
     QFETCH(QString, taskDate);
     QFETCH(QDate, expectedDate);
     QFETCH(QString, lastUpdate);
     QFETCH(QDateTime, expectedUpdate);
 
-    Task task(1, "n", "http://127.0.0.1/", "k", 60);
-    QCOMPARE(task.taskDate(), QDate::currentDate());
+    // The task is dated by the moment given, never by the system's.
+    Task task(1, "n", "http://127.0.0.1/", "k", 60, created);
+    QCOMPARE(task.taskDate(), created.date());
+    QCOMPARE(task.lastUpdate(), created);
     task.setTaskDate(taskDate);
     task.setLastUpdate(lastUpdate);
     QCOMPARE(task.taskDate(), expectedDate);
@@ -188,30 +193,11 @@ void TestTask::linkForms_data()
     QTest::addColumn<QString>("href");
     QTest::addColumn<QString>("link"); // %1 stands for http://127.0.0.1:PORT
 
-    QTest::addRow("absolute path") << "/news/1.html"
-                                   << "%1/news/1.html";
+    // Every form of an address is read by Tools::absoluteLink; these show the downloaded page is the base.
     QTest::addRow("relative") << "news/1.html"
                               << "%1/news/news/1.html";
-    QTest::addRow("relative, double quotes") << "\"2.html\""
-                                             << "%1/news/2.html";
-    QTest::addRow("single quotes") << "'/s'"
-                                   << "%1/s";
-    QTest::addRow("further attributes, unquoted") << "/a target=_blank"
-                                                  << "%1/a";
     QTest::addRow("further attributes, quoted") << " \"/b\" class=\"c\" "
                                                 << "%1/b";
-    QTest::addRow("&amp; in the query") << "\"/q?a=1&amp;b=2\""
-                                        << "%1/q?a=1&b=2";
-    QTest::addRow("other host, quoted") << "\"http://other.example/x\""
-                                        << "http://other.example/x";
-    QTest::addRow("other host, unquoted") << "http://other.example/y"
-                                          << "http://other.example/y";
-    QTest::addRow("https") << "\"https://secure.example/x\""
-                           << "https://secure.example/x";
-    QTest::addRow("non-default port") << "\"http://other.example:8081/p\""
-                                      << "http://other.example:8081/p";
-    QTest::addRow("empty quotes") << "\"\""
-                                  << "%1/news/index.html";
     QTest::addRow("parent folder") << "../up.html"
                                    << "%1/up.html";
 }
@@ -364,37 +350,29 @@ void TestTask::regionAndLeftOutWords()
 
 void TestTask::encodings_data()
 {
-    QTest::addColumn<QByteArray>("codec");
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("contentType");
 
-    QTest::addRow("windows-1252")
-        << QByteArray("windows-1252")
-        << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">")
-        << QStringLiteral("Caf\u00e9 \u20ac5 \u201cneu\u201d") << QByteArray("text/html");
-    QTest::addRow("gb2312") << QByteArray("GBK")
-                            << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">")
-                            << QStringLiteral("\u65b0\u95fb \u516c\u544a") << QByteArray("text/html");
-    QTest::addRow("utf-8 with BOM") << QByteArray("UTF-8") << QByteArray("\xEF\xBB\xBF")
-                                    << QStringLiteral("\u65b0\u95fb Caf\u00e9 \u20ac") << QByteArray("text/html");
-    QTest::addRow("nothing declared") << QByteArray("ISO-8859-1") << QByteArray()
-                                      << QStringLiteral("Caf\u00e9 cr\u00e8me") << QByteArray("text/html");
-    QTest::addRow("only the header") << QByteArray("UTF-8") << QByteArray()
-                                     << QStringLiteral("Hot Mess: Zo\u00eb \u65b0\u95fb")
-                                     << QByteArray("text/html; charset=UTF-8");
+    // Every way a page names its encoding is PageFetch::decode's; these show the page's bytes and its header
+    // reach it (the euro sign is U+0080 when read as latin-1).
+    const QString text = QStringLiteral("Caf\u00e9 \u20ac5 \u201cneu\u201d");
+    QTest::addRow("meta") << QByteArray(
+                                 "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">")
+                          << text << QByteArray("text/html");
+    QTest::addRow("only the header") << QByteArray() << text << QByteArray("text/html; charset=windows-1252");
 }
 
 void TestTask::encodings()
 {
-    QFETCH(QByteArray, codec);
     QFETCH(QByteArray, head);
     QFETCH(QString, text);
     QFETCH(QByteArray, contentType);
 
     const QString keyword = text.left(2).toUpper();
-    const QByteArray page = head + QTextCodec::codecForName(codec)->fromUnicode(
-                                       QStringLiteral("<a href=\"/x\">%1</a><a href=\"/y\">other</a>").arg(text));
+    const QByteArray page =
+        head + QTextCodec::codecForName("windows-1252")
+                   ->fromUnicode(QStringLiteral("<a href=\"/x\">%1</a><a href=\"/y\">other</a>").arg(text));
     server.setPage("/encoded", page, contentType);
     Task task(1, "n", server.url("/encoded").toString(), keyword, 60);
     const FetchedPage fetched = fetch(task.address());
@@ -413,20 +391,11 @@ void TestTask::fetchOutcomes_data()
     redirect.location = "/moved/here.html";
     QTest::addRow("302, links resolved where it led")
         << redirect << true << Links{{"%1/moved/a.html", "Item A"}, {"%1/b", "Item B"}};
-    TestServer::Response loop;
-    loop.status = 301;
-    loop.location = "/start";
-    QTest::addRow("redirect loop") << loop << false << Links{};
     TestServer::Response notFound;
     notFound.status = 404;
     notFound.body = "<a href=\"/home\">Item home</a>";
     QTest::addRow("404 page is scanned") << notFound << false << Links{{"%1/home", "Item home"}};
-    TestServer::Response never;
-    never.never = true;
-    QTest::addRow("never answers") << never << false << Links{};
-    TestServer::Response endless;
-    endless.endless = true;
-    QTest::addRow("endless body") << endless << false << Links{};
+    // A cut body leaves nothing to scan (how each download fails is PageFetch's).
     TestServer::Response cut;
     cut.body = anchors({{"/c", "Item C"}, {"/d", "Item D"}});
     cut.closeMidBody = true;
@@ -439,16 +408,11 @@ void TestTask::fetchOutcomes()
     QFETCH(bool, ok);
     QFETCH(Links, results);
 
-    PageFetch::setTransferTimeout(300);
-    PageFetch::setMaxBodyBytes(64 * 1024);
     server.setResponse("/start", response);
     server.setPage("/moved/here.html", anchors({{"a.html", "Item A"}, {"\"/b\"", "Item B"}, {"/z", "zzz"}}));
 
     Task task(1, "n", server.url("/start").toString(), "item", 60);
-    QElapsedTimer clock;
-    clock.start();
     const FetchedPage page = fetch(task.address());
-    QVERIFY2(clock.elapsed() < 10000, "the download must end by itself");
     QCOMPARE(page.ok, ok);
     for (Link& link : results)
         link.first.replace("%1", origin());
