@@ -30,8 +30,6 @@ public:
     // Closes the file for good: nothing is read or written after, and openFailure() says why.
     void refuse(const QString& reason);
 
-    // False (and lastError()) when the connection is not open.
-    bool ensureOpen();
     bool prepare(QSqlQuery& query, const QString& statement);
     bool run(QSqlQuery& query);
     // Prepares the statement, binds the values in order and runs it; the query is left on its rows.
@@ -67,6 +65,8 @@ public:
     };
 
 private:
+    // False (and lastError()) when the connection is not open.
+    bool ensureOpen();
     void noteOpenFailure(const QSqlError& error);
     QString describe(const QSqlError& error) const;
 

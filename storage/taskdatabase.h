@@ -101,7 +101,7 @@ public:
 
 private:
     struct Batch;
-    // The rows of one new task, inside the caller's transaction; *taskId stays 0 when it is stored already.
+    // The rows of one new task, inside the caller's transaction; *rowId stays 0 when it is stored already.
     // usedIds holds every id in use, read once per transaction, and takes the new one.
     bool insertTaskRows(const Task& task, const QStringList& seenLinks, QSet<int>& usedIds, int* taskId, int* rowId);
     // Both replaceTaskResults; the seen links are left alone when seen is null.
