@@ -2,8 +2,8 @@
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
+#include "core/monitorparts.h"
 #include "core/settings.h"
-#include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 
 #include <QApplication>
@@ -75,16 +75,15 @@ int main(int argc, char* argv[])
 
     // The parts of the program, each handed to the next: task.db, the settings, the checking core with the
     // stored tasks, the window.
-    TaskDatabase db;
-    if (!db.isOpen()) {
+    MonitorParts parts;
+    if (!parts.db.isOpen()) {
         // Without a database there is nothing to show: end before the window appears.
-        MainWindow::showDatabaseFailure(db.fileName(), db.openFailure());
+        MainWindow::showDatabaseFailure(parts.db.fileName(), parts.db.openFailure());
         return 1;
     }
     Settings settings;
-    TaskChecker core(db);
-    const Options options = settings.options();
-    const bool started = core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
+    TaskChecker& core = parts.core;
+    const bool started = parts.start(settings.options());
     MainWindow window(core, settings);
     if (!started)
         window.showOldResultsKept(core.lastError());

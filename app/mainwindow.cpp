@@ -130,7 +130,7 @@ QString MainWindow::frequencyText(int seconds)
 
 void MainWindow::setUpViews()
 {
-    taskModel = new TaskListModel(core, this);
+    taskModel = new TaskListModel(core, core.checks(), this);
     ui->treeWidgetTaskList->setModel(taskModel);
     ui->treeWidgetTaskList->header()->setDefaultAlignment(Qt::AlignCenter);
     connect(ui->treeWidgetTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,

@@ -14,7 +14,7 @@ class QTableView;
 class QUrl;
 class ResultSearchProxy;
 class ResultTableModel;
-class TaskChecker;
+class TaskRegistry;
 
 // The results table of the selected task: its model and sorting proxy, the search field above it, read
 // marking, the link commands (open, copy) and removing the selected rows. Changes go through the core; what
@@ -27,7 +27,7 @@ public:
     // Hands a link to the browser; false when no browser took it.
     using LinkOpener = std::function<bool(const QUrl&)>;
 
-    ResultsPane(QTableView* table, TaskChecker& core, QObject* parent = nullptr);
+    ResultsPane(QTableView* table, TaskRegistry& core, QObject* parent = nullptr);
 
     // Shows the task's results in the order the user chose (newest first unless another column was sorted);
     // none clears the table.
@@ -64,7 +64,7 @@ private:
     Task::ResultList selectedResults() const;
 
     QTableView* table;
-    TaskChecker& core;
+    TaskRegistry& core;
     ResultTableModel* model;
     ResultSearchProxy* proxy;
     QLineEdit* searchField = nullptr;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/resulttablemodel.h"
 
-#include "core/taskchecker.h"
+#include "core/taskregistry.h"
 #include "engine/task.h"
 #include "engine/tools.h"
 
@@ -21,15 +21,15 @@ const Header Headers[ResultTableModel::ColumnCount] = {
 };
 } // namespace
 
-ResultTableModel::ResultTableModel(TaskChecker& core, QObject* parent)
+ResultTableModel::ResultTableModel(TaskRegistry& core, QObject* parent)
     : QAbstractTableModel(parent), newIcon(QStringLiteral(":/state_new.png")),
       readIcon(QStringLiteral(":/state_read.png"))
 {
-    connect(&core, &TaskChecker::resultsChanged, this, &ResultTableModel::resultsChanged);
-    connect(&core, &TaskChecker::resultStatesChanged, this, &ResultTableModel::statesChanged);
-    connect(&core, &TaskChecker::taskRemoved, this, &ResultTableModel::taskRemoved);
-    connect(&core, &TaskChecker::allTasksRemoved, this, [this] { setTask(nullptr); });
-    connect(&core, &TaskChecker::tasksLoaded, this, [this] { setTask(nullptr); });
+    connect(&core, &TaskRegistry::resultsChanged, this, &ResultTableModel::resultsChanged);
+    connect(&core, &TaskRegistry::resultStatesChanged, this, &ResultTableModel::statesChanged);
+    connect(&core, &TaskRegistry::taskRemoved, this, &ResultTableModel::taskRemoved);
+    connect(&core, &TaskRegistry::allTasksRemoved, this, [this] { setTask(nullptr); });
+    connect(&core, &TaskRegistry::tasksLoaded, this, [this] { setTask(nullptr); });
 }
 
 void ResultTableModel::setTask(Task* task)

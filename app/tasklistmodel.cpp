@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/tasklistmodel.h"
 
-#include "core/taskchecker.h"
+#include "core/checkstate.h"
+#include "core/taskregistry.h"
 #include "engine/task.h"
 
 #include <QApplication>
@@ -9,18 +10,18 @@
 #include <QLocale>
 #include <QStyle>
 
-TaskListModel::TaskListModel(TaskChecker& core, QObject* parent)
-    : QAbstractTableModel(parent), core(core), tasks(core.tasks()),
+TaskListModel::TaskListModel(TaskRegistry& core, const CheckStates& checks, QObject* parent)
+    : QAbstractTableModel(parent), core(core), states(checks), tasks(core.tasks()),
       warning(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning))
 {
-    connect(&core, &TaskChecker::tasksLoaded, this, &TaskListModel::reload);
-    connect(&core, &TaskChecker::allTasksRemoved, this, &TaskListModel::reload);
-    connect(&core, &TaskChecker::taskAdded, this, &TaskListModel::append);
-    connect(&core, &TaskChecker::taskRemoved, this, &TaskListModel::remove);
-    connect(&core, &TaskChecker::checkStateChanged, this, &TaskListModel::checkStateChanged);
-    connect(&core, &TaskChecker::taskChanged, this, &TaskListModel::taskChanged);
-    connect(&core, &TaskChecker::resultsChanged, this, &TaskListModel::taskChanged);
-    connect(&core, &TaskChecker::resultStatesChanged, this, &TaskListModel::taskChanged);
+    connect(&core, &TaskRegistry::tasksLoaded, this, &TaskListModel::reload);
+    connect(&core, &TaskRegistry::allTasksRemoved, this, &TaskListModel::reload);
+    connect(&core, &TaskRegistry::taskAdded, this, &TaskListModel::append);
+    connect(&core, &TaskRegistry::taskRemoved, this, &TaskListModel::remove);
+    connect(&core, &TaskRegistry::checkStateChanged, this, &TaskListModel::checkStateChanged);
+    connect(&core, &TaskRegistry::taskChanged, this, &TaskListModel::taskChanged);
+    connect(&core, &TaskRegistry::resultsChanged, this, &TaskListModel::taskChanged);
+    connect(&core, &TaskRegistry::resultStatesChanged, this, &TaskListModel::taskChanged);
 }
 
 int TaskListModel::columnCount(const QModelIndex& parent) const
@@ -59,11 +60,11 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
         return bold;
     }
     case Qt::DecorationRole:
-        return core.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
+        return states.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
     case Qt::ToolTipRole:
         // The whole name, which the narrow list may cut, and why the task's checks fail; or, when the page was
         // read, that the region the user named is not (or no longer) on it.
-        if (!core.checkFailure(task).isEmpty())
+        if (!states.checkFailure(task).isEmpty())
             return task->name() + QLatin1Char('\n') + failureToolTip(task);
         if (task->regionMatchedNothing())
             return task->name() + QLatin1Char('\n') +
@@ -96,10 +97,10 @@ QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int
 QString TaskListModel::failureToolTip(const Task* task) const
 {
     // The reason is the network's or the server's word; request headers never appear in it.
-    const int inRow = core.failuresInRow(task);
+    const int inRow = states.failuresInRow(task);
     const QString checks = inRow == 1 ? tr("The last check failed") : tr("The last %1 checks failed").arg(inRow);
     return tr("%1: %2\nNext try: %3")
-        .arg(checks, core.checkFailure(task), QLocale().toString(core.dueTime(task), QLocale::ShortFormat));
+        .arg(checks, states.checkFailure(task), QLocale().toString(states.dueTime(task), QLocale::ShortFormat));
 }
 
 Task* TaskListModel::task(const QModelIndex& index) const

@@ -6,7 +6,8 @@
 #include <QList>
 
 class Task;
-class TaskChecker;
+class CheckStates;
+class TaskRegistry;
 
 // The checking core's tasks, one row each in the core's order: the task's name, a warning icon and the
 // reason as tooltip when its last check failed. Follows the core's signals, so it never holds a task
@@ -16,7 +17,7 @@ class TaskListModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    explicit TaskListModel(TaskChecker& core, QObject* parent = nullptr);
+    TaskListModel(TaskRegistry& core, const CheckStates& checks, QObject* parent = nullptr);
 
     enum Column
     {
@@ -43,7 +44,8 @@ private:
     // How many checks failed in a row, the last reason, the next try.
     QString failureToolTip(const Task* task) const;
 
-    TaskChecker& core;
+    TaskRegistry& core;
+    const CheckStates& states;
     QList<Task*> tasks;
     QIcon warning;
 };

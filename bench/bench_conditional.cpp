@@ -7,8 +7,7 @@
 //
 // bench_conditional [--tasks N]
 #include "bench/benchdb.h"
-#include "core/taskchecker.h"
-#include "storage/taskdatabase.h"
+#include "core/monitorparts.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
 
@@ -41,8 +40,8 @@ QByteArray page(int task)
 // The child: one update-all over the stored tasks; prints its time and peak memory.
 int runChild()
 {
-    TaskDatabase db(QStringLiteral("task.db"));
-    TaskChecker checker(db);
+    MonitorParts parts;
+    TaskChecker& checker = parts.core;
     checker.loadTasks();
     QElapsedTimer clock;
     clock.start();

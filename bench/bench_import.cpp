@@ -7,9 +7,8 @@
 //
 // bench_import [--tasks N]
 #include "bench/benchdb.h"
-#include "core/taskchecker.h"
+#include "core/monitorparts.h"
 #include "core/taskexchange.h"
-#include "storage/taskdatabase.h"
 #include "tests/support/testserver.h"
 
 #include <QCoreApplication>
@@ -78,8 +77,8 @@ int main(int argc, char* argv[])
     QList<double> updateMs;
     qsizetype stored = 0;
     for (int round = 0; round < 3; ++round) {
-        TaskDatabase db(QDir(work.path()).filePath(QStringLiteral("task-%1.db").arg(round)));
-        TaskChecker checker(db);
+        MonitorParts parts(QDir(work.path()).filePath(QStringLiteral("task-%1.db").arg(round)));
+        TaskChecker& checker = parts.core;
         // The network stack is brought up by one page first, as in a program that has been running.
         bool warm = false;
         checker.fetcher().fetch(addresses.first(), &checker, [&](const FetchedPage&) { warm = true; });

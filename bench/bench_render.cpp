@@ -9,8 +9,7 @@
 // and all at once.
 //
 // bench_render [--tasks N] [--helper PATH] [--pages-at-once N] [--only-shared]
-#include "core/taskchecker.h"
-#include "storage/taskdatabase.h"
+#include "core/monitorparts.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
 
@@ -132,7 +131,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
 {
     const bool render = way != Way::Plain;
     QTemporaryDir dir;
-    TaskDatabase db(dir.filePath(QStringLiteral("task.db")));
+    MonitorParts parts(dir.filePath(QStringLiteral("task.db")));
     for (int t = 0; t < tasks; ++t) {
         const QString address =
             QStringLiteral("http://127.0.0.%1:%2/page/%3.html").arg(1 + t % Hosts).arg(server.port()).arg(t);
@@ -145,9 +144,9 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
                 t, QDate::currentDate(), linkText(t, i, 0),
                 QUrl(address).resolved(QUrl(QStringLiteral("/t%1/job/%2").arg(t).arg(i))).toString(), StateRead}));
         task.setResults(stored);
-        db.insertTask(&task);
+        parts.db.insertTask(&task);
     }
-    TaskChecker checker(db);
+    TaskChecker& checker = parts.core;
     checker.renderer().setProgram(helper);
     if (way == Way::ProcessPerPage) {
         // As renders ran before they shared a helper: two processes at once, and the bound of a render

@@ -12,8 +12,8 @@
 // bench_updateall [--tasks N]
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
+#include "core/monitorparts.h"
 #include "core/settings.h"
-#include "core/taskchecker.h"
 #include "engine/pagefetcher.h"
 #include "storage/taskdatabase.h"
 #include "tests/support/procstatus.h"
@@ -123,10 +123,10 @@ void waitUntil(const std::function<bool()>& done)
 // The program's parts as its start builds them, in the current folder.
 struct Program
 {
-    TaskDatabase db;
+    MonitorParts parts;
     Settings settings;
-    TaskChecker core{db};
-    const bool started = core.start(false, 0, false);
+    TaskChecker& core = parts.core;
+    const bool started = parts.start(Options{});
     MainWindow window{core, settings};
 };
 

@@ -5,8 +5,8 @@
 // notices sent row by row as the results table once took them.
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
+#include "core/monitorparts.h"
 #include "core/settings.h"
-#include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 
 #include <QAction>
@@ -25,10 +25,10 @@ namespace {
 // The program's parts as its start builds them, in the current folder.
 struct Program
 {
-    TaskDatabase db;
+    MonitorParts parts;
     Settings settings;
-    TaskChecker core{db};
-    const bool started = core.start(false, 0, false);
+    TaskChecker& core = parts.core;
+    const bool started = parts.start(Options{});
     MainWindow window{core, settings};
 };
 

@@ -13,8 +13,7 @@
 #include "app/appsettings.h"
 #include "app/mainwindow.h"
 #include "core/settings.h"
-#include "core/taskchecker.h"
-#include "storage/taskdatabase.h"
+#include "core/monitorparts.h"
 
 #include <functional>
 #include <memory>
@@ -67,11 +66,12 @@ public:
     }
     bool databaseOk() const { return ok; }
 
-    TaskDatabase db;
+    MonitorParts parts;
+    TaskDatabase& db = parts.db;
     const bool ok = opened(db);
     Settings settings;
-    TaskChecker core{db};
-    const bool started = start(core, settings.options());
+    TaskChecker& core = parts.core;
+    const bool started = parts.start(settings.options());
     std::unique_ptr<MainWindow> window;
 
 private:
@@ -80,10 +80,6 @@ private:
         if (!db.isOpen())
             MainWindow::showDatabaseFailure(db.fileName(), db.openFailure());
         return db.isOpen();
-    }
-    static bool start(TaskChecker& core, const Options& options)
-    {
-        return core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
     }
 };
 

@@ -55,7 +55,7 @@ struct Models
 {
     TaskDatabase db;
     TaskChecker core{db};
-    TaskListModel tasks{core};
+    TaskListModel tasks{core, core.checks()};
     ResultTableModel results{core};
     QSortFilterProxyModel sorted;
     QAbstractItemModelTester taskTester{&tasks, QAbstractItemModelTester::FailureReportingMode::QtTest};

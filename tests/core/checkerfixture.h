@@ -2,7 +2,9 @@
 #pragma once
 
 #include "core/clock.h"
+#include "core/monitorparts.h"
 #include "engine/task.h"
+#include "tests/support/dbfile.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -16,6 +18,19 @@ struct TestClock : Clock
     mutable QDateTime at = QDateTime::currentDateTime();
     qint64 stepMs = 0;
     QDateTime now() const override { return std::exchange(at, at.addMSecs(stepMs)); }
+};
+
+// The tasks a test stored in its task.db, loaded by the core as the program builds it (on the test's clock
+// when given).
+struct Loaded : MonitorParts
+{
+    explicit Loaded(const QString& path, const Clock* clock = nullptr) : MonitorParts(path)
+    {
+        core.setClock(clock);
+        core.loadTasks();
+    }
+    explicit Loaded(const TempFolder& fixture, const Clock* clock = nullptr) : Loaded(fixture.path("task.db"), clock) {}
+    TaskChecker& checker = core;
 };
 
 // The texts of the records, in their order.

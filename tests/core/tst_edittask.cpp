@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Changing a task and marking its results read, in memory and in task.db, and what a check does after it.
+// Changing a task, its results and their states, in memory and in task.db, and what a check does after it.
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 #include "tests/core/checkerfixture.h"
@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
 QByteArray page(const QStringList& links)
 {
@@ -21,17 +23,10 @@ QByteArray page(const QStringList& links)
     return html + "</body></html>";
 }
 
-struct Loaded
-{
-    TaskDatabase db;
-    TaskChecker checker{db};
-    explicit Loaded(const TempFolder& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
-    {
-        checker.setClock(clock);
-        checker.loadTasks();
-    }
-};
+// A change asked of the core with the two stored tasks; true when it reports it done.
+using Write = std::function<bool(TaskChecker&, Task* a, Task* b)>;
 } // namespace
+Q_DECLARE_METATYPE(Write)
 
 class TestEditTask : public QObject
 {
@@ -303,26 +298,104 @@ private slots:
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks"), QStringList{"A"});
     }
 
-    void markAllReadInMemoryAndFile()
+    // Every change the user asks of tasks and results, as the registry takes it: stored and shown; refused by
+    // task.db; refused while an import holds task.db. A refusal leaves memory and the file as they were.
+    void writes_data()
     {
-        TempFolder fixture;
-        storeTwoTasks(fixture, "/read");
-        Loaded loaded(fixture);
-        Task* a = loaded.checker.tasks().at(0);
-        QCOMPARE(a->unreadCount(), 1);
-        QVERIFY(loaded.checker.markAllRead(a));
-        QCOMPARE(a->unreadCount(), 0);
-        QCOMPARE(loaded.checker.tasks().at(1)->unreadCount(), 1);
-        DbFile file(fixture.path("task.db"));
-        QCOMPARE(file.column("SELECT taskid || ':' || result_state FROM results ORDER BY id"),
-                 (QStringList{"0:1", "0:1", "1:0"}));
-
-        // A file that refuses the change leaves the states as they were.
-        Task* b = loaded.checker.tasks().at(1);
-        file.exec("CREATE TRIGGER refuse BEFORE UPDATE ON results BEGIN SELECT RAISE(ABORT, 'refused'); END");
-        QVERIFY(!loaded.checker.markAllRead(b));
-        QVERIFY(!loaded.checker.lastError().isEmpty());
-        QCOMPARE(b->unreadCount(), 1);
+        QTest::addColumn<Write>("write");
+        QTest::addColumn<QStringList>("after"); // name:results:unread of each task, in memory and in task.db
+        const auto result = [](Task* task, const QString& text) {
+            for (const Task::ResultPtr& r : task->results()) {
+                if (r->text == text)
+                    return r;
+            }
+            return Task::ResultPtr();
+        };
+        QTest::addRow("remove task") << Write([](TaskChecker& c, Task* a, Task*) { return c.removeTask(a); })
+                                     << QStringList{"B:1:1"};
+        QTest::addRow("remove all tasks")
+            << Write([](TaskChecker& c, Task*, Task*) { return c.removeAllTasks(); }) << QStringList();
+        QTest::addRow("remove results") << Write([result](TaskChecker& c, Task* a, Task* b) {
+            return c.removeResults(a, {result(a, "qt 2"), result(b, "qt 3")});
+        }) << QStringList{"A:1:0", "B:1:1"};
+        QTest::addRow("remove a task's results")
+            << Write([](TaskChecker& c, Task*, Task* b) { return c.removeTaskResults(b); })
+            << QStringList{"A:2:1", "B:0:0"};
+        QTest::addRow("mark read") << Write([result](TaskChecker& c, Task* a, Task*) {
+            return c.markRead(a, {result(a, "qt 1"), result(a, "qt 2")});
+        }) << QStringList{"A:2:0", "B:1:1"};
+        QTest::addRow("mark all read") << Write([](TaskChecker& c, Task*, Task* b) { return c.markAllRead(b); })
+                                       << QStringList{"A:2:1", "B:1:0"};
+        QTest::addRow("edit") << Write([](TaskChecker& c, Task* a, Task*) {
+            return c.editTask(a, "A2", a->address(), a->grabText(), 60) == TaskChecker::Outcome::Done;
+        }) << QStringList{"A2:2:1", "B:1:1"};
+    }
+    void writes()
+    {
+        QFETCH(Write, write);
+        QFETCH(QStringList, after);
+        const QStringList before{"A:2:1", "B:1:1"};
+        const QString described =
+            QStringLiteral("SELECT name || ':' || (SELECT count(*) FROM results WHERE taskid = task_id) || ':' || "
+                           "(SELECT count(*) "
+                           "FROM results WHERE taskid = task_id AND result_state = %1) FROM tasks ORDER BY id")
+                .arg(StateNew);
+        TestServer::Response never;
+        never.never = true;
+        server.setResponse("/writes/import", never);
+        QList<ExchangeTask> importing{{}};
+        importing[0].name = "I";
+        importing[0].address = server.url("/writes/import").toString();
+        importing[0].keyword = "qt";
+        importing[0].frequency = 3600;
+        enum Way
+        {
+            Done,
+            RefusedByFile,
+            RefusedDuringImport
+        };
+        for (Way way : {Done, RefusedByFile, RefusedDuringImport}) {
+            TempFolder fixture;
+            storeTwoTasks(fixture, "/writes");
+            DbFile file(fixture.path("task.db"));
+            if (way == RefusedByFile) {
+                for (const char* change :
+                     {"UPDATE ON results", "DELETE ON results", "UPDATE ON tasks", "DELETE ON tasks"})
+                    QVERIFY(file.exec(QStringLiteral("CREATE TRIGGER \"%1\" BEFORE %1 BEGIN SELECT RAISE(ABORT, "
+                                                     "'refused'); END")
+                                          .arg(change)));
+            }
+            Loaded loaded(fixture);
+            TaskChecker& checker = loaded.checker;
+            Task* a = checker.tasks().at(0);
+            Task* b = checker.tasks().at(1);
+            bool written = false;
+            if (way == RefusedDuringImport) {
+                QTimer::singleShot(0, this, [&] {
+                    written = write(checker, a, b);
+                    checker.cancelWait();
+                });
+                QVERIFY(checker.importTasks(importing).cancelled);
+            } else {
+                written = write(checker, a, b);
+            }
+            const QStringList expected = way == Done ? after : before;
+            QCOMPARE(written, way == Done);
+            if (way == RefusedByFile)
+                QVERIFY(!checker.lastError().isEmpty());
+            // Refused at once, without a wait for task.db's lock (an edit is dropped by the running command).
+            if (way == RefusedDuringImport)
+                QVERIFY2(checker.lastError().isEmpty() || checker.lastError().startsWith("Tasks are being imported"),
+                         qPrintable(checker.lastError()));
+            QStringList shown;
+            for (const Task* task : checker.tasks())
+                shown << QStringLiteral("%1:%2:%3")
+                             .arg(task->name())
+                             .arg(task->results().size())
+                             .arg(task->unreadCount());
+            QCOMPARE(shown, expected);
+            QCOMPARE(file.column(described), expected);
+        }
     }
 };
 

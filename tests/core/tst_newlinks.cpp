@@ -57,16 +57,14 @@ class TestNewLinks : public QObject
     {
         TempFolder fixture;
         TestClock clock;
-        std::unique_ptr<TaskDatabase> db;
-        std::unique_ptr<TaskChecker> checker;
+        std::unique_ptr<Loaded> parts;
+        TaskChecker* checker = nullptr;
 
         void start(bool report, bool afresh = false)
         {
-            checker.reset();
-            db = std::make_unique<TaskDatabase>(fixture.path("task.db"));
-            checker = std::make_unique<TaskChecker>(*db);
-            checker->setClock(&clock);
-            checker->loadTasks();
+            parts.reset();
+            parts = std::make_unique<Loaded>(fixture, &clock);
+            checker = &parts->checker;
             checker->setReportNewLinks(report, afresh);
         }
         Task* task() const { return checker->tasks().value(0); }
@@ -210,7 +208,7 @@ private slots:
         QCOMPARE(texts(program.task()->results()), (QStringList{"qt 1", "qt new"}));
 
         Task* task = program.task();
-        QVERIFY(program.db->removeResults({task->results().at(1)}));
+        QVERIFY(program.parts->db.removeResults({task->results().at(1)}));
         task->removeResult(1);
         check(program, false);
         check(program, true);
@@ -243,7 +241,7 @@ private slots:
         const auto checkFeed = [&](const TestServer::Response& response) {
             server.setResponse(path, response);
             if (periodic) {
-                QSignalSpy found(program.checker.get(), &TaskChecker::resultsFound);
+                QSignalSpy found(program.checker, &TaskChecker::resultsFound);
                 check(program, true);
                 for (const QList<QVariant>& signal : std::as_const(found))
                     announced += texts(signal.at(1).value<Task::ResultList>());

@@ -56,8 +56,8 @@ private slots:
         TempFolder fixture;
         server.setPage("/own/a", "<a href=\"/l0\">qt 1</a>");
         server.setPage("/own/b", "<a href=\"/l0\">qt 1</a>");
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         const auto a = checker.createTask("A", server.url("/own/a").toString(), "qt", 3600, cookieOptions());
         QCOMPARE(a.outcome, TaskChecker::Outcome::Done);
         QCOMPARE(server.lastHeader("/own/a", "Cookie"), Secret);
@@ -67,10 +67,8 @@ private slots:
         QCOMPARE(server.lastHeader("/own/b", "User-Agent"), RequestHeaders::defaultUserAgent());
 
         // Stored with the task, sent again after a restart, to that task only.
-        TaskDatabase reopened(fixture.path("task.db"));
-        TaskChecker restarted(reopened);
-        restarted.loadTasks();
-        QVERIFY(restarted.updateAll().ran);
+        Loaded restarted(fixture);
+        QVERIFY(restarted.checker.updateAll().ran);
         QCOMPARE(server.hits("/own/a"), 2);
         QCOMPARE(server.lastHeader("/own/a", "Cookie"), Secret);
         QCOMPARE(server.lastHeader("/own/a", "User-Agent"), "Agent/9 (" + Secret + ")");
@@ -97,18 +95,16 @@ private slots:
         response.lastModified = lastModified;
         server.setResponse(path, response);
         {
-            TaskDatabase db(fixture.path("task.db"));
-            TaskChecker checker(db);
+            Loaded loaded(fixture);
+            TaskChecker& checker = loaded.checker;
             QCOMPARE(checker.createTask("A", server.url(path).toString(), "qt", 3600).outcome,
                      TaskChecker::Outcome::Done);
             QCOMPARE(server.lastHeader(path, "If-None-Match"), QByteArray());
         }
         // After a restart the checks send what the page gave.
-        TaskDatabase db(fixture.path("task.db"));
         TestClock clock;
-        TaskChecker checker(db);
-        checker.setClock(&clock);
-        checker.loadTasks();
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
         Task* task = checker.tasks().at(0);
         QSignalSpy found(&checker, &TaskChecker::resultsFound);
 
@@ -165,10 +161,8 @@ private slots:
             DbFile file(fixture.path("task.db"));
             file.addTask(0, "A", server.url(path).toString(), "qt", frequency, clock.at.toString(Qt::ISODate));
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.setClock(&clock);
-        checker.loadTasks();
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
         Task* task = checker.tasks().at(0);
         auto checkAt = [&](qint64 seconds) {
             clock.at = task->lastUpdate().addSecs(seconds);
@@ -215,10 +209,8 @@ private slots:
             file.addTask(1, "B", server.url("/busy/b").toString(), "qt", 3600, at);
             file.addTask(2, "C", QStringLiteral("http://127.0.0.2:%1/c").arg(other.port()), "qt", 3600, at);
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.setClock(&clock);
-        checker.loadTasks();
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
         // B is asked after A has answered: its request waits until then.
         checker.fetcher().setMaxInFlight(1);
         const TaskChecker::UpdateRun run = checker.updateAll();
@@ -239,10 +231,9 @@ private slots:
         QLoggingCategory::CategoryFilter previousFilter = QLoggingCategory::installFilter(everyCategoryOn);
         QtMessageHandler previous = qInstallMessageHandler(collect);
         {
-            TaskDatabase db(fixture.path("task.db"));
             TestClock clock;
-            TaskChecker checker(db);
-            checker.setClock(&clock);
+            Loaded loaded(fixture, &clock);
+            TaskChecker& checker = loaded.checker;
             checker.createTask("A", server.url("/secret").toString(), "qt", 60, cookieOptions());
             checker.updateAll();
             clock.at = clock.at.addSecs(120);

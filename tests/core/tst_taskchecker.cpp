@@ -22,18 +22,6 @@ QByteArray page(const QStringList& texts)
 }
 } // namespace
 
-// The tasks a test stored in its task.db, loaded by a checker (on the test's clock when given).
-struct Loaded
-{
-    TaskDatabase db;
-    TaskChecker checker{db};
-    explicit Loaded(const TempFolder& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
-    {
-        checker.setClock(clock);
-        checker.loadTasks();
-    }
-};
-
 class TestTaskChecker : public QObject
 {
     Q_OBJECT
@@ -461,8 +449,8 @@ private slots:
     void reportNewLinksNeedsAFreshStart()
     {
         TempFolder fixture;
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         {
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
@@ -516,8 +504,8 @@ private slots:
     void createAndAbort()
     {
         TempFolder fixture;
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         // An error page's own keyword links are not the page's: the task is created with no results.
         server.setStatus("/create/none", 404, page({"qt not found"}));
         const TaskChecker::Created missing =
@@ -613,9 +601,8 @@ private slots:
             file.addResult(0, "02/03/2031", "two weeks", "http://127.0.0.1/a");
             file.addResult(0, "02/17/2031", "today", "http://127.0.0.1/b");
         }
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
-        checker.setClock(&clock);
+        Loaded loaded(fixture, &clock);
+        TaskChecker& checker = loaded.checker;
         QVERIFY(checker.removeOldResults(days));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"), kept);
     }
@@ -636,8 +623,8 @@ private slots:
         QFETCH(QString, command);
         QFETCH(QStringList, results);
         TempFolder fixture;
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         const QString fast = server.url("/cancel/fast").toString();
         const QString slow = server.url("/cancel/slow").toString();
         server.setPage("/cancel/fast", page({"qt one"}));
@@ -687,8 +674,8 @@ private slots:
         TestServer::Response silent;
         silent.never = true;
         server.setResponse("/quit/silent", silent);
-        TaskDatabase db(fixture.path("task.db"));
-        TaskChecker checker(db);
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
         QTimer::singleShot(100, [] { QCoreApplication::exit(0); });
         QElapsedTimer elapsed;
         elapsed.start();

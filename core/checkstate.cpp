@@ -1,0 +1,367 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/checkstate.h"
+
+#include "core/taskregistry.h"
+#include "engine/pagefetch.h"
+#include "engine/seenlinks.h"
+#include "storage/taskdatabase.h"
+
+#include <utility>
+
+namespace {
+QString resultKey(const Task::TaskResult& result)
+{
+    return result.link + QChar(0) + result.text;
+}
+
+// Recorded with the seen links of every check, so a page that showed no keyword link still counts as checked
+// and the first keyword link that appears on it is reported. No formed link is empty.
+QString checkedMark()
+{
+    return QStringLiteral("");
+}
+
+// Built afresh rather than by subtracting from a copy: a set keeps the room of every element it ever held,
+// and these wait, one per task, until the take-over.
+QSet<QString> difference(const QSet<QString>& from, const QSet<QString>& without)
+{
+    QSet<QString> out;
+    for (const QString& element : from) {
+        if (!without.contains(element))
+            out.insert(element);
+    }
+    return out;
+}
+} // namespace
+
+QString failureReason(const FetchedPage& page)
+{
+    // A host that asked to be left alone: the reason carries the time of the next try.
+    if (page.retryAt.isValid())
+        return page.error;
+    if (page.status >= 300)
+        return QStringLiteral("HTTP %1").arg(page.status);
+    return page.error.isEmpty() ? QStringLiteral("no answer") : page.error;
+}
+
+CheckStates::CheckStates(TaskRegistry& registry, TaskDatabase& db) : m_registry(registry), m_db(db)
+{
+    // Connected before any view, so a view that asks about a task finds its record already.
+    connect(&registry, &TaskRegistry::tasksLoaded, this, [this] {
+        for (Task* task : m_registry.tasks()) {
+            if (!m_states.contains(task))
+                restoreFailure(task);
+        }
+    });
+    connect(&registry, &TaskRegistry::taskRemoved, this, [this](Task* task) { m_states.remove(task); });
+    connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] { m_states.clear(); });
+}
+
+QStringList CheckStates::seenLinksOf(const Task::ResultList& results)
+{
+    QStringList seen{checkedMark()};
+    for (const Task::ResultPtr& result : results)
+        seen.append(result->link);
+    return seen;
+}
+
+FetchedPage CheckStates::validatorsOf(const FetchedPage& page)
+{
+    FetchedPage validators;
+    validators.ok = page.ok;
+    validators.notModified = page.notModified;
+    validators.etag = page.etag;
+    validators.lastModified = page.lastModified;
+    return validators;
+}
+
+const CheckStates::TaskState* CheckStates::state(const Task* task) const
+{
+    const auto it = m_states.constFind(task);
+    return it == m_states.constEnd() ? nullptr : &*it;
+}
+
+QString CheckStates::checkFailure(const Task* task) const
+{
+    const TaskState* kept = state(task);
+    return kept && kept->failure ? kept->failure->reason : QString();
+}
+
+int CheckStates::failuresInRow(const Task* task) const
+{
+    const TaskState* kept = state(task);
+    return kept && kept->failure ? kept->failure->inRow : 0;
+}
+
+qint64 CheckStates::checkInterval(const Task* task) const
+{
+    // Each failure in a row doubles the wait, up to an hour or the frequency, whichever is larger.
+    const qint64 frequency = qMax(1, task->frequency());
+    const qint64 longest = qMax<qint64>(frequency, MaxBackoffSeconds);
+    qint64 interval = frequency;
+    for (int i = failuresInRow(task); i > 0 && interval < longest; --i)
+        interval *= 2;
+    return qMin(interval, longest);
+}
+
+QDateTime CheckStates::dueTime(const Task* task, const QDateTime& now) const
+{
+    const QDateTime last = task->lastUpdate();
+    if (!last.isValid())
+        return now;
+    return qMin(last, now).addSecs(checkInterval(task));
+}
+
+bool CheckStates::hasUnstored() const
+{
+    for (const TaskState& kept : m_states) {
+        if (!kept.unstored.isEmpty())
+            return true;
+    }
+    return false;
+}
+
+bool CheckStates::hasFindings(const Task* task) const
+{
+    const TaskState* kept = state(task);
+    return kept && (!kept->unstored.isEmpty() || kept->seen);
+}
+
+bool CheckStates::setReportNewLinks(bool on, bool afresh)
+{
+    // Links seen under an earlier spell of the option would be taken for the page's previous state.
+    if (on && afresh && !m_db.removeAllSeenLinks()) {
+        m_registry.setLastError(m_db.lastError());
+        return false;
+    }
+    m_reportNewLinks = on;
+    for (TaskState& kept : m_states)
+        kept.seen.reset();
+    return true;
+}
+
+void CheckStates::restoreFailure(Task* task)
+{
+    // Rows of task.db may hold anything: a reason is shown on one line of bounded length, a count is a
+    // positive number.
+    constexpr int MaxReasonLength = 200;
+    constexpr int MaxInRow = 1000000;
+    const QString reason = task->options().value(QLatin1String(FailureOption)).simplified().left(MaxReasonLength);
+    bool counted = false;
+    const int inRow = task->options().value(QLatin1String(FailuresInRowOption)).toInt(&counted);
+    if (reason.isEmpty())
+        return;
+    stateOf(task).failure = PageFailure{reason, counted ? qBound(1, inRow, MaxInRow) : 1};
+}
+
+void CheckStates::storeFailure(Task* task)
+{
+    const TaskState* kept = state(task);
+    const bool failing = kept && kept->failure;
+    const QString reason = failing ? kept->failure->reason : QString();
+    const QString inRow = failing ? QString::number(kept->failure->inRow) : QString();
+    for (const auto& [name, value] :
+         {std::pair{QLatin1String(FailureOption), reason}, std::pair{QLatin1String(FailuresInRowOption), inRow}}) {
+        if (task->options().value(name) == value)
+            continue;
+        // A mark task.db did not take is still shown in this run.
+        if (m_db.setTaskOption(task->taskId(), name, value))
+            task->setOption(name, value);
+    }
+}
+
+void CheckStates::noteFetch(Task* task, const FetchedPage& page)
+{
+    std::optional<PageFailure>& failure = stateOf(task).failure;
+    const bool failedBefore = failure.has_value();
+    if (page.ok) {
+        failure.reset();
+        if (failedBefore) {
+            storeFailure(task);
+            m_registry.reportCheckState(task);
+        }
+        return;
+    }
+    if (!failure)
+        failure.emplace();
+    failure->reason = failureReason(page);
+    ++failure->inRow;
+    storeFailure(task);
+    m_registry.reportCheckState(task);
+}
+
+// With the option on, and always for a feed, compares the page's keyword links with those seen at the task's
+// previous check (in task.db, plus what a check not yet taken over saw) and keeps the difference and the new
+// links until the task's take-over. A failed download or an error page changes nothing that was seen.
+void CheckStates::noteSeen(Task* task, const FetchedPage& page)
+{
+    if (!recordsSeen(page))
+        return;
+    const std::optional<QSet<QString>> stored = m_db.seenLinks(task->taskId());
+    if (!stored)
+        return;
+    std::optional<PendingSeen>& kept = stateOf(task).seen;
+    if (!kept)
+        kept.emplace();
+    PendingSeen& pending = *kept;
+    QSet<QString> previous = *stored;
+    previous.subtract(pending.removed);
+    previous.unite(pending.added);
+
+    const QList<PageLink> links = task->linksOfPage(page);
+    const TaskChange change =
+        SeenLinks::compare(task->taskId(), links, previous, task->results() + pending.results, today());
+    pending.results += change.results;
+    // Relative to task.db: what is on the page now and not stored is added, what is stored and gone removed.
+    QSet<QString> current{checkedMark()};
+    for (const PageLink& link : std::as_const(links))
+        current.insert(link.link);
+    // A feed's items leave it as new ones come; one that comes back (edited, or the feed shows a longer
+    // stretch again) is not news. Its link stays seen, up to a bound on the links kept beyond the feed's own.
+    if (page.feed) {
+        QStringList departed;
+        for (const QString& link : std::as_const(previous)) {
+            if (!current.contains(link))
+                departed.append(link);
+        }
+        // The record holds no age: beyond the bound the links kept are the first in sorted order.
+        departed.sort();
+        departed = departed.mid(0, MaxDepartedFeedLinks);
+        for (const QString& link : std::as_const(departed))
+            current.insert(link);
+    }
+    pending.added = difference(current, *stored);
+    pending.removed = difference(*stored, current);
+    if (pending.added.isEmpty() && pending.removed.isEmpty() && pending.results.isEmpty())
+        kept.reset();
+}
+
+Task::ResultList CheckStates::takeOver(Task* task, const Task::ResultList& found, TaskChange* change)
+{
+    // What an earlier take-over could not store comes first, then what this check found, then newly
+    // appeared links. Records whose link and text the task already holds are left out, so an update found
+    // twice (by update-all and by a background check that overlapped it) is not appended twice.
+    TaskState& kept = stateOf(task);
+    Task::ResultList candidates = std::exchange(kept.unstored, {});
+    candidates += found;
+    change->taskId = task->taskId();
+    if (kept.seen) {
+        PendingSeen* seen = &*kept.seen;
+        candidates += seen->results;
+        seen->results.clear();
+        change->seenAdded = QStringList(seen->added.cbegin(), seen->added.cend());
+        change->seenRemoved = QStringList(seen->removed.cbegin(), seen->removed.cend());
+    }
+
+    QSet<QString> known;
+    const Task::ResultList results = task->results();
+    known.reserve(results.size() + candidates.size());
+    for (const Task::ResultPtr& result : results)
+        known.insert(resultKey(*result));
+    for (const Task::ResultPtr& result : std::as_const(candidates)) {
+        const QString key = resultKey(*result);
+        if (known.contains(key))
+            continue;
+        known.insert(key);
+        change->results.append(result);
+    }
+    return change->results;
+}
+
+// Stores what one take-over found, results and seen links in one transaction. What did not reach task.db is
+// not shown as found, and is kept for the next try.
+bool CheckStates::storeTakeOver(Task* task, const TaskChange& change)
+{
+    if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
+        return true;
+    if (!m_db.storeChanges({change})) {
+        keepUnstored(task, change.results);
+        m_registry.setLastError(tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError()));
+        return false;
+    }
+    taken(task, change);
+    return true;
+}
+
+void CheckStates::taken(Task* task, const TaskChange& change)
+{
+    stateOf(task).seen.reset();
+    if (!change.results.isEmpty())
+        m_registry.appendResults(task, change.results);
+}
+
+void CheckStates::keepUnstored(Task* task, const Task::ResultList& results)
+{
+    if (!results.isEmpty())
+        stateOf(task).unstored = results;
+}
+
+void CheckStates::rememberValidators(Task* task, const FetchedPage& page)
+{
+    // Only a page that was read whole gives validators; a 304 leaves the ones it answered.
+    if (!page.ok || page.notModified)
+        return;
+    const QString etag = QString::fromLatin1(page.etag);
+    const QString lastModified = QString::fromLatin1(page.lastModified);
+    const QHash<QString, QString> options = task->options();
+    for (const auto& [name, value] : {std::pair{QLatin1String(Task::EtagOption), etag},
+                                      std::pair{QLatin1String(Task::LastModifiedOption), lastModified}}) {
+        if (options.value(name) == value)
+            continue;
+        // Kept in memory only once task.db has it, so a restart asks as this session would.
+        if (m_db.setTaskOption(task->taskId(), name, value))
+            task->setOption(name, value);
+        else
+            task->setOption(name, QString()); // the file may hold an older one: ask for the whole page
+    }
+}
+
+bool CheckStates::startChecking(const Task* task)
+{
+    return !std::exchange(stateOf(task).checking, true);
+}
+
+void CheckStates::checkDone(const Task* task)
+{
+    stateOf(task).checking = false;
+}
+
+void CheckStates::stopChecking()
+{
+    for (TaskState& kept : m_states)
+        kept.checking = false;
+}
+
+int CheckStates::edition(const Task* task) const
+{
+    const TaskState* kept = state(task);
+    return kept ? kept->edition : 0;
+}
+
+bool CheckStates::takeAfresh(const Task* task)
+{
+    return std::exchange(stateOf(task).afresh, false);
+}
+
+void CheckStates::pageChanged(Task* task)
+{
+    // A check already on its way asked for the old page, so its answer is dropped and the task may be
+    // checked again at once.
+    TaskState& kept = stateOf(task);
+    kept.seen.reset();
+    kept.afresh = true;
+    kept.checking = false;
+    ++kept.edition;
+    if (kept.failure) {
+        kept.failure.reset();
+        storeFailure(task);
+        m_registry.reportCheckState(task);
+    }
+}
+
+void CheckStates::resultsRebuilt(const Task* task)
+{
+    TaskState& kept = stateOf(task);
+    kept.unstored.clear();
+    kept.seen.reset();
+}

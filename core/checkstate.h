@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/clock.h"
+#include "engine/task.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+
+#include <optional>
+
+struct FetchedPage;
+struct TaskChange;
+class TaskDatabase;
+class TaskRegistry;
+
+// Why a download failed, in a few words: "HTTP 404", or what the network layer said.
+QString failureReason(const FetchedPage& page);
+
+// What the checks know of each task at run time beside the task itself: the failure record and the back-off
+// it gives, the links seen by checks not yet taken over, the findings task.db has not taken yet, and whether a
+// background check waits for the task's page. Follows the registry, so a removed task leaves no record.
+class CheckStates : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Why a check of a task's page gave nothing, for the task list and the status bar.
+    struct PageFailure
+    {
+        QString reason; // "HTTP 404", "Connection refused", ...
+        int inRow = 0;  // checks that failed one after another
+    };
+    // The task options that keep a failing task's mark across restarts: the reason and the failures in a row.
+    static constexpr const char* FailureOption = "check_failure";
+    static constexpr const char* FailuresInRowOption = "check_failures_in_row";
+    // The longest wait between the periodic checks of a failing task, unless its frequency is longer.
+    static constexpr qint64 MaxBackoffSeconds = 3600;
+
+    CheckStates(TaskRegistry& registry, TaskDatabase& db);
+
+    // Not owned; the system clock when none is set.
+    void setClock(const Clock* clock) { m_clock = clock; }
+    QDateTime now() const { return (m_clock ? m_clock : &m_systemClock)->now(); }
+    // The date new results carry: the local date of now().
+    QDate today() const { return now().toLocalTime().date(); }
+
+    // Why the task's last check failed; empty when it succeeded (or never ran).
+    QString checkFailure(const Task* task) const;
+    // How many of the task's checks failed one after another (0 after a success).
+    int failuresInRow(const Task* task) const;
+    // The seconds between the task's periodic checks: its frequency, doubled for each failure in a row up
+    // to MaxBackoffSeconds or the frequency, whichever is larger.
+    qint64 checkInterval(const Task* task) const;
+    // The moment the task falls due next: its check interval after its last check. An unreadable last-update
+    // time counts as due, one later than now counts as now.
+    QDateTime dueTime(const Task* task, const QDateTime& now) const;
+    QDateTime dueTime(const Task* task) const { return dueTime(task, now()); }
+    // Whether findings of any task are waiting to be stored.
+    bool hasUnstored() const;
+    // Whether findings of the task (new results or seen links) wait for its take-over.
+    bool hasFindings(const Task* task) const;
+
+    bool reportNewLinks() const { return m_reportNewLinks; }
+    // See TaskChecker::setReportNewLinks.
+    bool setReportNewLinks(bool on, bool afresh);
+    // Whether a check of this page records its keyword links as seen: with new links reported, and for every
+    // feed (its new items are what it is watched for).
+    bool recordsSeen(const FetchedPage& page) const { return page.ok && (m_reportNewLinks || page.feed); }
+
+    // A page of the task was fetched: keeps its failure (or its absence) and tells the views of a change.
+    void noteFetch(Task* task, const FetchedPage& page);
+    // Compares the page's keyword links with those seen before and keeps the difference until the take-over.
+    void noteSeen(Task* task, const FetchedPage& page);
+    // Collects what the take-over stores: the findings kept, then found, then newly appeared links, without
+    // those the task holds already.
+    Task::ResultList takeOver(Task* task, const Task::ResultList& found, TaskChange* change);
+    // Stores one take-over; what task.db did not take is kept for the next (lastError() says why).
+    bool storeTakeOver(Task* task, const TaskChange& change);
+    // The take-over of a change was stored elsewhere (or could not be): what it held is no longer kept / kept.
+    void taken(Task* task, const TaskChange& change);
+    void keepUnstored(Task* task, const Task::ResultList& results);
+    // Keeps the validators of a page read whole in the task's options and task.db.
+    void rememberValidators(Task* task, const FetchedPage& page);
+
+    // A background check of the task starts; false when one waits for its page already.
+    bool startChecking(const Task* task);
+    void checkDone(const Task* task);
+    // Every download was aborted: no background check waits any more.
+    void stopChecking();
+    // Edits so far, so a page asked for before an edit is dropped.
+    int edition(const Task* task) const;
+    // Whether the page's first check after a change of address or keyword only records; clears it.
+    bool takeAfresh(const Task* task);
+    // The task's address or keyword changed: what was seen of the old page is forgotten with its failure.
+    void pageChanged(Task* task);
+    // The task's results were rebuilt from its page: nothing kept of earlier checks is stored any more.
+    void resultsRebuilt(const Task* task);
+
+    // The links a task's results count as seen, with the mark of a checked page.
+    static QStringList seenLinksOf(const Task::ResultList& results);
+    // A page's validators without its body.
+    static FetchedPage validatorsOf(const FetchedPage& page);
+
+private:
+    // What a check found that waits for its take-over: a change of the seen links (relative to task.db) and
+    // the new links it reports.
+    struct PendingSeen
+    {
+        QSet<QString> added;
+        QSet<QString> removed;
+        Task::ResultList results;
+    };
+    // Everything kept about one task; a default record means nothing is kept.
+    struct TaskState
+    {
+        Task::ResultList unstored;          // findings that could not be stored yet
+        std::optional<PageFailure> failure; // why the last check failed
+        std::optional<PendingSeen> seen;    // what the checks not yet taken over saw
+        bool checking = false;              // a background check waits for its page
+        bool afresh = false;                // the address or keyword changed: the next check only records
+        int edition = 0;
+    };
+    // The most links of items that left a feed kept as seen, so they are not reported when they come back.
+    static constexpr int MaxDepartedFeedLinks = 5000;
+
+    // The task's record, made when it has none; state() reads without making one.
+    TaskState& stateOf(const Task* task) { return m_states[task]; }
+    const TaskState* state(const Task* task) const;
+    // Keeps the task's failure (or its absence) in its options and task.db, for the next start.
+    void storeFailure(Task* task);
+    // Takes the failure a previous run kept in the task's options.
+    void restoreFailure(Task* task);
+
+    TaskRegistry& m_registry;
+    TaskDatabase& m_db;
+    const Clock* m_clock = nullptr;
+    Clock m_systemClock;
+    QHash<const Task*, TaskState> m_states;
+    bool m_reportNewLinks = false;
+};

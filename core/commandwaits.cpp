@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/commandwaits.h"
+
+#include "engine/task.h"
+
+#include <QEventLoop>
+
+namespace {
+constexpr int WakeCode = 1; // how wake() ends a wait's event loop
+}
+
+void CommandWaits::get(Wait& w, const Task& task, bool conditional, PageFetcher::Callback done)
+{
+    const QString address = task.address();
+    w.awaited.append(address);
+    m_source.get(task, conditional, &w.context, [&w, address, done = std::move(done)](const FetchedPage& page) {
+        w.awaited.removeOne(address);
+        done(page);
+    });
+}
+
+bool CommandWaits::wait(Wait& w, const std::function<bool()>& done)
+{
+    m_waits.append(&w);
+    while (!w.aborted && !w.cancelled && !done()) {
+        QEventLoop loop;
+        w.loop = &loop;
+        const int code = loop.exec();
+        w.loop = nullptr;
+        // Ended by anything but wake(): the application is quitting, and a new loop would return at once.
+        if (code != WakeCode)
+            m_quit();
+    }
+    m_waits.removeOne(&w);
+    return !w.aborted && !w.cancelled;
+}
+
+void CommandWaits::wake()
+{
+    for (Wait* wait : std::as_const(m_waits)) {
+        if (wait->loop)
+            wait->loop->exit(WakeCode);
+    }
+}
+
+// Only the waits running now end: an abort that outlived them would drop every later command in silence.
+void CommandWaits::abortAll()
+{
+    for (Wait* wait : std::as_const(m_waits))
+        wait->aborted = true;
+    wake();
+}
+
+void CommandWaits::cancel()
+{
+    for (Wait* wait : std::as_const(m_waits))
+        wait->cancelled = true;
+    wake();
+}
+
+QStringList CommandWaits::awaited() const
+{
+    return m_waits.isEmpty() ? QStringList() : m_waits.last()->awaited;
+}
+
+bool CommandWaits::isAborting() const
+{
+    for (const Wait* wait : m_waits) {
+        if (wait->aborted)
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/pagesource.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <utility>
+
+class QEventLoop;
+
+// The waits of the commands that wait for pages. Every wait runs the event loop (the periodic checks and their
+// deliveries go on meanwhile); a command that returns drops the answers still to come with its wait.
+class CommandWaits
+{
+public:
+    // One command's wait. Its requests have context as their context: when the command returns, the answers
+    // still to come are dropped (no callback reaches the command's locals after it).
+    struct Wait
+    {
+        QEventLoop* loop = nullptr;
+        bool aborted = false;
+        bool cancelled = false;
+        QObject context;
+        QStringList awaited; // the addresses asked for and not answered yet
+    };
+
+    // quit: what ends every wait and download when the event loop is told to quit (the program ends).
+    CommandWaits(PageSource& source, std::function<void()> quit) : m_source(source), m_quit(std::move(quit)) {}
+
+    // Asks for the task's page for the command waiting by w; the address is awaited until done runs.
+    void get(Wait& w, const Task& task, bool conditional, PageFetcher::Callback done);
+    // Runs the event loop until done() holds, abortAll() or cancel() is called; false when ended so
+    // (w.aborted or w.cancelled says which).
+    bool wait(Wait& w, const std::function<bool()>& done);
+    // Lets every wait look at its done() again.
+    void wake();
+    // Ends every wait running now (their downloads are the caller's to abort).
+    void abortAll();
+    void cancel();
+    bool isAborting() const;
+    // The addresses the latest wait still waits for, in the order they were asked for.
+    QStringList awaited() const;
+
+private:
+    PageSource& m_source;
+    std::function<void()> m_quit;
+    QList<Wait*> m_waits;
+};

@@ -1,0 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/monitorparts.h"
+
+#include "core/settings.h"
+
+bool MonitorParts::start(const Options& options)
+{
+    return core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
+}

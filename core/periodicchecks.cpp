@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/periodicchecks.h"
+
+#include "core/checkstate.h"
+#include "core/logging.h"
+#include "core/pagesource.h"
+#include "core/taskregistry.h"
+#include "storage/taskdatabase.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+PeriodicChecks::PeriodicChecks(TaskRegistry& registry, CheckStates& states, PageSource& source, TaskDatabase& db)
+    : m_registry(registry), m_states(states), m_source(source), m_db(db)
+{
+    connect(&registry, &TaskRegistry::taskRemoved, this, &PeriodicChecks::forget);
+    connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] {
+        m_runWaiting.clear();
+        m_runNews.clear();
+    });
+}
+
+void PeriodicChecks::forget(const Task* task)
+{
+    // A removed task's page is awaited no more; the run's other news are announced once they are complete.
+    if (m_runWaiting.remove(task))
+        QTimer::singleShot(0, this, &PeriodicChecks::flushRunNews);
+}
+
+Commands::DueRun PeriodicChecks::checkDueTasks()
+{
+    Commands::DueRun run;
+    // An import holds task.db's transaction: the tasks due are checked at the next run.
+    if (m_registry.isImporting())
+        return run;
+    const QDateTime now = m_states.now();
+    const QList<Task*> snapshot = m_registry.tasks();
+    for (Task* task : snapshot) {
+        // A last check in the future (the clock was put back) counts as one made now, so the task is not
+        // silenced until that date; task.db gets it too, else every start would find the future time again.
+        if (task->lastUpdate().isValid() && task->lastUpdate() > now) {
+            task->setLastUpdate(now.toString(Qt::ISODate));
+            storeCheckTime(task);
+        }
+        // Judged by the one reading of the clock above: a second reading would always be a moment later,
+        // and a task without a readable time would never be due.
+        if (now < m_states.dueTime(task, now))
+            continue;
+
+        startCheck(task);
+        m_runWaiting.insert(task);
+        run.started.append(task);
+        // The next check is one frequency after this one, and an unreadable time is replaced by it.
+        task->setLastUpdate(now.toString(Qt::ISODate));
+        storeCheckTime(task);
+        qCDebug(lcCore).noquote() << "time is out " << '"' + task->name() + '"' << '"' + task->lastUpdateText() + '"';
+    }
+    return run;
+}
+
+void PeriodicChecks::storeCheckTime(Task* task)
+{
+    if (!m_db.updateLastUpdate(task))
+        emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_db.lastError()));
+}
+
+void PeriodicChecks::startCheck(Task* task)
+{
+    if (!m_states.startChecking(task))
+        return;
+    ++m_started;
+    QPointer<Task> guarded(task);
+    const int edition = m_states.edition(task);
+    // The task is the context: a task removed meanwhile gets no delivery, one edited meanwhile drops the
+    // old page.
+    m_source.get(
+        *task, true, task,
+        [this, guarded, task, edition](const FetchedPage& page) {
+            if (guarded && m_registry.contains(guarded) && m_states.edition(guarded) == edition)
+                takePage(guarded, page);
+            else
+                runTaskDone(task, {});
+        },
+        PageFetcher::Priority::Background);
+}
+
+// A periodic check's page has arrived: what it shows that is new is taken over, stored and reported at once,
+// together with whatever an earlier take-over could not store. A page that could not be read compares
+// nothing (its error page is no state of the watched page) but still lets the kept findings be stored.
+void PeriodicChecks::takePage(Task* task, const FetchedPage& page)
+{
+    if (m_registry.isImporting()) {
+        m_heldPages.append({task, page});
+        return;
+    }
+    runTaskDone(task, takeOverPage(task, page));
+}
+
+Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& page)
+{
+    m_states.checkDone(task);
+    m_states.noteFetch(task, page);
+    Task::ResultList found;
+    // A page not modified since it was last read shows nothing new.
+    if (page.ok && !page.notModified) {
+        m_states.noteSeen(task, page);
+        const bool afresh = m_states.takeAfresh(task);
+        if (task->takeUpdatePage(page, m_states.today()) && !afresh)
+            found = task->updateResults();
+    } else if (!page.ok) {
+        emit backgroundCheckFailed(task, failureReason(page));
+    }
+    if (found.isEmpty() && !m_states.hasFindings(task)) {
+        m_states.rememberValidators(task, page);
+        return {};
+    }
+    TaskChange change;
+    m_states.takeOver(task, found, &change);
+    if (!m_states.storeTakeOver(task, change)) {
+        emit storageFailed(m_registry.lastError());
+        return {};
+    }
+    m_states.rememberValidators(task, page);
+    if (!change.results.isEmpty())
+        emit resultsFound(task, change.results);
+    return change.results;
+}
+
+void PeriodicChecks::runTaskDone(const Task* task, const Task::ResultList& found)
+{
+    m_runWaiting.remove(task);
+    if (!found.isEmpty()) {
+        auto entry = std::find_if(m_runNews.begin(), m_runNews.end(),
+                                  [task](const TaskNews& news) { return news.task.data() == task; });
+        if (entry == m_runNews.end())
+            m_runNews.append(TaskNews{const_cast<Task*>(task), task->name(), found});
+        else
+            entry->results += found;
+    }
+    flushRunNews();
+}
+
+void PeriodicChecks::flushRunNews()
+{
+    if (!m_runWaiting.isEmpty() || m_runNews.isEmpty())
+        return;
+    QList<TaskNews> news;
+    // In the order of the task list; tasks removed meanwhile are left out.
+    for (Task* task : m_registry.tasks()) {
+        for (const TaskNews& entry : std::as_const(m_runNews)) {
+            if (entry.task.data() == task)
+                news.append(entry);
+        }
+    }
+    m_runNews.clear();
+    if (!news.isEmpty())
+        emit runNewsFound(news);
+}
+
+// The background pages that arrived during an import are taken over now that task.db may be written.
+void PeriodicChecks::takeHeldPages()
+{
+    const QList<QPair<QPointer<Task>, FetchedPage>> held = std::exchange(m_heldPages, {});
+    for (const auto& [task, page] : held) {
+        if (task && m_registry.contains(task))
+            takePage(task, page);
+    }
+}

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/announcement.h"
+#include "core/commandresults.h"
+#include "engine/pagefetch.h"
+#include "engine/task.h"
+
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QSet>
+
+class CheckStates;
+class PageSource;
+class TaskDatabase;
+class TaskRegistry;
+
+// The background checks: which tasks fall due, their requests, and the take-over of each page as it arrives,
+// stored and reported at once. While an import holds task.db the pages that arrive are held and taken over
+// when it ends.
+class PeriodicChecks : public QObject
+{
+    Q_OBJECT
+
+public:
+    PeriodicChecks(TaskRegistry& registry, CheckStates& states, PageSource& source, TaskDatabase& db);
+
+    // Every task whose check interval has passed since its last check is checked in the background; its
+    // last-update time becomes the time of this check. An unreadable last-update time counts as due, one
+    // later than now counts as now.
+    Commands::DueRun checkDueTasks();
+    // Background checks that sent a request. A task whose previous check has not answered yet is not
+    // checked again at the same time.
+    int started() const { return m_started; }
+    // The import ended: the pages held meanwhile are taken over now.
+    void takeHeldPages();
+
+signals:
+    // A periodic check found new results; they are stored and appended to the task's results.
+    void resultsFound(Task* task, const Task::ResultList& results);
+    // Every page of a periodic run (and of the runs started while it waited) has been taken over: the tasks
+    // that got new results, with those results, in the order of the task list. Once a run, and only with news.
+    void runNewsFound(const QList<TaskNews>& news);
+    // A periodic take-over could not store what it found (it is kept for the next one).
+    void storageFailed(const QString& message);
+    // A periodic check could not download the task's page.
+    void backgroundCheckFailed(Task* task, const QString& reason);
+
+private:
+    void startCheck(Task* task);
+    void takePage(Task* task, const FetchedPage& page);
+    Task::ResultList takeOverPage(Task* task, const FetchedPage& page);
+    // The task's page of the periodic run has been dealt with (found: what was reported); the run's news are
+    // announced once no page of it is awaited any more.
+    void runTaskDone(const Task* task, const Task::ResultList& found);
+    void flushRunNews();
+    // Writes the task's last-update time to task.db; a refusal is reported by storageFailed.
+    void storeCheckTime(Task* task);
+    void forget(const Task* task);
+
+    TaskRegistry& m_registry;
+    CheckStates& m_states;
+    PageSource& m_source;
+    TaskDatabase& m_db;
+    QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;
+    // The tasks whose periodic page is awaited, and what the pages taken over so far brought.
+    QSet<const Task*> m_runWaiting;
+    QList<TaskNews> m_runNews;
+    int m_started = 0;
+};

@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/taskimport.h"
+
+#include "core/checkstate.h"
+#include "core/periodicchecks.h"
+#include "core/taskregistry.h"
+#include "engine/taskdefinition.h"
+#include "storage/taskdatabase.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+// A failed page as the task's failure keeps it: its reason, not its bytes.
+FetchedPage withoutBody(const FetchedPage& page)
+{
+    FetchedPage kept = page;
+    kept.body.clear();
+    return kept;
+}
+} // namespace
+
+bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun* run)
+{
+    m_tasks.clear();
+    m_withResults.clear();
+    // Duplicates are left out before anything is downloaded: of the tasks listed and of the file itself.
+    auto isDuplicate = [&](const ExchangeTask& entry) {
+        if (m_registry.duplicateOf(entry.address, entry.keyword))
+            return true;
+        return std::any_of(m_tasks.cbegin(), m_tasks.cend(), [&entry](const auto& task) {
+            return TaskDefinition::sameWatch(entry.address, entry.keyword, task->address(), task->grabText());
+        });
+    };
+    // A file is taken whole or not at all: a task with a problem refuses it, counted from 1 as a user reads.
+    QList<ExchangeTask> normal = entries;
+    for (qsizetype i = 0; i < normal.size(); ++i) {
+        ExchangeTask& entry = normal[i];
+        const TaskDefinition definition =
+            TaskDefinition{entry.name, entry.address, entry.keyword, entry.frequency, entry.options}.normalised();
+        if (const TaskDefinition::Problem problem = definition.check()) {
+            run->refusal = tr("task %1, %2").arg(i + 1).arg(problem.text());
+            m_registry.setLastError(run->refusal);
+            return false;
+        }
+        entry.name = definition.name;
+        entry.address = definition.address;
+        entry.keyword = definition.keyword;
+    }
+    const int firstId = m_registry.nextTaskId();
+    const QDateTime importedAt = m_states.now(); // one reading: every task of the file is made at the same moment
+    for (const ExchangeTask& entry : std::as_const(normal)) {
+        if (isDuplicate(entry)) {
+            ++run->duplicates;
+            continue;
+        }
+        auto task = std::make_unique<Task>(firstId + int(m_tasks.size()), entry.name, entry.address, entry.keyword,
+                                           entry.frequency, importedAt);
+        task->setOptions(TaskDefinition::userOptionsOf(entry.options));
+        if (entry.created.isValid())
+            task->setTaskDate(entry.created.toString(QStringLiteral("MM/dd/yyyy")));
+        if (entry.withResults) {
+            Task::ResultList copies;
+            for (const Task::ResultPtr& result : entry.results) {
+                auto copy = Task::ResultPtr::create(*result);
+                copy->taskId = task->taskId();
+                copies.append(copy);
+            }
+            task->setResults(copies);
+        }
+        m_tasks.push_back(std::move(task));
+        m_withResults.append(entry.withResults);
+    }
+    return true;
+}
+
+// Stored with the results in reverse, so a later load (newest first) lists them as the file did.
+bool TaskImport::addImported(Task* task, const QStringList& seen)
+{
+    const Task::ResultList inOrder = task->results();
+    Task::ResultList reversed(inOrder.crbegin(), inOrder.crend());
+    task->setResults(reversed);
+    const bool stored = m_db.addToTaskBatch(task, seen);
+    task->setResults(inOrder);
+    return stored;
+}
+
+Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
+{
+    Commands::ImportRun run;
+    run.ran = true;
+    if (!prepare(entries, &run))
+        return run;
+    // The tasks not handed over die with this import, whichever way it ends.
+    std::vector<std::unique_ptr<Task>> tasks = std::exchange(m_tasks, {});
+    const QList<bool> withResults = std::exchange(m_withResults, {});
+
+    // Each task is stored as soon as it is complete, while the other pages are still on their way, in one
+    // transaction committed at the end; until then no other write may reach task.db.
+    if (!m_db.beginTaskBatch()) {
+        m_registry.setLastError(m_db.lastError());
+        run.storageFailure = m_registry.lastError();
+        return run;
+    }
+    m_registry.setImporting(true);
+    bool storeFailed = false;
+    QHash<const Task*, FetchedPage> failures;
+    int pending = 0;
+    CommandWaits::Wait w;
+    for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
+        Task* task = tasks[i].get();
+        if (withResults.at(i)) {
+            storeFailed = storeFailed || !addImported(task, {});
+            continue;
+        }
+        ++pending;
+        // An import that ends early destroys the wait and with it the tasks: their pages are not delivered.
+        m_waits.get(w, *task, false, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
+            --pending;
+            if (page.ok)
+                task->setResults(task->resultsOfPage(page, m_states.today()));
+            else
+                failures.insert(task, withoutBody(page));
+            const QStringList seen =
+                m_states.recordsSeen(page) ? CheckStates::seenLinksOf(task->results()) : QStringList();
+            storeFailed = storeFailed || !addImported(task, seen);
+            if (pending == 0)
+                m_waits.wake();
+        });
+    }
+    const bool waited = storeFailed || pending == 0 ||
+                        m_waits.wait(w, [&pending, &storeFailed] { return pending == 0 || storeFailed; });
+    if (!waited || storeFailed || !m_db.commitTaskBatch()) {
+        run.aborted = w.aborted;
+        run.cancelled = w.cancelled;
+        if (waited) {
+            m_registry.setLastError(m_db.lastError());
+            run.storageFailure = m_registry.lastError();
+        }
+        // The pages still on their way are dropped with the wait, their context.
+        m_db.rollbackTaskBatch();
+        endImport();
+        return run;
+    }
+    endImport();
+
+    for (auto& task : tasks) {
+        if (task->rowId() == 0) {
+            ++run.duplicates; // stored already under the same keyword and address
+            continue;
+        }
+        Task* created = task.release();
+        m_registry.add(created);
+        run.created.append(created);
+        ++run.imported;
+        const auto failed = failures.constFind(created);
+        if (failed != failures.constEnd()) {
+            ++run.failedPages;
+            m_states.noteFetch(created, *failed);
+        }
+    }
+    return run;
+}
+
+void TaskImport::endImport()
+{
+    m_registry.setImporting(false);
+    m_periodic.takeHeldPages();
+}

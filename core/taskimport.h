@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/commandresults.h"
+#include "core/commandwaits.h"
+#include "core/taskexchange.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+#include <vector>
+
+class CheckStates;
+class PeriodicChecks;
+class TaskDatabase;
+class TaskRegistry;
+
+// Takes the tasks of a file in: creates them as creation does, all pages at once as update-all fetches them
+// (the tasks that come with results keep those instead). Duplicates are skipped and counted; everything is
+// stored in one transaction, so on a failure nothing is imported. Meanwhile the registry refuses every
+// write, no periodic check starts and the pages of those running wait.
+class TaskImport
+{
+    Q_DECLARE_TR_FUNCTIONS(TaskImport)
+
+public:
+    TaskImport(TaskRegistry& registry, CheckStates& states, PeriodicChecks& periodic, CommandWaits& waits,
+               TaskDatabase& db)
+        : m_registry(registry), m_states(states), m_periodic(periodic), m_waits(waits), m_db(db)
+    {
+    }
+
+    // Run while the caller holds the command guard.
+    Commands::ImportRun run(const QList<ExchangeTask>& entries);
+
+private:
+    // Leaves out the file's duplicates and makes its tasks; false (with run->refusal) when one has a problem.
+    bool prepare(const QList<ExchangeTask>& entries, Commands::ImportRun* run);
+    bool addImported(Task* task, const QStringList& seen);
+    void endImport();
+
+    TaskRegistry& m_registry;
+    CheckStates& m_states;
+    PeriodicChecks& m_periodic;
+    CommandWaits& m_waits;
+    TaskDatabase& m_db;
+    std::vector<std::unique_ptr<Task>> m_tasks; // the tasks of the file being imported, without duplicates
+    QList<bool> m_withResults;                  // whether each came with results of its own
+};

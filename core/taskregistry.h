@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "engine/task.h"
+
+#include <QDate>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class TaskDatabase;
+
+// The tasks of task.db as the program holds them: their list and ids, the rule against two tasks watching the
+// same, and every change of tasks and their results the user asks for, each stored before it is shown. The
+// views follow the signals below and need nothing else of the core.
+//
+// While an import holds task.db's transaction (setImporting) every write is refused with lastError() saying
+// why; what was asked stays as it was, in memory and in task.db.
+class TaskRegistry : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TaskRegistry(TaskDatabase& db, QObject* parent = nullptr);
+    ~TaskRegistry() override;
+
+    const QList<Task*>& tasks() const { return m_tasks; }
+    bool contains(const Task* task) const;
+    QString lastError() const { return m_lastError; }
+    void setLastError(const QString& error) { m_lastError = error; }
+    // Loads the stored tasks. A row whose name, address or keyword does not pass the check is left in
+    // task.db as it is but not loaded (it is never requested or shown); loadRefusal() says which and why.
+    void loadTasks();
+    QString loadRefusal() const { return m_loadRefusal; }
+    // Another task watching the address for the keyword, the keyword compared as the keyword test compares
+    // texts (ignoring case); nullptr when there is none. The task being edited (except) is never its own
+    // duplicate, and one whose address and keyword are kept never fails the test: an older file may hold
+    // tasks that differ only in the keyword's capitals.
+    const Task* duplicateOf(const QString& address, const QString& grabText, const Task* except = nullptr) const;
+    // The id the described count rule gives a new task: the number of tasks, unless a task has it.
+    int nextTaskId() const;
+
+    // Set while an import stores its tasks in one transaction: the writes below are refused meanwhile.
+    void setImporting(bool on) { m_importing = on; }
+    bool isImporting() const { return m_importing; }
+
+    // On a refusal of task.db (or during an import) these return false, lastError() says why and nothing
+    // changes, in memory or in task.db.
+    bool removeTask(Task* task);
+    bool removeAllTasks();
+    // Marks the given results of the task read (those already read, or not the task's, are skipped).
+    bool markRead(Task* task, const Task::ResultList& results);
+    // Every result of the task read.
+    bool markAllRead(Task* task);
+    // Removes the given results of the task.
+    bool removeResults(Task* task, const Task::ResultList& results);
+    // Removes every result of the task.
+    bool removeTaskResults(Task* task);
+    // Deletes every result dated before today minus the given number of days from task.db (run at start-up,
+    // before the tasks are loaded).
+    bool removeOldResults(int days, const QDate& today);
+    // Writes the task's new definition (changed: a copy of the task holding it) to its row, then takes it
+    // over. pageChanged forgets the links seen of the old page in task.db.
+    bool changeTask(Task* task, const Task& changed, bool pageChanged);
+
+    // What the checks and commands did with a task, told to the views.
+    void add(Task* task);
+    void appendResults(Task* task, const Task::ResultList& results);
+    void setResults(Task* task, const Task::ResultList& results);
+    void reportCheckState(Task* task) { emit checkStateChanged(task); }
+
+signals:
+    // loadTasks() replaced the list of tasks.
+    void tasksLoaded();
+    // A task was appended to tasks().
+    void taskAdded(Task* task);
+    // A task left tasks(); it is deleted right after this signal.
+    void taskRemoved(Task* task);
+    // tasks() became empty; the tasks are deleted right after this signal.
+    void allTasksRemoved();
+    // The task's name, address, keyword, frequency or options changed.
+    void taskChanged(Task* task);
+    // The task's list of results changed: results were added, removed or replaced.
+    void resultsChanged(Task* task);
+    // The results at these positions of the task's list changed their state.
+    void resultStatesChanged(Task* task, const QList<int>& indexes);
+    // A task's last check failed or succeeded again.
+    void checkStateChanged(Task* task);
+
+private:
+    // The one gate of every write: false (with lastError()) while an import holds task.db.
+    bool writable();
+    bool refusedBy(bool stored);
+    // The positions in the task's list of those of the results that are the task's, each once, in list order.
+    static QList<int> positionsOf(const Task* task, const Task::ResultList& results);
+
+    TaskDatabase& m_db;
+    QList<Task*> m_tasks;
+    bool m_importing = false;
+    QString m_lastError;
+    QString m_loadRefusal;
+};
