@@ -109,6 +109,8 @@ public:
     PageFetcher& fetcher() { return m_fetcher; }
     // Gets the pages of tasks that run their page's scripts.
     PageRenderRunner& renderer() { return m_renderer; }
+    // Reads the pages on worker threads as they arrive.
+    PageReader& reader() { return m_source.reader(); }
     QString lastError() const { return m_lastError; }
 
     const QList<Task*>& tasks() const { return m_tasks; }
