@@ -5,16 +5,23 @@
 // other's: the program's update-all (all pages at once through one network manager) and the sequential way
 // (one page after another, one request in flight, each compared and stored as it arrives). Prints time, idle and peak
 // resident memory (the peak taken afresh once the tasks are loaded), and whether both left the same rows in task.db.
-// Then update-all with new links reported against without, over pages that show 10 new keyword links each since their
-// links were last recorded as seen: the rows each way stored. Then 200 tasks falling due at once: the time until every
-// background check has delivered and the peak thread count.
+// First one page's cost split into its steps (decoding, the scan, forming the links, the comparison with the stored
+// results, storing the change), beside the whole as one thread ran it before and the part left to the window thread
+// now that a worker reads the page. Then update-all with new links reported against without, over pages that show 10
+// new keyword links each since their links were last recorded as seen: the rows each way stored. Update-all runs a
+// third way too: the program's, with every page read on the window thread as it arrives (no workers), as it was before.
+// Then 200 tasks falling due at once: the time until every background check has delivered and the peak thread count.
 //
 // bench_updateall [--tasks N]
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
 #include "core/monitorparts.h"
 #include "core/settings.h"
+#include "core/taskchecker.h"
+#include "engine/linkscanner.h"
 #include "engine/pagefetcher.h"
+#include "engine/pagereading.h"
+#include "engine/tools.h"
 #include "storage/taskdatabase.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
@@ -130,10 +137,12 @@ struct Program
     MainWindow window{core, settings};
 };
 
-int runUpdateAll(bool sequential, bool reportNewLinks)
+int runUpdateAll(bool sequential, bool reportNewLinks, bool onWindowThread)
 {
     Program program;
     MainWindow& window = program.window;
+    if (onWindowThread)
+        window.checker().reader().setWorkers(0);
     // As at a start with the option on: what task.db recorded as seen is compared with each page.
     window.checker().setReportNewLinks(reportNewLinks);
     // A program that has been running has fetched pages before: its network stack (the HTTP thread, the
@@ -199,6 +208,88 @@ int runDue()
     });
     std::printf("%.0f %d\n", timer.nsecsElapsed() / 1e6, threads.peak());
     return 0;
+}
+
+// ---- one page in steps ----
+
+// Best of a number of runs, in microseconds.
+double bestUs(const std::function<void()>& work)
+{
+    double best = 1e300;
+    for (int run = 0; run < 50; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        best = qMin(best, timer.nsecsElapsed() / 1e3);
+    }
+    return best;
+}
+
+void pageSteps(const QString& folder)
+{
+    const QString address = QStringLiteral("http://127.0.0.1:8080%1").arg(pagePath("late", 0));
+    FetchedPage fetched;
+    fetched.ok = true;
+    fetched.body = page(0, 2);
+    fetched.contentType = "text/html; charset=utf-8";
+    fetched.url = QUrl(address);
+    Task task(0, QStringLiteral("Task 0"), address, QStringLiteral("item"), 3600);
+    Task::ResultList stored;
+    for (int link = 0; link < Links; link += 3)
+        stored.append(Task::ResultPtr::create(TaskResult{0, QDate(2026, 1, 1), text(0, link, 1),
+                                                         QStringLiteral("http://127.0.0.1:8080") + linkPath(0, link),
+                                                         StateRead}));
+    task.setResults(stored);
+    const QDate today = QDate::currentDate();
+
+    const QString decoded = PageFetch::decode(fetched.body, fetched.contentType);
+    QStringList hrefs;
+    const auto scan = [&](QStringList* keep) {
+        const LinkScanner::PageLinks links(decoded);
+        links.scan([&](const LinkScanner::Match& match) {
+            if (match.text.contains(task.grabText(), Qt::CaseInsensitive) && keep)
+                keep->append(match.href.toString());
+        });
+    };
+    scan(&hrefs);
+    const QUrl base(address);
+    const LinkRule rule = task.linkRule();
+    FetchedPage read = fetched;
+    read.reading = std::make_shared<const PageReading>(Task::readPage(fetched, rule));
+    task.takeUpdatePage(read, today);
+    const Task::ResultList change = task.updateResults();
+
+    TaskDatabase db(QDir(folder).filePath(QStringLiteral("steps.db")));
+    db.insertResults(stored);
+    const auto store = [&] { db.storeChanges({TaskChange{0, change, {}, {}}}); };
+
+    const double decode = bestUs([&] { PageFetch::decode(fetched.body, fetched.contentType); });
+    const double scanning = bestUs([&] { scan(nullptr); });
+    const double forming = bestUs([&] {
+        for (const QString& href : std::as_const(hrefs))
+            Tools::absoluteLink(base, href);
+    });
+    const Tools::LinkResolver resolver(base);
+    const double resolving = bestUs([&] {
+        for (const QString& href : std::as_const(hrefs))
+            resolver(href);
+    });
+    const double reading = bestUs([&] { Task::readPage(fetched, rule); });
+    const double compare = bestUs([&] { task.takeUpdatePage(read, today); });
+    const double storing = bestUs(store);
+    const double whole = bestUs([&] {
+        task.takeUpdatePage(fetched, today);
+        store();
+    });
+    std::printf("\n== one page of %lld bytes, %d links, %lld with the keyword, %lld stored, %lld changed (best of 50, "
+                "microseconds)\n",
+                static_cast<long long>(fetched.body.size()), Links, static_cast<long long>(hrefs.size()),
+                static_cast<long long>(stored.size()), static_cast<long long>(change.size()));
+    std::printf("decode %8.0f   scan %8.0f   link forming %8.0f (through QUrl %8.0f)   compare %8.0f   store %8.0f\n",
+                decode, scanning, resolving, forming, compare, storing);
+    std::printf("read (decode + scan + forming + links to compare, on a worker now) %8.0f\n", reading);
+    std::printf("whole on one thread %8.0f   left to the window thread (compare + store) %8.0f (%.0f%%)\n", whole,
+                compare + storing, 100 * (compare + storing) / whole);
 }
 
 // ---- the parent ----
@@ -287,8 +378,8 @@ int main(int argc, char* argv[])
     const int childAt = int(args.indexOf(QStringLiteral("--child")));
     if (childAt > 0) {
         const QString way = args.value(childAt + 1);
-        if (way == u"sequential" || way == u"concurrent" || way == u"new-links")
-            return runUpdateAll(way == u"sequential", way == u"new-links");
+        if (way == u"sequential" || way == u"concurrent" || way == u"new-links" || way == u"window-thread")
+            return runUpdateAll(way == u"sequential", way == u"new-links", way == u"window-thread");
         return runDue();
     }
     const int tasksAt = int(args.indexOf(QStringLiteral("--tasks")));
@@ -324,6 +415,7 @@ int main(int argc, char* argv[])
                 static_cast<long long>(pageBytes), Links, stored);
 
     QTemporaryDir work;
+    pageSteps(work.path());
     const auto prepare = [&](const QString& name, bool spread, const char* kind) {
         const QString folder = QDir(work.path()).filePath(name);
         QDir().mkpath(folder);
@@ -348,17 +440,17 @@ int main(int argc, char* argv[])
     const Scenario scenarios[] = {{"20 hosts, answer after 0.2 s", true, "late"},
                                   {"one host, answer at once", false, "now"}};
     const auto report = [](const char* name, const QStringList& out) {
-        std::printf("%-10s %7.0f ms   idle RSS %6.1f MB   peak RSS %6.1f MB (+%.1f MB)   threads %3d   \"%s\"\n", name,
+        std::printf("%-13s %7.0f ms   idle RSS %6.1f MB   peak RSS %6.1f MB (+%.1f MB)   threads %3d   \"%s\"\n", name,
                     out.value(0).toDouble(), out.value(1).toDouble() / 1024, out.value(2).toDouble() / 1024,
                     (out.value(2).toDouble() - out.value(1).toDouble()) / 1024, out.value(3).toInt(),
                     qPrintable(out.mid(4).join(QLatin1Char(' '))));
     };
     for (const Scenario& scenario : scenarios) {
         std::printf("\n== update-all, %s\n", scenario.title);
-        QStringList rows[2];
-        double ms[2] = {0, 0};
-        const char* names[2] = {"sequential", "concurrent"};
-        for (int way = 0; way < 2; ++way) {
+        QStringList rows[3];
+        double ms[3] = {0, 0, 0};
+        const char* names[3] = {"sequential", "window-thread", "concurrent"};
+        for (int way = 0; way < 3; ++way) {
             const QString folder =
                 prepare(QStringLiteral("%1-%2").arg(scenario.title).arg(way), scenario.spread, scenario.kind);
             const QStringList out = runChild({QStringLiteral("--child"), QString::fromLatin1(names[way])}, folder);
@@ -366,10 +458,12 @@ int main(int argc, char* argv[])
             report(names[way], out);
             rows[way] = rowsOf(QDir(folder).filePath(QStringLiteral("task.db")));
         }
-        std::printf("concurrent / sequential: %.3f (%.1fx faster); task.db rows %lld, new %lld, identical: %s\n",
-                    ms[1] / ms[0], ms[0] / ms[1], static_cast<long long>(rows[1].size()),
-                    static_cast<long long>(rows[1].size() - qsizetype(tasks) * stored),
-                    rows[0] == rows[1] ? "yes" : "NO");
+        std::printf(
+            "concurrent / sequential: %.3f (%.1fx faster); concurrent / window-thread: %.3f; task.db rows %lld, "
+            "new %lld, identical: %s\n",
+            ms[2] / ms[0], ms[0] / ms[2], ms[2] / ms[1], static_cast<long long>(rows[2].size()),
+            static_cast<long long>(rows[2].size() - qsizetype(tasks) * stored),
+            rows[0] == rows[1] && rows[0] == rows[2] ? "yes" : "NO");
     }
 
     std::printf("\n== update-all, 20 hosts, answer after 0.2 s, %d new keyword links on each page since its links "

@@ -2,13 +2,15 @@
 #pragma once
 
 #include "engine/pagefetcher.h"
+#include "engine/pagereader.h"
 #include "engine/pagerenderrunner.h"
 
 class Task;
 
 // Where a check gets its task's page: downloaded, or rendered by vantrel-render for a task that runs its
 // page's scripts. Both hand back the same FetchedPage, so every check asks here by task and takes the page
-// over the same way whichever way it came.
+// over the same way whichever way it came. A page a command waits for comes with its links read by the task's
+// rule as it was when the page was asked for, on a worker thread while the other pages are still on their way.
 class PageSource
 {
 public:
@@ -18,10 +20,13 @@ public:
     // whole page). A render carries the task's headers and waits by the priority as a download does.
     void get(const Task& task, bool conditional, QObject* context, PageFetcher::Callback done,
              PageFetcher::Priority priority = PageFetcher::Priority::Waited);
-    // Ends every download and render at once; no callback runs for any of them.
+    // Ends every download, render and reading at once; no callback runs for any of them.
     void abortAll();
+
+    PageReader& reader() { return m_reader; }
 
 private:
     PageFetcher& m_fetcher;
     PageRenderRunner& m_renderer;
+    PageReader m_reader;
 };

@@ -51,6 +51,8 @@ public:
     PageRenderRunner& renderer() { return m_renderer; }
     // What the checks know of each task: its failure, its back-off, its findings not yet stored.
     const CheckStates& checks() const { return m_states; }
+    // Reads the pages on worker threads as they arrive.
+    PageReader& reader() { return m_source.reader(); }
 
     // Start-up: deletes the results older than days when deleteOld is set, sets the new-links option and
     // loads the stored tasks. False when the deletion failed (lastError() says why); the tasks are loaded

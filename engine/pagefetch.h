@@ -11,7 +11,10 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
+
 class QNetworkReply;
+struct PageReading;
 
 // What one download gave: the body, where redirections led, and whether it succeeded.
 struct FetchedPage
@@ -29,6 +32,8 @@ struct FetchedPage
     QDateTime retryAt;         // set by PageFetcher: no request goes to the host before then
     bool feed = false;         // the body is a feed that was read (readFeed): its items are the page's links
     QList<FeedItem> feedItems;
+    // The page's links as read for a task ahead of its delivery (PageReader); null when not read yet.
+    std::shared_ptr<const PageReading> reading;
 };
 Q_DECLARE_METATYPE(FetchedPage)
 

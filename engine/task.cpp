@@ -4,6 +4,7 @@
 #include "engine/linkscanner.h"
 #include "engine/logging.h"
 #include "engine/pagefetch.h"
+#include "engine/pagereading.h"
 #include "engine/pageregion.h"
 #include "engine/seenlinks.h"
 #include "engine/tools.h"
@@ -38,9 +39,9 @@ struct LinkFilter
     bool* regionMissed; // set when the region selected nothing on a page
 };
 
-LinkFilter filterOf(const Task& task, bool* regionMissed)
+LinkFilter filterOf(const LinkRule& rule, bool* regionMissed)
 {
-    return {task.grabText(), task.excludedWords(), task.region().trimmed(), regionMissed};
+    return {rule.keyword, rule.excluded, rule.region, regionMissed};
 }
 
 bool kept(QStringView text, const LinkFilter& filter)
@@ -64,7 +65,7 @@ template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& ba
         *filter.regionMissed = !filter.region.isEmpty() && !region.matched;
     const LinkScanner::PageLinks links(page);
     const std::optional<QStringView> pageBase = links.baseHref();
-    const QUrl linkBase = pageBase ? base.resolved(QUrl(Tools::hrefValue(*pageBase))) : base;
+    const Tools::LinkResolver resolve(pageBase ? base.resolved(QUrl(Tools::hrefValue(*pageBase))) : base);
     const QChar* anchorEnd = nullptr; // where the text of the previous match ends
     int inAnchor = 0;
     int matching = 0;
@@ -80,7 +81,7 @@ template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& ba
         if (match.href.size() > MaxHrefLength || matching >= MaxMatchingLinksPerPage || !kept(match.text, filter))
             return;
         ++matching;
-        fn(Tools::absoluteLink(linkBase, match.href), match.text);
+        fn(resolve(match.href), match.text);
     });
 }
 
@@ -258,7 +259,7 @@ void Task::removeResult(int index)
 Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const QDate& today) const
 {
     ResultList found;
-    forEachMatchingLink(page, base, filterOf(*this, &m_regionMissed), [&](const QString& link, QStringView text) {
+    forEachMatchingLink(page, base, filterOf(linkRule(), &m_regionMissed), [&](const QString& link, QStringView text) {
         found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
     });
     return found;
@@ -266,12 +267,7 @@ Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const 
 
 QList<PageLink> Task::linksOfPage(const FetchedPage& fetched) const
 {
-    QList<PageLink> found;
-    forEachMatchingLink(fetched, m_address, filterOf(*this, &m_regionMissed),
-                        [&](const QString& link, QStringView text) {
-                            found.append(PageLink{link, text.toString()});
-                        });
-    return found;
+    return readingOf(fetched)->links;
 }
 
 Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base, LinkTexts& knownLinks,
@@ -280,7 +276,7 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
     // Keyed by the link as a browser would follow it, so a stored result meets its link on the page
     // however the page writes it. A later link with the same address replaces the earlier text.
     LinkTexts found;
-    forEachMatchingLink(page, base, filterOf(*this, &m_regionMissed),
+    forEachMatchingLink(page, base, filterOf(linkRule(), &m_regionMissed),
                         [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
     return compareFound(found, knownLinks, today);
 }
@@ -328,20 +324,47 @@ Task::ResultList Task::compareWithKnownLinks(const QString& page, const QUrl& ba
 
 Task::ResultList Task::resultsOfPage(const FetchedPage& page, const QDate& today) const
 {
+    const std::shared_ptr<const PageReading> reading = readingOf(page);
     ResultList found;
-    forEachMatchingLink(page, m_address, filterOf(*this, &m_regionMissed), [&](const QString& link, QStringView text) {
-        found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
-    });
+    found.reserve(reading->links.size());
+    for (const PageLink& link : reading->links)
+        found.append(ResultPtr::create(TaskResult{m_taskId, today, link.text, link.link, StateNew}));
     return found;
 }
 
 bool Task::takeUpdatePage(const FetchedPage& page, const QDate& today)
 {
-    LinkTexts found;
-    forEachMatchingLink(page, m_address, filterOf(*this, &m_regionMissed),
-                        [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
-    m_updateResults = compareFound(found, m_knownLinks, today);
+    m_updateResults = compareFound(readingOf(page)->found, m_knownLinks, today);
     return !m_updateResults.isEmpty();
+}
+
+LinkRule Task::linkRule() const
+{
+    return {m_address, m_grabText, excludedWords(), region().trimmed()};
+}
+
+PageReading Task::readPage(const FetchedPage& page, const LinkRule& rule)
+{
+    PageReading reading;
+    reading.rule = rule;
+    // A later link with the same address replaces the earlier text in found, as the comparison keys by link.
+    forEachMatchingLink(page, rule.address, filterOf(rule, &reading.regionMissed),
+                        [&](const QString& link, QStringView text) {
+                            PageLink found{link, text.toString()};
+                            reading.found.insert(found.link, found.text);
+                            reading.links.append(std::move(found));
+                        });
+    return reading;
+}
+
+std::shared_ptr<const PageReading> Task::readingOf(const FetchedPage& page) const
+{
+    const LinkRule rule = linkRule();
+    std::shared_ptr<const PageReading> reading = page.reading;
+    if (!reading || reading->rule != rule)
+        reading = std::make_shared<const PageReading>(readPage(page, rule));
+    m_regionMissed = reading->regionMissed;
+    return reading;
 }
 
 namespace {

@@ -15,7 +15,9 @@
 #include <QUrl>
 
 struct FetchedPage;
+struct LinkRule;
 struct PageLink;
+struct PageReading;
 
 // One watched page: where it is, what a link's text must contain, how often it is checked, and the
 // links found so far.
@@ -125,8 +127,17 @@ public:
     // An update check of a downloaded page: updateResults holds what it reports (see compareWithKnownLinks),
     // knownLinks what it saw. True when it reports anything.
     bool takeUpdatePage(const FetchedPage& page, const QDate& today);
+    // The three above use the page's reading when it was made by the task's rule as it is now, and read the
+    // page themselves otherwise.
+
+    // What decides the links the task keeps, as values to read a page with on another thread.
+    LinkRule linkRule() const;
+    // Reads a downloaded page by the rule; touches no task, so any thread may call it.
+    static PageReading readPage(const FetchedPage& page, const LinkRule& rule);
 
 private:
+    // The page's reading by the task's rule: the one it carries when that rule is the task's, else a new one.
+    std::shared_ptr<const PageReading> readingOf(const FetchedPage& page) const;
     // The comparison of compareWithResults, on the page's matching links (link to text).
     ResultList compareFound(const LinkTexts& found, LinkTexts& knownLinks, const QDate& today) const;
 

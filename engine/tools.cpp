@@ -196,3 +196,168 @@ QString Tools::absoluteLink(const QUrl& base, QStringView capture)
 {
     return base.resolved(QUrl(hrefValue(capture))).toString(QUrl::FullyEncoded);
 }
+
+namespace {
+bool isLowerAlnum(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+}
+
+// Characters QUrl keeps as they are in a path, query and fragment (RFC 3986 unreserved and sub-delims, ':', '@',
+// '/', '?'), '#' aside: what holds any other character (a '%', a blank, a non-ASCII letter) goes through QUrl.
+bool isKeptCharacter(char16_t c)
+{
+    if (isLowerAlnum(c) || (c >= u'A' && c <= u'Z'))
+        return true;
+    switch (c) {
+    case u'-':
+    case u'.':
+    case u'_':
+    case u'~':
+    case u'!':
+    case u'$':
+    case u'&':
+    case u'\'':
+    case u'(':
+    case u')':
+    case u'*':
+    case u'+':
+    case u',':
+    case u';':
+    case u'=':
+    case u':':
+    case u'@':
+    case u'/':
+    case u'?':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether QUrl gives back path, query and fragment of the text exactly as written: kept characters, at most one
+// '#', and no "." or ".." segment in the path (QUrl removes them), which a '.' right after a '/' or at the start
+// stands for here.
+bool isPlainTail(QStringView text)
+{
+    bool inPath = true;
+    bool inFragment = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'#') {
+            if (inFragment)
+                return false;
+            inFragment = true;
+            inPath = false;
+            continue;
+        }
+        if (!isKeptCharacter(c))
+            return false;
+        if (c == u'?')
+            inPath = false;
+        else if (inPath && c == u'.' && (i == 0 || text[i - 1] == u'/'))
+            return false;
+    }
+    return true;
+}
+
+// A host QUrl keeps as written: labels of lower-case letters, digits and inner hyphens, none an ACE label
+// ("xn--"), the last one beginning with a letter; or four decimal numbers up to 255 without leading zeros.
+// Anything else (capitals, IDN, other forms of an IPv4 address, IPv6) goes through QUrl.
+bool isPlainHost(QStringView host)
+{
+    if (host.isEmpty() || host.size() > 253)
+        return false;
+    int numbers = 0;
+    bool numeric = true;
+    QStringView last;
+    for (QStringView label : host.split(u'.')) {
+        if (label.isEmpty() || label.size() > 63 || label.front() == u'-' || label.back() == u'-' ||
+            (label.size() > 3 && label[2] == u'-' && label[3] == u'-'))
+            return false;
+        for (QChar c : label) {
+            if (!isLowerAlnum(c.unicode()) && c != u'-')
+                return false;
+            numeric = numeric && c.isDigit();
+        }
+        if (numeric) {
+            bool ok = false;
+            const int number = label.toInt(&ok);
+            numeric = ok && label.size() <= 3 && (label.size() == 1 || label.front() != u'0') && number <= 255;
+        }
+        ++numbers;
+        last = label;
+    }
+    if (numeric && numbers == 4)
+        return true;
+    return last.front() >= u'a' && last.front() <= u'z';
+}
+
+// Whether the text is an http(s) address QUrl gives back exactly as written.
+bool isPlainAbsolute(QStringView text)
+{
+    qsizetype at = 0;
+    if (text.startsWith(u"http://"))
+        at = 7;
+    else if (text.startsWith(u"https://"))
+        at = 8;
+    else
+        return false;
+    qsizetype end = at;
+    while (end < text.size() && text[end] != u'/' && text[end] != u'?' && text[end] != u'#')
+        ++end;
+    QStringView authority = text.sliced(at, end - at);
+    if (const qsizetype colon = authority.indexOf(u':'); colon >= 0) {
+        const QStringView port = authority.sliced(colon + 1);
+        bool ok = false;
+        const int number = port.toInt(&ok);
+        if (port.size() > 5 || port.isEmpty() || port.front() == u'0' || !ok || number > 65535 ||
+            !std::all_of(port.begin(), port.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            return false;
+        authority = authority.first(colon);
+    }
+    return isPlainHost(authority) && isPlainTail(text.sliced(end));
+}
+} // namespace
+
+Tools::LinkResolver::LinkResolver(const QUrl& base) : m_base(base)
+{
+    const QString scheme = base.scheme();
+    m_fast = base.isValid() && (scheme == u"http" || scheme == u"https") && !base.host().isEmpty();
+    if (!m_fast)
+        return;
+    m_origin = base.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
+    const QString path = base.path(QUrl::FullyEncoded);
+    m_relative = !path.contains(QLatin1String("/.")) && (path.isEmpty() || path.startsWith(u'/'));
+    m_path = m_origin + path;
+    m_directory = m_origin + (path.isEmpty() ? QStringLiteral("/") : path.first(path.lastIndexOf(u'/') + 1));
+    m_document = base.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
+}
+
+QString Tools::LinkResolver::resolve(const QString& value) const
+{
+    if (m_fast) {
+        const QChar first = value.isEmpty() ? QChar() : value.front();
+        if (first == u'/' && !value.startsWith(QLatin1String("//")) && isPlainTail(value))
+            return m_origin + value;
+        if (first == u'h' && isPlainAbsolute(value))
+            return value;
+        // A relative value holds no ':' (its first segment would be a scheme) and begins with no '.'.
+        if (m_relative && !value.contains(u':') && isPlainTail(value)) {
+            if (value.isEmpty())
+                return m_document;
+            if (first == u'#')
+                return m_document + value;
+            if (first == u'?')
+                return m_path + value;
+            if (first != u'/')
+                return m_directory + value;
+        }
+    }
+    return resolveFully(value);
+}
+
+QString Tools::LinkResolver::resolveFully(const QString& value) const
+{
+    return m_base.resolved(QUrl(value)).toString(QUrl::FullyEncoded);
+}

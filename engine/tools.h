@@ -24,4 +24,27 @@ public:
     static QString displayText(QStringView text);
     // The link a browser would follow: the href value resolved against the page's address.
     static QString absoluteLink(const QUrl& base, QStringView capture);
+
+    // Forms the links of one page exactly as absoluteLink does. The common forms (an http(s) address of
+    // plain ASCII, "/path", "path", "?query", "#fragment", "") are put together from the parts of the base
+    // read once, without a URL parse per link; every other form goes through QUrl.
+    class LinkResolver
+    {
+    public:
+        explicit LinkResolver(const QUrl& base);
+        QString operator()(QStringView capture) const { return resolve(hrefValue(capture)); }
+        // The same for an href value already taken out of its capture.
+        QString resolve(const QString& value) const;
+        // The same through QUrl alone, as absoluteLink does.
+        QString resolveFully(const QString& value) const;
+
+    private:
+        QUrl m_base;
+        bool m_fast = false;     // an http(s) base with a host: "/path" is formed without QUrl
+        bool m_relative = false; // and its path holds no "." segment: so are the other relative forms
+        QString m_origin;        // "http://host:port", user info included
+        QString m_directory;     // the origin and the base's path up to its last '/'
+        QString m_path;          // the origin and the base's path
+        QString m_document;      // the base without its fragment
+    };
 };

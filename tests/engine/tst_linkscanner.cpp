@@ -3,6 +3,8 @@
 #include <QtTest>
 
 #include "engine/linkscanner.h"
+#include "engine/pagereader.h"
+#include "engine/task.h"
 #include "engine/tools.h"
 #include "tests/engine/linkscanoracle.h"
 
@@ -23,6 +25,12 @@ private slots:
     void markupAnchorBounds();
     void frontPages_data();
     void frontPages();
+    void linkResolverAgreesWithQUrl_data();
+    void linkResolverAgreesWithQUrl();
+    void pageReader_data();
+    void pageReader();
+    void readingOfAnotherRule_data();
+    void readingOfAnotherRule();
 
 private:
     LinkScanOracle oracle;
@@ -291,6 +299,208 @@ void TestLinkScanner::frontPages()
     qInfo("%s: %d of %lld anchors found with their text (%.1f%%), %d by the pattern alone", qPrintable(name), seen,
           qlonglong(expected.size()), 100.0 * seen / double(expected.size()), covered(plain, nullptr));
     QVERIFY2(seen >= 0.97 * double(expected.size()), qPrintable(missed.join(u'\n')));
+}
+
+void TestLinkScanner::linkResolverAgreesWithQUrl_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("value");
+    // Lists separated by '|', so a value may be empty or hold blanks.
+    const QStringList bases = QString("http://h:8080/news/index.html|https://k.example/a/b/?q=1#top|http://h|"
+                                      "http://u:p@h:81/a/b|http://h/a/../b/./c|http://127.0.0.1:8080/x/|"
+                                      "file:///tmp/x.html|http://xn--bcher-kva.example/dir/|http://h/a%7e/b%20c/d")
+                                  .split(u'|');
+    const QStringList values =
+        QString("|#|?|#top|?a=1&b=2|?a=1#f|x|news/1.html|./x|../x|..|.|a/../b|/x|/x/./y|/x/../y|/x/.|/x/..|"
+                "/.well-known/x|x/./y|//other/x|//other|https://k/x|https://k|http://h?q|http://h#f|http://H/x|"
+                "HTTP://h/x|Http://h/x|http://h:80/x|http://h:/x|http://h:0080/x|http://h:65535/x|http://h:65536/x|"
+                "http://h:8a/x|http://127.1/x|http://1.2.3.4/x|http://256.2.3.4/x|http://01.2.3.4/|http://0x7f.1/|"
+                "http://a.0x10/|http://a.10/|http://a..b/x|http://-a.b/|http://a-.b/|http://a--b.c/|"
+                "http://xn--bcher-kva.ch/|http://bücher.ch/x|http://a_b.c/|http://a.b./x|http://[::1]:8/x|"
+                "http://u@h/x|http:x|http:/x|https:|/a b|a b|/ä|ä|?ä|#ä|/a%20b|/a%7e|/a%|javascript:void(0)|"
+                "mailto:a@b.c|tel:+1|data:text/html,x|ftp://h/x|x:y|a:b/c|/a:b|?a:b|#a#b|/a#b#c|/a?b?c|/a\\b|/a[b]|"
+                "/a'b(c)*!$,;=+@~_-|hello.html|h|/|?/..|#/../x")
+            .split(u'|');
+    for (const QString& base : bases) {
+        for (const QString& value : values)
+            QTest::addRow("%s <- %s", qPrintable(base), qPrintable(value)) << base << value;
+    }
+    // Every printable ASCII character in each part of a link, relative and absolute.
+    for (char16_t c = 0x20; c < 0x7f; ++c) {
+        const QString ch(QChar{c});
+        for (const char* form : {"/a%1b", "a%1b", "?a%1b", "#a%1b", "http://h%1x/", "http://h/%1", "%1"}) {
+            for (const QString& base : {bases[0], bases[2]})
+                QTest::addRow("%s <- %s", qPrintable(base), qPrintable(QString(form).arg(ch)))
+                    << base << QString(form).arg(ch);
+        }
+    }
+}
+
+// The resolver takes a shortcut for the common forms; whatever the form, it must form the link QUrl forms.
+void TestLinkScanner::linkResolverAgreesWithQUrl()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, value);
+    const Tools::LinkResolver resolver{QUrl(base)};
+    QCOMPARE(resolver.resolve(value), QUrl(base).resolved(QUrl(value)).toString(QUrl::FullyEncoded));
+    if (!value.contains(u'"') && !value.contains(u'&')) {
+        const QString capture = " \"" + value + "\" class=x";
+        QCOMPARE(resolver(capture), Tools::absoluteLink(QUrl(base), capture));
+    }
+}
+
+namespace {
+// Page i of a set: 30 links, 20 of them with the keyword, two of which repeat a link with another text.
+FetchedPage numberedPage(int i, bool ok = true)
+{
+    QByteArray html = "<html><body>";
+    for (int k = 0; k < 30; ++k)
+        html += QStringLiteral("<a href=\"/p%1/%2\">%3 %4 of %1</a>")
+                    .arg(i)
+                    .arg(k % 25)
+                    .arg(k % 3 ? "Item" : "Other")
+                    .arg(k)
+                    .toUtf8();
+    FetchedPage page;
+    page.ok = ok;
+    page.body = html + "</body></html>";
+    page.url = QUrl(QStringLiteral("http://h%1/index.html").arg(i));
+    return page;
+}
+
+LinkRule ruleOf(int i)
+{
+    return {QStringLiteral("http://h%1/index.html").arg(i), QStringLiteral("item"), {}, {}};
+}
+
+QStringList linesOf(const QList<PageLink>& links)
+{
+    QStringList lines;
+    for (const PageLink& link : links)
+        lines.append(link.link + u' ' + link.text);
+    return lines;
+}
+} // namespace
+
+void TestLinkScanner::pageReader_data()
+{
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<QString>("drop"); // what happens to the readings once every page was handed over
+    QTest::addColumn<QList<int>>("delivered");
+    QList<int> all, even;
+    for (int i = 0; i < 24; ++i) {
+        all.append(i);
+        if (i % 2 == 0)
+            even.append(i);
+    }
+    QTest::newRow("on the calling thread") << 0 << "" << all;
+    QTest::newRow("one worker") << 1 << "" << all;
+    QTest::newRow("four workers") << 4 << "" << all;
+    QTest::newRow("contexts of odd pages destroyed") << 4 << "odd contexts" << even;
+    QTest::newRow("every reading dropped") << 1 << "abort" << QList<int>();
+    QTest::newRow("reader gone") << 4 << "reader" << QList<int>();
+}
+
+// Pages read on workers come back on the caller's thread, in the order they were given, with the reading the
+// caller would have made; a page whose context is gone, or that was dropped, comes back never, and nothing is
+// touched after that.
+void TestLinkScanner::pageReader()
+{
+    QFETCH(int, workers);
+    QFETCH(QString, drop);
+    QFETCH(QList<int>, delivered);
+    constexpr int Pages = 24;
+    std::optional<PageReader> reader(std::in_place, workers);
+    std::vector<std::unique_ptr<QObject>> contexts;
+    QHash<int, QStringList> got;
+    QList<int> order; // i for page i read, -1 - i for its failed twin, as they were handed on
+    for (int i = 0; i < Pages; ++i) {
+        contexts.push_back(std::make_unique<QObject>());
+        reader->read(numberedPage(i), ruleOf(i), contexts.back().get(), [&got, &order, i](const FetchedPage& page) {
+            QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
+            QVERIFY(page.reading);
+            QVERIFY(!page.body.isEmpty());
+            got.insert(i, linesOf(page.reading->links) << QString::number(page.reading->found.size()));
+            order.append(i);
+        });
+        // A page not read whole is not read, and keeps its place.
+        reader->read(numberedPage(i, false), ruleOf(i), contexts.back().get(), [&order, i](const FetchedPage& page) {
+            QVERIFY(!page.reading);
+            order.append(-1 - i);
+        });
+    }
+    if (drop == u"odd contexts") {
+        for (int i = 1; i < Pages; i += 2)
+            contexts[size_t(i)].reset();
+    } else if (drop == u"abort") {
+        reader->abortAll();
+        // With one worker the readings end in order: once this one is back, every dropped one has ended.
+        bool after = false;
+        reader->read(numberedPage(0), ruleOf(0), contexts[0].get(), [&after](const FetchedPage&) { after = true; });
+        QTRY_VERIFY(after);
+    } else if (drop == u"reader") {
+        reader.reset();
+    }
+    QList<int> expected;
+    for (int i : delivered)
+        expected << i << -1 - i;
+    QTRY_COMPARE(order.size(), expected.size());
+    reader.reset(); // waits for the workers
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(order, expected);
+    for (int i : delivered) {
+        const PageReading reading = Task::readPage(numberedPage(i), ruleOf(i));
+        QCOMPARE(got.value(i), linesOf(reading.links) << QString::number(reading.found.size()));
+        QCOMPARE(reading.links.size(), 20);
+        QCOMPARE(reading.found.size(), 18);
+    }
+}
+
+void TestLinkScanner::readingOfAnotherRule_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("used");
+    QTest::newRow("same rule") << "" << true;
+    QTest::newRow("keyword changed") << "keyword" << false;
+    QTest::newRow("address changed") << "address" << false;
+    QTest::newRow("excluded words changed") << "excluded" << false;
+    QTest::newRow("region changed") << "region" << false;
+}
+
+// A task uses a page's reading only when it was made by the task's rule as it is now: a task edited while its page
+// was read reads the page again by its new rule.
+void TestLinkScanner::readingOfAnotherRule()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, used);
+    Task task(1, "t", "http://h1/index.html", "item", 60);
+    LinkRule rule = task.linkRule();
+    if (change == u"keyword")
+        rule.keyword = "other";
+    else if (change == u"address")
+        rule.address = "http://h2/index.html";
+    else if (change == u"excluded")
+        rule.excluded = QStringList{"3"};
+    else if (change == u"region")
+        rule.region = "#none";
+    FetchedPage page = numberedPage(1);
+    PageReading reading = Task::readPage(page, rule);
+    QCOMPARE(reading.regionMissed, change == u"region");
+    reading.links.append(PageLink{"http://marker/", "Item marker"});
+    reading.found.insert("http://marker/", "Item marker");
+    page.reading = std::make_shared<const PageReading>(reading);
+
+    QStringList results;
+    for (const Task::ResultPtr& result : task.resultsOfPage(page, QDate(2026, 1, 1)))
+        results.append(result->link + u' ' + result->text);
+    QCOMPARE(results, used ? linesOf(reading.links) : linesOf(Task::readPage(numberedPage(1), task.linkRule()).links));
+    QCOMPARE(linesOf(task.linksOfPage(page)), results);
+    QVERIFY(!task.regionMatchedNothing());
+    // The comparison meets the marker only through the reading.
+    Task::ResultList stored;
+    stored.append(Task::ResultPtr::create(TaskResult{1, QDate(2026, 1, 1), "Item old", "http://marker/", 0}));
+    task.setResults(stored);
+    QCOMPARE(task.takeUpdatePage(page, QDate(2026, 1, 2)), used);
 }
 
 QTEST_GUILESS_MAIN(TestLinkScanner)

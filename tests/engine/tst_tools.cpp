@@ -196,6 +196,7 @@ void TestTools::absoluteLink()
     QFETCH(QString, capture);
     QFETCH(QString, link);
     QCOMPARE(Tools::absoluteLink(QUrl(base), capture), link);
+    QCOMPARE(Tools::LinkResolver(QUrl(base))(capture), link);
 }
 
 void TestTools::displayText_data()
