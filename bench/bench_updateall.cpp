@@ -260,7 +260,7 @@ void pageSteps(const QString& folder)
     const Task::ResultList change = task.updateResults();
 
     TaskDatabase db(QDir(folder).filePath(QStringLiteral("steps.db")));
-    db.insertResults(stored);
+    db.storeChanges({TaskChange{0, stored, {}, {}}});
     const auto store = [&] { db.storeChanges({TaskChange{0, change, {}, {}}}); };
 
     const double decode = bestUs([&] { PageFetch::decode(fetched.body, fetched.contentType); });

@@ -38,7 +38,9 @@ class PageFetcher : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int DefaultMaxInFlight = 96;
+    // Six connections to each of twenty sites at once: an update-all over many sites takes two rounds of
+    // their answer time, not three.
+    static constexpr int DefaultMaxInFlight = 120;
     static constexpr int MaxPerHost = 6;
     static constexpr qint64 DefaultMaxBytesInFlight = BodyBudget::DefaultMaxBytes;
     // What Qt buffers of one reply before it stops reading its connection.
