@@ -38,7 +38,7 @@ struct UpdateRun
     bool anyNew = false;
     bool unstoredNew = false; // new results were found but task.db did not take them (kept for later)
     int failedPages = 0;      // pages that could not be downloaded
-    QString storageFailure;   // set when new results could not be stored
+    QString storageFailure;   // set when new results could not be stored, or stored ones read
     QList<TaskNews> news;     // the tasks that got new results and those results, in list order
 };
 

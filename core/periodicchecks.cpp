@@ -105,6 +105,10 @@ Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& pag
     Task::ResultList found;
     // A page not modified since it was last read shows nothing new.
     if (page.ok && !page.notModified) {
+        if (!m_states.readResults(task)) {
+            emit storageFailed(m_registry.lastError());
+            return {};
+        }
         m_states.noteSeen(task, page);
         const bool afresh = m_states.takeAfresh(task);
         if (task->takeUpdatePage(page, m_states.today()) && !afresh)

@@ -6,8 +6,28 @@
 
 #include <QPointer>
 
+#include <deque>
 #include <memory>
 #include <utility>
+
+namespace {
+// Reads the stored results of the next task in the queue that does not hold them, and leaves the rest to later
+// turns of the event loop, so that a page arriving meanwhile waits for one task's rows at most.
+void readNextResults(QObject* context, const std::shared_ptr<std::deque<QPointer<Task>>>& queue)
+{
+    while (!queue->empty()) {
+        const QPointer<Task> task = queue->front();
+        queue->pop_front();
+        if (!task || task->resultsLoaded())
+            continue;
+        task->loadResults();
+        if (!queue->empty())
+            QMetaObject::invokeMethod(
+                context, [context, queue] { readNextResults(context, queue); }, Qt::QueuedConnection);
+        return;
+    }
+}
+} // namespace
 
 TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent)
     : TaskRegistry(db, parent), m_db(db), m_states(*this, db), m_periodic(*this, m_states, m_source, db),
@@ -58,6 +78,11 @@ bool TaskChecker::fetchWhole(CommandWaits::Wait& w, const Task& task, std::optio
     return m_waits.wait(w, [&fetched] { return fetched.has_value(); });
 }
 
+void TaskChecker::readResultsAhead(const QList<Task*>& tasks)
+{
+    readNextResults(this, std::make_shared<std::deque<QPointer<Task>>>(tasks.cbegin(), tasks.cend()));
+}
+
 TaskChecker::UpdateRun TaskChecker::updateAll()
 {
     UpdateRun run;
@@ -81,7 +106,9 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             --pending;
             if (guarded && contains(guarded)) {
                 m_states.noteFetch(guarded, page);
-                if (page.ok && !page.notModified) {
+                if (page.ok && !page.notModified && !m_states.readResults(guarded)) {
+                    run.storageFailure = lastError();
+                } else if (page.ok && !page.notModified) {
                     m_states.noteSeen(guarded, page);
                     const bool afresh = m_states.takeAfresh(guarded);
                     hasNew.insert(guarded, guarded->takeUpdatePage(page, m_states.today()) && !afresh);
@@ -94,6 +121,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
                 m_waits.wake();
         });
     }
+    readResultsAhead(snapshot);
     if (!m_waits.wait(w, [&pending] { return pending == 0; })) {
         // Left by the user: the pages read so far are taken over as a periodic check would take them.
         run.cancelled = w.cancelled;

@@ -121,6 +121,8 @@ private:
     // Waits for the whole page of the task (never "not modified"); false when the wait was ended (w says how).
     // The page is delivered into fetched, which must live as long as w.
     bool fetchWhole(CommandWaits::Wait& w, const Task& task, std::optional<FetchedPage>& fetched);
+    // Reads the stored results of the tasks that do not hold them while their pages are on their way.
+    void readResultsAhead(const QList<Task*>& tasks);
 
     TaskDatabase& m_db;
     CommandGuard m_guard;

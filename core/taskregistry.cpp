@@ -77,6 +77,14 @@ bool TaskRegistry::writable()
     return false;
 }
 
+bool TaskRegistry::resultsRead(Task* task)
+{
+    if (task->loadResults())
+        return true;
+    m_lastError = m_db.lastError();
+    return false;
+}
+
 bool TaskRegistry::refusedBy(bool stored)
 {
     if (!stored)
@@ -139,7 +147,7 @@ QList<int> TaskRegistry::positionsOf(const Task* task, const Task::ResultList& r
 
 bool TaskRegistry::markRead(Task* task, const Task::ResultList& results)
 {
-    if (!writable() || !contains(task))
+    if (!writable() || !contains(task) || !resultsRead(task))
         return false;
     const Task::ResultList current = task->results();
     QList<int> changed;
@@ -163,7 +171,7 @@ bool TaskRegistry::markRead(Task* task, const Task::ResultList& results)
 
 bool TaskRegistry::markAllRead(Task* task)
 {
-    if (!writable() || !contains(task) || refusedBy(m_db.markTaskResultsRead(task->taskId())))
+    if (!writable() || !contains(task) || !resultsRead(task) || refusedBy(m_db.markTaskResultsRead(task->taskId())))
         return false;
     QList<int> changed;
     const Task::ResultList results = task->results();
@@ -180,7 +188,7 @@ bool TaskRegistry::markAllRead(Task* task)
 
 bool TaskRegistry::removeResults(Task* task, const Task::ResultList& results)
 {
-    if (!writable() || !contains(task))
+    if (!writable() || !contains(task) || !resultsRead(task))
         return false;
     const QList<int> positions = positionsOf(task, results);
     const Task::ResultList current = task->results();

@@ -91,6 +91,9 @@ private:
     // The one gate of every write: false (with lastError()) while an import holds task.db.
     bool writable();
     bool refusedBy(bool stored);
+    // The task's results, read from task.db unless they are held, before any of them is written: what is read
+    // afterwards would already show the change. False (with lastError()) when they could not be read.
+    bool resultsRead(Task* task);
     // The positions in the task's list of those of the results that are the task's, each once, in list order.
     static QList<int> positionsOf(const Task* task, const Task::ResultList& results);
 

@@ -138,6 +138,8 @@ void Task::forgetKnownLinks()
 
 int Task::unreadCount() const
 {
+    if (m_source)
+        return m_sourceUnread;
     int count = 0;
     for (const ResultPtr& result : m_results)
         count += result->state == StateNew ? 1 : 0;
@@ -174,23 +176,57 @@ void Task::setLastUpdate(const QString& text)
     m_lastUpdate = QDateTime::fromString(text, Qt::ISODate);
 }
 
+Task::ResultList Task::results() const
+{
+    loadResults();
+    return m_results;
+}
+
+void Task::setResultSource(ResultSource source, int unread)
+{
+    m_results.clear();
+    m_source = std::move(source);
+    m_sourceUnread = unread;
+}
+
+bool Task::loadResults() const
+{
+    if (!m_source)
+        return true;
+    std::optional<ResultList> read = m_source(m_taskId);
+    if (!read)
+        return false;
+    m_results = std::move(*read);
+    m_source = nullptr;
+    return true;
+}
+
 void Task::setResults(const ResultList& list)
 {
+    m_source = nullptr;
     m_results = list;
 }
 
 void Task::appendResults(const ResultList& list)
 {
+    // Results are stored before they are appended, so a source that could not be read now gives them later.
+    if (!loadResults()) {
+        for (const ResultPtr& result : list)
+            m_sourceUnread += result->state == StateNew ? 1 : 0;
+        return;
+    }
     m_results += list;
 }
 
 void Task::clearResults()
 {
+    m_source = nullptr;
     m_results.clear();
 }
 
 void Task::setResultState(int index, int state)
 {
+    loadResults();
     if (index < 0 || index >= m_results.size())
         return;
     m_results.at(index)->state = state;
@@ -248,6 +284,7 @@ FetchRequest Task::fetchRequest(bool conditional) const
 
 void Task::removeResult(int index)
 {
+    loadResults();
     if (index < 0 || index >= m_results.size())
         return;
     m_results.removeAt(index);
@@ -287,7 +324,8 @@ Task::ResultList Task::compareFound(const LinkTexts& found, LinkTexts& knownLink
     // result already holds the text found.
     QHash<QString, bool> held;
     QStringList order;
-    for (const ResultPtr& stored : m_results) {
+    const ResultList results = this->results();
+    for (const ResultPtr& stored : results) {
         const auto it = found.constFind(stored->link);
         if (it == found.constEnd())
             continue;

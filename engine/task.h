@@ -14,6 +14,9 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+#include <optional>
+
 struct FetchedPage;
 struct LinkRule;
 struct PageLink;
@@ -90,7 +93,16 @@ public:
     // last read, so an unchanged page answers 304.
     FetchRequest fetchRequest(bool conditional) const;
 
-    ResultList results() const { return m_results; }
+    // The task's results, newest first. Those of a task read from task.db without them are read from their source
+    // when first needed.
+    ResultList results() const;
+    // Where the results of a task read without them come from, by task id, and its number of unread results until
+    // they are read. The source gives nullopt when it cannot read them; they are asked for again the next time.
+    using ResultSource = std::function<std::optional<ResultList>(int taskId)>;
+    void setResultSource(ResultSource source, int unread);
+    // Reads the results from their source unless they are held; false when the source could not give them.
+    bool loadResults() const;
+    bool resultsLoaded() const { return !m_source; }
     void setResults(const ResultList& list);
     void appendResults(const ResultList& list);
     void clearResults();
@@ -151,7 +163,9 @@ private:
     int m_frequency;
     LinkTexts m_knownLinks;
     QHash<QString, QString> m_options;
-    ResultList m_results;
+    mutable ResultList m_results;
+    mutable ResultSource m_source; // set until the results are read
+    int m_sourceUnread = 0;        // the unread results of the source's rows, and of those appended meanwhile
     ResultList m_updateResults;
     // Noted by every reading of a page, which is otherwise const.
     mutable bool m_regionMissed = false;

@@ -36,38 +36,68 @@ QString marks(qsizetype count, const QString& mark)
 }
 } // namespace
 
-bool ResultRows::loadInto(QHash<int, Task::ResultList>& byTask)
+std::optional<ResultRows::Summary> ResultRows::summarize()
 {
+    // Grouped by the raw values, as few as the tasks: their reading as numbers is done here, as for a record.
     QSqlQuery query = m_runner.query();
-    if (!m_runner.select(query, QStringLiteral("SELECT id, result_date, taskid, text, link, result_state FROM results "
-                                               "ORDER BY id DESC")))
-        return false;
+    if (!m_runner.select(query, QStringLiteral("SELECT taskid, result_state, COUNT(*), MAX(id) FROM results "
+                                               "GROUP BY taskid, result_state")))
+        return std::nullopt;
+    Summary summary;
+    while (query.next()) {
+        const QVariant key = query.value(0);
+        const int taskId = key.toInt();
+        QVariantList& keys = summary.keys[taskId];
+        if (!keys.contains(key))
+            keys.append(key);
+        if (query.value(1).toInt() == StateNew)
+            summary.unread[taskId] += query.value(2).toInt();
+        summary.lastRow = qMax(summary.lastRow, query.value(3).toLongLong());
+    }
+    return summary;
+}
+
+std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int taskId)
+{
+    // Almost always the one key, the id itself, found through the index on taskid.
+    QStringList match;
+    QVariantList values;
+    for (const QVariant& key : keys) {
+        if (key.isNull()) {
+            match.append(QStringLiteral("taskid IS NULL"));
+            continue;
+        }
+        match.append(QStringLiteral("taskid = ?"));
+        values.append(key);
+    }
+    QSqlQuery query = m_runner.query();
+    if (!m_runner.select(query,
+                         QStringLiteral("SELECT id, result_date, text, link, result_state FROM results WHERE %1 "
+                                        "ORDER BY id DESC")
+                             .arg(match.join(QStringLiteral(" OR "))),
+                         values))
+        return std::nullopt;
     const QSqlRecord record = query.record();
     const int row = record.indexOf(QStringLiteral("id"));
     const int date = record.indexOf(QStringLiteral("result_date"));
-    const int taskId = record.indexOf(QStringLiteral("taskid"));
     const int text = record.indexOf(QStringLiteral("text"));
     const int link = record.indexOf(QStringLiteral("link"));
     const int state = record.indexOf(QStringLiteral("result_state"));
-    // Parsing a date text is the dearest step per row, and a file holds few distinct dates.
+    // Parsing a date text is the dearest step per row, and a task holds few distinct dates.
     QHash<QString, QDate> parsedDates;
+    Task::ResultList results;
     while (query.next()) {
-        const int id = query.value(taskId).toInt();
-        const auto bucket = byTask.find(id);
-        if (bucket == byTask.end())
-            continue; // an orphan: no task carries its id
         const QString dateText = query.value(date).toString();
         auto parsed = parsedDates.constFind(dateText);
         if (parsed == parsedDates.constEnd())
             parsed = parsedDates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
-        auto record = Task::ResultPtr::create(Task::TaskResult{
-            id, *parsed, query.value(text).toString(), query.value(link).toString(), query.value(state).toInt()});
+        auto result = Task::ResultPtr::create(Task::TaskResult{
+            taskId, *parsed, query.value(text).toString(), query.value(link).toString(), query.value(state).toInt()});
         // Rows are numbered in the order they were stored, which is the order they were found.
-        record->found = query.value(row).toLongLong();
-        noteFoundOrder(record->found);
-        bucket->append(record);
+        result->found = query.value(row).toLongLong();
+        results.append(result);
     }
-    return true;
+    return results;
 }
 
 std::optional<bool> ResultRows::stored(const Task::TaskResult& result)

@@ -4,6 +4,7 @@
 #include "engine/task.h"
 
 #include <QHash>
+#include <QVariant>
 
 #include <optional>
 
@@ -15,9 +16,18 @@ class ResultRows
 public:
     explicit ResultRows(SqlRunner& runner) : m_runner(runner) {}
 
-    // Fills the lists of the task ids in byTask with their records, newest first; rows of other ids stay in
-    // the file unloaded. False when the table could not be read.
-    bool loadInto(QHash<int, Task::ResultList>& byTask);
+    // What the table holds per task id, read as a number the way a record's task id is: the unread records, the
+    // values of the taskid column that read as the id (the id itself, and in a file another program wrote
+    // perhaps NULL or a text), and the largest row number of the table.
+    struct Summary
+    {
+        QHash<int, int> unread;
+        QHash<int, QVariantList> keys;
+        qint64 lastRow = 0;
+    };
+    std::optional<Summary> summarize();
+    // The records of the rows whose taskid is one of keys, under the task id, newest first.
+    std::optional<Task::ResultList> loadOf(const QVariantList& keys, int taskId);
     // Whether the result's own task holds a row with the same text and link.
     std::optional<bool> stored(const Task::TaskResult& result);
     // Every record, under the task id, even those stored already.

@@ -69,30 +69,29 @@ QList<Task*> TaskDatabase::loadTasks()
     std::optional<QList<Task*>> tasks = TaskRows(*m_runner).loadAll();
     if (!tasks)
         return {};
-    // The results of every stored task id, newest first, collected in one pass over the table. Without a
-    // results table the tasks still load, with empty result lists; without an options table (a file written by
-    // an older copy, opened read-only) they load without options.
-    QHash<int, Task::ResultList> resultsById;
-    for (const Task* task : std::as_const(*tasks))
-        resultsById.insert(task->taskId(), {});
-    ResultRows(*m_runner).loadInto(resultsById);
+    // Without a results table the tasks still load, with empty result lists; without an options table (a file
+    // written by an older copy, opened read-only) they load without options.
+    const std::optional<ResultRows::Summary> summary = ResultRows(*m_runner).summarize();
     const QHash<int, QHash<QString, QString>> optionsById = OptionRows(*m_runner).loadAll();
-
-    // Tasks that share an id each get records of their own.
-    QSet<int> handedOut;
+    if (summary)
+        noteFoundOrder(summary->lastRow);
+    const std::weak_ptr<SqlRunner> runner = m_runner;
     for (Task* task : std::as_const(*tasks)) {
         task->setOptions(optionsById.value(task->taskId()));
-        const Task::ResultList& found = resultsById[task->taskId()];
-        if (!handedOut.contains(task->taskId())) {
-            handedOut.insert(task->taskId());
-            task->setResults(found);
+        const QVariantList keys = summary ? summary->keys.value(task->taskId()) : QVariantList();
+        if (keys.isEmpty()) {
+            task->setResults({});
             continue;
         }
-        Task::ResultList copies;
-        copies.reserve(found.size());
-        for (const Task::ResultPtr& result : found)
-            copies.append(Task::ResultPtr::create(*result));
-        task->setResults(copies);
+        // Tasks that share an id each get records of their own, as each reads its rows itself.
+        task->setResultSource(
+            [runner, keys](int taskId) -> std::optional<Task::ResultList> {
+                const std::shared_ptr<SqlRunner> open = runner.lock();
+                if (!open)
+                    return std::nullopt;
+                return ResultRows(*open).loadOf(keys, taskId);
+            },
+            summary->unread.value(task->taskId()));
     }
     return *tasks;
 }

@@ -107,6 +107,7 @@ private:
     // Both replaceTaskResults; the seen links are left alone when seen is null.
     bool replaceResults(int taskId, const Task::ResultList& results, const QStringList* seen);
 
-    std::unique_ptr<SqlRunner> m_runner;
+    // Shared so that the tasks loaded can read their results later, for as long as the connection lives.
+    std::shared_ptr<SqlRunner> m_runner;
     std::unique_ptr<Batch> m_batch;
 };

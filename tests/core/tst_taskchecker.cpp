@@ -395,6 +395,16 @@ private slots:
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         {
+            // The stored results cannot be read either: the page is not compared, nothing of it is kept.
+            DbFile other(fixture.path("task.db"));
+            QVERIFY(other.exec("BEGIN EXCLUSIVE"));
+            const TaskChecker::UpdateRun run = checker.updateAll();
+            QVERIFY2(run.storageFailure.startsWith("Could not read the results of A: "), qPrintable(run.storageFailure));
+            QVERIFY(!run.anyNew && !run.unstoredNew && !checker.hasUnstored());
+            other.exec("ROLLBACK");
+        }
+        QCOMPARE(texts(checker.tasks().at(0)->results()), QStringList{"qt 1"});
+        {
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
             const TaskChecker::UpdateRun run = checker.updateAll();
