@@ -38,21 +38,19 @@ QString marks(qsizetype count, const QString& mark)
 
 std::optional<ResultRows::Summary> ResultRows::summarize()
 {
-    // Grouped by the raw values, as few as the tasks: their reading as numbers is done here, as for a record.
+    // Grouped by the raw values of taskid, as few as the tasks, read as numbers here as for a record. A state is
+    // unread when it reads as 0: NULL and a text that is no number count too.
     QSqlQuery query = m_runner.query();
-    if (!m_runner.select(query, QStringLiteral("SELECT taskid, result_state, COUNT(*), MAX(id) FROM results "
-                                               "GROUP BY taskid, result_state")))
+    if (!m_runner.select(query, QStringLiteral("SELECT taskid, COUNT(*) FILTER (WHERE IFNULL(result_state, 0) = 0 OR "
+                                               "typeof(result_state) = 'text'), MAX(id) FROM results GROUP BY taskid")))
         return std::nullopt;
     Summary summary;
     while (query.next()) {
         const QVariant key = query.value(0);
         const int taskId = key.toInt();
-        QVariantList& keys = summary.keys[taskId];
-        if (!keys.contains(key))
-            keys.append(key);
-        if (query.value(1).toInt() == StateNew)
-            summary.unread[taskId] += query.value(2).toInt();
-        summary.lastRow = qMax(summary.lastRow, query.value(3).toLongLong());
+        summary.keys[taskId].append(key);
+        summary.unread[taskId] += query.value(1).toInt();
+        summary.lastRow = qMax(summary.lastRow, query.value(2).toLongLong());
     }
     return summary;
 }

@@ -399,7 +399,8 @@ private slots:
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
             const TaskChecker::UpdateRun run = checker.updateAll();
-            QVERIFY2(run.storageFailure.startsWith("Could not read the results of A: "), qPrintable(run.storageFailure));
+            QVERIFY2(run.storageFailure.startsWith("Could not read the results of A: "),
+                     qPrintable(run.storageFailure));
             QVERIFY(!run.anyNew && !run.unstoredNew && !checker.hasUnstored());
             other.exec("ROLLBACK");
         }

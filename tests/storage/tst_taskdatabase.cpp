@@ -346,6 +346,43 @@ private slots:
         QCOMPARE(raw.count("results WHERE text = 'orphan'"), 1);
     }
 
+    // Tasks load with their unread counts only. A task's results are read when first asked for: the rows whose
+    // task id reads as the task's (NULL and a text read as 0), newest first; none once the file's object is gone.
+    void resultsReadWhenNeeded()
+    {
+        RawDb& raw = file().createTables();
+        raw.addTask(0, "a", "http://a/");
+        raw.addTask(1, "b", "http://b/");
+        raw.addTask(2, "c", "http://c/");
+        raw.addResult(1, "new", "l1");
+        raw.addResult(1, "read", "l2", "03/14/2010", StateRead);
+        raw.addResult(QVariant(), "null id", "l3");
+        raw.addResult("x", "text id", "l4", "03/14/2010", StateRead);
+        raw.exec("INSERT INTO results(taskid, text, link, result_state) VALUES(0, 'null state', 'l5', NULL)");
+        auto db = std::make_unique<TaskDatabase>(path());
+        const QList<Task*> loaded = db->loadTasks();
+        const auto cleanup = qScopeGuard([&] { qDeleteAll(loaded); });
+        QCOMPARE(loaded.size(), 3);
+        const QList<QStringList> expected{{"null state", "text id", "null id"}, {"read", "new"}, {}};
+        const QList<int> unread{2, 1, 0};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(loaded[i]->resultsLoaded(), expected[i].isEmpty());
+            QCOMPARE(loaded[i]->unreadCount(), unread[i]);
+            QStringList texts;
+            for (const Task::ResultPtr& r : loaded[i]->results())
+                texts << r->text;
+            QCOMPARE(texts, expected[i]);
+            QVERIFY(loaded[i]->resultsLoaded());
+            QCOMPARE(loaded[i]->unreadCount(), unread[i]);
+        }
+        const QList<Task*> again = db->loadTasks();
+        const auto cleanupAgain = qScopeGuard([&] { qDeleteAll(again); });
+        db.reset();
+        QVERIFY(!again[1]->loadResults());
+        QVERIFY(again[1]->results().isEmpty());
+        QCOMPARE(again[1]->unreadCount(), 1);
+    }
+
     void taskExists_data()
     {
         QTest::addColumn<QString>("grabText");
