@@ -55,7 +55,7 @@ std::optional<ResultRows::Summary> ResultRows::summarize()
     return summary;
 }
 
-std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int taskId)
+std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int taskId, QHash<QString, QDate>& dates)
 {
     // Almost always the one key, the id itself, found through the index on taskid.
     QStringList match;
@@ -81,14 +81,12 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
     const int text = record.indexOf(QStringLiteral("text"));
     const int link = record.indexOf(QStringLiteral("link"));
     const int state = record.indexOf(QStringLiteral("result_state"));
-    // Parsing a date text is the dearest step per row, and a task holds few distinct dates.
-    QHash<QString, QDate> parsedDates;
     Task::ResultList results;
     while (query.next()) {
         const QString dateText = query.value(date).toString();
-        auto parsed = parsedDates.constFind(dateText);
-        if (parsed == parsedDates.constEnd())
-            parsed = parsedDates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
+        auto parsed = dates.constFind(dateText);
+        if (parsed == dates.constEnd())
+            parsed = dates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
         auto result = Task::ResultPtr::create(Task::TaskResult{
             taskId, *parsed, query.value(text).toString(), query.value(link).toString(), query.value(state).toInt()});
         // Rows are numbered in the order they were stored, which is the order they were found.

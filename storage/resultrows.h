@@ -26,8 +26,9 @@ public:
         qint64 lastRow = 0;
     };
     std::optional<Summary> summarize();
-    // The records of the rows whose taskid is one of keys, under the task id, newest first.
-    std::optional<Task::ResultList> loadOf(const QVariantList& keys, int taskId);
+    // The records of the rows whose taskid is one of keys, under the task id, newest first. Parsing a date text is
+    // the dearest step per row, and a file holds few distinct dates: dates keeps those parsed, for later calls too.
+    std::optional<Task::ResultList> loadOf(const QVariantList& keys, int taskId, QHash<QString, QDate>& dates);
     // Whether the result's own task holds a row with the same text and link.
     std::optional<bool> stored(const Task::TaskResult& result);
     // Every record, under the task id, even those stored already.

@@ -76,6 +76,7 @@ QList<Task*> TaskDatabase::loadTasks()
     if (summary)
         noteFoundOrder(summary->lastRow);
     const std::weak_ptr<SqlRunner> runner = m_runner;
+    const auto dates = std::make_shared<QHash<QString, QDate>>();
     for (Task* task : std::as_const(*tasks)) {
         task->setOptions(optionsById.value(task->taskId()));
         const QVariantList keys = summary ? summary->keys.value(task->taskId()) : QVariantList();
@@ -85,11 +86,11 @@ QList<Task*> TaskDatabase::loadTasks()
         }
         // Tasks that share an id each get records of their own, as each reads its rows itself.
         task->setResultSource(
-            [runner, keys](int taskId) -> std::optional<Task::ResultList> {
+            [runner, keys, dates](int taskId) -> std::optional<Task::ResultList> {
                 const std::shared_ptr<SqlRunner> open = runner.lock();
                 if (!open)
                     return std::nullopt;
-                return ResultRows(*open).loadOf(keys, taskId);
+                return ResultRows(*open).loadOf(keys, taskId, *dates);
             },
             summary->unread.value(task->taskId()));
     }
