@@ -9,14 +9,15 @@ namespace {
 constexpr int WakeCode = 1; // how wake() ends a wait's event loop
 }
 
-void CommandWaits::get(Wait& w, const Task& task, bool conditional, PageFetcher::Callback done)
+void CommandWaits::get(Wait& w, const Task& task, bool conditional, PageReader::Order order, PageFetcher::Callback done)
 {
     const QString address = task.address();
     w.awaited.append(address);
-    m_source.get(task, conditional, &w.context, [&w, address, done = std::move(done)](const FetchedPage& page) {
+    PageFetcher::Callback answered = [&w, address, done = std::move(done)](const FetchedPage& page) {
         w.awaited.removeOne(address);
         done(page);
-    });
+    };
+    m_source.get(task, conditional, &w.context, std::move(answered), PageFetcher::Priority::Waited, order);
 }
 
 bool CommandWaits::wait(Wait& w, const std::function<bool()>& done)

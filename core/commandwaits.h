@@ -31,8 +31,13 @@ public:
     // quit: what ends every wait and download when the event loop is told to quit (the program ends).
     CommandWaits(PageSource& source, std::function<void()> quit) : m_source(source), m_quit(std::move(quit)) {}
 
-    // Asks for the task's page for the command waiting by w; the address is awaited until done runs.
-    void get(Wait& w, const Task& task, bool conditional, PageFetcher::Callback done);
+    // Asks for the task's page for the command waiting by w; the address is awaited until done runs. The pages
+    // are handed on in the order they were asked for, or by order (see PageReader).
+    void get(Wait& w, const Task& task, bool conditional, PageFetcher::Callback done)
+    {
+        get(w, task, conditional, PageReader::Order::Given, std::move(done));
+    }
+    void get(Wait& w, const Task& task, bool conditional, PageReader::Order order, PageFetcher::Callback done);
     // Runs the event loop until done() holds, abortAll() or cancel() is called; false when ended so
     // (w.aborted or w.cancelled says which).
     bool wait(Wait& w, const std::function<bool()>& done);

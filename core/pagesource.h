@@ -17,9 +17,11 @@ public:
     PageSource(PageFetcher& fetcher, PageRenderRunner& renderer) : m_fetcher(fetcher), m_renderer(renderer) {}
 
     // conditional: a download asks with the validators of the page as last read (a render always loads the
-    // whole page). A render carries the task's headers and waits by the priority as a download does.
+    // whole page). A render carries the task's headers and waits by the priority as a download does. order: how the
+    // pages a command waits for are handed on (see PageReader).
     void get(const Task& task, bool conditional, QObject* context, PageFetcher::Callback done,
-             PageFetcher::Priority priority = PageFetcher::Priority::Waited);
+             PageFetcher::Priority priority = PageFetcher::Priority::Waited,
+             PageReader::Order order = PageReader::Order::Given);
     // Ends every download, render and reading at once; no callback runs for any of them.
     void abortAll();
 

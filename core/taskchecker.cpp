@@ -93,16 +93,18 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
         return run;
     run.ran = true;
 
-    // Every page is requested at once; each is compared as it arrives and its body released, so memory
-    // does not grow with the number of pages. Deliveries for a task removed meanwhile are dropped.
+    // Every page is requested at once; each is compared as soon as it is read and its body released, so memory
+    // does not grow with the number of pages. The pages are taken over in the list's order below, so none waits
+    // for a slower one (asRead). Deliveries for a task removed meanwhile are dropped.
     const QList<Task*> snapshot = tasks();
     QHash<const Task*, bool> hasNew;
     QHash<const Task*, FetchedPage> read; // the validators of the pages read whole
     int pending = int(snapshot.size());
     CommandWaits::Wait w;
+    const PageReader::Order asRead = PageReader::Order::AsRead;
     for (Task* task : snapshot) {
         QPointer<Task> guarded(task);
-        m_waits.get(w, *task, true, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
+        m_waits.get(w, *task, true, asRead, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
             --pending;
             if (guarded && contains(guarded)) {
                 m_states.noteFetch(guarded, page);

@@ -162,7 +162,7 @@ bool PageFetcher::startNextOf(const QString& host)
         const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
         if (length > 0 && length <= PageFetch::maxBodyBytes()) {
             m_budget.announce(it->ticket, length);
-            it->body.reserve(length); // one allocation instead of doublings
+            it->announced = length;
         }
     });
     connect(reply, &QIODevice::readyRead, this, [this, reply] {
@@ -211,14 +211,24 @@ void PageFetcher::readBody(QNetworkReply* reply, Job& job)
 {
     if (!m_budget.mayRead(job.ticket))
         return; // resumed by readPaused() once bodies have been handed over
-    const QByteArray data = reply->readAll();
-    if (job.body.size() + data.size() > PageFetch::maxBodyBytes()) {
-        // Read out as it arrives, the body never piles up in the reply where guardBody() looks for it.
+    const qint64 available = reply->bytesAvailable();
+    const qsizetype had = job.body.size();
+    if (had + available > PageFetch::maxBodyBytes()) {
+        // What was read out and what waits in the reply: checked as each piece arrives.
         PageFetch::abortWith(reply, PageFetch::tooLargeReason());
         return;
     }
-    job.body += data;
-    m_budget.receive(job.ticket, data.size());
+    // Left in the reply until half its buffer is taken: a page that fits there is taken whole once it has arrived
+    // (finished()), with no copy of its own held beside Qt's while the page is still coming.
+    if (available < ReadBufferBytes / 2)
+        return;
+    if (had == 0 && job.announced > available)
+        job.body.reserve(job.announced); // one allocation instead of doublings
+    // Straight into the body: no buffer of its own per read.
+    job.body.resize(had + available);
+    const qint64 read = qMax<qint64>(0, reply->read(job.body.data() + had, available));
+    job.body.truncate(had + read);
+    m_budget.receive(job.ticket, read);
 }
 
 void PageFetcher::readPaused()

@@ -43,8 +43,9 @@ public:
     static constexpr int DefaultMaxInFlight = 120;
     static constexpr int MaxPerHost = 6;
     static constexpr qint64 DefaultMaxBytesInFlight = BodyBudget::DefaultMaxBytes;
-    // What Qt buffers of one reply before it stops reading its connection.
-    static constexpr qint64 ReadBufferBytes = 64 * 1024;
+    // What Qt buffers of one reply before it stops reading its connection: room for a common page whole, which
+    // is then taken in one piece (see readBody()).
+    static constexpr qint64 ReadBufferBytes = 256 * 1024;
     using Callback = std::function<void(const FetchedPage&)>;
     // A download the user waits for goes before background ones still waiting for the same host, and
     // takes a spare connection when the host's are all held by background ones.
@@ -90,8 +91,9 @@ private:
         QPointer<QObject> context;
         Callback done;
         Priority priority = Priority::Waited;
-        bool spare = false; // runs on the spare manager
-        QByteArray body;    // received so far
+        bool spare = false;   // runs on the spare manager
+        QByteArray body;      // received so far
+        qint64 announced = 0; // the length the server announced, 0 when it named none
     };
     struct Failing
     {

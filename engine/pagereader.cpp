@@ -3,10 +3,44 @@
 
 #include "engine/task.h"
 
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
+#include <QCoreApplication>
+#include <QEvent>
 
-PageReader::PageReader(int workers)
+// Takes the readings the workers send, on the caller's thread.
+class PageReader::Readings : public QObject
+{
+public:
+    struct Done : QEvent
+    {
+        static QEvent::Type type()
+        {
+            static const auto registered = QEvent::Type(QEvent::registerEventType());
+            return registered;
+        }
+        Done(std::weak_ptr<Entry> entry, std::shared_ptr<const PageReading> reading)
+            : QEvent(type()), entry(std::move(entry)), reading(std::move(reading))
+        {
+        }
+        std::weak_ptr<Entry> entry;
+        std::shared_ptr<const PageReading> reading;
+    };
+
+    explicit Readings(PageReader& reader) : m_reader(reader) {}
+
+    bool event(QEvent* event) override
+    {
+        if (event->type() != Done::type())
+            return QObject::event(event);
+        auto* done = static_cast<Done*>(event);
+        m_reader.readingDone(done->entry, std::move(done->reading));
+        return true;
+    }
+
+private:
+    PageReader& m_reader;
+};
+
+PageReader::PageReader(int workers) : m_readings(std::make_unique<Readings>(*this))
 {
     setWorkers(workers);
 }
@@ -15,8 +49,9 @@ PageReader::~PageReader()
 {
     *m_live = false;
     m_order.clear();
-    // The watchers go first, so no reading is handed on; the pool then waits for the workers still reading.
-    qDeleteAll(m_watchers.children());
+    m_asRead.clear();
+    // The workers end first (a page dropped before its turn is not read); the readings they sent go unread with
+    // m_readings.
     m_pool.waitForDone();
 }
 
@@ -26,7 +61,7 @@ void PageReader::setWorkers(int workers)
     m_pool.setMaxThreadCount(qMax(1, m_workers));
 }
 
-void PageReader::read(FetchedPage page, const LinkRule& rule, QObject* context, Callback done)
+void PageReader::read(FetchedPage page, const LinkRule& rule, QObject* context, Callback done, Order order)
 {
     if (!context) {
         done(page);
@@ -35,38 +70,51 @@ void PageReader::read(FetchedPage page, const LinkRule& rule, QObject* context, 
     auto entry = std::make_shared<Entry>();
     entry->context = context;
     entry->done = std::move(done);
-    m_order.push_back(entry);
-    if (!page.ok || page.notModified) {
-        entry->page = std::move(page);
-        entry->ready = true;
-        deliver();
-        return;
-    }
-    if (m_workers == 0) {
+    entry->order = order;
+    if (order == Order::Given)
+        m_order.push_back(entry);
+    else
+        m_asRead.insert(entry);
+    // Without workers, or with all of them busy, the page is read here and now.
+    const bool toRead = page.ok && !page.notModified;
+    if (toRead && m_readingsOut >= readingsAhead())
         page.reading = std::make_shared<const PageReading>(Task::readPage(page, rule));
-        entry->page = std::move(page);
-        entry->ready = true;
+    entry->page = std::move(page);
+    if (!toRead || entry->page.reading) {
+        ready(entry);
+        return;
+    }
+    ++m_readingsOut;
+    // The worker holds its own copies; they share the body with the page that waits here.
+    m_pool.start([page = entry->page, rule, weak = std::weak_ptr<Entry>(entry), to = m_readings.get()] {
+        // A page dropped meanwhile is not read; expired() is an atomic look at the page's owners.
+        std::shared_ptr<const PageReading> reading;
+        if (!weak.expired())
+            reading = std::make_shared<const PageReading>(Task::readPage(page, rule));
+        QCoreApplication::postEvent(to, new Readings::Done(weak, std::move(reading)));
+    });
+}
+
+void PageReader::readingDone(const std::weak_ptr<Entry>& page, std::shared_ptr<const PageReading> reading)
+{
+    --m_readingsOut;
+    // A page dropped meanwhile (abortAll) is no longer waited for: its reading goes nowhere.
+    if (const std::shared_ptr<Entry> entry = page.lock(); entry && reading) {
+        entry->page.reading = std::move(reading);
+        ready(entry);
+    }
+}
+
+void PageReader::ready(const std::shared_ptr<Entry>& entry)
+{
+    entry->ready = true;
+    if (entry->order == Order::Given) {
         deliver();
         return;
     }
-    using Reading = std::shared_ptr<const PageReading>;
-    // The worker holds its own copies; they share the body with the page that waits here.
-    const QFuture<Reading> future = QtConcurrent::run(
-        &m_pool, [page, rule]() -> Reading { return std::make_shared<const PageReading>(Task::readPage(page, rule)); });
-    entry->page = std::move(page);
-    entry->watcher = new QFutureWatcher<Reading>(&m_watchers);
-    QObject::connect(entry->watcher, &QFutureWatcher<Reading>::finished, entry->watcher,
-                     [this, weak = std::weak_ptr<Entry>(entry)] {
-                         const std::shared_ptr<Entry> ready = weak.lock();
-                         if (!ready)
-                             return;
-                         ready->page.reading = ready->watcher->result();
-                         ready->watcher->deleteLater();
-                         ready->watcher = nullptr;
-                         ready->ready = true;
-                         deliver();
-                     });
-    entry->watcher->setFuture(future);
+    m_asRead.erase(entry);
+    if (entry->context)
+        entry->done(entry->page);
 }
 
 void PageReader::deliver()
@@ -77,19 +125,17 @@ void PageReader::deliver()
         if (entry->context && !entry->ready)
             return;
         m_order.pop_front();
-        if (!entry->context)
-            delete entry->watcher;
-        else
+        if (entry->context)
             entry->done(entry->page);
     }
 }
 
-PageReader::Callback PageReader::reading(const LinkRule& rule, QObject* context, Callback done)
+PageReader::Callback PageReader::reading(const LinkRule& rule, QObject* context, Callback done, Order order)
 {
     // A page that arrives once the reader is gone or its pages were dropped goes nowhere.
-    return [this, live = m_live, rule, context, done = std::move(done)](const FetchedPage& page) {
+    return [this, live = m_live, rule, context, done = std::move(done), order](const FetchedPage& page) {
         if (*live)
-            read(page, rule, context, done);
+            read(page, rule, context, done, order);
     };
 }
 
@@ -97,7 +143,7 @@ void PageReader::abortAll()
 {
     *m_live = false;
     m_live = std::make_shared<bool>(true);
-    for (const std::shared_ptr<Entry>& entry : m_order)
-        delete entry->watcher;
+    // The readings still out come back to no page.
     m_order.clear();
+    m_asRead.clear();
 }

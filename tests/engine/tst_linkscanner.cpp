@@ -387,28 +387,35 @@ void TestLinkScanner::pageReader_data()
     QTest::addColumn<int>("workers");
     QTest::addColumn<QString>("drop"); // what happens to the readings once every page was handed over
     QTest::addColumn<QList<int>>("delivered");
+    QTest::addColumn<bool>("asRead"); // PageReader::Order::AsRead instead of the order given
     QList<int> all, even;
     for (int i = 0; i < 24; ++i) {
         all.append(i);
         if (i % 2 == 0)
             even.append(i);
     }
-    QTest::newRow("on the calling thread") << 0 << "" << all;
-    QTest::newRow("one worker") << 1 << "" << all;
-    QTest::newRow("four workers") << 4 << "" << all;
-    QTest::newRow("contexts of odd pages destroyed") << 4 << "odd contexts" << even;
-    QTest::newRow("every reading dropped") << 1 << "abort" << QList<int>();
-    QTest::newRow("reader gone") << 4 << "reader" << QList<int>();
+    QTest::newRow("on the calling thread") << 0 << "" << all << false;
+    QTest::newRow("one worker") << 1 << "" << all << false;
+    QTest::newRow("four workers") << 4 << "" << all << false;
+    QTest::newRow("contexts of odd pages destroyed") << 4 << "odd contexts" << even << false;
+    QTest::newRow("every reading dropped") << 1 << "abort" << QList<int>() << false;
+    QTest::newRow("reader gone") << 4 << "reader" << QList<int>() << false;
+    QTest::newRow("as read, on the calling thread") << 0 << "" << all << true;
+    QTest::newRow("as read, one worker") << 1 << "" << all << true;
+    QTest::newRow("as read, four workers") << 4 << "" << all << true;
 }
 
-// Pages read on workers come back on the caller's thread, in the order they were given, with the reading the
-// caller would have made; a page whose context is gone, or that was dropped, comes back never, and nothing is
-// touched after that.
+// Pages read on workers come back on the caller's thread, in the order they were given (or as they are read), with
+// the reading the caller would have made; a page whose context is gone, or that was dropped, comes back never, and
+// nothing is touched after that. A page not read, and one given while readingsAhead() pages are out, is handed on
+// as read at once.
 void TestLinkScanner::pageReader()
 {
     QFETCH(int, workers);
     QFETCH(QString, drop);
     QFETCH(QList<int>, delivered);
+    QFETCH(bool, asRead);
+    const PageReader::Order given = asRead ? PageReader::Order::AsRead : PageReader::Order::Given;
     constexpr int Pages = 24;
     std::optional<PageReader> reader(std::in_place, workers);
     std::vector<std::unique_ptr<QObject>> contexts;
@@ -416,18 +423,29 @@ void TestLinkScanner::pageReader()
     QList<int> order; // i for page i read, -1 - i for its failed twin, as they were handed on
     for (int i = 0; i < Pages; ++i) {
         contexts.push_back(std::make_unique<QObject>());
-        reader->read(numberedPage(i), ruleOf(i), contexts.back().get(), [&got, &order, i](const FetchedPage& page) {
-            QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
-            QVERIFY(page.reading);
-            QVERIFY(!page.body.isEmpty());
-            got.insert(i, linesOf(page.reading->links) << QString::number(page.reading->found.size()));
-            order.append(i);
-        });
+        reader->read(
+            numberedPage(i), ruleOf(i), contexts.back().get(),
+            [&got, &order, i](const FetchedPage& page) {
+                QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
+                QVERIFY(page.reading);
+                QVERIFY(!page.body.isEmpty());
+                got.insert(i, linesOf(page.reading->links) << QString::number(page.reading->found.size()));
+                order.append(i);
+            },
+            given);
+        // No event loop has run: the first readingsAhead() pages are still with the workers.
+        if (asRead)
+            QCOMPARE(order.contains(i), i >= reader->readingsAhead());
         // A page not read whole is not read, and keeps its place.
-        reader->read(numberedPage(i, false), ruleOf(i), contexts.back().get(), [&order, i](const FetchedPage& page) {
-            QVERIFY(!page.reading);
-            order.append(-1 - i);
-        });
+        reader->read(
+            numberedPage(i, false), ruleOf(i), contexts.back().get(),
+            [&order, i](const FetchedPage& page) {
+                QVERIFY(!page.reading);
+                order.append(-1 - i);
+            },
+            given);
+        if (asRead)
+            QVERIFY(order.contains(-1 - i));
     }
     if (drop == u"odd contexts") {
         for (int i = 1; i < Pages; i += 2)
@@ -447,6 +465,10 @@ void TestLinkScanner::pageReader()
     QTRY_COMPARE(order.size(), expected.size());
     reader.reset(); // waits for the workers
     QCoreApplication::sendPostedEvents();
+    if (asRead) {
+        std::sort(order.begin(), order.end());
+        std::sort(expected.begin(), expected.end());
+    }
     QCOMPARE(order, expected);
     for (int i : delivered) {
         const PageReading reading = Task::readPage(numberedPage(i), ruleOf(i));
