@@ -263,11 +263,16 @@ Task::ResultList CheckStates::takeOver(Task* task, const Task::ResultList& found
         change->seenRemoved = QStringList(seen->removed.cbegin(), seen->removed.cend());
     }
 
+    // Only the task's results with a candidate's link can hold one: the others need no key.
+    QSet<QString> links;
+    for (const Task::ResultPtr& result : std::as_const(candidates))
+        links.insert(result->link);
     QSet<QString> known;
     const Task::ResultList results = task->results();
-    known.reserve(results.size() + candidates.size());
-    for (const Task::ResultPtr& result : results)
-        known.insert(resultKey(*result));
+    for (const Task::ResultPtr& result : results) {
+        if (links.contains(result->link))
+            known.insert(resultKey(*result));
+    }
     for (const Task::ResultPtr& result : std::as_const(candidates)) {
         const QString key = resultKey(*result);
         if (known.contains(key))

@@ -10,6 +10,7 @@
 namespace {
 const QString kInsert = QStringLiteral("INSERT INTO results(taskid, result_date, text, link, result_state) "
                                        "VALUES(?, ?, ?, ?, ?)");
+const QString kByLink = QStringLiteral("SELECT text, link, taskid FROM results WHERE link = ?");
 const QString kRemoveOne = QStringLiteral("DELETE FROM results WHERE taskid =? AND text=? AND link=?");
 
 void bindResult(QSqlQuery& query, const Task::TaskResult& result, int taskId)
@@ -98,13 +99,25 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
 
 std::optional<bool> ResultRows::stored(const Task::TaskResult& result)
 {
-    QSqlQuery query = m_runner.query();
-    const bool found =
-        result.link.isEmpty()
-            ? m_runner.select(query, QStringLiteral("SELECT text, link, taskid FROM results "
-                                                    "WHERE link = '' OR link IS NULL"))
-            : m_runner.select(query, QStringLiteral("SELECT text, link, taskid FROM results WHERE link = ?"),
-                              {result.link});
+    QSqlQuery byLink = m_runner.query();
+    return stored(result, byLink);
+}
+
+std::optional<bool> ResultRows::stored(const Task::TaskResult& result, QSqlQuery& byLink)
+{
+    QSqlQuery emptyLink = m_runner.query();
+    QSqlQuery& query = result.link.isEmpty() ? emptyLink : byLink;
+    bool found = false;
+    if (result.link.isEmpty()) {
+        found = m_runner.select(query, QStringLiteral("SELECT text, link, taskid FROM results "
+                                                      "WHERE link = '' OR link IS NULL"));
+    } else {
+        // Prepared once for all the records of one write.
+        if (query.lastQuery().isEmpty() && !m_runner.prepare(query, kByLink))
+            return std::nullopt;
+        query.addBindValue(result.link);
+        found = m_runner.run(query);
+    }
     if (!found)
         return std::nullopt;
     // The task is compared as loading reads it, so a row counts for the task it is loaded into.
@@ -131,11 +144,12 @@ bool ResultRows::insert(const Task::ResultList& results, std::optional<int> unde
     QSqlQuery insert = m_runner.query();
     if (!m_runner.prepare(insert, kInsert))
         return false;
+    QSqlQuery byLink = m_runner.query();
     for (const Task::ResultPtr& result : results) {
         if (!result)
             continue;
         // A link with the same text is stored once for its task, whichever task found it first.
-        const std::optional<bool> exists = underId ? std::optional(false) : stored(*result);
+        const std::optional<bool> exists = underId ? std::optional(false) : stored(*result, byLink);
         if (!exists)
             return false;
         if (*exists)

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class QSqlQuery;
 class SqlRunner;
 
 // The rows of the results table. Every write runs inside the caller's transaction.
@@ -44,6 +45,8 @@ public:
     bool removeOld(int days, const QDate& today);
 
 private:
+    // The same, through byLink, which is prepared at its first use and used again by later calls.
+    std::optional<bool> stored(const Task::TaskResult& result, QSqlQuery& byLink);
     // Every record under underId, or without it the new ones under their own task id.
     bool insert(const Task::ResultList& results, std::optional<int> underId);
 
