@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/checkstate.h"
 
-#include "core/logging.h"
 #include "core/taskregistry.h"
 #include "engine/pagefetch.h"
 #include "engine/seenlinks.h"
@@ -189,15 +188,6 @@ void CheckStates::noteFetch(Task* task, const FetchedPage& page)
     ++failure->inRow;
     storeFailure(task);
     m_registry.reportCheckState(task);
-}
-
-bool CheckStates::readResults(Task* task)
-{
-    if (task->loadResults())
-        return true;
-    m_registry.setLastError(tr("Could not read the results of %1: %2").arg(task->name(), m_db.lastError()));
-    qCWarning(lcCore).noquote() << m_registry.lastError();
-    return false;
 }
 
 // With the option on, and always for a feed, compares the page's keyword links with those seen at the task's

@@ -71,10 +71,6 @@ public:
 
     // A page of the task was fetched: keeps its failure (or its absence) and tells the views of a change.
     void noteFetch(Task* task, const FetchedPage& page);
-    // Reads the task's stored results unless they are held (see Task::results()), before a page read whole is
-    // compared with them. False (the registry's lastError() saying why) when task.db could not give them: the page
-    // is then not compared, and nothing of it is remembered, so that the next check reads the page whole again.
-    bool readResults(Task* task);
     // Compares the page's keyword links with those seen before and keeps the difference until the take-over.
     void noteSeen(Task* task, const FetchedPage& page);
     // Collects what the take-over stores: the findings kept, then found, then newly appeared links, without

@@ -105,7 +105,9 @@ Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& pag
     Task::ResultList found;
     // A page not modified since it was last read shows nothing new.
     if (page.ok && !page.notModified) {
-        if (!m_states.readResults(task)) {
+        // Results that cannot be read leave the page uncompared and its validators unremembered: the next check
+        // reads it whole again.
+        if (!m_registry.resultsRead(task)) {
             emit storageFailed(m_registry.lastError());
             return {};
         }

@@ -108,13 +108,15 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             --pending;
             if (guarded && contains(guarded)) {
                 m_states.noteFetch(guarded, page);
-                if (page.ok && !page.notModified && !m_states.readResults(guarded)) {
-                    run.storageFailure = lastError();
-                } else if (page.ok && !page.notModified) {
-                    m_states.noteSeen(guarded, page);
-                    const bool afresh = m_states.takeAfresh(guarded);
-                    hasNew.insert(guarded, guarded->takeUpdatePage(page, m_states.today()) && !afresh);
-                    read.insert(guarded, CheckStates::validatorsOf(page));
+                if (page.ok && !page.notModified) {
+                    if (!resultsRead(guarded)) {
+                        run.storageFailure = lastError();
+                    } else {
+                        m_states.noteSeen(guarded, page);
+                        const bool afresh = m_states.takeAfresh(guarded);
+                        hasNew.insert(guarded, guarded->takeUpdatePage(page, m_states.today()) && !afresh);
+                        read.insert(guarded, CheckStates::validatorsOf(page));
+                    }
                 } else if (!page.ok) {
                     ++run.failedPages;
                 }

@@ -81,7 +81,8 @@ bool TaskRegistry::resultsRead(Task* task)
 {
     if (task->loadResults())
         return true;
-    m_lastError = m_db.lastError();
+    m_lastError = tr("Could not read the results of %1: %2").arg(task->name(), m_db.lastError());
+    qCWarning(lcCore).noquote() << m_lastError;
     return false;
 }
 

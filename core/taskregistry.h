@@ -44,6 +44,11 @@ public:
     void setImporting(bool on) { m_importing = on; }
     bool isImporting() const { return m_importing; }
 
+    // Reads the task's stored results unless it holds them (see Task::results()): before any of them is written, as
+    // what is read afterwards would already show the change, and before a page is compared with them. False, with
+    // lastError() saying why, when task.db could not give them.
+    bool resultsRead(Task* task);
+
     // On a refusal of task.db (or during an import) these return false, lastError() says why and nothing
     // changes, in memory or in task.db.
     bool removeTask(Task* task);
@@ -91,9 +96,6 @@ private:
     // The one gate of every write: false (with lastError()) while an import holds task.db.
     bool writable();
     bool refusedBy(bool stored);
-    // The task's results, read from task.db unless they are held, before any of them is written: what is read
-    // afterwards would already show the change. False (with lastError()) when they could not be read.
-    bool resultsRead(Task* task);
     // The positions in the task's list of those of the results that are the task's, each once, in list order.
     static QList<int> positionsOf(const Task* task, const Task::ResultList& results);
 
