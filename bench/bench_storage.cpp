@@ -6,6 +6,9 @@
 // Then stores what one update-all takes over (200 tasks, each 1 new result and 10 newly seen links) in one
 // storeChanges, next to one call per task storing its results only, the way they were stored one task at a time.
 //
+// Last, reads every task's results one task at a time, as update-all reads them while its pages are on their way,
+// next to the same rows read through QSqlQuery with a variant per column, the way they were read before.
+//
 // Usage: bench_storage [tasks results]   (default 1000 200000; the reference runs at a tenth of that)
 #include "storage/resultrows.h"
 #include "storage/sqlrunner.h"
@@ -14,6 +17,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -361,6 +365,72 @@ BatchFigures measureBatch(const QString& path)
     return f;
 }
 
+struct ReadFigures
+{
+    double program = 0;
+    double reference = 0;
+    qint64 rows = 0;
+    bool same = true;
+};
+
+// The rows of one task as they were read before: prepared per task, every column a variant.
+Task::ResultList referenceRead(QSqlDatabase& db, int taskId, QHash<QString, QDate>& dates)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT id, result_date, text, link, result_state FROM results WHERE taskid = ? "
+                                 "ORDER BY id DESC"));
+    query.addBindValue(taskId);
+    query.exec();
+    Task::ResultList results;
+    while (query.next()) {
+        const QString dateText = query.value(1).toString();
+        auto parsed = dates.constFind(dateText);
+        if (parsed == dates.constEnd())
+            parsed = dates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
+        auto result = Task::ResultPtr::create(Task::TaskResult{taskId, *parsed, query.value(2).toString(),
+                                                               query.value(3).toString(), query.value(4).toInt()});
+        result->found = query.value(0).toLongLong();
+        results.append(result);
+    }
+    return results;
+}
+
+// Best of three rounds each, the two ways taking turns so neither always reads a file the other has just read.
+ReadFigures measureReading(const QString& path)
+{
+    ReadFigures f{1e9, 1e9, 0, true};
+    Connection c(path);
+    TaskDatabase db(path);
+    for (int round = 0; round < 3; ++round) {
+        const QList<Task*> tasks = db.loadTasks();
+        const auto cleanup = qScopeGuard([&] { qDeleteAll(tasks); });
+        f.program = qMin(f.program, millis([&] {
+                             for (Task* task : tasks)
+                                 task->loadResults();
+                         }));
+        QHash<QString, QDate> dates;
+        QList<Task::ResultList> before;
+        f.reference = qMin(f.reference, millis([&] {
+                               for (Task* task : tasks)
+                                   before.append(referenceRead(c.db, task->taskId(), dates));
+                           }));
+        f.rows = 0;
+        for (qsizetype i = 0; i < tasks.size(); ++i) {
+            const Task::ResultList now = tasks[i]->results();
+            f.rows += now.size();
+            f.same = f.same && now.size() == before[i].size();
+            for (qsizetype r = 0; f.same && r < now.size(); ++r) {
+                const Task::TaskResult& a = *now[r];
+                const Task::TaskResult& b = *before[i][r];
+                f.same = a.date == b.date && a.text == b.text && a.link == b.link && a.state == b.state &&
+                         a.found == b.found;
+            }
+        }
+    }
+    return f;
+}
+
 void row(const char* name, double ref, double small, double large)
 {
     std::printf("%-22s %12.3f %12.3f %9.1fx %12.3f %9.2fx\n", name, ref, small, ref / small, large, large / small);
@@ -419,5 +489,15 @@ int main(int argc, char** argv)
     std::printf("  %-44s %10.1f\n", "storeChanges per task", batch.separateChanges);
     std::printf("  %-44s %10.1f  (%.0fx faster than results only, per task)\n", "one storeChanges", batch.oneBatch,
                 batch.separateInserts / batch.oneBatch);
-    return 0;
+
+    const ReadFigures reading = measureReading(large);
+    std::printf("\nreading every task's results one task at a time at large (%lld rows), best of 3, ms:\n",
+                static_cast<long long>(reading.rows));
+    std::printf("  %-44s %10.1f  (%.2f us a row)\n", "through SQLite's calls (the program)", reading.program,
+                1000 * reading.program / qMax<qint64>(1, reading.rows));
+    std::printf("  %-44s %10.1f  (%.2f us a row)\n", "through QSqlQuery, a variant per column", reading.reference,
+                1000 * reading.reference / qMax<qint64>(1, reading.rows));
+    std::printf("  program / QSqlQuery: %.2f; same records: %s\n", reading.program / reading.reference,
+                reading.same ? "yes" : "NO");
+    return reading.same ? 0 : 1;
 }

@@ -5,7 +5,12 @@
 
 #include <QAtomicInt>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlQuery>
+
+#include <sqlite3.h>
+
+#include <limits>
 
 namespace {
 // Short, so a file locked by another program fails the operation instead of hanging the window.
@@ -192,4 +197,148 @@ QString SqlRunner::describe(const QSqlError& error) const
     default:
         return tr("%1: %2").arg(name, detail);
     }
+}
+
+SqlRunner::Rows::Rows(SqlRunner& runner, const QString& statement, const QVariantList& values) : m_runner(runner)
+{
+    if (!runner.ensureOpen())
+        return;
+    // Qt's SQLite driver hands out its connection as a pointer to the sqlite3 handle.
+    const QVariant handle = runner.m_db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") != 0 || !(m_db = *static_cast<sqlite3* const*>(handle.constData()))) {
+        runner.fail(tr("%1 is not open").arg(QFileInfo(runner.m_fileName).fileName()));
+        return;
+    }
+    const QByteArray text = statement.toUtf8();
+    if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &m_statement, nullptr) != SQLITE_OK) {
+        fail();
+        return;
+    }
+    m_columns = sqlite3_column_count(m_statement);
+    // Bound as Qt's driver binds the same values.
+    int at = 0;
+    for (const QVariant& value : values) {
+        ++at;
+        int bound = SQLITE_OK;
+        switch (value.isNull() ? QMetaType::UnknownType : value.typeId()) {
+        case QMetaType::UnknownType:
+            bound = sqlite3_bind_null(m_statement, at);
+            break;
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::Bool:
+            bound = sqlite3_bind_int64(m_statement, at, value.toLongLong());
+            break;
+        case QMetaType::Double:
+            bound = sqlite3_bind_double(m_statement, at, value.toDouble());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            bound = sqlite3_bind_blob(m_statement, at, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        default: {
+            const QString string = value.toString();
+            bound = sqlite3_bind_text16(m_statement, at, string.utf16(), int(string.size() * sizeof(QChar)),
+                                        SQLITE_TRANSIENT);
+            break;
+        }
+        }
+        if (bound != SQLITE_OK) {
+            fail();
+            return;
+        }
+    }
+}
+
+SqlRunner::Rows::~Rows()
+{
+    sqlite3_finalize(m_statement);
+}
+
+bool SqlRunner::Rows::fail()
+{
+    m_runner.fail(QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(m_db)), QSqlError::StatementError,
+                            QString::number(sqlite3_errcode(m_db))));
+    sqlite3_finalize(m_statement);
+    m_statement = nullptr;
+    m_columns = 0;
+    return false;
+}
+
+bool SqlRunner::Rows::next()
+{
+    if (!m_statement || m_done)
+        return false;
+    const int stepped = sqlite3_step(m_statement);
+    if (stepped == SQLITE_ROW)
+        return true;
+    if (stepped != SQLITE_DONE)
+        return fail();
+    m_done = true;
+    return false;
+}
+
+int SqlRunner::Rows::column(const char* name) const
+{
+    for (int i = 0; i < m_columns; ++i) {
+        if (qstrcmp(sqlite3_column_name(m_statement, i), name) == 0)
+            return i;
+    }
+    return -1;
+}
+
+QVariant SqlRunner::Rows::value(int column) const
+{
+    switch (sqlite3_column_type(m_statement, column)) {
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(m_statement, column)),
+                          sqlite3_column_bytes(m_statement, column));
+    case SQLITE_INTEGER:
+        return qint64(sqlite3_column_int64(m_statement, column));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(m_statement, column);
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    default:
+        return stored(column);
+    }
+}
+
+QString SqlRunner::Rows::stored(int column) const
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column)),
+                             sqlite3_column_bytes(m_statement, column));
+}
+
+QString SqlRunner::Rows::text(int column) const
+{
+    if (column < 0 || column >= m_columns)
+        return QString();
+    // A text is taken as it is stored; anything else as Qt's driver reads it.
+    if (sqlite3_column_type(m_statement, column) == SQLITE_TEXT)
+        return stored(column);
+    return value(column).toString();
+}
+
+qint64 SqlRunner::Rows::number64(int column) const
+{
+    if (column < 0 || column >= m_columns)
+        return 0;
+    if (sqlite3_column_type(m_statement, column) == SQLITE_INTEGER)
+        return sqlite3_column_int64(m_statement, column);
+    return value(column).toLongLong();
+}
+
+int SqlRunner::Rows::number(int column) const
+{
+    if (column < 0 || column >= m_columns)
+        return 0;
+    if (sqlite3_column_type(m_statement, column) == SQLITE_INTEGER) {
+        const qint64 integer = sqlite3_column_int64(m_statement, column);
+        if (integer >= std::numeric_limits<int>::min() && integer <= std::numeric_limits<int>::max())
+            return int(integer);
+    }
+    return value(column).toInt();
 }

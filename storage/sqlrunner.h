@@ -10,6 +10,8 @@
 #include <functional>
 
 class QSqlQuery;
+struct sqlite3;
+struct sqlite3_stmt;
 
 // The one connection to a task.db and the way every statement on it runs: prepared, bound, executed, and a
 // failure put into words a user understands (lastError()). Every write goes through a Transaction.
@@ -40,6 +42,43 @@ public:
     // transaction could not start or commit, or body failed, and then nothing of it is kept.
     bool inTransaction(const std::function<bool()>& body);
     QSqlQuery query() const;
+
+    // The rows of one statement, read through SQLite's own calls on the same connection: for tables read by the
+    // thousand, where a variant per column would cost as much as the reading. Each value reads as Qt's driver
+    // would give it and QVariant convert it.
+    class Rows
+    {
+    public:
+        Rows(SqlRunner& runner, const QString& statement, const QVariantList& values);
+        ~Rows();
+        Rows(const Rows&) = delete;
+        Rows& operator=(const Rows&) = delete;
+        // False (and the runner's lastError()) when the statement could not be prepared or bound.
+        bool ready() const { return m_statement != nullptr; }
+        // Steps to the next row; false at the end or on a failure, which done() tells apart.
+        bool next();
+        // True once every row was read; false (and the runner's lastError()) when reading failed.
+        bool done() const { return m_done; }
+        // The position of the named column among those the statement gives, -1 when it gives none of that name. A
+        // column out of range reads as NULL.
+        int column(const char* name) const;
+        QString text(int column) const;
+        int number(int column) const;
+        qint64 number64(int column) const;
+
+    private:
+        QVariant value(int column) const;
+        // The column's text as stored, in UTF-8.
+        QString stored(int column) const;
+        bool fail();
+
+        SqlRunner& m_runner;
+        sqlite3* m_db = nullptr;
+        sqlite3_stmt* m_statement = nullptr;
+        int m_columns = 0;
+        bool m_done = false;
+    };
+    Rows rows(const QString& statement, const QVariantList& values = {}) { return Rows(*this, statement, values); }
 
     bool fail(const QSqlError& error);
     bool fail(const QString& message);

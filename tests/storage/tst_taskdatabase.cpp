@@ -383,6 +383,37 @@ private slots:
         QCOMPARE(again[1]->unreadCount(), 1);
     }
 
+    // Rows another program wrote may hold any SQLite type in any column: each reads into the record as Qt's driver
+    // reads it and QVariant converts it.
+    void resultValuesReadAsQtReadsThem_data()
+    {
+        QTest::addColumn<QString>("value");
+        for (const char* value : {"'03/14/2010'", "''", "'Grüße € 😀'", "12", "-3", "9999999999", "1.5", "-0.0", "1e20",
+                                  "X'41C3A9'", "X'FF'", "CAST(X'FF41' AS TEXT)", "NULL", "' 7'", "'7x'"})
+            QTest::newRow(value) << QString::fromLatin1(value);
+    }
+    void resultValuesReadAsQtReadsThem()
+    {
+        QFETCH(QString, value);
+        RawDb& raw = file().createTables();
+        raw.addTask(1, "a", "http://a/");
+        QVERIFY(raw.exec(QStringLiteral("INSERT INTO results(taskid, result_date, text, link, result_state) "
+                                        "VALUES(1, %1, %1, %1, %1)")
+                             .arg(value)));
+        const QVariantList row = raw.rows("SELECT result_date, text, link, result_state FROM results").value(0);
+        QCOMPARE(row.size(), 4);
+        TaskDatabase db(path());
+        const QList<Task*> loaded = db.loadTasks();
+        const auto cleanup = qScopeGuard([&] { qDeleteAll(loaded); });
+        QCOMPARE(loaded.size(), 1);
+        const Task::ResultList results = loaded[0]->results();
+        QCOMPARE(results.size(), 1);
+        QCOMPARE(results[0]->date, QDate::fromString(row[0].toString(), TaskDateFormat));
+        QCOMPARE(results[0]->text, row[1].toString());
+        QCOMPARE(results[0]->link, row[2].toString());
+        QCOMPARE(results[0]->state, row[3].toInt());
+    }
+
     void taskExists_data()
     {
         QTest::addColumn<QString>("grabText");
