@@ -14,11 +14,59 @@
 #include <optional>
 
 namespace {
-// A link's text as captured or with its character references decoded, whichever holds the keyword.
-bool textMatches(QStringView text, const QString& keyword)
+// A word looked for in every link text of a page, ignoring case as QString::contains(word, Qt::CaseInsensitive)
+// does: that folds each character by Unicode's case folding, a table look-up per character. When the word and
+// the text are plain ASCII, folding is A-Z to a-z and is done here inline; any other text is left to Qt, since
+// characters beyond ASCII may fold onto ASCII ones (the Kelvin sign onto "k").
+class CaselessWord
 {
-    return text.contains(keyword, Qt::CaseInsensitive) ||
-           (text.contains(u'&') && Tools::displayText(text).contains(keyword, Qt::CaseInsensitive));
+public:
+    explicit CaselessWord(const QString& word) : m_word(word)
+    {
+        m_ascii = !word.isEmpty() && isAscii(word);
+        if (m_ascii) {
+            for (QChar c : word)
+                m_folded.append(char(fold(c.unicode())));
+        }
+    }
+
+    bool in(QStringView text) const
+    {
+        if (!m_ascii || !isAscii(text))
+            return text.contains(m_word, Qt::CaseInsensitive);
+        const qsizetype length = m_folded.size();
+        const char first = m_folded.front();
+        for (qsizetype at = 0; at + length <= text.size(); ++at) {
+            if (fold(text[at].unicode()) != first)
+                continue;
+            qsizetype i = 1;
+            while (i < length && fold(text[at + i].unicode()) == m_folded[i])
+                ++i;
+            if (i == length)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    static bool isAscii(QStringView text)
+    {
+        char16_t any = 0;
+        for (QChar c : text)
+            any |= c.unicode();
+        return any < 0x80;
+    }
+    static char16_t fold(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c | 0x20) : c; }
+
+    QString m_word;
+    QByteArray m_folded;
+    bool m_ascii = false;
+};
+
+// A link's text as captured or with its character references decoded, whichever holds the keyword.
+bool textMatches(QStringView text, const CaselessWord& keyword)
+{
+    return keyword.in(text) || (text.contains(u'&') && keyword.in(Tools::displayText(text)));
 }
 
 // Every "href=" starts a match of its own, so a run like "href=href=...href=x>text</a>" yields one match per
@@ -33,22 +81,25 @@ constexpr int MaxMatchingLinksPerPage = 100000; // against pages of millions of 
 // it stands inside the region, when the task names one.
 struct LinkFilter
 {
-    QString keyword;
-    QStringList excluded;
+    CaselessWord keyword;
+    QList<CaselessWord> excluded;
     QString region;
     bool* regionMissed; // set when the region selected nothing on a page
 };
 
 LinkFilter filterOf(const LinkRule& rule, bool* regionMissed)
 {
-    return {rule.keyword, rule.excluded, rule.region, regionMissed};
+    QList<CaselessWord> excluded;
+    for (const QString& word : rule.excluded)
+        excluded.append(CaselessWord(word));
+    return {CaselessWord(rule.keyword), excluded, rule.region, regionMissed};
 }
 
 bool kept(QStringView text, const LinkFilter& filter)
 {
     return textMatches(text, filter.keyword) &&
            std::none_of(filter.excluded.cbegin(), filter.excluded.cend(),
-                        [&](const QString& word) { return textMatches(text, word); });
+                        [&](const CaselessWord& word) { return textMatches(text, word); });
 }
 
 // Calls fn(link, text) for the links of the page that pass the filter, within the bounds above, with the link
@@ -323,6 +374,7 @@ Task::ResultList Task::compareFound(const LinkTexts& found, LinkTexts& knownLink
     // For each link both the page and the results have, in the order of the results: whether a stored
     // result already holds the text found.
     QHash<QString, bool> held;
+    held.reserve(found.size()); // no more links than the page's, and no rehashing on the way
     QStringList order;
     const ResultList results = this->results();
     for (const ResultPtr& stored : results) {
@@ -385,13 +437,15 @@ PageReading Task::readPage(const FetchedPage& page, const LinkRule& rule)
 {
     PageReading reading;
     reading.rule = rule;
-    // A later link with the same address replaces the earlier text in found, as the comparison keys by link.
     forEachMatchingLink(page, rule.address, filterOf(rule, &reading.regionMissed),
                         [&](const QString& link, QStringView text) {
-                            PageLink found{link, text.toString()};
-                            reading.found.insert(found.link, found.text);
-                            reading.links.append(std::move(found));
+                            reading.links.append({link, text.toString()});
                         });
+    // A later link with the same address replaces the earlier text in found, as the comparison keys by link. Filled
+    // once the links are known, so it is sized once.
+    reading.found.reserve(reading.links.size());
+    for (const PageLink& link : std::as_const(reading.links))
+        reading.found.insert(link.link, link.text);
     return reading;
 }
 

@@ -33,6 +33,8 @@ private slots:
     void baseElement_data();
     void baseElement();
     void keywordFilter_data();
+    void keywordCase_data();
+    void keywordCase();
     void keywordFilter();
     void regionAndLeftOutWords_data();
     void regionAndLeftOutWords();
@@ -287,6 +289,45 @@ void TestTask::keywordFilter()
     for (const Task::ResultPtr& record : task.scanResults(QString::fromUtf8(page), QUrl("http://127.0.0.1/"), today))
         found << record->text;
     QCOMPARE(found, texts);
+}
+
+// Case is ignored as Qt's case-insensitive search ignores it, by Unicode's case folding, which the scan does
+// itself for ASCII texts and keywords.
+void TestTask::keywordCase_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("kept");
+    QTest::addRow("mixed case") << "NeWs"
+                                << "latest nEWS" << true;
+    QTest::addRow("kelvin sign folds to k") << "kilo" << QString::fromUtf8("\u212Ailo") << true;
+    QTest::addRow("long s folds to s") << "SUN" << QString::fromUtf8("\u017Fun") << true;
+    QTest::addRow("keyword beyond ASCII") << QString::fromUtf8("ÉTÉ") << QString::fromUtf8("un été") << true;
+    QTest::addRow("match after a false start") << "aab"
+                                               << "aaab" << true;
+    QTest::addRow("at the end") << "xyz"
+                                << "abcXYZ" << true;
+    QTest::addRow("longer than the text") << "abcdef"
+                                          << "abc" << false;
+    QTest::addRow("symbols") << "c++"
+                             << "C++ news" << true;
+    QTest::addRow("@ is not a backtick") << "a@b"
+                                         << "a`b" << false;
+    QTest::addRow("[ is not {") << "x["
+                                << "X{" << false;
+    QTest::addRow("split") << "news"
+                           << "new s" << false;
+}
+
+void TestTask::keywordCase()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QString, text);
+    QFETCH(bool, kept);
+    QCOMPARE(text.contains(keyword, Qt::CaseInsensitive), kept);
+    Task task(1, "n", "http://127.0.0.1/", keyword, 60);
+    const QString page = QStringLiteral("<a href=/1>%1</a>").arg(text.toHtmlEscaped());
+    QCOMPARE(task.scanResults(page, QUrl("http://127.0.0.1/"), today).size(), kept ? 1 : 0);
 }
 
 void TestTask::regionAndLeftOutWords_data()
