@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 const QString PeriodicKind = QStringLiteral("periodic");
 } // namespace
@@ -14,8 +16,14 @@ const QString PeriodicKind = QStringLiteral("periodic");
 TrayAnnouncer::TrayAnnouncer(TaskChecker& core, TrayIcon* tray, QObject* parent)
     : QObject(parent), core(core), tray(tray)
 {
-    for (auto signal : {&TaskChecker::resultsChanged, &TaskChecker::taskAdded, &TaskChecker::taskRemoved})
-        connect(&core, signal, this, [this] { QTimer::singleShot(0, this, &TrayAnnouncer::updateToolTip); });
+    // Counted once the event loop is free: update-all changes the results of every task at once, and each count
+    // goes over every task's results.
+    for (auto signal : {&TaskChecker::resultsChanged, &TaskChecker::taskAdded, &TaskChecker::taskRemoved}) {
+        connect(&core, signal, this, [this] {
+            if (!std::exchange(toolTipDue, true))
+                QTimer::singleShot(0, this, &TrayAnnouncer::updateToolTip);
+        });
+    }
     connect(&core, &TaskChecker::resultStatesChanged, this, [this] { updateToolTip(); });
     connect(&core, &TaskChecker::allTasksRemoved, this, [this] { updateToolTip(); });
     connect(&core, &TaskChecker::tasksLoaded, this, [this] { updateToolTip(); });
@@ -30,6 +38,7 @@ TrayAnnouncer::TrayAnnouncer(TaskChecker& core, TrayIcon* tray, QObject* parent)
 
 void TrayAnnouncer::updateToolTip()
 {
+    toolTipDue = false;
     tray->setToolTip(Announcement::unreadSummary(core.tasks()));
 }
 

@@ -36,6 +36,7 @@ private:
 
     TaskChecker& core;
     TrayIcon* tray;
+    bool toolTipDue = false; // an update of the tooltip waits for the event loop
     // The task each kind of announcement named last ("periodic", "update-all"), for a click on it.
     QHash<QString, QPointer<Task>> announcedTasks;
     // The news of periodic runs announced and not yet seen: the user has neither clicked nor closed their
