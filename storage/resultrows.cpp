@@ -5,7 +5,6 @@
 #include "storage/sqlrunner.h"
 
 #include <QSqlQuery>
-#include <QSqlRecord>
 
 namespace {
 const QString kInsert = QStringLiteral("INSERT INTO results(taskid, result_date, text, link, result_state) "
