@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetch.h"
 
+#include "engine/bodyinflater.h"
+
 #include <QLocale>
 #include <QNetworkReply>
 #include <QTextCodec>
@@ -95,6 +97,9 @@ QNetworkRequest PageFetch::makeRequest(const FetchRequest& fetch)
     request.setRawHeader("User-Agent", RequestHeaders::defaultUserAgent());
     request.setRawHeader("Accept", RequestHeaders::defaultAccept());
     request.setRawHeader("Accept-Language", language);
+    // Named here, so Qt leaves the body compressed: Qt would inflate it whole ahead of any bound, while the
+    // body's reader inflates it piece by piece and stops at the bound on bodies.
+    request.setRawHeader("Accept-Encoding", "gzip, deflate");
     // The task's own headers replace the defaults of the same name. Each is checked again here, where the
     // request is built: a value with a line break would add header lines of its own.
     for (const RequestHeaders::Header& header : fetch.headers) {
@@ -157,7 +162,7 @@ void PageFetch::guardBody(QNetworkReply* reply)
     deadline->start(transferTimeout());
 }
 
-FetchedPage PageFetch::takePage(QNetworkReply* reply, const QDateTime& now, QByteArray received)
+FetchedPage PageFetch::takePage(QNetworkReply* reply, const QDateTime& now, QByteArray received, BodyInflater* inflater)
 {
     FetchedPage page;
     page.url = reply->url();
@@ -181,7 +186,18 @@ FetchedPage PageFetch::takePage(QNetworkReply* reply, const QDateTime& now, QByt
     if (status == 429 || status == 503)
         page.retryAfterSeconds = retryAfterSeconds(reply->rawHeader("Retry-After"), now);
     page.body = std::move(received);
-    page.body += reply->readAll();
+    std::unique_ptr<BodyInflater> own;
+    if (!inflater) {
+        own = BodyInflater::forEncoding(reply->rawHeader("Content-Encoding"), maxBodyBytes());
+        inflater = own.get();
+    }
+    if (!inflater) {
+        page.body += reply->readAll();
+    } else if (!inflater->add(reply->readAll(), page.body)) {
+        page.body.clear();
+        page.error = inflater->error();
+        return page;
+    }
     if (status == 304) {
         // Not modified: good news only when it was asked for, and nothing came with it.
         const QNetworkRequest request = reply->request();

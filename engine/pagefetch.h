@@ -13,6 +13,7 @@
 
 #include <memory>
 
+class BodyInflater;
 class QNetworkReply;
 struct PageReading;
 
@@ -64,7 +65,8 @@ qint64 maxBodyBytes();
 void setMaxBodyBytes(qint64 bytes);
 
 // A GET request for the address with the timeout, the redirection policy and the default headers set
-// (User-Agent, Accept, Accept-Language of the user's locale).
+// (User-Agent, Accept, Accept-Language of the user's locale, and Accept-Encoding: gzip and deflate, which
+// the body's reader inflates itself within the bound on bodies, see BodyInflater).
 QNetworkRequest makeRequest(const QString& address);
 // The same with the request's own headers and validators.
 QNetworkRequest makeRequest(const FetchRequest& request);
@@ -77,12 +79,15 @@ void guardBody(QNetworkReply* reply);
 void abortWith(QNetworkReply* reply, const QString& reason);
 // The reason of a body larger than maxBodyBytes().
 QString tooLargeReason();
-// Reads the finished reply; received is what was already read out of it. A network failure, a
+// Reads the finished reply; received is what was already read out of it, inflated by inflater when the body
+// is compressed (null: the reply's own inflater is made from its Content-Encoding, nothing having been read
+// out). A body that inflates past maxBodyBytes() fails as too large. A network failure, a
 // timeout, an oversized, truncated or undecodable body gives ok == false and an empty body; an HTTP
 // error status keeps its body (it is scanned like any page) but is not ok. A failure's error text
 // always names its reason. A 304 is ok (notModified) only as the answer to a conditional request and
 // without a body. A Retry-After date is counted from now, the caller's clock reading.
-FetchedPage takePage(QNetworkReply* reply, const QDateTime& now, QByteArray received = {});
+FetchedPage takePage(QNetworkReply* reply, const QDateTime& now, QByteArray received = {},
+                     BodyInflater* inflater = nullptr);
 // Reads a page that is a feed (FeedReader::isFeed): its items become feedItems, and a feed that cannot be
 // read fails the page with the reason. Any other page, a failed one or a 304 is left as it is; a plain page
 // costs a look at its first bytes.

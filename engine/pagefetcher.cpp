@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetcher.h"
 
+#include "engine/bodyinflater.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QUrl>
@@ -213,6 +215,19 @@ void PageFetcher::readBody(QNetworkReply* reply, Job& job)
         return; // resumed by readPaused() once bodies have been handed over
     const qint64 available = reply->bytesAvailable();
     const qsizetype had = job.body.size();
+    if (!job.inflater)
+        job.inflater = BodyInflater::forEncoding(reply->rawHeader("Content-Encoding"), PageFetch::maxBodyBytes());
+    if (job.inflater) {
+        // Compressed: inflated as it comes, bounded by what it inflates to.
+        if (available < ReadBufferBytes / 2)
+            return;
+        if (!job.inflater->add(reply->read(available), job.body)) {
+            PageFetch::abortWith(reply, job.inflater->error());
+            return;
+        }
+        m_budget.receive(job.ticket, job.body.size() - had);
+        return;
+    }
     if (had + available > PageFetch::maxBodyBytes()) {
         // What was read out and what waits in the reply: checked as each piece arrives.
         PageFetch::abortWith(reply, PageFetch::tooLargeReason());
@@ -253,7 +268,7 @@ void PageFetcher::finished(QNetworkReply* reply)
             m_waitedPerHost.remove(job.host);
     }
     const QDateTime now = m_now(); // one reading for the Retry-After and the deferral it starts
-    FetchedPage page = PageFetch::takePage(reply, now, std::move(job.body));
+    FetchedPage page = PageFetch::takePage(reply, now, std::move(job.body), job.inflater.get());
     m_deferrals.note(job.host, page, now);
     PageFetch::readFeed(page, job.request.address);
     reply->deleteLater();

@@ -15,7 +15,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class BodyInflater;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -91,9 +93,10 @@ private:
         QPointer<QObject> context;
         Callback done;
         Priority priority = Priority::Waited;
-        bool spare = false;   // runs on the spare manager
-        QByteArray body;      // received so far
-        qint64 announced = 0; // the length the server announced, 0 when it named none
+        bool spare = false;                     // runs on the spare manager
+        QByteArray body;                        // received so far (inflated, when it came compressed)
+        std::shared_ptr<BodyInflater> inflater; // made when a compressed body is first read
+        qint64 announced = 0;                   // the length the server announced, 0 when it named none
     };
     struct Failing
     {

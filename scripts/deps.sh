@@ -5,7 +5,7 @@ packages=(
     g++ cmake make pkg-config
     qt6-base-dev libqt6sql6-sqlite qt6-5compat-dev libgl-dev qt6-qpa-plugins
     qt6-webengine-dev
-    libxml2-dev libsqlite3-dev
+    libxml2-dev libsqlite3-dev zlib1g-dev
     libbenchmark-dev
     xvfb xauth xdotool x11-utils imagemagick sqlite3 fonts-dejavu-core
     dbus desktop-file-utils appstream dpkg-dev

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagefetch.h"
+#include "engine/pagefetcher.h"
 #include "engine/task.h"
 #include "tests/engine/resultlinks.h"
 #include "tests/support/testserver.h"
@@ -13,6 +14,10 @@
 #include <QThread>
 #include <QTimeZone>
 
+#include <optional>
+
+#include <zlib.h>
+
 class TestPageFetch : public QObject
 {
     Q_OBJECT
@@ -23,6 +28,8 @@ private slots:
     void fetch_data();
     void fetch();
     void wholeDownloadIsBounded();
+    void compressedBodyBoundedAsInflated_data();
+    void compressedBodyBoundedAsInflated();
     void requestSettings();
     void requestHeaders();
     void conditional_data();
@@ -200,6 +207,138 @@ void TestPageFetch::wholeDownloadIsBounded()
     const FetchedPage refused = get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(ResultLinks::closedPort())));
     QVERIFY(!refused.ok);
     QVERIFY(refused.body.isEmpty());
+}
+
+namespace {
+// The bytes compressed as Content-Encoding sends them: "gzip", "zlib" (what "deflate" means) or "raw" (the
+// bare deflate stream some servers send as "deflate"), whole and with the right checksum.
+void startDeflate(z_stream& stream, const QByteArray& format)
+{
+    const int windowBits = format == "gzip" ? 16 + MAX_WBITS : format == "raw" ? -MAX_WBITS : MAX_WBITS;
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY);
+}
+
+QByteArray compressed(const QByteArray& format, const QByteArray& bytes)
+{
+    z_stream stream{};
+    startDeflate(stream, format);
+    QByteArray out(deflateBound(&stream, uLong(bytes.size())), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+// Zeros that inflate to `mib` MiB, built from one compressed MiB repeated (after a full flush every MiB
+// compresses to the same bytes), so a GiB costs a few MiB of work: the compressed header and first MiB, the
+// repeated MiB, the last block and the trailer with the checksum of the whole.
+QByteArray zeroBomb(const QByteArray& format, int mib)
+{
+    const QByteArray oneMib(1 << 20, '\0');
+    z_stream stream{};
+    startDeflate(stream, format);
+    const auto run = [&stream](const QByteArray& in, int flush) {
+        QByteArray piece;
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+        stream.avail_in = uInt(in.size());
+        char buffer[65536];
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, flush);
+            piece.append(buffer, qsizetype(sizeof buffer - stream.avail_out));
+        } while (stream.avail_out == 0);
+        return piece;
+    };
+    QByteArray out = run(oneMib, Z_FULL_FLUSH);
+    const QByteArray repeated = run(oneMib, Z_FULL_FLUSH);
+    QByteArray end = run({}, Z_FINISH);
+    deflateEnd(&stream);
+    uLong crc = crc32(0, nullptr, 0);
+    uLong adler = adler32(0, nullptr, 0);
+    const uLong crcOfMib = crc32(crc, reinterpret_cast<const Bytef*>(oneMib.data()), uInt(oneMib.size()));
+    const uLong adlerOfMib = adler32(adler, reinterpret_cast<const Bytef*>(oneMib.data()), uInt(oneMib.size()));
+    for (int i = 0; i < mib; ++i) {
+        crc = crc32_combine(crc, crcOfMib, oneMib.size());
+        adler = adler32_combine(adler, adlerOfMib, oneMib.size());
+    }
+    for (int i = 1; i < mib; ++i)
+        out += repeated;
+    if (format == "gzip") {
+        const quint32 size = quint32(qint64(mib) << 20);
+        end.chop(8);
+        for (const quint32 word : {quint32(crc), size})
+            for (int shift = 0; shift < 32; shift += 8)
+                end += char((word >> shift) & 0xff);
+    } else if (format == "zlib") {
+        end.chop(4);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            end += char((adler >> shift) & 0xff);
+    }
+    return out + end;
+}
+} // namespace
+
+void TestPageFetch::compressedBodyBoundedAsInflated_data()
+{
+    QTest::addColumn<QByteArray>("encoding"); // Content-Encoding
+    QTest::addColumn<QByteArray>("body");     // as sent
+    QTest::addColumn<bool>("chunked");
+    QTest::addColumn<qint64>("bound");
+    QTest::addColumn<QByteArray>("inflated"); // the page read; empty: refused as larger than the bound
+    const qint64 small = 256 * 1024;
+    const QByteArray page = "<a href=\"/x\">x</a>" + QByteArray(small - 18, ' ');
+    // A GiB of zeros is a MiB compressed, well under the bound it inflates past.
+    const QByteArray gzipBomb = zeroBomb("gzip", 1024);
+    for (const char* format : {"gzip", "zlib", "raw"}) {
+        const QByteArray encoding = qstrcmp(format, "gzip") == 0 ? "gzip" : "deflate";
+        QTest::addRow("%s, at the bound", format) << encoding << compressed(format, page) << false << small << page;
+        QTest::addRow("%s, one byte past the bound", format)
+            << encoding << compressed(format, page + ' ') << false << small << QByteArray();
+        QTest::addRow("%s, 1 GiB of zeros", format)
+            << encoding << (encoding == "gzip" ? gzipBomb : zeroBomb(format, 1024)) << false << PageFetch::MaxBodyBytes
+            << QByteArray();
+    }
+    QTest::addRow("chunked gzip, at the bound")
+        << QByteArray("gzip") << compressed("gzip", page) << true << small << page;
+    QTest::addRow("chunked gzip, 1 GiB of zeros")
+        << QByteArray("gzip") << gzipBomb << true << PageFetch::MaxBodyBytes << QByteArray();
+    QTest::addRow("x-gzip, two members") << QByteArray("x-gzip")
+                                         << compressed("gzip", "<a href=\"/1\">1</a>") +
+                                                compressed("gzip", "<a href=\"/2\">2</a>")
+                                         << false << small << QByteArray("<a href=\"/1\">1</a><a href=\"/2\">2</a>");
+}
+
+void TestPageFetch::compressedBodyBoundedAsInflated()
+{
+    QFETCH(QByteArray, encoding);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, chunked);
+    QFETCH(qint64, bound);
+    QFETCH(QByteArray, inflated);
+    TestServer::Response response;
+    response.body = body;
+    response.contentEncoding = encoding;
+    response.chunked = chunked;
+    server.setResponse("/compressed", response);
+    PageFetch::setMaxBodyBytes(bound);
+    // Long enough that only the bound, not the clock, can end a bomb's download.
+    PageFetch::setTransferTimeout(20000);
+    // Read whole at the end, and as the fetcher reads it, piece by piece while it comes.
+    PageFetcher fetcher;
+    QObject context;
+    std::optional<FetchedPage> fetched;
+    fetcher.fetch(server.url("/compressed").toString(), &context, [&fetched](const FetchedPage& p) { fetched = p; });
+    QTRY_VERIFY_WITH_TIMEOUT(fetched.has_value(), 30000);
+    for (const FetchedPage& page : {get(server.url("/compressed")), *fetched}) {
+        QCOMPARE(page.error, inflated.isEmpty() ? PageFetch::tooLargeReason() : QString());
+        QCOMPARE(page.ok, !inflated.isEmpty());
+        QCOMPARE(page.body, inflated);
+    }
 }
 
 void TestPageFetch::requestSettings()
