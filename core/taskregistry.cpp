@@ -23,8 +23,15 @@ void TaskRegistry::loadTasks()
 {
     // A row may have been written by anything: it is shown and requested only when it passes the check
     // the dialog makes. Its frequency and options are used as stored (see TaskDefinition::Part).
+    QList<TaskRows::Refusal> refusedRows;
+    const QList<Task*> loaded = m_db.loadTasks(&refusedRows);
     int refused = 0;
-    for (Task* task : m_db.loadTasks()) {
+    for (const TaskRows::Refusal& row : std::as_const(refusedRows)) {
+        if (refused++ == 0)
+            m_loadRefusal = row.reason;
+        qCWarning(lcCore).noquote() << "stored task" << row.rowId << "not loaded:" << row.reason;
+    }
+    for (Task* task : loaded) {
         // Judged as the dialog judges what is typed: a name or keyword of spaces is empty.
         const TaskDefinition::Problem problem = TaskDefinition::of(*task).normalised().check(0);
         if (!problem) {

@@ -238,7 +238,12 @@ bool DialogNewTask::accepts(const TaskDefinition::Problem& problem)
     } else if (problem.field == Field::Option) {
         return checkAdvanced(problem);
     } else if (problem) {
-        QMessageBox box(QMessageBox::Information, windowTitle(), problem.reason, QMessageBox::Ok, this);
+        // Named by the field's own label: the reason alone does not say which entry it is about.
+        const QString title = problem.field == Field::Name      ? tr("Task name")
+                              : problem.field == Field::Keyword ? tr("Grab text")
+                                                                : windowTitle();
+        QMessageBox box(QMessageBox::Information, title, tr("%1: %2").arg(title, problem.reason), QMessageBox::Ok,
+                        this);
         box.setTextFormat(Qt::PlainText);
         box.exec();
     }

@@ -50,6 +50,26 @@ bool TaskDefinition::isWebAddress(const QString& address)
     return url.isValid() && !url.host().isEmpty();
 }
 
+namespace {
+QString codePoint(char16_t u)
+{
+    return QString::number(u, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+}
+} // namespace
+
+QString TaskDefinition::textProblem(const QString& text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool bidi = (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
+        if (bidi)
+            return tr("holds the bidirectional control U+%1").arg(codePoint(u));
+        if (c.category() == QChar::Other_Control && !c.isSpace())
+            return tr("holds the control character U+%1").arg(codePoint(u));
+    }
+    return {};
+}
+
 bool TaskDefinition::sameWatch(const QString& address, const QString& keyword, const QString& otherAddress,
                                const QString& otherKeyword)
 {
@@ -80,8 +100,9 @@ QString TaskDefinition::optionProblem(const QString& option, const QString& valu
     }
     if (option == QLatin1String(Task::RegionOption))
         return PageRegion::problem(value);
-    if (option == QLatin1String(Task::ExcludedWordsOption) && value.size() > MaxExcludedLength)
-        return tr("longer than %1 characters").arg(MaxExcludedLength);
+    if (option == QLatin1String(Task::ExcludedWordsOption))
+        return value.size() > MaxExcludedLength ? tr("longer than %1 characters").arg(MaxExcludedLength)
+                                                : textProblem(value);
     return {};
 }
 
@@ -104,6 +125,8 @@ TaskDefinition::Problem TaskDefinition::check(int parts) const
         return {Field::Name, {}, tr("empty"), true};
     if (tooLong(name))
         return {Field::Name, {}, longer};
+    if (const QString why = textProblem(name); !why.isEmpty())
+        return {Field::Name, {}, why};
     if (address.isEmpty())
         return {Field::Address, {}, tr("empty"), true};
     if (tooLong(address))
@@ -112,6 +135,8 @@ TaskDefinition::Problem TaskDefinition::check(int parts) const
         return {Field::Keyword, {}, tr("empty"), true};
     if (tooLong(keyword))
         return {Field::Keyword, {}, longer};
+    if (const QString why = textProblem(keyword); !why.isEmpty())
+        return {Field::Keyword, {}, why};
     if (!isWebAddress(address))
         return {Field::Address, {}, tr("not a web address beginning with http:// or https://")};
     if ((parts & Frequency) && (frequency < 1 || frequency > MaxFrequency))

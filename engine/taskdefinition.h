@@ -75,6 +75,12 @@ public:
     // The options of the list only, empty values left out.
     static QHash<QString, QString> userOptionsOf(const QHash<QString, QString>& options);
 
+    // Why a name or keyword cannot be shown as it is, empty when it can: a control character (C0 but the white
+    // space that normalised() makes a space, DEL, C1), or a bidirectional embedding, override or isolate
+    // (U+202A to U+202E, U+2066 to U+2069), which would turn the text around it in the list, the balloons and
+    // the exports. The marks U+200E, U+200F and U+061C stay: right-to-left writing uses them, and they
+    // reorder nothing beyond themselves.
+    static QString textProblem(const QString& text);
     // An absolute address beginning with http:// or https:// (case-sensitive), with a host.
     static bool isWebAddress(const QString& address);
     // The one duplicate rule: the same address, and keywords equal but for case (the keyword test ignores

@@ -15,7 +15,9 @@ QHash<int, QHash<QString, QString>> OptionRows::loadAll()
     QHash<int, QHash<QString, QString>> byTask;
     // Read without a failure noted: a task without options is no failure of loading.
     QSqlQuery query = m_runner.query();
-    if (!query.exec(QStringLiteral("SELECT task_id, name, value FROM task_options")))
+    // Only ids a task can carry: a row under a text or a real would read as the id of another task.
+    if (!query.exec(QStringLiteral("SELECT task_id, name, value FROM task_options WHERE typeof(task_id) = 'integer' "
+                                   "AND task_id BETWEEN -2147483648 AND 2147483647")))
         return byTask;
     const QSqlRecord record = query.record();
     const int taskId = record.indexOf(QStringLiteral("task_id"));

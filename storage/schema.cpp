@@ -47,7 +47,8 @@ bool createTables(SqlRunner& runner)
 
 // Binds the seen links and options of every task id to the row of the tasks table that carries it: rows
 // whose task is gone (removed by a copy that knows only tasks and results, even when it gave the id to a
-// new task since) are deleted, and the rows of the tasks stored now are taken over.
+// new task since) are deleted, and the rows of the tasks stored now are taken over. A task_id that is not an
+// integer (another program's row, which loading refuses) owns nothing, and what is stored under it stays.
 bool bindRowsToTasks(SqlRunner& runner)
 {
     const QString gone = QStringLiteral("(SELECT o.task_id FROM task_owners o WHERE NOT EXISTS "
@@ -59,7 +60,7 @@ bool bindRowsToTasks(SqlRunner& runner)
            runner.exec(QStringLiteral("DELETE FROM task_options WHERE task_id NOT IN ") + carried) &&
            runner.exec(QStringLiteral("DELETE FROM task_owners")) &&
            runner.exec(QStringLiteral("INSERT INTO task_owners(task_id, task_row) SELECT task_id, min(id) "
-                                      "FROM tasks WHERE task_id IS NOT NULL GROUP BY task_id"));
+                                      "FROM tasks WHERE typeof(task_id) = 'integer' GROUP BY task_id"));
 }
 
 std::optional<QList<int>> intColumn(SqlRunner& runner, const QString& statement, const QVariantList& values = {})
@@ -78,8 +79,9 @@ std::optional<QList<int>> intColumn(SqlRunner& runner, const QString& statement,
 // keeps what it showed.
 bool separateSharedTaskIds(SqlRunner& runner)
 {
-    const auto shared =
-        intColumn(runner, QStringLiteral("SELECT task_id FROM tasks GROUP BY task_id HAVING count(*) > 1"));
+    // Only integers: rows under a text or NULL are refused at loading, and would read here as task 0.
+    const auto shared = intColumn(runner, QStringLiteral("SELECT task_id FROM tasks WHERE typeof(task_id) = 'integer' "
+                                                         "GROUP BY task_id HAVING count(*) > 1"));
     if (!shared)
         return false;
     for (const int taskId : *shared) {
@@ -89,9 +91,10 @@ bool separateSharedTaskIds(SqlRunner& runner)
             return false;
         for (qsizetype i = 1; i < rows->size(); ++i) {
             const auto largest =
-                intColumn(runner, QStringLiteral(
-                                      "SELECT max(m) FROM (SELECT max(task_id) AS m FROM tasks UNION ALL "
-                                      "SELECT max(taskid) FROM results UNION ALL SELECT max(taskid) FROM seen_links)"));
+                intColumn(runner, QStringLiteral("SELECT max(m) FROM (SELECT max(task_id) AS m FROM tasks WHERE "
+                                                 "typeof(task_id) = 'integer' UNION ALL SELECT max(taskid) FROM "
+                                                 "results WHERE typeof(taskid) = 'integer' UNION ALL SELECT "
+                                                 "max(taskid) FROM seen_links WHERE typeof(taskid) = 'integer')"));
             if (!largest || largest->isEmpty())
                 return false;
             const int newId = largest->first() + 1;

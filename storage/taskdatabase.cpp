@@ -64,9 +64,9 @@ QString TaskDatabase::openFailure() const
     return m_runner->openFailure();
 }
 
-QList<Task*> TaskDatabase::loadTasks()
+QList<Task*> TaskDatabase::loadTasks(QList<TaskRows::Refusal>* refused)
 {
-    std::optional<QList<Task*>> tasks = TaskRows(*m_runner).loadAll();
+    std::optional<QList<Task*>> tasks = TaskRows(*m_runner).loadAll(refused);
     if (!tasks)
         return {};
     // Without a results table the tasks still load, with empty result lists; without an options table (a file

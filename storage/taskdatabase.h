@@ -3,6 +3,7 @@
 
 #include "engine/seenlinks.h"
 #include "engine/task.h"
+#include "storage/taskrows.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -46,8 +47,9 @@ public:
     // of the program wrote it; empty when it was opened.
     QString openFailure() const;
 
-    // Every stored task with its results, newest result first; the caller owns the tasks.
-    QList<Task*> loadTasks();
+    // Every stored task with its results, newest result first; the caller owns the tasks. The rows that are
+    // not loaded (see TaskRows::loadAll) are told in refused, and left in the file.
+    QList<Task*> loadTasks(QList<TaskRows::Refusal>* refused = nullptr);
     bool taskExists(const Task* task);
 
     // Stores a new task with all its results and the links its page showed. The id is chosen inside the

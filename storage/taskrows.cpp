@@ -22,12 +22,24 @@ QVariant rowKey(const Task& task)
 {
     return task.rowId() > 0 ? task.rowId() : task.taskId();
 }
+
+// Why a task_id of the SQLite type cannot be a task's id (an integer: it is out of range).
+QString idProblem(const QString& type)
+{
+    if (type == QLatin1String("integer"))
+        return SqlRunner::tr("task_id: outside the range of task ids");
+    const QString what = type == QLatin1String("null")   ? SqlRunner::tr("empty")
+                         : type == QLatin1String("real") ? SqlRunner::tr("a real number")
+                         : type == QLatin1String("blob") ? SqlRunner::tr("bytes")
+                                                         : SqlRunner::tr("a text");
+    return SqlRunner::tr("task_id: not a whole number (%1)").arg(what);
+}
 } // namespace
 
-std::optional<QList<Task*>> TaskRows::loadAll()
+std::optional<QList<Task*>> TaskRows::loadAll(QList<Refusal>* refused)
 {
     QSqlQuery query = m_runner.query();
-    if (!m_runner.select(query, QStringLiteral("SELECT %1 FROM tasks").arg(kColumns)))
+    if (!m_runner.select(query, QStringLiteral("SELECT %1, typeof(task_id) AS task_id_type FROM tasks").arg(kColumns)))
         return std::nullopt;
     const QSqlRecord record = query.record();
     const int row = record.indexOf(QStringLiteral("id"));
@@ -38,8 +50,16 @@ std::optional<QList<Task*>> TaskRows::loadAll()
     const int grabText = record.indexOf(QStringLiteral("grabtext"));
     const int frequency = record.indexOf(QStringLiteral("frequency"));
     const int address = record.indexOf(QStringLiteral("address"));
+    const int taskIdType = record.indexOf(QStringLiteral("task_id_type"));
     QList<Task*> tasks;
     while (query.next()) {
+        const QString type = query.value(taskIdType).toString();
+        const qlonglong id = query.value(taskId).toLongLong();
+        if (type != QLatin1String("integer") || id < INT_MIN || id > INT_MAX) {
+            if (refused)
+                refused->append({query.value(row).toInt(), idProblem(type)});
+            continue;
+        }
         auto* task =
             new Task(query.value(taskId).toInt(), query.value(name).toString(), query.value(address).toString(),
                      query.value(grabText).toString(), query.value(frequency).toInt());

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QSet>
+#include <QString>
 
 #include <optional>
 
@@ -16,8 +17,17 @@ class TaskRows
 public:
     explicit TaskRows(SqlRunner& runner) : m_runner(runner) {}
 
-    // Every row as a task without results or options; the caller owns them. nullopt when unreadable.
-    std::optional<QList<Task*>> loadAll();
+    // A row that is not loaded (it stays in the file): its row id and why, "column: reason".
+    struct Refusal
+    {
+        int rowId = 0;
+        QString reason;
+    };
+    // Every row as a task without results or options; the caller owns them. nullopt when unreadable. A row
+    // whose task_id is not an integer of the program's range (a text, a blob, a real, NULL: another program
+    // wrote it) is refused, since it cannot be told apart from the task whose id it would read as, and would
+    // be given that task's options.
+    std::optional<QList<Task*>> loadAll(QList<Refusal>* refused = nullptr);
     // Whether a row holds the task's keyword and address (compared as loading reads them).
     std::optional<bool> stored(const Task& task);
     // Whether a row carries the task id (as loading reads it).

@@ -231,22 +231,23 @@ private slots:
     {
         QTest::addColumn<QStringList>("setup"); // statements another program ran on the file before
         QTest::addColumn<bool>("opens");
-        QTest::addColumn<int>("version");       // after the open
-        QTest::addColumn<QStringList>("tasks"); // task_id:grabtext of the loaded tasks
+        QTest::addColumn<int>("version");         // after the open
+        QTest::addColumn<QStringList>("tasks");   // task_id:grabtext of the loaded tasks, then their options
+        QTest::addColumn<QStringList>("refused"); // row id: reason of the rows not loaded
         const QString twoTasks = "INSERT INTO tasks(task_id, grabtext) VALUES(0, 'a'), (1, 'b')";
-        QTest::newRow("new file: every step") << QStringList{} << true << kVersion << QStringList{};
-        QTest::newRow("older copy's file, version 0")
-            << QStringList{kTasksSql, kResultsSql, twoTasks} << true << kVersion << QStringList{"0:a", "1:b"};
+        QTest::newRow("new file: every step") << QStringList{} << true << kVersion << QStringList{} << QStringList{};
+        QTest::newRow("older copy's file, version 0") << QStringList{kTasksSql, kResultsSql, twoTasks} << true
+                                                      << kVersion << QStringList{"0:a", "1:b"} << QStringList{};
         QTest::newRow("version 2, shared ids: the steps run again")
             << QStringList{kTasksSql, kResultsSql, "INSERT INTO tasks(task_id, grabtext) VALUES(0, 'a'), (0, 'b')",
                            "PRAGMA user_version = 2"}
-            << true << kVersion << QStringList{"0:a", "1:b"};
+            << true << kVersion << QStringList{"0:a", "1:b"} << QStringList{};
         QTest::newRow("current version opened again")
             << QStringList{kTasksSql, kResultsSql, twoTasks, QString("PRAGMA user_version = %1").arg(kVersion)} << true
-            << kVersion << QStringList{"0:a", "1:b"};
+            << kVersion << QStringList{"0:a", "1:b"} << QStringList{};
         QTest::newRow("newer version refused")
             << QStringList{kTasksSql, kResultsSql, twoTasks, QString("PRAGMA user_version = %1").arg(kVersion + 1)}
-            << false << kVersion + 1 << QStringList{};
+            << false << kVersion + 1 << QStringList{} << QStringList{};
         QTest::newRow("odd rows another program left")
             << QStringList{kTasksSql,
                            kResultsSql,
@@ -254,7 +255,20 @@ private slots:
                            "INSERT INTO tasks(task_id, grabtext) VALUES(NULL, 'null'), (NULL, 'again'), (2, NULL)",
                            "INSERT INTO seen_links VALUES(2, 'l'), (2, 'l'), (7, 'orphan')",
                            "INSERT INTO results(taskid, text, result_date) VALUES(NULL, 'r', 'x'), (2, NULL, NULL)"}
-            << true << kVersion << QStringList{"0:null", "0:again", "2:"};
+            << true << kVersion << QStringList{"2:"}
+            << QStringList{"1: task_id: not a whole number (empty)", "2: task_id: not a whole number (empty)"};
+        // Each would read as task 0 (or 1) and be sent with its cookie; their own options stay in the file.
+        QTest::newRow("task ids no task can carry")
+            << QStringList{kTasksSql, kResultsSql, kTaskOptionsSql,
+                           "INSERT INTO tasks(task_id, grabtext) VALUES(0, 'zero'), ('abc', 'text'), ('abc', 'again'), "
+                           "(x'00', 'blob'), (1.5, 'real'), (NULL, 'null'), (4294967296, 'huge'), (1, 'one')",
+                           "INSERT INTO task_options VALUES(0, 'request_headers', 'Cookie: mine'), "
+                           "('abc', 'request_headers', 'X-Other: 1'), (1.5, 'user_agent', 'real'), "
+                           "(4294967296, 'user_agent', 'huge')"}
+            << true << kVersion << QStringList{"0:zero request_headers=Cookie: mine", "1:one"}
+            << QStringList{"2: task_id: not a whole number (a text)", "3: task_id: not a whole number (a text)",
+                           "4: task_id: not a whole number (bytes)",  "5: task_id: not a whole number (a real number)",
+                           "6: task_id: not a whole number (empty)",  "7: task_id: outside the range of task ids"};
     }
     void schemaSteps()
     {
@@ -262,18 +276,28 @@ private slots:
         QFETCH(bool, opens);
         QFETCH(int, version);
         QFETCH(QStringList, tasks);
+        QFETCH(QStringList, refused);
         for (const QString& statement : setup)
             QVERIFY(file().exec(statement));
         const QByteArray before = fileBytes();
+        const int rows = file().count("tasks");
         {
             TaskDatabase db(path());
             QCOMPARE(db.isOpen(), opens);
             QStringList loaded;
-            for (const Task* t : db.loadTasks()) {
-                loaded << QStringLiteral("%1:%2").arg(t->taskId()).arg(t->grabText());
+            QList<TaskRows::Refusal> refusals;
+            for (const Task* t : db.loadTasks(&refusals)) {
+                QString text = QStringLiteral("%1:%2").arg(t->taskId()).arg(t->grabText());
+                for (auto it = t->options().cbegin(); it != t->options().cend(); ++it)
+                    text += QStringLiteral(" %1=%2").arg(it.key(), it.value());
+                loaded << text;
                 delete t;
             }
             QCOMPARE(loaded, tasks);
+            QStringList reasons;
+            for (const TaskRows::Refusal& refusal : refusals)
+                reasons << QStringLiteral("%1: %2").arg(refusal.rowId).arg(refusal.reason);
+            QCOMPARE(reasons, refused);
             if (!opens) {
                 QVERIFY(!TaskDatabase(path(), TaskDatabase::OpenMode::ReadOnly).isOpen());
                 QVERIFY2(db.openFailure().contains("newer version"), qPrintable(db.openFailure()));
@@ -291,6 +315,7 @@ private slots:
         QCOMPARE(file().schemaOf("task_options"), kTaskOptionsSql);
         QCOMPARE(file().count("sqlite_master WHERE name IN ('seen_links', 'task_owners')"), 2);
         QCOMPARE(file().count("seen_links WHERE taskid = 7"), 0); // no task carries the id
+        QCOMPARE(file().count("tasks"), rows);                    // the refused rows stay
     }
 
     void loadsHandWrittenFile()

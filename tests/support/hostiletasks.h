@@ -56,6 +56,16 @@ inline QList<HostileTask> hostileTasks()
         {"excluded words beyond their bound", {"N", at, "qt", 60, {{"excluded_words", QString(1001, u'w')}}},
          "options.excluded_words: ", H::NoLoad},
         {"scripts not 1", {"N", at, "qt", 60, {{"scripts", "yes"}}}, "options.scripts: ", H::Core | H::Import},
+        {"name with BEL", {"N\aN", at, "qt", 3600, {}}, "name: ", H::All},
+        {"name with DEL", {"N\x7fN", at, "qt", 3600, {}}, "name: ", H::All},
+        {"name with a right-to-left override", {QStringLiteral("N\u202Egpj.exe"), at, "qt", 3600, {}}, "name: ", H::All},
+        {"name with an isolate", {QStringLiteral("N\u2066N"), at, "qt", 3600, {}}, "name: ", H::All},
+        {"keyword with ESC", {"N", at, "q\x1b[2Jt", 3600, {}}, "keyword: ", H::All},
+        {"keyword with NUL", {"N", at, QString("q") + QChar(0) + "t", 3600, {}}, "keyword: ", H::All},
+        {"keyword with a C1 control", {"N", at, QStringLiteral("q\u009Bt"), 3600, {}}, "keyword: ", H::All},
+        {"keyword with an embedding", {"N", at, QStringLiteral("q\u202At"), 3600, {}}, "keyword: ", H::All},
+        {"excluded word with a control", {"N", at, "qt", 60, {{"excluded_words", "a\x1b"}}}, "options.excluded_words: ",
+         H::NoLoad},
     };
     // clang-format on
 }
