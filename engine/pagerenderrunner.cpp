@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pagerenderrunner.h"
 
+#include "engine/logging.h"
 #include "engine/renderframe.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,8 @@
 
 #include <climits>
 #include <memory>
+
+#include <sys/resource.h>
 
 static_assert(RenderFrame::MaxRedirects == PageFetch::MaxRedirects, "a render follows redirections as a download");
 
@@ -50,7 +53,8 @@ QString reasonOf(const QByteArray& err)
 }
 } // namespace
 
-PageRenderRunner::PageRenderRunner(QObject* parent) : QObject(parent), m_program(defaultProgram())
+PageRenderRunner::PageRenderRunner(QObject* parent)
+    : QObject(parent), m_program(defaultProgram()), m_scopeProgram(defaultScopeProgram())
 {
     m_sweep.setSingleShot(true);
     connect(&m_sweep, &QTimer::timeout, this, &PageRenderRunner::sweep);
@@ -68,6 +72,49 @@ QString PageRenderRunner::defaultProgram()
         return beside;
     const QString onPath = QStandardPaths::findExecutable(kProgramName);
     return onPath.isEmpty() ? beside : onPath;
+}
+
+QString PageRenderRunner::defaultScopeProgram()
+{
+    // The user's service manager listens on its private socket in the user's runtime folder; without it
+    // (no desktop session, a container) there is no scope to ask for.
+    const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (runtime.isEmpty() || !QFileInfo::exists(QDir(runtime).filePath(QStringLiteral("systemd/private"))))
+        return {};
+    return QStandardPaths::findExecutable(QStringLiteral("systemd-run"));
+}
+
+void PageRenderRunner::setMemoryLimits(qint64 pageBytes, qint64 totalBytes)
+{
+    m_totalMemoryBytes = totalBytes > 0 ? totalBytes : RenderFrame::DefaultTotalMemoryBytes;
+    m_pageMemoryBytes = qMin(pageBytes > 0 ? pageBytes : RenderFrame::DefaultPageMemoryBytes, m_totalMemoryBytes);
+}
+
+void PageRenderRunner::startBoxed(QProcess* process, const QStringList& arguments, bool scoped,
+                                  QIODevice::OpenMode mode) const
+{
+    // Every process of the helper, the engine's among them, inherits a data limit of the total: none can
+    // take more alone, whether or not a scope holds them all. (An address-space limit would not do: the
+    // engine reserves far more address space than it uses and does not start under one.)
+    const rlim_t total = rlim_t(m_totalMemoryBytes);
+    process->setChildProcessModifier([total] {
+        const struct rlimit limit
+        {
+            total, total
+        };
+        ::setrlimit(RLIMIT_DATA, &limit);
+    });
+    if (!scoped) {
+        process->start(m_program, arguments, mode);
+        return;
+    }
+    // systemd-run starts the helper in its own place, within a scope capped at the total.
+    const QStringList scope{QStringLiteral("--user"),  QStringLiteral("--scope"),
+                            QStringLiteral("--quiet"), QStringLiteral("--collect"),
+                            QStringLiteral("-p"),      QStringLiteral("MemoryMax=%1").arg(m_totalMemoryBytes),
+                            QStringLiteral("-p"),      QStringLiteral("MemorySwapMax=0"),
+                            QStringLiteral("--"),      m_program};
+    process->start(m_scopeProgram, scope + arguments, mode);
 }
 
 void PageRenderRunner::setProgram(const QString& path)
@@ -141,7 +188,7 @@ void PageRenderRunner::probeEngine()
         }
     });
     deadline->start(ProbeTimeoutMs);
-    process->start(m_program, {QStringLiteral("--probe")}, QIODevice::ReadOnly);
+    startBoxed(process, {QStringLiteral("--probe")}, false, QIODevice::ReadOnly);
 }
 
 QString PageRenderRunner::missingMessage()
@@ -251,6 +298,7 @@ PageRenderRunner::Helper* PageRenderRunner::startHelper()
 {
     auto* helper = new Helper;
     helper->process = new QProcess(this);
+    helper->scoped = !m_scopeProgram.isEmpty();
     helper->answers = RenderFrame::Reader(PageFetch::maxBodyBytes());
     helper->idle = new QTimer(helper->process);
     helper->idle->setSingleShot(true);
@@ -263,7 +311,7 @@ PageRenderRunner::Helper* PageRenderRunner::startHelper()
         process, &QProcess::errorOccurred, this,
         [this, process](QProcess::ProcessError error) {
             Helper* helper = helperOf(process);
-            if (helper && error == QProcess::FailedToStart)
+            if (helper && error == QProcess::FailedToStart && !scopeRefused(helper))
                 endHelper(helper, isAvailable()
                                       ? tr("The page renderer could not be started: %1").arg(process->errorString())
                                       : missingMessage());
@@ -291,9 +339,11 @@ PageRenderRunner::Helper* PageRenderRunner::startHelper()
         helper->idle->start(KillGraceMs);
     });
 
-    QStringList arguments{QStringLiteral("--max-bytes"), QString::number(PageFetch::maxBodyBytes())};
+    QStringList arguments{QStringLiteral("--max-bytes"),    QString::number(PageFetch::maxBodyBytes()),
+                          QStringLiteral("--page-memory"),  QString::number(m_pageMemoryBytes),
+                          QStringLiteral("--total-memory"), QString::number(m_totalMemoryBytes)};
     arguments += m_extraArguments;
-    process->start(m_program, arguments);
+    startBoxed(process, arguments, helper->scoped);
     return helper;
 }
 
@@ -325,6 +375,7 @@ void PageRenderRunner::readAnswers(Helper* helper)
     QList<QPair<Job, FetchedPage>> ended;
     while (const std::optional<RenderFrame::Answer> answer = helper->answers.nextAnswer()) {
         const auto found = helper->held.find(answer->id);
+        helper->answered = true;
         if (found == helper->held.end())
             continue; // cancelled meanwhile
         const QString address = found->request.address;
@@ -378,7 +429,7 @@ void PageRenderRunner::helperEnded(QProcess* process)
         return;
     readErrors(helper);
     helper = helperOf(process);
-    if (!helper)
+    if (!helper || scopeRefused(helper))
         return;
     QString reason;
     if (process->exitStatus() != QProcess::NormalExit) {
@@ -392,6 +443,26 @@ void PageRenderRunner::helperEnded(QProcess* process)
                                               : RenderFrame::describe(process->exitCode());
     }
     endHelper(helper, reason);
+}
+
+bool PageRenderRunner::scopeRefused(Helper* helper)
+{
+    // The helper names itself in what it writes before it ends; a scope that never started it did not.
+    QProcess* process = helper->process;
+    const bool failedToStart = process->error() == QProcess::FailedToStart;
+    if (!helper->scoped || helper->answered || m_scopeProgram.isEmpty() ||
+        (!failedToStart && (process->exitStatus() != QProcess::NormalExit || process->exitCode() == 0 ||
+                            !reasonOf(helper->errorTail).isEmpty())))
+        return false;
+    qCWarning(lcEngine).noquote() << "The memory scope for the page renderer could not be started, it runs without one:"
+                                  << (failedToStart ? process->errorString()
+                                                    : QString::fromUtf8(helper->errorTail.trimmed().right(500)));
+    m_scopeProgram.clear();
+    for (Job& job : helper->held)
+        m_waiting.add(std::move(job));
+    helper->held.clear();
+    endHelper(helper, {});
+    return true;
 }
 
 void PageRenderRunner::endHelper(Helper* helper, const QString& reason)

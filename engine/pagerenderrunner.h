@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QHash>
+#include <QIODevice>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -77,6 +78,18 @@ public:
     int idleMs() const { return m_idleMs; }
     void setIdleMs(int ms) { m_idleMs = qMax(0, ms); }
     void setMaxErrorBytes(qint64 bytes) { m_maxErrorBytes = qMax<qint64>(1, bytes); }
+    // The memory of one page's process, and of a helper's processes together. A helper runs in a memory
+    // scope of the user's service manager capped at the total where one is reachable (scopeProgram()), and
+    // each of its processes under a data limit of the total in any case; the helper holds each page to its
+    // own bound and fails the page past it.
+    void setMemoryLimits(qint64 pageBytes, qint64 totalBytes);
+    qint64 pageMemoryBytes() const { return m_pageMemoryBytes; }
+    qint64 totalMemoryBytes() const { return m_totalMemoryBytes; }
+    // systemd-run when the user's service manager answers here, else empty; a scope it cannot start is
+    // given up for good and its renders go to a helper started without it.
+    static QString defaultScopeProgram();
+    QString scopeProgram() const { return m_scopeProgram; }
+    void setScopeProgram(const QString& path) { m_scopeProgram = path; }
 
     // Queues a render of the request's address with its headers: the User-Agent among them for every
     // request of the page, the others for the requests to the page's own site only. done runs on this
@@ -113,11 +126,17 @@ private:
         QString endReason; // why this program ended it
         QTimer* idle = nullptr;
         bool closing = false; // its input is closed: it takes no more renders
+        bool scoped = false;  // started in a memory scope
+        bool answered = false;
     };
 
     void pump();
     Helper* helperWithRoom();
     Helper* startHelper();
+    void startBoxed(QProcess* process, const QStringList& arguments, bool scoped,
+                    QIODevice::OpenMode mode = QIODevice::ReadWrite) const;
+    // A scope that refused to start its helper: the renders it held are asked for again, without a scope.
+    bool scopeRefused(Helper* helper);
     void send(Helper* helper, Job job);
     void readAnswers(Helper* helper);
     void readErrors(Helper* helper);
@@ -148,6 +167,9 @@ private:
     int m_timeoutMs = PageFetch::DefaultTransferTimeoutMs;
     int m_idleMs = DefaultIdleMs;
     qint64 m_maxErrorBytes = DefaultMaxErrorBytes;
+    qint64 m_pageMemoryBytes = RenderFrame::DefaultPageMemoryBytes;
+    qint64 m_totalMemoryBytes = RenderFrame::DefaultTotalMemoryBytes;
+    QString m_scopeProgram;
     bool m_processPerPage = false;
     int m_peakRunning = 0;
     quint64 m_nextTicket = 1;

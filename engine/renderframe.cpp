@@ -182,6 +182,8 @@ QString RenderFrame::describe(int exitStatus)
         return QCoreApplication::translate("RenderFrame", "the rendered page is too large");
     case NoEngine:
         return QCoreApplication::translate("RenderFrame", "the browser engine could not start");
+    case OutOfMemory:
+        return QCoreApplication::translate("RenderFrame", "the page used too much memory while rendering");
     default:
         return QCoreApplication::translate("RenderFrame", "the page renderer failed (status %1)").arg(exitStatus);
     }

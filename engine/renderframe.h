@@ -34,7 +34,8 @@ enum ExitStatus
     TimedOut = 4,      // the whole run took longer than its bound
     EngineCrashed = 5, // the browser engine's page process ended
     TooLarge = 6,      // the document is larger than the output bound
-    NoEngine = 7       // the browser engine could not start
+    NoEngine = 7,      // the browser engine could not start
+    OutOfMemory = 8    // the page's process, or the helper's processes together, passed their memory bound
 };
 
 constexpr int DefaultQuietMs = 500;      // the DOM must stay unchanged this long
@@ -42,6 +43,9 @@ constexpr int DefaultSettleCapMs = 8000; // but no longer than this after loadin
 constexpr int DefaultTimeoutMs = 30000;  // the whole run
 constexpr qint64 MaxOutputBytes = 32LL * 1024 * 1024;
 constexpr int MaxRedirects = 5; // as a download follows them
+// The memory a page's process may take, and the helper's processes all together.
+constexpr qint64 DefaultPageMemoryBytes = 256LL * 1024 * 1024;
+constexpr qint64 DefaultTotalMemoryBytes = 1024LL * 1024 * 1024;
 // The lines of one frame before its document: room for a request's headers, which are bounded in number
 // and size where they are written.
 constexpr qsizetype MaxFieldBytes = 512 * 1024;

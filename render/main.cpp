@@ -9,10 +9,12 @@
 #include <QHash>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWebEngineProfile>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -49,16 +51,71 @@ bool webAddress(const QUrl& url)
 
 // Reads the requests on standard input and renders each in a page of its own; answers each as it ends.
 // Ends when standard input has closed and the last render has been answered.
+// Each page runs in a page process of its own, held to the page's memory bound; the processes of the helper
+// together are held to totalMemoryBytes by ending the largest page process when they pass it.
 class Server : public QObject
 {
 public:
-    explicit Server(const PageRenderer::Limits& limits)
-        : m_limits(limits), m_profile(PageRenderer::makeProfile(nullptr)), m_input(STDIN_FILENO, QSocketNotifier::Read)
+    Server(const PageRenderer::Limits& limits, qint64 totalMemoryBytes)
+        : m_limits(limits), m_totalMemoryBytes(totalMemoryBytes), m_profile(PageRenderer::makeProfile(nullptr)),
+          m_input(STDIN_FILENO, QSocketNotifier::Read)
     {
         connect(&m_input, &QSocketNotifier::activated, this, &Server::read);
+        m_watch.setInterval(WatchMs);
+        connect(&m_watch, &QTimer::timeout, this, &Server::watch);
     }
 
 private:
+    // Page processes are looked at often (one small file each); all processes of the helper less often.
+    static constexpr int WatchMs = 50;
+    static constexpr int TreeEvery = 4;
+
+    void watch()
+    {
+        QHash<qint64, QList<PageRenderer*>> byProcess;
+        for (PageRenderer* renderer : std::as_const(m_renders)) {
+            if (renderer->processId() > 0)
+                byProcess[renderer->processId()].append(renderer);
+        }
+        qint64 largest = 0;
+        qint64 largestBytes = -1;
+        for (auto it = byProcess.cbegin(); it != byProcess.cend(); ++it) {
+            const ProcessMemory::Usage usage = ProcessMemory::of(it.key());
+            bool over = false;
+            for (PageRenderer* renderer : it.value())
+                over = renderer->sample(usage) || over;
+            if (over)
+                ::kill(pid_t(it.key()), SIGKILL);
+            else if (usage.anonBytes > largestBytes)
+                largest = it.key(), largestBytes = usage.anonBytes;
+        }
+        if (++m_ticks % TreeEvery != 0 || largest == 0)
+            return;
+        qint64 total = 0;
+        for (qint64 pid : ProcessMemory::tree())
+            total += qMax<qint64>(0, ProcessMemory::of(pid).anonBytes);
+        if (total <= m_totalMemoryBytes)
+            return;
+        const QString reason = QStringLiteral("the pages rendered at once used more than %1 MB, this one the most")
+                                   .arg(m_totalMemoryBytes / (1024 * 1024));
+        for (PageRenderer* renderer : byProcess.value(largest))
+            renderer->abandon(RenderFrame::OutOfMemory, reason);
+        ::kill(pid_t(largest), SIGKILL);
+    }
+
+    // A page process left spinning or growing by the page it held is ended, unless another page uses it.
+    void endProcessOf(PageRenderer* ended)
+    {
+        const qint64 pid = ended->processId();
+        if (pid <= 0)
+            return;
+        for (PageRenderer* renderer : std::as_const(m_renders)) {
+            if (renderer != ended && renderer->processId() == pid)
+                return;
+        }
+        ::kill(pid_t(pid), SIGKILL);
+    }
+
     void read()
     {
         char chunk[64 * 1024];
@@ -98,17 +155,22 @@ private:
         m_renders.insert(request.id, renderer);
         const quint64 id = request.id;
         connect(renderer, &PageRenderer::finished, this,
-                [this, id](int result, const QString& reason, const RenderFrame::Page& page) {
+                [this, id, renderer](int result, const QString& reason, const RenderFrame::Page& page) {
                     write(RenderFrame::encodeAnswer({id, result, reason, page}));
+                    if (result == RenderFrame::TimedOut || result == RenderFrame::OutOfMemory)
+                        endProcessOf(renderer);
                     drop(id);
                 });
         renderer->start(request);
+        m_watch.start();
     }
 
     void drop(quint64 id)
     {
         if (PageRenderer* renderer = m_renders.take(id))
             renderer->deleteLater();
+        if (m_renders.isEmpty())
+            m_watch.stop();
         endIfDone();
     }
 
@@ -119,7 +181,10 @@ private:
     }
 
     PageRenderer::Limits m_limits;
+    qint64 m_totalMemoryBytes;
     std::unique_ptr<QWebEngineProfile> m_profile;
+    QTimer m_watch;
+    int m_ticks = 0;
     QObject m_pages; // the renderers: destroyed before the profile, as the engine requires
     QSocketNotifier m_input;
     RenderFrame::Reader m_reader{0};
@@ -138,9 +203,8 @@ int main(int argc, char* argv[])
     // script that builds the links a moment after loading must run when it asks to.
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     flags += " --disable-background-timer-throttling --disable-renderer-backgrounding";
-    // The pages rendered at once share the engine's page processes: starting one per page costs more
-    // than the pages' own work (measured by bench_render).
-    flags += " --renderer-process-limit=2";
+    // No bound on the number of page processes: each page gets one of its own (the engine's default for
+    // pages that share no window), so a page that spins or grows fails alone.
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
     // Nothing is ever shown, whatever display the caller has.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -171,7 +235,16 @@ int main(int argc, char* argv[])
     const QCommandLineOption probe(QStringLiteral("probe"),
                                    QStringLiteral("Only start the browser engine on an empty page and end: status 0 "
                                                   "when it works, else status 7 with the reason."));
-    parser.addOptions({quiet, cap, maxBytes, probe});
+    const QCommandLineOption pageMemory(
+        QStringLiteral("page-memory"),
+        QStringLiteral("The memory a page's process may take (default 256 MiB); past it the page fails."),
+        QStringLiteral("bytes"));
+    const QCommandLineOption totalMemory(
+        QStringLiteral("total-memory"),
+        QStringLiteral("The memory this helper's processes may take together (default 1 GiB); past it the "
+                       "largest page fails."),
+        QStringLiteral("bytes"));
+    parser.addOptions({quiet, cap, maxBytes, pageMemory, totalMemory, probe});
     if (!parser.parse(app.arguments()) || !parser.positionalArguments().isEmpty())
         return fail(RenderFrame::Usage, parser.errorText().isEmpty()
                                             ? QStringLiteral("pages are asked for on standard input")
@@ -183,8 +256,10 @@ int main(int argc, char* argv[])
 
     PageRenderer::Limits limits;
     qint64 quietMs = limits.quietMs, capMs = limits.settleCapMs;
+    qint64 totalMemoryBytes = RenderFrame::DefaultTotalMemoryBytes;
     if (!positive(parser, quiet, quietMs) || !positive(parser, cap, capMs) ||
-        !positive(parser, maxBytes, limits.maxBytes) || quietMs > INT_MAX || capMs > INT_MAX)
+        !positive(parser, maxBytes, limits.maxBytes) || !positive(parser, pageMemory, limits.pageMemoryBytes) ||
+        !positive(parser, totalMemory, totalMemoryBytes) || quietMs > INT_MAX || capMs > INT_MAX)
         return fail(RenderFrame::Usage, QStringLiteral("limits are positive numbers"));
     limits.quietMs = int(quietMs);
     limits.settleCapMs = int(capMs);
@@ -204,6 +279,6 @@ int main(int argc, char* argv[])
         return app.exec();
     }
 
-    Server server(limits);
+    Server server(limits, totalMemoryBytes);
     return app.exec();
 }

@@ -122,9 +122,15 @@ PageRenderer::PageRenderer(const Limits& limits, QWebEngineProfile* profile, QOb
     m_page->setVisible(true);
     connect(m_page, &QWebEnginePage::loadingChanged, this, &PageRenderer::onLoadingChanged);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
-            [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
-                finish(RenderFrame::EngineCrashed,
-                       QStringLiteral("the browser engine's page process ended (code %1)").arg(code));
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+                // A process whose allocation is refused at its data limit ends itself (the engine's allocators
+                // stop rather than run on without memory); one last seen near that limit ended at it.
+                if (status != QWebEnginePage::NormalTerminationStatus &&
+                    m_peakDataBytes >= m_limits.pageMemoryBytes / 4 * 3)
+                    finish(RenderFrame::OutOfMemory, pageMemoryReason(m_limits.pageMemoryBytes));
+                else
+                    finish(RenderFrame::EngineCrashed,
+                           QStringLiteral("the browser engine's page process ended (code %1)").arg(code));
             });
 
     m_deadline.setSingleShot(true);
@@ -140,6 +146,34 @@ PageRenderer::~PageRenderer()
     // The page goes before its profile, as the engine requires.
     delete m_page;
     m_page = nullptr;
+}
+
+QString PageRenderer::pageMemoryReason(qint64 bytes)
+{
+    return QStringLiteral("the page used more than %1 MB while rendering").arg(bytes / (1024 * 1024));
+}
+
+qint64 PageRenderer::processId()
+{
+    // The engine names the page's process once it has started it (and anew if it starts another); the
+    // page's memory bound goes on it at once.
+    const qint64 pid = m_page ? m_page->renderProcessPid() : 0;
+    if (pid != m_pid && pid > 0) {
+        m_peakDataBytes = 0;
+        if (!ProcessMemory::limitData(pid, m_limits.pageMemoryBytes))
+            qWarning("the page process %lld runs without a data limit; its memory is watched", pid);
+    }
+    m_pid = pid;
+    return m_pid;
+}
+
+bool PageRenderer::sample(const ProcessMemory::Usage& usage)
+{
+    m_peakDataBytes = qMax(m_peakDataBytes, usage.dataBytes);
+    if (m_done || usage.dataBytes <= m_limits.pageMemoryBytes)
+        return false;
+    finish(RenderFrame::OutOfMemory, pageMemoryReason(m_limits.pageMemoryBytes));
+    return true;
 }
 
 void PageRenderer::start(const RenderFrame::Request& request)

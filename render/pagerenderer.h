@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/renderframe.h"
+#include "render/processmemory.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -30,7 +31,10 @@ public:
         int settleCapMs = RenderFrame::DefaultSettleCapMs;
         int timeoutMs = RenderFrame::DefaultTimeoutMs;
         qint64 maxBytes = RenderFrame::MaxOutputBytes;
+        qint64 pageMemoryBytes = RenderFrame::DefaultPageMemoryBytes;
     };
+
+    static QString pageMemoryReason(qint64 bytes);
 
     // The profile the pages of one helper share; the pages must be gone before it.
     static QWebEngineProfile* makeProfile(QObject* parent);
@@ -40,6 +44,15 @@ public:
 
     // The render's own bound, when set, replaces the limits' one.
     void start(const RenderFrame::Request& request);
+
+    // The engine's page process this page runs in; 0 before it has one.
+    qint64 processId();
+    // A look at that process's memory: past the page's bound the render fails with OutOfMemory (the caller
+    // ends the process). Its process is held below the bound by a data limit; the look also tells, when the
+    // process ends, whether it ended at that limit.
+    bool sample(const ProcessMemory::Usage& usage);
+    // Ends the render now, before its page does (its process's memory, or its time).
+    void abandon(int status, const QString& reason) { finish(status, reason); }
 
 signals:
     // status is a RenderFrame::ExitStatus; page is set when it is Rendered, reason otherwise.
@@ -63,4 +76,6 @@ private:
     bool m_done = false;
     bool m_polling = false;
     int m_status = 200;
+    qint64 m_pid = 0;
+    qint64 m_peakDataBytes = 0;
 };

@@ -32,6 +32,28 @@ var n = 0; setInterval(function () { document.getElementById('n').textContent = 
 // A document whose script never arrives, so it never finishes loading.
 const QByteArray kNeverLoads =
     R"(<html><body><a href="/x">Job: here</a><script src="/never.js"></script></body></html>)";
+// Pages that try to take all memory or all time; each says in a link what its script could keep.
+const QByteArray kAnchors = R"(<html><body><div id="d"></div><script>
+var text = 'x'.repeat(1000), d = document.getElementById('d');
+for (var i = 0; i < 200000; i++) { var a = document.createElement('a'); a.href = '/a' + i; a.textContent = text;
+  d.appendChild(a); }</script></body></html>)";
+const QByteArray kCanvases = R"(<html><body><a id="r" href="/x">Job: none</a><script>
+var kept = [], drawn = 0;
+for (var i = 0; i < 4; i++) { var c = document.createElement('canvas'); c.width = c.height = 16384;
+  var g = c.getContext('2d'); g.fillStyle = '#f00'; g.fillRect(0, 0, 16384, 16384);
+  if (g.getImageData(16383, 16383, 1, 1).data[0] == 255) drawn++; kept.push(c); }
+document.getElementById('r').textContent = 'Job: ' + (drawn < 4 ? 'refused' : 'kept');</script></body></html>)";
+const QByteArray kTypedArrays = R"(<html><body><a id="r" href="/x">Job: none</a><script>
+var kept = [];
+try { for (var i = 0; i < 64; i++) kept.push(new Uint8Array(64 * 1024 * 1024).fill(1)); } catch (e) {}
+document.getElementById('r').textContent = 'Job: ' + (kept.length < 64 ? 'refused' : 'kept');</script></body></html>)";
+const QByteArray kNestedFrames = R"(<html><body><script>
+var doc = document;
+for (var i = 0; i < 2000; i++) { var f = doc.createElement('iframe'); doc.body.appendChild(f); doc = f.contentDocument;
+  doc.open(); doc.write('<body></body>'); doc.close(); }</script></body></html>)";
+const QByteArray kSpinning = R"(<html><body><a href="/x">Job: spin</a><script>
+setTimeout(function () { for (;;) {} }, 50);</script></body></html>)";
+constexpr qint64 MiB = 1024 * 1024;
 } // namespace
 
 class TestPageRenderer : public QObject
@@ -128,6 +150,11 @@ private slots:
         server.setStatus("/missing", 404, "<html><body><a href=\"/x\">Job: not found</a></body></html>");
         server.setRedirect("/moved", server.url("/changed").toEncoded());
         server.setRedirect("/loop", server.url("/loop").toEncoded());
+        server.setPage("/anchors", kAnchors);
+        server.setPage("/canvases", kCanvases);
+        server.setPage("/typed-arrays", kTypedArrays);
+        server.setPage("/nested-frames", kNestedFrames);
+        server.setPage("/spinning", kSpinning);
     }
 
     void renders_data()
@@ -287,6 +314,56 @@ private slots:
         QVERIFY(runs[1].page && runs[1].page->document.contains("Job: new text"));
         QCOMPARE(runs[2].exitStatus, -1); // cancelled: no answer, and the helper ended without waiting for it
         QVERIFY(runs[3].page && runs[3].page->url == server.url("/changed"));
+    }
+
+    // A hostile page rendered beside three harmless ones, under small injected bounds: it fails with its
+    // reason, or its allocations are refused and it renders within its bound; the others render.
+    void hostilePageBesideHarmlessOnes_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<qint64>("pageMemory");
+        QTest::addColumn<qint64>("totalMemory");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("reasonOrText");
+        const QString past192 = QStringLiteral("the page used more than 192 MB while rendering");
+        QTest::newRow("200,000 anchors of 1 KB")
+            << "/anchors" << 192 * MiB << 1024 * MiB << 20000 << int(RenderFrame::OutOfMemory) << past192;
+        QTest::newRow("2,000 nested frames")
+            << "/nested-frames" << 192 * MiB << 1024 * MiB << 20000 << int(RenderFrame::OutOfMemory) << past192;
+        QTest::newRow("four 16384x16384 canvases")
+            << "/canvases" << 192 * MiB << 1024 * MiB << 20000 << int(RenderFrame::Rendered) << "Job: refused";
+        QTest::newRow("4 GB of typed arrays")
+            << "/typed-arrays" << 192 * MiB << 1024 * MiB << 20000 << int(RenderFrame::Rendered) << "Job: refused";
+        QTest::newRow("the pages together past the total")
+            << "/anchors" << 1024 * MiB << 450 * MiB << 20000 << int(RenderFrame::OutOfMemory)
+            << "the pages rendered at once used more than 450 MB, this one the most";
+        QTest::newRow("a timer spinning for ever")
+            << "/spinning" << 192 * MiB << 1024 * MiB << 4000 << int(RenderFrame::TimedOut) << "no page after 4 s";
+    }
+    void hostilePageBesideHarmlessOnes()
+    {
+        QFETCH(QString, path);
+        QFETCH(qint64, pageMemory);
+        QFETCH(qint64, totalMemory);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, exitStatus);
+        QFETCH(QString, reasonOrText);
+        QList<RenderFrame::Request> requests{{1, server.url(path), timeoutMs, {}, {}}};
+        for (const char* harmless : {"/changed", "/fetched", "/moved"})
+            requests.append({quint64(requests.size() + 1), server.url(harmless), 20000, {}, {}});
+        const QList<Run> runs = renderAll(requests, {QStringLiteral("--page-memory"), QString::number(pageMemory),
+                                                     QStringLiteral("--total-memory"), QString::number(totalMemory)});
+        QCOMPARE(runs.size(), 4);
+        QVERIFY2(runs[0].exitStatus == exitStatus,
+                 qPrintable(QStringLiteral("result %1 (%2)").arg(runs[0].exitStatus).arg(runs[0].reason)));
+        if (exitStatus == RenderFrame::Rendered)
+            QVERIFY2(runs[0].page->document.contains(reasonOrText.toUtf8()),
+                     runs[0].page->document.right(300).constData());
+        else
+            QCOMPARE(runs[0].reason, reasonOrText);
+        for (qsizetype i = 1; i < runs.size(); ++i)
+            QVERIFY2(runs[i].page && runs[i].page->document.contains("Job:"), qPrintable(runs[i].reason));
     }
 
     // The pages of one helper keep nothing from each other: a cookie one page got is not sent with a later
