@@ -2,14 +2,24 @@
 // Link scan speed: the linear scanner against the minimal-matching QRegExp it replaces, on a realistic
 // large page and on hostile pages; a feed of as many links read by libxml2 against that page. By default QRegExp gets
 // only scaled-down hostile pages (5, 10 and 20 K characters); the time it would need at full size is estimated from its
-// growth. Run: bench_linkscan [--full] [name...]
+// growth. Regions of the large page are read the program's way, the old way (written back as HTML and scanned) and,
+// where python3 has lxml and cssselect, by lxml, each step of the old way timed on its own.
+// Run: bench_linkscan [--full] [--runs N] [name...]
 //   --full  also runs QRegExp on the full-size hostile pages: close to a minute on each 100 K page, and
 //           about an hour on the 1 M page
+//   --runs  how many times each region is read each way (default 7); medians are printed
 //   name    runs only the hostile pages whose name contains one of the given texts
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryFile>
 #include <QUrl>
+
+#include <libxml/HTMLparser.h>
+#include <libxml/HTMLtree.h>
+#include <libxml/xpath.h>
 
 #include <algorithm>
 #include <cmath>
@@ -68,6 +78,187 @@ Tally linksTally(const QString& page)
         tally.captured += m.href.size() + m.text.size();
     });
     return tally;
+}
+
+// Median of the timings, in milliseconds.
+double median(QList<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    return ms.isEmpty() ? 0 : ms.size() % 2 ? ms[ms.size() / 2] : (ms[ms.size() / 2 - 1] + ms[ms.size() / 2]) / 2;
+}
+
+double elapsedMs(const std::function<void()>& work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// Every link of a page or a region as a check forms it, with its text.
+template <typename Links> QStringList formedLinks(const Links& links)
+{
+    const QUrl page(QStringLiteral("http://news.example:8080/news/index.html"));
+    const std::optional<QStringView> base = links.baseHref();
+    const Tools::LinkResolver resolve(base ? page.resolved(QUrl(Tools::hrefValue(*base))) : page);
+    QStringList found;
+    links.scan([&](const LinkScanner::Match& m) { found.append(resolve(m.href) + u'|' + m.text.toString()); });
+    return found;
+}
+
+// The region read the program's way: from the tree where it can, with both passes' links.
+Tally regionTally(const QString& page, const QString& region)
+{
+    Tally tally;
+    const PageRegion::Links links(page, region);
+    if (const auto base = links.baseHref())
+        tally.captured += base->size();
+    links.scan([&tally](const LinkScanner::Match& m) {
+        ++tally.links;
+        tally.captured += m.href.size() + m.text.size();
+    });
+    return tally;
+}
+
+// The old way's steps, each timed on its own as PageRegion::select runs them: the page converted to UTF-8, parsed,
+// the region selected, written back as HTML and converted to UTF-16, then both passes of the scan over it.
+struct Steps
+{
+    QList<double> convert, parse, select, write, scan, free;
+};
+
+void timeSteps(const QString& page, const QString& region, Steps& steps)
+{
+    QByteArray bytes;
+    steps.convert.append(elapsedMs([&] { bytes = page.toUtf8(); }));
+    htmlDocPtr doc = nullptr;
+    steps.parse.append(elapsedMs([&] {
+        doc = htmlReadMemory(bytes.constData(), int(bytes.size()), nullptr, "UTF-8",
+                             HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                 HTML_PARSE_IGNORE_ENC | HTML_PARSE_COMPACT);
+    }));
+    xmlXPathObjectPtr found = nullptr;
+    xmlXPathContextPtr context = nullptr;
+    steps.select.append(elapsedMs([&] {
+        xmlXPathOrderDocElems(doc);
+        context = xmlXPathNewContext(doc);
+        found = xmlXPathEvalExpression(BAD_CAST PageRegion::xpathOf(region).toUtf8().constData(), context);
+    }));
+    QString html;
+    steps.write.append(elapsedMs([&] {
+        xmlOutputBufferPtr out = xmlAllocOutputBuffer(nullptr);
+        // The regions timed here select elements that do not nest, so each is written.
+        for (int i = 0; found && found->nodesetval && i < found->nodesetval->nodeNr; ++i)
+            htmlNodeDumpFormatOutput(out, doc, found->nodesetval->nodeTab[i], nullptr, 0);
+        xmlOutputBufferFlush(out);
+        html = QString::fromUtf8(reinterpret_cast<const char*>(xmlOutputBufferGetContent(out)),
+                                 int(xmlOutputBufferGetSize(out)));
+        xmlOutputBufferClose(out);
+    }));
+    steps.scan.append(elapsedMs([&] { linksTally(html); }));
+    steps.free.append(elapsedMs([&] {
+        xmlXPathFreeObject(found);
+        xmlXPathFreeContext(context);
+        xmlFreeDoc(doc);
+    }));
+}
+
+// lxml with cssselect on the same page: parse, select, and each anchor's href and text, as a page watcher on lxml
+// reads a region. Prints "region<TAB>median ms<TAB>anchors" a line.
+const char* const LxmlScript = R"(import sys, time, statistics
+from lxml import etree
+from cssselect import GenericTranslator
+data = open(sys.argv[1], 'rb').read()
+runs = int(sys.argv[2])
+for sel in sys.argv[3:]:
+    xp = sel if sel.startswith(('/', '(')) else GenericTranslator().css_to_xpath(sel)
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        root = etree.fromstring(data, etree.HTMLParser())
+        n = 0
+        for el in root.xpath(xp):
+            for a in el.iter('a'):
+                if a.get('href') is not None:
+                    text = ''.join(a.itertext())
+                    n += 1
+        times.append((time.perf_counter() - start) * 1000)
+    print('%s	%.2f	%d' % (sel, statistics.median(times), n))
+)";
+
+// lxml's median time per region, by region; empty where python3 with lxml and cssselect is missing.
+QHash<QString, QPair<double, qlonglong>> lxmlTimes(const QString& page, const QStringList& regions, int runs)
+{
+    QHash<QString, QPair<double, qlonglong>> times;
+    QTemporaryFile file;
+    if (!file.open() || file.write(page.toUtf8()) < 0 || !file.flush())
+        return times;
+    for (const QString& python : {QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")}) {
+        QProcess process;
+        process.start(python, QStringList{"-c", LxmlScript, file.fileName(), QString::number(runs)} + regions);
+        if (!process.waitForFinished(600000) || process.exitCode() != 0)
+            continue;
+        for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
+            const QStringList parts = line.split(u'\t');
+            if (parts.size() == 3)
+                times.insert(parts[0], {parts[1].toDouble(), parts[2].toLongLong()});
+        }
+        if (!times.isEmpty())
+            break;
+    }
+    return times;
+}
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(u' ', 0, 2) : QString("?");
+}
+
+// Regions of the page: the program's way (from the tree) against the old way (written back and scanned, step by
+// step) and lxml, medians of runs taking turns. Returns whether both ways found the same links everywhere.
+bool regions(const QString& page, double linksMs, int runs)
+{
+    const QStringList regions = {"ul", "body > ul", "//ul", "#none", "li a", "ul > li:nth-child(2)"};
+    std::printf("Regions of the realistic page, medians of %d runs (load average %s):\n", runs,
+                qPrintable(loadAverage()));
+    const QHash<QString, QPair<double, qlonglong>> lxml = lxmlTimes(page, regions, runs);
+    if (lxml.isEmpty())
+        std::printf("  (lxml not measured: no python3 with lxml and cssselect; apt-get install python3-lxml "
+                    "python3-cssselect)\n");
+    bool same = true;
+    for (const QString& region : regions) {
+        const PageRegion::Links links(page, region);
+        const bool agree = formedLinks(links) == formedLinks(LinkScanner::PageLinks(PageRegion::select(page, region).html));
+        same = same && agree;
+        QList<double> now, old;
+        Steps steps;
+        Tally inRegion;
+        for (int run = 0; run < runs; ++run) {
+            now.append(elapsedMs([&] { inRegion = regionTally(page, region); }));
+            old.append(elapsedMs([&] { linksTally(PageRegion::select(page, region).html); }));
+            timeSteps(page, region, steps);
+        }
+        const double nowMs = median(now);
+        const double oldMs = median(old);
+        std::printf("  %-22s region + scan %7.2f ms (%s, %lld links%s), old way %7.2f ms (%.2fx), both passes over "
+                    "the page %.2f ms\n",
+                    qPrintable(region), nowMs, links.fromTree() ? "from the tree" : "written back",
+                    qlonglong(inRegion.links), agree ? ", same as the old way" : ", DIFFERENT FROM THE OLD WAY", oldMs,
+                    oldMs / nowMs, linksMs);
+        std::printf("  %-22s old way's steps: to UTF-8 %.2f, parse %.2f, select %.2f, write back %.2f, both passes "
+                    "%.2f, free %.2f ms\n",
+                    "", median(steps.convert), median(steps.parse), median(steps.select), median(steps.write),
+                    median(steps.scan), median(steps.free));
+        if (lxml.contains(region)) {
+            const double lxmlMs = lxml.value(region).first;
+            std::printf("  %-22s lxml + cssselect %7.2f ms (%lld anchors): ours %.2fx lxml's time%s\n", "", lxmlMs,
+                        lxml.value(region).second, nowMs / lxmlMs,
+                        nowMs <= lxmlMs / 2 ? "  (at most half)" : nowMs <= lxmlMs ? "" : "  OVER lxml's time");
+        }
+    }
+    std::printf("  load average after: %s\n", qPrintable(loadAverage()));
+    return same;
 }
 
 Tally regexpTally(LinkScanOracle& oracle, const QString& page)
@@ -157,6 +348,11 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList names = app.arguments().mid(1);
     const bool full = names.removeAll(QStringLiteral("--full")) > 0;
+    int runs = 7;
+    if (const qsizetype at = names.indexOf(QStringLiteral("--runs")); at >= 0 && at + 1 < names.size()) {
+        runs = qMax(1, names.at(at + 1).toInt());
+        names.remove(at, 2);
+    }
     LinkScanOracle oracle;
 
     const QString page = realisticPage();
@@ -175,17 +371,7 @@ int main(int argc, char** argv)
     std::printf("  both passes %8.2f ms  %lld links, %.1fx faster than QRegExp\n", linksMs, qlonglong(all.links),
                 regexpMs / linksMs);
 
-    // A region read with libxml2 and its elements written back, then both passes over them, against both passes
-    // over the whole page: the goal is at most 3x.
-    bool regionsSame = true;
-    for (const char* region : {"ul", "body > ul", "li a", "ul > li:nth-child(2)", "//ul", "#none"}) {
-        Tally inRegion;
-        const double regionMs = bestMs(5, [&] { inRegion = linksTally(PageRegion::select(page, region).html); });
-        const bool whole = std::strcmp(region, "ul > li:nth-child(2)") != 0 && std::strcmp(region, "#none") != 0;
-        regionsSame = regionsSame && (!whole || inRegion.links == all.links);
-        std::printf("  region %-18s + both passes %8.2f ms  %lld links, %.2fx both passes alone%s\n", region, regionMs,
-                    qlonglong(inRegion.links), regionMs / linksMs, regionMs / linksMs <= 3 ? "" : "  OVER 3x");
-    }
+    const bool regionsSame = regions(page, linksMs, runs);
 
     const QString modern = modernPage();
     const double modernRegexpMs = bestMs(3, [&] { regexpTally(oracle, modern); });

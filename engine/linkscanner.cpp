@@ -219,14 +219,8 @@ qsizetype walkContent(QStringView page, qsizetype pos, QString* text)
     const qsizetype limit = std::min(page.size(), pos + LinkScanner::MaxAnchorContent);
     while (pos < limit) {
         const qsizetype lt = nextLt(page, pos, limit);
-        if (text && lt > pos) {
-            // Most pieces hold no reference and are appended without a decoded copy in between.
-            const QStringView piece = page.sliced(pos, lt - pos);
-            if (piece.contains(u'&'))
-                text->append(Tools::displayText(piece));
-            else
-                text->append(piece);
-        }
+        if (text && lt > pos)
+            LinkScanner::appendText(text, page.sliced(pos, lt - pos));
         if (lt == limit)
             return limit;
         const QStringView rest = page.sliced(lt, limit - lt);
@@ -302,6 +296,20 @@ void LinkScanner::scan(QStringView page, const std::function<void(const Match&)>
     }
 }
 
+void LinkScanner::appendText(QString* text, QStringView piece)
+{
+    // Most pieces hold no reference and are appended without a decoded copy in between.
+    if (piece.contains(u'&'))
+        text->append(Tools::displayText(piece));
+    else
+        text->append(piece);
+}
+
+QString LinkScanner::visibleText(QString&& text)
+{
+    return std::move(text).simplified();
+}
+
 QList<LinkScanner::Match> LinkScanner::matches(QStringView page)
 {
     QList<Match> found;
@@ -354,7 +362,7 @@ void LinkScanner::PageLinks::scan(const std::function<void(const Match&)>& onLin
             const Anchor& anchor = m_anchors[next];
             text.clear();
             walkContent(m_page, anchor.contentBegin, &text);
-            text = std::move(text).simplified();
+            text = visibleText(std::move(text));
             if (text.isEmpty())
                 continue;
             Match m;

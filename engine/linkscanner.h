@@ -20,6 +20,7 @@ struct Match
     QStringView href;    // capture 1 (of a markup anchor: its href value as written, quotes included)
     QStringView text;    // capture 2 (of a markup anchor: its visible text)
     bool markup = false; // a markup anchor, missed by the pattern
+    bool alone = false;  // the only link of its anchor (one read from a parsed tree), so never one of a run
 };
 
 // Bounds of the markup anchors: a longer start tag is passed over, and no more content than this is
@@ -28,6 +29,12 @@ constexpr qsizetype MaxTagLength = 80 * 1024;
 constexpr qsizetype MaxAnchorContent = 32 * 1024;
 
 void scan(QStringView page, const std::function<void(const Match&)>& onMatch);
+
+// A markup anchor's text, built from the pieces of text between its tags in page order: appendText() adds one
+// piece as written (character references decoded), visibleText() gives the text with white space collapsed
+// and trimmed (empty: the anchor is left out).
+void appendText(QString* text, QStringView piece);
+QString visibleText(QString&& text);
 QList<Match> matches(QStringView page);
 
 // Every match of scan(), and in page order between them every "<a" start tag with an href attribute

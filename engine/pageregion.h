@@ -1,8 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/linkscanner.h"
+
+#include <QList>
 #include <QString>
 #include <QStringView>
+
+#include <functional>
+#include <optional>
 
 // One region of a page, named by a CSS selector or an XPath expression, read with libxml2's HTML parser
 // (recovering from faulty markup, no network access, libxml2's own bound on the nesting depth). The
@@ -34,4 +40,42 @@ struct Selection
 // The elements of the page the region selects, in page order; an element inside another one selected is
 // written once, as part of it.
 Selection select(QStringView page, const QString& region);
+
+// The links of a region: what LinkScanner::PageLinks finds in select()'s html, the same links with the same
+// texts in the same order, but read from the parsed tree wherever the tree tells what the scan would find. That
+// spares writing the region back as HTML and reading it again. Where the written form could read otherwise
+// (text taken as it stands: comments holding markup, scripts and styles; "href=" anywhere but an anchor's own
+// href; anchors inside anchors; tags and anchors near the scan's bounds), the region is written back and scanned.
+class Links
+{
+public:
+    // carryOn, when given, is asked every so many elements of the reading; false abandons it with a reason.
+    Links(QStringView page, const QString& region, const std::function<bool()>& carryOn = {});
+    Links(const Links&) = delete;
+    Links& operator=(const Links&) = delete;
+
+    bool matched() const { return m_matched; } // the region selected at least one element
+    const QString& error() const { return m_error; }
+    // The href value, as written, of the page's base element.
+    std::optional<QStringView> baseHref() const;
+    void scan(const std::function<void(const LinkScanner::Match&)>& onLink) const;
+    // Whether the links were read from the tree (else from the region written back).
+    bool fromTree() const { return !m_writtenLinks.has_value(); }
+
+    // A link read from the tree: its href value written as the scan reads it, its text as the scan gives it.
+    struct Link
+    {
+        QString href;
+        QString text;
+        bool markup;
+    };
+
+private:
+    bool m_matched = false;
+    QString m_error;
+    std::optional<QString> m_base;
+    QList<Link> m_links;
+    QString m_written;
+    std::optional<LinkScanner::PageLinks> m_writtenLinks; // over m_written
+};
 } // namespace PageRegion

@@ -102,26 +102,18 @@ bool kept(QStringView text, const LinkFilter& filter)
                         [&](const CaselessWord& word) { return textMatches(text, word); });
 }
 
-// Calls fn(link, text) for the links of the page that pass the filter, within the bounds above, with the link
-// formed against the page's own base element where it names one, else against base. With a region, only its
-// elements are scanned, written back as HTML with the page's base element first.
-template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& base, const LinkFilter& filter, Fn fn)
+// Calls fn(link, text) for the links (of a page or of a region) that pass the filter, within the bounds above,
+// with the link formed against the page's own base element where it names one, else against base.
+template <typename Links, typename Fn>
+void forEachMatchingLinkOf(const Links& links, const QUrl& base, const LinkFilter& filter, Fn fn)
 {
-    PageRegion::Selection region;
-    if (!filter.region.isEmpty()) {
-        region = PageRegion::select(page, filter.region);
-        page = region.html;
-    }
-    if (filter.regionMissed)
-        *filter.regionMissed = !filter.region.isEmpty() && !region.matched;
-    const LinkScanner::PageLinks links(page);
     const std::optional<QStringView> pageBase = links.baseHref();
     const Tools::LinkResolver resolve(pageBase ? base.resolved(QUrl(Tools::hrefValue(*pageBase))) : base);
     const QChar* anchorEnd = nullptr; // where the text of the previous match ends
     int inAnchor = 0;
     int matching = 0;
     links.scan([&](const LinkScanner::Match& match) {
-        if (!match.markup) {
+        if (!match.markup && !match.alone) {
             // Matches ending at the same "</a>" come one after another, so the previous end tells them apart.
             const QChar* end = match.text.data() + match.text.size();
             inAnchor = end == anchorEnd ? inAnchor + 1 : 1;
@@ -134,6 +126,21 @@ template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& ba
         ++matching;
         fn(resolve(match.href), match.text);
     });
+}
+
+// The same over the whole page, or over the region when the task names one.
+template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& base, const LinkFilter& filter, Fn fn)
+{
+    if (filter.region.isEmpty()) {
+        if (filter.regionMissed)
+            *filter.regionMissed = false;
+        forEachMatchingLinkOf(LinkScanner::PageLinks(page), base, filter, fn);
+        return;
+    }
+    const PageRegion::Links region(page, filter.region);
+    if (filter.regionMissed)
+        *filter.regionMissed = !region.matched();
+    forEachMatchingLinkOf(region, base, filter, fn);
 }
 
 // The same for a downloaded page: a feed's items (their titles through the same keyword and excluded words; a

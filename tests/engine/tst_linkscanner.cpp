@@ -7,6 +7,7 @@
 #include "engine/task.h"
 #include "engine/tools.h"
 #include "tests/engine/linkscanoracle.h"
+#include "tests/engine/regionways.h"
 
 class TestLinkScanner : public QObject
 {
@@ -47,6 +48,13 @@ QStringList links(const QString& page)
         found.append((m.markup ? u'+' : u'=') + m.href.toString() + u'|' + m.text.toString());
     });
     return found;
+}
+
+// The page's links as a region reads them from the parsed tree and as the scan of the region written back does.
+void regionWaysAgree(const QString& page)
+{
+    for (const char* region : {"*", "body > *", "a", "//div"})
+        RegionWays::compare(page, QString::fromLatin1(region));
 }
 
 QStringList describe(const Expected& expected)
@@ -102,6 +110,7 @@ void TestLinkScanner::handWritten()
     const QStringList found = LinkScanOracle::describe(LinkScanner::matches(page));
     QCOMPARE(found, describe(expected));
     QCOMPARE(found, oracle.describe(page));
+    regionWaysAgree(page);
 }
 
 void TestLinkScanner::capturesPointIntoPage()
@@ -166,6 +175,7 @@ void TestLinkScanner::hostilePagesAgreeWithRegExp()
 {
     QFETCH(QString, page);
     QCOMPARE(LinkScanOracle::describe(LinkScanner::matches(page)), oracle.describe(page));
+    regionWaysAgree(page);
 }
 
 void TestLinkScanner::markupAnchors_data()
@@ -222,6 +232,7 @@ void TestLinkScanner::markupAnchors()
     QFETCH(QString, page);
     QFETCH(QStringList, expected);
     QCOMPARE(links(page), expected);
+    regionWaysAgree(page);
 }
 
 // What is looked at for one anchor is bounded; what lies beyond the bounds is still scanned.
@@ -249,6 +260,7 @@ void TestLinkScanner::markupAnchorBounds()
     QFETCH(QString, page);
     QFETCH(QStringList, expected);
     QCOMPARE(links(page), expected);
+    regionWaysAgree(page);
 }
 
 void TestLinkScanner::frontPages_data()
@@ -299,6 +311,14 @@ void TestLinkScanner::frontPages()
     qInfo("%s: %d of %lld anchors found with their text (%.1f%%), %d by the pattern alone", qPrintable(name), seen,
           qlonglong(expected.size()), 100.0 * seen / double(expected.size()), covered(plain, nullptr));
     QVERIFY2(seen >= 0.97 * double(expected.size()), qPrintable(missed.join(u'\n')));
+
+    // Regions of a real page: read from the tree where it can, they find what the region written back finds.
+    int fromTree = 0;
+    const QStringList regions = {"body", "main", "header", "nav", "footer", "article", "section", "ul", "li",
+                                 "div",  "p",    "h2 a, h3 a", "a", "//a", "//*[@class]", "div > div", "aside"};
+    for (const QString& region : regions)
+        RegionWays::compare(page, region, &fromTree);
+    qInfo("%s: %d of %lld regions read from the tree", qPrintable(name), fromTree, qlonglong(regions.size()));
 }
 
 void TestLinkScanner::linkResolverAgreesWithQUrl_data()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pageregion.h"
 
+#include "tests/engine/regionways.h"
+
 #include <QRegularExpression>
 #include <QTest>
 
@@ -20,6 +22,91 @@ const QString Page = QStringLiteral(
     "<footer id='foot'><div id='d1'><span id='s1'>a</span><span id='s2'>b</span><b id='b1'>c</b></div>"
     "<a id='f1' href='/careers'>Engineer careers</a></footer>"
     "</body></html>");
+
+// Regions with the outermost elements they select on Page, in page order.
+struct Selector
+{
+    const char* region;
+    const char* ids;
+};
+const Selector Selectors[] = {
+    {"main", "main"},
+    {"UL", "list"},
+    {"*", ""}, // the html element, which has no id: one line
+    {"#list", "list"},
+    {".job", "l1 l2 l4"},
+    {".job.new", "l1"},
+    {"li.jobs", "l3"},
+    {"[rel]", "n2"},
+    {"a[href='/j/1']", "j1"},
+    {"[href=\"/j/3.pdf\"]", "j3"},
+    {"nav[class~=top]", "nav"},
+    {"[class~=me]", ""},
+    {"a[href^=https]", "j2"},
+    {"a[href$='.pdf']", "j3"},
+    {"a[href*='/j/']", "j1 j2 j3 j4"},
+    {"[data-k*=a-b]", "j1"},
+    {"[title='say \"hi\" it\\'s']", "j4"},
+    {"main a", "j1 j2 j3 j4"},
+    {"ul > li > a", "j1 j2 j3 j4"},
+    {"main > a", ""},
+    {"body>footer a", "f1"},
+    {"p + a", "j3"},
+    {"#l1 + li", "l2"},
+    {"#l1 ~ li", "l2 l3 l4"},
+    {"#s1 ~ *", "s2 b1"},
+    {"nav, footer", "nav foot"},
+    {"footer ,#list", "list foot"},
+    {"li:first-child", "l1"},
+    {"li:last-child", "l4"},
+    {"li:nth-child(2)", "l2"},
+    {"li:nth-child( 3 )", "l3"},
+    {"li:nth-child(4)", "l4"},
+    {"li:nth-child(5)", ""},
+    {"div :first-child", "s1"},
+    {"main *", "list"}, // its items lie inside the list, written once with it
+    {"li a, ul", "list"},
+    {"//nav", "nav"},
+    {"//li[2]/a", "j2"},
+    {"(//a)[last()]", "f1"},
+    {"/html/body/footer/div", "d1"},
+    {"//nav/@href", ""}, // attributes are no elements
+    {"section", ""},
+};
+
+// Pages made to cost a region's reading dear, with the anchors in the selection; -1: the work is stopped with a reason.
+struct HostileRegion
+{
+    const char* name;
+    QString page;
+    QString region;
+    int links;
+};
+
+QList<HostileRegion> hostileRegions()
+{
+    const QString link = QStringLiteral("<a href='/x'>t</a>");
+    const QString item = QStringLiteral("<li class=j>%1 %2</li>").arg(link, QString(200, u'w'));
+    return {
+        {"100,000 nested divs", QStringLiteral("<div>").repeated(100000) + link, "div a", 0},
+        {"nested divs, then a list",
+         QStringLiteral("<div>").repeated(100000) + "</div>" + "<ul><li>" + link + "</li></ul>", "ul", 0},
+        // Each anchor nests in the one before; libxml2 stops reading at its depth bound of 256.
+        {"unclosed anchors", QStringLiteral("<li><a href='/x'>t").repeated(20000), "li", 127},
+        {"unclosed items", QStringLiteral("<li><a href='/x'>t</a>").repeated(20000), "li", 20000},
+        {"attributes never closed", "<ul><li class='" + QString(1000000, u'x'), "li", 0},
+        {"the 3rd and the last of 200,000 items",
+         "<ul>" + QStringLiteral("<li>%1</li>").arg(link).repeated(200000) + "</ul>",
+         "ul > li:nth-child(3) a, li:last-child", 2},
+        {"nested divs under a descendant chain",
+         QStringLiteral("<div><div>").repeated(100) + link + QStringLiteral("</div></div>").repeated(100),
+         "div div div div a", 1},
+        {"32 MiB of list items", "<ul>" + item.repeated(32 * 1024 * 1024 / item.size()), "ul .j",
+         int(32 * 1024 * 1024 / item.size())},
+        {"a flat page of 200,000 spans, each with all before it",
+         QStringLiteral("<span>s</span>").repeated(200000) + link, "span ~ span ~ span ~ a", -1},
+    };
+}
 
 QStringList selectedIds(const PageRegion::Selection& selection)
 {
@@ -43,6 +130,8 @@ private slots:
     void hostile_data();
     void hostile();
     void keepsTheBaseAndTheText();
+    void treeAgreesWithWrittenBack_data();
+    void treeAgreesWithWrittenBack();
 };
 
 void TestPageRegion::selects_data()
@@ -50,51 +139,10 @@ void TestPageRegion::selects_data()
     QTest::addColumn<QString>("region");
     QTest::addColumn<QStringList>("ids"); // the outermost selected elements, in page order
 
-    const auto row = [](const char* region, const QString& ids) {
-        QTest::addRow("%s", region) << QString::fromUtf8(region) << ids.split(u' ', Qt::SkipEmptyParts);
-    };
-    row("main", "main");
-    row("UL", "list");
-    row("*", ""); // the html element, which has no id: one line
-    row("#list", "list");
-    row(".job", "l1 l2 l4");
-    row(".job.new", "l1");
-    row("li.jobs", "l3");
-    row("[rel]", "n2");
-    row("a[href='/j/1']", "j1");
-    row("[href=\"/j/3.pdf\"]", "j3");
-    row("nav[class~=top]", "nav");
-    row("[class~=me]", "");
-    row("a[href^=https]", "j2");
-    row("a[href$='.pdf']", "j3");
-    row("a[href*='/j/']", "j1 j2 j3 j4");
-    row("[data-k*=a-b]", "j1");
-    row("[title='say \"hi\" it\\'s']", "j4");
-    row("main a", "j1 j2 j3 j4");
-    row("ul > li > a", "j1 j2 j3 j4");
-    row("main > a", "");
-    row("body>footer a", "f1");
-    row("p + a", "j3");
-    row("#l1 + li", "l2");
-    row("#l1 ~ li", "l2 l3 l4");
-    row("#s1 ~ *", "s2 b1");
-    row("nav, footer", "nav foot");
-    row("footer ,#list", "list foot");
-    row("li:first-child", "l1");
-    row("li:last-child", "l4");
-    row("li:nth-child(2)", "l2");
-    row("li:nth-child( 3 )", "l3");
-    row("li:nth-child(4)", "l4");
-    row("li:nth-child(5)", "");
-    row("div :first-child", "s1");
-    row("main *", "list"); // its items lie inside the list, written once with it
-    row("li a, ul", "list");
-    row("//nav", "nav");
-    row("//li[2]/a", "j2");
-    row("(//a)[last()]", "f1");
-    row("/html/body/footer/div", "d1");
-    row("//nav/@href", ""); // attributes are no elements
-    row("section", "");
+    for (const Selector& selector : Selectors) {
+        QTest::addRow("%s", selector.region)
+            << QString::fromUtf8(selector.region) << QString::fromLatin1(selector.ids).split(u' ', Qt::SkipEmptyParts);
+    }
 }
 
 void TestPageRegion::selects()
@@ -171,27 +219,8 @@ void TestPageRegion::hostile_data()
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("region");
     QTest::addColumn<int>("links"); // anchors in the selection; -1: the work was stopped with a reason
-
-    const QString link = QStringLiteral("<a href='/x'>t</a>");
-    QTest::addRow("100,000 nested divs") << QStringLiteral("<div>").repeated(100000) + link << "div a" << 0;
-    QTest::addRow("nested divs, then a list")
-        << QStringLiteral("<div>").repeated(100000) + "</div>" + "<ul><li>" + link + "</li></ul>"
-        << "ul" << 0;
-    // Each anchor nests in the one before; libxml2 stops reading at its depth bound of 256.
-    QTest::addRow("unclosed anchors") << QStringLiteral("<li><a href='/x'>t").repeated(20000) << "li" << 127;
-    QTest::addRow("unclosed items") << QStringLiteral("<li><a href='/x'>t</a>").repeated(20000) << "li" << 20000;
-    QTest::addRow("attributes never closed") << "<ul><li class='" + QString(1000000, u'x') << "li" << 0;
-    QTest::addRow("the 3rd and the last of 200,000 items")
-        << "<ul>" + QStringLiteral("<li>%1</li>").arg(link).repeated(200000) + "</ul>"
-        << "ul > li:nth-child(3) a, li:last-child" << 2;
-    QTest::addRow("nested divs under a descendant chain")
-        << QStringLiteral("<div><div>").repeated(100) + link + QStringLiteral("</div></div>").repeated(100)
-        << "div div div div a" << 1;
-    const QString item = QStringLiteral("<li class=j>%1 %2</li>").arg(link, QString(200, u'w'));
-    QTest::addRow("32 MiB of list items")
-        << "<ul>" + item.repeated(32 * 1024 * 1024 / item.size()) << "ul .j" << int(32 * 1024 * 1024 / item.size());
-    QTest::addRow("a flat page of 200,000 spans, each with all before it")
-        << QStringLiteral("<span>s</span>").repeated(200000) + link << "span ~ span ~ span ~ a" << -1;
+    for (const HostileRegion& hostile : hostileRegions())
+        QTest::addRow("%s", hostile.name) << hostile.page << hostile.region << hostile.links;
 }
 
 // Whatever the page, the selection ends in time linear in it (no timing here: bench_linkscan measures it)
@@ -219,6 +248,55 @@ void TestPageRegion::keepsTheBaseAndTheText()
         QStringLiteral("p"));
     QCOMPARE(selection.html, QStringLiteral("<base href=\"http://b.test/d/\">\n<p>\u00e9t\u00e9 &lt;<a "
                                             "href=\"x?a=1&amp;b=2\">Caf\u00e9 &amp; news</a></p>\n"));
+}
+
+void TestPageRegion::treeAgreesWithWrittenBack_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("region");
+    QTest::addColumn<int>("tree"); // 1: the links are read from the tree, 0: from the region written back, -1: either
+
+    for (const Selector& selector : Selectors)
+        QTest::addRow("selector %s", selector.region) << Page << QString::fromUtf8(selector.region) << 1;
+    for (const HostileRegion& hostile : hostileRegions())
+        QTest::addRow("hostile %s", hostile.name) << hostile.page << hostile.region << -1;
+    const auto row = [](const char* name, const QString& page, int tree) {
+        QTest::addRow("%s", name) << "<html><head><base href='/b/'></head><body>" + page << "div" << tree;
+    };
+    row("references, blanks and capitals",
+        "<div><a HREF=' /a b?x=1&amp;y=\u00e9|'>Caf\u00e9 &amp; &lt;b&gt; \r\n news</a><A href=\"/m\"><span>Deep</span> "
+        "&amp; <i>marked</i>&nbsp;up\r</A></div>",
+        1);
+    row("empty, valueless and quoted hrefs",
+        "<div><a href=\"\">e</a><a href>b</a><a href=/x></a><a href=/y><img src=i></a><a href='/q\"x'>q</a></div>", 1);
+    row("unclosed items", "<div><ul><li><a href=/1>one</a><li><a href=/2><b>two</b></a><li>three</ul></div>", 1);
+    row("unclosed anchors", "<div><ul><li><a href=/1>one<li><a href=/2><b>two</b><li>three</ul></div>", 0);
+    row("anchor without href around markup", "<div><a name=n><b>x</b></a><a href=/k><em>k</em></a></div>", 1);
+    row("comment and empty script in an anchor",
+        "<div><a href=/c><!-- note -->Text<br><script src=s></script></a><!-- x --></div>", 1);
+    row("commented-out anchor", "<div><!-- <a href=\"/old\">Old</a> --><a href=/n>New</a></div>", 0);
+    row("script writing an anchor", "<div><script>document.write('<a href=\"/w\">W</a>')</script></div>", 0);
+    row("style", "<div><style>a{}</style><a href=/s><b>s</b></a></div>", 0);
+    row("data-href", "<div><a data-href=\"/d\" href=\"/h\">t</a><span data-href=/e>s</span></div>", 0);
+    row("href= in a value", "<div><a title=\"href=/t>\" href=\"/h\">t</a></div>", 0);
+    row("href of an image in an anchor", "<div><a href=/p><img src=i href=/q>caption</a></div>", 0);
+    row("a base inside the region", "<div><base href=/in/><a href=x>t</a></div>", 0);
+    row("anchor inside an anchor", "<div><a href=/o><div><a href=/i>x</a></div></a></div>", 0);
+    row("anchor content near the scan's bound",
+        "<div><a href=/l><b>x</b>" + QString(LinkScanner::MaxAnchorContent / 2, u'y') + "</a></div>", 0);
+    row("start tag near the scan's bound",
+        "<div><a href=/t title='" + QString(LinkScanner::MaxTagLength / 2, u'x') + "'>t</a></div>", 0);
+}
+
+void TestPageRegion::treeAgreesWithWrittenBack()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, region);
+    QFETCH(int, tree);
+    int fromTree = 0;
+    RegionWays::compare(page, region, &fromTree);
+    if (tree >= 0 && PageRegion::Links(page, region).matched())
+        QCOMPARE(fromTree, tree);
 }
 
 QTEST_GUILESS_MAIN(TestPageRegion)
