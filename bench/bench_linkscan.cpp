@@ -67,10 +67,10 @@ Tally scannerTally(const QString& page)
 }
 
 // Both passes, as a check runs them: the page's base element and every link, markup anchors included.
-Tally linksTally(const QString& page)
+// The links of a page or a region counted, with the characters they capture.
+template <typename Links> Tally tallyOf(const Links& links)
 {
     Tally tally;
-    const LinkScanner::PageLinks links(page);
     if (const auto base = links.baseHref())
         tally.captured += base->size();
     links.scan([&tally](const LinkScanner::Match& m) {
@@ -78,6 +78,11 @@ Tally linksTally(const QString& page)
         tally.captured += m.href.size() + m.text.size();
     });
     return tally;
+}
+
+Tally linksTally(const QString& page)
+{
+    return tallyOf(LinkScanner::PageLinks(page));
 }
 
 // Median of the timings, in milliseconds.
@@ -109,15 +114,7 @@ template <typename Links> QStringList formedLinks(const Links& links)
 // The region read the program's way: from the tree where it can, with both passes' links.
 Tally regionTally(const QString& page, const QString& region)
 {
-    Tally tally;
-    const PageRegion::Links links(page, region);
-    if (const auto base = links.baseHref())
-        tally.captured += base->size();
-    links.scan([&tally](const LinkScanner::Match& m) {
-        ++tally.links;
-        tally.captured += m.href.size() + m.text.size();
-    });
-    return tally;
+    return tallyOf(PageRegion::Links(page, region));
 }
 
 // The old way's steps, each timed on its own as PageRegion::select runs them: the page converted to UTF-8, parsed,
