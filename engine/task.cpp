@@ -270,7 +270,7 @@ void Task::appendResults(const ResultList& list)
     // Results are stored before they are appended, so a source that could not be read now gives them later.
     if (!loadResults()) {
         for (const ResultPtr& result : list)
-            m_sourceUnread += result->state == StateNew ? 1 : 0;
+            m_sourceUnread += result->state == StateNew && m_sourceUnread != UncountedResults ? 1 : 0;
         return;
     }
     m_results += list;
