@@ -120,8 +120,12 @@ struct Program
 
 // Starts the program in dir (its task.db there), its settings in a folder of their own, its debug lines with
 // their time since the start written to log.
-Program start(const std::string& program, const std::string& dir)
+Program start(X& x, const std::string& program, const std::string& dir)
 {
+    // Events of earlier programs are not taken for this one's.
+    free(xcb_get_input_focus_reply(x.c, xcb_get_input_focus(x.c), nullptr)); // a round trip: all events are in
+    while (xcb_generic_event_t* event = xcb_poll_for_event(x.c))
+        free(event);
     Program p;
     p.log = dir + "/program.log";
     p.started = Clock::now();
@@ -259,7 +263,7 @@ struct Phases
 // program logged that task.db is prepared (or a few seconds passed), then Quit.
 void startOnce(X& x, const std::string& program, const std::string& dir, Phases& phases, bool waitPrepared)
 {
-    Program p = start(program, dir);
+    Program p = start(x, program, dir);
     const Start s = awaitWindow(x, p, 120000);
     phases.created.push_back(s.created);
     phases.mapped.push_back(s.mapped);
@@ -401,7 +405,7 @@ void scale(X& x, const std::vector<std::string>& programs)
         Phases first;
         startOnce(x, programs[i], dir, first, i == 0);
         r.firstMapped = first.mapped.back();
-        Program p = start(programs[i], dir);
+        Program p = start(x, programs[i], dir);
         const Start s = awaitWindow(x, p, 180000);
         r.secondMapped = s.mapped;
         const Clock::time_point waited = Clock::now();
