@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -75,7 +76,9 @@ int main(int argc, char* argv[])
 
     // The parts of the program, each handed to the next: task.db, the settings, the checking core with the
     // stored tasks, the window.
-    MonitorParts parts;
+    // What can wait (the indexes over the results, the old results' deletion, the counts) is done beside the
+    // window once it shows, so a large task.db opens as fast as an empty one.
+    MonitorParts parts(QStringLiteral("task.db"), TaskDatabase::IndexBuild::Deferred);
     if (!parts.db.isOpen()) {
         // Without a database there is nothing to show: end before the window appears.
         MainWindow::showDatabaseFailure(parts.db.fileName(), parts.db.openFailure());
@@ -83,12 +86,23 @@ int main(int argc, char* argv[])
     }
     Settings settings;
     TaskChecker& core = parts.core;
-    const bool started = parts.start(settings.options());
+    parts.startShown(settings.options());
     MainWindow window(core, settings);
-    if (!started)
-        window.showOldResultsKept(core.lastError());
     if (!core.loadRefusal().isEmpty())
         window.showMessage(core.loadRefusal());
+    QObject::connect(&parts.deferred, &DeferredStart::indexBuildStarted, &window,
+                     [&window] { window.showPreparing(true); });
+    QObject::connect(&parts.deferred, &DeferredStart::finished, &window,
+                     [&window](const QString& indexFailure, const QString& removeFailure, const QString& countFailure) {
+                         window.showPrepared(indexFailure, countFailure);
+                         if (!removeFailure.isEmpty())
+                             window.showOldResultsKept(removeFailure);
+                     });
+    // Begun from the event loop, once the window is on the screen.
+    QTimer::singleShot(0, &window, [&] {
+        window.showPreparing(false);
+        parts.finishStart(settings.options());
+    });
     QObject::connect(&guard, &SingleInstance::activationRequested, &window, &MainWindow::bringToFront);
     // The session ending (or a kill) closes the window as Quit does, so its state is written.
     TerminationSignals termination;

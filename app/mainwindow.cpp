@@ -47,6 +47,11 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
 
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
     connect(&core, &TaskChecker::storageFailed, this, &MainWindow::showMessage);
+    // The counts made after the window showed: the tray and the task shown follow.
+    connect(&core, &TaskRegistry::countsArrived, this, [this] {
+        announcer->updateToolTip();
+        showTask();
+    });
     connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
         statusBar()->showMessage(tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
     });
@@ -269,6 +274,27 @@ void MainWindow::on_actionShow_grid_triggered()
 }
 
 // ---- start-up notice and options ----
+
+void MainWindow::showPreparing(bool buildingIndexes)
+{
+    auto* label = findChild<QLabel*>(QStringLiteral("preparing"));
+    if (!label) {
+        label = new QLabel(this);
+        label->setObjectName(QStringLiteral("preparing"));
+        statusBar()->addPermanentWidget(label);
+    }
+    label->setText(buildingIndexes ? tr("Building the indexes of task.db (once for this file)\u2026")
+                                   : tr("Counting the stored results\u2026"));
+}
+
+void MainWindow::showPrepared(const QString& indexFailure, const QString& countFailure)
+{
+    delete findChild<QLabel*>(QStringLiteral("preparing"));
+    if (!indexFailure.isEmpty())
+        showMessage(tr("The indexes of task.db could not be built (%1); it is read more slowly.").arg(indexFailure));
+    else if (!countFailure.isEmpty())
+        showMessage(tr("The stored results could not be counted beside the window (%1).").arg(countFailure));
+}
 
 void MainWindow::showOldResultsKept(const QString& reason)
 {

@@ -48,6 +48,10 @@ public:
     void showOldResultsKept(const QString& reason);
     // A message in the status bar (it stays until the next one).
     void showMessage(const QString& text);
+    // Beside the status bar's messages while task.db is prepared after the window shows: what is being done
+    // (the indexes built, or the results counted), until showPrepared() tells what failed, if anything.
+    void showPreparing(bool buildingIndexes);
+    void showPrepared(const QString& indexFailure, const QString& countFailure);
 
     // Hands a link to the browser; false when no browser took it. Unless set, links are opened with the
     // desktop's browser.

@@ -180,6 +180,10 @@ void ResultsPane::showCount()
     const Task* shown = model->task();
     if (!shown)
         return;
+    if (shown->unreadCount() == Task::UncountedResults) {
+        emit message(tr("Results Count: counting\u2026"));
+        return;
+    }
     const int count = int(shown->results().size());
     if (proxy->isSearching())
         emit message(tr("Results Count: %1 (%2 shown)").arg(count).arg(proxy->rowCount()));

@@ -80,6 +80,10 @@ void TaskCommands::updateAll()
 {
     if (core.tasks().isEmpty() || busy())
         return;
+    if (core.isPreparing()) {
+        emit message(tr("task.db is still being prepared; try Update Tasks Now again in a moment."));
+        return;
+    }
     DialogProgress dialog(window);
     dialog.setMessage(tr("Updating all tasks right now..."));
     showWait(dialog);

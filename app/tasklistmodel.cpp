@@ -16,6 +16,10 @@ TaskListModel::TaskListModel(TaskRegistry& core, const CheckStates& checks, QObj
 {
     connect(&core, &TaskRegistry::tasksLoaded, this, &TaskListModel::reload);
     connect(&core, &TaskRegistry::allTasksRemoved, this, &TaskListModel::reload);
+    connect(&core, &TaskRegistry::countsArrived, this, [this] {
+        if (!tasks.isEmpty())
+            emit dataChanged(index(0, 0), index(int(tasks.size()) - 1, ColumnCount - 1));
+    });
     connect(&core, &TaskRegistry::taskAdded, this, &TaskListModel::append);
     connect(&core, &TaskRegistry::taskRemoved, this, &TaskListModel::remove);
     connect(&core, &TaskRegistry::checkStateChanged, this, &TaskListModel::checkStateChanged);
@@ -41,6 +45,9 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
         return {};
     if (index.column() == UnreadColumn) {
         const int unread = task->unreadCount();
+        // Until the stored results are counted (beside the window, at start) the column says so.
+        if (unread == Task::UncountedResults && (role == Qt::DisplayRole || role == Qt::ToolTipRole))
+            return role == Qt::DisplayRole ? QStringLiteral("\u2026") : tr("counting\u2026");
         if (role == Qt::DisplayRole)
             return unread > 0 ? QVariant(unread) : QVariant();
         if (role == Qt::TextAlignmentRole)
@@ -53,7 +60,7 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return task->name();
     case Qt::FontRole: {
-        if (task->unreadCount() == 0)
+        if (task->unreadCount() <= 0)
             return {};
         QFont bold;
         bold.setBold(true);
@@ -112,14 +119,26 @@ Task* TaskListModel::task(const QModelIndex& index) const
 
 QModelIndex TaskListModel::indexOf(const Task* task) const
 {
-    const int row = int(tasks.indexOf(const_cast<Task*>(task)));
+    const int row = rowOf(task);
     return row < 0 ? QModelIndex() : index(row, NameColumn);
+}
+
+int TaskListModel::rowOf(const Task* task) const
+{
+    // Every check of every task asks: the rows are looked up, made again after a removal.
+    if (rows.size() != tasks.size()) {
+        rows.clear();
+        for (int row = 0; row < int(tasks.size()); ++row)
+            rows.insert(tasks.at(row), row);
+    }
+    return rows.value(task, -1);
 }
 
 void TaskListModel::reload()
 {
     beginResetModel();
     tasks = core.tasks();
+    rows.clear();
     endResetModel();
 }
 
@@ -128,16 +147,19 @@ void TaskListModel::append(Task* task)
     const int row = int(tasks.size());
     beginInsertRows({}, row, row);
     tasks.append(task);
+    if (rows.size() == row)
+        rows.insert(task, row);
     endInsertRows();
 }
 
 void TaskListModel::remove(Task* task)
 {
-    const int row = int(tasks.indexOf(task));
+    const int row = rowOf(task);
     if (row < 0)
         return;
     beginRemoveRows({}, row, row);
     tasks.removeAt(row);
+    rows.clear();
     endRemoveRows();
 }
 
@@ -150,7 +172,7 @@ void TaskListModel::checkStateChanged(Task* task)
 
 void TaskListModel::taskChanged(Task* task)
 {
-    const int row = int(tasks.indexOf(task));
+    const int row = rowOf(task);
     if (row >= 0)
         emit dataChanged(index(row, NameColumn), index(row, UnreadColumn));
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 
@@ -35,6 +36,7 @@ public:
     QModelIndex indexOf(const Task* task) const;
 
 private:
+    int rowOf(const Task* task) const;
     void reload();
     void append(Task* task);
     void remove(Task* task);
@@ -47,5 +49,7 @@ private:
     TaskRegistry& core;
     const CheckStates& states;
     QList<Task*> tasks;
+    // The row of each task, made again from tasks when its size differs (see rowOf()).
+    mutable QHash<const Task*, int> rows;
     QIcon warning;
 };

@@ -72,6 +72,8 @@ QString Announcement::unreadSummary(const QList<Task*>& tasks)
     int holding = 0;
     for (const Task* task : tasks) {
         const int count = task->unreadCount();
+        if (count == Task::UncountedResults)
+            return tr("Vantrel Monitor: counting unread results\u2026");
         unread += count;
         holding += count > 0 ? 1 : 0;
     }

@@ -3,11 +3,13 @@
 
 #include "engine/clock.h"
 #include "engine/task.h"
+#include "storage/optionwriter.h"
 
 #include <QHash>
 #include <QObject>
 #include <QSet>
 
+#include <memory>
 #include <optional>
 
 struct FetchedPage;
@@ -84,6 +86,28 @@ public:
     // Keeps the validators of a page read whole in the task's options and task.db.
     void rememberValidators(Task* task, const FetchedPage& page);
 
+    // While a Batch lives, the failure marks and validators kept in task.db are gathered and written when it
+    // ends, all in one transaction beside the window (an OptionWriter), so a run over many tasks costs one write
+    // and one sync, and the window none. The task's options take them once task.db has them, as when each is
+    // written at once; marks made while a batch is being written follow it.
+    // From how many marks a batch is written beside the window rather than on it (tests lower it).
+    static constexpr int WriteAsideFrom = 200;
+    void setWriteAsideFrom(int marks) { m_writeAsideFrom = qMax(1, marks); }
+    // Whether marks are being written beside the window.
+    bool writingMarks() const { return m_writer && m_writer->pending(); }
+
+    class Batch
+    {
+    public:
+        explicit Batch(CheckStates& states) : m_states(states) { ++m_states.m_batches; }
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        CheckStates& m_states;
+    };
+
     // A background check of the task starts; false when one waits for its page already.
     bool startChecking(const Task* task);
     void checkDone(const Task* task);
@@ -102,6 +126,10 @@ public:
     static QStringList seenLinksOf(const Task::ResultList& results);
     // A page's validators without its body.
     static FetchedPage validatorsOf(const FetchedPage& page);
+
+signals:
+    // Marks written beside the window reached task.db (or failed to); the tasks' options hold them now.
+    void marksWritten();
 
 private:
     // What a check found that waits for its take-over: a change of the seen links (relative to task.db) and
@@ -132,6 +160,12 @@ private:
     void storeFailure(Task* task);
     // Takes the failure a previous run kept in the task's options.
     void restoreFailure(Task* task);
+    // The option as task.db has it or will have it once the marks gathered are written.
+    QString storedOption(const Task* task, const QString& name) const;
+    // Writes (or, while a Batch lives, gathers) one option of the task; a validator task.db did not take is
+    // cleared from the task, so its next check asks for the whole page.
+    void storeOption(Task* task, const QString& name, const QString& value, bool validator);
+    void writeGathered();
 
     TaskRegistry& m_registry;
     TaskDatabase& m_db;
@@ -139,4 +173,16 @@ private:
     Clock m_systemClock;
     QHash<const Task*, TaskState> m_states;
     bool m_reportNewLinks = false;
+    struct Gathered
+    {
+        QString value;
+        bool validator = false;
+    };
+    int m_batches = 0;
+    int m_writeAsideFrom = WriteAsideFrom;
+    QHash<std::pair<Task*, QString>, Gathered> m_gathered; // by task and option name
+    QHash<std::pair<Task*, QString>, Gathered> m_writing;  // handed to m_writer, not written yet
+    // Writes the gathered marks beside the window; made at the first batch. Last, so it goes first: no outcome
+    // is delivered once this object is being destroyed.
+    std::unique_ptr<OptionWriter> m_writer;
 };

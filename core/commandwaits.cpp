@@ -11,10 +11,10 @@ constexpr int WakeCode = 1; // how wake() ends a wait's event loop
 
 void CommandWaits::get(Wait& w, const Task& task, bool conditional, PageReader::Order order, PageFetcher::Callback done)
 {
-    const QString address = task.address();
-    w.awaited.append(address);
-    PageFetcher::Callback answered = [&w, address, done = std::move(done)](const FetchedPage& page) {
-        w.awaited.removeOne(address);
+    const quint64 asked = ++w.asked;
+    w.awaited.emplace(asked, task.address());
+    PageFetcher::Callback answered = [&w, asked, done = std::move(done)](const FetchedPage& page) {
+        w.awaited.erase(asked);
         done(page);
     };
     m_source.get(task, conditional, &w.context, std::move(answered), PageFetcher::Priority::Waited, order);
@@ -61,7 +61,13 @@ void CommandWaits::cancel()
 
 QStringList CommandWaits::awaited() const
 {
-    return m_waits.isEmpty() ? QStringList() : m_waits.last()->awaited;
+    QStringList addresses;
+    if (m_waits.isEmpty())
+        return addresses;
+    addresses.reserve(qsizetype(m_waits.last()->awaited.size()));
+    for (const auto& [asked, address] : m_waits.last()->awaited)
+        addresses.append(address);
+    return addresses;
 }
 
 bool CommandWaits::isAborting() const

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <utility>
 
 class QEventLoop;
@@ -25,7 +26,10 @@ public:
         bool aborted = false;
         bool cancelled = false;
         QObject context;
-        QStringList awaited; // the addresses asked for and not answered yet
+        // The addresses asked for and not answered yet, by the order they were asked in: an answer takes its own
+        // out without a search, whatever the number of pages.
+        std::map<quint64, QString> awaited;
+        quint64 asked = 0;
     };
 
     // quit: what ends every wait and download when the event loop is told to quit (the program ends).

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/deferredstart.h"
 #include "core/taskchecker.h"
 #include "storage/taskdatabase.h"
 
@@ -11,12 +12,22 @@ struct Options;
 class MonitorParts
 {
 public:
-    explicit MonitorParts(const QString& databaseFile = QStringLiteral("task.db")) : db(databaseFile) {}
+    explicit MonitorParts(const QString& databaseFile = QStringLiteral("task.db"),
+                          TaskDatabase::IndexBuild indexes = TaskDatabase::IndexBuild::AtOpen)
+        : db(databaseFile, TaskDatabase::OpenMode::ReadWrite, indexes)
+    {
+    }
 
     // Start-up by the user's options: deletes the old results when asked, sets the new-links option and loads
     // the stored tasks. False when the deletion failed (core.lastError() says why).
     bool start(const Options& options);
+    // The start in two halves, as the program makes it: startShown() loads the tasks without counting their
+    // results, so the window can show at once; finishStart(), once it shows, has the indexes built (with
+    // IndexBuild::Deferred), the old results deleted and the results counted beside it (see DeferredStart).
+    void startShown(const Options& options);
+    void finishStart(const Options& options);
 
     TaskDatabase db;
     TaskChecker core{db};
+    DeferredStart deferred{core, db};
 };

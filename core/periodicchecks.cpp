@@ -32,8 +32,8 @@ void PeriodicChecks::forget(const Task* task)
 Commands::DueRun PeriodicChecks::checkDueTasks()
 {
     Commands::DueRun run;
-    // An import holds task.db's transaction: the tasks due are checked at the next run.
-    if (m_registry.isImporting())
+    // An import holds task.db's transaction, or task.db is being prepared: the tasks due are checked at the next run.
+    if (m_registry.isImporting() || m_registry.isPreparing())
         return run;
     const QDateTime now = m_states.now();
     const QList<Task*> snapshot = m_registry.tasks();

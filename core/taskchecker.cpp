@@ -86,12 +86,15 @@ void TaskChecker::readResultsAhead(const QList<Task*>& tasks)
 TaskChecker::UpdateRun TaskChecker::updateAll()
 {
     UpdateRun run;
-    if (tasks().isEmpty())
+    // While task.db is being prepared the stored results cannot be compared with: nothing is fetched.
+    if (tasks().isEmpty() || isPreparing())
         return run;
     CommandGuard::Scope command(m_guard);
     if (!command)
         return run;
     run.ran = true;
+    // The failure marks and validators of the run are written together as it ends.
+    CheckStates::Batch marks(m_states);
 
     // Every page is requested at once; each is compared as soon as it is read and its body released, so memory
     // does not grow with the number of pages. The pages are taken over in the list's order below, so none waits
@@ -235,6 +238,10 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     CommandGuard::Scope command(m_guard);
     if (!command) {
         created.outcome = Outcome::Dropped;
+        return created;
+    }
+    if (!writable()) {
+        created.outcome = Outcome::StoreFailed;
         return created;
     }
     const TaskDefinition definition = TaskDefinition{name, address, grabText, frequency, options}.normalised();

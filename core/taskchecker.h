@@ -51,6 +51,8 @@ public:
     PageRenderRunner& renderer() { return m_renderer; }
     // What the checks know of each task: its failure, its back-off, its findings not yet stored.
     const CheckStates& checks() const { return m_states; }
+    // See CheckStates::setWriteAsideFrom.
+    void setWriteAsideFrom(int marks) { m_states.setWriteAsideFrom(marks); }
     // Reads the pages on worker threads as they arrive.
     PageReader& reader() { return m_source.reader(); }
 

@@ -16,15 +16,41 @@ TaskRegistry::~TaskRegistry()
 
 bool TaskRegistry::contains(const Task* task) const
 {
-    return task && m_tasks.contains(task);
+    return task && m_known.contains(task);
 }
 
 void TaskRegistry::loadTasks()
 {
+    load(true);
+}
+
+void TaskRegistry::loadTasksUncounted()
+{
+    load(false);
+}
+
+void TaskRegistry::attachCounts(const std::optional<ResultRows::Summary>& summary)
+{
+    QList<Task*> uncounted;
+    for (Task* task : std::as_const(m_tasks)) {
+        if (task->unreadCount() == Task::UncountedResults)
+            uncounted.append(task);
+    }
+    if (summary) {
+        m_db.attachResults(uncounted, *summary);
+    } else {
+        qCWarning(lcCore).noquote() << "the results were not counted beside the window, they are counted now";
+        m_db.attachResults(uncounted, m_db.countResults().value_or(ResultRows::Summary{}));
+    }
+    emit countsArrived();
+}
+
+void TaskRegistry::load(bool counted)
+{
     // A row may have been written by anything: it is shown and requested only when it passes the check
     // the dialog makes. Its frequency and options are used as stored (see TaskDefinition::Part).
     QList<TaskRows::Refusal> refusedRows;
-    const QList<Task*> loaded = m_db.loadTasks(&refusedRows);
+    const QList<Task*> loaded = counted ? m_db.loadTasks(&refusedRows) : m_db.loadTasksUncounted(&refusedRows);
     int refused = 0;
     for (const TaskRows::Refusal& row : std::as_const(refusedRows)) {
         if (refused++ == 0)
@@ -36,6 +62,7 @@ void TaskRegistry::loadTasks()
         const TaskDefinition::Problem problem = TaskDefinition::of(*task).normalised().check(0);
         if (!problem) {
             m_tasks.append(task);
+            m_known.insert(task);
             continue;
         }
         if (refused++ == 0)
@@ -78,6 +105,10 @@ int TaskRegistry::nextTaskId() const
 
 bool TaskRegistry::writable()
 {
+    if (m_preparing) {
+        m_lastError = tr("task.db is still being prepared; try again in a moment.");
+        return false;
+    }
     if (!m_importing)
         return true;
     m_lastError = tr("Tasks are being imported; try again when the import has finished.");
@@ -103,6 +134,7 @@ bool TaskRegistry::refusedBy(bool stored)
 void TaskRegistry::add(Task* task)
 {
     m_tasks.append(task);
+    m_known.insert(task);
     emit taskAdded(task);
 }
 
@@ -123,6 +155,7 @@ bool TaskRegistry::removeTask(Task* task)
     if (!writable() || !contains(task) || refusedBy(m_db.removeTask(task)))
         return false;
     m_tasks.removeOne(task);
+    m_known.remove(task);
     emit taskRemoved(task);
     delete task;
     return true;
@@ -133,6 +166,7 @@ bool TaskRegistry::removeAllTasks()
     if (!writable() || refusedBy(m_db.removeAllTasks()))
         return false;
     const QList<Task*> removed = std::exchange(m_tasks, {});
+    m_known.clear();
     emit allTasksRemoved();
     qDeleteAll(removed);
     return true;

@@ -2,11 +2,15 @@
 #pragma once
 
 #include "engine/task.h"
+#include "storage/resultrows.h"
 
 #include <QDate>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
+
+#include <optional>
 
 class TaskDatabase;
 
@@ -31,7 +35,16 @@ public:
     // Loads the stored tasks. A row whose name, address or keyword does not pass the check is left in
     // task.db as it is but not loaded (it is never requested or shown); loadRefusal() says which and why.
     void loadTasks();
+    // The same, without counting the stored results: each task's results cannot be read, and its unread count is
+    // Task::UncountedResults, until attachCounts() gives it the counts (see DeferredStart).
+    void loadTasksUncounted();
+    // Gives the tasks loaded uncounted their results' source and unread count; without a summary (the counting
+    // failed) they are counted here. Tells the views (countsArrived()).
+    void attachCounts(const std::optional<ResultRows::Summary>& summary);
     QString loadRefusal() const { return m_loadRefusal; }
+    // Set while task.db is being prepared beside the window (see DeferredStart): writes are refused meanwhile.
+    void setPreparing(bool on) { m_preparing = on; }
+    bool isPreparing() const { return m_preparing; }
     // Another task watching the address for the keyword, the keyword compared as the keyword test compares
     // texts (ignoring case); nullptr when there is none. The task being edited (except) is never its own
     // duplicate, and one whose address and keyword are kept never fails the test: an older file may hold
@@ -77,6 +90,8 @@ public:
 signals:
     // loadTasks() replaced the list of tasks.
     void tasksLoaded();
+    // The tasks loaded uncounted got their unread counts.
+    void countsArrived();
     // A task was appended to tasks().
     void taskAdded(Task* task);
     // A task left tasks(); it is deleted right after this signal.
@@ -92,16 +107,22 @@ signals:
     // A task's last check failed or succeeded again.
     void checkStateChanged(Task* task);
 
-private:
-    // The one gate of every write: false (with lastError()) while an import holds task.db.
+protected:
+    // The one gate of every write: false (with lastError()) while an import holds task.db, or while it is being
+    // prepared.
     bool writable();
+
+private:
+    void load(bool counted);
     bool refusedBy(bool stored);
     // The positions in the task's list of those of the results that are the task's, each once, in list order.
     static QList<int> positionsOf(const Task* task, const Task::ResultList& results);
 
     TaskDatabase& m_db;
     QList<Task*> m_tasks;
+    QSet<const Task*> m_known; // the tasks of m_tasks, for contains() in constant time
     bool m_importing = false;
+    bool m_preparing = false;
     QString m_lastError;
     QString m_loadRefusal;
 };

@@ -63,7 +63,8 @@ quint64 PageFetcher::fetch(const FetchRequest& request, QObject* context, Callba
         return ticket;
     }
     if (!m_waiting.contains(job.host))
-        m_hosts.append(job.host);
+        m_hosts.push_back(job.host);
+    m_hostOfTicket.insert(ticket, job.host);
     m_waiting[job.host].add(std::move(job));
     ++m_queued;
     pump();
@@ -74,11 +75,12 @@ void PageFetcher::cancel(quint64 ticket)
 {
     if (m_failing.remove(ticket))
         return;
-    for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-        if (it->remove(ticket)) {
+    if (const auto host = m_hostOfTicket.constFind(ticket); host != m_hostOfTicket.constEnd()) {
+        const auto it = m_waiting.find(*host);
+        if (it != m_waiting.end() && it->remove(ticket))
             --m_queued;
-            return;
-        }
+        m_hostOfTicket.erase(host);
+        return;
     }
     for (auto it = m_running.begin(); it != m_running.end(); ++it) {
         if (it.value().ticket == ticket) {
@@ -94,6 +96,7 @@ void PageFetcher::abortAll()
     m_failing.clear();
     m_waiting.clear();
     m_hosts.clear();
+    m_hostOfTicket.clear();
     m_queued = 0;
     const QList<QNetworkReply*> replies = m_running.keys();
     for (QNetworkReply* reply : replies) {
@@ -108,21 +111,35 @@ void PageFetcher::abortAll()
 
 void PageFetcher::pump()
 {
-    // One request per host per round, so the hosts share the free places.
-    bool started = true;
-    while (started && m_queued > 0) {
-        started = false;
-        const QStringList hosts = m_hosts;
-        for (const QString& host : hosts)
-            started = startNextOf(host) || started;
+    // One request per host in turn, so the hosts share the free places: a host served goes to the back of the
+    // line. It ends once no place is free, or every host in a row has started nothing, so a pump costs the
+    // requests it starts, not the number of hosts waiting.
+    qsizetype idle = 0;
+    while (m_queued > 0 && idle < qsizetype(m_hosts.size()) && placeFree()) {
+        const QString host = std::move(m_hosts.front());
+        m_hosts.pop_front();
+        const bool started = startNextOf(host);
+        if (m_waiting.contains(host))
+            m_hosts.push_back(host);
+        idle = started ? 0 : idle + 1;
     }
+}
+
+bool PageFetcher::placeFree() const
+{
+    return (m_runningWaited < m_maxInFlight && m_budget.mayBegin(true)) ||
+           (running() < m_maxInFlight && m_budget.mayBegin(false));
 }
 
 bool PageFetcher::startNextOf(const QString& host)
 {
     auto it = m_waiting.find(host);
-    if (it == m_waiting.end() || it->isEmpty())
+    if (it == m_waiting.end())
         return false;
+    if (it->isEmpty()) { // its downloads were cancelled
+        m_waiting.erase(it);
+        return false;
+    }
     const bool waited = it->first().priority == Priority::Waited;
     // Background downloads share maxInFlight() with every running one; downloads the user waits for
     // have as many places of their own, so background checks never hold them back.
@@ -140,10 +157,9 @@ bool PageFetcher::startNextOf(const QString& host)
         return false;
     Job job = it->takeFirst();
     --m_queued;
-    if (it->isEmpty()) {
-        m_waiting.erase(it);
-        m_hosts.removeOne(host);
-    }
+    m_hostOfTicket.remove(job.ticket);
+    if (it->isEmpty())
+        m_waiting.erase(it); // pump() takes the host out of its line
     if (!job.context)
         return true; // its owner is gone: nothing to download for
     if (const std::optional<HostDeferrals::Deferral> deferral = m_deferrals.take(host, m_now())) {

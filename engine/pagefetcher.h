@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -105,6 +106,7 @@ private:
     };
 
     void pump();
+    bool placeFree() const;
     bool startNextOf(const QString& host);
     // Fails the job from the event loop, as a finished download would be, without a request.
     void refuse(Job job, const FetchedPage& page);
@@ -116,7 +118,8 @@ private:
     QNetworkAccessManager* m_manager;
     QNetworkAccessManager* m_spareManager = nullptr; // made on first need
     QHash<QString, WaitQueue<Job>> m_waiting;        // by host
-    QStringList m_hosts;                             // hosts with waiting jobs, in the order they are served
+    std::deque<QString> m_hosts;                     // hosts with waiting jobs, in the order they are served
+    QHash<quint64, QString> m_hostOfTicket;          // the host of every waiting job
     QHash<QString, int> m_perHost;                   // running requests per host on m_manager
     QHash<QString, int> m_sparePerHost;              // the same on m_spareManager
     QHash<QString, int> m_waitedPerHost;             // running downloads the user waits for, per host

@@ -488,8 +488,7 @@ void PageRenderRunner::sweep()
     const QList<Job> late = m_waiting.takeIf([](const Job& job) { return job.deadline.hasExpired(); });
     qint64 next = -1;
     auto soonest = [&next](qint64 ms) { next = next < 0 ? ms : qMin(next, ms); };
-    for (const Job& job : std::as_const(m_waiting))
-        soonest(job.deadline.remainingTime());
+    m_waiting.forEach([&soonest](const Job& job) { soonest(job.deadline.remainingTime()); });
     Helper* overdue = nullptr;
     for (Helper* helper : std::as_const(m_helpers)) {
         for (const Job& job : std::as_const(helper->held)) {

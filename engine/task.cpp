@@ -219,9 +219,55 @@ QString Task::taskDateText() const
     return m_taskDate.toString(TaskDateFormat);
 }
 
+namespace {
+// The number of count digits at text[from], or -1 when one of them is no digit.
+int digits(QStringView text, qsizetype from, int count)
+{
+    int value = 0;
+    for (qsizetype i = from; i < from + count; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+// The forms every copy of the program writes, read without Qt's general parser (a file of 100,000 tasks is
+// read at every start); another text is left to it.
+std::optional<QDate> quickDate(QStringView text)
+{
+    if (text.size() != 10 || text[2] != u'/' || text[5] != u'/')
+        return std::nullopt;
+    const int month = digits(text, 0, 2);
+    const int day = digits(text, 3, 2);
+    const int year = digits(text, 6, 4);
+    if (month < 0 || day < 0 || year < 0)
+        return std::nullopt;
+    return QDate(year, month, day); // invalid when the numbers name no day, as the parser gives
+}
+
+std::optional<QDateTime> quickLocalTime(QStringView text)
+{
+    if (text.size() != 19 || text[4] != u'-' || text[7] != u'-' || text[10] != u'T' || text[13] != u':' ||
+        text[16] != u':')
+        return std::nullopt;
+    const int year = digits(text, 0, 4), month = digits(text, 5, 2), day = digits(text, 8, 2);
+    const int hour = digits(text, 11, 2), minute = digits(text, 14, 2), second = digits(text, 17, 2);
+    if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0)
+        return std::nullopt;
+    const QDate date(year, month, day);
+    const QTime time(hour, minute, second);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time);
+}
+} // namespace
+
 void Task::setTaskDate(const QString& text)
 {
-    m_taskDate = QDate::fromString(text, TaskDateFormat);
+    const std::optional<QDate> quick = quickDate(text);
+    m_taskDate = quick ? *quick : QDate::fromString(text, TaskDateFormat);
 }
 
 QString Task::lastUpdateText() const
@@ -231,7 +277,8 @@ QString Task::lastUpdateText() const
 
 void Task::setLastUpdate(const QString& text)
 {
-    m_lastUpdate = QDateTime::fromString(text, Qt::ISODate);
+    const std::optional<QDateTime> quick = quickLocalTime(text);
+    m_lastUpdate = quick ? *quick : QDateTime::fromString(text, Qt::ISODate);
 }
 
 Task::ResultList Task::results() const
@@ -270,7 +317,7 @@ void Task::appendResults(const ResultList& list)
     // Results are stored before they are appended, so a source that could not be read now gives them later.
     if (!loadResults()) {
         for (const ResultPtr& result : list)
-            m_sourceUnread += result->state == StateNew ? 1 : 0;
+            m_sourceUnread += result->state == StateNew && m_sourceUnread != UncountedResults ? 1 : 0;
         return;
     }
     m_results += list;

@@ -100,6 +100,8 @@ public:
     // they are read. The source gives nullopt when it cannot read them; they are asked for again the next time.
     using ResultSource = std::function<std::optional<ResultList>(int taskId)>;
     void setResultSource(ResultSource source, int unread);
+    // The unread count of a task whose stored results are not counted yet.
+    static constexpr int UncountedResults = -1;
     // Reads the results from their source unless they are held; false when the source could not give them.
     bool loadResults() const;
     bool resultsLoaded() const { return !m_source; }
@@ -113,7 +115,7 @@ public:
     // Forgets the links seen by update checks and the findings waiting to be taken, so the page is judged
     // afresh (its address or keyword changed).
     void forgetKnownLinks();
-    // Results in state New.
+    // Results in state New; UncountedResults while they are being counted.
     int unreadCount() const;
 
     // The scan and the comparison of a page. Both look at most at 4 links ending at the same "</a>", none

@@ -55,6 +55,25 @@ bool OptionRows::set(int taskId, const QString& name, const QString& value)
     return m_runner.exec(kSet, {taskId, sqlText(name), value});
 }
 
+bool OptionRows::setAll(const QList<Change>& changes)
+{
+    QSqlQuery insert = m_runner.query();
+    QSqlQuery remove = m_runner.query();
+    if (!m_runner.prepare(insert, kSet) ||
+        !m_runner.prepare(remove, QStringLiteral("DELETE FROM task_options WHERE task_id = ? AND name = ?")))
+        return false;
+    for (const Change& change : changes) {
+        QSqlQuery& query = change.value.isEmpty() ? remove : insert;
+        query.addBindValue(change.taskId);
+        query.addBindValue(sqlText(change.name));
+        if (!change.value.isEmpty())
+            query.addBindValue(change.value);
+        if (!m_runner.run(query))
+            return false;
+    }
+    return true;
+}
+
 bool OptionRows::removeOf(int taskId)
 {
     return m_runner.exec(QStringLiteral("DELETE FROM task_options WHERE task_id = ?"), {taskId}) &&

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QString>
 
 class SqlRunner;
@@ -12,6 +13,13 @@ class SqlRunner;
 class OptionRows
 {
 public:
+    struct Change
+    {
+        int taskId = 0;
+        QString name;
+        QString value; // empty: the option is removed
+    };
+
     explicit OptionRows(SqlRunner& runner) : m_runner(runner) {}
 
     // Every task id's options; empty when the table cannot be read (a file of an older copy, read-only).
@@ -20,6 +28,8 @@ public:
     bool replace(int taskId, const QHash<QString, QString>& options);
     // Sets (or, with an empty value, removes) one option.
     bool set(int taskId, const QString& name, const QString& value);
+    // Many options set or removed as set() does, through statements prepared once.
+    bool setAll(const QList<Change>& changes);
     // The task id's options and its owner go.
     bool removeOf(int taskId);
     bool removeAll();

@@ -55,6 +55,14 @@ std::optional<ResultRows::Summary> ResultRows::summarize()
     return summary;
 }
 
+std::optional<qint64> ResultRows::lastRow()
+{
+    QSqlQuery query = m_runner.query();
+    if (!m_runner.select(query, QStringLiteral("SELECT MAX(id) FROM results")) || !query.next())
+        return std::nullopt;
+    return query.value(0).toLongLong();
+}
+
 std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int taskId, QHash<QString, QDate>& dates)
 {
     // Almost always the one key, the id itself, found through the index on taskid.

@@ -27,6 +27,8 @@ public:
         qint64 lastRow = 0;
     };
     std::optional<Summary> summarize();
+    // The largest row number of the table (0 when it is empty), read from its end.
+    std::optional<qint64> lastRow();
     // The records of the rows whose taskid is one of keys, under the task id, newest first. Parsing a date text is
     // the dearest step per row, and a file holds few distinct dates: dates keeps those parsed, for later calls too.
     std::optional<Task::ResultList> loadOf(const QVariantList& keys, int taskId, QHash<QString, QDate>& dates);

@@ -4,6 +4,7 @@
 #include "storage/logging.h"
 #include "storage/sqlrunner.h"
 
+#include <QSet>
 #include <QSqlQuery>
 
 #include <optional>
@@ -23,13 +24,17 @@ const QString kCreateResults =
 // AUTOINCREMENT id that is never used again, while a task id is, since a copy of the program that knows
 // only the tasks and results tables may remove a task and give its id to a new one.
 const QString kAdditions[] = {
-    QStringLiteral("CREATE INDEX IF NOT EXISTS results_taskid ON results(taskid)"),
-    QStringLiteral("CREATE INDEX IF NOT EXISTS results_link ON results(link)"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS seen_links(taskid INTEGER, link TEXT)"),
     QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS seen_links_task_link ON seen_links(taskid, link)"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, "
                    "value TEXT NOT NULL, PRIMARY KEY (task_id, name))"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS task_owners (task_id INTEGER PRIMARY KEY, task_row INTEGER NOT NULL)"),
+};
+
+// The indexes over results, by name; on a file of millions of results they take seconds to build.
+const std::pair<QLatin1String, QString> kResultIndexes[] = {
+    {QLatin1String("results_taskid"), QStringLiteral("CREATE INDEX IF NOT EXISTS results_taskid ON results(taskid)")},
+    {QLatin1String("results_link"), QStringLiteral("CREATE INDEX IF NOT EXISTS results_link ON results(link)")},
 };
 
 bool createTables(SqlRunner& runner)
@@ -136,6 +141,38 @@ static_assert(std::size(kSteps) == Schema::Version, "one step per version");
 
 bool Schema::prepare(SqlRunner& runner, bool writable)
 {
+    return prepare(runner, writable, IndexBuild::Now);
+}
+
+bool Schema::indexesMissing(SqlRunner& runner)
+{
+    QSqlQuery query = runner.query();
+    if (!runner.select(query, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index'")))
+        return false; // unreadable: buildIndexes would fail the same way
+    QSet<QString> present;
+    while (query.next())
+        present.insert(query.value(0).toString());
+    for (const auto& [name, statement] : kResultIndexes) {
+        if (!present.contains(name))
+            return true;
+    }
+    return false;
+}
+
+bool Schema::buildIndexes(SqlRunner& runner)
+{
+    bool built = true;
+    for (const auto& [name, statement] : kResultIndexes) {
+        if (!runner.inTransaction([&] { return runner.exec(statement); })) {
+            qCDebug(lcStorage) << "not created:" << statement << runner.lastError();
+            built = false;
+        }
+    }
+    return built;
+}
+
+bool Schema::prepare(SqlRunner& runner, bool writable, IndexBuild indexes)
+{
     const auto stored = intColumn(runner, QStringLiteral("PRAGMA user_version"));
     if (!stored || stored->isEmpty())
         return true; // unreadable here: the operations fail and say why
@@ -163,5 +200,8 @@ bool Schema::prepare(SqlRunner& runner, bool writable)
         if (!done)
             qCWarning(lcStorage) << "task.db not brought up to date:" << step.what << "failed:" << runner.lastError();
     }
+    // Not fatal, as for the other additions: the statements that would use a missing index scan the table.
+    if (indexes == IndexBuild::Now)
+        buildIndexes(runner);
     return true;
 }

@@ -13,4 +13,18 @@ constexpr int Version = 3;
 // of a newer layout is refused (the runner is closed and says why) and nothing is written to it; a
 // read-only file is only checked. False when the file was refused.
 bool prepare(SqlRunner& runner, bool writable);
+
+// The indexes over the results table, which take long to build on a large file: prepare() builds those
+// missing unless they are left for later (IndexBuild::Later), when buildIndexes() makes them.
+enum class IndexBuild
+{
+    Now,
+    Later
+};
+bool prepare(SqlRunner& runner, bool writable, IndexBuild indexes);
+// Whether an index over the results table is missing.
+bool indexesMissing(SqlRunner& runner);
+// Builds the missing indexes over the results table, each in a transaction of its own; false when one could not
+// be made (the runner's lastError() says why).
+bool buildIndexes(SqlRunner& runner);
 } // namespace Schema

@@ -70,6 +70,19 @@ SqlRunner::~SqlRunner()
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
+void SqlRunner::setStop(const std::atomic_bool* stop)
+{
+    const QVariant handle = m_db.driver()->handle();
+    if (!m_open || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return;
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
+    constexpr int StepsBetweenChecks = 10000;
+    sqlite3_progress_handler(
+        db, StepsBetweenChecks,
+        [](void* flag) { return static_cast<const std::atomic_bool*>(flag)->load(std::memory_order_relaxed) ? 1 : 0; },
+        const_cast<std::atomic_bool*>(stop));
+}
+
 void SqlRunner::noteOpenFailure(const QSqlError& error)
 {
     fail(error);

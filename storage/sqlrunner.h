@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 
 class QSqlQuery;
@@ -29,6 +30,9 @@ public:
     QString fileName() const { return m_fileName; }
     QString openFailure() const { return m_openFailure; }
     QString lastError() const { return m_lastError; }
+    // Makes every statement fail ("interrupted") soon after *stop holds, checked every few thousand steps of
+    // SQLite's engine; stop must outlive the runner. For work on another thread that must end when asked.
+    void setStop(const std::atomic_bool* stop);
     // Closes the file for good: nothing is read or written after, and openFailure() says why.
     void refuse(const QString& reason);
 

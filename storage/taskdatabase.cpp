@@ -35,11 +35,12 @@ struct TaskDatabase::Batch
 
 TaskDatabase::TaskDatabase(const QString& fileName) : TaskDatabase(fileName, OpenMode::ReadWrite) {}
 
-TaskDatabase::TaskDatabase(const QString& fileName, OpenMode mode)
+TaskDatabase::TaskDatabase(const QString& fileName, OpenMode mode, IndexBuild indexes)
     : m_runner(std::make_unique<SqlRunner>(fileName, mode == OpenMode::ReadOnly))
 {
     if (m_runner->isOpen())
-        Schema::prepare(*m_runner, mode == OpenMode::ReadWrite);
+        Schema::prepare(*m_runner, mode == OpenMode::ReadWrite,
+                        indexes == IndexBuild::AtOpen ? Schema::IndexBuild::Now : Schema::IndexBuild::Later);
 }
 
 TaskDatabase::~TaskDatabase() = default;
@@ -66,20 +67,52 @@ QString TaskDatabase::openFailure() const
 
 QList<Task*> TaskDatabase::loadTasks(QList<TaskRows::Refusal>* refused)
 {
+    return loadAll(refused, true);
+}
+
+QList<Task*> TaskDatabase::loadTasksUncounted(QList<TaskRows::Refusal>* refused)
+{
+    return loadAll(refused, false);
+}
+
+QList<Task*> TaskDatabase::loadAll(QList<TaskRows::Refusal>* refused, bool counted)
+{
     std::optional<QList<Task*>> tasks = TaskRows(*m_runner).loadAll(refused);
     if (!tasks)
         return {};
-    // Without a results table the tasks still load, with empty result lists; without an options table (a file
-    // written by an older copy, opened read-only) they load without options.
-    const std::optional<ResultRows::Summary> summary = ResultRows(*m_runner).summarize();
+    // Without an options table (a file written by an older copy, opened read-only) the tasks load without options.
     const QHash<int, QHash<QString, QString>> optionsById = OptionRows(*m_runner).loadAll();
-    if (summary)
-        noteFoundOrder(summary->lastRow);
+    for (Task* task : std::as_const(*tasks))
+        task->setOptions(optionsById.value(task->taskId()));
+    if (counted) {
+        // Without a results table the tasks still load, with empty result lists.
+        const std::optional<ResultRows::Summary> summary = ResultRows(*m_runner).summarize();
+        attachResults(*tasks, summary.value_or(ResultRows::Summary{}));
+        return *tasks;
+    }
+    // The results found from now on are numbered after every stored one (the largest row id is read at once).
+    if (const std::optional<qint64> last = ResultRows(*m_runner).lastRow())
+        noteFoundOrder(*last);
+    const std::weak_ptr<SqlRunner> runner = m_runner;
+    for (Task* task : std::as_const(*tasks)) {
+        task->setResultSource(
+            [runner](int) -> std::optional<Task::ResultList> {
+                if (const std::shared_ptr<SqlRunner> open = runner.lock())
+                    open->fail(tr("its stored results are still being counted"));
+                return std::nullopt;
+            },
+            Task::UncountedResults);
+    }
+    return *tasks;
+}
+
+void TaskDatabase::attachResults(const QList<Task*>& tasks, const ResultRows::Summary& summary)
+{
+    noteFoundOrder(summary.lastRow);
     const std::weak_ptr<SqlRunner> runner = m_runner;
     const auto dates = std::make_shared<QHash<QString, QDate>>();
-    for (Task* task : std::as_const(*tasks)) {
-        task->setOptions(optionsById.value(task->taskId()));
-        const QVariantList keys = summary ? summary->keys.value(task->taskId()) : QVariantList();
+    for (Task* task : tasks) {
+        const QVariantList keys = summary.keys.value(task->taskId());
         if (keys.isEmpty()) {
             task->setResults({});
             continue;
@@ -92,9 +125,8 @@ QList<Task*> TaskDatabase::loadTasks(QList<TaskRows::Refusal>* refused)
                     return std::nullopt;
                 return ResultRows(*open).loadOf(keys, taskId, *dates);
             },
-            summary->unread.value(task->taskId()));
+            summary.unread.value(task->taskId()));
     }
-    return *tasks;
 }
 
 bool TaskDatabase::taskExists(const Task* task)
@@ -316,4 +348,42 @@ bool TaskDatabase::removeAllSeenLinks()
 bool TaskDatabase::setTaskOption(int taskId, const QString& name, const QString& value)
 {
     return m_runner->inTransaction([&] { return OptionRows(*m_runner).set(taskId, name, value); });
+}
+
+bool TaskDatabase::setTaskOptions(const QList<OptionChange>& changes)
+{
+    if (changes.isEmpty())
+        return m_runner->succeed();
+    return m_runner->inTransaction([&] { return OptionRows(*m_runner).setAll(changes); });
+}
+
+std::optional<ResultRows::Summary> TaskDatabase::countResults()
+{
+    return ResultRows(*m_runner).summarize();
+}
+
+bool TaskDatabase::indexesMissing()
+{
+    return Schema::indexesMissing(*m_runner);
+}
+
+TaskDatabase::DeferredOutcome TaskDatabase::runDeferred(const QString& fileName, const DeferredSteps& steps)
+{
+    DeferredOutcome outcome;
+    SqlRunner runner(fileName, false);
+    if (!runner.isOpen()) {
+        outcome.countFailure = runner.lastError();
+        return outcome;
+    }
+    if (steps.stop)
+        runner.setStop(steps.stop);
+    if (steps.buildIndexes && Schema::indexesMissing(runner) && !Schema::buildIndexes(runner))
+        outcome.indexFailure = runner.lastError();
+    if (steps.removeOlderThanDays >= 0 &&
+        !runner.inTransaction([&] { return ResultRows(runner).removeOld(steps.removeOlderThanDays, steps.today); }))
+        outcome.removeFailure = runner.lastError();
+    outcome.summary = ResultRows(runner).summarize();
+    if (!outcome.summary)
+        outcome.countFailure = runner.lastError();
+    return outcome;
 }

@@ -3,6 +3,8 @@
 
 #include "engine/seenlinks.h"
 #include "engine/task.h"
+#include "storage/optionrows.h"
+#include "storage/resultrows.h"
 #include "storage/taskrows.h"
 
 #include <QCoreApplication>
@@ -33,8 +35,16 @@ public:
         ReadOnly
     };
 
+    // Whether the indexes over the results (seconds of work on a file of millions) are built as the file is
+    // opened, or left for runDeferred().
+    enum class IndexBuild
+    {
+        AtOpen,
+        Deferred
+    };
+
     explicit TaskDatabase(const QString& fileName = QStringLiteral("task.db"));
-    TaskDatabase(const QString& fileName, OpenMode mode);
+    TaskDatabase(const QString& fileName, OpenMode mode, IndexBuild indexes = IndexBuild::AtOpen);
     ~TaskDatabase();
     TaskDatabase(const TaskDatabase&) = delete;
     TaskDatabase& operator=(const TaskDatabase&) = delete;
@@ -50,6 +60,33 @@ public:
     // Every stored task with its results, newest result first; the caller owns the tasks. The rows that are
     // not loaded (see TaskRows::loadAll) are told in refused, and left in the file.
     QList<Task*> loadTasks(QList<TaskRows::Refusal>* refused = nullptr);
+    // The same without reading the results table beyond its last row: each task's results cannot be read
+    // (lastError() says they are being counted) until attachResults() gives them their source.
+    QList<Task*> loadTasksUncounted(QList<TaskRows::Refusal>* refused = nullptr);
+    // Gives the tasks that cannot read their results yet the source and unread count the summary holds.
+    void attachResults(const QList<Task*>& tasks, const ResultRows::Summary& summary);
+    // What the results table holds per task id (see ResultRows::summarize), read on this connection.
+    std::optional<ResultRows::Summary> countResults();
+    // Whether an index over the results table is missing (and runDeferred() would build it).
+    bool indexesMissing();
+
+    // What a start leaves until its window shows, done in this order on a connection of its own (so on any
+    // thread, beside the window's connection): the indexes built, the old results deleted, the results counted.
+    struct DeferredSteps
+    {
+        bool buildIndexes = true;
+        int removeOlderThanDays = -1; // below 0: no deletion
+        QDate today;
+        const std::atomic_bool* stop = nullptr; // once it holds, the work ends as soon as it can, undone
+    };
+    struct DeferredOutcome
+    {
+        QString indexFailure;  // why an index could not be built; empty when built (or none was missing)
+        QString removeFailure; // why the old results could not be deleted
+        std::optional<ResultRows::Summary> summary;
+        QString countFailure; // why the results could not be counted, without a summary
+    };
+    static DeferredOutcome runDeferred(const QString& fileName, const DeferredSteps& steps);
     bool taskExists(const Task* task);
 
     // Stores a new task with all its results and the links its page showed. The id is chosen inside the
@@ -100,9 +137,13 @@ public:
 
     // Sets (or, with an empty value, removes) one option of the task, in one statement.
     bool setTaskOption(int taskId, const QString& name, const QString& value);
+    using OptionChange = OptionRows::Change;
+    // Many options set or removed as setTaskOption does, in one transaction: all of them, or none.
+    bool setTaskOptions(const QList<OptionChange>& changes);
 
 private:
     struct Batch;
+    QList<Task*> loadAll(QList<TaskRows::Refusal>* refused, bool counted);
     // The rows of one new task, inside the caller's transaction; *rowId stays 0 when it is stored already.
     // usedIds holds every id in use, read once per transaction, and takes the new one.
     bool insertTaskRows(const Task& task, const QStringList& seenLinks, QSet<int>& usedIds, int* taskId, int* rowId);

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/deferredstart.h"
+
+#include "core/logging.h"
+#include "core/taskchecker.h"
+
+#include <QPointer>
+
+DeferredStart::DeferredStart(TaskChecker& core, TaskDatabase& db, QObject* parent)
+    : QObject(parent), m_core(core), m_db(db)
+{
+}
+
+DeferredStart::~DeferredStart()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_running)
+        m_core.setPreparing(false);
+}
+
+void DeferredStart::loadTasks(bool reportNewLinks)
+{
+    m_core.setReportNewLinks(reportNewLinks);
+    m_core.loadTasksUncounted();
+}
+
+void DeferredStart::begin(int deleteDays)
+{
+    if (m_running || m_thread.joinable())
+        return;
+    m_running = true;
+    m_core.setPreparing(true);
+    TaskDatabase::DeferredSteps steps;
+    steps.removeOlderThanDays = deleteDays;
+    steps.today = m_core.checks().today();
+    steps.stop = &m_stop;
+    m_indexing = m_db.indexesMissing();
+    qCDebug(lcCore) << "preparing task.db beside the window; indexes missing:" << m_indexing;
+    if (m_indexing)
+        emit indexBuildStarted();
+    // The outcome comes back through the event loop of this object's thread; none is taken once it is gone (the
+    // destructor joins the thread before the pointer is destroyed).
+    const QPointer<DeferredStart> self(this);
+    m_thread = std::thread([self, steps, fileName = m_db.fileName(), this] {
+        const TaskDatabase::DeferredOutcome outcome = TaskDatabase::runDeferred(fileName, steps);
+        if (m_stop)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [self, outcome] {
+                if (self)
+                    self->takeOutcome(outcome);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void DeferredStart::takeOutcome(const TaskDatabase::DeferredOutcome& outcome)
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    m_running = false;
+    m_indexing = false;
+    m_core.setPreparing(false);
+    m_core.attachCounts(outcome.summary);
+    qCDebug(lcCore) << "task.db prepared, results counted";
+    emit finished(outcome.indexFailure, outcome.removeFailure, outcome.countFailure);
+}

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "storage/taskdatabase.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+class TaskChecker;
+
+// The half of the start that can wait until the window shows: the indexes over the results built when they are
+// missing, the old results deleted when the options ask for it, the stored results counted. It runs on a thread
+// of its own with a connection of its own; meanwhile the tasks' unread counts read as Task::UncountedResults, the
+// core refuses writes and the periodic checks wait. Its end is told on the thread that began it.
+class DeferredStart : public QObject
+{
+    Q_OBJECT
+
+public:
+    DeferredStart(TaskChecker& core, TaskDatabase& db, QObject* parent = nullptr);
+    // Asks the work to stop and waits for it, which SQLite's interruption keeps short.
+    ~DeferredStart() override;
+
+    // Loads the tasks without counting their results (see TaskRegistry::loadTasksUncounted).
+    void loadTasks(bool reportNewLinks);
+    // Starts the work; days below 0 deletes nothing.
+    void begin(int deleteDays);
+    bool running() const { return m_running; }
+    // Whether the indexes are being built (they were missing when the work began).
+    bool buildingIndexes() const { return m_running && m_indexing; }
+
+signals:
+    // The work began building the indexes.
+    void indexBuildStarted();
+    // The work is done and the counts are in the tasks. Each text says what failed, empty when it did not.
+    void finished(const QString& indexFailure, const QString& removeFailure, const QString& countFailure);
+
+private:
+    void takeOutcome(const TaskDatabase::DeferredOutcome& outcome);
+
+    TaskChecker& m_core;
+    TaskDatabase& m_db;
+    std::atomic_bool m_stop{false};
+    std::thread m_thread;
+    bool m_running = false;
+    bool m_indexing = false;
+};

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/announcement.h"
+#include "core/settings.h"
+#include "tests/core/checkerfixture.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+// The start the program makes: the tasks first, then, beside them, the indexes, the old results' deletion and
+// the counts.
+class TestScale : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void countsAfterTasks_data()
+    {
+        QTest::addColumn<bool>("indexed");    // the file has its indexes already (a second start)
+        QTest::addColumn<bool>("deleteOld");  // the options ask for the old results to go
+        QTest::addColumn<bool>("leaveEarly"); // the program ends while the work runs
+        QTest::addRow("first start") << false << false << false;
+        QTest::addRow("first start, old results deleted") << false << true << false;
+        QTest::addRow("second start") << true << false << false;
+        QTest::addRow("second start, old results deleted") << true << true << false;
+        QTest::addRow("ended during the work") << false << true << true;
+    }
+
+    void countsAfterTasks()
+    {
+        QFETCH(bool, indexed);
+        QFETCH(bool, deleteOld);
+        QFETCH(bool, leaveEarly);
+        TempFolder fixture;
+        const QString path = fixture.path("task.db");
+        const QString today = QDate::currentDate().toString(TaskDateFormat);
+        {
+            DbFile file(path);
+            file.addTask(0, "A", "http://127.0.0.1:9/a", "a");
+            file.addTask(1, "B", "http://127.0.0.1:9/b", "b");
+            file.addResult(0, today, "a new", "http://127.0.0.1/1");
+            file.addResult(0, today, "a read", "http://127.0.0.1/2", StateRead);
+            file.addResult(0, "01/01/2009", "a old", "http://127.0.0.1/3");
+            file.addResult(1, today, "b new", "http://127.0.0.1/4");
+        }
+        if (indexed)
+            TaskDatabase complete(path);
+        Options options;
+        options.autoDelete = deleteOld;
+        options.deleteDays = 14;
+
+        auto parts = std::make_unique<MonitorParts>(path, TaskDatabase::IndexBuild::Deferred);
+        QSignalSpy indexing(&parts->deferred, &DeferredStart::indexBuildStarted);
+        QSignalSpy finished(&parts->deferred, &DeferredStart::finished);
+        QSignalSpy counted(&parts->core, &TaskRegistry::countsArrived);
+        parts->startShown(options);
+        TaskChecker& core = parts->core;
+        QCOMPARE(core.tasks().size(), 2);
+        // Before the counts: nothing is claimed, and nothing is compared with results not read.
+        for (Task* task : core.tasks())
+            QCOMPARE(task->unreadCount(), Task::UncountedResults);
+        QVERIFY(Announcement::unreadSummary(core.tasks()).contains("counting"));
+
+        parts->finishStart(options);
+        QCOMPARE(indexing.count(), indexed ? 0 : 1);
+        QCOMPARE(parts->deferred.buildingIndexes(), !indexed);
+        QVERIFY(core.isPreparing());
+        QVERIFY(!core.resultsRead(core.tasks().first()));
+        QVERIFY2(core.lastError().contains("being counted"), qPrintable(core.lastError()));
+        QVERIFY(!core.updateAll().ran);
+        QCOMPARE(core.createTask("C", "http://127.0.0.1:9/c", "c", 3600).outcome, TaskChecker::Outcome::StoreFailed);
+        QVERIFY2(core.lastError().contains("being prepared"), qPrintable(core.lastError()));
+        if (leaveEarly) {
+            parts.reset();
+            // The file is whole: a later start reads every task and every result the work had not deleted yet.
+            Loaded again(path);
+            QCOMPARE(again.core.tasks().size(), 2);
+            QVERIFY(again.core.tasks().first()->results().size() >= 2);
+            return;
+        }
+
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(counted.count(), 1);
+        QCOMPARE(finished.first(), (QVariantList{QString(), QString(), QString()}));
+        QVERIFY(!core.isPreparing());
+        Task* a = core.tasks().at(0);
+        Task* b = core.tasks().at(1);
+        QCOMPARE(a->unreadCount(), deleteOld ? 1 : 2);
+        QCOMPARE(b->unreadCount(), 1);
+        QVERIFY(core.resultsRead(a));
+        QCOMPARE(texts(a->results()),
+                 deleteOld ? (QStringList{"a read", "a new"}) : (QStringList{"a old", "a read", "a new"}));
+        QCOMPARE(Announcement::unreadSummary(core.tasks()),
+                 QStringLiteral("Vantrel Monitor: %1 unread results in 2 tasks").arg(deleteOld ? 2 : 3));
+
+        DbFile file(path);
+        QCOMPARE(
+            file.column("SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'results' ORDER BY name"),
+            (QStringList{"results_link", "results_taskid"}));
+        QCOMPARE(file.count("results"), deleteOld ? 3 : 4);
+    }
+
+    // The failure marks of one update-all: written on the window thread when they are few, beside it when many;
+    // either way they reach task.db and the tasks, and those of a later run follow them.
+    void marksOfARun_data()
+    {
+        QTest::addColumn<int>("asideFrom");
+        QTest::addRow("few: on the window thread") << 1000;
+        QTest::addRow("many: beside the window") << 2;
+    }
+
+    void marksOfARun()
+    {
+        QFETCH(int, asideFrom);
+        TempFolder fixture;
+        const QString path = fixture.path("task.db");
+        {
+            DbFile file(path);
+            for (int i = 0; i < 3; ++i)
+                file.addTask(i, QStringLiteral("T%1").arg(i), QStringLiteral("http://127.0.0.1:9/%1").arg(i), "t");
+        }
+        Loaded loaded(path);
+        TaskChecker& core = loaded.core;
+        core.setWriteAsideFrom(asideFrom);
+        QSignalSpy written(&core.checks(), &CheckStates::marksWritten);
+        const auto marks = [&] {
+            DbFile file(path);
+            return file.column("SELECT task_id || ':' || value FROM task_options WHERE name = ? ORDER BY task_id",
+                               {CheckStates::FailuresInRowOption});
+        };
+        for (const QString& inRow : {QStringLiteral("1"), QStringLiteral("2")}) {
+            const TaskChecker::UpdateRun run = core.updateAll();
+            QCOMPARE(run.failedPages, 3);
+            if (asideFrom > 3)
+                QVERIFY(!core.checks().writingMarks());
+            // Told through the event loop once written.
+            QTRY_COMPARE(written.count(), asideFrom > 3 ? 0 : (inRow == "1" ? 1 : 2));
+            QTRY_VERIFY(!core.checks().writingMarks());
+            QCOMPARE(marks(), (QStringList{"0:" + inRow, "1:" + inRow, "2:" + inRow}));
+            for (Task* task : core.tasks()) {
+                QCOMPARE(task->options().value(CheckStates::FailuresInRowOption), inRow);
+                QVERIFY(!task->options().value(CheckStates::FailureOption).isEmpty());
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScale)
+#include "tst_scale.moc"
