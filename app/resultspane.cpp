@@ -177,14 +177,17 @@ Task* ResultsPane::task() const
 
 void ResultsPane::showCount()
 {
+    if (model->task())
+        emit message(countText());
+}
+
+QString ResultsPane::countText() const
+{
     const Task* shown = model->task();
-    if (!shown)
-        return;
-    const int count = int(shown->results().size());
+    const int count = shown ? int(shown->results().size()) : 0;
     if (proxy->isSearching())
-        emit message(tr("Results Count: %1 (%2 shown)").arg(count).arg(proxy->rowCount()));
-    else
-        emit message(tr("Results Count: %1").arg(count));
+        return tr("Results Count: %1 (%2 shown)").arg(count).arg(proxy->rowCount());
+    return tr("Results Count: %1").arg(count);
 }
 
 Task::ResultPtr ResultsPane::resultAt(const QModelIndex& index) const
@@ -225,7 +228,7 @@ void ResultsPane::removeSelected()
             tr("Could not %1: %2")
                 .arg(results.size() == 1 ? tr("remove the result") : tr("remove the results"), core.lastError()));
     else
-        showCount();
+        emit message(tr("%1 removed. %2").arg(core.undoText(), countText()));
 }
 
 void ResultsPane::copyCurrentLink()
