@@ -79,8 +79,6 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     setUpTray();
     new FittingMessage(statusBar());
     ui->webView->setVisible(false);
-    // At a first start the task list takes two thirds of the left pane; the user's own split is restored below.
-    ui->splitter->setSizes({2000, 1000});
     readSettings();
 
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
@@ -276,7 +274,13 @@ void MainWindow::readSettings()
         move(QGuiApplication::screenAt(state.pos) ? state.pos : QPoint(0, 0));
     }
     ui->mainToolBar->setVisible(state.toolbar);
-    ui->splitter->restoreState(state.splitter);
+    // At a first start the task list takes two thirds of the left pane, once the window is laid out; the user's
+    // own split is kept from then on.
+    if (!ui->splitter->restoreState(state.splitter))
+        QTimer::singleShot(0, this, [this] {
+            const int total = ui->splitter->sizes().value(0) + ui->splitter->sizes().value(1);
+            ui->splitter->setSizes({total - total / 3, total / 3});
+        });
     ui->splitter_2->restoreState(state.splitter2);
     results->sortBy(state.resultsSortColumn, state.resultsSortOrder);
 }

@@ -165,6 +165,8 @@ private slots:
                 // Another task keeps the chosen order.
                 Views::select(window.findChild<QTreeView*>("treeWidgetTaskList"), 1);
                 QCOMPARE(header(window)->sortIndicatorSection(), clickColumn);
+                // The first task is the one shown after the restart.
+                Views::select(window.findChild<QTreeView*>("treeWidgetTaskList"), 0);
             }
             window.close();
         }
