@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/datafolder.h"
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
@@ -19,6 +20,13 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantrel-monitor.png")));
+
+    // A start from the desktop menu keeps its task.db in the user's data folder (see DataFolder::of).
+    const QString folder = DataFolder::of(QDir::currentPath(), QDir::homePath(), qEnvironmentVariable("XDG_DATA_HOME"));
+    if (folder != QDir::currentPath() && !(QDir().mkpath(folder) && QDir::setCurrent(folder)))
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QApplication::translate("main", "The folder %1 cannot be used; task.db is kept in %2.")
+                                    .arg(folder, QDir::currentPath())));
 
     // One program per task.db: two would each check and write the same file with their own view of it.
     SingleInstance guard(QStringLiteral("task.db"));

@@ -13,6 +13,7 @@
 #include "core/taskchecker.h"
 #include "dialogs/dialogabout.h"
 #include "dialogs/dialoghelp.h"
+#include "engine/pagefetch.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -25,6 +26,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -32,6 +34,40 @@
 namespace {
 constexpr int HideDelayMs = 250;
 const QString MakerSite = QStringLiteral("http://www.orrimbel-studio.example");
+
+// Draws the status bar's message cut with "..." to the room it has; the whole text is its tooltip.
+class FittingMessage : public QObject
+{
+public:
+    explicit FittingMessage(QStatusBar* bar) : QObject(bar), bar(bar)
+    {
+        bar->installEventFilter(this);
+        connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& text) { bar->setToolTip(text); });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != bar || event->type() != QEvent::Paint || bar->currentMessage().isEmpty())
+            return false;
+        // Left of the widgets kept beside the messages and of the size grip.
+        const int margin = 6;
+        int right = bar->width() - margin;
+        for (const QWidget* child : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child->isVisible())
+                right = qMin(right, child->x() - margin);
+        }
+        const QRect room(margin, 0, qMax(0, right - margin), bar->height());
+        QPainter painter(bar);
+        painter.setPen(bar->palette().windowText().color());
+        painter.drawText(room, Qt::AlignLeading | Qt::AlignVCenter | Qt::TextSingleLine,
+                         bar->fontMetrics().elidedText(bar->currentMessage(), Qt::ElideRight, room.width()));
+        return true;
+    }
+
+private:
+    QStatusBar* bar;
+};
 } // namespace
 
 MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
@@ -41,8 +77,8 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     setUpViews();
     setUpCommands();
     setUpTray();
+    new FittingMessage(statusBar());
     ui->webView->setVisible(false);
-    ui->splitter->setSizes({1, 207});
     readSettings();
 
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
@@ -53,13 +89,21 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
         showTask();
     });
     connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
-        statusBar()->showMessage(tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
+        showMessage(PageFetch::isReadingFailure(reason)
+                        ? tr("The page of %1 was downloaded but could not be read (%2).").arg(task->name(), reason)
+                        : tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
     });
 
-    // The first task is shown at start.
+    // The task selected when the window last closed is shown at start, else the first.
     if (taskModel->rowCount() > 0) {
         qCDebug(lcApp) << "tasks loaded:" << taskModel->rowCount();
-        ui->treeWidgetTaskList->setCurrentIndex(taskModel->index(0, 0));
+        QModelIndex shown = taskModel->index(0, 0);
+        const int row = settings.windowState().selectedTaskRow;
+        for (Task* task : core.tasks()) {
+            if (row > 0 && task->rowId() == row)
+                shown = taskModel->indexOf(task);
+        }
+        ui->treeWidgetTaskList->setCurrentIndex(shown);
     }
     showTask();
 
@@ -235,7 +279,13 @@ void MainWindow::readSettings()
         move(QGuiApplication::screenAt(state.pos) ? state.pos : QPoint(0, 0));
     }
     ui->mainToolBar->setVisible(state.toolbar);
-    ui->splitter->restoreState(state.splitter);
+    // At a first start the task list takes two thirds of the left pane, once the window is laid out; the user's
+    // own split is kept from then on.
+    if (!ui->splitter->restoreState(state.splitter))
+        QTimer::singleShot(0, this, [this] {
+            const int total = ui->splitter->sizes().value(0) + ui->splitter->sizes().value(1);
+            ui->splitter->setSizes({total - total / 3, total / 3});
+        });
     ui->splitter_2->restoreState(state.splitter2);
     results->sortBy(state.resultsSortColumn, state.resultsSortOrder);
 }
@@ -246,7 +296,7 @@ void MainWindow::writeSettings()
     // the tray).
     settings.setWindowState(WindowState{pos(), size(), isMaximized(), !ui->mainToolBar->isHidden(),
                                         ui->splitter->saveState(), ui->splitter_2->saveState(), results->sortColumn(),
-                                        results->sortOrder()});
+                                        results->sortOrder(), selectedTask() ? selectedTask()->rowId() : 0});
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -429,6 +479,14 @@ void MainWindow::setUpCommands()
     connect(commands, &TaskCommands::noTaskSelected, this, &MainWindow::showNoTaskSelected);
     connect(commands, &TaskCommands::taskRemoved, this, &MainWindow::showAfterRemoval);
     connect(commands, &TaskCommands::allTasksRemoved, ui->tableWidgetTaskInfo, &QTableWidget::clearContents);
+    // The Edit menu names what Undo puts back.
+    const auto showUndo = [this] {
+        const QString what = core.undoText();
+        ui->actionUndo->setEnabled(!what.isEmpty());
+        ui->actionUndo->setText(what.isEmpty() ? tr("&Undo") : tr("&Undo Removal of %1").arg(what));
+    };
+    connect(&core, &TaskRegistry::undoChanged, this, showUndo);
+    showUndo();
 }
 
 void MainWindow::selectTask(Task* task)
@@ -518,6 +576,11 @@ void MainWindow::on_action_Remove_Task_triggered()
     commands->removeSelectedTask();
 }
 
+void MainWindow::on_actionUndo_triggered()
+{
+    commands->undoRemoval();
+}
+
 void MainWindow::showNoTaskSelected()
 {
     QMessageBox::information(this, tr("No Task Selected"), tr("Please select a task first"), QMessageBox::Ok);
@@ -530,7 +593,6 @@ void MainWindow::showAfterRemoval()
     if (now.isValid())
         ui->treeWidgetTaskList->selectionModel()->select(now, QItemSelectionModel::ClearAndSelect);
     showTask();
-    statusBar()->clearMessage();
 }
 
 void MainWindow::on_actionRemove_All_Tasks_triggered()

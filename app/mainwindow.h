@@ -81,6 +81,7 @@ private slots:
     void on_actionRemove_All_Results_triggered();
     void on_actionRemove_Result_triggered();
     void on_action_Remove_Task_triggered();
+    void on_actionUndo_triggered();
     void on_actionAbout_triggered();
     void on_actionHelp_triggered();
     void on_action_Options_triggered();

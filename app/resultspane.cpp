@@ -177,18 +177,21 @@ Task* ResultsPane::task() const
 
 void ResultsPane::showCount()
 {
+    if (model->task())
+        emit message(countText());
+}
+
+QString ResultsPane::countText() const
+{
     const Task* shown = model->task();
     if (!shown)
-        return;
-    if (shown->unreadCount() == Task::UncountedResults) {
-        emit message(tr("Results Count: counting\u2026"));
-        return;
-    }
+        return {};
+    if (shown->unreadCount() == Task::UncountedResults)
+        return tr("Results Count: counting\u2026");
     const int count = int(shown->results().size());
     if (proxy->isSearching())
-        emit message(tr("Results Count: %1 (%2 shown)").arg(count).arg(proxy->rowCount()));
-    else
-        emit message(tr("Results Count: %1").arg(count));
+        return tr("Results Count: %1 (%2 shown)").arg(count).arg(proxy->rowCount());
+    return tr("Results Count: %1").arg(count);
 }
 
 Task::ResultPtr ResultsPane::resultAt(const QModelIndex& index) const
@@ -229,7 +232,7 @@ void ResultsPane::removeSelected()
             tr("Could not %1: %2")
                 .arg(results.size() == 1 ? tr("remove the result") : tr("remove the results"), core.lastError()));
     else
-        showCount();
+        emit message(tr("%1 removed. %2").arg(core.undoText(), countText()));
 }
 
 void ResultsPane::copyCurrentLink()

@@ -57,6 +57,8 @@ signals:
     void message(const QString& text);
 
 private:
+    // "Results Count: 3" of the task shown.
+    QString countText() const;
     void setUpSearch();
     void copyCurrentLink();
     Task::ResultPtr resultAt(const QModelIndex& index) const;

@@ -57,12 +57,20 @@ QVariant ResultTableModel::data(const QModelIndex& index, int role) const
     const TaskResult& result = *results.at(index.row());
     switch (index.column()) {
     case DateColumn:
+        // The day, and beside it the time of day when it is known.
         if (role == Qt::DisplayRole)
-            return result.date.toString(TaskDateFormat);
-        // By the date itself, and within one date by the order found, so that a descending sort lists the
-        // newest first (also for results found while the program runs, which the task's list appends).
-        if (role == SortRole)
-            return (qint64(result.date.toJulianDay()) << 40) + (result.found & ((qint64(1) << 40) - 1));
+            return result.time.isValid()
+                       ? result.date.toString(TaskDateFormat) + QLatin1Char(' ') + result.time.toString(u"HH:mm")
+                       : result.date.toString(TaskDateFormat);
+        // By the moment found: the date, the time of day (a find of unknown time first on its day), then the order
+        // found, so that a descending sort lists the newest first (also for results found while the program
+        // runs, which the task's list appends).
+        if (role == SortRole) {
+            const qint64 day = result.date.isValid() ? result.date.toJulianDay() : 0; // dates of 4 digits
+            const qint64 seconds =
+                day * 86400 + (result.time.isValid() ? result.time.msecsSinceStartOfDay() / 1000 : 0);
+            return (seconds << 24) + (result.found & ((qint64(1) << 24) - 1));
+        }
         break;
     case StateColumn:
         if (role == Qt::DecorationRole)

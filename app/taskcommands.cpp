@@ -9,6 +9,7 @@
 #include "dialogs/dialognewtask.h"
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
+#include "engine/pagefetch.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -173,6 +174,11 @@ void TaskCommands::newTask()
         return;
     DialogNewTask dialog(window);
     offerScripts(dialog, core.renderer());
+    // Refused in the dialog, which keeps what was typed.
+    dialog.setDuplicateCheck([this](const QString& address, const QString& keyword) {
+        const Task* clash = core.duplicateOf(address, keyword);
+        return clash ? clash->name() : QString();
+    });
     core.renderer().probeEngine();
     if (dialog.exec() != QDialog::Accepted || busy())
         return;
@@ -220,7 +226,11 @@ bool TaskCommands::createTask(const QString& name, const QString& address, const
     }
     // The task list has its row already; selecting it shows its results.
     emit selectTask(created.task);
-    if (created.outcome == TaskChecker::Outcome::FetchFailed)
+    if (created.outcome == TaskChecker::Outcome::FetchFailed && PageFetch::isReadingFailure(created.failureReason))
+        emit message(tr("Task %1 created, but its page could not be read (%2). Use Reset Results when it can be "
+                        "read.")
+                         .arg(name, created.failureReason));
+    else if (created.outcome == TaskChecker::Outcome::FetchFailed)
         emit message(tr("Task %1 created, but its page could not be downloaded (%2). Use Reset Results "
                         "when it is reachable.")
                          .arg(name, created.failureReason));
@@ -242,7 +252,8 @@ void TaskCommands::editTask()
     dialog.setTask(task->name(), task->address(), task->grabText(), task->frequency(), task->options());
     offerScripts(dialog, core.renderer());
     dialog.setDuplicateCheck([this, task](const QString& address, const QString& keyword) {
-        return core.duplicateOf(address, keyword, task) != nullptr;
+        const Task* clash = core.duplicateOf(address, keyword, task);
+        return clash ? clash->name() : QString();
     });
     // The dialog waits for the user: the task may be removed, or a command started, meanwhile.
     if (dialog.exec() != QDialog::Accepted || !task)
@@ -398,6 +409,26 @@ void TaskCommands::removeTask(Task* task)
         return;
     }
     emit taskRemoved();
+    emit message(core.canUndo() ? tr("%1 removed.").arg(core.undoText()) : tr("Task %1 removed.").arg(name));
+}
+
+void TaskCommands::undoRemoval()
+{
+    if (busy())
+        return;
+    if (!core.canUndo()) {
+        emit message(tr("There is no removal to undo."));
+        return;
+    }
+    const QString what = core.undoText();
+    if (!core.undo()) {
+        emit message(tr("Could not put back %1: %2").arg(what, core.lastError()));
+        return;
+    }
+    const QList<Task*> restored = core.restoredTasks();
+    if (!restored.isEmpty())
+        emit selectTask(restored.first());
+    emit message(tr("%1 put back.").arg(what));
 }
 
 void TaskCommands::removeAllTasks()

@@ -42,6 +42,8 @@ public slots:
     void removeAllTasks();
     // Every result of the selected task.
     void removeTaskResults();
+    // Puts back what the latest removal took.
+    void undoRemoval();
     void changeOptions();
 
 signals:

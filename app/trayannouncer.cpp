@@ -54,35 +54,44 @@ void TrayAnnouncer::announcementClicked(const QString& kind)
 
 void TrayAnnouncer::announceRun(const QList<TaskNews>& news)
 {
-    // What was announced before and is still unread stays named: the new announcement takes the place of
-    // the old one (one balloon at a time, one notification of a kind). Each result is named once, found in one
-    // pass over each list, so the news kept while the user is away cost no more than their number.
-    QHash<const Task*, Task::ResultList> unread;
+    // What was announced before and is still unread stays known, and is counted apart: the new announcement
+    // takes the place of the old one (one balloon at a time, one notification of a kind) and calls new only what
+    // no announcement named yet. Each result is counted once, found in one pass over each list, so the news kept
+    // while the user is away cost no more than their number.
+    QHash<const Task*, Task::ResultList> earlier;
+    QHash<const Task*, Task::ResultList> fresh;
     QSet<const TaskResult*> named;
+    int earlierCount = 0;
     for (const QList<TaskNews>* source : std::initializer_list<const QList<TaskNews>*>{&unseenNews, &news}) {
+        const bool announced = source == &unseenNews;
         for (const TaskNews& entry : *source) {
-            if (!entry.task)
+            if (!entry.task || !core.contains(entry.task))
                 continue;
             for (const Task::ResultPtr& result : entry.results) {
                 if (result->state == StateNew && !named.contains(result.get())) {
                     named.insert(result.get());
-                    unread[entry.task.data()].append(result);
+                    (announced ? earlier : fresh)[entry.task.data()].append(result);
+                    earlierCount += announced ? 1 : 0;
                 }
             }
         }
     }
-    QList<TaskNews> merged;
+    QList<TaskNews> unseen;
+    QList<TaskNews> shown;
     for (Task* task : core.tasks()) {
-        const auto found = unread.constFind(task);
-        if (found != unread.constEnd())
-            merged.append(TaskNews{task, task->name(), *found});
+        const Task::ResultList found = fresh.value(task);
+        if (!found.isEmpty())
+            shown.append(TaskNews{task, task->name(), found});
+        if (!found.isEmpty() || earlier.contains(task))
+            unseen.append(TaskNews{task, task->name(), earlier.value(task) + found});
     }
-    unseenNews = merged;
-    if (merged.isEmpty())
+    unseenNews = unseen;
+    if (shown.isEmpty())
         return;
-    const QString text = merged.size() == 1 ? Announcement::periodicText(merged.first().name, merged.first().results)
-                                            : Announcement::updateAllText(merged);
-    announce(PeriodicKind, tr("New Results"), text, merged.first().task);
+    const QString text = shown.size() == 1
+                             ? Announcement::periodicText(shown.first().name, shown.first().results, earlierCount)
+                             : Announcement::updateAllText(shown, earlierCount);
+    announce(PeriodicKind, tr("New Results"), text, shown.first().task);
 }
 
 void TrayAnnouncer::announce(const QString& kind, const QString& title, const QString& text, Task* task)

@@ -35,16 +35,21 @@ QString Announcement::quotedTexts(const Task::ResultList& results, int count)
     return line;
 }
 
-QString Announcement::periodicText(const QString& taskName, const Task::ResultList& results)
+QString Announcement::earlierLine(int earlier)
+{
+    return earlier > 0 ? QLatin1Char('\n') + tr("and %1 earlier unread").arg(earlier) : QString();
+}
+
+QString Announcement::periodicText(const QString& taskName, const Task::ResultList& results, int earlier)
 {
     QString text = tr("There are new results now.");
     if (results.isEmpty())
         return text;
     text += QLatin1Char('\n') + tr("%1: %2").arg(shortText(taskName), quotedTexts(results, MaxTexts));
-    return text;
+    return text + earlierLine(earlier);
 }
 
-QString Announcement::updateAllText(const QList<TaskNews>& news)
+QString Announcement::updateAllText(const QList<TaskNews>& news, int earlier)
 {
     QString text = tr("There are new results for tasks now.");
     int named = 0;
@@ -63,7 +68,7 @@ QString Announcement::updateAllText(const QList<TaskNews>& news)
     }
     if (withNews > named)
         text += QLatin1Char('\n') + tr("and %1 more tasks").arg(withNews - named);
-    return text;
+    return text + earlierLine(earlier);
 }
 
 QString Announcement::unreadSummary(const QList<Task*>& tasks)

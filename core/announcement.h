@@ -30,15 +30,17 @@ public:
     static constexpr int TextsPerTask = 2;   // link texts named per task for update-all
     static constexpr int MaxTextLength = 60; // characters of one link text, ellipsis included
 
-    // A periodic check found new results for one task.
-    static QString periodicText(const QString& taskName, const Task::ResultList& results);
+    // A periodic check found new results for one task. earlier counts the results announced before and still
+    // unread, named apart on a line of their own.
+    static QString periodicText(const QString& taskName, const Task::ResultList& results, int earlier = 0);
     // Update-all found new results for these tasks (in the order of the task list).
-    static QString updateAllText(const QList<TaskNews>& news);
+    static QString updateAllText(const QList<TaskNews>& news, int earlier = 0);
     // The tray icon's tooltip: how many unread results there are in how many tasks.
     static QString unreadSummary(const QList<Task*>& tasks);
     // The link's text as shown, on one line, at most maxLength characters (an ellipsis marks a cut).
     static QString shortText(const QString& text, int maxLength = MaxTextLength);
 
 private:
+    static QString earlierLine(int earlier);
     static QString quotedTexts(const Task::ResultList& results, int count);
 };

@@ -7,6 +7,7 @@ namespace {
 const QString OptionsGroup = QStringLiteral("options");
 const QString WindowGroup = QStringLiteral("mainwindow");
 const QString ResultsTableGroup = QStringLiteral("results_table");
+const QString TaskListGroup = QStringLiteral("task_list");
 // The results table's columns: date, state, text, link.
 constexpr int ResultsColumns = 4;
 } // namespace
@@ -83,6 +84,8 @@ WindowState Settings::windowState() const
         read.resultsSortColumn = column;
         read.resultsSortOrder = Qt::SortOrder(order);
     }
+    settings.endGroup();
+    read.selectedTaskRow = settings.value(TaskListGroup + QStringLiteral("/selected_row")).toInt();
     return read;
 }
 
@@ -100,4 +103,6 @@ void Settings::setWindowState(const WindowState& state)
     settings.beginGroup(ResultsTableGroup);
     settings.setValue(QStringLiteral("sort_column"), state.resultsSortColumn);
     settings.setValue(QStringLiteral("sort_order"), int(state.resultsSortOrder));
+    settings.endGroup();
+    settings.setValue(TaskListGroup + QStringLiteral("/selected_row"), state.selectedTaskRow);
 }

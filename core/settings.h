@@ -42,6 +42,8 @@ struct WindowState
     // The results table's sort (group "results_table", its own, so older copies read "mainwindow" unchanged).
     int resultsSortColumn = 0;                            // sort_column: the date
     Qt::SortOrder resultsSortOrder = Qt::DescendingOrder; // sort_order: 0 ascending, 1 descending
+    // The task selected when the window closed, by its row in task.db (group "task_list", selected_row); 0: none.
+    int selectedTaskRow = 0;
 };
 
 // The one reader and writer of the settings file: every key, group and default is written here once.

@@ -282,8 +282,10 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     }
     // A page that could not be downloaded still gives the task, with no results (an error page's links are
     // not the page's), so the user can reset it once the page is reachable.
-    if (fetched->ok)
+    if (fetched->ok) {
         task->setResults(task->resultsOfPage(*fetched, createdAt.date()));
+        stampTimes(task->results());
+    }
     const QStringList seen = m_states.recordsSeen(*fetched) ? CheckStates::seenLinksOf(task->results()) : QStringList();
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique

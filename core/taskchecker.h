@@ -44,7 +44,7 @@ public:
 
     // Not owned; the system clock when none is set.
     void setClock(const Clock* clock);
-    QDateTime now() const { return m_states.now(); }
+    QDateTime now() const override { return m_states.now(); }
     CommandGuard& guard() { return m_guard; }
     PageFetcher& fetcher() { return m_fetcher; }
     // Gets the pages of tasks that run their page's scripts.

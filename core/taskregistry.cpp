@@ -138,38 +138,160 @@ void TaskRegistry::add(Task* task)
     emit taskAdded(task);
 }
 
+void TaskRegistry::stampTimes(const Task::ResultList& results) const
+{
+    const QDateTime moment = now().toLocalTime();
+    if (!moment.isValid())
+        return;
+    for (const Task::ResultPtr& result : results) {
+        if (result && !result->time.isValid() && result->date == moment.date())
+            result->time = QTime(moment.time().hour(), moment.time().minute(), moment.time().second());
+    }
+}
+
 void TaskRegistry::appendResults(Task* task, const Task::ResultList& results)
 {
+    stampTimes(results);
     task->appendResults(results);
     emit resultsChanged(task);
 }
 
 void TaskRegistry::setResults(Task* task, const Task::ResultList& results)
 {
+    stampTimes(results);
     task->setResults(results);
     emit resultsChanged(task);
 }
 
+QString TaskRegistry::resultsText(int count)
+{
+    return count == 1 ? tr("1 result") : tr("%1 results").arg(count);
+}
+
+void TaskRegistry::remember(Removal removal)
+{
+    m_removals.push_back(std::move(removal));
+    emit undoChanged();
+}
+
 bool TaskRegistry::removeTask(Task* task)
 {
-    if (!writable() || !contains(task) || refusedBy(m_db.removeTask(task)))
+    Removal removal;
+    if (!writable() || !contains(task) || refusedBy(m_db.removeTask(task, &removal.rows)))
         return false;
+    const int results = removal.rows.count(QStringLiteral("results"));
+    removal.what = results == 0 ? tr("Task %1").arg(task->name())
+                                : tr("Task %1 and its %2").arg(task->name(), resultsText(results));
+    removal.taskRows = {task->rowId()};
+    removal.positions = {int(m_tasks.indexOf(task))};
     m_tasks.removeOne(task);
     m_known.remove(task);
     emit taskRemoved(task);
     delete task;
+    if (!removal.rows.isEmpty())
+        remember(std::move(removal));
     return true;
 }
 
 bool TaskRegistry::removeAllTasks()
 {
-    if (!writable() || refusedBy(m_db.removeAllTasks()))
+    Removal removal;
+    if (!writable() || refusedBy(m_db.removeAllTasks(&removal.rows)))
         return false;
     const QList<Task*> removed = std::exchange(m_tasks, {});
     m_known.clear();
+    const int results = removal.rows.count(QStringLiteral("results"));
+    removal.what =
+        tr("%1 and their %2")
+            .arg(removed.size() == 1 ? tr("1 task") : tr("%1 tasks").arg(removed.size()), resultsText(results));
+    for (int i = 0; i < removed.size(); ++i) {
+        removal.taskRows.append(removed.at(i)->rowId());
+        removal.positions.append(i);
+    }
     emit allTasksRemoved();
     qDeleteAll(removed);
+    if (!removal.rows.isEmpty())
+        remember(std::move(removal));
     return true;
+}
+
+bool TaskRegistry::undo()
+{
+    if (m_removals.empty() || !writable())
+        return false;
+    const Removal& removal = m_removals.back();
+    if (refusedBy(m_db.restoreRows(removal.rows)))
+        return false;
+    m_restored.clear();
+    if (removal.taskRows.isEmpty()) {
+        putBackResults(removal);
+    } else {
+        // Read afresh from the rows put back, as at start-up; the tasks held stay as they are.
+        const QList<Task*> loaded = m_db.loadTasks();
+        QHash<int, Task*> byRow;
+        for (Task* task : loaded) {
+            if (removal.taskRows.contains(task->rowId()) && !byRow.contains(task->rowId()))
+                byRow.insert(task->rowId(), task);
+            else
+                delete task;
+        }
+        for (int i = 0; i < removal.taskRows.size(); ++i) {
+            Task* task = byRow.take(removal.taskRows.at(i));
+            if (!task)
+                continue;
+            m_tasks.insert(qBound(0, removal.positions.at(i), int(m_tasks.size())), task);
+            m_known.insert(task);
+            m_restored.append(task);
+        }
+        qDeleteAll(byRow);
+        emit tasksLoaded();
+    }
+    m_removals.pop_back();
+    emit undoChanged();
+    return true;
+}
+
+void TaskRegistry::putBackResults(const Removal& removal)
+{
+    Task* owner = nullptr;
+    for (Task* task : std::as_const(m_tasks)) {
+        if (task->rowId() == removal.ownerRow && task->taskId() == removal.ownerId)
+            owner = task;
+    }
+    if (!owner)
+        return;
+    if (!owner->resultsLoaded()) {
+        // Read from task.db, the records put back with them.
+        resultsRead(owner);
+        emit resultsChanged(owner);
+        return;
+    }
+    // The list as it was before the removal, without what went since, and with what came since at its end.
+    // A record put back that its task holds again (the same text and link) stays out.
+    const Task::ResultList current = owner->results();
+    QSet<const TaskResult*> held;
+    QSet<QPair<QString, QString>> heldLinks;
+    for (const Task::ResultPtr& result : current) {
+        held.insert(result.get());
+        heldLinks.insert({result->text, result->link});
+    }
+    QSet<const TaskResult*> removed;
+    for (const Task::ResultPtr& result : removal.removed)
+        removed.insert(result.get());
+    Task::ResultList list;
+    QSet<const TaskResult*> placed;
+    for (const Task::ResultPtr& result : removal.before) {
+        const bool back = removed.contains(result.get()) && !heldLinks.contains({result->text, result->link});
+        if (held.contains(result.get()) || back) {
+            list.append(result);
+            placed.insert(result.get());
+        }
+    }
+    for (const Task::ResultPtr& result : current) {
+        if (!placed.contains(result.get()))
+            list.append(result);
+    }
+    setResults(owner, list);
 }
 
 QList<int> TaskRegistry::positionsOf(const Task* task, const Task::ResultList& results)
@@ -234,26 +356,42 @@ bool TaskRegistry::removeResults(Task* task, const Task::ResultList& results)
         return false;
     const QList<int> positions = positionsOf(task, results);
     const Task::ResultList current = task->results();
-    Task::ResultList removed;
+    Removal removal;
     for (int index : positions)
-        removed.append(current.at(index));
-    if (removed.isEmpty())
+        removal.removed.append(current.at(index));
+    if (removal.removed.isEmpty())
         return true;
     // All in one transaction: on a refusal every row stays listed and stored.
-    if (refusedBy(m_db.removeResults(removed)))
+    if (refusedBy(m_db.removeResults(removal.removed, &removal.rows)))
         return false;
     for (auto index = positions.crbegin(); index != positions.crend(); ++index)
         task->removeResult(*index);
+    removal.what = tr("%1 of task %2").arg(resultsText(int(removal.removed.size())), task->name());
+    removal.ownerRow = task->rowId();
+    removal.ownerId = task->taskId();
+    removal.before = current;
     emit resultsChanged(task);
+    if (!removal.rows.isEmpty())
+        remember(std::move(removal));
     return true;
 }
 
 bool TaskRegistry::removeTaskResults(Task* task)
 {
-    if (!writable() || !contains(task) || refusedBy(m_db.removeTaskResults(task->taskId())))
+    // Read first, so the records can be put back as they were.
+    Removal removal;
+    if (!writable() || !contains(task) || !resultsRead(task) ||
+        refusedBy(m_db.removeTaskResults(task->taskId(), &removal.rows)))
         return false;
+    removal.before = task->results();
+    removal.removed = removal.before;
+    removal.what = tr("%1 of task %2").arg(resultsText(int(removal.removed.size())), task->name());
+    removal.ownerRow = task->rowId();
+    removal.ownerId = task->taskId();
     task->clearResults();
     emit resultsChanged(task);
+    if (!removal.rows.isEmpty())
+        remember(std::move(removal));
     return true;
 }
 

@@ -3,14 +3,17 @@
 
 #include "engine/task.h"
 #include "storage/resultrows.h"
+#include "storage/removedrows.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 class TaskDatabase;
 
@@ -77,15 +80,34 @@ public:
     // Deletes every result dated before today minus the given number of days from task.db (run at start-up,
     // before the tasks are loaded).
     bool removeOldResults(int days, const QDate& today);
+    // Every removal above can be taken back, the latest first, until the program ends: undo() puts back in
+    // task.db and in memory exactly what it took (the task's id and row, its results with their states, dates
+    // and times, options and seen links). What the latest removal took, in words ("Task Jobs and its 134 results"),
+    // empty when there is nothing to undo. undo() is refused (false, lastError()) when what it would put back
+    // clashes with a task made since, and the removal then stays to be undone.
+    bool canUndo() const { return !m_removals.empty(); }
+    QString undoText() const { return m_removals.empty() ? QString() : m_removals.back().what; }
+    bool undo();
+    // The tasks the latest undo() put back (none when it put back results), in the order of tasks().
+    QList<Task*> restoredTasks() const { return m_restored; }
+
     // Writes the task's new definition (changed: a copy of the task holding it) to its row, then takes it
     // over. pageChanged forgets the links seen of the old page in task.db.
     bool changeTask(Task* task, const Task& changed, bool pageChanged);
 
-    // What the checks and commands did with a task, told to the views.
+    // The moment by the program's clock; none here (a registry without checks stamps no times).
+    virtual QDateTime now() const { return {}; }
+
+    // What the checks and commands did with a task, told to the views. Results found today get the time of
+    // day of now() unless they carry one.
     void add(Task* task);
     void appendResults(Task* task, const Task::ResultList& results);
     void setResults(Task* task, const Task::ResultList& results);
     void reportCheckState(Task* task) { emit checkStateChanged(task); }
+
+protected:
+    // Gives the results found today that carry no time the time of day of now().
+    void stampTimes(const Task::ResultList& results) const;
 
 signals:
     // loadTasks() replaced the list of tasks.
@@ -106,6 +128,8 @@ signals:
     void resultStatesChanged(Task* task, const QList<int>& indexes);
     // A task's last check failed or succeeded again.
     void checkStateChanged(Task* task);
+    // A removal was made or undone: undoText() changed.
+    void undoChanged();
 
 protected:
     // The one gate of every write: false (with lastError()) while an import holds task.db, or while it is being
@@ -118,9 +142,30 @@ private:
     // The positions in the task's list of those of the results that are the task's, each once, in list order.
     static QList<int> positionsOf(const Task* task, const Task::ResultList& results);
 
+    // What one removal took, to be put back by undo().
+    struct Removal
+    {
+        QString what;
+        RemovedRows rows;
+        // Removed tasks: their rows in task.db and their places in tasks(), in list order.
+        QList<int> taskRows;
+        QList<int> positions;
+        // Removed results: their task's row and id, its list before and the records removed.
+        int ownerRow = 0;
+        int ownerId = 0;
+        Task::ResultList before;
+        Task::ResultList removed;
+    };
+    void remember(Removal removal);
+    // The results of a removal put back into their task's list where they were.
+    void putBackResults(const Removal& removal);
+    static QString resultsText(int count);
+
     TaskDatabase& m_db;
     QList<Task*> m_tasks;
     QSet<const Task*> m_known; // the tasks of m_tasks, for contains() in constant time
+    std::vector<Removal> m_removals;
+    QList<Task*> m_restored;
     bool m_importing = false;
     bool m_preparing = false;
     QString m_lastError;

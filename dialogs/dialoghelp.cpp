@@ -2,8 +2,12 @@
 #include "dialogs/dialoghelp.h"
 #include "ui_dialoghelp.h"
 
+#include <QAbstractTextDocumentLayout>
+#include <QDesktopServices>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QUrl>
 
 namespace {
@@ -24,6 +28,39 @@ DialogHelp::DialogHelp(QWidget* parent) : QDialog(parent), ui(new Ui::DialogHelp
         ui->textBrowserGuide->setPlainText(tr("The user guide is missing from this build."));
     else
         ui->textBrowserGuide->setMarkdown(guide);
+    connect(ui->textBrowserGuide, &QTextBrowser::anchorClicked, this, &DialogHelp::follow);
+}
+
+QString DialogHelp::anchorOf(const QString& heading)
+{
+    QString anchor;
+    for (const QChar c : heading.trimmed().toLower()) {
+        if (c.isLetterOrNumber() || c == u'-' || c == u'_')
+            anchor += c;
+        else if (c == u' ')
+            anchor += u'-';
+    }
+    return anchor;
+}
+
+void DialogHelp::follow(const QUrl& link)
+{
+    if (link.scheme() == QLatin1String("http") || link.scheme() == QLatin1String("https")) {
+        QDesktopServices::openUrl(link);
+        return;
+    }
+    if (!link.hasFragment())
+        return;
+    QTextDocument* document = ui->textBrowserGuide->document();
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        if (block.blockFormat().headingLevel() == 0 || anchorOf(block.text()) != link.fragment())
+            continue;
+        ui->textBrowserGuide->setTextCursor(QTextCursor(block));
+        // The heading at the top of the view, not merely somewhere in it.
+        const int top = int(document->documentLayout()->blockBoundingRect(block).top());
+        ui->textBrowserGuide->verticalScrollBar()->setValue(top);
+        return;
+    }
 }
 
 DialogHelp::~DialogHelp()

@@ -19,10 +19,16 @@ public:
     // The "## User guide" section of a Markdown text, up to the next heading of the same level; empty when
     // there is none.
     static QString guideSection(const QString& markdown);
+    // The anchor a link names a heading by, as GitHub makes it: small letters, spaces made hyphens, other
+    // punctuation dropped ("Watching a feed" is "watching-a-feed").
+    static QString anchorOf(const QString& heading);
 
 protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // A link to a heading of the guide moves the guide there; a web address opens in the browser.
+    void follow(const QUrl& link);
+
     Ui::DialogHelp* ui;
 };

@@ -2,10 +2,13 @@
 #include "dialogs/dialognewtask.h"
 #include "ui_dialognewtask.h"
 
+#include "dialogs/numberbox.h"
 #include "engine/requestheaders.h"
 #include "engine/task.h"
 
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <iterator>
 
@@ -22,6 +25,7 @@ DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::Dial
     ui->comboBoxFrequencyUnit->setCurrentIndex(UnitHour);
     ui->lineEditUserAgent->setPlaceholderText(QString::fromLatin1(RequestHeaders::defaultUserAgent()));
     ui->lineEditUserAgent->setMaxLength(RequestHeaders::MaxValueLength);
+    NumberBox::guard(ui->spinBoxFrequencyNum, tr("Frequency"));
     // Folded away until asked for: most pages need none of it.
     m_advancedMargins = ui->verticalLayoutAdvanced->contentsMargins();
     showAdvanced(false);
@@ -147,6 +151,8 @@ void DialogNewTask::setTask(const QString& name, const QString& address, const Q
     m_givenFrequency = frequency;
     m_givenCount = ui->spinBoxFrequencyNum->value();
     m_givenUnit = unit;
+    // Opens on the name, also when the unfolded Advanced part took the focus.
+    ui->lineEditTaskName->setFocus(Qt::OtherFocusReason);
 }
 
 bool DialogNewTask::frequencyAsGiven() const
@@ -167,7 +173,7 @@ TaskDefinition DialogNewTask::definition() const
         .normalised();
 }
 
-void DialogNewTask::setDuplicateCheck(std::function<bool(const QString&, const QString&)> check)
+void DialogNewTask::setDuplicateCheck(std::function<QString(const QString&, const QString&)> check)
 {
     duplicateCheck = std::move(check);
 }
@@ -230,7 +236,7 @@ bool DialogNewTask::accepts(const TaskDefinition::Problem& problem)
         QMessageBox::information(this, tr("Grab text"), tr("Please enter the <b>Detect keyword</b> first!"),
                                  QMessageBox::Ok);
     } else if (problem.field == Field::Address) {
-        // Both schemes are taken literally (case-sensitive); most pages today are served over https.
+        // Most pages today are served over https.
         QMessageBox::information(this, tr("Invalid Web Address"),
                                  tr("Please enter a <b>Valid Url</b> like "
                                     "'<b>http://www.example.com/news.html</b>', do not forget '<b>http://</b>'!"),
@@ -247,17 +253,72 @@ bool DialogNewTask::accepts(const TaskDefinition::Problem& problem)
         box.setTextFormat(Qt::PlainText);
         box.exec();
     }
+    // The cursor goes to the entry to correct, with what was typed kept.
+    QLineEdit* field = problem.field == Field::Name      ? ui->lineEditTaskName
+                       : problem.field == Field::Address ? ui->lineEditWebaddress
+                       : problem.field == Field::Keyword ? ui->lineEditGrabtext
+                                                         : nullptr;
+    if (problem && field) {
+        field->setFocus(Qt::OtherFocusReason);
+        field->selectAll();
+    }
     return !problem;
+}
+
+bool DialogNewTask::offerScheme(const QString& address)
+{
+    const QString bare = TaskDefinition::withoutScheme(address);
+    if (bare.isEmpty())
+        return false;
+    QMessageBox box(QMessageBox::Question, tr("Add a scheme?"),
+                    tr("The web address %1 does not say how the page is reached. Put https:// (most pages) or "
+                       "http:// before it?")
+                        .arg(bare),
+                    QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* https = box.addButton(tr("Use &https://"), QMessageBox::AcceptRole);
+    QPushButton* http = box.addButton(tr("Use h&ttp://"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(https);
+    box.exec();
+    const QString scheme = box.clickedButton() == https  ? QStringLiteral("https://")
+                           : box.clickedButton() == http ? QStringLiteral("http://")
+                                                         : QString();
+    if (scheme.isEmpty()) {
+        ui->lineEditWebaddress->setFocus(Qt::OtherFocusReason);
+        return false;
+    }
+    ui->lineEditWebaddress->setText(scheme + ui->lineEditWebaddress->text().trimmed());
+    return true;
 }
 
 void DialogNewTask::on_pushButtonOk_clicked()
 {
-    const TaskDefinition entered = definition();
+    TaskDefinition entered = definition();
     // A frequency left as an older file gave it is not judged again.
-    if (!accepts(entered.check(frequencyAsGiven() ? TaskDefinition::Options : TaskDefinition::Everything)))
+    const int parts = frequencyAsGiven() ? TaskDefinition::Options : TaskDefinition::Everything;
+    TaskDefinition::Problem problem = entered.check(parts);
+    if (problem && problem.field == TaskDefinition::Field::Address && !problem.empty && offerScheme(entered.address)) {
+        entered = definition();
+        problem = entered.check(parts);
+    } else if (problem && problem.field == TaskDefinition::Field::Address && !problem.empty &&
+               !TaskDefinition::withoutScheme(entered.address).isEmpty()) {
+        return; // the offer was declined: the cursor is in the address
+    }
+    if (!accepts(problem))
         return;
-    if (duplicateCheck && duplicateCheck(entered.address, entered.keyword)) {
-        QMessageBox::information(this, windowTitle(), tr("This task already exists!"), QMessageBox::Ok);
+    const QString clash = duplicateCheck ? duplicateCheck(entered.address, entered.keyword) : QString();
+    if (!clash.isEmpty()) {
+        QMessageBox box(QMessageBox::Information, windowTitle(), tr("This task already exists!"), QMessageBox::Ok,
+                        this);
+        box.setTextFormat(Qt::PlainText);
+        box.setInformativeText(tr("The task %1 watches the same web address for the same keyword.").arg(clash));
+        // The name is the user's text, never markup.
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            label->setTextFormat(Qt::PlainText);
+        box.exec();
+        ui->lineEditGrabtext->setFocus(Qt::OtherFocusReason);
+        ui->lineEditGrabtext->selectAll();
         return;
     }
     accept();

@@ -42,9 +42,10 @@ public:
     void setTask(const QString& name, const QString& address, const QString& grabText, int frequency,
                  const QHash<QString, QString>& options = {});
     bool isEditing() const { return editing; }
-    // Asked on Ok once the entries are valid: whether another task watches the address for the keyword. Such
-    // entries are refused with a message, and the dialog stays open with what was typed.
-    void setDuplicateCheck(std::function<bool(const QString& address, const QString& grabText)> check);
+    // Asked on Ok once the entries are valid: the name of another task that watches the address for the keyword,
+    // empty when there is none. Such entries are refused with a message naming that task, and the dialog stays
+    // open with what was typed.
+    void setDuplicateCheck(std::function<QString(const QString& address, const QString& grabText)> check);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -61,6 +62,8 @@ private:
     // Shows why the entries cannot be taken, with the message of the field; false when there is a problem.
     bool accepts(const TaskDefinition::Problem& problem);
     bool frequencyAsGiven() const;
+    // Offers to put https:// or http:// before an address typed without a scheme; true when one was put.
+    bool offerScheme(const QString& address);
     void showAdvanced(bool on);
     void setTitle();
 
@@ -71,5 +74,5 @@ private:
     int m_givenFrequency = 0; // the frequency setTask() got, and the count and unit it was shown as
     int m_givenCount = 0;
     int m_givenUnit = -1;
-    std::function<bool(const QString&, const QString&)> duplicateCheck;
+    std::function<QString(const QString&, const QString&)> duplicateCheck;
 };

@@ -2,6 +2,8 @@
 #include "dialogs/dialogoption.h"
 #include "ui_dialogoption.h"
 
+#include "dialogs/numberbox.h"
+
 DialogOption::DialogOption(const Options& options, QWidget* parent) : QDialog(parent), ui(new Ui::DialogOption)
 {
     ui->setupUi(this);
@@ -10,6 +12,7 @@ DialogOption::DialogOption(const Options& options, QWidget* parent) : QDialog(pa
     ui->checkBoxAutorun->setChecked(options.autoRun);
     ui->spinBoxDays->setValue(options.deleteDays);
     ui->checkBoxReportNewLinks->setChecked(options.reportNewLinks);
+    NumberBox::guard(ui->spinBoxDays, tr("Days"));
 }
 
 DialogOption::~DialogOption()

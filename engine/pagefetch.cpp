@@ -233,6 +233,15 @@ QUrl PageFetch::baseOf(const FetchedPage& page, const QString& address)
     return page.url.isEmpty() ? QUrl(address) : page.url;
 }
 
+namespace {
+const QString kFeedUnreadable = QStringLiteral("the feed could not be read");
+} // namespace
+
+bool PageFetch::isReadingFailure(const QString& error)
+{
+    return error.startsWith(kFeedUnreadable);
+}
+
 void PageFetch::readFeed(FetchedPage& page, const QString& address)
 {
     if (!page.ok || page.notModified || !FeedReader::isFeed(page.contentType, page.body))
@@ -240,7 +249,7 @@ void PageFetch::readFeed(FetchedPage& page, const QString& address)
     FeedReader::Result feed = FeedReader::read(page.body, page.contentType, baseOf(page, address));
     if (!feed.ok) {
         page.ok = false;
-        page.error = QStringLiteral("the feed could not be read: ") + feed.error;
+        page.error = kFeedUnreadable + QStringLiteral(": ") + feed.error;
         page.body.clear();
         return;
     }

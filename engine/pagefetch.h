@@ -57,6 +57,10 @@ constexpr int MaxRedirects = 5;
 constexpr int MaxRetryAfterSeconds = 3600;
 constexpr int DefaultRetryAfterSeconds = 60;
 
+// Whether a failure (FetchedPage::error) is of a page that was downloaded but could not be read (a feed that
+// does not parse), which the user is told as such, not as a download that failed.
+bool isReadingFailure(const QString& error);
+
 // The transfer timeout given to each new request; tests lower it.
 int transferTimeout();
 void setTransferTimeout(int ms);

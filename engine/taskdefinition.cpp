@@ -5,6 +5,7 @@
 #include "engine/requestheaders.h"
 #include "engine/task.h"
 
+#include <QRegularExpression>
 #include <QUrl>
 
 TaskDefinition TaskDefinition::of(const Task& task)
@@ -16,8 +17,27 @@ QString TaskDefinition::normalAddress(const QString& typed)
 {
     QString address = typed;
     address.remove(QLatin1Char(' '));
+    for (const QLatin1String scheme : {QLatin1String("http://"), QLatin1String("https://")}) {
+        if (address.startsWith(scheme, Qt::CaseInsensitive))
+            address.replace(0, scheme.size(), scheme);
+    }
     if (address.endsWith(QLatin1Char('/')))
         address.chop(1);
+    return address;
+}
+
+QString TaskDefinition::withoutScheme(const QString& typed)
+{
+    // Anything naming a scheme of its own ("ftp:", "https:/x") is not offered one; a port ("example.org:8080")
+    // is no scheme. The host must look like one typed for the web: with a dot, or this machine.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?!\\d)"));
+    const QString address = normalAddress(typed);
+    if (address.isEmpty() || scheme.match(address).hasMatch())
+        return {};
+    const QString withHttps = QStringLiteral("https://") + address;
+    const QString host = QUrl(withHttps).host();
+    if (!isWebAddress(withHttps) || !(host.contains(QLatin1Char('.')) || host == QLatin1String("localhost")))
+        return {};
     return address;
 }
 

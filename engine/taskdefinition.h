@@ -59,10 +59,14 @@ public:
 
     static TaskDefinition of(const Task& task);
     // Name and keyword simplified (trimmed, inner runs of white space made one space); every space removed
-    // from the address and then one trailing "/" dropped; the region trimmed, the excluded words simplified
+    // from the address, a scheme of http or https written in capitals made small ("HTTP://" is "http://"), and
+    // then one trailing "/" dropped; the region trimmed, the excluded words simplified
     // and joined by ", " with empty ones dropped.
     TaskDefinition normalised() const;
     static QString normalAddress(const QString& typed);
+    // An address typed without a scheme ("www.example.com/news") that is a web address with one; empty for
+    // any other.
+    static QString withoutScheme(const QString& typed);
     // The first problem in the order of the dialog's tests: name, address, keyword, then frequency and the
     // options the task uses.
     Problem check(int parts = Everything) const;

@@ -7,6 +7,7 @@
 #include <QMetaType>
 #include <QSharedPointer>
 #include <QString>
+#include <QTime>
 
 // How a date is written wherever the program stores or shows one (a result's date, a task's creation date).
 inline const QString TaskDateFormat = QStringLiteral("MM/dd/yyyy");
@@ -34,6 +35,8 @@ struct TaskResult
     QString link;
     int state = StateNew;
     qint64 found = nextFoundOrder(); // see nextFoundOrder; not stored
+    QTime time =
+        QTime(); // the time of day it was found, by the finder's clock; invalid when not known (an older copy's find)
 };
 using TaskResultPtr = QSharedPointer<TaskResult>;
 using TaskResultList = QList<TaskResultPtr>;

@@ -77,11 +77,15 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
         values.append(key);
     }
     // Read through SQLite's own calls: a task's rows are read by the thousand while pages wait, and a row costs
-    // half as much without a variant per column.
-    SqlRunner::Rows rows = m_runner.rows(QStringLiteral("SELECT id, result_date, text, link, result_state FROM "
-                                                        "results WHERE %1 ORDER BY id DESC")
-                                             .arg(match.join(QStringLiteral(" OR "))),
-                                         values);
+    // half as much without a variant per column. A file an older copy wrote (opened read-only) may hold no times.
+    const bool times = hasTimes();
+    SqlRunner::Rows rows =
+        m_runner.rows(QStringLiteral("SELECT id, result_date, text, link, result_state%1 FROM results%2 WHERE %3 "
+                                     "ORDER BY id DESC")
+                          .arg(times ? QStringLiteral(", found_at") : QString(),
+                               times ? QStringLiteral(" LEFT JOIN result_times ON result_id = id") : QString(),
+                               match.join(QStringLiteral(" OR "))),
+                      values);
     if (!rows.ready())
         return std::nullopt;
     const int row = rows.column("id");
@@ -89,6 +93,7 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
     const int text = rows.column("text");
     const int link = rows.column("link");
     const int state = rows.column("result_state");
+    const int foundAt = rows.column("found_at");
     Task::ResultList results;
     while (rows.next()) {
         const QString dateText = rows.text(date);
@@ -99,11 +104,21 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
             Task::TaskResult{taskId, *parsed, rows.text(text), rows.text(link), rows.number(state)});
         // Rows are numbered in the order they were stored, which is the order they were found.
         result->found = rows.number64(row);
+        if (foundAt >= 0)
+            result->time = QTime::fromString(rows.text(foundAt), QStringLiteral("HH:mm:ss"));
         results.append(result);
     }
     if (!rows.done())
         return std::nullopt;
     return results;
+}
+
+bool ResultRows::hasTimes()
+{
+    QSqlQuery query = m_runner.query();
+    return m_runner.select(query, QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = "
+                                                 "'result_times'")) &&
+           query.next();
 }
 
 std::optional<bool> ResultRows::stored(const Task::TaskResult& result)

@@ -47,6 +47,8 @@ public:
     bool removeOld(int days, const QDate& today);
 
 private:
+    // Whether the file keeps the times results were found (see the schema's additions).
+    bool hasTimes();
     // The same, through byLink, which is prepared at its first use and used again by later calls.
     std::optional<bool> stored(const Task::TaskResult& result, QSqlQuery& byLink);
     // Every record under underId, or without it the new ones under their own task id.

@@ -29,6 +29,16 @@ const QString kAdditions[] = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, "
                    "value TEXT NOT NULL, PRIMARY KEY (task_id, name))"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS task_owners (task_id INTEGER PRIMARY KEY, task_row INTEGER NOT NULL)"),
+    // The time of day each result was found, beside the results table, whose rows keep their format. The
+    // triggers live in the file, so a result any copy of the program stores dated today (a find, not an import
+    // of older ones) gets the time it was stored, and a result removed takes its time along.
+    QStringLiteral("CREATE TABLE IF NOT EXISTS result_times (result_id INTEGER PRIMARY KEY, found_at TEXT NOT NULL)"),
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS result_times_stored AFTER INSERT ON results "
+                   "WHEN NEW.result_date = strftime('%m/%d/%Y', 'now', 'localtime') BEGIN "
+                   "INSERT OR REPLACE INTO result_times(result_id, found_at) "
+                   "VALUES (NEW.id, strftime('%H:%M:%S', 'now', 'localtime')); END"),
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS result_times_removed AFTER DELETE ON results BEGIN "
+                   "DELETE FROM result_times WHERE result_id = OLD.id; END"),
 };
 
 // The indexes over results, by name; on a file of millions of results they take seconds to build.

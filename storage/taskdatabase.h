@@ -5,6 +5,7 @@
 #include "engine/task.h"
 #include "storage/optionrows.h"
 #include "storage/resultrows.h"
+#include "storage/removedrows.h"
 #include "storage/taskrows.h"
 
 #include <QCoreApplication>
@@ -121,11 +122,17 @@ public:
     // Sets the state of every given result (matched by task id, text and link) in one statement per
     // task and thousands of results, all in one transaction: all of them change, or none.
     bool updateResultStates(const Task::ResultList& results, int state);
-    bool removeTask(const Task* task);
-    bool removeTaskResults(int taskId);
+    // Each removal gives the rows it took, of every table, in removed when one is given; restoreRows() puts
+    // them back.
+    bool removeTask(const Task* task, RemovedRows* removed = nullptr);
+    bool removeTaskResults(int taskId, RemovedRows* removed = nullptr);
     // The given results in one transaction: all of them go, or none.
-    bool removeResults(const Task::ResultList& results);
-    bool removeAllTasks();
+    bool removeResults(const Task::ResultList& results, RemovedRows* removed = nullptr);
+    bool removeAllTasks(RemovedRows* removed = nullptr);
+    // Puts back, in one transaction, the rows a removal took, with their row ids. Refused when a task of them
+    // would clash with one stored since (its task id given to another task, or the same keyword and address);
+    // a result whose task holds the same text and link again is not put back twice.
+    bool restoreRows(const RemovedRows& removed);
     // Deletes every result dated more than `days` days before `today`.
     bool removeOldResults(int days, const QDate& today);
 

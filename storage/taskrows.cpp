@@ -39,7 +39,8 @@ QString idProblem(const QString& type)
 std::optional<QList<Task*>> TaskRows::loadAll(QList<Refusal>* refused)
 {
     QSqlQuery query = m_runner.query();
-    if (!m_runner.select(query, QStringLiteral("SELECT %1, typeof(task_id) AS task_id_type FROM tasks").arg(kColumns)))
+    if (!m_runner.select(
+            query, QStringLiteral("SELECT %1, typeof(task_id) AS task_id_type FROM tasks ORDER BY id").arg(kColumns)))
         return std::nullopt;
     const QSqlRecord record = query.record();
     const int row = record.indexOf(QStringLiteral("id"));

@@ -63,16 +63,34 @@ private slots:
         QCOMPARE(file.column("SELECT text FROM results ORDER BY id"), (QStringList{"Qt one", "qt two", "Qt one"}));
     }
 
+    // A duplicate, here typed with its scheme in capitals, is refused in the dialog, which keeps what was typed
+    // with the cursor in the keyword.
     void duplicateTaskIsRefused()
     {
         server.setPage("/dup.html", page({{"/a1", "qt one"}}));
         TestWindow test;
         const QString address = server.url("/dup.html").toString();
         createThroughDialog(test.window, "First", address);
+        QString typed = address;
+        typed.replace(0, 4, "HTTP");
         ModalAnswer answer;
-        answer.answerNext(QMessageBox::Ok);
-        createThroughDialog(test.window, "Second name", address);
-        QTRY_VERIFY(answer.seen);
+        QStringList kept; // the dialog's entries after the refusal, and the field with the cursor
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QWidget* dialog = QApplication::activeModalWidget();
+            const QStringList fields{"lineEditTaskName", "lineEditWebaddress", "lineEditGrabtext"};
+            const QStringList entries{"Second name", typed, "QT"};
+            for (int i = 0; i < fields.size(); ++i)
+                dialog->findChild<QLineEdit*>(fields.at(i))->setText(entries.at(i));
+            answer.answerNext(QMessageBox::Ok);
+            dialog->findChild<QPushButton*>("pushButtonOk")->click();
+            for (const QString& field : fields)
+                kept << dialog->findChild<QLineEdit*>(field)->text();
+            kept << (dialog->isVisible() && dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString());
+            dialog->findChild<QPushButton*>("pushButtonCancel")->click();
+        });
+        test.trigger("action_New_Task");
+        QCOMPARE(kept, (QStringList{"Second name", typed, "QT", "lineEditGrabtext"}));
         QCOMPARE(answer.title, QStringLiteral("New Task"));
         QCOMPARE(answer.text, QStringLiteral("This task already exists!"));
         QCOMPARE(test.window.taskList().size(), 1);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window on a Linux desktop: no tray, the links of results, and the built-in guide.
+#include "app/datafolder.h"
 #include "app/mainwindow.h"
 #include "app/resultlink.h"
 #include "tests/app/windowsteps.h"
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 
@@ -18,6 +20,42 @@ class TestMainWindowDesktop : public QObject
     Q_OBJECT
 
 private slots:
+    // Where task.db is kept, by the folder the program was started in.
+    void dataFolder_data()
+    {
+        QTest::addColumn<bool>("fromHome"); // started in the home folder, as the desktop menu starts it
+        QTest::addColumn<bool>("homeHasDb");
+        QTest::addColumn<QString>("dataHome"); // $XDG_DATA_HOME
+        QTest::addColumn<QString>("expected"); // relative to the home folder; "." the working folder
+        QTest::addRow("terminal start elsewhere") << false << false << ""
+                                                  << ".";
+        QTest::addRow("menu start") << true << false << ""
+                                    << "home/.local/share/vantrel-monitor";
+        QTest::addRow("menu start, XDG_DATA_HOME set") << true << false << "DATA"
+                                                       << "data/vantrel-monitor";
+        QTest::addRow("menu start, relative XDG_DATA_HOME ignored") << true << false << "data"
+                                                                    << "home/.local/share/vantrel-monitor";
+        QTest::addRow("menu start with an earlier task.db at home") << true << true << ""
+                                                                    << "home";
+    }
+    void dataFolder()
+    {
+        QFETCH(bool, fromHome);
+        QFETCH(bool, homeHasDb);
+        QFETCH(QString, dataHome);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath("home") && QDir(root.path()).mkpath("elsewhere"));
+        const QString home = root.filePath("home");
+        if (homeHasDb) {
+            QFile db(home + "/task.db");
+            QVERIFY(db.open(QIODevice::WriteOnly));
+        }
+        const QString current = fromHome ? home : root.filePath("elsewhere");
+        const QString given = dataHome == "DATA" ? root.filePath("data") : dataHome;
+        QCOMPARE(DataFolder::of(current, home, given), expected == "." ? current : root.filePath(expected));
+    }
+
     void cleanup()
     {
         for (const QWidget* widget : QApplication::topLevelWidgets())

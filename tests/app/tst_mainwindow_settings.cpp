@@ -68,10 +68,20 @@ private slots:
         QByteArray splitter;
         QByteArray splitter2;
         {
+            DbFile file(fixture.path(QStringLiteral("task.db")));
+            file.addTask(0, QStringLiteral("First"), QStringLiteral("http://127.0.0.1:1/a"), QStringLiteral("qt"));
+            file.addTask(1, QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/b"), QStringLiteral("qt"));
+        }
+        {
             WindowParts parts;
             MainWindow& window = *parts.window;
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
+            // At a first start the task list has at least two thirds of the left pane.
+            const QList<int> first = window.findChild<QSplitter*>("splitter")->sizes();
+            QVERIFY2(first.at(0) * 3 >= (first.at(0) + first.at(1)) * 2, qPrintable(QString::number(first.at(0))));
+            auto* tree = window.findChild<QTreeView*>("treeWidgetTaskList");
+            tree->setCurrentIndex(tree->model()->index(1, 0));
             window.resize(700, 500);
             window.move(40, 30);
             window.findChild<QToolBar*>("mainToolBar")->hide();
@@ -92,6 +102,7 @@ private slots:
             QVERIFY(window.findChild<QToolBar*>("mainToolBar")->isHidden());
             QCOMPARE(window.findChild<QSplitter*>("splitter")->saveState(), splitter);
             QCOMPARE(window.findChild<QSplitter*>("splitter_2")->saveState(), splitter2);
+            QCOMPARE(window.findChild<QTreeView*>("treeWidgetTaskList")->currentIndex().row(), 1);
             window.showMaximized();
             window.close();
         }
@@ -154,6 +165,8 @@ private slots:
                 // Another task keeps the chosen order.
                 Views::select(window.findChild<QTreeView*>("treeWidgetTaskList"), 1);
                 QCOMPARE(header(window)->sortIndicatorSection(), clickColumn);
+                // The first task is the one shown after the restart.
+                Views::select(window.findChild<QTreeView*>("treeWidgetTaskList"), 0);
             }
             window.close();
         }

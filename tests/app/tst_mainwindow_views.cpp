@@ -229,7 +229,7 @@ private slots:
                                           QItemSelectionModel::ClearAndSelect);
         QTest::keyClick(results, Qt::Key_D, Qt::ControlModifier);
         QCOMPARE(rowTexts(results, 2), (QStringList{"qt 7", "qt 1", "qt 0"}));
-        QCOMPARE(test.message(), QStringLiteral("Results Count: 3"));
+        QCOMPARE(test.message(), QStringLiteral("5 results of task News removed. Results Count: 3"));
         DbFile file = test.db();
         QCOMPARE(file.count(QStringLiteral("results")), 3);
         window.close();
@@ -267,6 +267,87 @@ private slots:
         QVERIFY(answer.seen);
         QCOMPARE(answer.title, QStringLiteral("No Task Selected"));
         QCOMPARE(answer.text, QStringLiteral("Please select a task first"));
+    }
+
+    // Each removal says what went, and Ctrl+Z puts task.db back row by row, with the views as they were.
+    void removalUndone_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("focus"); // the view the command acts from
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("undone");
+        QTest::newRow("Remove Task") << "action_Remove_Task"
+                                     << "treeWidgetTaskList"
+                                     << "Task News and its 3 results removed."
+                                     << "Task News and its 3 results put back.";
+        QTest::newRow("Remove All Tasks") << "actionRemove_All_Tasks"
+                                          << "treeWidgetTaskList"
+                                          << "All tasks removed!"
+                                          << "2 tasks and their 4 results put back.";
+        QTest::newRow("Remove All Results") << "actionRemove_All_Results"
+                                            << "treeWidgetTaskList"
+                                            << "All results removed from task News!"
+                                            << "3 results of task News put back.";
+        QTest::newRow("Remove Result") << "actionRemove_Result"
+                                       << "tableWidget"
+                                       << "1 result of task News removed. Results Count: 2"
+                                       << "1 result of task News put back.";
+    }
+    void removalUndone()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, focus);
+        QFETCH(QString, message);
+        QFETCH(QString, undone);
+        TestWindow test([](DbFile& file) {
+            writeTwoTasks(file);
+            file.exec("UPDATE results SET result_state = 1 WHERE text = 'qt june'");
+            file.exec("CREATE TABLE task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, value TEXT NOT NULL, "
+                      "PRIMARY KEY (task_id, name))");
+            file.exec("INSERT INTO task_options VALUES(0, 'user_agent', 'Agent/1'), (0, 'etag', '\"x\"')");
+            file.exec("CREATE TABLE seen_links(taskid INTEGER, link TEXT)");
+            file.exec("INSERT INTO seen_links VALUES(0, 'http://a/1'), (0, 'http://a/9'), (1, 'http://b/1')");
+            file.exec("CREATE TABLE result_times (result_id INTEGER PRIMARY KEY, found_at TEXT NOT NULL)");
+            file.exec("INSERT INTO result_times VALUES(1, '00:02:00'), (3, '00:05:00')");
+        });
+        MainWindow& window = test.window;
+        QVERIFY(test.show());
+        const QStringList tables{"tasks", "results", "seen_links", "task_options", "task_owners", "result_times"};
+        const auto everyRow = [&] {
+            DbFile file = test.db();
+            QStringList rows;
+            for (const QString& table : tables)
+                rows << table << file.rows(table);
+            return rows;
+        };
+        const QStringList before = everyRow();
+        QVERIFY(!test.action("actionUndo")->isEnabled());
+        QWidget* view = window.findChild<QWidget*>(focus);
+        QVERIFY(focusOn(view));
+        if (view == test.results())
+            test.results()->setCurrentIndex(Views::at(test.results(), 0, 0));
+        ModalAnswer answer;
+        if (action == "actionRemove_All_Tasks")
+            answer.answerNext(QMessageBox::Yes);
+        test.trigger(qPrintable(action));
+        QCOMPARE(test.message(), message);
+        QCOMPARE(window.statusBar()->toolTip(), message);
+        QVERIFY(everyRow() != before);
+        QVERIFY(test.action("actionUndo")->isEnabled());
+
+        // The question of Remove All Tasks took the window's activation with it.
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(test.tree(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(test.message(), undone);
+        QCOMPARE(everyRow(), before);
+        QCOMPARE(Views::rows(test.tree()), 2);
+        QCOMPARE(Views::text(test.tree(), 0), QStringLiteral("News"));
+        QCOMPARE(test.task(0)->options().value("user_agent"), QStringLiteral("Agent/1"));
+        QCOMPARE(test.task(0)->results().size(), 3);
+        QCOMPARE(test.task(0)->unreadCount(), 2);
+        QVERIFY(!test.action("actionUndo")->isEnabled());
+        window.close();
     }
 
     // Ctrl+R followed by a key that is no command neither removes the task nor asks for a reset. (Ctrl+R

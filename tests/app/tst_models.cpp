@@ -104,16 +104,21 @@ private slots:
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("order");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("times"); // "text=HH:mm:ss": the time of day the result was found
         // Stored oldest first, loaded newest stored first: b (12/30/2008), c, a, d.
         QTest::addRow("first show: newest first, last December below this January")
             << int(ResultTableModel::DateColumn) << int(Qt::DescendingOrder)
-            << QStringList{"qt d", "qt a", "qt c", "qt b"};
+            << QStringList{"qt d", "qt a", "qt c", "qt b"} << QStringList{};
         QTest::addRow("date ascending") << int(ResultTableModel::DateColumn) << int(Qt::AscendingOrder)
-                                        << QStringList{"qt b", "qt c", "qt a", "qt d"};
+                                        << QStringList{"qt b", "qt c", "qt a", "qt d"} << QStringList{};
         QTest::addRow("text ascending") << int(ResultTableModel::TextColumn) << int(Qt::AscendingOrder)
-                                        << QStringList{"qt a", "qt b", "qt c", "qt d"};
+                                        << QStringList{"qt a", "qt b", "qt c", "qt d"} << QStringList{};
         QTest::addRow("link descending") << int(ResultTableModel::LinkColumn) << int(Qt::DescendingOrder)
-                                         << QStringList{"qt a", "qt b", "qt d", "qt c"};
+                                         << QStringList{"qt a", "qt b", "qt d", "qt c"} << QStringList{};
+        // By the moment found: c was found at 00:05, after a (00:02), though an older copy stored it first.
+        QTest::addRow("times of day") << int(ResultTableModel::DateColumn) << int(Qt::DescendingOrder)
+                                      << QStringList{"qt d", "qt c", "qt a", "qt b"}
+                                      << QStringList{"qt c=00:05:00", "qt a=00:02:00"};
     }
 
     void order()
@@ -121,19 +126,28 @@ private slots:
         QFETCH(int, column);
         QFETCH(int, order);
         QFETCH(QStringList, expected);
+        QFETCH(QStringList, times);
         AppFixture fixture;
         {
             DbFile file(fixture.path("task.db"));
             file.addTask(0, "News", "http://127.0.0.1:1/", "qt");
             file.addResult(0, "12/30/2008", "qt b", "http://h/3");
-            // Two of one date: the one stored later (found later) is the newer.
+            // Two of one date: without times, the one stored later (found later) is the newer.
             file.addResult(0, "01/02/2009", "qt c", "http://h/1");
             file.addResult(0, "01/02/2009", "qt a", "http://h/4");
             file.addResult(0, "06/15/2009", "qt d", "http://h/2");
+            file.exec("CREATE TABLE result_times (result_id INTEGER PRIMARY KEY, found_at TEXT NOT NULL)");
+            for (const QString& time : times)
+                file.exec("INSERT INTO result_times SELECT id, ? FROM results WHERE text = ?",
+                          {time.section('=', 1), time.section('=', 0, 0)});
         }
         Models models(fixture);
         models.sorted.sort(column, Qt::SortOrder(order));
         QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), expected);
+        // The time beside the date, where it is known.
+        const QStringList dates = ::column(models.sorted, ResultTableModel::DateColumn);
+        QCOMPARE(dates.contains("01/02/2009 00:05"), !times.isEmpty());
+        QVERIFY(dates.contains("06/15/2009"));
     }
 
     // A result found while the program runs is the newest of its date: listed above the stored ones of that

@@ -80,6 +80,9 @@ private slots:
             << QStringList{"A=1", "B=1", "C=1", "D=1", "E=1", "F=4", "G=1"}
             << first + "\nA (1 new): \u201cA 1\u201d\nB (1 new): \u201cB 1\u201d\nC (1 new): \u201cC 1\u201d"
                        "\nD (1 new): \u201cD 1\u201d\nE (1 new): \u201cE 1\u201d\nand 2 more tasks";
+        QTest::addRow("earlier unread news counted apart")
+            << QStringList{"News=1", "Shop=1", "earlier=3"}
+            << first + "\nNews (1 new): \u201cNews 1\u201d\nShop (1 new): \u201cShop 1\u201d\nand 3 earlier unread";
         QTest::addRow("exactly five tasks: no remainder line")
             << QStringList{"A=1", "B=1", "C=1", "D=1", "E=1"}
             << first + "\nA (1 new): \u201cA 1\u201d\nB (1 new): \u201cB 1\u201d\nC (1 new): \u201cC 1\u201d"
@@ -90,11 +93,15 @@ private slots:
         QFETCH(QStringList, tasks);
         QFETCH(QString, expected);
         QList<TaskNews> news;
+        int earlier = 0;
         for (const QString& entry : tasks) {
             const QString name = entry.section('=', 0, 0);
-            news.append(TaskNews{nullptr, name, records(numbered(name + ' ', entry.section('=', 1).toInt()))});
+            if (name == "earlier")
+                earlier = entry.section('=', 1).toInt();
+            else
+                news.append(TaskNews{nullptr, name, records(numbered(name + ' ', entry.section('=', 1).toInt()))});
         }
-        QCOMPARE(Announcement::updateAllText(news), expected);
+        QCOMPARE(Announcement::updateAllText(news, earlier), expected);
     }
 
     void longNamesAndTextsStayReadable()

@@ -16,6 +16,7 @@ public:
         QString title;
         QString text;
         QWidget* parent;
+        QString informative;
         QMessageBox::StandardButtons buttons;
     };
 
@@ -33,7 +34,8 @@ private:
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        boxes.append({box->windowTitle(), box->text(), box->parentWidget(), box->standardButtons()});
+        boxes.append(
+            {box->windowTitle(), box->text(), box->parentWidget(), box->informativeText(), box->standardButtons()});
         if (QAbstractButton* ok = box->button(QMessageBox::Ok))
             ok->click();
         else

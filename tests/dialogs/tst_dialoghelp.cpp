@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/dialoghelp.h"
 
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QtTest>
 
 class TestDialogHelp : public QObject
@@ -28,6 +31,32 @@ private slots:
         QFETCH(QString, markdown);
         QFETCH(QString, guide);
         QCOMPARE(DialogHelp::guideSection(markdown), guide);
+    }
+
+    // A link of the guide to one of its headings moves the guide to that heading.
+    void linksMoveTheGuide_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("heading"); // shown at the top after; empty: the guide stays where it was
+        QTest::addRow("a heading further down") << "#watching-a-feed"
+                                                << "Watching a feed";
+        QTest::addRow("punctuation dropped") << "#watching-one-region-of-a-page-leaving-words-out"
+                                             << "Watching one region of a page, leaving words out";
+        QTest::addRow("no such heading") << "#nowhere"
+                                         << "";
+    }
+    void linksMoveTheGuide()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, heading);
+        DialogHelp dialog;
+        dialog.resize(500, 300);
+        dialog.show();
+        auto* guide = dialog.findChild<QTextBrowser*>("textBrowserGuide");
+        emit guide->anchorClicked(QUrl(link));
+        QCOMPARE(guide->verticalScrollBar()->value() > 0, !heading.isEmpty());
+        if (!heading.isEmpty())
+            QCOMPARE(guide->textCursor().block().text(), heading);
     }
 };
 

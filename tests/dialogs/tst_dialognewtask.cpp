@@ -21,6 +21,8 @@ private slots:
     void cleanup();
     void validation_data();
     void validation();
+    void schemeOffered_data();
+    void schemeOffered();
     void cancelRejects();
     void accessors_data();
     void accessors();
@@ -100,15 +102,19 @@ void TestDialogNewTask::validation_data()
     QTest::addRow("scheme in capitals") << "n"
                                         << "HTTP://www.example.org"
                                         << "k"
-                                        << "Invalid Web Address";
+                                        << "";
     QTest::addRow("https capitalised") << "n"
                                        << "Https://www.example.org"
                                        << "k"
-                                       << "Invalid Web Address";
-    QTest::addRow("no scheme") << "n"
-                               << "www.example.org"
-                               << "k"
-                               << "Invalid Web Address";
+                                       << "";
+    QTest::addRow("no scheme: one offered") << "n"
+                                            << "www.example.org"
+                                            << "k"
+                                            << "Add a scheme?";
+    QTest::addRow("no scheme, no host") << "n"
+                                        << "news/"
+                                        << "k"
+                                        << "Invalid Web Address";
     QTest::addRow("ftp") << "n"
                          << "ftp://example.org/x"
                          << "k"
@@ -135,7 +141,15 @@ void TestDialogNewTask::validation()
         {"Web address", "Please enter the <b>Web address</b> first!"},
         {"Grab text", "Please enter the <b>Detect keyword</b> first!"},
         {"Invalid Web Address", "Please enter a <b>Valid Url</b> like '<b>http://www.example.com/news.html</b>', "
-                                "do not forget '<b>http://</b>'!"}};
+                                "do not forget '<b>http://</b>'!"},
+        {"Add a scheme?", "The web address www.example.org does not say how the page is reached. Put https:// (most "
+                          "pages) or http:// before it?"}};
+    // The field a refusal puts the cursor in.
+    const QHash<QString, QString> fields = {{"Task name", "lineEditTaskName"},
+                                            {"Web address", "lineEditWebaddress"},
+                                            {"Grab text", "lineEditGrabtext"},
+                                            {"Invalid Web Address", "lineEditWebaddress"},
+                                            {"Add a scheme?", "lineEditWebaddress"}};
 
     DialogNewTask dialog;
     fill(dialog, name, address, keyword);
@@ -155,11 +169,42 @@ void TestDialogNewTask::validation()
     QCOMPARE(box.title, title);
     QCOMPARE(box.text, texts.value(title));
     QCOMPARE(box.parent, &dialog);
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.buttons, title.endsWith('?') ? QMessageBox::Cancel : QMessageBox::Ok);
     QCOMPARE(accepted.count(), 0);
     QVERIFY2(dialog.isVisible(), "a refused entry must leave the dialog open");
     QCOMPARE(dialog.findChild<QLineEdit*>("lineEditWebaddress")->text(), address);
+    QCOMPARE(dialog.focusWidget()->objectName(), fields.value(title));
     dialog.close();
+}
+
+void TestDialogNewTask::schemeOffered_data()
+{
+    QTest::addColumn<QString>("button"); // pressed in the offer
+    QTest::addColumn<QString>("address");
+    QTest::newRow("https") << "Use &https://"
+                           << "https://www.example.org/news";
+    QTest::newRow("http") << "Use h&ttp://"
+                          << "http://www.example.org/news";
+}
+
+void TestDialogNewTask::schemeOffered()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, address);
+    DialogNewTask dialog;
+    fill(dialog, "n", "www.example.org/news", "k");
+    dialog.show();
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+        for (QAbstractButton* offered : QApplication::activeModalWidget()->findChildren<QAbstractButton*>()) {
+            if (offered->text() == button)
+                offered->click();
+        }
+    });
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(dialog.webAddress(), address);
 }
 
 void TestDialogNewTask::cancelRejects()
@@ -268,8 +313,10 @@ void TestDialogNewTask::editing()
     QCOMPARE(dialog.windowTitle(), QString("Edit Task"));
     QCOMPARE(dialog.findChild<QComboBox*>("comboBoxFrequencyUnit")->currentText(), unit);
     QCOMPARE(dialog.findChild<QSpinBox*>("spinBoxFrequencyNum")->value(), count);
-    // Ok without a change gives the task back as it was.
+    // Opens on the name, though the options unfold the Advanced part; Ok without a change gives the task back as
+    // it was.
     dialog.show();
+    QCOMPARE(dialog.focusWidget(), dialog.findChild<QLineEdit*>("lineEditTaskName"));
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     MessageBoxCatcher catcher;
     QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
@@ -291,7 +338,7 @@ void TestDialogNewTask::duplicatesAreRefusedKeepingTheEntries()
     QStringList asked;
     dialog.setDuplicateCheck([&](const QString& address, const QString& keyword) {
         asked << address + ' ' + keyword;
-        return keyword.compare("rates", Qt::CaseInsensitive) == 0;
+        return keyword.compare("rates", Qt::CaseInsensitive) == 0 ? QString("Their rates") : QString();
     });
     fill(dialog, "Mine", "http://example.org/news/", "  Rates ");
     dialog.show();
@@ -302,12 +349,14 @@ void TestDialogNewTask::duplicatesAreRefusedKeepingTheEntries()
         QCOMPARE(catcher.boxes.size(), 1);
         QCOMPARE(catcher.boxes.at(0).title, QString("New Task"));
         QCOMPARE(catcher.boxes.at(0).text, QString("This task already exists!"));
+        QVERIFY(catcher.boxes.at(0).informative.contains("The task Their rates watches"));
     }
     // Asked with the entries as they are used, and the dialog keeps what was typed.
     QCOMPARE(asked, QStringList{"http://example.org/news Rates"});
     QCOMPARE(accepted.count(), 0);
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.findChild<QLineEdit*>("lineEditGrabtext")->text(), QString("  Rates "));
+    QCOMPARE(dialog.focusWidget(), dialog.findChild<QLineEdit*>("lineEditGrabtext"));
 
     dialog.findChild<QLineEdit*>("lineEditGrabtext")->setText("Bonds");
     MessageBoxCatcher catcher;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/appsettings.h"
 #include "dialogs/dialogoption.h"
+#include "tests/dialogs/messageboxcatcher.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -22,6 +23,8 @@ private slots:
     void okAcceptsWithTheShownValues();
     void cancelWritesNothing();
     void tabOrder();
+    void daysOutsideTheRangeRefused_data();
+    void daysOutsideTheRangeRefused();
 
 private:
     static QMap<QString, QVariant> stored()
@@ -168,6 +171,38 @@ void TestDialogOption::tabOrder()
         widget = widget->nextInFocusChain();
     }
     QCOMPARE(order, expected);
+}
+
+void TestDialogOption::daysOutsideTheRangeRefused_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("days");        // the box's value after
+    QTest::addColumn<QString>("refusal"); // empty when none
+    QTest::newRow("below the range") << "3" << 14 << "3 cannot be taken: from 7 to 31. The box keeps 14.";
+    QTest::newRow("above the range: the second digit is not taken")
+        << "45" << 14 << "4 cannot be taken: from 7 to 31. The box keeps 14.";
+    QTest::newRow("inside") << "21" << 21 << "";
+}
+
+void TestDialogOption::daysOutsideTheRangeRefused()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, days);
+    QFETCH(QString, refusal);
+    DialogOption dialog(Settings().options());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto* box = dialog.findChild<QSpinBox*>("spinBoxDays");
+    QCOMPARE(box->toolTip(), QString("From 7 to 31"));
+    box->setFocus();
+    box->selectAll();
+    MessageBoxCatcher catcher;
+    QTest::keyClicks(box, typed);
+    QTest::keyClick(box, Qt::Key_Tab);
+    QTRY_COMPARE(catcher.boxes.size(), refusal.isEmpty() ? 0 : 1);
+    if (!refusal.isEmpty())
+        QCOMPARE(catcher.boxes.at(0).text, refusal);
+    QCOMPARE(box->value(), days);
 }
 
 QTEST_MAIN(TestDialogOption)

@@ -18,6 +18,9 @@
 // One operation on the database, as a row of a table.
 using Op = std::function<bool(TaskDatabase&)>;
 Q_DECLARE_METATYPE(Op)
+// A removal of the stored tasks' rows, giving what it took.
+using Removal = std::function<bool(TaskDatabase&, const QList<Task*>&, RemovedRows*)>;
+Q_DECLARE_METATYPE(Removal)
 
 namespace {
 
@@ -206,6 +209,20 @@ private:
                file().rows("SELECT * FROM seen_links ORDER BY taskid, link") +
                file().rows("SELECT * FROM task_options ORDER BY task_id, name");
     }
+    // Every table of the program, row by row, with the type of every value.
+    QList<QVariantList> everyRow()
+    {
+        QList<QVariantList> rows;
+        const QStringList tables{"tasks", "results", "seen_links", "task_options", "task_owners", "result_times"};
+        for (const QString& table : tables) {
+            for (QVariantList row : file().rows(QStringLiteral("SELECT * FROM %1 ORDER BY 1, 2").arg(table))) {
+                for (QVariant& value : row)
+                    value = QStringLiteral("%1:%2").arg(value.typeName(), value.toString());
+                rows << (QVariantList{table} + row);
+            }
+        }
+        return rows;
+    }
     QByteArray fileBytes()
     {
         QFile in(path());
@@ -224,6 +241,117 @@ private slots:
     {
         m_raw.reset();
         QVERIFY2(QSqlDatabase::connectionNames().isEmpty(), "a connection outlived its database object");
+    }
+
+    // A removal put back leaves every table as it was, row by row and with the row ids; the rows can be removed
+    // again after. Rows of the other task, and of the task's results not removed, stay as they are throughout.
+    void removalPutBack_data()
+    {
+        QTest::addColumn<Removal>("remove");
+        QTest::addColumn<int>("results"); // the result rows taken
+        QTest::addColumn<int>("tasks");   // the task rows taken
+        QTest::newRow("a task") << Removal([](TaskDatabase& db, const QList<Task*>& tasks, RemovedRows* taken) {
+            return db.removeTask(tasks.at(0), taken);
+        }) << 3 << 1;
+        QTest::newRow("all tasks") << Removal([](TaskDatabase& db, const QList<Task*>&, RemovedRows* taken) {
+            return db.removeAllTasks(taken);
+        }) << 4 << 2;
+        QTest::newRow("a task's results")
+            << Removal([](TaskDatabase& db, const QList<Task*>& tasks, RemovedRows* taken) {
+                   return db.removeTaskResults(tasks.at(0)->taskId(), taken);
+               })
+            << 3 << 0;
+        QTest::newRow("some results") << Removal([](TaskDatabase& db, const QList<Task*>& tasks, RemovedRows* taken) {
+            const Task::ResultList results = tasks.at(0)->results();
+            return db.removeResults({results.at(0), results.at(2)}, taken);
+        }) << 2 << 0;
+    }
+    void removalPutBack()
+    {
+        QFETCH(Removal, remove);
+        QFETCH(int, results);
+        QFETCH(int, tasks);
+        {
+            TaskDatabase db(path());
+            const auto jobs =
+                task(0, "job", "http://a/",
+                     {result(0, "a", "l1"), result(0, "b", "l2"), result(0, "c", "l3", QDate(2009, 1, 2))});
+            jobs->setOptions({{"user_agent", "Agent"}, {"region", "#main"}});
+            const auto other = task(1, "kw", "http://b/", {result(1, "a", "l1")});
+            QVERIFY(db.insertTask(jobs.get(), {"l1", "l2", "seen"}) && db.insertTask(other.get(), {"x"}));
+            QVERIFY(db.updateResultStates({result(0, "b", "l2")}, StateRead));
+        }
+        const QList<QVariantList> before = everyRow();
+        TaskDatabase db(path());
+        const QList<Task*> loaded = db.loadTasks();
+        const auto freed = qScopeGuard([&] { qDeleteAll(loaded); });
+        QCOMPARE(loaded.size(), 2);
+        RemovedRows taken;
+        QVERIFY(remove(db, loaded, &taken));
+        QCOMPARE(taken.count("results"), results);
+        QCOMPARE(taken.count("tasks"), tasks);
+        QVERIFY(everyRow() != before);
+        QVERIFY2(db.restoreRows(taken), qPrintable(db.lastError()));
+        QCOMPARE(everyRow(), before);
+        RemovedRows again;
+        QVERIFY(remove(db, loaded, &again));
+        QCOMPARE(again.count("results"), results);
+    }
+
+    // Results stored dated today, by the program or by an older copy that knows only the results table, get the time
+    // of day they were stored beside them, which loading gives back; results of other days (imported) get none,
+    // and a result removed takes its time along.
+    void resultTimes()
+    {
+        const QDate today = QDate::currentDate();
+        {
+            TaskDatabase db(path());
+            QVERIFY(db.insertTask(
+                task(0, "job", "http://a/", {result(0, "new", "l1", today), result(0, "old", "l2")}).get()));
+        }
+        QVERIFY(file().addResult(0, "by an older copy", "l3", today.toString(TaskDateFormat)));
+        QCOMPARE(file().count("result_times"), 2);
+        QVERIFY(file().exec("UPDATE result_times SET found_at = '00:05:00' WHERE result_id = 1"));
+        TaskDatabase db(path());
+        const QList<Task*> loaded = db.loadTasks();
+        const auto freed = qScopeGuard([&] { qDeleteAll(loaded); });
+        QStringList times;
+        for (const Task::ResultPtr& found : loaded.at(0)->results())
+            times << found->text + (found->time.isValid() ? "=" : "") + found->time.toString("HH:mm");
+        QCOMPARE(times.at(2), QString("new=00:05"));
+        QCOMPARE(times.at(1), QString("old"));
+        QVERIFY(times.at(0).startsWith("by an older copy="));
+        QVERIFY(db.removeTaskResults(0));
+        QCOMPARE(file().count("result_times"), 0);
+    }
+
+    // Putting back is refused while a task made since clashes with it; the file stays as it is then.
+    void putBackRefused_data()
+    {
+        QTest::addColumn<int>("taskId");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("its id given to a new task") << 0 << "http://other/"
+                                                    << "task id 0 was given";
+        QTest::newRow("the same keyword and page again") << 5 << "http://a/"
+                                                         << "was created since";
+    }
+    void putBackRefused()
+    {
+        QFETCH(int, taskId);
+        QFETCH(QString, address);
+        QFETCH(QString, error);
+        TaskDatabase db(path());
+        QVERIFY(db.insertTask(task(0, "job", "http://a/", {result(0, "a", "l1")}).get()));
+        const QList<Task*> loaded = db.loadTasks();
+        const auto freed = qScopeGuard([&] { qDeleteAll(loaded); });
+        RemovedRows taken;
+        QVERIFY(db.removeTask(loaded.at(0), &taken));
+        QVERIFY(db.insertTask(task(taskId, "job", address).get()));
+        const QList<QVariantList> after = everyRow();
+        QVERIFY(!db.restoreRows(taken));
+        QVERIFY2(db.lastError().contains(error), qPrintable(db.lastError()));
+        QCOMPARE(everyRow(), after);
     }
 
     // What opening does to a file, by the format version it carries.

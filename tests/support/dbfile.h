@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QVariant>
 
@@ -63,6 +64,21 @@ public:
         if (query.exec()) {
             while (query.next())
                 out << query.value(0).toString();
+        }
+        return out;
+    }
+    // Every row of the table in stored order, one line a row, each value with its SQL type.
+    QStringList rows(const QString& table)
+    {
+        QSqlQuery query(QSqlDatabase::database(name));
+        QStringList out;
+        if (!query.exec(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table)))
+            return {QStringLiteral("unreadable: ") + query.lastError().text()};
+        while (query.next()) {
+            QStringList values;
+            for (int i = 0; i < query.record().count(); ++i)
+                values << QStringLiteral("%1 %2").arg(query.value(i).typeName(), query.value(i).toString());
+            out << values.join(QStringLiteral(" | "));
         }
         return out;
     }

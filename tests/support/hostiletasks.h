@@ -44,7 +44,6 @@ inline QList<HostileTask> hostileTasks()
         {"keyword of spaces", {"N", at, " \t ", 3600, {}}, "keyword: ", H::All},
         {"keyword beyond the line edit", {"N", at, huge, 3600, {}}, "keyword: ", H::NoDialog},
         {"file address", {"N", "file:///etc/passwd", "qt", 3600, {}}, "address: ", H::All},
-        {"scheme in capitals", {"N", "HTTP://a.test/x", "qt", 3600, {}}, "address: ", H::All},
         {"no host", {"N", "http://", "qt", 3600, {}}, "address: ", H::All},
         {"frequency of none", {"N", at, "qt", 0, {}}, "frequency: ", H::Core | H::Import},
         {"User-Agent with CR LF", {"N", at, "qt", 60, {{ua, "A\r\nX-I: 1"}}}, uaProblem, H::Core | H::Import},
