@@ -30,6 +30,14 @@ const QString kAdditions[] = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, "
                    "value TEXT NOT NULL, PRIMARY KEY (task_id, name))"),
     QStringLiteral("CREATE TABLE IF NOT EXISTS task_owners (task_id INTEGER PRIMARY KEY, task_row INTEGER NOT NULL)"),
+    // News waiting to be delivered, one row per event and destination (times in milliseconds since the epoch).
+    QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS news_outbox(id INTEGER PRIMARY KEY AUTOINCREMENT, event_id TEXT NOT NULL, "
+        "task_id INTEGER NOT NULL DEFAULT 0, destination TEXT NOT NULL, payload TEXT NOT NULL, attempts INTEGER NOT "
+        "NULL DEFAULT 0, "
+        "next_try INTEGER NOT NULL DEFAULT 0, last_error TEXT NOT NULL DEFAULT '', "
+        "UNIQUE(event_id, destination))"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS news_outbox_destination ON news_outbox(destination)"),
 };
 
 bool createTables(SqlRunner& runner)

@@ -3,6 +3,7 @@
 
 #include "engine/seenlinks.h"
 #include "engine/task.h"
+#include "storage/outboxrows.h"
 #include "storage/taskrows.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -101,6 +103,21 @@ public:
     // Sets (or, with an empty value, removes) one option of the task, in one statement.
     bool setTaskOption(int taskId, const QString& name, const QString& value);
 
+    // The news of a stored change, as events for the outbox (none when the news goes nowhere). Called by
+    // storeChanges() inside its transaction for every change with new results, so an event is written with the
+    // results it tells of, or neither is.
+    using NewsSource = std::function<QList<OutboxEvent>(const TaskChange&)>;
+    void setNewsSource(NewsSource source) { m_newsSource = std::move(source); }
+    // The events pushed out of a full outbox since the last call (the oldest of a destination go first).
+    int takeDroppedNews();
+    // The outbox: events stored (one transaction), read oldest first, removed once delivered, rescheduled
+    // after a failed try. maxPerDestination is the bound of a destination's waiting events.
+    bool addNewsEvents(const QList<OutboxEvent>& events);
+    std::optional<QList<OutboxEvent>> newsEvents(int limit = -1);
+    bool removeNewsEvent(qint64 row);
+    bool rescheduleNewsEvent(qint64 row, int attempts, qint64 nextTry, const QString& error);
+    void setMaxNewsPerDestination(int count) { m_maxNewsPerDestination = count; }
+
 private:
     struct Batch;
     // The rows of one new task, inside the caller's transaction; *rowId stays 0 when it is stored already.
@@ -112,4 +129,7 @@ private:
     // Shared so that the tasks loaded can read their results later, for as long as the connection lives.
     std::shared_ptr<SqlRunner> m_runner;
     std::unique_ptr<Batch> m_batch;
+    NewsSource m_newsSource;
+    int m_droppedNews = 0;
+    int m_maxNewsPerDestination = OutboxRows::MaxPerDestination;
 };
