@@ -5,6 +5,7 @@
 #include "core/commandguard.h"
 #include "core/commandresults.h"
 #include "core/commandwaits.h"
+#include "core/newsoutbox.h"
 #include "core/pagesource.h"
 #include "core/periodicchecks.h"
 #include "core/taskexchange.h"
@@ -51,6 +52,8 @@ public:
     PageRenderRunner& renderer() { return m_renderer; }
     // What the checks know of each task: its failure, its back-off, its findings not yet stored.
     const CheckStates& checks() const { return m_states; }
+    // Where news goes beyond this desktop, and what waits to get there.
+    NewsOutbox& news() { return m_news; }
     // Reads the pages on worker threads as they arrive.
     PageReader& reader() { return m_source.reader(); }
 
@@ -133,4 +136,5 @@ private:
     PeriodicChecks m_periodic;
     CommandWaits m_waits;
     TaskImport m_import;
+    NewsOutbox m_news{m_db};
 };
