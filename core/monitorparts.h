@@ -16,6 +16,8 @@ public:
     // Start-up by the user's options: deletes the old results when asked, sets the new-links option and loads
     // the stored tasks. False when the deletion failed (core.lastError() says why).
     bool start(const Options& options);
+    // Where news goes for the tasks that follow the options (the options dialog's "When there is news").
+    static void applyNewsOptions(NewsOutbox& news, const Options& options);
 
     TaskDatabase db;
     TaskChecker core{db};
