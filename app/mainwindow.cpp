@@ -93,6 +93,13 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
                         ? tr("The page of %1 was downloaded but could not be read (%2).").arg(task->name(), reason)
                         : tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
     });
+    // News that did not reach its destination, and news pushed out of a full outbox, are said at once.
+    connect(&core.news(), &NewsOutbox::deliveryFailed, this,
+            [this](int, const QString& message) { statusBar()->showMessage(message); });
+    connect(&core.news(), &NewsOutbox::newsDropped, this, [this](int count) {
+        statusBar()->showMessage(
+            tr("%n piece(s) of news waited too long for delivery and were dropped, the oldest first.", "", count));
+    });
 
     // The task selected when the window last closed is shown at start, else the first.
     if (taskModel->rowCount() > 0) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/taskcommands.h"
 
+#include "core/monitorparts.h"
+
 #include "app/appsettings.h"
 #include "core/announcement.h"
 #include "core/settings.h"
@@ -469,7 +471,21 @@ void TaskCommands::changeOptions()
 {
     if (busy())
         return;
-    DialogOption dialog(settings.options(), window);
+    const Options before = settings.options();
+    DialogOption dialog(before, window);
+    {
+        // The last outcome of each destination, and the Test button's sample sent the way news goes.
+        QStringList outcomes;
+        for (const NewsDestination& destination : core.news().destinations()) {
+            const QString outcome = core.news().lastOutcome(destination);
+            if (!outcome.isEmpty())
+                outcomes << destination.label() + QStringLiteral(": ") + outcome;
+        }
+        dialog.setNewsTester([this](const NewsDestination& destination) { core.news().sendTest(destination); },
+                             outcomes.join(QLatin1Char('\n')));
+    }
+    connect(&core.news(), &NewsOutbox::testFinished, &dialog,
+            [&dialog](const QString&, bool, const QString& text) { dialog.showNewsOutcome(text); });
     if (dialog.exec() != QDialog::Accepted || busy())
         return;
     Options options = dialog.options();
@@ -481,6 +497,7 @@ void TaskCommands::changeOptions()
     }
     if (!settings.setOptions(options))
         emit message(tr("The options could not be saved."));
+    MonitorParts::applyNewsOptions(core.news(), options);
     // task.db is opened from the folder the program was started in: the log-on start must use the same one.
     const bool autoRunChanged = options.autoRun
                                     ? AutoStart::install(QCoreApplication::applicationFilePath(), QDir::currentPath())

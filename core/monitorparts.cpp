@@ -5,15 +5,31 @@
 
 bool MonitorParts::start(const Options& options)
 {
+    applyNewsOptions(core.news(), options);
+    // What waited in the outbox when the program last ended goes out now (or when its wait is over).
+    core.news().deliverDue();
     return core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
 }
 
 void MonitorParts::startShown(const Options& options)
 {
+    applyNewsOptions(core.news(), options);
     deferred.loadTasks(options.reportNewLinks);
 }
 
 void MonitorParts::finishStart(const Options& options)
 {
+    // What waited in the outbox when the program last ended goes out once task.db is ready for writing.
+    QObject::connect(&deferred, &DeferredStart::finished, &core.news(), &NewsOutbox::deliverDue,
+                     Qt::SingleShotConnection);
     deferred.begin(options.autoDelete ? options.deleteDays : -1);
+}
+
+void MonitorParts::applyNewsOptions(NewsOutbox& news, const Options& options)
+{
+    QHash<QString, QString> own{{QLatin1String(NewsOutbox::NewsCommandOption), options.newsCommand},
+                                {QLatin1String(NewsOutbox::NewsPostOption), options.newsPost},
+                                {QLatin1String(NewsOutbox::NewsHeadersOption), options.newsHeaders},
+                                {QLatin1String(NewsOutbox::NewsPlainOption), options.newsPlain ? "1" : ""}};
+    news.setDestinations(NewsOutbox::ownDestinations(own));
 }

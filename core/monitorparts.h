@@ -26,6 +26,8 @@ public:
     // IndexBuild::Deferred), the old results deleted and the results counted beside it (see DeferredStart).
     void startShown(const Options& options);
     void finishStart(const Options& options);
+    // Where news goes for the tasks that follow the options (the options dialog's "When there is news").
+    static void applyNewsOptions(NewsOutbox& news, const Options& options);
 
     TaskDatabase db;
     TaskChecker core{db};

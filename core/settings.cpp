@@ -42,6 +42,10 @@ Options Settings::options() const
     read.autoDelete = AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), defaults.autoDelete);
     read.deleteDays = AppSettings::readDays(settings, QStringLiteral("delete_days"), defaults.deleteDays);
     read.reportNewLinks = AppSettings::readBool(settings, QStringLiteral("report_new_links"), defaults.reportNewLinks);
+    read.newsCommand = settings.value(QStringLiteral("news_command")).toString();
+    read.newsPost = settings.value(QStringLiteral("news_post")).toString();
+    read.newsHeaders = settings.value(QStringLiteral("news_headers")).toString();
+    read.newsPlain = AppSettings::readBool(settings, QStringLiteral("news_plain"), defaults.newsPlain);
     return read;
 }
 
@@ -53,6 +57,10 @@ bool Settings::setOptions(const Options& options)
     settings.setValue(QStringLiteral("is_auto_delete"), options.autoDelete);
     settings.setValue(QStringLiteral("delete_days"), options.deleteDays);
     settings.setValue(QStringLiteral("report_new_links"), options.reportNewLinks);
+    settings.setValue(QStringLiteral("news_command"), options.newsCommand);
+    settings.setValue(QStringLiteral("news_post"), options.newsPost);
+    settings.setValue(QStringLiteral("news_headers"), options.newsHeaders);
+    settings.setValue(QStringLiteral("news_plain"), options.newsPlain);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

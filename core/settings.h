@@ -28,6 +28,11 @@ struct Options
     bool autoDelete = false;     // is_auto_delete
     int deleteDays = 14;         // delete_days, as stored (the dialog shows it within 7..31)
     bool reportNewLinks = false; // report_new_links
+    // Where news goes beyond this desktop, for every task that does not choose its own.
+    QString newsCommand;    // news_command: a command line, empty for none
+    QString newsPost;       // news_post: an http(s) address, empty for none
+    QString newsHeaders;    // news_headers: extra request headers of the post, "Name: value" one a line
+    bool newsPlain = false; // news_plain: the post as plain text with a Title header
 };
 
 // How the main window was left (group "mainwindow").

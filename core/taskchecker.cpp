@@ -37,17 +37,27 @@ TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent)
     connect(&m_periodic, &PeriodicChecks::runNewsFound, this, &TaskChecker::runNewsFound);
     connect(&m_periodic, &PeriodicChecks::storageFailed, this, &TaskChecker::storageFailed);
     connect(&m_periodic, &PeriodicChecks::backgroundCheckFailed, this, &TaskChecker::backgroundCheckFailed);
+    // Every piece of news stored is written into the outbox in the same transaction.
+    m_db.setNewsSource([this](const TaskChange& change) {
+        for (const Task* task : tasks()) {
+            if (task->taskId() == change.taskId)
+                return m_news.eventsFor(*task, change.results);
+        }
+        return QList<OutboxEvent>();
+    });
 }
 
 TaskChecker::~TaskChecker()
 {
     // No download or render may call back into a task that is gone.
     m_source.abortAll();
+    m_db.setNewsSource({});
 }
 
 void TaskChecker::setClock(const Clock* clock)
 {
     m_states.setClock(clock);
+    m_news.setClock(clock);
     // Hosts that asked to be left alone are timed by the same clock.
     m_fetcher.setClock([this] { return now(); });
 }

@@ -5,6 +5,7 @@
 #include "core/commandguard.h"
 #include "core/commandresults.h"
 #include "core/commandwaits.h"
+#include "core/newsoutbox.h"
 #include "core/pagesource.h"
 #include "core/periodicchecks.h"
 #include "core/taskexchange.h"
@@ -53,6 +54,8 @@ public:
     const CheckStates& checks() const { return m_states; }
     // See CheckStates::setWriteAsideFrom.
     void setWriteAsideFrom(int marks) { m_states.setWriteAsideFrom(marks); }
+    // Where news goes beyond this desktop, and what waits to get there.
+    NewsOutbox& news() { return m_news; }
     // Reads the pages on worker threads as they arrive.
     PageReader& reader() { return m_source.reader(); }
 
@@ -135,4 +138,5 @@ private:
     PeriodicChecks m_periodic;
     CommandWaits m_waits;
     TaskImport m_import;
+    NewsOutbox m_news{m_db};
 };

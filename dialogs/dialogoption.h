@@ -5,6 +5,14 @@
 
 #include <QDialog>
 
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+struct NewsDestination;
+
 namespace Ui {
 class DialogOption;
 }
@@ -23,6 +31,10 @@ public:
     int deleteDays() const;
     bool isReportNewLinks() const;
     Options options() const;
+    // What the Test button does with each destination entered (sends a sample through the outbox); the outcome
+    // comes back through showNewsOutcome(). lastOutcomes is shown until then.
+    void setNewsTester(std::function<void(const NewsDestination&)> tester, const QString& lastOutcomes);
+    void showNewsOutcome(const QString& text);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -32,5 +44,15 @@ private slots:
     void on_pushButtonCancel_clicked();
 
 private:
+    void addNewsTab();
+    // The destinations entered; *problem names the first that cannot be used.
+    QList<NewsDestination> newsDestinations(QString* problem) const;
+
     Ui::DialogOption* ui;
+    QLineEdit* m_newsCommand = nullptr;
+    QLineEdit* m_newsPost = nullptr;
+    QPlainTextEdit* m_newsHeaders = nullptr;
+    QCheckBox* m_newsPlain = nullptr;
+    QLabel* m_newsOutcome = nullptr;
+    std::function<void(const NewsDestination&)> m_newsTester;
 };

@@ -39,6 +39,14 @@ const QString kAdditions[] = {
                    "VALUES (NEW.id, strftime('%H:%M:%S', 'now', 'localtime')); END"),
     QStringLiteral("CREATE TRIGGER IF NOT EXISTS result_times_removed AFTER DELETE ON results BEGIN "
                    "DELETE FROM result_times WHERE result_id = OLD.id; END"),
+    // News waiting to be delivered, one row per event and destination (times in milliseconds since the epoch).
+    QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS news_outbox(id INTEGER PRIMARY KEY AUTOINCREMENT, event_id TEXT NOT NULL, "
+        "task_id INTEGER NOT NULL DEFAULT 0, destination TEXT NOT NULL, payload TEXT NOT NULL, attempts INTEGER NOT "
+        "NULL DEFAULT 0, "
+        "next_try INTEGER NOT NULL DEFAULT 0, last_error TEXT NOT NULL DEFAULT '', "
+        "UNIQUE(event_id, destination))"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS news_outbox_destination ON news_outbox(destination)"),
 };
 
 // The indexes over results, by name; on a file of millions of results they take seconds to build.

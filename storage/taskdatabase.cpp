@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <tuple>
+#include <utility>
 
 namespace {
 void takeStoredIds(Task* task, int taskId, int rowId)
@@ -251,9 +252,51 @@ bool TaskDatabase::storeChanges(const QList<TaskChange>& changes)
     }
     if (results.isEmpty() && !seenChanged)
         return m_runner->succeed();
-    return m_runner->inTransaction([&] {
-        return ResultRows(*m_runner).insertNew(results) && (!seenChanged || SeenLinkRows(*m_runner).write(changes));
+    QList<OutboxEvent> events;
+    if (m_newsSource) {
+        for (const TaskChange& change : changes) {
+            if (!change.results.isEmpty())
+                events += m_newsSource(change);
+        }
+    }
+    int dropped = 0;
+    const bool stored = m_runner->inTransaction([&] {
+        return ResultRows(*m_runner).insertNew(results) && (!seenChanged || SeenLinkRows(*m_runner).write(changes)) &&
+               (events.isEmpty() || OutboxRows(*m_runner).add(events, &dropped, m_maxNewsPerDestination));
     });
+    if (stored)
+        m_droppedNews += dropped;
+    return stored;
+}
+
+int TaskDatabase::takeDroppedNews()
+{
+    return std::exchange(m_droppedNews, 0);
+}
+
+bool TaskDatabase::addNewsEvents(const QList<OutboxEvent>& events)
+{
+    int dropped = 0;
+    const bool stored =
+        m_runner->inTransaction([&] { return OutboxRows(*m_runner).add(events, &dropped, m_maxNewsPerDestination); });
+    if (stored)
+        m_droppedNews += dropped;
+    return stored;
+}
+
+std::optional<QList<OutboxEvent>> TaskDatabase::newsEvents(int limit)
+{
+    return OutboxRows(*m_runner).all(limit);
+}
+
+bool TaskDatabase::removeNewsEvent(qint64 row)
+{
+    return m_runner->inTransaction([&] { return OutboxRows(*m_runner).remove(row); });
+}
+
+bool TaskDatabase::rescheduleNewsEvent(qint64 row, int attempts, qint64 nextTry, const QString& error)
+{
+    return m_runner->inTransaction([&] { return OutboxRows(*m_runner).reschedule(row, attempts, nextTry, error); });
 }
 
 bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& results)

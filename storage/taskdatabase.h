@@ -6,6 +6,7 @@
 #include "storage/optionrows.h"
 #include "storage/resultrows.h"
 #include "storage/removedrows.h"
+#include "storage/outboxrows.h"
 #include "storage/taskrows.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -148,6 +150,21 @@ public:
     // Many options set or removed as setTaskOption does, in one transaction: all of them, or none.
     bool setTaskOptions(const QList<OptionChange>& changes);
 
+    // The news of a stored change, as events for the outbox (none when the news goes nowhere). Called by
+    // storeChanges() inside its transaction for every change with new results, so an event is written with the
+    // results it tells of, or neither is.
+    using NewsSource = std::function<QList<OutboxEvent>(const TaskChange&)>;
+    void setNewsSource(NewsSource source) { m_newsSource = std::move(source); }
+    // The events pushed out of a full outbox since the last call (the oldest of a destination go first).
+    int takeDroppedNews();
+    // The outbox: events stored (one transaction), read oldest first, removed once delivered, rescheduled
+    // after a failed try. maxPerDestination is the bound of a destination's waiting events.
+    bool addNewsEvents(const QList<OutboxEvent>& events);
+    std::optional<QList<OutboxEvent>> newsEvents(int limit = -1);
+    bool removeNewsEvent(qint64 row);
+    bool rescheduleNewsEvent(qint64 row, int attempts, qint64 nextTry, const QString& error);
+    void setMaxNewsPerDestination(int count) { m_maxNewsPerDestination = count; }
+
 private:
     struct Batch;
     QList<Task*> loadAll(QList<TaskRows::Refusal>* refused, bool counted);
@@ -160,4 +177,7 @@ private:
     // Shared so that the tasks loaded can read their results later, for as long as the connection lives.
     std::shared_ptr<SqlRunner> m_runner;
     std::unique_ptr<Batch> m_batch;
+    NewsSource m_newsSource;
+    int m_droppedNews = 0;
+    int m_maxNewsPerDestination = OutboxRows::MaxPerDestination;
 };

@@ -179,6 +179,15 @@ const QList<std::pair<const char*, Op>>& writes()
     return all;
 }
 
+OutboxEvent outboxEvent(const QString& eventId, const QString& destination)
+{
+    OutboxEvent event;
+    event.eventId = eventId;
+    event.destination = destination;
+    event.payload = QStringLiteral("{}");
+    return event;
+}
+
 Op write(const QString& name)
 {
     for (const auto& [writeName, op] : writes()) {
@@ -1212,6 +1221,69 @@ private slots:
         qDeleteAll(loaded);
         QCOMPARE(raw.value("PRAGMA user_version").toInt(), 0);
         QCOMPARE(raw.count("sqlite_master WHERE name = 'task_options'"), 0);
+    }
+
+    // The outbox is written with the results it tells of, survives a reopen as it was left, and an older copy
+    // (which refuses only a higher user_version and knows only tasks and results) still works on the file.
+    void outboxAcrossReopenAndOlderCopy()
+    {
+        writeFixture(file());
+        {
+            TaskDatabase db(path());
+            db.setNewsSource([](const TaskChange& change) {
+                return QList<OutboxEvent>{outboxEvent(QStringLiteral("ev-%1").arg(change.taskId), "dest")};
+            });
+            QVERIFY(db.storeChanges({{1, {result(1, "n", "k")}, {}, {}}, {1, {}, {"l2"}, {}}}));
+            const auto events = db.newsEvents();
+            QVERIFY(events && events->size() == 1); // a change without new results tells no news
+            QVERIFY(db.rescheduleNewsEvent(events->first().row, 2, 1234, "503"));
+        }
+        QCOMPARE(file().value("PRAGMA user_version").toInt(), kVersion);
+        // The older copy at work: it checks the version, then reads and writes its own two tables.
+        QVERIFY(file().value("PRAGMA user_version").toInt() <= kVersion);
+        QVERIFY(file().addTask(2, "other", "http://b/"));
+        QVERIFY(file().addResult(2, "t", "l"));
+        QVERIFY(file().exec("DELETE FROM results WHERE taskid = 1 AND text = 't'"));
+        TaskDatabase db(path());
+        const QList<Task*> tasks = db.loadTasks();
+        QCOMPARE(tasks.size(), 2);
+        qDeleteAll(tasks);
+        const auto events = db.newsEvents();
+        QVERIFY(events && events->size() == 1);
+        QCOMPARE(events->first().eventId, QString("ev-1"));
+        QCOMPARE(events->first().attempts, 2);
+        QCOMPARE(events->first().nextTry, 1234);
+        QCOMPARE(events->first().lastError, QString("503"));
+        QVERIFY(db.removeNewsEvent(events->first().row));
+        QCOMPARE(db.newsEvents()->size(), 0);
+    }
+
+    // A full destination loses its oldest events, and only its own; an outbox that refuses the event keeps
+    // the results out as well.
+    void outboxBoundedAndAtomic()
+    {
+        writeFixture(file());
+        TaskDatabase db(path());
+        db.setMaxNewsPerDestination(3);
+        QList<OutboxEvent> events;
+        for (int i = 0; i < 5; ++i)
+            events.append(outboxEvent(QString::number(i), "full"));
+        events.append(outboxEvent("0", "other"));
+        QVERIFY(db.addNewsEvents(events));
+        QVERIFY(db.addNewsEvents({events.at(4)})); // a repeat of a waiting event is not stored twice
+        QCOMPARE(db.takeDroppedNews(), 2);
+        QCOMPARE(db.takeDroppedNews(), 0);
+        QStringList left;
+        const QList<OutboxEvent> waiting = db.newsEvents().value_or(QList<OutboxEvent>());
+        for (const OutboxEvent& event : waiting)
+            left << event.destination + ":" + event.eventId;
+        QCOMPARE(left, (QStringList{"full:2", "full:3", "full:4", "other:0"}));
+
+        db.setNewsSource([](const TaskChange&) { return QList<OutboxEvent>{outboxEvent("x", "d")}; });
+        QVERIFY(file().exec("CREATE TRIGGER refuse BEFORE INSERT ON news_outbox BEGIN SELECT RAISE(ABORT, 'no'); END"));
+        const QList<QVariantList> before = snapshot();
+        QVERIFY(!db.storeChanges({{1, {result(1, "n", "k")}, {}, {}}}));
+        QCOMPARE(snapshot(), before);
     }
 
     void separateFilesSideBySide()

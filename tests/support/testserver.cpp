@@ -115,6 +115,12 @@ QByteArray TestServer::lastHeader(const QString& path, const QByteArray& name) c
     return lastHeaders.value(path).value(name.toLower());
 }
 
+QByteArray TestServer::lastBody(const QString& path) const
+{
+    QMutexLocker lock(&mutex);
+    return lastBodies.value(path);
+}
+
 QByteArray TestServer::lastRequest(const QString& path) const
 {
     QMutexLocker lock(&mutex);
@@ -186,6 +192,16 @@ void TestServer::onReadyRead(QTcpSocket* socket)
         socket->setProperty(RequestProperty, request);
         return;
     }
+    // A request with a body is answered once the whole body is in.
+    const qsizetype lengthAt = request.left(headerEnd).toLower().indexOf("\r\ncontent-length:");
+    const qsizetype bodyLength =
+        lengthAt < 0
+            ? 0
+            : request.mid(lengthAt + 17, request.indexOf("\r\n", lengthAt + 2) - lengthAt - 17).trimmed().toLongLong();
+    if (request.size() < headerEnd + 4 + bodyLength) {
+        socket->setProperty(RequestProperty, request);
+        return;
+    }
     // A kept-alive connection may carry the next request behind this one.
     socket->setProperty(RequestProperty, keepAlive ? QVariant(request.mid(headerEnd + 4)) : QVariant());
     socket->setProperty(AnsweredProperty, true);
@@ -205,6 +221,7 @@ void TestServer::onReadyRead(QTcpSocket* socket)
         ++hitCounts[path];
         lastHeaders.insert(path, headers);
         lastRequests.insert(path, request.left(headerEnd + 2));
+        lastBodies.insert(path, request.mid(headerEnd + 4, bodyLength));
         const auto it = responses.constFind(path);
         if (it != responses.constEnd()) {
             response = *it;

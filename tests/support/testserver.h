@@ -68,6 +68,8 @@ public:
     QByteArray lastHeader(const QString& path, const QByteArray& name) const;
     // The request line and header lines of the last request for the path, as they came over the wire.
     QByteArray lastRequest(const QString& path) const;
+    // The body of the last request for the path (as its Content-Length gave it).
+    QByteArray lastBody(const QString& path) const;
     // Bytes written to clients since listen(), headers included.
     qint64 bytesSent() const;
     int openConnections() const;
@@ -88,6 +90,7 @@ private:
     QHash<QString, int> hitCounts;
     QHash<QString, QHash<QByteArray, QByteArray>> lastHeaders;
     QHash<QString, QByteArray> lastRequests;
+    QHash<QString, QByteArray> lastBodies;
     qint64 sent = 0;
     quint16 listenPort = 0;
     int open = 0;
