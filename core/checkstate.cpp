@@ -180,14 +180,16 @@ void CheckStates::noteFetch(Task* task, const FetchedPage& page)
             storeFailure(task);
             m_registry.reportCheckState(task);
         }
-        return;
+    } else {
+        if (!failure)
+            failure.emplace();
+        failure->reason = failureReason(page);
+        ++failure->inRow;
+        storeFailure(task);
+        m_registry.reportCheckState(task);
     }
-    if (!failure)
-        failure.emplace();
-    failure->reason = failureReason(page);
-    ++failure->inRow;
-    storeFailure(task);
-    m_registry.reportCheckState(task);
+    if (m_fetchObserver)
+        m_fetchObserver(task, page);
 }
 
 // With the option on, and always for a feed, compares the page's keyword links with those seen at the task's

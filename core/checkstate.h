@@ -8,7 +8,9 @@
 #include <QObject>
 #include <QSet>
 
+#include <functional>
 #include <optional>
+#include <utility>
 
 struct FetchedPage;
 struct TaskChange;
@@ -71,6 +73,9 @@ public:
 
     // A page of the task was fetched: keeps its failure (or its absence) and tells the views of a change.
     void noteFetch(Task* task, const FetchedPage& page);
+    // Called by noteFetch with every page once its failure is kept, so what judges a task's checks sees them all.
+    using FetchObserver = std::function<void(Task*, const FetchedPage&)>;
+    void setFetchObserver(FetchObserver observer) { m_fetchObserver = std::move(observer); }
     // Compares the page's keyword links with those seen before and keeps the difference until the take-over.
     void noteSeen(Task* task, const FetchedPage& page);
     // Collects what the take-over stores: the findings kept, then found, then newly appeared links, without
@@ -139,4 +144,5 @@ private:
     Clock m_systemClock;
     QHash<const Task*, TaskState> m_states;
     bool m_reportNewLinks = false;
+    FetchObserver m_fetchObserver;
 };

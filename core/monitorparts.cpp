@@ -5,5 +5,6 @@
 
 bool MonitorParts::start(const Options& options)
 {
+    core.setChecksBeforeLook(options.checksBeforeLook);
     return core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
 }

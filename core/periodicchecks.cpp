@@ -44,6 +44,8 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
             task->setLastUpdate(now.toString(Qt::ISODate));
             storeCheckTime(task);
         }
+        if (task->isPaused())
+            continue;
         // Judged by the one reading of the clock above: a second reading would always be a moment later,
         // and a task without a readable time would never be due.
         if (now < m_states.dueTime(task, now))
@@ -137,7 +139,8 @@ Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& pag
 void PeriodicChecks::runTaskDone(const Task* task, const Task::ResultList& found)
 {
     m_runWaiting.remove(task);
-    if (!found.isEmpty()) {
+    // A muted task's results are stored and shown, not announced.
+    if (!found.isEmpty() && !task->isMuted()) {
         auto entry = std::find_if(m_runNews.begin(), m_runNews.end(),
                                   [task](const TaskNews& news) { return news.task.data() == task; });
         if (entry == m_runNews.end())

@@ -41,6 +41,8 @@ Options Settings::options() const
     read.autoDelete = AppSettings::readBool(settings, QStringLiteral("is_auto_delete"), defaults.autoDelete);
     read.deleteDays = AppSettings::readDays(settings, QStringLiteral("delete_days"), defaults.deleteDays);
     read.reportNewLinks = AppSettings::readBool(settings, QStringLiteral("report_new_links"), defaults.reportNewLinks);
+    read.checksBeforeLook =
+        qBound(1, AppSettings::readDays(settings, QStringLiteral("look_after_checks"), defaults.checksBeforeLook), 100);
     return read;
 }
 
@@ -52,6 +54,7 @@ bool Settings::setOptions(const Options& options)
     settings.setValue(QStringLiteral("is_auto_delete"), options.autoDelete);
     settings.setValue(QStringLiteral("delete_days"), options.deleteDays);
     settings.setValue(QStringLiteral("report_new_links"), options.reportNewLinks);
+    settings.setValue(QStringLiteral("look_after_checks"), options.checksBeforeLook);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

@@ -28,6 +28,7 @@ struct Options
     bool autoDelete = false;     // is_auto_delete
     int deleteDays = 14;         // delete_days, as stored (the dialog shows it within 7..31)
     bool reportNewLinks = false; // report_new_links
+    int checksBeforeLook = 3;    // look_after_checks: failed or empty checks in a row before a task needs a look
 };
 
 // How the main window was left (group "mainwindow").

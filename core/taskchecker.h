@@ -8,6 +8,7 @@
 #include "core/pagesource.h"
 #include "core/periodicchecks.h"
 #include "core/taskexchange.h"
+#include "core/taskhealth.h"
 #include "core/taskimport.h"
 #include "core/taskregistry.h"
 #include "engine/pagefetcher.h"
@@ -51,6 +52,10 @@ public:
     PageRenderRunner& renderer() { return m_renderer; }
     // What the checks know of each task: its failure, its back-off, its findings not yet stored.
     const CheckStates& checks() const { return m_states; }
+    // Whether each task needs the user's look, and why.
+    const TaskHealth& health() const { return m_health; }
+    // The checks in a row, failed or without keyword links, after which a task needs a look.
+    void setChecksBeforeLook(int checks) { m_health.setChecksInRow(checks); }
     // Reads the pages on worker threads as they arrive.
     PageReader& reader() { return m_source.reader(); }
 
@@ -82,6 +87,15 @@ public:
     // the validators of the page last read.
     Outcome editTask(Task* task, const QString& name, const QString& address, const QString& grabText, int frequency,
                      const std::optional<QHash<QString, QString>>& options = std::nullopt);
+    // Pauses or resumes (Paused), mutes or unmutes (Muted) the task, in memory and in task.db. A paused task is
+    // never downloaded, by the periodic checks or update-all; a muted one is checked and its results stored, but
+    // neither its news nor its need of a look are announced. Refused for a task removed meanwhile (TaskGone).
+    enum class Switch
+    {
+        Paused,
+        Muted
+    };
+    Outcome setSwitch(Task* task, Switch which, bool on);
     // See TaskImport.
     ImportRun importTasks(const QList<ExchangeTask>& tasks);
 
@@ -114,6 +128,8 @@ signals:
     void runNewsFound(const QList<TaskNews>& news);
     void storageFailed(const QString& message);
     void backgroundCheckFailed(Task* task, const QString& reason);
+    // A task turned to needing a look (see TaskHealth); not for a task being created, whose command says it.
+    void taskNeedsLook(Task* task, const QString& reason);
 
 private:
     // createTask() once the command runs and the definition passed its check.
@@ -130,6 +146,8 @@ private:
     PageRenderRunner m_renderer;
     PageSource m_source{m_fetcher, m_renderer};
     CheckStates m_states;
+    TaskHealth m_health;
+    bool m_firstCheck = false; // the page noted is that of a task being created
     PeriodicChecks m_periodic;
     CommandWaits m_waits;
     TaskImport m_import;

@@ -10,6 +10,7 @@ DialogOption::DialogOption(const Options& options, QWidget* parent) : QDialog(pa
     ui->checkBoxAutorun->setChecked(options.autoRun);
     ui->spinBoxDays->setValue(options.deleteDays);
     ui->checkBoxReportNewLinks->setChecked(options.reportNewLinks);
+    ui->spinBoxChecksBeforeLook->setValue(options.checksBeforeLook);
 }
 
 DialogOption::~DialogOption()
@@ -46,7 +47,7 @@ bool DialogOption::isReportNewLinks() const
 
 Options DialogOption::options() const
 {
-    return Options{isAutoRun(), isAutoDelete(), deleteDays(), isReportNewLinks()};
+    return Options{isAutoRun(), isAutoDelete(), deleteDays(), isReportNewLinks(), ui->spinBoxChecksBeforeLook->value()};
 }
 
 void DialogOption::on_pushButtonOk_clicked()

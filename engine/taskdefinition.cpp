@@ -78,10 +78,19 @@ bool TaskDefinition::sameWatch(const QString& address, const QString& keyword, c
 
 const QStringList& TaskDefinition::userOptions()
 {
-    static const QStringList names = {Task::scriptsOption(), QString::fromLatin1(Task::UserAgentOption),
+    static const QStringList names = {Task::scriptsOption(),
+                                      QString::fromLatin1(Task::UserAgentOption),
                                       QString::fromLatin1(Task::RequestHeadersOption),
                                       QString::fromLatin1(Task::RegionOption),
-                                      QString::fromLatin1(Task::ExcludedWordsOption)};
+                                      QString::fromLatin1(Task::ExcludedWordsOption),
+                                      QString::fromLatin1(Task::PausedOption),
+                                      QString::fromLatin1(Task::MutedOption)};
+    return names;
+}
+
+const QStringList& TaskDefinition::switchOptions()
+{
+    static const QStringList names = {QString::fromLatin1(Task::PausedOption), QString::fromLatin1(Task::MutedOption)};
     return names;
 }
 
@@ -89,7 +98,7 @@ QString TaskDefinition::optionProblem(const QString& option, const QString& valu
 {
     if (value.isEmpty())
         return {};
-    if (option == Task::scriptsOption())
+    if (option == Task::scriptsOption() || switchOptions().contains(option))
         return value == QLatin1String("1") ? QString() : tr("expected \"1\"");
     if (option == QLatin1String(Task::UserAgentOption))
         return RequestHeaders::problem(QStringLiteral("User-Agent"), value.trimmed());
