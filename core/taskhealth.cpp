@@ -120,9 +120,15 @@ void TaskHealth::noteCheck(Task* task, const FetchedPage& page, bool firstCheck)
         if (m_states.failuresInRow(task) >= m_checksInRow)
             now = Cause::Failing;
     } else if (page.notModified) {
-        // The page answers again, and is as it was when last read.
+        // The page answers again, and is as it was when last read: one that held no keyword link still holds none.
         if (before == Cause::Failing)
             now = Cause::None;
+        if (empty > 0) {
+            ++empty;
+            const bool gaveLinks = task->options().contains(QLatin1String(GaveLinksOption));
+            if (now == Cause::None && empty >= m_checksInRow && (task->regionMatchedNothing() || gaveLinks))
+                now = task->regionMatchedNothing() ? Cause::RegionGone : Cause::NoLinks;
+        }
     } else {
         const qsizetype links = task->linksOfPage(page).size();
         const bool regionMissed = task->regionMatchedNothing();

@@ -35,6 +35,9 @@ TestServer::Response answer(const QString& step)
         response.body = page(2);
     } else if (step == "none") {
         response.body = page(0);
+    } else if (step == "same") { // no keyword link, and "not modified" when asked with its validator
+        response.body = page(0);
+        response.etag = "\"e1\"";
     } else if (step == "fail") {
         response.status = 500;
     } else if (step == "pdf") {
@@ -79,6 +82,9 @@ private slots:
             << QStringList{"links", "none", "none", "none", "none", "links", "none", "none", "none"}
             << QStringList{"", "", "", "no_links", "no_links", "", "", "", "no_links"} << QString() << true << 2
             << "the page held no link with \"qt\" at the last 3 checks: it may have changed its layout";
+        QTest::addRow("links stop, the page then answers not modified")
+            << QStringList{"links", "same", "same", "same", "links"} << QStringList{"", "", "", "no_links", ""}
+            << QString() << true << 1 << "at the last 3 checks";
         QTest::addRow("a page that never had keyword links")
             << QStringList{"none", "none", "none", "none"} << QStringList{"", "", "", ""} << QString() << false << 0
             << QString();
