@@ -69,6 +69,10 @@ public:
     // The periodic check run (see PeriodicChecks): what the checks find is taken over when its page arrives
     // (resultsFound).
     DueRun checkDueTasks() { return m_periodic.checkDueTasks(); }
+    // The hours the periodic checks keep to (a task's own replace them); update-all ignores them.
+    void setHours(const CheckHours& hours) { m_states.setHours(hours); }
+    // See PeriodicChecks::setSpread.
+    void setSpread(int atOnce, int withinMs) { m_periodic.setSpread(atOnce, withinMs); }
     // The moment the task falls due next.
     QDateTime dueTime(const Task* task) const { return m_states.dueTime(task); }
     // Checks every task now, all pages at once, and takes the new results over in list order.

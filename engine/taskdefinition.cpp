@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/taskdefinition.h"
 
+#include "engine/checkhours.h"
+
 #include "engine/pageregion.h"
 #include "engine/requestheaders.h"
 #include "engine/task.h"
@@ -84,7 +86,9 @@ const QStringList& TaskDefinition::userOptions()
                                       QString::fromLatin1(Task::RegionOption),
                                       QString::fromLatin1(Task::ExcludedWordsOption),
                                       QString::fromLatin1(Task::PausedOption),
-                                      QString::fromLatin1(Task::MutedOption)};
+                                      QString::fromLatin1(Task::MutedOption),
+                                      QString::fromLatin1(CheckHours::TaskOption),
+                                      QString::fromLatin1(CheckHours::VaryOption)};
     return names;
 }
 
@@ -98,7 +102,10 @@ QString TaskDefinition::optionProblem(const QString& option, const QString& valu
 {
     if (value.isEmpty())
         return {};
-    if (option == Task::scriptsOption() || switchOptions().contains(option))
+    if (option == QLatin1String(CheckHours::TaskOption))
+        return CheckHours::problem(value);
+    if (option == Task::scriptsOption() || option == QLatin1String(CheckHours::VaryOption) ||
+        switchOptions().contains(option))
         return value == QLatin1String("1") ? QString() : tr("expected \"1\"");
     if (option == QLatin1String(Task::UserAgentOption))
         return RequestHeaders::problem(QStringLiteral("User-Agent"), value.trimmed());
