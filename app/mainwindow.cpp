@@ -100,6 +100,13 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
         statusBar()->showMessage(
             tr("%n piece(s) of news waited too long for delivery and were dropped, the oldest first.", "", count));
     });
+    connect(&core, &TaskChecker::checkStateChanged, this, [this](Task* task) {
+        if (task == selectedTask())
+            showTaskProperties();
+    });
+    connect(&core, &TaskChecker::taskNeedsLook, this, [this](Task* task, const QString& reason) {
+        statusBar()->showMessage(Announcement::needsLookText(task->name(), reason));
+    });
 
     // The task selected when the window last closed is shown at start, else the first.
     if (taskModel->rowCount() > 0) {
@@ -186,7 +193,7 @@ QString MainWindow::frequencyText(int seconds)
 
 void MainWindow::setUpViews()
 {
-    taskModel = new TaskListModel(core, core.checks(), this);
+    taskModel = new TaskListModel(core, core.checks(), &core.health(), this);
     ui->treeWidgetTaskList->setModel(taskModel);
     ui->treeWidgetTaskList->header()->setDefaultAlignment(Qt::AlignCenter);
     connect(ui->treeWidgetTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -399,6 +406,7 @@ void MainWindow::showTask()
 {
     showTaskResults();
     showTaskProperties();
+    showTaskSwitches();
 }
 
 void MainWindow::showTaskProperties()
@@ -411,9 +419,22 @@ void MainWindow::showTaskProperties()
     const Task* task = selectedTask();
     if (!task)
         return;
-    const QStringList labels{QStringLiteral("Date"), QStringLiteral("Keyword"), QStringLiteral("Url"),
-                             QStringLiteral("Frequency")};
-    const QStringList values{task->taskDateText(), task->grabText(), task->address(), frequencyText(task->frequency())};
+    QStringList labels{QStringLiteral("Date"), QStringLiteral("Keyword"), QStringLiteral("Url"),
+                       QStringLiteral("Frequency")};
+    QStringList values{task->taskDateText(), task->grabText(), task->address(), frequencyText(task->frequency())};
+    // Pause and mute, when on, and why the task needs a look.
+    QStringList state;
+    if (task->isPaused())
+        state << tr("Paused: not checked");
+    if (task->isMuted())
+        state << tr("Muted: checked, not announced");
+    if (core.health().needsLook(task))
+        state << tr("Needs a look: %1").arg(core.health().reason(task));
+    if (!state.isEmpty()) {
+        labels << QStringLiteral("State");
+        values << state.join(QStringLiteral("; "));
+    }
+    table->setRowCount(int(labels.size()));
     for (int row = 0; row < labels.size(); ++row) {
         table->setItem(row, 0, new QTableWidgetItem(labels.at(row)));
         auto* value = new QTableWidgetItem(values.at(row));
@@ -531,6 +552,46 @@ void MainWindow::on_actionImport_Tasks_triggered()
     commands->importTasks();
 }
 
+void MainWindow::on_actionPause_Task_triggered()
+{
+    toggleSwitch(true);
+}
+
+void MainWindow::on_actionMute_Task_triggered()
+{
+    toggleSwitch(false);
+}
+
+void MainWindow::toggleSwitch(bool paused)
+{
+    Task* task = selectedTask();
+    if (!task) {
+        showTaskSwitches();
+        showNoTaskSelected();
+        return;
+    }
+    const bool on = !(paused ? task->isPaused() : task->isMuted());
+    const TaskChecker::Switch which = paused ? TaskChecker::Switch::Paused : TaskChecker::Switch::Muted;
+    if (core.setSwitch(task, which, on) != TaskChecker::Outcome::Done) {
+        showMessage(tr("Could not change task %1: %2").arg(task->name(), core.lastError()));
+    } else if (paused) {
+        showMessage(on ? tr("Task %1 paused: it is not checked until it is resumed.").arg(task->name())
+                       : tr("Task %1 resumed.").arg(task->name()));
+    } else {
+        showMessage(on ? tr("Task %1 muted: it is checked, but nothing of it is announced.").arg(task->name())
+                       : tr("Task %1 unmuted.").arg(task->name()));
+    }
+    showTaskSwitches();
+    showTaskProperties();
+}
+
+void MainWindow::showTaskSwitches()
+{
+    const Task* task = selectedTask();
+    ui->actionPause_Task->setChecked(task && task->isPaused());
+    ui->actionMute_Task->setChecked(task && task->isMuted());
+}
+
 void MainWindow::on_actionMark_All_Read_triggered()
 {
     commands->markAllRead();
@@ -542,6 +603,8 @@ void MainWindow::on_treeWidgetTaskList_customContextMenuRequested(const QPoint& 
 {
     QMenu menu;
     menu.addAction(ui->actionEdit_Task);
+    menu.addAction(ui->actionPause_Task);
+    menu.addAction(ui->actionMute_Task);
     menu.addAction(ui->actionMark_All_Read);
     menu.addSeparator();
     menu.addAction(ui->action_Remove_Task);
@@ -550,11 +613,15 @@ void MainWindow::on_treeWidgetTaskList_customContextMenuRequested(const QPoint& 
     const bool onRow = ui->treeWidgetTaskList->indexAt(pos).row() >= 0;
     ui->action_Remove_Task->setEnabled(onRow);
     ui->actionEdit_Task->setEnabled(onRow);
+    ui->actionPause_Task->setEnabled(onRow);
+    ui->actionMute_Task->setEnabled(onRow);
     ui->actionMark_All_Read->setEnabled(onRow);
     ui->actionRemove_All_Results->setEnabled(onRow);
     menu.exec(QCursor::pos());
     // Their shortcuts and the Edit menu work wherever the menu was opened.
     ui->actionEdit_Task->setEnabled(true);
+    ui->actionPause_Task->setEnabled(true);
+    ui->actionMute_Task->setEnabled(true);
     ui->actionMark_All_Read->setEnabled(true);
     ui->actionRemove_All_Results->setEnabled(true);
 }

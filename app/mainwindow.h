@@ -92,6 +92,8 @@ private slots:
     void on_actionFind_triggered();
     void on_actionExport_Tasks_triggered();
     void on_actionImport_Tasks_triggered();
+    void on_actionPause_Task_triggered();
+    void on_actionMute_Task_triggered();
     void showTask();
 
 protected:
@@ -113,6 +115,10 @@ private:
     void showAfterRemoval();
     Task* selectedTask() const;
     void showTaskProperties();
+    // Pause Task and Mute Task show the selected task's switches.
+    void showTaskSwitches();
+    // Pause Task (paused) or Mute Task turns its switch of the selected task over.
+    void toggleSwitch(bool paused);
     void showTaskResults();
 
     Ui::MainWindow* ui;

@@ -118,8 +118,10 @@ void TaskCommands::updateAll()
     emit message(text);
     const QString kind = QStringLiteral("update-all");
     Task* first = run.news.isEmpty() ? nullptr : run.news.first().task;
-    if (run.anyNew)
+    if (run.anyNew && !run.news.isEmpty())
         emit announce(kind, tr("New Results"), Announcement::updateAllText(run.news), first);
+    else if (run.anyNew)
+        return; // only muted tasks got news
     else if (run.unstoredNew)
         emit announce(kind, tr("New Results"),
                       tr("New results were found but could not be stored yet; they are stored at the next check."),
@@ -236,6 +238,8 @@ bool TaskCommands::createTask(const QString& name, const QString& address, const
         emit message(tr("Task %1 created, but its page could not be downloaded (%2). Use Reset Results "
                         "when it is reachable.")
                          .arg(name, created.failureReason));
+    else if (core.health().needsLook(created.task))
+        emit message(tr("Task %1 created, but it needs a look: %2").arg(name, core.health().reason(created.task)));
     else
         emit message(tr("Task %1 created!").arg(name));
     return true;
@@ -495,6 +499,7 @@ void TaskCommands::changeOptions()
         failure = tr("Could not turn on reporting new links: %1").arg(core.lastError());
         options.reportNewLinks = false;
     }
+    core.setChecksBeforeLook(options.checksBeforeLook);
     if (!settings.setOptions(options))
         emit message(tr("The options could not be saved."));
     MonitorParts::applyNewsOptions(core.news(), options);

@@ -2,6 +2,7 @@
 #include "app/tasklistmodel.h"
 
 #include "core/checkstate.h"
+#include "core/taskhealth.h"
 #include "core/taskregistry.h"
 #include "engine/task.h"
 
@@ -10,9 +11,11 @@
 #include <QLocale>
 #include <QStyle>
 
-TaskListModel::TaskListModel(TaskRegistry& core, const CheckStates& checks, QObject* parent)
-    : QAbstractTableModel(parent), core(core), states(checks), tasks(core.tasks()),
-      warning(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning))
+TaskListModel::TaskListModel(TaskRegistry& core, const CheckStates& checks, const TaskHealth* health, QObject* parent)
+    : QAbstractTableModel(parent), core(core), states(checks), health(health), tasks(core.tasks()),
+      warning(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning)),
+      paused(QApplication::style()->standardIcon(QStyle::SP_MediaPause)),
+      muted(QApplication::style()->standardIcon(QStyle::SP_MediaVolumeMuted))
 {
     connect(&core, &TaskRegistry::tasksLoaded, this, &TaskListModel::reload);
     connect(&core, &TaskRegistry::allTasksRemoved, this, &TaskListModel::reload);
@@ -67,17 +70,30 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
         return bold;
     }
     case Qt::DecorationRole:
-        return states.checkFailure(task).isEmpty() ? QVariant() : QVariant(warning);
-    case Qt::ToolTipRole:
-        // The whole name, which the narrow list may cut, and why the task's checks fail; or, when the page was
-        // read, that the region the user named is not (or no longer) on it.
+        // What the user must act on first, then the switches the user set.
+        if (!states.checkFailure(task).isEmpty() || needsLook(task))
+            return warning;
+        if (task->isPaused())
+            return paused;
+        return task->isMuted() ? QVariant(muted) : QVariant();
+    case Qt::ToolTipRole: {
+        // The whole name, which the narrow list may cut, why the task needs a look, and why its checks fail; or,
+        // when the page was read, that the region the user named is not (or no longer) on it.
+        QString tip = task->name();
+        if (task->isPaused())
+            tip += QLatin1Char('\n') + tr("Paused: not checked until it is resumed");
+        if (task->isMuted())
+            tip += QLatin1Char('\n') + tr("Muted: checked, but nothing of it is announced");
         if (!states.checkFailure(task).isEmpty())
-            return task->name() + QLatin1Char('\n') + failureToolTip(task);
-        if (task->regionMatchedNothing())
-            return task->name() + QLatin1Char('\n') +
+            tip += QLatin1Char('\n') + failureToolTip(task);
+        if (needsLook(task))
+            tip += QLatin1Char('\n') + tr("Needs a look: %1").arg(health->reason(task));
+        else if (task->regionMatchedNothing() && states.checkFailure(task).isEmpty())
+            tip += QLatin1Char('\n') +
                    tr("The region \"%1\" matched nothing on the page at the last check: no links were read")
                        .arg(task->region());
-        return task->name();
+        return tip;
+    }
     default:
         return {};
     }
@@ -99,6 +115,11 @@ QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
     return {};
+}
+
+bool TaskListModel::needsLook(const Task* task) const
+{
+    return health && health->needsLook(task);
 }
 
 QString TaskListModel::failureToolTip(const Task* task) const

@@ -8,17 +8,19 @@
 
 class Task;
 class CheckStates;
+class TaskHealth;
 class TaskRegistry;
 
 // The checking core's tasks, one row each in the core's order: the task's name, a warning icon and the
-// reason as tooltip when its last check failed. Follows the core's signals, so it never holds a task
+// reason as tooltip when its last check failed or it needs a look. Follows the core's signals, so it never holds a task
 // the core has let go.
 class TaskListModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    TaskListModel(TaskRegistry& core, const CheckStates& checks, QObject* parent = nullptr);
+    TaskListModel(TaskRegistry& core, const CheckStates& checks, const TaskHealth* health = nullptr,
+                  QObject* parent = nullptr);
 
     enum Column
     {
@@ -45,11 +47,15 @@ private:
     void taskChanged(Task* task);
     // How many checks failed in a row, the last reason, the next try.
     QString failureToolTip(const Task* task) const;
+    bool needsLook(const Task* task) const;
 
     TaskRegistry& core;
     const CheckStates& states;
+    const TaskHealth* health;
     QList<Task*> tasks;
     // The row of each task, made again from tasks when its size differs (see rowOf()).
     mutable QHash<const Task*, int> rows;
     QIcon warning;
+    QIcon paused;
+    QIcon muted;
 };

@@ -28,6 +28,7 @@ TrayAnnouncer::TrayAnnouncer(TaskChecker& core, TrayIcon* tray, QObject* parent)
     connect(&core, &TaskChecker::allTasksRemoved, this, [this] { updateToolTip(); });
     connect(&core, &TaskChecker::tasksLoaded, this, [this] { updateToolTip(); });
     connect(&core, &TaskChecker::runNewsFound, this, &TrayAnnouncer::announceRun);
+    connect(&core, &TaskChecker::taskNeedsLook, this, &TrayAnnouncer::announceNeedsLook);
 
     connect(tray, &TrayIcon::announcementClicked, this, &TrayAnnouncer::announcementClicked);
     connect(tray, &TrayIcon::announcementDismissed, this, [this](const QString& kind) {
@@ -98,4 +99,12 @@ void TrayAnnouncer::announce(const QString& kind, const QString& title, const QS
 {
     announcedTasks.insert(kind, task);
     tray->announce(kind, title, text);
+}
+
+void TrayAnnouncer::announceNeedsLook(Task* task, const QString& reason)
+{
+    if (!task || !core.contains(task))
+        return;
+    announce(QStringLiteral("needs-look"), tr("Task Needs a Look"), Announcement::needsLookText(task->name(), reason),
+             task);
 }

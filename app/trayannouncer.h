@@ -26,6 +26,8 @@ public:
     void announce(const QString& kind, const QString& title, const QString& text, Task* task);
     // One announcement for a periodic run's news, naming as well the news of earlier runs not seen yet.
     void announceRun(const QList<TaskNews>& news);
+    // The one announcement that a task needs a look: once when it breaks, again only after it recovered.
+    void announceNeedsLook(Task* task, const QString& reason);
     void updateToolTip();
 
 signals:

@@ -90,3 +90,8 @@ QString Announcement::unreadSummary(const QList<Task*>& tasks)
         return tr("Vantrel Monitor: %1 unread results in 1 task").arg(unread);
     return tr("Vantrel Monitor: %1 unread results in %2 tasks").arg(unread).arg(holding);
 }
+
+QString Announcement::needsLookText(const QString& taskName, const QString& reason)
+{
+    return tr("Task %1 needs a look: %2").arg(shortText(taskName), reason);
+}

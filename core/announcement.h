@@ -35,6 +35,8 @@ public:
     static QString periodicText(const QString& taskName, const Task::ResultList& results, int earlier = 0);
     // Update-all found new results for these tasks (in the order of the task list).
     static QString updateAllText(const QList<TaskNews>& news, int earlier = 0);
+    // A task turned to needing a look, for the reason given.
+    static QString needsLookText(const QString& taskName, const QString& reason);
     // The tray icon's tooltip: how many unread results there are in how many tasks.
     static QString unreadSummary(const QList<Task*>& tasks);
     // The link's text as shown, on one line, at most maxLength characters (an ellipsis marks a cut).

@@ -8,6 +8,7 @@
 #include "storage/taskdatabase.h"
 
 #include <QPointer>
+#include <QRandomGenerator>
 
 #include <utility>
 
@@ -115,12 +116,36 @@ qint64 CheckStates::checkInterval(const Task* task) const
     return qMin(interval, longest);
 }
 
+CheckHours CheckStates::hoursOf(const Task* task) const
+{
+    // A stored text that does not read as hours is passed over, as the options' hours then apply.
+    const QString own = task->options().value(QLatin1String(CheckHours::TaskOption));
+    const std::optional<CheckHours> hours = own.isEmpty() ? std::nullopt : CheckHours::fromText(own);
+    return hours ? *hours : m_hours;
+}
+
+qint64 CheckStates::variation(int taskId, const QDateTime& last, qint64 interval)
+{
+    const qint64 span = qMin(interval / 10, MaxVariationSeconds);
+    if (span <= 0)
+        return 0;
+    QRandomGenerator generator(quint32(qHashMulti(0, taskId, last.toSecsSinceEpoch())));
+    return qint64(generator.bounded(quint32(2 * span + 1))) - span;
+}
+
 QDateTime CheckStates::dueTime(const Task* task, const QDateTime& now) const
 {
     const QDateTime last = task->lastUpdate();
-    if (!last.isValid())
-        return now;
-    return qMin(last, now).addSecs(checkInterval(task));
+    QDateTime due = now;
+    if (last.isValid()) {
+        const qint64 interval = checkInterval(task);
+        due = qMin(last, now).addSecs(interval);
+        if (task->options().value(QLatin1String(CheckHours::VaryOption)) == QLatin1String("1"))
+            due = due.addSecs(variation(task->taskId(), last, interval));
+    }
+    // A task overdue while the hours are over waits for them to begin again.
+    const CheckHours hours = hoursOf(task);
+    return hours.nextAllowed(due <= now && !hours.allows(now) ? now : due);
 }
 
 bool CheckStates::hasUnstored() const
@@ -270,14 +295,16 @@ void CheckStates::noteFetch(Task* task, const FetchedPage& page)
             storeFailure(task);
             m_registry.reportCheckState(task);
         }
-        return;
+    } else {
+        if (!failure)
+            failure.emplace();
+        failure->reason = failureReason(page);
+        ++failure->inRow;
+        storeFailure(task);
+        m_registry.reportCheckState(task);
     }
-    if (!failure)
-        failure.emplace();
-    failure->reason = failureReason(page);
-    ++failure->inRow;
-    storeFailure(task);
-    m_registry.reportCheckState(task);
+    if (m_fetchObserver)
+        m_fetchObserver(task, page);
 }
 
 // With the option on, and always for a feed, compares the page's keyword links with those seen at the task's

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/checkhours.h"
 #include "engine/clock.h"
 #include "engine/task.h"
 #include "storage/optionwriter.h"
@@ -10,7 +11,9 @@
 #include <QSet>
 
 #include <memory>
+#include <functional>
 #include <optional>
+#include <utility>
 
 struct FetchedPage;
 struct TaskChange;
@@ -55,8 +58,16 @@ public:
     // The seconds between the task's periodic checks: its frequency, doubled for each failure in a row up
     // to MaxBackoffSeconds or the frequency, whichever is larger.
     qint64 checkInterval(const Task* task) const;
-    // The moment the task falls due next: its check interval after its last check. An unreadable last-update
-    // time counts as due, one later than now counts as now.
+    // The hours the periodic checks keep to, unless a task names its own.
+    void setHours(const CheckHours& hours) { m_hours = hours; }
+    CheckHours hoursOf(const Task* task) const;
+    // How far a task that varies its checks moves the check after `last`: up to a tenth of the interval, at most
+    // MaxVariationSeconds, either way; the same for the same task and last check, so every run agrees.
+    static constexpr qint64 MaxVariationSeconds = 300;
+    static qint64 variation(int taskId, const QDateTime& last, qint64 interval);
+    // The moment the task falls due next: its check interval after its last check (varied when the task asks),
+    // moved on to the next moment within its hours, and never before the hours begin again for a moment now
+    // outside them. An unreadable last-update time counts as due, one later than now counts as now.
     QDateTime dueTime(const Task* task, const QDateTime& now) const;
     QDateTime dueTime(const Task* task) const { return dueTime(task, now()); }
     // Whether findings of any task are waiting to be stored.
@@ -73,6 +84,9 @@ public:
 
     // A page of the task was fetched: keeps its failure (or its absence) and tells the views of a change.
     void noteFetch(Task* task, const FetchedPage& page);
+    // Called by noteFetch with every page once its failure is kept, so what judges a task's checks sees them all.
+    using FetchObserver = std::function<void(Task*, const FetchedPage&)>;
+    void setFetchObserver(FetchObserver observer) { m_fetchObserver = std::move(observer); }
     // Compares the page's keyword links with those seen before and keeps the difference until the take-over.
     void noteSeen(Task* task, const FetchedPage& page);
     // Collects what the take-over stores: the findings kept, then found, then newly appeared links, without
@@ -185,4 +199,6 @@ private:
     // Writes the gathered marks beside the window; made at the first batch. Last, so it goes first: no outcome
     // is delivered once this object is being destroyed.
     std::unique_ptr<OptionWriter> m_writer;
+    FetchObserver m_fetchObserver;
+    CheckHours m_hours;
 };

@@ -8,12 +8,14 @@ bool MonitorParts::start(const Options& options)
     applyNewsOptions(core.news(), options);
     // What waited in the outbox when the program last ended goes out now (or when its wait is over).
     core.news().deliverDue();
+    core.setChecksBeforeLook(options.checksBeforeLook);
     return core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
 }
 
 void MonitorParts::startShown(const Options& options)
 {
     applyNewsOptions(core.news(), options);
+    core.setChecksBeforeLook(options.checksBeforeLook);
     deferred.loadTasks(options.reportNewLinks);
 }
 

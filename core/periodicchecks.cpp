@@ -29,6 +29,12 @@ void PeriodicChecks::forget(const Task* task)
         QTimer::singleShot(0, this, &PeriodicChecks::flushRunNews);
 }
 
+void PeriodicChecks::setSpread(int atOnce, int withinMs)
+{
+    m_atOnce = qMax(1, atOnce);
+    m_spreadMs = qMax(0, withinMs);
+}
+
 Commands::DueRun PeriodicChecks::checkDueTasks()
 {
     Commands::DueRun run;
@@ -44,18 +50,37 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
             task->setLastUpdate(now.toString(Qt::ISODate));
             storeCheckTime(task);
         }
+        if (task->isPaused())
+            continue;
         // Judged by the one reading of the clock above: a second reading would always be a moment later,
         // and a task without a readable time would never be due.
         if (now < m_states.dueTime(task, now))
             continue;
 
-        startCheck(task);
         m_runWaiting.insert(task);
         run.started.append(task);
         // The next check is one frequency after this one, and an unreadable time is replaced by it.
         task->setLastUpdate(now.toString(Qt::ISODate));
         storeCheckTime(task);
         qCDebug(lcCore).noquote() << "time is out " << '"' + task->name() + '"' << '"' + task->lastUpdateText() + '"';
+    }
+    const qsizetype later = run.started.size() - m_atOnce;
+    const int stepMs = later > 0 ? int(qMin<qint64>(MaxStepMs, m_spreadMs / later)) : 0;
+    for (qsizetype i = 0; i < run.started.size(); ++i) {
+        Task* task = run.started.at(i);
+        if (i < m_atOnce) {
+            startCheck(task);
+            continue;
+        }
+        // The task is the context: one removed meanwhile is not checked (and no longer awaited by the run).
+        QTimer::singleShot(int(i - m_atOnce + 1) * stepMs, task, [this, task] {
+            if (!m_registry.contains(task) || !m_runWaiting.contains(task))
+                return;
+            if (task->isPaused())
+                runTaskDone(task, {}); // paused meanwhile
+            else
+                startCheck(task);
+        });
     }
     return run;
 }
@@ -137,7 +162,8 @@ Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& pag
 void PeriodicChecks::runTaskDone(const Task* task, const Task::ResultList& found)
 {
     m_runWaiting.remove(task);
-    if (!found.isEmpty()) {
+    // A muted task's results are stored and shown, not announced.
+    if (!found.isEmpty() && !task->isMuted()) {
         auto entry = std::find_if(m_runNews.begin(), m_runNews.end(),
                                   [task](const TaskNews& news) { return news.task.data() == task; });
         if (entry == m_runNews.end())

@@ -34,6 +34,12 @@ public:
     // Background checks that sent a request. A task whose previous check has not answered yet is not
     // checked again at the same time.
     int started() const { return m_started; }
+    // Of the tasks falling due in one run, the first atOnce are sent at once and the others spread evenly over at
+    // most withinMs, so a start after a long pause or the beginning of the hours sends no burst.
+    static constexpr int DefaultAtOnce = 8;
+    static constexpr int DefaultSpreadMs = 60000;
+    static constexpr int MaxStepMs = 1000;
+    void setSpread(int atOnce, int withinMs);
     // The import ended: the pages held meanwhile are taken over now.
     void takeHeldPages();
 
@@ -69,4 +75,6 @@ private:
     QSet<const Task*> m_runWaiting;
     QList<TaskNews> m_runNews;
     int m_started = 0;
+    int m_atOnce = DefaultAtOnce;
+    int m_spreadMs = DefaultSpreadMs;
 };

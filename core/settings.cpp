@@ -46,6 +46,8 @@ Options Settings::options() const
     read.newsPost = settings.value(QStringLiteral("news_post")).toString();
     read.newsHeaders = settings.value(QStringLiteral("news_headers")).toString();
     read.newsPlain = AppSettings::readBool(settings, QStringLiteral("news_plain"), defaults.newsPlain);
+    read.checksBeforeLook =
+        qBound(1, AppSettings::readDays(settings, QStringLiteral("look_after_checks"), defaults.checksBeforeLook), 100);
     return read;
 }
 
@@ -61,6 +63,7 @@ bool Settings::setOptions(const Options& options)
     settings.setValue(QStringLiteral("news_post"), options.newsPost);
     settings.setValue(QStringLiteral("news_headers"), options.newsHeaders);
     settings.setValue(QStringLiteral("news_plain"), options.newsPlain);
+    settings.setValue(QStringLiteral("look_after_checks"), options.checksBeforeLook);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

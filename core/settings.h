@@ -33,6 +33,7 @@ struct Options
     QString newsPost;       // news_post: an http(s) address, empty for none
     QString newsHeaders;    // news_headers: extra request headers of the post, "Name: value" one a line
     bool newsPlain = false; // news_plain: the post as plain text with a Title header
+    int checksBeforeLook = 3;    // look_after_checks: failed or empty checks in a row before a task needs a look
 };
 
 // How the main window was left (group "mainwindow").

@@ -30,9 +30,13 @@ void readNextResults(QObject* context, const std::shared_ptr<std::deque<QPointer
 } // namespace
 
 TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent)
-    : TaskRegistry(db, parent), m_db(db), m_states(*this, db), m_periodic(*this, m_states, m_source, db),
-      m_waits(m_source, [this] { abortWaits(); }), m_import(*this, m_states, m_periodic, m_waits, db)
+    : TaskRegistry(db, parent), m_db(db), m_states(*this, db), m_health(*this, m_states, db),
+      m_periodic(*this, m_states, m_source, db), m_waits(m_source, [this] { abortWaits(); }),
+      m_import(*this, m_states, m_periodic, m_waits, db)
 {
+    m_states.setFetchObserver(
+        [this](Task* task, const FetchedPage& page) { m_health.noteCheck(task, page, m_firstCheck); });
+    connect(&m_health, &TaskHealth::lookNeeded, this, &TaskChecker::taskNeedsLook);
     connect(&m_periodic, &PeriodicChecks::resultsFound, this, &TaskChecker::resultsFound);
     connect(&m_periodic, &PeriodicChecks::runNewsFound, this, &TaskChecker::runNewsFound);
     connect(&m_periodic, &PeriodicChecks::storageFailed, this, &TaskChecker::storageFailed);
@@ -109,7 +113,14 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     // Every page is requested at once; each is compared as soon as it is read and its body released, so memory
     // does not grow with the number of pages. The pages are taken over in the list's order below, so none waits
     // for a slower one (asRead). Deliveries for a task removed meanwhile are dropped.
-    const QList<Task*> snapshot = tasks();
+    // A paused task is not downloaded, even when the user asks for every task.
+    QList<Task*> snapshot;
+    for (Task* task : tasks()) {
+        if (!task->isPaused())
+            snapshot.append(task);
+    }
+    if (snapshot.isEmpty())
+        return run;
     QHash<const Task*, bool> hasNew;
     QHash<const Task*, FetchedPage> read; // the validators of the pages read whole
     int pending = int(snapshot.size());
@@ -196,7 +207,9 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
         m_states.taken(task, change);
         if (!change.results.isEmpty()) {
             run.anyNew = true;
-            run.news.append(TaskNews{task, task->name(), change.results});
+            // Stored and shown, but a muted task's news are not announced.
+            if (!task->isMuted())
+                run.news.append(TaskNews{task, task->name(), change.results});
         }
     }
     rememberRead({});
@@ -307,7 +320,9 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     }
     created.task = task.release();
     add(created.task);
+    m_firstCheck = true;
     m_states.noteFetch(created.task, *fetched);
+    m_firstCheck = false;
     if (!fetched->ok) {
         created.outcome = Outcome::FetchFailed;
         created.failureReason = failureReason(*fetched);
@@ -349,6 +364,11 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
         for (const QString& own : TaskDefinition::userOptions())
             newOptions.remove(own);
         newOptions.insert(TaskDefinition::userOptionsOf(entered.options));
+        // Pause and mute have commands of their own: an edit keeps them as they are.
+        for (const QString& own : TaskDefinition::switchOptions()) {
+            if (task->options().contains(own))
+                newOptions.insert(own, task->options().value(own));
+        }
     }
     // The validators name a state of the old page: asked with them, the new page could answer "not modified".
     if (pageChanged) {
@@ -359,8 +379,28 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
     if (!changeTask(task, changed, pageChanged))
         return Outcome::StoreFailed;
     // What was seen of the old page says nothing about the new one.
-    if (pageChanged)
+    if (pageChanged) {
         m_states.pageChanged(task);
+        m_health.forget(task);
+    }
+    return Outcome::Done;
+}
+
+TaskChecker::Outcome TaskChecker::setSwitch(Task* task, Switch which, bool on)
+{
+    if (!contains(task))
+        return Outcome::TaskGone;
+    const QString option = QLatin1String(which == Switch::Paused ? Task::PausedOption : Task::MutedOption);
+    const QString value = on ? QStringLiteral("1") : QString();
+    if (task->options().value(option) != value) {
+        if (!m_db.setTaskOption(task->taskId(), option, value)) {
+            setLastError(m_db.lastError());
+            return Outcome::StoreFailed;
+        }
+        task->setOption(option, value);
+    }
+    emit taskChanged(task);
+    emit checkStateChanged(task);
     return Outcome::Done;
 }
 

@@ -9,6 +9,7 @@
 #include "core/pagesource.h"
 #include "core/periodicchecks.h"
 #include "core/taskexchange.h"
+#include "core/taskhealth.h"
 #include "core/taskimport.h"
 #include "core/taskregistry.h"
 #include "engine/pagefetcher.h"
@@ -56,6 +57,10 @@ public:
     void setWriteAsideFrom(int marks) { m_states.setWriteAsideFrom(marks); }
     // Where news goes beyond this desktop, and what waits to get there.
     NewsOutbox& news() { return m_news; }
+    // Whether each task needs the user's look, and why.
+    const TaskHealth& health() const { return m_health; }
+    // The checks in a row, failed or without keyword links, after which a task needs a look.
+    void setChecksBeforeLook(int checks) { m_health.setChecksInRow(checks); }
     // Reads the pages on worker threads as they arrive.
     PageReader& reader() { return m_source.reader(); }
 
@@ -69,6 +74,10 @@ public:
     // The periodic check run (see PeriodicChecks): what the checks find is taken over when its page arrives
     // (resultsFound).
     DueRun checkDueTasks() { return m_periodic.checkDueTasks(); }
+    // The hours the periodic checks keep to (a task's own replace them); update-all ignores them.
+    void setHours(const CheckHours& hours) { m_states.setHours(hours); }
+    // See PeriodicChecks::setSpread.
+    void setSpread(int atOnce, int withinMs) { m_periodic.setSpread(atOnce, withinMs); }
     // The moment the task falls due next.
     QDateTime dueTime(const Task* task) const { return m_states.dueTime(task); }
     // Checks every task now, all pages at once, and takes the new results over in list order.
@@ -87,6 +96,15 @@ public:
     // the validators of the page last read.
     Outcome editTask(Task* task, const QString& name, const QString& address, const QString& grabText, int frequency,
                      const std::optional<QHash<QString, QString>>& options = std::nullopt);
+    // Pauses or resumes (Paused), mutes or unmutes (Muted) the task, in memory and in task.db. A paused task is
+    // never downloaded, by the periodic checks or update-all; a muted one is checked and its results stored, but
+    // neither its news nor its need of a look are announced. Refused for a task removed meanwhile (TaskGone).
+    enum class Switch
+    {
+        Paused,
+        Muted
+    };
+    Outcome setSwitch(Task* task, Switch which, bool on);
     // See TaskImport.
     ImportRun importTasks(const QList<ExchangeTask>& tasks);
 
@@ -119,6 +137,8 @@ signals:
     void runNewsFound(const QList<TaskNews>& news);
     void storageFailed(const QString& message);
     void backgroundCheckFailed(Task* task, const QString& reason);
+    // A task turned to needing a look (see TaskHealth); not for a task being created, whose command says it.
+    void taskNeedsLook(Task* task, const QString& reason);
 
 private:
     // createTask() once the command runs and the definition passed its check.
@@ -135,6 +155,8 @@ private:
     PageRenderRunner m_renderer;
     PageSource m_source{m_fetcher, m_renderer};
     CheckStates m_states;
+    TaskHealth m_health;
+    bool m_firstCheck = false; // the page noted is that of a task being created
     PeriodicChecks m_periodic;
     CommandWaits m_waits;
     TaskImport m_import;

@@ -97,6 +97,8 @@ QHash<QString, QString> TaskExchange::portableOptions(const QHash<QString, QStri
     // A failure mark belongs to this computer's checks, not to the task's definition.
     portable.remove(QLatin1String(TaskChecker::FailureOption));
     portable.remove(QLatin1String(TaskChecker::FailuresInRowOption));
+    for (const QString& option : TaskHealth::stateOptions())
+        portable.remove(option);
     for (auto it = portable.begin(); it != portable.end();) {
         if (it.value().isEmpty())
             it = portable.erase(it);

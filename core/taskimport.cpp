@@ -109,7 +109,8 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
     CommandWaits::Wait w;
     for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
         Task* task = tasks[i].get();
-        if (withResults.at(i)) {
+        // A paused task is not downloaded: it comes with the results of its file, or none.
+        if (withResults.at(i) || task->isPaused()) {
             storeFailed = storeFailed || !addImported(task, {});
             continue;
         }

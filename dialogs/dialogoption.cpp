@@ -28,6 +28,7 @@ DialogOption::DialogOption(const Options& options, QWidget* parent) : QDialog(pa
     m_newsPost->setText(options.newsPost);
     m_newsHeaders->setPlainText(options.newsHeaders);
     m_newsPlain->setChecked(options.newsPlain);
+    ui->spinBoxChecksBeforeLook->setValue(options.checksBeforeLook);
 }
 
 void DialogOption::addNewsTab()
@@ -146,7 +147,8 @@ Options DialogOption::options() const
                    m_newsCommand->text().trimmed(),
                    m_newsPost->text().trimmed(),
                    m_newsHeaders->toPlainText().trimmed(),
-                   m_newsPlain->isChecked()};
+                   m_newsPlain->isChecked(),
+                   ui->spinBoxChecksBeforeLook->value()};
 }
 
 void DialogOption::on_pushButtonOk_clicked()

@@ -75,7 +75,7 @@ bool textMatches(QStringView text, const CaselessWord& keyword)
 // page address is anywhere near 64 Ki characters, so the matches beyond these bounds are skipped.
 constexpr int MaxMatchesPerAnchor = 4;          // matches ending at the same "</a>"
 constexpr qsizetype MaxHrefLength = 64 * 1024;  // characters of the address part
-constexpr int MaxMatchingLinksPerPage = 100000; // against pages of millions of tiny anchors
+constexpr int MaxMatchingLinksPerPage = Task::MaxLinksPerPage; // against pages of millions of tiny anchors
 
 // What a link must pass besides the bounds: its text holds the keyword and none of the excluded words, and
 // it stands inside the region, when the task names one.

@@ -79,6 +79,11 @@ public:
     // separated by commas, that leave a link out when its text holds one (capitals ignored).
     static constexpr const char* RegionOption = "region";
     static constexpr const char* ExcludedWordsOption = "excluded_words";
+    // Switches of the user: a paused task is never downloaded, a muted one is checked but not announced.
+    static constexpr const char* PausedOption = "paused"; // "1" when on
+    static constexpr const char* MutedOption = "muted";
+    bool isPaused() const { return m_options.value(QLatin1String(PausedOption)) == QLatin1String("1"); }
+    bool isMuted() const { return m_options.value(QLatin1String(MutedOption)) == QLatin1String("1"); }
     QString region() const { return m_options.value(QLatin1String(RegionOption)); }
     QStringList excludedWords() const { return excludedWords(m_options.value(QLatin1String(ExcludedWordsOption))); }
     static QStringList excludedWords(const QString& text);
@@ -118,6 +123,8 @@ public:
     // Results in state New; UncountedResults while they are being counted.
     int unreadCount() const;
 
+    // The most keyword links read of one page or feed; those beyond are left out.
+    static constexpr int MaxLinksPerPage = 100000;
     // The scan and the comparison of a page. Both look at most at 4 links ending at the same "</a>", none
     // whose address is longer than 64 Ki characters, and at most 100,000 matching links of a page, so a
     // hostile page cannot make their work grow beyond its size. New records carry the date `today`, which the

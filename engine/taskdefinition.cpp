@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/taskdefinition.h"
 
+#include "engine/checkhours.h"
+
 #include "engine/pageregion.h"
 #include "engine/requestheaders.h"
 #include "engine/task.h"
@@ -98,10 +100,21 @@ bool TaskDefinition::sameWatch(const QString& address, const QString& keyword, c
 
 const QStringList& TaskDefinition::userOptions()
 {
-    static const QStringList names = {Task::scriptsOption(), QString::fromLatin1(Task::UserAgentOption),
+    static const QStringList names = {Task::scriptsOption(),
+                                      QString::fromLatin1(Task::UserAgentOption),
                                       QString::fromLatin1(Task::RequestHeadersOption),
                                       QString::fromLatin1(Task::RegionOption),
-                                      QString::fromLatin1(Task::ExcludedWordsOption)};
+                                      QString::fromLatin1(Task::ExcludedWordsOption),
+                                      QString::fromLatin1(Task::PausedOption),
+                                      QString::fromLatin1(Task::MutedOption),
+                                      QString::fromLatin1(CheckHours::TaskOption),
+                                      QString::fromLatin1(CheckHours::VaryOption)};
+    return names;
+}
+
+const QStringList& TaskDefinition::switchOptions()
+{
+    static const QStringList names = {QString::fromLatin1(Task::PausedOption), QString::fromLatin1(Task::MutedOption)};
     return names;
 }
 
@@ -109,7 +122,10 @@ QString TaskDefinition::optionProblem(const QString& option, const QString& valu
 {
     if (value.isEmpty())
         return {};
-    if (option == Task::scriptsOption())
+    if (option == QLatin1String(CheckHours::TaskOption))
+        return CheckHours::problem(value);
+    if (option == Task::scriptsOption() || option == QLatin1String(CheckHours::VaryOption) ||
+        switchOptions().contains(option))
         return value == QLatin1String("1") ? QString() : tr("expected \"1\"");
     if (option == QLatin1String(Task::UserAgentOption))
         return RequestHeaders::problem(QStringLiteral("User-Agent"), value.trimmed());

@@ -74,6 +74,8 @@ public:
     // The options a user sets, with their checks. A new option is one more entry here (task.cpp's accessors
     // read it); options not listed (the validators kept by checks) are not part of a definition.
     static const QStringList& userOptions();
+    // The options of the list set by their own commands (pause, mute) rather than by the task's dialog.
+    static const QStringList& switchOptions();
     // Why the option's value cannot be used, empty when it can (also for an option not listed).
     static QString optionProblem(const QString& option, const QString& value);
     // The options of the list only, empty values left out.

@@ -136,6 +136,35 @@ private slots:
         QCOMPARE(MainWindow::frequencyText(seconds), text);
     }
 
+    // Pause and mute, by their keys, show in the list, the property table and the checked actions of the task
+    // selected.
+    void pauseAndMuteShown()
+    {
+        TestWindow test(writeTwoTasks);
+        QVERIFY(test.show());
+        auto* tree = test.tree();
+        auto* info = test.info();
+        const auto press = [&](Qt::KeyboardModifiers modifiers, Qt::Key key) {
+            QTest::keyClick(tree, key, modifiers);
+            return rowTexts(info, 1).mid(4).join(QStringLiteral("; "));
+        };
+        QVERIFY(Views::at(tree, 0).data(Qt::DecorationRole).isNull());
+        QCOMPARE(press(Qt::ControlModifier, Qt::Key_P), QStringLiteral("Paused: not checked"));
+        QCOMPARE(rowTexts(info, 0).last(), QStringLiteral("State"));
+        QVERIFY(test.action("actionPause_Task")->isChecked());
+        QVERIFY(!Views::at(tree, 0).data(Qt::DecorationRole).isNull());
+        QVERIFY(Views::at(tree, 0).data(Qt::ToolTipRole).toString().contains(QStringLiteral("Paused")));
+        QCOMPARE(press(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_M),
+                 QStringLiteral("Paused: not checked; Muted: checked, not announced"));
+        QCOMPARE(press(Qt::ControlModifier, Qt::Key_P), QStringLiteral("Muted: checked, not announced"));
+        QVERIFY(!test.action("actionPause_Task")->isChecked());
+        QVERIFY(test.action("actionMute_Task")->isChecked());
+        Views::select(tree, 1);
+        QVERIFY(!test.action("actionMute_Task")->isChecked());
+        QCOMPARE(info->rowCount(), 4);
+        test.window.close();
+    }
+
     void stateIcons()
     {
         TestWindow test([&](DbFile& file) {

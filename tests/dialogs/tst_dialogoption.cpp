@@ -154,8 +154,9 @@ void TestDialogOption::cancelWritesNothing()
 void TestDialogOption::tabOrder()
 {
     DialogOption dialog(Settings().options());
-    const QStringList expected = {"checkBoxAutorun",  "checkBoxAutoDelete", "spinBoxDays", "checkBoxReportNewLinks",
-                                  "pushButtonCancel", "pushButtonOk",       "tabWidget"};
+    const QStringList expected = {
+        "checkBoxAutorun",         "checkBoxAutoDelete", "spinBoxDays",  "checkBoxReportNewLinks",
+        "spinBoxChecksBeforeLook", "pushButtonCancel",   "pushButtonOk", "tabWidget"};
     // Walk the focus chain from the first field; a stop inside a compound widget (the tab bar of the
     // tab widget) counts as that widget.
     QStringList order;

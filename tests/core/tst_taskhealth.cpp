@@ -1,0 +1,225 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// When a task needs the user's look: the causes, their recovery, the one announcement per break, the mark kept
+// across a restart and said at once when a task is created.
+#include "core/taskchecker.h"
+#include "storage/taskdatabase.h"
+#include "tests/core/checkerfixture.h"
+#include "tests/support/dbfile.h"
+#include "tests/support/testserver.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+// A path of the test server for the case: the tag without its spaces and punctuation.
+QString pathOf(const char* folder)
+{
+    return QStringLiteral("/%1/%2").arg(
+        QLatin1String(folder), QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("\\W"), "-"));
+}
+
+QByteArray page(int keywordLinks, const QByteArray& wrapperId = "main")
+{
+    QByteArray html = "<html><body><div id=\"" + wrapperId + "\">\n";
+    for (int i = 0; i < keywordLinks; ++i)
+        html += "<a href=\"/l" + QByteArray::number(i) + "\">qt " + QByteArray::number(i) + "</a>\n";
+    return html + "<a href=\"/other\">other</a></div></body></html>";
+}
+
+// What the server answers at one check, by a word of the tables.
+TestServer::Response answer(const QString& step)
+{
+    TestServer::Response response;
+    if (step == "links") {
+        response.body = page(2);
+    } else if (step == "none") {
+        response.body = page(0);
+    } else if (step == "same") { // no keyword link, and "not modified" when asked with its validator
+        response.body = page(0);
+        response.etag = "\"e1\"";
+    } else if (step == "fail") {
+        response.status = 500;
+    } else if (step == "pdf") {
+        response.contentType = "application/pdf";
+        response.body = "%PDF-1.4 qt";
+    } else if (step == "text") {
+        response.contentType = "text/plain; charset=utf-8";
+        response.body = "<a href=\"/l0\">qt 0</a>";
+    } else if (step == "many") {
+        response.body = page(Task::MaxLinksPerPage + 1);
+    } else if (step == "moved") { // the region's element is gone, the links are elsewhere
+        response.body = page(2, "elsewhere");
+    }
+    return response;
+}
+} // namespace
+
+class TestTaskHealth : public QObject
+{
+    Q_OBJECT
+
+    TestServer server;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        PageFetch::setTransferTimeout(3000);
+    }
+
+    // After each check the task's cause (empty: none); announcements counted over the whole run.
+    void causesAndRecoveries_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("causes");
+        QTest::addColumn<QString>("region");
+        QTest::addColumn<bool>("hadResults");
+        QTest::addColumn<int>("announced");
+        QTest::addColumn<QString>("reasonHolds"); // the reason given at the first announcement
+
+        QTest::addRow("links stop, come back, stop again")
+            << QStringList{"links", "none", "none", "none", "none", "links", "none", "none", "none"}
+            << QStringList{"", "", "", "no_links", "no_links", "", "", "", "no_links"} << QString() << true << 2
+            << "the page held no link with \"qt\" at the last 3 checks: it may have changed its layout";
+        QTest::addRow("links stop, the page then answers not modified")
+            << QStringList{"links", "same", "same", "same", "links"} << QStringList{"", "", "", "no_links", ""}
+            << QString() << true << 1 << "at the last 3 checks";
+        QTest::addRow("a page that never had keyword links")
+            << QStringList{"none", "none", "none", "none"} << QStringList{"", "", "", ""} << QString() << false << 0
+            << QString();
+        QTest::addRow("failures in a row, then a page")
+            << QStringList{"fail", "fail", "fail", "fail", "links"} << QStringList{"", "", "failing", "failing", ""}
+            << QString() << true << 1 << "the last 3 checks failed (HTTP 500)";
+        QTest::addRow("a failure between empty pages does not count")
+            << QStringList{"none", "fail", "none", "links"} << QStringList{"", "", "", ""} << QString() << true << 0
+            << QString();
+        QTest::addRow("a PDF at once, then a page")
+            << QStringList{"pdf", "pdf", "links"} << QStringList{"not_page", "not_page", ""} << QString() << true << 1
+            << "application/pdf";
+        QTest::addRow("plain text") << QStringList{"text"} << QStringList{"not_page"} << QString() << true << 1
+                                    << "text/plain, not a web page or feed";
+        QTest::addRow("failing, then a PDF: one break")
+            << QStringList{"fail", "fail", "fail", "pdf", "links"} << QStringList{"", "", "failing", "not_page", ""}
+            << QString() << true << 1 << "HTTP 500";
+        QTest::addRow("links cut at the bound") << QStringList{"many", "links"} << QStringList{"links_cut", ""}
+                                                << QString() << true << 1 << "only the first";
+        QTest::addRow("the region is gone")
+            << QStringList{"links", "moved", "moved", "moved", "links"} << QStringList{"", "", "", "region", ""}
+            << "#main" << false << 1 << "the region \"#main\" matched nothing on the page at the last 3 checks";
+    }
+    void causesAndRecoveries()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, causes);
+        QFETCH(QString, region);
+        QFETCH(bool, hadResults);
+        QFETCH(int, announced);
+        QFETCH(QString, reasonHolds);
+        TempFolder fixture;
+        const QString path = pathOf("health");
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", server.url(path).toString(), "qt");
+            if (hadResults)
+                file.addResult(0, "01/01/2009", "qt 0", server.url("/l0").toString());
+        }
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
+        Task* task = checker.tasks().at(0);
+        if (!region.isEmpty()) {
+            QHash<QString, QString> options{{QLatin1String(Task::RegionOption), region}};
+            QCOMPARE(
+                checker.editTask(task, task->name(), task->address(), task->grabText(), task->frequency(), options),
+                TaskChecker::Outcome::Done);
+        }
+        QSignalSpy needsLook(&checker, &TaskChecker::taskNeedsLook);
+        QStringList seen;
+        for (const QString& step : std::as_const(steps)) {
+            server.setResponse(path, answer(step));
+            QVERIFY(checker.updateAll().ran);
+            seen << task->options().value(QLatin1String(TaskHealth::CauseOption));
+        }
+        QCOMPARE(seen, causes);
+        QCOMPARE(needsLook.count(), announced);
+        if (announced > 0) {
+            QCOMPARE(needsLook.at(0).at(0).value<Task*>(), task);
+            const QString reason = needsLook.at(0).at(1).toString();
+            QVERIFY2(reason.contains(reasonHolds), qPrintable(reason));
+        }
+        // The mark is what task.db keeps for the next start.
+        QCOMPARE(
+            DbFile(fixture.path("task.db")).column("SELECT value FROM task_options WHERE name = 'look_cause'").value(0),
+            causes.last());
+    }
+
+    // A task marked by an earlier run keeps its mark and is not announced again while it stays broken; the
+    // periodic checks judge it as every other check does, and an export does not carry the mark.
+    void markSurvivesRestart()
+    {
+        TempFolder fixture;
+        TestClock clock;
+        const QString path = QStringLiteral("/health/restart");
+        server.setResponse(path, answer("none"));
+        {
+            DbFile file(fixture.path("task.db"));
+            file.addTask(0, "A", server.url(path).toString(), "qt", 3600, clock.at.toString(Qt::ISODate));
+            file.addResult(0, "01/01/2009", "qt 0", server.url("/l0").toString());
+        }
+        for (int run = 0; run < 2; ++run) {
+            Loaded loaded(fixture, &clock);
+            TaskChecker& checker = loaded.checker;
+            Task* task = checker.tasks().at(0);
+            QCOMPARE(checker.health().needsLook(task), run == 1);
+            QSignalSpy needsLook(&checker, &TaskChecker::taskNeedsLook);
+            for (int check = 0; check < 3; ++check) {
+                clock.at = clock.at.addSecs(3600);
+                QCOMPARE(checker.checkDueTasks().started.size(), 1);
+                QTRY_COMPARE(server.hits(path), run * 3 + check + 1);
+                QTRY_VERIFY(!checker.fetcher().running() && !checker.fetcher().queued());
+                QTRY_COMPARE(task->options().value(QLatin1String(TaskHealth::EmptyChecksOption)).toInt(),
+                             run * 3 + check + 1);
+            }
+            QCOMPARE(needsLook.count(), run == 0 ? 1 : 0);
+            QVERIFY(checker.health().needsLook(task));
+            const QByteArray exported = TaskExchange::toJson(checker.tasks(), false);
+            QVERIFY2(!exported.contains("look_"), exported.constData());
+        }
+    }
+
+    // New Task learns at once what the first download shows, and nothing is announced besides.
+    void saidAtCreation_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("region");
+        QTest::addColumn<QString>("cause");
+        QTest::addRow("a PDF") << "pdf" << QString() << "not_page";
+        QTest::addRow("a region matching nothing") << "links"
+                                                   << "#nowhere"
+                                                   << "region";
+        QTest::addRow("a page without keyword links yet") << "none" << QString() << QString();
+    }
+    void saidAtCreation()
+    {
+        QFETCH(QString, step);
+        QFETCH(QString, region);
+        QFETCH(QString, cause);
+        TempFolder fixture;
+        const QString path = pathOf("new");
+        server.setResponse(path, answer(step));
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
+        QSignalSpy needsLook(&checker, &TaskChecker::taskNeedsLook);
+        QHash<QString, QString> options;
+        if (!region.isEmpty())
+            options.insert(QLatin1String(Task::RegionOption), region);
+        const TaskChecker::Created created = checker.createTask("A", server.url(path).toString(), "qt", 3600, options);
+        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        QCOMPARE(created.task->options().value(QLatin1String(TaskHealth::CauseOption)), cause);
+        QCOMPARE(checker.health().reason(created.task).isEmpty(), cause.isEmpty());
+        QCOMPARE(needsLook.count(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTaskHealth)
+#include "tst_taskhealth.moc"
