@@ -9,6 +9,7 @@
 #include "dialogs/dialognewtask.h"
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
+#include "engine/taskdefinition.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -321,7 +322,7 @@ void TaskCommands::importTasks()
         if (!ok || keyword.isEmpty())
             return;
         const int minutes = QInputDialog::getInt(window, tr("Import Tasks"), tr("Check every (minutes):"), 60, 1,
-                                                 TaskExchange::MaxFrequency / 60, 1, &ok);
+                                                 TaskDefinition::MaxFrequency / 60, 1, &ok);
         if (!ok)
             return;
         TaskExchange::setKeyword(read, keyword, minutes * 60);

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <optional>
 
@@ -370,10 +371,9 @@ TaskExchange::Read TaskExchange::parseJson(const QByteArray& data)
         task.keyword = reader.text(object, QStringLiteral("keyword"), true);
         const QJsonValue frequency = object.value(QStringLiteral("frequency"));
         const double seconds = frequency.toDouble();
-        if (reader.ok() && (!frequency.isDouble() || seconds != std::floor(seconds) || seconds < 60 ||
-                            seconds > MaxFrequency || std::fmod(seconds, 60) != 0))
-            reader.fail(reader.field(QStringLiteral("frequency")),
-                        tr("expected a whole number of minutes in seconds, from 60 to %1").arg(MaxFrequency));
+        // Only its form here: its range is the rule of every door, checked with the definition below.
+        if (reader.ok() && (!frequency.isDouble() || seconds != std::floor(seconds) || std::abs(seconds) > INT_MAX))
+            reader.fail(reader.field(QStringLiteral("frequency")), tr("expected a whole number of seconds"));
         task.frequency = reader.ok() ? int(seconds) : 0;
         const QString created = reader.text(object, QStringLiteral("created"), false);
         if (reader.ok() && !created.isEmpty()) {

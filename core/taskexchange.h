@@ -70,7 +70,6 @@ public:
     static QHash<QString, QString> portableOptions(const QHash<QString, QString>& options);
     // The rule of the new-task dialog: an absolute address beginning with http:// or https://.
     static bool isWebAddress(const QString& address);
-    static constexpr int MaxFrequency = 31 * 86400;
 
 private:
     static Read parseJson(const QByteArray& data);

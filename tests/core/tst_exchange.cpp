@@ -84,9 +84,13 @@ private slots:
                    GoodTask +
                    ", {\"name\": \"M\", \"address\": \"http://b.test/\", \"keyword\": \"qt\", \"frequency\": \"1h\"}")
             << "task 2, frequency: expected a whole number";
-        QTest::addRow("frequency not whole minutes")
-            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 90}")
-            << "task 1, frequency:";
+        QTest::addRow("frequency not whole")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 90.5}")
+            << "task 1, frequency: expected a whole number of seconds";
+        QTest::addRow("frequency beyond a month")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": "
+                        "2678401}")
+            << "task 1, frequency: expected from 1 to 2678400 seconds";
         QTest::addRow("address of another scheme")
             << taskFile("{\"name\": \"N\", \"address\": \"ftp://a.test/x\", \"keyword\": \"qt\", \"frequency\": 3600}")
             << "task 1, address: not a web address";
