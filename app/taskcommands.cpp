@@ -12,6 +12,7 @@
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
 #include "engine/pagefetch.h"
+#include "engine/taskdefinition.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -342,7 +343,7 @@ void TaskCommands::importTasks()
         if (!ok || keyword.isEmpty())
             return;
         const int minutes = QInputDialog::getInt(window, tr("Import Tasks"), tr("Check every (minutes):"), 60, 1,
-                                                 TaskExchange::MaxFrequency / 60, 1, &ok);
+                                                 TaskDefinition::MaxFrequency / 60, 1, &ok);
         if (!ok)
             return;
         TaskExchange::setKeyword(read, keyword, minutes * 60);

@@ -10,12 +10,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 const QString TaskExchange::Format = QStringLiteral("vantrel-monitor-tasks");
 
@@ -46,6 +52,44 @@ QPair<int, int> lineAndColumn(const QByteArray& data, qsizetype offset)
     const int line = int(before.count('\n')) + 1;
     const int column = int(offset - (before.lastIndexOf('\n') + 1)) + 1;
     return {line, column};
+}
+
+// Writes the data to a new file beside the path and renames it over the path: a failure leaves what was there
+// as it was, and a symbolic link that appears at the path in the meantime is replaced, never followed (the
+// new file is created exclusively, and a rename replaces the name itself). Gives the reason of a failure.
+QString writeReplacing(const QString& path, const QByteArray& data, bool ownerOnly)
+{
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 20; ++attempt) {
+        temporary = target + ".new-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        // The permissions are given at creation, so the secrets are never readable by others.
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return qt_error_string(errno);
+    int fault = 0;
+    for (qsizetype done = 0; !fault && done < data.size();) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n == 0 || errno != EINTR)
+            fault = n == 0 ? EIO : errno;
+    }
+    if (!fault && ::fsync(fd) != 0)
+        fault = errno;
+    if (::close(fd) != 0 && !fault)
+        fault = errno;
+    if (!fault && ::rename(temporary.constData(), target.constData()) != 0)
+        fault = errno;
+    if (fault) {
+        ::unlink(temporary.constData());
+        return qt_error_string(fault);
+    }
+    return {};
 }
 
 // Reads one task's fields; the first fault found is returned as a message, empty when all is well.
@@ -155,17 +199,16 @@ bool TaskExchange::holdsSecrets(const QList<Task*>& tasks)
 
 bool TaskExchange::writeFile(const QString& path, const QList<Task*>& tasks, bool withResults, QString* error)
 {
-    QSaveFile file(path);
-    const bool opened = file.open(QIODevice::WriteOnly);
-    // Set on the temporary file before anything is written, so the secrets are never readable by others.
-    const bool restricted =
-        !opened || !holdsSecrets(tasks) || file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (!opened || !restricted || file.write(toJson(tasks, withResults)) < 0 || !file.commit()) {
+    const auto fail = [&](const QString& reason) {
         if (error)
-            *error = tr("Could not write %1: %2").arg(QFileInfo(path).fileName(), file.errorString());
+            *error = tr("Could not write %1: %2").arg(QFileInfo(path).fileName(), reason);
         return false;
-    }
-    return true;
+    };
+    // Writing through a link would replace a file the user did not name (and take its permissions away).
+    if (QFileInfo(path).isSymLink())
+        return fail(tr("it is a symbolic link. Choose another name."));
+    const QString reason = writeReplacing(path, toJson(tasks, withResults), holdsSecrets(tasks));
+    return reason.isEmpty() || fail(reason);
 }
 
 TaskExchange::Read TaskExchange::readFile(const QString& path)
@@ -198,8 +241,27 @@ TaskExchange::Read TaskExchange::readFile(const QString& path)
     return read;
 }
 
-TaskExchange::Read TaskExchange::parse(const QByteArray& data)
+TaskExchange::Read TaskExchange::parse(const QByteArray& file)
 {
+    // A byte-order mark (editors on some systems write one) says how the text is written: it is read
+    // without the mark, as the UTF-8 the rest of the reading expects.
+    QByteArray data = file;
+    if (const std::optional<QStringConverter::Encoding> encoding = QStringConverter::encodingForData(file)) {
+        // Stateless: a sequence cut off at the end is an error, not a wait for more. The decoder lets a lone
+        // surrogate and a last odd byte of UTF-16 or UTF-32 through, so they are looked for here.
+        QStringDecoder decoder(*encoding, QStringConverter::Flag::Stateless);
+        const QString text = decoder(file);
+        using Converter = QStringConverter;
+        const bool utf16 = *encoding == Converter::Utf16LE || *encoding == Converter::Utf16BE;
+        const qsizetype unit = *encoding == Converter::Utf8 ? 1 : utf16 ? 2 : 4;
+        if (decoder.hasError() || file.size() % unit != 0 || !text.isValidUtf16()) {
+            Read read;
+            const QString name = QString::fromLatin1(QStringConverter::nameForEncoding(*encoding));
+            read.error = tr("the file begins with the byte-order mark of %1 but is not %1 text").arg(name);
+            return read;
+        }
+        data = text.toUtf8();
+    }
     for (const char c : data) {
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
             continue;
@@ -226,7 +288,7 @@ TaskExchange::Read TaskExchange::parseAddressList(const QByteArray& data)
         read.error = tr("this is neither a list of addresses nor a file of exported tasks");
         return read;
     }
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     const QString text = decoder(data);
     if (decoder.hasError()) {
         read.error = tr("the file is not UTF-8 text");
@@ -311,10 +373,9 @@ TaskExchange::Read TaskExchange::parseJson(const QByteArray& data)
         task.keyword = reader.text(object, QStringLiteral("keyword"), true);
         const QJsonValue frequency = object.value(QStringLiteral("frequency"));
         const double seconds = frequency.toDouble();
-        if (reader.ok() && (!frequency.isDouble() || seconds != std::floor(seconds) || seconds < 60 ||
-                            seconds > MaxFrequency || std::fmod(seconds, 60) != 0))
-            reader.fail(reader.field(QStringLiteral("frequency")),
-                        tr("expected a whole number of minutes in seconds, from 60 to %1").arg(MaxFrequency));
+        // Only its form here: its range is the rule of every door, checked with the definition below.
+        if (reader.ok() && (!frequency.isDouble() || seconds != std::floor(seconds) || std::abs(seconds) > INT_MAX))
+            reader.fail(reader.field(QStringLiteral("frequency")), tr("expected a whole number of seconds"));
         task.frequency = reader.ok() ? int(seconds) : 0;
         const QString created = reader.text(object, QStringLiteral("created"), false);
         if (reader.ok() && !created.isEmpty()) {

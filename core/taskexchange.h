@@ -54,11 +54,13 @@ public:
     // headers (a cookie) or User-Agent.
     static bool holdsSecrets(const QList<Task*>& tasks);
     // Written to a temporary file first, so a failure leaves an existing file as it was. A file that
-    // holdsSecrets() is readable by its owner only.
+    // holdsSecrets() is readable by its owner only. A symbolic link at the path is refused, and one that
+    // appears while the file is written is replaced: the file a link points to is never written.
     static bool writeFile(const QString& path, const QList<Task*>& tasks, bool withResults, QString* error);
 
-    // A JSON document (its first character other than white space is "{") or an address list.
-    static Read parse(const QByteArray& data);
+    // A JSON document (its first character other than white space is "{") or an address list, in UTF-8, or
+    // in the encoding a byte-order mark names (UTF-8, UTF-16 or UTF-32, either byte order).
+    static Read parse(const QByteArray& file);
     static Read readFile(const QString& path);
     // Gives every task of an address list the keyword and frequency asked for.
     static void setKeyword(Read& read, const QString& keyword, int frequency);
@@ -68,7 +70,6 @@ public:
     static QHash<QString, QString> portableOptions(const QHash<QString, QString>& options);
     // The rule of the new-task dialog: an absolute address beginning with http:// or https://.
     static bool isWebAddress(const QString& address);
-    static constexpr int MaxFrequency = 31 * 86400;
 
 private:
     static Read parseJson(const QByteArray& data);

@@ -58,7 +58,7 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
                                            entry.frequency, importedAt);
         task->setOptions(TaskDefinition::userOptionsOf(entry.options));
         if (entry.created.isValid())
-            task->setTaskDate(entry.created.toString(QStringLiteral("MM/dd/yyyy")));
+            task->setTaskDate(entry.created.toString(TaskDateFormat));
         if (entry.withResults) {
             Task::ResultList copies;
             for (const Task::ResultPtr& result : entry.results) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/taskrows.h"
 
+#include "engine/taskdefinition.h"
 #include "storage/logging.h"
 #include "storage/sqlrunner.h"
 
@@ -74,8 +75,8 @@ std::optional<QList<Task*>> TaskRows::loadAll(QList<Refusal>* refused)
 
 std::optional<bool> TaskRows::stored(const Task& task)
 {
-    // SQL narrows the rows down by address; the match itself is the exact comparison of the texts
-    // read back, where a NULL reads as an empty text.
+    // SQL narrows the rows down by address; the match itself is the duplicate rule of every door, on the
+    // texts read back, where a NULL reads as an empty text.
     const QString address = task.address();
     QSqlQuery query = m_runner.query();
     const bool found =
@@ -92,7 +93,7 @@ std::optional<bool> TaskRows::stored(const Task& task)
     while (query.next()) {
         const QString grabText = query.value(grabTextColumn).toString();
         const QString storedAddress = query.value(addressColumn).toString();
-        if (grabText == task.grabText() && storedAddress == address)
+        if (TaskDefinition::sameWatch(address, task.grabText(), storedAddress, grabText))
             return true;
         qCDebug(lcStorage) << "select query is" << query.value(record.indexOf(QStringLiteral("id"))).toLongLong()
                            << grabText << storedAddress;

@@ -9,10 +9,12 @@
 #include "tests/support/hostiletasks.h"
 #include "tests/support/testserver.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QStringEncoder>
 #include <QTest>
 #include <QTimer>
 
@@ -41,6 +43,12 @@ QByteArray taskFile(const QByteArray& task,
 }
 const QByteArray GoodTask =
     "{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 3600}";
+
+// The text as an editor writes it in the encoding, with its byte-order mark.
+QByteArray marked(QStringConverter::Encoding encoding, const QString& text)
+{
+    return QStringEncoder(encoding, QStringConverter::Flag::WriteBom)(text);
+}
 } // namespace
 
 class TestExchange : public QObject
@@ -76,9 +84,13 @@ private slots:
                    GoodTask +
                    ", {\"name\": \"M\", \"address\": \"http://b.test/\", \"keyword\": \"qt\", \"frequency\": \"1h\"}")
             << "task 2, frequency: expected a whole number";
-        QTest::addRow("frequency not whole minutes")
-            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 90}")
-            << "task 1, frequency:";
+        QTest::addRow("frequency not whole")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": 90.5}")
+            << "task 1, frequency: expected a whole number of seconds";
+        QTest::addRow("frequency beyond a month")
+            << taskFile("{\"name\": \"N\", \"address\": \"http://a.test/x\", \"keyword\": \"qt\", \"frequency\": "
+                        "2678401}")
+            << "task 1, frequency: expected from 1 to 2678400 seconds";
         QTest::addRow("address of another scheme")
             << taskFile("{\"name\": \"N\", \"address\": \"ftp://a.test/x\", \"keyword\": \"qt\", \"frequency\": 3600}")
             << "task 1, address: not a web address";
@@ -122,7 +134,14 @@ private slots:
             << QByteArray("http://a.test/1\n\nwww.example.com\n") << "line 3: \"www.example.com\" is not a web address";
         QTest::addRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11) << "neither a list of addresses";
         QTest::addRow("not UTF-8") << QByteArray("http://a.test/\xe9t\xe9\n") << "not UTF-8";
+        QTest::addRow("UTF-8 cut off at the end") << QByteArray("http://a.test/\xc3") << "not UTF-8";
         QTest::addRow("empty") << QByteArray(" \n\t") << "holds no tasks";
+        QTest::addRow("UTF-16 mark, then half a character")
+            << QByteArray("\xff\xfeh\0t\0\x00\xd8", 8) << "byte-order mark of UTF-16LE but is not UTF-16LE text";
+        QTest::addRow("UTF-16 mark, odd length")
+            << QByteArray("\xfe\xff\0h\0", 5) << "byte-order mark of UTF-16BE but is not UTF-16BE text";
+        QTest::addRow("UTF-8 mark, then not UTF-8")
+            << QByteArray("\xef\xbb\xbfhttp://a.test/\xe9") << "byte-order mark of UTF-8 but is not UTF-8 text";
     }
     void faultyFilesImportNothing()
     {
@@ -176,6 +195,104 @@ private slots:
         QCOMPARE(read.tasks.at(0).address, QString("http://a.test/news"));
         QCOMPARE(read.tasks.at(0).name, QString("a.test/news"));
         QCOMPARE(read.tasks.at(1).address, QString("https://b.test:8443/x?y=1"));
+    }
+
+    // A file an editor saved with a byte-order mark reads as the same file without one.
+    void byteOrderMarks_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("name");
+        const QString tasks = taskFile("{\"name\": \"Nachrichten \u00e9t\u00e9 \U0001F600\", \"address\": "
+                                       "\"http://a.test/x\", \"keyword\": \"qt\", "
+                                       "\"frequency\": 3600}");
+        const QString list = "http://a.test/ne ws\r\nhttps://b.test/\r\n";
+        QTest::addRow("UTF-8, exported tasks")
+            << marked(QStringConverter::Utf8, tasks) << "Nachrichten \u00e9t\u00e9 \U0001F600";
+        QTest::addRow("UTF-8, addresses") << marked(QStringConverter::Utf8, list) << "a.test/news";
+        QTest::addRow("UTF-16LE, exported tasks")
+            << marked(QStringConverter::Utf16LE, tasks) << "Nachrichten \u00e9t\u00e9 \U0001F600";
+        QTest::addRow("UTF-16BE, addresses") << marked(QStringConverter::Utf16BE, list) << "a.test/news";
+        QTest::addRow("UTF-16BE, exported tasks")
+            << marked(QStringConverter::Utf16BE, tasks) << "Nachrichten \u00e9t\u00e9 \U0001F600";
+        QTest::addRow("UTF-32LE, addresses") << marked(QStringConverter::Utf32LE, list) << "a.test/news";
+    }
+    void byteOrderMarks()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, name);
+        TempFolder fixture;
+        QFile file(fixture.path("tasks"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(data), data.size());
+        file.close();
+        const TaskExchange::Read read = TaskExchange::readFile(file.fileName());
+        QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+        QCOMPARE(read.tasks.first().name, name);
+        QCOMPARE(read.tasks.size(), name == "a.test/news" ? 2 : 1);
+    }
+
+    // What stands at the export's path: a link is refused and the file it points to keeps its bytes and
+    // permissions; anything else is replaced by a file readable by its owner only (the task holds a header).
+    void exportNeverWritesThroughALink_data()
+    {
+        QTest::addColumn<QString>("standing"); // "", "file", "folder", or "link" to the named file
+        QTest::addColumn<QString>("linkTo");
+        QTest::addColumn<QString>("error");
+        QTest::addRow("nothing") << ""
+                                 << ""
+                                 << "";
+        QTest::addRow("a file of an earlier export") << "file"
+                                                     << ""
+                                                     << "";
+        QTest::addRow("a link to a file") << "link"
+                                          << "victim"
+                                          << "tasks.json: it is a symbolic link";
+        QTest::addRow("a link to nowhere") << "link"
+                                           << "gone"
+                                           << "tasks.json: it is a symbolic link";
+        QTest::addRow("a folder") << "folder"
+                                  << ""
+                                  << "Could not write tasks.json: ";
+    }
+    void exportNeverWritesThroughALink()
+    {
+        QFETCH(QString, standing);
+        QFETCH(QString, linkTo);
+        QFETCH(QString, error);
+        TempFolder fixture;
+        const QString path = fixture.path("tasks.json");
+        QFile victim(fixture.path("victim"));
+        QVERIFY(victim.open(QIODevice::WriteOnly));
+        victim.write("keep me");
+        victim.close();
+        const auto victimMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(victim.setPermissions(victimMode | QFile::ReadUser | QFile::WriteUser));
+        if (standing == "file")
+            QVERIFY(QFile::copy(victim.fileName(), path));
+        else if (standing == "folder")
+            QVERIFY(QDir().mkdir(path));
+        else if (standing == "link")
+            QVERIFY(QFile::link(fixture.path(linkTo), path));
+        Task task(0, "N", "http://a.test/x", "qt", 3600);
+        task.setOption(Task::RequestHeadersOption, "Cookie: secret=1");
+
+        QString reason;
+        const bool written = TaskExchange::writeFile(path, {&task}, false, &reason);
+        QCOMPARE(written, error.isEmpty());
+        QVERIFY2(reason.contains(error), qPrintable(reason));
+        QVERIFY(victim.open(QIODevice::ReadOnly));
+        QCOMPARE(victim.readAll(), QByteArray("keep me"));
+        QCOMPARE(victim.permissions() & ~(QFile::ReadUser | QFile::WriteUser), victimMode);
+        QVERIFY(!QFileInfo::exists(fixture.path("gone")));
+        QCOMPARE(QFileInfo(path).isSymLink(), standing == "link");
+        if (written) {
+            QCOMPARE(TaskExchange::readFile(path).tasks.size(), 1);
+            QCOMPARE(QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser),
+                     QFile::ReadOwner | QFile::WriteOwner);
+        }
+        // No temporary file is left beside it.
+        QCOMPARE(QDir(fixture.path(".")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                 (QStringList{"tasks.json", "victim"}));
     }
 
     void largeFilesAreRefusedUnread()

@@ -11,8 +11,30 @@ wait_for() { # seconds, command...
     for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
     return 1
 }
-# Without a window manager nothing gives the window the focus back after a popup closes.
-focus() { xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"; sleep 0.2; }
+# A window with the title once it is mapped and viewable (prints its id). On a busy machine a window is found
+# by its title before it is mapped, and focusing it then is an X error (BadMatch).
+viewable_window() { # title seconds
+    local id
+    for _ in $(seq $(($2 * 10))); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) || true
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+# Without a window manager nothing gives the window the focus back after a popup closes: the focus is set
+# by hand, on a window that is viewable at that moment, and the keys wait until it holds the focus.
+focus() {
+    for _ in $(seq 100); do
+        if xwininfo -id "$1" 2>/dev/null | grep -q "Map State: IsViewable" &&
+            xdotool windowfocus "$1" 2>/dev/null && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; then
+            sleep 0.2
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "window $1 did not take the focus"
+}
 write_page() {
     cat > "$work/site/news.html" <<HTML
 <html><body>
@@ -51,12 +73,12 @@ session() {
     cd "$work/run"
     QT_LOGGING_RULES="$window_log_rules" "$program" > "$work/out1.log" 2>&1 &
     local app=$!
-    wait_for 20 xdotool search --name '^Vantrel Monitor$' >/dev/null || fail "no main window"
-    local win; win=$(xdotool search --name '^Vantrel Monitor$' | head -1)
+    local win; win=$(viewable_window '^Vantrel Monitor$' 30) || fail "no main window"
     focus "$win"
     sleep 0.5
     xdotool key --clearmodifiers ctrl+n
-    wait_for 10 xdotool search --name '^New Task$' >/dev/null || fail "no New Task dialog"
+    local dialog; dialog=$(viewable_window '^New Task$' 20) || fail "no New Task dialog"
+    focus "$dialog"
     sleep 0.3
     xdotool type --delay 20 "Qt news"
     xdotool key Tab
@@ -90,9 +112,8 @@ second_start() {
     cd "$work/run"
     QT_LOGGING_RULES="$window_log_rules" "$program" > "$work/out2.log" 2>&1 &
     local app=$!
-    wait_for 20 xdotool search --name '^Vantrel Monitor$' >/dev/null || fail "no main window on the second start"
+    local win; win=$(viewable_window '^Vantrel Monitor$' 30) || fail "no main window on the second start"
     wait_for 10 grep -q "tasks loaded: 1" "$work/out2.log" || fail "the task was not loaded again"
-    local win; win=$(xdotool search --name '^Vantrel Monitor$' | head -1)
     focus "$win"
     xdotool key --clearmodifiers ctrl+q
     local status=0
