@@ -240,7 +240,7 @@ void PageFetch::readFeed(FetchedPage& page, const QString& address)
     FeedReader::Result feed = FeedReader::read(page.body, page.contentType, baseOf(page, address));
     if (!feed.ok) {
         page.ok = false;
-        page.error = QStringLiteral("the feed could not be read: ") + feed.error;
+        page.error = feed.abandoned ? feed.error : QStringLiteral("the feed could not be read: ") + feed.error;
         page.body.clear();
         return;
     }
