@@ -96,9 +96,9 @@ void PageReader::read(FetchedPage page, const LinkRule& rule, QObject* context, 
                 const ReadingBudget budget(limits, cancel);
                 reading = std::make_shared<const PageReading>(Task::readPage(page, rule));
             }
-            --*running;
             if (ended)
                 ended(*reading);
+            --*running;
         }
         QCoreApplication::postEvent(to, new Readings::Done(weak, std::move(reading)));
     });

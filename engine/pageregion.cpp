@@ -9,8 +9,8 @@
 
 #include <libxml/HTMLparser.h>
 #include <libxml/HTMLtree.h>
-#include <libxml/parserInternals.h>
 #include <libxml/entities.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/uri.h>
 #include <libxml/xmlIO.h>
@@ -560,8 +560,10 @@ xmlXPathFunction linearFunction(void*, const xmlChar* name, const xmlChar* uri)
     if (uri)
         return nullptr;
     static const std::pair<const char*, xmlXPathFunction> functions[] = {
-        {"contains", containsFunction},         {"substring-before", substringBeforeFunction},
-        {"substring-after", substringAfterFunction}, {"translate", translateFunction},
+        {"contains", containsFunction},
+        {"substring-before", substringBeforeFunction},
+        {"substring-after", substringAfterFunction},
+        {"translate", translateFunction},
         {"id", idFunction},
     };
     for (const auto& [known, function] : functions) {
@@ -629,8 +631,7 @@ PageRegion::Selection selectThen(QStringView page, const QString& region, const 
     };
     // Recovering as browsers do, with the page already decoded; no network, and no HUGE: libxml2 keeps its
     // bound on the nesting depth.
-    const std::unique_ptr<htmlParserCtxt, void (*)(htmlParserCtxtPtr)> parser(htmlNewParserCtxt(),
-                                                                                htmlFreeParserCtxt);
+    const std::unique_ptr<htmlParserCtxt, void (*)(htmlParserCtxtPtr)> parser(htmlNewParserCtxt(), htmlFreeParserCtxt);
     if (!parser) {
         selection.error = tr("out of memory");
         return selection;
@@ -659,9 +660,8 @@ PageRegion::Selection selectThen(QStringView page, const QString& region, const 
     context->opLimit = qMax(MinOperations, OperationsPerCharacter * static_cast<unsigned long>(page.size()));
     // The evaluation stops at its next step once the budget is spent, until the context is freed.
     budget->watchXPath(context.get());
-    const std::unique_ptr<ReadingBudget, void (*)(ReadingBudget*)> unwatch(&*budget, [](ReadingBudget* watching) {
-        watching->watchXPath(nullptr);
-    });
+    const std::unique_ptr<ReadingBudget, void (*)(ReadingBudget*)> unwatch(
+        &*budget, [](ReadingBudget* watching) { watching->watchXPath(nullptr); });
     const auto before = [](xmlNodePtr a, xmlNodePtr b) { return xmlXPathCmpNodes(a, b) > 0; };
     // The elements of the expressions so far, in page order, each once: joined as each expression is evaluated,
     // so the elements held are never more than the page's.
@@ -721,7 +721,8 @@ xmlNodePtr baseOf(xmlDocPtr doc)
 {
     xmlNodePtr node = xmlDocGetRootElement(doc);
     while (node) {
-        if (node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST "base") && xmlHasProp(node, BAD_CAST "href"))
+        if (node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST "base") &&
+            xmlHasProp(node, BAD_CAST "href"))
             return node;
         if (node->type == XML_ELEMENT_NODE && node->children) {
             node = node->children;
@@ -961,7 +962,8 @@ PageRegion::Links::Links(QStringView page, const QString& region, const std::fun
                 ReadingBudget* budget = ReadingBudget::current();
                 if (budget && budget->spent() == ReadingBudget::Spent::No)
                     budget->spend(ReadingBudget::Spent::Time);
-                selected.error = budget ? budget->reason(tr("region"), tr("evaluate")) : tr("the region took too long to evaluate");
+                selected.error =
+                    budget ? budget->reason(tr("region"), tr("evaluate")) : tr("the region took too long to evaluate");
                 return;
             }
             if (!plain) {
@@ -976,9 +978,9 @@ PageRegion::Links::Links(QStringView page, const QString& region, const std::fun
                 if (out) {
                     htmlNodeDumpFormatOutput(out.get(), doc, base, nullptr, 0);
                     xmlOutputBufferFlush(out.get());
-                    const QString written = QString::fromUtf8(
-                        reinterpret_cast<const char*>(xmlOutputBufferGetContent(out.get())),
-                        int(xmlOutputBufferGetSize(out.get())));
+                    const QString written =
+                        QString::fromUtf8(reinterpret_cast<const char*>(xmlOutputBufferGetContent(out.get())),
+                                          int(xmlOutputBufferGetSize(out.get())));
                     if (const auto href = LinkScanner::PageLinks(written).baseHref())
                         m_base = href->toString();
                 }

@@ -32,6 +32,52 @@ private slots:
         localFile.flush();
     }
 
+    void budgeted_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<qint64>("cpuNs");
+        QTest::addColumn<qint64>("memory");
+        QTest::addColumn<QString>("error"); // empty: read whole
+        const QByteArray entity = "<!DOCTYPE rss [<!ENTITY e \"" + QByteArray(5000, 'x') + "\">]>";
+        const QByteArray refs = QByteArray("&e;").repeated(2000);
+        const QByteArray item = "<item><title>t</title><link>/a</link></item>";
+        const auto rss = [](const QByteArray& head, const QByteArray& channel) {
+            return head + "<rss version=\"2.0\"><channel>" + channel + "</channel></rss>";
+        };
+        const qint64 plenty = ReadingLimits::DefaultMemoryBytes;
+        const qint64 second = 1'000'000'000;
+        const QString expand = QStringLiteral("the feed's entities expand past the size of the feed");
+        QTest::addRow("entity in a guid attribute")
+            << rss(entity, "<item><guid isPermaLink=\"" + refs + "\">/g</guid></item>") << second << plenty << expand;
+        QTest::addRow("entity in xml:base")
+            << rss(entity, "<item xml:base=\"" + refs + "\"><link>/a</link></item>") << second << plenty << expand;
+        QTest::addRow("entity in an Atom href")
+            << entity + "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><link href=\"" + refs +
+                   "\"/></entry></feed>"
+            << second << plenty << expand;
+        QTest::addRow("entity used within the feed's size")
+            << rss(entity, "<item><guid isPermaLink=\"&e;\">/g</guid></item>") << second << plenty << "";
+        QTest::addRow("time spent") << rss({}, item.repeated(1000)) << qint64(0) << plenty
+                                    << "the feed took too long to read";
+        QTest::addRow("memory spent") << rss({}, item.repeated(10000)) << second << qint64(1024)
+                                      << "the feed took too much memory to read";
+    }
+
+    // A feed whose reading would grow past its own size or its budget fails with the reason, and says so through
+    // the page's reading as well.
+    void budgeted()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(qint64, cpuNs);
+        QFETCH(qint64, memory);
+        QFETCH(QString, error);
+        const ReadingBudget budget({cpuNs, memory});
+        const FeedReader::Result result = FeedReader::read(body, "application/rss+xml", feedUrl());
+        QCOMPARE(result.error, error);
+        QCOMPARE(result.ok, error.isEmpty());
+        QCOMPARE(result.abandoned, !error.isEmpty());
+    }
+
     void isFeed_data()
     {
         QTest::addColumn<QByteArray>("contentType");
