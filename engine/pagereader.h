@@ -54,6 +54,8 @@ public:
     void setWorkers(int workers);
     ReadingBudget::Limits limits() const { return m_limits; }
     void setLimits(ReadingBudget::Limits limits) { m_limits = limits; }
+    // The pages given and not handed on yet.
+    int pending() const { return int(m_order.size() + m_asRead.size()); }
     // The readings a worker is at now.
     int readingsRunning() const { return m_running->load(); }
     // Called on the worker's thread with each reading made, as it ends (whether it is handed on or not).
