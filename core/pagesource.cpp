@@ -7,11 +7,11 @@
 void PageSource::get(const Task& task, bool conditional, QObject* context, PageFetcher::Callback done,
                      PageFetcher::Priority priority, PageReader::Order order)
 {
-    // A periodic check's page is taken over as it arrives, read on this thread: checks fall due a few at a time,
-    // and what waits on them sees the page taken over once it has come.
-    PageFetcher::Callback read = priority == PageFetcher::Priority::Background
-                                     ? std::move(done)
-                                     : m_reader.reading(task.linkRule(), context, std::move(done), order);
+    // Every page is read on a worker: a periodic check's page is taken over as soon as it is read, whatever the
+    // order asked for.
+    PageFetcher::Callback read =
+        m_reader.reading(task.linkRule(), context, std::move(done),
+                         priority == PageFetcher::Priority::Background ? PageReader::Order::AsRead : order);
     if (task.runsScripts())
         m_renderer.render(task.fetchRequest(false), context, std::move(read), priority);
     else

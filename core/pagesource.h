@@ -9,8 +9,8 @@ class Task;
 
 // Where a check gets its task's page: downloaded, or rendered by vantrel-render for a task that runs its
 // page's scripts. Both hand back the same FetchedPage, so every check asks here by task and takes the page
-// over the same way whichever way it came. A page a command waits for comes with its links read by the task's
-// rule as it was when the page was asked for, on a worker thread while the other pages are still on their way.
+// over the same way whichever way it came. A page comes with its links read by the task's rule as it was when the
+// page was asked for, on a worker thread while the other pages are still on their way (see PageReader).
 class PageSource
 {
 public:

@@ -48,7 +48,7 @@ void TaskRegistry::attachCounts(const std::optional<ResultRows::Summary>& summar
 void TaskRegistry::load(bool counted)
 {
     // A row may have been written by anything: it is shown and requested only when it passes the check
-    // the dialog makes. Its frequency and options are used as stored (see TaskDefinition::Part).
+    // the dialog makes. Its frequency and options but its region are used as stored (see TaskDefinition::Part).
     QList<TaskRows::Refusal> refusedRows;
     const QList<Task*> loaded = counted ? m_db.loadTasks(&refusedRows) : m_db.loadTasksUncounted(&refusedRows);
     int refused = 0;
@@ -59,7 +59,7 @@ void TaskRegistry::load(bool counted)
     }
     for (Task* task : loaded) {
         // Judged as the dialog judges what is typed: a name or keyword of spaces is empty.
-        const TaskDefinition::Problem problem = TaskDefinition::of(*task).normalised().check(0);
+        const TaskDefinition::Problem problem = TaskDefinition::of(*task).normalised().check(TaskDefinition::Region);
         if (!problem) {
             m_tasks.append(task);
             m_known.insert(task);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/feedreader.h"
 
-#include "engine/libxmlinit.h"
 #include "engine/pagefetch.h"
+#include "engine/readingbudget.h"
 
-#include <QDeadlineTimer>
+#include <QCoreApplication>
 #include <QStringDecoder>
 
 #include <libxml/HTMLparser.h>
@@ -14,10 +14,16 @@
 #include <libxml/xmlreader.h>
 
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <optional>
 
 namespace {
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("FeedReader", text);
+}
+
 constexpr const char* RdfNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 
 enum class Format
@@ -50,15 +56,47 @@ QByteArray namespaceOf(const xmlNode* node)
     return node->ns && node->ns->href ? QByteArray(chars(node->ns->href)) : QByteArray();
 }
 
-// An attribute without namespace, or with the XML namespace; a null string when it is absent.
-QString attribute(const xmlNode* node, const char* name, const xmlChar* ns = nullptr)
+// What the references to entities the feed declares may add to its attribute values, in all: no more than the
+// feed's own size, so a feed cannot make its reading grow past it.
+struct Expansion
 {
-    xmlChar* value = ns ? xmlGetNsProp(node, BAD_CAST name, ns) : xmlGetNoNsProp(node, BAD_CAST name);
-    if (!value)
+    qsizetype left = 0;
+    bool exceeded = false;
+};
+
+// The value of an attribute's nodes: text as it stands, an entity reference by the entity's nodes within the bound.
+void appendValue(const xmlNode* node, QByteArray& out, Expansion& expansion, int depth)
+{
+    // Entities nest no deeper than libxml2 lets a document declare them; deeper ones are not followed.
+    constexpr int MaxDepth = 40;
+    for (; node && !expansion.exceeded; node = node->next) {
+        if (node->type == XML_TEXT_NODE && node->content) {
+            const qsizetype size = qsizetype(std::strlen(chars(node->content)));
+            if (depth > 0 && (expansion.left -= size) < 0) {
+                expansion.exceeded = true;
+                return;
+            }
+            out.append(chars(node->content), size);
+        } else if (node->type == XML_ENTITY_REF_NODE && depth < MaxDepth) {
+            const xmlEntity* entity = xmlGetDocEntity(node->doc, node->name);
+            if (entity && entity->etype == XML_INTERNAL_PREDEFINED_ENTITY && entity->content)
+                out += chars(entity->content);
+            else if (entity)
+                appendValue(entity->children, out, expansion, depth + 1);
+        }
+    }
+}
+
+// An attribute without namespace, or with the XML namespace; a null string when it is absent. Read from its
+// nodes, as xmlGetProp would but within the bound on entity expansion.
+QString attribute(const xmlNode* node, const char* name, Expansion& expansion, const xmlChar* ns = nullptr)
+{
+    const xmlAttr* attribute = ns ? xmlHasNsProp(node, BAD_CAST name, ns) : xmlHasNsProp(node, BAD_CAST name, nullptr);
+    if (!attribute || attribute->type != XML_ATTRIBUTE_NODE)
         return {};
-    const QString text = QString::fromUtf8(chars(value));
-    xmlFree(value);
-    return text;
+    QByteArray value("");
+    appendValue(attribute->children, value, expansion, 0);
+    return QString::fromUtf8(value);
 }
 
 // The text of the node's descendants: text and CDATA sections. References to entities the document
@@ -96,13 +134,13 @@ QString htmlText(const QByteArray& html)
     return QString::fromUtf8(text).simplified();
 }
 
-QString titleText(const xmlNode* title, Format format)
+QString titleText(const xmlNode* title, Format format, Expansion& expansion)
 {
     Markup markup = Markup::Html;
     if (format == Format::Atom) {
         // Atom 1.0 names the kind in "type", Atom 0.3 in "mode".
-        const QString type = attribute(title, "type").trimmed().toLower();
-        const QString mode = attribute(title, "mode").trimmed().toLower();
+        const QString type = attribute(title, "type", expansion).trimmed().toLower();
+        const QString mode = attribute(title, "mode", expansion).trimmed().toLower();
         markup = type == u"html" || mode == u"escaped" ? Markup::Html
                  : type == u"xhtml" || mode == u"xml"  ? Markup::Xhtml
                                                        : Markup::Text;
@@ -112,11 +150,11 @@ QString titleText(const xmlNode* title, Format format)
 }
 
 // The value resolved against the xml:base attributes in scope, outermost first, and the feed's address.
-QString resolve(const xmlNode* node, const QString& value, const QUrl& address)
+QString resolve(const xmlNode* node, const QString& value, const QUrl& address, Expansion& expansion)
 {
     QStringList bases;
     for (const xmlNode* n = node; n && n->type == XML_ELEMENT_NODE; n = n->parent) {
-        const QString base = attribute(n, "base", XML_XML_NAMESPACE);
+        const QString base = attribute(n, "base", expansion, XML_XML_NAMESPACE);
         if (!base.isNull())
             bases.prepend(base.trimmed());
     }
@@ -135,7 +173,7 @@ bool isAlternate(const QString& rel)
 
 // The item's link and title, from the children in the item's own namespace (so that extension elements
 // such as media:title or an atom:link rel="self" inside an RSS item do not count).
-std::optional<FeedItem> itemOf(const xmlNode* item, Format format, const QUrl& address)
+std::optional<FeedItem> itemOf(const xmlNode* item, Format format, const QUrl& address, Expansion& expansion)
 {
     const QByteArray ns = namespaceOf(item);
     const xmlNode* title = nullptr;
@@ -149,27 +187,27 @@ std::optional<FeedItem> itemOf(const xmlNode* item, Format format, const QUrl& a
                 title = child;
         } else if (named(child, "link") && link.isEmpty()) {
             if (format == Format::Atom) {
-                const QString href = attribute(child, "href");
-                if (isAlternate(attribute(child, "rel")) && !href.trimmed().isEmpty())
-                    link = resolve(child, href, address);
+                const QString href = attribute(child, "href", expansion);
+                if (isAlternate(attribute(child, "rel", expansion)) && !href.trimmed().isEmpty())
+                    link = resolve(child, href, address, expansion);
             } else {
                 const QString text = QString::fromUtf8(textOf(child)).trimmed();
                 if (!text.isEmpty())
-                    link = resolve(child, text, address);
+                    link = resolve(child, text, address, expansion);
             }
         } else if (format != Format::Atom && named(child, "guid") && permalink.isEmpty()) {
-            const QString isPermaLink = attribute(child, "isPermaLink");
+            const QString isPermaLink = attribute(child, "isPermaLink", expansion);
             const QString text = QString::fromUtf8(textOf(child)).trimmed();
             if ((isPermaLink.isNull() || isPermaLink.trimmed().compare(u"true", Qt::CaseInsensitive) == 0) &&
                 !text.isEmpty())
-                permalink = resolve(child, text, address);
+                permalink = resolve(child, text, address, expansion);
         }
     }
     if (link.isEmpty())
         link = permalink;
     if (link.isEmpty())
         return std::nullopt;
-    return FeedItem{link, title ? titleText(title, format) : QString()};
+    return FeedItem{link, title ? titleText(title, format, expansion) : QString()};
 }
 
 // The first error that ended the read (or, failing one, the first error), with its line.
@@ -305,8 +343,7 @@ bool FeedReader::isFeed(const QByteArray& contentType, const QByteArray& body)
     return root == "rss" || root == "RDF" || root == "feed";
 }
 
-FeedReader::Result FeedReader::read(const QByteArray& body, const QByteArray& contentType, const QUrl& address,
-                                    int timeLimitMs)
+FeedReader::Result FeedReader::read(const QByteArray& body, const QByteArray& contentType, const QUrl& address)
 {
     Result result;
     if (body.size() > INT_MAX) {
@@ -328,15 +365,22 @@ FeedReader::Result FeedReader::read(const QByteArray& body, const QByteArray& co
     Errors errors;
     xmlTextReaderSetStructuredErrorHandler(reader, noteError, &errors);
 
-    const QDeadlineTimer deadline(timeLimitMs);
+    const ReadingBudget::Here budget;
+    Expansion expansion{body.size()};
+    const auto abandoned = [&] {
+        result.error = budget->spent() != ReadingBudget::Spent::No
+                           ? budget->reason(tr("feed"), tr("read"))
+                           : tr("the feed's entities expand past the size of the feed");
+        result.items.clear();
+        result.abandoned = true;
+        return result;
+    };
     std::optional<Format> format;
     QByteArray rootNs;
     int status = xmlTextReaderRead(reader);
     while (status == 1) {
-        if (deadline.hasExpired()) {
-            result.error = QStringLiteral("reading the feed took longer than %1 ms").arg(timeLimitMs);
-            return result;
-        }
+        if (!budget->carryOn())
+            return abandoned();
         if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT) {
             status = xmlTextReaderRead(reader);
             continue;
@@ -357,7 +401,10 @@ FeedReader::Result FeedReader::read(const QByteArray& body, const QByteArray& co
                 status = -1;
                 break;
             }
-            if (std::optional<FeedItem> found = itemOf(item, *format, address))
+            std::optional<FeedItem> found = itemOf(item, *format, address, expansion);
+            if (expansion.exceeded)
+                return abandoned();
+            if (found)
                 result.items.append(std::move(*found));
             if (result.items.size() >= MaxItems)
                 break;
@@ -366,6 +413,8 @@ FeedReader::Result FeedReader::read(const QByteArray& body, const QByteArray& co
         }
         status = xmlTextReaderRead(reader);
     }
+    if (budget->spent() != ReadingBudget::Spent::No)
+        return abandoned();
     if (status < 0) {
         const QString reason = !errors.fatal.isEmpty() ? errors.fatal : errors.first;
         result.error = reason.isEmpty() ? QStringLiteral("not well-formed XML") : reason;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/linkscanner.h"
 
+#include "engine/readingbudget.h"
 #include "engine/tools.h"
 
 #include <QtAlgorithms>
@@ -13,6 +14,14 @@
 #endif
 
 namespace {
+// How many steps of a scan loop go between two questions to the reading's budget; a scan abandoned stops where it is.
+constexpr unsigned StepsPerQuestion = 4096;
+
+bool carryOn(unsigned& steps)
+{
+    return ++steps % StepsPerQuestion != 0 || ReadingBudget::carryOnHere();
+}
+
 // Names and tags looked for, as constants so their length is not counted at each use.
 constexpr QStringView AnchorName = u"a";
 constexpr QStringView BaseName = u"base";
@@ -272,7 +281,8 @@ void LinkScanner::scan(QStringView page, const std::function<void(const Match&)>
     qsizetype lt = -1;     // first '<' at or after the current occurrence's end, -1 before the first look
     qsizetype lastGt = -1; // last '>' before lt (and after the occurrence that found lt), or -1
     qsizetype from = 0;
-    while (true) {
+    unsigned steps = 0;
+    while (carryOn(steps)) {
         const qsizetype start = nextHref(page, from);
         if (start < 0)
             return;
@@ -323,7 +333,8 @@ LinkScanner::PageLinks::PageLinks(QStringView page) : m_page(page)
 {
     const qsizetype size = page.size();
     qsizetype pos = 0;
-    while ((pos = nextLt(page, pos, size)) < size) {
+    unsigned steps = 0;
+    while ((pos = nextLt(page, pos, size)) < size && carryOn(steps)) {
         const QStringView rest = page.sliced(pos);
         const char16_t first = pos + 1 < size ? char16_t(rest[1].unicode() | 0x20) : u'\0';
         if (first == u'b' && !m_base && startsWithName(rest.sliced(1), BaseName)) {

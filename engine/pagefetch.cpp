@@ -249,7 +249,7 @@ void PageFetch::readFeed(FetchedPage& page, const QString& address)
     FeedReader::Result feed = FeedReader::read(page.body, page.contentType, baseOf(page, address));
     if (!feed.ok) {
         page.ok = false;
-        page.error = kFeedUnreadable + QStringLiteral(": ") + feed.error;
+        page.error = feed.abandoned ? feed.error : kFeedUnreadable + QStringLiteral(": ") + feed.error;
         page.body.clear();
         return;
     }

@@ -93,8 +93,8 @@ QString tooLargeReason();
 FetchedPage takePage(QNetworkReply* reply, const QDateTime& now, QByteArray received = {},
                      BodyInflater* inflater = nullptr);
 // Reads a page that is a feed (FeedReader::isFeed): its items become feedItems, and a feed that cannot be
-// read fails the page with the reason. Any other page, a failed one or a 304 is left as it is; a plain page
-// costs a look at its first bytes.
+// read fails the page with the reason. Called with the page's reading (Task::readPage), off the window thread. Any
+// other page, a failed one or a 304 is left as it is; a plain page costs a look at its first bytes.
 void readFeed(FetchedPage& page, const QString& address);
 // The address the page's links are relative to: where the download ended, or the requested
 // address when the reply carries none.

@@ -286,7 +286,6 @@ void PageFetcher::finished(QNetworkReply* reply)
     const QDateTime now = m_now(); // one reading for the Retry-After and the deferral it starts
     FetchedPage page = PageFetch::takePage(reply, now, std::move(job.body), job.inflater.get());
     m_deferrals.note(job.host, page, now);
-    PageFetch::readFeed(page, job.request.address);
     reply->deleteLater();
     // The delivered body stays held until its callback has returned.
     const qint64 delivered = page.body.size();

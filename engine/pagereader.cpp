@@ -40,7 +40,8 @@ private:
     PageReader& m_reader;
 };
 
-PageReader::PageReader(int workers) : m_readings(std::make_unique<Readings>(*this))
+PageReader::PageReader(int workers, ReadingBudget::Limits limits)
+    : m_limits(limits), m_readings(std::make_unique<Readings>(*this))
 {
     setWorkers(workers);
 }
@@ -48,17 +49,19 @@ PageReader::PageReader(int workers) : m_readings(std::make_unique<Readings>(*thi
 PageReader::~PageReader()
 {
     *m_live = false;
+    *m_cancel = true;
     m_order.clear();
     m_asRead.clear();
-    // The workers end first (a page dropped before its turn is not read); the readings they sent go unread with
-    // m_readings.
+    // The workers end first: a page dropped before its turn is not read, a reading under way stops at its next
+    // look at its budget. The readings they sent go unread with m_readings.
+    m_pool.clear();
     m_pool.waitForDone();
 }
 
 void PageReader::setWorkers(int workers)
 {
-    m_workers = qMax(0, workers);
-    m_pool.setMaxThreadCount(qMax(1, m_workers));
+    m_workers = qMax(1, workers);
+    m_pool.setMaxThreadCount(m_workers);
 }
 
 void PageReader::read(FetchedPage page, const LinkRule& rule, QObject* context, Callback done, Order order)
@@ -75,34 +78,49 @@ void PageReader::read(FetchedPage page, const LinkRule& rule, QObject* context, 
         m_order.push_back(entry);
     else
         m_asRead.insert(entry);
-    // Without workers, or with all of them busy, the page is read here and now.
     const bool toRead = page.ok && !page.notModified;
-    if (toRead && m_readingsOut >= readingsAhead())
-        page.reading = std::make_shared<const PageReading>(Task::readPage(page, rule));
     entry->page = std::move(page);
-    if (!toRead || entry->page.reading) {
+    if (!toRead) {
         ready(entry);
         return;
     }
-    ++m_readingsOut;
-    // The worker holds its own copies; they share the body with the page that waits here.
-    m_pool.start([page = entry->page, rule, weak = std::weak_ptr<Entry>(entry), to = m_readings.get()] {
+    // The worker holds its own copies; they share the body with the page that waits here. A page that comes while
+    // every worker is busy waits in the pool's queue.
+    m_pool.start([page = entry->page, rule, weak = std::weak_ptr<Entry>(entry), to = m_readings.get(),
+                  limits = m_limits, cancel = m_cancel, running = m_running, ended = m_ended] {
         // A page dropped meanwhile is not read; expired() is an atomic look at the page's owners.
         std::shared_ptr<const PageReading> reading;
-        if (!weak.expired())
-            reading = std::make_shared<const PageReading>(Task::readPage(page, rule));
+        if (!weak.expired() && !cancel->load()) {
+            ++*running;
+            {
+                const ReadingBudget budget(limits, cancel);
+                reading = std::make_shared<const PageReading>(Task::readPage(page, rule));
+            }
+            if (ended)
+                ended(*reading);
+            --*running;
+        }
         QCoreApplication::postEvent(to, new Readings::Done(weak, std::move(reading)));
     });
 }
 
 void PageReader::readingDone(const std::weak_ptr<Entry>& page, std::shared_ptr<const PageReading> reading)
 {
-    --m_readingsOut;
     // A page dropped meanwhile (abortAll) is no longer waited for: its reading goes nowhere.
-    if (const std::shared_ptr<Entry> entry = page.lock(); entry && reading) {
-        entry->page.reading = std::move(reading);
-        ready(entry);
+    const std::shared_ptr<Entry> entry = page.lock();
+    if (!entry || !reading)
+        return;
+    FetchedPage& read = entry->page;
+    if (!reading->error.isEmpty()) {
+        read.ok = false;
+        read.error = reading->error;
+        read.body.clear();
+    } else {
+        read.feed = reading->feed;
+        read.feedItems = reading->feedItems;
+        read.reading = std::move(reading);
     }
+    ready(entry);
 }
 
 void PageReader::ready(const std::shared_ptr<Entry>& entry)
@@ -143,6 +161,8 @@ void PageReader::abortAll()
 {
     *m_live = false;
     m_live = std::make_shared<bool>(true);
+    *m_cancel = true;
+    m_cancel = std::make_shared<std::atomic<bool>>(false);
     // The readings still out come back to no page.
     m_order.clear();
     m_asRead.clear();

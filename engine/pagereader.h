@@ -3,22 +3,26 @@
 
 #include "engine/pagefetch.h"
 #include "engine/pagereading.h"
+#include "engine/readingbudget.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QThreadPool>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <unordered_set>
 
 // Reads downloaded pages on a pool of worker threads while the caller's thread goes on with the network and
-// the pages already read: decoding, the link scan, forming the links and the links to compare with the stored
-// results. A worker gets copies of the page and the rule only, and its reading comes back to the caller's
-// thread as an event. A page that comes while every worker is busy is read on the caller's thread at once (see
-// readingsAhead()). Pages are handed on in the order they were given, whichever is read first, unless the caller
-// takes them as they are read.
+// the pages already read: a feed's items, decoding, the link scan or the region, forming the links and the links
+// to compare with the stored results. A worker gets copies of the page and the rule only, reads within a budget
+// of time and memory (limits()), and its reading comes back to the caller's thread as an event. A page that comes
+// while every worker is busy waits for one: no page is read on the caller's thread. A page whose reading failed or
+// spent its budget is handed on as failed, with the reason. Pages are handed on in the order they were given,
+// whichever is read first, unless the caller takes them as they are read. Dropping the pages (abortAll(), the
+// reader's end) cancels the readings under way.
 class PageReader
 {
 public:
@@ -31,8 +35,8 @@ public:
         AsRead
     };
 
-    // workers: threads of the pool; 0 reads each page on the caller's thread as it is given.
-    explicit PageReader(int workers = QThread::idealThreadCount());
+    // workers: threads of the pool, at least one.
+    explicit PageReader(int workers = QThread::idealThreadCount(), ReadingBudget::Limits limits = {});
     ~PageReader();
     PageReader(const PageReader&) = delete;
     PageReader& operator=(const PageReader&) = delete;
@@ -48,12 +52,17 @@ public:
 
     int workers() const { return m_workers; }
     void setWorkers(int workers);
-    // The most pages given to the workers and not yet back: with that many out, a page is read on the caller's
-    // thread as it is given, so pages coming faster than the workers read them pile up neither bodies nor links.
-    int readingsAhead() const { return m_workers * ReadingsAheadPerWorker; }
+    ReadingBudget::Limits limits() const { return m_limits; }
+    void setLimits(ReadingBudget::Limits limits) { m_limits = limits; }
+    // The pages given and not handed on yet.
+    int pending() const { return int(m_order.size() + m_asRead.size()); }
+    // The readings a worker is at now.
+    int readingsRunning() const { return m_running->load(); }
+    // Called on the worker's thread with each reading made, as it ends (whether it is handed on or not).
+    using Ended = std::function<void(const PageReading&)>;
+    void setReadingEnded(Ended ended) { m_ended = std::move(ended); }
 
 private:
-    static constexpr int ReadingsAheadPerWorker = 2;
     struct Entry
     {
         QPointer<QObject> context;
@@ -70,13 +79,17 @@ private:
     // A reading is back on the caller's thread (null when its page was dropped before it was read).
     void readingDone(const std::weak_ptr<Entry>& page, std::shared_ptr<const PageReading> reading);
 
-    int m_workers = 0;
+    int m_workers = 1;
+    ReadingBudget::Limits m_limits;
+    Ended m_ended;
     QThreadPool m_pool;
     // Lives on the caller's thread and takes the readings the workers send it.
     std::unique_ptr<Readings> m_readings;
     std::deque<std::shared_ptr<Entry>> m_order;
     std::unordered_set<std::shared_ptr<Entry>> m_asRead; // the pages handed on as they are read, until then
-    int m_readingsOut = 0; // readings given to the workers and not yet back on the caller's thread
+    // Set when the readings given so far are to stop; a new one for the readings given after abortAll().
+    std::shared_ptr<std::atomic<bool>> m_cancel = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<int>> m_running = std::make_shared<std::atomic<int>>(0);
     // Shared with the callbacks handed out; false once the reader is gone or its pages were dropped.
     std::shared_ptr<bool> m_live = std::make_shared<bool>(true);
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/feedreader.h"
 #include "engine/seenlinks.h"
 
 #include <QList>
@@ -32,4 +33,8 @@ struct PageReading
     QList<PageLink> links;
     Task::LinkTexts found;
     bool regionMissed = false; // the rule's region selected nothing on the page
+    // The body was a feed, read with the page: its items, as FetchedPage keeps them.
+    bool feed = false;
+    QList<FeedItem> feedItems;
+    QString error; // why the page could not be read (its feed, its budget spent); then no links
 };

@@ -1,23 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pageregion.h"
 
-#include "engine/libxmlinit.h"
+#include "engine/readingbudget.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QStringList>
 
 #include <libxml/HTMLparser.h>
 #include <libxml/HTMLtree.h>
-#include <libxml/parserInternals.h>
 #include <libxml/entities.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/uri.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -342,18 +345,232 @@ const xmlNode* nextElementAfter(const xmlNode* node)
 } // namespace
 
 namespace {
-// The expressions whose elements together make the region: an XPath expression alone, or one for each
-// selector of a CSS group (their sets are joined here, which libxml2's union would do in quadratic time).
+// The index of the parenthesis closing the one at open, literals passed over; -1 when none does.
+qsizetype closingOf(const QString& expression, qsizetype open)
+{
+    int depth = 0;
+    QChar quote;
+    for (qsizetype i = open; i < expression.size(); ++i) {
+        const QChar c = expression.at(i);
+        if (!quote.isNull()) {
+            quote = c == quote ? QChar() : quote;
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u'(') {
+            ++depth;
+        } else if (c == u')' && --depth == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// An XPath expression as the expressions its top-level unions join, with parentheses around the whole dropped:
+// their sets are joined here. A union inside brackets or parentheses is refused, as libxml2 joins node sets in
+// time growing with the product of their sizes.
+bool appendUnionsOf(QString expression, QStringList& parts, QString* error)
+{
+    expression = expression.trimmed();
+    while (expression.startsWith(u'(') && closingOf(expression, 0) == expression.size() - 1)
+        expression = expression.sliced(1, expression.size() - 2).trimmed();
+    QStringList branches;
+    int depth = 0;
+    QChar quote;
+    qsizetype start = 0;
+    bool nested = false;
+    for (qsizetype i = 0; i < expression.size(); ++i) {
+        const QChar c = expression.at(i);
+        if (!quote.isNull()) {
+            quote = c == quote ? QChar() : quote;
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u'(' || c == u'[') {
+            ++depth;
+        } else if (c == u')' || c == u']') {
+            --depth;
+        } else if (c == u'|' && depth == 0) {
+            branches.append(expression.sliced(start, i - start));
+            start = i + 1;
+        } else if (c == u'|') {
+            nested = true;
+        }
+    }
+    if (branches.isEmpty()) {
+        if (nested) {
+            if (error)
+                *error = tr("the XPath expression joins node sets with \"|\" inside brackets or parentheses, "
+                            "which is not supported");
+            return false;
+        }
+        parts.append(expression);
+        return true;
+    }
+    branches.append(expression.sliced(start));
+    for (const QString& branch : std::as_const(branches)) {
+        if (!appendUnionsOf(branch, parts, error))
+            return false;
+    }
+    return true;
+}
+
+// The expressions whose elements together make the region: those an XPath expression's unions join, or one for
+// each selector of a CSS group (their sets are joined here, which libxml2's union would do in quadratic time).
 QStringList expressionsOf(const QString& region, QString* error)
 {
     const QString trimmed = region.trimmed();
-    if (trimmed.startsWith(u'/') || trimmed.startsWith(u'('))
-        return {trimmed};
+    if (trimmed.startsWith(u'/') || trimmed.startsWith(u'(')) {
+        QStringList parts;
+        if (!appendUnionsOf(trimmed, parts, error))
+            return {};
+        return parts;
+    }
     CssTranslator translator(trimmed);
     const QStringList paths = translator.group();
     if (error)
         *error = translator.error;
     return paths;
+}
+
+// XPath functions whose libxml2 forms take time growing with the product of their arguments' lengths (a search of
+// a string in another, a translation), or whose set of nodes is built in quadratic time (id()), replaced by forms
+// linear in their arguments; the reading's budget is asked as they go.
+using XmlText = std::unique_ptr<xmlChar, void (*)(void*)>;
+
+XmlText popText(xmlXPathParserContextPtr ctxt)
+{
+    xmlXPathObjectPtr value = valuePop(ctxt);
+    XmlText text(value ? xmlXPathCastToString(value) : nullptr, xmlFree);
+    xmlXPathFreeObject(value);
+    return text;
+}
+
+size_t lengthOf(const XmlText& text)
+{
+    return text ? std::strlen(reinterpret_cast<const char*>(text.get())) : 0;
+}
+
+// Where needle first stands in haystack (two-way search: linear in both); null when nowhere.
+const xmlChar* find(const XmlText& haystack, const XmlText& needle)
+{
+    if (!haystack || !needle)
+        return nullptr;
+    return static_cast<const xmlChar*>(memmem(haystack.get(), lengthOf(haystack), needle.get(), lengthOf(needle)));
+}
+
+void pushText(xmlXPathParserContextPtr ctxt, const xmlChar* text, size_t length)
+{
+    valuePush(ctxt, xmlXPathWrapString(xmlStrndup(text ? text : BAD_CAST "", int(length))));
+}
+
+void containsFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    CHECK_ARITY(2);
+    const XmlText needle = popText(ctxt);
+    const XmlText haystack = popText(ctxt);
+    valuePush(ctxt, xmlXPathNewBoolean(find(haystack, needle) != nullptr));
+}
+
+void substringBeforeFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    CHECK_ARITY(2);
+    const XmlText needle = popText(ctxt);
+    const XmlText haystack = popText(ctxt);
+    const xmlChar* at = find(haystack, needle);
+    pushText(ctxt, haystack.get(), at ? size_t(at - haystack.get()) : 0);
+}
+
+void substringAfterFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    CHECK_ARITY(2);
+    const XmlText needle = popText(ctxt);
+    const XmlText haystack = popText(ctxt);
+    const xmlChar* at = find(haystack, needle);
+    const size_t skip = at ? size_t(at - haystack.get()) + lengthOf(needle) : 0;
+    pushText(ctxt, at ? haystack.get() + skip : nullptr, at ? lengthOf(haystack) - skip : 0);
+}
+
+QList<uint> codePoints(const XmlText& text)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(text.get()), qsizetype(lengthOf(text))).toUcs4();
+}
+
+void translateFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    CHECK_ARITY(3);
+    const QList<uint> to = codePoints(popText(ctxt));
+    const QList<uint> from = codePoints(popText(ctxt));
+    const QList<uint> text = codePoints(popText(ctxt));
+    QHash<uint, qsizetype> position; // the first place of each character of from
+    for (qsizetype i = from.size() - 1; i >= 0; --i)
+        position.insert(from.at(i), i);
+    QList<uint> out;
+    out.reserve(text.size());
+    for (const uint c : text) {
+        const auto at = position.constFind(c);
+        if (at == position.constEnd())
+            out.append(c);
+        else if (*at < to.size())
+            out.append(to.at(*at));
+    }
+    const QByteArray utf8 = QString::fromUcs4(reinterpret_cast<const char32_t*>(out.constData()), out.size()).toUtf8();
+    pushText(ctxt, BAD_CAST utf8.constData(), size_t(utf8.size()));
+}
+
+// Elements looked for by id(): the words of its argument, at most so many characters of them.
+constexpr qsizetype MaxIdText = 64 * 1024;
+
+void idFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    CHECK_ARITY(1);
+    xmlXPathObjectPtr value = valuePop(ctxt);
+    QByteArray words;
+    const auto add = [&](xmlChar* text) {
+        if (text && words.size() <= MaxIdText)
+            words.append(' ').append(reinterpret_cast<const char*>(text));
+        xmlFree(text);
+    };
+    if (value && value->type == XPATH_NODESET && value->nodesetval) {
+        for (int i = 0; i < value->nodesetval->nodeNr && words.size() <= MaxIdText; ++i)
+            add(xmlXPathCastNodeToString(value->nodesetval->nodeTab[i]));
+    } else if (value) {
+        add(xmlXPathCastToString(value));
+    }
+    xmlXPathFreeObject(value);
+    if (words.size() > MaxIdText) {
+        if (ReadingBudget* budget = ReadingBudget::current())
+            budget->spend(ReadingBudget::Spent::Time);
+        XP_ERROR(XPATH_OP_LIMIT_EXCEEDED);
+    }
+    std::vector<xmlNodePtr> found;
+    for (const QByteArray& word : words.simplified().split(' ')) {
+        xmlAttrPtr id = word.isEmpty() ? nullptr : xmlGetID(ctxt->context->doc, BAD_CAST word.constData());
+        if (id && id->type == XML_ATTRIBUTE_NODE && id->parent)
+            found.push_back(id->parent);
+    }
+    std::sort(found.begin(), found.end(), [](xmlNodePtr a, xmlNodePtr b) { return xmlXPathCmpNodes(a, b) > 0; });
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    xmlNodeSetPtr set = xmlXPathNodeSetCreate(nullptr);
+    for (xmlNodePtr node : found)
+        xmlXPathNodeSetAddUnique(set, node);
+    valuePush(ctxt, xmlXPathWrapNodeSet(set));
+}
+
+xmlXPathFunction linearFunction(void*, const xmlChar* name, const xmlChar* uri)
+{
+    if (uri)
+        return nullptr;
+    static const std::pair<const char*, xmlXPathFunction> functions[] = {
+        {"contains", containsFunction},
+        {"substring-before", substringBeforeFunction},
+        {"substring-after", substringAfterFunction},
+        {"translate", translateFunction},
+        {"id", idFunction},
+    };
+    for (const auto& [known, function] : functions) {
+        if (xmlStrEqual(name, BAD_CAST known))
+            return function;
+    }
+    return nullptr;
 }
 } // namespace
 
@@ -369,20 +586,25 @@ QString PageRegion::problem(const QString& region)
     if (region.size() > MaxLength)
         return tr("longer than %1 characters").arg(MaxLength);
     QString error;
-    const QString xpath = xpathOf(region, &error);
-    if (xpath.isEmpty())
-        return error;
+    const QStringList expressions = expressionsOf(region, &error);
+    if (expressions.isEmpty())
+        return !error.isEmpty() ? error : tr("the XPath expression does not parse");
     initLibxml();
     const XPathContext context = newContext(nullptr);
-    xmlXPathCompExprPtr compiled =
-        context ? xmlXPathCtxtCompile(context.get(), BAD_CAST xpath.toUtf8().constData()) : nullptr;
-    if (!compiled)
-        return tr("the XPath expression does not parse");
-    xmlXPathFreeCompExpr(compiled);
+    for (const QString& expression : expressions) {
+        xmlXPathCompExprPtr compiled =
+            context ? xmlXPathCtxtCompile(context.get(), BAD_CAST expression.toUtf8().constData()) : nullptr;
+        if (!compiled)
+            return tr("the XPath expression does not parse");
+        xmlXPathFreeCompExpr(compiled);
+    }
     return {};
 }
 
 namespace {
+// The libxml2 memory allowed for the page's own copy and tree, beyond the reading's limit, per byte of the page.
+constexpr qint64 TreeBytesPerPageByte = 8;
+
 // What is made of the elements selected (the outermost ones, in page order, at least one): written back as HTML,
 // or their links read from the tree.
 using Extraction = std::function<void(xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, PageRegion::Selection&)>;
@@ -401,13 +623,30 @@ PageRegion::Selection selectThen(QStringView page, const QString& region, const 
         return selection;
     }
     initLibxml();
+    const ReadingBudget::Here budget;
+    const auto spent = [&] {
+        selection.matched = false;
+        selection.error = budget->reason(tr("region"), tr("evaluate"));
+        return selection;
+    };
     // Recovering as browsers do, with the page already decoded; no network, and no HUGE: libxml2 keeps its
     // bound on the nesting depth.
+    const std::unique_ptr<htmlParserCtxt, void (*)(htmlParserCtxtPtr)> parser(htmlNewParserCtxt(), htmlFreeParserCtxt);
+    if (!parser) {
+        selection.error = tr("out of memory");
+        return selection;
+    }
+    // The page's tree is the page itself: an ordinary page's copy and tree take a few times its size.
+    budget->allowPage(TreeBytesPerPageByte * qint64(bytes.size()));
+    budget->watchParser(parser.get());
     const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> doc(
-        htmlReadMemory(bytes.constData(), int(bytes.size()), nullptr, "UTF-8",
-                       HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                           HTML_PARSE_IGNORE_ENC | HTML_PARSE_COMPACT),
+        htmlCtxtReadMemory(parser.get(), bytes.constData(), int(bytes.size()), nullptr, "UTF-8",
+                           HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                               HTML_PARSE_IGNORE_ENC | HTML_PARSE_COMPACT),
         xmlFreeDoc);
+    budget->watchParser(nullptr);
+    if (!budget->carryOn())
+        return spent();
     if (!doc)
         return selection; // an empty page: nothing to select
     // Numbers the elements, so node sets are sorted and compared in constant time a pair.
@@ -417,32 +656,51 @@ PageRegion::Selection selectThen(QStringView page, const QString& region, const 
         selection.error = tr("out of memory");
         return selection;
     }
+    xmlXPathRegisterFuncLookup(context.get(), linearFunction, nullptr);
     context->opLimit = qMax(MinOperations, OperationsPerCharacter * static_cast<unsigned long>(page.size()));
+    // The evaluation stops at its next step once the budget is spent, until the context is freed.
+    budget->watchXPath(context.get());
+    const std::unique_ptr<ReadingBudget, void (*)(ReadingBudget*)> unwatch(
+        &*budget, [](ReadingBudget* watching) { watching->watchXPath(nullptr); });
+    const auto before = [](xmlNodePtr a, xmlNodePtr b) { return xmlXPathCmpNodes(a, b) > 0; };
+    // The elements of the expressions so far, in page order, each once: joined as each expression is evaluated,
+    // so the elements held are never more than the page's.
     std::vector<xmlNodePtr> nodes;
+    std::vector<xmlNodePtr> more;
+    std::vector<xmlNodePtr> joined;
     for (const QString& expression : expressions) {
         const XPathObject found(xmlXPathEvalExpression(BAD_CAST expression.toUtf8().constData(), context.get()),
                                 xmlXPathFreeObject);
+        if (!found && context->opCount >= context->opLimit)
+            budget->spend(ReadingBudget::Spent::Time);
+        if (!budget->carryOn())
+            return spent();
         if (!found) {
-            selection.error = context->opCount >= context->opLimit ? tr("selecting the region took too long")
-                                                                   : tr("the region could not be selected");
+            selection.error = tr("the region could not be selected");
             return selection;
         }
         if (found->type != XPATH_NODESET || !found->nodesetval)
             continue;
+        more.clear();
         for (int n = 0; n < found->nodesetval->nodeNr; ++n) {
             xmlNodePtr node = found->nodesetval->nodeTab[n];
             if (node->type == XML_HTML_DOCUMENT_NODE || node->type == XML_DOCUMENT_NODE)
                 node = xmlDocGetRootElement(doc.get());
             if (node && node->type == XML_ELEMENT_NODE)
-                nodes.push_back(node);
+                more.push_back(node);
         }
+        if (expressions.size() == 1) {
+            nodes.swap(more);
+            break;
+        }
+        std::sort(more.begin(), more.end(), before);
+        joined.clear();
+        std::merge(nodes.begin(), nodes.end(), more.begin(), more.end(), std::back_inserter(joined), before);
+        joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
+        nodes.swap(joined);
     }
     if (nodes.empty())
         return selection;
-    if (expressions.size() > 1) {
-        std::sort(nodes.begin(), nodes.end(), [](xmlNodePtr a, xmlNodePtr b) { return xmlXPathCmpNodes(a, b) > 0; });
-        nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
-    }
 
     std::vector<xmlNodePtr> outermost;
     const xmlNode* end = nullptr; // the first element after the subtree last taken
@@ -463,7 +721,8 @@ xmlNodePtr baseOf(xmlDocPtr doc)
 {
     xmlNodePtr node = xmlDocGetRootElement(doc);
     while (node) {
-        if (node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST "base") && xmlHasProp(node, BAD_CAST "href"))
+        if (node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST "base") &&
+            xmlHasProp(node, BAD_CAST "href"))
             return node;
         if (node->type == XML_ELEMENT_NODE && node->children) {
             node = node->children;
@@ -694,12 +953,17 @@ PageRegion::Links::Links(QStringView page, const QString& region, const std::fun
 {
     const Selection selection =
         selectThen(page, region, [&](xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, Selection& selected) {
-            TreeReader reader(doc, carryOn);
+            const std::function<bool()> asked = carryOn ? carryOn : [] { return ReadingBudget::carryOnHere(); };
+            TreeReader reader(doc, asked);
             const bool plain = std::all_of(outermost.cbegin(), outermost.cend(),
                                            [&](xmlNodePtr node) { return reader.read(node, m_links); });
             if (reader.stopped()) {
                 selected.matched = false;
-                selected.error = tr("reading the region took too long");
+                ReadingBudget* budget = ReadingBudget::current();
+                if (budget && budget->spent() == ReadingBudget::Spent::No)
+                    budget->spend(ReadingBudget::Spent::Time);
+                selected.error =
+                    budget ? budget->reason(tr("region"), tr("evaluate")) : tr("the region took too long to evaluate");
                 return;
             }
             if (!plain) {
@@ -714,9 +978,9 @@ PageRegion::Links::Links(QStringView page, const QString& region, const std::fun
                 if (out) {
                     htmlNodeDumpFormatOutput(out.get(), doc, base, nullptr, 0);
                     xmlOutputBufferFlush(out.get());
-                    const QString written = QString::fromUtf8(
-                        reinterpret_cast<const char*>(xmlOutputBufferGetContent(out.get())),
-                        int(xmlOutputBufferGetSize(out.get())));
+                    const QString written =
+                        QString::fromUtf8(reinterpret_cast<const char*>(xmlOutputBufferGetContent(out.get())),
+                                          int(xmlOutputBufferGetSize(out.get())));
                     if (const auto href = LinkScanner::PageLinks(written).baseHref())
                         m_base = href->toString();
                 }

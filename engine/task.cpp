@@ -6,6 +6,7 @@
 #include "engine/pagefetch.h"
 #include "engine/pagereading.h"
 #include "engine/pageregion.h"
+#include "engine/readingbudget.h"
 #include "engine/seenlinks.h"
 #include "engine/tools.h"
 
@@ -489,12 +490,33 @@ LinkRule Task::linkRule() const
 
 PageReading Task::readPage(const FetchedPage& page, const LinkRule& rule)
 {
+    const ReadingBudget::Here budget;
     PageReading reading;
     reading.rule = rule;
-    forEachMatchingLink(page, rule.address, filterOf(rule, &reading.regionMissed),
+    const FetchedPage* read = &page;
+    FetchedPage feed;
+    if (!page.feed && page.ok && !page.notModified && FeedReader::isFeed(page.contentType, page.body)) {
+        feed = page;
+        PageFetch::readFeed(feed, rule.address);
+        if (!feed.ok) {
+            reading.error = feed.error;
+            return reading;
+        }
+        reading.feed = true;
+        reading.feedItems = feed.feedItems;
+        read = &feed;
+    }
+    forEachMatchingLink(*read, rule.address, filterOf(rule, &reading.regionMissed),
                         [&](const QString& link, QStringView text) {
                             reading.links.append({link, text.toString()});
                         });
+    if (budget->spent() != ReadingBudget::Spent::No) {
+        reading.error = rule.region.isEmpty() || reading.feed
+                            ? budget->reason(QStringLiteral("page"), QStringLiteral("read"))
+                            : budget->reason(QStringLiteral("region"), QStringLiteral("evaluate"));
+        reading.links.clear();
+        return reading;
+    }
     // A later link with the same address replaces the earlier text in found, as the comparison keys by link. Filled
     // once the links are known, so it is sized once.
     reading.found.reserve(reading.links.size());

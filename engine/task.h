@@ -153,7 +153,9 @@ public:
 
     // What decides the links the task keeps, as values to read a page with on another thread.
     LinkRule linkRule() const;
-    // Reads a downloaded page by the rule; touches no task, so any thread may call it.
+    // Reads a downloaded page by the rule, a feed not read yet included, within the thread's reading budget (else
+    // one of the default limits); a feed that cannot be read, or a budget spent, gives no links and the reason in
+    // the reading's error. Touches no task, so any thread may call it.
     static PageReading readPage(const FetchedPage& page, const LinkRule& rule);
 
 private:

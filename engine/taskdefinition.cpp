@@ -177,8 +177,10 @@ TaskDefinition::Problem TaskDefinition::check(int parts) const
         return {Field::Address, {}, tr("not a web address beginning with http:// or https://")};
     if ((parts & Frequency) && (frequency < 1 || frequency > MaxFrequency))
         return {Field::Frequency, {}, tr("expected from 1 to %1 seconds").arg(MaxFrequency)};
-    if (parts & Options) {
+    if (parts & (Options | Region)) {
         for (const QString& option : userOptions()) {
+            if (!(parts & Options) && option != QLatin1String(Task::RegionOption))
+                continue;
             const QString why = optionProblem(option, options.value(option));
             if (!why.isEmpty())
                 return {Field::Option, option, why};

@@ -48,12 +48,14 @@ public:
         QString text() const;
     };
     // What check() looks at besides name, address and keyword. A row of task.db is taken with the frequency
-    // and options it holds: the timer copes with any frequency, and the options are checked again when a
-    // request is built (a bad header line is left out alone).
+    // and options it holds but its region: the timer copes with any frequency, and the other options are checked
+    // again when a request is built (a bad header line is left out alone), while a region no door accepts now
+    // is not read.
     enum Part
     {
         Frequency = 0x1,
-        Options = 0x2,
+        Options = 0x2, // every option, the region among them
+        Region = 0x4,
         Everything = Frequency | Options
     };
 

@@ -245,6 +245,9 @@ private slots:
         QCOMPARE(file.column("SELECT name || address || grabtext || frequency FROM tasks"), before);
         if (hostile.doors & HostileTask::Load) {
             file.addTask(7, in.name, in.address, in.keyword, in.frequency);
+            for (auto it = in.options.cbegin(); it != in.options.cend(); ++it)
+                QVERIFY(file.exec(QStringLiteral("INSERT INTO task_options(task_id, name, value) VALUES(7, ?, ?)"),
+                                  {it.key(), it.value()}));
             Loaded again(fixture);
             QCOMPARE(again.checker.tasks().size(), 2);
             QVERIFY(again.checker.loadRefusal().contains(hostile.prefix));

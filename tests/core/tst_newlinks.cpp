@@ -100,7 +100,9 @@ class TestNewLinks : public QObject
         }
         program.clock.at = program.clock.at.addDays(1);
         program.checker->checkDueTasks();
-        QTRY_COMPARE(program.checker->fetcher().running() + program.checker->fetcher().queued(), 0);
+        QTRY_COMPARE(program.checker->fetcher().running() + program.checker->fetcher().queued() +
+                         program.checker->reader().pending(),
+                     0);
     }
 
 private slots:

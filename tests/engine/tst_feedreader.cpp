@@ -2,6 +2,7 @@
 // Feeds as lists of links: which bodies are feeds, the items of RSS 2.0, RSS 1.0 and Atom with their links and
 // titles, feeds that fail with their reason, and external entities and DTDs that are never loaded.
 #include "engine/feedreader.h"
+#include "engine/readingbudget.h"
 #include "tests/support/testserver.h"
 
 #include <QTemporaryFile>
@@ -29,6 +30,52 @@ private slots:
         QVERIFY(localFile.open());
         localFile.write("LEAKED");
         localFile.flush();
+    }
+
+    void budgeted_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<qint64>("cpuNs");
+        QTest::addColumn<qint64>("memory");
+        QTest::addColumn<QString>("error"); // empty: read whole
+        const QByteArray entity = "<!DOCTYPE rss [<!ENTITY e \"" + QByteArray(5000, 'x') + "\">]>";
+        const QByteArray refs = QByteArray("&e;").repeated(2000);
+        const QByteArray item = "<item><title>t</title><link>/a</link></item>";
+        const auto rss = [](const QByteArray& head, const QByteArray& channel) {
+            return head + "<rss version=\"2.0\"><channel>" + channel + "</channel></rss>";
+        };
+        const qint64 plenty = ReadingLimits::DefaultMemoryBytes;
+        const qint64 second = 1'000'000'000;
+        const QString expand = QStringLiteral("the feed's entities expand past the size of the feed");
+        QTest::addRow("entity in a guid attribute")
+            << rss(entity, "<item><guid isPermaLink=\"" + refs + "\">/g</guid></item>") << second << plenty << expand;
+        QTest::addRow("entity in xml:base")
+            << rss(entity, "<item xml:base=\"" + refs + "\"><link>/a</link></item>") << second << plenty << expand;
+        QTest::addRow("entity in an Atom href")
+            << entity + "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><link href=\"" + refs +
+                   "\"/></entry></feed>"
+            << second << plenty << expand;
+        QTest::addRow("entity used within the feed's size")
+            << rss(entity, "<item><guid isPermaLink=\"&e;\">/g</guid></item>") << second << plenty << "";
+        QTest::addRow("time spent") << rss({}, item.repeated(1000)) << qint64(0) << plenty
+                                    << "the feed took too long to read";
+        QTest::addRow("memory spent") << rss({}, item.repeated(10000)) << second << qint64(1024)
+                                      << "the feed took too much memory to read";
+    }
+
+    // A feed whose reading would grow past its own size or its budget fails with the reason, and says so through
+    // the page's reading as well.
+    void budgeted()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(qint64, cpuNs);
+        QFETCH(qint64, memory);
+        QFETCH(QString, error);
+        const ReadingBudget budget({cpuNs, memory});
+        const FeedReader::Result result = FeedReader::read(body, "application/rss+xml", feedUrl());
+        QCOMPARE(result.error, error);
+        QCOMPARE(result.ok, error.isEmpty());
+        QCOMPARE(result.abandoned, !error.isEmpty());
     }
 
     void isFeed_data()
@@ -128,10 +175,12 @@ private slots:
         QCOMPARE(result.ok, error.isEmpty());
         for (const char* path : {"/secret", "/dtd", "/param"})
             QCOMPARE(server.hits(QLatin1String(path)), 0);
-        // A read past its time limit fails and says so.
-        if (result.ok)
-            QCOMPARE(FeedReader::read(body, contentType, feedUrl(), 0).error,
-                     QStringLiteral("reading the feed took longer than 0 ms"));
+        // A read past its budget fails and says so.
+        if (result.ok) {
+            const ReadingBudget spent({0, ReadingLimits::DefaultMemoryBytes});
+            QCOMPARE(FeedReader::read(body, contentType, feedUrl()).error,
+                     QStringLiteral("the feed took too long to read"));
+        }
     }
 };
 

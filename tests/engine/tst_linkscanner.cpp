@@ -4,6 +4,7 @@
 
 #include "engine/linkscanner.h"
 #include "engine/pagereader.h"
+#include "engine/pagereading.h"
 #include "engine/task.h"
 #include "engine/tools.h"
 #include "tests/engine/linkscanoracle.h"
@@ -30,6 +31,8 @@ private slots:
     void linkResolverAgreesWithQUrl();
     void pageReader_data();
     void pageReader();
+    void readerStopsItsReadings_data();
+    void readerStopsItsReadings();
     void readingOfAnotherRule_data();
     void readingOfAnotherRule();
 
@@ -314,8 +317,9 @@ void TestLinkScanner::frontPages()
 
     // Regions of a real page: read from the tree where it can, they find what the region written back finds.
     int fromTree = 0;
-    const QStringList regions = {"body", "main", "header", "nav", "footer", "article", "section", "ul", "li",
-                                 "div",  "p",    "h2 a, h3 a", "a", "//a", "//*[@class]", "div > div", "aside"};
+    const QStringList regions = {"body",    "main", "header",      "nav",       "footer", "article",
+                                 "section", "ul",   "li",          "div",       "p",      "h2 a, h3 a",
+                                 "a",       "//a",  "//*[@class]", "div > div", "aside"};
     for (const QString& region : regions)
         RegionWays::compare(page, region, &fromTree);
     qInfo("%s: %d of %lld regions read from the tree", qPrintable(name), fromTree, qlonglong(regions.size()));
@@ -420,15 +424,15 @@ void TestLinkScanner::pageReader_data()
     QTest::newRow("contexts of odd pages destroyed") << 4 << "odd contexts" << even << false;
     QTest::newRow("every reading dropped") << 1 << "abort" << QList<int>() << false;
     QTest::newRow("reader gone") << 4 << "reader" << QList<int>() << false;
-    QTest::newRow("as read, on the calling thread") << 0 << "" << all << true;
+    QTest::newRow("as read, no workers asked") << 0 << "" << all << true;
     QTest::newRow("as read, one worker") << 1 << "" << all << true;
     QTest::newRow("as read, four workers") << 4 << "" << all << true;
 }
 
 // Pages read on workers come back on the caller's thread, in the order they were given (or as they are read), with
 // the reading the caller would have made; a page whose context is gone, or that was dropped, comes back never, and
-// nothing is touched after that. A page not read, and one given while readingsAhead() pages are out, is handed on
-// as read at once.
+// nothing is touched after that. A page not read is handed on as read at once; one given while every worker is busy
+// waits for one, and is never read on the calling thread.
 void TestLinkScanner::pageReader()
 {
     QFETCH(int, workers);
@@ -438,6 +442,10 @@ void TestLinkScanner::pageReader()
     const PageReader::Order given = asRead ? PageReader::Order::AsRead : PageReader::Order::Given;
     constexpr int Pages = 24;
     std::optional<PageReader> reader(std::in_place, workers);
+    std::atomic<int> onCaller{0};
+    reader->setReadingEnded([&onCaller](const PageReading&) {
+        onCaller += QThread::currentThread() == QCoreApplication::instance()->thread();
+    });
     std::vector<std::unique_ptr<QObject>> contexts;
     QHash<int, QStringList> got;
     QList<int> order; // i for page i read, -1 - i for its failed twin, as they were handed on
@@ -453,9 +461,8 @@ void TestLinkScanner::pageReader()
                 order.append(i);
             },
             given);
-        // No event loop has run: the first readingsAhead() pages are still with the workers.
-        if (asRead)
-            QCOMPARE(order.contains(i), i >= reader->readingsAhead());
+        // No event loop has run: every page is still with the workers or waits for one.
+        QVERIFY(!order.contains(i));
         // A page not read whole is not read, and keeps its place.
         reader->read(
             numberedPage(i, false), ruleOf(i), contexts.back().get(),
@@ -490,12 +497,77 @@ void TestLinkScanner::pageReader()
         std::sort(expected.begin(), expected.end());
     }
     QCOMPARE(order, expected);
+    QCOMPARE(onCaller.load(), 0);
     for (int i : delivered) {
         const PageReading reading = Task::readPage(numberedPage(i), ruleOf(i));
         QCOMPARE(got.value(i), linesOf(reading.links) << QString::number(reading.found.size()));
         QCOMPARE(reading.links.size(), 20);
         QCOMPARE(reading.found.size(), 18);
     }
+}
+
+void TestLinkScanner::readerStopsItsReadings_data()
+{
+    QTest::addColumn<QString>("region");
+    QTest::addColumn<QString>("stop"); // "reader": the reader is destroyed; "abort": abortAll(); "budget": none
+    QTest::addColumn<QString>("error");
+    const QString slow = QStringLiteral("//*[string-length(/) > 0]");
+    const QString cancelled = QStringLiteral("the reading of the region was cancelled");
+    QTest::newRow("reader destroyed") << slow << "reader" << cancelled;
+    QTest::newRow("pages dropped") << slow << "abort" << cancelled;
+    QTest::newRow("time spent") << slow << "budget"
+                                << "the region took too long to evaluate";
+    QTest::newRow("memory spent") << "p"
+                                  << "budget"
+                                  << "the region took too much memory to evaluate";
+}
+
+// A reading under way stops at once when the reader ends or drops its pages (cancelled, not run to its time
+// limit), and one past its budget fails its page with the reason.
+void TestLinkScanner::readerStopsItsReadings()
+{
+    QFETCH(QString, region);
+    QFETCH(QString, stop);
+    QFETCH(QString, error);
+    // An hour of CPU would be spent on the whole-document function of every element, but for the stop.
+    ReadingLimits limits{3600'000'000'000LL, ReadingLimits::DefaultMemoryBytes};
+    if (error.contains(u"long"))
+        limits.cpuNs = 100'000'000;
+    else if (error.contains(u"memory"))
+        limits.memoryBytes = 64 * 1024;
+    std::optional<PageReader> reader(std::in_place, 1, limits);
+    QMutex mutex;
+    QStringList ended;
+    reader->setReadingEnded([&](const PageReading& reading) {
+        const QMutexLocker lock(&mutex);
+        ended.append(reading.error);
+    });
+    FetchedPage page;
+    page.ok = true;
+    page.body = "<html><body>" + QByteArray("<p>words of text</p>").repeated(20000) + "</body></html>";
+    page.contentType = "text/html; charset=utf-8";
+    QObject context;
+    FetchedPage got;
+    reader->read(page, {QStringLiteral("http://h/"), QStringLiteral("t"), {}, region}, &context,
+                 [&got](const FetchedPage& read) { got = read; });
+    if (stop == u"budget") {
+        QTRY_VERIFY(!got.error.isEmpty());
+        QCOMPARE(got.error, error);
+        QVERIFY(!got.ok);
+        QVERIFY(!got.reading);
+        return;
+    }
+    QTRY_COMPARE(reader->readingsRunning(), 1);
+    if (stop == u"abort") {
+        reader->abortAll();
+        QTRY_COMPARE(reader->readingsRunning(), 0);
+    } else {
+        reader.reset();
+    }
+    const QMutexLocker lock(&mutex);
+    QCOMPARE(ended, QStringList{error});
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(got.body.isEmpty()); // never handed on
 }
 
 void TestLinkScanner::readingOfAnotherRule_data()

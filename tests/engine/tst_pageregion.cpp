@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/pageregion.h"
+#include "engine/readingbudget.h"
 
 #include "tests/engine/regionways.h"
 
@@ -130,6 +131,8 @@ private slots:
     void refused();
     void hostile_data();
     void hostile();
+    void budgeted_data();
+    void budgeted();
     void keepsTheBaseAndTheText();
     void treeAgreesWithWrittenBack_data();
     void treeAgreesWithWrittenBack();
@@ -200,6 +203,8 @@ void TestPageRegion::refused_data()
     QTest::addRow("XPath unknown axis") << "/nowhere::a"
                                         << "the XPath expression does not parse";
     QTest::addRow("too long") << QString(PageRegion::MaxLength + 1, u'a') << "longer than 1000";
+    QTest::addRow("XPath union in brackets") << "//li[.//a | .//b]"
+                                             << "the XPath expression joins node sets with \"|\"";
 }
 
 void TestPageRegion::refused()
@@ -241,6 +246,52 @@ void TestPageRegion::hostile()
     QVERIFY(selection.html.size() <= 2 * page.size() + 1);
 }
 
+void TestPageRegion::budgeted_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("region");
+    QTest::addColumn<qint64>("memory"); // the budget's memory beyond the page; its time is 100 ms of CPU
+    QTest::addColumn<QString>("error"); // how the reason begins; empty: the region is read whole
+    const QString words = QStringLiteral("<p>%1 words of text</p>").repeated(8000).arg(u'w');
+    const QString page = "<html><body>" + words + "<a href=/x>t</a></body></html>";
+    const QString tooLong = QStringLiteral("the region took too long to evaluate");
+    const qint64 plenty = ReadingLimits::DefaultMemoryBytes;
+    // Functions over the whole document, for every element.
+    for (const char* region :
+         {"//*[string-length(/) > 0]", "//*[contains(string(/), 'zz')]", "//*[normalize-space(/) = 'x']",
+          "//*[translate(/, 'wordsx', 'WORDSy') = 'x']", "//*[substring-after(/, 'w') = 'x']"})
+        QTest::addRow("%s", region) << page << region << plenty << tooLong;
+    QTest::addRow("id of the whole document") << page << "//*[id(string(/))]" << plenty << tooLong;
+    QTest::addRow("100-fold union") << page << "(" + QStringList(100, QStringLiteral("//a")).join(u'|') + ")" << plenty
+                                    << "";
+    QTest::addRow("union in a predicate")
+        << page << "//*[count(//*|//*) > 0]" << plenty << "the XPath expression joins";
+    QTest::addRow("499 groups") << page << QStringList(499, QStringLiteral("*")).join(u',') << plenty << tooLong;
+    QTest::addRow("nested classes of 4,000 characters")
+        << QStringLiteral("<div class='%1 a'>").arg(QString(4000, u'c')).repeated(250) + "<a href=/x>t</a>"
+        << ".a .a .a" << plenty << tooLong;
+    QTest::addRow("tree past the memory")
+        << page << "p" << qint64(64 * 1024) << "the region took too much memory to evaluate";
+}
+
+// A region whose reading would run past its budget stops with the reason, whether the work is in the parser, in
+// libxml2's XPath or in the functions read here; a region within it is read whole.
+void TestPageRegion::budgeted()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, region);
+    QFETCH(qint64, memory);
+    QFETCH(QString, error);
+    const ReadingBudget budget({100'000'000, memory});
+    const PageRegion::Links links(page, region);
+    QVERIFY2(error.isEmpty() ? links.error().isEmpty() : links.error().startsWith(error), qPrintable(links.error()));
+    QCOMPARE(links.matched(), error.isEmpty());
+    if (error.startsWith(u"the XPath"))
+        QVERIFY(PageRegion::problem(region).startsWith(error));
+    else
+        QVERIFY2(PageRegion::problem(region).isEmpty(), qPrintable(PageRegion::problem(region)));
+}
+
 void TestPageRegion::keepsTheBaseAndTheText()
 {
     const PageRegion::Selection selection = PageRegion::select(
@@ -265,7 +316,8 @@ void TestPageRegion::treeAgreesWithWrittenBack_data()
         QTest::addRow("%s", name) << "<html><head><base href='/b/'></head><body>" + page << "div" << tree;
     };
     row("references, blanks and capitals",
-        "<div><a HREF=' /a b?x=1&amp;y=\u00e9|'>Caf\u00e9 &amp; &lt;b&gt; \r\n news</a><A href=\"/m\"><span>Deep</span> "
+        "<div><a HREF=' /a b?x=1&amp;y=\u00e9|'>Caf\u00e9 &amp; &lt;b&gt; \r\n news</a><A "
+        "href=\"/m\"><span>Deep</span> "
         "&amp; <i>marked</i>&nbsp;up\r</A></div>",
         1);
     row("empty, valueless and quoted hrefs",

@@ -51,6 +51,8 @@ inline QList<HostileTask> hostileTasks()
         {"header with a control byte", {"N", at, "qt", 60, {{rh, "X-A: a\x01b"}}}, rhProblem, H::NoLoad},
         {"region that does not parse", {"N", at, "qt", 60, {{"region", "ul > [href"}}}, "options.region: ", H::NoLoad},
         {"XPath that does not parse", {"N", at, "qt", 60, {{"region", "//ul[@id="}}}, "options.region: ", H::NoLoad},
+        {"XPath joining sets in a predicate", {"N", at, "qt", 60, {{"region", "//li[.//a | .//b]"}}}, "options.region: ",
+         H::NoDialog},
         {"region beyond its bound", {"N", at, "qt", 60, {{"region", QString(1001, u'p')}}}, "options.region: ", H::NoLoad},
         {"excluded words beyond their bound", {"N", at, "qt", 60, {{"excluded_words", QString(1001, u'w')}}},
          "options.excluded_words: ", H::NoLoad},

@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/readingbudget.h"
+
+#include <QCoreApplication>
+
+#include <libxml/parser.h>
+#include <libxml/xmlmemory.h>
+#include <libxml/xpath.h>
+
+#include <malloc.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+thread_local ReadingBudget* t_budget = nullptr;
+
+// How often the clock is read: every so many questions or allocations, or after so many bytes allocated.
+constexpr unsigned CallsPerClock = 64;
+constexpr qint64 BytesPerClock = 4 * 1024 * 1024;
+
+qint64 threadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
+}
+
+// libxml2's allocations: what the allocator really gives (malloc_usable_size) is counted, so a block allocated
+// before the hooks were set or on another thread is freed as well.
+void* countedMalloc(size_t size)
+{
+    ReadingBudget* budget = t_budget;
+    if (budget && !budget->allocated(qint64(size)))
+        return nullptr;
+    void* block = std::malloc(size);
+    if (budget) {
+        budget->freed(qint64(size));
+        if (block)
+            budget->allocated(qint64(malloc_usable_size(block)));
+    }
+    return block;
+}
+
+void countedFree(void* block)
+{
+    if (block && t_budget)
+        t_budget->freed(qint64(malloc_usable_size(block)));
+    std::free(block);
+}
+
+void* countedRealloc(void* block, size_t size)
+{
+    ReadingBudget* budget = t_budget;
+    const qint64 before = block && budget ? qint64(malloc_usable_size(block)) : 0;
+    if (budget && size > size_t(before) && !budget->allocated(qint64(size) - before))
+        return nullptr; // the block stays as it was
+    void* moved = std::realloc(block, size);
+    if (budget) {
+        budget->freed(size > size_t(before) ? qint64(size) - before : 0);
+        if (moved) {
+            budget->freed(before);
+            budget->allocated(qint64(malloc_usable_size(moved)));
+        }
+    }
+    return moved;
+}
+
+char* countedStrdup(const char* text)
+{
+    const size_t size = std::strlen(text) + 1;
+    auto* copy = static_cast<char*>(countedMalloc(size));
+    if (copy)
+        std::memcpy(copy, text, size);
+    return copy;
+}
+} // namespace
+
+void initLibxml()
+{
+    static const bool done = [] {
+        xmlGcMemSetup(countedFree, countedMalloc, countedMalloc, countedRealloc, countedStrdup);
+        xmlInitParser();
+        return true;
+    }();
+    (void)done;
+}
+
+ReadingBudget::ReadingBudget(Limits limits, Cancel cancel)
+    : m_limits(limits), m_cancel(std::move(cancel)), m_startNs(threadCpuNs()), m_outer(t_budget)
+{
+    t_budget = this;
+}
+
+ReadingBudget::~ReadingBudget()
+{
+    t_budget = m_outer;
+}
+
+ReadingBudget* ReadingBudget::current()
+{
+    return t_budget;
+}
+
+bool ReadingBudget::carryOnHere()
+{
+    return !t_budget || t_budget->carryOn();
+}
+
+bool ReadingBudget::carryOn()
+{
+    if (m_spent != Spent::No)
+        return false;
+    if (m_cancel && m_cancel->load(std::memory_order_relaxed)) {
+        spend(Spent::Cancelled);
+        return false;
+    }
+    return m_calls++ % CallsPerClock != 0 || checkClock();
+}
+
+bool ReadingBudget::allocated(qint64 bytes)
+{
+    // Only an XPath evaluation is refused memory; a parser goes on to the point where it stops.
+    if (m_spent != Spent::No)
+        return !m_xpath;
+    if (m_memory + bytes > m_limits.memoryBytes + m_page) {
+        spend(Spent::Memory);
+        if (m_xpath)
+            return false;
+    }
+    m_memory += bytes;
+    m_sinceClock += bytes;
+    if (m_sinceClock > BytesPerClock || ++m_calls % CallsPerClock == 0) {
+        // An allocation that sees the budget spent still succeeds; the next one is refused.
+        if (m_cancel && m_cancel->load(std::memory_order_relaxed))
+            spend(Spent::Cancelled);
+        else
+            checkClock();
+    }
+    return true;
+}
+
+bool ReadingBudget::checkClock()
+{
+    m_sinceClock = 0;
+    if (threadCpuNs() - m_startNs >= m_limits.cpuNs)
+        spend(Spent::Time);
+    return m_spent == Spent::No;
+}
+
+void ReadingBudget::spend(Spent why)
+{
+    if (m_spent == Spent::No)
+        m_spent = why;
+    if (m_xpath) {
+        // libxml2 checks the count against the limit at every step it takes.
+        m_xpath->opLimit = 1;
+        m_xpath->opCount = 1;
+    }
+    if (m_parser) {
+        // What xmlStopParser() sets, without freeing the input the parser may be reading at this moment.
+        m_parser->disableSAX = 1;
+        m_parser->instate = XML_PARSER_EOF;
+    }
+}
+
+void ReadingBudget::watchParser(_xmlParserCtxt* parser)
+{
+    m_parser = parser;
+    if (m_parser && m_spent != Spent::No)
+        spend(m_spent);
+}
+
+void ReadingBudget::watchXPath(_xmlXPathContext* context)
+{
+    m_xpath = context;
+    if (m_xpath && m_spent != Spent::No)
+        spend(m_spent);
+}
+
+QString ReadingBudget::reason(const QString& what, const QString& doing) const
+{
+    switch (m_spent) {
+    case Spent::No:
+        break;
+    case Spent::Time:
+        return QCoreApplication::translate("ReadingBudget", "the %1 took too long to %2").arg(what, doing);
+    case Spent::Memory:
+        return QCoreApplication::translate("ReadingBudget", "the %1 took too much memory to %2").arg(what, doing);
+    case Spent::Cancelled:
+        return QCoreApplication::translate("ReadingBudget", "the reading of the %1 was cancelled").arg(what);
+    }
+    return {};
+}
+
+ReadingBudget::Here::Here() : m_budget(t_budget)
+{
+    if (!m_budget)
+        m_budget = &m_own.emplace();
+}
