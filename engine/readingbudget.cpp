@@ -28,18 +28,14 @@ qint64 threadCpuNs()
 }
 
 // libxml2's allocations: what the allocator really gives (malloc_usable_size) is counted, so a block allocated
-// before the hooks were set or on another thread is freed as well.
+// before the hooks were set or on another thread is freed as well. No allocation is ever refused: libxml2's XPath
+// (2.9) frees twice after a refused one. A budget that an allocation spends stops the work at its next step
+// instead (see ReadingBudget::spend()), so a reading passes its memory by at most one step's allocation.
 void* countedMalloc(size_t size)
 {
-    ReadingBudget* budget = t_budget;
-    if (budget && !budget->allocated(qint64(size)))
-        return nullptr;
     void* block = std::malloc(size);
-    if (budget) {
-        budget->freed(qint64(size));
-        if (block)
-            budget->allocated(qint64(malloc_usable_size(block)));
-    }
+    if (block && t_budget)
+        t_budget->allocated(qint64(malloc_usable_size(block)));
     return block;
 }
 
@@ -54,15 +50,10 @@ void* countedRealloc(void* block, size_t size)
 {
     ReadingBudget* budget = t_budget;
     const qint64 before = block && budget ? qint64(malloc_usable_size(block)) : 0;
-    if (budget && size > size_t(before) && !budget->allocated(qint64(size) - before))
-        return nullptr; // the block stays as it was
     void* moved = std::realloc(block, size);
-    if (budget) {
-        budget->freed(size > size_t(before) ? qint64(size) - before : 0);
-        if (moved) {
-            budget->freed(before);
-            budget->allocated(qint64(malloc_usable_size(moved)));
-        }
+    if (budget && moved) {
+        budget->freed(before);
+        budget->allocated(qint64(malloc_usable_size(moved)));
     }
     return moved;
 }
@@ -119,26 +110,22 @@ bool ReadingBudget::carryOn()
     return m_calls++ % CallsPerClock != 0 || checkClock();
 }
 
-bool ReadingBudget::allocated(qint64 bytes)
+void ReadingBudget::allocated(qint64 bytes)
 {
-    // Only an XPath evaluation is refused memory; a parser goes on to the point where it stops.
-    if (m_spent != Spent::No)
-        return !m_xpath;
-    if (m_memory + bytes > m_limits.memoryBytes + m_page) {
-        spend(Spent::Memory);
-        if (m_xpath)
-            return false;
-    }
     m_memory += bytes;
+    if (m_spent != Spent::No)
+        return;
+    if (m_memory > m_limits.memoryBytes + m_page) {
+        spend(Spent::Memory);
+        return;
+    }
     m_sinceClock += bytes;
     if (m_sinceClock > BytesPerClock || ++m_calls % CallsPerClock == 0) {
-        // An allocation that sees the budget spent still succeeds; the next one is refused.
         if (m_cancel && m_cancel->load(std::memory_order_relaxed))
             spend(Spent::Cancelled);
         else
             checkClock();
     }
-    return true;
 }
 
 bool ReadingBudget::checkClock()

@@ -16,7 +16,7 @@ struct _xmlXPathContext;
 // ask it whether to carry on inside their loops, and libxml2's allocations on the thread are counted against it
 // (see initLibxml()). Once spent, or once its cancel flag is set, it stays spent: carryOn() answers false, a parser
 // it watches builds no more of its tree and stops where it looks, and an XPath evaluation it watches ends at its
-// next step and gets no more memory (libxml2's XPath copes with that; its parsers do not all do).
+// next step. Allocations are counted, never refused (libxml2 does not recover from a refused one everywhere).
 // What one reading may spend: CPU time of its thread, and memory beyond the page.
 struct ReadingLimits
 {
@@ -66,8 +66,8 @@ public:
 
     class Here;
 
-    // Counted by libxml2's allocation hooks; false: the allocation is refused.
-    bool allocated(qint64 bytes);
+    // Counted by libxml2's allocation hooks; an allocation past the memory spends the budget.
+    void allocated(qint64 bytes);
     void freed(qint64 bytes) { m_memory -= bytes; }
     // Ends the reading for the reason, as a reader that finds its own bound passed does.
     void spend(Spent why);

@@ -236,6 +236,8 @@ void TestPageRegion::hostile()
     QFETCH(QString, page);
     QFETCH(QString, region);
     QFETCH(int, links);
+    // Time is bench_linkscan's to measure: here a budget of time no build runs out of, the program's memory.
+    const ReadingBudget budget({3600'000'000'000LL, ReadingLimits::DefaultMemoryBytes});
     const PageRegion::Selection selection = PageRegion::select(page, region);
     if (links < 0) {
         QVERIFY(!selection.matched);
