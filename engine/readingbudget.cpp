@@ -120,7 +120,8 @@ void ReadingBudget::allocated(qint64 bytes)
         return;
     }
     m_sinceClock += bytes;
-    if (m_sinceClock > BytesPerClock || ++m_calls % CallsPerClock == 0) {
+    // The first allocation reads the clock too, so a reading of a few allocations is not past a spent budget.
+    if (m_sinceClock > BytesPerClock || m_calls++ % CallsPerClock == 0) {
         if (m_cancel && m_cancel->load(std::memory_order_relaxed))
             spend(Spent::Cancelled);
         else
