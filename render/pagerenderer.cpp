@@ -110,6 +110,9 @@ QWebEngineProfile* PageRenderer::makeProfile(QObject* parent)
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+    // Nothing shows a page's icon, so none is asked of its site.
+    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    settings->setAttribute(QWebEngineSettings::TouchIconsEnabled, false);
     return profile;
 }
 

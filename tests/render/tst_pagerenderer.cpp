@@ -11,7 +11,7 @@
 
 namespace {
 // A page whose list is filled from JSON the page's script fetches after loading.
-const QByteArray kFetchedLinks = R"(<html><body><ul id="jobs"></ul><script>
+const QByteArray kFetchedLinks = R"(<html><head><link rel="icon" href="/icon.png"></head><body><ul id="jobs"></ul><script>
 fetch('/jobs.json').then(function (r) { return r.json(); }).then(function (jobs) {
   jobs.forEach(function (job) {
     var a = document.createElement('a'); a.href = job.href; a.textContent = job.title;
@@ -216,6 +216,11 @@ private slots:
         QVERIFY(page);
         QCOMPARE(page->url, server.url(finalPath));
         QCOMPARE(page->status, 200);
+        // No icon is asked for, whether the page names one or not.
+        QCOMPARE(server.hits("/icon.png") + server.hits("/favicon.ico"), 0);
+        // Without a User-Agent of the task's own, the engine sends its own.
+        QVERIFY2(server.lastHeader(finalPath, "user-agent").contains("QtWebEngine/"),
+                 server.lastHeader(finalPath, "user-agent").constData());
         const QString document = QString::fromUtf8(page->document);
         for (const QString& text : present)
             QVERIFY2(document.contains(text), qPrintable(document));
