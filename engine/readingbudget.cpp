@@ -8,6 +8,9 @@
 #include <libxml/xpath.h>
 
 #include <malloc.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,24 @@ thread_local ReadingBudget* t_budget = nullptr;
 // How often the clock is read: every so many questions or allocations, or after so many bytes allocated.
 constexpr unsigned CallsPerClock = 64;
 constexpr qint64 BytesPerClock = 4 * 1024 * 1024;
+
+// The signal of the CPU-time timers of the budgets, delivered to the thread whose time ran out.
+int timerSignal()
+{
+    return SIGRTMIN + 7;
+}
+
+// On the thread whose budget's time is up, between any two of its instructions: libxml2 loops that neither
+// allocate nor evaluate an XPath step (a node set merged into another) are stopped too.
+void onTimeUp(int, siginfo_t* info, void*)
+{
+    for (ReadingBudget* budget = t_budget; budget; budget = budget->outer()) {
+        if (budget == info->si_value.sival_ptr) {
+            budget->timeIsUp();
+            return;
+        }
+    }
+}
 
 qint64 threadCpuNs()
 {
@@ -71,6 +92,11 @@ char* countedStrdup(const char* text)
 void initLibxml()
 {
     static const bool done = [] {
+        struct sigaction action{};
+        action.sa_sigaction = onTimeUp;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        sigaction(timerSignal(), &action, nullptr);
         xmlGcMemSetup(countedFree, countedMalloc, countedMalloc, countedRealloc, countedStrdup);
         xmlInitParser();
         return true;
@@ -81,12 +107,45 @@ void initLibxml()
 ReadingBudget::ReadingBudget(Limits limits, Cancel cancel)
     : m_limits(limits), m_cancel(std::move(cancel)), m_startNs(threadCpuNs()), m_outer(t_budget)
 {
+    initLibxml();
     t_budget = this;
+    // A timer of this thread's CPU time signals the thread itself once the time is spent.
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = timerSignal();
+    event.sigev_value.sival_ptr = this;
+    event._sigev_un._tid = pid_t(syscall(SYS_gettid));
+    timer_t timer{};
+    if (timer_create(CLOCK_THREAD_CPUTIME_ID, &event, &timer) == 0) {
+        m_timer = timer;
+        itimerspec when{};
+        const qint64 ns = qMax<qint64>(1, m_limits.cpuNs);
+        when.it_value.tv_sec = time_t(ns / 1'000'000'000LL);
+        when.it_value.tv_nsec = long(ns % 1'000'000'000LL);
+        timer_settime(timer, 0, &when, nullptr);
+    }
 }
 
 ReadingBudget::~ReadingBudget()
 {
+    // Deleting the timer also drops its signal if it is still pending.
+    if (m_timer)
+        timer_delete(*m_timer);
     t_budget = m_outer;
+}
+
+void ReadingBudget::timeIsUp()
+{
+    m_timeUp = true;
+    // What spend() does to the work under way; m_spent is set by the next look at the budget.
+    if (m_xpath) {
+        m_xpath->opLimit = 1;
+        m_xpath->opCount = 1;
+    }
+    if (m_parser) {
+        m_parser->disableSAX = 1;
+        m_parser->instate = XML_PARSER_EOF;
+    }
 }
 
 ReadingBudget* ReadingBudget::current()
@@ -107,6 +166,10 @@ bool ReadingBudget::carryOn()
         spend(Spent::Cancelled);
         return false;
     }
+    if (m_timeUp) {
+        spend(Spent::Time);
+        return false;
+    }
     return m_calls++ % CallsPerClock != 0 || checkClock();
 }
 
@@ -117,6 +180,10 @@ void ReadingBudget::allocated(qint64 bytes)
         return;
     if (m_memory > m_limits.memoryBytes + m_page) {
         spend(Spent::Memory);
+        return;
+    }
+    if (m_timeUp) {
+        spend(Spent::Time);
         return;
     }
     m_sinceClock += bytes;
@@ -132,7 +199,7 @@ void ReadingBudget::allocated(qint64 bytes)
 bool ReadingBudget::checkClock()
 {
     m_sinceClock = 0;
-    if (threadCpuNs() - m_startNs >= m_limits.cpuNs)
+    if (m_timeUp || threadCpuNs() - m_startNs >= m_limits.cpuNs)
         spend(Spent::Time);
     return m_spent == Spent::No;
 }

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <csignal>
 #include <memory>
 #include <optional>
 
@@ -71,6 +72,9 @@ public:
     void freed(qint64 bytes) { m_memory -= bytes; }
     // Ends the reading for the reason, as a reader that finds its own bound passed does.
     void spend(Spent why);
+    // Called by the budget's CPU-time timer on its thread: stops the work under way at once.
+    void timeIsUp();
+    ReadingBudget* outer() const { return m_outer; }
 
 private:
     bool checkClock();
@@ -86,6 +90,8 @@ private:
     _xmlXPathContext* m_xpath = nullptr;
     _xmlParserCtxt* m_parser = nullptr;
     ReadingBudget* m_outer = nullptr;
+    std::optional<void*> m_timer; // the POSIX timer of the CPU time, when it could be made
+    volatile sig_atomic_t m_timeUp = 0;
 };
 
 // The current budget, or one of the default limits for the scope when the thread has none.
