@@ -312,7 +312,7 @@ void CheckStates::noteFetch(Task* task, const FetchedPage& page)
 // links until the task's take-over. A failed download or an error page changes nothing that was seen.
 void CheckStates::noteSeen(Task* task, const FetchedPage& page)
 {
-    if (!recordsSeen(page))
+    if (!recordsSeen(task, page))
         return;
     const std::optional<QSet<QString>> stored = m_db.seenLinks(task->taskId());
     if (!stored)
