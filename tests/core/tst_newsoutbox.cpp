@@ -127,7 +127,8 @@ private slots:
             QCOMPARE(body["kind"].toString(), QString("broken"));
             QCOMPARE(body["reason"].toString(), QString("the page moved"));
             QCOMPARE(body["links"].toArray().size(), 0);
-            QCOMPARE(NewsOutbox::messageOf(event.payload.toUtf8()).text, QString("Task n needs a look: the page moved"));
+            QCOMPARE(NewsOutbox::messageOf(event.payload.toUtf8()).text,
+                     QString("Task n needs a look: the page moved"));
         }
     }
 };
