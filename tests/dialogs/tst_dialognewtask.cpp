@@ -510,47 +510,22 @@ void TestDialogNewTask::taskParts_data()
     QTest::addColumn<QString>("focus");  // the field with the cursor after a refusal; empty when accepted
     QTest::addColumn<QString>("stored"); // the options given back once accepted
 
-    QTest::addRow("new: as in Options") << "-" << true << -1 << "-" << -1 << ""
-                                        << ""
-                                        << ""
-                                        << "report_new_links=1";
-    QTest::addRow("new: own hours, own command")
-        << "-" << false << 1 << "135" << 2 << "/bin/cat -"
-        << ""
-        << ""
+    const QString own = "check_hours=22:00-06:00 67|vary_checks=1|report_new_links=0|news_to=own|news_post=https://h/p|"
+                        "news_headers=Authorization: Bearer x|news_plain=1";
+    // clang-format off
+    QTest::addRow("new: as in Options") << "-" << true << -1 << "-" << -1 << "" << "" << "" << "report_new_links=1";
+    QTest::addRow("new: own hours, own command") << "-" << false << 1 << "135" << 2 << "/bin/cat -" << "" << ""
         << "report_new_links=0|check_hours=08:00-18:00 135|news_to=own|news_command=/bin/cat -";
-    QTest::addRow("own hours every day") << "-" << false << 1 << "1234567" << -1 << ""
-                                         << ""
-                                         << ""
-                                         << "report_new_links=0|check_hours=08:00-18:00 1234567";
-    QTest::addRow("own hours on no day") << "-" << false << 1 << "" << -1 << ""
-                                         << ""
-                                         << "checkBoxDay1"
-                                         << "";
-    QTest::addRow("own news with none given") << "-" << false << -1 << "-" << 2 << ""
-                                              << ""
-                                              << "lineEditNewsCommand"
-                                              << "";
-    QTest::addRow("own post to ftp") << "-" << false << -1 << "-" << 2 << ""
-                                     << "ftp://h/x"
-                                     << "lineEditNewsPost"
-                                     << "";
-    QTest::addRow("command given up with its own news") << "-" << false << -1 << "-" << 1 << "/bin/cat"
-                                                        << ""
-                                                        << ""
-                                                        << "report_new_links=0|news_to=none";
-    QTest::addRow("edited: following the Options still") << "" << true << -1 << "-" << -1 << ""
-                                                         << ""
-                                                         << ""
-                                                         << "";
-    QTest::addRow("edited: own parts shown and kept")
-        << "check_hours=22:00-06:00 67|vary_checks=1|report_new_links=0|news_to=own|news_post=https://h/p|"
-           "news_headers=Authorization: Bearer x|news_plain=1"
-        << true << -1 << "-" << -1 << ""
-        << ""
-        << ""
-        << "check_hours=22:00-06:00 67|vary_checks=1|report_new_links=0|news_to=own|news_post=https://h/p|"
-           "news_headers=Authorization: Bearer x|news_plain=1";
+    QTest::addRow("own hours every day") << "-" << false << 1 << "1234567" << -1 << "" << "" << ""
+        << "report_new_links=0|check_hours=08:00-18:00 1234567";
+    QTest::addRow("own hours on no day") << "-" << false << 1 << "" << -1 << "" << "" << "checkBoxDay1" << "";
+    QTest::addRow("own news, none given") << "-" << false << -1 << "-" << 2 << "" << "" << "lineEditNewsCommand" << "";
+    QTest::addRow("own post to ftp") << "-" << false << -1 << "-" << 2 << "" << "ftp://h/x" << "lineEditNewsPost" << "";
+    QTest::addRow("command given up with its own news") << "-" << false << -1 << "-" << 1 << "/bin/cat" << "" << ""
+        << "report_new_links=0|news_to=none";
+    QTest::addRow("edited: following the Options still") << "" << true << -1 << "-" << -1 << "" << "" << "" << "";
+    QTest::addRow("edited: own parts shown and kept") << own << true << -1 << "-" << -1 << "" << "" << "" << own;
+    // clang-format on
 }
 
 void TestDialogNewTask::taskParts()

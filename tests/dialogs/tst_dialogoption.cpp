@@ -192,41 +192,15 @@ void TestDialogOption::hours_data()
     QTest::addColumn<QString>("focus");  // the field with the cursor after a refusal; empty when accepted
     QTest::addColumn<QString>("given");  // Options::checkHours once accepted
 
-    QTest::addRow("none") << ""
-                          << "-"
-                          << ""
-                          << ""
-                          << "";
-    QTest::addRow("office hours") << "08:00-18:00 12345"
-                                  << "-"
-                                  << ""
-                                  << ""
-                                  << "08:00-18:00 12345";
-    QTest::addRow("across midnight, weekend") << "22:00-06:00 67"
-                                              << "-"
-                                              << ""
-                                              << ""
-                                              << "22:00-06:00 67";
-    QTest::addRow("unreadable: any time") << "9 to 5"
-                                          << "-"
-                                          << ""
-                                          << ""
-                                          << "";
-    QTest::addRow("a day left out") << "08:00-18:00 12345"
-                                    << "1234"
-                                    << ""
-                                    << ""
-                                    << "08:00-18:00 1234";
-    QTest::addRow("no day") << "08:00-18:00 12345"
-                            << ""
-                            << ""
-                            << "checkBoxDay1"
-                            << "";
-    QTest::addRow("news posted to ftp") << ""
-                                        << "-"
-                                        << "ftp://h/x"
-                                        << "lineEditNewsPost"
-                                        << "";
+    // clang-format off
+    QTest::addRow("none") << "" << "-" << "" << "" << "";
+    QTest::addRow("office hours") << "08:00-18:00 12345" << "-" << "" << "" << "08:00-18:00 12345";
+    QTest::addRow("across midnight, weekend") << "22:00-06:00 67" << "-" << "" << "" << "22:00-06:00 67";
+    QTest::addRow("unreadable: any time") << "9 to 5" << "-" << "" << "" << "";
+    QTest::addRow("a day left out") << "08:00-18:00 12345" << "1234" << "" << "" << "08:00-18:00 1234";
+    QTest::addRow("no day") << "08:00-18:00 12345" << "" << "" << "checkBoxDay1" << "";
+    QTest::addRow("news posted to ftp") << "" << "-" << "ftp://h/x" << "lineEditNewsPost" << "";
+    // clang-format on
 }
 
 void TestDialogOption::hours()
