@@ -78,6 +78,9 @@ public:
     bool reportNewLinks() const { return m_reportNewLinks; }
     // See TaskChecker::setReportNewLinks.
     bool setReportNewLinks(bool on, bool afresh);
+    // The task turned to reporting new links: what it saw before is forgotten, so its next check records the page
+    // without reporting it, as turning the option on does for every task.
+    bool seeAfresh(Task* task);
     // Whether the task reports links that newly appear: as it says, else as the options say.
     bool reportsNewLinks(const Task* task) const { return task->reportsNewLinks().value_or(m_reportNewLinks); }
     // Whether a check of this page records its keyword links as seen: with new links reported, and for every

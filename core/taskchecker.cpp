@@ -382,7 +382,10 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
         newOptions.remove(QLatin1String(Task::LastModifiedOption));
     }
     changed.setOptions(newOptions);
+    const bool reported = m_states.reportsNewLinks(task);
     if (!changeTask(task, changed, pageChanged))
+        return Outcome::StoreFailed;
+    if (!reported && m_states.reportsNewLinks(task) && !m_states.seeAfresh(task))
         return Outcome::StoreFailed;
     // What was seen of the old page says nothing about the new one.
     if (pageChanged) {

@@ -181,6 +181,8 @@ private slots:
         QTest::addRow("off, but on for the task")
             << false << false << "1" << QStringList{"qt 1", "qt new"} << QStringList{"/l0", "/l2"};
         QTest::addRow("on, but off for the task") << true << false << "0" << QStringList{"qt 1"} << QStringList{"/l0"};
+        QTest::addRow("turned on for the task: starts afresh")
+            << false << true << "1" << QStringList{"qt 1"} << QStringList{"/l0", "/l2"};
     }
     void optionStates()
     {
@@ -191,12 +193,17 @@ private slots:
         QFETCH(QStringList, seen);
         Program program;
         storeTask(program);
-        if (!own.isEmpty())
+        if (!own.isEmpty() && !afresh)
             QVERIFY(TaskDatabase(program.fixture.path("task.db")).setTaskOption(0, Task::ReportNewLinksOption, own));
         server.setResponse(path, page({"/l0 qt 1", "/l2 qt new"}));
         program.start(on);
         QVERIFY(DbFile(program.fixture.path("task.db")).exec("INSERT INTO seen_links VALUES(0, ?)", {link("/l0")}));
-        if (afresh) // the user turns it on while the program runs
+        Task* task = program.task();
+        if (afresh && !own.isEmpty()) // the user turns it on for the task in Edit Task
+            QCOMPARE(program.checker->editTask(task, task->name(), task->address(), task->grabText(), task->frequency(),
+                                               QHash<QString, QString>{{Task::ReportNewLinksOption, own}}),
+                     TaskChecker::Outcome::Done);
+        else if (afresh) // the user turns it on while the program runs
             program.checker->setReportNewLinks(true, true);
         check(program, false);
         QCOMPARE(program.rows("SELECT text FROM results ORDER BY id"), results);
