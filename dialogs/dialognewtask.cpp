@@ -221,9 +221,9 @@ void DialogNewTask::setTask(const QString& name, const QString& address, const Q
     m_reportGiven = !report.isEmpty();
     m_reportNew->setChecked(m_reportGiven ? report == QLatin1String("1") : m_reportDefault);
     const QString newsTo = options.value(QLatin1String(NewsDestination::ToOption));
-    m_newsTo->setCurrentIndex(
-        int(std::find(std::begin(NewsModes), std::end(NewsModes), newsTo) - std::begin(NewsModes)) %
-        int(std::size(NewsModes)));
+    // A value no item stands for (written by hand) shows as following the Options, as the outbox reads it.
+    const auto* mode = std::find(std::begin(NewsModes), std::end(NewsModes), newsTo);
+    m_newsTo->setCurrentIndex(mode == std::end(NewsModes) ? 0 : int(mode - std::begin(NewsModes)));
     m_news->setOptions(options);
     if (ownHours || m_vary->isChecked() || !newsTo.isEmpty())
         ui->groupBoxAdvanced->setChecked(true);
