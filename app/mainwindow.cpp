@@ -194,6 +194,7 @@ QString MainWindow::frequencyText(int seconds)
 void MainWindow::setUpViews()
 {
     taskModel = new TaskListModel(core, core.checks(), &core.health(), this);
+    taskModel->setNews(&core.news());
     ui->treeWidgetTaskList->setModel(taskModel);
     ui->treeWidgetTaskList->header()->setDefaultAlignment(Qt::AlignCenter);
     connect(ui->treeWidgetTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,

@@ -178,6 +178,7 @@ void TaskCommands::newTask()
     if (busy())
         return;
     DialogNewTask dialog(window);
+    dialog.setReportNewLinksDefault(core.reportNewLinks());
     offerScripts(dialog, core.renderer());
     // Refused in the dialog, which keeps what was typed.
     dialog.setDuplicateCheck([this](const QString& address, const QString& keyword) {
@@ -256,6 +257,7 @@ void TaskCommands::editTask()
         return;
     }
     DialogNewTask dialog(window);
+    dialog.setReportNewLinksDefault(core.reportNewLinks());
     dialog.setTask(task->name(), task->address(), task->grabText(), task->frequency(), task->options());
     offerScripts(dialog, core.renderer());
     dialog.setDuplicateCheck([this, task](const QString& address, const QString& keyword) {
@@ -500,7 +502,7 @@ void TaskCommands::changeOptions()
         failure = tr("Could not turn on reporting new links: %1").arg(core.lastError());
         options.reportNewLinks = false;
     }
-    core.setChecksBeforeLook(options.checksBeforeLook);
+    MonitorParts::applyCheckOptions(core, options);
     if (!settings.setOptions(options))
         emit message(tr("The options could not be saved."));
     MonitorParts::applyNewsOptions(core.news(), options);

@@ -2,6 +2,7 @@
 #include "app/tasklistmodel.h"
 
 #include "core/checkstate.h"
+#include "core/newsoutbox.h"
 #include "core/taskhealth.h"
 #include "core/taskregistry.h"
 #include "engine/task.h"
@@ -92,6 +93,8 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const
             tip += QLatin1Char('\n') +
                    tr("The region \"%1\" matched nothing on the page at the last check: no links were read")
                        .arg(task->region());
+        if (news && !news->failureOf(task->taskId()).isEmpty())
+            tip += QLatin1Char('\n') + news->failureOf(task->taskId());
         return tip;
     }
     default:
@@ -182,6 +185,19 @@ void TaskListModel::remove(Task* task)
     tasks.removeAt(row);
     rows.clear();
     endRemoveRows();
+}
+
+void TaskListModel::setNews(const NewsOutbox* outbox)
+{
+    news = outbox;
+    const auto delivery = [this](int taskId) {
+        for (Task* task : std::as_const(tasks)) {
+            if (task->taskId() == taskId)
+                checkStateChanged(task);
+        }
+    };
+    connect(outbox, &NewsOutbox::deliveryFailed, this, delivery);
+    connect(outbox, &NewsOutbox::delivered, this, delivery);
 }
 
 void TaskListModel::checkStateChanged(Task* task)

@@ -8,6 +8,7 @@
 
 class Task;
 class CheckStates;
+class NewsOutbox;
 class TaskHealth;
 class TaskRegistry;
 
@@ -36,6 +37,8 @@ public:
 
     Task* task(const QModelIndex& index) const;
     QModelIndex indexOf(const Task* task) const;
+    // Where the tooltips learn why a task's news did not arrive, and follow its deliveries.
+    void setNews(const NewsOutbox* news);
 
 private:
     int rowOf(const Task* task) const;
@@ -52,6 +55,7 @@ private:
     TaskRegistry& core;
     const CheckStates& states;
     const TaskHealth* health;
+    const NewsOutbox* news = nullptr;
     QList<Task*> tasks;
     // The row of each task, made again from tasks when its size differs (see rowOf()).
     mutable QHash<const Task*, int> rows;

@@ -176,6 +176,15 @@ bool CheckStates::setReportNewLinks(bool on, bool afresh)
     return true;
 }
 
+bool CheckStates::seeAfresh(Task* task)
+{
+    stateOf(task).seen.reset();
+    if (m_db.removeSeenLinks(task->taskId()))
+        return true;
+    m_registry.setLastError(m_db.lastError());
+    return false;
+}
+
 void CheckStates::restoreFailure(Task* task)
 {
     // Rows of task.db may hold anything: a reason is shown on one line of bounded length, a count is a
@@ -312,7 +321,7 @@ void CheckStates::noteFetch(Task* task, const FetchedPage& page)
 // links until the task's take-over. A failed download or an error page changes nothing that was seen.
 void CheckStates::noteSeen(Task* task, const FetchedPage& page)
 {
-    if (!recordsSeen(page))
+    if (!recordsSeen(task, page))
         return;
     const std::optional<QSet<QString>> stored = m_db.seenLinks(task->taskId());
     if (!stored)

@@ -10,8 +10,8 @@
 #include <QObject>
 #include <QSet>
 
-#include <memory>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -78,9 +78,17 @@ public:
     bool reportNewLinks() const { return m_reportNewLinks; }
     // See TaskChecker::setReportNewLinks.
     bool setReportNewLinks(bool on, bool afresh);
+    // The task turned to reporting new links: what it saw before is forgotten, so its next check records the page
+    // without reporting it, as turning the option on does for every task.
+    bool seeAfresh(Task* task);
+    // Whether the task reports links that newly appear: as it says, else as the options say.
+    bool reportsNewLinks(const Task* task) const { return task->reportsNewLinks().value_or(m_reportNewLinks); }
     // Whether a check of this page records its keyword links as seen: with new links reported, and for every
     // feed (its new items are what it is watched for).
-    bool recordsSeen(const FetchedPage& page) const { return page.ok && (m_reportNewLinks || page.feed); }
+    bool recordsSeen(const Task* task, const FetchedPage& page) const
+    {
+        return page.ok && (page.feed || reportsNewLinks(task));
+    }
 
     // A page of the task was fetched: keeps its failure (or its absence) and tells the views of a change.
     void noteFetch(Task* task, const FetchedPage& page);

@@ -8,14 +8,14 @@ bool MonitorParts::start(const Options& options)
     applyNewsOptions(core.news(), options);
     // What waited in the outbox when the program last ended goes out now (or when its wait is over).
     core.news().deliverDue();
-    core.setChecksBeforeLook(options.checksBeforeLook);
+    applyCheckOptions(core, options);
     return core.start(options.autoDelete, options.deleteDays, options.reportNewLinks);
 }
 
 void MonitorParts::startShown(const Options& options)
 {
     applyNewsOptions(core.news(), options);
-    core.setChecksBeforeLook(options.checksBeforeLook);
+    applyCheckOptions(core, options);
     deferred.loadTasks(options.reportNewLinks);
 }
 
@@ -25,6 +25,12 @@ void MonitorParts::finishStart(const Options& options)
     QObject::connect(&deferred, &DeferredStart::finished, &core.news(), &NewsOutbox::deliverDue,
                      Qt::SingleShotConnection);
     deferred.begin(options.autoDelete ? options.deleteDays : -1);
+}
+
+void MonitorParts::applyCheckOptions(TaskChecker& core, const Options& options)
+{
+    core.setChecksBeforeLook(options.checksBeforeLook);
+    core.setHours(CheckHours::fromText(options.checkHours).value_or(CheckHours{}));
 }
 
 void MonitorParts::applyNewsOptions(NewsOutbox& news, const Options& options)

@@ -28,6 +28,8 @@ public:
     void finishStart(const Options& options);
     // Where news goes for the tasks that follow the options (the options dialog's "When there is news").
     static void applyNewsOptions(NewsOutbox& news, const Options& options);
+    // When a task needs a look, and the hours the periodic checks keep to.
+    static void applyCheckOptions(TaskChecker& core, const Options& options);
 
     TaskDatabase db;
     TaskChecker core{db};

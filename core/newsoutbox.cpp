@@ -48,12 +48,23 @@ QList<NewsDestination> NewsOutbox::destinationsOf(const Task& task) const
 
 QList<OutboxEvent> NewsOutbox::eventsFor(const Task& task, const Task::ResultList& results, const QString& kind) const
 {
+    return results.isEmpty() ? QList<OutboxEvent>() : addressed(task, kind, results, {});
+}
+
+QList<OutboxEvent> NewsOutbox::brokenEventsFor(const Task& task, const QString& reason) const
+{
+    return addressed(task, QStringLiteral("broken"), {}, reason);
+}
+
+QList<OutboxEvent> NewsOutbox::addressed(const Task& task, const QString& kind, const Task::ResultList& results,
+                                         const QString& reason) const
+{
     const QList<NewsDestination> destinations = destinationsOf(task);
-    if (destinations.isEmpty() || results.isEmpty())
+    if (destinations.isEmpty())
         return {};
     const QString eventId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const QString json = QString::fromUtf8(
-        payload(eventId, kind, task.name(), task.address(), task.grabText(), results, m_clock->now()));
+        payload(eventId, kind, task.name(), task.address(), task.grabText(), results, m_clock->now(), reason));
     QList<OutboxEvent> events;
     for (const NewsDestination& destination : destinations) {
         OutboxEvent event;
@@ -69,7 +80,8 @@ QList<OutboxEvent> NewsOutbox::eventsFor(const Task& task, const Task::ResultLis
 }
 
 QByteArray NewsOutbox::payload(const QString& eventId, const QString& kind, const QString& name, const QString& address,
-                               const QString& keyword, const Task::ResultList& results, const QDateTime& at)
+                               const QString& keyword, const Task::ResultList& results, const QDateTime& at,
+                               const QString& reason)
 {
     QJsonArray links;
     for (const Task::ResultPtr& result : results) {
@@ -79,7 +91,7 @@ QByteArray NewsOutbox::payload(const QString& eventId, const QString& kind, cons
                                  {QStringLiteral("link"), result->link},
                                  {QStringLiteral("found"), isoTime(at)}});
     }
-    const QJsonObject event{
+    QJsonObject event{
         {QStringLiteral("event_id"), eventId},
         {QStringLiteral("kind"), kind},
         {QStringLiteral("task"), QJsonObject{{QStringLiteral("name"), name},
@@ -88,6 +100,8 @@ QByteArray NewsOutbox::payload(const QString& eventId, const QString& kind, cons
         {QStringLiteral("links"), links},
         {QStringLiteral("at"), isoTime(at)},
     };
+    if (!reason.isEmpty())
+        event.insert(QStringLiteral("reason"), reason.left(MaxTextLength));
     return QJsonDocument(event).toJson(QJsonDocument::Compact);
 }
 
@@ -105,7 +119,10 @@ NewsMessage NewsOutbox::messageOf(const QByteArray& json)
     NewsMessage message;
     message.json = json;
     message.title = tr("Vantrel Monitor: %1").arg(Announcement::shortText(name));
-    message.text = Announcement::periodicText(name, results);
+    const QString reason = event.value(QStringLiteral("reason")).toString();
+    message.text = event.value(QStringLiteral("kind")).toString() == QLatin1String("broken")
+                       ? Announcement::needsLookText(name, reason)
+                       : Announcement::periodicText(name, results);
     if (!results.isEmpty())
         message.text += QLatin1Char('\n') + results.first()->link;
     message.environment = {

@@ -30,11 +30,11 @@ public:
     static constexpr int TestTaskId = -1;      // the sample event of the Test button
 
     // The task options that say where its news goes.
-    static constexpr const char* NewsToOption = "news_to"; // empty: as in Options; "none"; "own"
-    static constexpr const char* NewsCommandOption = "news_command";
-    static constexpr const char* NewsPostOption = "news_post";
-    static constexpr const char* NewsHeadersOption = "news_headers";
-    static constexpr const char* NewsPlainOption = "news_plain"; // "1": plain text with a Title header
+    static constexpr const char* NewsToOption = NewsDestination::ToOption;
+    static constexpr const char* NewsCommandOption = NewsDestination::CommandOption;
+    static constexpr const char* NewsPostOption = NewsDestination::PostOption;
+    static constexpr const char* NewsHeadersOption = NewsDestination::HeadersOption;
+    static constexpr const char* NewsPlainOption = NewsDestination::PlainOption;
 
     explicit NewsOutbox(TaskDatabase& db, QObject* parent = nullptr);
 
@@ -51,10 +51,13 @@ public:
     // The outbox rows of one piece of news of the task, one per destination; kind names what it tells ("news").
     QList<OutboxEvent> eventsFor(const Task& task, const Task::ResultList& results,
                                  const QString& kind = QStringLiteral("news")) const;
+    // The outbox rows that tell the task's destinations it needs a look (kind "broken"), with the reason.
+    QList<OutboxEvent> brokenEventsFor(const Task& task, const QString& reason) const;
     // The event's JSON: {"event_id", "kind", "task": {"name", "address", "keyword"}, "links": [{"text", "link",
-    // "found"}], "at"}, times in ISO 8601 (UTC).
+    // "found"}], "at"}, times in ISO 8601 (UTC); an event of kind "broken" adds "reason".
     static QByteArray payload(const QString& eventId, const QString& kind, const QString& name, const QString& address,
-                              const QString& keyword, const Task::ResultList& results, const QDateTime& at);
+                              const QString& keyword, const Task::ResultList& results, const QDateTime& at,
+                              const QString& reason = {});
     // What a delivery of the JSON carries: the text of the announcement and the variables of a command.
     static NewsMessage messageOf(const QByteArray& json);
     // The wait after the given number of failed tries.
@@ -79,6 +82,8 @@ signals:
     void newsDropped(int count);
 
 private:
+    QList<OutboxEvent> addressed(const Task& task, const QString& kind, const Task::ResultList& results,
+                                 const QString& reason) const;
     void tryEvent(const OutboxEvent& event);
     void tried(const OutboxEvent& event, const NewsDelivery::Outcome& outcome);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/settings.h"
 
+#include "engine/checkhours.h"
+
 #include <QSettings>
 
 namespace {
@@ -48,6 +50,10 @@ Options Settings::options() const
     read.newsPlain = AppSettings::readBool(settings, QStringLiteral("news_plain"), defaults.newsPlain);
     read.checksBeforeLook =
         qBound(1, AppSettings::readDays(settings, QStringLiteral("look_after_checks"), defaults.checksBeforeLook), 100);
+    // Hours written by hand that do not read as hours are any time, as none are.
+    read.checkHours = settings.value(QStringLiteral("check_hours")).toString().trimmed();
+    if (!CheckHours::problem(read.checkHours).isEmpty())
+        read.checkHours.clear();
     return read;
 }
 
@@ -64,6 +70,7 @@ bool Settings::setOptions(const Options& options)
     settings.setValue(QStringLiteral("news_headers"), options.newsHeaders);
     settings.setValue(QStringLiteral("news_plain"), options.newsPlain);
     settings.setValue(QStringLiteral("look_after_checks"), options.checksBeforeLook);
+    settings.setValue(QStringLiteral("check_hours"), options.checkHours);
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

@@ -29,11 +29,12 @@ struct Options
     int deleteDays = 14;         // delete_days, as stored (the dialog shows it within 7..31)
     bool reportNewLinks = false; // report_new_links
     // Where news goes beyond this desktop, for every task that does not choose its own.
-    QString newsCommand;    // news_command: a command line, empty for none
-    QString newsPost;       // news_post: an http(s) address, empty for none
-    QString newsHeaders;    // news_headers: extra request headers of the post, "Name: value" one a line
-    bool newsPlain = false; // news_plain: the post as plain text with a Title header
-    int checksBeforeLook = 3;    // look_after_checks: failed or empty checks in a row before a task needs a look
+    QString newsCommand;      // news_command: a command line, empty for none
+    QString newsPost;         // news_post: an http(s) address, empty for none
+    QString newsHeaders;      // news_headers: extra request headers of the post, "Name: value" one a line
+    bool newsPlain = false;   // news_plain: the post as plain text with a Title header
+    int checksBeforeLook = 3; // look_after_checks: failed or empty checks in a row before a task needs a look
+    QString checkHours; // check_hours: the hours of the periodic checks as "08:00-18:00 12345", empty for any time
 };
 
 // How the main window was left (group "mainwindow").

@@ -37,6 +37,11 @@ TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent)
     m_states.setFetchObserver(
         [this](Task* task, const FetchedPage& page) { m_health.noteCheck(task, page, m_firstCheck); });
     connect(&m_health, &TaskHealth::lookNeeded, this, &TaskChecker::taskNeedsLook);
+    // The destinations of the task's news hear it too, through the outbox as news does.
+    connect(&m_health, &TaskHealth::lookNeeded, this, [this](Task* task, const QString& reason) {
+        if (const QList<OutboxEvent> events = m_news.brokenEventsFor(*task, reason); !events.isEmpty())
+            m_db.addNewsEvents(events);
+    });
     connect(&m_periodic, &PeriodicChecks::resultsFound, this, &TaskChecker::resultsFound);
     connect(&m_periodic, &PeriodicChecks::runNewsFound, this, &TaskChecker::runNewsFound);
     connect(&m_periodic, &PeriodicChecks::storageFailed, this, &TaskChecker::storageFailed);
@@ -240,7 +245,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     const Task::ResultList results = task->resultsOfPage(*fetched, m_states.today());
     const FetchedPage validators = CheckStates::validatorsOf(*fetched);
     // With new links reported, and for a feed, the page's keyword links count as seen from now on.
-    const bool recordSeen = m_states.recordsSeen(*fetched);
+    const bool recordSeen = m_states.recordsSeen(task, *fetched);
     fetched.reset();
     const bool stored = recordSeen ? m_db.replaceTaskResults(task->taskId(), results, CheckStates::seenLinksOf(results))
                                    : m_db.replaceTaskResults(task->taskId(), results);
@@ -309,7 +314,8 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
         task->setResults(task->resultsOfPage(*fetched, createdAt.date()));
         stampTimes(task->results());
     }
-    const QStringList seen = m_states.recordsSeen(*fetched) ? CheckStates::seenLinksOf(task->results()) : QStringList();
+    const QStringList seen =
+        m_states.recordsSeen(task.get(), *fetched) ? CheckStates::seenLinksOf(task->results()) : QStringList();
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
     // in the file as it is stored.
@@ -376,7 +382,10 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
         newOptions.remove(QLatin1String(Task::LastModifiedOption));
     }
     changed.setOptions(newOptions);
+    const bool reported = m_states.reportsNewLinks(task);
     if (!changeTask(task, changed, pageChanged))
+        return Outcome::StoreFailed;
+    if (!reported && m_states.reportsNewLinks(task) && !m_states.seeAfresh(task))
         return Outcome::StoreFailed;
     // What was seen of the old page says nothing about the new one.
     if (pageChanged) {

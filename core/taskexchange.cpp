@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/taskexchange.h"
 
-#include "engine/taskdefinition.h"
 #include "core/taskchecker.h"
+#include "engine/newsdelivery.h"
+#include "engine/taskdefinition.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -192,8 +193,12 @@ bool TaskExchange::holdsSecrets(const QList<Task*>& tasks)
 {
     return std::any_of(tasks.cbegin(), tasks.cend(), [](const Task* task) {
         const QHash<QString, QString> options = portableOptions(task->options());
+        // Where news goes holds tokens as often as headers do: a command's arguments, an address, its headers.
         return options.contains(QLatin1String(Task::RequestHeadersOption)) ||
-               options.contains(QLatin1String(Task::UserAgentOption));
+               options.contains(QLatin1String(Task::UserAgentOption)) ||
+               options.contains(QLatin1String(NewsDestination::CommandOption)) ||
+               options.contains(QLatin1String(NewsDestination::PostOption)) ||
+               options.contains(QLatin1String(NewsDestination::HeadersOption));
     });
 }
 

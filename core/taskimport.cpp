@@ -123,7 +123,7 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
             else
                 failures.insert(task, withoutBody(page));
             const QStringList seen =
-                m_states.recordsSeen(page) ? CheckStates::seenLinksOf(task->results()) : QStringList();
+                m_states.recordsSeen(task, page) ? CheckStates::seenLinksOf(task->results()) : QStringList();
             storeFailed = storeFailed || !addImported(task, seen);
             if (pending == 0)
                 m_waits.wake();

@@ -2,14 +2,22 @@
 #include "dialogs/dialognewtask.h"
 #include "ui_dialognewtask.h"
 
+#include "dialogs/hoursedit.h"
+#include "dialogs/newsedit.h"
 #include "dialogs/numberbox.h"
+#include "engine/checkhours.h"
+#include "engine/newsdelivery.h"
 #include "engine/requestheaders.h"
 #include "engine/task.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -17,6 +25,11 @@ namespace {
 constexpr int SecondsPerUnit[] = {86400, 3600, 60};
 constexpr int UnitHour = 1;
 constexpr int UnitMinute = 2;
+// The items of the news box, by the values of the task option they stand for.
+const QString NewsModes[] = {QString(), QStringLiteral("none"), QStringLiteral("own")};
+// The options of the task's own parts below the form, besides the news destinations.
+const char* const OwnParts[] = {Task::RegionOption,     Task::ExcludedWordsOption,  CheckHours::TaskOption,
+                                CheckHours::VaryOption, Task::ReportNewLinksOption, NewsDestination::ToOption};
 } // namespace
 
 DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::DialogNewTask)
@@ -28,7 +41,66 @@ DialogNewTask::DialogNewTask(QWidget* parent) : QDialog(parent), ui(new Ui::Dial
     NumberBox::guard(ui->spinBoxFrequencyNum, tr("Frequency"));
     // Folded away until asked for: most pages need none of it.
     m_advancedMargins = ui->verticalLayoutAdvanced->contentsMargins();
+    addTaskParts();
     showAdvanced(false);
+}
+
+void DialogNewTask::addTaskParts()
+{
+    m_reportNew = new QCheckBox(tr("Report links that n&ewly appear on the page"), this);
+    m_reportNew->setObjectName(QStringLiteral("checkBoxReportNewLinks"));
+    ui->formLayout->insertRow(5, QString(), m_reportNew);
+    QWidget* advanced = ui->widgetAdvanced;
+    QFormLayout* form = ui->formLayoutAdvanced;
+    m_hoursMode = new QComboBox(advanced);
+    m_hoursMode->setObjectName(QStringLiteral("comboBoxCheckHours"));
+    m_hoursMode->addItems({tr("As in Options"), tr("Its own:")});
+    m_hours = new HoursEdit(tr("f&rom"), advanced);
+    m_hours->setObjectName(QStringLiteral("hoursEditCheckHours"));
+    m_hours->setHours(*CheckHours::fromText(QStringLiteral("08:00-18:00 12345")));
+    m_vary = new QCheckBox(tr("&Vary each check by up to 10% of its interval (at most 5 minutes)"), advanced);
+    m_vary->setObjectName(QStringLiteral("checkBoxVaryChecks"));
+    m_newsTo = new QComboBox(advanced);
+    m_newsTo->setObjectName(QStringLiteral("comboBoxNewsTo"));
+    m_newsTo->addItems({tr("As in Options"), tr("Nowhere beyond this desktop"), tr("Its own:")});
+    m_news = new NewsEdit(tr("Hea&ders of the post:"), advanced);
+    form->addRow(tr("&Check hours:"), m_hoursMode);
+    form->addRow(QString(), m_hours);
+    form->addRow(QString(), m_vary);
+    form->addRow(tr("&News goes:"), m_newsTo);
+    form->addRow(QString(), m_news);
+    const auto follow = [this] {
+        m_hours->setEnabled(m_hoursMode->currentIndex() == 1);
+        m_news->setEnabled(m_newsTo->currentIndex() == 2);
+    };
+    connect(m_hoursMode, &QComboBox::currentIndexChanged, this, follow);
+    connect(m_newsTo, &QComboBox::currentIndexChanged, this, follow);
+    follow();
+    // The keyboard reaches the new fields where they show, not after the buttons.
+    QList<QWidget*> order{
+        ui->checkBoxRunScripts,          m_reportNew,        ui->groupBoxAdvanced,      ui->lineEditUserAgent,
+        ui->plainTextEditRequestHeaders, ui->lineEditRegion, ui->lineEditExcludedWords, m_hoursMode};
+    order += m_hours->fields();
+    order += {m_vary, m_newsTo};
+    order += m_news->fields();
+    order += {ui->pushButtonOk, ui->pushButtonCancel};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
+}
+
+void DialogNewTask::setReportNewLinksDefault(bool on)
+{
+    m_reportDefault = on;
+    if (!m_reportGiven)
+        m_reportNew->setChecked(on);
+}
+
+QString DialogNewTask::reportNewLinksValue() const
+{
+    // A task edited that follows the Options goes on following them while the box is left as they say.
+    if (editing && !m_reportGiven && m_reportNew->isChecked() == m_reportDefault)
+        return {};
+    return m_reportNew->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
 }
 
 void DialogNewTask::showAdvanced(bool on)
@@ -59,8 +131,10 @@ QHash<QString, QString> DialogNewTask::taskOptions() const
     if (!headers.isEmpty())
         options.insert(QLatin1String(Task::RequestHeadersOption), headers);
     const TaskDefinition entered = definition();
-    for (const char* own : {Task::RegionOption, Task::ExcludedWordsOption}) {
-        const QString option = QLatin1String(own);
+    QStringList own = NewsDestination::taskOptions();
+    for (const char* part : OwnParts)
+        own.append(QLatin1String(part));
+    for (const QString& option : std::as_const(own)) {
         const QString value = entered.options.value(option);
         if (!value.isEmpty() && TaskDefinition::optionProblem(option, value).isEmpty())
             options.insert(option, value);
@@ -86,6 +160,14 @@ bool DialogNewTask::checkAdvanced(const TaskDefinition::Problem& problem)
         field = ui->lineEditExcludedWords;
         title = tr("Left-out words");
         text = tr("The words to leave out cannot be used: %1.").arg(problem.reason);
+    } else if (problem.option == QLatin1String(CheckHours::TaskOption)) {
+        field = m_hours->firstField();
+        title = tr("Check hours");
+        text = m_hours->problem().isEmpty() ? problem.reason : m_hours->problem();
+    } else if (NewsDestination::taskOptions().contains(problem.option)) {
+        field = problem.option == QLatin1String(NewsDestination::ToOption) ? static_cast<QWidget*>(m_newsTo)
+                                                                           : m_news->fieldOf(problem.option);
+        title = tr("When there is news");
     }
     ui->groupBoxAdvanced->setChecked(true);
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
@@ -129,6 +211,22 @@ void DialogNewTask::setTask(const QString& name, const QString& address, const Q
     if (!agent.isEmpty() || !headers.isEmpty() || !region.isEmpty() || !excluded.isEmpty())
         ui->groupBoxAdvanced->setChecked(true);
     ui->checkBoxRunScripts->setChecked(options.value(Task::scriptsOption()) == QLatin1String("1"));
+    const std::optional<CheckHours> hours = CheckHours::fromText(options.value(QLatin1String(CheckHours::TaskOption)));
+    const bool ownHours = !options.value(QLatin1String(CheckHours::TaskOption)).isEmpty() && hours;
+    if (ownHours)
+        m_hours->setHours(*hours);
+    m_hoursMode->setCurrentIndex(ownHours ? 1 : 0);
+    m_vary->setChecked(options.value(QLatin1String(CheckHours::VaryOption)) == QLatin1String("1"));
+    const QString report = options.value(QLatin1String(Task::ReportNewLinksOption));
+    m_reportGiven = !report.isEmpty();
+    m_reportNew->setChecked(m_reportGiven ? report == QLatin1String("1") : m_reportDefault);
+    const QString newsTo = options.value(QLatin1String(NewsDestination::ToOption));
+    // A value no item stands for (written by hand) shows as following the Options, as the outbox reads it.
+    const auto* mode = std::find(std::begin(NewsModes), std::end(NewsModes), newsTo);
+    m_newsTo->setCurrentIndex(mode == std::end(NewsModes) ? 0 : int(mode - std::begin(NewsModes)));
+    m_news->setOptions(options);
+    if (ownHours || m_vary->isChecked() || !newsTo.isEmpty())
+        ui->groupBoxAdvanced->setChecked(true);
     editing = true;
     setTitle();
     ui->lineEditTaskName->setText(name);
@@ -168,6 +266,15 @@ TaskDefinition DialogNewTask::definition() const
     options.insert(QLatin1String(Task::RequestHeadersOption), ui->plainTextEditRequestHeaders->toPlainText());
     options.insert(QLatin1String(Task::RegionOption), ui->lineEditRegion->text());
     options.insert(QLatin1String(Task::ExcludedWordsOption), ui->lineEditExcludedWords->text());
+    options.insert(QLatin1String(CheckHours::TaskOption),
+                   m_hoursMode->currentIndex() == 1 ? m_hours->text() : QString());
+    options.insert(QLatin1String(CheckHours::VaryOption), m_vary->isChecked() ? QStringLiteral("1") : QString());
+    options.insert(QLatin1String(Task::ReportNewLinksOption), reportNewLinksValue());
+    const int newsTo = qBound(0, m_newsTo->currentIndex(), int(std::size(NewsModes)) - 1);
+    options.insert(QLatin1String(NewsDestination::ToOption), NewsModes[newsTo]);
+    // The own destinations count only while the task has them: typed and then given up, they are not kept.
+    if (NewsModes[newsTo] == QLatin1String("own"))
+        options.insert(m_news->options());
     return TaskDefinition{ui->lineEditTaskName->text(), ui->lineEditWebaddress->text(), ui->lineEditGrabtext->text(),
                           frequency(), options}
         .normalised();

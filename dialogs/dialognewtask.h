@@ -10,6 +10,11 @@
 
 #include <functional>
 
+class HoursEdit;
+class NewsEdit;
+class QCheckBox;
+class QComboBox;
+
 namespace Ui {
 class DialogNewTask;
 }
@@ -30,6 +35,9 @@ public:
     bool runScripts() const;
     // Where the renderer is not installed the choice is not offered; why says what to install.
     void setScriptsAvailable(bool available, const QString& why = {});
+    // What the Options say of reporting new links: how the box is ticked for a new task, and for a task that has
+    // no choice of its own (which it keeps while the box is left so).
+    void setReportNewLinksDefault(bool on);
     // The options of the "Advanced" part, by their names in task.db (empty values left out); only what
     // passed the checks of Ok.
     QHash<QString, QString> taskOptions() const;
@@ -66,6 +74,9 @@ private:
     bool offerScheme(const QString& address);
     void showAdvanced(bool on);
     void setTitle();
+    // The hours, varied checks, report box and news destinations of a task, below the fields of the form.
+    void addTaskParts();
+    QString reportNewLinksValue() const;
 
     Ui::DialogNewTask* ui;
     QString m_scriptsToolTip; // what the box says while it is offered
@@ -75,4 +86,12 @@ private:
     int m_givenCount = 0;
     int m_givenUnit = -1;
     std::function<QString(const QString&, const QString&)> duplicateCheck;
+    QCheckBox* m_reportNew = nullptr;
+    QComboBox* m_hoursMode = nullptr; // as in Options, its own
+    HoursEdit* m_hours = nullptr;
+    QCheckBox* m_vary = nullptr;
+    QComboBox* m_newsTo = nullptr; // as in Options, nowhere else, its own
+    NewsEdit* m_news = nullptr;
+    bool m_reportDefault = false;
+    bool m_reportGiven = false; // the task being edited has a choice of its own
 };

@@ -2,16 +2,17 @@
 #include "dialogs/dialogoption.h"
 #include "ui_dialogoption.h"
 
+#include "dialogs/hoursedit.h"
+#include "dialogs/newsedit.h"
 #include "dialogs/numberbox.h"
 
+#include "core/newsoutbox.h"
 #include "engine/newsdelivery.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
 DialogOption::DialogOption(const Options& options, QWidget* parent) : QDialog(parent), ui(new Ui::DialogOption)
@@ -24,11 +25,33 @@ DialogOption::DialogOption(const Options& options, QWidget* parent) : QDialog(pa
     ui->checkBoxReportNewLinks->setChecked(options.reportNewLinks);
     NumberBox::guard(ui->spinBoxDays, tr("Days"));
     addNewsTab();
-    m_newsCommand->setText(options.newsCommand);
-    m_newsPost->setText(options.newsPost);
-    m_newsHeaders->setPlainText(options.newsHeaders);
-    m_newsPlain->setChecked(options.newsPlain);
+    m_news->setOptions({{QLatin1String(NewsDestination::CommandOption), options.newsCommand},
+                        {QLatin1String(NewsDestination::PostOption), options.newsPost},
+                        {QLatin1String(NewsDestination::HeadersOption), options.newsHeaders},
+                        {QLatin1String(NewsDestination::PlainOption), options.newsPlain ? "1" : ""}});
     ui->spinBoxChecksBeforeLook->setValue(options.checksBeforeLook);
+    addHours();
+    const std::optional<CheckHours> hours = CheckHours::fromText(options.checkHours);
+    m_hoursOn->setChecked(hours && !hours->isAlways());
+    // Unset, the fields offer working hours to start from.
+    m_hours->setHours(m_hoursOn->isChecked() ? *hours : *CheckHours::fromText(QStringLiteral("08:00-18:00 12345")));
+    m_hours->setEnabled(m_hoursOn->isChecked());
+}
+
+void DialogOption::addHours()
+{
+    m_hoursOn = new QCheckBox(tr("&Check only in these hours (Update Tasks Now checks at any time):"), ui->tabTask);
+    m_hoursOn->setObjectName(QStringLiteral("checkBoxCheckHours"));
+    m_hours = new HoursEdit(tr("&from"), ui->tabTask);
+    m_hours->setObjectName(QStringLiteral("hoursEditCheckHours"));
+    ui->formLayout->addRow(m_hoursOn);
+    ui->formLayout->addRow(m_hours);
+    connect(m_hoursOn, &QCheckBox::toggled, m_hours, &QWidget::setEnabled);
+    // Reached by the keyboard after the fields above them, not after the buttons.
+    QList<QWidget*> order{ui->spinBoxChecksBeforeLook, m_hoursOn};
+    order += m_hours->fields();
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
 }
 
 void DialogOption::addNewsTab()
@@ -36,31 +59,14 @@ void DialogOption::addNewsTab()
     auto* tab = new QWidget;
     tab->setObjectName(QStringLiteral("tabNews"));
     auto* form = new QFormLayout(tab);
-    m_newsCommand = new QLineEdit(tab);
-    m_newsCommand->setObjectName(QStringLiteral("lineEditNewsCommand"));
-    m_newsCommand->setMaxLength(NewsDestination::MaxTargetLength);
-    m_newsCommand->setPlaceholderText(tr("a program and its arguments; the news comes as JSON on its input"));
-    m_newsPost = new QLineEdit(tab);
-    m_newsPost->setObjectName(QStringLiteral("lineEditNewsPost"));
-    m_newsPost->setMaxLength(NewsDestination::MaxTargetLength);
-    m_newsPost->setPlaceholderText(QStringLiteral("https://"));
-    m_newsHeaders = new QPlainTextEdit(tab);
-    m_newsHeaders->setObjectName(QStringLiteral("plainTextEditNewsHeaders"));
-    m_newsHeaders->setTabChangesFocus(true);
-    m_newsHeaders->setPlaceholderText(tr("Authorization: Bearer ..."));
-    m_newsHeaders->setMaximumHeight(60);
-    m_newsPlain = new QCheckBox(tr("Post plain te&xt with a Title header instead of JSON"), tab);
-    m_newsPlain->setObjectName(QStringLiteral("checkBoxNewsPlain"));
+    m_news = new NewsEdit(tr("Headers of the p&ost:"), tab);
     auto* test = new QPushButton(tr("&Test"), tab);
     test->setObjectName(QStringLiteral("pushButtonNewsTest"));
     m_newsOutcome = new QLabel(tab);
     m_newsOutcome->setObjectName(QStringLiteral("labelNewsOutcome"));
     m_newsOutcome->setWordWrap(true);
     m_newsOutcome->setTextFormat(Qt::PlainText);
-    form->addRow(tr("Run a co&mmand on news:"), m_newsCommand);
-    form->addRow(tr("&Post news to:"), m_newsPost);
-    form->addRow(tr("Headers of the p&ost:"), m_newsHeaders);
-    form->addRow(QString(), m_newsPlain);
+    form->addRow(m_news);
     form->addRow(test, m_newsOutcome);
     ui->tabWidget->addTab(tab, tr("When there is news"));
     connect(test, &QPushButton::clicked, this, [this] {
@@ -78,21 +84,11 @@ void DialogOption::addNewsTab()
     });
 }
 
-QList<NewsDestination> DialogOption::newsDestinations(QString* problem) const
+QList<NewsDestination> DialogOption::newsDestinations(QString* problem, QString* option) const
 {
-    QList<NewsDestination> destinations;
-    if (!m_newsCommand->text().trimmed().isEmpty())
-        destinations.append({NewsDestination::Kind::Command, m_newsCommand->text().trimmed(), {}, false});
-    if (!m_newsPost->text().trimmed().isEmpty())
-        destinations.append({NewsDestination::Kind::Post, m_newsPost->text().trimmed(), m_newsHeaders->toPlainText(),
-                             m_newsPlain->isChecked()});
-    for (const NewsDestination& destination : destinations) {
-        if (const QString why = destination.problem(); !why.isEmpty()) {
-            *problem = why;
-            break;
-        }
-    }
-    return destinations;
+    QString field;
+    m_news->refuses(option ? option : &field, problem);
+    return NewsOutbox::ownDestinations(m_news->options());
 }
 
 void DialogOption::setNewsTester(std::function<void(const NewsDestination&)> tester, const QString& lastOutcomes)
@@ -140,24 +136,35 @@ bool DialogOption::isReportNewLinks() const
 
 Options DialogOption::options() const
 {
+    const QHash<QString, QString> news = m_news->options();
     return Options{isAutoRun(),
                    isAutoDelete(),
                    deleteDays(),
                    isReportNewLinks(),
-                   m_newsCommand->text().trimmed(),
-                   m_newsPost->text().trimmed(),
-                   m_newsHeaders->toPlainText().trimmed(),
-                   m_newsPlain->isChecked(),
-                   ui->spinBoxChecksBeforeLook->value()};
+                   news.value(QLatin1String(NewsDestination::CommandOption)),
+                   news.value(QLatin1String(NewsDestination::PostOption)),
+                   news.value(QLatin1String(NewsDestination::HeadersOption)),
+                   news.contains(QLatin1String(NewsDestination::PlainOption)),
+                   ui->spinBoxChecksBeforeLook->value(),
+                   m_hoursOn->isChecked() ? m_hours->hours().toText() : QString()};
 }
 
 void DialogOption::on_pushButtonOk_clicked()
 {
+    // Refused with what was typed kept and the cursor in the field at fault.
+    if (const QString problem = m_hoursOn->isChecked() ? m_hours->problem() : QString(); !problem.isEmpty()) {
+        ui->tabWidget->setCurrentWidget(ui->tabTask);
+        QMessageBox::warning(this, tr("Hours"), problem);
+        m_hours->firstField()->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     QString problem;
-    newsDestinations(&problem);
+    QString option;
+    newsDestinations(&problem, &option);
     if (!problem.isEmpty()) {
-        ui->tabWidget->setCurrentWidget(m_newsCommand->parentWidget());
+        ui->tabWidget->setCurrentWidget(m_news->parentWidget());
         QMessageBox::warning(this, tr("When there is news"), problem);
+        m_news->fieldOf(option)->setFocus(Qt::OtherFocusReason);
         return;
     }
     accept();

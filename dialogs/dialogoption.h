@@ -7,10 +7,10 @@
 
 #include <functional>
 
+class HoursEdit;
+class NewsEdit;
 class QCheckBox;
 class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
 struct NewsDestination;
 
 namespace Ui {
@@ -45,14 +45,14 @@ private slots:
 
 private:
     void addNewsTab();
-    // The destinations entered; *problem names the first that cannot be used.
-    QList<NewsDestination> newsDestinations(QString* problem) const;
+    void addHours();
+    // The destinations entered; *problem says why the first that cannot be used cannot, *option names its field.
+    QList<NewsDestination> newsDestinations(QString* problem, QString* option = nullptr) const;
 
     Ui::DialogOption* ui;
-    QLineEdit* m_newsCommand = nullptr;
-    QLineEdit* m_newsPost = nullptr;
-    QPlainTextEdit* m_newsHeaders = nullptr;
-    QCheckBox* m_newsPlain = nullptr;
+    QCheckBox* m_hoursOn = nullptr;
+    HoursEdit* m_hours = nullptr;
+    NewsEdit* m_news = nullptr;
     QLabel* m_newsOutcome = nullptr;
     std::function<void(const NewsDestination&)> m_newsTester;
 };

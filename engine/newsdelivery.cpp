@@ -59,6 +59,35 @@ QString NewsDestination::problem() const
     return error;
 }
 
+const QStringList& NewsDestination::taskOptions()
+{
+    static const QStringList names = {QString::fromLatin1(ToOption), QString::fromLatin1(CommandOption),
+                                      QString::fromLatin1(PostOption), QString::fromLatin1(HeadersOption),
+                                      QString::fromLatin1(PlainOption)};
+    return names;
+}
+
+QString NewsDestination::optionProblem(const QString& option, const QString& value)
+{
+    if (value.isEmpty())
+        return {};
+    if (option == QLatin1String(ToOption))
+        return value == QLatin1String("none") || value == QLatin1String("own") ? QString()
+                                                                               : tr("expected \"none\" or \"own\"");
+    if (option == QLatin1String(CommandOption))
+        return NewsDestination{Kind::Command, value, {}, false}.problem();
+    if (option == QLatin1String(PostOption))
+        return NewsDestination{Kind::Post, value, {}, false}.problem();
+    if (option == QLatin1String(HeadersOption)) {
+        QString error;
+        RequestHeaders::parse(value, &error);
+        return error;
+    }
+    if (option == QLatin1String(PlainOption))
+        return value == QLatin1String("1") ? QString() : tr("expected \"1\"");
+    return {};
+}
+
 QString NewsDestination::label() const
 {
     if (kind == Kind::Command) {

@@ -34,6 +34,16 @@ public:
 
     static constexpr int MaxTargetLength = 4096;
 
+    // The task options that say where a task's news goes.
+    static constexpr const char* ToOption = "news_to"; // empty: as in Options; "none"; "own"
+    static constexpr const char* CommandOption = "news_command";
+    static constexpr const char* PostOption = "news_post";
+    static constexpr const char* HeadersOption = "news_headers";
+    static constexpr const char* PlainOption = "news_plain"; // "1": plain text with a Title header
+    static const QStringList& taskOptions();
+    // Why a task's news option cannot be used, empty when it can: the checks of the options dialog, one by one.
+    static QString optionProblem(const QString& option, const QString& value);
+
     QString key() const;
     // The destination a key names; an empty target when the key is not one.
     static NewsDestination fromKey(const QString& key);

@@ -84,6 +84,13 @@ public:
     static constexpr const char* MutedOption = "muted";
     bool isPaused() const { return m_options.value(QLatin1String(PausedOption)) == QLatin1String("1"); }
     bool isMuted() const { return m_options.value(QLatin1String(MutedOption)) == QLatin1String("1"); }
+    // Whether links that newly appear on the page are reported: "1" or "0"; a task without it follows Options.
+    static constexpr const char* ReportNewLinksOption = "report_new_links";
+    std::optional<bool> reportsNewLinks() const
+    {
+        const QString value = m_options.value(QLatin1String(ReportNewLinksOption));
+        return value.isEmpty() ? std::nullopt : std::optional<bool>(value == QLatin1String("1"));
+    }
     QString region() const { return m_options.value(QLatin1String(RegionOption)); }
     QStringList excludedWords() const { return excludedWords(m_options.value(QLatin1String(ExcludedWordsOption))); }
     static QStringList excludedWords(const QString& text);

@@ -3,6 +3,7 @@
 
 #include "engine/checkhours.h"
 
+#include "engine/newsdelivery.h"
 #include "engine/pageregion.h"
 #include "engine/requestheaders.h"
 #include "engine/task.h"
@@ -108,8 +109,10 @@ const QStringList& TaskDefinition::userOptions()
                                       QString::fromLatin1(Task::PausedOption),
                                       QString::fromLatin1(Task::MutedOption),
                                       QString::fromLatin1(CheckHours::TaskOption),
-                                      QString::fromLatin1(CheckHours::VaryOption)};
-    return names;
+                                      QString::fromLatin1(CheckHours::VaryOption),
+                                      QString::fromLatin1(Task::ReportNewLinksOption)};
+    static const QStringList withNews = names + NewsDestination::taskOptions();
+    return withNews;
 }
 
 const QStringList& TaskDefinition::switchOptions()
@@ -127,6 +130,10 @@ QString TaskDefinition::optionProblem(const QString& option, const QString& valu
     if (option == Task::scriptsOption() || option == QLatin1String(CheckHours::VaryOption) ||
         switchOptions().contains(option))
         return value == QLatin1String("1") ? QString() : tr("expected \"1\"");
+    if (option == QLatin1String(Task::ReportNewLinksOption))
+        return value == QLatin1String("1") || value == QLatin1String("0") ? QString() : tr("expected \"1\" or \"0\"");
+    if (NewsDestination::taskOptions().contains(option))
+        return NewsDestination::optionProblem(option, value);
     if (option == QLatin1String(Task::UserAgentOption))
         return RequestHeaders::problem(QStringLiteral("User-Agent"), value.trimmed());
     if (option == QLatin1String(Task::RequestHeadersOption)) {
@@ -185,6 +192,13 @@ TaskDefinition::Problem TaskDefinition::check(int parts) const
             if (!why.isEmpty())
                 return {Field::Option, option, why};
         }
+        // Its own news goes somewhere: a task told to use its own destinations names at least one.
+        const auto own = [this](const char* option) {
+            return !options.value(QLatin1String(option)).trimmed().isEmpty();
+        };
+        if ((parts & Options) && options.value(QLatin1String(NewsDestination::ToOption)) == QLatin1String("own") &&
+            !own(NewsDestination::CommandOption) && !own(NewsDestination::PostOption))
+            return {Field::Option, QString::fromLatin1(NewsDestination::CommandOption), NewsDestination{}.problem()};
     }
     return {};
 }

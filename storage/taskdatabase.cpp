@@ -478,6 +478,11 @@ bool TaskDatabase::removeAllSeenLinks()
     return m_runner->inTransaction([&] { return SeenLinkRows(*m_runner).removeAll(); });
 }
 
+bool TaskDatabase::removeSeenLinks(int taskId)
+{
+    return m_runner->inTransaction([&] { return SeenLinkRows(*m_runner).removeOf(taskId); });
+}
+
 bool TaskDatabase::setTaskOption(int taskId, const QString& name, const QString& value)
 {
     return m_runner->inTransaction([&] { return OptionRows(*m_runner).set(taskId, name, value); });

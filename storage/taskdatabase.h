@@ -4,9 +4,9 @@
 #include "engine/seenlinks.h"
 #include "engine/task.h"
 #include "storage/optionrows.h"
-#include "storage/resultrows.h"
-#include "storage/removedrows.h"
 #include "storage/outboxrows.h"
+#include "storage/removedrows.h"
+#include "storage/resultrows.h"
 #include "storage/taskrows.h"
 
 #include <QCoreApplication>
@@ -143,6 +143,8 @@ public:
     std::optional<QSet<QString>> seenLinks(int taskId);
     // Forgets every recorded link, so that every task starts afresh at its next check.
     bool removeAllSeenLinks();
+    // The same for one task.
+    bool removeSeenLinks(int taskId);
 
     // Sets (or, with an empty value, removes) one option of the task, in one statement.
     bool setTaskOption(int taskId, const QString& name, const QString& value);

@@ -173,13 +173,24 @@ private slots:
     {
         server.setPage("/news", "<a href=\"http://a.test/1\">qt january</a>");
         server.setPage("/blog", "<a href=\"/p\">qt post, second</a>");
-        TestWindow test(writeTwoTasks);
+        // Blog's news goes to a receiver of its own, which is down.
+        server.setStatus("/down", 503);
+        TestWindow test([this](DbFile& file) {
+            writeTwoTasks(file);
+            QVERIFY(file.exec("CREATE TABLE task_options (task_id INTEGER NOT NULL, name TEXT NOT NULL, value TEXT "
+                              "NOT NULL, PRIMARY KEY (task_id, name))"));
+            QVERIFY(file.exec("INSERT INTO task_options VALUES(1, 'news_to', 'own'), (1, 'news_post', ?)",
+                              {server.url("/down").toString()}));
+        });
         MainWindow& window = test.window;
         auto* tree = test.tree();
         auto* tray = window.findChild<TrayIcon*>();
         window.setTrayAvailable(true);
         action(window, "actionUpdate_Tasks")->trigger();
         QCOMPARE(tree->currentIndex().row(), 0);
+        // Its tooltip says the delivery failed and when it is tried again.
+        QTRY_VERIFY2(Views::at(tree, 1).data(Qt::ToolTipRole).toString().contains("failed: 503; next try at"),
+                     qPrintable(Views::at(tree, 1).data(Qt::ToolTipRole).toString()));
 
         // The balloon of update-all names Blog: a click on it shows the hidden window with Blog selected.
         window.hide();

@@ -308,6 +308,17 @@ private slots:
 
     void exportThenImportGivesTheSameTasksAndResults()
     {
+        // The task's own hours, news and switches go along too.
+        const QHash<QString, QString> own{{"check_hours", "08:00-18:00 12345"},
+                                          {"vary_checks", "1"},
+                                          {"report_new_links", "0"},
+                                          {"news_to", "own"},
+                                          {"news_command", "/bin/cat"},
+                                          {"news_post", "https://h.test/in"},
+                                          {"news_headers", "Authorization: x"},
+                                          {"news_plain", "1"},
+                                          {"paused", "1"},
+                                          {"muted", "1"}};
         TempFolder fixture;
         const QString from = fixture.path("task.db");
         {
@@ -323,6 +334,8 @@ private slots:
             QVERIFY(db.setTaskOption(1, Task::UserAgentOption, "Agent/1"));
             QVERIFY(db.setTaskOption(1, Task::RequestHeadersOption, "Accept-Language: de"));
             QVERIFY(db.setTaskOption(1, Task::EtagOption, "\"v1\""));
+            for (auto it = own.cbegin(); it != own.cend(); ++it)
+                QVERIFY(db.setTaskOption(1, it.key(), it.value()));
         }
         QString error;
         {
@@ -331,6 +344,12 @@ private slots:
             // It holds a task's own User-Agent and headers: readable by its owner only.
             QVERIFY(TaskExchange::holdsSecrets(loaded.checker.tasks()));
             QVERIFY(!TaskExchange::holdsSecrets({loaded.checker.tasks().at(0)}));
+            // Where news goes is as secret: a command's arguments and an address carry tokens as headers do.
+            for (const char* secret : {"news_command", "news_post", "news_headers"}) {
+                Task task(7, "N", "http://a.test/x", "qt", 3600);
+                task.setOption(secret, own.value(secret));
+                QVERIFY2(TaskExchange::holdsSecrets({&task}), secret);
+            }
         }
         QCOMPARE(QFile::permissions(fixture.path("tasks.json")) & ~(QFile::ReadUser | QFile::WriteUser),
                  QFile::ReadOwner | QFile::WriteOwner);
@@ -350,9 +369,10 @@ private slots:
         }
         QCOMPARE(described(to), described(from));
         Loaded imported(to);
-        QCOMPARE(imported.checker.tasks().at(1)->options(),
-                 (QHash<QString, QString>{{Task::UserAgentOption, "Agent/1"},
-                                          {Task::RequestHeadersOption, "Accept-Language: de"}}));
+        QHash<QString, QString> carried = own;
+        carried.insert(Task::UserAgentOption, "Agent/1");
+        carried.insert(Task::RequestHeadersOption, "Accept-Language: de");
+        QCOMPARE(imported.checker.tasks().at(1)->options(), carried);
         QVERIFY(imported.checker.tasks().at(0)->options().isEmpty());
         QCOMPARE(described(to).size(), 4);
     }

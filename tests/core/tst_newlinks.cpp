@@ -169,26 +169,41 @@ private slots:
     {
         QTest::addColumn<bool>("on");
         QTest::addColumn<bool>("afresh");
+        QTest::addColumn<QString>("own"); // the task's own choice, empty: none
         QTest::addColumn<QStringList>("results");
         QTest::addColumn<QStringList>("seen");
         QTest::addRow("off: nothing reported, nothing recorded")
-            << false << false << QStringList{"qt 1"} << QStringList{"/l0"};
+            << false << false << "" << QStringList{"qt 1"} << QStringList{"/l0"};
         QTest::addRow("on at start-up: what appeared while closed is reported")
-            << true << false << QStringList{"qt 1", "qt new"} << QStringList{"/l0", "/l2"};
-        QTest::addRow("turned on: starts afresh") << true << true << QStringList{"qt 1"} << QStringList{"/l0", "/l2"};
+            << true << false << "" << QStringList{"qt 1", "qt new"} << QStringList{"/l0", "/l2"};
+        QTest::addRow("turned on: starts afresh")
+            << true << true << "" << QStringList{"qt 1"} << QStringList{"/l0", "/l2"};
+        QTest::addRow("off, but on for the task")
+            << false << false << "1" << QStringList{"qt 1", "qt new"} << QStringList{"/l0", "/l2"};
+        QTest::addRow("on, but off for the task") << true << false << "0" << QStringList{"qt 1"} << QStringList{"/l0"};
+        QTest::addRow("turned on for the task: starts afresh")
+            << false << true << "1" << QStringList{"qt 1"} << QStringList{"/l0", "/l2"};
     }
     void optionStates()
     {
         QFETCH(bool, on);
         QFETCH(bool, afresh);
+        QFETCH(QString, own);
         QFETCH(QStringList, results);
         QFETCH(QStringList, seen);
         Program program;
         storeTask(program);
+        if (!own.isEmpty() && !afresh)
+            QVERIFY(TaskDatabase(program.fixture.path("task.db")).setTaskOption(0, Task::ReportNewLinksOption, own));
         server.setResponse(path, page({"/l0 qt 1", "/l2 qt new"}));
         program.start(on);
         QVERIFY(DbFile(program.fixture.path("task.db")).exec("INSERT INTO seen_links VALUES(0, ?)", {link("/l0")}));
-        if (afresh) // the user turns it on while the program runs
+        Task* task = program.task();
+        if (afresh && !own.isEmpty()) // the user turns it on for the task in Edit Task
+            QCOMPARE(program.checker->editTask(task, task->name(), task->address(), task->grabText(), task->frequency(),
+                                               QHash<QString, QString>{{Task::ReportNewLinksOption, own}}),
+                     TaskChecker::Outcome::Done);
+        else if (afresh) // the user turns it on while the program runs
             program.checker->setReportNewLinks(true, true);
         check(program, false);
         QCOMPARE(program.rows("SELECT text FROM results ORDER BY id"), results);

@@ -4,6 +4,7 @@
 #include "storage/taskdatabase.h"
 #include "tests/support/testserver.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -117,6 +118,18 @@ private slots:
         for (const NewsDestination& destination : outbox.destinationsOf(task))
             got << destination.target;
         QCOMPARE(got, targets);
+        // That it needs a look goes the same way, as an event of its own kind with the reason.
+        QVERIFY(outbox.eventsFor(task, {}).isEmpty());
+        const QList<OutboxEvent> broken = outbox.brokenEventsFor(task, "the page moved");
+        QCOMPARE(broken.size(), targets.size());
+        for (const OutboxEvent& event : broken) {
+            const QJsonObject body = QJsonDocument::fromJson(event.payload.toUtf8()).object();
+            QCOMPARE(body["kind"].toString(), QString("broken"));
+            QCOMPARE(body["reason"].toString(), QString("the page moved"));
+            QCOMPARE(body["links"].toArray().size(), 0);
+            QCOMPARE(NewsOutbox::messageOf(event.payload.toUtf8()).text,
+                     QString("Task n needs a look: the page moved"));
+        }
     }
 };
 

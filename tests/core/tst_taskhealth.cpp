@@ -143,6 +143,9 @@ private slots:
                 checker.editTask(task, task->name(), task->address(), task->grabText(), task->frequency(), options),
                 TaskChecker::Outcome::Done);
         }
+        // A receiver that is down keeps what it was sent in the outbox.
+        server.setStatus("/down", 503);
+        checker.news().setDestinations({{NewsDestination::Kind::Post, server.url("/down").toString(), {}, false}});
         QSignalSpy needsLook(&checker, &TaskChecker::taskNeedsLook);
         QStringList seen;
         for (const QString& step : std::as_const(steps)) {
@@ -157,6 +160,11 @@ private slots:
             const QString reason = needsLook.at(0).at(1).toString();
             QVERIFY2(reason.contains(reasonHolds), qPrintable(reason));
         }
+        // The destinations of its news hear of each break once.
+        QCOMPARE(DbFile(fixture.path("task.db"))
+                     .column("SELECT event_id FROM news_outbox WHERE payload LIKE '%\"kind\":\"broken\"%'")
+                     .size(),
+                 announced);
         // The mark is what task.db keeps for the next start.
         QCOMPARE(
             DbFile(fixture.path("task.db")).column("SELECT value FROM task_options WHERE name = 'look_cause'").value(0),

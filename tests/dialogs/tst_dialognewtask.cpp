@@ -35,6 +35,8 @@ private slots:
     void scriptsOption();
     void advanced_data();
     void advanced();
+    void taskParts_data();
+    void taskParts();
     void hostileDefinitions_data();
     void hostileDefinitions();
 
@@ -473,7 +475,9 @@ void TestDialogNewTask::advanced()
         const QHash<QString, QString> options = dialog.taskOptions();
         QCOMPARE(options.value("user_agent"), userAgent);
         QCOMPARE(options.value("request_headers"), storedHeaders);
-        QCOMPARE(options.size(), int(!userAgent.isEmpty()) + int(!storedHeaders.isEmpty()));
+        // A new task keeps the Options' choice of reporting new links as its own.
+        QCOMPARE(options.value("report_new_links"), QString("0"));
+        QCOMPARE(options.size(), int(!userAgent.isEmpty()) + int(!storedHeaders.isEmpty()) + 1);
         return;
     }
     QCOMPARE(catcher.boxes.size(), 1);
@@ -484,6 +488,89 @@ void TestDialogNewTask::advanced()
     QVERIFY(group->isChecked());
     QTRY_COMPARE(dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString(), focus);
     dialog.close();
+}
+
+static QHash<QString, QString> optionsOf(const QString& text)
+{
+    QHash<QString, QString> options;
+    for (const QString& pair : text.split('|', Qt::SkipEmptyParts))
+        options.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    return options;
+}
+
+void TestDialogNewTask::taskParts_data()
+{
+    QTest::addColumn<QString>("given");      // the options of the task edited, "name=value|..."; "-": a new task
+    QTest::addColumn<bool>("reportDefault"); // what the Options say of new links
+    QTest::addColumn<int>("hoursMode");      // chosen, -1: left
+    QTest::addColumn<QString>("days");       // the days ticked, "-": left
+    QTest::addColumn<int>("newsTo");         // chosen, -1: left
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("post");
+    QTest::addColumn<QString>("focus");  // the field with the cursor after a refusal; empty when accepted
+    QTest::addColumn<QString>("stored"); // the options given back once accepted
+
+    const QString own = "check_hours=22:00-06:00 67|vary_checks=1|report_new_links=0|news_to=own|news_post=https://h/p|"
+                        "news_headers=Authorization: Bearer x|news_plain=1";
+    // clang-format off
+    QTest::addRow("new: as in Options") << "-" << true << -1 << "-" << -1 << "" << "" << "" << "report_new_links=1";
+    QTest::addRow("new: own hours, own command") << "-" << false << 1 << "135" << 2 << "/bin/cat -" << "" << ""
+        << "report_new_links=0|check_hours=08:00-18:00 135|news_to=own|news_command=/bin/cat -";
+    QTest::addRow("own hours every day") << "-" << false << 1 << "1234567" << -1 << "" << "" << ""
+        << "report_new_links=0|check_hours=08:00-18:00 1234567";
+    QTest::addRow("own hours on no day") << "-" << false << 1 << "" << -1 << "" << "" << "checkBoxDay1" << "";
+    QTest::addRow("own news, none given") << "-" << false << -1 << "-" << 2 << "" << "" << "lineEditNewsCommand" << "";
+    QTest::addRow("own post to ftp") << "-" << false << -1 << "-" << 2 << "" << "ftp://h/x" << "lineEditNewsPost" << "";
+    QTest::addRow("command given up with its own news") << "-" << false << -1 << "-" << 1 << "/bin/cat" << "" << ""
+        << "report_new_links=0|news_to=none";
+    QTest::addRow("edited: following the Options still") << "" << true << -1 << "-" << -1 << "" << "" << "" << "";
+    QTest::addRow("edited: own parts shown and kept") << own << true << -1 << "-" << -1 << "" << "" << "" << own;
+    // clang-format on
+}
+
+void TestDialogNewTask::taskParts()
+{
+    QFETCH(QString, given);
+    QFETCH(bool, reportDefault);
+    QFETCH(int, hoursMode);
+    QFETCH(QString, days);
+    QFETCH(int, newsTo);
+    QFETCH(QString, command);
+    QFETCH(QString, post);
+    QFETCH(QString, focus);
+    QFETCH(QString, stored);
+
+    DialogNewTask dialog;
+    dialog.setReportNewLinksDefault(reportDefault);
+    if (given == "-")
+        fill(dialog, "Name", "http://example.org/news.html", "qt");
+    else
+        dialog.setTask("Name", "http://example.org/news.html", "qt", 3600, optionsOf(given));
+    dialog.show();
+    if (hoursMode >= 0)
+        dialog.findChild<QComboBox*>("comboBoxCheckHours")->setCurrentIndex(hoursMode);
+    for (int day = 1; days != "-" && day <= 7; ++day)
+        dialog.findChild<QCheckBox*>(QString("checkBoxDay%1").arg(day))
+            ->setChecked(days.contains(QString::number(day)));
+    if (newsTo >= 0)
+        dialog.findChild<QComboBox*>("comboBoxNewsTo")->setCurrentIndex(newsTo);
+    if (!command.isEmpty())
+        dialog.findChild<QLineEdit*>("lineEditNewsCommand")->setText(command);
+    if (!post.isEmpty())
+        dialog.findChild<QLineEdit*>("lineEditNewsPost")->setText(post);
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    MessageBoxCatcher catcher;
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+    if (!focus.isEmpty()) {
+        QCOMPARE(catcher.boxes.size(), 1);
+        QCOMPARE(accepted.count(), 0);
+        QTRY_COMPARE(dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString(), focus);
+        // What was typed stays to be corrected.
+        QCOMPARE(dialog.findChild<QLineEdit*>("lineEditNewsPost")->text(), post);
+        return;
+    }
+    QVERIFY2(catcher.boxes.isEmpty(), qPrintable(catcher.boxes.value(0).text));
+    QCOMPARE(dialog.taskOptions(), optionsOf(stored));
 }
 
 QTEST_MAIN(TestDialogNewTask)

@@ -4,6 +4,7 @@
 #include "tests/dialogs/messageboxcatcher.h"
 
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -23,6 +24,8 @@ private slots:
     void okAcceptsWithTheShownValues();
     void cancelWritesNothing();
     void tabOrder();
+    void hours_data();
+    void hours();
     void daysOutsideTheRangeRefused_data();
     void daysOutsideTheRangeRefused();
 
@@ -154,9 +157,16 @@ void TestDialogOption::cancelWritesNothing()
 void TestDialogOption::tabOrder()
 {
     DialogOption dialog(Settings().options());
-    const QStringList expected = {
-        "checkBoxAutorun",         "checkBoxAutoDelete", "spinBoxDays",  "checkBoxReportNewLinks",
-        "spinBoxChecksBeforeLook", "pushButtonCancel",   "pushButtonOk", "tabWidget"};
+    const QStringList expected = {"checkBoxAutorun",
+                                  "checkBoxAutoDelete",
+                                  "spinBoxDays",
+                                  "checkBoxReportNewLinks",
+                                  "spinBoxChecksBeforeLook",
+                                  "checkBoxCheckHours",
+                                  "hoursEditCheckHours",
+                                  "pushButtonCancel",
+                                  "pushButtonOk",
+                                  "tabWidget"};
     // Walk the focus chain from the first field; a stop inside a compound widget (the tab bar of the
     // tab widget) counts as that widget.
     QStringList order;
@@ -172,6 +182,53 @@ void TestDialogOption::tabOrder()
         widget = widget->nextInFocusChain();
     }
     QCOMPARE(order, expected);
+}
+
+void TestDialogOption::hours_data()
+{
+    QTest::addColumn<QString>("stored"); // check_hours in the settings file
+    QTest::addColumn<QString>("days");   // the days ticked in the dialog, "-": left as shown
+    QTest::addColumn<QString>("post");   // news posted to
+    QTest::addColumn<QString>("focus");  // the field with the cursor after a refusal; empty when accepted
+    QTest::addColumn<QString>("given");  // Options::checkHours once accepted
+
+    // clang-format off
+    QTest::addRow("none") << "" << "-" << "" << "" << "";
+    QTest::addRow("office hours") << "08:00-18:00 12345" << "-" << "" << "" << "08:00-18:00 12345";
+    QTest::addRow("across midnight, weekend") << "22:00-06:00 67" << "-" << "" << "" << "22:00-06:00 67";
+    QTest::addRow("unreadable: any time") << "9 to 5" << "-" << "" << "" << "";
+    QTest::addRow("a day left out") << "08:00-18:00 12345" << "1234" << "" << "" << "08:00-18:00 1234";
+    QTest::addRow("no day") << "08:00-18:00 12345" << "" << "" << "checkBoxDay1" << "";
+    QTest::addRow("news posted to ftp") << "" << "-" << "ftp://h/x" << "lineEditNewsPost" << "";
+    // clang-format on
+}
+
+void TestDialogOption::hours()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, days);
+    QFETCH(QString, post);
+    QFETCH(QString, focus);
+    QFETCH(QString, given);
+    QSettings(AppSettings::Organization, AppSettings::Application).setValue("options/check_hours", stored);
+    DialogOption dialog(Settings().options());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    for (int day = 1; days != "-" && day <= 7; ++day)
+        dialog.findChild<QCheckBox*>(QString("checkBoxDay%1").arg(day))
+            ->setChecked(days.contains(QString::number(day)));
+    dialog.findChild<QLineEdit*>("lineEditNewsPost")->setText(post);
+    QSignalSpy accepted(&dialog, &QDialog::accepted);
+    MessageBoxCatcher catcher;
+    QTest::mouseClick(dialog.findChild<QPushButton*>("pushButtonOk"), Qt::LeftButton);
+    QCOMPARE(accepted.count(), focus.isEmpty() ? 1 : 0);
+    if (!focus.isEmpty()) {
+        QCOMPARE(catcher.boxes.size(), 1);
+        QTRY_COMPARE(dialog.focusWidget() ? dialog.focusWidget()->objectName() : QString(), focus);
+        QCOMPARE(dialog.findChild<QLineEdit*>("lineEditNewsPost")->text(), post);
+        return;
+    }
+    QCOMPARE(dialog.options().checkHours, given);
 }
 
 void TestDialogOption::daysOutsideTheRangeRefused_data()

@@ -223,8 +223,9 @@ private slots:
         window.findChild<QAction*>("action_New_Task")->trigger();
         QVERIFY(answered);
         DbFile db(fixture.path("task.db"));
-        QCOMPARE(db.column("SELECT name || '=' || value FROM task_options WHERE name NOT LIKE 'look_%'"),
-                 QStringList{"scripts=1"});
+        // A task made in the dialog keeps the Options' choice of reporting new links as its own.
+        QCOMPARE(db.column("SELECT name || '=' || value FROM task_options WHERE name NOT LIKE 'look_%' ORDER BY name"),
+                 (QStringList{"report_new_links=0", "scripts=1"}));
         QCOMPARE(db.column("SELECT text FROM results"), QStringList{"Job: welder"});
 
         answered = false;
@@ -239,7 +240,8 @@ private slots:
         });
         window.findChild<QAction*>("actionEdit_Task")->trigger();
         QVERIFY(answered);
-        QCOMPARE(db.column("SELECT name FROM task_options WHERE name NOT LIKE 'look_%'"), QStringList{});
+        QCOMPARE(db.column("SELECT name FROM task_options WHERE name NOT LIKE 'look_%'"),
+                 QStringList{"report_new_links"});
         QCOMPARE(window.statusBar()->currentMessage(),
                  QString("Task Board changed. Use Reset Results to rebuild its results from the new page."));
         window.close();
