@@ -141,6 +141,8 @@ signals:
     void taskNeedsLook(Task* task, const QString& reason);
 
 private:
+    // How many pages update-all requests in one turn of the event loop (a few milliseconds of work).
+    static constexpr qsizetype RequestBatch = 500;
     // createTask() once the command runs and the definition passed its check.
     Created createChecked(const TaskDefinition& definition);
     // Waits for the whole page of the task (never "not modified"); false when the wait was ended (w says how).
