@@ -158,7 +158,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     const std::function<void()> requestBatch = [&, running, next] {
         if (!*running)
             return;
-        const qsizetype end = qMin(*next + RequestBatch, snapshot.size());
+        const qsizetype end = qMin(*next + m_requestBatch, snapshot.size());
         for (; *next < end; ++*next) {
             Task* task = snapshot.at(*next);
             if (contains(task)) {

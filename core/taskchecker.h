@@ -82,6 +82,9 @@ public:
     QDateTime dueTime(const Task* task) const { return m_states.dueTime(task); }
     // Checks every task now, all pages at once, and takes the new results over in list order.
     UpdateRun updateAll();
+    // How many pages update-all requests in one turn of the event loop (a few milliseconds of work); tests lower it.
+    static constexpr int RequestBatch = 500;
+    void setRequestBatch(int pages) { m_requestBatch = qMax(1, pages); }
     // Rebuilds the task's results from a fresh download; on any failure the old ones stay.
     Outcome resetResults(Task* task);
     // Downloads the new task's page (with the request headers of its options), stores the task with its
@@ -141,8 +144,6 @@ signals:
     void taskNeedsLook(Task* task, const QString& reason);
 
 private:
-    // How many pages update-all requests in one turn of the event loop (a few milliseconds of work).
-    static constexpr qsizetype RequestBatch = 500;
     // createTask() once the command runs and the definition passed its check.
     Created createChecked(const TaskDefinition& definition);
     // Waits for the whole page of the task (never "not modified"); false when the wait was ended (w says how).
@@ -163,4 +164,5 @@ private:
     CommandWaits m_waits;
     TaskImport m_import;
     NewsOutbox m_news{m_db};
+    int m_requestBatch = RequestBatch;
 };
