@@ -174,7 +174,9 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             }, Qt::QueuedConnection);
     };
     requestBatch();
-    readResultsAhead(snapshot);
+    // Ahead of their pages only for the first tasks: on 100,000 tasks every stored result would be held in
+    // memory, read whether its page comes or not. The others' are read as their pages arrive.
+    readResultsAhead(snapshot.first(qMin(snapshot.size(), qsizetype(ReadAheadTasks))));
     if (!m_waits.wait(w, [&pending] { return pending == 0; })) {
         // Left by the user: the pages read so far are taken over as a periodic check would take them.
         run.cancelled = w.cancelled;
