@@ -326,10 +326,11 @@ void MainWindow::readSettings()
 void MainWindow::writeSettings()
 {
     // The toolbar as the user chose it, not whether it happens to be visible (the window may be hidden in
-    // the tray).
+    // the tray). Closed before the tasks were read beside it, the window keeps the task remembered before.
+    const int remembered = core.tasks().isEmpty() && core.isPreparing() ? settings.windowState().selectedTaskRow : 0;
     settings.setWindowState(WindowState{pos(), size(), isMaximized(), !ui->mainToolBar->isHidden(),
                                         ui->splitter->saveState(), ui->splitter_2->saveState(), results->sortColumn(),
-                                        results->sortOrder(), selectedTask() ? selectedTask()->rowId() : 0});
+                                        results->sortOrder(), selectedTask() ? selectedTask()->rowId() : remembered});
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
