@@ -15,6 +15,7 @@
 #include "dialogs/dialoghelp.h"
 #include "engine/pagefetch.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
@@ -28,6 +29,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QUrl>
 
@@ -67,6 +69,30 @@ protected:
 
 private:
     QStatusBar* bar;
+};
+
+// Gives every row of the task list the height of a row that shows an icon, so a list of any length can tell
+// its rows' places without asking each row its height (see setUniformRowHeights), and a row whose icon comes
+// or goes keeps its height.
+class TaskRowDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem withIcon(option);
+        initStyleOption(&withIcon, index);
+        withIcon.features |= QStyleOptionViewItem::HasDecoration;
+        const QStyle* style = withIcon.widget ? withIcon.widget->style() : QApplication::style();
+        if (withIcon.decorationSize.isEmpty()) {
+            const int side = style->pixelMetric(QStyle::PM_SmallIconSize, &withIcon, withIcon.widget);
+            withIcon.decorationSize = QSize(side, side);
+        }
+        const QSize tallest = style->sizeFromContents(QStyle::CT_ItemViewItem, &withIcon, QSize(), withIcon.widget);
+        const QSize own = QStyledItemDelegate::sizeHint(option, index);
+        return {own.width(), qMax(own.height(), tallest.height())};
+    }
 };
 } // namespace
 
@@ -108,18 +134,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
         statusBar()->showMessage(Announcement::needsLookText(task->name(), reason));
     });
 
-    // The task selected when the window last closed is shown at start, else the first.
-    if (taskModel->rowCount() > 0) {
-        qCDebug(lcApp) << "tasks loaded:" << taskModel->rowCount();
-        QModelIndex shown = taskModel->index(0, 0);
-        const int row = settings.windowState().selectedTaskRow;
-        for (Task* task : core.tasks()) {
-            if (row > 0 && task->rowId() == row)
-                shown = taskModel->indexOf(task);
-        }
-        ui->treeWidgetTaskList->setCurrentIndex(shown);
-    }
-    showTask();
+    showStartTask();
 
     // Every action of the window and the tray exists by now: each of them ends a started stroke.
     stroke = new SharedStroke(
@@ -196,6 +211,10 @@ void MainWindow::setUpViews()
     taskModel = new TaskListModel(core, core.checks(), &core.health(), this);
     taskModel->setNews(&core.news());
     ui->treeWidgetTaskList->setModel(taskModel);
+    // Without one height for all rows the view sums every row's height whenever one changes: seconds of a
+    // frozen window on 100,000 tasks when their counts arrive.
+    ui->treeWidgetTaskList->setItemDelegate(new TaskRowDelegate(ui->treeWidgetTaskList));
+    ui->treeWidgetTaskList->setUniformRowHeights(true);
     ui->treeWidgetTaskList->header()->setDefaultAlignment(Qt::AlignCenter);
     connect(ui->treeWidgetTaskList->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &MainWindow::showTask);
@@ -308,10 +327,11 @@ void MainWindow::readSettings()
 void MainWindow::writeSettings()
 {
     // The toolbar as the user chose it, not whether it happens to be visible (the window may be hidden in
-    // the tray).
+    // the tray). Closed before the tasks were read beside it, the window keeps the task remembered before.
+    const int remembered = core.tasks().isEmpty() && core.isPreparing() ? settings.windowState().selectedTaskRow : 0;
     settings.setWindowState(WindowState{pos(), size(), isMaximized(), !ui->mainToolBar->isHidden(),
                                         ui->splitter->saveState(), ui->splitter_2->saveState(), results->sortColumn(),
-                                        results->sortOrder(), selectedTask() ? selectedTask()->rowId() : 0});
+                                        results->sortOrder(), selectedTask() ? selectedTask()->rowId() : remembered});
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -340,7 +360,34 @@ void MainWindow::on_actionShow_grid_triggered()
 
 // ---- start-up notice and options ----
 
+void MainWindow::showStartTask()
+{
+    // The task selected when the window last closed is shown at start, else the first.
+    if (taskModel->rowCount() > 0) {
+        qCDebug(lcApp) << "tasks loaded:" << taskModel->rowCount();
+        QModelIndex shown = taskModel->index(0, 0);
+        const int row = settings.windowState().selectedTaskRow;
+        for (Task* task : core.tasks()) {
+            if (row > 0 && task->rowId() == row)
+                shown = taskModel->indexOf(task);
+        }
+        ui->treeWidgetTaskList->setCurrentIndex(shown);
+    }
+    showTask();
+}
+
 void MainWindow::showPreparing(bool buildingIndexes)
+{
+    preparingLabel()->setText(buildingIndexes ? tr("Building the indexes of task.db (once for this file)\u2026")
+                                              : tr("Counting the stored results\u2026"));
+}
+
+void MainWindow::showReadingTasks()
+{
+    preparingLabel()->setText(tr("Reading the tasks of task.db\u2026"));
+}
+
+QLabel* MainWindow::preparingLabel()
 {
     auto* label = findChild<QLabel*>(QStringLiteral("preparing"));
     if (!label) {
@@ -348,8 +395,7 @@ void MainWindow::showPreparing(bool buildingIndexes)
         label->setObjectName(QStringLiteral("preparing"));
         statusBar()->addPermanentWidget(label);
     }
-    label->setText(buildingIndexes ? tr("Building the indexes of task.db (once for this file)\u2026")
-                                   : tr("Counting the stored results\u2026"));
+    return label;
 }
 
 void MainWindow::showPrepared(const QString& indexFailure, const QString& countFailure)

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 class DesktopNotifier;
+class QLabel;
 class QModelIndex;
 class QTimer;
 class Settings;
@@ -51,6 +52,11 @@ public:
     // Beside the status bar's messages while task.db is prepared after the window shows: what is being done
     // (the indexes built, or the results counted), until showPrepared() tells what failed, if anything.
     void showPreparing(bool buildingIndexes);
+    // The same while the tasks themselves are read beside the window.
+    void showReadingTasks();
+    // Selects the task selected when the window last closed (else the first) and shows it; at start, and once
+    // tasks read beside the window are there.
+    void showStartTask();
     void showPrepared(const QString& indexFailure, const QString& countFailure);
 
     // Hands a link to the browser; false when no browser took it. Unless set, links are opened with the
@@ -101,6 +107,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QLabel* preparingLabel();
     void setUpViews();
     void setUpCommands();
     void setUpTray();

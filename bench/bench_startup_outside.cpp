@@ -4,13 +4,14 @@
 // server's own events. Per phase: until the program's first top-level window exists, until it is mapped, and
 // the moments the program itself logs (tasks loaded, task.db prepared), on its clock since its start.
 //
-//   bench_startup_outside [--scale] [--runs N] PROGRAM [REFERENCE]
+//   bench_startup_outside [--scale [--db FILE]] [--runs N] PROGRAM [REFERENCE]
 //
 // Without --scale: an empty task.db and 1,000 tasks / 200,000 results, first start (indexes built) and second
 // start. With --scale: 100,000 tasks / 10,000,000 results, the window-shown time of the first and second start,
 // then Update Tasks Now (Ctrl+U) with the window's answer time measured by _NET_WM_PING every 10 ms (the longest
 // stall), then Quit (Ctrl+Q) timed until the process ends. REFERENCE (an older build) is measured in the same run
-// and the ratios are printed. The databases are written by make_task_db.sh beside this file, with sqlite3.
+// and the ratios are printed. The databases are written by make_task_db.sh beside this file, with sqlite3; --db
+// names one it wrote before for the scale run (100,000 tasks / 10,000,000 results take half a minute to write).
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -61,7 +62,9 @@ struct X
         if (xcb_connection_has_error(c))
             return false;
         root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        // Windows made and mapped, and the answers to pings: a program sends them to the root window for the
+        // clients that select its structure's events.
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
         xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
         protocols = atom("WM_PROTOCOLS");
         ping = atom("_NET_WM_PING");
@@ -389,13 +392,18 @@ void updateAll(X& x, const Program& p, xcb_window_t client, double limitMs, Scal
     out.longestStall = longest;
 }
 
-void scale(X& x, const std::vector<std::string>& programs)
+// With given, the file written before by make_task_db.sh (without indexes) is used instead of a new one.
+void scale(X& x, const std::vector<std::string>& programs, const std::string& given)
 {
     const std::string master = makeDir("scale-master") + "/task.db";
-    std::printf("writing 100,000 tasks / 10,000,000 results with sqlite3...\n");
-    std::fflush(stdout);
     const Clock::time_point written = Clock::now();
-    makeDb(master, 100000, 10000000);
+    if (given.empty()) {
+        std::printf("writing 100,000 tasks / 10,000,000 results with sqlite3...\n");
+        std::fflush(stdout);
+        makeDb(master, 100000, 10000000);
+    } else {
+        run("cp '" + given + "' '" + master + "'");
+    }
     std::printf("  written in %.1f s\n", msSince(written) / 1000);
     std::vector<ScaleRun> results;
     for (size_t i = 0; i < programs.size(); ++i) {
@@ -442,17 +450,20 @@ int main(int argc, char** argv)
 {
     bool scaleRun = false;
     int runs = 3;
+    std::string given;
     std::vector<std::string> programs;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--scale"))
             scaleRun = true;
         else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--db") && i + 1 < argc)
+            given = argv[++i];
         else
             programs.emplace_back(argv[i]);
     }
     if (programs.empty()) {
-        std::fprintf(stderr, "usage: %s [--scale] [--runs N] PROGRAM [REFERENCE]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--scale [--db FILE]] [--runs N] PROGRAM [REFERENCE]\n", argv[0]);
         return 2;
     }
     X x;
@@ -464,7 +475,7 @@ int main(int argc, char** argv)
                 programs[0].c_str(), programs.size() > 1 ? ", reference " : "",
                 programs.size() > 1 ? programs[1].c_str() : "");
     if (scaleRun)
-        scale(x, programs);
+        scale(x, programs, given);
     else
         startup(x, programs, runs);
     xcb_disconnect(x.c);

@@ -13,8 +13,11 @@
 // third way too: the program's, with every page read on the window thread as it arrives (no workers), as it was before.
 // Then 200 tasks falling due at once: the time until every background check has delivered and the peak thread count.
 //
-// bench_updateall [--tasks N] [--quick] [--runs N]: with --quick, only the program's own way of both update-all
-// scenarios; with --runs, the two update-all scenarios N times (the sequential way once), the ways taking turns, each
+// Beside them a plain parallel client (one network manager asked for every page at once, bodies read and dropped),
+// the pace the program's update-all is held to: their ratio is printed.
+//
+// bench_updateall [--tasks N] [--quick] [--runs N]: with --quick, only the program's own way and the plain client in
+// both update-all scenarios; with --runs, the two update-all scenarios N times (the sequential way once), the ways taking turns, each
 // way's figures those of its median run, after the time of every run.
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
@@ -32,6 +35,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QStatusBar>
 #include <QThread>
@@ -188,6 +193,49 @@ int runUpdateAll(bool sequential, bool reportNewLinks, bool onWindowThread)
     const double ms = timer.nsecsElapsed() / 1e6;
     std::printf("%.0f %lld %lld %d %s\n", ms, static_cast<long long>(idleKb),
                 static_cast<long long>(ProcStatus::peakResidentKb()), threads.peak(), qPrintable(status));
+    return 0;
+}
+
+// The plain parallel client the program's update-all is held against: every page of task.db's tasks asked of one
+// network manager at once, each body read whole as it ends, nothing compared or stored.
+int runPlain()
+{
+    QStringList addresses;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plain"));
+        db.setDatabaseName(QStringLiteral("task.db"));
+        if (db.open()) {
+            QSqlQuery query(QStringLiteral("SELECT address FROM tasks ORDER BY id"), db);
+            while (query.next())
+                addresses << query.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("plain"));
+    QNetworkAccessManager manager;
+    const auto fetchAll = [&manager](const QStringList& which) {
+        qint64 bytes = 0;
+        qsizetype left = which.size();
+        for (const QString& address : which) {
+            QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(address)));
+            QObject::connect(reply, &QNetworkReply::finished, reply, [reply, &bytes, &left] {
+                bytes += reply->readAll().size();
+                reply->deleteLater();
+                --left;
+            });
+        }
+        waitUntil([&left] { return left == 0; });
+        return bytes;
+    };
+    fetchAll(addresses.mid(0, 1)); // the network stack brought up, as for the program
+    const qint64 idleKb = ProcStatus::residentKb();
+    resetPeakMemory();
+    ThreadSampler threads;
+    QElapsedTimer timer;
+    timer.start();
+    const qint64 bytes = fetchAll(addresses);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    std::printf("%.0f %lld %lld %d %lld bytes read\n", ms, static_cast<long long>(idleKb),
+                static_cast<long long>(ProcStatus::peakResidentKb()), threads.peak(), static_cast<long long>(bytes));
     return 0;
 }
 
@@ -386,6 +434,8 @@ int main(int argc, char* argv[])
         const QString way = args.value(childAt + 1);
         if (way == u"sequential" || way == u"concurrent" || way == u"new-links" || way == u"window-thread")
             return runUpdateAll(way == u"sequential", way == u"new-links", way == u"window-thread");
+        if (way == u"plain")
+            return runPlain();
         return runDue();
     }
     const int tasksAt = int(args.indexOf(QStringLiteral("--tasks")));
@@ -457,12 +507,13 @@ int main(int argc, char* argv[])
     };
     for (const Scenario& scenario : scenarios) {
         std::printf("\n== update-all, %s\n", scenario.title);
-        QStringList rows[3];
-        double ms[3] = {0, 0, 0};
-        const char* names[3] = {"sequential", "window-thread", "concurrent"};
-        QList<QStringList> outs[3];
+        constexpr int Ways = 4;
+        QStringList rows[Ways];
+        double ms[Ways] = {0, 0, 0, 0};
+        const char* names[Ways] = {"sequential", "window-thread", "concurrent", "plain"};
+        QList<QStringList> outs[Ways];
         for (int run = 0; run < runs; ++run) {
-            for (int way = quick ? 2 : 0; way < 3; ++way) {
+            for (int way = quick ? 2 : 0; way < Ways; ++way) {
                 if (way == 0 && run > 0)
                     continue; // one page after another takes 40 s: once is enough to compare with
                 const QString folder = prepare(QStringLiteral("%1-%2-%3").arg(scenario.title).arg(way).arg(run),
@@ -471,7 +522,7 @@ int main(int argc, char* argv[])
                 rows[way] = rowsOf(QDir(folder).filePath(QStringLiteral("task.db")));
             }
         }
-        for (int way = quick ? 2 : 0; way < 3; ++way) {
+        for (int way = quick ? 2 : 0; way < Ways; ++way) {
             QList<QStringList> byTime = outs[way];
             std::sort(byTime.begin(), byTime.end(), [](const QStringList& a, const QStringList& b) {
                 return a.value(0).toDouble() < b.value(0).toDouble();
@@ -487,6 +538,7 @@ int main(int argc, char* argv[])
             }
             report(names[way], median);
         }
+        std::printf("concurrent / plain parallel client: %.3f (median runs, the ways taking turns)\n", ms[2] / ms[3]);
         if (!quick)
             std::printf(
                 "concurrent / sequential: %.3f (%.1fx faster); concurrent / window-thread: %.3f; task.db rows %lld, "

@@ -115,6 +115,9 @@ public:
     // From how many marks a batch is written beside the window rather than on it (tests lower it).
     static constexpr int WriteAsideFrom = 200;
     void setWriteAsideFrom(int marks) { m_writeAsideFrom = qMax(1, marks); }
+    // Another mark of the task (the task list's "needs a look" marks) written as the failure marks are: with the
+    // run's other marks while a Batch lives, else at once.
+    void storeMark(Task* task, const QString& name, const QString& value) { storeOption(task, name, value, false); }
     // Whether marks are being written beside the window.
     bool writingMarks() const { return m_writer && m_writer->pending(); }
 

@@ -4,7 +4,11 @@
 #include "core/logging.h"
 #include "core/taskchecker.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
+
+#include <memory>
+#include <utility>
 
 DeferredStart::DeferredStart(TaskChecker& core, TaskDatabase& db, QObject* parent)
     : QObject(parent), m_core(core), m_db(db)
@@ -26,7 +30,7 @@ void DeferredStart::loadTasks(bool reportNewLinks)
     m_core.loadTasksUncounted();
 }
 
-void DeferredStart::begin(int deleteDays)
+void DeferredStart::begin(int deleteDays, bool readTasks)
 {
     if (m_running || m_thread.joinable())
         return;
@@ -43,6 +47,29 @@ void DeferredStart::begin(int deleteDays)
     // The outcome comes back through the event loop of this object's thread; none is taken once it is gone (the
     // destructor joins the thread before the pointer is destroyed).
     const QPointer<DeferredStart> self(this);
+    if (readTasks) {
+        // Read and checked on the work's thread, then given to this object's thread. Tasks not taken (the
+        // program ended first) are deleted with the last copy of the list.
+        steps.tasksRead = [self, this, owner = thread()](TaskDatabase::StoredTasks read) {
+            TaskRegistry::Screened screened = TaskRegistry::screen(read.tasks, read.refused);
+            for (Task* task : std::as_const(screened.tasks))
+                task->moveToThread(owner);
+            const std::shared_ptr<QList<Task*>> pending(new QList<Task*>(screened.tasks), [](QList<Task*>* tasks) {
+                qDeleteAll(*tasks);
+                delete tasks;
+            });
+            screened.tasks.clear();
+            QMetaObject::invokeMethod(
+                this,
+                [self, pending, screened, lastRow = read.lastRow, failure = read.failure]() mutable {
+                    if (!self)
+                        return;
+                    screened.tasks = std::exchange(*pending, {});
+                    self->takeTasks(screened, lastRow, failure);
+                },
+                Qt::QueuedConnection);
+        };
+    }
     m_thread = std::thread([self, steps, fileName = m_db.fileName(), this] {
         const TaskDatabase::DeferredOutcome outcome = TaskDatabase::runDeferred(fileName, steps);
         if (m_stop)
@@ -55,6 +82,22 @@ void DeferredStart::begin(int deleteDays)
             },
             Qt::QueuedConnection);
     });
+}
+
+void DeferredStart::takeTasks(const TaskRegistry::Screened& screened, std::optional<qint64> lastRow,
+                              const QString& failure)
+{
+    QElapsedTimer taking;
+    taking.start();
+    TaskRegistry::Screened taken = screened;
+    if (!failure.isEmpty()) {
+        qCWarning(lcCore).noquote() << "the tasks could not be read beside the window:" << failure;
+        taken.refusal = tr("The stored tasks could not be read (%1).").arg(failure);
+    }
+    m_db.attachUncounted(taken.tasks, lastRow);
+    m_core.adopt(taken);
+    qCDebug(lcCore) << "tasks read beside the window:" << taken.tasks.size() << "taken in" << taking.elapsed() << "ms";
+    emit tasksTaken();
 }
 
 void DeferredStart::takeOutcome(const TaskDatabase::DeferredOutcome& outcome)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/taskregistry.h"
 #include "storage/taskdatabase.h"
 
 #include <QObject>
@@ -27,19 +28,23 @@ public:
 
     // Loads the tasks without counting their results (see TaskRegistry::loadTasksUncounted).
     void loadTasks(bool reportNewLinks);
-    // Starts the work; days below 0 deletes nothing.
-    void begin(int deleteDays);
+    // Starts the work; days below 0 deletes nothing. With readTasks the tasks are read first, on the work's own
+    // connection, and taken by the core once read (tasksTaken()): the window can show before them.
+    void begin(int deleteDays, bool readTasks = false);
     bool running() const { return m_running; }
     // Whether the indexes are being built (they were missing when the work began).
     bool buildingIndexes() const { return m_running && m_indexing; }
 
 signals:
+    // The tasks read by the work are the core's (loaded uncounted, as loadTasks() loads them).
+    void tasksTaken();
     // The work began building the indexes.
     void indexBuildStarted();
     // The work is done and the counts are in the tasks. Each text says what failed, empty when it did not.
     void finished(const QString& indexFailure, const QString& removeFailure, const QString& countFailure);
 
 private:
+    void takeTasks(const TaskRegistry::Screened& screened, std::optional<qint64> lastRow, const QString& failure);
     void takeOutcome(const TaskDatabase::DeferredOutcome& outcome);
 
     TaskChecker& m_core;

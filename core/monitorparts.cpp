@@ -19,12 +19,20 @@ void MonitorParts::startShown(const Options& options)
     deferred.loadTasks(options.reportNewLinks);
 }
 
+void MonitorParts::startBeside(const Options& options)
+{
+    applyNewsOptions(core.news(), options);
+    core.setChecksBeforeLook(options.checksBeforeLook);
+    core.setReportNewLinks(options.reportNewLinks);
+    m_readBeside = true;
+}
+
 void MonitorParts::finishStart(const Options& options)
 {
     // What waited in the outbox when the program last ended goes out once task.db is ready for writing.
     QObject::connect(&deferred, &DeferredStart::finished, &core.news(), &NewsOutbox::deliverDue,
                      Qt::SingleShotConnection);
-    deferred.begin(options.autoDelete ? options.deleteDays : -1);
+    deferred.begin(options.autoDelete ? options.deleteDays : -1, m_readBeside);
 }
 
 void MonitorParts::applyCheckOptions(TaskChecker& core, const Options& options)

@@ -26,6 +26,9 @@ public:
     // IndexBuild::Deferred), the old results deleted and the results counted beside it (see DeferredStart).
     void startShown(const Options& options);
     void finishStart(const Options& options);
+    // In place of startShown(): the tasks are read beside the window too, first of the work finishStart() begins,
+    // and taken by the core once read (DeferredStart::tasksTaken()).
+    void startBeside(const Options& options);
     // Where news goes for the tasks that follow the options (the options dialog's "When there is news").
     static void applyNewsOptions(NewsOutbox& news, const Options& options);
     // When a task needs a look, and the hours the periodic checks keep to.
@@ -34,4 +37,7 @@ public:
     TaskDatabase db;
     TaskChecker core{db};
     DeferredStart deferred{core, db};
+
+private:
+    bool m_readBeside = false;
 };

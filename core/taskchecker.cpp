@@ -5,6 +5,7 @@
 #include "storage/taskdatabase.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <deque>
 #include <memory>
@@ -131,7 +132,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     int pending = int(snapshot.size());
     CommandWaits::Wait w;
     const PageReader::Order asRead = PageReader::Order::AsRead;
-    for (Task* task : snapshot) {
+    const auto request = [&](Task* task) {
         QPointer<Task> guarded(task);
         m_waits.get(w, *task, true, asRead, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
             --pending;
@@ -153,8 +154,34 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
             if (pending == 0)
                 m_waits.wake();
         });
-    }
-    readResultsAhead(snapshot);
+    };
+    // Requested a batch per turn of the event loop, so that building the requests of 100,000 tasks does not
+    // hold the window; the batches end with this run, whichever way it ends.
+    const auto running = std::make_shared<bool>(true);
+    const auto stopBatches = qScopeGuard([running] { *running = false; });
+    const auto next = std::make_shared<qsizetype>(0);
+    const std::function<void()> requestBatch = [&, running, next] {
+        if (!*running)
+            return;
+        const qsizetype end = qMin(*next + m_requestBatch, snapshot.size());
+        for (; *next < end; ++*next) {
+            Task* task = snapshot.at(*next);
+            if (contains(task)) {
+                request(task);
+            } else if (--pending == 0) { // removed meanwhile: nothing to wait for
+                m_waits.wake();
+            }
+        }
+        if (*next < snapshot.size())
+            QMetaObject::invokeMethod(this, [running, &requestBatch] {
+                if (*running)
+                    requestBatch();
+            }, Qt::QueuedConnection);
+    };
+    requestBatch();
+    // Ahead of their pages only for the first tasks: on 100,000 tasks every stored result would be held in
+    // memory, read whether its page comes or not. The others' are read as their pages arrive.
+    readResultsAhead(snapshot.first(qMin(snapshot.size(), qsizetype(ReadAheadTasks))));
     if (!m_waits.wait(w, [&pending] { return pending == 0; })) {
         // Left by the user: the pages read so far are taken over as a periodic check would take them.
         run.cancelled = w.cancelled;

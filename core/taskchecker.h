@@ -82,6 +82,11 @@ public:
     QDateTime dueTime(const Task* task) const { return m_states.dueTime(task); }
     // Checks every task now, all pages at once, and takes the new results over in list order.
     UpdateRun updateAll();
+    // How many pages update-all requests in one turn of the event loop (a few milliseconds of work); tests lower it.
+    static constexpr int RequestBatch = 500;
+    void setRequestBatch(int pages) { m_requestBatch = qMax(1, pages); }
+    // For how many tasks update-all reads the stored results while their pages are on their way.
+    static constexpr int ReadAheadTasks = 1000;
     // Rebuilds the task's results from a fresh download; on any failure the old ones stay.
     Outcome resetResults(Task* task);
     // Downloads the new task's page (with the request headers of its options), stores the task with its
@@ -161,4 +166,5 @@ private:
     CommandWaits m_waits;
     TaskImport m_import;
     NewsOutbox m_news{m_db};
+    int m_requestBatch = RequestBatch;
 };

@@ -40,7 +40,7 @@ int countOf(const QString& text)
 }
 } // namespace
 
-TaskHealth::TaskHealth(TaskRegistry& registry, const CheckStates& states, TaskDatabase& db)
+TaskHealth::TaskHealth(TaskRegistry& registry, CheckStates& states, TaskDatabase& db)
     : m_registry(registry), m_states(states), m_db(db)
 {
 }
@@ -104,8 +104,9 @@ void TaskHealth::store(Task* task, const char* option, const QString& value)
     const QString name = QLatin1String(option);
     if (task->options().value(name) == value)
         return;
-    // Kept in memory even when task.db refuses it: this run still shows the mark and announces it once.
-    m_db.setTaskOption(task->taskId(), name, value);
+    // Kept in memory even when task.db refuses it: this run still shows the mark and announces it once. Written
+    // with the run's failure marks: a transaction of its own for each of 100,000 failing tasks held the window.
+    m_states.storeMark(task, name, value);
     task->setOption(name, value);
 }
 

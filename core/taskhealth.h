@@ -38,7 +38,7 @@ public:
     static constexpr int DefaultChecksInRow = 3;
     static constexpr int MaxChecksInRow = 100;
 
-    TaskHealth(TaskRegistry& registry, const CheckStates& states, TaskDatabase& db);
+    TaskHealth(TaskRegistry& registry, CheckStates& states, TaskDatabase& db);
 
     // The checks in a row, failed or without keyword links, after which a task needs a look.
     void setChecksInRow(int checks) { m_checksInRow = qBound(1, checks, MaxChecksInRow); }
@@ -67,7 +67,7 @@ private:
     void store(Task* task, const char* option, const QString& value);
 
     TaskRegistry& m_registry;
-    const CheckStates& m_states;
+    CheckStates& m_states;
     TaskDatabase& m_db;
     int m_checksInRow = DefaultChecksInRow;
 };

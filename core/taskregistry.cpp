@@ -47,34 +47,50 @@ void TaskRegistry::attachCounts(const std::optional<ResultRows::Summary>& summar
 
 void TaskRegistry::load(bool counted)
 {
-    // A row may have been written by anything: it is shown and requested only when it passes the check
-    // the dialog makes. Its frequency and options but its region are used as stored (see TaskDefinition::Part).
     QList<TaskRows::Refusal> refusedRows;
     const QList<Task*> loaded = counted ? m_db.loadTasks(&refusedRows) : m_db.loadTasksUncounted(&refusedRows);
+    adopt(screen(loaded, refusedRows));
+}
+
+TaskRegistry::Screened TaskRegistry::screen(const QList<Task*>& loaded, const QList<TaskRows::Refusal>& refusedRows)
+{
+    // A row may have been written by anything: it is shown and requested only when it passes the check
+    // the dialog makes. Its frequency and options but its region are used as stored (see TaskDefinition::Part).
+    Screened screened;
+    QString first;
     int refused = 0;
-    for (const TaskRows::Refusal& row : std::as_const(refusedRows)) {
+    for (const TaskRows::Refusal& row : refusedRows) {
         if (refused++ == 0)
-            m_loadRefusal = row.reason;
+            first = row.reason;
         qCWarning(lcCore).noquote() << "stored task" << row.rowId << "not loaded:" << row.reason;
     }
     for (Task* task : loaded) {
         // Judged as the dialog judges what is typed: a name or keyword of spaces is empty.
         const TaskDefinition::Problem problem = TaskDefinition::of(*task).normalised().check(TaskDefinition::Region);
         if (!problem) {
-            m_tasks.append(task);
-            m_known.insert(task);
+            screened.tasks.append(task);
             continue;
         }
         if (refused++ == 0)
-            m_loadRefusal = problem.text();
+            first = problem.text();
         qCWarning(lcCore).noquote() << "stored task" << task->rowId() << "not loaded:" << problem.text();
         delete task;
     }
     if (refused > 0)
-        m_loadRefusal =
-            refused == 1
-                ? tr("1 stored task not loaded because of its %1").arg(m_loadRefusal)
-                : tr("%1 stored tasks not loaded, the first because of its %2").arg(refused).arg(m_loadRefusal);
+        screened.refusal = refused == 1
+                               ? tr("1 stored task not loaded because of its %1").arg(first)
+                               : tr("%1 stored tasks not loaded, the first because of its %2").arg(refused).arg(first);
+    return screened;
+}
+
+void TaskRegistry::adopt(const Screened& screened)
+{
+    for (Task* task : screened.tasks) {
+        m_tasks.append(task);
+        m_known.insert(task);
+    }
+    if (!screened.refusal.isEmpty())
+        m_loadRefusal = screened.refusal;
     emit tasksLoaded();
 }
 

@@ -4,6 +4,7 @@
 #include "engine/task.h"
 #include "storage/resultrows.h"
 #include "storage/removedrows.h"
+#include "storage/taskrows.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -45,6 +46,16 @@ public:
     // failed) they are counted here. Tells the views (countsArrived()).
     void attachCounts(const std::optional<ResultRows::Summary>& summary);
     QString loadRefusal() const { return m_loadRefusal; }
+    // The tasks read that pass the check of loadTasks(), the others deleted; refusal says which were not loaded
+    // and why (empty when all were). Touches nothing of a registry, so it runs on any thread.
+    struct Screened
+    {
+        QList<Task*> tasks;
+        QString refusal;
+    };
+    static Screened screen(const QList<Task*>& loaded, const QList<TaskRows::Refusal>& refusedRows);
+    // Takes the screened tasks as loaded ones (after those held) and tells the views (tasksLoaded()).
+    void adopt(const Screened& screened);
     // Set while task.db is being prepared beside the window (see DeferredStart): writes are refused meanwhile.
     void setPreparing(bool on) { m_preparing = on; }
     bool isPreparing() const { return m_preparing; }

@@ -23,6 +23,15 @@ void takeStoredIds(Task* task, int taskId, int rowId)
             result->taskId = taskId;
     }
 }
+
+// Gives each task the options stored for its id. Without an options table (a file written by an older copy,
+// opened read-only) the tasks keep none.
+void giveOptions(SqlRunner& runner, const QList<Task*>& tasks)
+{
+    const QHash<int, QHash<QString, QString>> optionsById = OptionRows(runner).loadAll();
+    for (Task* task : tasks)
+        task->setOptions(optionsById.value(task->taskId()));
+}
 } // namespace
 
 // Many new tasks stored in one transaction, held open from beginTaskBatch() to commitTaskBatch().
@@ -81,10 +90,7 @@ QList<Task*> TaskDatabase::loadAll(QList<TaskRows::Refusal>* refused, bool count
     std::optional<QList<Task*>> tasks = TaskRows(*m_runner).loadAll(refused);
     if (!tasks)
         return {};
-    // Without an options table (a file written by an older copy, opened read-only) the tasks load without options.
-    const QHash<int, QHash<QString, QString>> optionsById = OptionRows(*m_runner).loadAll();
-    for (Task* task : std::as_const(*tasks))
-        task->setOptions(optionsById.value(task->taskId()));
+    giveOptions(*m_runner, *tasks);
     if (counted) {
         // Without a results table the tasks still load, with empty result lists.
         const std::optional<ResultRows::Summary> summary = ResultRows(*m_runner).summarize();
@@ -92,10 +98,16 @@ QList<Task*> TaskDatabase::loadAll(QList<TaskRows::Refusal>* refused, bool count
         return *tasks;
     }
     // The results found from now on are numbered after every stored one (the largest row id is read at once).
-    if (const std::optional<qint64> last = ResultRows(*m_runner).lastRow())
-        noteFoundOrder(*last);
+    attachUncounted(*tasks, ResultRows(*m_runner).lastRow());
+    return *tasks;
+}
+
+void TaskDatabase::attachUncounted(const QList<Task*>& tasks, std::optional<qint64> lastRow)
+{
+    if (lastRow)
+        noteFoundOrder(*lastRow);
     const std::weak_ptr<SqlRunner> runner = m_runner;
-    for (Task* task : std::as_const(*tasks)) {
+    for (Task* task : tasks) {
         task->setResultSource(
             [runner](int) -> std::optional<Task::ResultList> {
                 if (const std::shared_ptr<SqlRunner> open = runner.lock())
@@ -104,7 +116,6 @@ QList<Task*> TaskDatabase::loadAll(QList<TaskRows::Refusal>* refused, bool count
             },
             Task::UncountedResults);
     }
-    return *tasks;
 }
 
 void TaskDatabase::attachResults(const QList<Task*>& tasks, const ResultRows::Summary& summary)
@@ -515,6 +526,17 @@ TaskDatabase::DeferredOutcome TaskDatabase::runDeferred(const QString& fileName,
     }
     if (steps.stop)
         runner.setStop(steps.stop);
+    if (steps.tasksRead) {
+        StoredTasks read;
+        if (std::optional<QList<Task*>> tasks = TaskRows(runner).loadAll(&read.refused)) {
+            read.tasks = *tasks;
+            giveOptions(runner, read.tasks);
+            read.lastRow = ResultRows(runner).lastRow();
+        } else {
+            read.failure = runner.lastError();
+        }
+        steps.tasksRead(std::move(read));
+    }
     if (steps.buildIndexes && Schema::indexesMissing(runner) && !Schema::buildIndexes(runner))
         outcome.indexFailure = runner.lastError();
     if (steps.removeOlderThanDays >= 0 &&

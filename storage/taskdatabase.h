@@ -66,6 +66,18 @@ public:
     // The same without reading the results table beyond its last row: each task's results cannot be read
     // (lastError() says they are being counted) until attachResults() gives them their source.
     QList<Task*> loadTasksUncounted(QList<TaskRows::Refusal>* refused = nullptr);
+    // What a read of the tasks on another connection gives (see DeferredSteps::tasksRead): the tasks with their
+    // options, the rows not loaded, the largest result row; failure says why nothing was read.
+    struct StoredTasks
+    {
+        QList<Task*> tasks; // owned by the receiver
+        QList<TaskRows::Refusal> refused;
+        std::optional<qint64> lastRow;
+        QString failure;
+    };
+    // Gives tasks read on another connection what loadTasksUncounted() gives its own: results that cannot be read
+    // until attachResults(), and the numbering of new results after lastRow.
+    void attachUncounted(const QList<Task*>& tasks, std::optional<qint64> lastRow);
     // Gives the tasks that cannot read their results yet the source and unread count the summary holds.
     void attachResults(const QList<Task*>& tasks, const ResultRows::Summary& summary);
     // What the results table holds per task id (see ResultRows::summarize), read on this connection.
@@ -81,6 +93,8 @@ public:
         int removeOlderThanDays = -1; // below 0: no deletion
         QDate today;
         const std::atomic_bool* stop = nullptr; // once it holds, the work ends as soon as it can, undone
+        // When set, the tasks are read first and handed to it on the working thread, before the rest is done.
+        std::function<void(StoredTasks)> tasksRead;
     };
     struct DeferredOutcome
     {

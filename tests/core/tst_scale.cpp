@@ -14,17 +14,42 @@ class TestScale : public QObject
 {
     Q_OBJECT
 
+    // The tasks first, uncounted, then the work beside them, which refuses what would need the counts.
+    static void startShownThenFinish(MonitorParts& parts, const Options& options, bool indexed)
+    {
+        parts.startShown(options);
+        TaskChecker& core = parts.core;
+        QCOMPARE(core.tasks().size(), 2);
+        // Before the counts: nothing is claimed, and nothing is compared with results not read.
+        for (Task* task : core.tasks())
+            QCOMPARE(task->unreadCount(), Task::UncountedResults);
+        QVERIFY(Announcement::unreadSummary(core.tasks()).contains("counting"));
+
+        parts.finishStart(options);
+        QCOMPARE(parts.deferred.buildingIndexes(), !indexed);
+        QVERIFY(core.isPreparing());
+        QVERIFY(!core.resultsRead(core.tasks().first()));
+        QVERIFY2(core.lastError().contains("being counted"), qPrintable(core.lastError()));
+        QVERIFY(!core.updateAll().ran);
+        QCOMPARE(core.createTask("C", "http://127.0.0.1:9/c", "c", 3600).outcome, TaskChecker::Outcome::StoreFailed);
+        QVERIFY2(core.lastError().contains("being prepared"), qPrintable(core.lastError()));
+    }
+
 private slots:
     void countsAfterTasks_data()
     {
         QTest::addColumn<bool>("indexed");    // the file has its indexes already (a second start)
         QTest::addColumn<bool>("deleteOld");  // the options ask for the old results to go
         QTest::addColumn<bool>("leaveEarly"); // the program ends while the work runs
-        QTest::addRow("first start") << false << false << false;
-        QTest::addRow("first start, old results deleted") << false << true << false;
-        QTest::addRow("second start") << true << false << false;
-        QTest::addRow("second start, old results deleted") << true << true << false;
-        QTest::addRow("ended during the work") << false << true << true;
+        QTest::addColumn<bool>("beside");     // the tasks too are read beside the window, as the program reads them
+        QTest::addRow("first start") << false << false << false << false;
+        QTest::addRow("first start, old results deleted") << false << true << false << false;
+        QTest::addRow("second start") << true << false << false << false;
+        QTest::addRow("second start, old results deleted") << true << true << false << false;
+        QTest::addRow("ended during the work") << false << true << true << false;
+        QTest::addRow("tasks read beside, first start") << false << true << false << true;
+        QTest::addRow("tasks read beside, second start") << true << false << false << true;
+        QTest::addRow("ended while the tasks are read") << false << false << true << true;
     }
 
     void countsAfterTasks()
@@ -32,6 +57,7 @@ private slots:
         QFETCH(bool, indexed);
         QFETCH(bool, deleteOld);
         QFETCH(bool, leaveEarly);
+        QFETCH(bool, beside);
         TempFolder fixture;
         const QString path = fixture.path("task.db");
         const QString today = QDate::currentDate().toString(TaskDateFormat);
@@ -43,6 +69,8 @@ private slots:
             file.addResult(0, today, "a read", "http://127.0.0.1/2", StateRead);
             file.addResult(0, "01/01/2009", "a old", "http://127.0.0.1/3");
             file.addResult(1, today, "b new", "http://127.0.0.1/4");
+            if (beside)
+                file.addTask(2, "", "http://127.0.0.1:9/c", "c"); // refused: no name
         }
         if (indexed)
             TaskDatabase complete(path);
@@ -54,33 +82,40 @@ private slots:
         QSignalSpy indexing(&parts->deferred, &DeferredStart::indexBuildStarted);
         QSignalSpy finished(&parts->deferred, &DeferredStart::finished);
         QSignalSpy counted(&parts->core, &TaskRegistry::countsArrived);
-        parts->startShown(options);
         TaskChecker& core = parts->core;
-        QCOMPARE(core.tasks().size(), 2);
-        // Before the counts: nothing is claimed, and nothing is compared with results not read.
-        for (Task* task : core.tasks())
-            QCOMPARE(task->unreadCount(), Task::UncountedResults);
-        QVERIFY(Announcement::unreadSummary(core.tasks()).contains("counting"));
-
-        parts->finishStart(options);
-        QCOMPARE(indexing.count(), indexed ? 0 : 1);
-        QCOMPARE(parts->deferred.buildingIndexes(), !indexed);
-        QVERIFY(core.isPreparing());
-        QVERIFY(!core.resultsRead(core.tasks().first()));
-        QVERIFY2(core.lastError().contains("being counted"), qPrintable(core.lastError()));
-        QVERIFY(!core.updateAll().ran);
-        QCOMPARE(core.createTask("C", "http://127.0.0.1:9/c", "c", 3600).outcome, TaskChecker::Outcome::StoreFailed);
-        QVERIFY2(core.lastError().contains("being prepared"), qPrintable(core.lastError()));
-        if (leaveEarly) {
-            parts.reset();
-            // The file is whole: a later start reads every task and every result the work had not deleted yet.
-            Loaded again(path);
-            QCOMPARE(again.core.tasks().size(), 2);
-            QVERIFY(again.core.tasks().first()->results().size() >= 2);
-            return;
+        if (beside) {
+            QSignalSpy taken(&parts->deferred, &DeferredStart::tasksTaken);
+            parts->startBeside(options);
+            QVERIFY(core.tasks().isEmpty());
+            parts->finishStart(options);
+            QVERIFY(core.isPreparing());
+            QCOMPARE(core.createTask("C", "http://127.0.0.1:9/c", "c", 3600).outcome,
+                     TaskChecker::Outcome::StoreFailed);
+            if (leaveEarly) {
+                parts.reset(); // the tasks read and not taken yet go with it
+                Loaded again(path);
+                QCOMPARE(again.core.tasks().size(), 2);
+                return;
+            }
+            QVERIFY(taken.wait(20000));
+            QCOMPARE(core.tasks().size(), 2);
+            QVERIFY2(core.loadRefusal().startsWith("1 stored task not loaded"), qPrintable(core.loadRefusal()));
+            QVERIFY(finished.count() > 0 || finished.wait(20000));
+        } else {
+            startShownThenFinish(*parts, options, indexed);
+            if (QTest::currentTestFailed())
+                return;
+            QCOMPARE(indexing.count(), indexed ? 0 : 1);
+            if (leaveEarly) {
+                parts.reset();
+                // The file is whole: a later start reads every task and every result the work had not deleted yet.
+                Loaded again(path);
+                QCOMPARE(again.core.tasks().size(), 2);
+                QVERIFY(again.core.tasks().first()->results().size() >= 2);
+                return;
+            }
+            QVERIFY(finished.wait(20000));
         }
-
-        QVERIFY(finished.wait(20000));
         QCOMPARE(counted.count(), 1);
         QCOMPARE(finished.first(), (QVariantList{QString(), QString(), QString()}));
         QVERIFY(!core.isPreparing());
@@ -106,13 +141,16 @@ private slots:
     void marksOfARun_data()
     {
         QTest::addColumn<int>("asideFrom");
-        QTest::addRow("few: on the window thread") << 1000;
-        QTest::addRow("many: beside the window") << 2;
+        QTest::addColumn<int>("batch"); // pages requested in one turn of the event loop
+        QTest::addRow("few: on the window thread") << 1000 << int(TaskChecker::RequestBatch);
+        QTest::addRow("many: beside the window") << 2 << int(TaskChecker::RequestBatch);
+        QTest::addRow("requested two at a time") << 1000 << 2;
     }
 
     void marksOfARun()
     {
         QFETCH(int, asideFrom);
+        QFETCH(int, batch);
         TempFolder fixture;
         const QString path = fixture.path("task.db");
         {
@@ -123,6 +161,7 @@ private slots:
         Loaded loaded(path);
         TaskChecker& core = loaded.core;
         core.setWriteAsideFrom(asideFrom);
+        core.setRequestBatch(batch);
         QSignalSpy written(&core.checks(), &CheckStates::marksWritten);
         const auto marks = [&] {
             DbFile file(path);
