@@ -128,12 +128,6 @@ void resetPeakMemory()
         clear.write("5");
 }
 
-void waitUntil(const std::function<bool()>& done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-}
-
 // ---- the child processes ----
 
 // The program's parts as its start builds them, in the current folder.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -71,3 +72,10 @@ struct BenchEnvironment
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     }
 };
+
+// Runs the event loop until done() holds.
+inline void waitUntil(const std::function<bool()>& done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}

@@ -121,6 +121,18 @@ QByteArray TestServer::lastBody(const QString& path) const
     return lastBodies.value(path);
 }
 
+void TestServer::keepBodies(const QString& path)
+{
+    QMutexLocker lock(&mutex);
+    keptBodies.insert(path, {});
+}
+
+QList<QByteArray> TestServer::bodies(const QString& path) const
+{
+    QMutexLocker lock(&mutex);
+    return keptBodies.value(path);
+}
+
 QByteArray TestServer::lastRequest(const QString& path) const
 {
     QMutexLocker lock(&mutex);
@@ -222,6 +234,8 @@ void TestServer::onReadyRead(QTcpSocket* socket)
         lastHeaders.insert(path, headers);
         lastRequests.insert(path, request.left(headerEnd + 2));
         lastBodies.insert(path, request.mid(headerEnd + 4, bodyLength));
+        if (const auto kept = keptBodies.find(path); kept != keptBodies.end())
+            kept->append(lastBodies.value(path));
         const auto it = responses.constFind(path);
         if (it != responses.constEnd()) {
             response = *it;

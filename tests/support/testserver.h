@@ -56,6 +56,9 @@ public:
     // Keeps a connection open after an answer with a length, for the client's next request on it, as real
     // servers do; by default every answer closes its connection. Set it before listen().
     void setKeepAlive(bool on) { keepAlive = on; }
+    // Keeps the body of every request for the path, not only the last one (for a receiver that must see each
+    // delivery once).
+    void keepBodies(const QString& path);
     quint16 port() const;
     QUrl url(const QString& path) const; // http://127.0.0.1:PORT + path
 
@@ -70,6 +73,8 @@ public:
     QByteArray lastRequest(const QString& path) const;
     // The body of the last request for the path (as its Content-Length gave it).
     QByteArray lastBody(const QString& path) const;
+    // The bodies of every request for a path given to keepBodies(), in the order they came.
+    QList<QByteArray> bodies(const QString& path) const;
     // Bytes written to clients since listen(), headers included.
     qint64 bytesSent() const;
     int openConnections() const;
@@ -91,6 +96,7 @@ private:
     QHash<QString, QHash<QByteArray, QByteArray>> lastHeaders;
     QHash<QString, QByteArray> lastRequests;
     QHash<QString, QByteArray> lastBodies;
+    QHash<QString, QList<QByteArray>> keptBodies; // only the paths given to keepBodies()
     qint64 sent = 0;
     quint16 listenPort = 0;
     int open = 0;
