@@ -215,7 +215,7 @@ void TestServer::onReadyRead(QTcpSocket* socket)
         return;
     }
     // A kept-alive connection may carry the next request behind this one.
-    socket->setProperty(RequestProperty, keepAlive ? QVariant(request.mid(headerEnd + 4)) : QVariant());
+    socket->setProperty(RequestProperty, keepAlive ? QVariant(request.mid(headerEnd + 4 + bodyLength)) : QVariant());
     socket->setProperty(AnsweredProperty, true);
 
     // Request line: METHOD SP PATH SP VERSION
