@@ -99,6 +99,8 @@ void initLibxml()
         sigaction(timerSignal(), &action, nullptr);
         xmlGcMemSetup(countedFree, countedMalloc, countedMalloc, countedRealloc, countedStrdup);
         xmlInitParser();
+        // Buffers grow by doubling on threads started from now on (the default of this thread is set below).
+        xmlThrDefBufferAllocScheme(XML_BUFFER_ALLOC_DOUBLEIT);
         return true;
     }();
     (void)done;
@@ -108,6 +110,10 @@ ReadingBudget::ReadingBudget(Limits limits, Cancel cancel)
     : m_limits(limits), m_cancel(std::move(cancel)), m_startNs(threadCpuNs()), m_outer(t_budget)
 {
     initLibxml();
+    // libxml2 2.9 grows its buffers by the bytes asked for by default: a string value of a large tree (one XPath
+    // step, string(/)) would copy the string once per text node, quadratic work that no budget can interrupt.
+    // Doubling keeps every step linear in what it builds.
+    xmlSetBufferAllocationScheme(XML_BUFFER_ALLOC_DOUBLEIT);
     t_budget = this;
     // A timer of this thread's CPU time signals the thread itself once the time is spent.
     sigevent event{};
@@ -137,15 +143,8 @@ ReadingBudget::~ReadingBudget()
 void ReadingBudget::timeIsUp()
 {
     m_timeUp = true;
-    // What spend() does to the work under way; m_spent is set by the next look at the budget.
-    if (m_xpath) {
-        m_xpath->opLimit = 1;
-        m_xpath->opCount = 1;
-    }
-    if (m_parser) {
-        m_parser->disableSAX = 1;
-        m_parser->instate = XML_PARSER_EOF;
-    }
+    // m_spent is set by the next look at the budget.
+    stopWork();
 }
 
 ReadingBudget* ReadingBudget::current()
@@ -208,6 +207,11 @@ void ReadingBudget::spend(Spent why)
 {
     if (m_spent == Spent::No)
         m_spent = why;
+    stopWork();
+}
+
+void ReadingBudget::stopWork()
+{
     if (m_xpath) {
         // libxml2 checks the count against the limit at every step it takes.
         m_xpath->opLimit = 1;

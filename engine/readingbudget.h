@@ -78,6 +78,8 @@ public:
 
 private:
     bool checkClock();
+    // Stops the parser and the XPath evaluation under way, if any, at their next step.
+    void stopWork();
 
     Limits m_limits;
     Cancel m_cancel;
