@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QRandomGenerator>
 
+#include <limits>
 #include <utility>
 
 namespace {
@@ -148,6 +149,15 @@ QDateTime CheckStates::dueTime(const Task* task, const QDateTime& now) const
     return hours.nextAllowed(due <= now && !hours.allows(now) ? now : due);
 }
 
+bool CheckStates::isDue(const Task* task, const QDateTime& now, qint64 nowMs) const
+{
+    if (task->lastUpdate().isValid() &&
+        task->options().value(QLatin1String(CheckHours::VaryOption)) != QLatin1String("1") &&
+        qMin(task->lastUpdateMs(), nowMs) + checkInterval(task) * 1000 > nowMs)
+        return false;
+    return dueTime(task, now) <= now;
+}
+
 bool CheckStates::hasUnstored() const
 {
     for (const TaskState& kept : m_states) {
@@ -226,9 +236,9 @@ QString CheckStates::storedOption(const Task* task, const QString& name) const
 void CheckStates::storeOption(Task* task, const QString& name, const QString& value, bool validator)
 {
     // While marks are on their way to task.db, later ones follow them, so the file ends with the latest.
-    if (m_batches > 0 || (m_writer && m_writer->pending())) {
+    if (m_batches > 0 || writingMarks()) {
         m_gathered.insert({task, name}, Gathered{value, validator});
-        if (m_batches == 0)
+        if (m_batches == 0 && !m_handOverQueued)
             writeGathered();
         return;
     }
@@ -242,7 +252,29 @@ void CheckStates::writeGathered()
 {
     if (m_gathered.isEmpty())
         return;
-    const QHash<std::pair<Task*, QString>, Gathered> gathered = std::exchange(m_gathered, {});
+    // Handed over so many a turn of the event loop: the marks of an update-all over 100,000 tasks would hold the
+    // window for the best part of a second. Those not yet handed stay gathered, so a later mark of the same task
+    // replaces them and storedOption() finds them.
+    QHash<std::pair<Task*, QString>, Gathered> gathered;
+    if (m_gathered.size() <= m_marksPerTurn) {
+        gathered = std::exchange(m_gathered, {});
+    } else {
+        gathered.reserve(m_marksPerTurn);
+        for (auto it = m_gathered.begin(); gathered.size() < m_marksPerTurn;) {
+            gathered.insert(it.key(), it.value());
+            it = m_gathered.erase(it);
+        }
+    }
+    if (!m_gathered.isEmpty() && !m_handOverQueued) {
+        m_handOverQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_handOverQueued = false;
+                writeGathered();
+            },
+            Qt::QueuedConnection);
+    }
     const auto take = [](Task* task, const QString& name, const Gathered& mark, bool stored) {
         if (stored)
             task->setOption(name, mark.value);
@@ -251,7 +283,7 @@ void CheckStates::writeGathered()
     };
     // A few marks cost the window one short transaction; many go beside it, as do those that follow marks on
     // their way.
-    if (gathered.size() < m_writeAsideFrom && !(m_writer && m_writer->pending())) {
+    if (gathered.size() < m_writeAsideFrom && !(m_writer && m_writer->pending()) && m_gathered.isEmpty()) {
         QList<TaskDatabase::OptionChange> changes;
         for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
             changes.append({it.key().first->taskId(), it.key().second, it.value().value});
@@ -286,6 +318,14 @@ void CheckStates::writeGathered()
         }
         emit marksWritten();
     });
+}
+
+CheckStates::~CheckStates()
+{
+    // Marks not yet handed over go to the writer now, which has a moment to write them as it closes.
+    m_marksPerTurn = std::numeric_limits<int>::max();
+    if (m_writer && !m_gathered.isEmpty())
+        writeGathered();
 }
 
 CheckStates::Batch::~Batch()

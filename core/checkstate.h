@@ -44,6 +44,7 @@ public:
     static constexpr qint64 MaxBackoffSeconds = 3600;
 
     CheckStates(TaskRegistry& registry, TaskDatabase& db);
+    ~CheckStates() override;
 
     // Not owned; the system clock when none is set.
     void setClock(const Clock* clock) { m_clock = clock; }
@@ -69,6 +70,9 @@ public:
     // moved on to the next moment within its hours, and never before the hours begin again for a moment now
     // outside them. An unreadable last-update time counts as due, one later than now counts as now.
     QDateTime dueTime(const Task* task, const QDateTime& now) const;
+    // Whether dueTime(task, now) has come; nowMs is now in milliseconds since the epoch. A task whose interval
+    // has not passed is told apart without local-time arithmetic: the hours only ever put a check later.
+    bool isDue(const Task* task, const QDateTime& now, qint64 nowMs) const;
     QDateTime dueTime(const Task* task) const { return dueTime(task, now()); }
     // Whether findings of any task are waiting to be stored.
     bool hasUnstored() const;
@@ -119,7 +123,10 @@ public:
     // run's other marks while a Batch lives, else at once.
     void storeMark(Task* task, const QString& name, const QString& value) { storeOption(task, name, value, false); }
     // Whether marks are being written beside the window.
-    bool writingMarks() const { return m_writer && m_writer->pending(); }
+    bool writingMarks() const { return (m_writer && m_writer->pending()) || m_handOverQueued; }
+    // How many gathered marks are handed to the writer in one turn of the event loop (tests lower it).
+    static constexpr int MarksPerTurn = 1000;
+    void setMarksPerTurn(int marks) { m_marksPerTurn = qMax(1, marks); }
 
     class Batch
     {
@@ -205,6 +212,8 @@ private:
     };
     int m_batches = 0;
     int m_writeAsideFrom = WriteAsideFrom;
+    int m_marksPerTurn = MarksPerTurn;
+    bool m_handOverQueued = false; // a turn that hands over more gathered marks is queued
     QHash<std::pair<Task*, QString>, Gathered> m_gathered; // by task and option name
     QHash<std::pair<Task*, QString>, Gathered> m_writing;  // handed to m_writer, not written yet
     // Writes the gathered marks beside the window; made at the first batch. Last, so it goes first: no outcome

@@ -42,11 +42,12 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
     if (m_registry.isImporting() || m_registry.isPreparing())
         return run;
     const QDateTime now = m_states.now();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
     const QList<Task*> snapshot = m_registry.tasks();
     for (Task* task : snapshot) {
         // A last check in the future (the clock was put back) counts as one made now, so the task is not
         // silenced until that date; task.db gets it too, else every start would find the future time again.
-        if (task->lastUpdate().isValid() && task->lastUpdate() > now) {
+        if (task->lastUpdate().isValid() && task->lastUpdateMs() > nowMs) {
             task->setLastUpdate(now.toString(Qt::ISODate));
             storeCheckTime(task);
         }
@@ -54,7 +55,7 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
             continue;
         // Judged by the one reading of the clock above: a second reading would always be a moment later,
         // and a task without a readable time would never be due.
-        if (now < m_states.dueTime(task, now))
+        if (!m_states.isDue(task, now, nowMs))
             continue;
 
         m_runWaiting.insert(task);

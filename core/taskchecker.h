@@ -53,8 +53,9 @@ public:
     PageRenderRunner& renderer() { return m_renderer; }
     // What the checks know of each task: its failure, its back-off, its findings not yet stored.
     const CheckStates& checks() const { return m_states; }
-    // See CheckStates::setWriteAsideFrom.
+    // See CheckStates::setWriteAsideFrom and setMarksPerTurn.
     void setWriteAsideFrom(int marks) { m_states.setWriteAsideFrom(marks); }
+    void setMarksPerTurn(int marks) { m_states.setMarksPerTurn(marks); }
     // Where news goes beyond this desktop, and what waits to get there.
     NewsOutbox& news() { return m_news; }
     // Whether each task needs the user's look, and why.

@@ -13,7 +13,7 @@ QString statusWords(int status)
 
 QString nextTry(const QDateTime& until)
 {
-    return QStringLiteral("next try after ") + QLocale().toString(until.time(), QStringLiteral("HH:mm"));
+    return QStringLiteral("next try after ") + QLocale().toString(until.toLocalTime().time(), QStringLiteral("HH:mm"));
 }
 } // namespace
 

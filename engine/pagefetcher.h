@@ -128,7 +128,8 @@ private:
     HostDeferrals m_deferrals;
     BodyBudget m_budget;
     QHash<quint64, Failing> m_failing; // refused jobs whose failure is being delivered
-    std::function<QDateTime()> m_now = [] { return Clock().now(); };
+    // In UTC: it is read at every finished download, and the local time zone costs a look at the file system.
+    std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTimeUtc(); };
     int m_queued = 0;
     int m_maxInFlight = DefaultMaxInFlight;
     int m_peakRunning = 0;

@@ -59,6 +59,9 @@ public:
     void setLastUpdate(const QString& text);
     QDate taskDate() const { return m_taskDate; }
     QDateTime lastUpdate() const { return m_lastUpdate; }
+    // The same moment in milliseconds since the epoch, kept beside it: comparing local times costs a look at the
+    // time zone each time, and the due checks compare every task's every minute. 0 when lastUpdate() is invalid.
+    qint64 lastUpdateMs() const { return m_lastUpdateMs; }
 
     // Settings of this task beyond the columns of the tasks table, by name, as task.db keeps them.
     QHash<QString, QString> options() const { return m_options; }
@@ -174,6 +177,7 @@ private:
     int m_taskId;
     int m_rowId = 0;
     QDateTime m_lastUpdate;
+    qint64 m_lastUpdateMs = 0;
     QDate m_taskDate;
     QString m_name;
     QString m_address;

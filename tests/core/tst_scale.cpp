@@ -142,15 +142,22 @@ private slots:
     {
         QTest::addColumn<int>("asideFrom");
         QTest::addColumn<int>("batch"); // pages requested in one turn of the event loop
-        QTest::addRow("few: on the window thread") << 1000 << int(TaskChecker::RequestBatch);
-        QTest::addRow("many: beside the window") << 2 << int(TaskChecker::RequestBatch);
-        QTest::addRow("requested two at a time") << 1000 << 2;
+        QTest::addColumn<int>("perTurn"); // marks handed to the writer in one turn
+        QTest::addColumn<QList<int>>("writes"); // writes told of after each run
+        const int all = CheckStates::MarksPerTurn;
+        QTest::addRow("few: on the window thread") << 1000 << int(TaskChecker::RequestBatch) << all << QList<int>{0, 0};
+        QTest::addRow("many: beside the window") << 2 << int(TaskChecker::RequestBatch) << all << QList<int>{1, 2};
+        QTest::addRow("requested two at a time") << 1000 << 2 << all << QList<int>{0, 0};
+        // 6 marks in the first run (reason and count of 3 tasks), 3 in the second (the counts).
+        QTest::addRow("handed over two a turn") << 1 << int(TaskChecker::RequestBatch) << 2 << QList<int>{3, 5};
     }
 
     void marksOfARun()
     {
         QFETCH(int, asideFrom);
         QFETCH(int, batch);
+        QFETCH(int, perTurn);
+        QFETCH(QList<int>, writes);
         TempFolder fixture;
         const QString path = fixture.path("task.db");
         {
@@ -162,6 +169,7 @@ private slots:
         TaskChecker& core = loaded.core;
         core.setWriteAsideFrom(asideFrom);
         core.setRequestBatch(batch);
+        core.setMarksPerTurn(perTurn);
         QSignalSpy written(&core.checks(), &CheckStates::marksWritten);
         const auto marks = [&] {
             DbFile file(path);
@@ -174,7 +182,7 @@ private slots:
             if (asideFrom > 3)
                 QVERIFY(!core.checks().writingMarks());
             // Told through the event loop once written.
-            QTRY_COMPARE(written.count(), asideFrom > 3 ? 0 : (inRow == "1" ? 1 : 2));
+            QTRY_COMPARE(written.count(), writes.at(inRow.toInt() - 1));
             QTRY_VERIFY(!core.checks().writingMarks());
             QCOMPARE(marks(), (QStringList{"0:" + inRow, "1:" + inRow, "2:" + inRow}));
             for (Task* task : core.tasks()) {

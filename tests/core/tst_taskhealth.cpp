@@ -318,6 +318,9 @@ private slots:
         QTest::addColumn<QDateTime>("now");
         QTest::addColumn<QDateTime>("due");
         QTest::addRow("due inside the hours") << Office << QString() << at(7, 9) << at(7, 10) << at(7, 10);
+        QTest::addRow("not yet due") << QString() << QString() << at(7, 9, 30) << at(7, 10) << at(7, 10, 30);
+        QTest::addRow("a second before it is due")
+            << Office << QString() << at(7, 9, 0, 1) << at(7, 10) << at(7, 10, 0, 1);
         QTest::addRow("due at night waits for the morning")
             << Office << QString() << at(7, 17, 30) << at(7, 18, 30) << at(8, 8);
         QTest::addRow("checked when the hours begin") << Office << QString() << at(7, 17, 30) << at(8, 8) << at(8, 8);
