@@ -16,8 +16,10 @@
 // Beside them a plain parallel client (one network manager asked for every page at once, bodies read and dropped),
 // the pace the program's update-all is held to: their ratio is printed.
 //
+// Then update-all with a region on every task against the same without one, on one host answering at once.
+//
 // bench_updateall [--tasks N] [--quick] [--runs N]: with --quick, only the program's own way and the plain client in
-// both update-all scenarios; with --runs, the two update-all scenarios N times (the sequential way once), the ways taking turns, each
+// both update-all scenarios and the region case; with --runs, the two update-all scenarios N times (the sequential way once), the ways taking turns, each
 // way's figures those of its median run, after the time of every run.
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
@@ -363,6 +365,30 @@ QStringList rowsOf(const QString& path)
 
 // Records every keyword link of the pages as they were before the new ones appeared as seen, the way the
 // program leaves task.db after a check with the option on.
+// Gives every task of task.db the region; the page's links all stand in it, so the results are those without it.
+void giveRegion(const QString& path, int tasks, const QString& region)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("region-writer"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT "
+                                  "NULL, value TEXT NOT NULL, PRIMARY KEY (task_id, name))"));
+        db.transaction();
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) VALUES(?, ?, ?)"));
+        for (int t = 0; t < tasks; ++t) {
+            query.addBindValue(t);
+            query.addBindValue(QLatin1String(Task::RegionOption));
+            query.addBindValue(region);
+            query.exec();
+        }
+        db.commit();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("region-writer"));
+}
+
 template <typename Link> void recordSeen(const QString& path, int tasks, Link linkOf)
 {
     {
@@ -541,6 +567,29 @@ int main(int argc, char* argv[])
                 static_cast<long long>(rows[2].size() - qsizetype(tasks) * stored),
                 rows[0] == rows[1] && rows[0] == rows[2] ? "yes" : "NO");
     }
+    // A region on every task, read from each page's tree on the reading workers, against the same run without one.
+    for (const char* region : {"li", "body > li"}) {
+        std::printf("\n== update-all, one host, answer at once, the region \"%s\" on every task against none\n", region);
+        QList<double> times[2];
+        QStringList rows[2];
+        for (int run = 0; run < runs; ++run) {
+            for (int way = 0; way < 2; ++way) {
+                const QString folder = prepare(QStringLiteral("region-%1-%2-%3").arg(region).arg(way).arg(run), false, "now");
+                const QString db = QDir(folder).filePath(QStringLiteral("task.db"));
+                if (way == 1)
+                    giveRegion(db, tasks, QString::fromLatin1(region));
+                times[way].append(runChild({QStringLiteral("--child"), QStringLiteral("concurrent")}, folder).value(0).toDouble());
+                rows[way] = rowsOf(db);
+            }
+        }
+        for (QList<double>& t : times)
+            std::sort(t.begin(), t.end());
+        const double none = times[0].at((times[0].size() - 1) / 2);
+        const double with = times[1].at((times[1].size() - 1) / 2);
+        std::printf("no region %7.0f ms, region %7.0f ms (medians of %d runs, taking turns): %.3fx; rows identical: %s\n",
+                    none, with, runs, with / none, rows[0] == rows[1] ? "yes" : "NO");
+    }
+
     if (quick) {
         QMetaObject::invokeMethod(server, &QObject::deleteLater);
         serverThread.quit();
