@@ -425,6 +425,25 @@ void TestPageRegion::walkAgreesWithXPath_data()
                                "p p",
                                "div p a, section"})
         QTest::addRow("page of blanks and cases: %s", region) << page << QString::fromLatin1(region);
+    // Elements the parser adds, moves or keeps where a browser would not: implied tbody, foreign and template
+    // content, nested forms, markup after the end of the html element.
+    const QString built = QStringLiteral(
+        "<html><body><table id=t><tr class='r&#9;odd'><td id=c1>1</td></tr></table>"
+        "<svg id=g><a href=/svg class=k>svg</a></svg><template id=tp><p class=k>in template</p></template>"
+        "<form id=f1><form id=f2><p class=k>x</p></form></form><p id=A>up</p><p id=a>low</p></body></html>"
+        "<p class=k id=after><a href=/after>after the end</a></p>");
+    for (const char* region : {"tbody",        "table > tbody > tr",
+                               "table > tr",   ".odd",
+                               "tr.r",         "svg a",
+                               "svg > a",      ".k",
+                               "template p",   "form form",
+                               "form p",       "#A",
+                               "#a",           "body > p",
+                               "html > p",     "p#after",
+                               "td",           "body *",
+                               "body > * > a", "//tbody",
+                               "//a"})
+        QTest::addRow("built page: %s", region) << built << QString::fromLatin1(region);
 }
 
 // A region the tree is walked for selects what the XPath expression it stands for selects (the same expression in
