@@ -3,7 +3,8 @@
 // large page and on hostile pages; a feed of as many links read by libxml2 against that page. By default QRegExp gets
 // only scaled-down hostile pages (5, 10 and 20 K characters); the time it would need at full size is estimated from its
 // growth. Regions of the large page are read the program's way, the old way (written back as HTML and scanned) and,
-// where python3 has lxml and cssselect, by lxml, each step of the old way timed on its own.
+// where python3 has lxml and cssselect, by lxml, the phases of the program's way and each step of the old way timed
+// on their own.
 // Run: bench_linkscan [--full] [--runs N] [name...]
 //   --full  also runs QRegExp on the full-size hostile pages: close to a minute on each 100 K page, and
 //           about an hour on the 1 M page
