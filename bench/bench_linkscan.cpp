@@ -3,7 +3,8 @@
 // large page and on hostile pages; a feed of as many links read by libxml2 against that page. By default QRegExp gets
 // only scaled-down hostile pages (5, 10 and 20 K characters); the time it would need at full size is estimated from its
 // growth. Regions of the large page are read the program's way, the old way (written back as HTML and scanned) and,
-// where python3 has lxml and cssselect, by lxml, each step of the old way timed on its own.
+// where python3 has lxml and cssselect, by lxml, the phases of the program's way and each step of the old way timed
+// on their own.
 // Run: bench_linkscan [--full] [--runs N] [name...]
 //   --full  also runs QRegExp on the full-size hostile pages: close to a minute on each 100 K page, and
 //           about an hour on the 1 M page
@@ -111,10 +112,13 @@ template <typename Links> QStringList formedLinks(const Links& links)
     return found;
 }
 
-// The region read the program's way: from the tree where it can, with both passes' links.
-Tally regionTally(const QString& page, const QString& region)
+// The region read the program's way: from the tree where it can, with both passes' links; its phases in *phases.
+Tally regionTally(const QString& page, const QString& region, PageRegion::Phases* phases)
 {
-    return tallyOf(PageRegion::Links(page, region));
+    const PageRegion::Links links(page, region);
+    const Tally tally = tallyOf(links);
+    *phases = links.phases();
+    return tally;
 }
 
 // The old way's steps, each timed on its own as PageRegion::select runs them: the page converted to UTF-8, parsed,
@@ -183,7 +187,11 @@ for sel in sys.argv[3:]:
     print('%s	%.2f	%d' % (sel, statistics.median(times), n))
 )";
 
-// lxml's median time per region, by region; empty where python3 with lxml and cssselect is missing.
+// lxml's median time per region, by region; empty where python3 with lxml and cssselect is missing. Each region is
+// read in a process of its own, given at most LxmlSeconds: cssselect turns ":nth-child" into a count of the
+// preceding siblings, which takes lxml minutes on a long list; such a region is left out.
+constexpr int LxmlSeconds = 60;
+
 QHash<QString, QPair<double, qlonglong>> lxmlTimes(const QString& page, const QStringList& regions, int runs)
 {
     QHash<QString, QPair<double, qlonglong>> times;
@@ -191,12 +199,17 @@ QHash<QString, QPair<double, qlonglong>> lxmlTimes(const QString& page, const QS
     if (!file.open() || file.write(page.toUtf8()) < 0 || !file.flush())
         return times;
     for (const QString& python : {QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")}) {
-        QProcess process;
-        process.start(python, QStringList{"-c", LxmlScript, file.fileName(), QString::number(runs)} + regions);
-        if (!process.waitForFinished(600000) || process.exitCode() != 0)
-            continue;
-        for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
-            const QStringList parts = line.split(u'\t');
+        for (const QString& region : regions) {
+            QProcess process;
+            process.start(python, QStringList{"-c", LxmlScript, file.fileName(), QString::number(runs), region});
+            if (!process.waitForFinished(LxmlSeconds * 1000)) {
+                process.kill();
+                process.waitForFinished();
+                continue;
+            }
+            if (process.exitCode() != 0)
+                break; // no lxml with this python
+            const QStringList parts = QString::fromUtf8(process.readAllStandardOutput()).trimmed().split(u'\t');
             if (parts.size() == 3)
                 times.insert(parts[0], {parts[1].toDouble(), parts[2].toLongLong()});
         }
@@ -226,13 +239,23 @@ bool regions(const QString& page, double linksMs, int runs)
     bool same = true;
     for (const QString& region : regions) {
         const PageRegion::Links links(page, region);
-        const bool agree = formedLinks(links) == formedLinks(LinkScanner::PageLinks(PageRegion::select(page, region).html));
+        const bool agree =
+            formedLinks(links) == formedLinks(LinkScanner::PageLinks(PageRegion::select(page, region).html));
         same = same && agree;
         QList<double> now, old;
         Steps steps;
+        Steps phases; // the program's way, as PageRegion::Links times its phases
+        QList<double> order;
         Tally inRegion;
         for (int run = 0; run < runs; ++run) {
-            now.append(elapsedMs([&] { inRegion = regionTally(page, region); }));
+            PageRegion::Phases spent;
+            now.append(elapsedMs([&] { inRegion = regionTally(page, region, &spent); }));
+            phases.convert.append(double(spent.convert) / 1e6);
+            phases.parse.append(double(spent.parse) / 1e6);
+            order.append(double(spent.order) / 1e6);
+            phases.select.append(double(spent.select) / 1e6);
+            phases.write.append(double(spent.read) / 1e6);
+            phases.free.append(double(spent.free) / 1e6);
             old.append(elapsedMs([&] { linksTally(PageRegion::select(page, region).html); }));
             timeSteps(page, region, steps);
         }
@@ -243,6 +266,10 @@ bool regions(const QString& page, double linksMs, int runs)
                     qPrintable(region), nowMs, links.fromTree() ? "from the tree" : "written back",
                     qlonglong(inRegion.links), agree ? ", same as the old way" : ", DIFFERENT FROM THE OLD WAY", oldMs,
                     oldMs / nowMs, linksMs);
+        std::printf("  %-22s ours' phases: to UTF-8 %.2f, parse %.2f, number the elements %.2f, select %.2f, read the "
+                    "links %.2f, free %.2f ms\n",
+                    "", median(phases.convert), median(phases.parse), median(order), median(phases.select),
+                    median(phases.write), median(phases.free));
         std::printf("  %-22s old way's steps: to UTF-8 %.2f, parse %.2f, select %.2f, write back %.2f, both passes "
                     "%.2f, free %.2f ms\n",
                     "", median(steps.convert), median(steps.parse), median(steps.select), median(steps.write),
@@ -251,7 +278,11 @@ bool regions(const QString& page, double linksMs, int runs)
             const double lxmlMs = lxml.value(region).first;
             std::printf("  %-22s lxml + cssselect %7.2f ms (%lld anchors): ours %.2fx lxml's time%s\n", "", lxmlMs,
                         lxml.value(region).second, nowMs / lxmlMs,
-                        nowMs <= lxmlMs / 2 ? "  (at most half)" : nowMs <= lxmlMs ? "" : "  OVER lxml's time");
+                        nowMs <= lxmlMs / 2 ? "  (at most half)"
+                        : nowMs <= lxmlMs   ? ""
+                                            : "  OVER lxml's time");
+        } else if (!lxml.isEmpty()) {
+            std::printf("  %-22s lxml + cssselect not done in %d s: left out\n", "", LxmlSeconds);
         }
     }
     std::printf("  load average after: %s\n", qPrintable(loadAverage()));

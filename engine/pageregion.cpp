@@ -4,6 +4,7 @@
 #include "engine/readingbudget.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QStringList>
 
@@ -16,6 +17,8 @@
 #include <libxml/xmlIO.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <climits>
@@ -602,127 +605,246 @@ QString PageRegion::problem(const QString& region)
 }
 
 namespace {
+// A base element as the scan takes one: with an href attribute.
+bool isBase(const xmlNode* node)
+{
+    return node->type == XML_ELEMENT_NODE && node->name && node->name[0] == 'b' &&
+           xmlStrEqual(node->name, BAD_CAST "base") && xmlHasProp(node, BAD_CAST "href");
+}
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+bool isNameCharacter(QChar c)
+{
+    return c.unicode() < 128 && (c.isLetterOrNumber() || c == u'_' || c == u'-');
+}
+
+// A region that names elements by type ("*" or a name), "#id" and ".class", joined by descendant and ">"
+// combinators, or the XPath expression "//name": matched by walking the tree, with the same elements selected as
+// by the XPath expression the region stands for (xpathOf()), and without the document's elements numbered first.
+class SimpleSelector
+{
+public:
+    // The selector, when the region is one of those; else the region is left to XPath.
+    static std::optional<SimpleSelector> of(const QString& region)
+    {
+        const QString s = region.trimmed();
+        SimpleSelector selector;
+        if (s.startsWith(u"//")) {
+            // XPath: the name as written, no case folded.
+            const QString name = s.sliced(2);
+            if (!plainName(name))
+                return std::nullopt;
+            selector.m_compounds.push_back({name.toLatin1(), {}, {}, false});
+            return selector;
+        }
+        if (s.startsWith(u'/') || s.startsWith(u'('))
+            return std::nullopt;
+        qsizetype i = 0;
+        const auto word = [&] {
+            const qsizetype start = i;
+            while (i < s.size() && isNameCharacter(s.at(i)))
+                ++i;
+            return s.sliced(start, i - start);
+        };
+        bool child = false;
+        for (;;) {
+            Compound compound{{}, {}, {}, child};
+            bool any = false;
+            if (i < s.size() && s.at(i) == u'*') {
+                ++i;
+                any = true;
+            } else if (i < s.size() && (s.at(i).isLetter() || s.at(i) == u'_')) {
+                const QString type = word().toLower();
+                if (!plainName(type))
+                    return std::nullopt;
+                compound.name = type.toLatin1();
+                any = true;
+            }
+            while (i < s.size() && (s.at(i) == u'#' || s.at(i) == u'.')) {
+                const bool id = s.at(i++) == u'#';
+                const QByteArray value = word().toLatin1();
+                if (value.isEmpty() || (id && !compound.id.isEmpty()))
+                    return std::nullopt;
+                (id ? compound.id : compound.classes.emplace_back()) = value;
+                any = true;
+            }
+            if (!any)
+                return std::nullopt;
+            selector.m_compounds.push_back(std::move(compound));
+            const qsizetype before = i;
+            while (i < s.size() && isBlank(s.at(i)))
+                ++i;
+            if (i == s.size())
+                return selector;
+            child = s.at(i) == u'>';
+            if (child) {
+                ++i;
+                while (i < s.size() && isBlank(s.at(i)))
+                    ++i;
+            } else if (i == before) {
+                return std::nullopt; // anything but a descendant or ">" combinator
+            }
+        }
+    }
+
+    // The outermost elements selected, in page order, and the page's base element, in one walk of the tree;
+    // carryOn is asked every so many elements looked at, and no more than limit are looked at in matching.
+    struct Walk
+    {
+        std::vector<xmlNodePtr> outermost;
+        xmlNodePtr base = nullptr;
+        bool stopped = false; // abandoned by carryOn or past the limit
+    };
+    Walk walk(xmlDocPtr doc, unsigned long limit, ReadingBudget& budget) const
+    {
+        Walk walk;
+        m_budget = &budget;
+        m_steps = 0;
+        m_limit = limit;
+        m_stopped = false;
+        const xmlNode* inside = nullptr; // the element selected whose subtree the walk is in
+        const auto leave = [&](const xmlNode* node) {
+            if (node == inside)
+                inside = nullptr;
+        };
+        xmlNodePtr node = doc->children;
+        while (node && !m_stopped) {
+            if (node->type == XML_ELEMENT_NODE && step()) {
+                if (!walk.base && isBase(node))
+                    walk.base = node;
+                if (!inside && matches(node, m_compounds.size() - 1)) {
+                    walk.outermost.push_back(node);
+                    inside = node;
+                }
+                if (node->children) {
+                    node = node->children;
+                    continue;
+                }
+            }
+            while (node && !node->next) {
+                leave(node);
+                node = node->parent == reinterpret_cast<xmlNodePtr>(doc) ? nullptr : node->parent;
+            }
+            if (node) {
+                leave(node);
+                node = node->next;
+            }
+        }
+        walk.stopped = m_stopped;
+        return walk;
+    }
+
+private:
+    struct Compound
+    {
+        QByteArray name; // empty: any element
+        QByteArray id;
+        std::vector<QByteArray> classes;
+        bool child; // joined to the compound on its left by ">", else as a descendant
+    };
+
+    // One more element looked at: false once the reading is to stop.
+    bool step() const
+    {
+        if (++m_steps > m_limit) {
+            m_budget->spend(ReadingBudget::Spent::Time);
+            m_stopped = true;
+        } else if (m_steps % ElementsPerStep == 0 && !m_budget->carryOn()) {
+            m_stopped = true;
+        }
+        return !m_stopped;
+    }
+
+    // The compound at k matches the element, and those on its left its parent or ancestors.
+    bool matches(const xmlNode* element, size_t k) const
+    {
+        if (!step() || !test(element, m_compounds[k]))
+            return false;
+        if (k == 0)
+            return true;
+        if (m_compounds[k].child)
+            return element->parent && element->parent->type == XML_ELEMENT_NODE && matches(element->parent, k - 1);
+        for (const xmlNode* up = element->parent; up && up->type == XML_ELEMENT_NODE && !m_stopped; up = up->parent) {
+            if (matches(up, k - 1))
+                return true;
+        }
+        return false;
+    }
+
+    // As XPath tests them: an element name without a namespace, attribute names without a prefix, "#id" as
+    // @id = 'id', ".class" as a word of normalize-space(@class).
+    static bool test(const xmlNode* element, const Compound& compound)
+    {
+        if (!compound.name.isEmpty() && (element->ns || !element->name || element->name[0] != compound.name[0] ||
+                                         !xmlStrEqual(element->name, BAD_CAST compound.name.constData())))
+            return false;
+        if (compound.id.isEmpty() && compound.classes.empty())
+            return true;
+        bool id = compound.id.isEmpty();
+        bool classes = compound.classes.empty();
+        for (const xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
+            if (attribute->ns && attribute->ns->prefix)
+                continue;
+            const bool isId = xmlStrEqual(attribute->name, BAD_CAST "id");
+            const bool isClass = xmlStrEqual(attribute->name, BAD_CAST "class");
+            if ((!isId || id) && (!isClass || classes))
+                continue;
+            const QByteArray value = valueOf(attribute);
+            if (isId)
+                id = value == compound.id;
+            else
+                classes = std::all_of(compound.classes.cbegin(), compound.classes.cend(),
+                                      [&](const QByteArray& word) { return hasWord(value, word); });
+        }
+        return id && classes;
+    }
+
+    // The attribute's string value, as XPath takes it.
+    static QByteArray valueOf(const xmlAttr* attribute)
+    {
+        const xmlNode* text = attribute->children;
+        if (text && !text->next && text->type == XML_TEXT_NODE && text->content)
+            return QByteArray::fromRawData(reinterpret_cast<const char*>(text->content),
+                                           qsizetype(std::strlen(reinterpret_cast<const char*>(text->content))));
+        const XmlText value(xmlNodeGetContent(reinterpret_cast<const xmlNode*>(attribute)), xmlFree);
+        return QByteArray(value ? reinterpret_cast<const char*>(value.get()) : "");
+    }
+
+    // Whether the word is one of the value's words, split at XML blanks as normalize-space() does.
+    static bool hasWord(const QByteArray& value, const QByteArray& word)
+    {
+        const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+        for (qsizetype at = value.indexOf(word); at >= 0; at = value.indexOf(word, at + 1)) {
+            const qsizetype end = at + word.size();
+            if ((at == 0 || blank(value.at(at - 1))) && (end == value.size() || blank(value.at(end))))
+                return true;
+        }
+        return false;
+    }
+
+    static constexpr unsigned long ElementsPerStep = 1024;
+    std::vector<Compound> m_compounds;
+    mutable ReadingBudget* m_budget = nullptr;
+    mutable unsigned long m_steps = 0;
+    mutable unsigned long m_limit = 0;
+    mutable bool m_stopped = false;
+};
+} // namespace
+
+namespace {
 // The libxml2 memory allowed for the page's own copy and tree, beyond the reading's limit, per byte of the page.
 constexpr qint64 TreeBytesPerPageByte = 8;
-
-// What is made of the elements selected (the outermost ones, in page order, at least one): written back as HTML,
-// or their links read from the tree.
-using Extraction = std::function<void(xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, PageRegion::Selection&)>;
-
-PageRegion::Selection selectThen(QStringView page, const QString& region, const Extraction& extract)
-{
-    using PageRegion::MinOperations;
-    using PageRegion::OperationsPerCharacter;
-    PageRegion::Selection selection;
-    const QStringList expressions = expressionsOf(region, &selection.error);
-    if (expressions.isEmpty())
-        return selection;
-    const QByteArray bytes = page.toUtf8();
-    if (bytes.size() > INT_MAX) {
-        selection.error = tr("the page is too large");
-        return selection;
-    }
-    initLibxml();
-    const ReadingBudget::Here budget;
-    const auto spent = [&] {
-        selection.matched = false;
-        selection.error = budget->reason(tr("region"), tr("evaluate"));
-        return selection;
-    };
-    // Recovering as browsers do, with the page already decoded; no network, and no HUGE: libxml2 keeps its
-    // bound on the nesting depth.
-    const std::unique_ptr<htmlParserCtxt, void (*)(htmlParserCtxtPtr)> parser(htmlNewParserCtxt(), htmlFreeParserCtxt);
-    if (!parser) {
-        selection.error = tr("out of memory");
-        return selection;
-    }
-    // The page's tree is the page itself: an ordinary page's copy and tree take a few times its size.
-    budget->allowPage(TreeBytesPerPageByte * qint64(bytes.size()));
-    budget->watchParser(parser.get());
-    const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> doc(
-        htmlCtxtReadMemory(parser.get(), bytes.constData(), int(bytes.size()), nullptr, "UTF-8",
-                           HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                               HTML_PARSE_IGNORE_ENC | HTML_PARSE_COMPACT),
-        xmlFreeDoc);
-    budget->watchParser(nullptr);
-    if (!budget->carryOn())
-        return spent();
-    if (!doc)
-        return selection; // an empty page: nothing to select
-    // Numbers the elements, so node sets are sorted and compared in constant time a pair.
-    xmlXPathOrderDocElems(doc.get());
-    const XPathContext context = newContext(doc.get());
-    if (!context) {
-        selection.error = tr("out of memory");
-        return selection;
-    }
-    xmlXPathRegisterFuncLookup(context.get(), linearFunction, nullptr);
-    context->opLimit = qMax(MinOperations, OperationsPerCharacter * static_cast<unsigned long>(page.size()));
-    // The evaluation stops at its next step once the budget is spent, until the context is freed.
-    budget->watchXPath(context.get());
-    const std::unique_ptr<ReadingBudget, void (*)(ReadingBudget*)> unwatch(
-        &*budget, [](ReadingBudget* watching) { watching->watchXPath(nullptr); });
-    const auto before = [](xmlNodePtr a, xmlNodePtr b) { return xmlXPathCmpNodes(a, b) > 0; };
-    // The elements of the expressions so far, in page order, each once: joined as each expression is evaluated,
-    // so the elements held are never more than the page's.
-    std::vector<xmlNodePtr> nodes;
-    std::vector<xmlNodePtr> more;
-    std::vector<xmlNodePtr> joined;
-    for (const QString& expression : expressions) {
-        const XPathObject found(xmlXPathEvalExpression(BAD_CAST expression.toUtf8().constData(), context.get()),
-                                xmlXPathFreeObject);
-        if (!found && context->opCount >= context->opLimit)
-            budget->spend(ReadingBudget::Spent::Time);
-        if (!budget->carryOn())
-            return spent();
-        if (!found) {
-            selection.error = tr("the region could not be selected");
-            return selection;
-        }
-        if (found->type != XPATH_NODESET || !found->nodesetval)
-            continue;
-        more.clear();
-        for (int n = 0; n < found->nodesetval->nodeNr; ++n) {
-            xmlNodePtr node = found->nodesetval->nodeTab[n];
-            if (node->type == XML_HTML_DOCUMENT_NODE || node->type == XML_DOCUMENT_NODE)
-                node = xmlDocGetRootElement(doc.get());
-            if (node && node->type == XML_ELEMENT_NODE)
-                more.push_back(node);
-        }
-        if (expressions.size() == 1) {
-            nodes.swap(more);
-            break;
-        }
-        std::sort(more.begin(), more.end(), before);
-        joined.clear();
-        std::merge(nodes.begin(), nodes.end(), more.begin(), more.end(), std::back_inserter(joined), before);
-        joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
-        nodes.swap(joined);
-    }
-    if (nodes.empty())
-        return selection;
-
-    std::vector<xmlNodePtr> outermost;
-    const xmlNode* end = nullptr; // the first element after the subtree last taken
-    for (xmlNodePtr node : nodes) {
-        // In document order: a node before the end of the subtree last taken is inside it.
-        if (!outermost.empty() && (!end || xmlXPathCmpNodes(node, const_cast<xmlNodePtr>(end)) > 0))
-            continue;
-        outermost.push_back(node);
-        end = nextElementAfter(node);
-    }
-    selection.matched = true;
-    extract(doc.get(), outermost, selection);
-    return selection;
-}
 
 // The first base element with an href attribute, in page order, or null.
 xmlNodePtr baseOf(xmlDocPtr doc)
 {
     xmlNodePtr node = xmlDocGetRootElement(doc);
     while (node) {
-        if (node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST "base") &&
-            xmlHasProp(node, BAD_CAST "href"))
+        if (isBase(node))
             return node;
         if (node->type == XML_ELEMENT_NODE && node->children) {
             node = node->children;
@@ -736,8 +858,186 @@ xmlNodePtr baseOf(xmlDocPtr doc)
     return nullptr;
 }
 
+// What is made of the elements selected (the outermost ones, in page order, at least one) and the page's base
+// element (or null): written back as HTML, or their links read from the tree.
+using Extraction = std::function<void(xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, xmlNodePtr base,
+                                      PageRegion::Selection&)>;
+
+// Adds the time since the last lap to a phase.
+class Laps
+{
+public:
+    explicit Laps(PageRegion::Phases* phases) : m_phases(phases) { m_timer.start(); }
+    void operator()(qint64 PageRegion::Phases::*phase)
+    {
+        if (m_phases)
+            m_phases->*phase += m_timer.nsecsElapsed();
+        m_timer.restart();
+    }
+
+private:
+    PageRegion::Phases* m_phases;
+    QElapsedTimer m_timer;
+};
+
+// Frees the tree, its time counted as a phase of its own.
+struct FreeDocument
+{
+    PageRegion::Phases* phases;
+    void operator()(xmlDocPtr doc) const
+    {
+        Laps laps(phases);
+        xmlFreeDoc(doc);
+        laps(&PageRegion::Phases::free);
+    }
+};
+
+// The outermost elements the expressions select, in page order, into outermost; false when they could not be
+// selected, with the reason in selection.error or in the budget.
+bool selectByXPath(xmlDocPtr doc, const QStringList& expressions, unsigned long opLimit, ReadingBudget& budget,
+                   std::vector<xmlNodePtr>& outermost, PageRegion::Selection& selection)
+{
+    const XPathContext context = newContext(doc);
+    if (!context) {
+        selection.error = tr("out of memory");
+        return false;
+    }
+    xmlXPathRegisterFuncLookup(context.get(), linearFunction, nullptr);
+    context->opLimit = opLimit;
+    // The evaluation stops at its next step once the budget is spent, until the context is freed.
+    budget.watchXPath(context.get());
+    const std::unique_ptr<ReadingBudget, void (*)(ReadingBudget*)> unwatch(
+        &budget, [](ReadingBudget* watching) { watching->watchXPath(nullptr); });
+    const auto before = [](xmlNodePtr a, xmlNodePtr b) { return xmlXPathCmpNodes(a, b) > 0; };
+    // The elements of the expressions so far, in page order, each once: joined as each expression is evaluated,
+    // so the elements held are never more than the page's.
+    std::vector<xmlNodePtr> nodes;
+    std::vector<xmlNodePtr> more;
+    std::vector<xmlNodePtr> joined;
+    for (const QString& expression : expressions) {
+        const XPathObject found(xmlXPathEvalExpression(BAD_CAST expression.toUtf8().constData(), context.get()),
+                                xmlXPathFreeObject);
+        if (!found && context->opCount >= context->opLimit)
+            budget.spend(ReadingBudget::Spent::Time);
+        if (!budget.carryOn())
+            return false;
+        if (!found) {
+            selection.error = tr("the region could not be selected");
+            return false;
+        }
+        if (found->type != XPATH_NODESET || !found->nodesetval)
+            continue;
+        more.clear();
+        for (int n = 0; n < found->nodesetval->nodeNr; ++n) {
+            xmlNodePtr node = found->nodesetval->nodeTab[n];
+            if (node->type == XML_HTML_DOCUMENT_NODE || node->type == XML_DOCUMENT_NODE)
+                node = xmlDocGetRootElement(doc);
+            if (node && node->type == XML_ELEMENT_NODE)
+                more.push_back(node);
+        }
+        if (expressions.size() == 1) {
+            nodes.swap(more);
+            break;
+        }
+        std::sort(more.begin(), more.end(), before);
+        joined.clear();
+        std::merge(nodes.begin(), nodes.end(), more.begin(), more.end(), std::back_inserter(joined), before);
+        joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
+        nodes.swap(joined);
+    }
+    const xmlNode* end = nullptr; // the first element after the subtree last taken
+    for (xmlNodePtr node : nodes) {
+        // In document order: a node before the end of the subtree last taken is inside it.
+        if (!outermost.empty() && (!end || xmlXPathCmpNodes(node, const_cast<xmlNodePtr>(end)) > 0))
+            continue;
+        outermost.push_back(node);
+        end = nextElementAfter(node);
+    }
+    return true;
+}
+
+PageRegion::Selection selectThen(QStringView page, const QString& region, const Extraction& extract,
+                                 PageRegion::Phases* phases = nullptr)
+{
+    using PageRegion::MinOperations;
+    using PageRegion::OperationsPerCharacter;
+    PageRegion::Selection selection;
+    const QStringList expressions = expressionsOf(region, &selection.error);
+    if (expressions.isEmpty())
+        return selection;
+    // A tree's many small blocks are merged with their neighbours as they are freed, in the order the tree holds
+    // them, rather than kept in the allocator's fast lists and merged in one pass at its next large allocation,
+    // which misses the cache at every block: a third of the reading of a large page.
+    static const int mergedAsFreed = mallopt(M_MXFAST, 0);
+    (void)mergedAsFreed;
+    Laps laps(phases);
+    QByteArray bytes = page.toUtf8();
+    if (bytes.size() > INT_MAX) {
+        selection.error = tr("the page is too large");
+        return selection;
+    }
+    laps(&PageRegion::Phases::convert);
+    initLibxml();
+    const ReadingBudget::Here budget;
+    const auto spent = [&] {
+        selection.matched = false;
+        selection.error = budget->reason(tr("region"), tr("evaluate"));
+        return selection;
+    };
+    // Recovering as browsers do, with the page already decoded; no network, and no HUGE: libxml2 keeps its
+    // bound on the nesting depth.
+    std::unique_ptr<htmlParserCtxt, void (*)(htmlParserCtxtPtr)> parser(htmlNewParserCtxt(), htmlFreeParserCtxt);
+    if (!parser) {
+        selection.error = tr("out of memory");
+        return selection;
+    }
+    // The page's tree is the page itself: an ordinary page's copy and tree take a few times its size.
+    budget->allowPage(TreeBytesPerPageByte * qint64(bytes.size()));
+    budget->watchParser(parser.get());
+    const std::unique_ptr<xmlDoc, FreeDocument> doc(
+        htmlCtxtReadMemory(parser.get(), bytes.constData(), int(bytes.size()), nullptr, "UTF-8",
+                           HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                               HTML_PARSE_IGNORE_ENC | HTML_PARSE_COMPACT),
+        FreeDocument{phases});
+    budget->watchParser(nullptr);
+    // The parser's copy of the page and the page's bytes go before the tree does: a large block freed after the
+    // tree's many small ones would have the allocator merge them all at that moment.
+    parser.reset();
+    bytes = QByteArray();
+    laps(&PageRegion::Phases::parse);
+    if (!budget->carryOn())
+        return spent();
+    if (!doc)
+        return selection; // an empty page: nothing to select
+    const unsigned long opLimit = qMax(MinOperations, OperationsPerCharacter * static_cast<unsigned long>(page.size()));
+    std::vector<xmlNodePtr> outermost;
+    std::optional<xmlNodePtr> base; // known once the tree has been walked whole
+    if (const std::optional<SimpleSelector> simple = SimpleSelector::of(region)) {
+        SimpleSelector::Walk walk = simple->walk(doc.get(), opLimit, *budget);
+        laps(&PageRegion::Phases::select);
+        if (walk.stopped || !budget->carryOn())
+            return spent();
+        outermost.swap(walk.outermost);
+        base = walk.base;
+    } else {
+        // Numbers the elements, so node sets are sorted and compared in constant time a pair.
+        xmlXPathOrderDocElems(doc.get());
+        laps(&PageRegion::Phases::order);
+        if (!selectByXPath(doc.get(), expressions, opLimit, *budget, outermost, selection))
+            return budget->spent() != ReadingBudget::Spent::No ? spent() : selection;
+        laps(&PageRegion::Phases::select);
+    }
+    if (outermost.empty())
+        return selection;
+    selection.matched = true;
+    extract(doc.get(), outermost, base ? *base : baseOf(doc.get()), selection);
+    laps(&PageRegion::Phases::read);
+    return selection;
+}
+
 // The page's base element, then each element, as HTML, a line each.
-void writeBack(xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, PageRegion::Selection& selection)
+void writeBack(xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, xmlNodePtr base,
+               PageRegion::Selection& selection)
 {
     const std::unique_ptr<xmlOutputBuffer, int (*)(xmlOutputBufferPtr)> out(xmlAllocOutputBuffer(nullptr),
                                                                             xmlOutputBufferClose);
@@ -751,7 +1051,7 @@ void writeBack(xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, PageRegi
         xmlOutputBufferWrite(out.get(), 1, "\n");
     };
     // The page's base element stays the base of the region's links.
-    if (xmlNodePtr base = baseOf(doc))
+    if (base)
         write(base);
     for (xmlNodePtr node : outermost)
         write(node);
@@ -951,8 +1251,9 @@ private:
 
 PageRegion::Links::Links(QStringView page, const QString& region, const std::function<bool()>& carryOn)
 {
-    const Selection selection =
-        selectThen(page, region, [&](xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, Selection& selected) {
+    const Selection selection = selectThen(
+        page, region,
+        [&](xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, xmlNodePtr base, Selection& selected) {
             const std::function<bool()> asked = carryOn ? carryOn : [] { return ReadingBudget::carryOnHere(); };
             TreeReader reader(doc, asked);
             const bool plain = std::all_of(outermost.cbegin(), outermost.cend(),
@@ -968,11 +1269,11 @@ PageRegion::Links::Links(QStringView page, const QString& region, const std::fun
             }
             if (!plain) {
                 m_links.clear();
-                writeBack(doc, outermost, selected);
+                writeBack(doc, outermost, base, selected);
                 return;
             }
             // The base as the scan reads it from the base element written back.
-            if (xmlNodePtr base = baseOf(doc)) {
+            if (base) {
                 const std::unique_ptr<xmlOutputBuffer, int (*)(xmlOutputBufferPtr)> out(xmlAllocOutputBuffer(nullptr),
                                                                                         xmlOutputBufferClose);
                 if (out) {
@@ -985,12 +1286,15 @@ PageRegion::Links::Links(QStringView page, const QString& region, const std::fun
                         m_base = href->toString();
                 }
             }
-        });
+        },
+        &m_phases);
     m_matched = selection.matched;
     m_error = selection.error;
     if (!selection.html.isEmpty()) {
+        Laps laps(&m_phases);
         m_written = selection.html;
         m_writtenLinks.emplace(m_written);
+        laps(&Phases::read);
     }
 }
 

@@ -41,6 +41,19 @@ struct Selection
 // written once, as part of it.
 Selection select(QStringView page, const QString& region);
 
+// Where the reading of a region spent its time, in nanoseconds: the page converted to UTF-8, parsed, its elements
+// numbered for XPath (where the region needs XPath), the region selected, its links read or written back and
+// scanned, and the tree freed.
+struct Phases
+{
+    qint64 convert = 0;
+    qint64 parse = 0;
+    qint64 order = 0;
+    qint64 select = 0;
+    qint64 read = 0;
+    qint64 free = 0;
+};
+
 // The links of a region: what LinkScanner::PageLinks finds in select()'s html, the same links with the same
 // texts in the same order, but read from the parsed tree wherever the tree tells what the scan would find. That
 // spares writing the region back as HTML and reading it again. Where the written form could read otherwise
@@ -61,6 +74,7 @@ public:
     void scan(const std::function<void(const LinkScanner::Match&)>& onLink) const;
     // Whether the links were read from the tree (else from the region written back).
     bool fromTree() const { return !m_writtenLinks.has_value(); }
+    const Phases& phases() const { return m_phases; }
 
     // A link read from the tree: its href value written as the scan reads it, its text as the scan gives it.
     struct Link
@@ -77,5 +91,6 @@ private:
     QList<Link> m_links;
     QString m_written;
     std::optional<LinkScanner::PageLinks> m_writtenLinks; // over m_written
+    Phases m_phases;
 };
 } // namespace PageRegion

@@ -136,6 +136,8 @@ private slots:
     void keepsTheBaseAndTheText();
     void treeAgreesWithWrittenBack_data();
     void treeAgreesWithWrittenBack();
+    void walkAgreesWithXPath_data();
+    void walkAgreesWithXPath();
 };
 
 void TestPageRegion::selects_data()
@@ -269,12 +271,17 @@ void TestPageRegion::budgeted_data()
     QTest::addRow("union in a predicate")
         << page << "//*[count(//*|//*) > 0]" << plenty << "the XPath expression joins";
     QTest::addRow("499 groups") << page << QStringList(499, QStringLiteral("*")).join(u',') << plenty << tooLong;
+    // A group is left to XPath, whose normalize-space() copies each class again for every ancestor tried.
     QTest::addRow("nested classes of 4,000 characters")
         << QStringLiteral("<div class='%1 a'>").arg(QString(4000, u'c')).repeated(250) + "<a href=/x>t</a>"
-        << ".a .a .a" << plenty << tooLong;
+        << ".a .a .a, .z" << plenty << tooLong;
+    // Walked: every choice of five ancestors of every div is tried before the missing one on the left fails.
+    QTest::addRow("descendant chain failing at its left") << QStringLiteral("<div>").repeated(250) + "<a href=/x>t</a>"
+                                                          << ".q div div div div div" << plenty << tooLong;
     // libxml2 merges each element's descendants into the set of those before it, a loop that neither allocates
     // nor takes an XPath step: the CPU timer stops it.
-    const QString nested = (QStringLiteral("<div>").repeated(200) + QStringLiteral("</div>").repeated(200)).repeated(100);
+    const QString nested =
+        (QStringLiteral("<div>").repeated(200) + QStringLiteral("</div>").repeated(200)).repeated(100);
     QTest::addRow("descendants of descendants") << nested << "//div//div//div" << plenty << tooLong;
     QTest::addRow("tree past the memory")
         << page << "p" << qint64(64 * 1024) << "the region took too much memory to evaluate";
@@ -357,6 +364,101 @@ void TestPageRegion::treeAgreesWithWrittenBack()
     RegionWays::compare(page, region, &fromTree);
     if (tree >= 0 && PageRegion::Links(page, region).matched())
         QCOMPARE(fromTree, tree);
+}
+
+void TestPageRegion::walkAgreesWithXPath_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("region"); // a CSS selector, or an XPath expression of one name
+    // XPath expressions but those of one name are evaluated both ways.
+    const auto walked = [](const QString& region) {
+        static const QRegularExpression oneName(QStringLiteral("^//[a-z]+$"));
+        return !region.startsWith(u'(') && (!region.startsWith(u'/') || oneName.match(region).hasMatch());
+    };
+    for (const Selector& selector : Selectors) {
+        if (walked(QString::fromUtf8(selector.region)))
+            QTest::addRow("selector %s", selector.region) << Page << QString::fromUtf8(selector.region);
+    }
+    for (const HostileRegion& hostile : hostileRegions(20))
+        QTest::addRow("hostile %s, a twentieth", hostile.name) << hostile.page << hostile.region;
+    const QString page = QStringLiteral(
+        "<!-- first --><html><head><title>t</title></head><body>"
+        "<div id=d1 class='a\tb\nc\rd  e'><div id=d2 class=' b '><p id=p1 class=ab><a href=/1>one</a></p></div>"
+        "<P ID=p2 CLASS='x y'><a href=/2>two</a></P><p id=p3 class><a href=/3>three</a></p><p id>e</p></div>"
+        "<section><div id=d3 class='x-y_1'><span id='s 1'>s</span></div></section>"
+        "<base href=/late/><div class=b><a href=x>t</a></div></body></html><!-- last -->");
+    for (const char* region : {"div",
+                               "DIV",
+                               "//div",
+                               "//DIV",
+                               "//p",
+                               "#d2",
+                               "#p2",
+                               "#P2",
+                               ".a",
+                               ".b",
+                               ".c",
+                               ".d",
+                               ".e",
+                               ".ab",
+                               ".x.y",
+                               "p.x.y",
+                               "#p2.x",
+                               "*#p2",
+                               ".b p",
+                               ".b > p",
+                               "div > div > p",
+                               "div div p",
+                               "html > body",
+                               "* > html",
+                               "* html",
+                               "html",
+                               "body > * > *",
+                               "section *",
+                               "div .x-y_1",
+                               "#none",
+                               "  p \t a ",
+                               "div>p>a",
+                               "a",
+                               "base",
+                               "head title",
+                               "p p",
+                               "div p a, section"})
+        QTest::addRow("page of blanks and cases: %s", region) << page << QString::fromLatin1(region);
+    // Elements the parser adds, moves or keeps where a browser would not: implied tbody, foreign and template
+    // content, nested forms, markup after the end of the html element.
+    const QString built = QStringLiteral(
+        "<html><body><table id=t><tr class='r&#9;odd'><td id=c1>1</td></tr></table>"
+        "<svg id=g><a href=/svg class=k>svg</a></svg><template id=tp><p class=k>in template</p></template>"
+        "<form id=f1><form id=f2><p class=k>x</p></form></form><p id=A>up</p><p id=a>low</p></body></html>"
+        "<p class=k id=after><a href=/after>after the end</a></p>");
+    for (const char* region : {"tbody",        "table > tbody > tr",
+                               "table > tr",   ".odd",
+                               "tr.r",         "svg a",
+                               "svg > a",      ".k",
+                               "template p",   "form form",
+                               "form p",       "#A",
+                               "#a",           "body > p",
+                               "html > p",     "p#after",
+                               "td",           "body *",
+                               "body > * > a", "//tbody",
+                               "//a"})
+        QTest::addRow("built page: %s", region) << built << QString::fromLatin1(region);
+}
+
+// A region the tree is walked for selects what the XPath expression it stands for selects (the same expression in
+// parentheses, which is left to XPath), with the page's base element, or stops with the same reason.
+void TestPageRegion::walkAgreesWithXPath()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, region);
+    const QString xpath = region.startsWith(u'/') ? region : PageRegion::xpathOf(region);
+    QVERIFY(!xpath.isEmpty());
+    const PageRegion::Selection walked = PageRegion::select(page, region);
+    const PageRegion::Selection evaluated = PageRegion::select(page, u'(' + xpath + u')');
+    QCOMPARE(walked.matched, evaluated.matched);
+    QCOMPARE(walked.error, evaluated.error);
+    QCOMPARE(walked.html, evaluated.html);
 }
 
 QTEST_GUILESS_MAIN(TestPageRegion)
