@@ -18,8 +18,6 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -965,11 +963,6 @@ PageRegion::Selection selectThen(QStringView page, const QString& region, const 
     const QStringList expressions = expressionsOf(region, &selection.error);
     if (expressions.isEmpty())
         return selection;
-    // A tree's many small blocks are merged with their neighbours as they are freed, in the order the tree holds
-    // them, rather than kept in the allocator's fast lists and merged in one pass at its next large allocation,
-    // which misses the cache at every block: a third of the reading of a large page.
-    static const int mergedAsFreed = mallopt(M_MXFAST, 0);
-    (void)mergedAsFreed;
     Laps laps(phases);
     QByteArray bytes = page.toUtf8();
     if (bytes.size() > INT_MAX) {
