@@ -166,10 +166,8 @@ bool CheckStates::hasFindings(const Task* task) const
 bool CheckStates::setReportNewLinks(bool on, bool afresh)
 {
     // Links seen under an earlier spell of the option would be taken for the page's previous state.
-    if (on && afresh && !m_db.removeAllSeenLinks()) {
-        m_registry.setLastError(m_db.lastError());
+    if (on && afresh && !m_db.removeAllSeenLinks())
         return false;
-    }
     m_reportNewLinks = on;
     for (TaskState& kept : m_states)
         kept.seen.reset();
@@ -179,10 +177,7 @@ bool CheckStates::setReportNewLinks(bool on, bool afresh)
 bool CheckStates::seeAfresh(Task* task)
 {
     stateOf(task).seen.reset();
-    if (m_db.removeSeenLinks(task->taskId()))
-        return true;
-    m_registry.setLastError(m_db.lastError());
-    return false;
+    return m_db.removeSeenLinks(task->taskId());
 }
 
 void CheckStates::restoreFailure(Task* task)
@@ -406,8 +401,8 @@ bool CheckStates::storeTakeOver(Task* task, const TaskChange& change)
     if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
         return true;
     if (!m_db.storeChanges({change})) {
-        keepUnstored(task, change.results);
-        m_registry.setLastError(tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError()));
+        keepUnstored(task, change.results,
+                     tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError()));
         return false;
     }
     taken(task, change);
@@ -421,8 +416,9 @@ void CheckStates::taken(Task* task, const TaskChange& change)
         m_registry.appendResults(task, change.results);
 }
 
-void CheckStates::keepUnstored(Task* task, const Task::ResultList& results)
+void CheckStates::keepUnstored(Task* task, const Task::ResultList& results, const QString& why)
 {
+    m_unstoredFailure = why;
     if (!results.isEmpty())
         stateOf(task).unstored = results;
 }

@@ -47,7 +47,8 @@ public:
 
     // Not owned; the system clock when none is set.
     void setClock(const Clock* clock) { m_clock = clock; }
-    QDateTime now() const { return (m_clock ? m_clock : &m_systemClock)->now(); }
+    const Clock& clock() const { return m_clock ? *m_clock : m_systemClock; }
+    QDateTime now() const { return clock().now(); }
     // The date new results carry: the local date of now().
     QDate today() const { return now().toLocalTime().date(); }
 
@@ -70,16 +71,18 @@ public:
     // outside them. An unreadable last-update time counts as due, one later than now counts as now.
     QDateTime dueTime(const Task* task, const QDateTime& now) const;
     QDateTime dueTime(const Task* task) const { return dueTime(task, now()); }
-    // Whether findings of any task are waiting to be stored.
+    // Whether findings of any task are waiting to be stored, and why the latest of them could not be.
     bool hasUnstored() const;
+    QString unstoredFailure() const { return m_unstoredFailure; }
     // Whether findings of the task (new results or seen links) wait for its take-over.
     bool hasFindings(const Task* task) const;
 
     bool reportNewLinks() const { return m_reportNewLinks; }
-    // See TaskChecker::setReportNewLinks.
+    // See TaskChecker::setReportNewLinks; false when task.db refused (its lastError() says why).
     bool setReportNewLinks(bool on, bool afresh);
     // The task turned to reporting new links: what it saw before is forgotten, so its next check records the page
-    // without reporting it, as turning the option on does for every task.
+    // without reporting it, as turning the option on does for every task. False when task.db refused (its lastError()
+    // says why).
     bool seeAfresh(Task* task);
     // Whether the task reports links that newly appear: as it says, else as the options say.
     bool reportsNewLinks(const Task* task) const { return task->reportsNewLinks().value_or(m_reportNewLinks); }
@@ -100,11 +103,11 @@ public:
     // Collects what the take-over stores: the findings kept, then found, then newly appeared links, without
     // those the task holds already.
     Task::ResultList takeOver(Task* task, const Task::ResultList& found, TaskChange* change);
-    // Stores one take-over; what task.db did not take is kept for the next (lastError() says why).
+    // Stores one take-over; what task.db did not take is kept for the next (unstoredFailure() says why).
     bool storeTakeOver(Task* task, const TaskChange& change);
     // The take-over of a change was stored elsewhere (or could not be): what it held is no longer kept / kept.
     void taken(Task* task, const TaskChange& change);
-    void keepUnstored(Task* task, const Task::ResultList& results);
+    void keepUnstored(Task* task, const Task::ResultList& results, const QString& why);
     // Keeps the validators of a page read whole in the task's options and task.db.
     void rememberValidators(Task* task, const FetchedPage& page);
 
@@ -198,6 +201,7 @@ private:
     Clock m_systemClock;
     QHash<const Task*, TaskState> m_states;
     bool m_reportNewLinks = false;
+    QString m_unstoredFailure;
     struct Gathered
     {
         QString value;

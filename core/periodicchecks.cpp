@@ -150,7 +150,7 @@ Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& pag
     TaskChange change;
     m_states.takeOver(task, found, &change);
     if (!m_states.storeTakeOver(task, change)) {
-        emit storageFailed(m_registry.lastError());
+        emit storageFailed(m_states.unstoredFailure());
         return {};
     }
     m_states.rememberValidators(task, page);

@@ -40,7 +40,6 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
             TaskDefinition{entry.name, entry.address, entry.keyword, entry.frequency, entry.options}.normalised();
         if (const TaskDefinition::Problem problem = definition.check()) {
             run->refusal = tr("task %1, %2").arg(i + 1).arg(problem.text());
-            m_registry.setLastError(run->refusal);
             return false;
         }
         entry.name = definition.name;
@@ -98,8 +97,7 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
     // Each task is stored as soon as it is complete, while the other pages are still on their way, in one
     // transaction committed at the end; until then no other write may reach task.db.
     if (!m_db.beginTaskBatch()) {
-        m_registry.setLastError(m_db.lastError());
-        run.storageFailure = m_registry.lastError();
+        run.storageFailure = m_db.lastError();
         return run;
     }
     m_registry.setImporting(true);
@@ -135,8 +133,7 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
         run.aborted = w.aborted;
         run.cancelled = w.cancelled;
         if (waited) {
-            m_registry.setLastError(m_db.lastError());
-            run.storageFailure = m_registry.lastError();
+            run.storageFailure = m_db.lastError();
         }
         // The pages still on their way are dropped with the wait, their context.
         m_db.rollbackTaskBatch();
