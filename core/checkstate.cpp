@@ -53,14 +53,15 @@ CheckStates::CheckStates(TaskRegistry& registry, TaskDatabase& db) : m_registry(
     // Connected before any view, so a view that asks about a task finds its record already.
     connect(&registry, &TaskRegistry::tasksLoaded, this, [this] {
         for (Task* task : m_registry.tasks()) {
-            if (!m_states.contains(task))
+            if (!m_states.contains(task->taskId()))
                 restoreFailure(task);
         }
     });
     connect(&registry, &TaskRegistry::taskRemoved, this, [this](Task* task) {
-        m_states.remove(task);
-        m_gathered.removeIf([task](const auto& entry) { return entry.key().first == task; });
-        m_writing.removeIf([task](const auto& entry) { return entry.key().first == task; });
+        const int id = task->taskId();
+        m_states.remove(id);
+        m_gathered.removeIf([id](const auto& entry) { return entry.key().first == id; });
+        m_writing.removeIf([id](const auto& entry) { return entry.key().first == id; });
     });
     connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] {
         m_states.clear();
@@ -89,7 +90,7 @@ FetchedPage CheckStates::validatorsOf(const FetchedPage& page)
 
 const CheckStates::TaskState* CheckStates::state(const Task* task) const
 {
-    const auto it = m_states.constFind(task);
+    const auto it = m_states.constFind(task->taskId());
     return it == m_states.constEnd() ? nullptr : &*it;
 }
 
@@ -210,7 +211,7 @@ void CheckStates::storeFailure(Task* task)
 
 QString CheckStates::storedOption(const Task* task, const QString& name) const
 {
-    const std::pair key{const_cast<Task*>(task), name};
+    const std::pair key{task->taskId(), name};
     if (const auto gathered = m_gathered.constFind(key); gathered != m_gathered.constEnd())
         return gathered->value;
     if (const auto written = m_writing.constFind(key); written != m_writing.constEnd())
@@ -222,7 +223,7 @@ void CheckStates::storeOption(Task* task, const QString& name, const QString& va
 {
     // While marks are on their way to task.db, later ones follow them, so the file ends with the latest.
     if (m_batches > 0 || (m_writer && m_writer->pending())) {
-        m_gathered.insert({task, name}, Gathered{value, validator});
+        m_gathered.insert({task->taskId(), name}, Gathered{task, value, validator});
         if (m_batches == 0)
             writeGathered();
         return;
@@ -237,7 +238,7 @@ void CheckStates::writeGathered()
 {
     if (m_gathered.isEmpty())
         return;
-    const QHash<std::pair<Task*, QString>, Gathered> gathered = std::exchange(m_gathered, {});
+    const QHash<std::pair<int, QString>, Gathered> gathered = std::exchange(m_gathered, {});
     const auto take = [](Task* task, const QString& name, const Gathered& mark, bool stored) {
         if (stored)
             task->setOption(name, mark.value);
@@ -249,10 +250,10 @@ void CheckStates::writeGathered()
     if (gathered.size() < m_writeAsideFrom && !(m_writer && m_writer->pending())) {
         QList<TaskDatabase::OptionChange> changes;
         for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
-            changes.append({it.key().first->taskId(), it.key().second, it.value().value});
+            changes.append({it.key().first, it.key().second, it.value().value});
         const bool stored = m_db.setTaskOptions(changes);
         for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
-            take(it.key().first, it.key().second, it.value(), stored);
+            take(it.value().task, it.key().second, it.value(), stored);
         return;
     }
     QList<TaskDatabase::OptionChange> changes;
@@ -260,8 +261,8 @@ void CheckStates::writeGathered()
     changes.reserve(gathered.size());
     marks.reserve(gathered.size());
     for (auto it = gathered.cbegin(); it != gathered.cend(); ++it) {
-        changes.append({it.key().first->taskId(), it.key().second, it.value().value});
-        marks.append({it.key().first, {it.key().second, it.value()}});
+        changes.append({it.key().first, it.key().second, it.value().value});
+        marks.append({it.value().task, {it.key().second, it.value()}});
         m_writing.insert(it.key(), it.value());
     }
     if (!m_writer)
@@ -274,8 +275,8 @@ void CheckStates::writeGathered()
             const auto& [name, gathered] = mark;
             if (!task)
                 continue;
-            const auto writing = m_writing.constFind({task.data(), name});
-            if (writing != m_writing.constEnd() && writing->value == gathered.value)
+            const auto writing = m_writing.constFind({task->taskId(), name});
+            if (writing != m_writing.constEnd() && writing->task == task && writing->value == gathered.value)
                 m_writing.erase(writing);
             take(task, name, gathered, stored);
         }

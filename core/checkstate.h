@@ -182,7 +182,7 @@ private:
     static constexpr int MaxDepartedFeedLinks = 5000;
 
     // The task's record, made when it has none; state() reads without making one.
-    TaskState& stateOf(const Task* task) { return m_states[task]; }
+    TaskState& stateOf(const Task* task) { return m_states[task->taskId()]; }
     const TaskState* state(const Task* task) const;
     // Keeps the task's failure (or its absence) in its options and task.db, for the next start.
     void storeFailure(Task* task);
@@ -199,18 +199,20 @@ private:
     TaskDatabase& m_db;
     const Clock* m_clock = nullptr;
     Clock m_systemClock;
-    QHash<const Task*, TaskState> m_states;
+    // By task id: a removed task's record goes with it (see the constructor), so an id given again starts afresh.
+    QHash<int, TaskState> m_states;
     bool m_reportNewLinks = false;
     QString m_unstoredFailure;
     struct Gathered
     {
+        Task* task = nullptr; // a task of the registry: its marks go when it does
         QString value;
         bool validator = false;
     };
     int m_batches = 0;
     int m_writeAsideFrom = WriteAsideFrom;
-    QHash<std::pair<Task*, QString>, Gathered> m_gathered; // by task and option name
-    QHash<std::pair<Task*, QString>, Gathered> m_writing;  // handed to m_writer, not written yet
+    QHash<std::pair<int, QString>, Gathered> m_gathered; // by task id and option name
+    QHash<std::pair<int, QString>, Gathered> m_writing;  // handed to m_writer, not written yet
     // Writes the gathered marks beside the window; made at the first batch. Last, so it goes first: no outcome
     // is delivered once this object is being destroyed.
     std::unique_ptr<OptionWriter> m_writer;

@@ -140,8 +140,15 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     }
     if (snapshot.isEmpty())
         return run;
-    QHash<const Task*, bool> hasNew;
-    QHash<const Task*, FetchedPage> read; // the validators of the pages read whole
+    // By task id; a task removed during the wait is taken out (its id may be given again meanwhile).
+    QHash<int, bool> hasNew;
+    QHash<int, FetchedPage> read; // the validators of the pages read whole
+    const QMetaObject::Connection forget =
+        connect(&m_registry, &TaskRegistry::taskRemoved, this, [&hasNew, &read](Task* task) {
+            hasNew.remove(task->taskId());
+            read.remove(task->taskId());
+        });
+    const auto disconnectForget = qScopeGuard([&forget] { disconnect(forget); });
     int pending = int(snapshot.size());
     CommandWaits::Wait w;
     const PageReader::Order asRead = PageReader::Order::AsRead;
@@ -157,8 +164,8 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
                     } else {
                         m_states.noteSeen(guarded, page);
                         const bool afresh = m_states.takeAfresh(guarded);
-                        hasNew.insert(guarded, guarded->takeUpdatePage(page, m_states.today()) && !afresh);
-                        read.insert(guarded, CheckStates::validatorsOf(page));
+                        hasNew.insert(guarded->taskId(), guarded->takeUpdatePage(page, m_states.today()) && !afresh);
+                        read.insert(guarded->taskId(), CheckStates::validatorsOf(page));
                     }
                 } else if (!page.ok) {
                     ++run.failedPages;
@@ -211,7 +218,7 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     QList<QPair<Task*, TaskChange>> taken;
     QList<TaskChange> changes;
     for (Task* task : m_registry.tasks()) {
-        const bool found = hasNew.value(task, false);
+        const bool found = hasNew.value(task->taskId(), false);
         if (!found && !m_states.hasFindings(task))
             continue;
         TaskChange change;
@@ -223,11 +230,11 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     }
     // Validators are remembered once what their page showed is stored: a page whose findings wait to be
     // stored is read whole again at its next check.
-    const auto rememberRead = [this, &read](const QSet<const Task*>& unstored) {
-        for (auto it = read.cbegin(); it != read.cend(); ++it) {
-            Task* task = const_cast<Task*>(it.key());
-            if (!unstored.contains(task) && m_registry.contains(task))
-                m_states.rememberValidators(task, it.value());
+    const auto rememberRead = [this, &read](const QSet<int>& unstored) {
+        for (Task* task : m_registry.tasks()) {
+            const auto page = read.constFind(task->taskId());
+            if (page != read.constEnd() && !unstored.contains(task->taskId()))
+                m_states.rememberValidators(task, *page);
         }
     };
     if (changes.isEmpty()) {
@@ -236,9 +243,9 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
     }
     if (!m_db.storeChanges(changes)) {
         QStringList names;
-        QSet<const Task*> unstored;
+        QSet<int> unstored;
         for (const auto& [task, change] : std::as_const(taken)) {
-            unstored.insert(task);
+            unstored.insert(task->taskId());
             if (!change.results.isEmpty())
                 names.append(task->name());
         }

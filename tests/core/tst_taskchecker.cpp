@@ -239,6 +239,31 @@ private slots:
         QCOMPARE(loaded.checker.failuresInRow(task), inRow);
     }
 
+    // What the checks knew of a removed task is not handed to a new task that gets its id.
+    void idGivenAgainStartsAfresh()
+    {
+        TempFolder fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", "/again/a");
+        }
+        {
+            TaskDatabase db(fixture.path("task.db"));
+            QVERIFY(db.setTaskOption(0, TaskChecker::FailureOption, "HTTP 500"));
+            QVERIFY(db.setTaskOption(0, TaskChecker::FailuresInRowOption, "3"));
+        }
+        server.setStatus("/again/b", 404, page({"qt 2"}));
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
+        QCOMPARE(checker.failuresInRow(checker.registry().tasks().at(0)), 3);
+        QVERIFY(checker.registry().removeTask(checker.registry().tasks().at(0)));
+        const auto created = checker.createTask("B", server.url("/again/b").toString(), "qt", 3600);
+        QCOMPARE(created.outcome, TaskChecker::Outcome::FetchFailed);
+        QCOMPARE(created.task->taskId(), 0);
+        QCOMPARE(checker.failuresInRow(created.task), 1);
+        QCOMPARE(checker.checkInterval(created.task), qint64(3600));
+    }
+
     void nextTaskId_data()
     {
         QTest::addColumn<QList<int>>("ids");
