@@ -104,11 +104,11 @@ int main(int argc, char* argv[])
     parts.startBeside(settings.options());
     MainWindow window(core, settings);
     qCDebug(lcApp) << "window made in" << step.restart() << "ms";
-    QObject::connect(&parts.deferred, &DeferredStart::tasksTaken, &window, [&window, &core, &parts] {
+    QObject::connect(&parts.deferred, &DeferredStart::tasksTaken, &window, [&window, &parts] {
         window.showPreparing(parts.deferred.buildingIndexes());
         window.showStartTask();
-        if (!core.loadRefusal().isEmpty())
-            window.showMessage(core.loadRefusal());
+        if (!parts.registry.loadRefusal().isEmpty())
+            window.showMessage(parts.registry.loadRefusal());
     });
     QObject::connect(&parts.deferred, &DeferredStart::indexBuildStarted, &window,
                      [&window] { window.showPreparing(true); });

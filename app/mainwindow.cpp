@@ -97,7 +97,7 @@ public:
 } // namespace
 
 MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), core(core), settings(settings)
+    : QMainWindow(parent), ui(new Ui::MainWindow), core(core), registry(core.registry()), settings(settings)
 {
     ui->setupUi(this);
     setUpViews();
@@ -110,7 +110,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
     connect(&core, &TaskChecker::storageFailed, this, &MainWindow::showMessage);
     // The counts made after the window showed: the tray and the task shown follow.
-    connect(&core, &TaskRegistry::countsArrived, this, [this] {
+    connect(&registry, &TaskRegistry::countsArrived, this, [this] {
         announcer->updateToolTip();
         showTask();
     });
@@ -126,7 +126,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
         statusBar()->showMessage(
             tr("%n piece(s) of news waited too long for delivery and were dropped, the oldest first.", "", count));
     });
-    connect(&core, &TaskChecker::checkStateChanged, this, [this](Task* task) {
+    connect(&registry, &TaskRegistry::checkStateChanged, this, [this](Task* task) {
         if (task == selectedTask())
             showTaskProperties();
     });
@@ -180,7 +180,7 @@ void MainWindow::showDatabaseFailure(const QString& fileName, const QString& rea
 
 const QList<Task*>& MainWindow::taskList() const
 {
-    return core.tasks();
+    return registry.tasks();
 }
 
 void MainWindow::setCheckInterval(int ms)
@@ -208,7 +208,7 @@ QString MainWindow::frequencyText(int seconds)
 
 void MainWindow::setUpViews()
 {
-    taskModel = new TaskListModel(core, core.checks(), &core.health(), this);
+    taskModel = new TaskListModel(registry, core.checks(), &core.health(), this);
     taskModel->setNews(&core.news());
     ui->treeWidgetTaskList->setModel(taskModel);
     // Without one height for all rows the view sums every row's height whenever one changes: seconds of a
@@ -228,7 +228,7 @@ void MainWindow::setUpViews()
     ui->tableWidgetTaskInfo->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     ui->tableWidgetTaskInfo->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
 
-    results = new ResultsPane(ui->tableWidget, core, this);
+    results = new ResultsPane(ui->tableWidget, registry, this);
     connect(results, &ResultsPane::message, this, &MainWindow::showMessage);
 }
 
@@ -328,7 +328,8 @@ void MainWindow::writeSettings()
 {
     // The toolbar as the user chose it, not whether it happens to be visible (the window may be hidden in
     // the tray). Closed before the tasks were read beside it, the window keeps the task remembered before.
-    const int remembered = core.tasks().isEmpty() && core.isPreparing() ? settings.windowState().selectedTaskRow : 0;
+    const int remembered =
+        registry.tasks().isEmpty() && registry.isPreparing() ? settings.windowState().selectedTaskRow : 0;
     settings.setWindowState(WindowState{pos(), size(), isMaximized(), !ui->mainToolBar->isHidden(),
                                         ui->splitter->saveState(), ui->splitter_2->saveState(), results->sortColumn(),
                                         results->sortOrder(), selectedTask() ? selectedTask()->rowId() : remembered});
@@ -367,7 +368,7 @@ void MainWindow::showStartTask()
         qCDebug(lcApp) << "tasks loaded:" << taskModel->rowCount();
         QModelIndex shown = taskModel->index(0, 0);
         const int row = settings.windowState().selectedTaskRow;
-        for (Task* task : core.tasks()) {
+        for (Task* task : registry.tasks()) {
             if (row > 0 && task->rowId() == row)
                 shown = taskModel->indexOf(task);
         }
@@ -529,7 +530,7 @@ void MainWindow::setLinkOpener(ResultsPane::LinkOpener opener)
 
 void MainWindow::checkTask()
 {
-    if (core.tasks().isEmpty())
+    if (registry.tasks().isEmpty())
         return;
     qCDebug(lcApp) << "timer test";
     checkTimer->stop();
@@ -556,11 +557,11 @@ void MainWindow::setUpCommands()
     connect(commands, &TaskCommands::allTasksRemoved, ui->tableWidgetTaskInfo, &QTableWidget::clearContents);
     // The Edit menu names what Undo puts back.
     const auto showUndo = [this] {
-        const QString what = core.undoText();
+        const QString what = registry.undoText();
         ui->actionUndo->setEnabled(!what.isEmpty());
         ui->actionUndo->setText(what.isEmpty() ? tr("&Undo") : tr("&Undo Removal of %1").arg(what));
     };
-    connect(&core, &TaskRegistry::undoChanged, this, showUndo);
+    connect(&registry, &TaskRegistry::undoChanged, this, showUndo);
     showUndo();
 }
 
@@ -724,7 +725,7 @@ void MainWindow::on_actionRemove_All_Tasks_triggered()
 void MainWindow::on_actionRemove_Result_triggered()
 {
     // Acts on every selected row of the results table, when the table has the focus.
-    if (!core.tasks().isEmpty() && ui->tableWidget->hasFocus() && !commandRunning())
+    if (!registry.tasks().isEmpty() && ui->tableWidget->hasFocus() && !commandRunning())
         results->removeSelected();
 }
 

@@ -14,6 +14,7 @@ class QTimer;
 class Settings;
 class SharedStroke;
 class TaskChecker;
+class TaskRegistry;
 class TaskCommands;
 class TaskListModel;
 class TrayAnnouncer;
@@ -130,6 +131,7 @@ private:
 
     Ui::MainWindow* ui;
     TaskChecker& core;
+    TaskRegistry& registry; // the core's tasks
     Settings& settings;
     TaskListModel* taskModel = nullptr;
     ResultsPane* results = nullptr;

@@ -50,7 +50,8 @@ void TaskCommands::showPlain(const QString& title, const QString& text)
 }
 
 TaskCommands::TaskCommands(QWidget* window, TaskChecker& core, Settings& settings, std::function<Task*()> selectedTask)
-    : QObject(window), window(window), core(core), settings(settings), selectedTask(std::move(selectedTask))
+    : QObject(window), window(window), core(core), registry(core.registry()), settings(settings),
+      selectedTask(std::move(selectedTask))
 {
 }
 
@@ -75,16 +76,16 @@ void TaskCommands::showWait(DialogProgress& box)
     box.show();
 }
 
-void TaskCommands::reportFailure(const QString& what)
+void TaskCommands::reportFailure(const QString& what, const QString& why)
 {
-    emit message(tr("Could not %1: %2").arg(what, core.lastError()));
+    emit message(tr("Could not %1: %2").arg(what, why));
 }
 
 void TaskCommands::updateAll()
 {
-    if (core.tasks().isEmpty() || busy())
+    if (registry.tasks().isEmpty() || busy())
         return;
-    if (core.isPreparing()) {
+    if (registry.isPreparing()) {
         emit message(tr("task.db is still being prepared; try Update Tasks Now again in a moment."));
         return;
     }
@@ -113,7 +114,7 @@ void TaskCommands::updateAll()
     if (!run.storageFailure.isEmpty())
         text = run.storageFailure;
     else if (core.hasUnstored())
-        text = core.lastError();
+        text = core.checks().unstoredFailure();
     else if (run.failedPages > 0 && !run.cancelled)
         text = tr("Update for all tasks finished! %1 could not be downloaded.").arg(pagesText(run.failedPages));
     emit message(text);
@@ -182,7 +183,7 @@ void TaskCommands::newTask()
     offerScripts(dialog, core.renderer());
     // Refused in the dialog, which keeps what was typed.
     dialog.setDuplicateCheck([this](const QString& address, const QString& keyword) {
-        const Task* clash = core.duplicateOf(address, keyword);
+        const Task* clash = registry.duplicateOf(address, keyword);
         return clash ? clash->name() : QString();
     });
     core.renderer().probeEngine();
@@ -213,7 +214,7 @@ bool TaskCommands::createTask(const QString& name, const QString& address, const
         QMessageBox::information(window, tr("New Task"), tr("This task already exists!"), QMessageBox::Ok);
         return true;
     case TaskChecker::Outcome::StoreFailed:
-        reportFailure(tr("store task %1").arg(name));
+        reportFailure(tr("store task %1").arg(name), core.lastError());
         return true;
     case TaskChecker::Outcome::Invalid:
         progress->hide();
@@ -261,7 +262,7 @@ void TaskCommands::editTask()
     dialog.setTask(task->name(), task->address(), task->grabText(), task->frequency(), task->options());
     offerScripts(dialog, core.renderer());
     dialog.setDuplicateCheck([this, task](const QString& address, const QString& keyword) {
-        const Task* clash = core.duplicateOf(address, keyword, task);
+        const Task* clash = registry.duplicateOf(address, keyword, task);
         return clash ? clash->name() : QString();
     });
     // The dialog waits for the user: the task may be removed, or a command started, meanwhile.
@@ -279,7 +280,7 @@ void TaskCommands::editTask()
         QMessageBox::information(window, tr("Edit Task"), tr("This task already exists!"), QMessageBox::Ok);
         return;
     case TaskChecker::Outcome::StoreFailed:
-        reportFailure(tr("change task %1").arg(name));
+        reportFailure(tr("change task %1").arg(name), core.lastError());
         return;
     case TaskChecker::Outcome::Invalid:
         showPlain(tr("Edit Task"), tr("The task was not changed: %1").arg(core.lastError()));
@@ -298,7 +299,7 @@ void TaskCommands::editTask()
 
 void TaskCommands::exportTasks()
 {
-    if (core.tasks().isEmpty()) {
+    if (registry.tasks().isEmpty()) {
         emit message(tr("There are no tasks to export."));
         return;
     }
@@ -310,15 +311,15 @@ void TaskCommands::exportTasks()
                                               tr("Export the results of the tasks too (date, text, link, state)?"),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     QString error;
-    if (!TaskExchange::writeFile(path, core.tasks(), answer == QMessageBox::Yes, &error))
+    if (!TaskExchange::writeFile(path, registry.tasks(), answer == QMessageBox::Yes, &error))
         QMessageBox::information(window, tr("Export Tasks"), error, QMessageBox::Ok);
-    else if (TaskExchange::holdsSecrets(core.tasks()))
+    else if (TaskExchange::holdsSecrets(registry.tasks()))
         emit message(tr("%1 tasks exported to %2. It holds request headers or User-Agents of tasks, so only you "
                         "can read it.")
-                         .arg(core.tasks().size())
+                         .arg(registry.tasks().size())
                          .arg(path));
     else
-        emit message(tr("%1 tasks exported to %2.").arg(core.tasks().size()).arg(path));
+        emit message(tr("%1 tasks exported to %2.").arg(registry.tasks().size()).arg(path));
 }
 
 void TaskCommands::importTasks()
@@ -390,8 +391,8 @@ void TaskCommands::markAllRead()
         emit noTaskSelected();
         return;
     }
-    if (!core.markAllRead(task))
-        reportFailure(tr("mark the results of %1 read").arg(task->name()));
+    if (!registry.markAllRead(task))
+        reportFailure(tr("mark the results of %1 read").arg(task->name()), registry.lastError());
     else
         emit message(tr("All results of %1 marked read.").arg(task->name()));
 }
@@ -410,31 +411,31 @@ void TaskCommands::removeSelectedTask()
 
 void TaskCommands::removeTask(Task* task)
 {
-    if (!core.contains(task))
+    if (!registry.contains(task))
         return;
     const QString name = task->name();
-    if (!core.removeTask(task)) {
-        reportFailure(tr("remove task %1").arg(name));
+    if (!registry.removeTask(task)) {
+        reportFailure(tr("remove task %1").arg(name), registry.lastError());
         return;
     }
     emit taskRemoved();
-    emit message(core.canUndo() ? tr("%1 removed.").arg(core.undoText()) : tr("Task %1 removed.").arg(name));
+    emit message(registry.canUndo() ? tr("%1 removed.").arg(registry.undoText()) : tr("Task %1 removed.").arg(name));
 }
 
 void TaskCommands::undoRemoval()
 {
     if (busy())
         return;
-    if (!core.canUndo()) {
+    if (!registry.canUndo()) {
         emit message(tr("There is no removal to undo."));
         return;
     }
-    const QString what = core.undoText();
-    if (!core.undo()) {
-        emit message(tr("Could not put back %1: %2").arg(what, core.lastError()));
+    const QString what = registry.undoText();
+    if (!registry.undo()) {
+        emit message(tr("Could not put back %1: %2").arg(what, registry.lastError()));
         return;
     }
-    const QList<Task*> restored = core.restoredTasks();
+    const QList<Task*> restored = registry.restoredTasks();
     if (!restored.isEmpty())
         emit selectTask(restored.first());
     emit message(tr("%1 put back.").arg(what));
@@ -442,7 +443,7 @@ void TaskCommands::undoRemoval()
 
 void TaskCommands::removeAllTasks()
 {
-    if (core.tasks().isEmpty() || busy())
+    if (registry.tasks().isEmpty() || busy())
         return;
     const auto answer = QMessageBox::information(
         window, tr("Remove All Tasks"),
@@ -450,8 +451,8 @@ void TaskCommands::removeAllTasks()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes || busy())
         return;
-    if (!core.removeAllTasks()) {
-        reportFailure(tr("remove all tasks"));
+    if (!registry.removeAllTasks()) {
+        reportFailure(tr("remove all tasks"), registry.lastError());
         return;
     }
     emit allTasksRemoved();
@@ -462,13 +463,13 @@ void TaskCommands::removeTaskResults()
 {
     // Offered by the task list's and the results table's menus: it acts on the selected task wherever the
     // focus is.
-    if (core.tasks().isEmpty() || busy())
+    if (registry.tasks().isEmpty() || busy())
         return;
     Task* task = selectedTask();
     if (!task)
         return;
-    if (!core.removeTaskResults(task)) {
-        reportFailure(tr("remove the results of %1").arg(task->name()));
+    if (!registry.removeTaskResults(task)) {
+        reportFailure(tr("remove the results of %1").arg(task->name()), registry.lastError());
         return;
     }
     emit message(tr("All results removed from task %1!").arg(task->name()));

@@ -11,6 +11,7 @@ class QWidget;
 class Settings;
 class Task;
 class TaskChecker;
+class TaskRegistry;
 
 // The window's commands on tasks and options: update-all, reset, creating, changing, importing, exporting and
 // removing tasks, read marking and the options. Each asks what it needs through the window's dialogs, keeps the
@@ -69,13 +70,14 @@ private:
                     const QHash<QString, QString>& options, QWidget* progress);
     // Disables the window and shows the command's wait box, which can end the wait.
     void showWait(DialogProgress& box);
-    void reportFailure(const QString& what);
+    void reportFailure(const QString& what, const QString& why);
     // A count of pages, one in the singular.
     static QString pagesText(int pages);
     void showPlain(const QString& title, const QString& text);
 
     QWidget* window;
     TaskChecker& core;
+    TaskRegistry& registry; // the core's tasks
     Settings& settings;
     std::function<Task*()> selectedTask;
 };

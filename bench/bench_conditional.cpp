@@ -42,7 +42,7 @@ int runChild()
 {
     MonitorParts parts;
     TaskChecker& checker = parts.core;
-    checker.loadTasks();
+    checker.registry().loadTasks();
     QElapsedTimer clock;
     clock.start();
     const TaskChecker::UpdateRun run = checker.updateAll();

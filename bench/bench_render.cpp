@@ -157,7 +157,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
     } else if (pagesAtOnce > 0) {
         checker.renderer().setMaxRunning(pagesAtOnce);
     }
-    checker.loadTasks();
+    checker.registry().loadTasks();
 
     Figures figures;
     QTimer sampler;
@@ -183,7 +183,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
     sampler.stop();
     figures.peakGrowthKb = ProcStatus::peakResidentKb() - before;
     figures.failed = update.failedPages;
-    for (const Task* task : checker.tasks())
+    for (const Task* task : checker.registry().tasks())
         figures.links += int(task->results().size()) - LinksPerPage;
     return figures;
 }

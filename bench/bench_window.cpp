@@ -45,7 +45,7 @@ int startUp(const QString& folder, bool readAll)
     timer.start();
     Program program;
     if (readAll) {
-        for (const Task* task : program.core.tasks())
+        for (const Task* task : program.core.registry().tasks())
             task->loadResults();
     }
     MainWindow& window = program.window;
@@ -121,11 +121,12 @@ Cost markAllRead(int results, bool rowByRow)
         auto* proxy = qobject_cast<QSortFilterProxyModel*>(table->model());
         QAbstractItemModel* model = proxy ? proxy->sourceModel() : table->model();
         if (rowByRow) {
-            QObject::connect(
-                &program.core, &TaskChecker::resultStatesChanged, model, [model](Task*, const QList<int>& rows) {
-                    for (int row : rows)
-                        emit model->dataChanged(model->index(row, 1), model->index(row, 1), {Qt::DecorationRole});
-                });
+            QObject::connect(&program.core.registry(), &TaskRegistry::resultStatesChanged, model,
+                             [model](Task*, const QList<int>& rows) {
+                                 for (int row : rows)
+                                     emit model->dataChanged(model->index(row, 1), model->index(row, 1),
+                                                             {Qt::DecorationRole});
+                             });
         }
         QCoreApplication::processEvents();
         QAction* action = window.findChild<QAction*>(QStringLiteral("actionMark_All_Read"));
@@ -136,7 +137,7 @@ Cost markAllRead(int results, bool rowByRow)
         QCoreApplication::processEvents(); // includes the repaint
         cost.wallMs = timer.nsecsElapsed() / 1e6;
         cost.cpuMs = threadCpuMs() - cpu;
-        if (program.core.tasks().value(0) && program.core.tasks().at(0)->unreadCount() != 0)
+        if (program.core.registry().tasks().value(0) && program.core.registry().tasks().at(0)->unreadCount() != 0)
             qWarning("Mark All Read left results unread");
         window.close();
     }

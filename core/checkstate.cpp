@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QRandomGenerator>
 
-#include <limits>
 #include <utility>
 
 namespace {
@@ -54,14 +53,15 @@ CheckStates::CheckStates(TaskRegistry& registry, TaskDatabase& db) : m_registry(
     // Connected before any view, so a view that asks about a task finds its record already.
     connect(&registry, &TaskRegistry::tasksLoaded, this, [this] {
         for (Task* task : m_registry.tasks()) {
-            if (!m_states.contains(task))
+            if (!m_states.contains(task->taskId()))
                 restoreFailure(task);
         }
     });
     connect(&registry, &TaskRegistry::taskRemoved, this, [this](Task* task) {
-        m_states.remove(task);
-        m_gathered.removeIf([task](const auto& entry) { return entry.key().first == task; });
-        m_writing.removeIf([task](const auto& entry) { return entry.key().first == task; });
+        const int id = task->taskId();
+        m_states.remove(id);
+        m_gathered.removeIf([id](const auto& entry) { return entry.key().first == id; });
+        m_writing.removeIf([id](const auto& entry) { return entry.key().first == id; });
     });
     connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] {
         m_states.clear();
@@ -90,7 +90,7 @@ FetchedPage CheckStates::validatorsOf(const FetchedPage& page)
 
 const CheckStates::TaskState* CheckStates::state(const Task* task) const
 {
-    const auto it = m_states.constFind(task);
+    const auto it = m_states.constFind(task->taskId());
     return it == m_states.constEnd() ? nullptr : &*it;
 }
 
@@ -176,10 +176,8 @@ bool CheckStates::hasFindings(const Task* task) const
 bool CheckStates::setReportNewLinks(bool on, bool afresh)
 {
     // Links seen under an earlier spell of the option would be taken for the page's previous state.
-    if (on && afresh && !m_db.removeAllSeenLinks()) {
-        m_registry.setLastError(m_db.lastError());
+    if (on && afresh && !m_db.removeAllSeenLinks())
         return false;
-    }
     m_reportNewLinks = on;
     for (TaskState& kept : m_states)
         kept.seen.reset();
@@ -189,149 +187,7 @@ bool CheckStates::setReportNewLinks(bool on, bool afresh)
 bool CheckStates::seeAfresh(Task* task)
 {
     stateOf(task).seen.reset();
-    if (m_db.removeSeenLinks(task->taskId()))
-        return true;
-    m_registry.setLastError(m_db.lastError());
-    return false;
-}
-
-void CheckStates::restoreFailure(Task* task)
-{
-    // Rows of task.db may hold anything: a reason is shown on one line of bounded length, a count is a
-    // positive number.
-    constexpr int MaxReasonLength = 200;
-    constexpr int MaxInRow = 1000000;
-    const QString reason = task->options().value(QLatin1String(FailureOption)).simplified().left(MaxReasonLength);
-    bool counted = false;
-    const int inRow = task->options().value(QLatin1String(FailuresInRowOption)).toInt(&counted);
-    if (reason.isEmpty())
-        return;
-    stateOf(task).failure = PageFailure{reason, counted ? qBound(1, inRow, MaxInRow) : 1};
-}
-
-void CheckStates::storeFailure(Task* task)
-{
-    const TaskState* kept = state(task);
-    const bool failing = kept && kept->failure;
-    const QString reason = failing ? kept->failure->reason : QString();
-    const QString inRow = failing ? QString::number(kept->failure->inRow) : QString();
-    // A mark task.db did not take is still shown in this run.
-    for (const auto& [name, value] :
-         {std::pair{QLatin1String(FailureOption), reason}, std::pair{QLatin1String(FailuresInRowOption), inRow}}) {
-        if (storedOption(task, name) != value)
-            storeOption(task, name, value, false);
-    }
-}
-
-QString CheckStates::storedOption(const Task* task, const QString& name) const
-{
-    const std::pair key{const_cast<Task*>(task), name};
-    if (const auto gathered = m_gathered.constFind(key); gathered != m_gathered.constEnd())
-        return gathered->value;
-    if (const auto written = m_writing.constFind(key); written != m_writing.constEnd())
-        return written->value;
-    return task->options().value(name);
-}
-
-void CheckStates::storeOption(Task* task, const QString& name, const QString& value, bool validator)
-{
-    // While marks are on their way to task.db, later ones follow them, so the file ends with the latest.
-    if (m_batches > 0 || writingMarks()) {
-        m_gathered.insert({task, name}, Gathered{value, validator});
-        if (m_batches == 0 && !m_handOverQueued)
-            writeGathered();
-        return;
-    }
-    if (m_db.setTaskOption(task->taskId(), name, value))
-        task->setOption(name, value);
-    else if (validator)
-        task->setOption(name, QString());
-}
-
-void CheckStates::writeGathered()
-{
-    if (m_gathered.isEmpty())
-        return;
-    // Handed over so many a turn of the event loop: the marks of an update-all over 100,000 tasks would hold the
-    // window for the best part of a second. Those not yet handed stay gathered, so a later mark of the same task
-    // replaces them and storedOption() finds them.
-    QHash<std::pair<Task*, QString>, Gathered> gathered;
-    if (m_gathered.size() <= m_marksPerTurn) {
-        gathered = std::exchange(m_gathered, {});
-    } else {
-        gathered.reserve(m_marksPerTurn);
-        for (auto it = m_gathered.begin(); gathered.size() < m_marksPerTurn;) {
-            gathered.insert(it.key(), it.value());
-            it = m_gathered.erase(it);
-        }
-    }
-    if (!m_gathered.isEmpty() && !m_handOverQueued) {
-        m_handOverQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_handOverQueued = false;
-                writeGathered();
-            },
-            Qt::QueuedConnection);
-    }
-    const auto take = [](Task* task, const QString& name, const Gathered& mark, bool stored) {
-        if (stored)
-            task->setOption(name, mark.value);
-        else if (mark.validator)
-            task->setOption(name, QString()); // the next check asks for the whole page
-    };
-    // A few marks cost the window one short transaction; many go beside it, as do those that follow marks on
-    // their way.
-    if (gathered.size() < m_writeAsideFrom && !(m_writer && m_writer->pending()) && m_gathered.isEmpty()) {
-        QList<TaskDatabase::OptionChange> changes;
-        for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
-            changes.append({it.key().first->taskId(), it.key().second, it.value().value});
-        const bool stored = m_db.setTaskOptions(changes);
-        for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
-            take(it.key().first, it.key().second, it.value(), stored);
-        return;
-    }
-    QList<TaskDatabase::OptionChange> changes;
-    QList<std::pair<QPointer<Task>, std::pair<QString, Gathered>>> marks;
-    changes.reserve(gathered.size());
-    marks.reserve(gathered.size());
-    for (auto it = gathered.cbegin(); it != gathered.cend(); ++it) {
-        changes.append({it.key().first->taskId(), it.key().second, it.value().value});
-        marks.append({it.key().first, {it.key().second, it.value()}});
-        m_writing.insert(it.key(), it.value());
-    }
-    if (!m_writer)
-        m_writer = std::make_unique<OptionWriter>(m_db.fileName());
-    // Taken over once task.db has them.
-    m_writer->write(changes, this, [this, marks, take](bool stored, const QString& error) {
-        if (!stored)
-            qCWarning(lcCore).noquote() << "the marks of" << marks.size() << "tasks were not stored:" << error;
-        for (const auto& [task, mark] : marks) {
-            const auto& [name, gathered] = mark;
-            if (!task)
-                continue;
-            const auto writing = m_writing.constFind({task.data(), name});
-            if (writing != m_writing.constEnd() && writing->value == gathered.value)
-                m_writing.erase(writing);
-            take(task, name, gathered, stored);
-        }
-        emit marksWritten();
-    });
-}
-
-CheckStates::~CheckStates()
-{
-    // Marks not yet handed over go to the writer now, which has a moment to write them as it closes.
-    m_marksPerTurn = std::numeric_limits<int>::max();
-    if (m_writer && !m_gathered.isEmpty())
-        writeGathered();
-}
-
-CheckStates::Batch::~Batch()
-{
-    if (--m_states.m_batches == 0)
-        m_states.writeGathered();
+    return m_db.removeSeenLinks(task->taskId());
 }
 
 void CheckStates::noteFetch(Task* task, const FetchedPage& page)
@@ -446,8 +302,8 @@ bool CheckStates::storeTakeOver(Task* task, const TaskChange& change)
     if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
         return true;
     if (!m_db.storeChanges({change})) {
-        keepUnstored(task, change.results);
-        m_registry.setLastError(tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError()));
+        keepUnstored(task, change.results,
+                     tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError()));
         return false;
     }
     taken(task, change);
@@ -461,26 +317,11 @@ void CheckStates::taken(Task* task, const TaskChange& change)
         m_registry.appendResults(task, change.results);
 }
 
-void CheckStates::keepUnstored(Task* task, const Task::ResultList& results)
+void CheckStates::keepUnstored(Task* task, const Task::ResultList& results, const QString& why)
 {
+    m_unstoredFailure = why;
     if (!results.isEmpty())
         stateOf(task).unstored = results;
-}
-
-void CheckStates::rememberValidators(Task* task, const FetchedPage& page)
-{
-    // Only a page that was read whole gives validators; a 304 leaves the ones it answered.
-    if (!page.ok || page.notModified)
-        return;
-    const QString etag = QString::fromLatin1(page.etag);
-    const QString lastModified = QString::fromLatin1(page.lastModified);
-    // Kept in memory only once task.db has it, so a restart asks as this session would; one task.db did not take
-    // is cleared (the file may hold an older one), so the next check asks for the whole page.
-    for (const auto& [name, value] : {std::pair{QLatin1String(Task::EtagOption), etag},
-                                      std::pair{QLatin1String(Task::LastModifiedOption), lastModified}}) {
-        if (storedOption(task, name) != value)
-            storeOption(task, name, value, true);
-    }
 }
 
 bool CheckStates::startChecking(const Task* task)

@@ -48,7 +48,8 @@ public:
 
     // Not owned; the system clock when none is set.
     void setClock(const Clock* clock) { m_clock = clock; }
-    QDateTime now() const { return (m_clock ? m_clock : &m_systemClock)->now(); }
+    const Clock& clock() const { return m_clock ? *m_clock : m_systemClock; }
+    QDateTime now() const { return clock().now(); }
     // The date new results carry: the local date of now().
     QDate today() const { return now().toLocalTime().date(); }
 
@@ -74,16 +75,18 @@ public:
     // has not passed is told apart without local-time arithmetic: the hours only ever put a check later.
     bool isDue(const Task* task, const QDateTime& now, qint64 nowMs) const;
     QDateTime dueTime(const Task* task) const { return dueTime(task, now()); }
-    // Whether findings of any task are waiting to be stored.
+    // Whether findings of any task are waiting to be stored, and why the latest of them could not be.
     bool hasUnstored() const;
+    QString unstoredFailure() const { return m_unstoredFailure; }
     // Whether findings of the task (new results or seen links) wait for its take-over.
     bool hasFindings(const Task* task) const;
 
     bool reportNewLinks() const { return m_reportNewLinks; }
-    // See TaskChecker::setReportNewLinks.
+    // See TaskChecker::setReportNewLinks; false when task.db refused (its lastError() says why).
     bool setReportNewLinks(bool on, bool afresh);
     // The task turned to reporting new links: what it saw before is forgotten, so its next check records the page
-    // without reporting it, as turning the option on does for every task.
+    // without reporting it, as turning the option on does for every task. False when task.db refused (its lastError()
+    // says why).
     bool seeAfresh(Task* task);
     // Whether the task reports links that newly appear: as it says, else as the options say.
     bool reportsNewLinks(const Task* task) const { return task->reportsNewLinks().value_or(m_reportNewLinks); }
@@ -104,11 +107,11 @@ public:
     // Collects what the take-over stores: the findings kept, then found, then newly appeared links, without
     // those the task holds already.
     Task::ResultList takeOver(Task* task, const Task::ResultList& found, TaskChange* change);
-    // Stores one take-over; what task.db did not take is kept for the next (lastError() says why).
+    // Stores one take-over; what task.db did not take is kept for the next (unstoredFailure() says why).
     bool storeTakeOver(Task* task, const TaskChange& change);
     // The take-over of a change was stored elsewhere (or could not be): what it held is no longer kept / kept.
     void taken(Task* task, const TaskChange& change);
-    void keepUnstored(Task* task, const Task::ResultList& results);
+    void keepUnstored(Task* task, const Task::ResultList& results, const QString& why);
     // Keeps the validators of a page read whole in the task's options and task.db.
     void rememberValidators(Task* task, const FetchedPage& page);
 
@@ -186,7 +189,7 @@ private:
     static constexpr int MaxDepartedFeedLinks = 5000;
 
     // The task's record, made when it has none; state() reads without making one.
-    TaskState& stateOf(const Task* task) { return m_states[task]; }
+    TaskState& stateOf(const Task* task) { return m_states[task->taskId()]; }
     const TaskState* state(const Task* task) const;
     // Keeps the task's failure (or its absence) in its options and task.db, for the next start.
     void storeFailure(Task* task);
@@ -203,10 +206,13 @@ private:
     TaskDatabase& m_db;
     const Clock* m_clock = nullptr;
     Clock m_systemClock;
-    QHash<const Task*, TaskState> m_states;
+    // By task id: a removed task's record goes with it (see the constructor), so an id given again starts afresh.
+    QHash<int, TaskState> m_states;
     bool m_reportNewLinks = false;
+    QString m_unstoredFailure;
     struct Gathered
     {
+        Task* task = nullptr; // a task of the registry: its marks go when it does
         QString value;
         bool validator = false;
     };
@@ -214,8 +220,8 @@ private:
     int m_writeAsideFrom = WriteAsideFrom;
     int m_marksPerTurn = MarksPerTurn;
     bool m_handOverQueued = false; // a turn that hands over more gathered marks is queued
-    QHash<std::pair<Task*, QString>, Gathered> m_gathered; // by task and option name
-    QHash<std::pair<Task*, QString>, Gathered> m_writing;  // handed to m_writer, not written yet
+    QHash<std::pair<int, QString>, Gathered> m_gathered; // by task id and option name
+    QHash<std::pair<int, QString>, Gathered> m_writing;  // handed to m_writer, not written yet
     // Writes the gathered marks beside the window; made at the first batch. Last, so it goes first: no outcome
     // is delivered once this object is being destroyed.
     std::unique_ptr<OptionWriter> m_writer;

@@ -21,13 +21,13 @@ DeferredStart::~DeferredStart()
     if (m_thread.joinable())
         m_thread.join();
     if (m_running)
-        m_core.setPreparing(false);
+        m_core.registry().setPreparing(false);
 }
 
 void DeferredStart::loadTasks(bool reportNewLinks)
 {
     m_core.setReportNewLinks(reportNewLinks);
-    m_core.loadTasksUncounted();
+    m_core.registry().loadTasksUncounted();
 }
 
 void DeferredStart::begin(int deleteDays, bool readTasks)
@@ -35,7 +35,7 @@ void DeferredStart::begin(int deleteDays, bool readTasks)
     if (m_running || m_thread.joinable())
         return;
     m_running = true;
-    m_core.setPreparing(true);
+    m_core.registry().setPreparing(true);
     TaskDatabase::DeferredSteps steps;
     steps.removeOlderThanDays = deleteDays;
     steps.today = m_core.checks().today();
@@ -95,7 +95,7 @@ void DeferredStart::takeTasks(const TaskRegistry::Screened& screened, std::optio
         taken.refusal = tr("The stored tasks could not be read (%1).").arg(failure);
     }
     m_db.attachUncounted(taken.tasks, lastRow);
-    m_core.adopt(taken);
+    m_core.registry().adopt(taken);
     qCDebug(lcCore) << "tasks read beside the window:" << taken.tasks.size() << "taken in" << taking.elapsed() << "ms";
     emit tasksTaken();
 }
@@ -106,8 +106,8 @@ void DeferredStart::takeOutcome(const TaskDatabase::DeferredOutcome& outcome)
         m_thread.join();
     m_running = false;
     m_indexing = false;
-    m_core.setPreparing(false);
-    m_core.attachCounts(outcome.summary);
+    m_core.registry().setPreparing(false);
+    m_core.registry().attachCounts(outcome.summary);
     qCDebug(lcCore) << "task.db prepared, results counted";
     emit finished(outcome.indexFailure, outcome.removeFailure, outcome.countFailure);
 }

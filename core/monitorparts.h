@@ -7,8 +7,8 @@
 
 struct Options;
 
-// The program's parts below the window, put together in the one order they need: task.db, then the checking
-// core over it. The program, the benchmarks and the tests build them here.
+// The program's parts below the window, put together in the one order they need: task.db, the registry of its
+// tasks, then the checking core over both. The program, the benchmarks and the tests build them here.
 class MonitorParts
 {
 public:
@@ -35,7 +35,8 @@ public:
     static void applyCheckOptions(TaskChecker& core, const Options& options);
 
     TaskDatabase db;
-    TaskChecker core{db};
+    TaskRegistry registry{db};
+    TaskChecker core{registry, db};
     DeferredStart deferred{core, db};
 
 private:

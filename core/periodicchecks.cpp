@@ -25,7 +25,7 @@ PeriodicChecks::PeriodicChecks(TaskRegistry& registry, CheckStates& states, Page
 void PeriodicChecks::forget(const Task* task)
 {
     // A removed task's page is awaited no more; the run's other news are announced once they are complete.
-    if (m_runWaiting.remove(task))
+    if (m_runWaiting.remove(task->taskId()))
         QTimer::singleShot(0, this, &PeriodicChecks::flushRunNews);
 }
 
@@ -58,7 +58,7 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
         if (!m_states.isDue(task, now, nowMs))
             continue;
 
-        m_runWaiting.insert(task);
+        m_runWaiting.insert(task->taskId());
         run.started.append(task);
         // The next check is one frequency after this one, and an unreadable time is replaced by it.
         task->setLastUpdate(now.toString(Qt::ISODate));
@@ -75,10 +75,10 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
         }
         // The task is the context: one removed meanwhile is not checked (and no longer awaited by the run).
         QTimer::singleShot(int(i - m_atOnce + 1) * stepMs, task, [this, task] {
-            if (!m_registry.contains(task) || !m_runWaiting.contains(task))
+            if (!m_registry.contains(task) || !m_runWaiting.contains(task->taskId()))
                 return;
             if (task->isPaused())
-                runTaskDone(task, {}); // paused meanwhile
+                runTaskDone(task->taskId(), task, {}); // paused meanwhile
             else
                 startCheck(task);
         });
@@ -103,11 +103,11 @@ void PeriodicChecks::startCheck(Task* task)
     // old page.
     m_source.get(
         *task, true, task,
-        [this, guarded, task, edition](const FetchedPage& page) {
+        [this, guarded, id = task->taskId(), edition](const FetchedPage& page) {
             if (guarded && m_registry.contains(guarded) && m_states.edition(guarded) == edition)
                 takePage(guarded, page);
             else
-                runTaskDone(task, {});
+                runTaskDone(id, nullptr, {});
         },
         PageFetcher::Priority::Background);
 }
@@ -121,7 +121,7 @@ void PeriodicChecks::takePage(Task* task, const FetchedPage& page)
         m_heldPages.append({task, page});
         return;
     }
-    runTaskDone(task, takeOverPage(task, page));
+    runTaskDone(task->taskId(), task, takeOverPage(task, page));
 }
 
 Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& page)
@@ -151,7 +151,7 @@ Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& pag
     TaskChange change;
     m_states.takeOver(task, found, &change);
     if (!m_states.storeTakeOver(task, change)) {
-        emit storageFailed(m_registry.lastError());
+        emit storageFailed(m_states.unstoredFailure());
         return {};
     }
     m_states.rememberValidators(task, page);
@@ -160,9 +160,9 @@ Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& pag
     return change.results;
 }
 
-void PeriodicChecks::runTaskDone(const Task* task, const Task::ResultList& found)
+void PeriodicChecks::runTaskDone(int taskId, const Task* task, const Task::ResultList& found)
 {
-    m_runWaiting.remove(task);
+    m_runWaiting.remove(taskId);
     // A muted task's results are stored and shown, not announced.
     if (!found.isEmpty() && !task->isMuted()) {
         auto entry = std::find_if(m_runNews.begin(), m_runNews.end(),

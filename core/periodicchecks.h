@@ -58,9 +58,9 @@ private:
     void startCheck(Task* task);
     void takePage(Task* task, const FetchedPage& page);
     Task::ResultList takeOverPage(Task* task, const FetchedPage& page);
-    // The task's page of the periodic run has been dealt with (found: what was reported); the run's news are
-    // announced once no page of it is awaited any more.
-    void runTaskDone(const Task* task, const Task::ResultList& found);
+    // The task's page of the periodic run has been dealt with (found: what was reported, task: the task, read
+    // only when found holds results); the run's news are announced once no page of it is awaited any more.
+    void runTaskDone(int taskId, const Task* task, const Task::ResultList& found);
     void flushRunNews();
     // Writes the task's last-update time to task.db; a refusal is reported by storageFailed.
     void storeCheckTime(Task* task);
@@ -72,7 +72,7 @@ private:
     TaskDatabase& m_db;
     QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;
     // The tasks whose periodic page is awaited, and what the pages taken over so far brought.
-    QSet<const Task*> m_runWaiting;
+    QSet<int> m_runWaiting; // by task id
     QList<TaskNews> m_runNews;
     int m_started = 0;
     int m_atOnce = DefaultAtOnce;

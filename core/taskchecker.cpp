@@ -11,30 +11,12 @@
 #include <memory>
 #include <utility>
 
-namespace {
-// Reads the stored results of the next task in the queue that does not hold them, and leaves the rest to later
-// turns of the event loop, so that a page arriving meanwhile waits for one task's rows at most.
-void readNextResults(QObject* context, const std::shared_ptr<std::deque<QPointer<Task>>>& queue)
+TaskChecker::TaskChecker(TaskRegistry& registry, TaskDatabase& db, QObject* parent)
+    : QObject(parent), m_registry(registry), m_db(db), m_states(registry, db), m_health(registry, m_states, db),
+      m_periodic(registry, m_states, m_source, db), m_waits(m_source, [this] { abortWaits(); }),
+      m_import(registry, m_states, m_periodic, m_waits, db)
 {
-    while (!queue->empty()) {
-        const QPointer<Task> task = queue->front();
-        queue->pop_front();
-        if (!task || task->resultsLoaded())
-            continue;
-        task->loadResults();
-        if (!queue->empty())
-            QMetaObject::invokeMethod(
-                context, [context, queue] { readNextResults(context, queue); }, Qt::QueuedConnection);
-        return;
-    }
-}
-} // namespace
-
-TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent)
-    : TaskRegistry(db, parent), m_db(db), m_states(*this, db), m_health(*this, m_states, db),
-      m_periodic(*this, m_states, m_source, db), m_waits(m_source, [this] { abortWaits(); }),
-      m_import(*this, m_states, m_periodic, m_waits, db)
-{
+    m_registry.setClock(&m_states.clock());
     m_states.setFetchObserver(
         [this](Task* task, const FetchedPage& page) { m_health.noteCheck(task, page, m_firstCheck); });
     connect(&m_health, &TaskHealth::lookNeeded, this, &TaskChecker::taskNeedsLook);
@@ -49,7 +31,7 @@ TaskChecker::TaskChecker(TaskDatabase& db, QObject* parent)
     connect(&m_periodic, &PeriodicChecks::backgroundCheckFailed, this, &TaskChecker::backgroundCheckFailed);
     // Every piece of news stored is written into the outbox in the same transaction.
     m_db.setNewsSource([this](const TaskChange& change) {
-        for (const Task* task : tasks()) {
+        for (const Task* task : m_registry.tasks()) {
             if (task->taskId() == change.taskId)
                 return m_news.eventsFor(*task, change.results);
         }
@@ -62,11 +44,13 @@ TaskChecker::~TaskChecker()
     // No download or render may call back into a task that is gone.
     m_source.abortAll();
     m_db.setNewsSource({});
+    m_registry.setClock(nullptr);
 }
 
 void TaskChecker::setClock(const Clock* clock)
 {
     m_states.setClock(clock);
+    m_registry.setClock(&m_states.clock());
     m_news.setClock(clock);
     // Hosts that asked to be left alone are timed by the same clock.
     m_fetcher.setClock([this] { return now(); });
@@ -75,10 +59,20 @@ void TaskChecker::setClock(const Clock* clock)
 bool TaskChecker::start(bool deleteOld, int days, bool reportNewLinks)
 {
     // Old results go before the tasks are read, so they are never shown.
-    const bool deleted = !deleteOld || removeOldResults(days);
+    const bool deleted = !deleteOld || m_registry.removeOldResults(days, m_states.today());
+    if (!deleted)
+        m_lastError = m_registry.lastError();
     setReportNewLinks(reportNewLinks);
-    loadTasks();
+    m_registry.loadTasks();
     return deleted;
+}
+
+bool TaskChecker::setReportNewLinks(bool on, bool afresh)
+{
+    if (m_states.setReportNewLinks(on, afresh))
+        return true;
+    m_lastError = m_db.lastError();
+    return false;
 }
 
 // Only the waits running now end: an abort that outlived them would drop every later command in silence.
@@ -98,162 +92,12 @@ bool TaskChecker::fetchWhole(CommandWaits::Wait& w, const Task& task, std::optio
     return m_waits.wait(w, [&fetched] { return fetched.has_value(); });
 }
 
-void TaskChecker::readResultsAhead(const QList<Task*>& tasks)
-{
-    readNextResults(this, std::make_shared<std::deque<QPointer<Task>>>(tasks.cbegin(), tasks.cend()));
-}
-
-TaskChecker::UpdateRun TaskChecker::updateAll()
-{
-    UpdateRun run;
-    // While task.db is being prepared the stored results cannot be compared with: nothing is fetched.
-    if (tasks().isEmpty() || isPreparing())
-        return run;
-    CommandGuard::Scope command(m_guard);
-    if (!command)
-        return run;
-    run.ran = true;
-    // The failure marks and validators of the run are written together as it ends.
-    CheckStates::Batch marks(m_states);
-
-    // Every page is requested at once; each is compared as soon as it is read and its body released, so memory
-    // does not grow with the number of pages. The pages are taken over in the list's order below, so none waits
-    // for a slower one (asRead). Deliveries for a task removed meanwhile are dropped.
-    // A paused task is not downloaded, even when the user asks for every task.
-    QList<Task*> snapshot;
-    for (Task* task : tasks()) {
-        if (!task->isPaused())
-            snapshot.append(task);
-    }
-    if (snapshot.isEmpty())
-        return run;
-    QHash<const Task*, bool> hasNew;
-    QHash<const Task*, FetchedPage> read; // the validators of the pages read whole
-    int pending = int(snapshot.size());
-    CommandWaits::Wait w;
-    const PageReader::Order asRead = PageReader::Order::AsRead;
-    const auto request = [&](Task* task) {
-        QPointer<Task> guarded(task);
-        m_waits.get(w, *task, true, asRead, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
-            --pending;
-            if (guarded && contains(guarded)) {
-                m_states.noteFetch(guarded, page);
-                if (page.ok && !page.notModified) {
-                    if (!resultsRead(guarded)) {
-                        run.storageFailure = lastError();
-                    } else {
-                        m_states.noteSeen(guarded, page);
-                        const bool afresh = m_states.takeAfresh(guarded);
-                        hasNew.insert(guarded, guarded->takeUpdatePage(page, m_states.today()) && !afresh);
-                        read.insert(guarded, CheckStates::validatorsOf(page));
-                    }
-                } else if (!page.ok) {
-                    ++run.failedPages;
-                }
-            }
-            if (pending == 0)
-                m_waits.wake();
-        });
-    };
-    // Requested a batch per turn of the event loop, so that building the requests of 100,000 tasks does not
-    // hold the window; the batches end with this run, whichever way it ends.
-    const auto running = std::make_shared<bool>(true);
-    const auto stopBatches = qScopeGuard([running] { *running = false; });
-    const auto next = std::make_shared<qsizetype>(0);
-    const std::function<void()> requestBatch = [&, running, next] {
-        if (!*running)
-            return;
-        const qsizetype end = qMin(*next + m_requestBatch, snapshot.size());
-        for (; *next < end; ++*next) {
-            Task* task = snapshot.at(*next);
-            if (contains(task)) {
-                request(task);
-            } else if (--pending == 0) { // removed meanwhile: nothing to wait for
-                m_waits.wake();
-            }
-        }
-        if (*next < snapshot.size())
-            QMetaObject::invokeMethod(this, [running, &requestBatch] {
-                if (*running)
-                    requestBatch();
-            }, Qt::QueuedConnection);
-    };
-    requestBatch();
-    // Ahead of their pages only for the first tasks: on 100,000 tasks every stored result would be held in
-    // memory, read whether its page comes or not. The others' are read as their pages arrive.
-    readResultsAhead(snapshot.first(qMin(snapshot.size(), qsizetype(ReadAheadTasks))));
-    if (!m_waits.wait(w, [&pending] { return pending == 0; })) {
-        // Left by the user: the pages read so far are taken over as a periodic check would take them.
-        run.cancelled = w.cancelled;
-        run.unread = pending;
-        run.aborted = w.aborted;
-        if (run.aborted)
-            return run;
-    }
-
-    // Taken over task by task in the list's order, stored in one transaction.
-    QList<QPair<Task*, TaskChange>> taken;
-    QList<TaskChange> changes;
-    for (Task* task : tasks()) {
-        const bool found = hasNew.value(task, false);
-        if (!found && !m_states.hasFindings(task))
-            continue;
-        TaskChange change;
-        m_states.takeOver(task, found ? task->updateResults() : Task::ResultList(), &change);
-        if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
-            continue;
-        taken.append({task, change});
-        changes.append(change);
-    }
-    // Validators are remembered once what their page showed is stored: a page whose findings wait to be
-    // stored is read whole again at its next check.
-    const auto rememberRead = [this, &read](const QSet<const Task*>& unstored) {
-        for (auto it = read.cbegin(); it != read.cend(); ++it) {
-            Task* task = const_cast<Task*>(it.key());
-            if (!unstored.contains(task) && contains(task))
-                m_states.rememberValidators(task, it.value());
-        }
-    };
-    if (changes.isEmpty()) {
-        rememberRead({});
-        return run;
-    }
-    if (!m_db.storeChanges(changes)) {
-        QStringList names;
-        QSet<const Task*> unstored;
-        for (const auto& [task, change] : std::as_const(taken)) {
-            unstored.insert(task);
-            if (change.results.isEmpty())
-                continue;
-            m_states.keepUnstored(task, change.results);
-            names.append(task->name());
-            run.unstoredNew = true;
-        }
-        rememberRead(unstored);
-        setLastError(
-            tr("Could not store the new results of %1: %2").arg(names.join(QStringLiteral(", ")), m_db.lastError()));
-        run.storageFailure = lastError();
-        return run;
-    }
-    for (const auto& [task, change] : std::as_const(taken)) {
-        m_states.taken(task, change);
-        if (!change.results.isEmpty()) {
-            run.anyNew = true;
-            // Stored and shown, but a muted task's news are not announced.
-            if (!task->isMuted())
-                run.news.append(TaskNews{task, task->name(), change.results});
-        }
-    }
-    rememberRead({});
-    return run;
-}
-
 TaskChecker::Outcome TaskChecker::resetResults(Task* task)
 {
     CommandGuard::Scope command(m_guard);
     if (!command)
         return Outcome::Dropped;
-    if (!contains(task))
+    if (!m_registry.contains(task))
         return Outcome::TaskGone;
 
     // The page is fetched before anything changes: when it cannot be downloaded, or the file refuses
@@ -263,7 +107,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     CommandWaits::Wait w;
     if (!fetchWhole(w, *task, fetched))
         return w.cancelled ? Outcome::Cancelled : Outcome::Aborted;
-    if (!guarded || !contains(guarded))
+    if (!guarded || !m_registry.contains(guarded))
         return Outcome::TaskGone;
     m_states.noteFetch(task, *fetched);
     if (!fetched->ok)
@@ -277,12 +121,12 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     const bool stored = recordSeen ? m_db.replaceTaskResults(task->taskId(), results, CheckStates::seenLinksOf(results))
                                    : m_db.replaceTaskResults(task->taskId(), results);
     if (!stored) {
-        setLastError(m_db.lastError());
+        m_lastError = m_db.lastError();
         return Outcome::StoreFailed;
     }
     m_states.resultsRebuilt(task);
     m_states.rememberValidators(task, validators);
-    setResults(task, results);
+    m_registry.setResults(task, results);
     return Outcome::Done;
 }
 
@@ -295,13 +139,14 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
         created.outcome = Outcome::Dropped;
         return created;
     }
-    if (!writable()) {
+    if (!m_registry.writable()) {
+        m_lastError = m_registry.lastError();
         created.outcome = Outcome::StoreFailed;
         return created;
     }
     const TaskDefinition definition = TaskDefinition{name, address, grabText, frequency, options}.normalised();
     if (const TaskDefinition::Problem problem = definition.check()) {
-        setLastError(problem.text());
+        m_lastError = problem.text();
         created.outcome = Outcome::Invalid;
         return created;
     }
@@ -313,13 +158,14 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     Created created;
     const QString& address = definition.address;
     const QString& grabText = definition.keyword;
-    auto task = std::make_unique<Task>(nextTaskId(), definition.name, address, grabText, definition.frequency);
+    auto task =
+        std::make_unique<Task>(m_registry.nextTaskId(), definition.name, address, grabText, definition.frequency);
     // Created and last checked now, by this checker's clock; written in local time as task.db holds it.
     const QDateTime createdAt = now().toLocalTime();
     task->setTaskDate(createdAt.date().toString(TaskDateFormat));
     task->setLastUpdate(createdAt.toString(Qt::ISODate));
     task->setOptions(definition.options);
-    if (duplicateOf(address, grabText) || m_db.taskExists(task.get())) {
+    if (m_registry.duplicateOf(address, grabText) || m_db.taskExists(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
     }
@@ -339,7 +185,7 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     // not the page's), so the user can reset it once the page is reachable.
     if (fetched->ok) {
         task->setResults(task->resultsOfPage(*fetched, createdAt.date()));
-        stampTimes(task->results());
+        m_registry.stampTimes(task->results());
     }
     const QStringList seen =
         m_states.recordsSeen(task.get(), *fetched) ? CheckStates::seenLinksOf(task->results()) : QStringList();
@@ -347,12 +193,12 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
     // in the file as it is stored.
     if (!m_db.insertTask(task.get(), seen)) {
-        setLastError(m_db.lastError());
+        m_lastError = m_db.lastError();
         created.outcome = Outcome::StoreFailed;
         return created;
     }
     created.task = task.release();
-    add(created.task);
+    m_registry.add(created.task);
     m_firstCheck = true;
     m_states.noteFetch(created.task, *fetched);
     m_firstCheck = false;
@@ -367,9 +213,9 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
                                            const QString& typedKeyword, int frequency,
                                            const std::optional<QHash<QString, QString>>& options)
 {
-    if (m_guard.isBusy() || isImporting())
+    if (m_guard.isBusy() || m_registry.isImporting())
         return Outcome::Dropped;
-    if (!contains(task))
+    if (!m_registry.contains(task))
         return Outcome::TaskGone;
     // A frequency kept as stored is not judged again (an older file may hold 0 or 90 seconds).
     const int parts = frequency == task->frequency() ? TaskDefinition::Options : TaskDefinition::Everything;
@@ -377,10 +223,10 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
         TaskDefinition{typedName, typedAddress, typedKeyword, frequency, options.value_or(task->options())}
             .normalised();
     if (const TaskDefinition::Problem problem = entered.check(parts)) {
-        setLastError(problem.text());
+        m_lastError = problem.text();
         return Outcome::Invalid;
     }
-    if (duplicateOf(entered.address, entered.keyword, task))
+    if (m_registry.duplicateOf(entered.address, entered.keyword, task))
         return Outcome::Exists;
 
     // A new region or new excluded words change which links count, as a new keyword does.
@@ -410,10 +256,14 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
     }
     changed.setOptions(newOptions);
     const bool reported = m_states.reportsNewLinks(task);
-    if (!changeTask(task, changed, pageChanged))
+    if (!m_registry.changeTask(task, changed, pageChanged)) {
+        m_lastError = m_registry.lastError();
         return Outcome::StoreFailed;
-    if (!reported && m_states.reportsNewLinks(task) && !m_states.seeAfresh(task))
+    }
+    if (!reported && m_states.reportsNewLinks(task) && !m_states.seeAfresh(task)) {
+        m_lastError = m_db.lastError();
         return Outcome::StoreFailed;
+    }
     // What was seen of the old page says nothing about the new one.
     if (pageChanged) {
         m_states.pageChanged(task);
@@ -424,19 +274,19 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
 
 TaskChecker::Outcome TaskChecker::setSwitch(Task* task, Switch which, bool on)
 {
-    if (!contains(task))
+    if (!m_registry.contains(task))
         return Outcome::TaskGone;
     const QString option = QLatin1String(which == Switch::Paused ? Task::PausedOption : Task::MutedOption);
     const QString value = on ? QStringLiteral("1") : QString();
     if (task->options().value(option) != value) {
         if (!m_db.setTaskOption(task->taskId(), option, value)) {
-            setLastError(m_db.lastError());
+            m_lastError = m_db.lastError();
             return Outcome::StoreFailed;
         }
         task->setOption(option, value);
     }
-    emit taskChanged(task);
-    emit checkStateChanged(task);
+    m_registry.reportTaskChanged(task);
+    m_registry.reportCheckState(task);
     return Outcome::Done;
 }
 

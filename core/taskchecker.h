@@ -17,8 +17,9 @@
 
 #include <optional>
 
-// The checking core as the window uses it: the task registry it is, the checks of its tasks, and the commands
-// that wait for pages (update-all, reset, creation, import) with edit beside them.
+// The checking core as the window uses it: the checks of the tasks of the registry it is given, and the commands
+// that wait for pages (update-all, reset, creation, import) with edit beside them. The task list, its signals and
+// the changes the user asks for (removal, read marks, undo) are the registry's.
 //
 // Every wait runs the event loop (the periodic checks and their deliveries go on meanwhile) and holds
 // guard(), so no other waiting command starts inside it. A task removed during a wait is never touched
@@ -26,7 +27,7 @@
 // task's next take-over of any kind.
 struct TaskDefinition;
 
-class TaskChecker : public TaskRegistry
+class TaskChecker : public QObject
 {
     Q_OBJECT
 
@@ -41,12 +42,18 @@ public:
     static constexpr const char* FailuresInRowOption = CheckStates::FailuresInRowOption;
     static constexpr qint64 MaxBackoffSeconds = CheckStates::MaxBackoffSeconds;
 
-    explicit TaskChecker(TaskDatabase& db, QObject* parent = nullptr);
+    // The registry and task.db outlive the checker.
+    TaskChecker(TaskRegistry& registry, TaskDatabase& db, QObject* parent = nullptr);
     ~TaskChecker() override;
 
-    // Not owned; the system clock when none is set.
+    // The tasks checked.
+    TaskRegistry& registry() const { return m_registry; }
+    // Why the latest of the commands below failed (StoreFailed, Invalid, a refused start or option).
+    QString lastError() const { return m_lastError; }
+
+    // Not owned; the system clock when none is set. The registry stamps the results by it too.
     void setClock(const Clock* clock);
-    QDateTime now() const override { return m_states.now(); }
+    QDateTime now() const { return m_states.now(); }
     CommandGuard& guard() { return m_guard; }
     PageFetcher& fetcher() { return m_fetcher; }
     // Gets the pages of tasks that run their page's scripts.
@@ -69,8 +76,6 @@ public:
     // loads the stored tasks. False when the deletion failed (lastError() says why); the tasks are loaded
     // then as well.
     bool start(bool deleteOld, int days, bool reportNewLinks);
-    // Deletes every result older than the given number of days from task.db, by this core's clock.
-    bool removeOldResults(int days) { return TaskRegistry::removeOldResults(days, m_states.today()); }
 
     // The periodic check run (see PeriodicChecks): what the checks find is taken over when its page arrives
     // (resultsFound).
@@ -117,7 +122,7 @@ public:
     // Whether checks also report links that newly appear on a page. A feed's new items are always reported. Turned on
     // afresh (by the user), every task records its page's links at its first check without reporting them. False when
     // the seen links could not be forgotten: the option then stays as it was.
-    bool setReportNewLinks(bool on, bool afresh = false) { return m_states.setReportNewLinks(on, afresh); }
+    bool setReportNewLinks(bool on, bool afresh = false);
     bool reportNewLinks() const { return m_states.reportNewLinks(); }
 
     // Ends every wait running now at once (the program is quitting): downloads are aborted, nothing more is
@@ -155,7 +160,9 @@ private:
     // Reads the stored results of the tasks that do not hold them while their pages are on their way.
     void readResultsAhead(const QList<Task*>& tasks);
 
+    TaskRegistry& m_registry;
     TaskDatabase& m_db;
+    QString m_lastError;
     CommandGuard m_guard;
     PageFetcher m_fetcher;
     PageRenderRunner m_renderer;

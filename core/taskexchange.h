@@ -36,6 +36,8 @@ public:
     static constexpr int MaxTasks = 10000;
     static constexpr int Version = 1;
     static const QString Format;
+    // Dates of tasks and results as a file writes them.
+    static const QString DateFormat;
 
     enum class Kind
     {

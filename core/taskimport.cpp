@@ -40,7 +40,6 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
             TaskDefinition{entry.name, entry.address, entry.keyword, entry.frequency, entry.options}.normalised();
         if (const TaskDefinition::Problem problem = definition.check()) {
             run->refusal = tr("task %1, %2").arg(i + 1).arg(problem.text());
-            m_registry.setLastError(run->refusal);
             return false;
         }
         entry.name = definition.name;
@@ -98,13 +97,12 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
     // Each task is stored as soon as it is complete, while the other pages are still on their way, in one
     // transaction committed at the end; until then no other write may reach task.db.
     if (!m_db.beginTaskBatch()) {
-        m_registry.setLastError(m_db.lastError());
-        run.storageFailure = m_registry.lastError();
+        run.storageFailure = m_db.lastError();
         return run;
     }
     m_registry.setImporting(true);
     bool storeFailed = false;
-    QHash<const Task*, FetchedPage> failures;
+    QHash<qsizetype, FetchedPage> failures; // by place in the file: storing may give a task another id
     int pending = 0;
     CommandWaits::Wait w;
     for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
@@ -116,12 +114,12 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
         }
         ++pending;
         // An import that ends early destroys the wait and with it the tasks: their pages are not delivered.
-        m_waits.get(w, *task, false, [this, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
+        m_waits.get(w, *task, false, [this, i, task, &pending, &failures, &storeFailed](const FetchedPage& page) {
             --pending;
             if (page.ok)
                 task->setResults(task->resultsOfPage(page, m_states.today()));
             else
-                failures.insert(task, withoutBody(page));
+                failures.insert(i, withoutBody(page));
             const QStringList seen =
                 m_states.recordsSeen(task, page) ? CheckStates::seenLinksOf(task->results()) : QStringList();
             storeFailed = storeFailed || !addImported(task, seen);
@@ -135,8 +133,7 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
         run.aborted = w.aborted;
         run.cancelled = w.cancelled;
         if (waited) {
-            m_registry.setLastError(m_db.lastError());
-            run.storageFailure = m_registry.lastError();
+            run.storageFailure = m_db.lastError();
         }
         // The pages still on their way are dropped with the wait, their context.
         m_db.rollbackTaskBatch();
@@ -145,7 +142,8 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
     }
     endImport();
 
-    for (auto& task : tasks) {
+    for (qsizetype i = 0; i < qsizetype(tasks.size()); ++i) {
+        std::unique_ptr<Task>& task = tasks[i];
         if (task->rowId() == 0) {
             ++run.duplicates; // stored already under the same keyword and address
             continue;
@@ -154,7 +152,7 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
         m_registry.add(created);
         run.created.append(created);
         ++run.imported;
-        const auto failed = failures.constFind(created);
+        const auto failed = failures.constFind(i);
         if (failed != failures.constEnd()) {
             ++run.failedPages;
             m_states.noteFetch(created, *failed);

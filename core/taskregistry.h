@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/clock.h"
 #include "engine/task.h"
-#include "storage/resultrows.h"
 #include "storage/removedrows.h"
+#include "storage/resultrows.h"
 #include "storage/taskrows.h"
 
 #include <QDate>
@@ -34,8 +35,8 @@ public:
 
     const QList<Task*>& tasks() const { return m_tasks; }
     bool contains(const Task* task) const;
+    // Why the latest of this registry's operations was refused.
     QString lastError() const { return m_lastError; }
-    void setLastError(const QString& error) { m_lastError = error; }
     // Loads the stored tasks. A row whose name, address or keyword does not pass the check is left in
     // task.db as it is but not loaded (it is never requested or shown); loadRefusal() says which and why.
     void loadTasks();
@@ -106,8 +107,9 @@ public:
     // over. pageChanged forgets the links seen of the old page in task.db.
     bool changeTask(Task* task, const Task& changed, bool pageChanged);
 
-    // The moment by the program's clock; none here (a registry without checks stamps no times).
-    virtual QDateTime now() const { return {}; }
+    // The clock results found today are stamped by (not owned); without one no times are stamped.
+    void setClock(const Clock* clock) { m_clock = clock; }
+    QDateTime now() const { return m_clock ? m_clock->now() : QDateTime(); }
 
     // What the checks and commands did with a task, told to the views. Results found today get the time of
     // day of now() unless they carry one.
@@ -115,10 +117,13 @@ public:
     void appendResults(Task* task, const Task::ResultList& results);
     void setResults(Task* task, const Task::ResultList& results);
     void reportCheckState(Task* task) { emit checkStateChanged(task); }
-
-protected:
+    // A task's option was stored elsewhere (a pause or a mute): the views show it afresh.
+    void reportTaskChanged(Task* task) { emit taskChanged(task); }
     // Gives the results found today that carry no time the time of day of now().
     void stampTimes(const Task::ResultList& results) const;
+    // The one gate of every write: false (with lastError()) while an import holds task.db, or while it is being
+    // prepared.
+    bool writable();
 
 signals:
     // loadTasks() replaced the list of tasks.
@@ -141,11 +146,6 @@ signals:
     void checkStateChanged(Task* task);
     // A removal was made or undone: undoText() changed.
     void undoChanged();
-
-protected:
-    // The one gate of every write: false (with lastError()) while an import holds task.db, or while it is being
-    // prepared.
-    bool writable();
 
 private:
     void load(bool counted);
@@ -179,6 +179,7 @@ private:
     QList<Task*> m_restored;
     bool m_importing = false;
     bool m_preparing = false;
+    const Clock* m_clock = nullptr;
     QString m_lastError;
     QString m_loadRefusal;
 };

@@ -54,9 +54,10 @@ QStringList texts(const Task::ResultList& results)
 struct Models
 {
     TaskDatabase db;
-    TaskChecker core{db};
-    TaskListModel tasks{core, core.checks()};
-    ResultTableModel results{core};
+    TaskRegistry registry{db};
+    TaskChecker core{registry, db};
+    TaskListModel tasks{registry, core.checks()};
+    ResultTableModel results{registry};
     QSortFilterProxyModel sorted;
     QAbstractItemModelTester taskTester{&tasks, QAbstractItemModelTester::FailureReportingMode::QtTest};
     QAbstractItemModelTester resultTester{&results, QAbstractItemModelTester::FailureReportingMode::QtTest};
@@ -65,14 +66,14 @@ struct Models
     {
         sorted.setSortRole(ResultTableModel::SortRole);
         sorted.setSourceModel(&results);
-        core.loadTasks();
-        results.setTask(core.tasks().value(0));
+        core.registry().loadTasks();
+        results.setTask(core.registry().tasks().value(0));
         sorted.sort(ResultTableModel::DateColumn, Qt::DescendingOrder);
     }
     // The task list shows the core's tasks, the results table the shown task's results, both in their order.
     bool inStep() const
     {
-        if (column(tasks, 0) != names(core.tasks()))
+        if (column(tasks, 0) != names(core.registry().tasks()))
             return false;
         const Task* shown = results.task();
         const Task::ResultList list = shown ? shown->results() : Task::ResultList();
@@ -183,12 +184,12 @@ private slots:
                               "BEGIN SELECT RAISE(ABORT, 'kept'); END"));
         }
         Models models(fixture);
-        Task* a = models.core.tasks().at(0);
+        Task* a = models.core.registry().tasks().at(0);
         // qt 2 last: qt 0 and qt 1 would go before the refusal if each row went on its own.
         Task::ResultList all = a->results();
         std::sort(all.begin(), all.end(), [](const auto& x, const auto& y) { return x->text < y->text; });
-        QVERIFY(!models.core.removeResults(a, all));
-        QVERIFY(!models.core.lastError().isEmpty());
+        QVERIFY(!models.core.registry().removeResults(a, all));
+        QVERIFY(!models.registry.lastError().isEmpty());
         QCOMPARE(a->results().size(), 3);
         QCOMPARE(models.results.rowCount(), 3);
         QVERIFY(models.inStep());
@@ -236,8 +237,8 @@ private slots:
                                   "BEGIN SELECT RAISE(ABORT, 'kept'); END"));
         }
         Models models(fixture);
-        Task* a = models.core.tasks().at(0);
-        Task* b = models.core.tasks().at(1);
+        Task* a = models.core.registry().tasks().at(0);
+        Task* b = models.core.registry().tasks().at(1);
         auto byText = [a](const QString& text) {
             return *std::find_if(a->results().cbegin(), a->results().cend(),
                                  [&text](const Task::ResultPtr& result) { return result->text == text; });
@@ -245,9 +246,9 @@ private slots:
         Task::ResultList chosen;
         for (int n : marked)
             chosen << (n < 0 ? b->results().at(0) : byText(QStringLiteral("qt %1").arg(n)));
-        QSignalSpy changes(&models.core, &TaskChecker::resultStatesChanged);
+        QSignalSpy changes(&models.core.registry(), &TaskRegistry::resultStatesChanged);
         QSignalSpy notices(&models.results, &QAbstractItemModel::dataChanged);
-        const bool done = all ? models.core.markAllRead(a) : models.core.markRead(a, chosen);
+        const bool done = all ? models.core.registry().markAllRead(a) : models.core.registry().markRead(a, chosen);
         QCOMPARE(done, !refused);
         QString inMemory;
         for (int i = 0; i < 4; ++i)
@@ -282,7 +283,7 @@ private slots:
         }
         Models models(fixture);
         QVERIFY(models.inStep());
-        Task* a = models.core.tasks().at(0);
+        Task* a = models.core.registry().tasks().at(0);
 
         // Add: the new task is appended to the list.
         const TaskChecker::Created created = models.core.createTask("B", server.url("/b").toString(), "qt", 3600);
@@ -292,7 +293,7 @@ private slots:
 
         // Read: the state icon of exactly that row changes.
         const Task::ResultPtr first = a->results().at(0);
-        QVERIFY(models.core.markRead(a, {first}));
+        QVERIFY(models.core.registry().markRead(a, {first}));
         QCOMPARE(first->state, int(StateRead));
         QVERIFY(models.results.index(0, ResultTableModel::StateColumn).data(Qt::DecorationRole).isValid());
         QVERIFY(models.inStep());
@@ -304,7 +305,7 @@ private slots:
         QVERIFY(models.inStep());
 
         // Remove several results at once.
-        QVERIFY(models.core.removeResults(a, {a->results().at(1), a->results().at(2)}));
+        QVERIFY(models.core.registry().removeResults(a, {a->results().at(1), a->results().at(2)}));
         QCOMPARE(texts(a->results()), QStringList{"qt 0"});
         QVERIFY(models.inStep());
 
@@ -314,17 +315,17 @@ private slots:
         QVERIFY(models.inStep());
 
         // Remove the task's results, then the shown task itself: the table empties, the list follows.
-        QVERIFY(models.core.removeTaskResults(a));
+        QVERIFY(models.core.registry().removeTaskResults(a));
         QCOMPARE(models.results.rowCount(), 0);
         QVERIFY(models.inStep());
-        QVERIFY(models.core.removeTask(a));
+        QVERIFY(models.core.registry().removeTask(a));
         QCOMPARE(models.results.task(), nullptr);
         QCOMPARE(column(models.tasks, 0), QStringList{"B"});
         QVERIFY(models.inStep());
 
         // Remove all.
-        models.results.setTask(models.core.tasks().at(0));
-        QVERIFY(models.core.removeAllTasks());
+        models.results.setTask(models.core.registry().tasks().at(0));
+        QVERIFY(models.core.registry().removeAllTasks());
         QCOMPARE(models.tasks.rowCount(), 0);
         QCOMPARE(models.results.rowCount(), 0);
         QVERIFY(models.inStep());

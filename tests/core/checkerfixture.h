@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/clock.h"
 #include "core/monitorparts.h"
+#include "engine/clock.h"
 #include "engine/task.h"
 #include "tests/support/dbfile.h"
 
@@ -27,7 +27,7 @@ struct Loaded : MonitorParts
     explicit Loaded(const QString& path, const Clock* clock = nullptr) : MonitorParts(path)
     {
         core.setClock(clock);
-        core.loadTasks();
+        core.registry().loadTasks();
     }
     explicit Loaded(const TempFolder& fixture, const Clock* clock = nullptr) : Loaded(fixture.path("task.db"), clock) {}
     TaskChecker& checker = core;

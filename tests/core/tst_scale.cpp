@@ -19,17 +19,17 @@ class TestScale : public QObject
     {
         parts.startShown(options);
         TaskChecker& core = parts.core;
-        QCOMPARE(core.tasks().size(), 2);
+        QCOMPARE(core.registry().tasks().size(), 2);
         // Before the counts: nothing is claimed, and nothing is compared with results not read.
-        for (Task* task : core.tasks())
+        for (Task* task : core.registry().tasks())
             QCOMPARE(task->unreadCount(), Task::UncountedResults);
-        QVERIFY(Announcement::unreadSummary(core.tasks()).contains("counting"));
+        QVERIFY(Announcement::unreadSummary(core.registry().tasks()).contains("counting"));
 
         parts.finishStart(options);
         QCOMPARE(parts.deferred.buildingIndexes(), !indexed);
-        QVERIFY(core.isPreparing());
-        QVERIFY(!core.resultsRead(core.tasks().first()));
-        QVERIFY2(core.lastError().contains("being counted"), qPrintable(core.lastError()));
+        QVERIFY(core.registry().isPreparing());
+        QVERIFY(!core.registry().resultsRead(core.registry().tasks().first()));
+        QVERIFY2(core.registry().lastError().contains("being counted"), qPrintable(core.registry().lastError()));
         QVERIFY(!core.updateAll().ran);
         QCOMPARE(core.createTask("C", "http://127.0.0.1:9/c", "c", 3600).outcome, TaskChecker::Outcome::StoreFailed);
         QVERIFY2(core.lastError().contains("being prepared"), qPrintable(core.lastError()));
@@ -81,25 +81,26 @@ private slots:
         auto parts = std::make_unique<MonitorParts>(path, TaskDatabase::IndexBuild::Deferred);
         QSignalSpy indexing(&parts->deferred, &DeferredStart::indexBuildStarted);
         QSignalSpy finished(&parts->deferred, &DeferredStart::finished);
-        QSignalSpy counted(&parts->core, &TaskRegistry::countsArrived);
+        QSignalSpy counted(&parts->core.registry(), &TaskRegistry::countsArrived);
         TaskChecker& core = parts->core;
         if (beside) {
             QSignalSpy taken(&parts->deferred, &DeferredStart::tasksTaken);
             parts->startBeside(options);
-            QVERIFY(core.tasks().isEmpty());
+            QVERIFY(core.registry().tasks().isEmpty());
             parts->finishStart(options);
-            QVERIFY(core.isPreparing());
+            QVERIFY(core.registry().isPreparing());
             QCOMPARE(core.createTask("C", "http://127.0.0.1:9/c", "c", 3600).outcome,
                      TaskChecker::Outcome::StoreFailed);
             if (leaveEarly) {
                 parts.reset(); // the tasks read and not taken yet go with it
                 Loaded again(path);
-                QCOMPARE(again.core.tasks().size(), 2);
+                QCOMPARE(again.core.registry().tasks().size(), 2);
                 return;
             }
             QVERIFY(taken.wait(20000));
-            QCOMPARE(core.tasks().size(), 2);
-            QVERIFY2(core.loadRefusal().startsWith("1 stored task not loaded"), qPrintable(core.loadRefusal()));
+            QCOMPARE(core.registry().tasks().size(), 2);
+            QVERIFY2(core.registry().loadRefusal().startsWith("1 stored task not loaded"),
+                     qPrintable(core.registry().loadRefusal()));
             QVERIFY(finished.count() > 0 || finished.wait(20000));
         } else {
             startShownThenFinish(*parts, options, indexed);
@@ -110,23 +111,23 @@ private slots:
                 parts.reset();
                 // The file is whole: a later start reads every task and every result the work had not deleted yet.
                 Loaded again(path);
-                QCOMPARE(again.core.tasks().size(), 2);
-                QVERIFY(again.core.tasks().first()->results().size() >= 2);
+                QCOMPARE(again.core.registry().tasks().size(), 2);
+                QVERIFY(again.core.registry().tasks().first()->results().size() >= 2);
                 return;
             }
             QVERIFY(finished.wait(20000));
         }
         QCOMPARE(counted.count(), 1);
         QCOMPARE(finished.first(), (QVariantList{QString(), QString(), QString()}));
-        QVERIFY(!core.isPreparing());
-        Task* a = core.tasks().at(0);
-        Task* b = core.tasks().at(1);
+        QVERIFY(!core.registry().isPreparing());
+        Task* a = core.registry().tasks().at(0);
+        Task* b = core.registry().tasks().at(1);
         QCOMPARE(a->unreadCount(), deleteOld ? 1 : 2);
         QCOMPARE(b->unreadCount(), 1);
-        QVERIFY(core.resultsRead(a));
+        QVERIFY(core.registry().resultsRead(a));
         QCOMPARE(texts(a->results()),
                  deleteOld ? (QStringList{"a read", "a new"}) : (QStringList{"a old", "a read", "a new"}));
-        QCOMPARE(Announcement::unreadSummary(core.tasks()),
+        QCOMPARE(Announcement::unreadSummary(core.registry().tasks()),
                  QStringLiteral("Vantrel Monitor: %1 unread results in 2 tasks").arg(deleteOld ? 2 : 3));
 
         DbFile file(path);
@@ -185,7 +186,7 @@ private slots:
             QTRY_COMPARE(written.count(), writes.at(inRow.toInt() - 1));
             QTRY_VERIFY(!core.checks().writingMarks());
             QCOMPARE(marks(), (QStringList{"0:" + inRow, "1:" + inRow, "2:" + inRow}));
-            for (Task* task : core.tasks()) {
+            for (Task* task : core.registry().tasks()) {
                 QCOMPARE(task->options().value(CheckStates::FailuresInRowOption), inRow);
                 QVERIFY(!task->options().value(CheckStates::FailureOption).isEmpty());
             }

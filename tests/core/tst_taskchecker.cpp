@@ -73,7 +73,7 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.tasks().at(0);
+        Task* task = checker.registry().tasks().at(0);
         const QString before = task->lastUpdateText();
         // From here on every reading of the clock is a second later than the one before.
         clock.stepMs = 1000;
@@ -113,7 +113,7 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.tasks().at(0);
+        Task* task = checker.registry().tasks().at(0);
         QSignalSpy found(&checker, &TaskChecker::resultsFound);
         QCOMPARE(checker.checkDueTasks().started, QList<Task*>{task});
         QTRY_COMPARE(found.count(), 1);
@@ -169,7 +169,7 @@ private slots:
         QTRY_COMPARE(found.count(), 2);
         QCOMPARE(run.count(), 0);
         if (removeSlow)
-            QVERIFY(checker.removeTask(checker.tasks().at(3)));
+            QVERIFY(checker.registry().removeTask(checker.registry().tasks().at(3)));
         QTRY_COMPARE(run.count(), 1);
         const auto news = run.at(0).at(0).value<QList<TaskNews>>();
         QStringList named;
@@ -234,9 +234,34 @@ private slots:
             QVERIFY(db.setTaskOption(0, TaskChecker::FailuresInRowOption, storedCount));
         }
         Loaded loaded(fixture);
-        const Task* task = loaded.checker.tasks().at(0);
+        const Task* task = loaded.checker.registry().tasks().at(0);
         QCOMPARE(loaded.checker.checkFailure(task), reason);
         QCOMPARE(loaded.checker.failuresInRow(task), inRow);
+    }
+
+    // What the checks knew of a removed task is not handed to a new task that gets its id.
+    void idGivenAgainStartsAfresh()
+    {
+        TempFolder fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            storeTask(file, 0, "A", "/again/a");
+        }
+        {
+            TaskDatabase db(fixture.path("task.db"));
+            QVERIFY(db.setTaskOption(0, TaskChecker::FailureOption, "HTTP 500"));
+            QVERIFY(db.setTaskOption(0, TaskChecker::FailuresInRowOption, "3"));
+        }
+        server.setStatus("/again/b", 404, page({"qt 2"}));
+        Loaded loaded(fixture);
+        TaskChecker& checker = loaded.checker;
+        QCOMPARE(checker.failuresInRow(checker.registry().tasks().at(0)), 3);
+        QVERIFY(checker.registry().removeTask(checker.registry().tasks().at(0)));
+        const auto created = checker.createTask("B", server.url("/again/b").toString(), "qt", 3600);
+        QCOMPARE(created.outcome, TaskChecker::Outcome::FetchFailed);
+        QCOMPARE(created.task->taskId(), 0);
+        QCOMPARE(checker.failuresInRow(created.task), 1);
+        QCOMPARE(checker.checkInterval(created.task), qint64(3600));
     }
 
     void nextTaskId_data()
@@ -261,7 +286,7 @@ private slots:
         }
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        QCOMPARE(checker.nextTaskId(), next);
+        QCOMPARE(checker.registry().nextTaskId(), next);
     }
 
     // Pages answer in another order than the list's; results are still taken over in the list's order, a
@@ -287,8 +312,8 @@ private slots:
         QVERIFY(run.ran && run.anyNew && !run.aborted);
         QCOMPARE(run.failedPages, 1);
         QVERIFY(run.storageFailure.isEmpty());
-        QCOMPARE(checker.checkFailure(checker.tasks().at(2)), QStringLiteral("HTTP 404"));
-        QVERIFY(checker.checkFailure(checker.tasks().at(0)).isEmpty());
+        QCOMPARE(checker.checkFailure(checker.registry().tasks().at(2)), QStringLiteral("HTTP 404"));
+        QVERIFY(checker.checkFailure(checker.registry().tasks().at(0)).isEmpty());
         // An error page's links are not the page's: nothing of it is stored.
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results WHERE id > 3 ORDER BY id"),
                  (QStringList{"qt 2 slow", "qt 2 fast"}));
@@ -296,8 +321,8 @@ private slots:
         // The next successful check clears the mark and reads the page.
         server.setPage("/order/gone", page({"qt 2 error"}));
         checker.updateAll();
-        QVERIFY(checker.checkFailure(checker.tasks().at(2)).isEmpty());
-        QCOMPARE(texts(checker.tasks().at(2)->results()), (QStringList{"qt 1", "qt 2 error"}));
+        QVERIFY(checker.checkFailure(checker.registry().tasks().at(2)).isEmpty());
+        QCOMPARE(texts(checker.registry().tasks().at(2)->results()), (QStringList{"qt 1", "qt 2 error"}));
     }
 
     // While update-all waits, the same or another waiting command is dropped, and a task removed meanwhile
@@ -317,7 +342,7 @@ private slots:
         }
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        Task* b = checker.tasks().at(1);
+        Task* b = checker.registry().tasks().at(1);
         bool innerRan = true;
         TaskChecker::Outcome innerReset = TaskChecker::Outcome::Done;
         TaskChecker::Outcome innerCreate = TaskChecker::Outcome::Done;
@@ -325,15 +350,15 @@ private slots:
             innerRan = checker.updateAll().ran;
             innerReset = checker.resetResults(b);
             innerCreate = checker.createTask("C", server.url("/overlap/a").toString(), "qt", 3600).outcome;
-            QVERIFY(checker.removeTask(b));
+            QVERIFY(checker.registry().removeTask(b));
         });
         const TaskChecker::UpdateRun run = checker.updateAll();
         QVERIFY(run.ran);
         QVERIFY(!innerRan);
         QCOMPARE(innerReset, TaskChecker::Outcome::Dropped);
         QCOMPARE(innerCreate, TaskChecker::Outcome::Dropped);
-        QCOMPARE(checker.tasks().size(), 1);
-        QCOMPARE(texts(checker.tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(checker.registry().tasks().size(), 1);
+        QCOMPARE(texts(checker.registry().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT taskid FROM results ORDER BY id"),
                  (QStringList{"0", "0"}));
     }
@@ -357,8 +382,8 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* ok = checker.tasks().at(0);
-        Task* fails = checker.tasks().at(1);
+        Task* ok = checker.registry().tasks().at(0);
+        Task* fails = checker.registry().tasks().at(1);
 
         QCOMPARE(checker.resetResults(ok), TaskChecker::Outcome::Done);
         QCOMPARE(texts(ok->results()), (QStringList{"qt new 1", "qt new 2"}));
@@ -376,7 +401,7 @@ private slots:
                  (QStringList{"qt 1", "qt 2"}));
 
         server.setResponse("/reset/fails", late);
-        QTimer::singleShot(100, this, [&] { QVERIFY(checker.removeTask(fails)); });
+        QTimer::singleShot(100, this, [&] { QVERIFY(checker.registry().removeTask(fails)); });
         QCOMPARE(checker.resetResults(fails), TaskChecker::Outcome::TaskGone);
         QTRY_COMPARE(checker.fetcher().running(), 0);
     }
@@ -404,7 +429,7 @@ private slots:
             QVERIFY(!run.anyNew && !run.unstoredNew && !checker.hasUnstored());
             other.exec("ROLLBACK");
         }
-        QCOMPARE(texts(checker.tasks().at(0)->results()), QStringList{"qt 1"});
+        QCOMPARE(texts(checker.registry().tasks().at(0)->results()), QStringList{"qt 1"});
         {
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
@@ -413,7 +438,7 @@ private slots:
             QVERIFY(!run.anyNew);
             QVERIFY(run.unstoredNew); // found, not stored: no "nothing new" either
             QVERIFY(checker.hasUnstored());
-            QCOMPARE(texts(checker.tasks().at(0)->results()), QStringList{"qt 1"});
+            QCOMPARE(texts(checker.registry().tasks().at(0)->results()), QStringList{"qt 1"});
             // A second update-all finds nothing new on the page, but still cannot store.
             QVERIFY(!checker.updateAll().storageFailure.isEmpty());
             other.exec("ROLLBACK");
@@ -450,7 +475,7 @@ private slots:
         const TaskChecker::UpdateRun run = checker.updateAll();
         QVERIFY(run.ran && !run.anyNew);
         QCOMPARE(found.count(), 1);
-        QCOMPARE(texts(checker.tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(texts(checker.registry().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
                  (QStringList{"qt 1", "qt 2"}));
     }
@@ -525,7 +550,7 @@ private slots:
         QCOMPARE(missing.failureReason, QStringLiteral("HTTP 404"));
         QVERIFY(missing.task->results().isEmpty());
         QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 0);
-        QCOMPARE(checker.tasks().size(), 1);
+        QCOMPARE(checker.registry().tasks().size(), 1);
         QCOMPARE(checker.createTask("Again", server.url("/create/none").toString(), "qt", 60).outcome,
                  TaskChecker::Outcome::Exists);
 
@@ -538,7 +563,7 @@ private slots:
         QCOMPARE(checker.createTask("Silent", server.url("/create/silent").toString(), "qt", 60).outcome,
                  TaskChecker::Outcome::Aborted);
         QVERIFY2(elapsed.elapsed() < 2000, "the wait did not end when asked to");
-        QCOMPARE(checker.tasks().size(), 1);
+        QCOMPARE(checker.registry().tasks().size(), 1);
     }
     // Every "now" the checker acts on comes from its clock: the dates of new results, a checked task's stored
     // last update, a new task's date, and the age of results at the start-up deletion. The clock stands years
@@ -573,12 +598,12 @@ private slots:
         } else if (command == "updateAll") {
             QVERIFY(checker.updateAll().anyNew);
         } else if (command == "reset") {
-            QCOMPARE(checker.resetResults(checker.tasks().at(0)), TaskChecker::Outcome::Done);
+            QCOMPARE(checker.resetResults(checker.registry().tasks().at(0)), TaskChecker::Outcome::Done);
         } else {
             QCOMPARE(checker.createTask("B", server.url(path).toString(), "qt", 3600).outcome,
                      TaskChecker::Outcome::Done);
         }
-        const Task* task = checker.tasks().at(0);
+        const Task* task = checker.registry().tasks().at(0);
         const Task::ResultPtr newest = task->results().last();
         QCOMPARE(newest->text, QStringLiteral("qt 2"));
         QCOMPARE(newest->date, QDate(2031, 2, 3));
@@ -614,7 +639,7 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        QVERIFY(checker.removeOldResults(days));
+        QVERIFY(checker.registry().removeOldResults(days, checker.checks().today()));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"), kept);
     }
 
@@ -659,7 +684,7 @@ private slots:
         if (command == "create") {
             QCOMPARE(checker.createTask("New", slow, "new", 60).outcome, TaskChecker::Outcome::Cancelled);
         } else if (command == "reset") {
-            QCOMPARE(checker.resetResults(checker.tasks().at(1)), TaskChecker::Outcome::Cancelled);
+            QCOMPARE(checker.resetResults(checker.registry().tasks().at(1)), TaskChecker::Outcome::Cancelled);
         } else if (command == "import") {
             const TaskChecker::ImportRun run =
                 checker.importTasks({ExchangeTask{"New", slow, "new", 60, {}, {}, false, {}}});
@@ -673,7 +698,7 @@ private slots:
         // The late answer comes and finds no one waiting for it.
         QTRY_COMPARE_WITH_TIMEOUT(checker.fetcher().running(), 0, 10000);
         DbFile file(fixture.path("task.db"));
-        QVERIFY(checker.tasks().size() == 2 && file.count("tasks") == 2);
+        QVERIFY(checker.registry().tasks().size() == 2 && file.count("tasks") == 2);
         QCOMPARE(file.column("SELECT text FROM results ORDER BY id"), results);
     }
 
