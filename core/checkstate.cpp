@@ -151,8 +151,7 @@ QDateTime CheckStates::dueTime(const Task* task, const QDateTime& now) const
 
 bool CheckStates::isDue(const Task* task, const QDateTime& now, qint64 nowMs) const
 {
-    if (task->lastUpdate().isValid() &&
-        task->options().value(QLatin1String(CheckHours::VaryOption)) != QLatin1String("1") &&
+    if (task->lastUpdate().isValid() && !task->variesCheckTimes() &&
         qMin(task->lastUpdateMs(), nowMs) + checkInterval(task) * 1000 > nowMs)
         return false;
     return dueTime(task, now) <= now;

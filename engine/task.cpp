@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/task.h"
 
+#include "engine/checkhours.h"
 #include "engine/linkscanner.h"
 #include "engine/logging.h"
 #include "engine/pagefetch.h"
@@ -358,6 +359,21 @@ void Task::setOption(const QString& name, const QString& value)
         m_options.remove(name);
     else
         m_options.insert(name, value);
+    optionsChanged();
+}
+
+void Task::setOptions(const QHash<QString, QString>& options)
+{
+    m_options = options;
+    optionsChanged();
+}
+
+void Task::optionsChanged()
+{
+    const auto on = [this](const char* name) { return m_options.value(QLatin1String(name)) == QLatin1String("1"); };
+    m_paused = on(PausedOption);
+    m_muted = on(MutedOption);
+    m_varies = on(CheckHours::VaryOption);
 }
 
 RequestHeaders::List Task::requestHeaders() const

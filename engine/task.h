@@ -65,7 +65,7 @@ public:
 
     // Settings of this task beyond the columns of the tasks table, by name, as task.db keeps them.
     QHash<QString, QString> options() const { return m_options; }
-    void setOptions(const QHash<QString, QString>& options) { m_options = options; }
+    void setOptions(const QHash<QString, QString>& options);
     // The option "scripts": the page is got through vantrel-render, which runs its scripts first.
     static QString scriptsOption() { return QStringLiteral("scripts"); }
     bool runsScripts() const { return m_options.value(scriptsOption()) == QLatin1String("1"); }
@@ -85,8 +85,11 @@ public:
     // Switches of the user: a paused task is never downloaded, a muted one is checked but not announced.
     static constexpr const char* PausedOption = "paused"; // "1" when on
     static constexpr const char* MutedOption = "muted";
-    bool isPaused() const { return m_options.value(QLatin1String(PausedOption)) == QLatin1String("1"); }
-    bool isMuted() const { return m_options.value(QLatin1String(MutedOption)) == QLatin1String("1"); }
+    // Kept beside the options as they change: the due checks ask every task's every minute.
+    bool isPaused() const { return m_paused; }
+    bool isMuted() const { return m_muted; }
+    // Whether the task's check times vary a little around its interval (CheckHours::VaryOption).
+    bool variesCheckTimes() const { return m_varies; }
     // Whether links that newly appear on the page are reported: "1" or "0"; a task without it follows Options.
     static constexpr const char* ReportNewLinksOption = "report_new_links";
     std::optional<bool> reportsNewLinks() const
@@ -185,6 +188,10 @@ private:
     int m_frequency;
     LinkTexts m_knownLinks;
     QHash<QString, QString> m_options;
+    bool m_paused = false;
+    bool m_muted = false;
+    bool m_varies = false;
+    void optionsChanged();
     mutable ResultList m_results;
     mutable ResultSource m_source; // set until the results are read
     int m_sourceUnread = 0;        // the unread results of the source's rows, and of those appended meanwhile
