@@ -151,9 +151,12 @@ QDateTime CheckStates::dueTime(const Task* task, const QDateTime& now) const
 
 bool CheckStates::isDue(const Task* task, const QDateTime& now, qint64 nowMs) const
 {
-    if (task->lastUpdate().isValid() && !task->variesCheckTimes() &&
-        qMin(task->lastUpdateMs(), nowMs) + checkInterval(task) * 1000 > nowMs)
-        return false;
+    if (task->lastUpdateMs() != Task::NoTime && !task->variesCheckTimes()) {
+        // The frequency first: failures only lengthen the interval, so most tasks need no look at their state.
+        const qint64 from = qMin(task->lastUpdateMs(), nowMs);
+        if (from + qMax(1, task->frequency()) * 1000LL > nowMs || from + checkInterval(task) * 1000 > nowMs)
+            return false;
+    }
     return dueTime(task, now) <= now;
 }
 

@@ -47,7 +47,7 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
     for (Task* task : snapshot) {
         // A last check in the future (the clock was put back) counts as one made now, so the task is not
         // silenced until that date; task.db gets it too, else every start would find the future time again.
-        if (task->lastUpdate().isValid() && task->lastUpdateMs() > nowMs) {
+        if (task->lastUpdateMs() > nowMs) { // never so for a task without a readable time
             task->setLastUpdate(now.toString(Qt::ISODate));
             storeCheckTime(task);
         }

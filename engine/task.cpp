@@ -174,7 +174,7 @@ Task::Task(int taskId, const QString& name, const QString& address, const QStrin
     : m_taskId(taskId), m_lastUpdate(created.toLocalTime()), m_taskDate(m_lastUpdate.date()), m_name(name),
       m_address(address), m_grabText(grabText), m_frequency(frequency)
 {
-    m_lastUpdateMs = m_lastUpdate.isValid() ? m_lastUpdate.toMSecsSinceEpoch() : 0;
+    m_lastUpdateMs = m_lastUpdate.isValid() ? m_lastUpdate.toMSecsSinceEpoch() : NoTime;
 }
 
 // The id is chosen when the task is stored, from what the file holds at that moment.
@@ -282,7 +282,7 @@ void Task::setLastUpdate(const QString& text)
 {
     const std::optional<QDateTime> quick = quickLocalTime(text);
     m_lastUpdate = quick ? *quick : QDateTime::fromString(text, Qt::ISODate);
-    m_lastUpdateMs = m_lastUpdate.isValid() ? m_lastUpdate.toMSecsSinceEpoch() : 0;
+    m_lastUpdateMs = m_lastUpdate.isValid() ? m_lastUpdate.toMSecsSinceEpoch() : NoTime;
 }
 
 Task::ResultList Task::results() const

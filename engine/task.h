@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <limits>
 #include <optional>
 
 struct FetchedPage;
@@ -60,7 +61,8 @@ public:
     QDate taskDate() const { return m_taskDate; }
     QDateTime lastUpdate() const { return m_lastUpdate; }
     // The same moment in milliseconds since the epoch, kept beside it: comparing local times costs a look at the
-    // time zone each time, and the due checks compare every task's every minute. 0 when lastUpdate() is invalid.
+    // time zone each time, and the due checks compare every task's every minute. NoTime when lastUpdate() is invalid.
+    static constexpr qint64 NoTime = std::numeric_limits<qint64>::min();
     qint64 lastUpdateMs() const { return m_lastUpdateMs; }
 
     // Settings of this task beyond the columns of the tasks table, by name, as task.db keeps them.
@@ -180,7 +182,7 @@ private:
     int m_taskId;
     int m_rowId = 0;
     QDateTime m_lastUpdate;
-    qint64 m_lastUpdateMs = 0;
+    qint64 m_lastUpdateMs = NoTime;
     QDate m_taskDate;
     QString m_name;
     QString m_address;
