@@ -141,7 +141,7 @@ QDateTime CheckStates::dueTime(const Task* task, const QDateTime& now) const
     if (last.isValid()) {
         const qint64 interval = checkInterval(task);
         due = qMin(last, now).addSecs(interval);
-        if (task->options().value(QLatin1String(CheckHours::VaryOption)) == QLatin1String("1"))
+        if (task->variesCheckTimes())
             due = due.addSecs(variation(task->taskId(), last, interval));
     }
     // A task overdue while the hours are over waits for them to begin again.

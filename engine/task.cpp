@@ -359,7 +359,10 @@ void Task::setOption(const QString& name, const QString& value)
         m_options.remove(name);
     else
         m_options.insert(name, value);
-    optionsChanged();
+    // The marks of the checks are options too, set by the thousand: only the kept flags' own names look again.
+    if (name == QLatin1String(PausedOption) || name == QLatin1String(MutedOption) ||
+        name == QLatin1String(CheckHours::VaryOption))
+        optionsChanged();
 }
 
 void Task::setOptions(const QHash<QString, QString>& options)
