@@ -13,7 +13,7 @@
 #include "core/taskchecker.h"
 #include "dialogs/dialogabout.h"
 #include "dialogs/dialoghelp.h"
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/resultspane.h"
-#include "engine/task.h"
+#include "engine/definition/task.h"
 
 #include <QList>
 #include <QMainWindow>

@@ -2,7 +2,7 @@
 #include "app/resulttablemodel.h"
 
 #include "core/taskregistry.h"
-#include "engine/task.h"
+#include "engine/definition/task.h"
 #include "engine/tools.h"
 
 namespace {

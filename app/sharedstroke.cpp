@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/sharedstroke.h"
 
-#include "engine/task.h"
+#include "engine/definition/task.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -11,8 +11,8 @@
 #include "dialogs/dialognewtask.h"
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
-#include "engine/pagefetch.h"
-#include "engine/taskdefinition.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/definition/taskdefinition.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "core/newsoutbox.h"
 #include "core/taskhealth.h"
 #include "core/taskregistry.h"
-#include "engine/task.h"
+#include "engine/definition/task.h"
 
 #include <QApplication>
 #include <QFont>

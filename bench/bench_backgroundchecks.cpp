@@ -5,8 +5,8 @@
 // weeks must come back to the same figures after every batch. The reference runs the same checks one at a time,
 // one request in flight.
 // Usage: bench_backgroundchecks [checks=1000] [batch=50]
-#include "engine/pagefetcher.h"
-#include "engine/task.h"
+#include "engine/fetching/pagefetcher.h"
+#include "engine/definition/task.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
 

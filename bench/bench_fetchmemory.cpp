@@ -6,7 +6,7 @@
 // the pages read whole, and the ratio of the peaks.
 //
 // bench_fetchmemory [--pages N] [--mb M]
-#include "engine/pagefetcher.h"
+#include "engine/fetching/pagefetcher.h"
 #include "tests/support/procstatus.h"
 
 #include <QCoreApplication>

@@ -28,11 +28,11 @@
 #include <cstring>
 #include <functional>
 
-#include "engine/feedreader.h"
-#include "engine/linkscanner.h"
-#include "engine/pagefetch.h"
-#include "engine/pageregion.h"
-#include "engine/task.h"
+#include "engine/matching/feedreader.h"
+#include "engine/matching/linkscanner.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/matching/pageregion.h"
+#include "engine/definition/task.h"
 #include "engine/tools.h"
 #include "tests/engine/linkscanoracle.h"
 

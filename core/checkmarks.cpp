@@ -4,7 +4,7 @@
 #include "core/checkstate.h"
 
 #include "core/logging.h"
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 #include "storage/taskdatabase.h"
 
 #include <QPointer>

@@ -3,8 +3,8 @@
 
 #include "core/logging.h"
 #include "core/taskregistry.h"
-#include "engine/pagefetch.h"
-#include "engine/seenlinks.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/matching/seenlinks.h"
 #include "storage/taskdatabase.h"
 
 #include <QPointer>

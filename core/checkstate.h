@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/checkhours.h"
+#include "engine/definition/checkhours.h"
 #include "engine/clock.h"
-#include "engine/task.h"
+#include "engine/definition/task.h"
 #include "storage/optionwriter.h"
 
 #include <QHash>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/announcement.h"
-#include "engine/task.h"
+#include "engine/definition/task.h"
 
 #include <QList>
 #include <QString>

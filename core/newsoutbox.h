@@ -2,8 +2,8 @@
 #pragma once
 
 #include "engine/clock.h"
-#include "engine/newsdelivery.h"
-#include "engine/task.h"
+#include "engine/news/newsdelivery.h"
+#include "engine/definition/task.h"
 #include "storage/outboxrows.h"
 
 #include <QCoreApplication>

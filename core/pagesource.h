@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/pagefetcher.h"
-#include "engine/pagereader.h"
-#include "engine/pagerenderrunner.h"
+#include "engine/fetching/pagefetcher.h"
+#include "engine/matching/pagereader.h"
+#include "engine/rendering/pagerenderrunner.h"
 
 class Task;
 

@@ -3,8 +3,8 @@
 
 #include "core/announcement.h"
 #include "core/commandresults.h"
-#include "engine/pagefetch.h"
-#include "engine/task.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/definition/task.h"
 
 #include <QList>
 #include <QObject>

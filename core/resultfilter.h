@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/taskresult.h"
+#include "engine/definition/taskresult.h"
 
 #include <QString>
 #include <QStringList>

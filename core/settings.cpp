@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/settings.h"
 
-#include "engine/checkhours.h"
+#include "engine/definition/checkhours.h"
 
 #include <QSettings>
 

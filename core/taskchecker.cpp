@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/taskchecker.h"
 
-#include "engine/taskdefinition.h"
+#include "engine/definition/taskdefinition.h"
 #include "storage/taskdatabase.h"
 
 #include <QPointer>

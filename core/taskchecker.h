@@ -12,8 +12,8 @@
 #include "core/taskhealth.h"
 #include "core/taskimport.h"
 #include "core/taskregistry.h"
-#include "engine/pagefetcher.h"
-#include "engine/pagerenderrunner.h"
+#include "engine/fetching/pagefetcher.h"
+#include "engine/rendering/pagerenderrunner.h"
 
 #include <optional>
 

@@ -2,8 +2,8 @@
 #include "core/taskexchange.h"
 
 #include "core/taskchecker.h"
-#include "engine/newsdelivery.h"
-#include "engine/taskdefinition.h"
+#include "engine/news/newsdelivery.h"
+#include "engine/definition/taskdefinition.h"
 
 #include <QFile>
 #include <QFileInfo>

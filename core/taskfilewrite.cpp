@@ -2,8 +2,8 @@
 // Writing a task file: the tasks (and their results when asked) as JSON, put in place whole or not at all.
 #include "core/taskexchange.h"
 
-#include "engine/newsdelivery.h"
-#include "engine/taskdefinition.h"
+#include "engine/news/newsdelivery.h"
+#include "engine/definition/taskdefinition.h"
 
 #include <QFile>
 #include <QFileInfo>

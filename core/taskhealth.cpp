@@ -3,8 +3,8 @@
 
 #include "core/checkstate.h"
 #include "core/taskregistry.h"
-#include "engine/pagefetch.h"
-#include "engine/task.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/definition/task.h"
 #include "storage/taskdatabase.h"
 
 #include <QLocale>

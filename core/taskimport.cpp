@@ -4,7 +4,7 @@
 #include "core/checkstate.h"
 #include "core/periodicchecks.h"
 #include "core/taskregistry.h"
-#include "engine/taskdefinition.h"
+#include "engine/definition/taskdefinition.h"
 #include "storage/taskdatabase.h"
 
 #include <algorithm>

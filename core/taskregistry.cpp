@@ -2,7 +2,7 @@
 #include "core/taskregistry.h"
 
 #include "core/logging.h"
-#include "engine/taskdefinition.h"
+#include "engine/definition/taskdefinition.h"
 #include "storage/taskdatabase.h"
 
 #include <QSet>

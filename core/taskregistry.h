@@ -2,7 +2,7 @@
 #pragma once
 
 #include "engine/clock.h"
-#include "engine/task.h"
+#include "engine/definition/task.h"
 #include "storage/removedrows.h"
 #include "storage/resultrows.h"
 #include "storage/taskrows.h"

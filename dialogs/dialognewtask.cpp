@@ -5,10 +5,10 @@
 #include "dialogs/hoursedit.h"
 #include "dialogs/newsedit.h"
 #include "dialogs/numberbox.h"
-#include "engine/checkhours.h"
-#include "engine/newsdelivery.h"
-#include "engine/requestheaders.h"
-#include "engine/task.h"
+#include "engine/definition/checkhours.h"
+#include "engine/news/newsdelivery.h"
+#include "engine/fetching/requestheaders.h"
+#include "engine/definition/task.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -6,7 +6,7 @@
 #include <QMargins>
 #include <QString>
 
-#include "engine/taskdefinition.h"
+#include "engine/definition/taskdefinition.h"
 
 #include <functional>
 

@@ -7,7 +7,7 @@
 #include "dialogs/numberbox.h"
 
 #include "core/newsoutbox.h"
-#include "engine/newsdelivery.h"
+#include "engine/news/newsdelivery.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

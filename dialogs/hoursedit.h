@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/checkhours.h"
+#include "engine/definition/checkhours.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/newsedit.h"
 
-#include "engine/newsdelivery.h"
+#include "engine/news/newsdelivery.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/renderframe.h"
+#include "engine/rendering/renderframe.h"
 #include "render/processmemory.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/seenlinks.h"
+#include "engine/matching/seenlinks.h"
 
 #include <QSet>
 #include <QStringList>

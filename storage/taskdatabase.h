@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/seenlinks.h"
-#include "engine/task.h"
+#include "engine/matching/seenlinks.h"
+#include "engine/definition/task.h"
 #include "storage/optionrows.h"
 #include "storage/outboxrows.h"
 #include "storage/removedrows.h"

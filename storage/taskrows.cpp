@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/taskrows.h"
 
-#include "engine/taskdefinition.h"
+#include "engine/definition/taskdefinition.h"
 #include "storage/logging.h"
 #include "storage/sqlrunner.h"
 

@@ -3,7 +3,7 @@
 // a success: creation, update-all and the periodic checks say what failed, and the task list marks the task
 // until a check of its page succeeds again.
 #include "app/mainwindow.h"
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 #include "tests/app/newtaskdialog.h"
 #include "tests/app/windowsteps.h"
 #include "tests/support/testserver.h"

@@ -3,7 +3,7 @@
 // off or never answered; a task.db that is no database or cannot be written; a settings file full of
 // garbage. Each must end in a clear message or a quiet, correct outcome, never a crash, a hang or a lost row.
 #include "app/mainwindow.h"
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
 #include "tests/app/newtaskdialog.h"

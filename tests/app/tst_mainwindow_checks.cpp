@@ -3,7 +3,7 @@
 // loopback server.
 #include "app/mainwindow.h"
 #include "app/trayicon.h"
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 #include "tests/app/newtaskdialog.h"
 #include "tests/app/windowsteps.h"
 #include "tests/support/testserver.h"

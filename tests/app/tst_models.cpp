@@ -4,7 +4,7 @@
 #include "app/resulttablemodel.h"
 #include "app/tasklistmodel.h"
 #include "core/taskchecker.h"
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 #include "storage/taskdatabase.h"
 #include "tests/app/appfixture.h"
 #include "tests/support/testserver.h"

@@ -3,7 +3,7 @@
 // late, and writes that fail: nothing crashes, the right task (or none) is removed, nothing found is lost,
 // and memory and task.db agree afterwards.
 #include "app/mainwindow.h"
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 #include "tests/app/windowsteps.h"
 #include "tests/support/testserver.h"
 

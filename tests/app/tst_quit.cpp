@@ -4,7 +4,7 @@
 // it return 0 with the window state written, from every window state and while a command waits.
 #include "app/mainwindow.h"
 #include "app/terminationsignals.h"
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 #include "tests/app/appfixture.h"
 #include "tests/app/newtaskdialog.h"
 #include "tests/support/testserver.h"

@@ -3,7 +3,7 @@
 
 #include "core/monitorparts.h"
 #include "engine/clock.h"
-#include "engine/task.h"
+#include "engine/definition/task.h"
 #include "tests/support/dbfile.h"
 
 #include <QDateTime>

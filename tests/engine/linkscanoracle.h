@@ -7,7 +7,7 @@
 #include <QRegExp>
 #include <QStringList>
 
-#include "engine/linkscanner.h"
+#include "engine/matching/linkscanner.h"
 
 class LinkScanOracle
 {

@@ -2,8 +2,8 @@
 #pragma once
 // A region's links both ways: read from the parsed tree (PageRegion::Links) and from the region written back as
 // HTML and scanned (PageRegion::select, LinkScanner::PageLinks), each link formed as a check forms it.
-#include "engine/linkscanner.h"
-#include "engine/pageregion.h"
+#include "engine/matching/linkscanner.h"
+#include "engine/matching/pageregion.h"
 #include "engine/tools.h"
 
 #include <QStringList>

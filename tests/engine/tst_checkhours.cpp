@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The user's hours: whether a moment lies in them and when they begin next, across midnight and over days left
 // out, and which texts name hours.
-#include "engine/checkhours.h"
+#include "engine/definition/checkhours.h"
 
 #include <QTest>
 

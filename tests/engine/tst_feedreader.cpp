@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds as lists of links: which bodies are feeds, the items of RSS 2.0, RSS 1.0 and Atom with their links and
 // titles, feeds that fail with their reason, and external entities and DTDs that are never loaded.
-#include "engine/feedreader.h"
-#include "engine/readingbudget.h"
+#include "engine/matching/feedreader.h"
+#include "engine/matching/readingbudget.h"
 #include "tests/support/testserver.h"
 
 #include <QTemporaryFile>

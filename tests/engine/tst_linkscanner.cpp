@@ -2,10 +2,10 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include "engine/linkscanner.h"
-#include "engine/pagereader.h"
-#include "engine/pagereading.h"
-#include "engine/task.h"
+#include "engine/matching/linkscanner.h"
+#include "engine/matching/pagereader.h"
+#include "engine/matching/readingresult.h"
+#include "engine/definition/task.h"
 #include "engine/tools.h"
 #include "tests/engine/linkscanoracle.h"
 #include "tests/engine/regionways.h"

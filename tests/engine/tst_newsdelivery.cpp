@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/newsdelivery.h"
+#include "engine/news/newsdelivery.h"
 
 #include "tests/support/testserver.h"
 

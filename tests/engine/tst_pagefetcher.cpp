@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/bodybudget.h"
-#include "engine/hostdeferrals.h"
-#include "engine/pagefetcher.h"
+#include "engine/fetching/bodybudget.h"
+#include "engine/fetching/hostdeferrals.h"
+#include "engine/fetching/pagefetcher.h"
 #include "tests/support/testserver.h"
 
 #include <QLocale>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/seenlinks.h"
+#include "engine/matching/seenlinks.h"
 
 #include <QtTest>
 

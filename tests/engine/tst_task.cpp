@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/pagefetch.h"
-#include "engine/pagefetcher.h"
-#include "engine/seenlinks.h"
-#include "engine/task.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/fetching/pagefetcher.h"
+#include "engine/matching/seenlinks.h"
+#include "engine/definition/task.h"
 #include "tests/engine/resultlinks.h"
 #include "tests/support/testserver.h"
 

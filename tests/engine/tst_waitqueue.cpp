@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/waitqueue.h"
+#include "engine/fetching/waitqueue.h"
 
 #include <QObject>
 #include <QPointer>

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/linkscanner.h"
+#include "engine/matching/linkscanner.h"
 #include "engine/tools.h"
 #include "tests/engine/linkscanoracle.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-render as the program that starts it sees it: its output frame and its exit statuses.
-#include "engine/renderframe.h"
+#include "engine/rendering/renderframe.h"
 #include "tests/support/testserver.h"
 
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program's side of a render: vantrel-render started, bounded, killed, and its page handed back as a
 // download's.
-#include "engine/pagerenderrunner.h"
-#include "engine/task.h"
+#include "engine/rendering/pagerenderrunner.h"
+#include "engine/definition/task.h"
 #include "tests/support/testserver.h"
 
 #include <QFile>

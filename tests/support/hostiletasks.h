@@ -3,8 +3,8 @@
 // Task definitions no way into the program may take, with how the message about the first problem begins and
 // the ways in (doors) that can be handed each: a dialog's line edit holds no more than its length, and a row
 // of task.db is taken with the frequency and options it holds.
-#include "engine/task.h"
-#include "engine/taskdefinition.h"
+#include "engine/definition/task.h"
+#include "engine/definition/taskdefinition.h"
 
 #include <QList>
 #include <QTest>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/taskdefinition.h"
+#include "engine/definition/taskdefinition.h"
 
-#include "engine/checkhours.h"
+#include "engine/definition/checkhours.h"
 
-#include "engine/newsdelivery.h"
-#include "engine/pageregion.h"
-#include "engine/requestheaders.h"
-#include "engine/task.h"
+#include "engine/news/newsdelivery.h"
+#include "engine/matching/pageregion.h"
+#include "engine/fetching/requestheaders.h"
+#include "engine/definition/task.h"
 
 #include <QRegularExpression>
 #include <QUrl>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/feedreader.h"
+#include "engine/matching/feedreader.h"
 
-#include "engine/pagefetch.h"
-#include "engine/readingbudget.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/matching/readingbudget.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/bodybudget.h"
+#include "engine/fetching/bodybudget.h"
 #include "engine/clock.h"
-#include "engine/hostdeferrals.h"
-#include "engine/pagefetch.h"
-#include "engine/waitqueue.h"
+#include "engine/fetching/hostdeferrals.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/fetching/waitqueue.h"
 
 #include <QDateTime>
 #include <QHash>

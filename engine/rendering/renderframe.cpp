@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/renderframe.h"
+#include "engine/rendering/renderframe.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/linkscanner.h"
+#include "engine/matching/linkscanner.h"
 
 #include <QList>
 #include <QString>

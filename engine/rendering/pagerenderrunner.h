@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/pagefetch.h"
-#include "engine/pagefetcher.h"
-#include "engine/renderframe.h"
-#include "engine/waitqueue.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/fetching/pagefetcher.h"
+#include "engine/rendering/renderframe.h"
+#include "engine/fetching/waitqueue.h"
 
 #include <QDeadlineTimer>
 #include <QHash>

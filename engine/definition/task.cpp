@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/task.h"
+#include "engine/definition/task.h"
 
-#include "engine/checkhours.h"
-#include "engine/linkscanner.h"
+#include "engine/definition/checkhours.h"
+#include "engine/matching/linkscanner.h"
 #include "engine/logging.h"
-#include "engine/pagefetch.h"
-#include "engine/pagereading.h"
-#include "engine/pageregion.h"
-#include "engine/readingbudget.h"
-#include "engine/seenlinks.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/matching/readingresult.h"
+#include "engine/matching/pageregion.h"
+#include "engine/matching/readingbudget.h"
+#include "engine/matching/seenlinks.h"
 #include "engine/tools.h"
 
 #include <algorithm>

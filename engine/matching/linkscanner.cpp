@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/linkscanner.h"
+#include "engine/matching/linkscanner.h"
 
-#include "engine/readingbudget.h"
+#include "engine/matching/readingbudget.h"
 #include "engine/tools.h"
 
 #include <QtAlgorithms>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/pagefetch.h"
-#include "engine/taskresult.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/definition/taskresult.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/task.h"
+#include "engine/definition/task.h"
 
 #include <QDate>
 #include <QList>

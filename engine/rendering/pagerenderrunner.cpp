@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/pagerenderrunner.h"
+#include "engine/rendering/pagerenderrunner.h"
 
 #include "engine/logging.h"
-#include "engine/renderframe.h"
+#include "engine/rendering/renderframe.h"
 
 #include <QCoreApplication>
 #include <QDir>

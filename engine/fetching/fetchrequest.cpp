@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/pagefetch.h"
+#include "engine/fetching/fetchrequest.h"
 
-#include "engine/bodyinflater.h"
+#include "engine/fetching/bodyinflater.h"
 
 #include <QLocale>
 #include <QNetworkReply>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/feedreader.h"
-#include "engine/requestheaders.h"
+#include "engine/matching/feedreader.h"
+#include "engine/fetching/requestheaders.h"
 
 #include <QByteArray>
 #include <QDateTime>

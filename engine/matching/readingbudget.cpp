@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/readingbudget.h"
+#include "engine/matching/readingbudget.h"
 
 #include <QCoreApplication>
 

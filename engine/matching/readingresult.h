@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/feedreader.h"
-#include "engine/seenlinks.h"
+#include "engine/matching/feedreader.h"
+#include "engine/matching/seenlinks.h"
 
 #include <QList>
 #include <QString>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/bodybudget.h"
+#include "engine/fetching/bodybudget.h"
 
 void BodyBudget::setMaxBytes(qint64 bytes)
 {

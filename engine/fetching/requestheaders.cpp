@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/requestheaders.h"
+#include "engine/fetching/requestheaders.h"
 
 #include <QCoreApplication>
 

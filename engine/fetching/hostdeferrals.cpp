@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/hostdeferrals.h"
+#include "engine/fetching/hostdeferrals.h"
 
 #include <QLocale>
 #include <QUrl>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/pageregion.h"
+#include "engine/matching/pageregion.h"
 
-#include "engine/readingbudget.h"
+#include "engine/matching/readingbudget.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/newsdelivery.h"
+#include "engine/news/newsdelivery.h"
 
-#include "engine/requestheaders.h"
+#include "engine/fetching/requestheaders.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/checkhours.h"
+#include "engine/definition/checkhours.h"
 
 #include <QRegularExpression>
 

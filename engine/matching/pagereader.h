@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/pagefetch.h"
-#include "engine/pagereading.h"
-#include "engine/readingbudget.h"
+#include "engine/fetching/fetchrequest.h"
+#include "engine/matching/readingresult.h"
+#include "engine/matching/readingbudget.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/pagefetcher.h"
+#include "engine/fetching/pagefetcher.h"
 
-#include "engine/bodyinflater.h"
+#include "engine/fetching/bodyinflater.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
