@@ -129,5 +129,7 @@ int main(int argc, char* argv[])
     QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
     window.show();
     qCDebug(lcApp) << "window shown in" << step.restart() << "ms";
+    // The due tasks are checked every minute from now on.
+    core.periodic().startSchedule();
     return QApplication::exec();
 }

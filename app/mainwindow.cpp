@@ -107,14 +107,14 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     ui->webView->setVisible(false);
     readSettings();
 
-    connect(&core, &TaskChecker::resultsFound, this, &MainWindow::announceResults);
-    connect(&core, &TaskChecker::storageFailed, this, &MainWindow::showMessage);
+    connect(&core.periodic(), &PeriodicChecks::resultsFound, this, &MainWindow::announceResults);
+    connect(&core.periodic(), &PeriodicChecks::storageFailed, this, &MainWindow::showMessage);
     // The counts made after the window showed: the tray and the task shown follow.
     connect(&registry, &TaskRegistry::countsArrived, this, [this] {
         announcer->updateToolTip();
         showTask();
     });
-    connect(&core, &TaskChecker::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
+    connect(&core.periodic(), &PeriodicChecks::backgroundCheckFailed, this, [this](Task* task, const QString& reason) {
         showMessage(PageFetch::isReadingFailure(reason)
                         ? tr("The page of %1 was downloaded but could not be read (%2).").arg(task->name(), reason)
                         : tr("The page of %1 could not be downloaded (%2).").arg(task->name(), reason));
@@ -130,7 +130,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
         if (task == selectedTask())
             showTaskProperties();
     });
-    connect(&core, &TaskChecker::taskNeedsLook, this, [this](Task* task, const QString& reason) {
+    connect(&core.health(), &TaskHealth::lookNeeded, this, [this](Task* task, const QString& reason) {
         statusBar()->showMessage(Announcement::needsLookText(task->name(), reason));
     });
 
@@ -147,10 +147,6 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
         if (ui->actionReset_Results->isEnabled())
             ui->actionReset_Results->trigger();
     });
-
-    checkTimer = new QTimer(this);
-    connect(checkTimer, &QTimer::timeout, this, &MainWindow::checkTask);
-    checkTimer->start(checkIntervalMs);
 
     // The session may end the program without closing a window hidden in the tray; its state is kept then too.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
@@ -181,13 +177,6 @@ void MainWindow::showDatabaseFailure(const QString& fileName, const QString& rea
 const QList<Task*>& MainWindow::taskList() const
 {
     return registry.tasks();
-}
-
-void MainWindow::setCheckInterval(int ms)
-{
-    checkIntervalMs = qMax(1, ms);
-    if (checkTimer && checkTimer->isActive())
-        checkTimer->start(checkIntervalMs);
 }
 
 bool MainWindow::commandRunning() const
@@ -526,17 +515,7 @@ void MainWindow::setLinkOpener(ResultsPane::LinkOpener opener)
     results->setLinkOpener(std::move(opener));
 }
 
-// ---- periodic checks, announcements and the commands ----
-
-void MainWindow::checkTask()
-{
-    if (registry.tasks().isEmpty())
-        return;
-    qCDebug(lcApp) << "timer test";
-    checkTimer->stop();
-    core.checkDueTasks();
-    checkTimer->start(checkIntervalMs);
-}
+// ---- announcements and the commands ----
 
 void MainWindow::announceResults(Task* task, const Task::ResultList&)
 {
@@ -620,7 +599,7 @@ void MainWindow::toggleSwitch(bool paused)
     }
     const bool on = !(paused ? task->isPaused() : task->isMuted());
     const TaskChecker::Switch which = paused ? TaskChecker::Switch::Paused : TaskChecker::Switch::Muted;
-    if (core.setSwitch(task, which, on) != TaskChecker::Outcome::Done) {
+    if (core.setSwitch(task, which, on) != Commands::Outcome::Done) {
         showMessage(tr("Could not change task %1: %2").arg(task->name(), core.lastError()));
     } else if (paused) {
         showMessage(on ? tr("Task %1 paused: it is not checked until it is resumed.").arg(task->name())

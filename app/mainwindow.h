@@ -10,7 +10,6 @@
 class DesktopNotifier;
 class QLabel;
 class QModelIndex;
-class QTimer;
 class Settings;
 class SharedStroke;
 class TaskChecker;
@@ -44,8 +43,6 @@ public:
     const QList<Task*>& taskList() const;
     // The checking core the window hands its work to.
     TaskChecker& checker() { return core; }
-    // How often the check timer runs (60 s); long-run tests shorten it.
-    void setCheckInterval(int ms);
     // Shown beside the status bar's messages at start-up: the old results could not be deleted.
     void showOldResultsKept(const QString& reason);
     // A message in the status bar (it stays until the next one).
@@ -69,7 +66,6 @@ public:
     void setNotifier(DesktopNotifier* sink);
 
 public slots:
-    void checkTask();
     // Shows, raises and activates the window, wherever it was: minimised, hidden in the tray, behind others.
     void bringToFront();
 
@@ -139,7 +135,5 @@ private:
     TrayIcon* tray = nullptr;
     TrayAnnouncer* announcer = nullptr;
     SharedStroke* stroke = nullptr;
-    QTimer* checkTimer = nullptr;
     bool closed = false; // the window state was written by closing
-    int checkIntervalMs = 60000;
 };

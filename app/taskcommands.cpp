@@ -11,8 +11,8 @@
 #include "dialogs/dialognewtask.h"
 #include "dialogs/dialogoption.h"
 #include "dialogs/dialogprogress.h"
-#include "engine/fetching/fetchrequest.h"
 #include "engine/definition/taskdefinition.h"
+#include "engine/fetching/fetchrequest.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,13 +32,6 @@ void offerScripts(DialogNewTask& dialog, PageRenderRunner& renderer)
 }
 
 // The task's options as the dialog gives them: request headers, and the scripts option when it is ticked.
-QHash<QString, QString> dialogOptions(const DialogNewTask& dialog)
-{
-    QHash<QString, QString> options = dialog.taskOptions();
-    if (dialog.runScripts())
-        options.insert(Task::scriptsOption(), QStringLiteral("1"));
-    return options;
-}
 } // namespace
 
 // Text from a file or a task shown as it is, never read as markup, so it is escaped by no one.
@@ -57,7 +50,7 @@ TaskCommands::TaskCommands(QWidget* window, TaskChecker& core, Settings& setting
 
 bool TaskCommands::busy() const
 {
-    return core.isAborting() || core.guard().isBusy();
+    return core.waits().isAborting() || core.guard().isBusy();
 }
 
 QString TaskCommands::pagesText(int pages)
@@ -71,8 +64,8 @@ void TaskCommands::showWait(DialogProgress& box)
     // A window of its own, the box is enabled again under the disabled main window: it takes Escape and its
     // Cancel button, which end the command's wait.
     box.setEnabled(true);
-    connect(&box, &DialogProgress::cancelRequested, &core, &TaskChecker::cancelWait);
-    box.watchAwaited([this] { return core.awaitedPages(); });
+    connect(&box, &DialogProgress::cancelRequested, &core, [this] { core.waits().cancel(); });
+    box.watchAwaited([this] { return core.waits().awaited(); });
     box.show();
 }
 
@@ -93,7 +86,7 @@ void TaskCommands::updateAll()
     dialog.setMessage(tr("Updating all tasks right now..."));
     showWait(dialog);
 
-    const TaskChecker::UpdateRun run = core.updateAll();
+    const Commands::UpdateRun run = core.updateAll();
     if (run.aborted)
         return; // quitting: nothing to report
     if (!run.ran) {
@@ -113,7 +106,7 @@ void TaskCommands::updateAll()
                    .arg(pagesText(run.unread));
     if (!run.storageFailure.isEmpty())
         text = run.storageFailure;
-    else if (core.hasUnstored())
+    else if (core.checks().hasUnstored())
         text = core.checks().unstoredFailure();
     else if (run.failedPages > 0 && !run.cancelled)
         text = tr("Update for all tasks finished! %1 could not be downloaded.").arg(pagesText(run.failedPages));
@@ -153,20 +146,20 @@ void TaskCommands::resetResults()
     showWait(dialog);
     const QString name = task->name();
     const QString address = task->address();
-    const TaskChecker::Outcome outcome = core.resetResults(task);
-    if (outcome == TaskChecker::Outcome::Aborted || outcome == TaskChecker::Outcome::Dropped)
+    const Commands::Outcome outcome = core.resetResults(task);
+    if (outcome == Commands::Outcome::Aborted || outcome == Commands::Outcome::Dropped)
         return;
 
     QString text = tr("Reset results finished!");
-    if (outcome == TaskChecker::Outcome::StoreFailed)
+    if (outcome == Commands::Outcome::StoreFailed)
         text = tr("Could not save the reset results of %1: %2").arg(name, core.lastError());
-    else if (outcome == TaskChecker::Outcome::FetchFailed)
+    else if (outcome == Commands::Outcome::FetchFailed)
         text = tr("Reset failed: %1 could not be downloaded. The results were kept.").arg(address);
-    else if (outcome == TaskChecker::Outcome::TaskGone)
+    else if (outcome == Commands::Outcome::TaskGone)
         text = tr("Reset failed: task %1 was removed.").arg(name);
-    else if (outcome == TaskChecker::Outcome::Cancelled)
+    else if (outcome == Commands::Outcome::Cancelled)
         text = tr("Reset cancelled: the results of %1 were kept.").arg(name);
-    if (outcome != TaskChecker::Outcome::Cancelled)
+    if (outcome != Commands::Outcome::Cancelled)
         emit resultsReplaced();
 
     dialog.close();
@@ -179,7 +172,7 @@ void TaskCommands::newTask()
     if (busy())
         return;
     DialogNewTask dialog(window);
-    dialog.setReportNewLinksDefault(core.reportNewLinks());
+    dialog.setReportNewLinksDefault(core.checks().reportNewLinks());
     offerScripts(dialog, core.renderer());
     // Refused in the dialog, which keeps what was typed.
     dialog.setDuplicateCheck([this](const QString& address, const QString& keyword) {
@@ -190,42 +183,38 @@ void TaskCommands::newTask()
     if (dialog.exec() != QDialog::Accepted || busy())
         return;
     // The dialog's choices are read before the window, and the dialog with it, is disabled.
-    const QString name = dialog.taskName();
-    const QString address = dialog.webAddress();
-    const QString grabText = dialog.grabText();
-    const int frequency = dialog.frequency();
-    const QHash<QString, QString> options = dialogOptions(dialog);
+    const TaskDefinition entered = dialog.task();
     DialogProgress progress(window);
     showWait(progress);
-    if (!createTask(name, address, grabText, frequency, options, &progress))
+    if (!createTask(entered, &progress))
         return; // quitting
     window->setDisabled(false);
     progress.close();
 }
 
-bool TaskCommands::createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
-                              const QHash<QString, QString>& options, QWidget* progress)
+bool TaskCommands::createTask(const TaskDefinition& entered, QWidget* progress)
 {
-    const TaskChecker::Created created = core.createTask(name, address, grabText, frequency, options);
+    const QString& name = entered.name;
+    const Commands::Created created = core.createTask(entered);
     switch (created.outcome) {
-    case TaskChecker::Outcome::Exists:
+    case Commands::Outcome::Exists:
         // The progress popup grabs the input while it shows; the question must get it instead.
         progress->hide();
         QMessageBox::information(window, tr("New Task"), tr("This task already exists!"), QMessageBox::Ok);
         return true;
-    case TaskChecker::Outcome::StoreFailed:
+    case Commands::Outcome::StoreFailed:
         reportFailure(tr("store task %1").arg(name), core.lastError());
         return true;
-    case TaskChecker::Outcome::Invalid:
+    case Commands::Outcome::Invalid:
         progress->hide();
         showPlain(tr("New Task"), tr("The task was not created: %1").arg(core.lastError()));
         return true;
-    case TaskChecker::Outcome::Done:
-    case TaskChecker::Outcome::FetchFailed:
+    case Commands::Outcome::Done:
+    case Commands::Outcome::FetchFailed:
         break;
-    case TaskChecker::Outcome::Aborted:
+    case Commands::Outcome::Aborted:
         return false;
-    case TaskChecker::Outcome::Cancelled:
+    case Commands::Outcome::Cancelled:
         emit message(tr("New task cancelled: %1 was not created.").arg(name));
         return true;
     default:
@@ -233,11 +222,11 @@ bool TaskCommands::createTask(const QString& name, const QString& address, const
     }
     // The task list has its row already; selecting it shows its results.
     emit selectTask(created.task);
-    if (created.outcome == TaskChecker::Outcome::FetchFailed && PageFetch::isReadingFailure(created.failureReason))
+    if (created.outcome == Commands::Outcome::FetchFailed && PageFetch::isReadingFailure(created.failureReason))
         emit message(tr("Task %1 created, but its page could not be read (%2). Use Reset Results when it can be "
                         "read.")
                          .arg(name, created.failureReason));
-    else if (created.outcome == TaskChecker::Outcome::FetchFailed)
+    else if (created.outcome == Commands::Outcome::FetchFailed)
         emit message(tr("Task %1 created, but its page could not be downloaded (%2). Use Reset Results "
                         "when it is reachable.")
                          .arg(name, created.failureReason));
@@ -258,8 +247,8 @@ void TaskCommands::editTask()
         return;
     }
     DialogNewTask dialog(window);
-    dialog.setReportNewLinksDefault(core.reportNewLinks());
-    dialog.setTask(task->name(), task->address(), task->grabText(), task->frequency(), task->options());
+    dialog.setReportNewLinksDefault(core.checks().reportNewLinks());
+    dialog.setTask(TaskDefinition::of(*task));
     offerScripts(dialog, core.renderer());
     dialog.setDuplicateCheck([this, task](const QString& address, const QString& keyword) {
         const Task* clash = registry.duplicateOf(address, keyword, task);
@@ -271,18 +260,18 @@ void TaskCommands::editTask()
     const QString oldAddress = task->address();
     const QString oldKeyword = task->grabText();
     const bool oldScripts = task->runsScripts();
-    const QString name = dialog.taskName();
-    switch (
-        core.editTask(task, name, dialog.webAddress(), dialog.grabText(), dialog.frequency(), dialogOptions(dialog))) {
-    case TaskChecker::Outcome::Done:
+    const TaskDefinition entered = dialog.task();
+    const QString& name = entered.name;
+    switch (core.editTask(task, entered)) {
+    case Commands::Outcome::Done:
         break;
-    case TaskChecker::Outcome::Exists:
+    case Commands::Outcome::Exists:
         QMessageBox::information(window, tr("Edit Task"), tr("This task already exists!"), QMessageBox::Ok);
         return;
-    case TaskChecker::Outcome::StoreFailed:
+    case Commands::Outcome::StoreFailed:
         reportFailure(tr("change task %1").arg(name), core.lastError());
         return;
-    case TaskChecker::Outcome::Invalid:
+    case Commands::Outcome::Invalid:
         showPlain(tr("Edit Task"), tr("The task was not changed: %1").arg(core.lastError()));
         return;
     default:
@@ -356,7 +345,7 @@ void TaskCommands::importTasks()
     DialogProgress progress(window);
     progress.setMessage(tr("Importing %1 tasks...").arg(read.tasks.size()));
     showWait(progress);
-    const TaskChecker::ImportRun run = core.importTasks(read.tasks);
+    const Commands::ImportRun run = core.importTasks(read.tasks);
     if (run.aborted || !run.ran)
         return; // quitting, or the command that runs enables the window when it ends
     progress.close();
@@ -499,7 +488,7 @@ void TaskCommands::changeOptions()
     Options options = dialog.options();
     // Turned on, new links are reported from each task's next check on; it first records what is there.
     QString failure;
-    if (!core.setReportNewLinks(options.reportNewLinks, options.reportNewLinks && !core.reportNewLinks())) {
+    if (!core.setReportNewLinks(options.reportNewLinks, options.reportNewLinks && !core.checks().reportNewLinks())) {
         failure = tr("Could not turn on reporting new links: %1").arg(core.lastError());
         options.reportNewLinks = false;
     }

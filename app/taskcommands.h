@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/definition/taskdefinition.h"
+
 #include <QHash>
 #include <QObject>
 
@@ -66,8 +68,7 @@ signals:
 
 private:
     // False when the program is quitting.
-    bool createTask(const QString& name, const QString& address, const QString& grabText, int frequency,
-                    const QHash<QString, QString>& options, QWidget* progress);
+    bool createTask(const TaskDefinition& entered, QWidget* progress);
     // Disables the window and shows the command's wait box, which can end the wait.
     void showWait(DialogProgress& box);
     void reportFailure(const QString& what, const QString& why);

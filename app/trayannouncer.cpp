@@ -27,8 +27,8 @@ TrayAnnouncer::TrayAnnouncer(TaskChecker& core, TrayIcon* tray, QObject* parent)
     connect(&registry, &TaskRegistry::resultStatesChanged, this, [this] { updateToolTip(); });
     connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] { updateToolTip(); });
     connect(&registry, &TaskRegistry::tasksLoaded, this, [this] { updateToolTip(); });
-    connect(&core, &TaskChecker::runNewsFound, this, &TrayAnnouncer::announceRun);
-    connect(&core, &TaskChecker::taskNeedsLook, this, &TrayAnnouncer::announceNeedsLook);
+    connect(&core.periodic(), &PeriodicChecks::runNewsFound, this, &TrayAnnouncer::announceRun);
+    connect(&core.health(), &TaskHealth::lookNeeded, this, &TrayAnnouncer::announceNeedsLook);
 
     connect(tray, &TrayIcon::announcementClicked, this, &TrayAnnouncer::announcementClicked);
     connect(tray, &TrayIcon::announcementDismissed, this, [this](const QString& kind) {

@@ -158,7 +158,7 @@ struct Bench
         QElapsedTimer timer;
         timer.start();
         const double cpuStart = threadCpuMs();
-        const TaskChecker::UpdateRun update = parts.core.updateAll();
+        const Commands::UpdateRun update = parts.core.updateAll();
         figures.checksMs = timer.nsecsElapsed() / 1e6;
         figures.checksCpuMs = threadCpuMs() - cpuStart;
         figures.newsFound = int(update.news.size());

@@ -19,15 +19,15 @@
 // Then update-all with a region on every task against the same without one, on one host answering at once.
 //
 // bench_updateall [--tasks N] [--quick] [--runs N]: with --quick, only the program's own way and the plain client in
-// both update-all scenarios and the region case; with --runs, the two update-all scenarios N times (the sequential way once), the ways taking turns, each
-// way's figures those of its median run, after the time of every run.
+// both update-all scenarios and the region case; with --runs, the two update-all scenarios N times (the sequential way
+// once), the ways taking turns, each way's figures those of its median run, after the time of every run.
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
 #include "core/monitorparts.h"
 #include "core/settings.h"
 #include "core/taskchecker.h"
-#include "engine/matching/linkscanner.h"
 #include "engine/fetching/pagefetcher.h"
+#include "engine/matching/linkscanner.h"
 #include "engine/matching/readingresult.h"
 #include "engine/tools.h"
 #include "storage/taskdatabase.h"
@@ -147,7 +147,7 @@ int runUpdateAll(bool sequential, bool reportNewLinks, bool onWindowThread)
     Program program;
     MainWindow& window = program.window;
     if (onWindowThread)
-        window.checker().reader().setWorkers(0);
+        window.checker().source().reader().setWorkers(0);
     // As at a start with the option on: what task.db recorded as seen is compared with each page.
     window.checker().setReportNewLinks(reportNewLinks);
     // A program that has been running has fetched pages before: its network stack (the HTTP thread, the
@@ -248,7 +248,7 @@ int runDue()
     const QList<Task*> tasks = window.taskList();
     QElapsedTimer timer;
     timer.start();
-    window.checkTask();
+    window.checker().periodic().checkDueTasks();
     waitUntil([&] {
         for (const Task* task : tasks) {
             if (task->updateResults().isEmpty())
@@ -569,16 +569,19 @@ int main(int argc, char* argv[])
     }
     // A region on every task, read from each page's tree on the reading workers, against the same run without one.
     for (const char* region : {"li", "body > li"}) {
-        std::printf("\n== update-all, one host, answer at once, the region \"%s\" on every task against none\n", region);
+        std::printf("\n== update-all, one host, answer at once, the region \"%s\" on every task against none\n",
+                    region);
         QList<double> times[2];
         QStringList rows[2];
         for (int run = 0; run < runs; ++run) {
             for (int way = 0; way < 2; ++way) {
-                const QString folder = prepare(QStringLiteral("region-%1-%2-%3").arg(region).arg(way).arg(run), false, "now");
+                const QString folder =
+                    prepare(QStringLiteral("region-%1-%2-%3").arg(region).arg(way).arg(run), false, "now");
                 const QString db = QDir(folder).filePath(QStringLiteral("task.db"));
                 if (way == 1)
                     giveRegion(db, tasks, QString::fromLatin1(region));
-                times[way].append(runChild({QStringLiteral("--child"), QStringLiteral("concurrent")}, folder).value(0).toDouble());
+                times[way].append(
+                    runChild({QStringLiteral("--child"), QStringLiteral("concurrent")}, folder).value(0).toDouble());
                 rows[way] = rowsOf(db);
             }
         }
@@ -586,8 +589,9 @@ int main(int argc, char* argv[])
             std::sort(t.begin(), t.end());
         const double none = times[0].at((times[0].size() - 1) / 2);
         const double with = times[1].at((times[1].size() - 1) / 2);
-        std::printf("no region %7.0f ms, region %7.0f ms (medians of %d runs, taking turns): %.3fx; rows identical: %s\n",
-                    none, with, runs, with / none, rows[0] == rows[1] ? "yes" : "NO");
+        std::printf(
+            "no region %7.0f ms, region %7.0f ms (medians of %d runs, taking turns): %.3fx; rows identical: %s\n", none,
+            with, runs, with / none, rows[0] == rows[1] ? "yes" : "NO");
     }
 
     if (quick) {

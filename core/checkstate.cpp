@@ -217,6 +217,23 @@ void CheckStates::noteFetch(Task* task, const FetchedPage& page)
 // With the option on, and always for a feed, compares the page's keyword links with those seen at the task's
 // previous check (in task.db, plus what a check not yet taken over saw) and keeps the difference and the new
 // links until the task's take-over. A failed download or an error page changes nothing that was seen.
+CheckStates::Comparison CheckStates::comparePage(Task* task, const FetchedPage& page)
+{
+    noteFetch(task, page);
+    Comparison comparison;
+    if (!page.ok || page.notModified)
+        return comparison;
+    if (!m_registry.resultsRead(task)) {
+        comparison.failure = m_registry.lastError();
+        return comparison;
+    }
+    noteSeen(task, page);
+    const bool afresh = takeAfresh(task);
+    comparison.compared = true;
+    comparison.hasNew = task->takeUpdatePage(page, today()) && !afresh;
+    return comparison;
+}
+
 void CheckStates::noteSeen(Task* task, const FetchedPage& page)
 {
     if (!recordsSeen(task, page))

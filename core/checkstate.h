@@ -104,6 +104,16 @@ public:
     void setFetchObserver(FetchObserver observer) { m_fetchObserver = std::move(observer); }
     // Compares the page's keyword links with those seen before and keeps the difference until the take-over.
     void noteSeen(Task* task, const FetchedPage& page);
+    // The arrival of a page of the task, for the periodic checks and update-all alike: the fetch is noted, and a
+    // page read whole (not "not modified") has its seen links noted and is compared with the task's results
+    // (Task::takeUpdatePage, read first when not held). Nothing is stored yet.
+    struct Comparison
+    {
+        bool compared = false; // the page was read whole and compared
+        bool hasNew = false;   // it shows links the results lack, and the first check after a change was not it
+        QString failure;       // the stored results could not be read: the page stays uncompared
+    };
+    Comparison comparePage(Task* task, const FetchedPage& page);
     // Collects what the take-over stores: the findings kept, then found, then newly appeared links, without
     // those the task holds already.
     Task::ResultList takeOver(Task* task, const Task::ResultList& found, TaskChange* change);

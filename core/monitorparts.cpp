@@ -22,7 +22,7 @@ void MonitorParts::startShown(const Options& options)
 void MonitorParts::startBeside(const Options& options)
 {
     applyNewsOptions(core.news(), options);
-    core.setChecksBeforeLook(options.checksBeforeLook);
+    core.health().setChecksInRow(options.checksBeforeLook);
     core.setReportNewLinks(options.reportNewLinks);
     m_readBeside = true;
 }
@@ -37,8 +37,8 @@ void MonitorParts::finishStart(const Options& options)
 
 void MonitorParts::applyCheckOptions(TaskChecker& core, const Options& options)
 {
-    core.setChecksBeforeLook(options.checksBeforeLook);
-    core.setHours(CheckHours::fromText(options.checkHours).value_or(CheckHours{}));
+    core.health().setChecksInRow(options.checksBeforeLook);
+    core.checks().setHours(CheckHours::fromText(options.checkHours).value_or(CheckHours{}));
 }
 
 void MonitorParts::applyNewsOptions(NewsOutbox& news, const Options& options)

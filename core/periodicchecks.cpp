@@ -20,6 +20,27 @@ PeriodicChecks::PeriodicChecks(TaskRegistry& registry, CheckStates& states, Page
         m_runWaiting.clear();
         m_runNews.clear();
     });
+    m_timer.setParent(this);
+    m_timer.setInterval(DefaultIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (m_registry.tasks().isEmpty())
+            return;
+        m_timer.stop();
+        checkDueTasks();
+        m_timer.start();
+    });
+}
+
+void PeriodicChecks::startSchedule()
+{
+    m_timer.start();
+}
+
+void PeriodicChecks::setInterval(int ms)
+{
+    m_timer.setInterval(qMax(1, ms));
+    if (m_timer.isActive())
+        m_timer.start();
 }
 
 void PeriodicChecks::forget(const Task* task)
@@ -127,23 +148,16 @@ void PeriodicChecks::takePage(Task* task, const FetchedPage& page)
 Task::ResultList PeriodicChecks::takeOverPage(Task* task, const FetchedPage& page)
 {
     m_states.checkDone(task);
-    m_states.noteFetch(task, page);
-    Task::ResultList found;
-    // A page not modified since it was last read shows nothing new.
-    if (page.ok && !page.notModified) {
-        // Results that cannot be read leave the page uncompared and its validators unremembered: the next check
-        // reads it whole again.
-        if (!m_registry.resultsRead(task)) {
-            emit storageFailed(m_registry.lastError());
-            return {};
-        }
-        m_states.noteSeen(task, page);
-        const bool afresh = m_states.takeAfresh(task);
-        if (task->takeUpdatePage(page, m_states.today()) && !afresh)
-            found = task->updateResults();
-    } else if (!page.ok) {
-        emit backgroundCheckFailed(task, failureReason(page));
+    // A page not modified since it was last read shows nothing new. Results that cannot be read leave the page
+    // uncompared and its validators unremembered: the next check reads it whole again.
+    const CheckStates::Comparison compared = m_states.comparePage(task, page);
+    if (!compared.failure.isEmpty()) {
+        emit storageFailed(compared.failure);
+        return {};
     }
+    if (!page.ok)
+        emit backgroundCheckFailed(task, failureReason(page));
+    const Task::ResultList found = compared.hasNew ? task->updateResults() : Task::ResultList();
     if (found.isEmpty() && !m_states.hasFindings(task)) {
         m_states.rememberValidators(task, page);
         return {};

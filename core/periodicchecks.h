@@ -3,14 +3,15 @@
 
 #include "core/announcement.h"
 #include "core/commandresults.h"
-#include "engine/fetching/fetchrequest.h"
 #include "engine/definition/task.h"
+#include "engine/fetching/fetchrequest.h"
 
 #include <QList>
 #include <QObject>
 #include <QPair>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 
 class CheckStates;
 class PageSource;
@@ -31,6 +32,12 @@ public:
     // last-update time becomes the time of this check. An unreadable last-update time counts as due, one
     // later than now counts as now.
     Commands::DueRun checkDueTasks();
+    // The schedule: once started, checkDueTasks() runs every interval (a minute) while there are tasks, each
+    // interval counted from the end of the run before. The program starts it once its window is made.
+    static constexpr int DefaultIntervalMs = 60000;
+    void startSchedule();
+    void setInterval(int ms);
+    int interval() const { return m_timer.interval(); }
     // Background checks that sent a request. A task whose previous check has not answered yet is not
     // checked again at the same time.
     int started() const { return m_started; }
@@ -77,4 +84,5 @@ private:
     int m_started = 0;
     int m_atOnce = DefaultAtOnce;
     int m_spreadMs = DefaultSpreadMs;
+    QTimer m_timer;
 };

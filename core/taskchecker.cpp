@@ -11,6 +11,11 @@
 #include <memory>
 #include <utility>
 
+using Commands::Created;
+using Commands::ImportRun;
+using Commands::Outcome;
+using Commands::UpdateRun;
+
 TaskChecker::TaskChecker(TaskRegistry& registry, TaskDatabase& db, QObject* parent)
     : QObject(parent), m_registry(registry), m_db(db), m_states(registry, db), m_health(registry, m_states, db),
       m_periodic(registry, m_states, m_source, db), m_waits(m_source, [this] { abortWaits(); }),
@@ -19,16 +24,11 @@ TaskChecker::TaskChecker(TaskRegistry& registry, TaskDatabase& db, QObject* pare
     m_registry.setClock(&m_states.clock());
     m_states.setFetchObserver(
         [this](Task* task, const FetchedPage& page) { m_health.noteCheck(task, page, m_firstCheck); });
-    connect(&m_health, &TaskHealth::lookNeeded, this, &TaskChecker::taskNeedsLook);
     // The destinations of the task's news hear it too, through the outbox as news does.
     connect(&m_health, &TaskHealth::lookNeeded, this, [this](Task* task, const QString& reason) {
         if (const QList<OutboxEvent> events = m_news.brokenEventsFor(*task, reason); !events.isEmpty())
             m_db.addNewsEvents(events);
     });
-    connect(&m_periodic, &PeriodicChecks::resultsFound, this, &TaskChecker::resultsFound);
-    connect(&m_periodic, &PeriodicChecks::runNewsFound, this, &TaskChecker::runNewsFound);
-    connect(&m_periodic, &PeriodicChecks::storageFailed, this, &TaskChecker::storageFailed);
-    connect(&m_periodic, &PeriodicChecks::backgroundCheckFailed, this, &TaskChecker::backgroundCheckFailed);
     // Every piece of news stored is written into the outbox in the same transaction.
     m_db.setNewsSource([this](const TaskChange& change) {
         for (const Task* task : m_registry.tasks()) {
@@ -53,7 +53,7 @@ void TaskChecker::setClock(const Clock* clock)
     m_registry.setClock(&m_states.clock());
     m_news.setClock(clock);
     // Hosts that asked to be left alone are timed by the same clock.
-    m_fetcher.setClock([this] { return now(); });
+    m_fetcher.setClock([this] { return m_states.now(); });
 }
 
 bool TaskChecker::start(bool deleteOld, int days, bool reportNewLinks)
@@ -92,7 +92,7 @@ bool TaskChecker::fetchWhole(CommandWaits::Wait& w, const Task& task, std::optio
     return m_waits.wait(w, [&fetched] { return fetched.has_value(); });
 }
 
-TaskChecker::Outcome TaskChecker::resetResults(Task* task)
+Commands::Outcome TaskChecker::resetResults(Task* task)
 {
     CommandGuard::Scope command(m_guard);
     if (!command)
@@ -130,8 +130,7 @@ TaskChecker::Outcome TaskChecker::resetResults(Task* task)
     return Outcome::Done;
 }
 
-TaskChecker::Created TaskChecker::createTask(const QString& name, const QString& address, const QString& grabText,
-                                             int frequency, const QHash<QString, QString>& options)
+Commands::Created TaskChecker::createTask(const TaskDefinition& entered)
 {
     Created created;
     CommandGuard::Scope command(m_guard);
@@ -144,7 +143,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
         created.outcome = Outcome::StoreFailed;
         return created;
     }
-    const TaskDefinition definition = TaskDefinition{name, address, grabText, frequency, options}.normalised();
+    const TaskDefinition definition = entered.normalised();
     if (const TaskDefinition::Problem problem = definition.check()) {
         m_lastError = problem.text();
         created.outcome = Outcome::Invalid;
@@ -153,7 +152,7 @@ TaskChecker::Created TaskChecker::createTask(const QString& name, const QString&
     return createChecked(definition);
 }
 
-TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition)
+Commands::Created TaskChecker::createChecked(const TaskDefinition& definition)
 {
     Created created;
     const QString& address = definition.address;
@@ -161,7 +160,7 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     auto task =
         std::make_unique<Task>(m_registry.nextTaskId(), definition.name, address, grabText, definition.frequency);
     // Created and last checked now, by this checker's clock; written in local time as task.db holds it.
-    const QDateTime createdAt = now().toLocalTime();
+    const QDateTime createdAt = m_states.now().toLocalTime();
     task->setTaskDate(createdAt.date().toString(TaskDateFormat));
     task->setLastUpdate(createdAt.toString(Qt::ISODate));
     task->setOptions(definition.options);
@@ -209,19 +208,15 @@ TaskChecker::Created TaskChecker::createChecked(const TaskDefinition& definition
     return created;
 }
 
-TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName, const QString& typedAddress,
-                                           const QString& typedKeyword, int frequency,
-                                           const std::optional<QHash<QString, QString>>& options)
+Commands::Outcome TaskChecker::editTask(Task* task, const TaskDefinition& typed)
 {
     if (m_guard.isBusy() || m_registry.isImporting())
         return Outcome::Dropped;
     if (!m_registry.contains(task))
         return Outcome::TaskGone;
     // A frequency kept as stored is not judged again (an older file may hold 0 or 90 seconds).
-    const int parts = frequency == task->frequency() ? TaskDefinition::Options : TaskDefinition::Everything;
-    const TaskDefinition entered =
-        TaskDefinition{typedName, typedAddress, typedKeyword, frequency, options.value_or(task->options())}
-            .normalised();
+    const int parts = typed.frequency == task->frequency() ? TaskDefinition::Options : TaskDefinition::Everything;
+    TaskDefinition entered = typed.normalised();
     if (const TaskDefinition::Problem problem = entered.check(parts)) {
         m_lastError = problem.text();
         return Outcome::Invalid;
@@ -235,28 +230,26 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
                               options.value(QLatin1String(Task::ExcludedWordsOption)));
     };
     const bool pageChanged = entered.address != task->address() || entered.keyword != task->grabText() ||
-                             (options && watched(entered.options) != watched(task->options()));
-    Task changed(task->taskId(), entered.name, entered.address, entered.keyword, frequency);
-    changed.setRowId(task->rowId());
+                             watched(entered.options) != watched(task->options());
+    // The entered options replace the user's; the options the checks keep stay, and so do pause and mute,
+    // which have commands of their own.
     QHash<QString, QString> newOptions = task->options();
-    if (options) {
-        for (const QString& own : TaskDefinition::userOptions())
-            newOptions.remove(own);
-        newOptions.insert(TaskDefinition::userOptionsOf(entered.options));
-        // Pause and mute have commands of their own: an edit keeps them as they are.
-        for (const QString& own : TaskDefinition::switchOptions()) {
-            if (task->options().contains(own))
-                newOptions.insert(own, task->options().value(own));
-        }
+    for (const QString& own : TaskDefinition::userOptions())
+        newOptions.remove(own);
+    newOptions.insert(TaskDefinition::userOptionsOf(entered.options));
+    for (const QString& own : TaskDefinition::switchOptions()) {
+        newOptions.remove(own);
+        if (task->options().contains(own))
+            newOptions.insert(own, task->options().value(own));
     }
     // The validators name a state of the old page: asked with them, the new page could answer "not modified".
     if (pageChanged) {
         newOptions.remove(QLatin1String(Task::EtagOption));
         newOptions.remove(QLatin1String(Task::LastModifiedOption));
     }
-    changed.setOptions(newOptions);
+    entered.options = newOptions;
     const bool reported = m_states.reportsNewLinks(task);
-    if (!m_registry.changeTask(task, changed, pageChanged)) {
+    if (!m_registry.changeTask(task, entered, pageChanged)) {
         m_lastError = m_registry.lastError();
         return Outcome::StoreFailed;
     }
@@ -272,7 +265,7 @@ TaskChecker::Outcome TaskChecker::editTask(Task* task, const QString& typedName,
     return Outcome::Done;
 }
 
-TaskChecker::Outcome TaskChecker::setSwitch(Task* task, Switch which, bool on)
+Commands::Outcome TaskChecker::setSwitch(Task* task, Switch which, bool on)
 {
     if (!m_registry.contains(task))
         return Outcome::TaskGone;
@@ -290,7 +283,7 @@ TaskChecker::Outcome TaskChecker::setSwitch(Task* task, Switch which, bool on)
     return Outcome::Done;
 }
 
-TaskChecker::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entries)
+Commands::ImportRun TaskChecker::importTasks(const QList<ExchangeTask>& entries)
 {
     CommandGuard::Scope command(m_guard);
     if (!command)

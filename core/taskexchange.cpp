@@ -2,8 +2,8 @@
 #include "core/taskexchange.h"
 
 #include "core/taskchecker.h"
-#include "engine/news/newsdelivery.h"
 #include "engine/definition/taskdefinition.h"
+#include "engine/news/newsdelivery.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -97,8 +97,8 @@ QHash<QString, QString> TaskExchange::portableOptions(const QHash<QString, QStri
     portable.remove(QLatin1String(Task::EtagOption));
     portable.remove(QLatin1String(Task::LastModifiedOption));
     // A failure mark belongs to this computer's checks, not to the task's definition.
-    portable.remove(QLatin1String(TaskChecker::FailureOption));
-    portable.remove(QLatin1String(TaskChecker::FailuresInRowOption));
+    portable.remove(QLatin1String(CheckStates::FailureOption));
+    portable.remove(QLatin1String(CheckStates::FailuresInRowOption));
     for (const QString& option : TaskHealth::stateOptions())
         portable.remove(option);
     for (auto it = portable.begin(); it != portable.end();) {
@@ -174,8 +174,8 @@ TaskExchange::Read TaskExchange::parse(const QByteArray& file)
 void TaskExchange::setKeyword(Read& read, const QString& keyword, int frequency)
 {
     for (ExchangeTask& task : read.tasks) {
-        task.keyword = keyword;
-        task.frequency = frequency;
+        task.definition.keyword = keyword;
+        task.definition.frequency = frequency;
     }
 }
 
@@ -214,8 +214,8 @@ TaskExchange::Read TaskExchange::parseAddressList(const QByteArray& data)
         }
         ExchangeTask task;
         const QUrl url(address);
-        task.name = (url.host() + url.path()).left(TaskDefinition::MaxTextLength);
-        task.address = address;
+        task.definition.name = (url.host() + url.path()).left(TaskDefinition::MaxTextLength);
+        task.definition.address = address;
         read.tasks.append(task);
     }
     if (read.tasks.isEmpty())
@@ -267,15 +267,16 @@ TaskExchange::Read TaskExchange::parseJson(const QByteArray& data)
         }
         const QJsonObject object = list.at(i).toObject();
         ExchangeTask task;
-        task.name = reader.text(object, QStringLiteral("name"), true);
-        task.address = reader.text(object, QStringLiteral("address"), true);
-        task.keyword = reader.text(object, QStringLiteral("keyword"), true);
+        TaskDefinition& entered = task.definition;
+        entered.name = reader.text(object, QStringLiteral("name"), true);
+        entered.address = reader.text(object, QStringLiteral("address"), true);
+        entered.keyword = reader.text(object, QStringLiteral("keyword"), true);
         const QJsonValue frequency = object.value(QStringLiteral("frequency"));
         const double seconds = frequency.toDouble();
         // Only its form here: its range is the rule of every door, checked with the definition below.
         if (reader.ok() && (!frequency.isDouble() || seconds != std::floor(seconds) || std::abs(seconds) > INT_MAX))
             reader.fail(reader.field(QStringLiteral("frequency")), tr("expected a whole number of seconds"));
-        task.frequency = reader.ok() ? int(seconds) : 0;
+        entered.frequency = reader.ok() ? int(seconds) : 0;
         const QString created = reader.text(object, QStringLiteral("created"), false);
         if (reader.ok() && !created.isEmpty()) {
             task.created = fileDate(created);
@@ -296,19 +297,15 @@ TaskExchange::Read TaskExchange::parseJson(const QByteArray& data)
                     continue;
                 if (!value.isString())
                     reader.fail(reader.field(QStringLiteral("options.") + option), tr("expected a text"));
-                task.options.insert(option, value.toString());
+                entered.options.insert(option, value.toString());
             }
         }
         // The checks of the new-task dialog, on the entries as the task would use them.
         if (reader.ok()) {
-            const TaskDefinition definition =
-                TaskDefinition{task.name, task.address, task.keyword, task.frequency, task.options}.normalised();
-            if (const TaskDefinition::Problem problem = definition.check())
+            entered = entered.normalised();
+            if (const TaskDefinition::Problem problem = entered.check())
                 reader.error = tr("%1, %2").arg(where, problem.text());
-            task.name = definition.name;
-            task.address = definition.address;
-            task.keyword = definition.keyword;
-            task.options = TaskDefinition::userOptionsOf(definition.options);
+            entered.options = TaskDefinition::userOptionsOf(entered.options);
         }
         const QJsonValue results = object.value(QStringLiteral("results"));
         if (reader.ok() && !results.isUndefined()) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/definition/task.h"
+#include "engine/definition/taskdefinition.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -13,13 +14,9 @@
 // One task as a file of exported tasks describes it.
 struct ExchangeTask
 {
-    QString name;
-    QString address;
-    QString keyword;
-    int frequency = 0;
-    QDate created; // invalid: the day of the import
-    QHash<QString, QString> options;
-    bool withResults = false; // false: the page is downloaded, as at creation
+    TaskDefinition definition; // the user's options only
+    QDate created;             // invalid: the day of the import
+    bool withResults = false;  // false: the page is downloaded, as at creation
     Task::ResultList results;
 };
 

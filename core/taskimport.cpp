@@ -26,25 +26,22 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
     m_withResults.clear();
     // Duplicates are left out before anything is downloaded: of the tasks listed and of the file itself.
     auto isDuplicate = [&](const ExchangeTask& entry) {
-        if (m_registry.duplicateOf(entry.address, entry.keyword))
+        const TaskDefinition& d = entry.definition;
+        if (m_registry.duplicateOf(d.address, d.keyword))
             return true;
-        return std::any_of(m_tasks.cbegin(), m_tasks.cend(), [&entry](const auto& task) {
-            return TaskDefinition::sameWatch(entry.address, entry.keyword, task->address(), task->grabText());
+        return std::any_of(m_tasks.cbegin(), m_tasks.cend(), [&d](const auto& task) {
+            return TaskDefinition::sameWatch(d.address, d.keyword, task->address(), task->grabText());
         });
     };
     // A file is taken whole or not at all: a task with a problem refuses it, counted from 1 as a user reads.
     QList<ExchangeTask> normal = entries;
     for (qsizetype i = 0; i < normal.size(); ++i) {
-        ExchangeTask& entry = normal[i];
-        const TaskDefinition definition =
-            TaskDefinition{entry.name, entry.address, entry.keyword, entry.frequency, entry.options}.normalised();
-        if (const TaskDefinition::Problem problem = definition.check()) {
+        TaskDefinition& entered = normal[i].definition;
+        entered = entered.normalised();
+        if (const TaskDefinition::Problem problem = entered.check()) {
             run->refusal = tr("task %1, %2").arg(i + 1).arg(problem.text());
             return false;
         }
-        entry.name = definition.name;
-        entry.address = definition.address;
-        entry.keyword = definition.keyword;
     }
     const int firstId = m_registry.nextTaskId();
     const QDateTime importedAt = m_states.now(); // one reading: every task of the file is made at the same moment
@@ -53,9 +50,10 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
             ++run->duplicates;
             continue;
         }
-        auto task = std::make_unique<Task>(firstId + int(m_tasks.size()), entry.name, entry.address, entry.keyword,
-                                           entry.frequency, importedAt);
-        task->setOptions(TaskDefinition::userOptionsOf(entry.options));
+        const TaskDefinition& d = entry.definition;
+        auto task = std::make_unique<Task>(firstId + int(m_tasks.size()), d.name, d.address, d.keyword, d.frequency,
+                                           importedAt);
+        task->setOptions(TaskDefinition::userOptionsOf(d.options));
         if (entry.created.isValid())
             task->setTaskDate(entry.created.toString(TaskDateFormat));
         if (entry.withResults) {

@@ -16,7 +16,7 @@ TaskRegistry::~TaskRegistry()
 
 bool TaskRegistry::contains(const Task* task) const
 {
-    return task && m_known.contains(task);
+    return task && task->rowId() > 0 && m_byRow.value(task->rowId()) == task;
 }
 
 void TaskRegistry::loadTasks()
@@ -87,7 +87,7 @@ void TaskRegistry::adopt(const Screened& screened)
 {
     for (Task* task : screened.tasks) {
         m_tasks.append(task);
-        m_known.insert(task);
+        m_byRow.insert(task->rowId(), task);
     }
     if (!screened.refusal.isEmpty())
         m_loadRefusal = screened.refusal;
@@ -150,7 +150,7 @@ bool TaskRegistry::refusedBy(bool stored)
 void TaskRegistry::add(Task* task)
 {
     m_tasks.append(task);
-    m_known.insert(task);
+    m_byRow.insert(task->rowId(), task);
     emit taskAdded(task);
 }
 
@@ -201,7 +201,7 @@ bool TaskRegistry::removeTask(Task* task)
     removal.taskRows = {task->rowId()};
     removal.positions = {int(m_tasks.indexOf(task))};
     m_tasks.removeOne(task);
-    m_known.remove(task);
+    m_byRow.remove(task->rowId());
     emit taskRemoved(task);
     delete task;
     if (!removal.rows.isEmpty())
@@ -215,7 +215,7 @@ bool TaskRegistry::removeAllTasks()
     if (!writable() || refusedBy(m_db.removeAllTasks(&removal.rows)))
         return false;
     const QList<Task*> removed = std::exchange(m_tasks, {});
-    m_known.clear();
+    m_byRow.clear();
     const int results = removal.rows.count(QStringLiteral("results"));
     removal.what =
         tr("%1 and their %2")
@@ -256,7 +256,7 @@ bool TaskRegistry::undo()
             if (!task)
                 continue;
             m_tasks.insert(qBound(0, removal.positions.at(i), int(m_tasks.size())), task);
-            m_known.insert(task);
+            m_byRow.insert(task->rowId(), task);
             m_restored.append(task);
         }
         qDeleteAll(byRow);
@@ -416,13 +416,13 @@ bool TaskRegistry::removeOldResults(int days, const QDate& today)
     return writable() && !refusedBy(m_db.removeOldResults(days, today));
 }
 
-bool TaskRegistry::changeTask(Task* task, const Task& changed, bool pageChanged)
+bool TaskRegistry::changeTask(Task* task, const TaskDefinition& changed, bool pageChanged)
 {
-    // Written first from a copy: what task.db refused is not shown as changed.
-    if (!writable() || !contains(task) || refusedBy(m_db.updateTask(&changed, pageChanged)))
+    // Written first: what task.db refused is not shown as changed.
+    if (!writable() || !contains(task) || refusedBy(m_db.updateTask(*task, changed, pageChanged)))
         return false;
-    task->setDefinition(changed.name(), changed.address(), changed.grabText(), changed.frequency());
-    task->setOptions(changed.options());
+    task->setDefinition(changed.name, changed.address, changed.keyword, changed.frequency);
+    task->setOptions(changed.options);
     if (pageChanged)
         task->forgetKnownLinks();
     emit taskChanged(task);

@@ -3,12 +3,14 @@
 
 #include "engine/clock.h"
 #include "engine/definition/task.h"
+#include "engine/definition/taskdefinition.h"
 #include "storage/removedrows.h"
 #include "storage/resultrows.h"
 #include "storage/taskrows.h"
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -34,6 +36,8 @@ public:
     ~TaskRegistry() override;
 
     const QList<Task*>& tasks() const { return m_tasks; }
+    // Whether the task is one of tasks(). The task must be alive (a QPointer that still holds it, or a task just
+    // handed over): a removed task is deleted at once, and another may take its place in memory.
     bool contains(const Task* task) const;
     // Why the latest of this registry's operations was refused.
     QString lastError() const { return m_lastError; }
@@ -103,9 +107,9 @@ public:
     // The tasks the latest undo() put back (none when it put back results), in the order of tasks().
     QList<Task*> restoredTasks() const { return m_restored; }
 
-    // Writes the task's new definition (changed: a copy of the task holding it) to its row, then takes it
-    // over. pageChanged forgets the links seen of the old page in task.db.
-    bool changeTask(Task* task, const Task& changed, bool pageChanged);
+    // Writes the task's new definition (its options all of those the task is to hold) to its row, then takes
+    // it over. pageChanged forgets the links seen of the old page in task.db.
+    bool changeTask(Task* task, const TaskDefinition& changed, bool pageChanged);
 
     // The clock results found today are stamped by (not owned); without one no times are stamped.
     void setClock(const Clock* clock) { m_clock = clock; }
@@ -174,7 +178,9 @@ private:
 
     TaskDatabase& m_db;
     QList<Task*> m_tasks;
-    QSet<const Task*> m_known; // the tasks of m_tasks, for contains() in constant time
+    // The tasks of m_tasks by their rows in task.db (every task listed is stored, and a row is one task), for
+    // contains() in constant time.
+    QHash<int, Task*> m_byRow;
     std::vector<Removal> m_removals;
     QList<Task*> m_restored;
     bool m_importing = false;

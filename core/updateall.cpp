@@ -11,6 +11,11 @@
 #include <memory>
 #include <utility>
 
+using Commands::Created;
+using Commands::ImportRun;
+using Commands::Outcome;
+using Commands::UpdateRun;
+
 namespace {
 // Reads the stored results of the next task in the queue that does not hold them, and leaves the rest to later
 // turns of the event loop, so that a page arriving meanwhile waits for one task's rows at most.
@@ -35,7 +40,7 @@ void TaskChecker::readResultsAhead(const QList<Task*>& tasks)
     readNextResults(this, std::make_shared<std::deque<QPointer<Task>>>(tasks.cbegin(), tasks.cend()));
 }
 
-TaskChecker::UpdateRun TaskChecker::updateAll()
+Commands::UpdateRun TaskChecker::updateAll()
 {
     UpdateRun run;
     // While task.db is being prepared the stored results cannot be compared with: nothing is fetched.
@@ -76,19 +81,15 @@ TaskChecker::UpdateRun TaskChecker::updateAll()
         m_waits.get(w, *task, true, asRead, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
             --pending;
             if (guarded && m_registry.contains(guarded)) {
-                m_states.noteFetch(guarded, page);
-                if (page.ok && !page.notModified) {
-                    if (!m_registry.resultsRead(guarded)) {
-                        run.storageFailure = m_registry.lastError();
-                    } else {
-                        m_states.noteSeen(guarded, page);
-                        const bool afresh = m_states.takeAfresh(guarded);
-                        hasNew.insert(guarded->taskId(), guarded->takeUpdatePage(page, m_states.today()) && !afresh);
-                        read.insert(guarded->taskId(), CheckStates::validatorsOf(page));
-                    }
-                } else if (!page.ok) {
-                    ++run.failedPages;
+                const CheckStates::Comparison compared = m_states.comparePage(guarded, page);
+                if (!compared.failure.isEmpty())
+                    run.storageFailure = compared.failure;
+                if (compared.compared) {
+                    hasNew.insert(guarded->taskId(), compared.hasNew);
+                    read.insert(guarded->taskId(), CheckStates::validatorsOf(page));
                 }
+                if (!page.ok)
+                    ++run.failedPages;
             }
             if (pending == 0)
                 m_waits.wake();

@@ -6,9 +6,9 @@
 #include "dialogs/newsedit.h"
 #include "dialogs/numberbox.h"
 #include "engine/definition/checkhours.h"
-#include "engine/news/newsdelivery.h"
-#include "engine/fetching/requestheaders.h"
 #include "engine/definition/task.h"
+#include "engine/fetching/requestheaders.h"
+#include "engine/news/newsdelivery.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -197,9 +197,10 @@ void DialogNewTask::setTitle()
         setWindowTitle(tr("Edit Task"));
 }
 
-void DialogNewTask::setTask(const QString& name, const QString& address, const QString& grabText, int frequency,
-                            const QHash<QString, QString>& options)
+void DialogNewTask::setTask(const TaskDefinition& task)
 {
+    const QHash<QString, QString>& options = task.options;
+    const int frequency = task.frequency;
     const QString agent = options.value(QLatin1String(Task::UserAgentOption));
     const QString headers = options.value(QLatin1String(Task::RequestHeadersOption));
     const QString region = options.value(QLatin1String(Task::RegionOption));
@@ -229,9 +230,9 @@ void DialogNewTask::setTask(const QString& name, const QString& address, const Q
         ui->groupBoxAdvanced->setChecked(true);
     editing = true;
     setTitle();
-    ui->lineEditTaskName->setText(name);
-    ui->lineEditWebaddress->setText(address);
-    ui->lineEditGrabtext->setText(grabText);
+    ui->lineEditTaskName->setText(task.name);
+    ui->lineEditWebaddress->setText(task.address);
+    ui->lineEditGrabtext->setText(task.keyword);
     // The largest unit that divides the frequency; a frequency of no whole minutes (an older file) is shown
     // rounded up to them.
     int unit = UnitMinute;
@@ -309,6 +310,14 @@ int DialogNewTask::frequency() const
     if (unit < 0 || unit >= int(std::size(SecondsPerUnit)))
         return -1;
     return ui->spinBoxFrequencyNum->value() * SecondsPerUnit[unit];
+}
+
+TaskDefinition DialogNewTask::task() const
+{
+    QHash<QString, QString> options = taskOptions();
+    if (runScripts())
+        options.insert(Task::scriptsOption(), QStringLiteral("1"));
+    return {taskName(), webAddress(), grabText(), frequency(), options};
 }
 
 bool DialogNewTask::runScripts() const

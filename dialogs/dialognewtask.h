@@ -47,8 +47,10 @@ public:
     // Turns the dialog into "Edit Task" with the task's entries filled in; the frequency is shown in the
     // largest unit that divides it, and given back exactly as it was while the user leaves it as shown.
     // The Advanced part shows the task's options and is unfolded when it has any.
-    void setTask(const QString& name, const QString& address, const QString& grabText, int frequency,
-                 const QHash<QString, QString>& options = {});
+    void setTask(const TaskDefinition& task);
+    // What Ok took: the entries normalised, the frequency, and the options (the Advanced part's, and whether
+    // the page's scripts run).
+    TaskDefinition task() const;
     bool isEditing() const { return editing; }
     // Asked on Ok once the entries are valid: the name of another task that watches the address for the keyword,
     // empty when there is none. Such entries are refused with a message naming that task, and the dialog stays

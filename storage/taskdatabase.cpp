@@ -232,19 +232,17 @@ bool TaskDatabase::insertTaskRows(const Task& task, const QStringList& seenLinks
     return true;
 }
 
-bool TaskDatabase::updateTask(const Task* task, bool forgetSeen)
+bool TaskDatabase::updateTask(const Task& task, const TaskDefinition& changed, bool forgetSeen)
 {
-    if (!task)
-        return m_runner->succeed();
     return m_runner->inTransaction([&] {
-        const std::optional<int> changed = TaskRows(*m_runner).update(*task);
-        if (!changed)
+        const std::optional<int> rows = TaskRows(*m_runner).update(task, changed);
+        if (!rows)
             return false;
-        if (*changed == 0)
+        if (*rows == 0)
             return m_runner->fail(
-                tr("the task %1 is no longer in %2").arg(task->name(), QFileInfo(fileName()).fileName()));
-        return (!forgetSeen || SeenLinkRows(*m_runner).removeOf(task->taskId())) &&
-               OptionRows(*m_runner).replace(task->taskId(), task->options());
+                tr("the task %1 is no longer in %2").arg(task.name(), QFileInfo(fileName()).fileName()));
+        return (!forgetSeen || SeenLinkRows(*m_runner).removeOf(task.taskId())) &&
+               OptionRows(*m_runner).replace(task.taskId(), changed.options);
     });
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/matching/seenlinks.h"
 #include "engine/definition/task.h"
+#include "engine/matching/seenlinks.h"
 #include "storage/optionrows.h"
 #include "storage/outboxrows.h"
 #include "storage/removedrows.h"
@@ -120,9 +120,10 @@ public:
     bool addToTaskBatch(Task* task, const QStringList& seenLinks = {});
     bool commitTaskBatch();
     void rollbackTaskBatch();
-    // Writes the task's name, address, keyword and frequency into its row, in one statement, and its options
-    // in place of those stored; with forgetSeen the links recorded as seen for it go as well. One transaction.
-    bool updateTask(const Task* task, bool forgetSeen);
+    // Writes the changed name, address, keyword and frequency into the task's row, in one statement, and the
+    // changed options in place of those stored; with forgetSeen the links recorded as seen for it go as well.
+    // One transaction. The task itself is not touched: it is changed once task.db holds the change.
+    bool updateTask(const Task& task, const TaskDefinition& changed, bool forgetSeen);
     // Marks every result of the task id read, in one statement.
     bool markTaskResultsRead(int taskId);
     // In one transaction: every result of the task id goes, then the records the task does not hold yet

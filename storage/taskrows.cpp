@@ -161,15 +161,15 @@ std::optional<int> TaskRows::insert(const Task& task, int taskId)
     return query.lastInsertId().toInt();
 }
 
-std::optional<int> TaskRows::update(const Task& task)
+std::optional<int> TaskRows::update(const Task& task, const TaskDefinition& changed)
 {
     QSqlQuery query = m_runner.query();
-    if (!m_runner.select(
-            query,
-            byRow(QStringLiteral("UPDATE tasks SET name = ?, address = ?, grabtext = ?, frequency = ? "
-                                 "WHERE %1 = ?"),
-                  task),
-            {sqlText(task.name()), sqlText(task.address()), sqlText(task.grabText()), task.frequency(), rowKey(task)}))
+    if (!m_runner.select(query,
+                         byRow(QStringLiteral("UPDATE tasks SET name = ?, address = ?, grabtext = ?, frequency = ? "
+                                              "WHERE %1 = ?"),
+                               task),
+                         {sqlText(changed.name), sqlText(changed.address), sqlText(changed.keyword), changed.frequency,
+                          rowKey(task)}))
         return std::nullopt;
     return query.numRowsAffected();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/definition/task.h"
+#include "engine/definition/taskdefinition.h"
 
 #include <QList>
 #include <QSet>
@@ -38,9 +39,9 @@ public:
     static int freeId(int preferred, QSet<int>& used);
     // A new row for the task under the id; its row id, or nullopt.
     std::optional<int> insert(const Task& task, int taskId);
-    // Writes the task's name, address, keyword and frequency into its row (every row of its id when its row is
-    // not known); the number of rows changed, or nullopt.
-    std::optional<int> update(const Task& task);
+    // Writes the changed name, address, keyword and frequency into the task's row (every row of its id when its
+    // row is not known); the number of rows changed, or nullopt.
+    std::optional<int> update(const Task& task, const TaskDefinition& changed);
     // Stores the task's lastUpdate (in local time without an offset) in every row of its id.
     bool setLastUpdate(const Task& task);
     // The task's own row goes (every row of its id when its row is not known).

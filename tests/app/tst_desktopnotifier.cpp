@@ -193,7 +193,7 @@ private slots:
             QTest::qWait(50);
         };
 
-        window.checkTask();
+        window.checker().periodic().checkDueTasks();
         settle();
         QCOMPARE(service.bodies(), QStringList{"There are new results for tasks now.\n"
                                                "Jobs (1 new): \u201cqt Jobs today\u201d\n"
@@ -207,7 +207,7 @@ private slots:
         server.setPage("/Quiet", "<a href=\"/item\">qt Quiet later</a>");
         for (Task* task : window.taskList())
             task->setLastUpdate(past);
-        window.checkTask();
+        window.checker().periodic().checkDueTasks();
         settle();
         QCOMPARE(service.calls.size(), 2);
         QCOMPARE(service.calls.at(1).replacesId, 41u);
@@ -220,7 +220,7 @@ private slots:
         server.setPage("/Blog", "<a href=\"/item\">qt Blog again</a>");
         for (Task* task : window.taskList())
             task->setLastUpdate(past);
-        window.checkTask();
+        window.checker().periodic().checkDueTasks();
         settle();
         QCOMPARE(service.calls.size(), 3);
         QCOMPARE(service.calls.at(2).replacesId, 0u);

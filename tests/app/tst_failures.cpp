@@ -95,7 +95,7 @@ private slots:
         // A periodic check says so in the status bar.
         window.statusBar()->clearMessage();
         window.taskList().at(0)->setLastUpdate(QStringLiteral("2009-01-01T10:00:00"));
-        window.checkTask();
+        window.checker().periodic().checkDueTasks();
         QTRY_VERIFY2(
             window.statusBar()->currentMessage().startsWith("The page of Broken could not be downloaded (" + reason),
             qPrintable(window.statusBar()->currentMessage()));
@@ -151,8 +151,9 @@ private slots:
         test.trigger("actionUpdate_Tasks");
         // The tooltip says how many checks failed in a row, why, and when the next periodic one is.
         const Task* task = window.taskList().at(0);
-        QCOMPARE(mark(window, 0), QStringLiteral("The last check failed: HTTP 500\nNext try: %1")
-                                      .arg(QLocale().toString(window.checker().dueTime(task), QLocale::ShortFormat)));
+        QCOMPARE(mark(window, 0),
+                 QStringLiteral("The last check failed: HTTP 500\nNext try: %1")
+                     .arg(QLocale().toString(window.checker().checks().dueTime(task), QLocale::ShortFormat)));
         test.trigger("actionUpdate_Tasks");
         QVERIFY2(mark(window, 0).startsWith("The last 2 checks failed: HTTP 500\nNext try: "),
                  qPrintable(mark(window, 0)));

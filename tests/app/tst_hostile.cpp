@@ -158,10 +158,10 @@ const struct ReadOnlyOperation
     {"periodic check",
      [](const ReadOnlyContext& c) {
          // The first due check starts the background check, the next one takes its findings over.
-         c.window.checkTask();
+         c.window.checker().periodic().checkDueTasks();
          QTRY_COMPARE(c.task.updateResults().size(), 1);
          c.task.setLastUpdate(QDateTime::currentDateTime().addDays(-1).toString(Qt::ISODate));
-         c.window.checkTask();
+         c.window.checker().periodic().checkDueTasks();
      }},
     {"reset",
      [](const ReadOnlyContext& c) {

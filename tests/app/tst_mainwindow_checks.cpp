@@ -170,7 +170,7 @@ private slots:
         // Taken over once: the next due check does not append the same records again.
         Task* task = window.taskList().at(1);
         task->setLastUpdate(QDateTime::currentDateTime().addDays(-1).toString(Qt::ISODate));
-        window.checkTask();
+        window.checker().periodic().checkDueTasks();
         QTRY_COMPARE(window.checker().fetcher().running() + window.checker().fetcher().queued(), 0);
         QCOMPARE(task->results().size(), changed ? 2 : 1);
         QCOMPARE(file.count("results"), changed ? 4 : 3);
@@ -197,7 +197,7 @@ private slots:
         // The due check starts a background check; the task's last update becomes the time of the check, and
         // the change is taken over, stored and shown as soon as the page has arrived.
         const QDateTime checkedAt = QDateTime::currentDateTime();
-        window.checkTask();
+        window.checker().periodic().checkDueTasks();
         QVERIFY(qAbs(due->lastUpdate().secsTo(checkedAt)) < 5);
         QCOMPARE(later->lastUpdateText(), laterUpdate);
         DbFile file = test.db();

@@ -286,8 +286,8 @@ private slots:
         Task* a = models.core.registry().tasks().at(0);
 
         // Add: the new task is appended to the list.
-        const TaskChecker::Created created = models.core.createTask("B", server.url("/b").toString(), "qt", 3600);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        const Commands::Created created = models.core.createTask({"B", server.url("/b").toString(), "qt", 3600, {}});
+        QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(column(models.tasks, 0), (QStringList{"A", "B"}));
         QVERIFY(models.inStep());
 
@@ -310,7 +310,7 @@ private slots:
         QVERIFY(models.inStep());
 
         // Reset: the page's links replace the results.
-        QCOMPARE(models.core.resetResults(a), TaskChecker::Outcome::Done);
+        QCOMPARE(models.core.resetResults(a), Commands::Outcome::Done);
         QCOMPARE(texts(a->results()), (QStringList{"qt 1 changed", "qt 2"}));
         QVERIFY(models.inStep());
 

@@ -150,7 +150,7 @@ private slots:
         });
         QCOMPARE(status, 0);
         QVERIFY(commandEnded);
-        QVERIFY(!window.checker().isAborting());
+        QVERIFY(!window.checker().waits().isAborting());
         QSettings settings(AppSettings::Organization, AppSettings::Application);
         QVERIFY(settings.contains("mainwindow/size"));
         QCOMPARE(settings.value("mainwindow/maximized").toBool(), state == "maximised");

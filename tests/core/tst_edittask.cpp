@@ -93,7 +93,8 @@ private slots:
         Loaded loaded(fixture, &clock);
         Task* task = loaded.checker.registry().tasks().at(0);
         const QString address = path.isEmpty() ? task->address() : server.url(tag + path).toString();
-        QCOMPARE(loaded.checker.editTask(task, name, address, keyword, frequency), TaskChecker::Outcome::Done);
+        QCOMPARE(loaded.checker.editTask(task, {name, address, keyword, frequency, task->options()}),
+                 Commands::Outcome::Done);
 
         QCOMPARE(task->name(), name);
         QCOMPARE(task->address(), address);
@@ -101,7 +102,7 @@ private slots:
         QCOMPARE(task->frequency(), frequency);
         QCOMPARE(texts(task->results()), (QStringList{"qt 2", "qt 1"}));
         // Counted from the last check, not from the edit.
-        QCOMPARE(loaded.checker.dueTime(task), QDateTime(QDate(2009, 1, 1), QTime(10, 0)).addSecs(frequency));
+        QCOMPARE(loaded.checker.checks().dueTime(task), QDateTime(QDate(2009, 1, 1), QTime(10, 0)).addSecs(frequency));
 
         DbFile file(fixture.path("task.db"));
         const QString row =
@@ -142,12 +143,12 @@ private slots:
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         Task* task = checker.registry().tasks().at(0);
-        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
 
         clock.at = QDateTime(QDate(2009, 1, 1), QTime(12, 0));
-        QVERIFY(checker.checkDueTasks().started.contains(task));
-        QCOMPARE(checker.editTask(task, "A", server.url("/fresh/new").toString(), "qt", 3600),
-                 TaskChecker::Outcome::Done);
+        QVERIFY(checker.periodic().checkDueTasks().started.contains(task));
+        QCOMPARE(checker.editTask(task, {"A", server.url("/fresh/new").toString(), "qt", 3600, task->options()}),
+                 Commands::Outcome::Done);
         QTRY_COMPARE(checker.fetcher().running(), 0);
         QCOMPARE(found.count(), 0);
 
@@ -156,7 +157,7 @@ private slots:
         QCOMPARE(texts(task->results()), (QStringList{"qt 2", "qt 1"}));
 
         server.setPage("/fresh/new", page({"/l2=qt renamed again"}));
-        const TaskChecker::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updateAll();
         QCOMPARE(run.news.size(), 1);
         QCOMPARE(run.news.at(0).task.data(), task);
         QCOMPARE(texts(run.news.at(0).results), QStringList{"qt renamed again"});
@@ -174,7 +175,7 @@ private slots:
         Loaded loaded(fixture);
         Task* task = loaded.checker.registry().tasks().at(0);
         const QHash<QString, QString> headers{{Task::RequestHeadersOption, "Accept-Language: de"}};
-        QCOMPARE(loaded.checker.editTask(task, "A", task->address(), "qt", 3600, headers), TaskChecker::Outcome::Done);
+        QCOMPARE(loaded.checker.editTask(task, {"A", task->address(), "qt", 3600, headers}), Commands::Outcome::Done);
         const QHash<QString, QString> expected{{Task::RequestHeadersOption, "Accept-Language: de"},
                                                {Task::EtagOption, "\"v1\""}};
         QCOMPARE(task->options(), expected);
@@ -187,13 +188,12 @@ private slots:
         QTest::addColumn<QString>("keyword");
         QTest::addColumn<QString>("address"); // "B": task B's address
         QTest::addColumn<int>("expected");
-        QTest::addRow("address and keyword of another task, other capitals")
-            << "qt"
-            << "B" << int(TaskChecker::Outcome::Exists);
+        QTest::addRow("address and keyword of another task, other capitals") << "qt"
+                                                                             << "B" << int(Commands::Outcome::Exists);
         QTest::addRow("another keyword on that page") << "qt news"
-                                                      << "B" << int(TaskChecker::Outcome::Done);
+                                                      << "B" << int(Commands::Outcome::Done);
         QTest::addRow("no keyword") << ""
-                                    << "B" << int(TaskChecker::Outcome::Invalid);
+                                    << "B" << int(Commands::Outcome::Invalid);
     }
     void refusals()
     {
@@ -206,14 +206,14 @@ private slots:
         Task* a = loaded.checker.registry().tasks().at(0);
         const QString target = loaded.checker.registry().tasks().at(1)->address();
         const QString before = a->address();
-        QCOMPARE(int(loaded.checker.editTask(a, "A", target, keyword, 3600)), expected);
-        QCOMPARE(a->address(), expected == int(TaskChecker::Outcome::Done) ? target : before);
+        QCOMPARE(int(loaded.checker.editTask(a, {"A", target, keyword, 3600, a->options()})), expected);
+        QCOMPARE(a->address(), expected == int(Commands::Outcome::Done) ? target : before);
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT address FROM tasks WHERE task_id = 0"),
                  QStringList{a->address()});
         // Creation follows the same rule, and refuses before anything is downloaded.
         const int hits = server.hits("/refuse/b");
-        const TaskChecker::Created created = loaded.checker.createTask("C", target, keyword.toUpper(), 3600);
-        if (expected == int(TaskChecker::Outcome::Exists) || keyword.isEmpty())
+        const Commands::Created created = loaded.checker.createTask({"C", target, keyword.toUpper(), 3600, {}});
+        if (expected == int(Commands::Outcome::Exists) || keyword.isEmpty())
             QCOMPARE(int(created.outcome), expected);
         QCOMPARE(server.hits("/refuse/b"), hits + (created.task ? 1 : 0));
     }
@@ -233,12 +233,11 @@ private slots:
         const QStringList before = file.column("SELECT name || address || grabtext || frequency FROM tasks");
         Loaded loaded(fixture);
         if (hostile.doors & HostileTask::Core) {
-            const auto created = loaded.checker.createTask(in.name, in.address, in.keyword, in.frequency, in.options);
-            QCOMPARE(created.outcome, TaskChecker::Outcome::Invalid);
+            const auto created = loaded.checker.createTask(in);
+            QCOMPARE(created.outcome, Commands::Outcome::Invalid);
             QVERIFY(loaded.checker.lastError().startsWith(hostile.prefix));
             Task* a = loaded.checker.registry().tasks().at(0);
-            QCOMPARE(loaded.checker.editTask(a, in.name, in.address, in.keyword, in.frequency, in.options),
-                     TaskChecker::Outcome::Invalid);
+            QCOMPARE(loaded.checker.editTask(a, in), Commands::Outcome::Invalid);
             QVERIFY(loaded.checker.lastError().startsWith(hostile.prefix));
             QCOMPARE(server.hits("/hostile/a") + server.hits("/hostile/b"), 0);
         }
@@ -268,11 +267,11 @@ private slots:
         Loaded loaded(fixture);
         Task* a = loaded.checker.registry().tasks().at(0);
         Task* b = loaded.checker.registry().tasks().at(1);
-        QCOMPARE(loaded.checker.editTask(a, "A2", a->address(), "qt", 90), TaskChecker::Outcome::Done);
-        QCOMPARE(loaded.checker.editTask(b, "B2", b->address(), "QT", 0), TaskChecker::Outcome::Done);
+        QCOMPARE(loaded.checker.editTask(a, {"A2", a->address(), "qt", 90, a->options()}), Commands::Outcome::Done);
+        QCOMPARE(loaded.checker.editTask(b, {"B2", b->address(), "QT", 0, b->options()}), Commands::Outcome::Done);
         // A changed keyword that meets the other task's is still a duplicate, and a new frequency is judged.
-        QCOMPARE(loaded.checker.editTask(a, "A2", a->address(), "Qt", 90), TaskChecker::Outcome::Exists);
-        QCOMPARE(loaded.checker.editTask(b, "B2", b->address(), "QT", -60), TaskChecker::Outcome::Invalid);
+        QCOMPARE(loaded.checker.editTask(a, {"A2", a->address(), "Qt", 90, a->options()}), Commands::Outcome::Exists);
+        QCOMPARE(loaded.checker.editTask(b, {"B2", b->address(), "QT", -60, b->options()}), Commands::Outcome::Invalid);
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name || ' ' || frequency FROM tasks ORDER BY id"),
                  (QStringList{"A2 90", "B2 0"}));
     }
@@ -290,14 +289,16 @@ private slots:
         TaskChecker& checker = loaded.checker;
         Task* a = checker.registry().tasks().at(0);
         Task* b = checker.registry().tasks().at(1);
-        TaskChecker::Outcome during = TaskChecker::Outcome::Done;
-        QTimer::singleShot(100, this, [&] { during = checker.editTask(a, "X", a->address(), "qt", 60); });
+        Commands::Outcome during = Commands::Outcome::Done;
+        QTimer::singleShot(100, this, [&] {
+            during = checker.editTask(a, {"X", a->address(), "qt", 60, a->options()});
+        });
         QVERIFY(checker.updateAll().ran);
-        QCOMPARE(during, TaskChecker::Outcome::Dropped);
+        QCOMPARE(during, Commands::Outcome::Dropped);
         QCOMPARE(a->name(), QString("A"));
 
         QVERIFY(checker.registry().removeTask(b));
-        QCOMPARE(checker.editTask(b, "X", "http://x/", "qt", 60), TaskChecker::Outcome::TaskGone);
+        QCOMPARE(checker.editTask(b, {"X", "http://x/", "qt", 60, {}}), Commands::Outcome::TaskGone);
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks"), QStringList{"A"});
     }
 
@@ -331,7 +332,7 @@ private slots:
             return c.registry().markAllRead(b);
         }) << QStringList{"A:2:1", "B:1:0"};
         QTest::addRow("edit") << Write([](TaskChecker& c, Task* a, Task*) {
-            return c.editTask(a, "A2", a->address(), a->grabText(), 60) == TaskChecker::Outcome::Done;
+            return c.editTask(a, {"A2", a->address(), a->grabText(), 60, a->options()}) == Commands::Outcome::Done;
         }) << QStringList{"A2:2:1", "B:1:1"};
     }
     void writes()
@@ -348,10 +349,7 @@ private slots:
         never.never = true;
         server.setResponse("/writes/import", never);
         QList<ExchangeTask> importing{{}};
-        importing[0].name = "I";
-        importing[0].address = server.url("/writes/import").toString();
-        importing[0].keyword = "qt";
-        importing[0].frequency = 3600;
+        importing[0].definition = {"I", server.url("/writes/import").toString(), "qt", 3600, {}};
         enum Way
         {
             Done,
@@ -377,7 +375,7 @@ private slots:
             if (way == RefusedDuringImport) {
                 QTimer::singleShot(0, this, [&] {
                     written = write(checker, a, b);
-                    checker.cancelWait();
+                    checker.waits().cancel();
                 });
                 QVERIFY(checker.importTasks(importing).cancelled);
             } else {

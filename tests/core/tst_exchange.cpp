@@ -176,9 +176,9 @@ private slots:
         TempFolder fixture;
         Loaded loaded(fixture.path("task.db"));
         const QString good = QStringLiteral("/hostile/%1").arg(row);
-        const ExchangeTask first{"N", server.url(good).toString(), "qt", 3600, {}, {}, false, {}};
-        const ExchangeTask second{in.name, in.address, in.keyword, in.frequency, {}, in.options, false, {}};
-        const TaskChecker::ImportRun run = loaded.checker.importTasks({first, second});
+        const ExchangeTask first{{"N", server.url(good).toString(), "qt", 3600, {}}, {}, false, {}};
+        const ExchangeTask second{in, {}, false, {}};
+        const Commands::ImportRun run = loaded.checker.importTasks({first, second});
         QVERIFY2(run.refusal.startsWith("task 2, " + hostile.prefix), qPrintable(run.refusal.left(200)));
         QCOMPARE(server.hits(good), 0);
         QVERIFY(loaded.checker.registry().tasks().isEmpty());
@@ -192,9 +192,9 @@ private slots:
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         QCOMPARE(read.kind, TaskExchange::Kind::AddressList);
         QCOMPARE(read.tasks.size(), 2);
-        QCOMPARE(read.tasks.at(0).address, QString("http://a.test/news"));
-        QCOMPARE(read.tasks.at(0).name, QString("a.test/news"));
-        QCOMPARE(read.tasks.at(1).address, QString("https://b.test:8443/x?y=1"));
+        QCOMPARE(read.tasks.at(0).definition.address, QString("http://a.test/news"));
+        QCOMPARE(read.tasks.at(0).definition.name, QString("a.test/news"));
+        QCOMPARE(read.tasks.at(1).definition.address, QString("https://b.test:8443/x?y=1"));
     }
 
     // A file an editor saved with a byte-order mark reads as the same file without one.
@@ -227,7 +227,7 @@ private slots:
         file.close();
         const TaskExchange::Read read = TaskExchange::readFile(file.fileName());
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
-        QCOMPARE(read.tasks.first().name, name);
+        QCOMPARE(read.tasks.first().definition.name, name);
         QCOMPARE(read.tasks.size(), name == "a.test/news" ? 2 : 1);
     }
 
@@ -360,7 +360,7 @@ private slots:
         const QString to = fixture.path("other.db");
         {
             Loaded empty(to);
-            const TaskChecker::ImportRun run = empty.checker.importTasks(read.tasks);
+            const Commands::ImportRun run = empty.checker.importTasks(read.tasks);
             QCOMPARE(run.imported, 2);
             QCOMPARE(run.duplicates, 0);
             QCOMPARE(run.failedPages, 0);
@@ -396,7 +396,7 @@ private slots:
                                     .toUtf8());
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         TaskExchange::setKeyword(read, "qt", 1800);
-        const TaskChecker::ImportRun run = loaded.checker.importTasks(read.tasks);
+        const Commands::ImportRun run = loaded.checker.importTasks(read.tasks);
         QVERIFY(run.ran);
         // The old task's keyword in other capitals and the same address twice are duplicates.
         QCOMPARE(run.imported, 2);
@@ -407,7 +407,7 @@ private slots:
         const Task* a = run.created.at(0);
         QCOMPARE(texts(a->results()), (QStringList{"qt one", "QT three"}));
         QCOMPARE(a->frequency(), 1800);
-        QVERIFY(!loaded.checker.checkFailure(run.created.at(1)).isEmpty());
+        QVERIFY(!loaded.checker.checks().checkFailure(run.created.at(1)).isEmpty());
         DbFile file(path);
         QCOMPARE(file.column("SELECT task_id || ':' || grabtext FROM tasks ORDER BY id"),
                  (QStringList{"0:QT", "1:qt", "2:qt"}));
@@ -430,7 +430,7 @@ private slots:
             file.exec("CREATE TRIGGER refuse BEFORE INSERT ON tasks WHEN NEW.address LIKE '%/refuse/b' "
                       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
         }
-        const TaskChecker::ImportRun refused = loaded.checker.importTasks(read.tasks);
+        const Commands::ImportRun refused = loaded.checker.importTasks(read.tasks);
         QVERIFY(!refused.storageFailure.isEmpty());
         QCOMPARE(refused.imported, 0);
         QVERIFY(loaded.checker.registry().tasks().isEmpty());
@@ -465,19 +465,19 @@ private slots:
         Loaded loaded(path, &clock);
         TaskChecker& checker = loaded.checker;
         Task* task = checker.registry().tasks().at(0);
-        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
         clock.at = QDateTime::currentDateTime().addDays(1);
-        QCOMPARE(checker.checkDueTasks().started.size(), 1);
+        QCOMPARE(checker.periodic().checkDueTasks().started.size(), 1);
 
         TaskExchange::Read read = TaskExchange::parse(server.url("/during/new").toString().toUtf8());
         TaskExchange::setKeyword(read, "qt", 3600);
         int startedDuring = -1;
         QTimer::singleShot(300, this, [&] {
             clock.at = clock.at.addDays(1);
-            startedDuring = int(checker.checkDueTasks().started.size());
+            startedDuring = int(checker.periodic().checkDueTasks().started.size());
             QCOMPARE(found.count(), 0);
         });
-        const TaskChecker::ImportRun run = checker.importTasks(read.tasks);
+        const Commands::ImportRun run = checker.importTasks(read.tasks);
         QCOMPARE(run.imported, 1);
         QCOMPARE(startedDuring, 0);
         QCOMPARE(found.count(), 1);

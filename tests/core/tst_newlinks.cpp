@@ -99,9 +99,9 @@ class TestNewLinks : public QObject
             return;
         }
         program.clock.at = program.clock.at.addDays(1);
-        program.checker->checkDueTasks();
+        program.checker->periodic().checkDueTasks();
         QTRY_COMPARE(program.checker->fetcher().running() + program.checker->fetcher().queued() +
-                         program.checker->reader().pending(),
+                         program.checker->source().reader().pending(),
                      0);
     }
 
@@ -200,9 +200,12 @@ private slots:
         QVERIFY(DbFile(program.fixture.path("task.db")).exec("INSERT INTO seen_links VALUES(0, ?)", {link("/l0")}));
         Task* task = program.task();
         if (afresh && !own.isEmpty()) // the user turns it on for the task in Edit Task
-            QCOMPARE(program.checker->editTask(task, task->name(), task->address(), task->grabText(), task->frequency(),
-                                               QHash<QString, QString>{{Task::ReportNewLinksOption, own}}),
-                     TaskChecker::Outcome::Done);
+            QCOMPARE(program.checker->editTask(task, {task->name(),
+                                                      task->address(),
+                                                      task->grabText(),
+                                                      task->frequency(),
+                                                      {{Task::ReportNewLinksOption, own}}}),
+                     Commands::Outcome::Done);
         else if (afresh) // the user turns it on while the program runs
             program.checker->setReportNewLinks(true, true);
         check(program, false);
@@ -258,19 +261,20 @@ private slots:
         const auto checkFeed = [&](const TestServer::Response& response) {
             server.setResponse(path, response);
             if (periodic) {
-                QSignalSpy found(program.checker, &TaskChecker::resultsFound);
+                QSignalSpy found(&program.checker->periodic(), &PeriodicChecks::resultsFound);
                 check(program, true);
                 for (const QList<QVariant>& signal : std::as_const(found))
                     announced += texts(signal.at(1).value<Task::ResultList>());
                 return;
             }
-            const TaskChecker::UpdateRun run = program.checker->updateAll();
+            const Commands::UpdateRun run = program.checker->updateAll();
             for (const TaskNews& news : run.news)
                 announced += texts(news.results);
         };
         server.setResponse(path, feed({"/a qt one", "/b other"}));
-        const TaskChecker::Created created = program.checker->createTask("Jobs", server.url(path).toString(), "qt", 60);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        const Commands::Created created =
+            program.checker->createTask({"Jobs", server.url(path).toString(), "qt", 60, {}});
+        QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(texts(created.task->results()), QStringList{"qt one"});
 
         checkFeed(feed({"/c qt <b>two</b> & more", "/a qt one", "/b other"}));
@@ -290,7 +294,7 @@ private slots:
 
         // A reset records the feed's items as seen: a result removed after it is not reported again.
         server.setResponse(path, feed({"/e qt four", "/a qt one, edited"}));
-        QCOMPARE(program.checker->resetResults(program.task()), TaskChecker::Outcome::Done);
+        QCOMPARE(program.checker->resetResults(program.task()), Commands::Outcome::Done);
         QVERIFY(program.checker->registry().removeResults(program.task(), {program.task()->results().at(0)}));
         checkFeed(feed({"/e qt four", "/a qt one, edited"}));
         QCOMPARE(texts(program.task()->results()), QStringList{"qt one, edited"});
@@ -298,8 +302,8 @@ private slots:
         TestServer::Response broken = feed({"/e qt four"});
         broken.body.chop(6);
         checkFeed(broken);
-        QVERIFY2(program.checker->checkFailure(program.task()).startsWith("the feed could not be read: line "),
-                 qPrintable(program.checker->checkFailure(program.task())));
+        QVERIFY2(program.checker->checks().checkFailure(program.task()).startsWith("the feed could not be read: line "),
+                 qPrintable(program.checker->checks().checkFailure(program.task())));
     }
 
     // Creation records the page's keyword links (replacing rows left under the id), reset records the new
@@ -310,8 +314,9 @@ private slots:
         program.start(true);
         QVERIFY(DbFile(program.fixture.path("task.db")).exec("INSERT INTO seen_links VALUES(0, 'http://old/x')"));
         server.setResponse(path, page({"/l0 qt 1", "/l1 qt 2", "/l9 other"}));
-        const TaskChecker::Created created = program.checker->createTask("Jobs", server.url(path).toString(), "qt", 60);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        const Commands::Created created =
+            program.checker->createTask({"Jobs", server.url(path).toString(), "qt", 60, {}});
+        QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(program.seen().filter(QStringLiteral("http")), links({"/l0", "/l1"}));
 
         server.setResponse(path, page({"/l0 qt 1", "/l1 qt 2", "/l2 qt 3"}));
@@ -319,7 +324,7 @@ private slots:
         QCOMPARE(texts(created.task->results()), (QStringList{"qt 1", "qt 2", "qt 3"}));
 
         server.setResponse(path, page({"/l0 qt 1", "/l4 qt 4"}));
-        QCOMPARE(program.checker->resetResults(created.task), TaskChecker::Outcome::Done);
+        QCOMPARE(program.checker->resetResults(created.task), Commands::Outcome::Done);
         QCOMPARE(program.seen().filter(QStringLiteral("http")), links({"/l0", "/l4"}));
         server.setResponse(path, page({"/l0 qt 1", "/l4 qt 4", "/l2 qt 3"}));
         check(program, false);

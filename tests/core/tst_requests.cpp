@@ -58,11 +58,11 @@ private slots:
         server.setPage("/own/b", "<a href=\"/l0\">qt 1</a>");
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        const auto a = checker.createTask("A", server.url("/own/a").toString(), "qt", 3600, cookieOptions());
-        QCOMPARE(a.outcome, TaskChecker::Outcome::Done);
+        const auto a = checker.createTask({"A", server.url("/own/a").toString(), "qt", 3600, cookieOptions()});
+        QCOMPARE(a.outcome, Commands::Outcome::Done);
         QCOMPARE(server.lastHeader("/own/a", "Cookie"), Secret);
-        const auto b = checker.createTask("B", server.url("/own/b").toString(), "qt", 3600);
-        QCOMPARE(b.outcome, TaskChecker::Outcome::Done);
+        const auto b = checker.createTask({"B", server.url("/own/b").toString(), "qt", 3600, {}});
+        QCOMPARE(b.outcome, Commands::Outcome::Done);
         QCOMPARE(server.lastHeader("/own/b", "Cookie"), QByteArray());
         QCOMPARE(server.lastHeader("/own/b", "User-Agent"), RequestHeaders::defaultUserAgent());
 
@@ -97,8 +97,8 @@ private slots:
         {
             Loaded loaded(fixture);
             TaskChecker& checker = loaded.checker;
-            QCOMPARE(checker.createTask("A", server.url(path).toString(), "qt", 3600).outcome,
-                     TaskChecker::Outcome::Done);
+            QCOMPARE(checker.createTask({"A", server.url(path).toString(), "qt", 3600, {}}).outcome,
+                     Commands::Outcome::Done);
             QCOMPARE(server.lastHeader(path, "If-None-Match"), QByteArray());
         }
         // After a restart the checks send what the page gave.
@@ -106,21 +106,21 @@ private slots:
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         Task* task = checker.registry().tasks().at(0);
-        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
 
         // The page changed meanwhile, but the server says "not modified": a good check that found nothing.
         response.body = "<a href=\"/l0\">qt 2</a>";
         server.setResponse(path, response);
-        const TaskChecker::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updateAll();
         QCOMPARE(server.lastHeader(path, "If-None-Match"), etag);
         QCOMPARE(server.lastHeader(path, "If-Modified-Since"), lastModified);
         QVERIFY(!run.anyNew);
         QCOMPARE(run.failedPages, 0);
-        QVERIFY(checker.checkFailure(task).isEmpty());
+        QVERIFY(checker.checks().checkFailure(task).isEmpty());
 
         // The same for a periodic check.
         clock.at = clock.at.addSecs(3600 * 24);
-        checker.checkDueTasks();
+        checker.periodic().checkDueTasks();
         QTRY_COMPARE(server.hits(path), 3);
         QTRY_COMPARE(checker.fetcher().running(), 0);
         QCOMPARE(found.size(), 0);
@@ -129,7 +129,7 @@ private slots:
         // Reset always reads the whole page, and keeps the validators it gives.
         response.etag = etag.isEmpty() ? QByteArray() : QByteArray("\"new\"");
         server.setResponse(path, response);
-        QCOMPARE(checker.resetResults(task), TaskChecker::Outcome::Done);
+        QCOMPARE(checker.resetResults(task), Commands::Outcome::Done);
         QCOMPARE(server.lastHeader(path, "If-None-Match"), QByteArray());
         QCOMPARE(server.lastHeader(path, "If-Modified-Since"), QByteArray());
         QCOMPARE(texts(task->results()), QStringList{"qt 2"});
@@ -166,16 +166,16 @@ private slots:
         Task* task = checker.registry().tasks().at(0);
         auto checkAt = [&](qint64 seconds) {
             clock.at = task->lastUpdate().addSecs(seconds);
-            return !checker.checkDueTasks().started.isEmpty();
+            return !checker.periodic().checkDueTasks().started.isEmpty();
         };
 
         QVERIFY(checkAt(frequency));
-        QTRY_COMPARE(checker.failuresInRow(task), 1);
+        QTRY_COMPARE(checker.checks().failuresInRow(task), 1);
         for (qsizetype i = 0; i < waits.size(); ++i) {
-            QCOMPARE(checker.checkInterval(task), qint64(waits.at(i)));
+            QCOMPARE(checker.checks().checkInterval(task), qint64(waits.at(i)));
             QVERIFY2(!checkAt(waits.at(i) - 1), qPrintable(QString::number(i)));
             QVERIFY(checkAt(waits.at(i)));
-            QTRY_COMPARE(checker.failuresInRow(task), int(i) + 2);
+            QTRY_COMPARE(checker.checks().failuresInRow(task), int(i) + 2);
         }
         // Update Tasks Now tries it whatever the wait.
         const int before = server.hits(path);
@@ -183,10 +183,10 @@ private slots:
         QCOMPARE(server.hits(path), before + 1);
 
         server.setPage(path, "<a href=\"/l0\">qt 1</a>");
-        QVERIFY(checkAt(checker.checkInterval(task)));
-        QTRY_COMPARE(checker.failuresInRow(task), 0);
-        QCOMPARE(checker.checkInterval(task), qint64(frequency));
-        QVERIFY(checker.checkFailure(task).isEmpty());
+        QVERIFY(checkAt(checker.checks().checkInterval(task)));
+        QTRY_COMPARE(checker.checks().failuresInRow(task), 0);
+        QCOMPARE(checker.checks().checkInterval(task), qint64(frequency));
+        QVERIFY(checker.checks().checkFailure(task).isEmpty());
     }
 
     // A 429 fails the check with the time of the next try; the host's other tasks wait too, other hosts not.
@@ -213,14 +213,14 @@ private slots:
         TaskChecker& checker = loaded.checker;
         // B is asked after A has answered: its request waits until then.
         checker.fetcher().setMaxInFlight(1);
-        const TaskChecker::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updateAll();
         QCOMPARE(run.failedPages, 2);
         const QString next = QLocale().toString(clock.at.addSecs(600).time(), QStringLiteral("HH:mm"));
-        QCOMPARE(checker.checkFailure(checker.registry().tasks().at(0)),
+        QCOMPARE(checker.checks().checkFailure(checker.registry().tasks().at(0)),
                  QStringLiteral("HTTP 429, too many requests; next try after %1").arg(next));
-        QVERIFY(checker.checkFailure(checker.registry().tasks().at(1)).endsWith("next try after " + next));
+        QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(1)).endsWith("next try after " + next));
         QCOMPARE(server.hits("/busy/b"), 0);
-        QVERIFY(checker.checkFailure(checker.registry().tasks().at(2)).isEmpty());
+        QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(2)).isEmpty());
         QCOMPARE(other.hits("/c"), 1);
     }
 
@@ -234,10 +234,10 @@ private slots:
             TestClock clock;
             Loaded loaded(fixture, &clock);
             TaskChecker& checker = loaded.checker;
-            checker.createTask("A", server.url("/secret").toString(), "qt", 60, cookieOptions());
+            checker.createTask({"A", server.url("/secret").toString(), "qt", 60, cookieOptions()});
             checker.updateAll();
             clock.at = clock.at.addSecs(120);
-            checker.checkDueTasks();
+            checker.periodic().checkDueTasks();
             QTRY_COMPARE(checker.fetcher().running(), 0);
             qCDebug(lcCore) << "the output is collected";
         }

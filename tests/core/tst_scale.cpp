@@ -31,7 +31,7 @@ class TestScale : public QObject
         QVERIFY(!core.registry().resultsRead(core.registry().tasks().first()));
         QVERIFY2(core.registry().lastError().contains("being counted"), qPrintable(core.registry().lastError()));
         QVERIFY(!core.updateAll().ran);
-        QCOMPARE(core.createTask("C", "http://127.0.0.1:9/c", "c", 3600).outcome, TaskChecker::Outcome::StoreFailed);
+        QCOMPARE(core.createTask({"C", "http://127.0.0.1:9/c", "c", 3600, {}}).outcome, Commands::Outcome::StoreFailed);
         QVERIFY2(core.lastError().contains("being prepared"), qPrintable(core.lastError()));
     }
 
@@ -89,8 +89,8 @@ private slots:
             QVERIFY(core.registry().tasks().isEmpty());
             parts->finishStart(options);
             QVERIFY(core.registry().isPreparing());
-            QCOMPARE(core.createTask("C", "http://127.0.0.1:9/c", "c", 3600).outcome,
-                     TaskChecker::Outcome::StoreFailed);
+            QCOMPARE(core.createTask({"C", "http://127.0.0.1:9/c", "c", 3600, {}}).outcome,
+                     Commands::Outcome::StoreFailed);
             if (leaveEarly) {
                 parts.reset(); // the tasks read and not taken yet go with it
                 Loaded again(path);
@@ -142,8 +142,8 @@ private slots:
     void marksOfARun_data()
     {
         QTest::addColumn<int>("asideFrom");
-        QTest::addColumn<int>("batch"); // pages requested in one turn of the event loop
-        QTest::addColumn<int>("perTurn"); // marks handed to the writer in one turn
+        QTest::addColumn<int>("batch");         // pages requested in one turn of the event loop
+        QTest::addColumn<int>("perTurn");       // marks handed to the writer in one turn
         QTest::addColumn<QList<int>>("writes"); // writes told of after each run
         const int all = CheckStates::MarksPerTurn;
         QTest::addRow("few: on the window thread") << 1000 << int(TaskChecker::RequestBatch) << all << QList<int>{0, 0};
@@ -168,9 +168,9 @@ private slots:
         }
         Loaded loaded(path);
         TaskChecker& core = loaded.core;
-        core.setWriteAsideFrom(asideFrom);
+        core.checks().setWriteAsideFrom(asideFrom);
         core.setRequestBatch(batch);
-        core.setMarksPerTurn(perTurn);
+        core.checks().setMarksPerTurn(perTurn);
         QSignalSpy written(&core.checks(), &CheckStates::marksWritten);
         const auto marks = [&] {
             DbFile file(path);
@@ -178,7 +178,7 @@ private slots:
                                {CheckStates::FailuresInRowOption});
         };
         for (const QString& inRow : {QStringLiteral("1"), QStringLiteral("2")}) {
-            const TaskChecker::UpdateRun run = core.updateAll();
+            const Commands::UpdateRun run = core.updateAll();
             QCOMPARE(run.failedPages, 3);
             if (asideFrom > 3)
                 QVERIFY(!core.checks().writingMarks());

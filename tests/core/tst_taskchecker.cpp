@@ -77,7 +77,7 @@ private slots:
         const QString before = task->lastUpdateText();
         // From here on every reading of the clock is a second later than the one before.
         clock.stepMs = 1000;
-        checker.checkDueTasks();
+        checker.periodic().checkDueTasks();
         QCOMPARE(checker.fetcher().running() + checker.fetcher().queued(), due ? 1 : 0);
         // A checked task's last update is the time of that check, and a future one counts as now: in memory
         // and in task.db.
@@ -92,10 +92,10 @@ private slots:
         QTRY_COMPARE(checker.fetcher().running(), 0);
         // Due again exactly one frequency after the last check (or after "now", for a time in the future).
         clock.at = task->lastUpdate().addSecs(3599);
-        checker.checkDueTasks();
+        checker.periodic().checkDueTasks();
         QCOMPARE(checker.fetcher().running() + checker.fetcher().queued(), 0);
         clock.at = clock.at.addSecs(1);
-        checker.checkDueTasks();
+        checker.periodic().checkDueTasks();
         QCOMPARE(checker.fetcher().running() + checker.fetcher().queued(), 1);
         QTRY_COMPARE(checker.fetcher().running(), 0);
     }
@@ -114,8 +114,8 @@ private slots:
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         Task* task = checker.registry().tasks().at(0);
-        QSignalSpy found(&checker, &TaskChecker::resultsFound);
-        QCOMPARE(checker.checkDueTasks().started, QList<Task*>{task});
+        QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
+        QCOMPARE(checker.periodic().checkDueTasks().started, QList<Task*>{task});
         QTRY_COMPARE(found.count(), 1);
         QCOMPARE(found.at(0).at(0).value<Task*>(), task);
         QCOMPARE(texts(found.at(0).at(1).value<Task::ResultList>()), QStringList{"qt 2"});
@@ -123,7 +123,7 @@ private slots:
 
         for (int run = 0; run < 3; ++run) {
             clock.at = clock.at.addSecs(3600);
-            QCOMPARE(checker.checkDueTasks().started.size(), 1);
+            QCOMPARE(checker.periodic().checkDueTasks().started.size(), 1);
             QTRY_COMPARE(checker.fetcher().running(), 0);
         }
         QCOMPARE(found.count(), 1);
@@ -162,9 +162,9 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        QSignalSpy found(&checker, &TaskChecker::resultsFound);
-        QSignalSpy run(&checker, &TaskChecker::runNewsFound);
-        QCOMPARE(checker.checkDueTasks().started.size(), 5);
+        QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
+        QSignalSpy run(&checker.periodic(), &PeriodicChecks::runNewsFound);
+        QCOMPARE(checker.periodic().checkDueTasks().started.size(), 5);
         // a and e have answered and are stored, d is still on its way: nothing is announced yet.
         QTRY_COMPARE(found.count(), 2);
         QCOMPARE(run.count(), 0);
@@ -184,7 +184,7 @@ private slots:
 
         // The next run without news reports nothing.
         clock.at = clock.at.addSecs(3600);
-        QCOMPARE(checker.checkDueTasks().started.size(), removeSlow ? 4 : 5);
+        QCOMPARE(checker.periodic().checkDueTasks().started.size(), removeSlow ? 4 : 5);
         QTRY_COMPARE(checker.fetcher().running() + checker.fetcher().queued(), 0);
         QTest::qWait(50);
         QCOMPARE(run.count(), 1);
@@ -230,13 +230,13 @@ private slots:
         }
         {
             TaskDatabase db(fixture.path("task.db"));
-            QVERIFY(db.setTaskOption(0, TaskChecker::FailureOption, storedReason));
-            QVERIFY(db.setTaskOption(0, TaskChecker::FailuresInRowOption, storedCount));
+            QVERIFY(db.setTaskOption(0, CheckStates::FailureOption, storedReason));
+            QVERIFY(db.setTaskOption(0, CheckStates::FailuresInRowOption, storedCount));
         }
         Loaded loaded(fixture);
         const Task* task = loaded.checker.registry().tasks().at(0);
-        QCOMPARE(loaded.checker.checkFailure(task), reason);
-        QCOMPARE(loaded.checker.failuresInRow(task), inRow);
+        QCOMPARE(loaded.checker.checks().checkFailure(task), reason);
+        QCOMPARE(loaded.checker.checks().failuresInRow(task), inRow);
     }
 
     // What the checks knew of a removed task is not handed to a new task that gets its id.
@@ -249,19 +249,19 @@ private slots:
         }
         {
             TaskDatabase db(fixture.path("task.db"));
-            QVERIFY(db.setTaskOption(0, TaskChecker::FailureOption, "HTTP 500"));
-            QVERIFY(db.setTaskOption(0, TaskChecker::FailuresInRowOption, "3"));
+            QVERIFY(db.setTaskOption(0, CheckStates::FailureOption, "HTTP 500"));
+            QVERIFY(db.setTaskOption(0, CheckStates::FailuresInRowOption, "3"));
         }
         server.setStatus("/again/b", 404, page({"qt 2"}));
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        QCOMPARE(checker.failuresInRow(checker.registry().tasks().at(0)), 3);
+        QCOMPARE(checker.checks().failuresInRow(checker.registry().tasks().at(0)), 3);
         QVERIFY(checker.registry().removeTask(checker.registry().tasks().at(0)));
-        const auto created = checker.createTask("B", server.url("/again/b").toString(), "qt", 3600);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::FetchFailed);
+        const auto created = checker.createTask({"B", server.url("/again/b").toString(), "qt", 3600, {}});
+        QCOMPARE(created.outcome, Commands::Outcome::FetchFailed);
         QCOMPARE(created.task->taskId(), 0);
-        QCOMPARE(checker.failuresInRow(created.task), 1);
-        QCOMPARE(checker.checkInterval(created.task), qint64(3600));
+        QCOMPARE(checker.checks().failuresInRow(created.task), 1);
+        QCOMPARE(checker.checks().checkInterval(created.task), qint64(3600));
     }
 
     void nextTaskId_data()
@@ -308,12 +308,12 @@ private slots:
         }
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        const TaskChecker::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updateAll();
         QVERIFY(run.ran && run.anyNew && !run.aborted);
         QCOMPARE(run.failedPages, 1);
         QVERIFY(run.storageFailure.isEmpty());
-        QCOMPARE(checker.checkFailure(checker.registry().tasks().at(2)), QStringLiteral("HTTP 404"));
-        QVERIFY(checker.checkFailure(checker.registry().tasks().at(0)).isEmpty());
+        QCOMPARE(checker.checks().checkFailure(checker.registry().tasks().at(2)), QStringLiteral("HTTP 404"));
+        QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(0)).isEmpty());
         // An error page's links are not the page's: nothing of it is stored.
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results WHERE id > 3 ORDER BY id"),
                  (QStringList{"qt 2 slow", "qt 2 fast"}));
@@ -321,7 +321,7 @@ private slots:
         // The next successful check clears the mark and reads the page.
         server.setPage("/order/gone", page({"qt 2 error"}));
         checker.updateAll();
-        QVERIFY(checker.checkFailure(checker.registry().tasks().at(2)).isEmpty());
+        QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(2)).isEmpty());
         QCOMPARE(texts(checker.registry().tasks().at(2)->results()), (QStringList{"qt 1", "qt 2 error"}));
     }
 
@@ -344,19 +344,19 @@ private slots:
         TaskChecker& checker = loaded.checker;
         Task* b = checker.registry().tasks().at(1);
         bool innerRan = true;
-        TaskChecker::Outcome innerReset = TaskChecker::Outcome::Done;
-        TaskChecker::Outcome innerCreate = TaskChecker::Outcome::Done;
+        Commands::Outcome innerReset = Commands::Outcome::Done;
+        Commands::Outcome innerCreate = Commands::Outcome::Done;
         QTimer::singleShot(100, this, [&] {
             innerRan = checker.updateAll().ran;
             innerReset = checker.resetResults(b);
-            innerCreate = checker.createTask("C", server.url("/overlap/a").toString(), "qt", 3600).outcome;
+            innerCreate = checker.createTask({"C", server.url("/overlap/a").toString(), "qt", 3600, {}}).outcome;
             QVERIFY(checker.registry().removeTask(b));
         });
-        const TaskChecker::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updateAll();
         QVERIFY(run.ran);
         QVERIFY(!innerRan);
-        QCOMPARE(innerReset, TaskChecker::Outcome::Dropped);
-        QCOMPARE(innerCreate, TaskChecker::Outcome::Dropped);
+        QCOMPARE(innerReset, Commands::Outcome::Dropped);
+        QCOMPARE(innerCreate, Commands::Outcome::Dropped);
         QCOMPARE(checker.registry().tasks().size(), 1);
         QCOMPARE(texts(checker.registry().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT taskid FROM results ORDER BY id"),
@@ -385,7 +385,7 @@ private slots:
         Task* ok = checker.registry().tasks().at(0);
         Task* fails = checker.registry().tasks().at(1);
 
-        QCOMPARE(checker.resetResults(ok), TaskChecker::Outcome::Done);
+        QCOMPARE(checker.resetResults(ok), Commands::Outcome::Done);
         QCOMPARE(texts(ok->results()), (QStringList{"qt new 1", "qt new 2"}));
 
         // While the reset waits for its failing answer, the task's periodic check reads the page, which now
@@ -393,16 +393,16 @@ private slots:
         ok->setLastUpdate(clock.at.toString(Qt::ISODate)); // only "Fails" falls due
         QTimer::singleShot(100, this, [&] {
             server.setPage("/reset/fails", page({"qt 2"}));
-            checker.checkDueTasks();
+            checker.periodic().checkDueTasks();
         });
-        QCOMPARE(checker.resetResults(fails), TaskChecker::Outcome::FetchFailed);
+        QCOMPARE(checker.resetResults(fails), Commands::Outcome::FetchFailed);
         QCOMPARE(texts(fails->results()), (QStringList{"qt 1", "qt 2"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results WHERE taskid = 1 ORDER BY id"),
                  (QStringList{"qt 1", "qt 2"}));
 
         server.setResponse("/reset/fails", late);
         QTimer::singleShot(100, this, [&] { QVERIFY(checker.registry().removeTask(fails)); });
-        QCOMPARE(checker.resetResults(fails), TaskChecker::Outcome::TaskGone);
+        QCOMPARE(checker.resetResults(fails), Commands::Outcome::TaskGone);
         QTRY_COMPARE(checker.fetcher().running(), 0);
     }
 
@@ -423,33 +423,33 @@ private slots:
             // The stored results cannot be read either: the page is not compared, nothing of it is kept.
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
-            const TaskChecker::UpdateRun run = checker.updateAll();
+            const Commands::UpdateRun run = checker.updateAll();
             QVERIFY2(run.storageFailure.startsWith("Could not read the results of A: "),
                      qPrintable(run.storageFailure));
-            QVERIFY(!run.anyNew && !run.unstoredNew && !checker.hasUnstored());
+            QVERIFY(!run.anyNew && !run.unstoredNew && !checker.checks().hasUnstored());
             other.exec("ROLLBACK");
         }
         QCOMPARE(texts(checker.registry().tasks().at(0)->results()), QStringList{"qt 1"});
         {
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
-            const TaskChecker::UpdateRun run = checker.updateAll();
+            const Commands::UpdateRun run = checker.updateAll();
             QVERIFY(run.storageFailure.startsWith("Could not store the new results of A: "));
             QVERIFY(!run.anyNew);
             QVERIFY(run.unstoredNew); // found, not stored: no "nothing new" either
-            QVERIFY(checker.hasUnstored());
+            QVERIFY(checker.checks().hasUnstored());
             QCOMPARE(texts(checker.registry().tasks().at(0)->results()), QStringList{"qt 1"});
             // A second update-all finds nothing new on the page, but still cannot store.
             QVERIFY(!checker.updateAll().storageFailure.isEmpty());
             other.exec("ROLLBACK");
         }
         // The periodic check stores them, though its page shows nothing new any more.
-        QSignalSpy failures(&checker, &TaskChecker::storageFailed);
-        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        QSignalSpy failures(&checker.periodic(), &PeriodicChecks::storageFailed);
+        QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
         clock.at = clock.at.addSecs(3600);
-        QCOMPARE(checker.checkDueTasks().started.size(), 1);
+        QCOMPARE(checker.periodic().checkDueTasks().started.size(), 1);
         QTRY_COMPARE(found.count(), 1);
-        QVERIFY(!checker.hasUnstored());
+        QVERIFY(!checker.checks().hasUnstored());
         QCOMPARE(failures.count(), 0);
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
                  (QStringList{"qt 1", "qt 2"}));
@@ -469,10 +469,10 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        QSignalSpy found(&checker, &TaskChecker::resultsFound);
-        checker.checkDueTasks();
+        QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
+        checker.periodic().checkDueTasks();
         QTRY_COMPARE(checker.fetcher().running() + checker.fetcher().queued(), 0);
-        const TaskChecker::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updateAll();
         QVERIFY(run.ran && !run.anyNew);
         QCOMPARE(found.count(), 1);
         QCOMPARE(texts(checker.registry().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
@@ -491,12 +491,12 @@ private slots:
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
             QVERIFY(!checker.setReportNewLinks(true, true));
-            QVERIFY(!checker.reportNewLinks());
+            QVERIFY(!checker.checks().reportNewLinks());
             QVERIFY(!checker.lastError().isEmpty());
             other.exec("ROLLBACK");
         }
         QVERIFY(checker.setReportNewLinks(true, true));
-        QVERIFY(checker.reportNewLinks());
+        QVERIFY(checker.checks().reportNewLinks());
     }
 
     // Creation: the page's failure is reported with the task; quitting ends a wait on a silent page at once.
@@ -528,7 +528,7 @@ private slots:
         TaskChecker& checker = loaded.checker;
         QElapsedTimer elapsed;
         elapsed.start();
-        const TaskChecker::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updateAll();
         const qint64 ms = elapsed.elapsed();
         PageFetch::setTransferTimeout(3000);
         QCOMPARE(run.failedPages, 10);
@@ -544,15 +544,15 @@ private slots:
         TaskChecker& checker = loaded.checker;
         // An error page's own keyword links are not the page's: the task is created with no results.
         server.setStatus("/create/none", 404, page({"qt not found"}));
-        const TaskChecker::Created missing =
-            checker.createTask("Missing", server.url("/create/none").toString(), "qt", 60);
-        QCOMPARE(missing.outcome, TaskChecker::Outcome::FetchFailed);
+        const Commands::Created missing =
+            checker.createTask({"Missing", server.url("/create/none").toString(), "qt", 60, {}});
+        QCOMPARE(missing.outcome, Commands::Outcome::FetchFailed);
         QCOMPARE(missing.failureReason, QStringLiteral("HTTP 404"));
         QVERIFY(missing.task->results().isEmpty());
         QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 0);
         QCOMPARE(checker.registry().tasks().size(), 1);
-        QCOMPARE(checker.createTask("Again", server.url("/create/none").toString(), "qt", 60).outcome,
-                 TaskChecker::Outcome::Exists);
+        QCOMPARE(checker.createTask({"Again", server.url("/create/none").toString(), "qt", 60, {}}).outcome,
+                 Commands::Outcome::Exists);
 
         TestServer::Response silent;
         silent.never = true;
@@ -560,8 +560,8 @@ private slots:
         QElapsedTimer elapsed;
         elapsed.start();
         QTimer::singleShot(100, this, [&] { checker.abortWaits(); });
-        QCOMPARE(checker.createTask("Silent", server.url("/create/silent").toString(), "qt", 60).outcome,
-                 TaskChecker::Outcome::Aborted);
+        QCOMPARE(checker.createTask({"Silent", server.url("/create/silent").toString(), "qt", 60, {}}).outcome,
+                 Commands::Outcome::Aborted);
         QVERIFY2(elapsed.elapsed() < 2000, "the wait did not end when asked to");
         QCOMPARE(checker.registry().tasks().size(), 1);
     }
@@ -591,17 +591,17 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        QSignalSpy found(&checker, &TaskChecker::resultsFound);
+        QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
         if (command == "due") {
-            QCOMPARE(checker.checkDueTasks().started.size(), 1);
+            QCOMPARE(checker.periodic().checkDueTasks().started.size(), 1);
             QTRY_COMPARE(found.count(), 1);
         } else if (command == "updateAll") {
             QVERIFY(checker.updateAll().anyNew);
         } else if (command == "reset") {
-            QCOMPARE(checker.resetResults(checker.registry().tasks().at(0)), TaskChecker::Outcome::Done);
+            QCOMPARE(checker.resetResults(checker.registry().tasks().at(0)), Commands::Outcome::Done);
         } else {
-            QCOMPARE(checker.createTask("B", server.url(path).toString(), "qt", 3600).outcome,
-                     TaskChecker::Outcome::Done);
+            QCOMPARE(checker.createTask({"B", server.url(path).toString(), "qt", 3600, {}}).outcome,
+                     Commands::Outcome::Done);
         }
         const Task* task = checker.registry().tasks().at(0);
         const Task::ResultPtr newest = task->results().last();
@@ -665,8 +665,8 @@ private slots:
         const QString slow = server.url("/cancel/slow").toString();
         server.setPage("/cancel/fast", page({"qt one"}));
         server.setPage("/cancel/slow", page({"qt old"}));
-        QCOMPARE(checker.createTask("Fast", fast, "qt", 60).outcome, TaskChecker::Outcome::Done);
-        QCOMPARE(checker.createTask("Slow", slow, "qt", 60).outcome, TaskChecker::Outcome::Done);
+        QCOMPARE(checker.createTask({"Fast", fast, "qt", 60, {}}).outcome, Commands::Outcome::Done);
+        QCOMPARE(checker.createTask({"Slow", slow, "qt", 60, {}}).outcome, Commands::Outcome::Done);
         server.setPage("/cancel/fast", page({"qt two"})); // a new text at a known link
         TestServer::Response late;
         late.body = page({"qt new"});
@@ -675,26 +675,26 @@ private slots:
         const int asked = server.hits("/cancel/slow");
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
-            if (server.hits("/cancel/slow") > asked && checker.awaitedPages() == QStringList{slow}) {
+            if (server.hits("/cancel/slow") > asked && checker.waits().awaited() == QStringList{slow}) {
                 poll.stop();
-                checker.cancelWait();
+                checker.waits().cancel();
             }
         });
         poll.start(5);
         if (command == "create") {
-            QCOMPARE(checker.createTask("New", slow, "new", 60).outcome, TaskChecker::Outcome::Cancelled);
+            QCOMPARE(checker.createTask({"New", slow, "new", 60, {}}).outcome, Commands::Outcome::Cancelled);
         } else if (command == "reset") {
-            QCOMPARE(checker.resetResults(checker.registry().tasks().at(1)), TaskChecker::Outcome::Cancelled);
+            QCOMPARE(checker.resetResults(checker.registry().tasks().at(1)), Commands::Outcome::Cancelled);
         } else if (command == "import") {
-            const TaskChecker::ImportRun run =
-                checker.importTasks({ExchangeTask{"New", slow, "new", 60, {}, {}, false, {}}});
+            const Commands::ImportRun run =
+                checker.importTasks({ExchangeTask{{"New", slow, "new", 60, {}}, {}, false, {}}});
             QVERIFY(run.cancelled && !run.aborted && run.imported == 0);
         } else {
-            const TaskChecker::UpdateRun run = checker.updateAll();
+            const Commands::UpdateRun run = checker.updateAll();
             QVERIFY(run.cancelled && !run.aborted && run.anyNew);
             QCOMPARE(run.unread, 1);
         }
-        QVERIFY(checker.awaitedPages().isEmpty() && !checker.guard().isBusy() && !checker.isAborting());
+        QVERIFY(checker.waits().awaited().isEmpty() && !checker.guard().isBusy() && !checker.waits().isAborting());
         // The late answer comes and finds no one waiting for it.
         QTRY_COMPARE_WITH_TIMEOUT(checker.fetcher().running(), 0, 10000);
         DbFile file(fixture.path("task.db"));
@@ -715,11 +715,11 @@ private slots:
         QTimer::singleShot(100, [] { QCoreApplication::exit(0); });
         QElapsedTimer elapsed;
         elapsed.start();
-        QCOMPARE(checker.createTask("Q", server.url("/quit/silent").toString(), "qt", 60).outcome,
-                 TaskChecker::Outcome::Aborted);
+        QCOMPARE(checker.createTask({"Q", server.url("/quit/silent").toString(), "qt", 60, {}}).outcome,
+                 Commands::Outcome::Aborted);
         QVERIFY(elapsed.elapsed() < 2000);
         // The abort ended with the wait it served.
-        QVERIFY(!checker.isAborting());
+        QVERIFY(!checker.waits().isAborting());
     }
 };
 

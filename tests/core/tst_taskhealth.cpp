@@ -140,13 +140,13 @@ private slots:
         if (!region.isEmpty()) {
             QHash<QString, QString> options{{QLatin1String(Task::RegionOption), region}};
             QCOMPARE(
-                checker.editTask(task, task->name(), task->address(), task->grabText(), task->frequency(), options),
-                TaskChecker::Outcome::Done);
+                checker.editTask(task, {task->name(), task->address(), task->grabText(), task->frequency(), options}),
+                Commands::Outcome::Done);
         }
         // A receiver that is down keeps what it was sent in the outbox.
         server.setStatus("/down", 503);
         checker.news().setDestinations({{NewsDestination::Kind::Post, server.url("/down").toString(), {}, false}});
-        QSignalSpy needsLook(&checker, &TaskChecker::taskNeedsLook);
+        QSignalSpy needsLook(&checker.health(), &TaskHealth::lookNeeded);
         QStringList seen;
         for (const QString& step : std::as_const(steps)) {
             server.setResponse(path, answer(step));
@@ -189,10 +189,10 @@ private slots:
             TaskChecker& checker = loaded.checker;
             Task* task = checker.registry().tasks().at(0);
             QCOMPARE(checker.health().needsLook(task), run == 1);
-            QSignalSpy needsLook(&checker, &TaskChecker::taskNeedsLook);
+            QSignalSpy needsLook(&checker.health(), &TaskHealth::lookNeeded);
             for (int check = 0; check < 3; ++check) {
                 clock.at = clock.at.addSecs(3600);
-                QCOMPARE(checker.checkDueTasks().started.size(), 1);
+                QCOMPARE(checker.periodic().checkDueTasks().started.size(), 1);
                 QTRY_COMPARE(server.hits(path), run * 3 + check + 1);
                 QTRY_VERIFY(!checker.fetcher().running() && !checker.fetcher().queued());
                 QTRY_COMPARE(task->options().value(QLatin1String(TaskHealth::EmptyChecksOption)).toInt(),
@@ -227,12 +227,12 @@ private slots:
         server.setResponse(path, answer(step));
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        QSignalSpy needsLook(&checker, &TaskChecker::taskNeedsLook);
+        QSignalSpy needsLook(&checker.health(), &TaskHealth::lookNeeded);
         QHash<QString, QString> options;
         if (!region.isEmpty())
             options.insert(QLatin1String(Task::RegionOption), region);
-        const TaskChecker::Created created = checker.createTask("A", server.url(path).toString(), "qt", 3600, options);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        const Commands::Created created = checker.createTask({"A", server.url(path).toString(), "qt", 3600, options});
+        QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(created.task->options().value(QLatin1String(TaskHealth::CauseOption)), cause);
         QCOMPARE(checker.health().reason(created.task).isEmpty(), cause.isEmpty());
         QCOMPARE(needsLook.count(), 0);
@@ -270,28 +270,27 @@ private slots:
             Loaded loaded(fixture, &clock);
             TaskChecker& checker = loaded.checker;
             Task* task = checker.registry().tasks().at(0);
-            QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Paused, paused), TaskChecker::Outcome::Done);
-            QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Muted, muted), TaskChecker::Outcome::Done);
+            QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Paused, paused), Commands::Outcome::Done);
+            QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Muted, muted), Commands::Outcome::Done);
             // An edit of the task's definition keeps both.
-            QCOMPARE(checker.editTask(task, "B", task->address(), task->grabText(), task->frequency(),
-                                      QHash<QString, QString>{}),
-                     TaskChecker::Outcome::Done);
+            QCOMPARE(checker.editTask(task, {"B", task->address(), task->grabText(), task->frequency(), {}}),
+                     Commands::Outcome::Done);
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         Task* task = checker.registry().tasks().at(0);
         QCOMPARE(task->isPaused(), paused);
         QCOMPARE(task->isMuted(), muted);
-        QSignalSpy runNews(&checker, &TaskChecker::runNewsFound);
+        QSignalSpy runNews(&checker.periodic(), &PeriodicChecks::runNewsFound);
         for (int run = 0; run < 3; ++run) {
             nextPage();
             clock.at = clock.at.addSecs(3600);
-            QCOMPARE(checker.checkDueTasks().started.size(), paused ? 0 : 1);
+            QCOMPARE(checker.periodic().checkDueTasks().started.size(), paused ? 0 : 1);
             if (!paused)
                 QTRY_COMPARE(DbFile(fixture.path("task.db")).count("results"), 2 + run);
         }
         nextPage();
-        const TaskChecker::UpdateRun update = checker.updateAll();
+        const Commands::UpdateRun update = checker.updateAll();
         QCOMPARE(server.hits(path), paused ? 0 : 4);
         QCOMPARE(DbFile(fixture.path("task.db")).count("results"), paused ? 1 : 5);
         QCOMPARE(update.anyNew, !paused);
@@ -354,14 +353,14 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        checker.setHours(*CheckHours::fromText(hours));
+        checker.checks().setHours(*CheckHours::fromText(hours));
         Task* task = checker.registry().tasks().at(0);
         if (!own.isEmpty()) {
             QHash<QString, QString> options{{QLatin1String(CheckHours::TaskOption), own}};
-            QCOMPARE(checker.editTask(task, "A", task->address(), "qt", 3600, options), TaskChecker::Outcome::Done);
+            QCOMPARE(checker.editTask(task, {"A", task->address(), "qt", 3600, options}), Commands::Outcome::Done);
         }
         QCOMPARE(checker.checks().dueTime(task, now), due);
-        QCOMPARE(checker.checkDueTasks().started.size(), due <= now ? 1 : 0);
+        QCOMPARE(checker.periodic().checkDueTasks().started.size(), due <= now ? 1 : 0);
         QTRY_COMPARE(server.hits(path), due <= now ? 1 : 0);
         // Update Tasks Now is the user's own wish: the hours do not hold it back.
         QVERIFY(checker.updateAll().ran);
@@ -408,10 +407,10 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        checker.setSpread(8, 400);
-        QCOMPARE(checker.checkDueTasks().started.size(), 12);
-        QCOMPARE(checker.backgroundChecksStarted(), 8);
-        QTRY_COMPARE(checker.backgroundChecksStarted(), 12);
+        checker.periodic().setSpread(8, 400);
+        QCOMPARE(checker.periodic().checkDueTasks().started.size(), 12);
+        QCOMPARE(checker.periodic().started(), 8);
+        QTRY_COMPARE(checker.periodic().started(), 12);
         for (int i = 0; i < 12; ++i)
             QTRY_COMPARE(server.hits(QStringLiteral("/spread/%1").arg(i)), 1);
     }

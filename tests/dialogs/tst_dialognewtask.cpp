@@ -311,7 +311,7 @@ void TestDialogNewTask::editing()
     QFETCH(int, count);
     DialogNewTask dialog;
     const QHash<QString, QString> options{{"user_agent", "Agent/1"}, {"request_headers", "Accept-Language: de"}};
-    dialog.setTask("News", "https://example.org/news", "Rates", frequency, options);
+    dialog.setTask({"News", "https://example.org/news", "Rates", frequency, options});
     QCOMPARE(dialog.windowTitle(), QString("Edit Task"));
     QCOMPARE(dialog.findChild<QComboBox*>("comboBoxFrequencyUnit")->currentText(), unit);
     QCOMPARE(dialog.findChild<QSpinBox*>("spinBoxFrequencyNum")->value(), count);
@@ -545,7 +545,7 @@ void TestDialogNewTask::taskParts()
     if (given == "-")
         fill(dialog, "Name", "http://example.org/news.html", "qt");
     else
-        dialog.setTask("Name", "http://example.org/news.html", "qt", 3600, optionsOf(given));
+        dialog.setTask({"Name", "http://example.org/news.html", "qt", 3600, optionsOf(given)});
     dialog.show();
     if (hoursMode >= 0)
         dialog.findChild<QComboBox*>("comboBoxCheckHours")->setCurrentIndex(hoursMode);

@@ -167,18 +167,16 @@ private slots:
         // Tasks fall due without waiting for real minutes: the clock moves on after every check run.
         WarpClock clock;
         window.checker().setClock(&clock);
-        window.setCheckInterval(IntervalMs);
+        PeriodicChecks& periodic = window.checker().periodic();
+        periodic.setInterval(IntervalMs);
+        periodic.startSchedule();
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         const QList<Task*> tasks = window.taskList();
         QCOMPARE(tasks.size(), TaskCount);
 
-        QTimer* checkTimer = nullptr;
-        for (QTimer* timer : window.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (timer->interval() == IntervalMs)
-                checkTimer = timer;
-        }
-        QVERIFY2(checkTimer, "the window's check timer was not found");
+        auto* checkTimer = periodic.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY2(checkTimer && checkTimer->interval() == IntervalMs, "the check schedule's timer was not found");
 
         auto* tree = window.findChild<QTreeView*>(QStringLiteral("treeWidgetTaskList"));
         auto* table = window.findChild<QTableView*>(QStringLiteral("tableWidget"));
@@ -211,7 +209,7 @@ private slots:
             return figures;
         };
 
-        // Connected after the window's own checkTask, so it sees each run once that run is over.
+        // Connected after the schedule's own run, so it sees each run once that run is over.
         connect(checkTimer, &QTimer::timeout, this, [&] {
             clock.offsetSeconds += WarpSeconds;
             ++figures.runs;
@@ -288,7 +286,7 @@ private slots:
 
         // The counts agree with what the server saw: every check started reached it, none more. A task still
         // waiting for its previous page when it fell due again was not checked twice at once.
-        const int sent = window.checker().backgroundChecksStarted();
+        const int sent = window.checker().periodic().started();
         std::printf("background checks sent %d of %d due\n", sent, end.started);
         QVERIFY(sent <= end.started);
         QCOMPARE(requests, sent + updateAlls * TaskCount);

@@ -120,9 +120,9 @@ private slots:
         server.setPage("/board.json", jobs("Job: welder"), "application/json");
         Checker c(fixture, &clock);
         TaskChecker& checker = c.checker;
-        const TaskChecker::Created created =
-            checker.createTask("Board", server.url("/board").toString(), "job", 3600, kScripts);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        const Commands::Created created =
+            checker.createTask({"Board", server.url("/board").toString(), "job", 3600, kScripts});
+        QCOMPARE(created.outcome, Commands::Outcome::Done);
         Task* task = created.task;
         QCOMPARE(texts(task->results()), QStringList{"Job: welder"});
         QCOMPARE(task->results().at(0)->link, server.url("/job/1").toString());
@@ -130,11 +130,12 @@ private slots:
                      .column("SELECT name || '=' || value FROM task_options WHERE name NOT LIKE 'look_%'"),
                  QStringList{"scripts=1"});
         // The same page downloaded plainly shows no job at all.
-        const TaskChecker::Created plain = checker.createTask("Plain", server.url("/board").toString(), "Jobs", 3600);
+        const Commands::Created plain =
+            checker.createTask({"Plain", server.url("/board").toString(), "Jobs", 3600, {}});
         QCOMPARE(texts(plain.task->results()), QStringList{});
 
         server.setPage("/board.json", jobs("Job: welder (senior)"), "application/json");
-        const TaskChecker::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updateAll();
         QCOMPARE(run.failedPages, 0);
         QVERIFY(run.anyNew);
         QCOMPARE(texts(task->results()), (QStringList{"Job: welder", "Job: welder (senior)"}));
@@ -143,14 +144,14 @@ private slots:
         server.setPage("/board.json", jobs("Job: welder (night)"), "application/json");
         for (int round = 0; round < 2; ++round) {
             clock.at = clock.at.addSecs(2 * 3600);
-            checker.checkDueTasks();
+            checker.periodic().checkDueTasks();
             QTRY_VERIFY_WITH_TIMEOUT(c.idle(), 15000);
         }
         QTRY_VERIFY(DbFile(fixture.path("task.db"))
                         .column("SELECT text FROM results WHERE taskid = " + QString::number(task->taskId()))
                         .contains("Job: welder (night)"));
 
-        QCOMPARE(checker.resetResults(task), TaskChecker::Outcome::Done);
+        QCOMPARE(checker.resetResults(task), Commands::Outcome::Done);
         QCOMPARE(texts(task->results()), QStringList{"Job: welder (night)"});
         QCOMPARE(checker.renderer().peakRunning(), 1);
     }
@@ -173,9 +174,9 @@ private slots:
         options.insert(QString::fromLatin1(Task::UserAgentOption), QStringLiteral("Agent/7 (watching)"));
         options.insert(QString::fromLatin1(Task::RequestHeadersOption),
                        QStringLiteral("Cookie: session=s3cret\nX-Token: t0k"));
-        const TaskChecker::Created created =
-            c.checker.createTask("Board", server.url("/signed-in").toString(), "job", 60, options);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        const Commands::Created created =
+            c.checker.createTask({"Board", server.url("/signed-in").toString(), "job", 60, options});
+        QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(texts(created.task->results()), QStringList{"Job: signed in"});
 
         struct Seen
@@ -255,8 +256,8 @@ private slots:
         server.setPage("/board.json", jobs("Job: baker"), "application/json");
         {
             Checker c(fixture);
-            QCOMPARE(c.checker.createTask("Board", server.url("/board").toString(), "job", 60, kScripts).outcome,
-                     TaskChecker::Outcome::Done);
+            QCOMPARE(c.checker.createTask({"Board", server.url("/board").toString(), "job", 60, kScripts}).outcome,
+                     Commands::Outcome::Done);
         }
         server.setPage("/board.json", jobs("Job: baker (part time)"), "application/json");
         Checker c(fixture);
@@ -276,9 +277,9 @@ private slots:
         QHash<QString, QString> options = kScripts;
         options.insert(Task::RegionOption, "#jobs li");
         options.insert(Task::ExcludedWordsOption, "night");
-        const TaskChecker::Created created =
-            c.checker.createTask("Board", server.url("/board-nav").toString(), "job", 3600, options);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::Done);
+        const Commands::Created created =
+            c.checker.createTask({"Board", server.url("/board-nav").toString(), "job", 3600, options});
+        QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(texts(created.task->results()), QStringList{"Job: welder"});
         server.setPage("/board.json", jobs("Job: welder (night)"), "application/json");
         QVERIFY(!c.checker.updateAll().anyNew);
@@ -293,13 +294,13 @@ private slots:
         server.setPage("/board.json", jobs("Job: welder"), "application/json");
         Checker c(fixture);
         c.checker.renderer().setProgram(fixture.path("vantrel-render"));
-        const TaskChecker::Created created =
-            c.checker.createTask("Board", server.url("/board").toString(), "job", 60, kScripts);
-        QCOMPARE(created.outcome, TaskChecker::Outcome::FetchFailed);
+        const Commands::Created created =
+            c.checker.createTask({"Board", server.url("/board").toString(), "job", 60, kScripts});
+        QCOMPARE(created.outcome, Commands::Outcome::FetchFailed);
         QCOMPARE(created.failureReason, PageRenderRunner::missingMessage());
-        const TaskChecker::UpdateRun run = c.checker.updateAll();
+        const Commands::UpdateRun run = c.checker.updateAll();
         QCOMPARE(run.failedPages, 1);
-        QCOMPARE(c.checker.checkFailure(created.task), PageRenderRunner::missingMessage());
+        QCOMPARE(c.checker.checks().checkFailure(created.task), PageRenderRunner::missingMessage());
     }
 
     // The helper killed while it renders: a failed check, nothing stored; the next check works.
@@ -310,7 +311,7 @@ private slots:
         server.setPage("/flaky", kBoard);
         Checker c(fixture);
         TaskChecker& checker = c.checker;
-        Task* task = checker.createTask("Board", server.url("/flaky").toString(), "job", 60, kScripts).task;
+        Task* task = checker.createTask({"Board", server.url("/flaky").toString(), "job", 60, kScripts}).task;
         QVERIFY(task);
         const QStringList before = DbFile(fixture.path("task.db")).column("SELECT text FROM results");
 
@@ -320,17 +321,17 @@ private slots:
             for (qint64 pid : checker.renderer().processIds())
                 ::kill(pid_t(pid), SIGKILL);
         });
-        const TaskChecker::UpdateRun killed = checker.updateAll();
+        const Commands::UpdateRun killed = checker.updateAll();
         QCOMPARE(killed.failedPages, 1);
         QVERIFY(!killed.anyNew);
-        QVERIFY(!checker.checkFailure(task).isEmpty());
+        QVERIFY(!checker.checks().checkFailure(task).isEmpty());
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results"), before);
 
         server.setPage("/flaky", kBoard);
-        const TaskChecker::UpdateRun next = checker.updateAll();
+        const Commands::UpdateRun next = checker.updateAll();
         QCOMPARE(next.failedPages, 0);
         QVERIFY(next.anyNew);
-        QVERIFY(checker.checkFailure(task).isEmpty());
+        QVERIFY(checker.checks().checkFailure(task).isEmpty());
     }
 
     // Quit while a new task's page renders: the wait ends at once and the helper is gone.
@@ -345,8 +346,8 @@ private slots:
         });
         QElapsedTimer elapsed;
         elapsed.start();
-        QCOMPARE(c.checker.createTask("Never", server.url("/never-loads").toString(), "job", 60, kScripts).outcome,
-                 TaskChecker::Outcome::Aborted);
+        QCOMPARE(c.checker.createTask({"Never", server.url("/never-loads").toString(), "job", 60, kScripts}).outcome,
+                 Commands::Outcome::Aborted);
         QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(pids.size(), 1);
         QVERIFY(::kill(pid_t(pids[0]), 0) != 0);

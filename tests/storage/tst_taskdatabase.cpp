@@ -163,7 +163,10 @@ const QList<std::pair<const char*, Op>>& writes()
          [](TaskDatabase& db) {
              return db.replaceTaskResults(1, {result(1, "n", "k")}, {"k", "m"});
          }},
-        {"updateTask", [](TaskDatabase& db) { return db.updateTask(task(1, "other", "http://a/").get(), true); }},
+        {"updateTask",
+         [](TaskDatabase& db) {
+             return db.updateTask(*task(1, "kw", "http://a/"), {"other", "http://a/", "other", 3600, {}}, true);
+         }},
         {"markTaskResultsRead", [](TaskDatabase& db) { return db.markTaskResultsRead(1); }},
         {"updateResultStates", [](TaskDatabase& db) { return db.updateResultStates({result(1, "t", "l")}, 1); }},
         {"updateLastUpdate", [](TaskDatabase& db) { return db.updateLastUpdate(task(1, "kw", "http://a/").get()); }},
