@@ -28,10 +28,10 @@ void CheckStates::restoreFailure(Task* task)
 
 void CheckStates::storeFailure(Task* task)
 {
-    const TaskState* kept = state(task);
-    const bool failing = kept && kept->failure;
-    const QString reason = failing ? kept->failure->reason : QString();
-    const QString inRow = failing ? QString::number(kept->failure->inRow) : QString();
+    const TaskState& kept = task->checkMemory();
+    const bool failing = bool(kept.failure);
+    const QString reason = failing ? kept.failure->reason : QString();
+    const QString inRow = failing ? QString::number(kept.failure->inRow) : QString();
     // A mark task.db did not take is still shown in this run.
     for (const auto& [name, value] :
          {std::pair{QLatin1String(FailureOption), reason}, std::pair{QLatin1String(FailuresInRowOption), inRow}}) {

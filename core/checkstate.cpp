@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace {
@@ -53,18 +55,16 @@ CheckStates::CheckStates(TaskRegistry& registry, TaskDatabase& db) : m_registry(
     // Connected before any view, so a view that asks about a task finds its record already.
     connect(&registry, &TaskRegistry::tasksLoaded, this, [this] {
         for (Task* task : m_registry.tasks()) {
-            if (!m_states.contains(task->taskId()))
+            if (!std::exchange(stateOf(task).restored, true))
                 restoreFailure(task);
         }
     });
     connect(&registry, &TaskRegistry::taskRemoved, this, [this](Task* task) {
         const int id = task->taskId();
-        m_states.remove(id);
         m_gathered.removeIf([id](const auto& entry) { return entry.key().first == id; });
         m_writing.removeIf([id](const auto& entry) { return entry.key().first == id; });
     });
     connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] {
-        m_states.clear();
         m_gathered.clear();
         m_writing.clear();
     });
@@ -88,22 +88,16 @@ FetchedPage CheckStates::validatorsOf(const FetchedPage& page)
     return validators;
 }
 
-const CheckStates::TaskState* CheckStates::state(const Task* task) const
-{
-    const auto it = m_states.constFind(task->taskId());
-    return it == m_states.constEnd() ? nullptr : &*it;
-}
-
 QString CheckStates::checkFailure(const Task* task) const
 {
-    const TaskState* kept = state(task);
-    return kept && kept->failure ? kept->failure->reason : QString();
+    const TaskState& kept = task->checkMemory();
+    return kept.failure ? kept.failure->reason : QString();
 }
 
 int CheckStates::failuresInRow(const Task* task) const
 {
-    const TaskState* kept = state(task);
-    return kept && kept->failure ? kept->failure->inRow : 0;
+    const TaskState& kept = task->checkMemory();
+    return kept.failure ? kept.failure->inRow : 0;
 }
 
 qint64 CheckStates::checkInterval(const Task* task) const
@@ -162,17 +156,14 @@ bool CheckStates::isDue(const Task* task, const QDateTime& now, qint64 nowMs) co
 
 bool CheckStates::hasUnstored() const
 {
-    for (const TaskState& kept : m_states) {
-        if (!kept.unstored.isEmpty())
-            return true;
-    }
-    return false;
+    return std::any_of(m_registry.tasks().cbegin(), m_registry.tasks().cend(),
+                       [](const Task* task) { return !task->checkMemory().unstored.isEmpty(); });
 }
 
 bool CheckStates::hasFindings(const Task* task) const
 {
-    const TaskState* kept = state(task);
-    return kept && (!kept->unstored.isEmpty() || kept->seen);
+    const TaskState& kept = task->checkMemory();
+    return !kept.unstored.isEmpty() || kept.seen;
 }
 
 bool CheckStates::setReportNewLinks(bool on, bool afresh)
@@ -181,8 +172,8 @@ bool CheckStates::setReportNewLinks(bool on, bool afresh)
     if (on && afresh && !m_db.removeAllSeenLinks())
         return false;
     m_reportNewLinks = on;
-    for (TaskState& kept : m_states)
-        kept.seen.reset();
+    for (Task* task : m_registry.tasks())
+        task->checkMemory().seen.reset();
     return true;
 }
 
@@ -355,14 +346,14 @@ void CheckStates::checkDone(const Task* task)
 
 void CheckStates::stopChecking()
 {
-    for (TaskState& kept : m_states)
-        kept.checking = false;
+    for (Task* task : m_registry.tasks())
+        task->checkMemory().checking = false;
 }
 
 int CheckStates::edition(const Task* task) const
 {
-    const TaskState* kept = state(task);
-    return kept ? kept->edition : 0;
+    const TaskState& kept = task->checkMemory();
+    return kept.edition;
 }
 
 bool CheckStates::takeAfresh(const Task* task)

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/definition/checkhours.h"
 #include "engine/clock.h"
+#include "engine/definition/checkhours.h"
 #include "engine/definition/task.h"
 #include "storage/optionwriter.h"
 
@@ -31,12 +31,7 @@ class CheckStates : public QObject
     Q_OBJECT
 
 public:
-    // Why a check of a task's page gave nothing, for the task list and the status bar.
-    struct PageFailure
-    {
-        QString reason; // "HTTP 404", "Connection refused", ...
-        int inRow = 0;  // checks that failed one after another
-    };
+    using PageFailure = CheckMemory::Failure;
     // The task options that keep a failing task's mark across restarts: the reason and the failures in a row.
     static constexpr const char* FailureOption = "check_failure";
     static constexpr const char* FailuresInRowOption = "check_failures_in_row";
@@ -177,30 +172,13 @@ signals:
     void marksWritten();
 
 private:
-    // What a check found that waits for its take-over: a change of the seen links (relative to task.db) and
-    // the new links it reports.
-    struct PendingSeen
-    {
-        QSet<QString> added;
-        QSet<QString> removed;
-        Task::ResultList results;
-    };
-    // Everything kept about one task; a default record means nothing is kept.
-    struct TaskState
-    {
-        Task::ResultList unstored;          // findings that could not be stored yet
-        std::optional<PageFailure> failure; // why the last check failed
-        std::optional<PendingSeen> seen;    // what the checks not yet taken over saw
-        bool checking = false;              // a background check waits for its page
-        bool afresh = false;                // the address or keyword changed: the next check only records
-        int edition = 0;
-    };
+    using PendingSeen = CheckMemory::PendingSeen;
+    using TaskState = CheckMemory;
     // The most links of items that left a feed kept as seen, so they are not reported when they come back.
     static constexpr int MaxDepartedFeedLinks = 5000;
 
-    // The task's record, made when it has none; state() reads without making one.
-    TaskState& stateOf(const Task* task) { return m_states[task->taskId()]; }
-    const TaskState* state(const Task* task) const;
+    // What the checks know of the task, kept by the task itself.
+    static TaskState& stateOf(const Task* task) { return const_cast<Task*>(task)->checkMemory(); }
     // Keeps the task's failure (or its absence) in its options and task.db, for the next start.
     void storeFailure(Task* task);
     // Takes the failure a previous run kept in the task's options.
@@ -216,8 +194,6 @@ private:
     TaskDatabase& m_db;
     const Clock* m_clock = nullptr;
     Clock m_systemClock;
-    // By task id: a removed task's record goes with it (see the constructor), so an id given again starts afresh.
-    QHash<int, TaskState> m_states;
     bool m_reportNewLinks = false;
     QString m_unstoredFailure;
     struct Gathered
@@ -229,7 +205,7 @@ private:
     int m_batches = 0;
     int m_writeAsideFrom = WriteAsideFrom;
     int m_marksPerTurn = MarksPerTurn;
-    bool m_handOverQueued = false; // a turn that hands over more gathered marks is queued
+    bool m_handOverQueued = false;                       // a turn that hands over more gathered marks is queued
     QHash<std::pair<int, QString>, Gathered> m_gathered; // by task id and option name
     QHash<std::pair<int, QString>, Gathered> m_writing;  // handed to m_writer, not written yet
     // Writes the gathered marks beside the window; made at the first batch. Last, so it goes first: no outcome

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/fetching/fetchrequest.h"
+#include "engine/definition/checkmemory.h"
 #include "engine/definition/taskresult.h"
+#include "engine/fetching/fetchrequest.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -173,6 +174,11 @@ public:
     // the reading's error. Touches no task, so any thread may call it.
     static PageReading readPage(const FetchedPage& page, const LinkRule& rule);
 
+    // What the checks know of the task (its failure and back-off, findings not yet stored, links seen by checks
+    // not yet taken over); the checking core keeps it here.
+    CheckMemory& checkMemory() { return m_checkMemory; }
+    const CheckMemory& checkMemory() const { return m_checkMemory; }
+
 private:
     // The page's reading by the task's rule: the one it carries when that rule is the task's, else a new one.
     std::shared_ptr<const PageReading> readingOf(const FetchedPage& page) const;
@@ -200,4 +206,5 @@ private:
     ResultList m_updateResults;
     // Noted by every reading of a page, which is otherwise const.
     mutable bool m_regionMissed = false;
+    CheckMemory m_checkMemory;
 };
