@@ -86,7 +86,7 @@ void TaskCommands::updateAll()
     dialog.setMessage(tr("Updating all tasks right now..."));
     showWait(dialog);
 
-    const Commands::UpdateRun run = core.updateAll();
+    const Commands::UpdateRun run = core.updater().run();
     if (run.aborted)
         return; // quitting: nothing to report
     if (!run.ran) {
@@ -146,13 +146,13 @@ void TaskCommands::resetResults()
     showWait(dialog);
     const QString name = task->name();
     const QString address = task->address();
-    const Commands::Outcome outcome = core.resetResults(task);
+    const Commands::Outcome outcome = core.resetter().run(task);
     if (outcome == Commands::Outcome::Aborted || outcome == Commands::Outcome::Dropped)
         return;
 
     QString text = tr("Reset results finished!");
     if (outcome == Commands::Outcome::StoreFailed)
-        text = tr("Could not save the reset results of %1: %2").arg(name, core.lastError());
+        text = tr("Could not save the reset results of %1: %2").arg(name, core.resetter().error());
     else if (outcome == Commands::Outcome::FetchFailed)
         text = tr("Reset failed: %1 could not be downloaded. The results were kept.").arg(address);
     else if (outcome == Commands::Outcome::TaskGone)
@@ -195,7 +195,7 @@ void TaskCommands::newTask()
 bool TaskCommands::createTask(const TaskDefinition& entered, QWidget* progress)
 {
     const QString& name = entered.name;
-    const Commands::Created created = core.createTask(entered);
+    const Commands::Created created = core.creator().run(entered);
     switch (created.outcome) {
     case Commands::Outcome::Exists:
         // The progress popup grabs the input while it shows; the question must get it instead.
@@ -203,11 +203,11 @@ bool TaskCommands::createTask(const TaskDefinition& entered, QWidget* progress)
         QMessageBox::information(window, tr("New Task"), tr("This task already exists!"), QMessageBox::Ok);
         return true;
     case Commands::Outcome::StoreFailed:
-        reportFailure(tr("store task %1").arg(name), core.lastError());
+        reportFailure(tr("store task %1").arg(name), created.error);
         return true;
     case Commands::Outcome::Invalid:
         progress->hide();
-        showPlain(tr("New Task"), tr("The task was not created: %1").arg(core.lastError()));
+        showPlain(tr("New Task"), tr("The task was not created: %1").arg(created.error));
         return true;
     case Commands::Outcome::Done:
     case Commands::Outcome::FetchFailed:
@@ -262,17 +262,17 @@ void TaskCommands::editTask()
     const bool oldScripts = task->runsScripts();
     const TaskDefinition entered = dialog.task();
     const QString& name = entered.name;
-    switch (core.editTask(task, entered)) {
+    switch (core.editor().run(task, entered)) {
     case Commands::Outcome::Done:
         break;
     case Commands::Outcome::Exists:
         QMessageBox::information(window, tr("Edit Task"), tr("This task already exists!"), QMessageBox::Ok);
         return;
     case Commands::Outcome::StoreFailed:
-        reportFailure(tr("change task %1").arg(name), core.lastError());
+        reportFailure(tr("change task %1").arg(name), core.editor().error());
         return;
     case Commands::Outcome::Invalid:
-        showPlain(tr("Edit Task"), tr("The task was not changed: %1").arg(core.lastError()));
+        showPlain(tr("Edit Task"), tr("The task was not changed: %1").arg(core.editor().error()));
         return;
     default:
         emit message(tr("Task %1 was not changed: another command was running or it was removed.").arg(name));
@@ -345,7 +345,7 @@ void TaskCommands::importTasks()
     DialogProgress progress(window);
     progress.setMessage(tr("Importing %1 tasks...").arg(read.tasks.size()));
     showWait(progress);
-    const Commands::ImportRun run = core.importTasks(read.tasks);
+    const Commands::ImportRun run = core.importer().run(read.tasks);
     if (run.aborted || !run.ran)
         return; // quitting, or the command that runs enables the window when it ends
     progress.close();

@@ -45,7 +45,7 @@ int runChild()
     checker.registry().loadTasks();
     QElapsedTimer clock;
     clock.start();
-    const Commands::UpdateRun run = checker.updateAll();
+    const Commands::UpdateRun run = checker.updater().run();
     std::printf("%lld %lld %d\n", static_cast<long long>(clock.elapsed()),
                 static_cast<long long>(ProcStatus::peakResidentKb()), run.failedPages);
     return 0;

@@ -89,7 +89,7 @@ int main(int argc, char* argv[])
         timer.start();
         TaskExchange::Read read = TaskExchange::parse(list);
         TaskExchange::setKeyword(read, QStringLiteral("item"), 3600);
-        const Commands::ImportRun run = checker.importTasks(read.tasks);
+        const Commands::ImportRun run = checker.importer().run(read.tasks);
         importMs << timer.nsecsElapsed() / 1e6;
         if (run.imported != tasks || run.failedPages != 0) {
             std::fprintf(stderr, "import: %d imported, %d failed pages\n", run.imported, run.failedPages);
@@ -100,7 +100,7 @@ int main(int argc, char* argv[])
             stored += task->results().size();
 
         timer.restart();
-        const Commands::UpdateRun update = checker.updateAll();
+        const Commands::UpdateRun update = checker.updater().run();
         updateMs << timer.nsecsElapsed() / 1e6;
         if (!update.ran || update.failedPages != 0) {
             std::fprintf(stderr, "update-all: %d failed pages\n", update.failedPages);

@@ -158,7 +158,7 @@ struct Bench
         QElapsedTimer timer;
         timer.start();
         const double cpuStart = threadCpuMs();
-        const Commands::UpdateRun update = parts.core.updateAll();
+        const Commands::UpdateRun update = parts.core.updater().run();
         figures.checksMs = timer.nsecsElapsed() / 1e6;
         figures.checksCpuMs = threadCpuMs() - cpuStart;
         figures.newsFound = int(update.news.size());

@@ -178,7 +178,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
     sampler.start();
     QElapsedTimer clock;
     clock.start();
-    const Commands::UpdateRun update = checker.updateAll();
+    const Commands::UpdateRun update = checker.updater().run();
     figures.ms = clock.elapsed();
     sampler.stop();
     figures.peakGrowthKb = ProcStatus::peakResidentKb() - before;

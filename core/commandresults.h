@@ -18,9 +18,9 @@ enum class Outcome
     Cancelled,   // ended by cancelWait(): nothing changed
     TaskGone,    // the task was removed during the wait
     FetchFailed, // the page could not be downloaded
-    StoreFailed, // task.db refused the change; lastError() says why
+    StoreFailed, // task.db refused the change; the command's report says why
     Exists,      // creation or edit: another task watches this address for this keyword
-    Invalid      // creation or edit: the definition has a problem; lastError() names it
+    Invalid      // creation or edit: the definition has a problem; the command's report names it
 };
 
 struct DueRun
@@ -47,6 +47,7 @@ struct Created
     Outcome outcome = Outcome::Done;
     Task* task = nullptr;  // the new task (Done or FetchFailed: created with what the page gave)
     QString failureReason; // why its page could not be downloaded
+    QString error;         // StoreFailed, Invalid: why the task was not created
 };
 
 struct ImportRun

@@ -78,3 +78,12 @@ bool CommandWaits::isAborting() const
     }
     return false;
 }
+
+bool CommandWaits::fetchWhole(Wait& w, const Task& task, std::optional<FetchedPage>& fetched)
+{
+    get(w, task, false, [this, &fetched](const FetchedPage& page) {
+        fetched = page;
+        wake();
+    });
+    return wait(w, [&fetched] { return fetched.has_value(); });
+}

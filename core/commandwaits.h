@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 
 class QEventLoop;
@@ -45,6 +46,9 @@ public:
     // Runs the event loop until done() holds, abortAll() or cancel() is called; false when ended so
     // (w.aborted or w.cancelled says which).
     bool wait(Wait& w, const std::function<bool()>& done);
+    // Waits for the whole page of the task (never "not modified"); false when the wait was ended (w says how).
+    // The page is delivered into fetched, which must live as long as w.
+    bool fetchWhole(Wait& w, const Task& task, std::optional<FetchedPage>& fetched);
     // Lets every wait look at its done() again.
     void wake();
     // Ends every wait running now (their downloads are the caller's to abort).

@@ -5,22 +5,27 @@
 #include "core/commandguard.h"
 #include "core/commandresults.h"
 #include "core/commandwaits.h"
+#include "core/createtask.h"
+#include "core/edittask.h"
 #include "core/newsoutbox.h"
 #include "core/pagesource.h"
 #include "core/periodicchecks.h"
+#include "core/resetresults.h"
 #include "core/taskexchange.h"
 #include "core/taskhealth.h"
 #include "core/taskimport.h"
 #include "core/taskregistry.h"
+#include "core/updateall.h"
 #include "engine/definition/taskdefinition.h"
 #include "engine/fetching/pagefetcher.h"
 #include "engine/rendering/pagerenderrunner.h"
 
 #include <optional>
 
-// The checking core as the window uses it: the checks of the tasks of the registry it is given, and the commands
-// that wait for pages (update-all, reset, creation, import) with edit beside them. The task list, its signals and
-// the changes the user asks for (removal, read marks, undo) are the registry's.
+// The checking core as the window uses it, put together from its parts: the checks of the tasks of the registry
+// it is given, and the commands that wait for pages (update-all, reset, creation, import) with edit beside them,
+// each a part of its own. The task list, its signals and the changes the user asks for (removal, read marks,
+// undo) are the registry's.
 //
 // Every wait runs the event loop (the periodic checks and their deliveries go on meanwhile) and holds
 // guard(), so no other waiting command starts inside it. A task removed during a wait is never touched
@@ -38,7 +43,7 @@ public:
 
     // The tasks checked.
     TaskRegistry& registry() const { return m_registry; }
-    // Why the latest of the commands below failed (StoreFailed, Invalid, a refused start or option).
+    // Why the latest start, option or switch below failed.
     QString lastError() const { return m_lastError; }
 
     // Not owned; the system clock when none is set. The registry stamps the results by it too.
@@ -66,26 +71,14 @@ public:
     // then as well.
     bool start(bool deleteOld, int days, bool reportNewLinks);
 
-    // Checks every task now, all pages at once, and takes the new results over in list order.
-    Commands::UpdateRun updateAll();
-    // How many pages update-all requests in one turn of the event loop (a few milliseconds of work); tests lower it.
-    static constexpr int RequestBatch = 500;
-    void setRequestBatch(int pages) { m_requestBatch = qMax(1, pages); }
-    // For how many tasks update-all reads the stored results while their pages are on their way.
-    static constexpr int ReadAheadTasks = 1000;
-    // Rebuilds the task's results from a fresh download; on any failure the old ones stay.
-    Commands::Outcome resetResults(Task* task);
-    // Downloads the new task's page (with the request headers of its options), stores the task with its
-    // results and options and appends it to the list. The entries are normalised and checked here.
-    Commands::Created createTask(const TaskDefinition& entered);
-    // Changes what the task watches, in memory and in its row of task.db, keeping its id, date, results and
-    // their states. A changed address or keyword forgets the links seen so far: the next check records the
-    // page without reporting it. A changed frequency counts from the last check. Refused while a command
-    // runs (Dropped) and for a task removed meanwhile (TaskGone).
-    // The entered options replace the user's options of the task (its request headers, its region; pause and
-    // mute stay as they are); a new address, keyword, region or excluded words also drop the validators of the
-    // page last read. An edit of the fields alone passes TaskDefinition::of(task) with them changed.
-    Commands::Outcome editTask(Task* task, const TaskDefinition& entered);
+    // The commands that wait for pages, each with the report of its own run: Update Tasks Now, Reset Results,
+    // New Task, Edit Task (which waits for nothing, but is refused while another command waits) and the import.
+    UpdateAll& updater() { return m_update; }
+    ResetResults& resetter() { return m_reset; }
+    CreateTask& creator() { return m_create; }
+    EditTask& editor() { return m_edit; }
+    TaskImport& importer() { return m_import; }
+
     // Pauses or resumes (Paused), mutes or unmutes (Muted) the task, in memory and in task.db. A paused task is
     // never downloaded, by the periodic checks or update-all; a muted one is checked and its results stored, but
     // neither its news nor its need of a look are announced. Refused for a task removed meanwhile (TaskGone).
@@ -95,8 +88,6 @@ public:
         Muted
     };
     Commands::Outcome setSwitch(Task* task, Switch which, bool on);
-    // See TaskImport.
-    Commands::ImportRun importTasks(const QList<ExchangeTask>& tasks);
 
     // Whether checks also report links that newly appear on a page. A feed's new items are always reported. Turned on
     // afresh (by the user), every task records its page's links at its first check without reporting them. False when
@@ -108,14 +99,6 @@ public:
     void abortWaits();
 
 private:
-    // createTask() once the command runs and the definition passed its check.
-    Commands::Created createChecked(const TaskDefinition& definition);
-    // Waits for the whole page of the task (never "not modified"); false when the wait was ended (w says how).
-    // The page is delivered into fetched, which must live as long as w.
-    bool fetchWhole(CommandWaits::Wait& w, const Task& task, std::optional<FetchedPage>& fetched);
-    // Reads the stored results of the tasks that do not hold them while their pages are on their way.
-    void readResultsAhead(const QList<Task*>& tasks);
-
     TaskRegistry& m_registry;
     TaskDatabase& m_db;
     QString m_lastError;
@@ -125,10 +108,13 @@ private:
     PageSource m_source{m_fetcher, m_renderer};
     CheckStates m_states;
     TaskHealth m_health;
-    bool m_firstCheck = false; // the page noted is that of a task being created
     PeriodicChecks m_periodic;
     CommandWaits m_waits;
-    TaskImport m_import;
+    CommandParts m_parts{m_registry, m_db, m_states, m_health, m_guard, m_waits};
+    UpdateAll m_update{m_parts};
+    ResetResults m_reset{m_parts};
+    CreateTask m_create{m_parts};
+    EditTask m_edit{m_parts};
+    TaskImport m_import{m_parts, m_periodic};
     NewsOutbox m_news{m_db};
-    int m_requestBatch = RequestBatch;
 };

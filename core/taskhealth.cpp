@@ -3,8 +3,8 @@
 
 #include "core/checkstate.h"
 #include "core/taskregistry.h"
-#include "engine/fetching/fetchrequest.h"
 #include "engine/definition/task.h"
+#include "engine/fetching/fetchrequest.h"
 #include "storage/taskdatabase.h"
 
 #include <QLocale>
@@ -110,8 +110,9 @@ void TaskHealth::store(Task* task, const char* option, const QString& value)
     task->setOption(name, value);
 }
 
-void TaskHealth::noteCheck(Task* task, const FetchedPage& page, bool firstCheck)
+void TaskHealth::noteCheck(Task* task, const FetchedPage& page)
 {
+    const bool firstCheck = m_creating;
     const Cause before = cause(task);
     Cause now = before;
     int empty = countOf(task->options().value(QLatin1String(EmptyChecksOption)));

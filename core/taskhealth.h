@@ -44,10 +44,11 @@ public:
     void setChecksInRow(int checks) { m_checksInRow = qBound(1, checks, MaxChecksInRow); }
     int checksInRow() const { return m_checksInRow; }
 
-    // A check of the task ended with this page (its failure already noted). firstCheck: the page of a task being
-    // created, which is judged at once (a region that selects nothing is not waited for) and not announced, as
-    // the command that creates it says it.
-    void noteCheck(Task* task, const FetchedPage& page, bool firstCheck = false);
+    // A check of the task ended with this page (its failure already noted). While creating() holds, the page is
+    // that of a task being created, which is judged at once (a region that selects nothing is not waited for)
+    // and not announced, as the command that creates it says it.
+    void noteCheck(Task* task, const FetchedPage& page);
+    void setCreating(bool on) { m_creating = on; }
     // The task's address, keyword or region changed: nothing seen of the old page counts.
     void forget(Task* task);
 
@@ -70,4 +71,5 @@ private:
     CheckStates& m_states;
     TaskDatabase& m_db;
     int m_checksInRow = DefaultChecksInRow;
+    bool m_creating = false;
 };

@@ -2,6 +2,7 @@
 #include "core/taskimport.h"
 
 #include "core/checkstate.h"
+#include "core/commandguard.h"
 #include "core/periodicchecks.h"
 #include "core/taskregistry.h"
 #include "engine/definition/taskdefinition.h"
@@ -84,6 +85,9 @@ bool TaskImport::addImported(Task* task, const QStringList& seen)
 
 Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
 {
+    CommandGuard::Scope command(m_guard);
+    if (!command)
+        return {};
     Commands::ImportRun run;
     run.ran = true;
     if (!prepare(entries, &run))

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/commandparts.h"
 #include "core/commandresults.h"
 #include "core/commandwaits.h"
 #include "core/taskexchange.h"
@@ -24,13 +25,13 @@ class TaskImport
     Q_DECLARE_TR_FUNCTIONS(TaskImport)
 
 public:
-    TaskImport(TaskRegistry& registry, CheckStates& states, PeriodicChecks& periodic, CommandWaits& waits,
-               TaskDatabase& db)
-        : m_registry(registry), m_states(states), m_periodic(periodic), m_waits(waits), m_db(db)
+    TaskImport(const CommandParts& parts, PeriodicChecks& periodic)
+        : m_registry(parts.registry), m_states(parts.states), m_periodic(periodic), m_waits(parts.waits),
+          m_db(parts.db), m_guard(parts.guard)
     {
     }
 
-    // Run while the caller holds the command guard.
+    // Dropped (not ran) while another command runs.
     Commands::ImportRun run(const QList<ExchangeTask>& entries);
 
 private:
@@ -44,6 +45,7 @@ private:
     PeriodicChecks& m_periodic;
     CommandWaits& m_waits;
     TaskDatabase& m_db;
+    CommandGuard& m_guard;
     std::vector<std::unique_ptr<Task>> m_tasks; // the tasks of the file being imported, without duplicates
     QList<bool> m_withResults;                  // whether each came with results of its own
 };

@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Update-all: every task's page asked for at once, compared as it is read, and taken over in the list's order.
-#include "core/taskchecker.h"
+#include "core/updateall.h"
+
+#include "core/checkstate.h"
+#include "core/commandguard.h"
+#include "core/commandwaits.h"
+#include "core/taskregistry.h"
 
 #include "storage/taskdatabase.h"
 
@@ -11,9 +16,6 @@
 #include <memory>
 #include <utility>
 
-using Commands::Created;
-using Commands::ImportRun;
-using Commands::Outcome;
 using Commands::UpdateRun;
 
 namespace {
@@ -35,30 +37,30 @@ void readNextResults(QObject* context, const std::shared_ptr<std::deque<QPointer
 }
 } // namespace
 
-void TaskChecker::readResultsAhead(const QList<Task*>& tasks)
+void UpdateAll::readResultsAhead(const QList<Task*>& tasks)
 {
     readNextResults(this, std::make_shared<std::deque<QPointer<Task>>>(tasks.cbegin(), tasks.cend()));
 }
 
-Commands::UpdateRun TaskChecker::updateAll()
+Commands::UpdateRun UpdateAll::run()
 {
     UpdateRun run;
     // While task.db is being prepared the stored results cannot be compared with: nothing is fetched.
-    if (m_registry.tasks().isEmpty() || m_registry.isPreparing())
+    if (m_parts.registry.tasks().isEmpty() || m_parts.registry.isPreparing())
         return run;
-    CommandGuard::Scope command(m_guard);
+    CommandGuard::Scope command(m_parts.guard);
     if (!command)
         return run;
     run.ran = true;
     // The failure marks and validators of the run are written together as it ends.
-    CheckStates::Batch marks(m_states);
+    CheckStates::Batch marks(m_parts.states);
 
     // Every page is requested at once; each is compared as soon as it is read and its body released, so memory
     // does not grow with the number of pages. The pages are taken over in the list's order below, so none waits
     // for a slower one (asRead). Deliveries for a task removed meanwhile are dropped.
     // A paused task is not downloaded, even when the user asks for every task.
     QList<Task*> snapshot;
-    for (Task* task : m_registry.tasks()) {
+    for (Task* task : m_parts.registry.tasks()) {
         if (!task->isPaused())
             snapshot.append(task);
     }
@@ -68,7 +70,7 @@ Commands::UpdateRun TaskChecker::updateAll()
     QHash<int, bool> hasNew;
     QHash<int, FetchedPage> read; // the validators of the pages read whole
     const QMetaObject::Connection forget =
-        connect(&m_registry, &TaskRegistry::taskRemoved, this, [&hasNew, &read](Task* task) {
+        connect(&m_parts.registry, &TaskRegistry::taskRemoved, this, [&hasNew, &read](Task* task) {
             hasNew.remove(task->taskId());
             read.remove(task->taskId());
         });
@@ -78,22 +80,23 @@ Commands::UpdateRun TaskChecker::updateAll()
     const PageReader::Order asRead = PageReader::Order::AsRead;
     const auto request = [&](Task* task) {
         QPointer<Task> guarded(task);
-        m_waits.get(w, *task, true, asRead, [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
-            --pending;
-            if (guarded && m_registry.contains(guarded)) {
-                const CheckStates::Comparison compared = m_states.comparePage(guarded, page);
-                if (!compared.failure.isEmpty())
-                    run.storageFailure = compared.failure;
-                if (compared.compared) {
-                    hasNew.insert(guarded->taskId(), compared.hasNew);
-                    read.insert(guarded->taskId(), CheckStates::validatorsOf(page));
-                }
-                if (!page.ok)
-                    ++run.failedPages;
-            }
-            if (pending == 0)
-                m_waits.wake();
-        });
+        m_parts.waits.get(w, *task, true, asRead,
+                          [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
+                              --pending;
+                              if (guarded && m_parts.registry.contains(guarded)) {
+                                  const CheckStates::Comparison compared = m_parts.states.comparePage(guarded, page);
+                                  if (!compared.failure.isEmpty())
+                                      run.storageFailure = compared.failure;
+                                  if (compared.compared) {
+                                      hasNew.insert(guarded->taskId(), compared.hasNew);
+                                      read.insert(guarded->taskId(), CheckStates::validatorsOf(page));
+                                  }
+                                  if (!page.ok)
+                                      ++run.failedPages;
+                              }
+                              if (pending == 0)
+                                  m_parts.waits.wake();
+                          });
     };
     // Requested a batch per turn of the event loop, so that building the requests of 100,000 tasks does not
     // hold the window; the batches end with this run, whichever way it ends.
@@ -106,10 +109,10 @@ Commands::UpdateRun TaskChecker::updateAll()
         const qsizetype end = qMin(*next + m_requestBatch, snapshot.size());
         for (; *next < end; ++*next) {
             Task* task = snapshot.at(*next);
-            if (m_registry.contains(task)) {
+            if (m_parts.registry.contains(task)) {
                 request(task);
             } else if (--pending == 0) { // removed meanwhile: nothing to wait for
-                m_waits.wake();
+                m_parts.waits.wake();
             }
         }
         if (*next < snapshot.size())
@@ -125,7 +128,7 @@ Commands::UpdateRun TaskChecker::updateAll()
     // Ahead of their pages only for the first tasks: on 100,000 tasks every stored result would be held in
     // memory, read whether its page comes or not. The others' are read as their pages arrive.
     readResultsAhead(snapshot.first(qMin(snapshot.size(), qsizetype(ReadAheadTasks))));
-    if (!m_waits.wait(w, [&pending] { return pending == 0; })) {
+    if (!m_parts.waits.wait(w, [&pending] { return pending == 0; })) {
         // Left by the user: the pages read so far are taken over as a periodic check would take them.
         run.cancelled = w.cancelled;
         run.unread = pending;
@@ -137,12 +140,12 @@ Commands::UpdateRun TaskChecker::updateAll()
     // Taken over task by task in the list's order, stored in one transaction.
     QList<QPair<Task*, TaskChange>> taken;
     QList<TaskChange> changes;
-    for (Task* task : m_registry.tasks()) {
+    for (Task* task : m_parts.registry.tasks()) {
         const bool found = hasNew.value(task->taskId(), false);
-        if (!found && !m_states.hasFindings(task))
+        if (!found && !m_parts.states.hasFindings(task))
             continue;
         TaskChange change;
-        m_states.takeOver(task, found ? task->updateResults() : Task::ResultList(), &change);
+        m_parts.states.takeOver(task, found ? task->updateResults() : Task::ResultList(), &change);
         if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
             continue;
         taken.append({task, change});
@@ -151,17 +154,17 @@ Commands::UpdateRun TaskChecker::updateAll()
     // Validators are remembered once what their page showed is stored: a page whose findings wait to be
     // stored is read whole again at its next check.
     const auto rememberRead = [this, &read](const QSet<int>& unstored) {
-        for (Task* task : m_registry.tasks()) {
+        for (Task* task : m_parts.registry.tasks()) {
             const auto page = read.constFind(task->taskId());
             if (page != read.constEnd() && !unstored.contains(task->taskId()))
-                m_states.rememberValidators(task, *page);
+                m_parts.states.rememberValidators(task, *page);
         }
     };
     if (changes.isEmpty()) {
         rememberRead({});
         return run;
     }
-    if (!m_db.storeChanges(changes)) {
+    if (!m_parts.db.storeChanges(changes)) {
         QStringList names;
         QSet<int> unstored;
         for (const auto& [task, change] : std::as_const(taken)) {
@@ -169,20 +172,20 @@ Commands::UpdateRun TaskChecker::updateAll()
             if (!change.results.isEmpty())
                 names.append(task->name());
         }
-        m_lastError =
-            tr("Could not store the new results of %1: %2").arg(names.join(QStringLiteral(", ")), m_db.lastError());
+        const QString failure = tr("Could not store the new results of %1: %2")
+                                    .arg(names.join(QStringLiteral(", ")), m_parts.db.lastError());
         for (const auto& [task, change] : std::as_const(taken)) {
             if (change.results.isEmpty())
                 continue;
-            m_states.keepUnstored(task, change.results, m_lastError);
+            m_parts.states.keepUnstored(task, change.results, failure);
             run.unstoredNew = true;
         }
         rememberRead(unstored);
-        run.storageFailure = m_lastError;
+        run.storageFailure = failure;
         return run;
     }
     for (const auto& [task, change] : std::as_const(taken)) {
-        m_states.taken(task, change);
+        m_parts.states.taken(task, change);
         if (!change.results.isEmpty()) {
             run.anyNew = true;
             // Stored and shown, but a muted task's news are not announced.

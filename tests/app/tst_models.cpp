@@ -166,7 +166,7 @@ private slots:
         }
         Models models(fixture);
         QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), (QStringList{"qt 1", "qt 0"}));
-        QVERIFY(models.core.updateAll().anyNew);
+        QVERIFY(models.core.updater().run().anyNew);
         QCOMPARE(::column(models.sorted, ResultTableModel::TextColumn), (QStringList{"qt 1 changed", "qt 1", "qt 0"}));
     }
 
@@ -286,7 +286,7 @@ private slots:
         Task* a = models.core.registry().tasks().at(0);
 
         // Add: the new task is appended to the list.
-        const Commands::Created created = models.core.createTask({"B", server.url("/b").toString(), "qt", 3600, {}});
+        const Commands::Created created = models.core.creator().run({"B", server.url("/b").toString(), "qt", 3600, {}});
         QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(column(models.tasks, 0), (QStringList{"A", "B"}));
         QVERIFY(models.inStep());
@@ -300,7 +300,7 @@ private slots:
 
         // Take-over: an update finds the changed text of a stored link.
         server.setPage("/a", page({"qt 1 changed", "qt 2"}));
-        QVERIFY(models.core.updateAll().anyNew);
+        QVERIFY(models.core.updater().run().anyNew);
         QCOMPARE(models.results.rowCount(), 3);
         QVERIFY(models.inStep());
 
@@ -310,7 +310,7 @@ private slots:
         QVERIFY(models.inStep());
 
         // Reset: the page's links replace the results.
-        QCOMPARE(models.core.resetResults(a), Commands::Outcome::Done);
+        QCOMPARE(models.core.resetter().run(a), Commands::Outcome::Done);
         QCOMPARE(texts(a->results()), (QStringList{"qt 1 changed", "qt 2"}));
         QVERIFY(models.inStep());
 

@@ -93,7 +93,7 @@ private slots:
         Loaded loaded(fixture, &clock);
         Task* task = loaded.checker.registry().tasks().at(0);
         const QString address = path.isEmpty() ? task->address() : server.url(tag + path).toString();
-        QCOMPARE(loaded.checker.editTask(task, {name, address, keyword, frequency, task->options()}),
+        QCOMPARE(loaded.checker.editor().run(task, {name, address, keyword, frequency, task->options()}),
                  Commands::Outcome::Done);
 
         QCOMPARE(task->name(), name);
@@ -147,17 +147,17 @@ private slots:
 
         clock.at = QDateTime(QDate(2009, 1, 1), QTime(12, 0));
         QVERIFY(checker.periodic().checkDueTasks().started.contains(task));
-        QCOMPARE(checker.editTask(task, {"A", server.url("/fresh/new").toString(), "qt", 3600, task->options()}),
+        QCOMPARE(checker.editor().run(task, {"A", server.url("/fresh/new").toString(), "qt", 3600, task->options()}),
                  Commands::Outcome::Done);
         QTRY_COMPARE(checker.fetcher().running(), 0);
         QCOMPARE(found.count(), 0);
 
-        QVERIFY(checker.updateAll().ran);
+        QVERIFY(checker.updater().run().ran);
         QCOMPARE(found.count(), 0);
         QCOMPARE(texts(task->results()), (QStringList{"qt 2", "qt 1"}));
 
         server.setPage("/fresh/new", page({"/l2=qt renamed again"}));
-        const Commands::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updater().run();
         QCOMPARE(run.news.size(), 1);
         QCOMPARE(run.news.at(0).task.data(), task);
         QCOMPARE(texts(run.news.at(0).results), QStringList{"qt renamed again"});
@@ -175,7 +175,8 @@ private slots:
         Loaded loaded(fixture);
         Task* task = loaded.checker.registry().tasks().at(0);
         const QHash<QString, QString> headers{{Task::RequestHeadersOption, "Accept-Language: de"}};
-        QCOMPARE(loaded.checker.editTask(task, {"A", task->address(), "qt", 3600, headers}), Commands::Outcome::Done);
+        QCOMPARE(loaded.checker.editor().run(task, {"A", task->address(), "qt", 3600, headers}),
+                 Commands::Outcome::Done);
         const QHash<QString, QString> expected{{Task::RequestHeadersOption, "Accept-Language: de"},
                                                {Task::EtagOption, "\"v1\""}};
         QCOMPARE(task->options(), expected);
@@ -206,13 +207,13 @@ private slots:
         Task* a = loaded.checker.registry().tasks().at(0);
         const QString target = loaded.checker.registry().tasks().at(1)->address();
         const QString before = a->address();
-        QCOMPARE(int(loaded.checker.editTask(a, {"A", target, keyword, 3600, a->options()})), expected);
+        QCOMPARE(int(loaded.checker.editor().run(a, {"A", target, keyword, 3600, a->options()})), expected);
         QCOMPARE(a->address(), expected == int(Commands::Outcome::Done) ? target : before);
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT address FROM tasks WHERE task_id = 0"),
                  QStringList{a->address()});
         // Creation follows the same rule, and refuses before anything is downloaded.
         const int hits = server.hits("/refuse/b");
-        const Commands::Created created = loaded.checker.createTask({"C", target, keyword.toUpper(), 3600, {}});
+        const Commands::Created created = loaded.checker.creator().run({"C", target, keyword.toUpper(), 3600, {}});
         if (expected == int(Commands::Outcome::Exists) || keyword.isEmpty())
             QCOMPARE(int(created.outcome), expected);
         QCOMPARE(server.hits("/refuse/b"), hits + (created.task ? 1 : 0));
@@ -233,12 +234,12 @@ private slots:
         const QStringList before = file.column("SELECT name || address || grabtext || frequency FROM tasks");
         Loaded loaded(fixture);
         if (hostile.doors & HostileTask::Core) {
-            const auto created = loaded.checker.createTask(in);
+            const auto created = loaded.checker.creator().run(in);
             QCOMPARE(created.outcome, Commands::Outcome::Invalid);
-            QVERIFY(loaded.checker.lastError().startsWith(hostile.prefix));
+            QVERIFY(created.error.startsWith(hostile.prefix));
             Task* a = loaded.checker.registry().tasks().at(0);
-            QCOMPARE(loaded.checker.editTask(a, in), Commands::Outcome::Invalid);
-            QVERIFY(loaded.checker.lastError().startsWith(hostile.prefix));
+            QCOMPARE(loaded.checker.editor().run(a, in), Commands::Outcome::Invalid);
+            QVERIFY(loaded.checker.editor().error().startsWith(hostile.prefix));
             QCOMPARE(server.hits("/hostile/a") + server.hits("/hostile/b"), 0);
         }
         QCOMPARE(file.column("SELECT name || address || grabtext || frequency FROM tasks"), before);
@@ -267,11 +268,13 @@ private slots:
         Loaded loaded(fixture);
         Task* a = loaded.checker.registry().tasks().at(0);
         Task* b = loaded.checker.registry().tasks().at(1);
-        QCOMPARE(loaded.checker.editTask(a, {"A2", a->address(), "qt", 90, a->options()}), Commands::Outcome::Done);
-        QCOMPARE(loaded.checker.editTask(b, {"B2", b->address(), "QT", 0, b->options()}), Commands::Outcome::Done);
+        QCOMPARE(loaded.checker.editor().run(a, {"A2", a->address(), "qt", 90, a->options()}), Commands::Outcome::Done);
+        QCOMPARE(loaded.checker.editor().run(b, {"B2", b->address(), "QT", 0, b->options()}), Commands::Outcome::Done);
         // A changed keyword that meets the other task's is still a duplicate, and a new frequency is judged.
-        QCOMPARE(loaded.checker.editTask(a, {"A2", a->address(), "Qt", 90, a->options()}), Commands::Outcome::Exists);
-        QCOMPARE(loaded.checker.editTask(b, {"B2", b->address(), "QT", -60, b->options()}), Commands::Outcome::Invalid);
+        QCOMPARE(loaded.checker.editor().run(a, {"A2", a->address(), "Qt", 90, a->options()}),
+                 Commands::Outcome::Exists);
+        QCOMPARE(loaded.checker.editor().run(b, {"B2", b->address(), "QT", -60, b->options()}),
+                 Commands::Outcome::Invalid);
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name || ' ' || frequency FROM tasks ORDER BY id"),
                  (QStringList{"A2 90", "B2 0"}));
     }
@@ -291,14 +294,14 @@ private slots:
         Task* b = checker.registry().tasks().at(1);
         Commands::Outcome during = Commands::Outcome::Done;
         QTimer::singleShot(100, this, [&] {
-            during = checker.editTask(a, {"X", a->address(), "qt", 60, a->options()});
+            during = checker.editor().run(a, {"X", a->address(), "qt", 60, a->options()});
         });
-        QVERIFY(checker.updateAll().ran);
+        QVERIFY(checker.updater().run().ran);
         QCOMPARE(during, Commands::Outcome::Dropped);
         QCOMPARE(a->name(), QString("A"));
 
         QVERIFY(checker.registry().removeTask(b));
-        QCOMPARE(checker.editTask(b, {"X", "http://x/", "qt", 60, {}}), Commands::Outcome::TaskGone);
+        QCOMPARE(checker.editor().run(b, {"X", "http://x/", "qt", 60, {}}), Commands::Outcome::TaskGone);
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks"), QStringList{"A"});
     }
 
@@ -332,7 +335,7 @@ private slots:
             return c.registry().markAllRead(b);
         }) << QStringList{"A:2:1", "B:1:0"};
         QTest::addRow("edit") << Write([](TaskChecker& c, Task* a, Task*) {
-            return c.editTask(a, {"A2", a->address(), a->grabText(), 60, a->options()}) == Commands::Outcome::Done;
+            return c.editor().run(a, {"A2", a->address(), a->grabText(), 60, a->options()}) == Commands::Outcome::Done;
         }) << QStringList{"A2:2:1", "B:1:1"};
     }
     void writes()
@@ -377,14 +380,14 @@ private slots:
                     written = write(checker, a, b);
                     checker.waits().cancel();
                 });
-                QVERIFY(checker.importTasks(importing).cancelled);
+                QVERIFY(checker.importer().run(importing).cancelled);
             } else {
                 written = write(checker, a, b);
             }
             const QStringList expected = way == Done ? after : before;
             QCOMPARE(written, way == Done);
-            // An edit is the checker's command, the other writes the registry's.
-            const QString why = QByteArrayView(QTest::currentDataTag()) == "edit" ? checker.lastError()
+            // An edit is a command of its own, the other writes the registry's.
+            const QString why = QByteArrayView(QTest::currentDataTag()) == "edit" ? checker.editor().error()
                                                                                   : checker.registry().lastError();
             if (way == RefusedByFile)
                 QVERIFY(!why.isEmpty());

@@ -178,7 +178,7 @@ private slots:
         const QString good = QStringLiteral("/hostile/%1").arg(row);
         const ExchangeTask first{{"N", server.url(good).toString(), "qt", 3600, {}}, {}, false, {}};
         const ExchangeTask second{in, {}, false, {}};
-        const Commands::ImportRun run = loaded.checker.importTasks({first, second});
+        const Commands::ImportRun run = loaded.checker.importer().run({first, second});
         QVERIFY2(run.refusal.startsWith("task 2, " + hostile.prefix), qPrintable(run.refusal.left(200)));
         QCOMPARE(server.hits(good), 0);
         QVERIFY(loaded.checker.registry().tasks().isEmpty());
@@ -360,7 +360,7 @@ private slots:
         const QString to = fixture.path("other.db");
         {
             Loaded empty(to);
-            const Commands::ImportRun run = empty.checker.importTasks(read.tasks);
+            const Commands::ImportRun run = empty.checker.importer().run(read.tasks);
             QCOMPARE(run.imported, 2);
             QCOMPARE(run.duplicates, 0);
             QCOMPARE(run.failedPages, 0);
@@ -396,7 +396,7 @@ private slots:
                                     .toUtf8());
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         TaskExchange::setKeyword(read, "qt", 1800);
-        const Commands::ImportRun run = loaded.checker.importTasks(read.tasks);
+        const Commands::ImportRun run = loaded.checker.importer().run(read.tasks);
         QVERIFY(run.ran);
         // The old task's keyword in other capitals and the same address twice are duplicates.
         QCOMPARE(run.imported, 2);
@@ -430,7 +430,7 @@ private slots:
             file.exec("CREATE TRIGGER refuse BEFORE INSERT ON tasks WHEN NEW.address LIKE '%/refuse/b' "
                       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
         }
-        const Commands::ImportRun refused = loaded.checker.importTasks(read.tasks);
+        const Commands::ImportRun refused = loaded.checker.importer().run(read.tasks);
         QVERIFY(!refused.storageFailure.isEmpty());
         QCOMPARE(refused.imported, 0);
         QVERIFY(loaded.checker.registry().tasks().isEmpty());
@@ -438,7 +438,7 @@ private slots:
         QCOMPARE(DbFile(path).count("results"), 0);
 
         CommandGuard::Scope busy(loaded.checker.guard());
-        QVERIFY(!loaded.checker.importTasks(read.tasks).ran);
+        QVERIFY(!loaded.checker.importer().run(read.tasks).ran);
     }
 
     void periodicWorkWaitsForAnImport()
@@ -477,7 +477,7 @@ private slots:
             startedDuring = int(checker.periodic().checkDueTasks().started.size());
             QCOMPARE(found.count(), 0);
         });
-        const Commands::ImportRun run = checker.importTasks(read.tasks);
+        const Commands::ImportRun run = checker.importer().run(read.tasks);
         QCOMPARE(run.imported, 1);
         QCOMPARE(startedDuring, 0);
         QCOMPARE(found.count(), 1);

@@ -95,7 +95,7 @@ class TestNewLinks : public QObject
     void check(Program& program, bool periodic)
     {
         if (!periodic) {
-            QVERIFY(program.checker->updateAll().ran);
+            QVERIFY(program.checker->updater().run().ran);
             return;
         }
         program.clock.at = program.clock.at.addDays(1);
@@ -200,11 +200,11 @@ private slots:
         QVERIFY(DbFile(program.fixture.path("task.db")).exec("INSERT INTO seen_links VALUES(0, ?)", {link("/l0")}));
         Task* task = program.task();
         if (afresh && !own.isEmpty()) // the user turns it on for the task in Edit Task
-            QCOMPARE(program.checker->editTask(task, {task->name(),
-                                                      task->address(),
-                                                      task->grabText(),
-                                                      task->frequency(),
-                                                      {{Task::ReportNewLinksOption, own}}}),
+            QCOMPARE(program.checker->editor().run(task, {task->name(),
+                                                          task->address(),
+                                                          task->grabText(),
+                                                          task->frequency(),
+                                                          {{Task::ReportNewLinksOption, own}}}),
                      Commands::Outcome::Done);
         else if (afresh) // the user turns it on while the program runs
             program.checker->setReportNewLinks(true, true);
@@ -267,13 +267,13 @@ private slots:
                     announced += texts(signal.at(1).value<Task::ResultList>());
                 return;
             }
-            const Commands::UpdateRun run = program.checker->updateAll();
+            const Commands::UpdateRun run = program.checker->updater().run();
             for (const TaskNews& news : run.news)
                 announced += texts(news.results);
         };
         server.setResponse(path, feed({"/a qt one", "/b other"}));
         const Commands::Created created =
-            program.checker->createTask({"Jobs", server.url(path).toString(), "qt", 60, {}});
+            program.checker->creator().run({"Jobs", server.url(path).toString(), "qt", 60, {}});
         QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(texts(created.task->results()), QStringList{"qt one"});
 
@@ -294,7 +294,7 @@ private slots:
 
         // A reset records the feed's items as seen: a result removed after it is not reported again.
         server.setResponse(path, feed({"/e qt four", "/a qt one, edited"}));
-        QCOMPARE(program.checker->resetResults(program.task()), Commands::Outcome::Done);
+        QCOMPARE(program.checker->resetter().run(program.task()), Commands::Outcome::Done);
         QVERIFY(program.checker->registry().removeResults(program.task(), {program.task()->results().at(0)}));
         checkFeed(feed({"/e qt four", "/a qt one, edited"}));
         QCOMPARE(texts(program.task()->results()), QStringList{"qt one, edited"});
@@ -315,7 +315,7 @@ private slots:
         QVERIFY(DbFile(program.fixture.path("task.db")).exec("INSERT INTO seen_links VALUES(0, 'http://old/x')"));
         server.setResponse(path, page({"/l0 qt 1", "/l1 qt 2", "/l9 other"}));
         const Commands::Created created =
-            program.checker->createTask({"Jobs", server.url(path).toString(), "qt", 60, {}});
+            program.checker->creator().run({"Jobs", server.url(path).toString(), "qt", 60, {}});
         QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(program.seen().filter(QStringLiteral("http")), links({"/l0", "/l1"}));
 
@@ -324,7 +324,7 @@ private slots:
         QCOMPARE(texts(created.task->results()), (QStringList{"qt 1", "qt 2", "qt 3"}));
 
         server.setResponse(path, page({"/l0 qt 1", "/l4 qt 4"}));
-        QCOMPARE(program.checker->resetResults(created.task), Commands::Outcome::Done);
+        QCOMPARE(program.checker->resetter().run(created.task), Commands::Outcome::Done);
         QCOMPARE(program.seen().filter(QStringLiteral("http")), links({"/l0", "/l4"}));
         server.setResponse(path, page({"/l0 qt 1", "/l4 qt 4", "/l2 qt 3"}));
         check(program, false);

@@ -58,17 +58,17 @@ private slots:
         server.setPage("/own/b", "<a href=\"/l0\">qt 1</a>");
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        const auto a = checker.createTask({"A", server.url("/own/a").toString(), "qt", 3600, cookieOptions()});
+        const auto a = checker.creator().run({"A", server.url("/own/a").toString(), "qt", 3600, cookieOptions()});
         QCOMPARE(a.outcome, Commands::Outcome::Done);
         QCOMPARE(server.lastHeader("/own/a", "Cookie"), Secret);
-        const auto b = checker.createTask({"B", server.url("/own/b").toString(), "qt", 3600, {}});
+        const auto b = checker.creator().run({"B", server.url("/own/b").toString(), "qt", 3600, {}});
         QCOMPARE(b.outcome, Commands::Outcome::Done);
         QCOMPARE(server.lastHeader("/own/b", "Cookie"), QByteArray());
         QCOMPARE(server.lastHeader("/own/b", "User-Agent"), RequestHeaders::defaultUserAgent());
 
         // Stored with the task, sent again after a restart, to that task only.
         Loaded restarted(fixture);
-        QVERIFY(restarted.checker.updateAll().ran);
+        QVERIFY(restarted.checker.updater().run().ran);
         QCOMPARE(server.hits("/own/a"), 2);
         QCOMPARE(server.lastHeader("/own/a", "Cookie"), Secret);
         QCOMPARE(server.lastHeader("/own/a", "User-Agent"), "Agent/9 (" + Secret + ")");
@@ -97,7 +97,7 @@ private slots:
         {
             Loaded loaded(fixture);
             TaskChecker& checker = loaded.checker;
-            QCOMPARE(checker.createTask({"A", server.url(path).toString(), "qt", 3600, {}}).outcome,
+            QCOMPARE(checker.creator().run({"A", server.url(path).toString(), "qt", 3600, {}}).outcome,
                      Commands::Outcome::Done);
             QCOMPARE(server.lastHeader(path, "If-None-Match"), QByteArray());
         }
@@ -111,7 +111,7 @@ private slots:
         // The page changed meanwhile, but the server says "not modified": a good check that found nothing.
         response.body = "<a href=\"/l0\">qt 2</a>";
         server.setResponse(path, response);
-        const Commands::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updater().run();
         QCOMPARE(server.lastHeader(path, "If-None-Match"), etag);
         QCOMPARE(server.lastHeader(path, "If-Modified-Since"), lastModified);
         QVERIFY(!run.anyNew);
@@ -129,13 +129,13 @@ private slots:
         // Reset always reads the whole page, and keeps the validators it gives.
         response.etag = etag.isEmpty() ? QByteArray() : QByteArray("\"new\"");
         server.setResponse(path, response);
-        QCOMPARE(checker.resetResults(task), Commands::Outcome::Done);
+        QCOMPARE(checker.resetter().run(task), Commands::Outcome::Done);
         QCOMPARE(server.lastHeader(path, "If-None-Match"), QByteArray());
         QCOMPARE(server.lastHeader(path, "If-Modified-Since"), QByteArray());
         QCOMPARE(texts(task->results()), QStringList{"qt 2"});
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT value FROM task_options WHERE name = 'etag'").value(0),
                  QString::fromLatin1(response.etag));
-        checker.updateAll();
+        checker.updater().run();
         QCOMPARE(server.lastHeader(path, "If-None-Match"), response.etag);
     }
 
@@ -179,7 +179,7 @@ private slots:
         }
         // Update Tasks Now tries it whatever the wait.
         const int before = server.hits(path);
-        QCOMPARE(checker.updateAll().failedPages, 1);
+        QCOMPARE(checker.updater().run().failedPages, 1);
         QCOMPARE(server.hits(path), before + 1);
 
         server.setPage(path, "<a href=\"/l0\">qt 1</a>");
@@ -213,7 +213,7 @@ private slots:
         TaskChecker& checker = loaded.checker;
         // B is asked after A has answered: its request waits until then.
         checker.fetcher().setMaxInFlight(1);
-        const Commands::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updater().run();
         QCOMPARE(run.failedPages, 2);
         const QString next = QLocale().toString(clock.at.addSecs(600).time(), QStringLiteral("HH:mm"));
         QCOMPARE(checker.checks().checkFailure(checker.registry().tasks().at(0)),
@@ -234,8 +234,8 @@ private slots:
             TestClock clock;
             Loaded loaded(fixture, &clock);
             TaskChecker& checker = loaded.checker;
-            checker.createTask({"A", server.url("/secret").toString(), "qt", 60, cookieOptions()});
-            checker.updateAll();
+            checker.creator().run({"A", server.url("/secret").toString(), "qt", 60, cookieOptions()});
+            checker.updater().run();
             clock.at = clock.at.addSecs(120);
             checker.periodic().checkDueTasks();
             QTRY_COMPARE(checker.fetcher().running(), 0);

@@ -30,9 +30,10 @@ class TestScale : public QObject
         QVERIFY(core.registry().isPreparing());
         QVERIFY(!core.registry().resultsRead(core.registry().tasks().first()));
         QVERIFY2(core.registry().lastError().contains("being counted"), qPrintable(core.registry().lastError()));
-        QVERIFY(!core.updateAll().ran);
-        QCOMPARE(core.createTask({"C", "http://127.0.0.1:9/c", "c", 3600, {}}).outcome, Commands::Outcome::StoreFailed);
-        QVERIFY2(core.lastError().contains("being prepared"), qPrintable(core.lastError()));
+        QVERIFY(!core.updater().run().ran);
+        const Commands::Created created = core.creator().run({"C", "http://127.0.0.1:9/c", "c", 3600, {}});
+        QCOMPARE(created.outcome, Commands::Outcome::StoreFailed);
+        QVERIFY2(created.error.contains("being prepared"), qPrintable(created.error));
     }
 
 private slots:
@@ -89,7 +90,7 @@ private slots:
             QVERIFY(core.registry().tasks().isEmpty());
             parts->finishStart(options);
             QVERIFY(core.registry().isPreparing());
-            QCOMPARE(core.createTask({"C", "http://127.0.0.1:9/c", "c", 3600, {}}).outcome,
+            QCOMPARE(core.creator().run({"C", "http://127.0.0.1:9/c", "c", 3600, {}}).outcome,
                      Commands::Outcome::StoreFailed);
             if (leaveEarly) {
                 parts.reset(); // the tasks read and not taken yet go with it
@@ -146,11 +147,11 @@ private slots:
         QTest::addColumn<int>("perTurn");       // marks handed to the writer in one turn
         QTest::addColumn<QList<int>>("writes"); // writes told of after each run
         const int all = CheckStates::MarksPerTurn;
-        QTest::addRow("few: on the window thread") << 1000 << int(TaskChecker::RequestBatch) << all << QList<int>{0, 0};
-        QTest::addRow("many: beside the window") << 2 << int(TaskChecker::RequestBatch) << all << QList<int>{1, 2};
+        QTest::addRow("few: on the window thread") << 1000 << int(UpdateAll::RequestBatch) << all << QList<int>{0, 0};
+        QTest::addRow("many: beside the window") << 2 << int(UpdateAll::RequestBatch) << all << QList<int>{1, 2};
         QTest::addRow("requested two at a time") << 1000 << 2 << all << QList<int>{0, 0};
         // 6 marks in the first run (reason and count of 3 tasks), 3 in the second (the counts).
-        QTest::addRow("handed over two a turn") << 1 << int(TaskChecker::RequestBatch) << 2 << QList<int>{3, 5};
+        QTest::addRow("handed over two a turn") << 1 << int(UpdateAll::RequestBatch) << 2 << QList<int>{3, 5};
     }
 
     void marksOfARun()
@@ -169,7 +170,7 @@ private slots:
         Loaded loaded(path);
         TaskChecker& core = loaded.core;
         core.checks().setWriteAsideFrom(asideFrom);
-        core.setRequestBatch(batch);
+        core.updater().setRequestBatch(batch);
         core.checks().setMarksPerTurn(perTurn);
         QSignalSpy written(&core.checks(), &CheckStates::marksWritten);
         const auto marks = [&] {
@@ -178,7 +179,7 @@ private slots:
                                {CheckStates::FailuresInRowOption});
         };
         for (const QString& inRow : {QStringLiteral("1"), QStringLiteral("2")}) {
-            const Commands::UpdateRun run = core.updateAll();
+            const Commands::UpdateRun run = core.updater().run();
             QCOMPARE(run.failedPages, 3);
             if (asideFrom > 3)
                 QVERIFY(!core.checks().writingMarks());

@@ -257,7 +257,7 @@ private slots:
         TaskChecker& checker = loaded.checker;
         QCOMPARE(checker.checks().failuresInRow(checker.registry().tasks().at(0)), 3);
         QVERIFY(checker.registry().removeTask(checker.registry().tasks().at(0)));
-        const auto created = checker.createTask({"B", server.url("/again/b").toString(), "qt", 3600, {}});
+        const auto created = checker.creator().run({"B", server.url("/again/b").toString(), "qt", 3600, {}});
         QCOMPARE(created.outcome, Commands::Outcome::FetchFailed);
         QCOMPARE(created.task->taskId(), 0);
         QCOMPARE(checker.checks().failuresInRow(created.task), 1);
@@ -308,7 +308,7 @@ private slots:
         }
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        const Commands::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updater().run();
         QVERIFY(run.ran && run.anyNew && !run.aborted);
         QCOMPARE(run.failedPages, 1);
         QVERIFY(run.storageFailure.isEmpty());
@@ -320,7 +320,7 @@ private slots:
 
         // The next successful check clears the mark and reads the page.
         server.setPage("/order/gone", page({"qt 2 error"}));
-        checker.updateAll();
+        checker.updater().run();
         QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(2)).isEmpty());
         QCOMPARE(texts(checker.registry().tasks().at(2)->results()), (QStringList{"qt 1", "qt 2 error"}));
     }
@@ -347,12 +347,12 @@ private slots:
         Commands::Outcome innerReset = Commands::Outcome::Done;
         Commands::Outcome innerCreate = Commands::Outcome::Done;
         QTimer::singleShot(100, this, [&] {
-            innerRan = checker.updateAll().ran;
-            innerReset = checker.resetResults(b);
-            innerCreate = checker.createTask({"C", server.url("/overlap/a").toString(), "qt", 3600, {}}).outcome;
+            innerRan = checker.updater().run().ran;
+            innerReset = checker.resetter().run(b);
+            innerCreate = checker.creator().run({"C", server.url("/overlap/a").toString(), "qt", 3600, {}}).outcome;
             QVERIFY(checker.registry().removeTask(b));
         });
-        const Commands::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updater().run();
         QVERIFY(run.ran);
         QVERIFY(!innerRan);
         QCOMPARE(innerReset, Commands::Outcome::Dropped);
@@ -385,7 +385,7 @@ private slots:
         Task* ok = checker.registry().tasks().at(0);
         Task* fails = checker.registry().tasks().at(1);
 
-        QCOMPARE(checker.resetResults(ok), Commands::Outcome::Done);
+        QCOMPARE(checker.resetter().run(ok), Commands::Outcome::Done);
         QCOMPARE(texts(ok->results()), (QStringList{"qt new 1", "qt new 2"}));
 
         // While the reset waits for its failing answer, the task's periodic check reads the page, which now
@@ -395,14 +395,14 @@ private slots:
             server.setPage("/reset/fails", page({"qt 2"}));
             checker.periodic().checkDueTasks();
         });
-        QCOMPARE(checker.resetResults(fails), Commands::Outcome::FetchFailed);
+        QCOMPARE(checker.resetter().run(fails), Commands::Outcome::FetchFailed);
         QCOMPARE(texts(fails->results()), (QStringList{"qt 1", "qt 2"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results WHERE taskid = 1 ORDER BY id"),
                  (QStringList{"qt 1", "qt 2"}));
 
         server.setResponse("/reset/fails", late);
         QTimer::singleShot(100, this, [&] { QVERIFY(checker.registry().removeTask(fails)); });
-        QCOMPARE(checker.resetResults(fails), Commands::Outcome::TaskGone);
+        QCOMPARE(checker.resetter().run(fails), Commands::Outcome::TaskGone);
         QTRY_COMPARE(checker.fetcher().running(), 0);
     }
 
@@ -423,7 +423,7 @@ private slots:
             // The stored results cannot be read either: the page is not compared, nothing of it is kept.
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
-            const Commands::UpdateRun run = checker.updateAll();
+            const Commands::UpdateRun run = checker.updater().run();
             QVERIFY2(run.storageFailure.startsWith("Could not read the results of A: "),
                      qPrintable(run.storageFailure));
             QVERIFY(!run.anyNew && !run.unstoredNew && !checker.checks().hasUnstored());
@@ -433,14 +433,14 @@ private slots:
         {
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
-            const Commands::UpdateRun run = checker.updateAll();
+            const Commands::UpdateRun run = checker.updater().run();
             QVERIFY(run.storageFailure.startsWith("Could not store the new results of A: "));
             QVERIFY(!run.anyNew);
             QVERIFY(run.unstoredNew); // found, not stored: no "nothing new" either
             QVERIFY(checker.checks().hasUnstored());
             QCOMPARE(texts(checker.registry().tasks().at(0)->results()), QStringList{"qt 1"});
             // A second update-all finds nothing new on the page, but still cannot store.
-            QVERIFY(!checker.updateAll().storageFailure.isEmpty());
+            QVERIFY(!checker.updater().run().storageFailure.isEmpty());
             other.exec("ROLLBACK");
         }
         // The periodic check stores them, though its page shows nothing new any more.
@@ -472,7 +472,7 @@ private slots:
         QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
         checker.periodic().checkDueTasks();
         QTRY_COMPARE(checker.fetcher().running() + checker.fetcher().queued(), 0);
-        const Commands::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updater().run();
         QVERIFY(run.ran && !run.anyNew);
         QCOMPARE(found.count(), 1);
         QCOMPARE(texts(checker.registry().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
@@ -528,7 +528,7 @@ private slots:
         TaskChecker& checker = loaded.checker;
         QElapsedTimer elapsed;
         elapsed.start();
-        const Commands::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updater().run();
         const qint64 ms = elapsed.elapsed();
         PageFetch::setTransferTimeout(3000);
         QCOMPARE(run.failedPages, 10);
@@ -545,13 +545,13 @@ private slots:
         // An error page's own keyword links are not the page's: the task is created with no results.
         server.setStatus("/create/none", 404, page({"qt not found"}));
         const Commands::Created missing =
-            checker.createTask({"Missing", server.url("/create/none").toString(), "qt", 60, {}});
+            checker.creator().run({"Missing", server.url("/create/none").toString(), "qt", 60, {}});
         QCOMPARE(missing.outcome, Commands::Outcome::FetchFailed);
         QCOMPARE(missing.failureReason, QStringLiteral("HTTP 404"));
         QVERIFY(missing.task->results().isEmpty());
         QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 0);
         QCOMPARE(checker.registry().tasks().size(), 1);
-        QCOMPARE(checker.createTask({"Again", server.url("/create/none").toString(), "qt", 60, {}}).outcome,
+        QCOMPARE(checker.creator().run({"Again", server.url("/create/none").toString(), "qt", 60, {}}).outcome,
                  Commands::Outcome::Exists);
 
         TestServer::Response silent;
@@ -560,7 +560,7 @@ private slots:
         QElapsedTimer elapsed;
         elapsed.start();
         QTimer::singleShot(100, this, [&] { checker.abortWaits(); });
-        QCOMPARE(checker.createTask({"Silent", server.url("/create/silent").toString(), "qt", 60, {}}).outcome,
+        QCOMPARE(checker.creator().run({"Silent", server.url("/create/silent").toString(), "qt", 60, {}}).outcome,
                  Commands::Outcome::Aborted);
         QVERIFY2(elapsed.elapsed() < 2000, "the wait did not end when asked to");
         QCOMPARE(checker.registry().tasks().size(), 1);
@@ -596,11 +596,11 @@ private slots:
             QCOMPARE(checker.periodic().checkDueTasks().started.size(), 1);
             QTRY_COMPARE(found.count(), 1);
         } else if (command == "updateAll") {
-            QVERIFY(checker.updateAll().anyNew);
+            QVERIFY(checker.updater().run().anyNew);
         } else if (command == "reset") {
-            QCOMPARE(checker.resetResults(checker.registry().tasks().at(0)), Commands::Outcome::Done);
+            QCOMPARE(checker.resetter().run(checker.registry().tasks().at(0)), Commands::Outcome::Done);
         } else {
-            QCOMPARE(checker.createTask({"B", server.url(path).toString(), "qt", 3600, {}}).outcome,
+            QCOMPARE(checker.creator().run({"B", server.url(path).toString(), "qt", 3600, {}}).outcome,
                      Commands::Outcome::Done);
         }
         const Task* task = checker.registry().tasks().at(0);
@@ -665,8 +665,8 @@ private slots:
         const QString slow = server.url("/cancel/slow").toString();
         server.setPage("/cancel/fast", page({"qt one"}));
         server.setPage("/cancel/slow", page({"qt old"}));
-        QCOMPARE(checker.createTask({"Fast", fast, "qt", 60, {}}).outcome, Commands::Outcome::Done);
-        QCOMPARE(checker.createTask({"Slow", slow, "qt", 60, {}}).outcome, Commands::Outcome::Done);
+        QCOMPARE(checker.creator().run({"Fast", fast, "qt", 60, {}}).outcome, Commands::Outcome::Done);
+        QCOMPARE(checker.creator().run({"Slow", slow, "qt", 60, {}}).outcome, Commands::Outcome::Done);
         server.setPage("/cancel/fast", page({"qt two"})); // a new text at a known link
         TestServer::Response late;
         late.body = page({"qt new"});
@@ -682,15 +682,15 @@ private slots:
         });
         poll.start(5);
         if (command == "create") {
-            QCOMPARE(checker.createTask({"New", slow, "new", 60, {}}).outcome, Commands::Outcome::Cancelled);
+            QCOMPARE(checker.creator().run({"New", slow, "new", 60, {}}).outcome, Commands::Outcome::Cancelled);
         } else if (command == "reset") {
-            QCOMPARE(checker.resetResults(checker.registry().tasks().at(1)), Commands::Outcome::Cancelled);
+            QCOMPARE(checker.resetter().run(checker.registry().tasks().at(1)), Commands::Outcome::Cancelled);
         } else if (command == "import") {
             const Commands::ImportRun run =
-                checker.importTasks({ExchangeTask{{"New", slow, "new", 60, {}}, {}, false, {}}});
+                checker.importer().run({ExchangeTask{{"New", slow, "new", 60, {}}, {}, false, {}}});
             QVERIFY(run.cancelled && !run.aborted && run.imported == 0);
         } else {
-            const Commands::UpdateRun run = checker.updateAll();
+            const Commands::UpdateRun run = checker.updater().run();
             QVERIFY(run.cancelled && !run.aborted && run.anyNew);
             QCOMPARE(run.unread, 1);
         }
@@ -715,7 +715,7 @@ private slots:
         QTimer::singleShot(100, [] { QCoreApplication::exit(0); });
         QElapsedTimer elapsed;
         elapsed.start();
-        QCOMPARE(checker.createTask({"Q", server.url("/quit/silent").toString(), "qt", 60, {}}).outcome,
+        QCOMPARE(checker.creator().run({"Q", server.url("/quit/silent").toString(), "qt", 60, {}}).outcome,
                  Commands::Outcome::Aborted);
         QVERIFY(elapsed.elapsed() < 2000);
         // The abort ended with the wait it served.

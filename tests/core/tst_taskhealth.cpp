@@ -139,9 +139,9 @@ private slots:
         Task* task = checker.registry().tasks().at(0);
         if (!region.isEmpty()) {
             QHash<QString, QString> options{{QLatin1String(Task::RegionOption), region}};
-            QCOMPARE(
-                checker.editTask(task, {task->name(), task->address(), task->grabText(), task->frequency(), options}),
-                Commands::Outcome::Done);
+            QCOMPARE(checker.editor().run(
+                         task, {task->name(), task->address(), task->grabText(), task->frequency(), options}),
+                     Commands::Outcome::Done);
         }
         // A receiver that is down keeps what it was sent in the outbox.
         server.setStatus("/down", 503);
@@ -150,7 +150,7 @@ private slots:
         QStringList seen;
         for (const QString& step : std::as_const(steps)) {
             server.setResponse(path, answer(step));
-            QVERIFY(checker.updateAll().ran);
+            QVERIFY(checker.updater().run().ran);
             seen << task->options().value(QLatin1String(TaskHealth::CauseOption));
         }
         QCOMPARE(seen, causes);
@@ -231,7 +231,8 @@ private slots:
         QHash<QString, QString> options;
         if (!region.isEmpty())
             options.insert(QLatin1String(Task::RegionOption), region);
-        const Commands::Created created = checker.createTask({"A", server.url(path).toString(), "qt", 3600, options});
+        const Commands::Created created =
+            checker.creator().run({"A", server.url(path).toString(), "qt", 3600, options});
         QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(created.task->options().value(QLatin1String(TaskHealth::CauseOption)), cause);
         QCOMPARE(checker.health().reason(created.task).isEmpty(), cause.isEmpty());
@@ -273,7 +274,7 @@ private slots:
             QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Paused, paused), Commands::Outcome::Done);
             QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Muted, muted), Commands::Outcome::Done);
             // An edit of the task's definition keeps both.
-            QCOMPARE(checker.editTask(task, {"B", task->address(), task->grabText(), task->frequency(), {}}),
+            QCOMPARE(checker.editor().run(task, {"B", task->address(), task->grabText(), task->frequency(), {}}),
                      Commands::Outcome::Done);
         }
         Loaded loaded(fixture, &clock);
@@ -290,7 +291,7 @@ private slots:
                 QTRY_COMPARE(DbFile(fixture.path("task.db")).count("results"), 2 + run);
         }
         nextPage();
-        const Commands::UpdateRun update = checker.updateAll();
+        const Commands::UpdateRun update = checker.updater().run();
         QCOMPARE(server.hits(path), paused ? 0 : 4);
         QCOMPARE(DbFile(fixture.path("task.db")).count("results"), paused ? 1 : 5);
         QCOMPARE(update.anyNew, !paused);
@@ -303,7 +304,7 @@ private slots:
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         TempFolder other;
         Loaded imported(other);
-        QCOMPARE(imported.checker.importTasks(read.tasks).imported, 1);
+        QCOMPARE(imported.checker.importer().run(read.tasks).imported, 1);
         QCOMPARE(imported.checker.registry().tasks().at(0)->isPaused(), paused);
         QCOMPARE(imported.checker.registry().tasks().at(0)->isMuted(), muted);
         QCOMPARE(server.hits(path), paused ? 0 : 5);
@@ -357,13 +358,13 @@ private slots:
         Task* task = checker.registry().tasks().at(0);
         if (!own.isEmpty()) {
             QHash<QString, QString> options{{QLatin1String(CheckHours::TaskOption), own}};
-            QCOMPARE(checker.editTask(task, {"A", task->address(), "qt", 3600, options}), Commands::Outcome::Done);
+            QCOMPARE(checker.editor().run(task, {"A", task->address(), "qt", 3600, options}), Commands::Outcome::Done);
         }
         QCOMPARE(checker.checks().dueTime(task, now), due);
         QCOMPARE(checker.periodic().checkDueTasks().started.size(), due <= now ? 1 : 0);
         QTRY_COMPARE(server.hits(path), due <= now ? 1 : 0);
         // Update Tasks Now is the user's own wish: the hours do not hold it back.
-        QVERIFY(checker.updateAll().ran);
+        QVERIFY(checker.updater().run().ran);
         QCOMPARE(server.hits(path), due <= now ? 2 : 1);
     }
 

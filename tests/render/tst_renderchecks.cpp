@@ -121,7 +121,7 @@ private slots:
         Checker c(fixture, &clock);
         TaskChecker& checker = c.checker;
         const Commands::Created created =
-            checker.createTask({"Board", server.url("/board").toString(), "job", 3600, kScripts});
+            checker.creator().run({"Board", server.url("/board").toString(), "job", 3600, kScripts});
         QCOMPARE(created.outcome, Commands::Outcome::Done);
         Task* task = created.task;
         QCOMPARE(texts(task->results()), QStringList{"Job: welder"});
@@ -131,11 +131,11 @@ private slots:
                  QStringList{"scripts=1"});
         // The same page downloaded plainly shows no job at all.
         const Commands::Created plain =
-            checker.createTask({"Plain", server.url("/board").toString(), "Jobs", 3600, {}});
+            checker.creator().run({"Plain", server.url("/board").toString(), "Jobs", 3600, {}});
         QCOMPARE(texts(plain.task->results()), QStringList{});
 
         server.setPage("/board.json", jobs("Job: welder (senior)"), "application/json");
-        const Commands::UpdateRun run = checker.updateAll();
+        const Commands::UpdateRun run = checker.updater().run();
         QCOMPARE(run.failedPages, 0);
         QVERIFY(run.anyNew);
         QCOMPARE(texts(task->results()), (QStringList{"Job: welder", "Job: welder (senior)"}));
@@ -151,7 +151,7 @@ private slots:
                         .column("SELECT text FROM results WHERE taskid = " + QString::number(task->taskId()))
                         .contains("Job: welder (night)"));
 
-        QCOMPARE(checker.resetResults(task), Commands::Outcome::Done);
+        QCOMPARE(checker.resetter().run(task), Commands::Outcome::Done);
         QCOMPARE(texts(task->results()), QStringList{"Job: welder (night)"});
         QCOMPARE(checker.renderer().peakRunning(), 1);
     }
@@ -175,7 +175,7 @@ private slots:
         options.insert(QString::fromLatin1(Task::RequestHeadersOption),
                        QStringLiteral("Cookie: session=s3cret\nX-Token: t0k"));
         const Commands::Created created =
-            c.checker.createTask({"Board", server.url("/signed-in").toString(), "job", 60, options});
+            c.checker.creator().run({"Board", server.url("/signed-in").toString(), "job", 60, options});
         QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(texts(created.task->results()), QStringList{"Job: signed in"});
 
@@ -256,7 +256,7 @@ private slots:
         server.setPage("/board.json", jobs("Job: baker"), "application/json");
         {
             Checker c(fixture);
-            QCOMPARE(c.checker.createTask({"Board", server.url("/board").toString(), "job", 60, kScripts}).outcome,
+            QCOMPARE(c.checker.creator().run({"Board", server.url("/board").toString(), "job", 60, kScripts}).outcome,
                      Commands::Outcome::Done);
         }
         server.setPage("/board.json", jobs("Job: baker (part time)"), "application/json");
@@ -264,7 +264,7 @@ private slots:
         c.checker.registry().loadTasks();
         QCOMPARE(c.checker.registry().tasks().size(), 1);
         QVERIFY(c.checker.registry().tasks().at(0)->runsScripts());
-        QVERIFY(c.checker.updateAll().anyNew);
+        QVERIFY(c.checker.updater().run().anyNew);
     }
 
     // The document the helper returns goes through the region and the left-out words as a downloaded page does.
@@ -278,13 +278,13 @@ private slots:
         options.insert(Task::RegionOption, "#jobs li");
         options.insert(Task::ExcludedWordsOption, "night");
         const Commands::Created created =
-            c.checker.createTask({"Board", server.url("/board-nav").toString(), "job", 3600, options});
+            c.checker.creator().run({"Board", server.url("/board-nav").toString(), "job", 3600, options});
         QCOMPARE(created.outcome, Commands::Outcome::Done);
         QCOMPARE(texts(created.task->results()), QStringList{"Job: welder"});
         server.setPage("/board.json", jobs("Job: welder (night)"), "application/json");
-        QVERIFY(!c.checker.updateAll().anyNew);
+        QVERIFY(!c.checker.updater().run().anyNew);
         server.setPage("/board.json", jobs("Job: welder (senior)"), "application/json");
-        QVERIFY(c.checker.updateAll().anyNew);
+        QVERIFY(c.checker.updater().run().anyNew);
         QCOMPARE(texts(created.task->results()), (QStringList{"Job: welder", "Job: welder (senior)"}));
     }
 
@@ -295,10 +295,10 @@ private slots:
         Checker c(fixture);
         c.checker.renderer().setProgram(fixture.path("vantrel-render"));
         const Commands::Created created =
-            c.checker.createTask({"Board", server.url("/board").toString(), "job", 60, kScripts});
+            c.checker.creator().run({"Board", server.url("/board").toString(), "job", 60, kScripts});
         QCOMPARE(created.outcome, Commands::Outcome::FetchFailed);
         QCOMPARE(created.failureReason, PageRenderRunner::missingMessage());
-        const Commands::UpdateRun run = c.checker.updateAll();
+        const Commands::UpdateRun run = c.checker.updater().run();
         QCOMPARE(run.failedPages, 1);
         QCOMPARE(c.checker.checks().checkFailure(created.task), PageRenderRunner::missingMessage());
     }
@@ -311,7 +311,7 @@ private slots:
         server.setPage("/flaky", kBoard);
         Checker c(fixture);
         TaskChecker& checker = c.checker;
-        Task* task = checker.createTask({"Board", server.url("/flaky").toString(), "job", 60, kScripts}).task;
+        Task* task = checker.creator().run({"Board", server.url("/flaky").toString(), "job", 60, kScripts}).task;
         QVERIFY(task);
         const QStringList before = DbFile(fixture.path("task.db")).column("SELECT text FROM results");
 
@@ -321,14 +321,14 @@ private slots:
             for (qint64 pid : checker.renderer().processIds())
                 ::kill(pid_t(pid), SIGKILL);
         });
-        const Commands::UpdateRun killed = checker.updateAll();
+        const Commands::UpdateRun killed = checker.updater().run();
         QCOMPARE(killed.failedPages, 1);
         QVERIFY(!killed.anyNew);
         QVERIFY(!checker.checks().checkFailure(task).isEmpty());
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results"), before);
 
         server.setPage("/flaky", kBoard);
-        const Commands::UpdateRun next = checker.updateAll();
+        const Commands::UpdateRun next = checker.updater().run();
         QCOMPARE(next.failedPages, 0);
         QVERIFY(next.anyNew);
         QVERIFY(checker.checks().checkFailure(task).isEmpty());
@@ -346,7 +346,7 @@ private slots:
         });
         QElapsedTimer elapsed;
         elapsed.start();
-        QCOMPARE(c.checker.createTask({"Never", server.url("/never-loads").toString(), "job", 60, kScripts}).outcome,
+        QCOMPARE(c.checker.creator().run({"Never", server.url("/never-loads").toString(), "job", 60, kScripts}).outcome,
                  Commands::Outcome::Aborted);
         QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(pids.size(), 1);
