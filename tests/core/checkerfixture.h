@@ -5,6 +5,7 @@
 #include "engine/clock.h"
 #include "engine/definition/task.h"
 #include "tests/support/dbfile.h"
+#include "tests/support/testserver.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -40,4 +41,22 @@ inline QStringList texts(const Task::ResultList& results)
     for (const Task::ResultPtr& result : results)
         out << result->text;
     return out;
+}
+
+// A page of links /l0, /l1, ... with the given texts.
+inline QByteArray linkPage(const QStringList& texts)
+{
+    QByteArray html = "<html><body>\n";
+    for (int i = 0; i < texts.size(); ++i)
+        html += "<a href=\"/l" + QByteArray::number(i) + "\">" + texts.at(i).toUtf8() + "</a>\n";
+    return html + "</body></html>";
+}
+
+// A stored task of the server's page at path whose one result "qt 1" is at link /l0 of its page.
+inline void storeLinkTask(DbFile& file, const TestServer& server, int id, const QString& name, const QString& path,
+                          const QString& lastUpdate = QStringLiteral("2009-01-01T10:00:00"))
+{
+    file.addTask(id, name, server.url(path).toString(), QStringLiteral("qt"), 3600, lastUpdate);
+    file.addResult(id, QStringLiteral("01/01/2009"), QStringLiteral("qt 1"),
+                   server.url(path).resolved(QUrl("/l0")).toString());
 }

@@ -25,7 +25,6 @@ Q_DECLARE_METATYPE(Op)
 using Removal = std::function<bool(TaskDatabase&, const QList<Task*>&, RemovedRows*)>;
 Q_DECLARE_METATYPE(Removal)
 
-
 const QString kTasksSql = QStringLiteral(
     "CREATE TABLE tasks(id INTEGER PRIMARY KEY AUTOINCREMENT, task_id INTEGER, task_date TEXT, last_update TEXT, "
     "name TEXT, grabtext TEXT, frequency INTEGER, address TEXT)");
@@ -113,7 +112,7 @@ inline Task::ResultPtr result(int taskId, const QString& text, const QString& li
 }
 
 inline std::unique_ptr<Task> task(int taskId, const QString& grabText, const QString& address,
-                           const Task::ResultList& results = {})
+                                  const Task::ResultList& results = {})
 {
     auto made = std::make_unique<Task>(taskId, QStringLiteral("Name"), address, grabText, 3600);
     made->setResults(results);
@@ -244,7 +243,6 @@ protected:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::optional<RawDb> m_raw;
 
-
 private slots:
     void init()
     {
@@ -256,5 +254,4 @@ private slots:
         m_raw.reset();
         QVERIFY2(QSqlDatabase::connectionNames().isEmpty(), "a connection outlived its database object");
     }
-
 };

@@ -365,7 +365,6 @@ private slots:
         // The stored form stays local time without an offset, whether the clock gives local time, UTC or an offset.
         QCOMPARE(raw.value("SELECT last_update FROM tasks").toString(), "2031-02-03T04:05:06");
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestTaskDatabase)

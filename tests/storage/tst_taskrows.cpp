@@ -266,7 +266,6 @@ private slots:
         QCOMPARE(raw.rows("SELECT task_id, name FROM task_options"), (QList<QVariantList>{{0, "request_headers"}}));
         QCOMPARE(raw.schemaOf("tasks"), kTasksSql);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestTaskRows)
