@@ -9,6 +9,7 @@
 #include "tests/app/appfixture.h"
 #include "tests/app/newtaskdialog.h"
 #include "tests/core/checkerfixture.h"
+#include "tests/support/randombytes.h"
 #include "tests/support/testserver.h"
 
 #include <QAction>
@@ -18,7 +19,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -34,15 +34,6 @@ namespace {
 constexpr int TimeoutMs = 1500;
 constexpr qint64 LoweredLimit = 1024 * 1024;
 const QString DateFormat = QStringLiteral("MM/dd/yyyy");
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes;
-}
 
 // 50 MB of links that all match "qt": a body that slipped past the size limit would give millions of results.
 const QByteArray& hugeBody()

@@ -6,9 +6,9 @@
 #include "engine/fetching/pagefetcher.h"
 #include "engine/matching/seenlinks.h"
 #include "tests/engine/resultlinks.h"
+#include "tests/support/randombytes.h"
 #include "tests/support/testserver.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 #include <QTextCodec>
 
@@ -396,17 +396,6 @@ void TestKeywordMatch::boundedMatches()
     QCOMPARE(found.size(), links.size());
     QCOMPARE(found, links);
 }
-
-namespace {
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes;
-}
-} // namespace
 
 // Downloaded pages built to make the reading slow, wrong or huge, read as a check reads them.
 void TestKeywordMatch::hostilePages_data()
