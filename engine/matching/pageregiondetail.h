@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// What the parts of PageRegion share: the region as XPath expressions (regionexpressions.cpp), the selection by
+// What the pieces of PageRegion share: the region as XPath expressions (regionexpressions.cpp), the selection by
 // XPath (xpathselection.cpp) or by walking the tree (simpleselector.cpp), and the links read from the tree
 // (treereader.cpp). Only pageregion.cpp and those files include it.
 
