@@ -71,7 +71,7 @@ std::optional<Walk> walkTree(const QString& region, xmlDocPtr doc, unsigned long
 enum class TreeReading
 {
     Read,       // every element's links are in links
-    LeftToScan, // an element is to be written back and scanned; links holds a part
+    LeftToScan, // an element is to be written back and scanned; links holds those read before it
     Stopped     // carryOn abandoned the reading
 };
 // Appends the links of each element and its descendants, in order, as the link scan would find them in the
