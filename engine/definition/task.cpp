@@ -2,172 +2,13 @@
 #include "engine/definition/task.h"
 
 #include "engine/definition/checkhours.h"
-#include "engine/matching/linkscanner.h"
-#include "engine/logging.h"
 #include "engine/fetching/fetchrequest.h"
+#include "engine/logging.h"
+#include "engine/matching/keywordmatch.h"
 #include "engine/matching/readingresult.h"
-#include "engine/matching/pageregion.h"
-#include "engine/matching/readingbudget.h"
-#include "engine/matching/seenlinks.h"
-#include "engine/tools.h"
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
-
-namespace {
-// A word looked for in every link text of a page, ignoring case as QString::contains(word, Qt::CaseInsensitive)
-// does: that folds each character by Unicode's case folding, a table look-up per character. When the word and
-// the text are plain ASCII, folding is A-Z to a-z and is done here inline; any other text is left to Qt, since
-// characters beyond ASCII may fold onto ASCII ones (the Kelvin sign onto "k").
-class CaselessWord
-{
-public:
-    explicit CaselessWord(const QString& word) : m_word(word)
-    {
-        m_ascii = !word.isEmpty() && isAscii(word);
-        if (m_ascii) {
-            for (QChar c : word)
-                m_folded.append(char(fold(c.unicode())));
-        }
-    }
-
-    bool in(QStringView text) const
-    {
-        if (!m_ascii || !isAscii(text))
-            return text.contains(m_word, Qt::CaseInsensitive);
-        const qsizetype length = m_folded.size();
-        const char first = m_folded.front();
-        for (qsizetype at = 0; at + length <= text.size(); ++at) {
-            if (fold(text[at].unicode()) != first)
-                continue;
-            qsizetype i = 1;
-            while (i < length && fold(text[at + i].unicode()) == m_folded[i])
-                ++i;
-            if (i == length)
-                return true;
-        }
-        return false;
-    }
-
-private:
-    static bool isAscii(QStringView text)
-    {
-        char16_t any = 0;
-        for (QChar c : text)
-            any |= c.unicode();
-        return any < 0x80;
-    }
-    static char16_t fold(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c | 0x20) : c; }
-
-    QString m_word;
-    QByteArray m_folded;
-    bool m_ascii = false;
-};
-
-// A link's text as captured or with its character references decoded, whichever holds the keyword.
-bool textMatches(QStringView text, const CaselessWord& keyword)
-{
-    return keyword.in(text) || (text.contains(u'&') && keyword.in(Tools::displayText(text)));
-}
-
-// Every "href=" starts a match of its own, so a run like "href=href=...href=x>text</a>" yields one match per
-// "href=", each with an address running to the end of the run: forming their links would cost time and memory
-// growing with the square of the run. A real anchor holds one "href=", sometimes two ("data-href="), and no
-// page address is anywhere near 64 Ki characters, so the matches beyond these bounds are skipped.
-constexpr int MaxMatchesPerAnchor = 4;          // matches ending at the same "</a>"
-constexpr qsizetype MaxHrefLength = 64 * 1024;  // characters of the address part
-constexpr int MaxMatchingLinksPerPage = Task::MaxLinksPerPage; // against pages of millions of tiny anchors
-
-// What a link must pass besides the bounds: its text holds the keyword and none of the excluded words, and
-// it stands inside the region, when the task names one.
-struct LinkFilter
-{
-    CaselessWord keyword;
-    QList<CaselessWord> excluded;
-    QString region;
-    bool* regionMissed; // set when the region selected nothing on a page
-};
-
-LinkFilter filterOf(const LinkRule& rule, bool* regionMissed)
-{
-    QList<CaselessWord> excluded;
-    for (const QString& word : rule.excluded)
-        excluded.append(CaselessWord(word));
-    return {CaselessWord(rule.keyword), excluded, rule.region, regionMissed};
-}
-
-bool kept(QStringView text, const LinkFilter& filter)
-{
-    return textMatches(text, filter.keyword) &&
-           std::none_of(filter.excluded.cbegin(), filter.excluded.cend(),
-                        [&](const CaselessWord& word) { return textMatches(text, word); });
-}
-
-// Calls fn(link, text) for the links (of a page or of a region) that pass the filter, within the bounds above,
-// with the link formed against the page's own base element where it names one, else against base.
-template <typename Links, typename Fn>
-void forEachMatchingLinkOf(const Links& links, const QUrl& base, const LinkFilter& filter, Fn fn)
-{
-    const std::optional<QStringView> pageBase = links.baseHref();
-    const Tools::LinkResolver resolve(pageBase ? base.resolved(QUrl(Tools::hrefValue(*pageBase))) : base);
-    const QChar* anchorEnd = nullptr; // where the text of the previous match ends
-    int inAnchor = 0;
-    int matching = 0;
-    links.scan([&](const LinkScanner::Match& match) {
-        if (!match.markup && !match.alone) {
-            // Matches ending at the same "</a>" come one after another, so the previous end tells them apart.
-            const QChar* end = match.text.data() + match.text.size();
-            inAnchor = end == anchorEnd ? inAnchor + 1 : 1;
-            anchorEnd = end;
-            if (inAnchor > MaxMatchesPerAnchor)
-                return;
-        }
-        if (match.href.size() > MaxHrefLength || matching >= MaxMatchingLinksPerPage || !kept(match.text, filter))
-            return;
-        ++matching;
-        fn(resolve(match.href), match.text);
-    });
-}
-
-// The same over the whole page, or over the region when the task names one.
-template <typename Fn> void forEachMatchingLink(QStringView page, const QUrl& base, const LinkFilter& filter, Fn fn)
-{
-    if (filter.region.isEmpty()) {
-        if (filter.regionMissed)
-            *filter.regionMissed = false;
-        forEachMatchingLinkOf(LinkScanner::PageLinks(page), base, filter, fn);
-        return;
-    }
-    const PageRegion::Links region(page, filter.region);
-    if (filter.regionMissed)
-        *filter.regionMissed = !region.matched();
-    forEachMatchingLinkOf(region, base, filter, fn);
-}
-
-// The same for a downloaded page: a feed's items (their titles through the same keyword and excluded words; a
-// region names elements of a page, not of a feed), or the links of the page.
-template <typename Fn>
-void forEachMatchingLink(const FetchedPage& page, const QString& address, const LinkFilter& filter, Fn fn)
-{
-    if (!page.feed) {
-        forEachMatchingLink(PageFetch::decode(page.body, page.contentType), PageFetch::baseOf(page, address), filter,
-                            fn);
-        return;
-    }
-    if (filter.regionMissed)
-        *filter.regionMissed = false;
-    int matching = 0;
-    for (const FeedItem& item : page.feedItems) {
-        if (matching >= MaxMatchingLinksPerPage)
-            return;
-        if (item.link.size() > MaxHrefLength || !kept(item.title, filter))
-            continue;
-        ++matching;
-        fn(item.link, QStringView(item.title));
-    }
-}
-} // namespace
 
 Task::Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency,
            const QDateTime& created)
@@ -423,7 +264,7 @@ void Task::removeResult(int index)
 Task::ResultList Task::scanResults(const QString& page, const QUrl& base, const QDate& today) const
 {
     ResultList found;
-    forEachMatchingLink(page, base, filterOf(linkRule(), &m_regionMissed), [&](const QString& link, QStringView text) {
+    KeywordMatch::forEachLink(page, base, linkRule(), &m_regionMissed, [&](const QString& link, QStringView text) {
         found.append(ResultPtr::create(TaskResult{m_taskId, today, text.toString(), link, StateNew}));
     });
     return found;
@@ -440,8 +281,8 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
     // Keyed by the link as a browser would follow it, so a stored result meets its link on the page
     // however the page writes it. A later link with the same address replaces the earlier text.
     LinkTexts found;
-    forEachMatchingLink(page, base, filterOf(linkRule(), &m_regionMissed),
-                        [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
+    KeywordMatch::forEachLink(page, base, linkRule(), &m_regionMissed,
+                              [&](const QString& link, QStringView text) { found.insert(link, text.toString()); });
     return compareFound(found, knownLinks, today);
 }
 
@@ -511,39 +352,7 @@ LinkRule Task::linkRule() const
 
 PageReading Task::readPage(const FetchedPage& page, const LinkRule& rule)
 {
-    const ReadingBudget::Here budget;
-    PageReading reading;
-    reading.rule = rule;
-    const FetchedPage* read = &page;
-    FetchedPage feed;
-    if (!page.feed && page.ok && !page.notModified && FeedReader::isFeed(page.contentType, page.body)) {
-        feed = page;
-        PageFetch::readFeed(feed, rule.address);
-        if (!feed.ok) {
-            reading.error = feed.error;
-            return reading;
-        }
-        reading.feed = true;
-        reading.feedItems = feed.feedItems;
-        read = &feed;
-    }
-    forEachMatchingLink(*read, rule.address, filterOf(rule, &reading.regionMissed),
-                        [&](const QString& link, QStringView text) {
-                            reading.links.append({link, text.toString()});
-                        });
-    if (budget->spent() != ReadingBudget::Spent::No) {
-        reading.error = rule.region.isEmpty() || reading.feed
-                            ? budget->reason(QStringLiteral("page"), QStringLiteral("read"))
-                            : budget->reason(QStringLiteral("region"), QStringLiteral("evaluate"));
-        reading.links.clear();
-        return reading;
-    }
-    // A later link with the same address replaces the earlier text in found, as the comparison keys by link. Filled
-    // once the links are known, so it is sized once.
-    reading.found.reserve(reading.links.size());
-    for (const PageLink& link : std::as_const(reading.links))
-        reading.found.insert(link.link, link.text);
-    return reading;
+    return KeywordMatch::readPage(page, rule);
 }
 
 std::shared_ptr<const PageReading> Task::readingOf(const FetchedPage& page) const
@@ -554,20 +363,4 @@ std::shared_ptr<const PageReading> Task::readingOf(const FetchedPage& page) cons
         reading = std::make_shared<const PageReading>(readPage(page, rule));
     m_regionMissed = reading->regionMissed;
     return reading;
-}
-
-namespace {
-std::atomic<qint64> g_nextFound{1};
-} // namespace
-
-qint64 nextFoundOrder()
-{
-    return g_nextFound.fetch_add(1, std::memory_order_relaxed);
-}
-
-void noteFoundOrder(qint64 order)
-{
-    qint64 next = g_nextFound.load(std::memory_order_relaxed);
-    while (next <= order && !g_nextFound.compare_exchange_weak(next, order + 1, std::memory_order_relaxed)) {
-    }
 }

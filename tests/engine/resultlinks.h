@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/definition/task.h"
+#include "engine/fetching/fetchrequest.h"
 
 #include <QHostAddress>
 #include <QPair>
@@ -39,6 +40,27 @@ inline Links linksOf(const Task::ResultList& list)
     for (const Task::ResultPtr& record : list)
         links.append({record->link, record->text});
     return links;
+}
+
+// `count` anchors "<a href=N>text</a>", N counting from 0.
+inline QString tinyAnchors(int count, const QString& text)
+{
+    QString page;
+    page.reserve(count * (16 + text.size()));
+    for (int i = 0; i < count; ++i)
+        page += QStringLiteral("<a href=%1>%2</a>").arg(i).arg(text);
+    return page;
+}
+
+// A page as a download of `address` would give it.
+inline FetchedPage pageAt(const QString& address, const QByteArray& body)
+{
+    FetchedPage page;
+    page.ok = true;
+    page.body = body;
+    page.url = QUrl(address);
+    page.status = 200;
+    return page;
 }
 
 // A loopback port that nothing listens on.
