@@ -79,21 +79,31 @@ private:
         }
         qint64 largest = 0;
         qint64 largestBytes = -1;
+        qint64 pagesBytes = 0; // of the page processes left running: a part of the total, known at every look
         for (auto it = byProcess.cbegin(); it != byProcess.cend(); ++it) {
             const ProcessMemory::Usage usage = ProcessMemory::of(it.key());
             bool over = false;
             for (PageRenderer* renderer : it.value())
                 over = renderer->sample(usage) || over;
-            if (over)
+            if (over) {
                 ::kill(pid_t(it.key()), SIGKILL);
-            else if (usage.anonBytes > largestBytes)
+                continue;
+            }
+            pagesBytes += qMax<qint64>(0, usage.anonBytes);
+            if (usage.anonBytes > largestBytes)
                 largest = it.key(), largestBytes = usage.anonBytes;
         }
-        if (++m_ticks % TreeEvery != 0 || largest == 0)
+        // The page processes alone past the total are ended at once: a page can grow by a gigabyte between two
+        // looks at the whole tree, and would otherwise meet its own bound first.
+        const bool treeTick = ++m_ticks % TreeEvery == 0;
+        if (largest == 0 || (!treeTick && pagesBytes <= m_totalMemoryBytes))
             return;
-        qint64 total = 0;
-        for (qint64 pid : ProcessMemory::tree())
-            total += qMax<qint64>(0, ProcessMemory::of(pid).anonBytes);
+        qint64 total = pagesBytes;
+        if (treeTick) {
+            total = 0;
+            for (qint64 pid : ProcessMemory::tree())
+                total += qMax<qint64>(0, ProcessMemory::of(pid).anonBytes);
+        }
         if (total <= m_totalMemoryBytes)
             return;
         const QString reason = QStringLiteral("the pages rendered at once used more than %1 MB, this one the most")
