@@ -124,6 +124,9 @@ PageRenderer::PageRenderer(const Limits& limits, QWebEngineProfile* profile, QOb
     // wake-up a second): a script that builds its links a moment after loading would miss the quiet time.
     m_page->setVisible(true);
     connect(m_page, &QWebEnginePage::loadingChanged, this, &PageRenderer::onLoadingChanged);
+    // The page's memory bound goes on its process the moment the engine starts one, before the page's scripts
+    // can allocate; the watch would only find it at its next look.
+    connect(m_page, &QWebEnginePage::renderProcessPidChanged, this, [this] { processId(); });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int code) {
                 // A process whose allocation is refused at its data limit ends itself (the engine's allocators
