@@ -243,7 +243,7 @@ void MainWindow::showTaskProperties()
         return;
     QStringList labels{QStringLiteral("Date"), QStringLiteral("Keyword"), QStringLiteral("Url"),
                        QStringLiteral("Frequency")};
-    QStringList values{task->taskDateText(), task->grabText(), task->address(), frequencyText(task->frequency())};
+    QStringList values{task->taskDateText(), task->keyword(), task->address(), frequencyText(task->frequency())};
     // Pause and mute, when on, and why the task needs a look.
     QStringList state;
     if (task->isPaused())

@@ -258,7 +258,7 @@ void TaskCommands::editTask()
     if (dialog.exec() != QDialog::Accepted || !task)
         return;
     const QString oldAddress = task->address();
-    const QString oldKeyword = task->grabText();
+    const QString oldKeyword = task->keyword();
     const bool oldScripts = task->runsScripts();
     const TaskDefinition entered = dialog.task();
     const QString& name = entered.name;
@@ -280,7 +280,7 @@ void TaskCommands::editTask()
     }
     emit taskEdited(task);
     // Running the page's scripts or not changes the page read as much as a new address does.
-    if (task->address() != oldAddress || task->grabText() != oldKeyword || task->runsScripts() != oldScripts)
+    if (task->address() != oldAddress || task->keyword() != oldKeyword || task->runsScripts() != oldScripts)
         emit message(tr("Task %1 changed. Use Reset Results to rebuild its results from the new page.").arg(name));
     else
         emit message(tr("Task %1 changed.").arg(name));

@@ -5,8 +5,8 @@
 // weeks must come back to the same figures after every batch. The reference runs the same checks one at a time,
 // one request in flight.
 // Usage: bench_backgroundchecks [checks=1000] [batch=50]
-#include "engine/fetching/pagefetcher.h"
 #include "engine/definition/task.h"
+#include "engine/fetching/pagefetcher.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
 
@@ -35,7 +35,8 @@ std::vector<std::unique_ptr<Task>> makeTasks(const QString& address, const QStri
 {
     std::vector<std::unique_ptr<Task>> tasks;
     for (int i = 0; i < count; ++i) {
-        auto task = std::make_unique<Task>(first + i, QStringLiteral("task"), address, QStringLiteral("item"), 60);
+        auto task = std::make_unique<Task>(
+            first + i, TaskDefinition{QStringLiteral("task"), address, QStringLiteral("item"), 60, {}});
         Task::ResultList stored;
         for (int n : {i % LinksPerPage, (i + 1) % LinksPerPage}) {
             auto record = Task::ResultPtr::create();

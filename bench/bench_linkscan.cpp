@@ -28,11 +28,11 @@
 #include <cstring>
 #include <functional>
 
+#include "engine/definition/task.h"
+#include "engine/fetching/fetchrequest.h"
 #include "engine/matching/feedreader.h"
 #include "engine/matching/linkscanner.h"
-#include "engine/fetching/fetchrequest.h"
 #include "engine/matching/pageregion.h"
-#include "engine/definition/task.h"
 #include "engine/tools.h"
 #include "tests/engine/linkscanoracle.h"
 
@@ -441,7 +441,7 @@ int main(int argc, char** argv)
                     .toUtf8();
     }
     feed += "</channel></rss>\n";
-    const Task task(0, QStringLiteral("bench"), base.toString(), QStringLiteral("news"), 3600);
+    const Task task(0, {QStringLiteral("bench"), base.toString(), QStringLiteral("news"), 3600, {}});
     const QDate today(2026, 12, 8);
     const auto readMs = [&](const QByteArray& body, const QByteArray& type, qsizetype* links) {
         return bestMs(5, [&] {

@@ -135,7 +135,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
     for (int t = 0; t < tasks; ++t) {
         const QString address =
             QStringLiteral("http://127.0.0.%1:%2/page/%3.html").arg(1 + t % Hosts).arg(server.port()).arg(t);
-        Task task(t, QStringLiteral("T%1").arg(t), address, QStringLiteral("Job"), 3600);
+        Task task(t, {QStringLiteral("T%1").arg(t), address, QStringLiteral("Job"), 3600, {}});
         task.setRunsScripts(render);
         // Every link stored, the first with an older text: each page holds one new result.
         Task::ResultList stored;

@@ -178,7 +178,7 @@ Figures measureCurrent(const QString& path, int tasks, int results)
             qFatal("storeChanges: %s", qPrintable(db.lastError()));
     });
     f.removeOld = millis([&] { db.removeOldResults(kKeepDays, QDate::currentDate()); });
-    Task victim(tasks / 2, QString(), QString(), QString(), 3600);
+    Task victim(tasks / 2, {QString(), QString(), QString(), 3600, {}});
     f.removeTask = millis([&] { db.removeTask(&victim); });
     return f;
 }
@@ -204,8 +204,9 @@ QList<Task*> refLoadTasks(QSqlDatabase& db)
     QSqlQuery rq(db);
     rq.exec(QStringLiteral("SELECT * FROM results ORDER BY id DESC"));
     while (tq.next()) {
-        auto* task = new Task(tq.value(1).toInt(), tq.value(4).toString(), tq.value(7).toString(),
-                              tq.value(5).toString(), tq.value(6).toInt());
+        auto* task =
+            new Task(tq.value(1).toInt(),
+                     {tq.value(4).toString(), tq.value(7).toString(), tq.value(5).toString(), tq.value(6).toInt(), {}});
         task->setTaskDate(tq.value(2).toString());
         task->setLastUpdate(tq.value(3).toString());
         Task::ResultList list;

@@ -283,7 +283,7 @@ void pageSteps(const QString& folder)
     fetched.body = page(0, 2);
     fetched.contentType = "text/html; charset=utf-8";
     fetched.url = QUrl(address);
-    Task task(0, QStringLiteral("Task 0"), address, QStringLiteral("item"), 3600);
+    Task task(0, {QStringLiteral("Task 0"), address, QStringLiteral("item"), 3600, {}});
     Task::ResultList stored;
     for (int link = 0; link < Links; link += 3)
         stored.append(Task::ResultPtr::create(TaskResult{0, QDate(2026, 1, 1), text(0, link, 1),
@@ -297,7 +297,7 @@ void pageSteps(const QString& folder)
     const auto scan = [&](QStringList* keep) {
         const LinkScanner::PageLinks links(decoded);
         links.scan([&](const LinkScanner::Match& match) {
-            if (match.text.contains(task.grabText(), Qt::CaseInsensitive) && keep)
+            if (match.text.contains(task.keyword(), Qt::CaseInsensitive) && keep)
                 keep->append(match.href.toString());
         });
     };

@@ -40,15 +40,13 @@ Commands::Created CreateTask::runChecked(const TaskDefinition& definition)
 {
     Created created;
     const QString& address = definition.address;
-    const QString& grabText = definition.keyword;
-    auto task =
-        std::make_unique<Task>(m_parts.registry.nextTaskId(), definition.name, address, grabText, definition.frequency);
+    const QString& keyword = definition.keyword;
+    auto task = std::make_unique<Task>(m_parts.registry.nextTaskId(), definition);
     // Created and last checked now, by this checker's clock; written in local time as task.db holds it.
     const QDateTime createdAt = m_parts.states.now().toLocalTime();
     task->setTaskDate(createdAt.date().toString(TaskDateFormat));
     task->setLastUpdate(createdAt.toString(Qt::ISODate));
-    task->setOptions(definition.options);
-    if (m_parts.registry.duplicateOf(address, grabText) || m_parts.db.taskExists(task.get())) {
+    if (m_parts.registry.duplicateOf(address, keyword) || m_parts.db.taskExists(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
     }

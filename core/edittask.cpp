@@ -33,7 +33,7 @@ Commands::Outcome EditTask::run(Task* task, const TaskDefinition& typed)
         return std::make_pair(options.value(QLatin1String(Task::RegionOption)),
                               options.value(QLatin1String(Task::ExcludedWordsOption)));
     };
-    const bool pageChanged = entered.address != task->address() || entered.keyword != task->grabText() ||
+    const bool pageChanged = entered.address != task->address() || entered.keyword != task->keyword() ||
                              watched(entered.options) != watched(task->options());
     // The entered options replace the user's; the options the checks keep stay, and so do pause and mute,
     // which have commands of their own.

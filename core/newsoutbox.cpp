@@ -64,7 +64,7 @@ QList<OutboxEvent> NewsOutbox::addressed(const Task& task, const QString& kind, 
         return {};
     const QString eventId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const QString json = QString::fromUtf8(
-        payload(eventId, kind, task.name(), task.address(), task.grabText(), results, m_clock->now(), reason));
+        payload(eventId, kind, task.name(), task.address(), task.keyword(), results, m_clock->now(), reason));
     QList<OutboxEvent> events;
     for (const NewsDestination& destination : destinations) {
         OutboxEvent event;

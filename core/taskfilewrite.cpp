@@ -2,8 +2,8 @@
 // Writing a task file: the tasks (and their results when asked) as JSON, put in place whole or not at all.
 #include "core/taskexchange.h"
 
-#include "engine/news/newsdelivery.h"
 #include "engine/definition/taskdefinition.h"
+#include "engine/news/newsdelivery.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -75,7 +75,7 @@ QByteArray TaskExchange::toJson(const QList<Task*>& tasks, bool withResults)
     for (const Task* task : tasks) {
         QJsonObject entry{{QStringLiteral("name"), task->name()},
                           {QStringLiteral("address"), task->address()},
-                          {QStringLiteral("keyword"), task->grabText()},
+                          {QStringLiteral("keyword"), task->keyword()},
                           {QStringLiteral("frequency"), task->frequency()}};
         if (task->taskDate().isValid())
             entry.insert(QStringLiteral("created"), task->taskDate().toString(DateFormat));

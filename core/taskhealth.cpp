@@ -84,7 +84,7 @@ QString TaskHealth::reason(const Task* task) const
             .arg(why.isEmpty() ? tr("no answer") : why);
     }
     case Cause::NoLinks:
-        return tr("the page held no link with \"%1\" %2: it may have changed its layout").arg(task->grabText(), checks);
+        return tr("the page held no link with \"%1\" %2: it may have changed its layout").arg(task->keyword(), checks);
     case Cause::RegionGone:
         return tr("the region \"%1\" matched nothing on the page %2: it may have changed its layout")
             .arg(task->region(), checks);
@@ -94,7 +94,7 @@ QString TaskHealth::reason(const Task* task) const
     case Cause::LinksCut:
         return tr("the page holds more than %1 links with \"%2\" and only the first %1 are read: a region or "
                   "excluded words would narrow them")
-            .arg(QLocale().toString(Task::MaxLinksPerPage), task->grabText());
+            .arg(QLocale().toString(Task::MaxLinksPerPage), task->keyword());
     }
     return {};
 }

@@ -31,7 +31,7 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
         if (m_registry.duplicateOf(d.address, d.keyword))
             return true;
         return std::any_of(m_tasks.cbegin(), m_tasks.cend(), [&d](const auto& task) {
-            return TaskDefinition::sameWatch(d.address, d.keyword, task->address(), task->grabText());
+            return TaskDefinition::sameWatch(d.address, d.keyword, task->address(), task->keyword());
         });
     };
     // A file is taken whole or not at all: a task with a problem refuses it, counted from 1 as a user reads.
@@ -52,9 +52,10 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
             continue;
         }
         const TaskDefinition& d = entry.definition;
-        auto task = std::make_unique<Task>(firstId + int(m_tasks.size()), d.name, d.address, d.keyword, d.frequency,
-                                           importedAt);
-        task->setOptions(TaskDefinition::userOptionsOf(d.options));
+        auto task = std::make_unique<Task>(
+            firstId + int(m_tasks.size()),
+            TaskDefinition{d.name, d.address, d.keyword, d.frequency, TaskDefinition::userOptionsOf(d.options)},
+            importedAt);
         if (entry.created.isValid())
             task->setTaskDate(entry.created.toString(TaskDateFormat));
         if (entry.withResults) {

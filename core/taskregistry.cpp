@@ -94,12 +94,12 @@ void TaskRegistry::adopt(const Screened& screened)
     emit tasksLoaded();
 }
 
-const Task* TaskRegistry::duplicateOf(const QString& address, const QString& grabText, const Task* except) const
+const Task* TaskRegistry::duplicateOf(const QString& address, const QString& keyword, const Task* except) const
 {
-    if (except && except->address() == address && except->grabText() == grabText)
+    if (except && except->address() == address && except->keyword() == keyword)
         return nullptr;
     for (const Task* task : m_tasks) {
-        if (task != except && TaskDefinition::sameWatch(address, grabText, task->address(), task->grabText()))
+        if (task != except && TaskDefinition::sameWatch(address, keyword, task->address(), task->keyword()))
             return task;
     }
     return nullptr;
@@ -421,8 +421,7 @@ bool TaskRegistry::changeTask(Task* task, const TaskDefinition& changed, bool pa
     // Written first: what task.db refused is not shown as changed.
     if (!writable() || !contains(task) || refusedBy(m_db.updateTask(*task, changed, pageChanged)))
         return false;
-    task->setDefinition(changed.name, changed.address, changed.keyword, changed.frequency);
-    task->setOptions(changed.options);
+    task->setDefinition(changed);
     if (pageChanged)
         task->forgetKnownLinks();
     emit taskChanged(task);

@@ -68,7 +68,7 @@ public:
     // texts (ignoring case); nullptr when there is none. The task being edited (except) is never its own
     // duplicate, and one whose address and keyword are kept never fails the test: an older file may hold
     // tasks that differ only in the keyword's capitals.
-    const Task* duplicateOf(const QString& address, const QString& grabText, const Task* except = nullptr) const;
+    const Task* duplicateOf(const QString& address, const QString& keyword, const Task* except = nullptr) const;
     // The id the described count rule gives a new task: the number of tasks, unless a task has it.
     int nextTaskId() const;
 

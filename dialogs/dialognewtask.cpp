@@ -296,7 +296,7 @@ QString DialogNewTask::webAddress() const
     return TaskDefinition::normalAddress(ui->lineEditWebaddress->text());
 }
 
-QString DialogNewTask::grabText() const
+QString DialogNewTask::keyword() const
 {
     return ui->lineEditGrabtext->text().simplified();
 }
@@ -317,7 +317,7 @@ TaskDefinition DialogNewTask::task() const
     QHash<QString, QString> options = taskOptions();
     if (runScripts())
         options.insert(Task::scriptsOption(), QStringLiteral("1"));
-    return {taskName(), webAddress(), grabText(), frequency(), options};
+    return {taskName(), webAddress(), keyword(), frequency(), options};
 }
 
 bool DialogNewTask::runScripts() const

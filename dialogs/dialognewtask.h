@@ -29,7 +29,7 @@ public:
 
     QString taskName() const;
     QString webAddress() const;
-    QString grabText() const;
+    QString keyword() const;
     int frequency() const;
     // Whether the task's page is got through the page renderer, which runs its scripts first.
     bool runScripts() const;
@@ -55,7 +55,7 @@ public:
     // Asked on Ok once the entries are valid: the name of another task that watches the address for the keyword,
     // empty when there is none. Such entries are refused with a message naming that task, and the dialog stays
     // open with what was typed.
-    void setDuplicateCheck(std::function<QString(const QString& address, const QString& grabText)> check);
+    void setDuplicateCheck(std::function<QString(const QString& address, const QString& keyword)> check);
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -123,8 +123,9 @@ bool TaskDatabase::restoreRows(const RemovedRows& removed)
         const QVariantList keywords = removed.column(QStringLiteral("tasks"), QStringLiteral("grabtext"));
         TaskRows tasks(*m_runner);
         for (qsizetype i = 0; i < taskIds.size(); ++i) {
-            Task stored(taskIds.at(i).toInt(), names.value(i).toString(), addresses.value(i).toString(),
-                        keywords.value(i).toString(), 0);
+            Task stored(
+                taskIds.at(i).toInt(),
+                {names.value(i).toString(), addresses.value(i).toString(), keywords.value(i).toString(), 0, {}});
             const std::optional<bool> idTaken = tasks.storedId(stored.taskId());
             const std::optional<bool> same = tasks.stored(stored);
             if (!idTaken || !same)
@@ -133,7 +134,7 @@ bool TaskDatabase::restoreRows(const RemovedRows& removed)
                 return m_runner->fail(tr("its task id %1 was given to another task since").arg(stored.taskId()));
             if (*same)
                 return m_runner->fail(
-                    tr("a task with the keyword %1 on %2 was created since").arg(stored.grabText(), stored.address()));
+                    tr("a task with the keyword %1 on %2 was created since").arg(stored.keyword(), stored.address()));
         }
         return removed.restore(*m_runner);
     });

@@ -49,7 +49,7 @@ std::optional<QList<Task*>> TaskRows::loadAll(QList<Refusal>* refused)
     const int taskDate = record.indexOf(QStringLiteral("task_date"));
     const int lastUpdate = record.indexOf(QStringLiteral("last_update"));
     const int name = record.indexOf(QStringLiteral("name"));
-    const int grabText = record.indexOf(QStringLiteral("grabtext"));
+    const int keyword = record.indexOf(QStringLiteral("grabtext"));
     const int frequency = record.indexOf(QStringLiteral("frequency"));
     const int address = record.indexOf(QStringLiteral("address"));
     const int taskIdType = record.indexOf(QStringLiteral("task_id_type"));
@@ -62,9 +62,11 @@ std::optional<QList<Task*>> TaskRows::loadAll(QList<Refusal>* refused)
                 refused->append({query.value(row).toInt(), idProblem(type)});
             continue;
         }
-        auto* task =
-            new Task(query.value(taskId).toInt(), query.value(name).toString(), query.value(address).toString(),
-                     query.value(grabText).toString(), query.value(frequency).toInt());
+        auto* task = new Task(query.value(taskId).toInt(), {query.value(name).toString(),
+                                                            query.value(address).toString(),
+                                                            query.value(keyword).toString(),
+                                                            query.value(frequency).toInt(),
+                                                            {}});
         task->setRowId(query.value(row).toInt());
         task->setTaskDate(query.value(taskDate).toString());
         task->setLastUpdate(query.value(lastUpdate).toString());
@@ -88,15 +90,15 @@ std::optional<bool> TaskRows::stored(const Task& task)
     if (!found)
         return std::nullopt;
     const QSqlRecord record = query.record();
-    const int grabTextColumn = record.indexOf(QStringLiteral("grabtext"));
+    const int keywordColumn = record.indexOf(QStringLiteral("grabtext"));
     const int addressColumn = record.indexOf(QStringLiteral("address"));
     while (query.next()) {
-        const QString grabText = query.value(grabTextColumn).toString();
+        const QString keyword = query.value(keywordColumn).toString();
         const QString storedAddress = query.value(addressColumn).toString();
-        if (TaskDefinition::sameWatch(address, task.grabText(), storedAddress, grabText))
+        if (TaskDefinition::sameWatch(address, task.keyword(), storedAddress, keyword))
             return true;
         qCDebug(lcStorage) << "select query is" << query.value(record.indexOf(QStringLiteral("id"))).toLongLong()
-                           << grabText << storedAddress;
+                           << keyword << storedAddress;
     }
     return false;
 }
@@ -156,7 +158,7 @@ std::optional<int> TaskRows::insert(const Task& task, int taskId)
                          QStringLiteral("INSERT INTO tasks(task_id, task_date, last_update, name, grabtext, frequency, "
                                         "address) VALUES(?, ?, ?, ?, ?, ?, ?)"),
                          {taskId, sqlText(task.taskDateText()), sqlText(task.lastUpdateText()), sqlText(task.name()),
-                          sqlText(task.grabText()), task.frequency(), sqlText(task.address())}))
+                          sqlText(task.keyword()), task.frequency(), sqlText(task.address())}))
         return std::nullopt;
     return query.lastInsertId().toInt();
 }

@@ -10,12 +10,13 @@
 #include <algorithm>
 #include <optional>
 
-Task::Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency,
-           const QDateTime& created)
-    : m_taskId(taskId), m_lastUpdate(created.toLocalTime()), m_taskDate(m_lastUpdate.date()), m_name(name),
-      m_address(address), m_grabText(grabText), m_frequency(frequency)
+Task::Task(int taskId, const TaskDefinition& definition, const QDateTime& created)
+    : m_taskId(taskId), m_lastUpdate(created.toLocalTime()), m_taskDate(m_lastUpdate.date()), m_name(definition.name),
+      m_address(definition.address), m_keyword(definition.keyword), m_frequency(definition.frequency)
 {
     m_lastUpdateMs = m_lastUpdate.isValid() ? m_lastUpdate.toMSecsSinceEpoch() : NoTime;
+    if (!definition.options.isEmpty())
+        setOptions(definition.options);
 }
 
 // The id is chosen when the task is stored, from what the file holds at that moment.
@@ -24,12 +25,13 @@ void Task::setTaskId(int id)
     m_taskId = id;
 }
 
-void Task::setDefinition(const QString& name, const QString& address, const QString& grabText, int frequency)
+void Task::setDefinition(const TaskDefinition& definition)
 {
-    m_name = name;
-    m_address = address;
-    m_grabText = grabText;
-    m_frequency = frequency;
+    m_name = definition.name;
+    m_address = definition.address;
+    m_keyword = definition.keyword;
+    m_frequency = definition.frequency;
+    setOptions(definition.options);
 }
 
 void Task::forgetKnownLinks()
@@ -347,7 +349,7 @@ bool Task::takeUpdatePage(const FetchedPage& page, const QDate& today)
 
 LinkRule Task::linkRule() const
 {
-    return {m_address, m_grabText, excludedWords(), region().trimmed()};
+    return {m_address, m_keyword, excludedWords(), region().trimmed()};
 }
 
 PageReading Task::readPage(const FetchedPage& page, const LinkRule& rule)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/definition/checkmemory.h"
+#include "engine/definition/taskdefinition.h"
 #include "engine/definition/taskresult.h"
 #include "engine/fetching/fetchrequest.h"
 
@@ -38,8 +39,7 @@ public:
 
     // created: the moment the task is made, by the caller's clock; its date and last update start there
     // (in local time, as task.db holds them). Without one both stay empty until set (a task read from task.db).
-    Task(int taskId, const QString& name, const QString& address, const QString& grabText, int frequency,
-         const QDateTime& created = {});
+    Task(int taskId, const TaskDefinition& definition, const QDateTime& created = {});
     ~Task() override;
 
     int taskId() const { return m_taskId; }
@@ -49,11 +49,11 @@ public:
     void setRowId(int id) { m_rowId = id; }
     QString name() const { return m_name; }
     QString address() const { return m_address; }
-    QString grabText() const { return m_grabText; }
+    QString keyword() const { return m_keyword; }
     int frequency() const { return m_frequency; }
     // Changes what the task watches. Only the GUI thread reads these fields: checks get the address handed
     // over when their request is made.
-    void setDefinition(const QString& name, const QString& address, const QString& grabText, int frequency);
+    void setDefinition(const TaskDefinition& definition);
 
     QString taskDateText() const;
     void setTaskDate(const QString& text);
@@ -192,7 +192,7 @@ private:
     QDate m_taskDate;
     QString m_name;
     QString m_address;
-    QString m_grabText;
+    QString m_keyword;
     int m_frequency;
     LinkTexts m_knownLinks;
     QHash<QString, QString> m_options;

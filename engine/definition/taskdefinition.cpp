@@ -3,17 +3,17 @@
 
 #include "engine/definition/checkhours.h"
 
-#include "engine/news/newsdelivery.h"
-#include "engine/matching/pageregion.h"
-#include "engine/fetching/requestheaders.h"
 #include "engine/definition/task.h"
+#include "engine/fetching/requestheaders.h"
+#include "engine/matching/pageregion.h"
+#include "engine/news/newsdelivery.h"
 
 #include <QRegularExpression>
 #include <QUrl>
 
 TaskDefinition TaskDefinition::of(const Task& task)
 {
-    return {task.name(), task.address(), task.grabText(), task.frequency(), task.options()};
+    return {task.name(), task.address(), task.keyword(), task.frequency(), task.options()};
 }
 
 QString TaskDefinition::normalAddress(const QString& typed)

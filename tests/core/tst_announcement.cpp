@@ -136,7 +136,7 @@ private slots:
         QFETCH(QString, expected);
         QList<Task*> tasks;
         for (int count : unread) {
-            auto* task = new Task(int(tasks.size()), "t", "http://a.test/", "k", 60);
+            auto* task = new Task(int(tasks.size()), {"t", "http://a.test/", "k", 60, {}});
             Task::ResultList results = records(QStringList(count, "k"));
             auto read = Task::ResultPtr::create();
             read->state = StateRead;

@@ -98,7 +98,7 @@ private slots:
 
         QCOMPARE(task->name(), name);
         QCOMPARE(task->address(), address);
-        QCOMPARE(task->grabText(), keyword);
+        QCOMPARE(task->keyword(), keyword);
         QCOMPARE(task->frequency(), frequency);
         QCOMPARE(texts(task->results()), (QStringList{"qt 2", "qt 1"}));
         // Counted from the last check, not from the edit.
@@ -124,7 +124,7 @@ private slots:
         // The other task is untouched, and a reload reads the edited task back.
         Loaded again(fixture);
         QCOMPARE(again.checker.registry().tasks().at(1)->name(), QString("B"));
-        QCOMPARE(again.checker.registry().tasks().at(0)->grabText(), keyword);
+        QCOMPARE(again.checker.registry().tasks().at(0)->keyword(), keyword);
     }
 
     void theFirstCheckAfterANewAddressReportsNothing()
@@ -335,7 +335,7 @@ private slots:
             return c.registry().markAllRead(b);
         }) << QStringList{"A:2:1", "B:1:0"};
         QTest::addRow("edit") << Write([](TaskChecker& c, Task* a, Task*) {
-            return c.editor().run(a, {"A2", a->address(), a->grabText(), 60, a->options()}) == Commands::Outcome::Done;
+            return c.editor().run(a, {"A2", a->address(), a->keyword(), 60, a->options()}) == Commands::Outcome::Done;
         }) << QStringList{"A2:2:1", "B:1:1"};
     }
     void writes()

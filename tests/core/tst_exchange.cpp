@@ -25,7 +25,7 @@ QStringList described(const QString& path)
     QStringList out;
     Loaded loaded(path);
     for (const Task* task : loaded.checker.registry().tasks()) {
-        out << QStringList{task->name(), task->address(), task->grabText(), QString::number(task->frequency()),
+        out << QStringList{task->name(), task->address(), task->keyword(), QString::number(task->frequency()),
                            task->taskDateText()}
                    .join('|');
         for (const Task::ResultPtr& result : task->results())
@@ -273,7 +273,7 @@ private slots:
             QVERIFY(QDir().mkdir(path));
         else if (standing == "link")
             QVERIFY(QFile::link(fixture.path(linkTo), path));
-        Task task(0, "N", "http://a.test/x", "qt", 3600);
+        Task task(0, {"N", "http://a.test/x", "qt", 3600, {}});
         task.setOption(Task::RequestHeadersOption, "Cookie: secret=1");
 
         QString reason;
@@ -347,7 +347,7 @@ private slots:
             QVERIFY(!TaskExchange::holdsSecrets({loaded.checker.registry().tasks().at(0)}));
             // Where news goes is as secret: a command's arguments and an address carry tokens as headers do.
             for (const char* secret : {"news_command", "news_post", "news_headers"}) {
-                Task task(7, "N", "http://a.test/x", "qt", 3600);
+                Task task(7, {"N", "http://a.test/x", "qt", 3600, {}});
                 task.setOption(secret, own.value(secret));
                 QVERIFY2(TaskExchange::holdsSecrets({&task}), secret);
             }

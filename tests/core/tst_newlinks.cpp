@@ -202,7 +202,7 @@ private slots:
         if (afresh && !own.isEmpty()) // the user turns it on for the task in Edit Task
             QCOMPARE(program.checker->editor().run(task, {task->name(),
                                                           task->address(),
-                                                          task->grabText(),
+                                                          task->keyword(),
                                                           task->frequency(),
                                                           {{Task::ReportNewLinksOption, own}}}),
                      Commands::Outcome::Done);

@@ -50,7 +50,7 @@ private slots:
         QVERIFY(receiver.listen());
         receiver.setStatus("/hook", 503);
         MovedClock clock;
-        Task task(4, "Jobs", "http://jobs.example/", "engineer", 3600);
+        Task task(4, {"Jobs", "http://jobs.example/", "engineer", 3600, {}});
         const QList<NewsDestination> to{{NewsDestination::Kind::Post, receiver.url("/hook").toString(), {}, false}};
         QString eventId;
         {
@@ -110,7 +110,7 @@ private slots:
         TaskDatabase db(dir.filePath("task.db"));
         NewsOutbox outbox(db);
         outbox.setDestinations({{NewsDestination::Kind::Command, "notify-send", {}, false}});
-        Task task(1, "n", "http://a/", "k", 60);
+        Task task(1, {"n", "http://a/", "k", 60, {}});
         task.setOptions({{NewsOutbox::NewsToOption, mode},
                          {NewsOutbox::NewsCommandOption, "mine"},
                          {NewsOutbox::NewsPostOption, "https://push.example/t"}});

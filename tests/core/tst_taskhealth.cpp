@@ -139,8 +139,8 @@ private slots:
         Task* task = checker.registry().tasks().at(0);
         if (!region.isEmpty()) {
             QHash<QString, QString> options{{QLatin1String(Task::RegionOption), region}};
-            QCOMPARE(checker.editor().run(
-                         task, {task->name(), task->address(), task->grabText(), task->frequency(), options}),
+            QCOMPARE(checker.editor().run(task,
+                                          {task->name(), task->address(), task->keyword(), task->frequency(), options}),
                      Commands::Outcome::Done);
         }
         // A receiver that is down keeps what it was sent in the outbox.
@@ -274,7 +274,7 @@ private slots:
             QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Paused, paused), Commands::Outcome::Done);
             QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Muted, muted), Commands::Outcome::Done);
             // An edit of the task's definition keeps both.
-            QCOMPARE(checker.editor().run(task, {"B", task->address(), task->grabText(), task->frequency(), {}}),
+            QCOMPARE(checker.editor().run(task, {"B", task->address(), task->keyword(), task->frequency(), {}}),
                      Commands::Outcome::Done);
         }
         Loaded loaded(fixture, &clock);

@@ -226,7 +226,7 @@ void TestDialogNewTask::accessors_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("address");    // webAddress()
-    QTest::addColumn<QString>("simplified"); // taskName() and grabText()
+    QTest::addColumn<QString>("simplified"); // taskName() and keyword()
 
     QTest::addRow("plain") << "http://a.org/x"
                            << "http://a.org/x"
@@ -261,7 +261,7 @@ void TestDialogNewTask::accessors()
     fill(dialog, typed, typed, typed);
     QCOMPARE(dialog.webAddress(), address);
     QCOMPARE(dialog.taskName(), simplified);
-    QCOMPARE(dialog.grabText(), simplified);
+    QCOMPARE(dialog.keyword(), simplified);
 }
 
 void TestDialogNewTask::frequency_data()
@@ -325,7 +325,7 @@ void TestDialogNewTask::editing()
     QCOMPARE(accepted.count(), 1);
     QCOMPARE(dialog.taskName(), QString("News"));
     QCOMPARE(dialog.webAddress(), QString("https://example.org/news"));
-    QCOMPARE(dialog.grabText(), QString("Rates"));
+    QCOMPARE(dialog.keyword(), QString("Rates"));
     QCOMPARE(dialog.taskOptions(), options);
     // Left as shown, the frequency is the task's own, also one no unit of the dialog gives.
     QCOMPARE(dialog.frequency(), frequency);

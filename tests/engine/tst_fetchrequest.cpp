@@ -183,7 +183,7 @@ void TestFetchRequest::wireBytes()
     QFETCH(QByteArrayList, absent);
 
     server.setPage("/wire", "page");
-    Task task(0, "t", server.url("/wire").toString(), "k", 60);
+    Task task(0, {"t", server.url("/wire").toString(), "k", 60, {}});
     task.setOption(option, value);
     QVERIFY(download(task.fetchRequest(true)).ok);
     const QByteArray request = server.lastRequest("/wire");

@@ -95,7 +95,7 @@ void TestKeywordMatch::linkForms()
     QFETCH(QString, link);
 
     server.setPage("/news/index.html", anchors({{href, "Item"}}));
-    Task task(3, "n", server.url("/news/index.html").toString(), "item", 60);
+    Task task(3, {"n", server.url("/news/index.html").toString(), "item", 60, {}});
     const FetchedPage page = fetch(task.address());
     QVERIFY(page.ok);
     const Task::ResultList results = task.resultsOfPage(page, today);
@@ -134,7 +134,7 @@ void TestKeywordMatch::baseElement()
 
     const QString page = "<html><head>" + head + "</head><body><a href=\"item.html\">Item</a>" +
                          "<a href=\"/x\"><b>Item</b></a><a href=\"https://o.example/\">Item</a></body></html>";
-    Task task(1, "n", "http://h/news/index.html", "item", 60);
+    Task task(1, {"n", "http://h/news/index.html", "item", 60, {}});
     QStringList found;
     for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/news/index.html"), today))
         found << record->link;
@@ -169,7 +169,7 @@ void TestKeywordMatch::keywordFilter()
                             "<a href=/3>Item <b>news</b></a> <A HREF=/4>news</A> <a href=/5>news digest</a>"
                             "<a href='/6'>NEWS</a><a href=/7> padded  text </a>"
                             "<a href=/8>Sport news: l&rsquo;&eacute;quipe</a>";
-    Task task(1, "n", "http://127.0.0.1/", keyword, 60);
+    Task task(1, {"n", "http://127.0.0.1/", keyword, 60, {}});
     QStringList found;
     for (const Task::ResultPtr& record : task.scanResults(QString::fromUtf8(page), QUrl("http://127.0.0.1/"), today))
         found << record->text;
@@ -210,7 +210,7 @@ void TestKeywordMatch::keywordCase()
     QFETCH(QString, text);
     QFETCH(bool, kept);
     QCOMPARE(text.contains(keyword, Qt::CaseInsensitive), kept);
-    Task task(1, "n", "http://127.0.0.1/", keyword, 60);
+    Task task(1, {"n", "http://127.0.0.1/", keyword, 60, {}});
     const QString page = QStringLiteral("<a href=/1>%1</a>").arg(text.toHtmlEscaped());
     QCOMPARE(task.scanResults(page, QUrl("http://127.0.0.1/"), today).size(), kept ? 1 : 0);
 }
@@ -263,7 +263,7 @@ void TestKeywordMatch::regionAndLeftOutWords()
                           {"http://b.test/j/2", "Senior engineer"},
                           {"http://b.test/j/3", "Engineer, backend"}};
     }
-    Task task(1, "n", "http://a.test/list", "engineer", 60);
+    Task task(1, {"n", "http://a.test/list", "engineer", 60, {}});
     task.setOption(Task::RegionOption, region);
     task.setOption(Task::ExcludedWordsOption, excluded);
     QStringList found;
@@ -300,7 +300,7 @@ void TestKeywordMatch::encodings()
         head + QTextCodec::codecForName("windows-1252")
                    ->fromUnicode(QStringLiteral("<a href=\"/x\">%1</a><a href=\"/y\">other</a>").arg(text));
     server.setPage("/encoded", page, contentType);
-    Task task(1, "n", server.url("/encoded").toString(), keyword, 60);
+    Task task(1, {"n", server.url("/encoded").toString(), keyword, 60, {}});
     const FetchedPage fetched = fetch(task.address());
     QVERIFY(fetched.ok);
     QCOMPARE(linksOf(task.resultsOfPage(fetched, today)), Links({{origin() + "/x", text}}));
@@ -337,7 +337,7 @@ void TestKeywordMatch::fetchOutcomes()
     server.setResponse("/start", response);
     server.setPage("/moved/here.html", anchors({{"a.html", "Item A"}, {"\"/b\"", "Item B"}, {"/z", "zzz"}}));
 
-    Task task(1, "n", server.url("/start").toString(), "item", 60);
+    Task task(1, {"n", server.url("/start").toString(), "item", 60, {}});
     const FetchedPage page = fetch(task.address());
     QCOMPARE(page.ok, ok);
     for (Link& link : results)
@@ -384,7 +384,7 @@ void TestKeywordMatch::boundedMatches()
     QFETCH(QString, page);
     QFETCH(QStringList, links);
 
-    Task task(1, "n", "http://h/", "item", 60);
+    Task task(1, {"n", "http://h/", "item", 60, {}});
     QStringList found;
     qsizetype linkCharacters = 0;
     for (const Task::ResultPtr& record : task.scanResults(page, QUrl("http://h/"), today)) {
@@ -427,7 +427,7 @@ void TestKeywordMatch::hostilePages()
 
     FetchedPage page = pageAt("http://h/", body);
     page.contentType = "text/html";
-    Task task(1, "n", "http://h/", "qt", 60);
+    Task task(1, {"n", "http://h/", "qt", 60, {}});
     QStringList found;
     qsizetype linkCharacters = 0;
     for (const Task::ResultPtr& record : task.resultsOfPage(page, today)) {

@@ -233,7 +233,7 @@ void TestPageReader::readingOfAnotherRule()
 {
     QFETCH(QString, change);
     QFETCH(bool, used);
-    Task task(1, "t", "http://h1/index.html", "item", 60);
+    Task task(1, {"t", "http://h1/index.html", "item", 60, {}});
     LinkRule rule = task.linkRule();
     if (change == u"keyword")
         rule.keyword = "other";

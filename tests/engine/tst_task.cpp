@@ -65,7 +65,7 @@ void TestTask::dates()
     QFETCH(QDateTime, expectedUpdate);
 
     // The task is dated by the moment given, never by the system's.
-    Task task(1, "n", "http://127.0.0.1/", "k", 60, created);
+    Task task(1, {"n", "http://127.0.0.1/", "k", 60, {}}, created);
     QCOMPARE(task.taskDate(), created.date());
     QCOMPARE(task.lastUpdate(), created);
     task.setTaskDate(taskDate);
@@ -96,7 +96,7 @@ void TestTask::resultIndexes()
     QFETCH(int, index);
     QFETCH(bool, valid);
 
-    Task task(1, "n", "http://127.0.0.1/", "k", 60);
+    Task task(1, {"n", "http://127.0.0.1/", "k", 60, {}});
     const Task::ResultList stored = records({{"http://h/a", "A"}, {"http://h/b", "B"}, {"http://h/c", "C"}});
     task.setResults(stored);
     // A changed text puts the link into knownLinks.
@@ -118,7 +118,7 @@ void TestTask::resultIndexes()
 
 void TestTask::listsShareRecords()
 {
-    Task task(1, "n", "http://127.0.0.1/", "k", 60);
+    Task task(1, {"n", "http://127.0.0.1/", "k", 60, {}});
     const Task::ResultList first = records({{"http://h/a", "A"}});
     const Task::ResultList more = records({{"http://h/b", "B"}, {"http://h/a", "A"}});
     task.setResults(first);
@@ -179,7 +179,7 @@ void TestTask::compare()
     QFETCH(Links, reported);
     QFETCH(Links, knownAfter);
 
-    Task task(9, "n", "http://h/news/index.html", "item", 60);
+    Task task(9, {"n", "http://h/news/index.html", "item", 60, {}});
     task.setResults(records(stored));
     Task::LinkTexts knownLinks;
     for (const Link& link : known)
@@ -203,7 +203,7 @@ void TestTask::compare()
 // The comparison sees the same bounded links as a full fetch: the 100,001st matching link is ignored.
 void TestTask::compareBounded()
 {
-    Task task(1, "n", "http://h/", "item", 60);
+    Task task(1, {"n", "http://h/", "item", 60, {}});
     task.setResults(records({{"http://h/99999", "Item old"}, {"http://h/100000", "Item old"}}));
     Task::LinkTexts knownLinks;
     const Task::ResultList fresh =
@@ -217,7 +217,7 @@ void TestTask::updateReportsOnce()
     const QString address = QStringLiteral("http://h/updates/index.html");
     const FetchedPage page = pageAt(address, anchors({{"\"a.html\"", "Item new"}, {"/other", "Item other"}}));
     const QString a = QStringLiteral("http://h/updates/a.html");
-    Task task(1, "n", address, "item", 60);
+    Task task(1, {"n", address, "item", 60, {}});
     task.setResults(records({{a, "Item old"}, {"http://h/gone", "Item gone"}}));
 
     QVERIFY(task.takeUpdatePage(page, today));
@@ -259,7 +259,7 @@ void TestTask::textHistory()
     QFETCH(QStringList, reported);
 
     const QString a = QStringLiteral("http://h/history/a.html");
-    Task task(1, "n", "http://h/history/index.html", "item", 60);
+    Task task(1, {"n", "http://h/history/index.html", "item", 60, {}});
     for (const QString& text : stored)
         task.appendResults(records({{a, text}}));
     for (int i = 0; i < pages.size(); ++i) {

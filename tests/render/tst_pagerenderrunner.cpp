@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program's side of a render: vantrel-render started, bounded, killed, and its page handed back as a
 // download's.
-#include "engine/rendering/pagerenderrunner.h"
 #include "engine/definition/task.h"
+#include "engine/rendering/pagerenderrunner.h"
 #include "tests/support/testserver.h"
 
 #include <QFile>
@@ -91,7 +91,7 @@ private slots:
         QVERIFY2(page->ok, qPrintable(page->error));
         QCOMPARE(page->status, 200);
         QCOMPARE(page->url, server.url("/built"));
-        Task task(1, "t", server.url("/built").toString(), QStringLiteral("café"), 60);
+        Task task(1, {"t", server.url("/built").toString(), QStringLiteral("café"), 60, {}});
         const Task::ResultList results = task.resultsOfPage(*page, QDate::currentDate());
         QCOMPARE(results.size(), 1);
         QCOMPARE(results[0]->link, server.url("/offer/7").toString());

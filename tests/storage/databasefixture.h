@@ -87,12 +87,12 @@ public:
         exec(kResultsSql);
         return *this;
     }
-    bool addTask(const QVariant& taskId, const QVariant& grabText, const QVariant& address,
+    bool addTask(const QVariant& taskId, const QVariant& keyword, const QVariant& address,
                  const QVariant& taskDate = QStringLiteral("03/15/2010"))
     {
         return exec(QStringLiteral("INSERT INTO tasks(task_id, task_date, last_update, name, grabtext, frequency, "
                                    "address) VALUES(?, ?, '2010-03-15T08:05:09', 'Name', ?, 3600, ?)"),
-                    {taskId, taskDate, grabText, address});
+                    {taskId, taskDate, keyword, address});
     }
     bool addResult(const QVariant& taskId, const QVariant& text, const QVariant& link,
                    const QVariant& date = QStringLiteral("03/14/2010"), int state = 0)
@@ -111,10 +111,10 @@ inline Task::ResultPtr result(int taskId, const QString& text, const QString& li
     return Task::ResultPtr::create(Task::TaskResult{taskId, date, text, link, StateNew});
 }
 
-inline std::unique_ptr<Task> task(int taskId, const QString& grabText, const QString& address,
+inline std::unique_ptr<Task> task(int taskId, const QString& keyword, const QString& address,
                                   const Task::ResultList& results = {})
 {
-    auto made = std::make_unique<Task>(taskId, QStringLiteral("Name"), address, grabText, 3600);
+    auto made = std::make_unique<Task>(taskId, TaskDefinition{QStringLiteral("Name"), address, keyword, 3600, {}});
     made->setResults(results);
     return made;
 }

@@ -69,7 +69,7 @@ private slots:
             QStringList loaded;
             QList<TaskRows::Refusal> refusals;
             for (const Task* t : db.loadTasks(&refusals)) {
-                QString text = QStringLiteral("%1:%2").arg(t->taskId()).arg(t->grabText());
+                QString text = QStringLiteral("%1:%2").arg(t->taskId()).arg(t->keyword());
                 for (auto it = t->options().cbegin(); it != t->options().cend(); ++it)
                     text += QStringLiteral(" %1=%2").arg(it.key(), it.value());
                 loaded << text;
@@ -119,7 +119,7 @@ private slots:
         QCOMPARE(loaded.size(), 4);
         const Task* first = loaded[0];
         QCOMPARE(first->taskId(), 1);
-        QCOMPARE(first->grabText(), QStringLiteral("linux"));
+        QCOMPARE(first->keyword(), QStringLiteral("linux"));
         QCOMPARE(first->address(), QStringLiteral("http://a/"));
         QCOMPARE(first->name(), QStringLiteral("Name"));
         QCOMPARE(first->frequency(), 3600);
@@ -202,7 +202,7 @@ private slots:
         QSet<int> ids;
         for (const Task* loaded : tasks) {
             ids.insert(loaded->taskId());
-            QCOMPARE(loaded->results().size(), loaded->grabText() == "c" ? 1 : 2);
+            QCOMPARE(loaded->results().size(), loaded->keyword() == "c" ? 1 : 2);
         }
         QCOMPARE(ids.size(), 3);
 
@@ -231,7 +231,7 @@ private slots:
         const QList<Task*> loaded = db.loadTasks();
         const auto cleanup = qScopeGuard([&] { qDeleteAll(loaded); });
         QCOMPARE(loaded.size(), 1);
-        QCOMPARE(loaded[0]->grabText(), text);
+        QCOMPARE(loaded[0]->keyword(), text);
         QCOMPARE(loaded[0]->address(), text);
         QCOMPARE(loaded[0]->results().value(0)->link, text);
         QVERIFY(db.removeResults({result(3, text, text)}));

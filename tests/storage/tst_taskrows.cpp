@@ -9,7 +9,7 @@ class TestTaskRows : public DatabaseFixture
 private slots:
     void taskExists_data()
     {
-        QTest::addColumn<QString>("grabText");
+        QTest::addColumn<QString>("keyword");
         QTest::addColumn<QVariant>("storedGrab");
         QTest::addColumn<QString>("address");
         QTest::addColumn<QVariant>("storedAddress");
@@ -31,19 +31,20 @@ private slots:
     {
         QFETCH(QVariant, storedGrab);
         QFETCH(QVariant, storedAddress);
-        QFETCH(QString, grabText);
+        QFETCH(QString, keyword);
         QFETCH(QString, address);
         QFETCH(bool, expected);
         RawDb& raw = file().createTables();
         QVERIFY(raw.addTask(1, storedGrab, storedAddress));
         TaskDatabase db(path());
-        QCOMPARE(db.taskExists(task(5, grabText, address).get()), expected);
+        QCOMPARE(db.taskExists(task(5, keyword, address).get()), expected);
     }
 
     void insertTaskWritesDescribedFormat()
     {
         TaskDatabase db(path());
-        auto created = std::make_unique<Task>(4, QString(), QStringLiteral("http://a/"), QStringLiteral("kw"), 60);
+        auto created = std::make_unique<Task>(
+            4, TaskDefinition{QString(), QStringLiteral("http://a/"), QStringLiteral("kw"), 60, {}});
         created->setTaskDate(QStringLiteral("03/05/2010"));
         created->setLastUpdate(QStringLiteral("2010-03-15T08:05:09"));
         created->setResults({result(4, "x", "l"), result(4, "x", "l"), result(4, QString(), "m", QDate())});
