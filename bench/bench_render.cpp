@@ -9,6 +9,7 @@
 // and all at once.
 //
 // bench_render [--tasks N] [--helper PATH] [--pages-at-once N] [--only-shared]
+#include "bench/benchprocess.h"
 #include "core/monitorparts.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
@@ -100,14 +101,6 @@ TreeMemory treeMemory(qint64 root)
     return memory;
 }
 
-// Starts this process's peak resident figure afresh (Linux: writing 5 to clear_refs).
-void resetPeak()
-{
-    QFile file(QStringLiteral("/proc/self/clear_refs"));
-    if (file.open(QIODevice::WriteOnly))
-        file.write("5");
-}
-
 struct Figures
 {
     qint64 ms = 0;
@@ -173,7 +166,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
         figures.helpersAtOnceKb = qMax(figures.helpersAtOnceKb, atOnce);
     });
     figures.idleKb = ProcStatus::residentKb();
-    resetPeak();
+    resetPeakMemory();
     const qint64 before = ProcStatus::peakResidentKb();
     sampler.start();
     QElapsedTimer clock;

@@ -23,6 +23,7 @@
 // once), the ways taking turns, each way's figures those of its median run, after the time of every run.
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
+#include "bench/benchprocess.h"
 #include "core/monitorparts.h"
 #include "core/settings.h"
 #include "core/taskchecker.h"
@@ -92,42 +93,6 @@ QString host(bool spread, int task)
 QString pagePath(const char* kind, int task)
 {
     return QStringLiteral("/%1/t%2/news.html").arg(QLatin1String(kind)).arg(task);
-}
-
-// Reads the thread count through a file opened once: with a thread and a network manager per check the
-// process can run out of file descriptors, and a fresh open of /proc/self/status would then fail.
-class ThreadSampler
-{
-public:
-    ThreadSampler() : m_status(QStringLiteral("/proc/self/status"))
-    {
-        m_status.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-        sample();
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { sample(); });
-        m_timer.start(5);
-    }
-    int peak() const { return m_peak; }
-
-private:
-    void sample()
-    {
-        m_status.seek(0);
-        const QByteArray status = m_status.readAll();
-        const qsizetype at = status.indexOf("Threads:");
-        if (at >= 0)
-            m_peak = qMax(m_peak, status.mid(at + 8, status.indexOf('\n', at) - at - 8).trimmed().toInt());
-    }
-    QFile m_status;
-    QTimer m_timer;
-    int m_peak = 0;
-};
-
-// Starts the peak resident memory (VmHWM) afresh, so it tells the peak of what follows, not of start-up.
-void resetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
 }
 
 // ---- the child processes ----
@@ -344,51 +309,6 @@ void pageSteps(const QString& folder)
 
 // ---- the parent ----
 
-QStringList rowsOf(const QString& path)
-{
-    QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("compare"));
-        db.setDatabaseName(path);
-        db.open();
-        QSqlQuery query(QStringLiteral("SELECT taskid, text, link, result_state, result_date FROM results"), db);
-        while (query.next())
-            rows << QStringList{query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
-                                query.value(3).toString(), query.value(4).toString()}
-                        .join(QLatin1Char('|'));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("compare"));
-    rows.sort();
-    return rows;
-}
-
-// Records every keyword link of the pages as they were before the new ones appeared as seen, the way the
-// program leaves task.db after a check with the option on.
-// Gives every task of task.db the region; the page's links all stand in it, so the results are those without it.
-void giveRegion(const QString& path, int tasks, const QString& region)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("region-writer"));
-        db.setDatabaseName(path);
-        db.open();
-        QSqlQuery query(db);
-        query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT "
-                                  "NULL, value TEXT NOT NULL, PRIMARY KEY (task_id, name))"));
-        db.transaction();
-        query.prepare(QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) VALUES(?, ?, ?)"));
-        for (int t = 0; t < tasks; ++t) {
-            query.addBindValue(t);
-            query.addBindValue(QLatin1String(Task::RegionOption));
-            query.addBindValue(region);
-            query.exec();
-        }
-        db.commit();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("region-writer"));
-}
-
 template <typename Link> void recordSeen(const QString& path, int tasks, Link linkOf)
 {
     {
@@ -414,32 +334,6 @@ template <typename Link> void recordSeen(const QString& path, int tasks, Link li
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("seen-writer"));
-}
-
-qint64 seenCount(const QString& path)
-{
-    qint64 count = 0;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seen-count"));
-        db.setDatabaseName(path);
-        db.open();
-        QSqlQuery query(QStringLiteral("SELECT count(*) FROM seen_links"), db);
-        if (query.next())
-            count = query.value(0).toLongLong();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("seen-count"));
-    return count;
-}
-
-QStringList runChild(const QStringList& arguments, const QString& folder)
-{
-    QProcess child;
-    child.setWorkingDirectory(folder);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), arguments);
-    child.waitForFinished(600000);
-    return QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "engine/definition/task.h"
+
 #include <QCoreApplication>
 #include <QDate>
 #include <QDateTime>
@@ -9,9 +11,12 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVariant>
+
+#include <algorithm>
 #include <functional>
 
 // Writes a task.db of the given size in one transaction, through a connection of its own.
@@ -82,4 +87,65 @@ inline void waitUntil(const std::function<bool()>& done)
     wake.start(50);
     while (!done())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+inline QStringList rowsOf(const QString& path)
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("compare"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(QStringLiteral("SELECT taskid, text, link, result_state, result_date FROM results"), db);
+        while (query.next())
+            rows << QStringList{query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
+                                query.value(3).toString(), query.value(4).toString()}
+                        .join(QLatin1Char('|'));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("compare"));
+    rows.sort();
+    return rows;
+}
+
+// Records every keyword link of the pages as they were before the new ones appeared as seen, the way the
+// program leaves task.db after a check with the option on.
+// Gives every task of task.db the region; the page's links all stand in it, so the results are those without it.
+inline void giveRegion(const QString& path, int tasks, const QString& region)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("region-writer"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS task_options (task_id INTEGER NOT NULL, name TEXT NOT "
+                                  "NULL, value TEXT NOT NULL, PRIMARY KEY (task_id, name))"));
+        db.transaction();
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO task_options(task_id, name, value) VALUES(?, ?, ?)"));
+        for (int t = 0; t < tasks; ++t) {
+            query.addBindValue(t);
+            query.addBindValue(QLatin1String(Task::RegionOption));
+            query.addBindValue(region);
+            query.exec();
+        }
+        db.commit();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("region-writer"));
+}
+
+inline qint64 seenCount(const QString& path)
+{
+    qint64 count = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seen-count"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(QStringLiteral("SELECT count(*) FROM seen_links"), db);
+        if (query.next())
+            count = query.value(0).toLongLong();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("seen-count"));
+    return count;
 }
