@@ -11,7 +11,7 @@ struct TaskDefinition;
 // Edit Task: changes what the task watches, in memory and in its row of task.db, keeping its id, date, results
 // and their states. A changed address or keyword forgets the links seen so far: the next check records the page
 // without reporting it. A changed frequency counts from the last check. Refused while a command runs (Dropped)
-// and for a task removed meanwhile (TaskGone).
+// and for a task removed meanwhile (TaskGone: held by a QPointer, which reads as none once it is removed).
 // The entered options replace the user's options of the task (its request headers, its region; pause and mute
 // stay as they are); a new address, keyword, region or excluded words also drop the validators of the page last
 // read. An edit of the fields alone passes TaskDefinition::of(task) with them changed.

@@ -81,7 +81,8 @@ public:
 
     // Pauses or resumes (Paused), mutes or unmutes (Muted) the task, in memory and in task.db. A paused task is
     // never downloaded, by the periodic checks or update-all; a muted one is checked and its results stored, but
-    // neither its news nor its need of a look are announced. Refused for a task removed meanwhile (TaskGone).
+    // neither its news nor its need of a look are announced. Refused for a task removed meanwhile (TaskGone: held
+    // by a QPointer, which reads as none once it is removed).
     enum class Switch
     {
         Paused,
