@@ -11,10 +11,7 @@
 #include <memory>
 #include <utility>
 
-using Commands::Created;
-using Commands::ImportRun;
 using Commands::Outcome;
-using Commands::UpdateRun;
 
 TaskChecker::TaskChecker(TaskRegistry& registry, TaskDatabase& db, QObject* parent)
     : QObject(parent), m_registry(registry), m_db(db), m_states(registry, db), m_health(registry, m_states, db),

@@ -60,3 +60,10 @@ inline void storeLinkTask(DbFile& file, const TestServer& server, int id, const 
     file.addResult(id, QStringLiteral("01/01/2009"), QStringLiteral("qt 1"),
                    server.url(path).resolved(QUrl("/l0")).toString());
 }
+// The same in the file at dbPath, through a connection open for this task alone.
+inline void storeLinkTask(const QString& dbPath, const TestServer& server, int id, const QString& name,
+                          const QString& path, const QString& lastUpdate = QStringLiteral("2009-01-01T10:00:00"))
+{
+    DbFile file(dbPath);
+    storeLinkTask(file, server, id, name, path, lastUpdate);
+}

@@ -148,10 +148,7 @@ private slots:
         TempFolder fixture;
         TestClock clock;
         server.setPage("/bg-then-all", linkPage({"qt 2"}));
-        {
-            DbFile file(fixture.path("task.db"));
-            storeLinkTask(file, server, 0, "A", "/bg-then-all");
-        }
+        storeLinkTask(fixture.path("task.db"), server, 0, "A", "/bg-then-all");
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);

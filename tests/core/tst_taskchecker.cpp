@@ -46,12 +46,8 @@ private slots:
         const QDateTime start = clock.at;
         const QString path = QStringLiteral("/due/%1").arg(QTest::currentDataTag());
         server.setPage(path, linkPage({"qt 1"}));
-        {
-            DbFile file(fixture.path("task.db"));
-            storeLinkTask(file, server, 0, "A", path,
-                          lastUpdate.isEmpty() ? clock.at.addSecs(-secondsSinceUpdate).toString(Qt::ISODate)
-                                               : lastUpdate);
-        }
+        storeLinkTask(fixture.path("task.db"), server, 0, "A", path,
+                      lastUpdate.isEmpty() ? clock.at.addSecs(-secondsSinceUpdate).toString(Qt::ISODate) : lastUpdate);
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         Task* task = checker.registry().tasks().at(0);
@@ -88,10 +84,7 @@ private slots:
         TempFolder fixture;
         TestClock clock;
         server.setPage("/once", linkPage({"qt 2"}));
-        {
-            DbFile file(fixture.path("task.db"));
-            storeLinkTask(file, server, 0, "A", "/once");
-        }
+        storeLinkTask(fixture.path("task.db"), server, 0, "A", "/once");
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         Task* task = checker.registry().tasks().at(0);
@@ -205,10 +198,7 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(int, inRow);
         TempFolder fixture;
-        {
-            DbFile file(fixture.path("task.db"));
-            storeLinkTask(file, server, 0, "A", "/restored");
-        }
+        storeLinkTask(fixture.path("task.db"), server, 0, "A", "/restored");
         {
             TaskDatabase db(fixture.path("task.db"));
             QVERIFY(db.setTaskOption(0, CheckStates::FailureOption, storedReason));
@@ -224,10 +214,7 @@ private slots:
     void idGivenAgainStartsAfresh()
     {
         TempFolder fixture;
-        {
-            DbFile file(fixture.path("task.db"));
-            storeLinkTask(file, server, 0, "A", "/again/a");
-        }
+        storeLinkTask(fixture.path("task.db"), server, 0, "A", "/again/a");
         {
             TaskDatabase db(fixture.path("task.db"));
             QVERIFY(db.setTaskOption(0, CheckStates::FailureOption, "HTTP 500"));
@@ -277,10 +264,7 @@ private slots:
         TempFolder fixture;
         TestClock clock;
         server.setPage("/locked", linkPage({"qt 2"}));
-        {
-            DbFile file(fixture.path("task.db"));
-            storeLinkTask(file, server, 0, "A", "/locked", clock.at.toString(Qt::ISODate));
-        }
+        storeLinkTask(fixture.path("task.db"), server, 0, "A", "/locked", clock.at.toString(Qt::ISODate));
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         {
