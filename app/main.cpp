@@ -6,7 +6,6 @@
 #include "app/terminationsignals.h"
 #include "core/monitorparts.h"
 #include "core/settings.h"
-#include "storage/taskdatabase.h"
 
 #include <QApplication>
 #include <QDir>
@@ -91,11 +90,11 @@ int main(int argc, char* argv[])
     // Each step of the start before the window shows is logged with its time (vantrel.app.debug).
     QElapsedTimer step;
     step.start();
-    MonitorParts parts(QStringLiteral("task.db"), TaskDatabase::IndexBuild::Deferred);
+    MonitorParts parts(QStringLiteral("task.db"), TaskRegistry::IndexBuild::Deferred);
     qCDebug(lcApp) << "task.db opened in" << step.restart() << "ms";
-    if (!parts.db.isOpen()) {
+    if (!parts.registry.isOpen()) {
         // Without a database there is nothing to show: end before the window appears.
-        MainWindow::showDatabaseFailure(parts.db.fileName(), parts.db.openFailure());
+        MainWindow::showDatabaseFailure(parts.registry.fileName(), parts.registry.openFailure());
         return 1;
     }
     Settings settings;

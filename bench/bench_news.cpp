@@ -15,6 +15,7 @@
 #include "bench/benchdb.h"
 #include "core/monitorparts.h"
 #include "core/settings.h"
+#include "storage/taskdatabase.h"
 #include "tests/support/testserver.h"
 
 #include <QApplication>
@@ -182,7 +183,7 @@ struct Bench
                 lines = file.readAll().split('\n');
             figures.distinct = distinctEvents(lines, &figures.arrived);
         }
-        figures.left = parts.db.newsEvents().value_or(QList<OutboxEvent>()).size();
+        figures.left = parts.registry.database().news().events().value_or(QList<OutboxEvent>()).size();
         return figures;
     }
 };

@@ -11,6 +11,7 @@
 // bench_render [--tasks N] [--helper PATH] [--pages-at-once N] [--only-shared]
 #include "bench/benchprocess.h"
 #include "core/monitorparts.h"
+#include "storage/taskdatabase.h"
 #include "tests/support/procstatus.h"
 #include "tests/support/testserver.h"
 
@@ -137,7 +138,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
                 t, QDate::currentDate(), linkText(t, i, 0),
                 QUrl(address).resolved(QUrl(QStringLiteral("/t%1/job/%2").arg(t).arg(i))).toString(), StateRead}));
         task.setResults(stored);
-        parts.db.insertTask(&task);
+        parts.registry.database().insertTask(&task);
     }
     TaskChecker& checker = parts.core;
     checker.renderer().setProgram(helper);

@@ -4,8 +4,8 @@
 #include "core/checkstate.h"
 
 #include "core/logging.h"
+#include "core/taskregistry.h"
 #include "engine/fetching/fetchrequest.h"
-#include "storage/taskdatabase.h"
 
 #include <QPointer>
 
@@ -59,7 +59,7 @@ void CheckStates::storeOption(Task* task, const QString& name, const QString& va
             writeGathered();
         return;
     }
-    if (m_db.setTaskOption(task->taskId(), name, value))
+    if (m_registry.storeOption(task, name, value))
         task->setOption(name, value);
     else if (validator)
         task->setOption(name, QString());
@@ -101,15 +101,15 @@ void CheckStates::writeGathered()
     // A few marks cost the window one short transaction; many go beside it, as do those that follow marks on
     // their way.
     if (gathered.size() < m_writeAsideFrom && !(m_writer && m_writer->pending()) && m_gathered.isEmpty()) {
-        QList<TaskDatabase::OptionChange> changes;
+        QList<OptionRows::Change> changes;
         for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
             changes.append({it.key().first, it.key().second, it.value().value});
-        const bool stored = m_db.setTaskOptions(changes);
+        const bool stored = m_registry.storeOptions(changes);
         for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
             take(it.value().task, it.key().second, it.value(), stored);
         return;
     }
-    QList<TaskDatabase::OptionChange> changes;
+    QList<OptionRows::Change> changes;
     QList<std::pair<QPointer<Task>, std::pair<QString, Gathered>>> marks;
     changes.reserve(gathered.size());
     marks.reserve(gathered.size());
@@ -119,7 +119,7 @@ void CheckStates::writeGathered()
         m_writing.insert(it.key(), it.value());
     }
     if (!m_writer)
-        m_writer = std::make_unique<OptionWriter>(m_db.fileName());
+        m_writer = std::make_unique<OptionWriter>(m_registry.fileName());
     // Taken over once task.db has them.
     m_writer->write(changes, this, [this, marks, take](bool stored, const QString& error) {
         if (!stored)

@@ -5,7 +5,6 @@
 #include "core/taskregistry.h"
 #include "engine/fetching/fetchrequest.h"
 #include "engine/matching/seenlinks.h"
-#include "storage/taskdatabase.h"
 
 #include <QPointer>
 #include <QRandomGenerator>
@@ -50,7 +49,7 @@ QString failureReason(const FetchedPage& page)
     return page.error.isEmpty() ? QStringLiteral("no answer") : page.error;
 }
 
-CheckStates::CheckStates(TaskRegistry& registry, TaskDatabase& db) : m_registry(registry), m_db(db)
+CheckStates::CheckStates(TaskRegistry& registry) : m_registry(registry)
 {
     // Connected before any view, so a view that asks about a task finds its record already.
     connect(&registry, &TaskRegistry::tasksLoaded, this, [this] {
@@ -169,7 +168,7 @@ bool CheckStates::hasFindings(const Task* task) const
 bool CheckStates::setReportNewLinks(bool on, bool afresh)
 {
     // Links seen under an earlier spell of the option would be taken for the page's previous state.
-    if (on && afresh && !m_db.removeAllSeenLinks())
+    if (on && afresh && !m_registry.forgetSeenLinks())
         return false;
     m_reportNewLinks = on;
     for (Task* task : m_registry.tasks())
@@ -180,7 +179,7 @@ bool CheckStates::setReportNewLinks(bool on, bool afresh)
 bool CheckStates::seeAfresh(Task* task)
 {
     stateOf(task).seen.reset();
-    return m_db.removeSeenLinks(task->taskId());
+    return m_registry.forgetSeenLinks(task);
 }
 
 void CheckStates::noteFetch(Task* task, const FetchedPage& page)
@@ -229,7 +228,7 @@ void CheckStates::noteSeen(Task* task, const FetchedPage& page)
 {
     if (!recordsSeen(task, page))
         return;
-    const std::optional<QSet<QString>> stored = m_db.seenLinks(task->taskId());
+    const std::optional<QSet<QString>> stored = m_registry.seenLinks(task);
     if (!stored)
         return;
     std::optional<PendingSeen>& kept = stateOf(task).seen;
@@ -311,9 +310,9 @@ bool CheckStates::storeTakeOver(Task* task, const TaskChange& change)
 {
     if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
         return true;
-    if (!m_db.storeChanges({change})) {
+    if (!m_registry.storeChanges({change})) {
         keepUnstored(task, change.results,
-                     tr("Could not store the new results of %1: %2").arg(task->name(), m_db.lastError()));
+                     tr("Could not store the new results of %1: %2").arg(task->name(), m_registry.lastError()));
         return false;
     }
     taken(task, change);

@@ -17,7 +17,6 @@
 
 struct FetchedPage;
 struct TaskChange;
-class TaskDatabase;
 class TaskRegistry;
 
 // Why a download failed, in a few words: "HTTP 404", or what the network layer said.
@@ -38,7 +37,7 @@ public:
     // The longest wait between the periodic checks of a failing task, unless its frequency is longer.
     static constexpr qint64 MaxBackoffSeconds = 3600;
 
-    CheckStates(TaskRegistry& registry, TaskDatabase& db);
+    explicit CheckStates(TaskRegistry& registry);
     ~CheckStates() override;
 
     // Not owned; the system clock when none is set.
@@ -191,7 +190,6 @@ private:
     void writeGathered();
 
     TaskRegistry& m_registry;
-    TaskDatabase& m_db;
     const Clock* m_clock = nullptr;
     Clock m_systemClock;
     bool m_reportNewLinks = false;

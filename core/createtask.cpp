@@ -7,7 +7,6 @@
 #include "core/taskhealth.h"
 #include "core/taskregistry.h"
 #include "engine/definition/taskdefinition.h"
-#include "storage/taskdatabase.h"
 
 #include <memory>
 
@@ -46,7 +45,7 @@ Commands::Created CreateTask::runChecked(const TaskDefinition& definition)
     const QDateTime createdAt = m_parts.states.now().toLocalTime();
     task->setTaskDate(createdAt.date().toString(TaskDateFormat));
     task->setLastUpdate(createdAt.toString(Qt::ISODate));
-    if (m_parts.registry.duplicateOf(address, keyword) || m_parts.db.taskExists(task.get())) {
+    if (m_parts.registry.duplicateOf(address, keyword) || m_parts.registry.isStored(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
     }
@@ -73,8 +72,8 @@ Commands::Created CreateTask::runChecked(const TaskDefinition& definition)
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
     // in the file as it is stored.
-    if (!m_parts.db.insertTask(task.get(), seen)) {
-        created.error = m_parts.db.lastError();
+    if (!m_parts.registry.storeNew(task.get(), seen)) {
+        created.error = m_parts.registry.lastError();
         created.outcome = Outcome::StoreFailed;
         return created;
     }

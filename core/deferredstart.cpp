@@ -10,10 +10,7 @@
 #include <memory>
 #include <utility>
 
-DeferredStart::DeferredStart(TaskChecker& core, TaskDatabase& db, QObject* parent)
-    : QObject(parent), m_core(core), m_db(db)
-{
-}
+DeferredStart::DeferredStart(TaskChecker& core, QObject* parent) : QObject(parent), m_core(core) {}
 
 DeferredStart::~DeferredStart()
 {
@@ -36,11 +33,11 @@ void DeferredStart::begin(int deleteDays, bool readTasks)
         return;
     m_running = true;
     m_core.registry().setPreparing(true);
-    TaskDatabase::DeferredSteps steps;
+    DeferredSteps steps;
     steps.removeOlderThanDays = deleteDays;
     steps.today = m_core.checks().today();
     steps.stop = &m_stop;
-    m_indexing = m_db.indexesMissing();
+    m_indexing = m_core.registry().indexesMissing();
     qCDebug(lcCore) << "preparing task.db beside the window; indexes missing:" << m_indexing;
     if (m_indexing)
         emit indexBuildStarted();
@@ -50,7 +47,7 @@ void DeferredStart::begin(int deleteDays, bool readTasks)
     if (readTasks) {
         // Read and checked on the work's thread, then given to this object's thread. Tasks not taken (the
         // program ended first) are deleted with the last copy of the list.
-        steps.tasksRead = [self, this, owner = thread()](TaskDatabase::StoredTasks read) {
+        steps.tasksRead = [self, this, owner = thread()](StoredTasks read) {
             TaskRegistry::Screened screened = TaskRegistry::screen(read.tasks, read.refused);
             for (Task* task : std::as_const(screened.tasks))
                 task->moveToThread(owner);
@@ -70,8 +67,8 @@ void DeferredStart::begin(int deleteDays, bool readTasks)
                 Qt::QueuedConnection);
         };
     }
-    m_thread = std::thread([self, steps, fileName = m_db.fileName(), this] {
-        const TaskDatabase::DeferredOutcome outcome = TaskDatabase::runDeferred(fileName, steps);
+    m_thread = std::thread([self, steps, fileName = m_core.registry().fileName(), this] {
+        const DeferredOutcome outcome = runDeferredSteps(fileName, steps);
         if (m_stop)
             return;
         QMetaObject::invokeMethod(
@@ -94,13 +91,12 @@ void DeferredStart::takeTasks(const TaskRegistry::Screened& screened, std::optio
         qCWarning(lcCore).noquote() << "the tasks could not be read beside the window:" << failure;
         taken.refusal = tr("The stored tasks could not be read (%1).").arg(failure);
     }
-    m_db.attachUncounted(taken.tasks, lastRow);
-    m_core.registry().adopt(taken);
+    m_core.registry().adoptRead(taken, lastRow);
     qCDebug(lcCore) << "tasks read beside the window:" << taken.tasks.size() << "taken in" << taking.elapsed() << "ms";
     emit tasksTaken();
 }
 
-void DeferredStart::takeOutcome(const TaskDatabase::DeferredOutcome& outcome)
+void DeferredStart::takeOutcome(const DeferredOutcome& outcome)
 {
     if (m_thread.joinable())
         m_thread.join();

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/taskregistry.h"
-#include "storage/taskdatabase.h"
+#include "storage/deferredwork.h"
 
 #include <QObject>
 #include <QString>
@@ -22,7 +22,7 @@ class DeferredStart : public QObject
     Q_OBJECT
 
 public:
-    DeferredStart(TaskChecker& core, TaskDatabase& db, QObject* parent = nullptr);
+    explicit DeferredStart(TaskChecker& core, QObject* parent = nullptr);
     // Asks the work to stop and waits for it, which SQLite's interruption keeps short.
     ~DeferredStart() override;
 
@@ -45,10 +45,9 @@ signals:
 
 private:
     void takeTasks(const TaskRegistry::Screened& screened, std::optional<qint64> lastRow, const QString& failure);
-    void takeOutcome(const TaskDatabase::DeferredOutcome& outcome);
+    void takeOutcome(const DeferredOutcome& outcome);
 
     TaskChecker& m_core;
-    TaskDatabase& m_db;
     std::atomic_bool m_stop{false};
     std::thread m_thread;
     bool m_running = false;

@@ -6,7 +6,6 @@
 #include "core/taskhealth.h"
 #include "core/taskregistry.h"
 #include "engine/definition/taskdefinition.h"
-#include "storage/taskdatabase.h"
 
 #include <utility>
 
@@ -58,7 +57,7 @@ Commands::Outcome EditTask::run(Task* task, const TaskDefinition& typed)
         return Outcome::StoreFailed;
     }
     if (!reported && m_parts.states.reportsNewLinks(task) && !m_parts.states.seeAfresh(task)) {
-        m_error = m_parts.db.lastError();
+        m_error = m_parts.registry.lastError();
         return Outcome::StoreFailed;
     }
     // What was seen of the old page says nothing about the new one.

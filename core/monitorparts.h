@@ -3,18 +3,17 @@
 
 #include "core/deferredstart.h"
 #include "core/taskchecker.h"
-#include "storage/taskdatabase.h"
 
 struct Options;
 
-// The program's parts below the window, put together in the one order they need: task.db, the registry of its
-// tasks, then the checking core over both. The program, the benchmarks and the tests build them here.
+// The program's parts below the window, put together in the one order they need: the watch list with its
+// task.db, then the checking core over it. The program, the benchmarks and the tests build them here.
 class MonitorParts
 {
 public:
     explicit MonitorParts(const QString& databaseFile = QStringLiteral("task.db"),
-                          TaskDatabase::IndexBuild indexes = TaskDatabase::IndexBuild::AtOpen)
-        : db(databaseFile, TaskDatabase::OpenMode::ReadWrite, indexes)
+                          TaskRegistry::IndexBuild indexes = TaskRegistry::IndexBuild::AtOpen)
+        : registry(databaseFile, indexes)
     {
     }
 
@@ -34,10 +33,9 @@ public:
     // When a task needs a look, and the hours the periodic checks keep to.
     static void applyCheckOptions(TaskChecker& core, const Options& options);
 
-    TaskDatabase db;
-    TaskRegistry registry{db};
-    TaskChecker core{registry, db};
-    DeferredStart deferred{core, db};
+    TaskRegistry registry;
+    TaskChecker core{registry};
+    DeferredStart deferred{core};
 
 private:
     bool m_readBeside = false;

@@ -2,7 +2,7 @@
 #include "core/newsoutbox.h"
 
 #include "core/announcement.h"
-#include "storage/taskdatabase.h"
+#include "storage/newsstore.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,7 +17,7 @@ QString isoTime(const QDateTime& time)
 }
 } // namespace
 
-NewsOutbox::NewsOutbox(TaskDatabase& db, QObject* parent) : QObject(parent), m_db(db), m_delivery(this)
+NewsOutbox::NewsOutbox(NewsStore& store, QObject* parent) : QObject(parent), m_store(store), m_delivery(this)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &NewsOutbox::deliverDue);
@@ -146,9 +146,9 @@ qint64 NewsOutbox::retryWait(int attempts)
 void NewsOutbox::deliverDue()
 {
     m_timer.stop();
-    if (const int dropped = m_db.takeDroppedNews())
+    if (const int dropped = m_store.takeDropped())
         emit newsDropped(dropped);
-    const std::optional<QList<OutboxEvent>> events = m_db.newsEvents();
+    const std::optional<QList<OutboxEvent>> events = m_store.events();
     if (!events)
         return;
     const qint64 now = m_clock->now().toMSecsSinceEpoch();
@@ -184,10 +184,10 @@ void NewsOutbox::tried(const OutboxEvent& event, const NewsDelivery::Outcome& ou
     const QString time = QLocale().toString(now.toLocalTime().time(), QLocale::ShortFormat);
     const bool test = event.taskId == TestTaskId;
     if (outcome.delivered || test) {
-        m_db.removeNewsEvent(event.row);
+        m_store.remove(event.row);
     } else {
         const int attempts = event.attempts + 1;
-        m_db.rescheduleNewsEvent(event.row, attempts, now.toMSecsSinceEpoch() + retryWait(attempts), outcome.reason);
+        m_store.reschedule(event.row, attempts, now.toMSecsSinceEpoch() + retryWait(attempts), outcome.reason);
     }
     if (outcome.delivered) {
         m_outcomes.insert(event.destination, tr("Delivered at %1.").arg(time));
@@ -227,7 +227,7 @@ bool NewsOutbox::sendTest(const NewsDestination& destination)
     event.destination = destination.key();
     event.payload = QString::fromUtf8(payload(event.eventId, QStringLiteral("news"), tr("Test of Vantrel Monitor"),
                                               QStringLiteral("https://example.org/news/"), tr("news"), sample, now));
-    if (!m_db.addNewsEvents({event}))
+    if (!m_store.add({event}))
         return false;
     deliverDue();
     return true;

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "engine/clock.h"
-#include "engine/news/newsdelivery.h"
 #include "engine/definition/task.h"
+#include "engine/news/newsdelivery.h"
 #include "storage/outboxrows.h"
 
 #include <QCoreApplication>
@@ -12,7 +12,7 @@
 #include <QSet>
 #include <QTimer>
 
-class TaskDatabase;
+class NewsStore;
 
 // Where news goes beyond this desktop, and the delivery of what waits in task.db's outbox: each destination
 // gets its events oldest first, one at a time; a failed try holds the destination (30 s, doubling to 1 h)
@@ -36,7 +36,7 @@ public:
     static constexpr const char* NewsHeadersOption = NewsDestination::HeadersOption;
     static constexpr const char* NewsPlainOption = NewsDestination::PlainOption;
 
-    explicit NewsOutbox(TaskDatabase& db, QObject* parent = nullptr);
+    explicit NewsOutbox(NewsStore& store, QObject* parent = nullptr);
 
     void setClock(const Clock* clock) { m_clock = clock ? clock : &m_systemClock; }
     NewsDelivery& delivery() { return m_delivery; }
@@ -87,7 +87,7 @@ private:
     void tryEvent(const OutboxEvent& event);
     void tried(const OutboxEvent& event, const NewsDelivery::Outcome& outcome);
 
-    TaskDatabase& m_db;
+    NewsStore& m_store;
     Clock m_systemClock;
     const Clock* m_clock = &m_systemClock;
     NewsDelivery m_delivery;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/pagesource.h"
 
-#include "engine/matching/readingresult.h"
 #include "engine/definition/task.h"
+#include "engine/matching/readingresult.h"
 
 void PageSource::get(const Task& task, bool conditional, QObject* context, PageFetcher::Callback done,
                      PageFetcher::Priority priority, PageReader::Order order)

@@ -5,15 +5,14 @@
 #include "core/logging.h"
 #include "core/pagesource.h"
 #include "core/taskregistry.h"
-#include "storage/taskdatabase.h"
 
 #include <QTimer>
 
 #include <algorithm>
 #include <utility>
 
-PeriodicChecks::PeriodicChecks(TaskRegistry& registry, CheckStates& states, PageSource& source, TaskDatabase& db)
-    : m_registry(registry), m_states(states), m_source(source), m_db(db)
+PeriodicChecks::PeriodicChecks(TaskRegistry& registry, CheckStates& states, PageSource& source)
+    : m_registry(registry), m_states(states), m_source(source)
 {
     connect(&registry, &TaskRegistry::taskRemoved, this, &PeriodicChecks::forget);
     connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] {
@@ -109,8 +108,8 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
 
 void PeriodicChecks::storeCheckTime(Task* task)
 {
-    if (!m_db.updateLastUpdate(task))
-        emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_db.lastError()));
+    if (!m_registry.storeCheckTime(task))
+        emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_registry.lastError()));
 }
 
 void PeriodicChecks::startCheck(Task* task)

@@ -15,7 +15,6 @@
 
 class CheckStates;
 class PageSource;
-class TaskDatabase;
 class TaskRegistry;
 
 // The background checks: which tasks fall due, their requests, and the take-over of each page as it arrives,
@@ -26,7 +25,7 @@ class PeriodicChecks : public QObject
     Q_OBJECT
 
 public:
-    PeriodicChecks(TaskRegistry& registry, CheckStates& states, PageSource& source, TaskDatabase& db);
+    PeriodicChecks(TaskRegistry& registry, CheckStates& states, PageSource& source);
 
     // Every task whose check interval has passed since its last check is checked in the background; its
     // last-update time becomes the time of this check. An unreadable last-update time counts as due, one
@@ -76,7 +75,6 @@ private:
     TaskRegistry& m_registry;
     CheckStates& m_states;
     PageSource& m_source;
-    TaskDatabase& m_db;
     QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;
     // The tasks whose periodic page is awaited, and what the pages taken over so far brought.
     QSet<int> m_runWaiting; // by task id

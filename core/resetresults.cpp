@@ -5,7 +5,6 @@
 #include "core/commandguard.h"
 #include "core/commandwaits.h"
 #include "core/taskregistry.h"
-#include "storage/taskdatabase.h"
 
 #include <QPointer>
 
@@ -37,11 +36,9 @@ Commands::Outcome ResetResults::run(Task* task)
     // With new links reported, and for a feed, the page's keyword links count as seen from now on.
     const bool recordSeen = m_parts.states.recordsSeen(task, *fetched);
     fetched.reset();
-    const bool stored = recordSeen
-                            ? m_parts.db.replaceTaskResults(task->taskId(), results, CheckStates::seenLinksOf(results))
-                            : m_parts.db.replaceTaskResults(task->taskId(), results);
-    if (!stored) {
-        m_error = m_parts.db.lastError();
+    const QStringList seen = recordSeen ? CheckStates::seenLinksOf(results) : QStringList();
+    if (!m_parts.registry.replaceResults(task, results, recordSeen ? &seen : nullptr)) {
+        m_error = m_parts.registry.lastError();
         return Outcome::StoreFailed;
     }
     m_parts.states.resultsRebuilt(task);

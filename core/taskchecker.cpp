@@ -2,7 +2,7 @@
 #include "core/taskchecker.h"
 
 #include "engine/definition/taskdefinition.h"
-#include "storage/taskdatabase.h"
+#include "storage/newsstore.h"
 
 #include <QPointer>
 #include <QScopeGuard>
@@ -13,19 +13,19 @@
 
 using Commands::Outcome;
 
-TaskChecker::TaskChecker(TaskRegistry& registry, TaskDatabase& db, QObject* parent)
-    : QObject(parent), m_registry(registry), m_db(db), m_states(registry, db), m_health(registry, m_states, db),
-      m_periodic(registry, m_states, m_source, db), m_waits(m_source, [this] { abortWaits(); })
+TaskChecker::TaskChecker(TaskRegistry& registry, QObject* parent)
+    : QObject(parent), m_registry(registry), m_states(registry), m_health(registry, m_states),
+      m_periodic(registry, m_states, m_source), m_waits(m_source, [this] { abortWaits(); })
 {
     m_registry.setClock(&m_states.clock());
     m_states.setFetchObserver([this](Task* task, const FetchedPage& page) { m_health.noteCheck(task, page); });
     // The destinations of the task's news hear it too, through the outbox as news does.
     connect(&m_health, &TaskHealth::lookNeeded, this, [this](Task* task, const QString& reason) {
         if (const QList<OutboxEvent> events = m_news.brokenEventsFor(*task, reason); !events.isEmpty())
-            m_db.addNewsEvents(events);
+            m_registry.newsStore().add(events);
     });
     // Every piece of news stored is written into the outbox in the same transaction.
-    m_db.setNewsSource([this](const TaskChange& change) {
+    m_registry.setNewsSource([this](const TaskChange& change) {
         for (const Task* task : m_registry.tasks()) {
             if (task->taskId() == change.taskId)
                 return m_news.eventsFor(*task, change.results);
@@ -38,7 +38,7 @@ TaskChecker::~TaskChecker()
 {
     // No download or render may call back into a task that is gone.
     m_source.abortAll();
-    m_db.setNewsSource({});
+    m_registry.setNewsSource({});
     m_registry.setClock(nullptr);
 }
 
@@ -66,7 +66,7 @@ bool TaskChecker::setReportNewLinks(bool on, bool afresh)
 {
     if (m_states.setReportNewLinks(on, afresh))
         return true;
-    m_lastError = m_db.lastError();
+    m_lastError = m_registry.lastError();
     return false;
 }
 
@@ -85,8 +85,8 @@ Commands::Outcome TaskChecker::setSwitch(Task* task, Switch which, bool on)
     const QString option = QLatin1String(which == Switch::Paused ? Task::PausedOption : Task::MutedOption);
     const QString value = on ? QStringLiteral("1") : QString();
     if (task->options().value(option) != value) {
-        if (!m_db.setTaskOption(task->taskId(), option, value)) {
-            m_lastError = m_db.lastError();
+        if (!m_registry.storeOption(task, option, value)) {
+            m_lastError = m_registry.lastError();
             return Outcome::StoreFailed;
         }
         task->setOption(option, value);

@@ -38,7 +38,7 @@ class TaskChecker : public QObject
 
 public:
     // The registry and task.db outlive the checker.
-    TaskChecker(TaskRegistry& registry, TaskDatabase& db, QObject* parent = nullptr);
+    explicit TaskChecker(TaskRegistry& registry, QObject* parent = nullptr);
     ~TaskChecker() override;
 
     // The tasks checked.
@@ -101,7 +101,6 @@ public:
 
 private:
     TaskRegistry& m_registry;
-    TaskDatabase& m_db;
     QString m_lastError;
     CommandGuard m_guard;
     PageFetcher m_fetcher;
@@ -111,11 +110,11 @@ private:
     TaskHealth m_health;
     PeriodicChecks m_periodic;
     CommandWaits m_waits;
-    CommandParts m_parts{m_registry, m_db, m_states, m_health, m_guard, m_waits};
+    CommandParts m_parts{m_registry, m_states, m_health, m_guard, m_waits};
     UpdateAll m_update{m_parts};
     ResetResults m_reset{m_parts};
     CreateTask m_create{m_parts};
     EditTask m_edit{m_parts};
     TaskImport m_import{m_parts, m_periodic};
-    NewsOutbox m_news{m_db};
+    NewsOutbox m_news{m_registry.newsStore()};
 };

@@ -5,7 +5,6 @@
 #include "core/taskregistry.h"
 #include "engine/definition/task.h"
 #include "engine/fetching/fetchrequest.h"
-#include "storage/taskdatabase.h"
 
 #include <QLocale>
 
@@ -40,10 +39,7 @@ int countOf(const QString& text)
 }
 } // namespace
 
-TaskHealth::TaskHealth(TaskRegistry& registry, CheckStates& states, TaskDatabase& db)
-    : m_registry(registry), m_states(states), m_db(db)
-{
-}
+TaskHealth::TaskHealth(TaskRegistry& registry, CheckStates& states) : m_registry(registry), m_states(states) {}
 
 const QStringList& TaskHealth::stateOptions()
 {
@@ -167,7 +163,7 @@ void TaskHealth::forget(Task* task)
     const bool marked = needsLook(task);
     for (const QString& option : stateOptions()) {
         if (task->options().contains(option)) {
-            m_db.setTaskOption(task->taskId(), option, QString());
+            m_registry.storeOption(task, option, QString());
             task->setOption(option, QString());
         }
     }

@@ -8,7 +8,6 @@
 struct FetchedPage;
 class CheckStates;
 class Task;
-class TaskDatabase;
 class TaskRegistry;
 
 // Whether a task needs the user's look: its checks keep failing, a page that gave keyword links gives none any
@@ -38,7 +37,7 @@ public:
     static constexpr int DefaultChecksInRow = 3;
     static constexpr int MaxChecksInRow = 100;
 
-    TaskHealth(TaskRegistry& registry, CheckStates& states, TaskDatabase& db);
+    TaskHealth(TaskRegistry& registry, CheckStates& states);
 
     // The checks in a row, failed or without keyword links, after which a task needs a look.
     void setChecksInRow(int checks) { m_checksInRow = qBound(1, checks, MaxChecksInRow); }
@@ -69,7 +68,6 @@ private:
 
     TaskRegistry& m_registry;
     CheckStates& m_states;
-    TaskDatabase& m_db;
     int m_checksInRow = DefaultChecksInRow;
     bool m_creating = false;
 };

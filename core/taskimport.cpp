@@ -6,7 +6,6 @@
 #include "core/periodicchecks.h"
 #include "core/taskregistry.h"
 #include "engine/definition/taskdefinition.h"
-#include "storage/taskdatabase.h"
 
 #include <algorithm>
 #include <utility>
@@ -79,7 +78,9 @@ bool TaskImport::addImported(Task* task, const QStringList& seen)
     const Task::ResultList inOrder = task->results();
     Task::ResultList reversed(inOrder.crbegin(), inOrder.crend());
     task->setResults(reversed);
-    const bool stored = m_db.addToTaskBatch(task, seen);
+    const bool stored = m_registry.addToBatch(task, seen);
+    if (!stored && m_storeFailure.isEmpty())
+        m_storeFailure = m_registry.lastError();
     task->setResults(inOrder);
     return stored;
 }
@@ -99,8 +100,9 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
 
     // Each task is stored as soon as it is complete, while the other pages are still on their way, in one
     // transaction committed at the end; until then no other write may reach task.db.
-    if (!m_db.beginTaskBatch()) {
-        run.storageFailure = m_db.lastError();
+    m_storeFailure.clear();
+    if (!m_registry.beginBatch()) {
+        run.storageFailure = m_registry.lastError();
         return run;
     }
     m_registry.setImporting(true);
@@ -132,14 +134,17 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
     }
     const bool waited = storeFailed || pending == 0 ||
                         m_waits.wait(w, [&pending, &storeFailed] { return pending == 0 || storeFailed; });
-    if (!waited || storeFailed || !m_db.commitTaskBatch()) {
+    const bool committed = waited && !storeFailed && m_registry.commitBatch();
+    if (!committed && waited && !storeFailed)
+        m_storeFailure = m_registry.lastError();
+    if (!committed) {
         run.aborted = w.aborted;
         run.cancelled = w.cancelled;
         if (waited) {
-            run.storageFailure = m_db.lastError();
+            run.storageFailure = m_storeFailure;
         }
         // The pages still on their way are dropped with the wait, their context.
-        m_db.rollbackTaskBatch();
+        m_registry.rollbackBatch();
         endImport();
         return run;
     }

@@ -13,7 +13,6 @@
 
 class CheckStates;
 class PeriodicChecks;
-class TaskDatabase;
 class TaskRegistry;
 
 // Takes the tasks of a file in: creates them as creation does, all pages at once as update-all fetches them
@@ -27,7 +26,7 @@ class TaskImport
 public:
     TaskImport(const CommandParts& parts, PeriodicChecks& periodic)
         : m_registry(parts.registry), m_states(parts.states), m_periodic(periodic), m_waits(parts.waits),
-          m_db(parts.db), m_guard(parts.guard)
+          m_guard(parts.guard)
     {
     }
 
@@ -37,6 +36,8 @@ public:
 private:
     // Leaves out the file's duplicates and makes its tasks; false (with run->refusal) when one has a problem.
     bool prepare(const QList<ExchangeTask>& entries, Commands::ImportRun* run);
+    // Adds the task to the import's transaction; the first refusal's words are kept in m_storeFailure (a write
+    // refused elsewhere meanwhile may change the registry's lastError()).
     bool addImported(Task* task, const QStringList& seen);
     void endImport();
 
@@ -44,8 +45,8 @@ private:
     CheckStates& m_states;
     PeriodicChecks& m_periodic;
     CommandWaits& m_waits;
-    TaskDatabase& m_db;
     CommandGuard& m_guard;
+    QString m_storeFailure;
     std::vector<std::unique_ptr<Task>> m_tasks; // the tasks of the file being imported, without duplicates
     QList<bool> m_withResults;                  // whether each came with results of its own
 };

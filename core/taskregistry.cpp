@@ -7,6 +7,15 @@
 
 #include <QSet>
 
+TaskRegistry::TaskRegistry(const QString& fileName, IndexBuild indexes, QObject* parent)
+    : QObject(parent),
+      m_owned(std::make_unique<TaskDatabase>(fileName, TaskDatabase::OpenMode::ReadWrite,
+                                             indexes == IndexBuild::AtOpen ? TaskDatabase::IndexBuild::AtOpen
+                                                                           : TaskDatabase::IndexBuild::Deferred)),
+      m_db(*m_owned)
+{
+}
+
 TaskRegistry::TaskRegistry(TaskDatabase& db, QObject* parent) : QObject(parent), m_db(db) {}
 
 TaskRegistry::~TaskRegistry()

@@ -4,6 +4,9 @@
 #include "engine/clock.h"
 #include "engine/definition/task.h"
 #include "engine/definition/taskdefinition.h"
+#include "engine/matching/seenlinks.h"
+#include "storage/optionrows.h"
+#include "storage/outboxrows.h"
 #include "storage/removedrows.h"
 #include "storage/resultrows.h"
 #include "storage/taskrows.h"
@@ -16,14 +19,18 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class NewsStore;
 class TaskDatabase;
 
-// The tasks of task.db as the program holds them: their list and ids, the rule against two tasks watching the
-// same, and every change of tasks and their results the user asks for, each stored before it is shown. The
-// views follow the signals below and need nothing else of the core.
+// The watch list: the tasks of task.db as the program holds them, their list and ids, the rule against two tasks
+// watching the same, and every change of tasks and their results, each stored before it is shown. It is the one
+// door to task.db: the checks and commands store what they find through it. The views follow the signals below
+// and need nothing else of the core.
 //
 // While an import holds task.db's transaction (setImporting) every write is refused with lastError() saying
 // why; what was asked stays as it was, in memory and in task.db.
@@ -32,8 +39,25 @@ class TaskRegistry : public QObject
     Q_OBJECT
 
 public:
+    // Whether the indexes over the results (seconds of work on a file of millions) are built as the file is
+    // opened, or left for the start's work beside the window (see DeferredStart).
+    enum class IndexBuild
+    {
+        AtOpen,
+        Deferred
+    };
+    // Opens the file (see isOpen()) and owns it.
+    explicit TaskRegistry(const QString& fileName, IndexBuild indexes = IndexBuild::AtOpen, QObject* parent = nullptr);
+    // Over a task.db the caller keeps.
     explicit TaskRegistry(TaskDatabase& db, QObject* parent = nullptr);
     ~TaskRegistry() override;
+
+    // False when the file could not be opened as a database; openFailure() says why, in SQLite's words.
+    bool isOpen() const;
+    QString fileName() const;
+    QString openFailure() const;
+    // The file itself, for what reads it as stored beside the program (benchmarks, tests).
+    TaskDatabase& database() { return m_db; }
 
     const QList<Task*>& tasks() const { return m_tasks; }
     // Whether the task is one of tasks(). The task must be alive (a QPointer that still holds it, or a task just
@@ -129,6 +153,41 @@ public:
     // prepared.
     bool writable();
 
+    // What the checks and commands store of their tasks. Each returns false (nullopt) when task.db refused it,
+    // with lastError() saying why; nothing in memory is changed here, the caller takes over what was stored.
+    // Whether a task with the task's keyword and address is in the file, also one this list does not hold.
+    bool isStored(const Task* task);
+    // A new task with its results and the links its page showed (see TaskDatabase::insertTask).
+    bool storeNew(Task* task, const QStringList& seenLinks);
+    // Many new tasks in one transaction held open from beginBatch() to commitBatch(): all or none.
+    bool beginBatch();
+    bool addToBatch(Task* task, const QStringList& seenLinks);
+    bool commitBatch();
+    void rollbackBatch();
+    // One option of the task set (an empty value removes it), or many options of many tasks in one transaction.
+    bool storeOption(const Task* task, const QString& name, const QString& value);
+    bool storeOptions(const QList<OptionRows::Change>& changes);
+    // The findings of many checks, all or none (see TaskDatabase::storeChanges).
+    bool storeChanges(const QList<TaskChange>& changes);
+    // The task's own lastUpdate.
+    bool storeCheckTime(const Task* task);
+    // Every result of the task replaced by these; with seenLinks, its seen links become exactly those.
+    bool replaceResults(const Task* task, const Task::ResultList& results, const QStringList* seenLinks = nullptr);
+    // The links recorded as seen at the task's last check; nullopt when they could not be read.
+    std::optional<QSet<QString>> seenLinks(const Task* task);
+    // Forgets the links recorded as seen for the task, or for every task when none is given.
+    bool forgetSeenLinks(const Task* task = nullptr);
+    // Whether an index over the results is missing (and the start's work beside the window builds it).
+    bool indexesMissing();
+    // Takes tasks read on another connection (see DeferredStart) as loadTasksUncounted() loads them, results
+    // numbered after lastRow, then as adopt() does.
+    void adoptRead(const Screened& screened, std::optional<qint64> lastRow);
+    // The news of every stored change with new results, written into the outbox in the change's transaction.
+    using NewsSource = std::function<QList<OutboxEvent>(const TaskChange&)>;
+    void setNewsSource(NewsSource source);
+    // task.db's outbox, for the delivery of news.
+    NewsStore& newsStore();
+
 signals:
     // loadTasks() replaced the list of tasks.
     void tasksLoaded();
@@ -176,6 +235,7 @@ private:
     void putBackResults(const Removal& removal);
     static QString resultsText(int count);
 
+    std::unique_ptr<TaskDatabase> m_owned;
     TaskDatabase& m_db;
     QList<Task*> m_tasks;
     // The tasks of m_tasks by their rows in task.db (every task listed is stored, and a row is one task), for

@@ -7,8 +7,6 @@
 #include "core/commandwaits.h"
 #include "core/taskregistry.h"
 
-#include "storage/taskdatabase.h"
-
 #include <QPointer>
 #include <QScopeGuard>
 
@@ -164,7 +162,7 @@ Commands::UpdateRun UpdateAll::run()
         rememberRead({});
         return run;
     }
-    if (!m_parts.db.storeChanges(changes)) {
+    if (!m_parts.registry.storeChanges(changes)) {
         QStringList names;
         QSet<int> unstored;
         for (const auto& [task, change] : std::as_const(taken)) {
@@ -173,7 +171,7 @@ Commands::UpdateRun UpdateAll::run()
                 names.append(task->name());
         }
         const QString failure = tr("Could not store the new results of %1: %2")
-                                    .arg(names.join(QStringLiteral(", ")), m_parts.db.lastError());
+                                    .arg(names.join(QStringLiteral(", ")), m_parts.registry.lastError());
         for (const auto& [task, change] : std::as_const(taken)) {
             if (change.results.isEmpty())
                 continue;

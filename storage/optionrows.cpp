@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "storage/optionrows.h"
 
+#include "engine/definition/task.h"
 #include "storage/sqlrunner.h"
 
 #include <QSqlQuery>
@@ -26,6 +27,13 @@ QHash<int, QHash<QString, QString>> OptionRows::loadAll()
     while (query.next())
         byTask[query.value(taskId).toInt()].insert(query.value(name).toString(), query.value(value).toString());
     return byTask;
+}
+
+void OptionRows::giveTo(const QList<Task*>& tasks)
+{
+    const QHash<int, QHash<QString, QString>> optionsById = loadAll();
+    for (Task* task : tasks)
+        task->setOptions(optionsById.value(task->taskId()));
 }
 
 bool OptionRows::replace(int taskId, const QHash<QString, QString>& options)

@@ -6,6 +6,7 @@
 #include <QString>
 
 class SqlRunner;
+class Task;
 
 // The rows of the task_options table (a task's settings beyond the columns of the tasks table, one row per
 // name) and of task_owners (which row of the tasks table owns the seen links and options of a task id).
@@ -24,6 +25,9 @@ public:
 
     // Every task id's options; empty when the table cannot be read (a file of an older copy, read-only).
     QHash<int, QHash<QString, QString>> loadAll();
+    // Gives each task the options stored for its id. Without an options table (a file written by an older copy,
+    // opened read-only) the tasks keep none.
+    void giveTo(const QList<Task*>& tasks);
     // The task's options become exactly these; an empty value is an option not set.
     bool replace(int taskId, const QHash<QString, QString>& options);
     // Sets (or, with an empty value, removes) one option.

@@ -24,14 +24,6 @@ void takeStoredIds(Task* task, int taskId, int rowId)
     }
 }
 
-// Gives each task the options stored for its id. Without an options table (a file written by an older copy,
-// opened read-only) the tasks keep none.
-void giveOptions(SqlRunner& runner, const QList<Task*>& tasks)
-{
-    const QHash<int, QHash<QString, QString>> optionsById = OptionRows(runner).loadAll();
-    for (Task* task : tasks)
-        task->setOptions(optionsById.value(task->taskId()));
-}
 } // namespace
 
 // Many new tasks stored in one transaction, held open from beginTaskBatch() to commitTaskBatch().
@@ -46,7 +38,7 @@ struct TaskDatabase::Batch
 TaskDatabase::TaskDatabase(const QString& fileName) : TaskDatabase(fileName, OpenMode::ReadWrite) {}
 
 TaskDatabase::TaskDatabase(const QString& fileName, OpenMode mode, IndexBuild indexes)
-    : m_runner(std::make_unique<SqlRunner>(fileName, mode == OpenMode::ReadOnly))
+    : m_runner(std::make_unique<SqlRunner>(fileName, mode == OpenMode::ReadOnly)), m_news(m_runner)
 {
     if (m_runner->isOpen())
         Schema::prepare(*m_runner, mode == OpenMode::ReadWrite,
@@ -90,7 +82,7 @@ QList<Task*> TaskDatabase::loadAll(QList<TaskRows::Refusal>* refused, bool count
     std::optional<QList<Task*>> tasks = TaskRows(*m_runner).loadAll(refused);
     if (!tasks)
         return {};
-    giveOptions(*m_runner, *tasks);
+    OptionRows(*m_runner).giveTo(*tasks);
     if (counted) {
         // Without a results table the tasks still load, with empty result lists.
         const std::optional<ResultRows::Summary> summary = ResultRows(*m_runner).summarize();
@@ -271,41 +263,11 @@ bool TaskDatabase::storeChanges(const QList<TaskChange>& changes)
     int dropped = 0;
     const bool stored = m_runner->inTransaction([&] {
         return ResultRows(*m_runner).insertNew(results) && (!seenChanged || SeenLinkRows(*m_runner).write(changes)) &&
-               (events.isEmpty() || OutboxRows(*m_runner).add(events, &dropped, m_maxNewsPerDestination));
+               (events.isEmpty() || m_news.addInside(events, &dropped));
     });
     if (stored)
-        m_droppedNews += dropped;
+        m_news.committed(dropped);
     return stored;
-}
-
-int TaskDatabase::takeDroppedNews()
-{
-    return std::exchange(m_droppedNews, 0);
-}
-
-bool TaskDatabase::addNewsEvents(const QList<OutboxEvent>& events)
-{
-    int dropped = 0;
-    const bool stored =
-        m_runner->inTransaction([&] { return OutboxRows(*m_runner).add(events, &dropped, m_maxNewsPerDestination); });
-    if (stored)
-        m_droppedNews += dropped;
-    return stored;
-}
-
-std::optional<QList<OutboxEvent>> TaskDatabase::newsEvents(int limit)
-{
-    return OutboxRows(*m_runner).all(limit);
-}
-
-bool TaskDatabase::removeNewsEvent(qint64 row)
-{
-    return m_runner->inTransaction([&] { return OutboxRows(*m_runner).remove(row); });
-}
-
-bool TaskDatabase::rescheduleNewsEvent(qint64 row, int attempts, qint64 nextTry, const QString& error)
-{
-    return m_runner->inTransaction([&] { return OutboxRows(*m_runner).reschedule(row, attempts, nextTry, error); });
 }
 
 bool TaskDatabase::replaceTaskResults(int taskId, const Task::ResultList& results)
@@ -382,36 +344,4 @@ std::optional<ResultRows::Summary> TaskDatabase::countResults()
 bool TaskDatabase::indexesMissing()
 {
     return Schema::indexesMissing(*m_runner);
-}
-
-TaskDatabase::DeferredOutcome TaskDatabase::runDeferred(const QString& fileName, const DeferredSteps& steps)
-{
-    DeferredOutcome outcome;
-    SqlRunner runner(fileName, false);
-    if (!runner.isOpen()) {
-        outcome.countFailure = runner.lastError();
-        return outcome;
-    }
-    if (steps.stop)
-        runner.setStop(steps.stop);
-    if (steps.tasksRead) {
-        StoredTasks read;
-        if (std::optional<QList<Task*>> tasks = TaskRows(runner).loadAll(&read.refused)) {
-            read.tasks = *tasks;
-            giveOptions(runner, read.tasks);
-            read.lastRow = ResultRows(runner).lastRow();
-        } else {
-            read.failure = runner.lastError();
-        }
-        steps.tasksRead(std::move(read));
-    }
-    if (steps.buildIndexes && Schema::indexesMissing(runner) && !Schema::buildIndexes(runner))
-        outcome.indexFailure = runner.lastError();
-    if (steps.removeOlderThanDays >= 0 &&
-        !runner.inTransaction([&] { return ResultRows(runner).removeOld(steps.removeOlderThanDays, steps.today); }))
-        outcome.removeFailure = runner.lastError();
-    outcome.summary = ResultRows(runner).summarize();
-    if (!outcome.summary)
-        outcome.countFailure = runner.lastError();
-    return outcome;
 }

@@ -3,6 +3,8 @@
 
 #include "engine/definition/task.h"
 #include "engine/matching/seenlinks.h"
+#include "storage/deferredwork.h"
+#include "storage/newsstore.h"
 #include "storage/optionrows.h"
 #include "storage/outboxrows.h"
 #include "storage/removedrows.h"
@@ -39,7 +41,7 @@ public:
     };
 
     // Whether the indexes over the results (seconds of work on a file of millions) are built as the file is
-    // opened, or left for runDeferred().
+    // opened, or left for runDeferredSteps().
     enum class IndexBuild
     {
         AtOpen,
@@ -66,44 +68,16 @@ public:
     // The same without reading the results table beyond its last row: each task's results cannot be read
     // (lastError() says they are being counted) until attachResults() gives them their source.
     QList<Task*> loadTasksUncounted(QList<TaskRows::Refusal>* refused = nullptr);
-    // What a read of the tasks on another connection gives (see DeferredSteps::tasksRead): the tasks with their
-    // options, the rows not loaded, the largest result row; failure says why nothing was read.
-    struct StoredTasks
-    {
-        QList<Task*> tasks; // owned by the receiver
-        QList<TaskRows::Refusal> refused;
-        std::optional<qint64> lastRow;
-        QString failure;
-    };
-    // Gives tasks read on another connection what loadTasksUncounted() gives its own: results that cannot be read
-    // until attachResults(), and the numbering of new results after lastRow.
+    // Gives tasks read on another connection (see runDeferredSteps) what loadTasksUncounted() gives its own: results
+    // that cannot be read until attachResults(), and the numbering of new results after lastRow.
     void attachUncounted(const QList<Task*>& tasks, std::optional<qint64> lastRow);
     // Gives the tasks that cannot read their results yet the source and unread count the summary holds.
     void attachResults(const QList<Task*>& tasks, const ResultRows::Summary& summary);
     // What the results table holds per task id (see ResultRows::summarize), read on this connection.
     std::optional<ResultRows::Summary> countResults();
-    // Whether an index over the results table is missing (and runDeferred() would build it).
+    // Whether an index over the results table is missing (and runDeferredSteps() would build it).
     bool indexesMissing();
 
-    // What a start leaves until its window shows, done in this order on a connection of its own (so on any
-    // thread, beside the window's connection): the indexes built, the old results deleted, the results counted.
-    struct DeferredSteps
-    {
-        bool buildIndexes = true;
-        int removeOlderThanDays = -1; // below 0: no deletion
-        QDate today;
-        const std::atomic_bool* stop = nullptr; // once it holds, the work ends as soon as it can, undone
-        // When set, the tasks are read first and handed to it on the working thread, before the rest is done.
-        std::function<void(StoredTasks)> tasksRead;
-    };
-    struct DeferredOutcome
-    {
-        QString indexFailure;  // why an index could not be built; empty when built (or none was missing)
-        QString removeFailure; // why the old results could not be deleted
-        std::optional<ResultRows::Summary> summary;
-        QString countFailure; // why the results could not be counted, without a summary
-    };
-    static DeferredOutcome runDeferred(const QString& fileName, const DeferredSteps& steps);
     bool taskExists(const Task* task);
 
     // Stores a new task with all its results and the links its page showed. The id is chosen inside the
@@ -172,15 +146,8 @@ public:
     // results it tells of, or neither is.
     using NewsSource = std::function<QList<OutboxEvent>(const TaskChange&)>;
     void setNewsSource(NewsSource source) { m_newsSource = std::move(source); }
-    // The events pushed out of a full outbox since the last call (the oldest of a destination go first).
-    int takeDroppedNews();
-    // The outbox: events stored (one transaction), read oldest first, removed once delivered, rescheduled
-    // after a failed try. maxPerDestination is the bound of a destination's waiting events.
-    bool addNewsEvents(const QList<OutboxEvent>& events);
-    std::optional<QList<OutboxEvent>> newsEvents(int limit = -1);
-    bool removeNewsEvent(qint64 row);
-    bool rescheduleNewsEvent(qint64 row, int attempts, qint64 nextTry, const QString& error);
-    void setMaxNewsPerDestination(int count) { m_maxNewsPerDestination = count; }
+    // The outbox, on this connection.
+    NewsStore& news() { return m_news; }
 
 private:
     struct Batch;
@@ -194,7 +161,6 @@ private:
     // Shared so that the tasks loaded can read their results later, for as long as the connection lives.
     std::shared_ptr<SqlRunner> m_runner;
     std::unique_ptr<Batch> m_batch;
+    NewsStore m_news;
     NewsSource m_newsSource;
-    int m_droppedNews = 0;
-    int m_maxNewsPerDestination = OutboxRows::MaxPerDestination;
 };

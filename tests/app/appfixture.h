@@ -12,8 +12,9 @@
 
 #include "app/appsettings.h"
 #include "app/mainwindow.h"
-#include "core/settings.h"
 #include "core/monitorparts.h"
+#include "core/settings.h"
+#include "storage/taskdatabase.h"
 
 #include <functional>
 #include <memory>
@@ -67,7 +68,7 @@ public:
     bool databaseOk() const { return ok; }
 
     MonitorParts parts;
-    TaskDatabase& db = parts.db;
+    TaskDatabase& db = parts.registry.database();
     const bool ok = opened(db);
     Settings settings;
     TaskChecker& core = parts.core;

@@ -55,7 +55,7 @@ struct Models
 {
     TaskDatabase db;
     TaskRegistry registry{db};
-    TaskChecker core{registry, db};
+    TaskChecker core{registry};
     TaskListModel tasks{registry, core.checks()};
     ResultTableModel results{registry};
     QSortFilterProxyModel sorted;

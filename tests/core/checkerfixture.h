@@ -4,6 +4,7 @@
 #include "core/monitorparts.h"
 #include "engine/clock.h"
 #include "engine/definition/task.h"
+#include "storage/taskdatabase.h"
 #include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 

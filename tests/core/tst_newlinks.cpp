@@ -228,7 +228,7 @@ private slots:
         QCOMPARE(texts(program.task()->results()), (QStringList{"qt 1", "qt new"}));
 
         Task* task = program.task();
-        QVERIFY(program.parts->db.removeResults({task->results().at(1)}));
+        QVERIFY(program.parts->registry.database().removeResults({task->results().at(1)}));
         task->removeResult(1);
         check(program, false);
         check(program, true);

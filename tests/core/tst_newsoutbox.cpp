@@ -55,7 +55,7 @@ private slots:
         QString eventId;
         {
             TaskDatabase db(dir.filePath("task.db"));
-            NewsOutbox outbox(db);
+            NewsOutbox outbox(db.news());
             outbox.setClock(&clock);
             outbox.setDestinations(to);
             Task::ResultList results;
@@ -64,16 +64,16 @@ private slots:
             const QList<OutboxEvent> events = outbox.eventsFor(task, results);
             QCOMPARE(events.size(), 1);
             eventId = events.first().eventId;
-            QVERIFY(db.addNewsEvents(events));
+            QVERIFY(db.news().add(events));
             QSignalSpy failed(&outbox, &NewsOutbox::deliveryFailed);
             outbox.deliverDue();
             QTRY_COMPARE(failed.size(), 1);
             QVERIFY2(outbox.failureOf(4).contains("failed: 503; next try at"), qPrintable(outbox.failureOf(4)));
-            QCOMPARE(db.newsEvents()->first().nextTry, clock.at.toMSecsSinceEpoch() + 30000);
+            QCOMPARE(db.news().events()->first().nextTry, clock.at.toMSecsSinceEpoch() + 30000);
         }
         receiver.setStatus("/hook", 204);
         TaskDatabase db(dir.filePath("task.db"));
-        NewsOutbox outbox(db);
+        NewsOutbox outbox(db.news());
         outbox.setClock(&clock);
         QSignalSpy delivered(&outbox, &NewsOutbox::delivered);
         outbox.deliverDue();
@@ -84,7 +84,7 @@ private slots:
         QTRY_COMPARE(delivered.size(), 1);
         QTest::qWait(200);
         QCOMPARE(receiver.hits("/hook"), 2);
-        QCOMPARE(db.newsEvents()->size(), 0);
+        QCOMPARE(db.news().events()->size(), 0);
         const QJsonObject body = QJsonDocument::fromJson(receiver.lastBody("/hook")).object();
         QCOMPARE(body["event_id"].toString(), eventId);
         QCOMPARE(body["kind"].toString(), QString("news"));
@@ -108,7 +108,7 @@ private slots:
         QFETCH(QStringList, targets);
         QTemporaryDir dir;
         TaskDatabase db(dir.filePath("task.db"));
-        NewsOutbox outbox(db);
+        NewsOutbox outbox(db.news());
         outbox.setDestinations({{NewsDestination::Kind::Command, "notify-send", {}, false}});
         Task task(1, {"n", "http://a/", "k", 60, {}});
         task.setOptions({{NewsOutbox::NewsToOption, mode},

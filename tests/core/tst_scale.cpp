@@ -79,7 +79,7 @@ private slots:
         options.autoDelete = deleteOld;
         options.deleteDays = 14;
 
-        auto parts = std::make_unique<MonitorParts>(path, TaskDatabase::IndexBuild::Deferred);
+        auto parts = std::make_unique<MonitorParts>(path, TaskRegistry::IndexBuild::Deferred);
         QSignalSpy indexing(&parts->deferred, &DeferredStart::indexBuildStarted);
         QSignalSpy finished(&parts->deferred, &DeferredStart::finished);
         QSignalSpy counted(&parts->core.registry(), &TaskRegistry::countsArrived);

@@ -84,7 +84,7 @@ struct Checker
 {
     TaskDatabase db;
     TaskRegistry registry{db};
-    TaskChecker checker{registry, db};
+    TaskChecker checker{registry};
     explicit Checker(const AppFixture& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
     {
         checker.setClock(clock);

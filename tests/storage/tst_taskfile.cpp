@@ -375,9 +375,9 @@ private slots:
                 return QList<OutboxEvent>{outboxEvent(QStringLiteral("ev-%1").arg(change.taskId), "dest")};
             });
             QVERIFY(db.storeChanges({{1, {result(1, "n", "k")}, {}, {}}, {1, {}, {"l2"}, {}}}));
-            const auto events = db.newsEvents();
+            const auto events = db.news().events();
             QVERIFY(events && events->size() == 1); // a change without new results tells no news
-            QVERIFY(db.rescheduleNewsEvent(events->first().row, 2, 1234, "503"));
+            QVERIFY(db.news().reschedule(events->first().row, 2, 1234, "503"));
         }
         QCOMPARE(file().value("PRAGMA user_version").toInt(), kVersion);
         // The older copy at work: it checks the version, then reads and writes its own two tables.
@@ -389,14 +389,14 @@ private slots:
         const QList<Task*> tasks = db.loadTasks();
         QCOMPARE(tasks.size(), 2);
         qDeleteAll(tasks);
-        const auto events = db.newsEvents();
+        const auto events = db.news().events();
         QVERIFY(events && events->size() == 1);
         QCOMPARE(events->first().eventId, QString("ev-1"));
         QCOMPARE(events->first().attempts, 2);
         QCOMPARE(events->first().nextTry, 1234);
         QCOMPARE(events->first().lastError, QString("503"));
-        QVERIFY(db.removeNewsEvent(events->first().row));
-        QCOMPARE(db.newsEvents()->size(), 0);
+        QVERIFY(db.news().remove(events->first().row));
+        QCOMPARE(db.news().events()->size(), 0);
     }
 
     // A full destination loses its oldest events, and only its own; an outbox that refuses the event keeps
@@ -405,17 +405,17 @@ private slots:
     {
         writeFixture(file());
         TaskDatabase db(path());
-        db.setMaxNewsPerDestination(3);
+        db.news().setMaxPerDestination(3);
         QList<OutboxEvent> events;
         for (int i = 0; i < 5; ++i)
             events.append(outboxEvent(QString::number(i), "full"));
         events.append(outboxEvent("0", "other"));
-        QVERIFY(db.addNewsEvents(events));
-        QVERIFY(db.addNewsEvents({events.at(4)})); // a repeat of a waiting event is not stored twice
-        QCOMPARE(db.takeDroppedNews(), 2);
-        QCOMPARE(db.takeDroppedNews(), 0);
+        QVERIFY(db.news().add(events));
+        QVERIFY(db.news().add({events.at(4)})); // a repeat of a waiting event is not stored twice
+        QCOMPARE(db.news().takeDropped(), 2);
+        QCOMPARE(db.news().takeDropped(), 0);
         QStringList left;
-        const QList<OutboxEvent> waiting = db.newsEvents().value_or(QList<OutboxEvent>());
+        const QList<OutboxEvent> waiting = db.news().events().value_or(QList<OutboxEvent>());
         for (const OutboxEvent& event : waiting)
             left << event.destination + ":" + event.eventId;
         QCOMPARE(left, (QStringList{"full:2", "full:3", "full:4", "other:0"}));
