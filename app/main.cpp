@@ -90,11 +90,11 @@ int main(int argc, char* argv[])
     // Each step of the start before the window shows is logged with its time (vantrel.app.debug).
     QElapsedTimer step;
     step.start();
-    MonitorParts parts(QStringLiteral("task.db"), TaskRegistry::IndexBuild::Deferred);
+    MonitorParts parts(QStringLiteral("task.db"), WatchList::IndexBuild::Deferred);
     qCDebug(lcApp) << "task.db opened in" << step.restart() << "ms";
-    if (!parts.registry.isOpen()) {
+    if (!parts.watches.isOpen()) {
         // Without a database there is nothing to show: end before the window appears.
-        MainWindow::showDatabaseFailure(parts.registry.fileName(), parts.registry.openFailure());
+        MainWindow::showDatabaseFailure(parts.watches.fileName(), parts.watches.openFailure());
         return 1;
     }
     Settings settings;
@@ -106,8 +106,8 @@ int main(int argc, char* argv[])
     QObject::connect(&parts.deferred, &DeferredStart::tasksTaken, &window, [&window, &parts] {
         window.showPreparing(parts.deferred.buildingIndexes());
         window.showStartTask();
-        if (!parts.registry.loadRefusal().isEmpty())
-            window.showMessage(parts.registry.loadRefusal());
+        if (!parts.watches.loadRefusal().isEmpty())
+            window.showMessage(parts.watches.loadRefusal());
     });
     QObject::connect(&parts.deferred, &DeferredStart::indexBuildStarted, &window,
                      [&window] { window.showPreparing(true); });

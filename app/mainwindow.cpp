@@ -83,7 +83,7 @@ public:
 } // namespace
 
 MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), core(core), registry(core.registry()), settings(settings)
+    : QMainWindow(parent), ui(new Ui::MainWindow), core(core), watches(core.watches()), settings(settings)
 {
     ui->setupUi(this);
     setUpViews();
@@ -96,7 +96,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
     connect(&core.periodic(), &PeriodicChecks::resultsFound, this, &MainWindow::announceResults);
     connect(&core.periodic(), &PeriodicChecks::storageFailed, this, &MainWindow::showMessage);
     // The counts made after the window showed: the tray and the task shown follow.
-    connect(&registry, &TaskRegistry::countsArrived, this, [this] {
+    connect(&watches, &WatchList::countsArrived, this, [this] {
         announcer->updateToolTip();
         showTask();
     });
@@ -112,7 +112,7 @@ MainWindow::MainWindow(TaskChecker& core, Settings& settings, QWidget* parent)
         statusBar()->showMessage(
             tr("%n piece(s) of news waited too long for delivery and were dropped, the oldest first.", "", count));
     });
-    connect(&registry, &TaskRegistry::checkStateChanged, this, [this](Task* task) {
+    connect(&watches, &WatchList::checkStateChanged, this, [this](Task* task) {
         if (task == selectedTask())
             showTaskProperties();
     });
@@ -162,7 +162,7 @@ void MainWindow::showDatabaseFailure(const QString& fileName, const QString& rea
 
 const QList<Task*>& MainWindow::taskList() const
 {
-    return registry.tasks();
+    return watches.tasks();
 }
 
 bool MainWindow::commandRunning() const
@@ -183,7 +183,7 @@ QString MainWindow::frequencyText(int seconds)
 
 void MainWindow::setUpViews()
 {
-    taskModel = new TaskListModel(registry, core.checks(), &core.health(), this);
+    taskModel = new TaskListModel(watches, core.checks(), &core.health(), this);
     taskModel->setNews(&core.news());
     ui->treeWidgetTaskList->setModel(taskModel);
     // Without one height for all rows the view sums every row's height whenever one changes: seconds of a
@@ -203,7 +203,7 @@ void MainWindow::setUpViews()
     ui->tableWidgetTaskInfo->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     ui->tableWidgetTaskInfo->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
 
-    results = new ResultsPane(ui->tableWidget, registry, this);
+    results = new ResultsPane(ui->tableWidget, watches, this);
     connect(results, &ResultsPane::message, this, &MainWindow::showMessage);
 }
 

@@ -13,7 +13,7 @@ class QModelIndex;
 class Settings;
 class SharedStroke;
 class TaskChecker;
-class TaskRegistry;
+class WatchList;
 class TaskCommands;
 class TaskListModel;
 class TrayAnnouncer;
@@ -127,7 +127,7 @@ private:
 
     Ui::MainWindow* ui;
     TaskChecker& core;
-    TaskRegistry& registry; // the core's tasks
+    WatchList& watches; // the core's tasks
     Settings& settings;
     TaskListModel* taskModel = nullptr;
     ResultsPane* results = nullptr;

@@ -4,7 +4,7 @@
 #include "app/resultlink.h"
 #include "app/resultsearchproxy.h"
 #include "app/resulttablemodel.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -67,7 +67,7 @@ protected:
 };
 } // namespace
 
-ResultsPane::ResultsPane(QTableView* table, TaskRegistry& core, QObject* parent)
+ResultsPane::ResultsPane(QTableView* table, WatchList& core, QObject* parent)
     : QObject(parent), table(table), core(core), model(new ResultTableModel(core, this)),
       proxy(new ResultSearchProxy(ResultTableModel::TextColumn, ResultTableModel::LinkColumn, this))
 {

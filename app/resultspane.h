@@ -14,7 +14,7 @@ class QTableView;
 class QUrl;
 class ResultSearchProxy;
 class ResultTableModel;
-class TaskRegistry;
+class WatchList;
 
 // The results table of the selected task: its model and sorting proxy, the search field above it, read
 // marking, the link commands (open, copy) and removing the selected rows. Changes go through the core; what
@@ -27,7 +27,7 @@ public:
     // Hands a link to the browser; false when no browser took it.
     using LinkOpener = std::function<bool(const QUrl&)>;
 
-    ResultsPane(QTableView* table, TaskRegistry& core, QObject* parent = nullptr);
+    ResultsPane(QTableView* table, WatchList& core, QObject* parent = nullptr);
 
     // Shows the task's results in the order the user chose (newest first unless another column was sorted);
     // none clears the table.
@@ -66,7 +66,7 @@ private:
     Task::ResultList selectedResults() const;
 
     QTableView* table;
-    TaskRegistry& core;
+    WatchList& core;
     ResultTableModel* model;
     ResultSearchProxy* proxy;
     QLineEdit* searchField = nullptr;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/resulttablemodel.h"
 
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "engine/definition/task.h"
 #include "engine/tools.h"
 
@@ -21,15 +21,15 @@ const Header Headers[ResultTableModel::ColumnCount] = {
 };
 } // namespace
 
-ResultTableModel::ResultTableModel(TaskRegistry& core, QObject* parent)
+ResultTableModel::ResultTableModel(WatchList& core, QObject* parent)
     : QAbstractTableModel(parent), newIcon(QStringLiteral(":/state_new.png")),
       readIcon(QStringLiteral(":/state_read.png"))
 {
-    connect(&core, &TaskRegistry::resultsChanged, this, &ResultTableModel::resultsChanged);
-    connect(&core, &TaskRegistry::resultStatesChanged, this, &ResultTableModel::statesChanged);
-    connect(&core, &TaskRegistry::taskRemoved, this, &ResultTableModel::taskRemoved);
-    connect(&core, &TaskRegistry::allTasksRemoved, this, [this] { setTask(nullptr); });
-    connect(&core, &TaskRegistry::tasksLoaded, this, [this] { setTask(nullptr); });
+    connect(&core, &WatchList::resultsChanged, this, &ResultTableModel::resultsChanged);
+    connect(&core, &WatchList::resultStatesChanged, this, &ResultTableModel::statesChanged);
+    connect(&core, &WatchList::taskRemoved, this, &ResultTableModel::taskRemoved);
+    connect(&core, &WatchList::allTasksRemoved, this, [this] { setTask(nullptr); });
+    connect(&core, &WatchList::tasksLoaded, this, [this] { setTask(nullptr); });
 }
 
 void ResultTableModel::setTask(Task* task)

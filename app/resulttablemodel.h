@@ -8,7 +8,7 @@
 #include <QPointer>
 
 class Task;
-class TaskRegistry;
+class WatchList;
 
 // The results of one task of the checking core, one row each in the task's order (oldest found first):
 // date, state icon, text (decoded for display) and link, with the full text and link as tooltips.
@@ -32,7 +32,7 @@ public:
         SortRole = Qt::UserRole + 1
     };
 
-    explicit ResultTableModel(TaskRegistry& core, QObject* parent = nullptr);
+    explicit ResultTableModel(WatchList& core, QObject* parent = nullptr);
 
     // The task whose results are shown; none clears the table.
     void setTask(Task* task);

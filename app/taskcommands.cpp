@@ -43,7 +43,7 @@ void TaskCommands::showPlain(const QString& title, const QString& text)
 }
 
 TaskCommands::TaskCommands(QWidget* window, TaskChecker& core, Settings& settings, std::function<Task*()> selectedTask)
-    : QObject(window), window(window), core(core), registry(core.registry()), settings(settings),
+    : QObject(window), window(window), core(core), watches(core.watches()), settings(settings),
       selectedTask(std::move(selectedTask))
 {
 }
@@ -76,9 +76,9 @@ void TaskCommands::reportFailure(const QString& what, const QString& why)
 
 void TaskCommands::updateAll()
 {
-    if (registry.tasks().isEmpty() || busy())
+    if (watches.tasks().isEmpty() || busy())
         return;
-    if (registry.isPreparing()) {
+    if (watches.isPreparing()) {
         emit message(tr("task.db is still being prepared; try Update Tasks Now again in a moment."));
         return;
     }
@@ -176,7 +176,7 @@ void TaskCommands::newTask()
     offerScripts(dialog, core.renderer());
     // Refused in the dialog, which keeps what was typed.
     dialog.setDuplicateCheck([this](const QString& address, const QString& keyword) {
-        const Task* clash = registry.duplicateOf(address, keyword);
+        const Task* clash = watches.duplicateOf(address, keyword);
         return clash ? clash->name() : QString();
     });
     core.renderer().probeEngine();
@@ -251,7 +251,7 @@ void TaskCommands::editTask()
     dialog.setTask(TaskDefinition::of(*task));
     offerScripts(dialog, core.renderer());
     dialog.setDuplicateCheck([this, task](const QString& address, const QString& keyword) {
-        const Task* clash = registry.duplicateOf(address, keyword, task);
+        const Task* clash = watches.duplicateOf(address, keyword, task);
         return clash ? clash->name() : QString();
     });
     // The dialog waits for the user: the task may be removed, or a command started, meanwhile.
@@ -288,7 +288,7 @@ void TaskCommands::editTask()
 
 void TaskCommands::exportTasks()
 {
-    if (registry.tasks().isEmpty()) {
+    if (watches.tasks().isEmpty()) {
         emit message(tr("There are no tasks to export."));
         return;
     }
@@ -300,15 +300,15 @@ void TaskCommands::exportTasks()
                                               tr("Export the results of the tasks too (date, text, link, state)?"),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     QString error;
-    if (!TaskExchange::writeFile(path, registry.tasks(), answer == QMessageBox::Yes, &error))
+    if (!TaskExchange::writeFile(path, watches.tasks(), answer == QMessageBox::Yes, &error))
         QMessageBox::information(window, tr("Export Tasks"), error, QMessageBox::Ok);
-    else if (TaskExchange::holdsSecrets(registry.tasks()))
+    else if (TaskExchange::holdsSecrets(watches.tasks()))
         emit message(tr("%1 tasks exported to %2. It holds request headers or User-Agents of tasks, so only you "
                         "can read it.")
-                         .arg(registry.tasks().size())
+                         .arg(watches.tasks().size())
                          .arg(path));
     else
-        emit message(tr("%1 tasks exported to %2.").arg(registry.tasks().size()).arg(path));
+        emit message(tr("%1 tasks exported to %2.").arg(watches.tasks().size()).arg(path));
 }
 
 void TaskCommands::importTasks()
@@ -380,8 +380,8 @@ void TaskCommands::markAllRead()
         emit noTaskSelected();
         return;
     }
-    if (!registry.markAllRead(task))
-        reportFailure(tr("mark the results of %1 read").arg(task->name()), registry.lastError());
+    if (!watches.markAllRead(task))
+        reportFailure(tr("mark the results of %1 read").arg(task->name()), watches.lastError());
     else
         emit message(tr("All results of %1 marked read.").arg(task->name()));
 }
@@ -400,31 +400,31 @@ void TaskCommands::removeSelectedTask()
 
 void TaskCommands::removeTask(Task* task)
 {
-    if (!registry.contains(task))
+    if (!watches.contains(task))
         return;
     const QString name = task->name();
-    if (!registry.removeTask(task)) {
-        reportFailure(tr("remove task %1").arg(name), registry.lastError());
+    if (!watches.removeTask(task)) {
+        reportFailure(tr("remove task %1").arg(name), watches.lastError());
         return;
     }
     emit taskRemoved();
-    emit message(registry.canUndo() ? tr("%1 removed.").arg(registry.undoText()) : tr("Task %1 removed.").arg(name));
+    emit message(watches.canUndo() ? tr("%1 removed.").arg(watches.undoText()) : tr("Task %1 removed.").arg(name));
 }
 
 void TaskCommands::undoRemoval()
 {
     if (busy())
         return;
-    if (!registry.canUndo()) {
+    if (!watches.canUndo()) {
         emit message(tr("There is no removal to undo."));
         return;
     }
-    const QString what = registry.undoText();
-    if (!registry.undo()) {
-        emit message(tr("Could not put back %1: %2").arg(what, registry.lastError()));
+    const QString what = watches.undoText();
+    if (!watches.undo()) {
+        emit message(tr("Could not put back %1: %2").arg(what, watches.lastError()));
         return;
     }
-    const QList<Task*> restored = registry.restoredTasks();
+    const QList<Task*> restored = watches.restoredTasks();
     if (!restored.isEmpty())
         emit selectTask(restored.first());
     emit message(tr("%1 put back.").arg(what));
@@ -432,7 +432,7 @@ void TaskCommands::undoRemoval()
 
 void TaskCommands::removeAllTasks()
 {
-    if (registry.tasks().isEmpty() || busy())
+    if (watches.tasks().isEmpty() || busy())
         return;
     const auto answer = QMessageBox::information(
         window, tr("Remove All Tasks"),
@@ -440,8 +440,8 @@ void TaskCommands::removeAllTasks()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes || busy())
         return;
-    if (!registry.removeAllTasks()) {
-        reportFailure(tr("remove all tasks"), registry.lastError());
+    if (!watches.removeAllTasks()) {
+        reportFailure(tr("remove all tasks"), watches.lastError());
         return;
     }
     emit allTasksRemoved();
@@ -452,13 +452,13 @@ void TaskCommands::removeTaskResults()
 {
     // Offered by the task list's and the results table's menus: it acts on the selected task wherever the
     // focus is.
-    if (registry.tasks().isEmpty() || busy())
+    if (watches.tasks().isEmpty() || busy())
         return;
     Task* task = selectedTask();
     if (!task)
         return;
-    if (!registry.removeTaskResults(task)) {
-        reportFailure(tr("remove the results of %1").arg(task->name()), registry.lastError());
+    if (!watches.removeTaskResults(task)) {
+        reportFailure(tr("remove the results of %1").arg(task->name()), watches.lastError());
         return;
     }
     emit message(tr("All results removed from task %1!").arg(task->name()));

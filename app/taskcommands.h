@@ -13,7 +13,7 @@ class QWidget;
 class Settings;
 class Task;
 class TaskChecker;
-class TaskRegistry;
+class WatchList;
 
 // The window's commands on tasks and options: update-all, reset, creating, changing, importing, exporting and
 // removing tasks, read marking and the options. Each asks what it needs through the window's dialogs, keeps the
@@ -78,7 +78,7 @@ private:
 
     QWidget* window;
     TaskChecker& core;
-    TaskRegistry& registry; // the core's tasks
+    WatchList& watches; // the core's tasks
     Settings& settings;
     std::function<Task*()> selectedTask;
 };

@@ -4,7 +4,7 @@
 #include "core/checkstate.h"
 #include "core/newsoutbox.h"
 #include "core/taskhealth.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "engine/definition/task.h"
 
 #include <QApplication>
@@ -12,24 +12,24 @@
 #include <QLocale>
 #include <QStyle>
 
-TaskListModel::TaskListModel(TaskRegistry& core, const CheckStates& checks, const TaskHealth* health, QObject* parent)
+TaskListModel::TaskListModel(WatchList& core, const CheckStates& checks, const TaskHealth* health, QObject* parent)
     : QAbstractTableModel(parent), core(core), states(checks), health(health), tasks(core.tasks()),
       warning(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning)),
       paused(QApplication::style()->standardIcon(QStyle::SP_MediaPause)),
       muted(QApplication::style()->standardIcon(QStyle::SP_MediaVolumeMuted))
 {
-    connect(&core, &TaskRegistry::tasksLoaded, this, &TaskListModel::reload);
-    connect(&core, &TaskRegistry::allTasksRemoved, this, &TaskListModel::reload);
-    connect(&core, &TaskRegistry::countsArrived, this, [this] {
+    connect(&core, &WatchList::tasksLoaded, this, &TaskListModel::reload);
+    connect(&core, &WatchList::allTasksRemoved, this, &TaskListModel::reload);
+    connect(&core, &WatchList::countsArrived, this, [this] {
         if (!tasks.isEmpty())
             emit dataChanged(index(0, 0), index(int(tasks.size()) - 1, ColumnCount - 1));
     });
-    connect(&core, &TaskRegistry::taskAdded, this, &TaskListModel::append);
-    connect(&core, &TaskRegistry::taskRemoved, this, &TaskListModel::remove);
-    connect(&core, &TaskRegistry::checkStateChanged, this, &TaskListModel::checkStateChanged);
-    connect(&core, &TaskRegistry::taskChanged, this, &TaskListModel::taskChanged);
-    connect(&core, &TaskRegistry::resultsChanged, this, &TaskListModel::taskChanged);
-    connect(&core, &TaskRegistry::resultStatesChanged, this, &TaskListModel::taskChanged);
+    connect(&core, &WatchList::taskAdded, this, &TaskListModel::append);
+    connect(&core, &WatchList::taskRemoved, this, &TaskListModel::remove);
+    connect(&core, &WatchList::checkStateChanged, this, &TaskListModel::checkStateChanged);
+    connect(&core, &WatchList::taskChanged, this, &TaskListModel::taskChanged);
+    connect(&core, &WatchList::resultsChanged, this, &TaskListModel::taskChanged);
+    connect(&core, &WatchList::resultStatesChanged, this, &TaskListModel::taskChanged);
 }
 
 int TaskListModel::columnCount(const QModelIndex& parent) const

@@ -10,7 +10,7 @@ class Task;
 class CheckStates;
 class NewsOutbox;
 class TaskHealth;
-class TaskRegistry;
+class WatchList;
 
 // The checking core's tasks, one row each in the core's order: the task's name, a warning icon and the
 // reason as tooltip when its last check failed or it needs a look. Follows the core's signals, so it never holds a task
@@ -20,7 +20,7 @@ class TaskListModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    TaskListModel(TaskRegistry& core, const CheckStates& checks, const TaskHealth* health = nullptr,
+    TaskListModel(WatchList& core, const CheckStates& checks, const TaskHealth* health = nullptr,
                   QObject* parent = nullptr);
 
     enum Column
@@ -52,7 +52,7 @@ private:
     QString failureToolTip(const Task* task) const;
     bool needsLook(const Task* task) const;
 
-    TaskRegistry& core;
+    WatchList& core;
     const CheckStates& states;
     const TaskHealth* health;
     const NewsOutbox* news = nullptr;

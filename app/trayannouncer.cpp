@@ -14,19 +14,19 @@ const QString PeriodicKind = QStringLiteral("periodic");
 } // namespace
 
 TrayAnnouncer::TrayAnnouncer(TaskChecker& core, TrayIcon* tray, QObject* parent)
-    : QObject(parent), core(core), registry(core.registry()), tray(tray)
+    : QObject(parent), core(core), watches(core.watches()), tray(tray)
 {
     // Counted once the event loop is free: update-all changes the results of every task at once, and each count
     // goes over every task's results.
-    for (auto signal : {&TaskRegistry::resultsChanged, &TaskRegistry::taskAdded, &TaskRegistry::taskRemoved}) {
-        connect(&registry, signal, this, [this] {
+    for (auto signal : {&WatchList::resultsChanged, &WatchList::taskAdded, &WatchList::taskRemoved}) {
+        connect(&watches, signal, this, [this] {
             if (!std::exchange(toolTipDue, true))
                 QTimer::singleShot(0, this, &TrayAnnouncer::updateToolTip);
         });
     }
-    connect(&registry, &TaskRegistry::resultStatesChanged, this, [this] { updateToolTip(); });
-    connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] { updateToolTip(); });
-    connect(&registry, &TaskRegistry::tasksLoaded, this, [this] { updateToolTip(); });
+    connect(&watches, &WatchList::resultStatesChanged, this, [this] { updateToolTip(); });
+    connect(&watches, &WatchList::allTasksRemoved, this, [this] { updateToolTip(); });
+    connect(&watches, &WatchList::tasksLoaded, this, [this] { updateToolTip(); });
     connect(&core.periodic(), &PeriodicChecks::runNewsFound, this, &TrayAnnouncer::announceRun);
     connect(&core.health(), &TaskHealth::lookNeeded, this, &TrayAnnouncer::announceNeedsLook);
 
@@ -40,7 +40,7 @@ TrayAnnouncer::TrayAnnouncer(TaskChecker& core, TrayIcon* tray, QObject* parent)
 void TrayAnnouncer::updateToolTip()
 {
     toolTipDue = false;
-    tray->setToolTip(Announcement::unreadSummary(registry.tasks()));
+    tray->setToolTip(Announcement::unreadSummary(watches.tasks()));
 }
 
 void TrayAnnouncer::announcementClicked(const QString& kind)
@@ -49,7 +49,7 @@ void TrayAnnouncer::announcementClicked(const QString& kind)
         unseenNews.clear();
     // The task the announcement named, unless it was removed since.
     const QPointer<Task> task = announcedTasks.value(kind);
-    if (task && registry.contains(task))
+    if (task && watches.contains(task))
         emit selectTask(task);
 }
 
@@ -66,7 +66,7 @@ void TrayAnnouncer::announceRun(const QList<TaskNews>& news)
     for (const QList<TaskNews>* source : std::initializer_list<const QList<TaskNews>*>{&unseenNews, &news}) {
         const bool announced = source == &unseenNews;
         for (const TaskNews& entry : *source) {
-            if (!entry.task || !registry.contains(entry.task))
+            if (!entry.task || !watches.contains(entry.task))
                 continue;
             for (const Task::ResultPtr& result : entry.results) {
                 if (result->state == StateNew && !named.contains(result.get())) {
@@ -79,7 +79,7 @@ void TrayAnnouncer::announceRun(const QList<TaskNews>& news)
     }
     QList<TaskNews> unseen;
     QList<TaskNews> shown;
-    for (Task* task : registry.tasks()) {
+    for (Task* task : watches.tasks()) {
         const Task::ResultList found = fresh.value(task);
         if (!found.isEmpty())
             shown.append(TaskNews{task, task->name(), found});
@@ -103,7 +103,7 @@ void TrayAnnouncer::announce(const QString& kind, const QString& title, const QS
 
 void TrayAnnouncer::announceNeedsLook(Task* task, const QString& reason)
 {
-    if (!task || !registry.contains(task))
+    if (!task || !watches.contains(task))
         return;
     announce(QStringLiteral("needs-look"), tr("Task Needs a Look"), Announcement::needsLookText(task->name(), reason),
              task);

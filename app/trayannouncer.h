@@ -10,7 +10,7 @@
 
 class Task;
 class TaskChecker;
-class TaskRegistry;
+class WatchList;
 class TrayIcon;
 
 // What the tray tells about the checking core: its tooltip counts the unread results, and its balloons (or
@@ -38,7 +38,7 @@ private:
     void announcementClicked(const QString& kind);
 
     TaskChecker& core;
-    TaskRegistry& registry; // the core's tasks
+    WatchList& watches; // the core's tasks
     TrayIcon* tray;
     bool toolTipDue = false; // an update of the tooltip waits for the event loop
     // The task each kind of announcement named last ("periodic", "update-all"), for a click on it.

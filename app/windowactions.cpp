@@ -60,11 +60,11 @@ void MainWindow::setUpCommands()
     connect(commands, &TaskCommands::allTasksRemoved, ui->tableWidgetTaskInfo, &QTableWidget::clearContents);
     // The Edit menu names what Undo puts back.
     const auto showUndo = [this] {
-        const QString what = registry.undoText();
+        const QString what = watches.undoText();
         ui->actionUndo->setEnabled(!what.isEmpty());
         ui->actionUndo->setText(what.isEmpty() ? tr("&Undo") : tr("&Undo Removal of %1").arg(what));
     };
-    connect(&registry, &TaskRegistry::undoChanged, this, showUndo);
+    connect(&watches, &WatchList::undoChanged, this, showUndo);
     showUndo();
 }
 
@@ -228,7 +228,7 @@ void MainWindow::on_actionRemove_All_Tasks_triggered()
 void MainWindow::on_actionRemove_Result_triggered()
 {
     // Acts on every selected row of the results table, when the table has the focus.
-    if (!registry.tasks().isEmpty() && ui->tableWidget->hasFocus() && !commandRunning())
+    if (!watches.tasks().isEmpty() && ui->tableWidget->hasFocus() && !commandRunning())
         results->removeSelected();
 }
 

@@ -112,7 +112,7 @@ void MainWindow::writeSettings()
     // The toolbar as the user chose it, not whether it happens to be visible (the window may be hidden in
     // the tray). Closed before the tasks were read beside it, the window keeps the task remembered before.
     const int remembered =
-        registry.tasks().isEmpty() && registry.isPreparing() ? settings.windowState().selectedTaskRow : 0;
+        watches.tasks().isEmpty() && watches.isPreparing() ? settings.windowState().selectedTaskRow : 0;
     settings.setWindowState(WindowState{pos(), size(), isMaximized(), !ui->mainToolBar->isHidden(),
                                         ui->splitter->saveState(), ui->splitter_2->saveState(), results->sortColumn(),
                                         results->sortOrder(), selectedTask() ? selectedTask()->rowId() : remembered});
@@ -151,7 +151,7 @@ void MainWindow::showStartTask()
         qCDebug(lcApp) << "tasks loaded:" << taskModel->rowCount();
         QModelIndex shown = taskModel->index(0, 0);
         const int row = settings.windowState().selectedTaskRow;
-        for (Task* task : registry.tasks()) {
+        for (Task* task : watches.tasks()) {
             if (row > 0 && task->rowId() == row)
                 shown = taskModel->indexOf(task);
         }

@@ -42,7 +42,7 @@ int runChild()
 {
     MonitorParts parts;
     TaskChecker& checker = parts.core;
-    checker.registry().loadTasks();
+    checker.watches().loadTasks();
     QElapsedTimer clock;
     clock.start();
     const Commands::UpdateRun run = checker.updater().run();

@@ -96,7 +96,7 @@ int main(int argc, char* argv[])
             return 1;
         }
         stored = 0;
-        for (const Task* task : checker.registry().tasks())
+        for (const Task* task : checker.watches().tasks())
             stored += task->results().size();
 
         timer.restart();

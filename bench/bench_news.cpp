@@ -183,7 +183,7 @@ struct Bench
                 lines = file.readAll().split('\n');
             figures.distinct = distinctEvents(lines, &figures.arrived);
         }
-        figures.left = parts.registry.database().news().events().value_or(QList<OutboxEvent>()).size();
+        figures.left = parts.watches.database().news().events().value_or(QList<OutboxEvent>()).size();
         return figures;
     }
 };

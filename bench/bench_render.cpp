@@ -138,7 +138,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
                 t, QDate::currentDate(), linkText(t, i, 0),
                 QUrl(address).resolved(QUrl(QStringLiteral("/t%1/job/%2").arg(t).arg(i))).toString(), StateRead}));
         task.setResults(stored);
-        parts.registry.database().insertTask(&task);
+        parts.watches.database().insertTask(&task);
     }
     TaskChecker& checker = parts.core;
     checker.renderer().setProgram(helper);
@@ -151,7 +151,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
     } else if (pagesAtOnce > 0) {
         checker.renderer().setMaxRunning(pagesAtOnce);
     }
-    checker.registry().loadTasks();
+    checker.watches().loadTasks();
 
     Figures figures;
     QTimer sampler;
@@ -177,7 +177,7 @@ Figures run(TestServer& server, const QString& helper, int tasks, Way way, int p
     sampler.stop();
     figures.peakGrowthKb = ProcStatus::peakResidentKb() - before;
     figures.failed = update.failedPages;
-    for (const Task* task : checker.registry().tasks())
+    for (const Task* task : checker.watches().tasks())
         figures.links += int(task->results().size()) - LinksPerPage;
     return figures;
 }

@@ -45,7 +45,7 @@ int startUp(const QString& folder, bool readAll)
     timer.start();
     Program program;
     if (readAll) {
-        for (const Task* task : program.core.registry().tasks())
+        for (const Task* task : program.core.watches().tasks())
             task->loadResults();
     }
     MainWindow& window = program.window;
@@ -121,7 +121,7 @@ Cost markAllRead(int results, bool rowByRow)
         auto* proxy = qobject_cast<QSortFilterProxyModel*>(table->model());
         QAbstractItemModel* model = proxy ? proxy->sourceModel() : table->model();
         if (rowByRow) {
-            QObject::connect(&program.core.registry(), &TaskRegistry::resultStatesChanged, model,
+            QObject::connect(&program.core.watches(), &WatchList::resultStatesChanged, model,
                              [model](Task*, const QList<int>& rows) {
                                  for (int row : rows)
                                      emit model->dataChanged(model->index(row, 1), model->index(row, 1),
@@ -137,7 +137,7 @@ Cost markAllRead(int results, bool rowByRow)
         QCoreApplication::processEvents(); // includes the repaint
         cost.wallMs = timer.nsecsElapsed() / 1e6;
         cost.cpuMs = threadCpuMs() - cpu;
-        if (program.core.registry().tasks().value(0) && program.core.registry().tasks().at(0)->unreadCount() != 0)
+        if (program.core.watches().tasks().value(0) && program.core.watches().tasks().at(0)->unreadCount() != 0)
             qWarning("Mark All Read left results unread");
         window.close();
     }

@@ -4,7 +4,7 @@
 #include "core/checkstate.h"
 
 #include "core/logging.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "engine/fetching/fetchrequest.h"
 
 #include <QPointer>
@@ -59,7 +59,7 @@ void CheckStates::storeOption(Task* task, const QString& name, const QString& va
             writeGathered();
         return;
     }
-    if (m_registry.storeOption(task, name, value))
+    if (m_watches.storeOption(task, name, value))
         task->setOption(name, value);
     else if (validator)
         task->setOption(name, QString());
@@ -104,7 +104,7 @@ void CheckStates::writeGathered()
         QList<OptionRows::Change> changes;
         for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
             changes.append({it.key().first, it.key().second, it.value().value});
-        const bool stored = m_registry.storeOptions(changes);
+        const bool stored = m_watches.storeOptions(changes);
         for (auto it = gathered.cbegin(); it != gathered.cend(); ++it)
             take(it.value().task, it.key().second, it.value(), stored);
         return;
@@ -119,7 +119,7 @@ void CheckStates::writeGathered()
         m_writing.insert(it.key(), it.value());
     }
     if (!m_writer)
-        m_writer = std::make_unique<OptionWriter>(m_registry.fileName());
+        m_writer = std::make_unique<OptionWriter>(m_watches.fileName());
     // Taken over once task.db has them.
     m_writer->write(changes, this, [this, marks, take](bool stored, const QString& error) {
         if (!stored)

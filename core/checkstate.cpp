@@ -2,7 +2,7 @@
 #include "core/checkstate.h"
 
 #include "core/logging.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "engine/fetching/fetchrequest.h"
 #include "engine/matching/seenlinks.h"
 
@@ -49,21 +49,21 @@ QString failureReason(const FetchedPage& page)
     return page.error.isEmpty() ? QStringLiteral("no answer") : page.error;
 }
 
-CheckStates::CheckStates(TaskRegistry& registry) : m_registry(registry)
+CheckStates::CheckStates(WatchList& watches) : m_watches(watches)
 {
     // Connected before any view, so a view that asks about a task finds its record already.
-    connect(&registry, &TaskRegistry::tasksLoaded, this, [this] {
-        for (Task* task : m_registry.tasks()) {
+    connect(&watches, &WatchList::tasksLoaded, this, [this] {
+        for (Task* task : m_watches.tasks()) {
             if (!std::exchange(stateOf(task).restored, true))
                 restoreFailure(task);
         }
     });
-    connect(&registry, &TaskRegistry::taskRemoved, this, [this](Task* task) {
+    connect(&watches, &WatchList::taskRemoved, this, [this](Task* task) {
         const int id = task->taskId();
         m_gathered.removeIf([id](const auto& entry) { return entry.key().first == id; });
         m_writing.removeIf([id](const auto& entry) { return entry.key().first == id; });
     });
-    connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] {
+    connect(&watches, &WatchList::allTasksRemoved, this, [this] {
         m_gathered.clear();
         m_writing.clear();
     });
@@ -155,7 +155,7 @@ bool CheckStates::isDue(const Task* task, const QDateTime& now, qint64 nowMs) co
 
 bool CheckStates::hasUnstored() const
 {
-    return std::any_of(m_registry.tasks().cbegin(), m_registry.tasks().cend(),
+    return std::any_of(m_watches.tasks().cbegin(), m_watches.tasks().cend(),
                        [](const Task* task) { return !task->checkMemory().unstored.isEmpty(); });
 }
 
@@ -168,10 +168,10 @@ bool CheckStates::hasFindings(const Task* task) const
 bool CheckStates::setReportNewLinks(bool on, bool afresh)
 {
     // Links seen under an earlier spell of the option would be taken for the page's previous state.
-    if (on && afresh && !m_registry.forgetSeenLinks())
+    if (on && afresh && !m_watches.forgetSeenLinks())
         return false;
     m_reportNewLinks = on;
-    for (Task* task : m_registry.tasks())
+    for (Task* task : m_watches.tasks())
         task->checkMemory().seen.reset();
     return true;
 }
@@ -179,7 +179,7 @@ bool CheckStates::setReportNewLinks(bool on, bool afresh)
 bool CheckStates::seeAfresh(Task* task)
 {
     stateOf(task).seen.reset();
-    return m_registry.forgetSeenLinks(task);
+    return m_watches.forgetSeenLinks(task);
 }
 
 void CheckStates::noteFetch(Task* task, const FetchedPage& page)
@@ -190,7 +190,7 @@ void CheckStates::noteFetch(Task* task, const FetchedPage& page)
         failure.reset();
         if (failedBefore) {
             storeFailure(task);
-            m_registry.reportCheckState(task);
+            m_watches.reportCheckState(task);
         }
     } else {
         if (!failure)
@@ -198,7 +198,7 @@ void CheckStates::noteFetch(Task* task, const FetchedPage& page)
         failure->reason = failureReason(page);
         ++failure->inRow;
         storeFailure(task);
-        m_registry.reportCheckState(task);
+        m_watches.reportCheckState(task);
     }
     if (m_fetchObserver)
         m_fetchObserver(task, page);
@@ -213,8 +213,8 @@ CheckStates::Comparison CheckStates::comparePage(Task* task, const FetchedPage& 
     Comparison comparison;
     if (!page.ok || page.notModified)
         return comparison;
-    if (!m_registry.resultsRead(task)) {
-        comparison.failure = m_registry.lastError();
+    if (!m_watches.resultsRead(task)) {
+        comparison.failure = m_watches.lastError();
         return comparison;
     }
     noteSeen(task, page);
@@ -228,7 +228,7 @@ void CheckStates::noteSeen(Task* task, const FetchedPage& page)
 {
     if (!recordsSeen(task, page))
         return;
-    const std::optional<QSet<QString>> stored = m_registry.seenLinks(task);
+    const std::optional<QSet<QString>> stored = m_watches.seenLinks(task);
     if (!stored)
         return;
     std::optional<PendingSeen>& kept = stateOf(task).seen;
@@ -310,9 +310,9 @@ bool CheckStates::storeTakeOver(Task* task, const TaskChange& change)
 {
     if (change.results.isEmpty() && change.seenAdded.isEmpty() && change.seenRemoved.isEmpty())
         return true;
-    if (!m_registry.storeChanges({change})) {
+    if (!m_watches.storeChanges({change})) {
         keepUnstored(task, change.results,
-                     tr("Could not store the new results of %1: %2").arg(task->name(), m_registry.lastError()));
+                     tr("Could not store the new results of %1: %2").arg(task->name(), m_watches.lastError()));
         return false;
     }
     taken(task, change);
@@ -323,7 +323,7 @@ void CheckStates::taken(Task* task, const TaskChange& change)
 {
     stateOf(task).seen.reset();
     if (!change.results.isEmpty())
-        m_registry.appendResults(task, change.results);
+        m_watches.appendResults(task, change.results);
 }
 
 void CheckStates::keepUnstored(Task* task, const Task::ResultList& results, const QString& why)
@@ -345,7 +345,7 @@ void CheckStates::checkDone(const Task* task)
 
 void CheckStates::stopChecking()
 {
-    for (Task* task : m_registry.tasks())
+    for (Task* task : m_watches.tasks())
         task->checkMemory().checking = false;
 }
 
@@ -372,7 +372,7 @@ void CheckStates::pageChanged(Task* task)
     if (kept.failure) {
         kept.failure.reset();
         storeFailure(task);
-        m_registry.reportCheckState(task);
+        m_watches.reportCheckState(task);
     }
 }
 

@@ -17,14 +17,14 @@
 
 struct FetchedPage;
 struct TaskChange;
-class TaskRegistry;
+class WatchList;
 
 // Why a download failed, in a few words: "HTTP 404", or what the network layer said.
 QString failureReason(const FetchedPage& page);
 
 // What the checks know of each task at run time beside the task itself: the failure record and the back-off
 // it gives, the links seen by checks not yet taken over, the findings task.db has not taken yet, and whether a
-// background check waits for the task's page. Follows the registry, so a removed task leaves no record.
+// background check waits for the task's page. Follows the watch list, so a removed task leaves no record.
 class CheckStates : public QObject
 {
     Q_OBJECT
@@ -37,7 +37,7 @@ public:
     // The longest wait between the periodic checks of a failing task, unless its frequency is longer.
     static constexpr qint64 MaxBackoffSeconds = 3600;
 
-    explicit CheckStates(TaskRegistry& registry);
+    explicit CheckStates(WatchList& watches);
     ~CheckStates() override;
 
     // Not owned; the system clock when none is set.
@@ -189,14 +189,14 @@ private:
     void storeOption(Task* task, const QString& name, const QString& value, bool validator);
     void writeGathered();
 
-    TaskRegistry& m_registry;
+    WatchList& m_watches;
     const Clock* m_clock = nullptr;
     Clock m_systemClock;
     bool m_reportNewLinks = false;
     QString m_unstoredFailure;
     struct Gathered
     {
-        Task* task = nullptr; // a task of the registry: its marks go when it does
+        Task* task = nullptr; // a task of the watch list: its marks go when it does
         QString value;
         bool validator = false;
     };

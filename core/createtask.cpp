@@ -5,7 +5,7 @@
 #include "core/commandguard.h"
 #include "core/commandwaits.h"
 #include "core/taskhealth.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "engine/definition/taskdefinition.h"
 
 #include <memory>
@@ -21,8 +21,8 @@ Commands::Created CreateTask::run(const TaskDefinition& entered)
         created.outcome = Outcome::Dropped;
         return created;
     }
-    if (!m_parts.registry.writable()) {
-        created.error = m_parts.registry.lastError();
+    if (!m_parts.watches.writable()) {
+        created.error = m_parts.watches.lastError();
         created.outcome = Outcome::StoreFailed;
         return created;
     }
@@ -40,12 +40,12 @@ Commands::Created CreateTask::runChecked(const TaskDefinition& definition)
     Created created;
     const QString& address = definition.address;
     const QString& keyword = definition.keyword;
-    auto task = std::make_unique<Task>(m_parts.registry.nextTaskId(), definition);
+    auto task = std::make_unique<Task>(m_parts.watches.nextTaskId(), definition);
     // Created and last checked now, by this checker's clock; written in local time as task.db holds it.
     const QDateTime createdAt = m_parts.states.now().toLocalTime();
     task->setTaskDate(createdAt.date().toString(TaskDateFormat));
     task->setLastUpdate(createdAt.toString(Qt::ISODate));
-    if (m_parts.registry.duplicateOf(address, keyword) || m_parts.registry.isStored(task.get())) {
+    if (m_parts.watches.duplicateOf(address, keyword) || m_parts.watches.isStored(task.get())) {
         created.outcome = Outcome::Exists;
         return created;
     }
@@ -65,20 +65,20 @@ Commands::Created CreateTask::runChecked(const TaskDefinition& definition)
     // not the page's), so the user can reset it once the page is reachable.
     if (fetched->ok) {
         task->setResults(task->resultsOfPage(*fetched, createdAt.date()));
-        m_parts.registry.stampTimes(task->results());
+        m_parts.watches.stampTimes(task->results());
     }
     const QStringList seen =
         m_parts.states.recordsSeen(task.get(), *fetched) ? CheckStates::seenLinksOf(task->results()) : QStringList();
 
     // Stored first: a task that did not reach task.db is not listed as if it had. The id is made unique
     // in the file as it is stored.
-    if (!m_parts.registry.storeNew(task.get(), seen)) {
-        created.error = m_parts.registry.lastError();
+    if (!m_parts.watches.storeNew(task.get(), seen)) {
+        created.error = m_parts.watches.lastError();
         created.outcome = Outcome::StoreFailed;
         return created;
     }
     created.task = task.release();
-    m_parts.registry.add(created.task);
+    m_parts.watches.add(created.task);
     // The page noted is that of a task being created: its command says whether it needs a look.
     m_parts.health.setCreating(true);
     m_parts.states.noteFetch(created.task, *fetched);

@@ -18,13 +18,13 @@ DeferredStart::~DeferredStart()
     if (m_thread.joinable())
         m_thread.join();
     if (m_running)
-        m_core.registry().setPreparing(false);
+        m_core.watches().setPreparing(false);
 }
 
 void DeferredStart::loadTasks(bool reportNewLinks)
 {
     m_core.setReportNewLinks(reportNewLinks);
-    m_core.registry().loadTasksUncounted();
+    m_core.watches().loadTasksUncounted();
 }
 
 void DeferredStart::begin(int deleteDays, bool readTasks)
@@ -32,12 +32,12 @@ void DeferredStart::begin(int deleteDays, bool readTasks)
     if (m_running || m_thread.joinable())
         return;
     m_running = true;
-    m_core.registry().setPreparing(true);
+    m_core.watches().setPreparing(true);
     DeferredSteps steps;
     steps.removeOlderThanDays = deleteDays;
     steps.today = m_core.checks().today();
     steps.stop = &m_stop;
-    m_indexing = m_core.registry().indexesMissing();
+    m_indexing = m_core.watches().indexesMissing();
     qCDebug(lcCore) << "preparing task.db beside the window; indexes missing:" << m_indexing;
     if (m_indexing)
         emit indexBuildStarted();
@@ -48,7 +48,7 @@ void DeferredStart::begin(int deleteDays, bool readTasks)
         // Read and checked on the work's thread, then given to this object's thread. Tasks not taken (the
         // program ended first) are deleted with the last copy of the list.
         steps.tasksRead = [self, this, owner = thread()](StoredTasks read) {
-            TaskRegistry::Screened screened = TaskRegistry::screen(read.tasks, read.refused);
+            WatchList::Screened screened = WatchList::screen(read.tasks, read.refused);
             for (Task* task : std::as_const(screened.tasks))
                 task->moveToThread(owner);
             const std::shared_ptr<QList<Task*>> pending(new QList<Task*>(screened.tasks), [](QList<Task*>* tasks) {
@@ -67,7 +67,7 @@ void DeferredStart::begin(int deleteDays, bool readTasks)
                 Qt::QueuedConnection);
         };
     }
-    m_thread = std::thread([self, steps, fileName = m_core.registry().fileName(), this] {
+    m_thread = std::thread([self, steps, fileName = m_core.watches().fileName(), this] {
         const DeferredOutcome outcome = runDeferredSteps(fileName, steps);
         if (m_stop)
             return;
@@ -81,17 +81,17 @@ void DeferredStart::begin(int deleteDays, bool readTasks)
     });
 }
 
-void DeferredStart::takeTasks(const TaskRegistry::Screened& screened, std::optional<qint64> lastRow,
+void DeferredStart::takeTasks(const WatchList::Screened& screened, std::optional<qint64> lastRow,
                               const QString& failure)
 {
     QElapsedTimer taking;
     taking.start();
-    TaskRegistry::Screened taken = screened;
+    WatchList::Screened taken = screened;
     if (!failure.isEmpty()) {
         qCWarning(lcCore).noquote() << "the tasks could not be read beside the window:" << failure;
         taken.refusal = tr("The stored tasks could not be read (%1).").arg(failure);
     }
-    m_core.registry().adoptRead(taken, lastRow);
+    m_core.watches().adoptRead(taken, lastRow);
     qCDebug(lcCore) << "tasks read beside the window:" << taken.tasks.size() << "taken in" << taking.elapsed() << "ms";
     emit tasksTaken();
 }
@@ -102,8 +102,8 @@ void DeferredStart::takeOutcome(const DeferredOutcome& outcome)
         m_thread.join();
     m_running = false;
     m_indexing = false;
-    m_core.registry().setPreparing(false);
-    m_core.registry().attachCounts(outcome.summary);
+    m_core.watches().setPreparing(false);
+    m_core.watches().attachCounts(outcome.summary);
     qCDebug(lcCore) << "task.db prepared, results counted";
     emit finished(outcome.indexFailure, outcome.removeFailure, outcome.countFailure);
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "storage/deferredwork.h"
 
 #include <QObject>
@@ -26,7 +26,7 @@ public:
     // Asks the work to stop and waits for it, which SQLite's interruption keeps short.
     ~DeferredStart() override;
 
-    // Loads the tasks without counting their results (see TaskRegistry::loadTasksUncounted).
+    // Loads the tasks without counting their results (see WatchList::loadTasksUncounted).
     void loadTasks(bool reportNewLinks);
     // Starts the work; days below 0 deletes nothing. With readTasks the tasks are read first, on the work's own
     // connection, and taken by the core once read (tasksTaken()): the window can show before them.
@@ -44,7 +44,7 @@ signals:
     void finished(const QString& indexFailure, const QString& removeFailure, const QString& countFailure);
 
 private:
-    void takeTasks(const TaskRegistry::Screened& screened, std::optional<qint64> lastRow, const QString& failure);
+    void takeTasks(const WatchList::Screened& screened, std::optional<qint64> lastRow, const QString& failure);
     void takeOutcome(const DeferredOutcome& outcome);
 
     TaskChecker& m_core;

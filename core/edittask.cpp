@@ -4,7 +4,7 @@
 #include "core/checkstate.h"
 #include "core/commandguard.h"
 #include "core/taskhealth.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "engine/definition/taskdefinition.h"
 
 #include <utility>
@@ -13,9 +13,9 @@ using Commands::Outcome;
 
 Commands::Outcome EditTask::run(Task* task, const TaskDefinition& typed)
 {
-    if (m_parts.guard.isBusy() || m_parts.registry.isImporting())
+    if (m_parts.guard.isBusy() || m_parts.watches.isImporting())
         return Outcome::Dropped;
-    if (!m_parts.registry.contains(task))
+    if (!m_parts.watches.contains(task))
         return Outcome::TaskGone;
     // A frequency kept as stored is not judged again (an older file may hold 0 or 90 seconds).
     const int parts = typed.frequency == task->frequency() ? TaskDefinition::Options : TaskDefinition::Everything;
@@ -24,7 +24,7 @@ Commands::Outcome EditTask::run(Task* task, const TaskDefinition& typed)
         m_error = problem.text();
         return Outcome::Invalid;
     }
-    if (m_parts.registry.duplicateOf(entered.address, entered.keyword, task))
+    if (m_parts.watches.duplicateOf(entered.address, entered.keyword, task))
         return Outcome::Exists;
 
     // A new region or new excluded words change which links count, as a new keyword does.
@@ -52,12 +52,12 @@ Commands::Outcome EditTask::run(Task* task, const TaskDefinition& typed)
     }
     entered.options = newOptions;
     const bool reported = m_parts.states.reportsNewLinks(task);
-    if (!m_parts.registry.changeTask(task, entered, pageChanged)) {
-        m_error = m_parts.registry.lastError();
+    if (!m_parts.watches.changeTask(task, entered, pageChanged)) {
+        m_error = m_parts.watches.lastError();
         return Outcome::StoreFailed;
     }
     if (!reported && m_parts.states.reportsNewLinks(task) && !m_parts.states.seeAfresh(task)) {
-        m_error = m_parts.registry.lastError();
+        m_error = m_parts.watches.lastError();
         return Outcome::StoreFailed;
     }
     // What was seen of the old page says nothing about the new one.

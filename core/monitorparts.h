@@ -12,8 +12,8 @@ class MonitorParts
 {
 public:
     explicit MonitorParts(const QString& databaseFile = QStringLiteral("task.db"),
-                          TaskRegistry::IndexBuild indexes = TaskRegistry::IndexBuild::AtOpen)
-        : registry(databaseFile, indexes)
+                          WatchList::IndexBuild indexes = WatchList::IndexBuild::AtOpen)
+        : watches(databaseFile, indexes)
     {
     }
 
@@ -33,8 +33,8 @@ public:
     // When a task needs a look, and the hours the periodic checks keep to.
     static void applyCheckOptions(TaskChecker& core, const Options& options);
 
-    TaskRegistry registry;
-    TaskChecker core{registry};
+    WatchList watches;
+    TaskChecker core{watches};
     DeferredStart deferred{core};
 
 private:

@@ -4,25 +4,25 @@
 #include "core/checkstate.h"
 #include "core/logging.h"
 #include "core/pagesource.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 
 #include <QTimer>
 
 #include <algorithm>
 #include <utility>
 
-PeriodicChecks::PeriodicChecks(TaskRegistry& registry, CheckStates& states, PageSource& source)
-    : m_registry(registry), m_states(states), m_source(source)
+PeriodicChecks::PeriodicChecks(WatchList& watches, CheckStates& states, PageSource& source)
+    : m_watches(watches), m_states(states), m_source(source)
 {
-    connect(&registry, &TaskRegistry::taskRemoved, this, &PeriodicChecks::forget);
-    connect(&registry, &TaskRegistry::allTasksRemoved, this, [this] {
+    connect(&watches, &WatchList::taskRemoved, this, &PeriodicChecks::forget);
+    connect(&watches, &WatchList::allTasksRemoved, this, [this] {
         m_runWaiting.clear();
         m_runNews.clear();
     });
     m_timer.setParent(this);
     m_timer.setInterval(DefaultIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (m_registry.tasks().isEmpty())
+        if (m_watches.tasks().isEmpty())
             return;
         m_timer.stop();
         checkDueTasks();
@@ -59,11 +59,11 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
 {
     Commands::DueRun run;
     // An import holds task.db's transaction, or task.db is being prepared: the tasks due are checked at the next run.
-    if (m_registry.isImporting() || m_registry.isPreparing())
+    if (m_watches.isImporting() || m_watches.isPreparing())
         return run;
     const QDateTime now = m_states.now();
     const qint64 nowMs = now.toMSecsSinceEpoch();
-    const QList<Task*> snapshot = m_registry.tasks();
+    const QList<Task*> snapshot = m_watches.tasks();
     for (Task* task : snapshot) {
         // A last check in the future (the clock was put back) counts as one made now, so the task is not
         // silenced until that date; task.db gets it too, else every start would find the future time again.
@@ -95,7 +95,7 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
         }
         // The task is the context: one removed meanwhile is not checked (and no longer awaited by the run).
         QTimer::singleShot(int(i - m_atOnce + 1) * stepMs, task, [this, task] {
-            if (!m_registry.contains(task) || !m_runWaiting.contains(task->taskId()))
+            if (!m_watches.contains(task) || !m_runWaiting.contains(task->taskId()))
                 return;
             if (task->isPaused())
                 runTaskDone(task->taskId(), task, {}); // paused meanwhile
@@ -108,8 +108,8 @@ Commands::DueRun PeriodicChecks::checkDueTasks()
 
 void PeriodicChecks::storeCheckTime(Task* task)
 {
-    if (!m_registry.storeCheckTime(task))
-        emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_registry.lastError()));
+    if (!m_watches.storeCheckTime(task))
+        emit storageFailed(tr("Could not store the check time of %1: %2").arg(task->name(), m_watches.lastError()));
 }
 
 void PeriodicChecks::startCheck(Task* task)
@@ -124,7 +124,7 @@ void PeriodicChecks::startCheck(Task* task)
     m_source.get(
         *task, true, task,
         [this, guarded, id = task->taskId(), edition](const FetchedPage& page) {
-            if (guarded && m_registry.contains(guarded) && m_states.edition(guarded) == edition)
+            if (guarded && m_watches.contains(guarded) && m_states.edition(guarded) == edition)
                 takePage(guarded, page);
             else
                 runTaskDone(id, nullptr, {});
@@ -137,7 +137,7 @@ void PeriodicChecks::startCheck(Task* task)
 // nothing (its error page is no state of the watched page) but still lets the kept findings be stored.
 void PeriodicChecks::takePage(Task* task, const FetchedPage& page)
 {
-    if (m_registry.isImporting()) {
+    if (m_watches.isImporting()) {
         m_heldPages.append({task, page});
         return;
     }
@@ -194,7 +194,7 @@ void PeriodicChecks::flushRunNews()
         return;
     QList<TaskNews> news;
     // In the order of the task list; tasks removed meanwhile are left out.
-    for (Task* task : m_registry.tasks()) {
+    for (Task* task : m_watches.tasks()) {
         for (const TaskNews& entry : std::as_const(m_runNews)) {
             if (entry.task.data() == task)
                 news.append(entry);
@@ -210,7 +210,7 @@ void PeriodicChecks::takeHeldPages()
 {
     const QList<QPair<QPointer<Task>, FetchedPage>> held = std::exchange(m_heldPages, {});
     for (const auto& [task, page] : held) {
-        if (task && m_registry.contains(task))
+        if (task && m_watches.contains(task))
             takePage(task, page);
     }
 }

@@ -15,7 +15,7 @@
 
 class CheckStates;
 class PageSource;
-class TaskRegistry;
+class WatchList;
 
 // The background checks: which tasks fall due, their requests, and the take-over of each page as it arrives,
 // stored and reported at once. While an import holds task.db the pages that arrive are held and taken over
@@ -25,7 +25,7 @@ class PeriodicChecks : public QObject
     Q_OBJECT
 
 public:
-    PeriodicChecks(TaskRegistry& registry, CheckStates& states, PageSource& source);
+    PeriodicChecks(WatchList& watches, CheckStates& states, PageSource& source);
 
     // Every task whose check interval has passed since its last check is checked in the background; its
     // last-update time becomes the time of this check. An unreadable last-update time counts as due, one
@@ -72,7 +72,7 @@ private:
     void storeCheckTime(Task* task);
     void forget(const Task* task);
 
-    TaskRegistry& m_registry;
+    WatchList& m_watches;
     CheckStates& m_states;
     PageSource& m_source;
     QList<QPair<QPointer<Task>, FetchedPage>> m_heldPages;

@@ -4,7 +4,7 @@
 #include "core/checkstate.h"
 #include "core/commandguard.h"
 #include "core/commandwaits.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 
 #include <QPointer>
 
@@ -15,7 +15,7 @@ Commands::Outcome ResetResults::run(Task* task)
     CommandGuard::Scope command(m_parts.guard);
     if (!command)
         return Outcome::Dropped;
-    if (!m_parts.registry.contains(task))
+    if (!m_parts.watches.contains(task))
         return Outcome::TaskGone;
 
     // The page is fetched before anything changes: when it cannot be downloaded, or the file refuses
@@ -25,7 +25,7 @@ Commands::Outcome ResetResults::run(Task* task)
     CommandWaits::Wait w;
     if (!m_parts.waits.fetchWhole(w, *task, fetched))
         return w.cancelled ? Outcome::Cancelled : Outcome::Aborted;
-    if (!guarded || !m_parts.registry.contains(guarded))
+    if (!guarded || !m_parts.watches.contains(guarded))
         return Outcome::TaskGone;
     m_parts.states.noteFetch(task, *fetched);
     if (!fetched->ok)
@@ -37,12 +37,12 @@ Commands::Outcome ResetResults::run(Task* task)
     const bool recordSeen = m_parts.states.recordsSeen(task, *fetched);
     fetched.reset();
     const QStringList seen = recordSeen ? CheckStates::seenLinksOf(results) : QStringList();
-    if (!m_parts.registry.replaceResults(task, results, recordSeen ? &seen : nullptr)) {
-        m_error = m_parts.registry.lastError();
+    if (!m_parts.watches.replaceResults(task, results, recordSeen ? &seen : nullptr)) {
+        m_error = m_parts.watches.lastError();
         return Outcome::StoreFailed;
     }
     m_parts.states.resultsRebuilt(task);
     m_parts.states.rememberValidators(task, validators);
-    m_parts.registry.setResults(task, results);
+    m_parts.watches.setResults(task, results);
     return Outcome::Done;
 }

@@ -14,18 +14,18 @@
 #include "core/taskexchange.h"
 #include "core/taskhealth.h"
 #include "core/taskimport.h"
-#include "core/taskregistry.h"
 #include "core/updateall.h"
+#include "core/watchlist.h"
 #include "engine/definition/taskdefinition.h"
 #include "engine/fetching/pagefetcher.h"
 #include "engine/rendering/pagerenderrunner.h"
 
 #include <optional>
 
-// The checking core as the window uses it, put together from its parts: the checks of the tasks of the registry
+// The checking core as the window uses it, put together from its parts: the checks of the tasks of the watch list
 // it is given, and the commands that wait for pages (update-all, reset, creation, import) with edit beside them,
 // each a part of its own. The task list, its signals and the changes the user asks for (removal, read marks,
-// undo) are the registry's.
+// undo) are the watch list's.
 //
 // Every wait runs the event loop (the periodic checks and their deliveries go on meanwhile) and holds
 // guard(), so no other waiting command starts inside it. A task removed during a wait is never touched
@@ -37,16 +37,16 @@ class TaskChecker : public QObject
     Q_OBJECT
 
 public:
-    // The registry and task.db outlive the checker.
-    explicit TaskChecker(TaskRegistry& registry, QObject* parent = nullptr);
+    // The watch list and task.db outlive the checker.
+    explicit TaskChecker(WatchList& watches, QObject* parent = nullptr);
     ~TaskChecker() override;
 
     // The tasks checked.
-    TaskRegistry& registry() const { return m_registry; }
+    WatchList& watches() const { return m_watches; }
     // Why the latest start, option or switch below failed.
     QString lastError() const { return m_lastError; }
 
-    // Not owned; the system clock when none is set. The registry stamps the results by it too.
+    // Not owned; the system clock when none is set. The watch list stamps the results by it too.
     void setClock(const Clock* clock);
 
     // The parts the checks are made of, each with its own interface: the guard no two waiting commands pass at
@@ -100,7 +100,7 @@ public:
     void abortWaits();
 
 private:
-    TaskRegistry& m_registry;
+    WatchList& m_watches;
     QString m_lastError;
     CommandGuard m_guard;
     PageFetcher m_fetcher;
@@ -110,11 +110,11 @@ private:
     TaskHealth m_health;
     PeriodicChecks m_periodic;
     CommandWaits m_waits;
-    CommandParts m_parts{m_registry, m_states, m_health, m_guard, m_waits};
+    CommandParts m_parts{m_watches, m_states, m_health, m_guard, m_waits};
     UpdateAll m_update{m_parts};
     ResetResults m_reset{m_parts};
     CreateTask m_create{m_parts};
     EditTask m_edit{m_parts};
     TaskImport m_import{m_parts, m_periodic};
-    NewsOutbox m_news{m_registry.newsStore()};
+    NewsOutbox m_news{m_watches.newsStore()};
 };

@@ -2,7 +2,7 @@
 #include "core/taskhealth.h"
 
 #include "core/checkstate.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "engine/definition/task.h"
 #include "engine/fetching/fetchrequest.h"
 
@@ -39,7 +39,7 @@ int countOf(const QString& text)
 }
 } // namespace
 
-TaskHealth::TaskHealth(TaskRegistry& registry, CheckStates& states) : m_registry(registry), m_states(states) {}
+TaskHealth::TaskHealth(WatchList& watches, CheckStates& states) : m_watches(watches), m_states(states) {}
 
 const QStringList& TaskHealth::stateOptions()
 {
@@ -153,7 +153,7 @@ void TaskHealth::noteCheck(Task* task, const FetchedPage& page)
     store(task, CauseOption, nameOf(now));
     if (now == before)
         return;
-    m_registry.reportCheckState(task);
+    m_watches.reportCheckState(task);
     if (before == Cause::None && !firstCheck && !task->isMuted())
         emit lookNeeded(task, reason(task));
 }
@@ -163,10 +163,10 @@ void TaskHealth::forget(Task* task)
     const bool marked = needsLook(task);
     for (const QString& option : stateOptions()) {
         if (task->options().contains(option)) {
-            m_registry.storeOption(task, option, QString());
+            m_watches.storeOption(task, option, QString());
             task->setOption(option, QString());
         }
     }
     if (marked)
-        m_registry.reportCheckState(task);
+        m_watches.reportCheckState(task);
 }

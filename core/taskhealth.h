@@ -8,7 +8,7 @@
 struct FetchedPage;
 class CheckStates;
 class Task;
-class TaskRegistry;
+class WatchList;
 
 // Whether a task needs the user's look: its checks keep failing, a page that gave keyword links gives none any
 // more (or its region matches nothing), the answer is no page or feed at all, or its links were cut at the
@@ -37,7 +37,7 @@ public:
     static constexpr int DefaultChecksInRow = 3;
     static constexpr int MaxChecksInRow = 100;
 
-    TaskHealth(TaskRegistry& registry, CheckStates& states);
+    TaskHealth(WatchList& watches, CheckStates& states);
 
     // The checks in a row, failed or without keyword links, after which a task needs a look.
     void setChecksInRow(int checks) { m_checksInRow = qBound(1, checks, MaxChecksInRow); }
@@ -66,7 +66,7 @@ signals:
 private:
     void store(Task* task, const char* option, const QString& value);
 
-    TaskRegistry& m_registry;
+    WatchList& m_watches;
     CheckStates& m_states;
     int m_checksInRow = DefaultChecksInRow;
     bool m_creating = false;

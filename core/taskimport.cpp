@@ -4,7 +4,7 @@
 #include "core/checkstate.h"
 #include "core/commandguard.h"
 #include "core/periodicchecks.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 #include "engine/definition/taskdefinition.h"
 
 #include <algorithm>
@@ -27,7 +27,7 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
     // Duplicates are left out before anything is downloaded: of the tasks listed and of the file itself.
     auto isDuplicate = [&](const ExchangeTask& entry) {
         const TaskDefinition& d = entry.definition;
-        if (m_registry.duplicateOf(d.address, d.keyword))
+        if (m_watches.duplicateOf(d.address, d.keyword))
             return true;
         return std::any_of(m_tasks.cbegin(), m_tasks.cend(), [&d](const auto& task) {
             return TaskDefinition::sameWatch(d.address, d.keyword, task->address(), task->keyword());
@@ -43,7 +43,7 @@ bool TaskImport::prepare(const QList<ExchangeTask>& entries, Commands::ImportRun
             return false;
         }
     }
-    const int firstId = m_registry.nextTaskId();
+    const int firstId = m_watches.nextTaskId();
     const QDateTime importedAt = m_states.now(); // one reading: every task of the file is made at the same moment
     for (const ExchangeTask& entry : std::as_const(normal)) {
         if (isDuplicate(entry)) {
@@ -78,9 +78,9 @@ bool TaskImport::addImported(Task* task, const QStringList& seen)
     const Task::ResultList inOrder = task->results();
     Task::ResultList reversed(inOrder.crbegin(), inOrder.crend());
     task->setResults(reversed);
-    const bool stored = m_registry.addToBatch(task, seen);
+    const bool stored = m_watches.addToBatch(task, seen);
     if (!stored && m_storeFailure.isEmpty())
-        m_storeFailure = m_registry.lastError();
+        m_storeFailure = m_watches.lastError();
     task->setResults(inOrder);
     return stored;
 }
@@ -101,11 +101,11 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
     // Each task is stored as soon as it is complete, while the other pages are still on their way, in one
     // transaction committed at the end; until then no other write may reach task.db.
     m_storeFailure.clear();
-    if (!m_registry.beginBatch()) {
-        run.storageFailure = m_registry.lastError();
+    if (!m_watches.beginBatch()) {
+        run.storageFailure = m_watches.lastError();
         return run;
     }
-    m_registry.setImporting(true);
+    m_watches.setImporting(true);
     bool storeFailed = false;
     QHash<qsizetype, FetchedPage> failures; // by place in the file: storing may give a task another id
     int pending = 0;
@@ -134,9 +134,9 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
     }
     const bool waited = storeFailed || pending == 0 ||
                         m_waits.wait(w, [&pending, &storeFailed] { return pending == 0 || storeFailed; });
-    const bool committed = waited && !storeFailed && m_registry.commitBatch();
+    const bool committed = waited && !storeFailed && m_watches.commitBatch();
     if (!committed && waited && !storeFailed)
-        m_storeFailure = m_registry.lastError();
+        m_storeFailure = m_watches.lastError();
     if (!committed) {
         run.aborted = w.aborted;
         run.cancelled = w.cancelled;
@@ -144,7 +144,7 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
             run.storageFailure = m_storeFailure;
         }
         // The pages still on their way are dropped with the wait, their context.
-        m_registry.rollbackBatch();
+        m_watches.rollbackBatch();
         endImport();
         return run;
     }
@@ -157,7 +157,7 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
             continue;
         }
         Task* created = task.release();
-        m_registry.add(created);
+        m_watches.add(created);
         run.created.append(created);
         ++run.imported;
         const auto failed = failures.constFind(i);
@@ -171,6 +171,6 @@ Commands::ImportRun TaskImport::run(const QList<ExchangeTask>& entries)
 
 void TaskImport::endImport()
 {
-    m_registry.setImporting(false);
+    m_watches.setImporting(false);
     m_periodic.takeHeldPages();
 }

@@ -13,11 +13,11 @@
 
 class CheckStates;
 class PeriodicChecks;
-class TaskRegistry;
+class WatchList;
 
 // Takes the tasks of a file in: creates them as creation does, all pages at once as update-all fetches them
 // (the tasks that come with results keep those instead). Duplicates are skipped and counted; everything is
-// stored in one transaction, so on a failure nothing is imported. Meanwhile the registry refuses every
+// stored in one transaction, so on a failure nothing is imported. Meanwhile the watch list refuses every
 // write, no periodic check starts and the pages of those running wait.
 class TaskImport
 {
@@ -25,7 +25,7 @@ class TaskImport
 
 public:
     TaskImport(const CommandParts& parts, PeriodicChecks& periodic)
-        : m_registry(parts.registry), m_states(parts.states), m_periodic(periodic), m_waits(parts.waits),
+        : m_watches(parts.watches), m_states(parts.states), m_periodic(periodic), m_waits(parts.waits),
           m_guard(parts.guard)
     {
     }
@@ -37,11 +37,11 @@ private:
     // Leaves out the file's duplicates and makes its tasks; false (with run->refusal) when one has a problem.
     bool prepare(const QList<ExchangeTask>& entries, Commands::ImportRun* run);
     // Adds the task to the import's transaction; the first refusal's words are kept in m_storeFailure (a write
-    // refused elsewhere meanwhile may change the registry's lastError()).
+    // refused elsewhere meanwhile may change the watch list's lastError()).
     bool addImported(Task* task, const QStringList& seen);
     void endImport();
 
-    TaskRegistry& m_registry;
+    WatchList& m_watches;
     CheckStates& m_states;
     PeriodicChecks& m_periodic;
     CommandWaits& m_waits;

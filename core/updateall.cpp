@@ -5,7 +5,7 @@
 #include "core/checkstate.h"
 #include "core/commandguard.h"
 #include "core/commandwaits.h"
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 
 #include <QPointer>
 #include <QScopeGuard>
@@ -44,7 +44,7 @@ Commands::UpdateRun UpdateAll::run()
 {
     UpdateRun run;
     // While task.db is being prepared the stored results cannot be compared with: nothing is fetched.
-    if (m_parts.registry.tasks().isEmpty() || m_parts.registry.isPreparing())
+    if (m_parts.watches.tasks().isEmpty() || m_parts.watches.isPreparing())
         return run;
     CommandGuard::Scope command(m_parts.guard);
     if (!command)
@@ -58,7 +58,7 @@ Commands::UpdateRun UpdateAll::run()
     // for a slower one (asRead). Deliveries for a task removed meanwhile are dropped.
     // A paused task is not downloaded, even when the user asks for every task.
     QList<Task*> snapshot;
-    for (Task* task : m_parts.registry.tasks()) {
+    for (Task* task : m_parts.watches.tasks()) {
         if (!task->isPaused())
             snapshot.append(task);
     }
@@ -68,7 +68,7 @@ Commands::UpdateRun UpdateAll::run()
     QHash<int, bool> hasNew;
     QHash<int, FetchedPage> read; // the validators of the pages read whole
     const QMetaObject::Connection forget =
-        connect(&m_parts.registry, &TaskRegistry::taskRemoved, this, [&hasNew, &read](Task* task) {
+        connect(&m_parts.watches, &WatchList::taskRemoved, this, [&hasNew, &read](Task* task) {
             hasNew.remove(task->taskId());
             read.remove(task->taskId());
         });
@@ -81,7 +81,7 @@ Commands::UpdateRun UpdateAll::run()
         m_parts.waits.get(w, *task, true, asRead,
                           [this, guarded, &pending, &run, &hasNew, &read](const FetchedPage& page) {
                               --pending;
-                              if (guarded && m_parts.registry.contains(guarded)) {
+                              if (guarded && m_parts.watches.contains(guarded)) {
                                   const CheckStates::Comparison compared = m_parts.states.comparePage(guarded, page);
                                   if (!compared.failure.isEmpty())
                                       run.storageFailure = compared.failure;
@@ -107,7 +107,7 @@ Commands::UpdateRun UpdateAll::run()
         const qsizetype end = qMin(*next + m_requestBatch, snapshot.size());
         for (; *next < end; ++*next) {
             Task* task = snapshot.at(*next);
-            if (m_parts.registry.contains(task)) {
+            if (m_parts.watches.contains(task)) {
                 request(task);
             } else if (--pending == 0) { // removed meanwhile: nothing to wait for
                 m_parts.waits.wake();
@@ -138,7 +138,7 @@ Commands::UpdateRun UpdateAll::run()
     // Taken over task by task in the list's order, stored in one transaction.
     QList<QPair<Task*, TaskChange>> taken;
     QList<TaskChange> changes;
-    for (Task* task : m_parts.registry.tasks()) {
+    for (Task* task : m_parts.watches.tasks()) {
         const bool found = hasNew.value(task->taskId(), false);
         if (!found && !m_parts.states.hasFindings(task))
             continue;
@@ -152,7 +152,7 @@ Commands::UpdateRun UpdateAll::run()
     // Validators are remembered once what their page showed is stored: a page whose findings wait to be
     // stored is read whole again at its next check.
     const auto rememberRead = [this, &read](const QSet<int>& unstored) {
-        for (Task* task : m_parts.registry.tasks()) {
+        for (Task* task : m_parts.watches.tasks()) {
             const auto page = read.constFind(task->taskId());
             if (page != read.constEnd() && !unstored.contains(task->taskId()))
                 m_parts.states.rememberValidators(task, *page);
@@ -162,7 +162,7 @@ Commands::UpdateRun UpdateAll::run()
         rememberRead({});
         return run;
     }
-    if (!m_parts.registry.storeChanges(changes)) {
+    if (!m_parts.watches.storeChanges(changes)) {
         QStringList names;
         QSet<int> unstored;
         for (const auto& [task, change] : std::as_const(taken)) {
@@ -171,7 +171,7 @@ Commands::UpdateRun UpdateAll::run()
                 names.append(task->name());
         }
         const QString failure = tr("Could not store the new results of %1: %2")
-                                    .arg(names.join(QStringLiteral(", ")), m_parts.registry.lastError());
+                                    .arg(names.join(QStringLiteral(", ")), m_parts.watches.lastError());
         for (const auto& [task, change] : std::as_const(taken)) {
             if (change.results.isEmpty())
                 continue;

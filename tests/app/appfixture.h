@@ -68,7 +68,7 @@ public:
     bool databaseOk() const { return ok; }
 
     MonitorParts parts;
-    TaskDatabase& db = parts.registry.database();
+    TaskDatabase& db = parts.watches.database();
     const bool ok = opened(db);
     Settings settings;
     TaskChecker& core = parts.core;

@@ -203,7 +203,7 @@ private slots:
 
         // Jobs' news are read; the next run finds news for Quiet: the message replaces the first, calls new only
         // Quiet's and counts those of News and Blog, still unread, apart.
-        QVERIFY(window.checker().registry().markAllRead(window.taskList().at(0)));
+        QVERIFY(window.checker().watches().markAllRead(window.taskList().at(0)));
         server.setPage("/Quiet", "<a href=\"/item\">qt Quiet later</a>");
         for (Task* task : window.taskList())
             task->setLastUpdate(past);

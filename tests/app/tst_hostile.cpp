@@ -349,7 +349,7 @@ private slots:
                                                  "Click Cancel to exit.\n\n%1: %2")
                                       .arg(QFileInfo(fixture.path("task.db")).absoluteFilePath(), reason));
             QVERIFY(!parts.databaseOk());
-            QVERIFY(parts.core.registry().tasks().isEmpty());
+            QVERIFY(parts.core.watches().tasks().isEmpty());
             QVERIFY(!parts.window);
         }
         if (!content.isNull()) {

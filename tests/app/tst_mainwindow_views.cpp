@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(Views::at(tree, 1).data(Qt::ToolTipRole).toString(), QStringLiteral("Blog"));
 
         // A task without results: the count says 0, not the previous task's.
-        QVERIFY(window.checker().registry().removeTaskResults(window.taskList().at(0)));
+        QVERIFY(window.checker().watches().removeTaskResults(window.taskList().at(0)));
         Views::select(tree, 0);
         QCOMPARE(test.message(), QStringLiteral("Results Count: 0"));
         window.close();

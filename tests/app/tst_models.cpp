@@ -54,10 +54,10 @@ QStringList texts(const Task::ResultList& results)
 struct Models
 {
     TaskDatabase db;
-    TaskRegistry registry{db};
-    TaskChecker core{registry};
-    TaskListModel tasks{registry, core.checks()};
-    ResultTableModel results{registry};
+    WatchList watches{db};
+    TaskChecker core{watches};
+    TaskListModel tasks{watches, core.checks()};
+    ResultTableModel results{watches};
     QSortFilterProxyModel sorted;
     QAbstractItemModelTester taskTester{&tasks, QAbstractItemModelTester::FailureReportingMode::QtTest};
     QAbstractItemModelTester resultTester{&results, QAbstractItemModelTester::FailureReportingMode::QtTest};
@@ -66,14 +66,14 @@ struct Models
     {
         sorted.setSortRole(ResultTableModel::SortRole);
         sorted.setSourceModel(&results);
-        core.registry().loadTasks();
-        results.setTask(core.registry().tasks().value(0));
+        core.watches().loadTasks();
+        results.setTask(core.watches().tasks().value(0));
         sorted.sort(ResultTableModel::DateColumn, Qt::DescendingOrder);
     }
     // The task list shows the core's tasks, the results table the shown task's results, both in their order.
     bool inStep() const
     {
-        if (column(tasks, 0) != names(core.registry().tasks()))
+        if (column(tasks, 0) != names(core.watches().tasks()))
             return false;
         const Task* shown = results.task();
         const Task::ResultList list = shown ? shown->results() : Task::ResultList();
@@ -184,12 +184,12 @@ private slots:
                               "BEGIN SELECT RAISE(ABORT, 'kept'); END"));
         }
         Models models(fixture);
-        Task* a = models.core.registry().tasks().at(0);
+        Task* a = models.core.watches().tasks().at(0);
         // qt 2 last: qt 0 and qt 1 would go before the refusal if each row went on its own.
         Task::ResultList all = a->results();
         std::sort(all.begin(), all.end(), [](const auto& x, const auto& y) { return x->text < y->text; });
-        QVERIFY(!models.core.registry().removeResults(a, all));
-        QVERIFY(!models.registry.lastError().isEmpty());
+        QVERIFY(!models.core.watches().removeResults(a, all));
+        QVERIFY(!models.watches.lastError().isEmpty());
         QCOMPARE(a->results().size(), 3);
         QCOMPARE(models.results.rowCount(), 3);
         QVERIFY(models.inStep());
@@ -237,8 +237,8 @@ private slots:
                                   "BEGIN SELECT RAISE(ABORT, 'kept'); END"));
         }
         Models models(fixture);
-        Task* a = models.core.registry().tasks().at(0);
-        Task* b = models.core.registry().tasks().at(1);
+        Task* a = models.core.watches().tasks().at(0);
+        Task* b = models.core.watches().tasks().at(1);
         auto byText = [a](const QString& text) {
             return *std::find_if(a->results().cbegin(), a->results().cend(),
                                  [&text](const Task::ResultPtr& result) { return result->text == text; });
@@ -246,9 +246,9 @@ private slots:
         Task::ResultList chosen;
         for (int n : marked)
             chosen << (n < 0 ? b->results().at(0) : byText(QStringLiteral("qt %1").arg(n)));
-        QSignalSpy changes(&models.core.registry(), &TaskRegistry::resultStatesChanged);
+        QSignalSpy changes(&models.core.watches(), &WatchList::resultStatesChanged);
         QSignalSpy notices(&models.results, &QAbstractItemModel::dataChanged);
-        const bool done = all ? models.core.registry().markAllRead(a) : models.core.registry().markRead(a, chosen);
+        const bool done = all ? models.core.watches().markAllRead(a) : models.core.watches().markRead(a, chosen);
         QCOMPARE(done, !refused);
         QString inMemory;
         for (int i = 0; i < 4; ++i)
@@ -283,7 +283,7 @@ private slots:
         }
         Models models(fixture);
         QVERIFY(models.inStep());
-        Task* a = models.core.registry().tasks().at(0);
+        Task* a = models.core.watches().tasks().at(0);
 
         // Add: the new task is appended to the list.
         const Commands::Created created = models.core.creator().run({"B", server.url("/b").toString(), "qt", 3600, {}});
@@ -293,7 +293,7 @@ private slots:
 
         // Read: the state icon of exactly that row changes.
         const Task::ResultPtr first = a->results().at(0);
-        QVERIFY(models.core.registry().markRead(a, {first}));
+        QVERIFY(models.core.watches().markRead(a, {first}));
         QCOMPARE(first->state, int(StateRead));
         QVERIFY(models.results.index(0, ResultTableModel::StateColumn).data(Qt::DecorationRole).isValid());
         QVERIFY(models.inStep());
@@ -305,7 +305,7 @@ private slots:
         QVERIFY(models.inStep());
 
         // Remove several results at once.
-        QVERIFY(models.core.registry().removeResults(a, {a->results().at(1), a->results().at(2)}));
+        QVERIFY(models.core.watches().removeResults(a, {a->results().at(1), a->results().at(2)}));
         QCOMPARE(texts(a->results()), QStringList{"qt 0"});
         QVERIFY(models.inStep());
 
@@ -315,17 +315,17 @@ private slots:
         QVERIFY(models.inStep());
 
         // Remove the task's results, then the shown task itself: the table empties, the list follows.
-        QVERIFY(models.core.registry().removeTaskResults(a));
+        QVERIFY(models.core.watches().removeTaskResults(a));
         QCOMPARE(models.results.rowCount(), 0);
         QVERIFY(models.inStep());
-        QVERIFY(models.core.registry().removeTask(a));
+        QVERIFY(models.core.watches().removeTask(a));
         QCOMPARE(models.results.task(), nullptr);
         QCOMPARE(column(models.tasks, 0), QStringList{"B"});
         QVERIFY(models.inStep());
 
         // Remove all.
-        models.results.setTask(models.core.registry().tasks().at(0));
-        QVERIFY(models.core.registry().removeAllTasks());
+        models.results.setTask(models.core.watches().tasks().at(0));
+        QVERIFY(models.core.watches().removeAllTasks());
         QCOMPARE(models.tasks.rowCount(), 0);
         QCOMPARE(models.results.rowCount(), 0);
         QVERIFY(models.inStep());

@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(tree->currentIndex().row(), 1);
 
         // A task removed since is not selected; the window still comes back.
-        QVERIFY(window.checker().registry().removeTask(window.checker().registry().tasks().at(1)));
+        QVERIFY(window.checker().watches().removeTask(window.checker().watches().tasks().at(1)));
         Views::select(tree, 0);
         window.hide();
         emit notifier.activated("update-all");

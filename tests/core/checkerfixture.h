@@ -29,7 +29,7 @@ struct Loaded : MonitorParts
     explicit Loaded(const QString& path, const Clock* clock = nullptr) : MonitorParts(path)
     {
         core.setClock(clock);
-        core.registry().loadTasks();
+        core.watches().loadTasks();
     }
     explicit Loaded(const TempFolder& fixture, const Clock* clock = nullptr) : Loaded(fixture.path("task.db"), clock) {}
     TaskChecker& checker = core;

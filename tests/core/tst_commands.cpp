@@ -47,8 +47,8 @@ private slots:
         QVERIFY(run.ran && run.anyNew && !run.aborted);
         QCOMPARE(run.failedPages, 1);
         QVERIFY(run.storageFailure.isEmpty());
-        QCOMPARE(checker.checks().checkFailure(checker.registry().tasks().at(2)), QStringLiteral("HTTP 404"));
-        QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(0)).isEmpty());
+        QCOMPARE(checker.checks().checkFailure(checker.watches().tasks().at(2)), QStringLiteral("HTTP 404"));
+        QVERIFY(checker.checks().checkFailure(checker.watches().tasks().at(0)).isEmpty());
         // An error page's links are not the page's: nothing of it is stored.
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results WHERE id > 3 ORDER BY id"),
                  (QStringList{"qt 2 slow", "qt 2 fast"}));
@@ -56,8 +56,8 @@ private slots:
         // The next successful check clears the mark and reads the page.
         server.setPage("/order/gone", linkPage({"qt 2 error"}));
         checker.updater().run();
-        QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(2)).isEmpty());
-        QCOMPARE(texts(checker.registry().tasks().at(2)->results()), (QStringList{"qt 1", "qt 2 error"}));
+        QVERIFY(checker.checks().checkFailure(checker.watches().tasks().at(2)).isEmpty());
+        QCOMPARE(texts(checker.watches().tasks().at(2)->results()), (QStringList{"qt 1", "qt 2 error"}));
     }
 
     // While update-all waits, the same or another waiting command is dropped, and a task removed meanwhile
@@ -77,7 +77,7 @@ private slots:
         }
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        Task* b = checker.registry().tasks().at(1);
+        Task* b = checker.watches().tasks().at(1);
         bool innerRan = true;
         Commands::Outcome innerReset = Commands::Outcome::Done;
         Commands::Outcome innerCreate = Commands::Outcome::Done;
@@ -85,15 +85,15 @@ private slots:
             innerRan = checker.updater().run().ran;
             innerReset = checker.resetter().run(b);
             innerCreate = checker.creator().run({"C", server.url("/overlap/a").toString(), "qt", 3600, {}}).outcome;
-            QVERIFY(checker.registry().removeTask(b));
+            QVERIFY(checker.watches().removeTask(b));
         });
         const Commands::UpdateRun run = checker.updater().run();
         QVERIFY(run.ran);
         QVERIFY(!innerRan);
         QCOMPARE(innerReset, Commands::Outcome::Dropped);
         QCOMPARE(innerCreate, Commands::Outcome::Dropped);
-        QCOMPARE(checker.registry().tasks().size(), 1);
-        QCOMPARE(texts(checker.registry().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(checker.watches().tasks().size(), 1);
+        QCOMPARE(texts(checker.watches().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT taskid FROM results ORDER BY id"),
                  (QStringList{"0", "0"}));
     }
@@ -117,8 +117,8 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* ok = checker.registry().tasks().at(0);
-        Task* fails = checker.registry().tasks().at(1);
+        Task* ok = checker.watches().tasks().at(0);
+        Task* fails = checker.watches().tasks().at(1);
 
         QCOMPARE(checker.resetter().run(ok), Commands::Outcome::Done);
         QCOMPARE(texts(ok->results()), (QStringList{"qt new 1", "qt new 2"}));
@@ -136,7 +136,7 @@ private slots:
                  (QStringList{"qt 1", "qt 2"}));
 
         server.setResponse("/reset/fails", late);
-        QTimer::singleShot(100, this, [&] { QVERIFY(checker.registry().removeTask(fails)); });
+        QTimer::singleShot(100, this, [&] { QVERIFY(checker.watches().removeTask(fails)); });
         QCOMPARE(checker.resetter().run(fails), Commands::Outcome::TaskGone);
         QTRY_COMPARE(checker.fetcher().running(), 0);
     }
@@ -157,7 +157,7 @@ private slots:
         const Commands::UpdateRun run = checker.updater().run();
         QVERIFY(run.ran && !run.anyNew);
         QCOMPARE(found.count(), 1);
-        QCOMPARE(texts(checker.registry().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
+        QCOMPARE(texts(checker.watches().tasks().at(0)->results()), (QStringList{"qt 1", "qt 2"}));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"),
                  (QStringList{"qt 1", "qt 2"}));
     }
@@ -213,7 +213,7 @@ private slots:
         QCOMPARE(missing.failureReason, QStringLiteral("HTTP 404"));
         QVERIFY(missing.task->results().isEmpty());
         QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 0);
-        QCOMPARE(checker.registry().tasks().size(), 1);
+        QCOMPARE(checker.watches().tasks().size(), 1);
         QCOMPARE(checker.creator().run({"Again", server.url("/create/none").toString(), "qt", 60, {}}).outcome,
                  Commands::Outcome::Exists);
 
@@ -226,7 +226,7 @@ private slots:
         QCOMPARE(checker.creator().run({"Silent", server.url("/create/silent").toString(), "qt", 60, {}}).outcome,
                  Commands::Outcome::Aborted);
         QVERIFY2(elapsed.elapsed() < 2000, "the wait did not end when asked to");
-        QCOMPARE(checker.registry().tasks().size(), 1);
+        QCOMPARE(checker.watches().tasks().size(), 1);
     }
     // The user leaves a command's wait once the slow page was asked for (and update-all's quick page read):
     // the command returns as cancelled and stores nothing of the slow page, whose answer, coming after the
@@ -269,7 +269,7 @@ private slots:
         if (command == "create") {
             QCOMPARE(checker.creator().run({"New", slow, "new", 60, {}}).outcome, Commands::Outcome::Cancelled);
         } else if (command == "reset") {
-            QCOMPARE(checker.resetter().run(checker.registry().tasks().at(1)), Commands::Outcome::Cancelled);
+            QCOMPARE(checker.resetter().run(checker.watches().tasks().at(1)), Commands::Outcome::Cancelled);
         } else if (command == "import") {
             const Commands::ImportRun run =
                 checker.importer().run({ExchangeTask{{"New", slow, "new", 60, {}}, {}, false, {}}});
@@ -283,7 +283,7 @@ private slots:
         // The late answer comes and finds no one waiting for it.
         QTRY_COMPARE_WITH_TIMEOUT(checker.fetcher().running(), 0, 10000);
         DbFile file(fixture.path("task.db"));
-        QVERIFY(checker.registry().tasks().size() == 2 && file.count("tasks") == 2);
+        QVERIFY(checker.watches().tasks().size() == 2 && file.count("tasks") == 2);
         QCOMPARE(file.column("SELECT text FROM results ORDER BY id"), results);
     }
 

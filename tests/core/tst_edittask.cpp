@@ -92,7 +92,7 @@ private slots:
         TestClock clock;
         clock.at = QDateTime(QDate(2009, 1, 1), QTime(10, 5));
         Loaded loaded(fixture, &clock);
-        Task* task = loaded.checker.registry().tasks().at(0);
+        Task* task = loaded.checker.watches().tasks().at(0);
         const QString address = path.isEmpty() ? task->address() : server.url(tag + path).toString();
         QCOMPARE(loaded.checker.editor().run(task, {name, address, keyword, frequency, task->options()}),
                  Commands::Outcome::Done);
@@ -124,8 +124,8 @@ private slots:
 
         // The other task is untouched, and a reload reads the edited task back.
         Loaded again(fixture);
-        QCOMPARE(again.checker.registry().tasks().at(1)->name(), QString("B"));
-        QCOMPARE(again.checker.registry().tasks().at(0)->keyword(), keyword);
+        QCOMPARE(again.checker.watches().tasks().at(1)->name(), QString("B"));
+        QCOMPARE(again.checker.watches().tasks().at(0)->keyword(), keyword);
     }
 
     void theFirstCheckAfterANewAddressReportsNothing()
@@ -143,7 +143,7 @@ private slots:
         TestClock clock;
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
 
         clock.at = QDateTime(QDate(2009, 1, 1), QTime(12, 0));
@@ -174,7 +174,7 @@ private slots:
             QVERIFY(db.setTaskOption(0, Task::EtagOption, "\"v1\""));
         }
         Loaded loaded(fixture);
-        Task* task = loaded.checker.registry().tasks().at(0);
+        Task* task = loaded.checker.watches().tasks().at(0);
         const QHash<QString, QString> headers{{Task::RequestHeadersOption, "Accept-Language: de"}};
         QCOMPARE(loaded.checker.editor().run(task, {"A", task->address(), "qt", 3600, headers}),
                  Commands::Outcome::Done);
@@ -182,7 +182,7 @@ private slots:
                                                {Task::EtagOption, "\"v1\""}};
         QCOMPARE(task->options(), expected);
         Loaded again(fixture);
-        QCOMPARE(again.checker.registry().tasks().at(0)->options(), expected);
+        QCOMPARE(again.checker.watches().tasks().at(0)->options(), expected);
     }
 
     void refusals_data()
@@ -205,8 +205,8 @@ private slots:
         TempFolder fixture;
         storeTwoTasks(fixture, "/refuse");
         Loaded loaded(fixture);
-        Task* a = loaded.checker.registry().tasks().at(0);
-        const QString target = loaded.checker.registry().tasks().at(1)->address();
+        Task* a = loaded.checker.watches().tasks().at(0);
+        const QString target = loaded.checker.watches().tasks().at(1)->address();
         const QString before = a->address();
         QCOMPARE(int(loaded.checker.editor().run(a, {"A", target, keyword, 3600, a->options()})), expected);
         QCOMPARE(a->address(), expected == int(Commands::Outcome::Done) ? target : before);
@@ -238,7 +238,7 @@ private slots:
             const auto created = loaded.checker.creator().run(in);
             QCOMPARE(created.outcome, Commands::Outcome::Invalid);
             QVERIFY(created.error.startsWith(hostile.prefix));
-            Task* a = loaded.checker.registry().tasks().at(0);
+            Task* a = loaded.checker.watches().tasks().at(0);
             QCOMPARE(loaded.checker.editor().run(a, in), Commands::Outcome::Invalid);
             QVERIFY(loaded.checker.editor().error().startsWith(hostile.prefix));
             QCOMPARE(server.hits("/hostile/a") + server.hits("/hostile/b"), 0);
@@ -250,8 +250,8 @@ private slots:
                 QVERIFY(file.exec(QStringLiteral("INSERT INTO task_options(task_id, name, value) VALUES(7, ?, ?)"),
                                   {it.key(), it.value()}));
             Loaded again(fixture);
-            QCOMPARE(again.checker.registry().tasks().size(), 2);
-            QVERIFY(again.checker.registry().loadRefusal().contains(hostile.prefix));
+            QCOMPARE(again.checker.watches().tasks().size(), 2);
+            QVERIFY(again.checker.watches().loadRefusal().contains(hostile.prefix));
             QCOMPARE(file.count("tasks"), 3);
         }
     }
@@ -267,8 +267,8 @@ private slots:
             file.addTask(1, "B", server.url("/twins").toString(), "QT", 0);
         }
         Loaded loaded(fixture);
-        Task* a = loaded.checker.registry().tasks().at(0);
-        Task* b = loaded.checker.registry().tasks().at(1);
+        Task* a = loaded.checker.watches().tasks().at(0);
+        Task* b = loaded.checker.watches().tasks().at(1);
         QCOMPARE(loaded.checker.editor().run(a, {"A2", a->address(), "qt", 90, a->options()}), Commands::Outcome::Done);
         QCOMPARE(loaded.checker.editor().run(b, {"B2", b->address(), "QT", 0, b->options()}), Commands::Outcome::Done);
         // A changed keyword that meets the other task's is still a duplicate, and a new frequency is judged.
@@ -291,8 +291,8 @@ private slots:
         server.setResponse("/busy/b", slow);
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        Task* a = checker.registry().tasks().at(0);
-        Task* b = checker.registry().tasks().at(1);
+        Task* a = checker.watches().tasks().at(0);
+        Task* b = checker.watches().tasks().at(1);
         Commands::Outcome during = Commands::Outcome::Done;
         QTimer::singleShot(100, this, [&] {
             during = checker.editor().run(a, {"X", a->address(), "qt", 60, a->options()});
@@ -303,12 +303,12 @@ private slots:
 
         // Held as the window holds a task across a wait: a removed one reads as none.
         const QPointer<Task> removed(b);
-        QVERIFY(checker.registry().removeTask(b));
+        QVERIFY(checker.watches().removeTask(b));
         QCOMPARE(checker.editor().run(removed, {"X", "http://x/", "qt", 60, {}}), Commands::Outcome::TaskGone);
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT name FROM tasks"), QStringList{"A"});
     }
 
-    // Every change the user asks of tasks and results, as the registry takes it: stored and shown; refused by
+    // Every change the user asks of tasks and results, as the watch list takes it: stored and shown; refused by
     // task.db; refused while an import holds task.db. A refusal leaves memory and the file as they were.
     void writes_data()
     {
@@ -321,21 +321,21 @@ private slots:
             }
             return Task::ResultPtr();
         };
-        QTest::addRow("remove task") << Write([](TaskChecker& c, Task* a, Task*) { return c.registry().removeTask(a); })
+        QTest::addRow("remove task") << Write([](TaskChecker& c, Task* a, Task*) { return c.watches().removeTask(a); })
                                      << QStringList{"B:1:1"};
         QTest::addRow("remove all tasks")
-            << Write([](TaskChecker& c, Task*, Task*) { return c.registry().removeAllTasks(); }) << QStringList();
+            << Write([](TaskChecker& c, Task*, Task*) { return c.watches().removeAllTasks(); }) << QStringList();
         QTest::addRow("remove results") << Write([result](TaskChecker& c, Task* a, Task* b) {
-            return c.registry().removeResults(a, {result(a, "qt 2"), result(b, "qt 3")});
+            return c.watches().removeResults(a, {result(a, "qt 2"), result(b, "qt 3")});
         }) << QStringList{"A:1:0", "B:1:1"};
         QTest::addRow("remove a task's results")
-            << Write([](TaskChecker& c, Task*, Task* b) { return c.registry().removeTaskResults(b); })
+            << Write([](TaskChecker& c, Task*, Task* b) { return c.watches().removeTaskResults(b); })
             << QStringList{"A:2:1", "B:0:0"};
         QTest::addRow("mark read") << Write([result](TaskChecker& c, Task* a, Task*) {
-            return c.registry().markRead(a, {result(a, "qt 1"), result(a, "qt 2")});
+            return c.watches().markRead(a, {result(a, "qt 1"), result(a, "qt 2")});
         }) << QStringList{"A:2:0", "B:1:1"};
         QTest::addRow("mark all read") << Write([](TaskChecker& c, Task*, Task* b) {
-            return c.registry().markAllRead(b);
+            return c.watches().markAllRead(b);
         }) << QStringList{"A:2:1", "B:1:0"};
         QTest::addRow("edit") << Write([](TaskChecker& c, Task* a, Task*) {
             return c.editor().run(a, {"A2", a->address(), a->keyword(), 60, a->options()}) == Commands::Outcome::Done;
@@ -375,8 +375,8 @@ private slots:
             }
             Loaded loaded(fixture);
             TaskChecker& checker = loaded.checker;
-            Task* a = checker.registry().tasks().at(0);
-            Task* b = checker.registry().tasks().at(1);
+            Task* a = checker.watches().tasks().at(0);
+            Task* b = checker.watches().tasks().at(1);
             bool written = false;
             if (way == RefusedDuringImport) {
                 QTimer::singleShot(0, this, [&] {
@@ -389,16 +389,16 @@ private slots:
             }
             const QStringList expected = way == Done ? after : before;
             QCOMPARE(written, way == Done);
-            // An edit is a command of its own, the other writes the registry's.
+            // An edit is a command of its own, the other writes the watch list's.
             const QString why = QByteArrayView(QTest::currentDataTag()) == "edit" ? checker.editor().error()
-                                                                                  : checker.registry().lastError();
+                                                                                  : checker.watches().lastError();
             if (way == RefusedByFile)
                 QVERIFY(!why.isEmpty());
             // Refused at once, without a wait for task.db's lock (an edit is dropped by the running command).
             if (way == RefusedDuringImport)
                 QVERIFY2(why.isEmpty() || why.startsWith("Tasks are being imported"), qPrintable(why));
             QStringList shown;
-            for (const Task* task : checker.registry().tasks())
+            for (const Task* task : checker.watches().tasks())
                 shown << QStringLiteral("%1:%2:%3")
                              .arg(task->name())
                              .arg(task->results().size())

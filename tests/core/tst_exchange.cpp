@@ -24,7 +24,7 @@ QStringList described(const QString& path)
 {
     QStringList out;
     Loaded loaded(path);
-    for (const Task* task : loaded.checker.registry().tasks()) {
+    for (const Task* task : loaded.checker.watches().tasks()) {
         out << QStringList{task->name(), task->address(), task->keyword(), QString::number(task->frequency()),
                            task->taskDateText()}
                    .join('|');
@@ -181,7 +181,7 @@ private slots:
         const Commands::ImportRun run = loaded.checker.importer().run({first, second});
         QVERIFY2(run.refusal.startsWith("task 2, " + hostile.prefix), qPrintable(run.refusal.left(200)));
         QCOMPARE(server.hits(good), 0);
-        QVERIFY(loaded.checker.registry().tasks().isEmpty());
+        QVERIFY(loaded.checker.watches().tasks().isEmpty());
         QCOMPARE(DbFile(fixture.path("task.db")).count("tasks"), 0);
     }
 
@@ -341,10 +341,10 @@ private slots:
         {
             Loaded loaded(from);
             QVERIFY(
-                TaskExchange::writeFile(fixture.path("tasks.json"), loaded.checker.registry().tasks(), true, &error));
+                TaskExchange::writeFile(fixture.path("tasks.json"), loaded.checker.watches().tasks(), true, &error));
             // It holds a task's own User-Agent and headers: readable by its owner only.
-            QVERIFY(TaskExchange::holdsSecrets(loaded.checker.registry().tasks()));
-            QVERIFY(!TaskExchange::holdsSecrets({loaded.checker.registry().tasks().at(0)}));
+            QVERIFY(TaskExchange::holdsSecrets(loaded.checker.watches().tasks()));
+            QVERIFY(!TaskExchange::holdsSecrets({loaded.checker.watches().tasks().at(0)}));
             // Where news goes is as secret: a command's arguments and an address carry tokens as headers do.
             for (const char* secret : {"news_command", "news_post", "news_headers"}) {
                 Task task(7, {"N", "http://a.test/x", "qt", 3600, {}});
@@ -364,7 +364,7 @@ private slots:
             QCOMPARE(run.imported, 2);
             QCOMPARE(run.duplicates, 0);
             QCOMPARE(run.failedPages, 0);
-            QCOMPARE(empty.checker.registry().tasks().size(), 2);
+            QCOMPARE(empty.checker.watches().tasks().size(), 2);
             // Nothing was downloaded: the results came with the tasks.
             QCOMPARE(empty.checker.fetcher().running(), 0);
         }
@@ -373,8 +373,8 @@ private slots:
         QHash<QString, QString> carried = own;
         carried.insert(Task::UserAgentOption, "Agent/1");
         carried.insert(Task::RequestHeadersOption, "Accept-Language: de");
-        QCOMPARE(imported.checker.registry().tasks().at(1)->options(), carried);
-        QVERIFY(imported.checker.registry().tasks().at(0)->options().isEmpty());
+        QCOMPARE(imported.checker.watches().tasks().at(1)->options(), carried);
+        QVERIFY(imported.checker.watches().tasks().at(0)->options().isEmpty());
         QCOMPARE(described(to).size(), 4);
     }
 
@@ -403,7 +403,7 @@ private slots:
         QCOMPARE(run.duplicates, 2);
         QCOMPARE(run.failedPages, 1);
         QCOMPARE(server.hits("/imp/old"), 0);
-        QCOMPARE(loaded.checker.registry().tasks().size(), 3);
+        QCOMPARE(loaded.checker.watches().tasks().size(), 3);
         const Task* a = run.created.at(0);
         QCOMPARE(texts(a->results()), (QStringList{"qt one", "QT three"}));
         QCOMPARE(a->frequency(), 1800);
@@ -433,7 +433,7 @@ private slots:
         const Commands::ImportRun refused = loaded.checker.importer().run(read.tasks);
         QVERIFY(!refused.storageFailure.isEmpty());
         QCOMPARE(refused.imported, 0);
-        QVERIFY(loaded.checker.registry().tasks().isEmpty());
+        QVERIFY(loaded.checker.watches().tasks().isEmpty());
         QCOMPARE(DbFile(path).count("tasks"), 0);
         QCOMPARE(DbFile(path).count("results"), 0);
 
@@ -464,7 +464,7 @@ private slots:
         TestClock clock;
         Loaded loaded(path, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
         clock.at = QDateTime::currentDateTime().addDays(1);
         QCOMPARE(checker.periodic().checkDueTasks().started.size(), 1);

@@ -67,7 +67,7 @@ class TestNewLinks : public QObject
             checker = &parts->checker;
             checker->setReportNewLinks(report, afresh);
         }
-        Task* task() const { return checker->registry().tasks().value(0); }
+        Task* task() const { return checker->watches().tasks().value(0); }
         QStringList rows(const QString& sql) { return DbFile(fixture.path("task.db")).column(sql); }
         QStringList seen() { return rows("SELECT link FROM seen_links ORDER BY link"); }
     };
@@ -228,7 +228,7 @@ private slots:
         QCOMPARE(texts(program.task()->results()), (QStringList{"qt 1", "qt new"}));
 
         Task* task = program.task();
-        QVERIFY(program.parts->registry.database().removeResults({task->results().at(1)}));
+        QVERIFY(program.parts->watches.database().removeResults({task->results().at(1)}));
         task->removeResult(1);
         check(program, false);
         check(program, true);
@@ -283,7 +283,7 @@ private slots:
         QCOMPARE(program.rows("SELECT link FROM results ORDER BY id"), links({"/a", "/c", "/a"}));
 
         const int two = int(texts(created.task->results()).indexOf("qt two & more"));
-        QVERIFY(program.checker->registry().removeResults(created.task, {created.task->results().at(two)}));
+        QVERIFY(program.checker->watches().removeResults(created.task, {created.task->results().at(two)}));
         checkFeed(feed({"/a qt one, edited"}));
         checkFeed(feed({"/c qt <b>two</b> & more", "/a qt one, edited"}));
         program.start(report);
@@ -295,7 +295,7 @@ private slots:
         // A reset records the feed's items as seen: a result removed after it is not reported again.
         server.setResponse(path, feed({"/e qt four", "/a qt one, edited"}));
         QCOMPARE(program.checker->resetter().run(program.task()), Commands::Outcome::Done);
-        QVERIFY(program.checker->registry().removeResults(program.task(), {program.task()->results().at(0)}));
+        QVERIFY(program.checker->watches().removeResults(program.task(), {program.task()->results().at(0)}));
         checkFeed(feed({"/e qt four", "/a qt one, edited"}));
         QCOMPARE(texts(program.task()->results()), QStringList{"qt one, edited"});
 
@@ -330,7 +330,7 @@ private slots:
         check(program, false);
         QCOMPARE(texts(created.task->results()), (QStringList{"qt 1", "qt 4", "qt 3"}));
 
-        QVERIFY(program.checker->registry().removeTask(created.task));
+        QVERIFY(program.checker->watches().removeTask(created.task));
         QCOMPARE(program.seen(), QStringList{});
     }
 };

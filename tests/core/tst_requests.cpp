@@ -105,7 +105,7 @@ private slots:
         TestClock clock;
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
 
         // The page changed meanwhile, but the server says "not modified": a good check that found nothing.
@@ -163,7 +163,7 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         auto checkAt = [&](qint64 seconds) {
             clock.at = task->lastUpdate().addSecs(seconds);
             return !checker.periodic().checkDueTasks().started.isEmpty();
@@ -216,11 +216,11 @@ private slots:
         const Commands::UpdateRun run = checker.updater().run();
         QCOMPARE(run.failedPages, 2);
         const QString next = QLocale().toString(clock.at.addSecs(600).time(), QStringLiteral("HH:mm"));
-        QCOMPARE(checker.checks().checkFailure(checker.registry().tasks().at(0)),
+        QCOMPARE(checker.checks().checkFailure(checker.watches().tasks().at(0)),
                  QStringLiteral("HTTP 429, too many requests; next try after %1").arg(next));
-        QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(1)).endsWith("next try after " + next));
+        QVERIFY(checker.checks().checkFailure(checker.watches().tasks().at(1)).endsWith("next try after " + next));
         QCOMPARE(server.hits("/busy/b"), 0);
-        QVERIFY(checker.checks().checkFailure(checker.registry().tasks().at(2)).isEmpty());
+        QVERIFY(checker.checks().checkFailure(checker.watches().tasks().at(2)).isEmpty());
         QCOMPARE(other.hits("/c"), 1);
     }
 

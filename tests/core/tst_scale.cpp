@@ -19,17 +19,17 @@ class TestScale : public QObject
     {
         parts.startShown(options);
         TaskChecker& core = parts.core;
-        QCOMPARE(core.registry().tasks().size(), 2);
+        QCOMPARE(core.watches().tasks().size(), 2);
         // Before the counts: nothing is claimed, and nothing is compared with results not read.
-        for (Task* task : core.registry().tasks())
+        for (Task* task : core.watches().tasks())
             QCOMPARE(task->unreadCount(), Task::UncountedResults);
-        QVERIFY(Announcement::unreadSummary(core.registry().tasks()).contains("counting"));
+        QVERIFY(Announcement::unreadSummary(core.watches().tasks()).contains("counting"));
 
         parts.finishStart(options);
         QCOMPARE(parts.deferred.buildingIndexes(), !indexed);
-        QVERIFY(core.registry().isPreparing());
-        QVERIFY(!core.registry().resultsRead(core.registry().tasks().first()));
-        QVERIFY2(core.registry().lastError().contains("being counted"), qPrintable(core.registry().lastError()));
+        QVERIFY(core.watches().isPreparing());
+        QVERIFY(!core.watches().resultsRead(core.watches().tasks().first()));
+        QVERIFY2(core.watches().lastError().contains("being counted"), qPrintable(core.watches().lastError()));
         QVERIFY(!core.updater().run().ran);
         const Commands::Created created = core.creator().run({"C", "http://127.0.0.1:9/c", "c", 3600, {}});
         QCOMPARE(created.outcome, Commands::Outcome::StoreFailed);
@@ -79,29 +79,29 @@ private slots:
         options.autoDelete = deleteOld;
         options.deleteDays = 14;
 
-        auto parts = std::make_unique<MonitorParts>(path, TaskRegistry::IndexBuild::Deferred);
+        auto parts = std::make_unique<MonitorParts>(path, WatchList::IndexBuild::Deferred);
         QSignalSpy indexing(&parts->deferred, &DeferredStart::indexBuildStarted);
         QSignalSpy finished(&parts->deferred, &DeferredStart::finished);
-        QSignalSpy counted(&parts->core.registry(), &TaskRegistry::countsArrived);
+        QSignalSpy counted(&parts->core.watches(), &WatchList::countsArrived);
         TaskChecker& core = parts->core;
         if (beside) {
             QSignalSpy taken(&parts->deferred, &DeferredStart::tasksTaken);
             parts->startBeside(options);
-            QVERIFY(core.registry().tasks().isEmpty());
+            QVERIFY(core.watches().tasks().isEmpty());
             parts->finishStart(options);
-            QVERIFY(core.registry().isPreparing());
+            QVERIFY(core.watches().isPreparing());
             QCOMPARE(core.creator().run({"C", "http://127.0.0.1:9/c", "c", 3600, {}}).outcome,
                      Commands::Outcome::StoreFailed);
             if (leaveEarly) {
                 parts.reset(); // the tasks read and not taken yet go with it
                 Loaded again(path);
-                QCOMPARE(again.core.registry().tasks().size(), 2);
+                QCOMPARE(again.core.watches().tasks().size(), 2);
                 return;
             }
             QVERIFY(taken.wait(20000));
-            QCOMPARE(core.registry().tasks().size(), 2);
-            QVERIFY2(core.registry().loadRefusal().startsWith("1 stored task not loaded"),
-                     qPrintable(core.registry().loadRefusal()));
+            QCOMPARE(core.watches().tasks().size(), 2);
+            QVERIFY2(core.watches().loadRefusal().startsWith("1 stored task not loaded"),
+                     qPrintable(core.watches().loadRefusal()));
             QVERIFY(finished.count() > 0 || finished.wait(20000));
         } else {
             startShownThenFinish(*parts, options, indexed);
@@ -112,23 +112,23 @@ private slots:
                 parts.reset();
                 // The file is whole: a later start reads every task and every result the work had not deleted yet.
                 Loaded again(path);
-                QCOMPARE(again.core.registry().tasks().size(), 2);
-                QVERIFY(again.core.registry().tasks().first()->results().size() >= 2);
+                QCOMPARE(again.core.watches().tasks().size(), 2);
+                QVERIFY(again.core.watches().tasks().first()->results().size() >= 2);
                 return;
             }
             QVERIFY(finished.wait(20000));
         }
         QCOMPARE(counted.count(), 1);
         QCOMPARE(finished.first(), (QVariantList{QString(), QString(), QString()}));
-        QVERIFY(!core.registry().isPreparing());
-        Task* a = core.registry().tasks().at(0);
-        Task* b = core.registry().tasks().at(1);
+        QVERIFY(!core.watches().isPreparing());
+        Task* a = core.watches().tasks().at(0);
+        Task* b = core.watches().tasks().at(1);
         QCOMPARE(a->unreadCount(), deleteOld ? 1 : 2);
         QCOMPARE(b->unreadCount(), 1);
-        QVERIFY(core.registry().resultsRead(a));
+        QVERIFY(core.watches().resultsRead(a));
         QCOMPARE(texts(a->results()),
                  deleteOld ? (QStringList{"a read", "a new"}) : (QStringList{"a old", "a read", "a new"}));
-        QCOMPARE(Announcement::unreadSummary(core.registry().tasks()),
+        QCOMPARE(Announcement::unreadSummary(core.watches().tasks()),
                  QStringLiteral("Vantrel Monitor: %1 unread results in 2 tasks").arg(deleteOld ? 2 : 3));
 
         DbFile file(path);
@@ -187,7 +187,7 @@ private slots:
             QTRY_COMPARE(written.count(), writes.at(inRow.toInt() - 1));
             QTRY_VERIFY(!core.checks().writingMarks());
             QCOMPARE(marks(), (QStringList{"0:" + inRow, "1:" + inRow, "2:" + inRow}));
-            for (Task* task : core.registry().tasks()) {
+            for (Task* task : core.watches().tasks()) {
                 QCOMPARE(task->options().value(CheckStates::FailuresInRowOption), inRow);
                 QVERIFY(!task->options().value(CheckStates::FailureOption).isEmpty());
             }

@@ -50,7 +50,7 @@ private slots:
                       lastUpdate.isEmpty() ? clock.at.addSecs(-secondsSinceUpdate).toString(Qt::ISODate) : lastUpdate);
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         const QString before = task->lastUpdateText();
         // From here on every reading of the clock is a second later than the one before.
         clock.stepMs = 1000;
@@ -87,7 +87,7 @@ private slots:
         storeLinkTask(fixture.path("task.db"), server, 0, "A", "/once");
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         QSignalSpy found(&checker.periodic(), &PeriodicChecks::resultsFound);
         QCOMPARE(checker.periodic().checkDueTasks().started, QList<Task*>{task});
         QTRY_COMPARE(found.count(), 1);
@@ -143,7 +143,7 @@ private slots:
         QTRY_COMPARE(found.count(), 2);
         QCOMPARE(run.count(), 0);
         if (removeSlow)
-            QVERIFY(checker.registry().removeTask(checker.registry().tasks().at(3)));
+            QVERIFY(checker.watches().removeTask(checker.watches().tasks().at(3)));
         QTRY_COMPARE(run.count(), 1);
         const auto news = run.at(0).at(0).value<QList<TaskNews>>();
         QStringList named;
@@ -205,7 +205,7 @@ private slots:
             QVERIFY(db.setTaskOption(0, CheckStates::FailuresInRowOption, storedCount));
         }
         Loaded loaded(fixture);
-        const Task* task = loaded.checker.registry().tasks().at(0);
+        const Task* task = loaded.checker.watches().tasks().at(0);
         QCOMPARE(loaded.checker.checks().checkFailure(task), reason);
         QCOMPARE(loaded.checker.checks().failuresInRow(task), inRow);
     }
@@ -223,8 +223,8 @@ private slots:
         server.setStatus("/again/b", 404, linkPage({"qt 2"}));
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        QCOMPARE(checker.checks().failuresInRow(checker.registry().tasks().at(0)), 3);
-        QVERIFY(checker.registry().removeTask(checker.registry().tasks().at(0)));
+        QCOMPARE(checker.checks().failuresInRow(checker.watches().tasks().at(0)), 3);
+        QVERIFY(checker.watches().removeTask(checker.watches().tasks().at(0)));
         const auto created = checker.creator().run({"B", server.url("/again/b").toString(), "qt", 3600, {}});
         QCOMPARE(created.outcome, Commands::Outcome::FetchFailed);
         QCOMPARE(created.task->taskId(), 0);
@@ -254,7 +254,7 @@ private slots:
         }
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        QCOMPARE(checker.registry().nextTaskId(), next);
+        QCOMPARE(checker.watches().nextTaskId(), next);
     }
 
     // task.db locked by another program: what update-all found is kept, reported, and stored by the next
@@ -277,7 +277,7 @@ private slots:
             QVERIFY(!run.anyNew && !run.unstoredNew && !checker.checks().hasUnstored());
             other.exec("ROLLBACK");
         }
-        QCOMPARE(texts(checker.registry().tasks().at(0)->results()), QStringList{"qt 1"});
+        QCOMPARE(texts(checker.watches().tasks().at(0)->results()), QStringList{"qt 1"});
         {
             DbFile other(fixture.path("task.db"));
             QVERIFY(other.exec("BEGIN EXCLUSIVE"));
@@ -286,7 +286,7 @@ private slots:
             QVERIFY(!run.anyNew);
             QVERIFY(run.unstoredNew); // found, not stored: no "nothing new" either
             QVERIFY(checker.checks().hasUnstored());
-            QCOMPARE(texts(checker.registry().tasks().at(0)->results()), QStringList{"qt 1"});
+            QCOMPARE(texts(checker.watches().tasks().at(0)->results()), QStringList{"qt 1"});
             // A second update-all finds nothing new on the page, but still cannot store.
             QVERIFY(!checker.updater().run().storageFailure.isEmpty());
             other.exec("ROLLBACK");
@@ -356,12 +356,12 @@ private slots:
         } else if (command == "updateAll") {
             QVERIFY(checker.updater().run().anyNew);
         } else if (command == "reset") {
-            QCOMPARE(checker.resetter().run(checker.registry().tasks().at(0)), Commands::Outcome::Done);
+            QCOMPARE(checker.resetter().run(checker.watches().tasks().at(0)), Commands::Outcome::Done);
         } else {
             QCOMPARE(checker.creator().run({"B", server.url(path).toString(), "qt", 3600, {}}).outcome,
                      Commands::Outcome::Done);
         }
-        const Task* task = checker.registry().tasks().at(0);
+        const Task* task = checker.watches().tasks().at(0);
         const Task::ResultPtr newest = task->results().last();
         QCOMPARE(newest->text, QStringLiteral("qt 2"));
         QCOMPARE(newest->date, QDate(2031, 2, 3));
@@ -397,7 +397,7 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        QVERIFY(checker.registry().removeOldResults(days, checker.checks().today()));
+        QVERIFY(checker.watches().removeOldResults(days, checker.checks().today()));
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results ORDER BY id"), kept);
     }
 };

@@ -136,7 +136,7 @@ private slots:
         }
         Loaded loaded(fixture);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         if (!region.isEmpty()) {
             QHash<QString, QString> options{{QLatin1String(Task::RegionOption), region}};
             QCOMPARE(checker.editor().run(task,
@@ -187,7 +187,7 @@ private slots:
         for (int run = 0; run < 2; ++run) {
             Loaded loaded(fixture, &clock);
             TaskChecker& checker = loaded.checker;
-            Task* task = checker.registry().tasks().at(0);
+            Task* task = checker.watches().tasks().at(0);
             QCOMPARE(checker.health().needsLook(task), run == 1);
             QSignalSpy needsLook(&checker.health(), &TaskHealth::lookNeeded);
             for (int check = 0; check < 3; ++check) {
@@ -200,7 +200,7 @@ private slots:
             }
             QCOMPARE(needsLook.count(), run == 0 ? 1 : 0);
             QVERIFY(checker.health().needsLook(task));
-            const QByteArray exported = TaskExchange::toJson(checker.registry().tasks(), false);
+            const QByteArray exported = TaskExchange::toJson(checker.watches().tasks(), false);
             QVERIFY2(!exported.contains("look_"), exported.constData());
         }
     }
@@ -270,7 +270,7 @@ private slots:
         {
             Loaded loaded(fixture, &clock);
             TaskChecker& checker = loaded.checker;
-            Task* task = checker.registry().tasks().at(0);
+            Task* task = checker.watches().tasks().at(0);
             QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Paused, paused), Commands::Outcome::Done);
             QCOMPARE(checker.setSwitch(task, TaskChecker::Switch::Muted, muted), Commands::Outcome::Done);
             // An edit of the task's definition keeps both.
@@ -279,7 +279,7 @@ private slots:
         }
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         QCOMPARE(task->isPaused(), paused);
         QCOMPARE(task->isMuted(), muted);
         QSignalSpy runNews(&checker.periodic(), &PeriodicChecks::runNewsFound);
@@ -300,13 +300,13 @@ private slots:
         QCOMPARE(runNews.count(), paused || muted ? 0 : 3);
 
         // Carried by an export into another task.db; a paused task is imported without a download.
-        const TaskExchange::Read read = TaskExchange::parse(TaskExchange::toJson(checker.registry().tasks(), false));
+        const TaskExchange::Read read = TaskExchange::parse(TaskExchange::toJson(checker.watches().tasks(), false));
         QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
         TempFolder other;
         Loaded imported(other);
         QCOMPARE(imported.checker.importer().run(read.tasks).imported, 1);
-        QCOMPARE(imported.checker.registry().tasks().at(0)->isPaused(), paused);
-        QCOMPARE(imported.checker.registry().tasks().at(0)->isMuted(), muted);
+        QCOMPARE(imported.checker.watches().tasks().at(0)->isPaused(), paused);
+        QCOMPARE(imported.checker.watches().tasks().at(0)->isMuted(), muted);
         QCOMPARE(server.hits(path), paused ? 0 : 5);
     }
 
@@ -355,7 +355,7 @@ private slots:
         Loaded loaded(fixture, &clock);
         TaskChecker& checker = loaded.checker;
         checker.checks().setHours(*CheckHours::fromText(hours));
-        Task* task = checker.registry().tasks().at(0);
+        Task* task = checker.watches().tasks().at(0);
         if (!own.isEmpty()) {
             QHash<QString, QString> options{{QLatin1String(CheckHours::TaskOption), own}};
             QCOMPARE(checker.editor().run(task, {"A", task->address(), "qt", 3600, options}), Commands::Outcome::Done);

@@ -83,8 +83,8 @@ const QHash<QString, QString> kScripts{{Task::scriptsOption(), QStringLiteral("1
 struct Checker
 {
     TaskDatabase db;
-    TaskRegistry registry{db};
-    TaskChecker checker{registry};
+    WatchList watches{db};
+    TaskChecker checker{watches};
     explicit Checker(const AppFixture& fixture, const Clock* clock = nullptr) : db(fixture.path("task.db"))
     {
         checker.setClock(clock);
@@ -261,9 +261,9 @@ private slots:
         }
         server.setPage("/board.json", jobs("Job: baker (part time)"), "application/json");
         Checker c(fixture);
-        c.checker.registry().loadTasks();
-        QCOMPARE(c.checker.registry().tasks().size(), 1);
-        QVERIFY(c.checker.registry().tasks().at(0)->runsScripts());
+        c.checker.watches().loadTasks();
+        QCOMPARE(c.checker.watches().tasks().size(), 1);
+        QVERIFY(c.checker.watches().tasks().at(0)->runsScripts());
         QVERIFY(c.checker.updater().run().anyNew);
     }
 
@@ -351,7 +351,7 @@ private slots:
         QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(pids.size(), 1);
         QVERIFY(::kill(pid_t(pids[0]), 0) != 0);
-        QVERIFY(c.checker.registry().tasks().isEmpty());
+        QVERIFY(c.checker.watches().tasks().isEmpty());
     }
 };
 

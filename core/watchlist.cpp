@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/taskregistry.h"
+#include "core/watchlist.h"
 
 #include "core/logging.h"
 #include "engine/definition/taskdefinition.h"
@@ -7,7 +7,7 @@
 
 #include <QSet>
 
-TaskRegistry::TaskRegistry(const QString& fileName, IndexBuild indexes, QObject* parent)
+WatchList::WatchList(const QString& fileName, IndexBuild indexes, QObject* parent)
     : QObject(parent),
       m_owned(std::make_unique<TaskDatabase>(fileName, TaskDatabase::OpenMode::ReadWrite,
                                              indexes == IndexBuild::AtOpen ? TaskDatabase::IndexBuild::AtOpen
@@ -16,29 +16,29 @@ TaskRegistry::TaskRegistry(const QString& fileName, IndexBuild indexes, QObject*
 {
 }
 
-TaskRegistry::TaskRegistry(TaskDatabase& db, QObject* parent) : QObject(parent), m_db(db) {}
+WatchList::WatchList(TaskDatabase& db, QObject* parent) : QObject(parent), m_db(db) {}
 
-TaskRegistry::~TaskRegistry()
+WatchList::~WatchList()
 {
     qDeleteAll(m_tasks);
 }
 
-bool TaskRegistry::contains(const Task* task) const
+bool WatchList::contains(const Task* task) const
 {
     return task && task->rowId() > 0 && m_byRow.value(task->rowId()) == task;
 }
 
-void TaskRegistry::loadTasks()
+void WatchList::loadTasks()
 {
     load(true);
 }
 
-void TaskRegistry::loadTasksUncounted()
+void WatchList::loadTasksUncounted()
 {
     load(false);
 }
 
-void TaskRegistry::attachCounts(const std::optional<ResultRows::Summary>& summary)
+void WatchList::attachCounts(const std::optional<ResultRows::Summary>& summary)
 {
     QList<Task*> uncounted;
     for (Task* task : std::as_const(m_tasks)) {
@@ -54,14 +54,14 @@ void TaskRegistry::attachCounts(const std::optional<ResultRows::Summary>& summar
     emit countsArrived();
 }
 
-void TaskRegistry::load(bool counted)
+void WatchList::load(bool counted)
 {
     QList<TaskRows::Refusal> refusedRows;
     const QList<Task*> loaded = counted ? m_db.loadTasks(&refusedRows) : m_db.loadTasksUncounted(&refusedRows);
     adopt(screen(loaded, refusedRows));
 }
 
-TaskRegistry::Screened TaskRegistry::screen(const QList<Task*>& loaded, const QList<TaskRows::Refusal>& refusedRows)
+WatchList::Screened WatchList::screen(const QList<Task*>& loaded, const QList<TaskRows::Refusal>& refusedRows)
 {
     // A row may have been written by anything: it is shown and requested only when it passes the check
     // the dialog makes. Its frequency and options but its region are used as stored (see TaskDefinition::Part).
@@ -92,7 +92,7 @@ TaskRegistry::Screened TaskRegistry::screen(const QList<Task*>& loaded, const QL
     return screened;
 }
 
-void TaskRegistry::adopt(const Screened& screened)
+void WatchList::adopt(const Screened& screened)
 {
     for (Task* task : screened.tasks) {
         m_tasks.append(task);
@@ -103,7 +103,7 @@ void TaskRegistry::adopt(const Screened& screened)
     emit tasksLoaded();
 }
 
-const Task* TaskRegistry::duplicateOf(const QString& address, const QString& keyword, const Task* except) const
+const Task* WatchList::duplicateOf(const QString& address, const QString& keyword, const Task* except) const
 {
     if (except && except->address() == address && except->keyword() == keyword)
         return nullptr;
@@ -114,7 +114,7 @@ const Task* TaskRegistry::duplicateOf(const QString& address, const QString& key
     return nullptr;
 }
 
-int TaskRegistry::nextTaskId() const
+int WatchList::nextTaskId() const
 {
     // The number of tasks, unless a remaining task already carries that id (possible after a removal);
     // then one more than the largest id. Storing the task makes the id unique in the file as well.
@@ -128,7 +128,7 @@ int TaskRegistry::nextTaskId() const
     return taken ? largest + 1 : count;
 }
 
-bool TaskRegistry::writable()
+bool WatchList::writable()
 {
     if (m_preparing) {
         m_lastError = tr("task.db is still being prepared; try again in a moment.");
@@ -140,7 +140,7 @@ bool TaskRegistry::writable()
     return false;
 }
 
-bool TaskRegistry::resultsRead(Task* task)
+bool WatchList::resultsRead(Task* task)
 {
     if (task->loadResults())
         return true;
@@ -149,21 +149,21 @@ bool TaskRegistry::resultsRead(Task* task)
     return false;
 }
 
-bool TaskRegistry::refusedBy(bool stored)
+bool WatchList::refusedBy(bool stored)
 {
     if (!stored)
         m_lastError = m_db.lastError();
     return !stored;
 }
 
-void TaskRegistry::add(Task* task)
+void WatchList::add(Task* task)
 {
     m_tasks.append(task);
     m_byRow.insert(task->rowId(), task);
     emit taskAdded(task);
 }
 
-void TaskRegistry::stampTimes(const Task::ResultList& results) const
+void WatchList::stampTimes(const Task::ResultList& results) const
 {
     const QDateTime moment = now().toLocalTime();
     if (!moment.isValid())
@@ -174,32 +174,32 @@ void TaskRegistry::stampTimes(const Task::ResultList& results) const
     }
 }
 
-void TaskRegistry::appendResults(Task* task, const Task::ResultList& results)
+void WatchList::appendResults(Task* task, const Task::ResultList& results)
 {
     stampTimes(results);
     task->appendResults(results);
     emit resultsChanged(task);
 }
 
-void TaskRegistry::setResults(Task* task, const Task::ResultList& results)
+void WatchList::setResults(Task* task, const Task::ResultList& results)
 {
     stampTimes(results);
     task->setResults(results);
     emit resultsChanged(task);
 }
 
-QString TaskRegistry::resultsText(int count)
+QString WatchList::resultsText(int count)
 {
     return count == 1 ? tr("1 result") : tr("%1 results").arg(count);
 }
 
-void TaskRegistry::remember(Removal removal)
+void WatchList::remember(Removal removal)
 {
     m_removals.push_back(std::move(removal));
     emit undoChanged();
 }
 
-bool TaskRegistry::removeTask(Task* task)
+bool WatchList::removeTask(Task* task)
 {
     Removal removal;
     if (!writable() || !contains(task) || refusedBy(m_db.removeTask(task, &removal.rows)))
@@ -218,7 +218,7 @@ bool TaskRegistry::removeTask(Task* task)
     return true;
 }
 
-bool TaskRegistry::removeAllTasks()
+bool WatchList::removeAllTasks()
 {
     Removal removal;
     if (!writable() || refusedBy(m_db.removeAllTasks(&removal.rows)))
@@ -240,7 +240,7 @@ bool TaskRegistry::removeAllTasks()
     return true;
 }
 
-bool TaskRegistry::undo()
+bool WatchList::undo()
 {
     if (m_removals.empty() || !writable())
         return false;
@@ -276,7 +276,7 @@ bool TaskRegistry::undo()
     return true;
 }
 
-void TaskRegistry::putBackResults(const Removal& removal)
+void WatchList::putBackResults(const Removal& removal)
 {
     Task* owner = nullptr;
     for (Task* task : std::as_const(m_tasks)) {
@@ -319,7 +319,7 @@ void TaskRegistry::putBackResults(const Removal& removal)
     setResults(owner, list);
 }
 
-QList<int> TaskRegistry::positionsOf(const Task* task, const Task::ResultList& results)
+QList<int> WatchList::positionsOf(const Task* task, const Task::ResultList& results)
 {
     // The task's own among them, each once however many rows were selected, found in one pass over its list.
     QSet<const TaskResult*> wanted;
@@ -334,7 +334,7 @@ QList<int> TaskRegistry::positionsOf(const Task* task, const Task::ResultList& r
     return positions;
 }
 
-bool TaskRegistry::markRead(Task* task, const Task::ResultList& results)
+bool WatchList::markRead(Task* task, const Task::ResultList& results)
 {
     if (!writable() || !contains(task) || !resultsRead(task))
         return false;
@@ -358,7 +358,7 @@ bool TaskRegistry::markRead(Task* task, const Task::ResultList& results)
     return true;
 }
 
-bool TaskRegistry::markAllRead(Task* task)
+bool WatchList::markAllRead(Task* task)
 {
     if (!writable() || !contains(task) || !resultsRead(task) || refusedBy(m_db.markTaskResultsRead(task->taskId())))
         return false;
@@ -375,7 +375,7 @@ bool TaskRegistry::markAllRead(Task* task)
     return true;
 }
 
-bool TaskRegistry::removeResults(Task* task, const Task::ResultList& results)
+bool WatchList::removeResults(Task* task, const Task::ResultList& results)
 {
     if (!writable() || !contains(task) || !resultsRead(task))
         return false;
@@ -401,7 +401,7 @@ bool TaskRegistry::removeResults(Task* task, const Task::ResultList& results)
     return true;
 }
 
-bool TaskRegistry::removeTaskResults(Task* task)
+bool WatchList::removeTaskResults(Task* task)
 {
     // Read first, so the records can be put back as they were.
     Removal removal;
@@ -420,12 +420,12 @@ bool TaskRegistry::removeTaskResults(Task* task)
     return true;
 }
 
-bool TaskRegistry::removeOldResults(int days, const QDate& today)
+bool WatchList::removeOldResults(int days, const QDate& today)
 {
     return writable() && !refusedBy(m_db.removeOldResults(days, today));
 }
 
-bool TaskRegistry::changeTask(Task* task, const TaskDefinition& changed, bool pageChanged)
+bool WatchList::changeTask(Task* task, const TaskDefinition& changed, bool pageChanged)
 {
     // Written first: what task.db refused is not shown as changed.
     if (!writable() || !contains(task) || refusedBy(m_db.updateTask(*task, changed, pageChanged)))

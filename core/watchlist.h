@@ -34,7 +34,7 @@ class TaskDatabase;
 //
 // While an import holds task.db's transaction (setImporting) every write is refused with lastError() saying
 // why; what was asked stays as it was, in memory and in task.db.
-class TaskRegistry : public QObject
+class WatchList : public QObject
 {
     Q_OBJECT
 
@@ -47,10 +47,10 @@ public:
         Deferred
     };
     // Opens the file (see isOpen()) and owns it.
-    explicit TaskRegistry(const QString& fileName, IndexBuild indexes = IndexBuild::AtOpen, QObject* parent = nullptr);
+    explicit WatchList(const QString& fileName, IndexBuild indexes = IndexBuild::AtOpen, QObject* parent = nullptr);
     // Over a task.db the caller keeps.
-    explicit TaskRegistry(TaskDatabase& db, QObject* parent = nullptr);
-    ~TaskRegistry() override;
+    explicit WatchList(TaskDatabase& db, QObject* parent = nullptr);
+    ~WatchList() override;
 
     // False when the file could not be opened as a database; openFailure() says why, in SQLite's words.
     bool isOpen() const;
@@ -63,7 +63,7 @@ public:
     // Whether the task is one of tasks(). The task must be alive (a QPointer that still holds it, or a task just
     // handed over): a removed task is deleted at once, and another may take its place in memory.
     bool contains(const Task* task) const;
-    // Why the latest of this registry's operations was refused.
+    // Why the latest of this watch list's operations was refused.
     QString lastError() const { return m_lastError; }
     // Loads the stored tasks. A row whose name, address or keyword does not pass the check is left in
     // task.db as it is but not loaded (it is never requested or shown); loadRefusal() says which and why.
@@ -76,7 +76,7 @@ public:
     void attachCounts(const std::optional<ResultRows::Summary>& summary);
     QString loadRefusal() const { return m_loadRefusal; }
     // The tasks read that pass the check of loadTasks(), the others deleted; refusal says which were not loaded
-    // and why (empty when all were). Touches nothing of a registry, so it runs on any thread.
+    // and why (empty when all were). Touches nothing of a watch list, so it runs on any thread.
     struct Screened
     {
         QList<Task*> tasks;
