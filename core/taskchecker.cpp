@@ -25,13 +25,8 @@ TaskChecker::TaskChecker(WatchList& watches, QObject* parent)
             m_watches.newsStore().add(events);
     });
     // Every piece of news stored is written into the outbox in the same transaction.
-    m_watches.setNewsSource([this](const TaskChange& change) {
-        for (const Task* task : m_watches.tasks()) {
-            if (task->taskId() == change.taskId)
-                return m_news.eventsFor(*task, change.results);
-        }
-        return QList<OutboxEvent>();
-    });
+    m_watches.setNewsSource(
+        [this](const Task& task, const Task::ResultList& results) { return m_news.eventsFor(task, results); });
 }
 
 TaskChecker::~TaskChecker()

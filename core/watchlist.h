@@ -182,8 +182,9 @@ public:
     // Takes tasks read on another connection (see DeferredStart) as loadTasksUncounted() loads them, results
     // numbered after lastRow, then as adopt() does.
     void adoptRead(const Screened& screened, std::optional<qint64> lastRow);
-    // The news of every stored change with new results, written into the outbox in the change's transaction.
-    using NewsSource = std::function<QList<OutboxEvent>(const TaskChange&)>;
+    // The news of every change with new results stored through storeChanges(), told of the change's task and
+    // written into the outbox in the change's transaction.
+    using NewsSource = std::function<QList<OutboxEvent>(const Task&, const Task::ResultList&)>;
     void setNewsSource(NewsSource source);
     // task.db's outbox, for the delivery of news.
     NewsStore& newsStore();
@@ -248,4 +249,7 @@ private:
     const Clock* m_clock = nullptr;
     QString m_lastError;
     QString m_loadRefusal;
+    NewsSource m_newsSource;
+    // While storeChanges() writes: the task of each change with new results, by its id (the first listed).
+    QHash<int, const Task*> m_newsTasks;
 };

@@ -3,6 +3,10 @@
 #include "core/watchlist.h"
 #include "storage/taskdatabase.h"
 
+#include <QSet>
+
+#include <utility>
+
 bool WatchList::isOpen() const
 {
     return m_db.isOpen();
@@ -60,7 +64,22 @@ bool WatchList::storeOptions(const QList<OptionRows::Change>& changes)
 
 bool WatchList::storeChanges(const QList<TaskChange>& changes)
 {
-    return !refusedBy(m_db.storeChanges(changes));
+    // The tasks whose news is written with the changes, found in one pass over the list (an update-all of
+    // 100,000 tasks stores as many changes).
+    if (m_newsSource) {
+        QSet<int> ids;
+        for (const TaskChange& change : changes) {
+            if (!change.results.isEmpty())
+                ids.insert(change.taskId);
+        }
+        for (const Task* task : std::as_const(m_tasks)) {
+            if (ids.contains(task->taskId()) && !m_newsTasks.contains(task->taskId()))
+                m_newsTasks.insert(task->taskId(), task);
+        }
+    }
+    const bool stored = m_db.storeChanges(changes);
+    m_newsTasks.clear();
+    return !refusedBy(stored);
 }
 
 bool WatchList::storeCheckTime(const Task* task)
@@ -99,7 +118,15 @@ void WatchList::adoptRead(const Screened& screened, std::optional<qint64> lastRo
 
 void WatchList::setNewsSource(NewsSource source)
 {
-    m_db.setNewsSource(std::move(source));
+    m_newsSource = std::move(source);
+    if (!m_newsSource) {
+        m_db.setNewsSource({});
+        return;
+    }
+    m_db.setNewsSource([this](const TaskChange& change) {
+        const Task* task = m_newsTasks.value(change.taskId);
+        return task ? m_newsSource(*task, change.results) : QList<OutboxEvent>();
+    });
 }
 
 NewsStore& WatchList::newsStore()
