@@ -52,6 +52,13 @@ private slots:
         // An error page's links are not the page's: nothing of it is stored.
         QCOMPARE(DbFile(fixture.path("task.db")).column("SELECT text FROM results WHERE id > 3 ORDER BY id"),
                  (QStringList{"qt 2 slow", "qt 2 fast"}));
+        // Taken over once: a later check of the unchanged page appends nothing again.
+        Task* fast = checker.watches().tasks().at(1);
+        fast->setLastUpdate(QDateTime::currentDateTime().addDays(-1).toString(Qt::ISODate));
+        QVERIFY(checker.periodic().checkDueTasks().started.contains(fast));
+        QTRY_COMPARE(checker.fetcher().running() + checker.fetcher().queued(), 0);
+        QCOMPARE(texts(fast->results()), (QStringList{"qt 1", "qt 2 fast"}));
+        QCOMPARE(DbFile(fixture.path("task.db")).count("results"), 5);
 
         // The next successful check clears the mark and reads the page.
         server.setPage("/order/gone", linkPage({"qt 2 error"}));
