@@ -5,8 +5,6 @@
 
 #include <QSet>
 
-#include <utility>
-
 bool WatchList::isOpen() const
 {
     return m_db.isOpen();
@@ -64,17 +62,17 @@ bool WatchList::storeOptions(const QList<OptionRows::Change>& changes)
 
 bool WatchList::storeChanges(const QList<TaskChange>& changes)
 {
-    // The tasks whose news is written with the changes, found in one pass over the list (an update-all of
-    // 100,000 tasks stores as many changes).
+    // The tasks whose news is written with the changes, found in one pass over the list that ends once all are
+    // found (an update-all of 100,000 tasks stores as many changes at once).
     if (m_newsSource) {
         QSet<int> ids;
         for (const TaskChange& change : changes) {
             if (!change.results.isEmpty())
                 ids.insert(change.taskId);
         }
-        for (const Task* task : std::as_const(m_tasks)) {
-            if (ids.contains(task->taskId()) && !m_newsTasks.contains(task->taskId()))
-                m_newsTasks.insert(task->taskId(), task);
+        for (auto it = m_tasks.cbegin(); it != m_tasks.cend() && m_newsTasks.size() < ids.size(); ++it) {
+            if (ids.contains((*it)->taskId()) && !m_newsTasks.contains((*it)->taskId()))
+                m_newsTasks.insert((*it)->taskId(), *it);
         }
     }
     const bool stored = m_db.storeChanges(changes);

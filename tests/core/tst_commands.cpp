@@ -7,6 +7,8 @@
 #include "tests/support/dbfile.h"
 #include "tests/support/testserver.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -65,6 +67,36 @@ private slots:
         checker.updater().run();
         QVERIFY(checker.checks().checkFailure(checker.watches().tasks().at(2)).isEmpty());
         QCOMPARE(texts(checker.watches().tasks().at(2)->results()), (QStringList{"qt 1", "qt 2 error"}));
+    }
+
+    // The news of an update-all is written with its results: one outbox event per task that found something,
+    // each telling of its own task, whatever its place in the list.
+    void updateAllWritesEachTasksNews()
+    {
+        TempFolder fixture;
+        {
+            DbFile file(fixture.path("task.db"));
+            for (const char* name : {"Quiet", "First", "Last"})
+                storeLinkTask(file, server, file.count("tasks"), name, QStringLiteral("/news/") + name);
+        }
+        server.setPage("/news/Quiet", linkPage({"qt 1"}));
+        server.setPage("/news/First", linkPage({"qt 2 first"}));
+        server.setPage("/news/Last", linkPage({"qt 2 last"}));
+        TestServer::Response silent;
+        silent.never = true; // the events wait in the outbox
+        server.setResponse("/news/hook", silent);
+        Loaded loaded(fixture);
+        loaded.checker.news().setDestinations(
+            {{NewsDestination::Kind::Post, server.url("/news/hook").toString(), {}, false}});
+        QVERIFY(loaded.checker.updater().run().anyNew);
+        QStringList told;
+        for (const QString& payload :
+             DbFile(fixture.path("task.db")).column("SELECT payload FROM news_outbox ORDER BY id")) {
+            const QJsonObject event = QJsonDocument::fromJson(payload.toUtf8()).object();
+            told << event["task"]["name"].toString() + ": " + event["links"][0]["text"].toString();
+        }
+        QCOMPARE(told, (QStringList{"First: qt 2 first", "Last: qt 2 last"}));
+        loaded.checker.abortWaits();
     }
 
     // While update-all waits, the same or another waiting command is dropped, and a task removed meanwhile
