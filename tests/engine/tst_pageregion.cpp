@@ -138,6 +138,8 @@ private slots:
     void treeAgreesWithWrittenBack();
     void walkAgreesWithXPath_data();
     void walkAgreesWithXPath();
+    void textAgreesWithTree_data();
+    void textAgreesWithTree();
 };
 
 void TestPageRegion::selects_data()
@@ -285,6 +287,10 @@ void TestPageRegion::budgeted_data()
     QTest::addRow("descendants of descendants") << nested << "//div//div//div" << plenty << tooLong;
     QTest::addRow("tree past the memory")
         << page << "p" << qint64(64 * 1024) << "the region took too much memory to evaluate";
+    const QString anchors = QStringLiteral("<p><a href=\"/x\">words of text</a></p>").repeated(8000);
+    QTest::addRow("links read from the text past the memory")
+        << "<html><body>" + anchors + "</body></html>"
+        << "p" << qint64(64 * 1024) << "the region took too much memory to evaluate";
 }
 
 // A region whose reading would run past its budget stops with the reason, whether the work is in the parser, in
@@ -459,6 +465,82 @@ void TestPageRegion::walkAgreesWithXPath()
     QCOMPARE(walked.matched, evaluated.matched);
     QCOMPARE(walked.error, evaluated.error);
     QCOMPARE(walked.html, evaluated.html);
+}
+
+void TestPageRegion::textAgreesWithTree_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("region");
+    QTest::addColumn<int>("text"); // 1: the links are read from the page's text, 0: from the tree, -1: either
+
+    const QString plain = QStringLiteral(
+        "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01//EN\"><html><head><meta charset=\"utf-8\"><title>T</title>"
+        "<script>var s = '<a href=\"/s\">s</a><li>';</script><STYLE>li{}</STYLE><!-- head --></head>\n<body>\n"
+        "<ul id=\"u\" class=\"list main\"><li class=\"job new\"><a href=\"/j/1\">Engineer one</a></li>\n"
+        "<li class='job'><a class=\"k\" href=\"https://x.test/j/2?x=1;y=(2)#f\">Senior caf\u00e9 \U0001F600</a><br/>"
+        "<img src=\"i.png\" alt=\"a > b\"></li><li><a href=\"/e\"></a></li></ul>\n<div><p><span>t</span>"
+        "<a href=\"/p\">In p</a></p><a name=\"n\"><b>x</b></a><table><tr><td><a href=\"/td\">cell</a></td></tr>"
+        "</table></div><A HREF=\"/up\">Up</A></body>\n</html>\n");
+    for (const char* region : {"li", "ul > li", ".job", ".job.new", "#u li", "li a", "div", "body > ul", "body *",
+                               "div p", "p > a", "//li", "a", "a.k", "td", "#none", "head title", "ul li > a"})
+        QTest::addRow("plain page: %s", region) << plain << QString::fromLatin1(region) << 1;
+    // The html element holds the head's script, which the tree reads as it stands.
+    QTest::addRow("plain page: html, with the script") << plain << "html" << 0;
+
+    // Pages whose tree is not their markup as written, or whose links the tree reads otherwise: left to the tree.
+    const auto row = [](const char* name, const QString& body, const char* region, int text = 0) {
+        QTest::addRow("%s", name) << "<html><head></head><body>" + body + "</body></html>"
+                                  << QString::fromLatin1(region) << text;
+    };
+    row("unclosed items", "<ul><li><a href=\"/1\">1</a><li><a href=\"/2\">2</a></ul>", "li");
+    row("a paragraph closed by a div", "<p><a href=\"/1\">1</a><div><a href=\"/2\">2</a></div></p>", "p");
+    row("end tags crossed", "<div><span><a href=\"/1\">1</a></div></span>", "div");
+    row("reference in a link's text", "<li><a href=\"/1\">Q&amp;A</a></li>", "li");
+    row("reference in a class", "<li class=\"a&#32;b\"><a href=\"/1\">1</a></li>", ".b");
+    row("bare attribute value", "<li><a href=/1>1</a></li>", "li");
+    row("markup in an anchor", "<li><a href=\"/1\"><b>bold</b> text</a></li>", "li");
+    row("blank anchor text", "<li><a href=\"/1\"> </a></li>", "li");
+    row("href to be escaped", "<li><a href=\"/a b/caf\u00e9\">1</a></li>", "li");
+    row("carriage return", "<li><a href=\"/1\">one\r\ntwo</a></li>", "li");
+    row("lone surrogate", "<li><a href=\"/1\">x" + QString(QChar(0xD800)) + "</a></li>", "li");
+    row("comment holding an anchor", "<li><!-- <a href=\"/old\">old</a> --><a href=\"/1\">1</a></li>", "li");
+    row("script in the region", "<li><script>x()</script><a href=\"/1\">1</a></li>", "li");
+    row("base element", "<base href=\"/b/\"><li><a href=\"x\">1</a></li>", "li");
+    row("anchor in an anchor", "<li><a name=\"o\"><a href=\"/1\">1</a></a></li>", "li");
+    row("data-href", "<li><a data-href=\"/d\" href=\"/1\">1</a></li>", "li");
+    row("href= in a title", "<li><a title=\"href=/t\" href=\"/1\">1</a></li>", "li");
+    row("the same attribute twice", "<li class=\"a\" class=\"b\"><a href=\"/1\">1</a></li>", ".b");
+    row("empty element written as closed", "<li><div/><a href=\"/1\">1</a></li>", "li");
+    row("a second body", "<body class=\"b\"><li><a href=\"/1\">1</a></li>", "li");
+    row("tag never ended", "<li><a href=\"/1\">1</a></li><li class=\"x", "li");
+    row("textarea", "<li><textarea><a href=\"/t\">t</a></textarea><a href=\"/1\">1</a></li>", "li");
+    row("blanks around =", "<li class = \"c\"><a href=\"/1\">1</a></li>", ".c");
+    row("300 nested divs", QStringLiteral("<div>").repeated(300) + "<a href=\"/1\">1</a>", "div");
+    row("processing instruction", "<?php echo 1 ?><li><a href=\"/1\">1</a></li>", "li");
+    QTest::addRow("no html element") << "<li><a href=\"/1\">1</a></li>"
+                                     << "li" << 0;
+    QTest::addRow("text before the body") << "<html>hi<body><li><a href=\"/1\">1</a></li></body></html>"
+                                          << "li" << 0;
+    QTest::addRow("an item after the body") << "<html><body></body><li><a href=\"/1\">1</a></li></html>"
+                                            << "li" << 0;
+    QTest::addRow("capitals, no head, no end tags") << "<HTML><BODY><UL><LI><A HREF=\"/1\">One</A></LI>"
+                                                    << "ul" << 1;
+    // Elements libxml2 closes or keeps open by its own table, each asked of it.
+    for (const char* pair : {"<p><p>", "<dt><dd>", "<option><option>", "<tr><tr>", "<td><td>", "<h1><h2>", "<b><p>",
+                             "<span><div>", "<form><form>", "<li><ul>", "<table><tr>", "<select><option>"})
+        row(pair, QString::fromLatin1(pair) + "<a href=\"/1\">1</a>", "body > *", -1);
+}
+
+// A simple region read from the page's text gives what the tree gives, written back and scanned; a page it cannot
+// read so is left to the tree.
+void TestPageRegion::textAgreesWithTree()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, region);
+    QFETCH(int, text);
+    RegionWays::compare(page, region);
+    if (text >= 0)
+        QCOMPARE(PageRegion::Links(page, region).fromText(), text == 1);
 }
 
 QTEST_GUILESS_MAIN(TestPageRegion)
