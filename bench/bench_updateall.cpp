@@ -18,9 +18,10 @@
 //
 // Then update-all with a region on every task against the same without one, on one host answering at once.
 //
-// bench_updateall [--tasks N] [--quick] [--runs N]: with --quick, only the program's own way and the plain client in
-// both update-all scenarios and the region case; with --runs, the two update-all scenarios N times (the sequential way
-// once), the ways taking turns, each way's figures those of its median run, after the time of every run.
+// bench_updateall [--tasks N] [--quick] [--runs N] [--steps]: with --quick, only the program's own way and the plain
+// client in both update-all scenarios and the region case; with --runs, the two update-all scenarios N times (the
+// sequential way once), the ways taking turns, each way's figures those of its median run, after the time of every
+// run; with --steps, only the one page's steps.
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
 #include "bench/benchprocess.h"
@@ -290,6 +291,15 @@ void pageSteps(const QString& folder)
             resolver(href);
     });
     const double reading = bestUs([&] { Task::readPage(fetched, rule); });
+    // The same with a region on the task: read from the page's text where the region and the page are plain.
+    LinkRule inItems = rule;
+    inItems.region = QStringLiteral("li");
+    LinkRule inBody = rule;
+    inBody.region = QStringLiteral("body > li");
+    const double readingItems = bestUs([&] { Task::readPage(fetched, inItems); });
+    const double readingBody = bestUs([&] { Task::readPage(fetched, inBody); });
+    const bool sameLinks = Task::readPage(fetched, inItems).found == read.reading->found &&
+                           Task::readPage(fetched, inBody).found == read.reading->found;
     const double compare = bestUs([&] { task.takeUpdatePage(read, today); });
     const double storing = bestUs(store);
     const double whole = bestUs([&] {
@@ -303,6 +313,8 @@ void pageSteps(const QString& folder)
     std::printf("decode %8.0f   scan %8.0f   link forming %8.0f (through QUrl %8.0f)   compare %8.0f   store %8.0f\n",
                 decode, scanning, resolving, forming, compare, storing);
     std::printf("read (decode + scan + forming + links to compare, on a worker now) %8.0f\n", reading);
+    std::printf("read with the region \"li\" %8.0f (%.2fx), \"body > li\" %8.0f (%.2fx); the same links: %s\n",
+                readingItems, readingItems / reading, readingBody, readingBody / reading, sameLinks ? "yes" : "NO");
     std::printf("whole on one thread %8.0f   left to the window thread (compare + store) %8.0f (%.0f%%)\n", whole,
                 compare + storing, 100 * (compare + storing) / whole);
 }
@@ -388,8 +400,14 @@ int main(int argc, char* argv[])
                 static_cast<long long>(pageBytes), Links, stored);
 
     QTemporaryDir work;
-    if (!quick)
+    if (!quick || args.contains(QStringLiteral("--steps")))
         pageSteps(work.path());
+    if (args.contains(QStringLiteral("--steps"))) {
+        QMetaObject::invokeMethod(server, &QObject::deleteLater);
+        serverThread.quit();
+        serverThread.wait();
+        return 0;
+    }
     const auto prepare = [&](const QString& name, bool spread, const char* kind) {
         const QString folder = QDir(work.path()).filePath(name);
         QDir().mkpath(folder);

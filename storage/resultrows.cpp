@@ -83,7 +83,7 @@ std::optional<qint64> ResultRows::lastRow()
     return query.value(0).toLongLong();
 }
 
-std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int taskId, QHash<QString, QDate>& dates)
+std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int taskId, Known& known)
 {
     // Almost always the one key, the id itself, found through the index on taskid.
     QStringList match;
@@ -98,7 +98,9 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
     }
     // Read through SQLite's own calls: a task's rows are read by the thousand while pages wait, and a row costs
     // half as much without a variant per column. A file an older copy wrote (opened read-only) may hold no times.
-    const bool times = hasTimes();
+    if (!known.times)
+        known.times = hasTimes();
+    const bool times = *known.times;
     SqlRunner::Rows rows =
         m_runner.rows(QStringLiteral("SELECT id, result_date, text, link, result_state%1 FROM results%2 WHERE %3 "
                                      "ORDER BY id DESC")
@@ -117,9 +119,9 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
     Task::ResultList results;
     while (rows.next()) {
         const QString dateText = rows.text(date);
-        auto parsed = dates.constFind(dateText);
-        if (parsed == dates.constEnd())
-            parsed = dates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
+        auto parsed = known.dates.constFind(dateText);
+        if (parsed == known.dates.constEnd())
+            parsed = known.dates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
         auto result = Task::ResultPtr::create(
             Task::TaskResult{taskId, *parsed, rows.text(text), rows.text(link), rows.number(state)});
         // Rows are numbered in the order they were stored, which is the order they were found.

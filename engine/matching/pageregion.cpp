@@ -196,7 +196,7 @@ bool PageRegion::Links::readText(QStringView page, const QString& region, const 
     const std::function<bool()> asked = carryOn ? carryOn : [&budget] { return budget->carryOn(); };
     bool matched = false;
     const PageRegion::detail::TextReading reading =
-        PageRegion::detail::readFromText(page, *compounds, asked, *budget, m_links, matched);
+        PageRegion::detail::readFromText(page, *compounds, asked, *budget, m_textLinks, m_textHrefs, matched);
     laps(&Phases::read);
     if (reading == PageRegion::detail::TextReading::LeftToTree)
         return false;
@@ -275,6 +275,13 @@ void PageRegion::Links::scan(const std::function<void(const LinkScanner::Match&)
     if (m_writtenLinks) {
         m_writtenLinks->scan(onLink);
         return;
+    }
+    for (const TextLink& link : m_textLinks) {
+        LinkScanner::Match match;
+        match.href = link.href;
+        match.text = link.text;
+        match.alone = true;
+        onLink(match);
     }
     for (const Link& link : m_links) {
         LinkScanner::Match match;

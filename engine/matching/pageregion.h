@@ -89,6 +89,14 @@ public:
         bool markup;
     };
 
+    // A link read from the page's text: its href value quoted as the tree writes it and its text, as they stand in
+    // the page (a value in single quotes is written in a string of its own).
+    struct TextLink
+    {
+        QStringView href;
+        QStringView text;
+    };
+
 private:
     // Reads a simple region from the page's text; false when it is left to the tree.
     bool readText(QStringView page, const QString& region, const std::function<bool()>& carryOn);
@@ -98,6 +106,8 @@ private:
     QString m_error;
     std::optional<QString> m_base;
     QList<Link> m_links;
+    QList<TextLink> m_textLinks; // over the page, which lives as long as this object
+    QStringList m_textHrefs;     // the href values in single quotes, written in double ones
     QString m_written;
     std::optional<LinkScanner::PageLinks> m_writtenLinks; // over m_written
     Phases m_phases;

@@ -90,10 +90,11 @@ enum class TextReading
 // The links of a simple region read straight from the page's text, without a tree: what readLinks() gives for the
 // elements walkTree() selects in libxml2's tree of the page. Only a page whose tree is its markup as written is read
 // so (explicit html and body elements, every element closed by its own end tag or void, attributes quoted, anchors
-// of plain text); at anything else it leaves the page to the tree. carryOn is asked every so many tags; the links
-// held are counted against the budget's memory.
+// of plain text); at anything else it leaves the page to the tree. The links are views of the page, or of hrefs when
+// the page quotes the value otherwise than the tree writes it. carryOn is asked every so many tags; the links held
+// are counted against the budget's memory.
 TextReading readFromText(QStringView page, const std::vector<Compound>& compounds, const std::function<bool()>& carryOn,
-                         ReadingBudget& budget, QList<Links::Link>& links, bool& matched);
+                         ReadingBudget& budget, QList<Links::TextLink>& links, QStringList& hrefs, bool& matched);
 
 enum class TreeReading
 {

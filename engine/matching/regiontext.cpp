@@ -11,6 +11,10 @@
 #include <string>
 #include <unordered_map>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace PageRegion::detail {
 namespace {
 constexpr qsizetype MaxNameLength = 32;    // libxml2 cuts longer names at 100 characters
@@ -60,22 +64,46 @@ bool plainCharacters(QStringView page)
 {
     const char16_t* const s = page.utf16();
     const qsizetype size = page.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = s[i];
-        if (c >= 0x20 && c < 0xD800)
-            continue;
-        if (c < 0x20) {
-            if (c != u'\t' && c != u'\n')
-                return false;
-        } else if (c <= 0xDBFF) {
-            if (i + 1 >= size || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF)
-                return false;
-            ++i;
-        } else if (c <= 0xDFFF || c >= 0xFFFE) {
-            return false;
+    // The characters from `from` to at least `to`, one by one; where it ended, or -1 at one that is not plain.
+    const auto oneByOne = [s, size](qsizetype from, qsizetype to) -> qsizetype {
+        qsizetype i = from;
+        for (; i < to; ++i) {
+            const char16_t c = s[i];
+            if (c >= 0x20 && c < 0xD800)
+                continue;
+            if (c < 0x20) {
+                if (c != u'\t' && c != u'\n')
+                    return -1;
+            } else if (c <= 0xDBFF) {
+                if (i + 1 >= size || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF)
+                    return -1;
+                ++i;
+            } else if (c <= 0xDFFF || c >= 0xFFFE) {
+                return -1;
+            }
         }
+        return i;
+    };
+    qsizetype i = 0;
+#ifdef __SSE2__
+    // Eight characters at once when all are from U+0020 to U+D7FF: less 0x20 and with the sign bit flipped, they
+    // compare below 0xD7E0 as signed numbers. A line break or a character beyond is looked at on its own.
+    const __m128i space = _mm_set1_epi16(0x20);
+    const __m128i flip = _mm_set1_epi16(short(0x8000));
+    const __m128i bound = _mm_set1_epi16(short(0xD7E0 ^ 0x8000));
+    while (i + 8 <= size) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i shifted = _mm_xor_si128(_mm_sub_epi16(chunk, space), flip);
+        if (_mm_movemask_epi8(_mm_cmplt_epi16(shifted, bound)) == 0xFFFF) {
+            i += 8;
+            continue;
+        }
+        i = oneByOne(i, i + 8);
+        if (i < 0)
+            return false;
     }
-    return true;
+#endif
+    return oneByOne(i, size) >= 0;
 }
 
 // Whether the text is blank as libxml2 drops blanks, or empty.
@@ -86,6 +114,40 @@ bool blank(QStringView text)
             return false;
     }
     return true;
+}
+
+// What an element's name means to the reading.
+enum class Kind
+{
+    Html,
+    Head,
+    Body,
+    Anchor,
+    Raw,        // script and style: their content stands as it is
+    LeftToTree, // an element with a reading of its own in libxml2 or in the written form
+    Other
+};
+
+Kind kindOf(const std::string& name)
+{
+    if (name == "html")
+        return Kind::Html;
+    if (name == "head")
+        return Kind::Head;
+    if (name == "body")
+        return Kind::Body;
+    if (name == "a")
+        return Kind::Anchor;
+    if (name == "script" || name == "style")
+        return Kind::Raw;
+    static const char* const leftToTree[] = {"base",     "pre",    "textarea", "listing",  "plaintext",
+                                             "xmp",      "iframe", "noembed",  "noframes", "noscript",
+                                             "template", "svg",    "math",     "frameset", "frame"};
+    for (const char* left : leftToTree) {
+        if (name == left)
+            return Kind::LeftToTree;
+    }
+    return Kind::Other;
 }
 
 // What libxml2's HTML parser makes of element names, learnt once a thread and kept: whether an element is void, and
@@ -103,6 +165,27 @@ public:
     // The number of the name (lower case), or -1 once the thread knows too many.
     int of(const char* name, qsizetype length)
     {
+        // A name of up to eight characters is its own key, found in a small table of its own.
+        if (length <= 8) {
+            quint64 packed = 0;
+            std::memcpy(&packed, name, size_t(length));
+            Short& entry = m_short[(packed * 0x9E3779B97F4A7C15ULL) >> (64 - ShortBits)];
+            if (entry.number >= 0 && entry.packed == packed)
+                return entry.number;
+            const int number = numberOf(name, length);
+            if (number >= 0)
+                entry = {packed, number};
+            return number;
+        }
+        return numberOf(name, length);
+    }
+    const std::string& name(int number) const { return m_names[size_t(number)]; }
+    bool isVoid(int number) const { return m_void[size_t(number)]; }
+    Kind kind(int number) const { return m_kinds[size_t(number)]; }
+
+private:
+    int numberOf(const char* name, qsizetype length)
+    {
         const std::string key(name, size_t(length));
         const auto it = m_numbers.find(key);
         if (it != m_numbers.end())
@@ -114,11 +197,11 @@ public:
         m_names.push_back(key);
         const htmlElemDesc* description = htmlTagLookup(BAD_CAST key.c_str());
         m_void.push_back(description && description->empty);
+        m_kinds.push_back(kindOf(key));
         return number;
     }
-    const std::string& name(int number) const { return m_names[size_t(number)]; }
-    bool isVoid(int number) const { return m_void[size_t(number)]; }
 
+public:
     // Whether child nests in parent; nullopt when it is not known and no more probes are left.
     std::optional<bool> nests(int parent, int child, int& probesLeft)
     {
@@ -169,24 +252,19 @@ private:
         return named(firstElement(outer->children), child);
     }
 
+    static constexpr int ShortBits = 6;
+    struct Short
+    {
+        quint64 packed = 0;
+        int number = -1;
+    };
+    std::array<Short, 1 << ShortBits> m_short;
     std::unordered_map<std::string, int> m_numbers;
     std::vector<std::string> m_names;
     std::vector<bool> m_void;
+    std::vector<Kind> m_kinds;
     std::vector<signed char> m_nests = std::vector<signed char>(size_t(MaxNames) * MaxNames, -1);
 };
-
-// Element names with a reading of their own in libxml2 or the written form, left to the tree.
-bool leftToTree(const std::string& name)
-{
-    static const char* const names[] = {"base",     "pre",    "textarea", "listing",  "plaintext",
-                                        "xmp",      "iframe", "noembed",  "noframes", "noscript",
-                                        "template", "svg",    "math",     "frameset", "frame"};
-    for (const char* left : names) {
-        if (name == left)
-            return true;
-    }
-    return false;
-}
 
 // Characters an href value may hold to be written back as it stands: those xmlURIEscapeStr() leaves alone with
 // TreeReader's list of them, but the reference sign and the angle brackets.
@@ -208,11 +286,12 @@ class TextReader
 {
 public:
     TextReader(QStringView page, const std::vector<Compound>& compounds, const std::function<bool()>& carryOn,
-               ReadingBudget& budget, QList<Links::Link>& links)
+               ReadingBudget& budget, QList<Links::TextLink>& links, QStringList& hrefs)
         : m_page(page), m_s(page.utf16()), m_size(page.size()), m_compounds(compounds), m_carryOn(carryOn),
-          m_budget(budget), m_links(links), m_names(Names::ofThread()),
+          m_budget(budget), m_links(links), m_hrefs(hrefs), m_names(Names::ofThread()),
           m_stepLimit(qMax(MinOperations, OperationsPerCharacter * static_cast<unsigned long>(page.size())))
     {
+        m_attributes.reserve(size_t(MaxAttributes));
     }
 
     TextReading read(bool& matched)
@@ -261,9 +340,11 @@ private:
         QStringView name;
         QStringView value;
         bool valued;
+        bool reference; // the value holds '&', which libxml2 reads as a reference
+        bool href;      // the value holds "href=", which the scan would take for a link
     };
 
-    bool inHead() const { return !m_open.empty() && m_names.name(m_open.back().name) == "head"; }
+    bool inHead() const { return !m_open.empty() && m_names.kind(m_open.back().name) == Kind::Head; }
 
     // Text between tags: anything but blanks only where libxml2 keeps it as it stands (not before the body, where it
     // would open a paragraph of its own).
@@ -308,24 +389,32 @@ private:
                 }
                 return -1;
             }
-            if (!blankBefore || !isLetter(m_s[at]) || m_attributes.size() >= MaxAttributes)
+            if (!blankBefore || !isLetter(m_s[at]) || qsizetype(m_attributes.size()) >= MaxAttributes)
                 return -1;
             const qsizetype nameStart = at;
             while (at < m_size && isNameCharacter(m_s[at]))
                 ++at;
-            Attribute attribute{m_page.sliced(nameStart, at - nameStart), {}, false};
+            Attribute attribute{m_page.sliced(nameStart, at - nameStart), {}, false, false, false};
             if (at < m_size && m_s[at] == u'=') {
                 const char16_t quote = at + 1 < m_size ? m_s[at + 1] : u'\0';
                 if (quote != u'"' && quote != u'\'')
                     return -1;
+                // One look at each character of the value: libxml2 may keep tabs and line breaks otherwise than
+                // written, and the value is known for references and "href=".
                 const qsizetype valueStart = at + 2;
-                const qsizetype valueEnd = m_page.indexOf(QChar(quote), valueStart);
-                if (valueEnd < 0)
+                qsizetype valueEnd = valueStart;
+                for (; valueEnd < m_size && m_s[valueEnd] != quote; ++valueEnd) {
+                    const char16_t c = m_s[valueEnd];
+                    if (c == u'\t' || c == u'\n')
+                        return -1;
+                    attribute.reference = attribute.reference || c == u'&';
+                    attribute.href = attribute.href || (c == u'=' && valueEnd - valueStart >= 4 &&
+                                                        m_page.sliced(valueEnd - 4, 4) == u"href");
+                }
+                if (valueEnd >= m_size)
                     return -1;
                 attribute.value = m_page.sliced(valueStart, valueEnd - valueStart);
                 attribute.valued = true;
-                if (attribute.value.contains(u'\t') || attribute.value.contains(u'\n'))
-                    return -1;
                 at = valueEnd + 1;
             } else if (at >= m_size || !(isBlank(m_s[at]) || m_s[at] == u'>' || m_s[at] == u'/')) {
                 return -1;
@@ -335,7 +424,7 @@ private:
                 if (earlier.name.compare(attribute.name, Qt::CaseInsensitive) == 0)
                     return -1;
             }
-            m_attributes.append(attribute);
+            m_attributes.push_back(attribute);
         }
     }
 
@@ -402,22 +491,22 @@ private:
         const int name = m_names.of(nameText, nameLength);
         if (name < 0)
             return -1;
-        const std::string& text = m_names.name(name);
-        if (text == "html") {
+        const Kind kind = m_names.kind(name);
+        if (kind == Kind::Html) {
             if (!m_open.empty() || m_sawHtml)
                 return -1;
             m_sawHtml = true;
-        } else if (text == "head") {
+        } else if (kind == Kind::Head) {
             if (m_open.size() != 1 || m_sawHead || m_sawBody)
                 return -1;
             m_sawHead = true;
-        } else if (text == "body") {
+        } else if (kind == Kind::Body) {
             if (m_open.size() != 1 || m_sawBody)
                 return -1;
             m_sawBody = true;
         } else {
             // Directly in the html element, libxml2 would open a head or a body of its own first.
-            if (m_open.size() < 2 || qsizetype(m_open.size()) >= MaxDepth || leftToTree(text))
+            if (m_open.size() < 2 || qsizetype(m_open.size()) >= MaxDepth || kind == Kind::LeftToTree)
                 return -1;
             const std::optional<bool> nests = m_names.nests(m_open.back().name, name, m_probesLeft);
             if (!nests || !*nests)
@@ -426,13 +515,13 @@ private:
         const bool isVoid = m_names.isVoid(name);
         if (selfClosing && !isVoid)
             return -1;
-        const bool anchor = text == "a";
+        const bool anchor = kind == Kind::Anchor;
         Open element{name, {}, {}, false, false, false};
         const Attribute* href = nullptr;
         for (const Attribute& attribute : std::as_const(m_attributes)) {
             const bool id = equalsLower(attribute.name, "id", 2);
             if (id || equalsLower(attribute.name, "class", 5)) {
-                if (attribute.value.contains(u'&'))
+                if (attribute.reference)
                     return -1; // a reference would be read by libxml2
                 (id ? element.id : element.classes) = attribute.value;
                 (id ? element.hasId : element.hasClass) = true;
@@ -447,7 +536,7 @@ private:
         }
         if (m_overLimit)
             return -1;
-        const bool raw = text == "script" || text == "style";
+        const bool raw = kind == Kind::Raw;
         if (m_selected >= 0) {
             // As TreeReader reads an element of the selection: every tag plain, "href=" only as an anchor's href.
             if (end - lt > MaxSelectedTag || raw || (anchor && m_anchorsInSelection > 0))
@@ -456,7 +545,7 @@ private:
                 const QStringView name = attribute.name;
                 if (name.size() >= 4 && equalsLower(name.last(4), "href", 4) && (!anchor || name.size() > 4))
                     return -1;
-                if (attribute.value.contains(u'&') || attribute.value.contains(u"href="))
+                if (attribute.reference || attribute.href)
                     return -1;
             }
             if (anchor) {
@@ -473,7 +562,7 @@ private:
             return end;
         }
         if (raw)
-            return rawText(end, text);
+            return rawText(end, m_names.name(name));
         return end;
     }
 
@@ -485,11 +574,25 @@ private:
             return -1;
         const QStringView text = m_page.sliced(at, lt - at);
         // References are read by libxml2, '>' written back as one; a blank text could be dropped as blanks.
-        if (text.contains(u'&') || text.contains(u'>') || (!text.isEmpty() && blank(text)))
+        bool blanks = true;
+        for (QChar c : text) {
+            if (c == u'&' || c == u'>')
+                return -1;
+            blanks = blanks && isBlank(c.unicode());
+        }
+        if (blanks && !text.isEmpty())
             return -1;
-        m_links.append({u'"' + href.toString() + u'"', text.toString(), false});
+        // The value with its quotes, as the tree writes it: double ones.
+        QStringView quoted(href.data() - 1, href.size() + 2);
+        qint64 held = qint64(sizeof(Links::TextLink));
+        if (quoted.front() != u'"') {
+            m_hrefs.append(u'"' + href.toString() + u'"');
+            quoted = m_hrefs.constLast();
+            held += 2 * (HeldPerString + quoted.size());
+        }
+        m_links.append({quoted, text});
         // What a link holds, as libxml2's allocations are counted for a tree.
-        m_budget.allocated(qint64(sizeof(Links::Link)) + 2 * (HeldPerString + href.size() + 2 + text.size()));
+        m_budget.allocated(held);
         pop();
         return lt + 4;
     }
@@ -567,11 +670,12 @@ private:
     const std::vector<Compound>& m_compounds;
     const std::function<bool()>& m_carryOn;
     ReadingBudget& m_budget;
-    QList<Links::Link>& m_links;
+    QList<Links::TextLink>& m_links;
+    QStringList& m_hrefs;
     Names& m_names;
     std::vector<Open> m_open;
-    QList<Attribute> m_attributes;
-    qsizetype m_selected = -1; // the open element selected, whose descendants are in the selection
+    std::vector<Attribute> m_attributes; // of the tag read last
+    qsizetype m_selected = -1;           // the open element selected, whose descendants are in the selection
     int m_anchorsInSelection = 0;
     int m_probesLeft = MaxProbesPerPage;
     unsigned long m_steps = 0;
@@ -586,15 +690,16 @@ private:
 } // namespace
 
 TextReading readFromText(QStringView page, const std::vector<Compound>& compounds, const std::function<bool()>& carryOn,
-                         ReadingBudget& budget, QList<Links::Link>& links, bool& matched)
+                         ReadingBudget& budget, QList<Links::TextLink>& links, QStringList& hrefs, bool& matched)
 {
     if (compounds.empty())
         return TextReading::LeftToTree;
     initLibxml();
-    QList<Links::Link> read;
-    const TextReading reading = TextReader(page, compounds, carryOn, budget, read).read(matched);
-    if (reading == TextReading::Read)
-        links = std::move(read);
+    const TextReading reading = TextReader(page, compounds, carryOn, budget, links, hrefs).read(matched);
+    if (reading != TextReading::Read) {
+        links.clear();
+        hrefs.clear();
+    }
     return reading;
 }
 } // namespace PageRegion::detail
