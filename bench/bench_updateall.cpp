@@ -24,6 +24,7 @@
 // run; with --steps, only the one page's steps.
 #include "app/mainwindow.h"
 #include "bench/benchdb.h"
+#include "bench/benchpages.h"
 #include "bench/benchprocess.h"
 #include "core/monitorparts.h"
 #include "core/settings.h"
@@ -51,39 +52,14 @@
 #include <optional>
 
 namespace {
-constexpr int Links = 1000;
+using BenchPages::hasKeyword;
+using BenchPages::linkPath;
+using BenchPages::Links;
+using BenchPages::page;
+using BenchPages::text;
 constexpr int Hosts = 20;
 constexpr int DelayMs = 200;
 constexpr int NewLinks = 10;
-
-bool hasKeyword(int link)
-{
-    return link % 3 == 0 || link >= Links; // 334 of 1,000, and every link added after them
-}
-
-QString linkPath(int task, int link)
-{
-    return QStringLiteral("/t%1/story/%2.html").arg(task).arg(link);
-}
-
-QString text(int task, int link, int version)
-{
-    return QStringLiteral("%1 %2 of page %3, v%4")
-        .arg(hasKeyword(link) ? QStringLiteral("Item") : QStringLiteral("Story"))
-        .arg(link)
-        .arg(task)
-        .arg(link == 0 ? version : 1); // the one link whose text changes
-}
-
-// With extra links, the page ends with that many keyword links it did not show before.
-QByteArray page(int task, int version, int extra = 0)
-{
-    QByteArray html = "<html><head><meta charset=\"utf-8\"><title>Page</title></head><body>\n";
-    for (int link = 0; link < Links + extra; ++link)
-        html += "<li><a href=\"" + linkPath(task, link).toUtf8() + "\">" + text(task, link, version).toUtf8() +
-                "</a></li>\n";
-    return html + "</body></html>\n";
-}
 
 QString host(bool spread, int task)
 {
