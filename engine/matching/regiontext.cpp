@@ -210,7 +210,12 @@ public:
             if (probesLeft <= 0)
                 return std::nullopt;
             --probesLeft;
-            known = probe(name(parent), name(child)) ? 1 : 0;
+            const bool nested = probe(name(parent), name(child));
+            // A parse cut short by a spent budget tells nothing of the names: it is not kept.
+            const ReadingBudget* budget = ReadingBudget::current();
+            if (budget && budget->spent() != ReadingBudget::Spent::No)
+                return std::nullopt;
+            known = nested ? 1 : 0;
         }
         return known == 1;
     }
