@@ -162,6 +162,20 @@ public:
         return names;
     }
 
+    // Before a reading: a thread that knows too many names (a page made of them) forgets them all, so one page
+    // cannot leave every later one of its thread to the tree.
+    void startReading()
+    {
+        if (int(m_names.size()) < MaxNames)
+            return;
+        m_short.fill(Short());
+        m_numbers.clear();
+        m_names.clear();
+        m_void.clear();
+        m_kinds.clear();
+        std::fill(m_nests.begin(), m_nests.end(), -1);
+    }
+
     // The number of the name (lower case), or -1 once the thread knows too many.
     int of(const char* name, qsizetype length)
     {
@@ -301,6 +315,7 @@ public:
 
     TextReading read(bool& matched)
     {
+        m_names.startReading();
         if (!plainCharacters(m_page))
             return TextReading::LeftToTree;
         qsizetype pos = 0;

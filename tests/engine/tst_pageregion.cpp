@@ -142,6 +142,7 @@ private slots:
     void textAgreesWithTree_data();
     void textAgreesWithTree();
     void textReadingStops();
+    void namesLearntAfresh();
 };
 
 void TestPageRegion::selects_data()
@@ -519,6 +520,39 @@ void TestPageRegion::textAgreesWithTree_data()
     row("blanks around =", "<li class = \"c\"><a href=\"/1\">1</a></li>", ".c");
     row("300 nested divs", QStringLiteral("<div>").repeated(300) + "<a href=\"/1\">1</a>", "div");
     row("processing instruction", "<?php echo 1 ?><li><a href=\"/1\">1</a></li>", "li");
+    // The head as libxml2 reads it: script and style content up to their own end tag, void elements, comments.
+    const auto headed = [](const char* name, const QString& head, int text) {
+        QTest::addRow("%s", name) << "<!doctype html><html><head>" + head +
+                                         "</head><body><li><a href=\"/1\">Item</a></li></body></html>"
+                                  << "li" << text;
+    };
+    headed("script with end tags of others", "<script>if (a</b) s = '</scr' + 'ipt>';</script>", 1);
+    headed("style ended in capitals", "<style>li { x: '</li>' }</STYLE>", 1);
+    headed("script never ended", "<script>var s = 1;", 0);
+    headed("script end tag with more", "<script>x()</script >", 0);
+    headed("void elements, closed or not", "<meta charset=\"utf-8\"><link rel=\"a\" href=\"/s.css\"/><title>T</title>",
+           1);
+    headed("text in the head", "<title>T</title>stray", 0);
+    headed("comment with dashes", "<!-- a -- b -->", 0);
+    QTest::addRow("document type quoting a >")
+        << "<!DOCTYPE html SYSTEM \"a>b\"><html><body><li><a href=\"/1\">Item</a></li></body></html>"
+        << "li" << 1;
+    QTest::addRow("href in single quotes") << "<html><body><li><a href='/s?q=1;r=(2)'>Item</a></li></body></html>"
+                                           << "li" << 1;
+    QTest::addRow("href in single quotes holding a double one")
+        << "<html><body><li><a href='/s\"q'>Item</a></li></body></html>"
+        << "li" << 0;
+    // More element names, or more pairs of them, than a reading learns of libxml2: left to the tree.
+    QString names;
+    for (int n = 0; n < 300; ++n)
+        names += QStringLiteral("<x%1></x%1>").arg(n);
+    QTest::addRow("300 element names") << "<html><body>" + names + "<li><a href=\"/1\">Item</a></li></body></html>"
+                                       << "li" << 0;
+    QString pairs;
+    for (int n = 0; n < 70; ++n)
+        pairs += QStringLiteral("<div><p%1></p%1></div>").arg(n);
+    QTest::addRow("70 pairs of names") << "<html><body>" + pairs + "<li><a href=\"/1\">Item</a></li></body></html>"
+                                       << "li" << -1;
     QTest::addRow("no html element") << "<li><a href=\"/1\">1</a></li>"
                                      << "li" << 0;
     QTest::addRow("text before the body") << "<html>hi<body><li><a href=\"/1\">1</a></li></body></html>"
@@ -605,6 +639,24 @@ void TestPageRegion::textReadingStops()
     int links = 0;
     stopped.scan([&links](const LinkScanner::Match&) { ++links; });
     QCOMPARE(links, 0);
+}
+
+// A page of more element names than a reading learns is left to the tree, and leaves later pages of other names to
+// be read from the text.
+void TestPageRegion::namesLearntAfresh()
+{
+    const auto pageOf = [](const QString& prefix) {
+        QString names;
+        for (int n = 0; n < 300; ++n)
+            names += QStringLiteral("<%1%2></%1%2>").arg(prefix).arg(n);
+        return "<html><body>" + names + "<li><a href=\"/1\">Item</a></li></body></html>";
+    };
+    QVERIFY(!PageRegion::Links(pageOf(QStringLiteral("x")), QStringLiteral("li")).fromText());
+    const QString fresh = "<html><body><q1><a href=\"/1\">Item</a></q1></body></html>";
+    const PageRegion::Links links(fresh, QStringLiteral("q1"));
+    QVERIFY(links.fromText());
+    QCOMPARE(RegionWays::describe(links),
+             RegionWays::describe(LinkScanner::PageLinks(PageRegion::select(fresh, "q1").html)));
 }
 
 QTEST_GUILESS_MAIN(TestPageRegion)
