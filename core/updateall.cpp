@@ -5,6 +5,7 @@
 #include "core/checkstate.h"
 #include "core/commandguard.h"
 #include "core/commandwaits.h"
+#include "core/logging.h"
 #include "core/watchlist.h"
 
 #include <QPointer>
@@ -64,6 +65,8 @@ Commands::UpdateRun UpdateAll::run()
     }
     if (snapshot.isEmpty())
         return run;
+    // The steps of a run, for a look from outside at where its time goes (debug lines of vantrel.core).
+    qCDebug(lcCore) << "update-all: asking for" << snapshot.size() << "pages";
     // By task id; a task removed during the wait is taken out (its id may be given again meanwhile).
     QHash<int, bool> hasNew;
     QHash<int, FetchedPage> read; // the validators of the pages read whole
@@ -113,6 +116,8 @@ Commands::UpdateRun UpdateAll::run()
                 m_parts.waits.wake();
             }
         }
+        if (*next == snapshot.size())
+            qCDebug(lcCore) << "update-all: every page asked for";
         if (*next < snapshot.size())
             QMetaObject::invokeMethod(
                 this,
@@ -135,6 +140,7 @@ Commands::UpdateRun UpdateAll::run()
             return run;
     }
 
+    qCDebug(lcCore) << "update-all: every page read and compared";
     // Taken over task by task in the list's order, stored in one transaction.
     QList<QPair<Task*, TaskChange>> taken;
     QList<TaskChange> changes;
@@ -182,6 +188,7 @@ Commands::UpdateRun UpdateAll::run()
         run.storageFailure = failure;
         return run;
     }
+    qCDebug(lcCore) << "update-all: changes stored";
     for (const auto& [task, change] : std::as_const(taken)) {
         m_parts.states.taken(task, change);
         if (!change.results.isEmpty()) {

@@ -29,6 +29,26 @@ bool isOld(const QDate& date, int days, const QDate& today)
     return date.toJulianDay() + qint64(days) < today.toJulianDay();
 }
 
+// A time of day as "HH:mm:ss" reads. Most rows hold it just so, or none (a result stored before times were kept),
+// and Qt's format parser costs more than the rest of the row: those are read here, anything else by Qt.
+QTime timeOf(const QString& text)
+{
+    if (text.isEmpty())
+        return QTime();
+    // The two digits at at, or -1.
+    const auto number = [&text](qsizetype at) {
+        const char16_t tens = text.at(at).unicode(), ones = text.at(at + 1).unicode();
+        const auto digit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+        return digit(tens) && digit(ones) ? int(tens - u'0') * 10 + int(ones - u'0') : -1;
+    };
+    if (text.size() == 8 && text.at(2) == u':' && text.at(5) == u':') {
+        const int hour = number(0), minute = number(3), second = number(6);
+        if (hour >= 0 && minute >= 0 && second >= 0)
+            return QTime(hour, minute, second);
+    }
+    return QTime::fromString(text, QStringLiteral("HH:mm:ss"));
+}
+
 // "?, ?, ..." for count values.
 QString marks(qsizetype count, const QString& mark)
 {
@@ -63,7 +83,7 @@ std::optional<qint64> ResultRows::lastRow()
     return query.value(0).toLongLong();
 }
 
-std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int taskId, QHash<QString, QDate>& dates)
+std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int taskId, Known& known)
 {
     // Almost always the one key, the id itself, found through the index on taskid.
     QStringList match;
@@ -78,7 +98,9 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
     }
     // Read through SQLite's own calls: a task's rows are read by the thousand while pages wait, and a row costs
     // half as much without a variant per column. A file an older copy wrote (opened read-only) may hold no times.
-    const bool times = hasTimes();
+    if (!known.times)
+        known.times = hasTimes();
+    const bool times = *known.times;
     SqlRunner::Rows rows =
         m_runner.rows(QStringLiteral("SELECT id, result_date, text, link, result_state%1 FROM results%2 WHERE %3 "
                                      "ORDER BY id DESC")
@@ -97,15 +119,15 @@ std::optional<Task::ResultList> ResultRows::loadOf(const QVariantList& keys, int
     Task::ResultList results;
     while (rows.next()) {
         const QString dateText = rows.text(date);
-        auto parsed = dates.constFind(dateText);
-        if (parsed == dates.constEnd())
-            parsed = dates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
+        auto parsed = known.dates.constFind(dateText);
+        if (parsed == known.dates.constEnd())
+            parsed = known.dates.insert(dateText, QDate::fromString(dateText, TaskDateFormat));
         auto result = Task::ResultPtr::create(
             Task::TaskResult{taskId, *parsed, rows.text(text), rows.text(link), rows.number(state)});
         // Rows are numbered in the order they were stored, which is the order they were found.
         result->found = rows.number64(row);
         if (foundAt >= 0)
-            result->time = QTime::fromString(rows.text(foundAt), QStringLiteral("HH:mm:ss"));
+            result->time = timeOf(rows.text(foundAt));
         results.append(result);
     }
     if (!rows.done())

@@ -29,9 +29,16 @@ public:
     std::optional<Summary> summarize();
     // The largest row number of the table (0 when it is empty), read from its end.
     std::optional<qint64> lastRow();
-    // The records of the rows whose taskid is one of keys, under the task id, newest first. Parsing a date text is
-    // the dearest step per row, and a file holds few distinct dates: dates keeps those parsed, for later calls too.
-    std::optional<Task::ResultList> loadOf(const QVariantList& keys, int taskId, QHash<QString, QDate>& dates);
+    // What loadOf() learns once for the calls after it: parsing a date text is the dearest step per row, and a file
+    // holds few distinct dates; and whether the file keeps the times results were found (it does not gain them while
+    // open: a writable file has them from its opening on).
+    struct Known
+    {
+        QHash<QString, QDate> dates;
+        std::optional<bool> times;
+    };
+    // The records of the rows whose taskid is one of keys, under the task id, newest first.
+    std::optional<Task::ResultList> loadOf(const QVariantList& keys, int taskId, Known& known);
     // Whether the result's own task holds a row with the same text and link.
     std::optional<bool> stored(const Task::TaskResult& result);
     // Every record, under the task id, even those stored already.

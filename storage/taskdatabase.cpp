@@ -114,7 +114,7 @@ void TaskDatabase::attachResults(const QList<Task*>& tasks, const ResultRows::Su
 {
     noteFoundOrder(summary.lastRow);
     const std::weak_ptr<SqlRunner> runner = m_runner;
-    const auto dates = std::make_shared<QHash<QString, QDate>>();
+    const auto known = std::make_shared<ResultRows::Known>();
     for (Task* task : tasks) {
         const QVariantList keys = summary.keys.value(task->taskId());
         if (keys.isEmpty()) {
@@ -123,11 +123,11 @@ void TaskDatabase::attachResults(const QList<Task*>& tasks, const ResultRows::Su
         }
         // Tasks that share an id each get records of their own, as each reads its rows itself.
         task->setResultSource(
-            [runner, keys, dates](int taskId) -> std::optional<Task::ResultList> {
+            [runner, keys, known](int taskId) -> std::optional<Task::ResultList> {
                 const std::shared_ptr<SqlRunner> open = runner.lock();
                 if (!open)
                     return std::nullopt;
-                return ResultRows(*open).loadOf(keys, taskId, *dates);
+                return ResultRows(*open).loadOf(keys, taskId, *known);
             },
             summary.unread.value(task->taskId()));
     }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 Task::Task(int taskId, const TaskDefinition& definition, const QDateTime& created)
     : m_taskId(taskId), m_lastUpdate(created.toLocalTime()), m_taskDate(m_lastUpdate.date()), m_name(definition.name),
@@ -290,38 +291,49 @@ Task::ResultList Task::compareWithResults(const QString& page, const QUrl& base,
 
 Task::ResultList Task::compareFound(const LinkTexts& found, LinkTexts& knownLinks, const QDate& today) const
 {
-    // For each link both the page and the results have, in the order of the results: whether a stored
-    // result already holds the text found.
-    QHash<QString, bool> held;
-    held.reserve(found.size()); // no more links than the page's, and no rehashing on the way
-    QStringList order;
+    // For each link both the page and the results have, in the order of the results: the page's entry and whether a
+    // stored result already holds its text. A link met again is known by the address of the page's own copy of it,
+    // so each stored result costs one look-up of its link.
+    struct Met
+    {
+        LinkTexts::const_iterator found;
+        bool held;
+    };
+    std::vector<Met> order;
+    QHash<const QString*, qsizetype> metAt;
     const ResultList results = this->results();
     for (const ResultPtr& stored : results) {
         const auto it = found.constFind(stored->link);
         if (it == found.constEnd())
             continue;
-        auto heldIt = held.find(stored->link);
-        if (heldIt == held.end()) {
-            order.append(stored->link);
-            heldIt = held.insert(stored->link, false);
+        auto at = metAt.constFind(&it.key());
+        if (at == metAt.constEnd()) {
+            at = metAt.insert(&it.key(), qsizetype(order.size()));
+            order.push_back({it, false});
         }
-        *heldIt = *heldIt || *it == stored->text;
+        Met& met = order[size_t(*at)];
+        met.held = met.held || it.value() == stored->text;
     }
 
     // A text is new unless a stored result holds it or it is the one last seen or reported for the link.
     ResultList fresh;
-    for (const QString& link : std::as_const(order)) {
-        const QString text = found.value(link);
-        const auto known = knownLinks.constFind(link);
-        if (!held.value(link) && (known == knownLinks.constEnd() || *known != text)) {
-            fresh.append(ResultPtr::create(TaskResult{m_taskId, today, text, link, StateNew}));
-        }
+    for (const Met& met : order) {
+        const QString& link = met.found.key();
+        const QString& text = met.found.value();
         // A text a stored result holds is never reported, so only other texts need remembering: 200 tasks of
         // a thousand unchanged links would otherwise keep every link and text of every page in memory.
-        if (held.value(link))
+        if (met.held) {
             knownLinks.remove(link);
-        else
+            continue;
+        }
+        const auto known = knownLinks.find(link);
+        if (known == knownLinks.end()) {
+            fresh.append(ResultPtr::create(TaskResult{m_taskId, today, text, link, StateNew}));
             knownLinks.insert(link, text);
+        } else if (*known != text) {
+            fresh.append(ResultPtr::create(TaskResult{m_taskId, today, text, link, StateNew}));
+            *known = text;
+        }
     }
     return fresh;
 }

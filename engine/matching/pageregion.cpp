@@ -185,8 +185,37 @@ PageRegion::Selection PageRegion::select(QStringView page, const QString& region
     return selectThen(page, region, writeBack);
 }
 
+bool PageRegion::Links::readText(QStringView page, const QString& region, const std::function<bool()>& carryOn)
+{
+    const std::optional<std::vector<PageRegion::detail::Compound>> compounds =
+        PageRegion::detail::simpleCompounds(region);
+    if (!compounds)
+        return false;
+    Laps laps(&m_phases);
+    const ReadingBudget::Here budget;
+    const std::function<bool()> asked = carryOn ? carryOn : [&budget] { return budget->carryOn(); };
+    bool matched = false;
+    const PageRegion::detail::TextReading reading =
+        PageRegion::detail::readFromText(page, *compounds, asked, *budget, m_textLinks, m_textHrefs, matched);
+    laps(&Phases::read);
+    if (reading == PageRegion::detail::TextReading::LeftToTree)
+        return false;
+    m_fromText = true;
+    if (reading == PageRegion::detail::TextReading::Stopped) {
+        // As the tree's reading ends when it is stopped.
+        if (budget->spent() == ReadingBudget::Spent::No)
+            budget->spend(ReadingBudget::Spent::Time);
+        m_error = budget->reason(tr("region"), tr("evaluate"));
+        return true;
+    }
+    m_matched = matched;
+    return true;
+}
+
 PageRegion::Links::Links(QStringView page, const QString& region, const std::function<bool()>& carryOn)
 {
+    if (readText(page, region, carryOn))
+        return;
     const Selection selection = selectThen(
         page, region,
         [&](xmlDocPtr doc, const std::vector<xmlNodePtr>& outermost, xmlNodePtr base, Selection& selected) {
@@ -246,6 +275,13 @@ void PageRegion::Links::scan(const std::function<void(const LinkScanner::Match&)
     if (m_writtenLinks) {
         m_writtenLinks->scan(onLink);
         return;
+    }
+    for (const TextLink& link : m_textLinks) {
+        LinkScanner::Match match;
+        match.href = link.href;
+        match.text = link.text;
+        match.alone = true;
+        onLink(match);
     }
     for (const Link& link : m_links) {
         LinkScanner::Match match;

@@ -56,7 +56,9 @@ struct Phases
 
 // The links of a region: what LinkScanner::PageLinks finds in select()'s html, the same links with the same
 // texts in the same order, but read from the parsed tree wherever the tree tells what the scan would find. That
-// spares writing the region back as HTML and reading it again. Where the written form could read otherwise
+// spares writing the region back as HTML and reading it again. A simple region (types, ids and classes joined by
+// descendant and ">" combinators) of a page whose tree is its markup as written is read from the page's text
+// without a tree at all. Where the written form could read otherwise
 // (text taken as it stands: comments holding markup, scripts and styles; "href=" anywhere but an anchor's own
 // href; anchors inside anchors; tags and anchors near the scan's bounds), the region is written back and scanned.
 class Links
@@ -72,8 +74,11 @@ public:
     // The href value, as written, of the page's base element.
     std::optional<QStringView> baseHref() const;
     void scan(const std::function<void(const LinkScanner::Match&)>& onLink) const;
-    // Whether the links were read from the tree (else from the region written back).
+    // Whether the links were read without the region written back and scanned: from the tree, or from the page's
+    // text (fromText()).
     bool fromTree() const { return !m_writtenLinks.has_value(); }
+    // Whether they were read straight from the page's text, without a tree (a simple region on a plain page).
+    bool fromText() const { return m_fromText; }
     const Phases& phases() const { return m_phases; }
 
     // A link read from the tree: its href value written as the scan reads it, its text as the scan gives it.
@@ -84,11 +89,25 @@ public:
         bool markup;
     };
 
+    // A link read from the page's text: its href value quoted as the tree writes it and its text, as they stand in
+    // the page (a value in single quotes is written in a string of its own).
+    struct TextLink
+    {
+        QStringView href;
+        QStringView text;
+    };
+
 private:
+    // Reads a simple region from the page's text; false when it is left to the tree.
+    bool readText(QStringView page, const QString& region, const std::function<bool()>& carryOn);
+
     bool m_matched = false;
+    bool m_fromText = false;
     QString m_error;
     std::optional<QString> m_base;
     QList<Link> m_links;
+    QList<TextLink> m_textLinks; // over the page, which lives as long as this object
+    QStringList m_textHrefs;     // the href values in single quotes, written in double ones
     QString m_written;
     std::optional<LinkScanner::PageLinks> m_writtenLinks; // over m_written
     Phases m_phases;

@@ -54,6 +54,19 @@ XPathContext newContext(xmlDocPtr doc);
 bool selectByXPath(xmlDocPtr doc, const QStringList& expressions, unsigned long opLimit, ReadingBudget& budget,
                    std::vector<xmlNodePtr>& outermost, Selection& selection);
 
+// One compound of a simple region: an element's type, id and classes, and how it is joined to the compound on its
+// left.
+struct Compound
+{
+    QByteArray name; // empty: any element
+    QByteArray id;
+    std::vector<QByteArray> classes;
+    bool child; // joined to the compound on its left by ">", else as a descendant
+};
+// The compounds of a region that names elements by type ("*" or a name), "#id" and ".class", joined by descendant
+// and ">" combinators, or of the XPath expression "//name" (the name as written); nullopt for any other region.
+std::optional<std::vector<Compound>> simpleCompounds(const QString& region);
+
 // The outermost elements selected, in page order, and the page's base element, in one walk of the tree.
 struct Walk
 {
@@ -67,6 +80,21 @@ struct Walk
 // budget is asked every so many elements looked at, and no more than limit are looked at in matching. Nullopt
 // when the region is none of those, and is left to XPath.
 std::optional<Walk> walkTree(const QString& region, xmlDocPtr doc, unsigned long limit, ReadingBudget& budget);
+
+enum class TextReading
+{
+    Read,       // the links are in links, matched tells whether the region selected an element
+    LeftToTree, // the page is not plain enough to be read without its tree
+    Stopped     // the budget abandoned the reading
+};
+// The links of a simple region read straight from the page's text, without a tree: what readLinks() gives for the
+// elements walkTree() selects in libxml2's tree of the page. Only a page whose tree is its markup as written is read
+// so (explicit html and body elements, every element closed by its own end tag or void, attributes quoted, anchors
+// of plain text); at anything else it leaves the page to the tree. The links are views of the page, or of hrefs when
+// the page quotes the value otherwise than the tree writes it. carryOn is asked every so many tags; the links held
+// are counted against the budget's memory.
+TextReading readFromText(QStringView page, const std::vector<Compound>& compounds, const std::function<bool()>& carryOn,
+                         ReadingBudget& budget, QList<Links::TextLink>& links, QStringList& hrefs, bool& matched);
 
 enum class TreeReading
 {

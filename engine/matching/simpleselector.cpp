@@ -22,68 +22,7 @@ bool isNameCharacter(QChar c)
 class SimpleSelector
 {
 public:
-    // The selector, when the region is one of those; else the region is left to XPath.
-    static std::optional<SimpleSelector> of(const QString& region)
-    {
-        const QString s = region.trimmed();
-        SimpleSelector selector;
-        if (s.startsWith(u"//")) {
-            // XPath: the name as written, no case folded.
-            const QString name = s.sliced(2);
-            if (!plainName(name))
-                return std::nullopt;
-            selector.m_compounds.push_back({name.toLatin1(), {}, {}, false});
-            return selector;
-        }
-        if (s.startsWith(u'/') || s.startsWith(u'('))
-            return std::nullopt;
-        qsizetype i = 0;
-        const auto word = [&] {
-            const qsizetype start = i;
-            while (i < s.size() && isNameCharacter(s.at(i)))
-                ++i;
-            return s.sliced(start, i - start);
-        };
-        bool child = false;
-        for (;;) {
-            Compound compound{{}, {}, {}, child};
-            bool any = false;
-            if (i < s.size() && s.at(i) == u'*') {
-                ++i;
-                any = true;
-            } else if (i < s.size() && (s.at(i).isLetter() || s.at(i) == u'_')) {
-                const QString type = word().toLower();
-                if (!plainName(type))
-                    return std::nullopt;
-                compound.name = type.toLatin1();
-                any = true;
-            }
-            while (i < s.size() && (s.at(i) == u'#' || s.at(i) == u'.')) {
-                const bool id = s.at(i++) == u'#';
-                const QByteArray value = word().toLatin1();
-                if (value.isEmpty() || (id && !compound.id.isEmpty()))
-                    return std::nullopt;
-                (id ? compound.id : compound.classes.emplace_back()) = value;
-                any = true;
-            }
-            if (!any)
-                return std::nullopt;
-            selector.m_compounds.push_back(std::move(compound));
-            const qsizetype before = i;
-            while (i < s.size() && isBlank(s.at(i)))
-                ++i;
-            if (i == s.size())
-                return selector;
-            child = s.at(i) == u'>';
-            if (child) {
-                ++i;
-                while (i < s.size() && isBlank(s.at(i)))
-                    ++i;
-            } else if (i == before) {
-                return std::nullopt; // anything but a descendant or ">" combinator
-            }
-        }
-    }
+    explicit SimpleSelector(std::vector<Compound> compounds) : m_compounds(std::move(compounds)) {}
 
     // The outermost elements selected and the base element; carryOn is asked every so many elements looked at,
     // and no more than limit are looked at in matching.
@@ -127,14 +66,6 @@ public:
     }
 
 private:
-    struct Compound
-    {
-        QByteArray name; // empty: any element
-        QByteArray id;
-        std::vector<QByteArray> classes;
-        bool child; // joined to the compound on its left by ">", else as a descendant
-    };
-
     // One more element looked at: false once the reading is to stop.
     bool step() const
     {
@@ -223,11 +154,73 @@ private:
 };
 } // namespace
 
+std::optional<std::vector<Compound>> simpleCompounds(const QString& region)
+{
+    const QString s = region.trimmed();
+    std::vector<Compound> compounds;
+    if (s.startsWith(u"//")) {
+        // XPath: the name as written, no case folded.
+        const QString name = s.sliced(2);
+        if (!plainName(name))
+            return std::nullopt;
+        compounds.push_back({name.toLatin1(), {}, {}, false});
+        return compounds;
+    }
+    if (s.startsWith(u'/') || s.startsWith(u'('))
+        return std::nullopt;
+    qsizetype i = 0;
+    const auto word = [&] {
+        const qsizetype start = i;
+        while (i < s.size() && isNameCharacter(s.at(i)))
+            ++i;
+        return s.sliced(start, i - start);
+    };
+    bool child = false;
+    for (;;) {
+        Compound compound{{}, {}, {}, child};
+        bool any = false;
+        if (i < s.size() && s.at(i) == u'*') {
+            ++i;
+            any = true;
+        } else if (i < s.size() && (s.at(i).isLetter() || s.at(i) == u'_')) {
+            const QString type = word().toLower();
+            if (!plainName(type))
+                return std::nullopt;
+            compound.name = type.toLatin1();
+            any = true;
+        }
+        while (i < s.size() && (s.at(i) == u'#' || s.at(i) == u'.')) {
+            const bool id = s.at(i++) == u'#';
+            const QByteArray value = word().toLatin1();
+            if (value.isEmpty() || (id && !compound.id.isEmpty()))
+                return std::nullopt;
+            (id ? compound.id : compound.classes.emplace_back()) = value;
+            any = true;
+        }
+        if (!any)
+            return std::nullopt;
+        compounds.push_back(std::move(compound));
+        const qsizetype before = i;
+        while (i < s.size() && isBlank(s.at(i)))
+            ++i;
+        if (i == s.size())
+            return compounds;
+        child = s.at(i) == u'>';
+        if (child) {
+            ++i;
+            while (i < s.size() && isBlank(s.at(i)))
+                ++i;
+        } else if (i == before) {
+            return std::nullopt; // anything but a descendant or ">" combinator
+        }
+    }
+}
+
 std::optional<Walk> walkTree(const QString& region, xmlDocPtr doc, unsigned long limit, ReadingBudget& budget)
 {
-    const std::optional<SimpleSelector> selector = SimpleSelector::of(region);
-    if (!selector)
+    std::optional<std::vector<Compound>> compounds = simpleCompounds(region);
+    if (!compounds)
         return std::nullopt;
-    return selector->walk(doc, limit, budget);
+    return SimpleSelector(std::move(*compounds)).walk(doc, limit, budget);
 }
 } // namespace PageRegion::detail

@@ -163,9 +163,13 @@ void TestPageReader::readerStopsItsReadings_data()
     QTest::newRow("pages dropped") << slow << "abort" << cancelled;
     QTest::newRow("time spent") << slow << "budget"
                                 << "the region took too long to evaluate";
+    // The links read from the page's text count as the tree's memory does.
     QTest::newRow("memory spent") << "p"
                                   << "budget"
                                   << "the region took too much memory to evaluate";
+    QTest::newRow("memory spent on the tree") << "p:first-child"
+                                              << "budget"
+                                              << "the region took too much memory to evaluate";
 }
 
 // A reading under way stops at once when the reader ends or drops its pages (cancelled, not run to its time
@@ -190,7 +194,8 @@ void TestPageReader::readerStopsItsReadings()
     });
     FetchedPage page;
     page.ok = true;
-    page.body = "<html><body>" + QByteArray("<p>words of text</p>").repeated(20000) + "</body></html>";
+    page.body =
+        "<html><body>" + QByteArray("<p><a href=\"/w\">words of text</a></p>").repeated(20000) + "</body></html>";
     page.contentType = "text/html; charset=utf-8";
     QObject context;
     FetchedPage got;

@@ -166,6 +166,18 @@ void TestTask::compare_data()
     QTest::addRow("keyword decides what is seen")
         << Links{{a, "Item old"}, {b, "Item b"}} << Links{{"a.html", "Other"}, {"b.html", "Item b2"}} << Links{}
         << Links{{b, "Item b2"}} << Links{{b, "Item b2"}};
+    // The links known are kept per link: another link's text is left as it is, a held text forgets its own.
+    QTest::addRow("known text of another link kept")
+        << Links{{a, "Item a"}} << Links{{"a.html", "Item a2"}} << Links{{b, "Item b"}} << Links{{a, "Item a2"}}
+        << Links{{a, "Item a2"}, {b, "Item b"}};
+    QTest::addRow("held text forgets the known one")
+        << Links{{a, "Item"}} << Links{{"a.html", "Item"}} << Links{{a, "Item other"}} << Links{} << Links{};
+    QTest::addRow("known link changed again")
+        << Links{{a, "Item old"}} << Links{{"a.html", "Item third"}} << Links{{a, "Item new"}}
+        << Links{{a, "Item third"}} << Links{{a, "Item third"}};
+    QTest::addRow("duplicates with a known other text")
+        << Links{{a, "Item old"}, {b, "Item b"}, {a, "Item older"}} << Links{{"b.html", "Item b"}, {"a.html", "Item"}}
+        << Links{{a, "Item"}} << Links{} << Links{{a, "Item"}};
     QTest::addRow("two changes, in stored order")
         << Links{{b, "Item b"}, {a, "Item a"}} << Links{{"a.html", "Item a2"}, {"b.html", "Item b2"}} << Links{}
         << Links{{b, "Item b2"}, {a, "Item a2"}} << Links{{a, "Item a2"}, {b, "Item b2"}};

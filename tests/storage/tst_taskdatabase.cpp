@@ -89,6 +89,28 @@ private slots:
         QCOMPARE(file().count("result_times"), 0);
     }
 
+    // A stored time is read as Qt reads "HH:mm:ss", however it is written: the common form is read without Qt.
+    void storedTimeRead_data()
+    {
+        QTest::addColumn<QString>("stored");
+        for (const char* text : {"00:05:00", "23:59:59", "09:30:07", "", "24:00:00", "12:60:00", "7:05:00", "07:05",
+                                 "ab:cd:ef", "07:05:00.5", "12-00-00", "1a:00:00", " 7:05:00", "07:05:0x"})
+            QTest::addRow("\"%s\"", text) << QString::fromLatin1(text);
+    }
+    void storedTimeRead()
+    {
+        QFETCH(QString, stored);
+        {
+            TaskDatabase db(path());
+            QVERIFY(db.insertTask(task(0, "job", "http://a/", {result(0, "new", "l1", QDate::currentDate())}).get()));
+        }
+        QVERIFY(file().exec(QStringLiteral("UPDATE result_times SET found_at = '%1'").arg(stored)));
+        TaskDatabase db(path());
+        const QList<Task*> loaded = db.loadTasks();
+        const auto freed = qScopeGuard([&] { qDeleteAll(loaded); });
+        QCOMPARE(loaded.at(0)->results().at(0)->time, QTime::fromString(stored, QStringLiteral("HH:mm:ss")));
+    }
+
     // Putting back is refused while a task made since clashes with it; the file stays as it is then.
     void putBackRefused_data()
     {
