@@ -11,6 +11,7 @@
 //   bench_updateall_outside [--runs N] [--tasks N] PROGRAM [REFERENCE]
 #include "bench/benchdb.h"
 #include "bench/benchpages.h"
+#include "bench/benchxwindows.h"
 #include "tests/support/testserver.h"
 
 #include <QCoreApplication>
@@ -58,33 +59,8 @@ struct X
         xcb_flush(c);
         return true;
     }
-    std::optional<uint32_t> pidOf(xcb_window_t window)
-    {
-        xcb_get_property_reply_t* reply =
-            xcb_get_property_reply(c, xcb_get_property(c, 0, window, pid, XCB_ATOM_CARDINAL, 0, 1), nullptr);
-        std::optional<uint32_t> value;
-        if (reply && xcb_get_property_value_length(reply) == 4)
-            value = *static_cast<uint32_t*>(xcb_get_property_value(reply));
-        free(reply);
-        return value;
-    }
-    // The window of the process under window (itself or a descendant: a window manager frames it).
-    xcb_window_t clientOf(xcb_window_t window, uint32_t process, int depth = 0)
-    {
-        if (pidOf(window) == process)
-            return window;
-        if (depth > 3)
-            return 0;
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
-        if (!tree)
-            return 0;
-        xcb_window_t found = 0;
-        const xcb_window_t* children = xcb_query_tree_children(tree);
-        for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i)
-            found = clientOf(children[i], process, depth + 1);
-        free(tree);
-        return found;
-    }
+    std::optional<uint32_t> pidOf(xcb_window_t window) { return BenchX::pidOf(c, pid, window); }
+    xcb_window_t clientOf(xcb_window_t window, uint32_t process) { return BenchX::clientOf(c, pid, window, process); }
     // Calls seen(type, window, overrideRedirect) for every event of a window's map or unmap that came in.
     template <typename Seen> void poll(int ms, Seen seen)
     {
