@@ -366,7 +366,7 @@ bool WatchList::markAllRead(Task* task)
     const Task::ResultList results = task->results();
     for (int i = 0; i < results.size(); ++i) {
         if (results.at(i)->state != StateRead) {
-            results.at(i)->state = StateRead;
+            task->setResultState(i, StateRead);
             changed.append(i);
         }
     }

@@ -45,10 +45,12 @@ int Task::unreadCount() const
 {
     if (m_source)
         return m_sourceUnread;
-    int count = 0;
-    for (const ResultPtr& result : m_results)
-        count += result->state == StateNew ? 1 : 0;
-    return count;
+    if (m_unread < 0) {
+        m_unread = 0;
+        for (const ResultPtr& result : m_results)
+            m_unread += result->state == StateNew ? 1 : 0;
+    }
+    return m_unread;
 }
 
 void Task::setRunsScripts(bool on)
@@ -138,6 +140,7 @@ Task::ResultList Task::results() const
 void Task::setResultSource(ResultSource source, int unread)
 {
     m_results.clear();
+    m_unread = -1;
     m_source = std::move(source);
     m_sourceUnread = unread;
 }
@@ -150,6 +153,7 @@ bool Task::loadResults() const
     if (!read)
         return false;
     m_results = std::move(*read);
+    m_unread = -1;
     m_source = nullptr;
     return true;
 }
@@ -158,6 +162,7 @@ void Task::setResults(const ResultList& list)
 {
     m_source = nullptr;
     m_results = list;
+    m_unread = -1;
 }
 
 void Task::appendResults(const ResultList& list)
@@ -169,12 +174,14 @@ void Task::appendResults(const ResultList& list)
         return;
     }
     m_results += list;
+    m_unread = -1;
 }
 
 void Task::clearResults()
 {
     m_source = nullptr;
     m_results.clear();
+    m_unread = -1;
 }
 
 void Task::setResultState(int index, int state)
@@ -183,6 +190,7 @@ void Task::setResultState(int index, int state)
     if (index < 0 || index >= m_results.size())
         return;
     m_results.at(index)->state = state;
+    m_unread = -1;
 }
 
 QStringList Task::excludedWords(const QString& text)
@@ -259,6 +267,7 @@ void Task::removeResult(int index)
     if (index < 0 || index >= m_results.size())
         return;
     m_results.removeAt(index);
+    m_unread = -1;
     qCDebug(lcEngine).nospace().noquote() << "remove " << index;
     // A removed result may be found again by a later check; forget what was seen so it is judged afresh.
     m_knownLinks.clear();

@@ -203,6 +203,9 @@ private:
     mutable ResultList m_results;
     mutable ResultSource m_source; // set until the results are read
     int m_sourceUnread = 0;        // the unread results of the source's rows, and of those appended meanwhile
+    // The unread results of m_results, counted when first asked after a change (below 0: not counted): the task list
+    // asks it of every task at every repaint. Every change of m_results or of a result's state goes through Task.
+    mutable int m_unread = -1;
     ResultList m_updateResults;
     // Noted by every reading of a page, which is otherwise const.
     mutable bool m_regionMissed = false;

@@ -99,6 +99,7 @@ void TestTask::resultIndexes()
     Task task(1, {"n", "http://127.0.0.1/", "k", 60, {}});
     const Task::ResultList stored = records({{"http://h/a", "A"}, {"http://h/b", "B"}, {"http://h/c", "C"}});
     task.setResults(stored);
+    QCOMPARE(task.unreadCount(), 3);
     // A changed text puts the link into knownLinks.
     task.takeUpdatePage(pageAt("http://h/", anchors({{"\"http://h/b\"", "B2 k"}})), today);
     QCOMPARE(task.knownLinks().size(), 1);
@@ -106,6 +107,7 @@ void TestTask::resultIndexes()
     task.setResultState(index, StateRead);
     for (int i = 0; i < stored.size(); ++i)
         QCOMPARE(stored.at(i)->state, i == index && valid ? int(StateRead) : int(StateNew));
+    QCOMPARE(task.unreadCount(), valid ? 2 : 3);
 
     task.removeResult(index);
     Task::ResultList expected = stored;
@@ -121,16 +123,23 @@ void TestTask::listsShareRecords()
     Task task(1, {"n", "http://127.0.0.1/", "k", 60, {}});
     const Task::ResultList first = records({{"http://h/a", "A"}});
     const Task::ResultList more = records({{"http://h/b", "B"}, {"http://h/a", "A"}});
+    // The unread count follows every change of the list, also once it has been asked.
     task.setResults(first);
+    QCOMPARE(task.unreadCount(), 1);
     task.appendResults({});
     QCOMPARE(task.results(), first);
     task.appendResults(more);
     QCOMPARE(task.results(), first + more);
+    QCOMPARE(task.unreadCount(), 3);
+    task.removeResult(0);
+    QCOMPARE(task.unreadCount(), 2);
+    task.setResults(first);
 
     // The record outlives every list that let go of it as long as one holder remains.
     QWeakPointer<Task::TaskResult> weak = first.first();
     task.clearResults();
     QVERIFY(task.results().isEmpty());
+    QCOMPARE(task.unreadCount(), 0);
     QVERIFY(!weak.isNull()); // still held by `first`
 }
 
