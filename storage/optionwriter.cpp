@@ -35,29 +35,22 @@ void OptionWriter::run()
     SqlRunner runner(m_fileName, false);
     runner.setStop(&m_stop);
     for (;;) {
-        // Every batch waiting is written in one transaction: while the window gathers marks faster than they are
-        // written, the writer keeps up by paying one commit for all of them (a later mark of a task's option
-        // still wins, as the changes are set in order).
-        std::deque<Batch> batches;
+        Batch batch;
         {
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return m_closing || !m_batches.empty(); });
             if (m_batches.empty() || m_stop)
                 return;
-            batches.swap(m_batches);
+            batch = std::move(m_batches.front());
+            m_batches.pop_front();
         }
-        QList<OptionRows::Change> changes;
-        for (const Batch& batch : batches)
-            changes += batch.changes;
-        const bool stored = runner.inTransaction([&] { return OptionRows(runner).setAll(changes); });
+        const bool stored = runner.inTransaction([&] { return OptionRows(runner).setAll(batch.changes); });
         const QString error = stored ? QString() : runner.lastError();
-        for (Batch& batch : batches) {
-            QMetaObject::invokeMethod(
-                batch.context, [done = std::move(batch.done), stored, error] { done(stored, error); },
-                Qt::QueuedConnection);
-        }
+        QMetaObject::invokeMethod(
+            batch.context, [done = std::move(batch.done), stored, error] { done(stored, error); },
+            Qt::QueuedConnection);
         std::lock_guard lock(m_mutex);
-        m_pending -= int(batches.size());
+        --m_pending;
         m_changed.notify_all();
     }
 }
