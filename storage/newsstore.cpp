@@ -31,8 +31,3 @@ bool NewsStore::reschedule(qint64 row, int attempts, qint64 nextTry, const QStri
 {
     return m_runner->inTransaction([&] { return OutboxRows(*m_runner).reschedule(row, attempts, nextTry, error); });
 }
-
-QString NewsStore::lastError() const
-{
-    return m_runner->lastError();
-}

@@ -32,7 +32,6 @@ public:
     int takeDropped() { return std::exchange(m_dropped, 0); }
     // The bound of a destination's waiting events.
     void setMaxPerDestination(int count) { m_maxPerDestination = count; }
-    QString lastError() const;
 
 private:
     std::shared_ptr<SqlRunner> m_runner;

@@ -3,17 +3,11 @@
 // links as the tree gives, without the cost of building and freeing the tree.
 #include "engine/matching/pageregiondetail.h"
 #include "engine/matching/readingbudget.h"
-
-#include <libxml/HTMLparser.h>
+#include "engine/matching/regionmarkup.h"
 
 #include <cstring>
-#include <memory>
+#include <optional>
 #include <string>
-#include <unordered_map>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace PageRegion::detail {
 namespace {
@@ -21,7 +15,6 @@ constexpr qsizetype MaxNameLength = 32;    // libxml2 cuts longer names at 100 c
 constexpr qsizetype MaxSelectedTag = 1000; // written back, far below the bound TreeReader leaves to the scan
 constexpr qsizetype MaxDepth = 200;        // below libxml2's bound on the nesting depth
 constexpr qsizetype MaxAttributes = 32;
-constexpr int MaxNames = 256;        // element names a thread learns; a page of more is left to the tree
 constexpr int MaxProbesPerPage = 64; // what libxml2 does with a pair of names, asked of it per page at most
 constexpr unsigned TagsPerQuestion = 1024;
 constexpr qsizetype HeldPerString = 32; // a string's header and the allocator's own, in characters at most
@@ -58,54 +51,6 @@ bool equalsLower(QStringView text, const char* word, qsizetype length)
     return true;
 }
 
-// Characters libxml2 takes as they stand: no control character but tab and line feed (a carriage return is read as
-// a line break and written back as a reference), no lone surrogate, no noncharacter U+FFFE or U+FFFF.
-bool plainCharacters(QStringView page)
-{
-    const char16_t* const s = page.utf16();
-    const qsizetype size = page.size();
-    // The characters from `from` to at least `to`, one by one; where it ended, or -1 at one that is not plain.
-    const auto oneByOne = [s, size](qsizetype from, qsizetype to) -> qsizetype {
-        qsizetype i = from;
-        for (; i < to; ++i) {
-            const char16_t c = s[i];
-            if (c >= 0x20 && c < 0xD800)
-                continue;
-            if (c < 0x20) {
-                if (c != u'\t' && c != u'\n')
-                    return -1;
-            } else if (c <= 0xDBFF) {
-                if (i + 1 >= size || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF)
-                    return -1;
-                ++i;
-            } else if (c <= 0xDFFF || c >= 0xFFFE) {
-                return -1;
-            }
-        }
-        return i;
-    };
-    qsizetype i = 0;
-#ifdef __SSE2__
-    // Eight characters at once when all are from U+0020 to U+D7FF: less 0x20 and with the sign bit flipped, they
-    // compare below 0xD7E0 as signed numbers. A line break or a character beyond is looked at on its own.
-    const __m128i space = _mm_set1_epi16(0x20);
-    const __m128i flip = _mm_set1_epi16(short(0x8000));
-    const __m128i bound = _mm_set1_epi16(short(0xD7E0 ^ 0x8000));
-    while (i + 8 <= size) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        const __m128i shifted = _mm_xor_si128(_mm_sub_epi16(chunk, space), flip);
-        if (_mm_movemask_epi8(_mm_cmplt_epi16(shifted, bound)) == 0xFFFF) {
-            i += 8;
-            continue;
-        }
-        i = oneByOne(i, i + 8);
-        if (i < 0)
-            return false;
-    }
-#endif
-    return oneByOne(i, size) >= 0;
-}
-
 // Whether the text is blank as libxml2 drops blanks, or empty.
 bool blank(QStringView text)
 {
@@ -115,175 +60,6 @@ bool blank(QStringView text)
     }
     return true;
 }
-
-// What an element's name means to the reading.
-enum class Kind
-{
-    Html,
-    Head,
-    Body,
-    Anchor,
-    Raw,        // script and style: their content stands as it is
-    LeftToTree, // an element with a reading of its own in libxml2 or in the written form
-    Other
-};
-
-Kind kindOf(const std::string& name)
-{
-    if (name == "html")
-        return Kind::Html;
-    if (name == "head")
-        return Kind::Head;
-    if (name == "body")
-        return Kind::Body;
-    if (name == "a")
-        return Kind::Anchor;
-    if (name == "script" || name == "style")
-        return Kind::Raw;
-    static const char* const leftToTree[] = {"base",     "pre",    "textarea", "listing",  "plaintext",
-                                             "xmp",      "iframe", "noembed",  "noframes", "noscript",
-                                             "template", "svg",    "math",     "frameset", "frame"};
-    for (const char* left : leftToTree) {
-        if (name == left)
-            return Kind::LeftToTree;
-    }
-    return Kind::Other;
-}
-
-// What libxml2's HTML parser makes of element names, learnt once a thread and kept: whether an element is void, and
-// whether an element opened inside another nests in it or closes it first (its table of elements closed by
-// others). The latter is asked of the parser itself, by a page of the two elements.
-class Names
-{
-public:
-    static Names& ofThread()
-    {
-        thread_local Names names;
-        return names;
-    }
-
-    // Before a reading: a thread that knows too many names (a page made of them) forgets them all, so one page
-    // cannot leave every later one of its thread to the tree.
-    void startReading()
-    {
-        if (int(m_names.size()) < MaxNames)
-            return;
-        m_short.fill(Short());
-        m_numbers.clear();
-        m_names.clear();
-        m_void.clear();
-        m_kinds.clear();
-        std::fill(m_nests.begin(), m_nests.end(), -1);
-    }
-
-    // The number of the name (lower case), or -1 once the thread knows too many.
-    int of(const char* name, qsizetype length)
-    {
-        // A name of up to eight characters is its own key, found in a small table of its own.
-        if (length <= 8) {
-            quint64 packed = 0;
-            std::memcpy(&packed, name, size_t(length));
-            Short& entry = m_short[(packed * 0x9E3779B97F4A7C15ULL) >> (64 - ShortBits)];
-            if (entry.number >= 0 && entry.packed == packed)
-                return entry.number;
-            const int number = numberOf(name, length);
-            if (number >= 0)
-                entry = {packed, number};
-            return number;
-        }
-        return numberOf(name, length);
-    }
-    const std::string& name(int number) const { return m_names[size_t(number)]; }
-    bool isVoid(int number) const { return m_void[size_t(number)]; }
-    Kind kind(int number) const { return m_kinds[size_t(number)]; }
-
-private:
-    int numberOf(const char* name, qsizetype length)
-    {
-        const std::string key(name, size_t(length));
-        const auto it = m_numbers.find(key);
-        if (it != m_numbers.end())
-            return it->second;
-        if (int(m_names.size()) >= MaxNames)
-            return -1;
-        const int number = int(m_names.size());
-        m_numbers.emplace(key, number);
-        m_names.push_back(key);
-        const htmlElemDesc* description = htmlTagLookup(BAD_CAST key.c_str());
-        m_void.push_back(description && description->empty);
-        m_kinds.push_back(kindOf(key));
-        return number;
-    }
-
-public:
-    // Whether child nests in parent; nullopt when it is not known and no more probes are left.
-    std::optional<bool> nests(int parent, int child, int& probesLeft)
-    {
-        signed char& known = m_nests[size_t(parent) * MaxNames + size_t(child)];
-        if (known < 0) {
-            if (probesLeft <= 0)
-                return std::nullopt;
-            --probesLeft;
-            const bool nested = probe(name(parent), name(child));
-            // A parse cut short by a spent budget tells nothing of the names: it is not kept.
-            const ReadingBudget* budget = ReadingBudget::current();
-            if (budget && budget->spent() != ReadingBudget::Spent::No)
-                return std::nullopt;
-            known = nested ? 1 : 0;
-        }
-        return known == 1;
-    }
-
-private:
-    // Parses a page with the child opened inside the parent (in the body, or in the head for the head itself).
-    static bool probe(const std::string& parent, const std::string& child)
-    {
-        const bool head = parent == "head";
-        const bool body = parent == "body";
-        std::string html = head ? "<html><head>" : "<html><body>";
-        if (!head && !body)
-            html += '<' + parent + '>';
-        html += '<' + child + "></" + child + '>';
-        const std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> doc(
-            htmlReadMemory(html.data(), int(html.size()), nullptr, "UTF-8",
-                           HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                               HTML_PARSE_IGNORE_ENC),
-            xmlFreeDoc);
-        const auto firstElement = [](xmlNodePtr node) {
-            while (node && node->type != XML_ELEMENT_NODE)
-                node = node->next;
-            return node;
-        };
-        const auto named = [](xmlNodePtr node, const std::string& name) {
-            return node && xmlStrEqual(node->name, BAD_CAST name.c_str());
-        };
-        xmlNodePtr root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
-        if (!named(root, "html"))
-            return false;
-        xmlNodePtr outer = firstElement(root->children);
-        if (!named(outer, head ? "head" : "body"))
-            return false;
-        if (!head && !body) {
-            outer = firstElement(outer->children);
-            if (!named(outer, parent))
-                return false;
-        }
-        return named(firstElement(outer->children), child);
-    }
-
-    static constexpr int ShortBits = 6;
-    struct Short
-    {
-        quint64 packed = 0;
-        int number = -1;
-    };
-    std::array<Short, 1 << ShortBits> m_short;
-    std::unordered_map<std::string, int> m_numbers;
-    std::vector<std::string> m_names;
-    std::vector<bool> m_void;
-    std::vector<Kind> m_kinds;
-    std::vector<signed char> m_nests = std::vector<signed char>(size_t(MaxNames) * MaxNames, -1);
-};
 
 // Characters an href value may hold to be written back as it stands: those xmlURIEscapeStr() leaves alone with
 // TreeReader's list of them, but the reference sign and the angle brackets.
@@ -307,7 +83,7 @@ public:
     TextReader(QStringView page, const std::vector<Compound>& compounds, const std::function<bool()>& carryOn,
                ReadingBudget& budget, QList<Links::TextLink>& links, QStringList& hrefs)
         : m_page(page), m_s(page.utf16()), m_size(page.size()), m_compounds(compounds), m_carryOn(carryOn),
-          m_budget(budget), m_links(links), m_hrefs(hrefs), m_names(Names::ofThread()),
+          m_budget(budget), m_links(links), m_hrefs(hrefs), m_names(ElementNames::ofThread()),
           m_stepLimit(qMax(MinOperations, OperationsPerCharacter * static_cast<unsigned long>(page.size())))
     {
         m_attributes.reserve(size_t(MaxAttributes));
@@ -364,7 +140,7 @@ private:
         bool href;      // the value holds "href=", which the scan would take for a link
     };
 
-    bool inHead() const { return !m_open.empty() && m_names.kind(m_open.back().name) == Kind::Head; }
+    bool inHead() const { return !m_open.empty() && m_names.kind(m_open.back().name) == ElementKind::Head; }
 
     // Text between tags: anything but blanks only where libxml2 keeps it as it stands (not before the body, where it
     // would open a paragraph of its own).
@@ -511,22 +287,22 @@ private:
         const int name = m_names.of(nameText, nameLength);
         if (name < 0)
             return -1;
-        const Kind kind = m_names.kind(name);
-        if (kind == Kind::Html) {
+        const ElementKind kind = m_names.kind(name);
+        if (kind == ElementKind::Html) {
             if (!m_open.empty() || m_sawHtml)
                 return -1;
             m_sawHtml = true;
-        } else if (kind == Kind::Head) {
+        } else if (kind == ElementKind::Head) {
             if (m_open.size() != 1 || m_sawHead || m_sawBody)
                 return -1;
             m_sawHead = true;
-        } else if (kind == Kind::Body) {
+        } else if (kind == ElementKind::Body) {
             if (m_open.size() != 1 || m_sawBody)
                 return -1;
             m_sawBody = true;
         } else {
             // Directly in the html element, libxml2 would open a head or a body of its own first.
-            if (m_open.size() < 2 || qsizetype(m_open.size()) >= MaxDepth || kind == Kind::LeftToTree)
+            if (m_open.size() < 2 || qsizetype(m_open.size()) >= MaxDepth || kind == ElementKind::LeftToTree)
                 return -1;
             const std::optional<bool> nests = m_names.nests(m_open.back().name, name, m_probesLeft);
             if (!nests || !*nests)
@@ -535,7 +311,7 @@ private:
         const bool isVoid = m_names.isVoid(name);
         if (selfClosing && !isVoid)
             return -1;
-        const bool anchor = kind == Kind::Anchor;
+        const bool anchor = kind == ElementKind::Anchor;
         Open element{name, {}, {}, false, false, false};
         const Attribute* href = nullptr;
         for (const Attribute& attribute : std::as_const(m_attributes)) {
@@ -556,7 +332,7 @@ private:
         }
         if (m_overLimit)
             return -1;
-        const bool raw = kind == Kind::Raw;
+        const bool raw = kind == ElementKind::Raw;
         if (m_selected >= 0) {
             // As TreeReader reads an element of the selection: every tag plain, "href=" only as an anchor's href.
             if (end - lt > MaxSelectedTag || raw || (anchor && m_anchorsInSelection > 0))
@@ -692,7 +468,7 @@ private:
     ReadingBudget& m_budget;
     QList<Links::TextLink>& m_links;
     QStringList& m_hrefs;
-    Names& m_names;
+    ElementNames& m_names;
     std::vector<Open> m_open;
     std::vector<Attribute> m_attributes; // of the tag read last
     qsizetype m_selected = -1;           // the open element selected, whose descendants are in the selection
